@@ -1,0 +1,47 @@
+# Builds, runs and tests Tilegrid. Every target installs missing Debian packages first.
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build run test sanitize bench fuzz format clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS)
+
+run: build
+	build/bin/tilegrid
+
+test: build
+	cd build && ctest --output-on-failure -j $(JOBS)
+
+sanitize: deps
+	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTILEGRID_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build build-sanitize -j $(JOBS)
+	cd build-sanitize && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+		ctest --output-on-failure -j $(JOBS) -LE e2e
+
+bench: deps
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTILEGRID_TESTS=OFF -DTILEGRID_BENCH=ON $(CMAKE_FLAGS)
+	cmake --build build-bench -j $(JOBS)
+	@for b in build-bench/bin/bench_*; do echo "== $$b"; $$b --benchmark_counters_tabular=true || exit 1; done
+
+FUZZ_SECONDS ?= 120
+fuzz: deps
+	CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTILEGRID_TESTS=OFF -DTILEGRID_FUZZ=ON $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j $(JOBS)
+	@for f in build-fuzz/bin/fuzz_*; do \
+		name=$$(basename $$f); mkdir -p build-fuzz/corpus/$$name; \
+		echo "== $$name for $(FUZZ_SECONDS) s"; \
+		$$f -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 build-fuzz/corpus/$$name fuzz/seeds/$$name || exit 1; \
+	done
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf build build-sanitize build-bench build-fuzz

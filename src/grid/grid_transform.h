@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+struct GridResult {
+    QImage image;   // the new 32-bit opaque image; null when refused
+    QString error;  // why it was refused, in plain words
+    bool ok() const { return !image.isNull(); }
+};
+
+// Copies every whole tile of edge tileSize from sourcePitch to targetPitch onto a new 32-bit image
+// filled with gridColor; the fill that the tiles leave uncovered becomes the grid lines.
+GridResult transformTiles(const QImage& source, int tileSize, int sourcePitch, int targetPitch,
+                          QRgb gridColor);
+
+// A one-pixel grid line after every tile column and row (pitch tileSize -> tileSize + 1).
+GridResult insertGrid(const QImage& source, int tileSize, QRgb gridColor);
+
+// Drops the grid lines again (pitch tileSize + 1 -> tileSize).
+GridResult removeGrid(const QImage& source, int tileSize, QRgb gridColor);

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QRgb>
+#include <QString>
+#include <optional>
+
+// Every question the program asks goes through here, so that the commands can be driven by a
+// script in tests. Filters are written as "label|pattern|label|pattern...".
+struct FileChoice {
+    QString path;         // empty when cancelled
+    int filterIndex = 0;  // the entry selected when the dialog closed, from 0
+};
+
+enum class GridAnswer { Grid8x8, Grid16x16, NoGrid, Closed };
+enum class UnsavedAnswer { Save, Discard, Cancel };
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+
+    virtual FileChoice openFile(const QString& title, const QString& filter) = 0;
+    virtual FileChoice saveFile(const QString& title, const QString& filter) = 0;
+    // The colour chosen, or nullopt when cancelled. initial is also put into custom colour 0.
+    virtual std::optional<QRgb> chooseColor(QRgb initial) = 0;
+    virtual bool askYesNo(const QString& text) = 0;
+    virtual GridAnswer askGridLayout() = 0;
+    virtual UnsavedAnswer askUnsaved(const QString& text) = 0;
+    virtual void showAbout(const QString& text) = 0;
+    virtual void showError(const QString& text) = 0;
+};

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+#include "tilemap/tile_map.h"
+
+// The text of a map file: one decimal number per full tile, row by row, each line ending in CR LF.
+QByteArray writeMapText(const TileMap& map);
+
+// The number on one line of a map file, read leniently: leading blanks and tabs, an optional sign,
+// then "$" and hex digits, "%" and binary digits, or decimal digits; the rest of the line is
+// ignored. No digits gives 0. nullopt when the value does not fit in 32 bits.
+std::optional<int32_t> parseMapNumber(QByteArrayView line);
+
+struct MapParseResult {
+    std::optional<TileMap> map;  // set when the file fits the sheet
+    QString error;               // otherwise why not, in plain words
+};
+
+// Reads a map file for a sheet of columns x rows full tiles. Accepted only when the file holds
+// exactly columns * rows numbers (trailing empty lines aside) that are each of
+// 0 .. columns * rows - 1 exactly once. fileName and tileSize only make the message concrete.
+MapParseResult parseMapText(QByteArrayView text, int columns, int rows, const QString& fileName,
+                            int tileSize);

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QImage>
+
+#include "tilemap/sheet.h"
+#include "tilemap/tile_map.h"
+
+// Sizes and numbers the map for the sheet's image at its current pitch; clears remapped.
+void rebuildTileMap(Sheet& sheet);
+
+// True when tile (x, y) is a full tile of the map, not the spare column or row.
+bool isFullTile(const TileMap& map, int x, int y);
+
+// Exchanges two full tiles (pitch x pitch blocks, grid lines included) and their map entries and
+// sets remapped. Returns false and changes nothing when there is no image, the tiles are the same,
+// or either is not a full tile.
+bool swapTiles(Sheet& sheet, int x1, int y1, int x2, int y2);
+
+// The image with every full tile placed in order of its map number, ties in the row-by-row order
+// of where the tiles stood (a stable sort). Partial tiles and anything outside the full tiles stay.
+// Returns a null image when memory for the result cannot be had.
+QImage restoredImage(const QImage& image, const TileMap& map, int pitch);
+
+// Puts every tile back at its original place and clears remapped; the map itself is left for the
+// caller to rebuild. Returns false when memory ran out (the image is then unchanged).
+bool restoreTileOrder(Sheet& sheet);

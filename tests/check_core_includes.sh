@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Fails when a core source includes a QtWidgets header or anything from app/, view/ or the widget
+# side of platform/.
+set -u
+src=$1
+hits=$(grep -rnE '#include\s*[<"](QtWidgets|Q(Widget|Application|Dialog|MessageBox|FileDialog|ColorDialog|MainWindow|ScrollArea|PushButton|ComboBox|Label)\b|app/|view/|platform/widget)' \
+  "$src/image" "$src/grid" "$src/tilemap" "$src/document")
+if [ -n "$hits" ]; then
+  echo "core sources include widget or UI headers:"
+  echo "$hits"
+  exit 1
+fi
+echo "core is free of widget headers"

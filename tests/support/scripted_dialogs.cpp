@@ -1,0 +1,72 @@
+#include "support/scripted_dialogs.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+template <typename T>
+T take(std::deque<T>& queue, const QString& what, T fallback)
+{
+    if (queue.empty()) {
+        ADD_FAILURE() << "unexpected dialog: " << what.toStdString();
+        return fallback;
+    }
+    T answer = queue.front();
+    queue.pop_front();
+    return answer;
+}
+}  // namespace
+
+FileChoice ScriptedDialogs::openFile(const QString& title, const QString& filter)
+{
+    asked << QStringLiteral("open: %1 | %2").arg(title, filter);
+    return take(openAnswers, asked.last(), FileChoice{});
+}
+
+FileChoice ScriptedDialogs::saveFile(const QString& title, const QString& filter)
+{
+    asked << QStringLiteral("save: %1 | %2").arg(title, filter);
+    return take(saveAnswers, asked.last(), FileChoice{});
+}
+
+std::optional<QRgb> ScriptedDialogs::chooseColor(QRgb initial)
+{
+    asked << QStringLiteral("color");
+    colorInitials.push_back(initial);
+    return take(colorAnswers, asked.last(), std::optional<QRgb>{});
+}
+
+bool ScriptedDialogs::askYesNo(const QString& text)
+{
+    asked << QStringLiteral("yesno: %1").arg(text);
+    return take(yesNoAnswers, asked.last(), false);
+}
+
+GridAnswer ScriptedDialogs::askGridLayout()
+{
+    asked << QStringLiteral("grid");
+    return take(gridAnswers, asked.last(), GridAnswer::Closed);
+}
+
+UnsavedAnswer ScriptedDialogs::askUnsaved(const QString& text)
+{
+    asked << QStringLiteral("unsaved: %1").arg(text);
+    return take(unsavedAnswers, asked.last(), UnsavedAnswer::Cancel);
+}
+
+void ScriptedDialogs::showAbout(const QString& text)
+{
+    asked << QStringLiteral("about");
+    abouts << text;
+}
+
+void ScriptedDialogs::showError(const QString& text)
+{
+    asked << QStringLiteral("error");
+    errors << text;
+}
+
+bool ScriptedDialogs::allAnswered() const
+{
+    return openAnswers.empty() && saveAnswers.empty() && colorAnswers.empty() &&
+           yesNoAnswers.empty() && gridAnswers.empty() && unsavedAnswers.empty();
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QStringList>
+#include <deque>
+#include <optional>
+
+#include "platform/dialogs.h"
+
+// Dialogs answered from queues that a test fills beforehand. A question without a queued answer
+// fails the test, so an unexpected dialog is caught. Everything asked is recorded.
+class ScriptedDialogs : public Dialogs {
+public:
+    std::deque<FileChoice> openAnswers;
+    std::deque<FileChoice> saveAnswers;
+    std::deque<std::optional<QRgb>> colorAnswers;
+    std::deque<bool> yesNoAnswers;
+    std::deque<GridAnswer> gridAnswers;
+    std::deque<UnsavedAnswer> unsavedAnswers;
+
+    QStringList asked;   // "open: title | filter", "save: ...", "color", "yesno: text", ...
+    QStringList errors;  // texts of showError
+    QStringList abouts;  // texts of showAbout
+    std::vector<QRgb> colorInitials;
+
+    FileChoice openFile(const QString& title, const QString& filter) override;
+    FileChoice saveFile(const QString& title, const QString& filter) override;
+    std::optional<QRgb> chooseColor(QRgb initial) override;
+    bool askYesNo(const QString& text) override;
+    GridAnswer askGridLayout() override;
+    UnsavedAnswer askUnsaved(const QString& text) override;
+    void showAbout(const QString& text) override;
+    void showError(const QString& text) override;
+
+    // True when every queued answer was used.
+    bool allAnswered() const;
+};

@@ -1,0 +1,35 @@
+#include "support/test_images.h"
+
+QRgb pixelColour(int x, int y)
+{
+    // 12 bits of x and 12 bits of y spread over the three channels.
+    return qRgb((x & 0xff), ((x >> 8) & 0x0f) | ((y & 0x0f) << 4), (y >> 4) & 0xff);
+}
+
+QImage makeTestImage(int width, int height, QImage::Format format)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, pixelColour(x, y));
+    return image.convertToFormat(format);
+}
+
+QRgb rgbAt(const QImage& image, int x, int y)
+{
+    return image.pixel(x, y) | 0xff000000u;
+}
+
+bool sameBlock(const QImage& a, int ax, int ay, const QImage& b, int bx, int by, int w, int h)
+{
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if (rgbAt(a, ax + x, ay + y) != rgbAt(b, bx + x, by + y))
+                return false;
+    return true;
+}
+
+bool sameRgb(const QImage& a, const QImage& b)
+{
+    return a.size() == b.size() && sameBlock(a, 0, 0, b, 0, 0, a.width(), a.height());
+}
