@@ -1,7 +1,7 @@
 #include "tilemap/tile_map.h"
 
 TileMap::TileMap(int extentX, int extentY)
-    : extentX_(extentX), extentY_(extentY), entries_(size_t(extentX) * size_t(extentY), 0)
+    : extentX_(extentX), extentY_(extentY), entries_(std::size_t(extentX) * std::size_t(extentY), 0)
 {
 }
 

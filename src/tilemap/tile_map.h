@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -29,7 +30,7 @@ public:
     bool operator==(const TileMap&) const = default;
 
 private:
-    size_t index(int x, int y) const { return size_t(y) * size_t(extentX_) + size_t(x); }
+    std::size_t index(int x, int y) const { return std::size_t(y) * std::size_t(extentX_) + std::size_t(x); }
 
     int extentX_;
     int extentY_;
