@@ -1,0 +1,106 @@
+#include "platform/widget_dialogs.h"
+
+#include <QApplication>
+#include <QColorDialog>
+#include <QFileDialog>
+#include <QMessageBox>
+
+#include "platform/grid_question_window.h"
+
+QStringList WidgetDialogs::nameFilters(const QString& filter)
+{
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList result;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        result << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
+    }
+    return result;
+}
+
+QWidget* WidgetDialogs::dialogOwner() const
+{
+    // The program's window in front, if any, else the main window.
+    if (QWidget* active = QApplication::activeWindow())
+        return active;
+    return owner_;
+}
+
+FileChoice WidgetDialogs::runFileDialog(const QString& title, const QString& filter, bool save)
+{
+    QFileDialog dialog(dialogOwner(), title);
+    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails |
+                      QFileDialog::DontConfirmOverwrite);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    // Like a save dialog, the open dialog lets the user type a name that does not exist; opening
+    // it then reports the missing file.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    const QStringList filters = nameFilters(filter);
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.value(0));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    const int index = int(filters.indexOf(dialog.selectedNameFilter()));
+    return {dialog.selectedFiles().constFirst(), std::max(0, index)};
+}
+
+FileChoice WidgetDialogs::openFile(const QString& title, const QString& filter)
+{
+    return runFileDialog(title, filter, false);
+}
+
+FileChoice WidgetDialogs::saveFile(const QString& title, const QString& filter)
+{
+    return runFileDialog(title, filter, true);
+}
+
+std::optional<QRgb> WidgetDialogs::chooseColor(QRgb initial)
+{
+    QColorDialog::setCustomColor(0, QColor::fromRgb(initial));
+    const QColor chosen = QColorDialog::getColor(QColor::fromRgb(initial), dialogOwner(), QString(),
+                                                 QColorDialog::DontUseNativeDialog);
+    if (!chosen.isValid())
+        return std::nullopt;
+    return qRgb(chosen.red(), chosen.green(), chosen.blue());
+}
+
+bool WidgetDialogs::askYesNo(const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Yes | QMessageBox::No,
+                    dialogOwner());
+    return box.exec() == QMessageBox::Yes;
+}
+
+GridAnswer WidgetDialogs::askGridLayout()
+{
+    GridQuestionWindow window(owner_);
+    return window.ask();
+}
+
+UnsavedAnswer WidgetDialogs::askUnsaved(const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, QString(), text,
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, dialogOwner());
+    box.setDefaultButton(QMessageBox::Save);
+    switch (box.exec()) {
+    case QMessageBox::Save:
+        return UnsavedAnswer::Save;
+    case QMessageBox::Discard:
+        return UnsavedAnswer::Discard;
+    default:
+        return UnsavedAnswer::Cancel;
+    }
+}
+
+void WidgetDialogs::showAbout(const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, dialogOwner());
+    box.exec();
+}
+
+void WidgetDialogs::showError(const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, QString(), text, QMessageBox::Ok, dialogOwner());
+    box.exec();
+}
