@@ -1,0 +1,279 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QLayout>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QUrl>
+#include <QWheelEvent>
+
+#include "app/captions.h"
+#include "view/redraw_view.h"
+#include "view/zoom_canvas.h"
+
+namespace {
+constexpr int kInitialWidth = 640;
+constexpr int kInitialHeight = 480;
+constexpr int kInitialCanvas = 256;
+constexpr int kScrollStep = 8;
+constexpr int kZoomFieldWidth = 100;
+
+// The file paths of a drop, one per line, in the order the platform lists them.
+QString dropList(const QMimeData* data)
+{
+    QStringList paths;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    return paths.join(QLatin1Char('\n'));
+}
+
+bool carriesFiles(const QMimeData* data)
+{
+    return data && data->hasUrls() && !dropList(data).isEmpty();
+}
+}  // namespace
+
+MainWindow::MainWindow(AppState& state, Dialogs& dialogs)
+    : state_(state), dispatch_(state, *this, dialogs)
+{
+    shutDownHandler = [] { QCoreApplication::exit(0); };
+    buildMainWindow();
+    // The wheel zooms wherever it turns over this window; it never scrolls or changes the list.
+    qApp->installEventFilter(this);
+}
+
+MainWindow::~MainWindow()
+{
+    qApp->removeEventFilter(this);
+}
+
+void MainWindow::buildMainWindow()
+{
+    setWindowTitle(windowTitleText());
+    resize(kInitialWidth, kInitialHeight);
+    setMinimumSize(kInitialWidth, kInitialHeight);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QSize free = screen->size() - size();
+        move(std::max(0, free.width() / 2), std::max(0, free.height() / 2));
+    }
+    setAcceptDrops(true);
+    buildMenus();
+
+    auto* bar = new QStatusBar(this);
+    zoomField = new QLabel(bar);
+    zoomField->setFixedWidth(kZoomFieldWidth);
+    zoomField->setAlignment(Qt::AlignCenter);
+    zoomField->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    bar->addPermanentWidget(zoomField);
+    setStatusBar(bar);
+
+    buildControls();
+}
+
+void MainWindow::buildMenus()
+{
+    struct Item {
+        const char* menu;
+        const char* text;
+        MenuCommand command;
+        QKeySequence shortcut;
+        bool separatorBefore;
+    };
+    const Item items[] = {
+        {"File", "Open..\tCtrl + O", MenuCommand::OpenImage, QKeySequence(Qt::CTRL | Qt::Key_O), false},
+        {"File", "Save As..\tCtrl + S", MenuCommand::SaveImage, QKeySequence(Qt::CTRL | Qt::Key_S), false},
+        {"File", "Quit", MenuCommand::Quit, {}, true},
+        {"Map", "Open..", MenuCommand::OpenMap, {}, false},
+        {"Map", "Save As..", MenuCommand::SaveMap, {}, false},
+        {"Map", "Reset Map", MenuCommand::ResetMap, {}, true},
+        {"Settings", "Set GridColor", MenuCommand::SetGridColor, {}, false},
+        {"Help", "About", MenuCommand::About, {}, false},
+    };
+    QMenu* menu = nullptr;
+    QString menuTitle;
+    for (const Item& item : items) {
+        if (menuTitle != QLatin1String(item.menu)) {
+            menuTitle = QLatin1String(item.menu);
+            menu = menuBar()->addMenu(menuTitle);
+        }
+        if (item.separatorBefore)
+            menu->addSeparator();
+        QAction* action = menu->addAction(QString::fromLatin1(item.text));
+        action->setShortcut(item.shortcut);
+        action->setShortcutContext(Qt::WindowShortcut);
+        const MenuCommand command = item.command;
+        connect(action, &QAction::triggered, this, [this, command] { dispatch_.onMenu(command); });
+        menuActions_.emplace_back(command, action);
+    }
+}
+
+void MainWindow::buildControls()
+{
+    interior = new QWidget(this);
+    setCentralWidget(interior);
+    interior->installEventFilter(this);  // its resizes re-run the layout
+
+    tileModeLabel = new QLabel(QStringLiteral("TileMode:"), interior);
+    tileModeLabel->setTextFormat(Qt::PlainText);
+    tileModeLabel->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    tileModeLabel->setGeometry(5, 7, 70, 20);
+
+    tileModeCombo = new QComboBox(interior);
+    tileModeCombo->addItem(QStringLiteral(" 8x8 Grid"));
+    tileModeCombo->addItem(QStringLiteral("16x16 Grid (default)"));
+    tileModeCombo->setCurrentIndex(1);
+    tileModeCombo->setGeometry(85, 5, 120, 20);
+    // Only a change by the user reaches the dispatch: refreshControls blocks the signal.
+    connect(tileModeCombo, &QComboBox::currentIndexChanged, this,
+            [this] { dispatch_.onTileModeChanged(); });
+
+    auto makeButton = [this](const QString& caption, int x, void (Dispatch::*handler)()) {
+        auto* button = new QPushButton(caption, interior);
+        button->setGeometry(x, 5, 120, 20);
+        connect(button, &QPushButton::clicked, this, [this, handler] { (dispatch_.*handler)(); });
+        return button;
+    };
+    addGridButton = makeButton(QStringLiteral("Add Grid"), 210, &Dispatch::onAddGrid);
+    removeGridButton = makeButton(QStringLiteral("Remove Grid"), 335, &Dispatch::onRemoveGrid);
+    resetMapButton = makeButton(QStringLiteral("Reset Map"), kInitialWidth - 125, &Dispatch::onResetMap);
+
+    const QPalette background(QColor::fromRgb(state_.viewBackground));
+    viewScrollArea = new QScrollArea(interior);
+    viewScrollArea->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    viewScrollArea->setAlignment(Qt::AlignCenter);
+    viewScrollArea->setWidgetResizable(false);
+    viewScrollArea->horizontalScrollBar()->setSingleStep(kScrollStep);
+    viewScrollArea->verticalScrollBar()->setSingleStep(kScrollStep);
+    viewScrollArea->viewport()->setPalette(background);
+    viewScrollArea->viewport()->setBackgroundRole(QPalette::Window);
+    viewScrollArea->viewport()->setAutoFillBackground(true);
+
+    viewInner = new QWidget;
+    viewInner->setPalette(background);
+    viewInner->setAutoFillBackground(true);
+    viewInner->resize(kInitialCanvas, kInitialCanvas);
+    viewCanvas = new ZoomCanvas(state_.viewBackground, viewInner);
+    viewCanvas->setGeometry(0, 0, kInitialCanvas, kInitialCanvas);
+    viewScrollArea->setWidget(viewInner);
+
+    connect(viewCanvas, &ZoomCanvas::leftPressed, this,
+            [this](QPoint p) { dispatch_.onCanvasPress(p); });
+    connect(viewCanvas, &ZoomCanvas::leftReleased, this,
+            [this](QPoint p) { dispatch_.onCanvasRelease(p); });
+
+    // The interior's size is known once the window's own layout has run.
+    if (layout())
+        layout()->activate();
+    layoutMainWindow();
+}
+
+void MainWindow::layoutMainWindow()
+{
+    // The interior widget ends at the status bar, so its height is the interior less the bar.
+    const int width = interior->width();
+    const int height = interior->height();
+    viewScrollArea->setGeometry(5, 30, width - 10, height - 35);
+    resetMapButton->move(width - 125, 5);
+}
+
+void MainWindow::refreshControls()
+{
+    if (!state_.hasImage()) {
+        addGridButton->setEnabled(false);
+        removeGridButton->setEnabled(false);
+        tileModeCombo->setEnabled(false);
+        resetMapButton->setEnabled(false);
+    } else {
+        const bool gridded = state_.gridFlag == 1;
+        addGridButton->setEnabled(!gridded);
+        removeGridButton->setEnabled(gridded);
+        tileModeCombo->setEnabled(!gridded);
+        resetMapButton->setEnabled(state_.remapped != 0);
+        const QSignalBlocker quiet(tileModeCombo);
+        tileModeCombo->setCurrentIndex(state_.tileSize == 8 ? 0 : 1);
+    }
+    showZoomText();
+}
+
+void MainWindow::showZoomText()
+{
+    zoomField->setText(zoomText(state_.zoom));
+}
+
+void MainWindow::redrawView()
+{
+    ::redrawView(state_.zoom, state_.workingImage, *viewInner, *viewCanvas);
+}
+
+int MainWindow::tileModeSelection() const
+{
+    return tileModeCombo->currentIndex() == 0 ? 0 : 1;
+}
+
+void MainWindow::shutDown()
+{
+    shutDownHandler();
+}
+
+QAction* MainWindow::menuAction(MenuCommand command) const
+{
+    for (const auto& [itemCommand, action] : menuActions_)
+        if (itemCommand == command)
+            return action;
+    return nullptr;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == interior && event->type() == QEvent::Resize) {
+        dispatch_.onWindowResized();
+        return false;
+    }
+    if (event->type() == QEvent::Wheel && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this) {
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        dispatch_.onWheel(wheel->angleDelta().y());
+        // Accepted here so that no widget scrolls or changes its selection with it.
+        wheel->accept();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (dispatch_.onCloseRequested())
+        event->accept();
+    else
+        event->ignore();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (carriesFiles(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (carriesFiles(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    if (!carriesFiles(event->mimeData()))
+        return;
+    event->acceptProposedAction();
+    dispatch_.onFilesDropped(dropList(event->mimeData()));
+}

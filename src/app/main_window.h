@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+
+#include "app/app_state.h"
+#include "app/dispatch.h"
+
+class Dialogs;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QScrollArea;
+class ZoomCanvas;
+
+// The one window: menus, the row of controls, the zoomed view and the status bar. It turns Qt's
+// signals and events into Dispatch calls and offers the few operations the dispatch needs.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    MainWindow(AppState& state, Dialogs& dialogs);
+    ~MainWindow() override;
+
+    // Enable states, the tile-mode selection and the zoom text from the state.
+    void refreshControls();
+    // Fits the scroll area and the right-hand button to the window's size.
+    void layoutMainWindow();
+    void redrawView();
+    void showZoomText();
+    // 0 for " 8x8 Grid", 1 for "16x16 Grid (default)".
+    int tileModeSelection() const;
+    // Ends the program with exit code 0.
+    void shutDown();
+
+    Dispatch& dispatch() { return dispatch_; }
+    QAction* menuAction(MenuCommand command) const;
+
+    // What ends the program; tests replace it.
+    std::function<void()> shutDownHandler;
+
+    // The named controls, reachable for tests.
+    QWidget* interior = nullptr;
+    QLabel* tileModeLabel = nullptr;
+    QComboBox* tileModeCombo = nullptr;
+    QPushButton* addGridButton = nullptr;
+    QPushButton* removeGridButton = nullptr;
+    QPushButton* resetMapButton = nullptr;
+    QScrollArea* viewScrollArea = nullptr;
+    QWidget* viewInner = nullptr;
+    ZoomCanvas* viewCanvas = nullptr;
+    QLabel* zoomField = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void buildMainWindow();
+    void buildMenus();
+    void buildControls();
+
+    AppState& state_;
+    Dispatch dispatch_;
+    std::vector<std::pair<MenuCommand, QAction*>> menuActions_;
+};
