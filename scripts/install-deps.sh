@@ -9,7 +9,7 @@ packages=(
   libpng-dev zlib1g-dev
   googletest libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth xdotool x11-utils imagemagick
+  libx11-dev xvfb xauth xdotool x11-utils imagemagick
 )
 
 missing=()

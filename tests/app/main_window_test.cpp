@@ -1,0 +1,254 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTest>
+
+#include "app/captions.h"
+#include "support/test_images.h"
+#include "support/window_fixture.h"
+#include "view/zoom_canvas.h"
+
+namespace {
+
+struct EnableState {
+    bool addGrid, removeGrid, tileMode, resetMap;
+    bool operator==(const EnableState&) const = default;
+};
+
+EnableState enableState(const MainWindow& window)
+{
+    return {window.addGridButton->isEnabled(), window.removeGridButton->isEnabled(),
+            window.tileModeCombo->isEnabled(), window.resetMapButton->isEnabled()};
+}
+
+// Canvas pixels as the screen shows them.
+QImage canvasPixels(ZoomCanvas* canvas, const QRect& rect)
+{
+    return canvas->grab(rect).toImage();
+}
+
+}  // namespace
+
+TEST_F(WindowTest, StartsWithNoSheetAndTheControlsDisabled)
+{
+    EXPECT_EQ(enableState(*window), (EnableState{false, false, false, false}));
+    EXPECT_EQ(window->tileModeCombo->currentText(), QStringLiteral("16x16 Grid (default)"));
+    EXPECT_EQ(window->zoomField->text(), QStringLiteral("Zoom: 1x1"));
+    EXPECT_EQ(window->windowTitle(), windowTitleText());
+    EXPECT_EQ(window->viewInner->size(), QSize(256, 256));
+    EXPECT_EQ(window->viewCanvas->geometry(), QRect(0, 0, 256, 256));
+    const QImage shown = canvasPixels(window->viewCanvas, QRect(0, 0, 256, 256));
+    for (QPoint p : {QPoint(0, 0), QPoint(128, 77), QPoint(255, 255)})
+        EXPECT_EQ(shown.pixel(p) | 0xff000000u, qRgb(128, 128, 128));
+    EXPECT_EQ(state.tileMap, TileMap(2, 2));
+    EXPECT_EQ(state.zoom, 1);
+    EXPECT_EQ(state.dragStartX, -1);
+}
+
+TEST_F(WindowTest, MenusCarryTheirTextsAndShortcuts)
+{
+    EXPECT_EQ(window->menuAction(MenuCommand::OpenImage)->text(), QStringLiteral("Open..\tCtrl + O"));
+    EXPECT_EQ(window->menuAction(MenuCommand::SaveImage)->text(),
+              QStringLiteral("Save As..\tCtrl + S"));
+    EXPECT_EQ(window->menuAction(MenuCommand::OpenImage)->shortcut(),
+              QKeySequence(Qt::CTRL | Qt::Key_O));
+    EXPECT_EQ(window->menuAction(MenuCommand::SaveImage)->shortcut(),
+              QKeySequence(Qt::CTRL | Qt::Key_S));
+    EXPECT_EQ(window->menuAction(MenuCommand::SetGridColor)->text(), QStringLiteral("Set GridColor"));
+    EXPECT_EQ(window->menuAction(MenuCommand::ResetMap)->text(), QStringLiteral("Reset Map"));
+}
+
+TEST_F(WindowTest, LaysOutControlsAtTheMinimumSizeAndWhenWidened)
+{
+    EXPECT_EQ(window->minimumSize(), QSize(640, 480));
+    EXPECT_EQ(window->interior->width(), 640);
+    EXPECT_EQ(window->tileModeLabel->geometry(), QRect(5, 7, 70, 20));
+    EXPECT_EQ(window->tileModeCombo->geometry(), QRect(85, 5, 120, 20));
+    EXPECT_EQ(window->addGridButton->geometry(), QRect(210, 5, 120, 20));
+    EXPECT_EQ(window->removeGridButton->geometry(), QRect(335, 5, 120, 20));
+    EXPECT_EQ(window->resetMapButton->geometry(), QRect(515, 5, 120, 20));
+    const QRect area = window->viewScrollArea->geometry();
+    EXPECT_EQ(area, QRect(5, 30, 630, window->interior->height() - 35));
+
+    window->resize(window->width() + 100, window->height());
+    QTest::qWait(1);
+    EXPECT_EQ(window->resetMapButton->geometry(), QRect(615, 5, 120, 20));
+    EXPECT_EQ(window->viewScrollArea->geometry(), area.adjusted(0, 0, 100, 0));
+    EXPECT_EQ(window->removeGridButton->geometry(), QRect(335, 5, 120, 20));
+    EXPECT_EQ(window->tileModeCombo->geometry(), QRect(85, 5, 120, 20));
+}
+
+TEST_F(WindowTest, EnableStatesFollowTheSheet)
+{
+    struct Row {
+        bool image;
+        int gridFlag;
+        int remapped;
+        EnableState expected;
+    };
+    const Row rows[] = {
+        {false, 0, 0, {false, false, false, false}},
+        {true, 0, 0, {true, false, true, false}},
+        {true, 0, 1, {true, false, true, true}},
+        {true, 1, 0, {false, true, false, false}},
+        {true, 1, 1, {false, true, false, true}},
+    };
+    for (const Row& row : rows) {
+        state.workingImage = row.image ? makeTestImage(32, 32) : QImage();
+        state.gridFlag = row.gridFlag;
+        state.remapped = row.remapped;
+        window->refreshControls();
+        EXPECT_EQ(enableState(*window), row.expected)
+            << "image " << row.image << " grid " << row.gridFlag << " remapped " << row.remapped;
+    }
+}
+
+TEST_F(WindowTest, RefreshSelectsTheTileSizeOnlyWithASheet)
+{
+    state.tileSize = 8;
+    window->refreshControls();  // no sheet: the selection stays
+    EXPECT_EQ(window->tileModeCombo->currentIndex(), 1);
+    openSheet(makeTestImage(32, 32), 8);
+    EXPECT_EQ(window->tileModeCombo->currentText(), QStringLiteral(" 8x8 Grid"));
+    state.tileSize = 16;
+    window->refreshControls();
+    EXPECT_EQ(window->tileModeCombo->currentText(), QStringLiteral("16x16 Grid (default)"));
+    EXPECT_TRUE(dialogs.asked.isEmpty()) << "a selection made by the program must not ask";
+}
+
+TEST_F(WindowTest, WheelZoomsOneStepPerEventWithinOneToTen)
+{
+    // Without a sheet the zoom still moves and stays within bounds; nothing is drawn.
+    for (int i = 0; i < 12; ++i)
+        turnWheel(window->viewCanvas, 120);
+    EXPECT_EQ(state.zoom, 10);
+    EXPECT_EQ(window->zoomField->text(), QStringLiteral("Zoom: 10x10"));
+    EXPECT_EQ(window->viewInner->size(), QSize(256, 256));
+
+    openSheet(makeTestImage(20, 10));
+    turnWheel(window->viewCanvas, 720);  // several notches are still one step
+    EXPECT_EQ(state.zoom, 2);
+    EXPECT_EQ(window->zoomField->text(), QStringLiteral("Zoom: 2x2"));
+    EXPECT_EQ(window->viewInner->size(), QSize(40, 20));
+    turnWheel(window->viewCanvas, 1);
+    EXPECT_EQ(state.zoom, 3);
+    turnWheel(window->viewCanvas, 0);
+    EXPECT_EQ(state.zoom, 3);
+    for (int i = 0; i < 5; ++i)
+        turnWheel(window->viewCanvas, -120);
+    EXPECT_EQ(state.zoom, 1);
+    EXPECT_EQ(window->viewCanvas->size(), QSize(20, 10));
+    EXPECT_EQ(window->zoomField->text(), QStringLiteral("Zoom: 1x1"));
+}
+
+TEST_F(WindowTest, WheelOverOtherControlsZoomsAndNeverScrollsOrChangesTheList)
+{
+    openSheet(makeTestImage(400, 300), 8);
+    turnWheel(window->viewCanvas, 120);
+    turnWheel(window->viewCanvas, 120);
+    ASSERT_EQ(state.zoom, 3);
+    QScrollBar* vertical = window->viewScrollArea->verticalScrollBar();
+    ASSERT_GT(vertical->maximum(), 0);
+    vertical->setValue(40);
+
+    turnWheel(window->tileModeCombo, -120);
+    turnWheel(window->viewScrollArea->viewport(), -120);
+    turnWheel(vertical, 120);
+    EXPECT_EQ(state.zoom, 2);
+    EXPECT_EQ(window->tileModeCombo->currentIndex(), 0);
+    EXPECT_EQ(vertical->value(), 40);
+    EXPECT_TRUE(dialogs.asked.isEmpty());
+}
+
+TEST_F(WindowTest, CanvasShowsEveryImagePixelAsAZoomBlock)
+{
+    const QImage image = makeTestImage(37, 23);
+    openSheet(image);
+    for (int zoom : {1, 4, 10}) {
+        state.zoom = zoom;
+        window->redrawView();
+        ASSERT_EQ(window->viewCanvas->size(), QSize(37 * zoom, 23 * zoom));
+        ASSERT_EQ(window->viewInner->size(), QSize(37 * zoom, 23 * zoom));
+        const QRect part(3 * zoom - 1, 2 * zoom + 1, 9 * zoom, 7 * zoom);
+        const QImage shown = canvasPixels(window->viewCanvas, part);
+        for (int y = 0; y < part.height(); ++y)
+            for (int x = 0; x < part.width(); ++x) {
+                const int cx = part.x() + x;
+                const int cy = part.y() + y;
+                ASSERT_EQ(shown.pixel(x, y) | 0xff000000u, rgbAt(image, cx / zoom, cy / zoom))
+                    << "zoom " << zoom << " canvas " << cx << "," << cy;
+            }
+    }
+}
+
+TEST_F(WindowTest, ScrolledInPartShowsTheRightPixelsAndSmallSheetsAreCentred)
+{
+    const QImage image = makeTestImage(300, 200, QImage::Format_RGB32);
+    openSheet(image);
+    state.zoom = 10;
+    window->redrawView();
+    QScrollArea* area = window->viewScrollArea;
+    area->horizontalScrollBar()->setValue(1234);
+    area->verticalScrollBar()->setValue(987);
+    QTest::qWait(1);
+    const QImage shown = area->viewport()->grab().toImage();
+    const QPoint offset(area->horizontalScrollBar()->value(), area->verticalScrollBar()->value());
+    for (QPoint p : {QPoint(0, 0), QPoint(17, 33), QPoint(shown.width() - 1, shown.height() - 1)}) {
+        const QPoint canvas = p + offset;
+        EXPECT_EQ(shown.pixel(p) | 0xff000000u, rgbAt(image, canvas.x() / 10, canvas.y() / 10));
+    }
+
+    openSheet(makeTestImage(10, 10));
+    const QImage small = area->viewport()->grab().toImage();
+    const QPoint corner = window->viewInner->pos();
+    EXPECT_GT(corner.x(), 0);
+    EXPECT_GT(corner.y(), 0);
+    EXPECT_EQ(small.pixel(corner) | 0xff000000u, rgbAt(makeTestImage(10, 10), 0, 0));
+    EXPECT_EQ(small.pixel(corner.x() - 1, corner.y()) | 0xff000000u, qRgb(128, 128, 128));
+}
+
+TEST_F(WindowTest, AboutBoxShowsTheTextAndChangesNothing)
+{
+    openSheet(makeTestImage(32, 16), 8);
+    state.remapped = 1;
+    const AppState before = state;
+    window->menuAction(MenuCommand::About)->trigger();
+    window->menuAction(MenuCommand::About)->trigger();
+    ASSERT_EQ(dialogs.abouts.size(), 2);
+    EXPECT_TRUE(dialogs.abouts[0].startsWith(windowTitleText()));
+    EXPECT_GT(dialogs.abouts[0].size(), windowTitleText().size());
+    EXPECT_EQ(state.workingImage, before.workingImage);
+    EXPECT_EQ(state.tileMap, before.tileMap);
+    EXPECT_EQ(state.zoom, before.zoom);
+    EXPECT_EQ(state.remapped, before.remapped);
+    EXPECT_EQ(state.tileSize, before.tileSize);
+    EXPECT_EQ(state.gridColor, before.gridColor);
+}
+
+TEST_F(WindowTest, QuitAndCloseEndTheProgramWhenNothingIsUnsaved)
+{
+    window->menuAction(MenuCommand::Quit)->trigger();
+    EXPECT_EQ(shutDowns, 1);
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(state.quitRequested, 1);
+    EXPECT_TRUE(dialogs.asked.isEmpty());
+}
+
+TEST(Captions, UnscrambleSubtractsThreeFromEveryCharacter)
+{
+    EXPECT_EQ(unscrambleCaption(QString()), QString());
+    EXPECT_EQ(unscrambleCaption(QStringLiteral("def")), QStringLiteral("abc"));
+    EXPECT_EQ(unscrambleCaption(QStringLiteral("#Wlohjulg")), QStringLiteral(" Tilegrid"));
+    const char16_t odd[] = {3, u'd', 1, 2, 3, 0};
+    const QString result = unscrambleCaption(QString::fromUtf16(odd));
+    ASSERT_EQ(result.size(), 3);
+    EXPECT_EQ(result[0], QChar(u'a'));
+    EXPECT_EQ(result[1].unicode(), 65534);
+    EXPECT_EQ(result[2].unicode(), 65535);
+    EXPECT_TRUE(aboutText().startsWith(windowTitleText()));
+    EXPECT_FALSE(windowTitleText().isEmpty());
+}

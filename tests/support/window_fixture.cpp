@@ -1,0 +1,42 @@
+#include "support/window_fixture.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QWheelEvent>
+
+#include "tilemap/tile_ops.h"
+
+void WindowTest::SetUp()
+{
+    window = std::make_unique<MainWindow>(state, dialogs);
+    window->shutDownHandler = [this] { ++shutDowns; };
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    window->refreshControls();
+    window->redrawView();
+}
+
+void WindowTest::TearDown()
+{
+    EXPECT_TRUE(dialogs.allAnswered()) << "a scripted answer was not used";
+    window.reset();
+}
+
+void WindowTest::openSheet(const QImage& image, int tileSize, int gridFlag)
+{
+    state.workingImage = image;
+    state.tileSize = tileSize;
+    state.gridFlag = gridFlag;
+    rebuildTileMap(state);
+    state.zoom = 1;
+    window->redrawView();
+    window->refreshControls();
+}
+
+void WindowTest::turnWheel(QWidget* widget, int delta)
+{
+    const QPointF local(widget->width() / 2.0, widget->height() / 2.0);
+    QWheelEvent event(local, widget->mapToGlobal(local), QPoint(), QPoint(0, delta), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(widget, &event);
+}
