@@ -1,0 +1,42 @@
+#include <gtest/gtest.h>
+
+#include "support/test_images.h"
+#include "view/zoom_render.h"
+
+// Every rendered pixel must be the image pixel under it, for both working formats, any zoom and
+// areas that start and end inside a zoom block.
+TEST(ZoomRender, EveryCanvasPixelShowsTheImagePixelUnderIt)
+{
+    for (QImage::Format format : {QImage::Format_BGR888, QImage::Format_RGB32}) {
+        const QImage image = makeTestImage(13, 7, format);
+        for (int zoom = 1; zoom <= 10; ++zoom) {
+            const QRect areas[] = {
+                QRect(0, 0, 13 * zoom, 7 * zoom),
+                QRect(zoom / 2 + 1, zoom + zoom / 3, 5 * zoom + 1, 3 * zoom - 1),
+                QRect(13 * zoom - 1, 7 * zoom - 1, 1, 1),
+            };
+            QImage out;
+            for (const QRect& area : areas) {
+                renderZoomed(image, zoom, area, out);
+                ASSERT_EQ(out.size(), area.size());
+                for (int y = 0; y < area.height(); ++y)
+                    for (int x = 0; x < area.width(); ++x)
+                        ASSERT_EQ(out.pixel(x, y),
+                                  rgbAt(image, (area.x() + x) / zoom, (area.y() + y) / zoom))
+                            << "format " << format << " zoom " << zoom << " at " << area.x() + x
+                            << "," << area.y() + y;
+            }
+        }
+    }
+}
+
+TEST(ZoomRender, OnePixelSheetAtZoomTenFillsTenByTen)
+{
+    QImage image(1, 1, QImage::Format_BGR888);
+    image.setPixel(0, 0, qRgb(12, 34, 56));
+    QImage out;
+    renderZoomed(image, 10, QRect(0, 0, 10, 10), out);
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 10; ++x)
+            ASSERT_EQ(out.pixel(x, y), qRgb(12, 34, 56));
+}
