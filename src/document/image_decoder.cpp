@@ -1,0 +1,188 @@
+#include "document/image_decoder.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QtEndian>
+
+#include "image/pixel_block.h"
+
+namespace {
+
+// Pixel memory one decode may claim. Decoders produce 4 bytes a pixel, so this admits sheets up to
+// 16384 x 16384 while a forged header cannot make us reserve gigabytes for data that is not there.
+constexpr int kDecodeLimitMiB = 1024;
+
+QString quoted(const QString& fileName)
+{
+    return QStringLiteral("“%1”").arg(fileName);
+}
+
+DecodeResult failure(const QString& message)
+{
+    return DecodeResult{QImage(), message};
+}
+
+bool isAcceptedFormat(const QByteArray& format)
+{
+    const QByteArray f = format.toLower();
+    return f == "bmp" || f == "png" || f == "gif" || f == "jpeg" || f == "jpg";
+}
+
+quint8 overBlack(int channel, int alpha)
+{
+    return quint8((channel * alpha + 127) / 255);
+}
+
+// The file's colours as 24-bit B,G,R. Transparency is not kept: a pixel with coverage alpha gets
+// its colour times alpha, as if the picture were laid over black, so fully transparent pixels
+// come out black. Returns a null image when memory runs out.
+QImage toOpaqueBgr(const QImage& decoded)
+{
+    if (!decoded.hasAlphaChannel())
+        return decoded.convertToFormat(QImage::Format_BGR888);
+
+    const QImage argb = decoded.convertToFormat(QImage::Format_ARGB32);
+    QImage opaque(decoded.size(), QImage::Format_BGR888);
+    if (argb.isNull() || opaque.isNull())
+        return {};
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto* from = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        uchar* to = opaque.scanLine(y);
+        for (int x = 0; x < argb.width(); ++x) {
+            const int a = qAlpha(from[x]);
+            to[3 * x + 0] = overBlack(qBlue(from[x]), a);
+            to[3 * x + 1] = overBlack(qGreen(from[x]), a);
+            to[3 * x + 2] = overBlack(qRed(from[x]), a);
+        }
+    }
+    return opaque;
+}
+
+// Qt's BMP and JPEG readers make up what a cut-off file lacks instead of failing, so for those two
+// we check beforehand that the file holds its whole picture.
+bool isCutShort(QIODevice& device)
+{
+    const QByteArray head = device.peek(34);
+    const auto* h = reinterpret_cast<const uchar*>(head.constData());
+    if (head.size() >= 26 && head.startsWith("BM")) {
+        const quint32 infoSize = qFromLittleEndian<quint32>(h + 14);
+        qint64 width = 0, height = 0, bits = 0, compression = 0;
+        if (infoSize == 12) {
+            width = qFromLittleEndian<quint16>(h + 18);
+            height = qFromLittleEndian<quint16>(h + 20);
+            bits = qFromLittleEndian<quint16>(h + 24);
+        } else if (infoSize >= 40 && head.size() >= 34) {
+            width = qAbs(qint64(qFromLittleEndian<qint32>(h + 18)));
+            height = qAbs(qint64(qFromLittleEndian<qint32>(h + 22)));
+            bits = qFromLittleEndian<quint16>(h + 28);
+            compression = qFromLittleEndian<quint32>(h + 30);
+        } else {
+            return false;
+        }
+        // Compressed rows have no size known up front; oversized ones are refused later.
+        const bool plainRows = compression == 0 || compression == 3 || compression == 6;
+        if (!plainRows || width > kMaxImageSide || height > kMaxImageSide)
+            return false;
+        const qint64 rowBytes = (width * bits + 31) / 32 * 4;
+        return device.size() < qFromLittleEndian<quint32>(h + 10) + rowBytes * height;
+    }
+    if (head.startsWith("\xff\xd8\xff") && device.size() <= qint64(kDecodeLimitMiB) << 20) {
+        // Markers cannot occur inside entropy-coded data, so a complete file has an end-of-image
+        // marker after its last start-of-scan.
+        const qint64 at = device.pos();
+        device.seek(0);
+        const QByteArray all = device.readAll();
+        device.seek(at);
+        return all.lastIndexOf("\xff\xd9") < all.lastIndexOf("\xff\xda");
+    }
+    return false;
+}
+
+QString tooLargeMessage(const QString& name, QSize size)
+{
+    return QStringLiteral("%1 is %2 × %3 pixels, larger than 32 767 pixels a side.")
+        .arg(quoted(name))
+        .arg(size.width())
+        .arg(size.height());
+}
+
+DecodeResult decodeDevice(QIODevice& device, const QString& name)
+{
+    // The limit is process-wide in Qt; setting it on every decode keeps it ours.
+    QImageReader::setAllocationLimit(kDecodeLimitMiB);
+
+    // The reader sees only the bytes, so the format comes from the content, never from the name.
+    QImageReader reader(&device);
+    reader.setDecideFormatFromContent(true);
+    reader.setAutoTransform(false);
+    if (!reader.canRead() || !isAcceptedFormat(reader.format()))
+        return failure(QStringLiteral("%1 is not a BMP, JPEG, PNG or GIF image.").arg(quoted(name)));
+
+    if (isCutShort(device))
+        return failure(QStringLiteral("%1 is damaged: the file ends before the picture does.")
+                           .arg(quoted(name)));
+
+    const QSize size = reader.size();
+    if (size.isValid()) {
+        if (size.width() > kMaxImageSide || size.height() > kMaxImageSide)
+            return failure(tooLargeMessage(name, size));
+        const qint64 mib = (qint64(size.width()) * size.height() * 4 + (1 << 20) - 1) >> 20;
+        if (mib > kDecodeLimitMiB)
+            return failure(QStringLiteral("%1 is too large to open: %2 × %3 pixels need more than "
+                                          "%4 MB of memory.")
+                               .arg(quoted(name))
+                               .arg(size.width())
+                               .arg(size.height())
+                               .arg(kDecodeLimitMiB));
+    }
+
+    QImage decoded;
+    if (!reader.read(&decoded) || decoded.isNull())
+        return failure(QStringLiteral("%1 is damaged or incomplete and cannot be read (%2).")
+                           .arg(quoted(name), reader.errorString()));
+    // Formats that give no size up front are checked once decoded.
+    if (decoded.width() > kMaxImageSide || decoded.height() > kMaxImageSide)
+        return failure(tooLargeMessage(name, decoded.size()));
+
+    QImage opaque = toOpaqueBgr(decoded);
+    if (opaque.isNull())
+        return failure(QStringLiteral("There is not enough memory to open %1 (%2 × %3 pixels).")
+                           .arg(quoted(name))
+                           .arg(decoded.width())
+                           .arg(decoded.height()));
+    return DecodeResult{std::move(opaque), QString()};
+}
+
+}  // namespace
+
+DecodeResult loadImageFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return failure(QStringLiteral("%1 does not exist.").arg(quoted(path)));
+    if (info.isDir())
+        return failure(QStringLiteral("%1 is a folder, not an image file.").arg(quoted(path)));
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (file.error() == QFileDevice::PermissionsError)
+            return failure(
+                QStringLiteral("%1 cannot be read: permission denied.").arg(quoted(path)));
+        return failure(
+            QStringLiteral("%1 cannot be read: %2.").arg(quoted(path), file.errorString()));
+    }
+    if (file.size() == 0)
+        return failure(QStringLiteral("%1 is empty, not a BMP, JPEG, PNG or GIF image.")
+                           .arg(quoted(path)));
+    return decodeDevice(file, path);
+}
+
+DecodeResult decodeImageData(const QByteArray& data, const QString& fileName)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    return decodeDevice(buffer, fileName);
+}

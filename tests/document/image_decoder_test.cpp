@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include "document/bmp_writer.h"
+#include "document/image_decoder.h"
+#include "support/image_files.h"
+#include "support/test_images.h"
+
+namespace {
+
+QByteArray encodedByQt(const QImage& image, const char* format, int quality = -1)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format, quality);
+    return bytes;
+}
+
+enum class Format { Png, Bmp, Gif };
+
+QByteArray encoded(const QImage& image, Format format)
+{
+    switch (format) {
+    case Format::Png:
+        return encodedByQt(image, "PNG");
+    case Format::Bmp:
+        return encodedByQt(image, "BMP");
+    case Format::Gif:
+        return makeGif(image);
+    }
+    return {};
+}
+
+class LosslessDecodeTest : public testing::TestWithParam<std::tuple<Format, QSize>> {
+protected:
+    QTemporaryDir dir;
+};
+
+TEST_P(LosslessDecodeTest, GivesTheFilesSizeAndColoursAs24Bit)
+{
+    const auto [format, size] = GetParam();
+    const QImage original = makeTestImage(size.width(), size.height(), QImage::Format_RGB32);
+    // The name says JPEG on purpose: the content decides the format.
+    const QString path = dir.filePath(QStringLiteral("sheet.jpg"));
+    writeFileBytes(path, encoded(original, format));
+
+    const DecodeResult result = loadImageFile(path);
+    ASSERT_TRUE(result.ok()) << result.error.toStdString();
+    EXPECT_TRUE(result.error.isEmpty());
+    EXPECT_EQ(result.image.format(), QImage::Format_BGR888);
+    EXPECT_TRUE(sameRgb(result.image, original));
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, LosslessDecodeTest,
+                         testing::Combine(testing::Values(Format::Png, Format::Bmp, Format::Gif),
+                                          testing::Values(QSize(1, 1), QSize(5, 3), QSize(13, 7))));
+
+TEST(ImageDecoder, DecodesJpegToNearlyTheSameColours)
+{
+    // Flat 16 x 16 blocks survive JPEG's blocks and colour subsampling almost unchanged.
+    QImage original(32, 16, QImage::Format_RGB32);
+    original.fill(qRgb(200, 40, 90));
+    for (int y = 0; y < 16; ++y)
+        for (int x = 16; x < 32; ++x)
+            original.setPixel(x, y, qRgb(30, 160, 220));
+
+    const DecodeResult result = decodeImageData(encodedByQt(original, "JPEG", 100), "a.jpg");
+    ASSERT_TRUE(result.ok()) << result.error.toStdString();
+    EXPECT_EQ(result.image.format(), QImage::Format_BGR888);
+    ASSERT_EQ(result.image.size(), original.size());
+    for (const QPoint p : {QPoint(3, 4), QPoint(27, 9)}) {
+        const QRgb want = original.pixel(p);
+        const QRgb got = result.image.pixel(p);
+        EXPECT_NEAR(qRed(got), qRed(want), 4);
+        EXPECT_NEAR(qGreen(got), qGreen(want), 4);
+        EXPECT_NEAR(qBlue(got), qBlue(want), 4);
+    }
+}
+
+TEST(ImageDecoder, LaysPngAlphaOverBlack)
+{
+    const int alphas[] = {255, 128, 1, 0};
+    QImage original(4, 1, QImage::Format_ARGB32);
+    for (int x = 0; x < 4; ++x)
+        original.setPixel(x, 0, qRgba(200, 100, 51, alphas[x]));
+
+    const DecodeResult result = decodeImageData(encodedByQt(original, "PNG"), "alpha.png");
+    ASSERT_TRUE(result.ok()) << result.error.toStdString();
+    EXPECT_EQ(result.image.format(), QImage::Format_BGR888);
+    for (int x = 0; x < 4; ++x) {
+        const auto over = [&](int c) { return (c * alphas[x] + 127) / 255; };
+        EXPECT_EQ(result.image.pixel(x, 0), qRgb(over(200), over(100), over(51))) << x;
+    }
+}
+
+TEST(ImageDecoder, GivesAGifsTransparentColourBlack)
+{
+    const QImage original = makeTestImage(3, 2);
+    const DecodeResult result = decodeImageData(makeGif(original, 1), "clear.gif");
+    ASSERT_TRUE(result.ok()) << result.error.toStdString();
+    EXPECT_EQ(result.image.format(), QImage::Format_BGR888);
+    ASSERT_EQ(result.image.size(), original.size());
+    // Palette entry 1 is the second pixel of the first row; every other pixel keeps its colour.
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            EXPECT_EQ(rgbAt(result.image, x, y),
+                      x == 1 && y == 0 ? qRgb(0, 0, 0) : pixelColour(x, y));
+}
+
+struct BadFile {
+    const char* what;
+    // Makes the file in dir and returns its path.
+    std::function<QString(const QTemporaryDir& dir)> make;
+    const char* reason;
+};
+
+QString fileWith(const QTemporaryDir& dir, const QByteArray& bytes)
+{
+    const QString path = dir.filePath(QStringLiteral("bad file.png"));
+    writeFileBytes(path, bytes);
+    return path;
+}
+
+QByteArray pngOf(int width, int height)
+{
+    return encodedByQt(makeTestImage(width, height), "PNG");
+}
+
+void PrintTo(const BadFile& file, std::ostream* out)
+{
+    *out << file.what;
+}
+
+class BadFileTest : public testing::TestWithParam<BadFile> {};
+
+TEST_P(BadFileTest, IsRefusedWithAMessageNamingTheFile)
+{
+    QTemporaryDir dir;
+    const QString path = GetParam().make(dir);
+    const DecodeResult result = loadImageFile(path);
+    EXPECT_FALSE(result.ok());
+    EXPECT_TRUE(result.image.isNull());
+    EXPECT_TRUE(result.error.contains(path)) << result.error.toStdString();
+    EXPECT_TRUE(result.error.contains(QString::fromUtf8(GetParam().reason)))
+        << result.error.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BadFileTest,
+    testing::Values(
+        BadFile{"missing", [](const QTemporaryDir& d) { return d.filePath("gone.png"); },
+                "does not exist"},
+        BadFile{"folder", [](const QTemporaryDir& d) { return d.path(); }, "is a folder"},
+        BadFile{"empty", [](const QTemporaryDir& d) { return fileWith(d, {}); }, "is empty"},
+        BadFile{"text",
+                [](const QTemporaryDir& d) { return fileWith(d, "0\r\n1\r\n2\r\n3\r\n"); },
+                "is not a BMP, JPEG, PNG or GIF image"},
+        BadFile{"other format",
+                [](const QTemporaryDir& d) { return fileWith(d, "P3\n1 1\n255\n0 0 0\n"); },
+                "is not a BMP, JPEG, PNG or GIF image"},
+        BadFile{"truncated png",
+                [](const QTemporaryDir& d) {
+                    const QByteArray png = pngOf(64, 64);
+                    return fileWith(d, png.left(png.size() / 2));
+                },
+                "is damaged"},
+        BadFile{"damaged png data",
+                [](const QTemporaryDir& d) {
+                    QByteArray png = pngOf(64, 64);
+                    for (qsizetype i = 60; i < png.size() - 20; ++i)
+                        png[i] = char(0x5a ^ png[i]);
+                    return fileWith(d, png);
+                },
+                "is damaged"},
+        BadFile{"truncated bmp",
+                [](const QTemporaryDir& d) {
+                    const QByteArray bmp = encodedByQt(makeTestImage(64, 64), "BMP");
+                    return fileWith(d, bmp.left(bmp.size() / 2));
+                },
+                "is damaged"},
+        BadFile{"truncated gif",
+                [](const QTemporaryDir& d) {
+                    const QByteArray gif = makeGif(makeTestImage(16, 16));
+                    return fileWith(d, gif.left(gif.size() / 2));
+                },
+                "is damaged"},
+        BadFile{"truncated jpeg",
+                [](const QTemporaryDir& d) {
+                    const QByteArray jpeg = encodedByQt(makeTestImage(64, 64), "JPEG");
+                    return fileWith(d, jpeg.left(jpeg.size() - 40));
+                },
+                "is damaged"}),
+    [](const testing::TestParamInfo<BadFile>& info) {
+        return QString::fromUtf8(info.param.what).replace(' ', '_').toStdString();
+    });
+
+TEST(ImageDecoder, RefusesOversizedHeadersBeforeDecoding)
+{
+    QByteArray ihdr(13, '\0');
+    auto pngClaiming = [&](quint32 width, quint32 height) {
+        qToBigEndian(width, ihdr.data());
+        qToBigEndian(height, ihdr.data() + 4);
+        ihdr[8] = 8;  // bit depth
+        ihdr[9] = 2;  // RGB
+        return kPngSignature + pngChunk("IHDR", ihdr) + pngChunk("IDAT", "x") +
+               pngChunk("IEND", {});
+    };
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        const char* reason;
+    } rows[] = {
+        {"wide png", pngClaiming(40000, 10), "40000 × 10 pixels, larger than 32 767 pixels a side"},
+        {"tall png", pngClaiming(10, 32768), "10 × 32768 pixels, larger than 32 767 pixels a side"},
+        {"wide bmp", bmpHeader(40000, 10, 24), "40000 × 10 pixels, larger than 32 767 pixels a side"},
+        // Within the side limit, but a header this big must not make us reserve gigabytes.
+        {"huge png", pngClaiming(30000, 30000), "too large to open"},
+    };
+    for (const auto& row : rows) {
+        const DecodeResult result = decodeImageData(row.bytes, QStringLiteral("forged"));
+        EXPECT_FALSE(result.ok()) << row.what;
+        EXPECT_TRUE(result.error.contains(QStringLiteral("“forged”")))
+            << result.error.toStdString();
+        EXPECT_TRUE(result.error.contains(QString::fromUtf8(row.reason)))
+            << row.what << ": " << result.error.toStdString();
+    }
+}
+
+}  // namespace
