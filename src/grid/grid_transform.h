@@ -9,8 +9,12 @@ struct GridResult {
     bool ok() const { return !image.isNull(); }
 };
 
-// Copies every whole tile of edge tileSize from sourcePitch to targetPitch onto a new 32-bit image
-// filled with gridColor; the fill that the tiles leave uncovered becomes the grid lines.
+// Copies every whole tile of edge tileSize from sourcePitch to targetPitch onto a new 32-bit opaque
+// image filled with gridColor; the fill that the tiles leave uncovered becomes the grid lines.
+// Pixels beyond the last whole tile are dropped. Refused (null image and a message) when the source
+// holds no whole tile in a direction, when the result would be wider or higher than kMaxImageSide,
+// or when its memory cannot be had. The source may be Format_BGR888 or Format_RGB32 (other formats
+// are converted first).
 GridResult transformTiles(const QImage& source, int tileSize, int sourcePitch, int targetPitch,
                           QRgb gridColor);
 

@@ -1,0 +1,122 @@
+#include "grid/grid_transform.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "image/pixel_block.h"
+
+namespace {
+
+GridResult refuse(const QString& why)
+{
+    return GridResult{QImage(), why};
+}
+
+// One pass over the target, row by row: each row is either a row of tile pixels (whole tile rows
+// copied, the grid column after each tile filled) or a grid row (filled). Nothing is written twice.
+template <typename CopyPixels>
+void buildRows(const QImage& source, QImage& target, int tileSize, int sourcePitch,
+               int targetPitch, int tilesX, QRgb fill, CopyPixels copyPixels)
+{
+    const int gapX = targetPitch - tileSize;
+    const int sourceBpp = source.depth() / 8;
+    for (int ty = 0; ty < target.height(); ++ty) {
+        auto* out = reinterpret_cast<QRgb*>(target.scanLine(ty));
+        const int tileRow = ty / targetPitch;
+        const int inTile = ty % targetPitch;
+        if (inTile >= tileSize) {
+            std::fill(out, out + target.width(), fill);
+            continue;
+        }
+        const uchar* in = source.constScanLine(tileRow * sourcePitch + inTile);
+        for (int x = 0; x < tilesX; ++x) {
+            copyPixels(out, in + size_t(x) * size_t(sourcePitch) * sourceBpp, tileSize);
+            out += tileSize;
+            for (int g = 0; g < gapX; ++g)
+                *out++ = fill;
+        }
+    }
+}
+
+// Qt keeps RGB32 pixels as 0xffRRGGBB words, so a tile row of an RGB32 source is a plain byte copy.
+void copyRgb32(QRgb* out, const uchar* in, int count)
+{
+    std::memcpy(out, in, size_t(count) * sizeof(QRgb));
+}
+
+// BGR888 stores blue, green, red in that byte order: the low three bytes of an RGB32 word.
+void copyBgr888(QRgb* out, const uchar* in, int count)
+{
+    for (int i = 0; i < count; ++i, in += 3)
+        out[i] = 0xff000000u | uint32_t(in[0]) | (uint32_t(in[1]) << 8) | (uint32_t(in[2]) << 16);
+}
+
+QString tooSmallMessage(int tileSize, int sourcePitch)
+{
+    if (sourcePitch == tileSize)
+        return QStringLiteral("The sheet is smaller than one %1 × %1 tile.").arg(tileSize);
+    return QStringLiteral("The sheet is smaller than one %1 × %1 tile with its grid line "
+                          "(%2 × %2 pixels).")
+        .arg(tileSize)
+        .arg(sourcePitch);
+}
+
+}  // namespace
+
+GridResult transformTiles(const QImage& source, int tileSize, int sourcePitch, int targetPitch,
+                          QRgb gridColor)
+{
+    Q_ASSERT(tileSize > 0 && sourcePitch >= tileSize && targetPitch >= tileSize);
+    if (source.isNull())
+        return refuse(QStringLiteral("No sheet is open."));
+
+    const int tilesX = source.width() / sourcePitch;
+    const int tilesY = source.height() / sourcePitch;
+    if (tilesX == 0 || tilesY == 0)
+        return refuse(tooSmallMessage(tileSize, sourcePitch));
+
+    const qint64 width = qint64(tilesX) * targetPitch;
+    const qint64 height = qint64(tilesY) * targetPitch;
+    if (width > kMaxImageSide || height > kMaxImageSide)
+        return refuse(QStringLiteral("The result would be %1 × %2 pixels, but a sheet can be at "
+                                     "most %3 pixels wide and high.")
+                          .arg(width)
+                          .arg(height)
+                          .arg(kMaxImageSide));
+
+    // Our sheets are 24-bit after loading and RGB32 after a transform; anything else is brought
+    // to RGB32 first so the row copies below stay plain.
+    QImage converted;
+    const QImage* from = &source;
+    if (source.format() != QImage::Format_RGB32 && source.format() != QImage::Format_BGR888) {
+        converted = source.convertToFormat(QImage::Format_RGB32);
+        if (converted.isNull())
+            return refuse(QStringLiteral("There is not enough memory to convert the sheet."));
+        from = &converted;
+    }
+
+    // Uninitialised on purpose: buildRows writes every pixel exactly once.
+    QImage target(int(width), int(height), QImage::Format_RGB32);
+    if (target.isNull())
+        return refuse(QStringLiteral("There is not enough memory for a %1 × %2 sheet.")
+                          .arg(width)
+                          .arg(height));
+
+    const QRgb fill = 0xff000000u | (gridColor & 0x00ffffffu);
+    if (from->format() == QImage::Format_RGB32)
+        buildRows(*from, target, tileSize, sourcePitch, targetPitch, tilesX, fill, copyRgb32);
+    else
+        buildRows(*from, target, tileSize, sourcePitch, targetPitch, tilesX, fill, copyBgr888);
+    return GridResult{target, QString()};
+}
+
+GridResult insertGrid(const QImage& source, int tileSize, QRgb gridColor)
+{
+    return transformTiles(source, tileSize, tileSize, tileSize + 1, gridColor);
+}
+
+GridResult removeGrid(const QImage& source, int tileSize, QRgb gridColor)
+{
+    return transformTiles(source, tileSize, tileSize + 1, tileSize, gridColor);
+}
