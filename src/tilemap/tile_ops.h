@@ -18,9 +18,11 @@ bool swapTiles(Sheet& sheet, int x1, int y1, int x2, int y2);
 
 // The image with every full tile placed in order of its map number, ties in the row-by-row order
 // of where the tiles stood (a stable sort). Partial tiles and anything outside the full tiles stay.
-// Returns a null image when memory for the result cannot be had.
+// Returns a null image when memory for the result cannot be had, or when the map's full tiles do
+// not lie inside the image at this pitch.
 QImage restoredImage(const QImage& image, const TileMap& map, int pitch);
 
 // Puts every tile back at its original place and clears remapped; the map itself is left for the
-// caller to rebuild. Returns false when memory ran out (the image is then unchanged).
+// caller to rebuild. Without an image only remapped is cleared. Returns false, changing nothing,
+// when restoredImage gives no image.
 bool restoreTileOrder(Sheet& sheet);
