@@ -147,7 +147,7 @@ TEST_F(WindowTest, WheelZoomsOneStepPerEventWithinOneToTen)
 
 TEST_F(WindowTest, WheelOverOtherControlsZoomsAndNeverScrollsOrChangesTheList)
 {
-    openSheet(makeTestImage(400, 300), 8);
+    openSheet(makeTestImage(400, 600), 8);
     turnWheel(window->viewCanvas, 120);
     turnWheel(window->viewCanvas, 120);
     ASSERT_EQ(state.zoom, 3);
