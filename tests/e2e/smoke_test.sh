@@ -2,8 +2,8 @@
 # Starts the real program under Xvfb, checks that its window shows the grey canvas, and ends it
 # once through File "Quit" and once through a close request; both must exit with code 0.
 here=$(dirname "$(readlink -f "$0")")
-TILEGRID=$1
-CLOSE_WINDOW=$2
+TILEGRID=$(readlink -f "$1")
+CLOSE_WINDOW=$(readlink -f "$2")
 source "$here/e2e_lib.sh"
 
 start_xvfb
