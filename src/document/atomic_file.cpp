@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 #include <QSaveFile>
+#include <cerrno>
+#include <cstring>
 
 std::function<bool(qint64 bytesSoFar)> g_failWriteForTesting;
 
@@ -18,10 +20,25 @@ protected:
 
     qint64 writeData(const char* data, qint64 length) override
     {
-        if (g_failWriteForTesting && g_failWriteForTesting(written_)) {
-            setErrorString(QStringLiteral("no space left on the disk"));
-            return -1;
+        if (!g_failWriteForTesting)
+            return pass(data, length);
+        // Under test, ask before every small piece, so a failure can strike in mid-write.
+        for (qint64 done = 0; done < length; done += kTestPiece) {
+            if (g_failWriteForTesting(written_)) {
+                setErrorString(QStringLiteral("no space left on the disk"));
+                return -1;
+            }
+            if (pass(data + done, qMin(kTestPiece, length - done)) < 0)
+                return -1;
         }
+        return length;
+    }
+
+private:
+    static constexpr qint64 kTestPiece = 64;
+
+    qint64 pass(const char* data, qint64 length)
+    {
         const qint64 done = file_.write(data, length);
         if (done != length) {
             setErrorString(file_.errorString());
@@ -31,7 +48,6 @@ protected:
         return done;
     }
 
-private:
     QSaveFile& file_;
     qint64 written_ = 0;
 };
@@ -58,6 +74,7 @@ QString whyNotCreated(const QString& path, const QSaveFile& file)
 QString writeFileAtomically(const QString& path, const DeviceWriter& write)
 {
     QSaveFile file(path);
+    errno = 0;
     if (!file.open(QIODevice::WriteOnly))
         return saveFailure(path, whyNotCreated(path, file));
 
@@ -74,8 +91,15 @@ QString writeFileAtomically(const QString& path, const DeviceWriter& write)
         file.cancelWriting();
         return saveFailure(path, reason);
     }
-    if (!file.commit())
+    if (!file.commit()) {
+        // Qt reports a failed final rename only as "Unknown error"; the system's reason is clearer.
+        const int code = errno;
+        const QFileDevice::FileError kind = file.error();
+        if ((kind == QFileDevice::RenameError || kind == QFileDevice::UnspecifiedError) && code != 0)
+            return saveFailure(path, QStringLiteral("the new file could not take its place (%1)")
+                                         .arg(QString::fromLocal8Bit(std::strerror(code))));
         return saveFailure(path, file.errorString());
+    }
     return {};
 }
 

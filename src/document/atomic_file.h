@@ -15,5 +15,7 @@ QString writeFileAtomically(const QString& path, const DeviceWriter& write);
 
 QString writeFileAtomically(const QString& path, const QByteArray& bytes);
 
-// A hook that tests use to make writes fail as a full disk would; null in the program.
+// A hook that tests use to make writes fail as a full disk would; null in the program. When set,
+// it is asked with the bytes written so far before every piece of at most 64 bytes, and true
+// makes that write fail.
 extern std::function<bool(qint64 bytesSoFar)> g_failWriteForTesting;

@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QtEndian>
+
+#include "document/bmp_writer.h"
+#include "document/image_decoder.h"
+#include "document/png_writer.h"
+#include "support/image_files.h"
+#include "support/test_images.h"
+
+namespace {
+
+// Accepts a number of bytes, then refuses every write as a full disk would.
+class FullDevice : public QIODevice {
+public:
+    explicit FullDevice(qint64 room) : room_(room) { open(QIODevice::WriteOnly); }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char*, qint64 length) override
+    {
+        if (length > room_) {
+            setErrorString(QStringLiteral("No space left on device"));
+            return -1;
+        }
+        room_ -= length;
+        return length;
+    }
+
+private:
+    qint64 room_;
+};
+
+using Layout = std::tuple<QImage::Format, QSize>;
+
+class PngWriterTest : public testing::TestWithParam<Layout> {};
+
+TEST_P(PngWriterTest, WritesOnlyIhdrIdatIendWithUnfilteredRowsAtLevel9)
+{
+    const auto [format, size] = GetParam();
+    const bool alpha = format == QImage::Format_RGB32;
+    const QImage image = makeTestImage(size.width(), size.height(), format);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QString error;
+    ASSERT_TRUE(writePng(image, buffer, error)) << error.toStdString();
+
+    const std::vector<PngChunk> chunks = pngChunks(buffer.data());
+    ASSERT_GE(chunks.size(), 3u);
+    QByteArray idat;
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        const QByteArray expected = i == 0 ? "IHDR" : i + 1 == chunks.size() ? "IEND" : "IDAT";
+        EXPECT_EQ(chunks[i].type, expected) << "chunk " << i;
+        EXPECT_TRUE(chunks[i].crcOk) << "chunk " << i;
+        if (chunks[i].type == "IDAT")
+            idat += chunks[i].data;
+    }
+
+    const QByteArray& ihdr = chunks[0].data;
+    ASSERT_EQ(ihdr.size(), 13);
+    EXPECT_EQ(qFromBigEndian<quint32>(ihdr.constData()), quint32(size.width()));
+    EXPECT_EQ(qFromBigEndian<quint32>(ihdr.constData() + 4), quint32(size.height()));
+    EXPECT_EQ(ihdr.mid(8), QByteArray::fromHex(alpha ? "0806000000" : "0802000000"));
+
+    // The zlib header's level field says "maximum compression".
+    ASSERT_GE(idat.size(), 2);
+    EXPECT_EQ(quint8(idat[1]) >> 6, 3);
+
+    const int channels = alpha ? 4 : 3;
+    const qsizetype rowBytes = 1 + qsizetype(size.width()) * channels;
+    const QByteArray raw = inflateZlib(idat);
+    ASSERT_EQ(raw.size(), rowBytes * size.height());
+    for (int y = 0; y < size.height(); ++y) {
+        const char* row = raw.constData() + y * rowBytes;
+        EXPECT_EQ(row[0], 0) << "filter of row " << y;
+        for (int x = 0; x < size.width(); ++x) {
+            const auto* p = reinterpret_cast<const uchar*>(row + 1 + x * channels);
+            const QRgb want = pixelColour(x, y);
+            ASSERT_EQ(qRgb(p[0], p[1], p[2]), want) << x << "," << y;
+            if (alpha) {
+                ASSERT_EQ(p[3], 255) << x << "," << y;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, PngWriterTest,
+                         testing::Combine(testing::Values(QImage::Format_BGR888,
+                                                          QImage::Format_RGB32),
+                                          testing::Values(QSize(1, 1), QSize(5, 3),
+                                                          QSize(513, 10))));
+
+struct BmpRow {
+    int width;
+    int height;
+    int bits;
+    int rowSize;  // as the file layout gives it: bytes per row padded to a multiple of 4
+};
+
+class BmpWriterTest : public testing::TestWithParam<BmpRow> {};
+
+TEST_P(BmpWriterTest, WritesTheHeaderFieldsAndBottomUpPaddedRows)
+{
+    const BmpRow row = GetParam();
+    const QImage image = makeTestImage(
+        row.width, row.height, row.bits == 32 ? QImage::Format_RGB32 : QImage::Format_BGR888);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QString error;
+    ASSERT_TRUE(writeBmp(image, buffer, error)) << error.toStdString();
+    const QByteArray file = buffer.data();
+    const quint32 imageBytes = quint32(row.rowSize * row.height);
+    ASSERT_EQ(file.size(), 54 + qsizetype(imageBytes));
+
+    const auto* b = reinterpret_cast<const uchar*>(file.constData());
+    const auto u16 = [&](int at) { return qFromLittleEndian<quint16>(b + at); };
+    const auto u32 = [&](int at) { return qFromLittleEndian<quint32>(b + at); };
+    EXPECT_EQ(file.left(2), "BM");
+    const struct {
+        int offset;
+        quint32 value;
+        quint32 actual;
+    } fields[] = {{2, 54 + imageBytes, u32(2)},  {6, 0, u16(6)},    {8, 0, u16(8)},
+                  {10, 54, u32(10)},             {14, 40, u32(14)}, {18, quint32(row.width), u32(18)},
+                  {22, quint32(row.height), u32(22)},               {26, 1, u16(26)},
+                  {28, quint32(row.bits), u16(28)},                 {30, 0, u32(30)},
+                  {34, imageBytes, u32(34)},     {38, 0, u32(38)},  {42, 0, u32(42)},
+                  {46, 0, u32(46)},              {50, 0, u32(50)}};
+    for (const auto& field : fields)
+        EXPECT_EQ(field.actual, field.value) << "field at offset " << field.offset;
+
+    const int bytesPerPixel = row.bits / 8;
+    for (int fileRow = 0; fileRow < row.height; ++fileRow) {
+        const uchar* line = b + 54 + fileRow * row.rowSize;
+        const int y = row.height - 1 - fileRow;
+        for (int x = 0; x < row.width; ++x) {
+            const uchar* p = line + x * bytesPerPixel;
+            ASSERT_EQ(qRgb(p[2], p[1], p[0]), pixelColour(x, y)) << x << "," << y;
+            if (row.bits == 32) {
+                ASSERT_EQ(p[3], 255);
+            }
+        }
+        for (int pad = row.width * bytesPerPixel; pad < row.rowSize; ++pad)
+            EXPECT_EQ(line[pad], 0) << "padding of file row " << fileRow;
+    }
+
+    // What we write, we read back.
+    const DecodeResult back = decodeImageData(file, QStringLiteral("back.bmp"));
+    ASSERT_TRUE(back.ok()) << back.error.toStdString();
+    EXPECT_TRUE(sameRgb(back.image, image));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, BmpWriterTest,
+                         testing::Values(BmpRow{5, 3, 24, 16}, BmpRow{1, 1, 24, 4},
+                                         BmpRow{4, 2, 24, 12}, BmpRow{7, 2, 24, 24},
+                                         BmpRow{5, 3, 32, 20}, BmpRow{1, 1, 32, 4}));
+
+TEST(ImageWriters, ReportTheDevicesReasonWhenItFillsUp)
+{
+    const QImage image = makeTestImage(64, 64);
+    for (const qint64 room : {qint64(0), qint64(60), qint64(5000)}) {
+        FullDevice pngDevice(room);
+        QString pngError;
+        EXPECT_FALSE(writePng(image, pngDevice, pngError)) << room;
+        EXPECT_EQ(pngError, QStringLiteral("No space left on device")) << room;
+
+        FullDevice bmpDevice(room);
+        QString bmpError;
+        EXPECT_FALSE(writeBmp(image, bmpDevice, bmpError)) << room;
+        EXPECT_EQ(bmpError, QStringLiteral("No space left on device")) << room;
+    }
+}
+
+}  // namespace
