@@ -16,6 +16,7 @@
 #include <QUrl>
 #include <QWheelEvent>
 
+#include "app/app_icon.h"
 #include "app/captions.h"
 #include "view/redraw_view.h"
 #include "view/zoom_canvas.h"
@@ -60,6 +61,7 @@ MainWindow::~MainWindow()
 void MainWindow::buildMainWindow()
 {
     setWindowTitle(windowTitleText());
+    setWindowIcon(appIcon());
     resize(kInitialWidth, kInitialHeight);
     setMinimumSize(kInitialWidth, kInitialHeight);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
