@@ -41,8 +41,13 @@ FileChoice WidgetDialogs::runFileDialog(const QString& title, const QString& fil
     dialog.selectNameFilter(filters.value(0));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
-    const int index = int(filters.indexOf(dialog.selectedNameFilter()));
-    return {dialog.selectedFiles().constFirst(), std::max(0, index)};
+    // With the details hidden, Qt may report the filter as shown rather than as set.
+    const QString selected = dialog.selectedNameFilter();
+    int index = 0;
+    for (int i = 0; i < filters.size(); ++i)
+        if (selected == filters[i] || selected == filter.section(QLatin1Char('|'), 2 * i, 2 * i))
+            index = i;
+    return {dialog.selectedFiles().constFirst(), index};
 }
 
 FileChoice WidgetDialogs::openFile(const QString& title, const QString& filter)
