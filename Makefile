@@ -31,13 +31,17 @@ bench: deps
 	@for b in build-bench/bin/bench_*; do echo "== $$b"; $$b --benchmark_counters_tabular=true || exit 1; done
 
 FUZZ_SECONDS ?= 120
+# Each fuzzer runs from its committed seeds plus what earlier runs found; a crash, leak, timeout or
+# failed check stops make with an error and leaves the input in build-fuzz/artifacts/.
 fuzz: deps
 	CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTILEGRID_TESTS=OFF -DTILEGRID_FUZZ=ON $(CMAKE_FLAGS)
-	cmake --build build-fuzz -j $(JOBS)
+	cmake --build build-fuzz -j $(JOBS) --target fuzzers
 	@for f in build-fuzz/bin/fuzz_*; do \
-		name=$$(basename $$f); mkdir -p build-fuzz/corpus/$$name; \
+		name=$$(basename $$f); mkdir -p build-fuzz/corpus/$$name build-fuzz/artifacts/$$name; \
 		echo "== $$name for $(FUZZ_SECONDS) s"; \
-		$$f -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 build-fuzz/corpus/$$name fuzz/seeds/$$name || exit 1; \
+		$$f -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 -timeout=30 -print_final_stats=1 \
+			-artifact_prefix=build-fuzz/artifacts/$$name/ \
+			build-fuzz/corpus/$$name fuzz/seeds/$$name || exit 1; \
 	done
 
 format:
