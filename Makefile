@@ -39,8 +39,9 @@ fuzz: deps
 	@for f in build-fuzz/bin/fuzz_*; do \
 		name=$$(basename $$f); mkdir -p build-fuzz/corpus/$$name build-fuzz/artifacts/$$name; \
 		echo "== $$name for $(FUZZ_SECONDS) s"; \
+		dict=""; [ -f fuzz/$$name.dict ] && dict=-dict=fuzz/$$name.dict; \
 		$$f -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 -timeout=30 -print_final_stats=1 \
-			-artifact_prefix=build-fuzz/artifacts/$$name/ \
+			-artifact_prefix=build-fuzz/artifacts/$$name/ $$dict \
 			build-fuzz/corpus/$$name fuzz/seeds/$$name || exit 1; \
 	done
 
