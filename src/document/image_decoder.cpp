@@ -1,6 +1,7 @@
 #include "document/image_decoder.h"
 
 #include <QBuffer>
+#include <algorithm>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -10,9 +11,15 @@
 
 namespace {
 
-// Pixel memory one decode may claim. Decoders produce 4 bytes a pixel, so this admits sheets up to
-// 16384 x 16384 while a forged header cannot make us reserve gigabytes for data that is not there.
-constexpr int kDecodeLimitMiB = 1024;
+// Pixel memory one decode may claim: decoders produce 4 bytes a pixel, and every sheet up to
+// 32767 x 32767 must load.
+constexpr int kDecodeLimitMiB = 4096;
+
+// How many bytes of decoded pixels one byte of file can at most become. Deflate expands at most
+// about 1032:1 and GIF's LZW about 2730:1 (one byte a pixel); decoded pixels take 4 bytes. A header
+// that claims more than this of its file is forged or damaged, and is refused before any memory
+// is reserved for it.
+constexpr qint64 kMaxExpansion = 16384;
 
 QString quoted(const QString& fileName)
 {
@@ -128,14 +135,13 @@ DecodeResult decodeDevice(QIODevice& device, const QString& name)
     if (size.isValid()) {
         if (size.width() > kMaxImageSide || size.height() > kMaxImageSide)
             return failure(tooLargeMessage(name, size));
-        const qint64 mib = (qint64(size.width()) * size.height() * 4 + (1 << 20) - 1) >> 20;
-        if (mib > kDecodeLimitMiB)
-            return failure(QStringLiteral("%1 is too large to open: %2 × %3 pixels need more than "
-                                          "%4 MB of memory.")
+        const qint64 needed = qint64(size.width()) * size.height() * 4;
+        if (needed > std::max<qint64>(device.size(), 1) * kMaxExpansion)
+            return failure(QStringLiteral("%1 is damaged: its header claims %2 × %3 pixels, far "
+                                          "more than the file can hold.")
                                .arg(quoted(name))
                                .arg(size.width())
-                               .arg(size.height())
-                               .arg(kDecodeLimitMiB));
+                               .arg(size.height()));
     }
 
     QImage decoded;

@@ -7,6 +7,7 @@
 
 #include "document/bmp_writer.h"
 #include "document/image_decoder.h"
+#include "document/png_writer.h"
 #include "support/image_files.h"
 #include "support/test_images.h"
 
@@ -219,7 +220,7 @@ TEST(ImageDecoder, RefusesOversizedHeadersBeforeDecoding)
         {"tall png", pngClaiming(10, 32768), "10 × 32768 pixels, larger than 32 767 pixels a side"},
         {"wide bmp", bmpHeader(40000, 10, 24), "40000 × 10 pixels, larger than 32 767 pixels a side"},
         // Within the side limit, but a header this big must not make us reserve gigabytes.
-        {"huge png", pngClaiming(30000, 30000), "too large to open"},
+        {"huge png", pngClaiming(30000, 30000), "30000 × 30000 pixels, far more than the file"},
     };
     for (const auto& row : rows) {
         const DecodeResult result = decodeImageData(row.bytes, QStringLiteral("forged"));
@@ -229,6 +230,21 @@ TEST(ImageDecoder, RefusesOversizedHeadersBeforeDecoding)
         EXPECT_TRUE(result.error.contains(QString::fromUtf8(row.reason)))
             << row.what << ": " << result.error.toStdString();
     }
+}
+
+// A flat sheet compresses far, yet it is real: the forged-header guard must let it through.
+TEST(ImageDecoder, LoadsAHighlyCompressedLargeSheet)
+{
+    QImage flat(4000, 3000, QImage::Format_RGB32);
+    flat.fill(qRgb(10, 200, 30));
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QString error;
+    ASSERT_TRUE(writePng(flat, buffer, error)) << error.toStdString();
+    const DecodeResult result = decodeImageData(buffer.data(), QStringLiteral("flat.png"));
+    ASSERT_TRUE(result.ok()) << result.error.toStdString();
+    EXPECT_EQ(result.image.size(), QSize(4000, 3000));
+    EXPECT_EQ(rgbAt(result.image, 3999, 2999), qRgb(10, 200, 30));
 }
 
 }  // namespace
