@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include "image/pixel_block.h"
+#include "support/test_images.h"
+
+namespace {
+
+// Large enough for the pixels to live in memory of our own rather than QImage's.
+constexpr int kLargeSide = 2048;
+
+TEST(CreateUninitialized, GivesWritableImagesThatShareAndDetachLikeAnyOther)
+{
+    for (const int side : {3, kLargeSide}) {
+        for (const QImage::Format format : {QImage::Format_BGR888, QImage::Format_RGB32}) {
+            SCOPED_TRACE(testing::Message() << side << " format " << format);
+            QImage image = createUninitialized(side, side + 1, format);
+            ASSERT_FALSE(image.isNull());
+            EXPECT_EQ(image.size(), QSize(side, side + 1));
+            EXPECT_EQ(image.format(), format);
+            EXPECT_GE(image.bytesPerLine(), qsizetype(side) * image.depth() / 8);
+            image.fill(QColor(10, 20, 30));
+            image.setPixel(side - 1, side, qRgb(1, 2, 3));
+
+            QImage copy = image;
+            copy.setPixel(0, 0, qRgb(4, 5, 6));
+            EXPECT_EQ(rgbAt(image, 0, 0), qRgb(10, 20, 30));
+            EXPECT_EQ(rgbAt(image, side - 1, side), qRgb(1, 2, 3));
+            EXPECT_EQ(rgbAt(copy, 0, 0), qRgb(4, 5, 6));
+        }
+    }
+}
+
+TEST(CreateFilled, SetsEveryPixelOpaque)
+{
+    for (const int side : {5, kLargeSide}) {
+        const QImage image = createFilled(side, 7, QImage::Format_RGB32, 0x00123456u);
+        ASSERT_FALSE(image.isNull());
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); x += 1 + x / 3)
+                ASSERT_EQ(image.pixel(x, y), 0xff123456u) << x << "," << y;
+    }
+}
+
+TEST(PixelBlocks, CopyAndSwapMoveExactlyTheirBlocks)
+{
+    for (const QImage::Format format : {QImage::Format_BGR888, QImage::Format_RGB32}) {
+        const QImage source = makeTestImage(20, 12, format);
+        QImage target = createFilled(20, 12, format, qRgb(0, 0, 0));
+        copyBlock(source, QPoint(3, 2), target, QPoint(11, 5), QSize(7, 4));
+        for (int y = 0; y < 12; ++y)
+            for (int x = 0; x < 20; ++x) {
+                const bool inside = x >= 11 && x < 18 && y >= 5 && y < 9;
+                ASSERT_EQ(rgbAt(target, x, y),
+                          inside ? pixelColour(x - 8, y - 3) : qRgb(0, 0, 0))
+                    << x << "," << y;
+            }
+
+        QImage swapped = source.copy();
+        swapBlocks(swapped, QPoint(0, 0), QPoint(12, 6), QSize(5, 6));
+        EXPECT_TRUE(sameBlock(swapped, 0, 0, source, 12, 6, 5, 6));
+        EXPECT_TRUE(sameBlock(swapped, 12, 6, source, 0, 0, 5, 6));
+        EXPECT_TRUE(sameBlock(swapped, 5, 0, source, 5, 0, 7, 6));
+    }
+}
+
+}  // namespace
