@@ -13,43 +13,72 @@ GridResult refuse(const QString& why)
     return GridResult{QImage(), why};
 }
 
+// Qt keeps RGB32 pixels as 0xffRRGGBB words, so a tile row of an RGB32 source is a plain byte copy.
+struct FromRgb32 {
+    static constexpr int kBytes = 4;
+    static void copy(QRgb* out, const uchar* in, int count)
+    {
+        std::memcpy(out, in, size_t(count) * sizeof(QRgb));
+    }
+};
+
+// BGR888 stores blue, green, red in that byte order: the low three bytes of an RGB32 word.
+struct FromBgr888 {
+    static constexpr int kBytes = 3;
+    static void copy(QRgb* out, const uchar* in, int count)
+    {
+        for (int i = 0; i < count; ++i, in += 3)
+            out[i] = 0xff000000u | uint32_t(in[0]) | (uint32_t(in[1]) << 8) |
+                     (uint32_t(in[2]) << 16);
+    }
+};
+
 // One pass over the target, row by row: each row is either a row of tile pixels (whole tile rows
 // copied, the grid column after each tile filled) or a grid row (filled). Nothing is written twice.
-template <typename CopyPixels>
+// A FixedTile of 8 or 16 lets the compiler unroll the copy of one tile row; 0 takes tileSize.
+template <typename From, int FixedTile>
 void buildRows(const QImage& source, QImage& target, int tileSize, int sourcePitch,
-               int targetPitch, int tilesX, QRgb fill, CopyPixels copyPixels)
+               int targetPitch, int tilesX, QRgb fill)
 {
-    const int gapX = targetPitch - tileSize;
-    const int sourceBpp = source.depth() / 8;
+    const int tile = FixedTile ? FixedTile : tileSize;
+    const int gapX = targetPitch - tile;
+    const size_t sourceStep = size_t(sourcePitch) * From::kBytes;
+    const uchar* sourceBits = source.constBits();
+    const qsizetype sourceStride = source.bytesPerLine();
+    uchar* targetBits = target.bits();
+    const qsizetype targetStride = target.bytesPerLine();
     for (int ty = 0; ty < target.height(); ++ty) {
-        auto* out = reinterpret_cast<QRgb*>(target.scanLine(ty));
+        auto* out = reinterpret_cast<QRgb*>(targetBits + ty * targetStride);
         const int tileRow = ty / targetPitch;
         const int inTile = ty % targetPitch;
-        if (inTile >= tileSize) {
+        if (inTile >= tile) {
             std::fill(out, out + target.width(), fill);
             continue;
         }
-        const uchar* in = source.constScanLine(tileRow * sourcePitch + inTile);
-        for (int x = 0; x < tilesX; ++x) {
-            copyPixels(out, in + size_t(x) * size_t(sourcePitch) * sourceBpp, tileSize);
-            out += tileSize;
+        const uchar* in = sourceBits + qsizetype(tileRow * sourcePitch + inTile) * sourceStride;
+        for (int x = 0; x < tilesX; ++x, in += sourceStep) {
+            From::copy(out, in, tile);
+            out += tile;
             for (int g = 0; g < gapX; ++g)
                 *out++ = fill;
         }
     }
 }
 
-// Qt keeps RGB32 pixels as 0xffRRGGBB words, so a tile row of an RGB32 source is a plain byte copy.
-void copyRgb32(QRgb* out, const uchar* in, int count)
+template <typename From>
+void buildRowsFor(const QImage& source, QImage& target, int tileSize, int sourcePitch,
+                  int targetPitch, int tilesX, QRgb fill)
 {
-    std::memcpy(out, in, size_t(count) * sizeof(QRgb));
-}
-
-// BGR888 stores blue, green, red in that byte order: the low three bytes of an RGB32 word.
-void copyBgr888(QRgb* out, const uchar* in, int count)
-{
-    for (int i = 0; i < count; ++i, in += 3)
-        out[i] = 0xff000000u | uint32_t(in[0]) | (uint32_t(in[1]) << 8) | (uint32_t(in[2]) << 16);
+    switch (tileSize) {
+    case 8:
+        buildRows<From, 8>(source, target, tileSize, sourcePitch, targetPitch, tilesX, fill);
+        break;
+    case 16:
+        buildRows<From, 16>(source, target, tileSize, sourcePitch, targetPitch, tilesX, fill);
+        break;
+    default:
+        buildRows<From, 0>(source, target, tileSize, sourcePitch, targetPitch, tilesX, fill);
+    }
 }
 
 QString tooSmallMessage(int tileSize, int sourcePitch)
@@ -97,7 +126,7 @@ GridResult transformTiles(const QImage& source, int tileSize, int sourcePitch, i
     }
 
     // Uninitialised on purpose: buildRows writes every pixel exactly once.
-    QImage target(int(width), int(height), QImage::Format_RGB32);
+    QImage target = createUninitialized(int(width), int(height), QImage::Format_RGB32);
     if (target.isNull())
         return refuse(QStringLiteral("There is not enough memory for a %1 × %2 sheet.")
                           .arg(width)
@@ -105,9 +134,9 @@ GridResult transformTiles(const QImage& source, int tileSize, int sourcePitch, i
 
     const QRgb fill = 0xff000000u | (gridColor & 0x00ffffffu);
     if (from->format() == QImage::Format_RGB32)
-        buildRows(*from, target, tileSize, sourcePitch, targetPitch, tilesX, fill, copyRgb32);
+        buildRowsFor<FromRgb32>(*from, target, tileSize, sourcePitch, targetPitch, tilesX, fill);
     else
-        buildRows(*from, target, tileSize, sourcePitch, targetPitch, tilesX, fill, copyBgr888);
+        buildRowsFor<FromBgr888>(*from, target, tileSize, sourcePitch, targetPitch, tilesX, fill);
     return GridResult{target, QString()};
 }
 
