@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <vector>
 
 #include "tilemap/sheet.h"
 #include "tilemap/tile_map.h"
@@ -15,6 +16,10 @@ bool isFullTile(const TileMap& map, int x, int y);
 // sets remapped. Returns false and changes nothing when there is no image, the tiles are the same,
 // or either is not a full tile.
 bool swapTiles(Sheet& sheet, int x1, int y1, int x2, int y2);
+
+// For each full-tile position, row by row, the position (row by row) whose tile it receives when
+// the tiles are put in order of their map numbers, ties in the row-by-row order of where they stood.
+std::vector<int> restoreOrder(const TileMap& map);
 
 // The image with every full tile placed in order of its map number, ties in the row-by-row order
 // of where the tiles stood (a stable sort). Partial tiles and anything outside the full tiles stay.

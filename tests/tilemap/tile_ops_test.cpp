@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -298,6 +299,30 @@ TEST(RestoredImage, AgreesWithTheReferenceMergeSortOnAnyNumbers)
         SCOPED_TRACE(round);
         expectPlacedBy(restored, source, map, pitch,
                        referenceOrder(numbersOf(map), positionsOf(map)));
+    }
+}
+
+TEST(RestoreOrder, AgreesWithTheReferenceMergeSortForPermutationsAndNearPermutations)
+{
+    std::mt19937 random(99);
+    for (int round = 0; round < 300; ++round) {
+        const int columns = 1 + round % 7, rows = 1 + round / 7 % 5;
+        std::vector<int32_t> numbers(size_t(columns) * size_t(rows));
+        for (size_t i = 0; i < numbers.size(); ++i)
+            numbers[i] = int32_t(i);
+        std::shuffle(numbers.begin(), numbers.end(), random);
+        // A true permutation, one number repeated, all shifted up by one, or one negative.
+        switch (round % 4) {
+        case 1: numbers[size_t(round) % numbers.size()] = numbers[0]; break;
+        case 2: for (int32_t& n : numbers) ++n; break;
+        case 3: numbers[size_t(round) % numbers.size()] = -1; break;
+        }
+        TileMap map(columns + 1, rows + 1);
+        for (size_t i = 0; i < numbers.size(); ++i)
+            map.at(int(i) % columns, int(i) / columns) = numbers[i];
+
+        SCOPED_TRACE(round);
+        EXPECT_EQ(restoreOrder(map), referenceOrder(numbers, positionsOf(map)));
     }
 }
 
