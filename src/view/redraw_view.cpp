@@ -18,5 +18,5 @@ void redrawView(int& zoom, const QImage& workingImage, QWidget& inner, ZoomCanva
     if (inner.height() != height)
         inner.resize(inner.width(), height);
     canvas.setGeometry(0, 0, width, height);
-    canvas.showImage(workingImage, zoom);
+    canvas.showImage(&workingImage, zoom);
 }

@@ -12,7 +12,7 @@ ZoomCanvas::ZoomCanvas(QRgb fill, QWidget* parent) : QWidget(parent), fill_(QCol
     setFocusPolicy(Qt::StrongFocus);
 }
 
-void ZoomCanvas::showImage(const QImage& image, int zoom)
+void ZoomCanvas::showImage(const QImage* image, int zoom)
 {
     image_ = image;
     zoom_ = zoom;
@@ -22,11 +22,12 @@ void ZoomCanvas::showImage(const QImage& image, int zoom)
 void ZoomCanvas::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    const QRect imageArea(0, 0, image_.width() * zoom_, image_.height() * zoom_);
+    const QRect imageArea =
+        image_ ? QRect(0, 0, image_->width() * zoom_, image_->height() * zoom_) : QRect();
     for (const QRect& rect : event->region()) {
         const QRect shown = rect & imageArea;
         if (!shown.isEmpty()) {
-            renderZoomed(image_, zoom_, shown, buffer_);
+            renderZoomed(*image_, zoom_, shown, buffer_);
             painter.drawImage(shown.topLeft(), buffer_);
         }
         // Before the first image, and wherever the canvas reaches beyond it, the initial fill.

@@ -4,18 +4,18 @@
 #include <QWidget>
 
 // The drawing canvas: shows an image enlarged by an integer zoom, painting only what is exposed.
-// It keeps a shallow copy of what it last showed (Qt shares the pixels until the image changes),
-// so a repaint between two redraws shows what the last redraw showed.
+// It paints straight from the image it was given rather than from a copy: a copy, even a shallow
+// one, would make every in-place change of a huge sheet (a tile swap) duplicate all its pixels, and
+// would keep a replaced sheet alive until the next redraw. Every change of the image is followed
+// by a redraw, so what is painted is always what the last redraw showed.
 class ZoomCanvas : public QWidget {
     Q_OBJECT
 public:
     ZoomCanvas(QRgb fill, QWidget* parent = nullptr);
 
-    // Shows image at zoom from now on and schedules a repaint.
-    void showImage(const QImage& image, int zoom);
-
-    const QImage& shownImage() const { return image_; }
-    int shownZoom() const { return zoom_; }
+    // Shows image at zoom from now on and schedules a repaint. image must outlive the canvas or
+    // the next call.
+    void showImage(const QImage* image, int zoom);
 
 signals:
     // Positions are in canvas pixels.
@@ -30,7 +30,7 @@ protected:
 
 private:
     QColor fill_;
-    QImage image_;
+    const QImage* image_ = nullptr;
     int zoom_ = 1;
     QImage buffer_;  // reused between paints
 };
