@@ -40,7 +40,7 @@ make_sheet() {
 }
 
 # ORDER[i]: which original tile stands at position i (row by row), as the program should have it.
-reset_order() { ORDER=($(seq 0 $((COLUMNS * ROWS - 1)))); }
+reset_order() { mapfile -t ORDER < <(seq 0 $((COLUMNS * ROWS - 1))); }
 swap_order() {
   local t=${ORDER[$1]}
   ORDER[$1]=${ORDER[$2]}
@@ -192,12 +192,13 @@ expect_screen 1
 pass "Cancel in the unsaved-changes question keeps the program and the sheet"
 
 # Close again and discard: the program ends with exit code 0 and writes nothing.
-before=$(ls "$WORK" | sort)
+files() { find "$WORK" -maxdepth 1 -printf '%f\n' | sort; }
+before=$(files)
 "$CLOSE_WINDOW" "$WID"
 answer_unsaved Discard
 wait_exit
 [ "$APP_STATUS" = 0 ] || fail "Discard ended the program with exit code $APP_STATUS"
-[ "$(ls "$WORK" | sort)" = "$before" ] || fail "Discard wrote a file"
+[ "$(files)" = "$before" ] || fail "Discard wrote a file"
 pass "Discard ends the program with exit code 0"
 
 echo "workflow: $PASSED passed, 0 failed"
