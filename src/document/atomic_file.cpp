@@ -1,5 +1,7 @@
 #include "document/atomic_file.h"
 
+#include "document/file_messages.h"
+
 #include <QFileInfo>
 #include <QSaveFile>
 #include <cerrno>
@@ -54,18 +56,18 @@ private:
 
 QString saveFailure(const QString& path, const QString& reason)
 {
-    return QStringLiteral("Could not save “%1”: %2.").arg(path, reason);
+    return QStringLiteral("Could not save %1: %2.").arg(quotedPath(path), reason);
 }
 
 QString whyNotCreated(const QString& path, const QSaveFile& file)
 {
     const QFileInfo folder(QFileInfo(path).absolutePath());
     if (!folder.exists())
-        return QStringLiteral("the folder “%1” does not exist").arg(folder.filePath());
+        return QStringLiteral("the folder %1 does not exist").arg(quotedPath(folder.filePath()));
     if (!folder.isDir())
-        return QStringLiteral("“%1” is a file, not a folder").arg(folder.filePath());
+        return QStringLiteral("%1 is a file, not a folder").arg(quotedPath(folder.filePath()));
     if (file.error() == QFileDevice::PermissionsError || !folder.isWritable())
-        return QStringLiteral("the folder “%1” is not writable").arg(folder.filePath());
+        return QStringLiteral("the folder %1 is not writable").arg(quotedPath(folder.filePath()));
     return file.errorString();
 }
 

@@ -7,6 +7,7 @@
 #include <QImageReader>
 #include <QtEndian>
 
+#include "document/file_messages.h"
 #include "image/pixel_block.h"
 
 namespace {
@@ -20,11 +21,6 @@ constexpr int kDecodeLimitMiB = 4096;
 // that claims more than this of its file is forged or damaged, and is refused before any memory
 // is reserved for it.
 constexpr qint64 kMaxExpansion = 16384;
-
-QString quoted(const QString& fileName)
-{
-    return QStringLiteral("“%1”").arg(fileName);
-}
 
 DecodeResult failure(const QString& message)
 {
@@ -110,7 +106,7 @@ bool isCutShort(QIODevice& device)
 QString tooLargeMessage(const QString& name, QSize size)
 {
     return QStringLiteral("%1 is %2 × %3 pixels, larger than 32 767 pixels a side.")
-        .arg(quoted(name))
+        .arg(quotedPath(name))
         .arg(size.width())
         .arg(size.height());
 }
@@ -125,11 +121,11 @@ DecodeResult decodeDevice(QIODevice& device, const QString& name)
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(false);
     if (!reader.canRead() || !isAcceptedFormat(reader.format()))
-        return failure(QStringLiteral("%1 is not a BMP, JPEG, PNG or GIF image.").arg(quoted(name)));
+        return failure(QStringLiteral("%1 is not a BMP, JPEG, PNG or GIF image.").arg(quotedPath(name)));
 
     if (isCutShort(device))
         return failure(QStringLiteral("%1 is damaged: the file ends before the picture does.")
-                           .arg(quoted(name)));
+                           .arg(quotedPath(name)));
 
     const QSize size = reader.size();
     if (size.isValid()) {
@@ -139,7 +135,7 @@ DecodeResult decodeDevice(QIODevice& device, const QString& name)
         if (needed > std::max<qint64>(device.size(), 1) * kMaxExpansion)
             return failure(QStringLiteral("%1 is damaged: its header claims %2 × %3 pixels, far "
                                           "more than the file can hold.")
-                               .arg(quoted(name))
+                               .arg(quotedPath(name))
                                .arg(size.width())
                                .arg(size.height()));
     }
@@ -147,7 +143,7 @@ DecodeResult decodeDevice(QIODevice& device, const QString& name)
     QImage decoded;
     if (!reader.read(&decoded) || decoded.isNull())
         return failure(QStringLiteral("%1 is damaged or incomplete and cannot be read (%2).")
-                           .arg(quoted(name), reader.errorString()));
+                           .arg(quotedPath(name), reader.errorString()));
     // Formats that give no size up front are checked once decoded.
     if (decoded.width() > kMaxImageSide || decoded.height() > kMaxImageSide)
         return failure(tooLargeMessage(name, decoded.size()));
@@ -155,7 +151,7 @@ DecodeResult decodeDevice(QIODevice& device, const QString& name)
     QImage opaque = toOpaqueBgr(decoded);
     if (opaque.isNull())
         return failure(QStringLiteral("There is not enough memory to open %1 (%2 × %3 pixels).")
-                           .arg(quoted(name))
+                           .arg(quotedPath(name))
                            .arg(decoded.width())
                            .arg(decoded.height()));
     return DecodeResult{std::move(opaque), QString()};
@@ -165,23 +161,12 @@ DecodeResult decodeDevice(QIODevice& device, const QString& name)
 
 DecodeResult loadImageFile(const QString& path)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return failure(QStringLiteral("%1 does not exist.").arg(quoted(path)));
-    if (info.isDir())
-        return failure(QStringLiteral("%1 is a folder, not an image file.").arg(quoted(path)));
-
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (file.error() == QFileDevice::PermissionsError)
-            return failure(
-                QStringLiteral("%1 cannot be read: permission denied.").arg(quoted(path)));
-        return failure(
-            QStringLiteral("%1 cannot be read: %2.").arg(quoted(path), file.errorString()));
-    }
+    if (const QString why = openForReading(file, QStringLiteral("an image file")); !why.isEmpty())
+        return failure(why);
     if (file.size() == 0)
         return failure(QStringLiteral("%1 is empty, not a BMP, JPEG, PNG or GIF image.")
-                           .arg(quoted(path)));
+                           .arg(quotedPath(path)));
     return decodeDevice(file, path);
 }
 

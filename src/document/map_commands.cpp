@@ -3,16 +3,12 @@
 
 #include "document/atomic_file.h"
 #include "document/commands.h"
+#include "document/file_messages.h"
 #include "document/path_extension.h"
 #include "platform/dialogs.h"
 #include "tilemap/map_file.h"
 
 namespace {
-
-QString quoted(const QString& path)
-{
-    return QStringLiteral("“%1”").arg(path);
-}
 
 // A map needs a few bytes a tile; anything far larger is not the map of this sheet, and reading it
 // whole would only cost memory.
@@ -24,32 +20,20 @@ qint64 largestMapFile(const TileMap& map)
 // The file's bytes, or an empty optional after telling the user why it could not be read.
 std::optional<QByteArray> readMapFile(const QString& path, const TileMap& map, Dialogs& dialogs)
 {
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        dialogs.showError(QStringLiteral("%1 does not exist.").arg(quoted(path)));
-        return std::nullopt;
-    }
-    if (info.isDir()) {
-        dialogs.showError(QStringLiteral("%1 is a folder, not a map file.").arg(quoted(path)));
-        return std::nullopt;
-    }
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        const QString reason = file.error() == QFileDevice::PermissionsError
-                                   ? QStringLiteral("permission denied")
-                                   : file.errorString();
-        dialogs.showError(QStringLiteral("%1 cannot be read: %2.").arg(quoted(path), reason));
+    if (const QString why = openForReading(file, QStringLiteral("a map file")); !why.isEmpty()) {
+        dialogs.showError(why);
         return std::nullopt;
     }
     if (file.size() > largestMapFile(map)) {
         dialogs.showError(QStringLiteral("%1 is too large to be the map of the open sheet.")
-                              .arg(quoted(path)));
+                              .arg(quotedPath(path)));
         return std::nullopt;
     }
     QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
         dialogs.showError(
-            QStringLiteral("%1 cannot be read: %2.").arg(quoted(path), file.errorString()));
+            QStringLiteral("%1 cannot be read: %2.").arg(quotedPath(path), file.errorString()));
         return std::nullopt;
     }
     return bytes;
