@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "app/captions.h"
+#include "support/document_checks.h"
 #include "support/test_images.h"
 #include "support/window_fixture.h"
 #include "view/zoom_canvas.h"
@@ -221,12 +222,8 @@ TEST_F(WindowTest, AboutBoxShowsTheTextAndChangesNothing)
     ASSERT_EQ(dialogs.abouts.size(), 2);
     EXPECT_TRUE(dialogs.abouts[0].startsWith(windowTitleText()));
     EXPECT_GT(dialogs.abouts[0].size(), windowTitleText().size());
-    EXPECT_EQ(state.workingImage, before.workingImage);
-    EXPECT_EQ(state.tileMap, before.tileMap);
+    expectSameDocument(state, before);
     EXPECT_EQ(state.zoom, before.zoom);
-    EXPECT_EQ(state.remapped, before.remapped);
-    EXPECT_EQ(state.tileSize, before.tileSize);
-    EXPECT_EQ(state.gridColor, before.gridColor);
 }
 
 TEST_F(WindowTest, QuitAndCloseEndTheProgramWhenNothingIsUnsaved)

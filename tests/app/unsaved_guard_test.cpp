@@ -13,6 +13,12 @@ namespace {
 // The four ways a sheet can be lost: Quit, a close request, File "Open.." and a dropped image.
 enum class Trigger { Quit, Close, Open, DropImage };
 
+std::string triggerName(const ::testing::TestParamInfo<Trigger>& info)
+{
+    const char* names[] = {"Quit", "Close", "Open", "DropImage"};
+    return names[int(info.param)];
+}
+
 class UnsavedGuardTest : public WindowTest, public ::testing::WithParamInterface<Trigger> {
 protected:
     void SetUp() override
@@ -130,7 +136,8 @@ TEST_P(UnsavedGuardTest, OnlyAnUnsavedMapStillAsks)
 
 INSTANTIATE_TEST_SUITE_P(Triggers, UnsavedGuardTest,
                          ::testing::Values(Trigger::Quit, Trigger::Close, Trigger::Open,
-                                           Trigger::DropImage));
+                                           Trigger::DropImage),
+                         triggerName);
 
 TEST_F(WindowTest, SavingTheImageAndMapClearsTheFactsAndMapLoadsAskNothing)
 {

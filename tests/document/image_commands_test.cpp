@@ -8,23 +8,12 @@
 
 #include "document/atomic_file.h"
 #include "document/commands.h"
+#include "support/document_checks.h"
 #include "support/image_files.h"
 #include "support/scripted_dialogs.h"
 #include "support/test_images.h"
 
 namespace {
-
-void expectSameDocument(const Document& actual, const Document& expected)
-{
-    EXPECT_EQ(actual.workingImage, expected.workingImage);
-    EXPECT_EQ(actual.tileMap, expected.tileMap);
-    EXPECT_EQ(actual.tileSize, expected.tileSize);
-    EXPECT_EQ(actual.gridFlag, expected.gridFlag);
-    EXPECT_EQ(actual.remapped, expected.remapped);
-    EXPECT_EQ(actual.gridColor, expected.gridColor);
-    EXPECT_EQ(actual.imageUnsaved, expected.imageUnsaved);
-    EXPECT_EQ(actual.mapUnsaved, expected.mapUnsaved);
-}
 
 // A document in the middle of work: an 8 x 8 grid layout, a rearranged map, unsaved changes.
 Document busyDocument()
