@@ -91,12 +91,3 @@ QImage createUninitialized(int width, int height, QImage::Format format)
 #endif
     return QImage(width, height, format);
 }
-
-QImage createFilled(int width, int height, QImage::Format format, QRgb colour)
-{
-    QImage image = createUninitialized(width, height, format);
-    if (image.isNull())
-        return image;
-    image.fill(QColor::fromRgb(qRed(colour), qGreen(colour), qBlue(colour)));
-    return image;
-}

@@ -18,7 +18,3 @@ void swapBlocks(QImage& image, QPoint a, QPoint b, QSize size);
 // A new image of the given size and format whose pixels are not yet written, for callers that write
 // every pixel themselves. Returns a null image when the memory cannot be had.
 QImage createUninitialized(int width, int height, QImage::Format format);
-
-// A new image of the given size and format with every pixel set to colour (alpha forced opaque).
-// Returns a null image when the memory cannot be had.
-QImage createFilled(int width, int height, QImage::Format format, QRgb colour);

@@ -30,22 +30,12 @@ TEST(CreateUninitialized, GivesWritableImagesThatShareAndDetachLikeAnyOther)
     }
 }
 
-TEST(CreateFilled, SetsEveryPixelOpaque)
-{
-    for (const int side : {5, kLargeSide}) {
-        const QImage image = createFilled(side, 7, QImage::Format_RGB32, 0x00123456u);
-        ASSERT_FALSE(image.isNull());
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); x += 1 + x / 3)
-                ASSERT_EQ(image.pixel(x, y), 0xff123456u) << x << "," << y;
-    }
-}
-
 TEST(PixelBlocks, CopyAndSwapMoveExactlyTheirBlocks)
 {
     for (const QImage::Format format : {QImage::Format_BGR888, QImage::Format_RGB32}) {
         const QImage source = makeTestImage(20, 12, format);
-        QImage target = createFilled(20, 12, format, qRgb(0, 0, 0));
+        QImage target(20, 12, format);
+        target.fill(Qt::black);
         copyBlock(source, QPoint(3, 2), target, QPoint(11, 5), QSize(7, 4));
         for (int y = 0; y < 12; ++y)
             for (int x = 0; x < 20; ++x) {
