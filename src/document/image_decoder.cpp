@@ -1,11 +1,11 @@
 #include "document/image_decoder.h"
 
 #include <QBuffer>
-#include <algorithm>
 #include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
 #include <QtEndian>
+#include <algorithm>
+#include <cstring>
 
 #include "document/file_messages.h"
 #include "image/pixel_block.h"
@@ -103,6 +103,65 @@ bool isCutShort(QIODevice& device)
     return false;
 }
 
+// Uncompressed 24- and 32-bit BMPs, the kind this program writes, are read here directly: Qt's
+// reader gives up on those above about a gigabyte of pixels, and reading straight into 24-bit rows
+// saves its 32-bit copy. Anything else is left to Qt.
+enum class PlainBmp { NotPlain, Read, OutOfMemory, CutShort };
+
+PlainBmp readPlainBmp(QIODevice& device, QImage& out)
+{
+    const qint64 resume = device.pos();
+    device.seek(0);
+    const QByteArray head = device.read(54);
+    const auto* h = reinterpret_cast<const uchar*>(head.constData());
+    const auto notPlain = [&] {
+        device.seek(resume);
+        return PlainBmp::NotPlain;
+    };
+    if (head.size() < 54 || !head.startsWith("BM"))
+        return notPlain();
+    const quint32 offset = qFromLittleEndian<quint32>(h + 10);
+    const quint32 infoSize = qFromLittleEndian<quint32>(h + 14);
+    const qint32 width = qFromLittleEndian<qint32>(h + 18);
+    const qint32 height = qFromLittleEndian<qint32>(h + 22);
+    const quint16 planes = qFromLittleEndian<quint16>(h + 26);
+    const quint16 bits = qFromLittleEndian<quint16>(h + 28);
+    const quint32 compression = qFromLittleEndian<quint32>(h + 30);
+    if (infoSize < 40 || planes != 1 || (bits != 24 && bits != 32) || compression != 0 ||
+        width <= 0 || width > kMaxImageSide || height == 0 || height < -kMaxImageSide ||
+        height > kMaxImageSide || offset < 14 + infoSize)
+        return notPlain();
+
+    const int rows = qAbs(height);
+    const qint64 rowBytes = (qint64(width) * bits + 31) / 32 * 4;
+    if (device.size() < qint64(offset) + rowBytes * rows)
+        return PlainBmp::CutShort;
+    out = QImage(width, rows, QImage::Format_BGR888);
+    if (out.isNull())
+        return PlainBmp::OutOfMemory;
+    QByteArray row(rowBytes, Qt::Uninitialized);
+    device.seek(offset);
+    const int pixelBytes = bits / 8;
+    for (int i = 0; i < rows; ++i) {
+        if (device.read(row.data(), rowBytes) != rowBytes)
+            return PlainBmp::CutShort;
+        // Rows are stored bottom-up unless the height is negative.
+        uchar* to = out.scanLine(height > 0 ? rows - 1 - i : i);
+        const auto* from = reinterpret_cast<const uchar*>(row.constData());
+        if (pixelBytes == 3) {
+            std::memcpy(to, from, size_t(width) * 3);
+        } else {
+            // The fourth byte of a 32-bit pixel is not kept, like any alpha.
+            for (int x = 0; x < width; ++x, from += 4, to += 3) {
+                to[0] = from[0];
+                to[1] = from[1];
+                to[2] = from[2];
+            }
+        }
+    }
+    return PlainBmp::Read;
+}
+
 QString tooLargeMessage(const QString& name, QSize size)
 {
     return QStringLiteral("%1 is %2 × %3 pixels, larger than 32 767 pixels a side.")
@@ -138,6 +197,22 @@ DecodeResult decodeDevice(QIODevice& device, const QString& name)
                                .arg(quotedPath(name))
                                .arg(size.width())
                                .arg(size.height()));
+    }
+
+    if (reader.format().toLower() == "bmp") {
+        QImage plain;
+        switch (readPlainBmp(device, plain)) {
+        case PlainBmp::Read:
+            return DecodeResult{std::move(plain), QString()};
+        case PlainBmp::OutOfMemory:
+            return failure(QStringLiteral("There is not enough memory to open %1.")
+                               .arg(quotedPath(name)));
+        case PlainBmp::CutShort:
+            return failure(QStringLiteral("%1 is damaged: the file ends before the picture does.")
+                               .arg(quotedPath(name)));
+        case PlainBmp::NotPlain:
+            break;
+        }
     }
 
     QImage decoded;

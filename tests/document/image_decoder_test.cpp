@@ -247,4 +247,37 @@ TEST(ImageDecoder, LoadsAHighlyCompressedLargeSheet)
     EXPECT_EQ(rgbAt(result.image, 3999, 2999), qRgb(10, 200, 30));
 }
 
+// The BMPs this program writes, at both depths, stored bottom-up or top-down, read back exactly.
+TEST(ImageDecoder, ReadsPlainBmpsAtBothDepthsAndRowOrders)
+{
+    for (QImage::Format format : {QImage::Format_BGR888, QImage::Format_RGB32}) {
+        for (int width : {1, 5, 7}) {
+            const QImage original = makeTestImage(width, 4, format);
+            QBuffer buffer;
+            buffer.open(QIODevice::WriteOnly);
+            QString error;
+            ASSERT_TRUE(writeBmp(original, buffer, error)) << error.toStdString();
+            const QByteArray bottomUp = buffer.data();
+
+            // The same picture top-down: negative height, rows in reading order.
+            const qsizetype rowBytes = (bottomUp.size() - 54) / 4;
+            QByteArray topDown = bottomUp.left(54);
+            qToLittleEndian<qint32>(-4, topDown.data() + 22);
+            for (int row = 3; row >= 0; --row)
+                topDown += bottomUp.mid(54 + row * rowBytes, rowBytes);
+
+            for (const QByteArray& bytes : {bottomUp, topDown}) {
+                const DecodeResult result = decodeImageData(bytes, QStringLiteral("plain.bmp"));
+                ASSERT_TRUE(result.ok()) << result.error.toStdString();
+                EXPECT_EQ(result.image.format(), QImage::Format_BGR888);
+                EXPECT_TRUE(sameRgb(result.image, original))
+                    << "format " << format << " width " << width;
+            }
+            const DecodeResult cut =
+                decodeImageData(bottomUp.left(bottomUp.size() - 1), QStringLiteral("cut.bmp"));
+            EXPECT_FALSE(cut.ok());
+        }
+    }
+}
+
 }  // namespace
