@@ -5,28 +5,44 @@
 
 namespace {
 
-// One source row, converted to 32-bit pixels for [firstX, lastX] of the image.
-inline QRgb pixelAt(const uchar* row, QImage::Format format, int x)
-{
-    if (format == QImage::Format_BGR888) {
+struct Bgr888 {
+    static QRgb at(const uchar* row, int x)
+    {
         const uchar* p = row + size_t(x) * 3;
         return 0xff000000u | (QRgb(p[2]) << 16) | (QRgb(p[1]) << 8) | QRgb(p[0]);
     }
-    return reinterpret_cast<const QRgb*>(row)[x] | 0xff000000u;
-}
+};
 
-void renderRow(const uchar* sourceRow, QImage::Format format, int zoom, int left, int width,
-               QRgb* out)
-{
-    int cx = left;
-    const int end = left + width;
-    while (cx < end) {
-        const int sx = cx / zoom;
-        const QRgb colour = pixelAt(sourceRow, format, sx);
-        const int runEnd = std::min(end, (sx + 1) * zoom);
-        for (; cx < runEnd; ++cx)
-            *out++ = colour;
+struct Rgb32 {
+    static QRgb at(const uchar* row, int x)
+    {
+        return reinterpret_cast<const QRgb*>(row)[x] | 0xff000000u;
     }
+};
+
+// One canvas row: each image pixel from the first one shown becomes a run of zoom canvas pixels,
+// the first and last runs cut to the area. No division per pixel.
+template <typename Source>
+void renderRow(const uchar* sourceRow, int zoom, int left, int width, QRgb* out)
+{
+    QRgb* const end = out + width;
+    int sx = left / zoom;
+    if (zoom == 1) {
+        while (out < end)
+            *out++ = Source::at(sourceRow, sx++);
+        return;
+    }
+    const int firstRun = std::min(width, (sx + 1) * zoom - left);
+    std::fill(out, out + firstRun, Source::at(sourceRow, sx++));
+    out += firstRun;
+    while (end - out >= zoom) {
+        const QRgb colour = Source::at(sourceRow, sx++);
+        for (int i = 0; i < zoom; ++i)
+            out[i] = colour;
+        out += zoom;
+    }
+    if (out < end)
+        std::fill(out, end, Source::at(sourceRow, sx));
 }
 
 }  // namespace
@@ -59,7 +75,10 @@ void renderZoomed(const QImage& image, int zoom, const QRect& area, QImage& out)
             std::memcpy(target, out.constScanLine(y - 1), rowBytes);
             continue;
         }
-        renderRow(source->constScanLine(sy), format, zoom, area.left(), area.width(), target);
+        if (format == QImage::Format_BGR888)
+            renderRow<Bgr888>(source->constScanLine(sy), zoom, area.left(), area.width(), target);
+        else
+            renderRow<Rgb32>(source->constScanLine(sy), zoom, area.left(), area.width(), target);
         previousSourceY = sy;
     }
 }
