@@ -6,6 +6,7 @@
 #include <QtEndian>
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "document/file_messages.h"
 #include "image/pixel_block.h"
@@ -104,11 +105,11 @@ bool isCutShort(QIODevice& device)
 }
 
 // Uncompressed 24- and 32-bit BMPs, the kind this program writes, are read here directly: Qt's
-// reader gives up on those above about a gigabyte of pixels, and reading straight into 24-bit rows
-// saves its 32-bit copy. Anything else is left to Qt.
-enum class PlainBmp { NotPlain, Read, OutOfMemory, CutShort };
+// reader refuses those above 16384 x 16384 pixels, and reading straight into 24-bit rows saves its
+// 32-bit copy. Anything else is left to Qt.
+enum class PlainBmp { NotPlain, Read, TooLarge, OutOfMemory, CutShort };
 
-PlainBmp readPlainBmp(QIODevice& device, QImage& out)
+PlainBmp readPlainBmp(QIODevice& device, QImage& out, QSize& size)
 {
     const qint64 resume = device.pos();
     device.seek(0);
@@ -128,11 +129,14 @@ PlainBmp readPlainBmp(QIODevice& device, QImage& out)
     const quint16 bits = qFromLittleEndian<quint16>(h + 28);
     const quint32 compression = qFromLittleEndian<quint32>(h + 30);
     if (infoSize < 40 || planes != 1 || (bits != 24 && bits != 32) || compression != 0 ||
-        width <= 0 || width > kMaxImageSide || height == 0 || height < -kMaxImageSide ||
-        height > kMaxImageSide || offset < 14 + infoSize)
+        width <= 0 || height == 0 || height == std::numeric_limits<qint32>::min() ||
+        offset < 14 + infoSize)
         return notPlain();
 
     const int rows = qAbs(height);
+    size = QSize(width, rows);
+    if (width > kMaxImageSide || rows > kMaxImageSide)
+        return PlainBmp::TooLarge;
     const qint64 rowBytes = (qint64(width) * bits + 31) / 32 * 4;
     if (device.size() < qint64(offset) + rowBytes * rows)
         return PlainBmp::CutShort;
@@ -186,6 +190,25 @@ DecodeResult decodeDevice(QIODevice& device, const QString& name)
         return failure(QStringLiteral("%1 is damaged: the file ends before the picture does.")
                            .arg(quotedPath(name)));
 
+    if (reader.format().toLower() == "bmp") {
+        QImage plain;
+        QSize claimed;
+        switch (readPlainBmp(device, plain, claimed)) {
+        case PlainBmp::Read:
+            return DecodeResult{std::move(plain), QString()};
+        case PlainBmp::TooLarge:
+            return failure(tooLargeMessage(name, claimed));
+        case PlainBmp::OutOfMemory:
+            return failure(QStringLiteral("There is not enough memory to open %1.")
+                               .arg(quotedPath(name)));
+        case PlainBmp::CutShort:
+            return failure(QStringLiteral("%1 is damaged: the file ends before the picture does.")
+                               .arg(quotedPath(name)));
+        case PlainBmp::NotPlain:
+            break;
+        }
+    }
+
     const QSize size = reader.size();
     if (size.isValid()) {
         if (size.width() > kMaxImageSide || size.height() > kMaxImageSide)
@@ -197,22 +220,6 @@ DecodeResult decodeDevice(QIODevice& device, const QString& name)
                                .arg(quotedPath(name))
                                .arg(size.width())
                                .arg(size.height()));
-    }
-
-    if (reader.format().toLower() == "bmp") {
-        QImage plain;
-        switch (readPlainBmp(device, plain)) {
-        case PlainBmp::Read:
-            return DecodeResult{std::move(plain), QString()};
-        case PlainBmp::OutOfMemory:
-            return failure(QStringLiteral("There is not enough memory to open %1.")
-                               .arg(quotedPath(name)));
-        case PlainBmp::CutShort:
-            return failure(QStringLiteral("%1 is damaged: the file ends before the picture does.")
-                               .arg(quotedPath(name)));
-        case PlainBmp::NotPlain:
-            break;
-        }
     }
 
     QImage decoded;
