@@ -8,14 +8,19 @@ XVFB_PID=""
 APP_PID=""
 
 cleanup() {
-  [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+  # Wait for both to be gone, so the next test never meets a dying server.
+  [ -n "$APP_PID" ] && { kill "$APP_PID" 2>/dev/null; wait "$APP_PID" 2>/dev/null; } || true
+  [ -n "$XVFB_PID" ] && { kill "$XVFB_PID" 2>/dev/null; wait "$XVFB_PID" 2>/dev/null; } || true
   if [ "${KEEP_E2E:-0}" = 1 ]; then echo "kept $WORK"; else rm -rf "$WORK"; fi
 }
 trap cleanup EXIT
 
 fail() {
   echo "FAIL: $*" >&2
+  if [ -s "$WORK/app.log" ]; then
+    echo "--- the program's output:" >&2
+    tail -n 20 "$WORK/app.log" >&2
+  fi
   # What the screen showed, for KEEP_E2E=1 runs.
   [ -n "${DISPLAY:-}" ] && [ -n "$XVFB_PID" ] && import -window root "$WORK/failure.png" 2>/dev/null
   exit 1
@@ -31,6 +36,11 @@ start_xvfb() {
   [ -s "$WORK/display" ] || fail "Xvfb did not start"
   export DISPLAY=":$(head -n1 "$WORK/display")"
   export QT_QPA_PLATFORM=xcb
+  for _ in $(seq 100); do
+    xdpyinfo >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  fail "Xvfb on $DISPLAY does not answer"
 }
 
 # start_app: runs the program in the background and sets APP_PID and WID.
