@@ -249,3 +249,35 @@ TEST(Captions, UnscrambleSubtractsThreeFromEveryCharacter)
     EXPECT_TRUE(aboutText().startsWith(windowTitleText()));
     EXPECT_FALSE(windowTitleText().isEmpty());
 }
+
+TEST_F(WindowTest, OpenCancelledStillResetsTheZoomAndKeepsTheSheet)
+{
+    const QImage sheet = makeTestImage(40, 30);
+    openSheet(sheet);
+    turnWheel(window->viewCanvas, 120);
+    turnWheel(window->viewCanvas, 120);
+    ASSERT_EQ(state.zoom, 3);
+    dialogs.openAnswers = {FileChoice{}};
+    window->menuAction(MenuCommand::OpenImage)->trigger();
+    EXPECT_EQ(state.zoom, 1);
+    EXPECT_EQ(window->zoomField->text(), QStringLiteral("Zoom: 1x1"));
+    EXPECT_EQ(window->viewCanvas->size(), QSize(40, 30));
+    EXPECT_EQ(state.workingImage, sheet);
+    EXPECT_EQ(dialogs.asked.first(), QStringLiteral("open: Please choose file to open.. | "
+                                                    "Supported Images (*.bmp;*.jpg;*.png;*.gif)|"
+                                                    "*.bmp;*.jpg;*.png;*.gif"));
+}
+
+TEST_F(WindowTest, CtrlOAndCtrlSRaiseOpenAndSave)
+{
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    openSheet(makeTestImage(16, 16));
+    dialogs.openAnswers = {FileChoice{}};
+    dialogs.saveAnswers = {FileChoice{}};
+    QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
+    QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
+    ASSERT_EQ(dialogs.asked.size(), 2);
+    EXPECT_TRUE(dialogs.asked[0].startsWith(QStringLiteral("open: ")));
+    EXPECT_TRUE(dialogs.asked[1].startsWith(QStringLiteral("save: Please choose file to save..")));
+}
