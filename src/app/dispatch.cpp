@@ -61,15 +61,9 @@ void Dispatch::onRemoveGrid()
 void Dispatch::onTileModeChanged()
 {
     record(EventKind::Control, TileModeCombo);
-    if (state_.remapped == 1 && dialogs_.askYesNo(kResetQuestion)) {
-        const bool moved = state_.hasImage() && !state_.tileMap.isIdentity();
-        if (!restoreTileOrder(state_)) {
-            dialogs_.showError(kRestoreFailed);
-            window_.refreshControls();  // puts the list back on the tile size in force
-            return;
-        }
-        if (moved)
-            state_.imageUnsaved = true;
+    if (state_.remapped == 1 && dialogs_.askYesNo(kResetQuestion) && !restoreTiles()) {
+        window_.refreshControls();  // puts the list back on the tile size in force
+        return;
     }
     state_.tileSize = window_.tileModeSelection() == 0 ? 8 : 16;
     rebuildTileMap(state_);
@@ -78,16 +72,23 @@ void Dispatch::onTileModeChanged()
     window_.redrawView();
 }
 
-void Dispatch::resetMap()
+bool Dispatch::restoreTiles()
 {
     const bool moved = state_.hasImage() && !state_.tileMap.isIdentity();
     if (!restoreTileOrder(state_)) {
-        // Rebuilding the map now would throw away the only record of the original order.
+        // The caller must not rebuild the map now: it is the only record of the original order.
         dialogs_.showError(kRestoreFailed);
-        return;
+        return false;
     }
     if (moved)
         state_.imageUnsaved = true;
+    return true;
+}
+
+void Dispatch::resetMap()
+{
+    if (!restoreTiles())
+        return;
     window_.redrawView();
     rebuildTileMap(state_);
     state_.remapped = 0;

@@ -42,6 +42,9 @@ private:
     void record(EventKind kind, int object = 0, int type = 0);
     void applyGridTransform(bool insert);
     void resetMap();
+    // restoreTileOrder, marking the image unsaved when tiles moved; false (after a message) when
+    // memory ran out and nothing changed.
+    bool restoreTiles();
     // The tile under a canvas position; negative positions give -1.
     QPoint tileAt(QPoint position) const;
     // Before the sheet is replaced or the program ends: true when nothing unsaved would be lost,
