@@ -27,7 +27,9 @@ fail() {
 }
 
 start_xvfb() {
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/display" 2>"$WORK/xvfb.log" &
+  # -noreset: the server must not reset (and refuse connections meanwhile) each time its last
+  # client leaves, as it would between two starts of the program.
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$WORK/display" 2>"$WORK/xvfb.log" &
   XVFB_PID=$!
   for _ in $(seq 100); do
     [ -s "$WORK/display" ] && break
