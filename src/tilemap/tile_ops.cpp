@@ -111,13 +111,12 @@ RowCopier rowCopierFor(size_t bytes)
 
 }  // namespace
 
-QImage restoredImage(const QImage& image, const TileMap& map, int pitch)
+QImage arrangedImage(const QImage& image, const std::vector<int>& sourceOf, int columns, int rows,
+                     int pitch)
 {
-    if (image.isNull() || !mapFitsImage(image, map, pitch))
+    if (image.isNull() || qint64(columns) * pitch > image.width() ||
+        qint64(rows) * pitch > image.height() || sourceOf.size() != size_t(columns) * size_t(rows))
         return QImage();
-    const int columns = map.columns();
-    const int rows = map.rows();
-    const std::vector<int> order = restoreOrder(map);
 
     QImage result = createUninitialized(image.width(), image.height(), image.format());
     if (result.isNull())
@@ -136,16 +135,16 @@ QImage restoredImage(const QImage& image, const TileMap& map, int pitch)
     if (tilesHeight < image.height())
         copyBlock(image, QPoint(0, tilesHeight), result, QPoint(0, tilesHeight),
                   QSize(image.width(), image.height() - tilesHeight));
-    if (order.empty())
+    if (sourceOf.empty())
         return result;
 
     // Where each tile of the source starts, in the order the result takes them.
     const size_t tileBytes = size_t(pitch) * size_t(image.depth() / 8);
     const qsizetype inStride = image.bytesPerLine();
-    std::vector<qsizetype> sources(order.size());
-    for (size_t k = 0; k < order.size(); ++k)
-        sources[k] = qsizetype(order[k] / columns) * pitch * inStride +
-                     qsizetype(order[k] % columns) * qsizetype(tileBytes);
+    std::vector<qsizetype> sources(sourceOf.size());
+    for (size_t k = 0; k < sourceOf.size(); ++k)
+        sources[k] = qsizetype(sourceOf[k] / columns) * pitch * inStride +
+                     qsizetype(sourceOf[k] % columns) * qsizetype(tileBytes);
 
     // The result is written row after row, so its memory is filled front to back.
     const RowCopier copyRows = rowCopierFor(tileBytes);
@@ -160,6 +159,22 @@ QImage restoredImage(const QImage& image, const TileMap& map, int pitch)
         }
     }
     return result;
+}
+
+QImage restoredImage(const QImage& image, const TileMap& map, int pitch)
+{
+    if (image.isNull() || !mapFitsImage(image, map, pitch))
+        return QImage();
+    return arrangedImage(image, restoreOrder(map), map.columns(), map.rows(), pitch);
+}
+
+QImage appliedImage(const QImage& image, const TileMap& map, int pitch)
+{
+    if (image.isNull() || !mapFitsImage(image, map, pitch) || !map.isPermutation())
+        return QImage();
+    const std::vector<int32_t> numbers = map.numbers();
+    return arrangedImage(image, std::vector<int>(numbers.begin(), numbers.end()), map.columns(),
+                         map.rows(), pitch);
 }
 
 bool restoreTileOrder(Sheet& sheet)

@@ -27,6 +27,17 @@ std::vector<int> restoreOrder(const TileMap& map);
 // not lie inside the image at this pitch.
 QImage restoredImage(const QImage& image, const TileMap& map, int pitch);
 
+// The image with position k (row by row) of the columns x rows full tiles taking the tile that
+// stands at position sourceOf[k]; partial strips stay. Null when the tiles do not lie inside the
+// image, sourceOf has the wrong size, or memory for the result cannot be had.
+QImage arrangedImage(const QImage& image, const std::vector<int>& sourceOf, int columns, int rows,
+                     int pitch);
+
+// The other way round from restoredImage: image holds the tiles in their original order, and the
+// result is arranged as map says (position p takes original tile map[p]). Null when map is not a
+// permutation, does not fit the image, or memory runs out.
+QImage appliedImage(const QImage& image, const TileMap& map, int pitch);
+
 // Puts every tile back at its original place and clears remapped; the map itself is left for the
 // caller to rebuild. Without an image only remapped is cleared. Returns false, changing nothing,
 // when restoredImage gives no image.

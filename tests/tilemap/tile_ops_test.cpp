@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -376,6 +377,47 @@ TEST(RestoreTileOrder, UndoesRandomSwapsThroughASavedAndReloadedMap)
             EXPECT_TRUE(sameRgb(later.workingImage, original));
         }
     }
+}
+
+TEST(TileMapValue, InverseComposeAndApplyAgreeWithMovingTheTiles)
+{
+    std::mt19937 random(31);
+    for (int round = 0; round < 40; ++round) {
+        const int columns = 1 + round % 6, rows = 1 + round / 6 % 4, pitch = round % 2 ? 9 : 8;
+        const QImage original = makeTestImage(columns * pitch + round % 4, rows * pitch + 1,
+                                              round % 3 ? QImage::Format_BGR888
+                                                        : QImage::Format_RGB32);
+        auto randomMap = [&] {
+            std::vector<int32_t> numbers(size_t(columns) * size_t(rows));
+            std::iota(numbers.begin(), numbers.end(), 0);
+            std::shuffle(numbers.begin(), numbers.end(), random);
+            return TileMap::identity(columns, rows).withNumbers(numbers);
+        };
+        const TileMap first = randomMap(), next = randomMap();
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(first.isPermutation());
+
+        // Applying a map puts original tile map[p] at p, and restoring takes it back.
+        const QImage arranged = appliedImage(original, first, pitch);
+        const std::vector<int32_t> numbers = first.numbers();
+        expectPlacedBy(arranged, original, first, pitch,
+                       std::vector<int>(numbers.begin(), numbers.end()));
+        EXPECT_TRUE(sameRgb(restoredImage(arranged, first, pitch), original));
+        // inverse(): where each original tile stands now.
+        const TileMap inverse = first.inverse();
+        for (int t = 0; t < first.fullTiles(); ++t) {
+            const int32_t at = inverse.at(t % columns, t / columns);
+            EXPECT_EQ(first.at(at % columns, at / columns), t);
+        }
+        EXPECT_TRUE(first.compose(inverse).isIdentity());
+        // compose(): one rearrangement after the other.
+        EXPECT_TRUE(sameRgb(appliedImage(arranged, next, pitch),
+                            appliedImage(original, first.compose(next), pitch)));
+    }
+    TileMap repeated = TileMap::identity(2, 1);
+    repeated.at(1, 0) = 0;
+    EXPECT_FALSE(repeated.isPermutation());
+    EXPECT_TRUE(appliedImage(makeTestImage(16, 8), repeated, 8).isNull());
 }
 
 }  // namespace
