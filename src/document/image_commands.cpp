@@ -1,11 +1,7 @@
-#include <QIODevice>
-
-#include "document/atomic_file.h"
-#include "document/bmp_writer.h"
 #include "document/commands.h"
 #include "document/image_decoder.h"
 #include "document/path_extension.h"
-#include "document/png_writer.h"
+#include "document/sheet_files.h"
 #include "platform/dialogs.h"
 #include "tilemap/tile_ops.h"
 
@@ -61,10 +57,8 @@ bool saveImageAs(Document& doc, Dialogs& dialogs)
     const bool png = choice.filterIndex == 0;
     const QString target = png ? withExtension(choice.path, QStringLiteral("PNG"), QStringLiteral(".png"))
                                : withExtension(choice.path, QStringLiteral("BMP"), QStringLiteral(".bmp"));
-    const QImage& image = doc.workingImage;
-    const QString error = writeFileAtomically(target, [&](QIODevice& device, QString& reason) {
-        return png ? writePng(image, device, reason) : writeBmp(image, device, reason);
-    });
+    const QString error =
+        saveImageFile(doc.workingImage, target, png ? ImageFileFormat::Png : ImageFileFormat::Bmp);
     if (!error.isEmpty()) {
         dialogs.showError(error);
         return false;

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <optional>
+
+#include "tilemap/map_file.h"
+#include "tilemap/tile_map.h"
+
+// The sheet's files without a question asked: the window's commands ask first and then call
+// these, and the command line calls them directly. Each returns an empty string on success,
+// otherwise the reason in plain words, naming the file; a failed save leaves any existing file as
+// it was.
+
+enum class ImageFileFormat { Png, Bmp };
+
+// The format a path's extension names (".png" or ".bmp", in any case), or nullopt.
+std::optional<ImageFileFormat> imageFormatOf(const QString& path);
+
+// Writes image to path in format through a temporary file that replaces the target when complete.
+QString saveImageFile(const QImage& image, const QString& path, ImageFileFormat format);
+
+// Reads the map file at path for a sheet of columns x rows full tiles of tileSize; accepted only
+// when it holds a permutation of their numbers.
+MapParseResult readMapFile(const QString& path, int columns, int rows, int tileSize);
+
+// Writes the map's text to path, atomically.
+QString writeMapFile(const TileMap& map, const QString& path);
