@@ -80,6 +80,19 @@ void swapBlocks(QImage& image, QPoint a, QPoint b, QSize size)
     }
 }
 
+bool sameBlocks(const QImage& image, QPoint a, QPoint b, QSize size)
+{
+    const int bpp = bytesPerPixel(image);
+    const size_t rowBytes = size_t(size.width()) * bpp;
+    for (int row = 0; row < size.height(); ++row) {
+        const uchar* pa = image.constScanLine(a.y() + row) + size_t(a.x()) * bpp;
+        const uchar* pb = image.constScanLine(b.y() + row) + size_t(b.x()) * bpp;
+        if (std::memcmp(pa, pb, rowBytes) != 0)
+            return false;
+    }
+    return true;
+}
+
 QImage createUninitialized(int width, int height, QImage::Format format)
 {
 #ifdef __linux__

@@ -15,6 +15,9 @@ void copyBlock(const QImage& src, QPoint srcPos, QImage& dst, QPoint dstPos, QSi
 // Exchanges two equally sized, non-overlapping blocks of one image in place.
 void swapBlocks(QImage& image, QPoint a, QPoint b, QSize size);
 
+// True when two equally sized blocks of one image hold the same bytes.
+bool sameBlocks(const QImage& image, QPoint a, QPoint b, QSize size);
+
 // A new image of the given size and format whose pixels are not yet written, for callers that write
 // every pixel themselves. Returns a null image when the memory cannot be had.
 QImage createUninitialized(int width, int height, QImage::Format format);

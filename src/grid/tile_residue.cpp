@@ -1,0 +1,132 @@
+#include "grid/tile_residue.h"
+
+#include <cstring>
+#include <vector>
+
+#include "image/pixel_block.h"
+
+namespace {
+
+// Our sheets are 24-bit (B,G,R bytes) or RGB32 (0xffRRGGBB words); anything else is read as RGB32.
+QImage readable(const QImage& image)
+{
+    if (image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_BGR888)
+        return image;
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+void toRgb(const uchar* in, bool bgr, QRgb* out, int count)
+{
+    if (!bgr) {
+        std::memcpy(out, in, size_t(count) * sizeof(QRgb));
+        return;
+    }
+    for (int i = 0; i < count; ++i, in += 3)
+        out[i] = 0xff000000u | uint32_t(in[0]) | (uint32_t(in[1]) << 8) | (uint32_t(in[2]) << 16);
+}
+
+void fromRgb(const QRgb* in, bool bgr, uchar* out, int count)
+{
+    if (!bgr) {
+        std::memcpy(out, in, size_t(count) * sizeof(QRgb));
+        return;
+    }
+    for (int i = 0; i < count; ++i, out += 3) {
+        out[0] = uchar(in[i]);
+        out[1] = uchar(in[i] >> 8);
+        out[2] = uchar(in[i] >> 16);
+    }
+}
+
+qint64 tilePixels(QSize size, int tileSize, int pitch)
+{
+    return qint64(size.width() / pitch) * (size.height() / pitch) * tileSize * tileSize;
+}
+
+}  // namespace
+
+PixelRuns pixelsOutsideTiles(const QImage& image, int tileSize, int pitch)
+{
+    PixelRuns runs;
+    const QImage source = readable(image);
+    if (source.isNull())
+        return runs;
+    const bool bgr = source.format() == QImage::Format_BGR888;
+    const int columns = source.width() / pitch;
+    const int tileRows = source.height() / pitch * pitch;
+    std::vector<QRgb> row(size_t(source.width()));
+    for (int y = 0; y < source.height(); ++y) {
+        toRgb(source.constScanLine(y), bgr, row.data(), source.width());
+        if (y >= tileRows || y % pitch >= tileSize) {
+            runs.append(row.data(), row.size());
+            continue;
+        }
+        // The gap after each tile, then whatever follows the last whole tile.
+        if (pitch > tileSize)
+            for (int c = 0; c < columns; ++c)
+                runs.append(row.data() + c * pitch + tileSize, size_t(pitch - tileSize));
+        runs.append(row.data() + columns * pitch, size_t(source.width() - columns * pitch));
+    }
+    runs.finish();
+    return runs;
+}
+
+QImage placeTiles(const QImage& tiles, int tileSize, int tilesPitch, QSize size, int pitch,
+                  QImage::Format format, const PixelRuns& rest)
+{
+    const QImage source = readable(tiles);
+    if (source.isNull())
+        return QImage();
+    const int columns = source.width() / tilesPitch;
+    const int rows = source.height() / tilesPitch;
+    if (qint64(columns) * pitch > size.width() || qint64(rows) * pitch > size.height() ||
+        qint64(size.width()) * size.height() - tilePixels(size, tileSize, pitch) !=
+            qint64(rest.count()) ||
+        size.width() / pitch != columns || size.height() / pitch != rows)
+        return QImage();
+
+    // Written as RGB32 or 24-bit directly; any other format is made from RGB32 at the end.
+    const bool direct = format == QImage::Format_RGB32 || format == QImage::Format_BGR888;
+    const QImage::Format made = direct ? format : QImage::Format_RGB32;
+    QImage result = createUninitialized(size.width(), size.height(), made);
+    if (result.isNull())
+        return result;
+    const bool inBgr = source.format() == QImage::Format_BGR888;
+    const bool outBgr = made == QImage::Format_BGR888;
+    const int inBpp = inBgr ? 3 : 4;
+    const int outBpp = outBgr ? 3 : 4;
+    const bool sameLayout = inBgr == outBgr;
+
+    PixelRuns::Reader reader(rest);
+    std::vector<QRgb> buffer(size_t(size.width()));
+    const int tileRows = rows * pitch;
+    for (int y = 0; y < size.height(); ++y) {
+        uchar* out = result.scanLine(y);
+        if (y >= tileRows || y % pitch >= tileSize) {
+            reader.take(buffer.data(), buffer.size());
+            fromRgb(buffer.data(), outBgr, out, size.width());
+            continue;
+        }
+        const uchar* in = source.constScanLine(y / pitch * tilesPitch + y % pitch);
+        for (int c = 0; c < columns; ++c) {
+            const uchar* from = in + size_t(c) * tilesPitch * inBpp;
+            uchar* to = out + size_t(c) * pitch * outBpp;
+            if (sameLayout) {
+                std::memcpy(to, from, size_t(tileSize) * outBpp);
+            } else {
+                toRgb(from, inBgr, buffer.data(), tileSize);
+                fromRgb(buffer.data(), outBgr, to, tileSize);
+            }
+            if (pitch > tileSize) {
+                reader.take(buffer.data(), size_t(pitch - tileSize));
+                fromRgb(buffer.data(), outBgr, to + size_t(tileSize) * outBpp, pitch - tileSize);
+            }
+        }
+        const int tail = size.width() - columns * pitch;
+        reader.take(buffer.data(), size_t(tail));
+        fromRgb(buffer.data(), outBgr, out + size_t(columns) * pitch * outBpp, tail);
+    }
+    if (!direct)
+        return result.convertToFormat(format);
+    return result;
+}
