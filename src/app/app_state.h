@@ -29,14 +29,19 @@ enum class MenuCommand {
     ResetMap = 9,
     SetGridColor = 10,
     About = 11,
+    Undo = 12,
+    Redo = 13,
 };
 
 // Sub-types of canvas events.
 enum CanvasAction { CanvasOther = 0, CanvasLeftPressed = 1, CanvasLeftReleased = 2 };
 
-// Everything the program knows, in one place. The document part (image, tile map, tile size, grid
-// flag, remapped, grid colour) is what the file commands work on; the rest belongs to the shell.
-struct AppState : Document {
+// Everything the program knows, in one place. The document (image, tile map, tile size, grid flag,
+// remapped, grid colour and the history of edits) is the only thing that changes the sheet; the
+// rest belongs to the shell.
+struct AppState {
+    Document document;
+
     int zoom = 1;  // 1..10
     QRgb viewBackground = qRgb(128, 128, 128);
     int quitRequested = 0;

@@ -1,16 +1,14 @@
 #include "app/dispatch.h"
 
 #include "app/captions.h"
+#include "app/file_commands.h"
 #include "app/main_window.h"
-#include "document/commands.h"
-#include "grid/grid_transform.h"
+#include "document/drop_target.h"
 #include "platform/dialogs.h"
 #include "tilemap/tile_ops.h"
 
 namespace {
 const QString kResetQuestion = QStringLiteral("Reset alle remapped tiles?");
-const QString kRestoreFailed =
-    QStringLiteral("There is not enough memory to restore the tile order. Nothing was changed.");
 
 int floorDiv(int value, int divisor)
 {
@@ -27,73 +25,43 @@ void Dispatch::record(EventKind kind, int object, int type)
     state_.eventWindow = 0;
 }
 
-void Dispatch::applyGridTransform(bool insert)
+void Dispatch::report(const QString& error)
 {
-    if (!state_.hasImage())
-        return;
-    const int tileSize = window_.tileModeSelection() == 0 ? 8 : 16;
-    GridResult result = insert ? insertGrid(state_.workingImage, tileSize, state_.gridColor)
-                               : removeGrid(state_.workingImage, tileSize, state_.gridColor);
-    if (!result.ok()) {
-        // The image and the grid flag stay as they were, so the flag never lies about the image.
-        dialogs_.showError(result.error);
-        return;
-    }
-    state_.workingImage = std::move(result.image);
-    state_.imageUnsaved = true;
-    state_.gridFlag = insert ? 1 : 0;
-    window_.refreshControls();
-    window_.redrawView();
+    if (!error.isEmpty())
+        dialogs_.showError(error);
 }
 
 void Dispatch::onAddGrid()
 {
     record(EventKind::Control, AddGridButton);
-    applyGridTransform(true);
+    if (doc().hasImage())
+        report(doc().insertGrid());
 }
 
 void Dispatch::onRemoveGrid()
 {
     record(EventKind::Control, RemoveGridButton);
-    applyGridTransform(false);
+    if (doc().hasImage())
+        report(doc().removeGrid());
 }
 
 void Dispatch::onTileModeChanged()
 {
     record(EventKind::Control, TileModeCombo);
-    if (state_.remapped == 1 && dialogs_.askYesNo(kResetQuestion) && !restoreTiles()) {
+    // The list only shows the tile size; the user's new choice is what it shows now.
+    const int tileSize = window_.tileModeSelection() == 0 ? 8 : 16;
+    const bool restore = doc().remapped() == 1 && dialogs_.askYesNo(kResetQuestion);
+    const QString error = doc().changeTileMode(tileSize, restore);
+    if (!error.isEmpty()) {
+        dialogs_.showError(error);
         window_.refreshControls();  // puts the list back on the tile size in force
-        return;
     }
-    state_.tileSize = window_.tileModeSelection() == 0 ? 8 : 16;
-    rebuildTileMap(state_);
-    state_.mapUnsaved = false;
-    window_.refreshControls();
-    window_.redrawView();
-}
-
-bool Dispatch::restoreTiles()
-{
-    const bool moved = state_.hasImage() && !state_.tileMap.isIdentity();
-    if (!restoreTileOrder(state_)) {
-        // The caller must not rebuild the map now: it is the only record of the original order.
-        dialogs_.showError(kRestoreFailed);
-        return false;
-    }
-    if (moved)
-        state_.imageUnsaved = true;
-    return true;
 }
 
 void Dispatch::resetMap()
 {
-    if (!restoreTiles())
-        return;
-    window_.redrawView();
-    rebuildTileMap(state_);
-    state_.remapped = 0;
-    state_.mapUnsaved = false;
-    window_.refreshControls();
+    if (doc().hasImage())
+        report(doc().resetMap());
 }
 
 void Dispatch::onResetMap()
@@ -104,8 +72,28 @@ void Dispatch::onResetMap()
 
 QPoint Dispatch::tileAt(QPoint position) const
 {
-    const int span = state_.tilePitch() * state_.zoom;
+    const int span = state_.document.tilePitch() * state_.zoom;
     return {floorDiv(position.x(), span), floorDiv(position.y(), span)};
+}
+
+void Dispatch::showDragFeedback(QPoint endTile)
+{
+    const TileMap& map = doc().tileMap();
+    const int pitch = doc().tilePitch();
+    const QPoint start(state_.dragStartX, state_.dragStartY);
+    auto block = [pitch](QPoint tile) { return QRect(tile * pitch, QSize(pitch, pitch)); };
+    if (!doc().hasImage() || !isFullTile(map, start.x(), start.y())) {
+        window_.showDragMarks({}, {});
+        return;
+    }
+    const bool target = endTile != start && isFullTile(map, endTile.x(), endTile.y());
+    window_.showDragMarks(block(start), target ? block(endTile) : QRect());
+}
+
+void Dispatch::endDrag()
+{
+    state_.dragStartX = state_.dragStartY = state_.dragEndX = state_.dragEndY = -1;
+    window_.showDragMarks({}, {});
 }
 
 void Dispatch::onCanvasPress(QPoint position)
@@ -114,6 +102,14 @@ void Dispatch::onCanvasPress(QPoint position)
     const QPoint tile = tileAt(position);
     state_.dragStartX = tile.x();
     state_.dragStartY = tile.y();
+    showDragFeedback(tile);
+}
+
+void Dispatch::onCanvasMove(QPoint position)
+{
+    if (state_.dragStartX == -1 || state_.dragStartY == -1)
+        return;
+    showDragFeedback(tileAt(position));
 }
 
 void Dispatch::onCanvasRelease(QPoint position)
@@ -123,15 +119,16 @@ void Dispatch::onCanvasRelease(QPoint position)
     state_.dragEndX = tile.x();
     state_.dragEndY = tile.y();
     const bool pressPending = state_.dragStartX != -1 && state_.dragStartY != -1;
-    // swapTiles refuses the same tile twice, the partial strip and anything outside the full tiles.
-    if (pressPending && swapTiles(state_, state_.dragStartX, state_.dragStartY, state_.dragEndX,
-                                  state_.dragEndY)) {
-        state_.imageUnsaved = true;
-        state_.mapUnsaved = true;
-        window_.redrawView();
-        window_.refreshControls();
-    }
-    state_.dragStartX = state_.dragStartY = state_.dragEndX = state_.dragEndY = -1;
+    // The document refuses the same tile twice, the partial strip and anything outside the full
+    // tiles; such a release swaps nothing, without a message.
+    if (pressPending)
+        doc().swapTiles(state_.dragStartX, state_.dragStartY, state_.dragEndX, state_.dragEndY);
+    endDrag();
+}
+
+void Dispatch::onCancelDrag()
+{
+    endDrag();
 }
 
 void Dispatch::onWheel(int delta)
@@ -149,15 +146,18 @@ void Dispatch::onFilesDropped(const QString& dropList)
     record(EventKind::FilesDropped);
     const DropTarget target = dropTarget(dropList);
     if (target.kind == DropKind::Map) {
-        openMapFile(state_, dialogs_, target.path);
-    } else {
-        if (!confirmDiscardingChanges())
-            return;
-        openImage(state_, dialogs_, target.path);
-        state_.zoom = 1;
-        window_.redrawView();
+        openMapFile(doc(), dialogs_, target.path);
+        return;
     }
-    window_.refreshControls();
+    if (!confirmDiscardingChanges())
+        return;
+    // The zoom is back at 1 for the new sheet; when nothing was opened the view and controls still
+    // show it.
+    state_.zoom = 1;
+    if (!openImage(doc(), dialogs_, target.path)) {
+        window_.redrawView();
+        window_.refreshControls();
+    }
 }
 
 bool Dispatch::onCloseRequested()
@@ -184,6 +184,10 @@ void Dispatch::onMenu(MenuCommand command)
         return onSaveImage();
     case MenuCommand::Quit:
         return onQuit();
+    case MenuCommand::Undo:
+        return onUndo();
+    case MenuCommand::Redo:
+        return onRedo();
     case MenuCommand::OpenMap:
         return onOpenMap();
     case MenuCommand::SaveMap:
@@ -203,16 +207,17 @@ void Dispatch::onOpenImage()
     record(EventKind::Menu, int(MenuCommand::OpenImage));
     if (!confirmDiscardingChanges())
         return;
-    openImage(state_, dialogs_, QString());
     state_.zoom = 1;
-    window_.redrawView();
-    window_.refreshControls();
+    if (!openImage(doc(), dialogs_, QString())) {
+        window_.redrawView();
+        window_.refreshControls();
+    }
 }
 
 void Dispatch::onSaveImage()
 {
     record(EventKind::Menu, int(MenuCommand::SaveImage));
-    saveImageAs(state_, dialogs_);
+    saveImageAs(doc(), dialogs_);
 }
 
 void Dispatch::onQuit()
@@ -224,23 +229,36 @@ void Dispatch::onQuit()
     window_.shutDown();
 }
 
+void Dispatch::onUndo()
+{
+    record(EventKind::Menu, int(MenuCommand::Undo));
+    endDrag();
+    report(doc().undo());
+}
+
+void Dispatch::onRedo()
+{
+    record(EventKind::Menu, int(MenuCommand::Redo));
+    endDrag();
+    report(doc().redo());
+}
+
 void Dispatch::onOpenMap()
 {
     record(EventKind::Menu, int(MenuCommand::OpenMap));
-    openMapFile(state_, dialogs_, QString());
-    window_.refreshControls();
+    openMapFile(doc(), dialogs_, QString());
 }
 
 void Dispatch::onSaveMap()
 {
     record(EventKind::Menu, int(MenuCommand::SaveMap));
-    saveMapFile(state_, dialogs_);
+    saveMapFile(doc(), dialogs_);
 }
 
 void Dispatch::onSetGridColor()
 {
     record(EventKind::Menu, int(MenuCommand::SetGridColor));
-    chooseGridColor(state_, dialogs_);
+    chooseGridColor(doc(), dialogs_);
 }
 
 void Dispatch::onAbout()
@@ -251,15 +269,16 @@ void Dispatch::onAbout()
 
 bool Dispatch::confirmDiscardingChanges()
 {
-    const bool mapAtRisk = state_.remapped == 1 && state_.mapUnsaved;
-    if (!state_.hasImage() || (!state_.imageUnsaved && !mapAtRisk))
+    const bool imageAtRisk = doc().imageUnsaved();
+    const bool mapAtRisk = doc().mapAtRisk();
+    if (!imageAtRisk && !mapAtRisk)
         return true;
 
     QString what;
-    if (state_.imageUnsaved && mapAtRisk)
+    if (imageAtRisk && mapAtRisk)
         what = QStringLiteral("The sheet has changes that are not saved, and its tile map (the only "
                               "record of the original tile order) is not saved either.");
-    else if (state_.imageUnsaved)
+    else if (imageAtRisk)
         what = QStringLiteral("The sheet has changes that are not saved.");
     else
         what = QStringLiteral("The tile map (the only record of the original tile order) is not "
@@ -272,9 +291,9 @@ bool Dispatch::confirmDiscardingChanges()
     case UnsavedAnswer::Save:
         break;
     }
-    if (state_.imageUnsaved && !saveImageAs(state_, dialogs_))
+    if (imageAtRisk && !saveImageAs(doc(), dialogs_))
         return false;
-    if (mapAtRisk && !saveMapFile(state_, dialogs_))
+    if (mapAtRisk && !saveMapFile(doc(), dialogs_))
         return false;
     return true;
 }

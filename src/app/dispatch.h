@@ -9,7 +9,9 @@ class Dialogs;
 class MainWindow;
 
 // What the program does for each kind of user event: one method per event, each running its
-// steps in order. MainWindow only turns Qt's signals and events into these calls.
+// steps in order. It asks the questions and says which edit the document is to make; the window
+// redraws and refreshes when the document says it changed. MainWindow only turns Qt's signals and
+// events into these calls.
 class Dispatch {
 public:
     Dispatch(AppState& state, MainWindow& window, Dialogs& dialogs)
@@ -22,7 +24,9 @@ public:
     void onTileModeChanged();
     void onResetMap();
     void onCanvasPress(QPoint position);
+    void onCanvasMove(QPoint position);
     void onCanvasRelease(QPoint position);
+    void onCancelDrag();
     void onWheel(int delta);
     void onFilesDropped(const QString& dropList);
     // Returns true when the window may close.
@@ -33,6 +37,8 @@ public:
     void onOpenImage();
     void onSaveImage();
     void onQuit();
+    void onUndo();
+    void onRedo();
     void onOpenMap();
     void onSaveMap();
     void onSetGridColor();
@@ -40,13 +46,15 @@ public:
 
 private:
     void record(EventKind kind, int object = 0, int type = 0);
-    void applyGridTransform(bool insert);
+    Document& doc() { return state_.document; }
+    // Shows the reason when an edit was refused.
+    void report(const QString& error);
     void resetMap();
-    // restoreTileOrder, marking the image unsaved when tiles moved; false (after a message) when
-    // memory ran out and nothing changed.
-    bool restoreTiles();
     // The tile under a canvas position; negative positions give -1.
     QPoint tileAt(QPoint position) const;
+    // Shows where a drag would put the pressed tile, or nothing when no press is pending.
+    void showDragFeedback(QPoint endTile);
+    void endDrag();
     // Before the sheet is replaced or the program ends: true when nothing unsaved would be lost,
     // or the user saved it or chose to discard it.
     bool confirmDiscardingChanges();

@@ -1,9 +1,9 @@
-#include "document/commands.h"
+#include "app/file_commands.h"
+
+#include "document/document.h"
 #include "document/image_decoder.h"
 #include "document/path_extension.h"
-#include "document/sheet_files.h"
 #include "platform/dialogs.h"
-#include "tilemap/tile_ops.h"
 
 bool openImage(Document& doc, Dialogs& dialogs, const QString& path)
 {
@@ -14,34 +14,32 @@ bool openImage(Document& doc, Dialogs& dialogs, const QString& path)
             return false;
     }
 
-    // Decode before touching the document, so a bad file costs the user nothing.
+    // Decode and ask before touching the document, so a bad file or a closed question costs the
+    // user nothing.
     DecodeResult decoded = loadImageFile(file);
     if (!decoded.ok()) {
         dialogs.showError(decoded.error);
         return false;
     }
-    doc.workingImage = std::move(decoded.image);
-
+    int tileSize = doc.tileSize();
+    int gridFlag = doc.gridFlag();
     switch (dialogs.askGridLayout()) {
     case GridAnswer::Grid8x8:
-        doc.gridFlag = 1;
-        doc.tileSize = 8;
+        tileSize = 8;
+        gridFlag = 1;
         break;
     case GridAnswer::Grid16x16:
-        doc.gridFlag = 1;
-        doc.tileSize = 16;
+        tileSize = 16;
+        gridFlag = 1;
         break;
     case GridAnswer::NoGrid:
-        doc.gridFlag = 0;
-        doc.tileSize = 16;
+        tileSize = 16;
+        gridFlag = 0;
         break;
     case GridAnswer::Closed:
         break;  // the layout in force before stays
     }
-    rebuildTileMap(doc);
-    doc.remapped = 0;
-    doc.imageUnsaved = false;
-    doc.mapUnsaved = false;
+    doc.replaceSheet(std::move(decoded.image), tileSize, gridFlag, file);
     return true;
 }
 
@@ -58,17 +56,55 @@ bool saveImageAs(Document& doc, Dialogs& dialogs)
     const QString target = png ? withExtension(choice.path, QStringLiteral("PNG"), QStringLiteral(".png"))
                                : withExtension(choice.path, QStringLiteral("BMP"), QStringLiteral(".bmp"));
     const QString error =
-        saveImageFile(doc.workingImage, target, png ? ImageFileFormat::Png : ImageFileFormat::Bmp);
+        doc.saveSheet(target, png ? ImageFileFormat::Png : ImageFileFormat::Bmp);
     if (!error.isEmpty()) {
         dialogs.showError(error);
         return false;
     }
-    doc.imageUnsaved = false;
     return true;
 }
 
 void chooseGridColor(Document& doc, Dialogs& dialogs)
 {
-    if (const std::optional<QRgb> chosen = dialogs.chooseColor(doc.gridColor))
-        doc.gridColor = *chosen;
+    if (const std::optional<QRgb> chosen = dialogs.chooseColor(doc.gridColor()))
+        doc.setGridColor(*chosen);
+}
+
+bool openMapFile(Document& doc, Dialogs& dialogs, const QString& path)
+{
+    // The map means nothing without its sheet, so say so rather than read a file we cannot use.
+    if (!doc.hasImage()) {
+        dialogs.showError(QStringLiteral("Open the sheet this map belongs to first."));
+        return false;
+    }
+    QString file = path;
+    if (file.isEmpty()) {
+        file = dialogs.openFile(kOpenImageTitle, kMapFilter).path;
+        if (file.isEmpty())
+            return false;
+    }
+    const QString error = doc.openMap(file);
+    if (!error.isEmpty()) {
+        dialogs.showError(error);
+        return false;
+    }
+    return true;
+}
+
+bool saveMapFile(Document& doc, Dialogs& dialogs)
+{
+    if (!doc.hasImage())
+        return false;
+    const FileChoice choice = dialogs.saveFile(kSaveTitle, kMapFilter);
+    if (choice.path.isEmpty())
+        return false;
+
+    const QString target =
+        withExtension(choice.path, QStringLiteral("ZEKO-MAP"), QStringLiteral(".zeko-map"));
+    const QString error = doc.saveMap(target);
+    if (!error.isEmpty()) {
+        dialogs.showError(error);
+        return false;
+    }
+    return true;
 }

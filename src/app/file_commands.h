@@ -2,12 +2,12 @@
 
 #include <QString>
 
-#include "document/document.h"
-
 class Dialogs;
+class Document;
 
-// The user's file commands. Each asks through dialogs, reports every failure there with the file
-// and the reason, and leaves the document as it was when it fails.
+// The user's file commands: each asks its questions through dialogs first, then has the document
+// do the work, and reports every failure there with the file and the reason. Cancel or a failure
+// leaves the document as it was.
 
 inline const QString kOpenImageTitle = QStringLiteral("Please choose file to open..");
 inline const QString kSaveTitle = QStringLiteral("Please choose file to save..");
@@ -17,8 +17,8 @@ inline const QString kImageSaveFilter = QStringLiteral(
     "Portable Network Graphics (*.png)|*.png|Windows Bitmap (*.bmp)|*.bmp");
 inline const QString kMapFilter = QStringLiteral("ZEKO Image MapData (*.zeko-map)|*.zeko-map");
 
-// Opens an image (asking for the file when path is empty), asks the grid question and numbers the
-// tiles. Returns true when a new image was loaded.
+// Opens an image (asking for the file when path is empty), asks the grid question and makes it the
+// sheet. Returns true when a new image was loaded.
 bool openImage(Document& doc, Dialogs& dialogs, const QString& path);
 
 // Saves the image as PNG or BMP by the filter chosen. Returns true when a file was written.
@@ -32,11 +32,3 @@ bool openMapFile(Document& doc, Dialogs& dialogs, const QString& path);
 
 // Saves the tile map. Returns true when a file was written.
 bool saveMapFile(Document& doc, Dialogs& dialogs);
-
-// What a drop of files means: the first path only; a .zeko-map file is a map, anything else an image.
-enum class DropKind { Image, Map };
-struct DropTarget {
-    QString path;
-    DropKind kind;
-};
-DropTarget dropTarget(const QString& dropList);

@@ -49,6 +49,11 @@ MainWindow::MainWindow(AppState& state, Dialogs& dialogs)
 {
     shutDownHandler = [] { QCoreApplication::exit(0); };
     buildMainWindow();
+    // Whatever changed the sheet, the window shows it.
+    connect(&state_.document, &Document::changed, this, [this] {
+        refreshControls();
+        redrawView();
+    });
     // The wheel zooms wherever it turns over this window; it never scrolls or changes the list.
     qApp->installEventFilter(this);
 }
@@ -88,13 +93,16 @@ void MainWindow::buildMenus()
         const char* menu;
         const char* text;
         MenuCommand command;
-        QKeySequence shortcut;
+        QList<QKeySequence> shortcuts;
         bool separatorBefore;
     };
     const Item items[] = {
-        {"File", "Open..\tCtrl + O", MenuCommand::OpenImage, QKeySequence(Qt::CTRL | Qt::Key_O), false},
-        {"File", "Save As..\tCtrl + S", MenuCommand::SaveImage, QKeySequence(Qt::CTRL | Qt::Key_S), false},
+        {"File", "Open..\tCtrl + O", MenuCommand::OpenImage, {QKeySequence(Qt::CTRL | Qt::Key_O)}, false},
+        {"File", "Save As..\tCtrl + S", MenuCommand::SaveImage, {QKeySequence(Qt::CTRL | Qt::Key_S)}, false},
         {"File", "Quit", MenuCommand::Quit, {}, true},
+        {"Edit", "Undo\tCtrl + Z", MenuCommand::Undo, {QKeySequence(Qt::CTRL | Qt::Key_Z)}, false},
+        {"Edit", "Redo\tCtrl + Shift + Z", MenuCommand::Redo,
+         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)}, false},
         {"Map", "Open..", MenuCommand::OpenMap, {}, false},
         {"Map", "Save As..", MenuCommand::SaveMap, {}, false},
         {"Map", "Reset Map", MenuCommand::ResetMap, {}, true},
@@ -111,7 +119,7 @@ void MainWindow::buildMenus()
         if (item.separatorBefore)
             menu->addSeparator();
         QAction* action = menu->addAction(QString::fromLatin1(item.text));
-        action->setShortcut(item.shortcut);
+        action->setShortcuts(item.shortcuts);
         action->setShortcutContext(Qt::WindowShortcut);
         const MenuCommand command = item.command;
         connect(action, &QAction::triggered, this, [this, command] { dispatch_.onMenu(command); });
@@ -172,6 +180,9 @@ void MainWindow::buildControls()
             [this](QPoint p) { dispatch_.onCanvasPress(p); });
     connect(viewCanvas, &ZoomCanvas::leftReleased, this,
             [this](QPoint p) { dispatch_.onCanvasRelease(p); });
+    connect(viewCanvas, &ZoomCanvas::dragMoved, this,
+            [this](QPoint p) { dispatch_.onCanvasMove(p); });
+    connect(viewCanvas, &ZoomCanvas::dragCancelled, this, [this] { dispatch_.onCancelDrag(); });
 
     // The interior's size is known once the window's own layout has run.
     if (layout())
@@ -190,20 +201,32 @@ void MainWindow::layoutMainWindow()
 
 void MainWindow::refreshControls()
 {
-    if (!state_.hasImage()) {
+    const Document& doc = state_.document;
+    if (!doc.hasImage()) {
         addGridButton->setEnabled(false);
         removeGridButton->setEnabled(false);
         tileModeCombo->setEnabled(false);
         resetMapButton->setEnabled(false);
     } else {
-        const bool gridded = state_.gridFlag == 1;
+        const bool gridded = doc.gridFlag() == 1;
         addGridButton->setEnabled(!gridded);
         removeGridButton->setEnabled(gridded);
         tileModeCombo->setEnabled(!gridded);
-        resetMapButton->setEnabled(state_.remapped != 0);
+        resetMapButton->setEnabled(doc.remapped() != 0);
         const QSignalBlocker quiet(tileModeCombo);
-        tileModeCombo->setCurrentIndex(state_.tileSize == 8 ? 0 : 1);
+        tileModeCombo->setCurrentIndex(doc.tileSize() == 8 ? 0 : 1);
     }
+    // Undo and Redo say which step they would take.
+    const auto name = [](const char* verb, const QString& step, const char* keys) {
+        const QString what = step.isEmpty() ? QLatin1String(verb) : QLatin1String(verb) + u' ' + step;
+        return what + u'\t' + QLatin1String(keys);
+    };
+    QAction* undo = menuAction(MenuCommand::Undo);
+    QAction* redo = menuAction(MenuCommand::Redo);
+    undo->setText(name("Undo", doc.undoName(), "Ctrl + Z"));
+    undo->setEnabled(!doc.undoName().isEmpty());
+    redo->setText(name("Redo", doc.redoName(), "Ctrl + Shift + Z"));
+    redo->setEnabled(!doc.redoName().isEmpty());
     showZoomText();
 }
 
@@ -214,7 +237,12 @@ void MainWindow::showZoomText()
 
 void MainWindow::redrawView()
 {
-    ::redrawView(state_.zoom, state_.workingImage, *viewInner, *viewCanvas);
+    ::redrawView(state_.zoom, state_.document.workingImage(), *viewInner, *viewCanvas);
+}
+
+void MainWindow::showDragMarks(const QRect& pressed, const QRect& target)
+{
+    viewCanvas->setDragMarks(pressed, target);
 }
 
 int MainWindow::tileModeSelection() const

@@ -27,6 +27,8 @@ public:
     void layoutMainWindow();
     void redrawView();
     void showZoomText();
+    // Outlines the pressed tile and marks where it would go (image pixels; empty rects for none).
+    void showDragMarks(const QRect& pressed, const QRect& target);
     // 0 for " 8x8 Grid", 1 for "16x16 Grid (default)".
     int tileModeSelection() const;
     // Ends the program with exit code 0.

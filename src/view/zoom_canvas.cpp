@@ -1,5 +1,6 @@
 #include "view/zoom_canvas.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -19,6 +20,47 @@ void ZoomCanvas::showImage(const QImage* image, int zoom)
     update();
 }
 
+void ZoomCanvas::setDragMarks(const QRect& pressed, const QRect& target)
+{
+    if (pressed == pressedMark_ && target == targetMark_)
+        return;
+    // Only the old and the new marks need painting again.
+    QRegion dirty;
+    for (const QRect& mark : {pressedMark_, targetMark_, pressed, target})
+        if (!mark.isEmpty())
+            dirty += onCanvas(mark);
+    pressedMark_ = pressed;
+    targetMark_ = target;
+    update(dirty);
+}
+
+QRect ZoomCanvas::onCanvas(const QRect& imageRect) const
+{
+    return QRect(imageRect.topLeft() * zoom_, imageRect.size() * zoom_);
+}
+
+void ZoomCanvas::paintMarks(QPainter& painter)
+{
+    const auto inner = [this](const QRect& mark) {
+        return QRectF(QPointF(mark.topLeft() * zoom_), QSizeF(mark.size() * zoom_));
+    };
+    // Frames lie just inside their tile, so that a mark never covers a neighbour.
+    if (!targetMark_.isEmpty()) {
+        // Where the tile would go: a light wash and a solid frame.
+        painter.fillRect(inner(targetMark_), QColor(255, 255, 255, 70));
+        painter.setPen(QPen(Qt::white, 2));
+        painter.drawRect(inner(targetMark_).adjusted(1, 1, -1, -1));
+    }
+    if (!pressedMark_.isEmpty()) {
+        // The pressed tile: black and white dashes, visible on any colour.
+        const QRectF frame = inner(pressedMark_).adjusted(1, 1, -1, -1);
+        painter.setPen(QPen(Qt::black, 2));
+        painter.drawRect(frame);
+        painter.setPen(QPen(Qt::white, 2, Qt::DashLine));
+        painter.drawRect(frame);
+    }
+}
+
 void ZoomCanvas::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
@@ -34,12 +76,31 @@ void ZoomCanvas::paintEvent(QPaintEvent* event)
         for (const QRect& rest : QRegion(rect).subtracted(shown))
             painter.fillRect(rest, fill_);
     }
+    if (image_ && (!pressedMark_.isEmpty() || !targetMark_.isEmpty()))
+        paintMarks(painter);
 }
 
 void ZoomCanvas::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton)
+    if (event->button() == Qt::LeftButton) {
+        leftHeld_ = true;
         emit leftPressed(event->position().toPoint());
+    }
+}
+
+void ZoomCanvas::mouseMoveEvent(QMouseEvent* event)
+{
+    if (leftHeld_ && (event->buttons() & Qt::LeftButton))
+        emit dragMoved(event->position().toPoint());
+}
+
+void ZoomCanvas::keyPressEvent(QKeyEvent* event)
+{
+    if (leftHeld_ && event->key() == Qt::Key_Escape) {
+        emit dragCancelled();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void ZoomCanvas::mouseDoubleClickEvent(QMouseEvent* event)
@@ -50,6 +111,8 @@ void ZoomCanvas::mouseDoubleClickEvent(QMouseEvent* event)
 
 void ZoomCanvas::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton)
+    if (event->button() == Qt::LeftButton) {
+        leftHeld_ = false;
         emit leftReleased(event->position().toPoint());
+    }
 }

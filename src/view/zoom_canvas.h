@@ -17,20 +17,36 @@ public:
     // the next call.
     void showImage(const QImage* image, int zoom);
 
+    // Drag feedback, in image pixels: pressed is outlined, target is marked as where it would go.
+    // An empty rectangle shows nothing. Drawn over the picture only, never into the image.
+    void setDragMarks(const QRect& pressed, const QRect& target);
+
 signals:
     // Positions are in canvas pixels.
     void leftPressed(QPoint position);
     void leftReleased(QPoint position);
+    // While the left button is held: the pointer moved, or Escape was pressed.
+    void dragMoved(QPoint position);
+    void dragCancelled();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // A mark in canvas pixels.
+    QRect onCanvas(const QRect& imageRect) const;
+    void paintMarks(QPainter& painter);
+
     QColor fill_;
     const QImage* image_ = nullptr;
     int zoom_ = 1;
     QImage buffer_;  // reused between paints
+    QRect pressedMark_;
+    QRect targetMark_;
+    bool leftHeld_ = false;
 };

@@ -7,7 +7,8 @@
 #include <QTemporaryDir>
 
 #include "document/atomic_file.h"
-#include "document/commands.h"
+#include "app/file_commands.h"
+#include "document/document.h"
 #include "support/document_checks.h"
 #include "support/image_files.h"
 #include "support/scripted_dialogs.h"
@@ -16,18 +17,12 @@
 namespace {
 
 // A document in the middle of work: an 8 x 8 grid layout, a rearranged map, unsaved changes.
-Document busyDocument()
+std::unique_ptr<Document> busyDocument()
 {
-    Document doc;
-    doc.workingImage = makeTestImage(18, 9);
-    doc.tileSize = 8;
-    doc.gridFlag = 1;
-    doc.tileMap = TileMap::identity(2, 1);
-    std::swap(doc.tileMap.at(0, 0), doc.tileMap.at(1, 0));
-    doc.remapped = 1;
-    doc.gridColor = qRgb(1, 2, 3);
-    doc.imageUnsaved = true;
-    doc.mapUnsaved = true;
+    auto doc = std::make_unique<Document>();
+    doc->replaceSheet(makeTestImage(18, 9), 8, 1);
+    doc->swapTiles(0, 0, 1, 0);
+    doc->setGridColor(qRgb(1, 2, 3));
     return doc;
 }
 
@@ -49,19 +44,19 @@ TEST_F(ImageCommandsTest, OpenAsksForTheFileThenTheGridAndNumbersTheTiles)
     const QImage sheet = makeTestImage(20, 9);
     dialogs.openAnswers.push_back({savedPng("sheet.png", sheet), 0});
     dialogs.gridAnswers.push_back(GridAnswer::Grid8x8);
-    Document doc = busyDocument();
+    auto doc = busyDocument();
 
-    EXPECT_TRUE(openImage(doc, dialogs, QString()));
+    EXPECT_TRUE(openImage(*doc, dialogs, QString()));
     EXPECT_EQ(dialogs.asked,
               QStringList({QStringLiteral("open: %1 | %2").arg(kOpenImageTitle, kImageOpenFilter),
                            QStringLiteral("grid")}));
-    EXPECT_TRUE(sameRgb(doc.workingImage, sheet));
-    EXPECT_EQ(doc.workingImage.format(), QImage::Format_BGR888);
-    EXPECT_EQ(doc.tileMap, TileMap::identity(2, 1));  // pitch 9
-    EXPECT_EQ(doc.remapped, 0);
-    EXPECT_FALSE(doc.imageUnsaved);
-    EXPECT_FALSE(doc.mapUnsaved);
-    EXPECT_EQ(doc.gridColor, qRgb(1, 2, 3));
+    EXPECT_TRUE(sameRgb(doc->workingImage(), sheet));
+    EXPECT_EQ(doc->workingImage().format(), QImage::Format_BGR888);
+    EXPECT_EQ(doc->tileMap(), TileMap::identity(2, 1));  // pitch 9
+    EXPECT_EQ(doc->remapped(), 0);
+    EXPECT_FALSE(doc->imageUnsaved());
+    EXPECT_FALSE(doc->mapUnsaved());
+    EXPECT_EQ(doc->gridColor(), qRgb(1, 2, 3));
 }
 
 TEST_F(ImageCommandsTest, GridAnswersSetTheLayoutAndClosingKeepsThePreviousOne)
@@ -82,14 +77,14 @@ TEST_F(ImageCommandsTest, GridAnswersSetTheLayoutAndClosingKeepsThePreviousOne)
     const QImage sheet = makeTestImage(40, 20);
     const QString path = savedPng("sheet.png", sheet);
     for (const auto& row : rows) {
-        Document doc;
+        auto doc = std::make_unique<Document>();
         dialogs.gridAnswers = {row.first, row.second};
-        ASSERT_TRUE(openImage(doc, dialogs, path));
-        ASSERT_TRUE(openImage(doc, dialogs, path));
-        EXPECT_EQ(doc.tileSize, row.tileSize);
-        EXPECT_EQ(doc.gridFlag, row.gridFlag);
+        ASSERT_TRUE(openImage(*doc, dialogs, path));
+        ASSERT_TRUE(openImage(*doc, dialogs, path));
+        EXPECT_EQ(doc->tileSize(), row.tileSize);
+        EXPECT_EQ(doc->gridFlag(), row.gridFlag);
         const int pitch = row.tileSize + row.gridFlag;
-        EXPECT_EQ(doc.tileMap, TileMap::identity(40 / pitch, 20 / pitch));
+        EXPECT_EQ(doc->tileMap(), TileMap::identity(40 / pitch, 20 / pitch));
     }
     EXPECT_TRUE(dialogs.allAnswered());
     EXPECT_TRUE(dialogs.errors.isEmpty());
@@ -98,18 +93,18 @@ TEST_F(ImageCommandsTest, GridAnswersSetTheLayoutAndClosingKeepsThePreviousOne)
 TEST_F(ImageCommandsTest, OneByOneImageHasNoFullTiles)
 {
     dialogs.gridAnswers.push_back(GridAnswer::Grid8x8);
-    Document doc;
-    ASSERT_TRUE(openImage(doc, dialogs, savedPng("dot.png", makeTestImage(1, 1))));
-    EXPECT_EQ(doc.workingImage.size(), QSize(1, 1));
-    EXPECT_EQ(doc.tileMap.fullTiles(), 0);
+    auto doc = std::make_unique<Document>();
+    ASSERT_TRUE(openImage(*doc, dialogs, savedPng("dot.png", makeTestImage(1, 1))));
+    EXPECT_EQ(doc->workingImage().size(), QSize(1, 1));
+    EXPECT_EQ(doc->tileMap().fullTiles(), 0);
 }
 
 TEST_F(ImageCommandsTest, CancelledOpenChangesNothing)
 {
     dialogs.openAnswers.push_back({});
-    Document doc = busyDocument();
-    EXPECT_FALSE(openImage(doc, dialogs, QString()));
-    expectSameDocument(doc, busyDocument());
+    auto doc = busyDocument();
+    EXPECT_FALSE(openImage(*doc, dialogs, QString()));
+    expectSameDocument(*doc, *busyDocument());
     EXPECT_TRUE(dialogs.errors.isEmpty());
 }
 
@@ -125,11 +120,11 @@ TEST_F(ImageCommandsTest, FailedOpenShowsWhyAndKeepsTheSheet)
 
     for (const QString& path : {dir.filePath("missing.png"), dir.path(), text, empty, cut}) {
         ScriptedDialogs script;  // no grid answer queued: asking would fail the test
-        Document doc = busyDocument();
-        EXPECT_FALSE(openImage(doc, script, path));
+        auto doc = busyDocument();
+        EXPECT_FALSE(openImage(*doc, script, path));
         ASSERT_EQ(script.errors.size(), 1) << path.toStdString();
         EXPECT_TRUE(script.errors[0].contains(path)) << script.errors[0].toStdString();
-        expectSameDocument(doc, busyDocument());
+        expectSameDocument(*doc, *busyDocument());
     }
 }
 
@@ -150,9 +145,9 @@ TEST_P(SaveNameTest, FilterDecidesTheFormatAndTheMissingExtensionIsAppended)
 {
     const SaveName row = GetParam();
     dialogs.saveAnswers.push_back({dir.filePath(QString::fromUtf8(row.typed)), row.filterIndex});
-    Document doc = busyDocument();
+    auto doc = busyDocument();
 
-    EXPECT_TRUE(saveImageAs(doc, dialogs));
+    EXPECT_TRUE(saveImageAs(*doc, dialogs));
     EXPECT_EQ(dialogs.asked,
               QStringList(QStringLiteral("save: %1 | %2").arg(kSaveTitle, kImageSaveFilter)));
     EXPECT_TRUE(dialogs.errors.isEmpty());
@@ -160,9 +155,9 @@ TEST_P(SaveNameTest, FilterDecidesTheFormatAndTheMissingExtensionIsAppended)
     const QByteArray file = readFileBytes(dir.filePath(QString::fromUtf8(row.written)));
     EXPECT_TRUE(file.startsWith(row.filterIndex == 0 ? kPngSignature : QByteArray("BM")));
 
-    Document expected = busyDocument();
-    expected.imageUnsaved = false;
-    expectSameDocument(doc, expected);
+    auto expected = busyDocument();
+    expected->markImageSaved();
+    expectSameDocument(*doc, *expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -182,11 +177,11 @@ TEST_F(ImageCommandsTest, SaveWithoutImageOrWhenCancelledWritesNothing)
     EXPECT_TRUE(dialogs.asked.isEmpty());
 
     dialogs.saveAnswers.push_back({});
-    Document doc = busyDocument();
-    EXPECT_FALSE(saveImageAs(doc, dialogs));
+    auto doc = busyDocument();
+    EXPECT_FALSE(saveImageAs(*doc, dialogs));
     EXPECT_TRUE(folderEntries(dir.path()).isEmpty());
     EXPECT_TRUE(dialogs.errors.isEmpty());
-    expectSameDocument(doc, busyDocument());
+    expectSameDocument(*doc, *busyDocument());
 }
 
 // Restores the write hook whatever way a test ends.
@@ -236,13 +231,13 @@ TEST_F(ImageCommandsTest, FailedSaveKeepsTheOldFileAndLeavesNoStrayFile)
 
         ScriptedDialogs script;
         script.saveAnswers.push_back({row.target, row.filterIndex});
-        Document doc = busyDocument();
+        auto doc = busyDocument();
         bool saved = false;
         if (row.failAfter >= 0) {
             WriteFailure failure(row.failAfter);
-            saved = saveImageAs(doc, script);
+            saved = saveImageAs(*doc, script);
         } else {
-            saved = saveImageAs(doc, script);
+            saved = saveImageAs(*doc, script);
         }
         QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                           QFileDevice::ExeOwner);
@@ -256,7 +251,7 @@ TEST_F(ImageCommandsTest, FailedSaveKeepsTheOldFileAndLeavesNoStrayFile)
         }
         EXPECT_EQ(folderEntries(dir.path()), before);
         EXPECT_EQ(folderEntries(locked), beforeLocked);
-        expectSameDocument(doc, busyDocument());
+        expectSameDocument(*doc, *busyDocument());
     }
 }
 
@@ -265,8 +260,8 @@ TEST_F(ImageCommandsTest, SaveReplacesAnExistingFileWholly)
     const QString path = dir.filePath("sheet.bmp");
     writeFileBytes(path, QByteArray(100000, 'x'));
     dialogs.saveAnswers.push_back({path, 1});
-    Document doc = busyDocument();
-    ASSERT_TRUE(saveImageAs(doc, dialogs));
+    auto doc = busyDocument();
+    ASSERT_TRUE(saveImageAs(*doc, dialogs));
     EXPECT_EQ(readFileBytes(path).size(), 54 + 9 * 56);  // 18 pixels of 3 bytes, padded to 56
     EXPECT_EQ(folderEntries(dir.path()), QStringList("sheet.bmp"));
 }
@@ -275,16 +270,16 @@ TEST(GridColour, CancelKeepsItAndTheNextDialogStartsFromTheLastChoice)
 {
     ScriptedDialogs dialogs;
     dialogs.colorAnswers = {qRgb(10, 20, 30), std::nullopt, qRgb(40, 50, 60)};
-    Document doc;
-    chooseGridColor(doc, dialogs);
-    EXPECT_EQ(doc.gridColor, qRgb(10, 20, 30));
-    chooseGridColor(doc, dialogs);
-    EXPECT_EQ(doc.gridColor, qRgb(10, 20, 30));
-    chooseGridColor(doc, dialogs);
-    EXPECT_EQ(doc.gridColor, qRgb(40, 50, 60));
+    auto doc = std::make_unique<Document>();
+    chooseGridColor(*doc, dialogs);
+    EXPECT_EQ(doc->gridColor(), qRgb(10, 20, 30));
+    chooseGridColor(*doc, dialogs);
+    EXPECT_EQ(doc->gridColor(), qRgb(10, 20, 30));
+    chooseGridColor(*doc, dialogs);
+    EXPECT_EQ(doc->gridColor(), qRgb(40, 50, 60));
     EXPECT_EQ(dialogs.colorInitials,
               std::vector<QRgb>({qRgb(255, 0, 255), qRgb(10, 20, 30), qRgb(10, 20, 30)}));
-    EXPECT_FALSE(doc.hasImage());
+    EXPECT_FALSE(doc->hasImage());
 }
 
 }  // namespace

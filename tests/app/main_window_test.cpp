@@ -45,7 +45,7 @@ TEST_F(WindowTest, StartsWithNoSheetAndTheControlsDisabled)
     const QImage shown = canvasPixels(window->viewCanvas, QRect(0, 0, 256, 256));
     for (QPoint p : {QPoint(0, 0), QPoint(128, 77), QPoint(255, 255)})
         EXPECT_EQ(shown.pixel(p) | 0xff000000u, qRgb(128, 128, 128));
-    EXPECT_EQ(state.tileMap, TileMap(2, 2));
+    EXPECT_EQ(state.document.tileMap(), TileMap(2, 2));
     EXPECT_EQ(state.zoom, 1);
     EXPECT_EQ(state.dragStartX, -1);
 }
@@ -99,10 +99,10 @@ TEST_F(WindowTest, EnableStatesFollowTheSheet)
         {true, 1, 1, {false, true, false, true}},
     };
     for (const Row& row : rows) {
-        state.workingImage = row.image ? makeTestImage(32, 32) : QImage();
-        state.gridFlag = row.gridFlag;
-        state.remapped = row.remapped;
-        window->refreshControls();
+        state.document.replaceSheet(row.image ? makeTestImage(64, 64) : QImage(), 16, row.gridFlag);
+        if (row.remapped) {
+            ASSERT_EQ(state.document.swapTiles(0, 0, 1, 1), QString());
+        }
         EXPECT_EQ(enableState(*window), row.expected)
             << "image " << row.image << " grid " << row.gridFlag << " remapped " << row.remapped;
     }
@@ -110,13 +110,12 @@ TEST_F(WindowTest, EnableStatesFollowTheSheet)
 
 TEST_F(WindowTest, RefreshSelectsTheTileSizeOnlyWithASheet)
 {
-    state.tileSize = 8;
-    window->refreshControls();  // no sheet: the selection stays
+    state.document.replaceSheet(QImage(), 8, 0);  // no sheet: the selection stays
     EXPECT_EQ(window->tileModeCombo->currentIndex(), 1);
     openSheet(makeTestImage(32, 32), 8);
     EXPECT_EQ(window->tileModeCombo->currentText(), QStringLiteral(" 8x8 Grid"));
-    state.tileSize = 16;
-    window->refreshControls();
+    window->tileModeCombo->setCurrentIndex(1);
+    EXPECT_EQ(state.document.tileSize(), 16);
     EXPECT_EQ(window->tileModeCombo->currentText(), QStringLiteral("16x16 Grid (default)"));
     EXPECT_TRUE(dialogs.asked.isEmpty()) << "a selection made by the program must not ask";
 }
@@ -215,15 +214,16 @@ TEST_F(WindowTest, ScrolledInPartShowsTheRightPixelsAndSmallSheetsAreCentred)
 TEST_F(WindowTest, AboutBoxShowsTheTextAndChangesNothing)
 {
     openSheet(makeTestImage(32, 16), 8);
-    state.remapped = 1;
-    const AppState before = state;
+    ASSERT_EQ(state.document.swapTiles(0, 0, 1, 0), QString());
+    const DocumentState before = stateOf(state.document);
+    const int zoom = state.zoom;
     window->menuAction(MenuCommand::About)->trigger();
     window->menuAction(MenuCommand::About)->trigger();
     ASSERT_EQ(dialogs.abouts.size(), 2);
     EXPECT_TRUE(dialogs.abouts[0].startsWith(windowTitleText()));
     EXPECT_GT(dialogs.abouts[0].size(), windowTitleText().size());
-    expectSameDocument(state, before);
-    EXPECT_EQ(state.zoom, before.zoom);
+    expectSameDocument(state.document, before);
+    EXPECT_EQ(state.zoom, zoom);
 }
 
 TEST_F(WindowTest, QuitAndCloseEndTheProgramWhenNothingIsUnsaved)
@@ -262,7 +262,7 @@ TEST_F(WindowTest, OpenCancelledStillResetsTheZoomAndKeepsTheSheet)
     EXPECT_EQ(state.zoom, 1);
     EXPECT_EQ(window->zoomField->text(), QStringLiteral("Zoom: 1x1"));
     EXPECT_EQ(window->viewCanvas->size(), QSize(40, 30));
-    EXPECT_EQ(state.workingImage, sheet);
+    EXPECT_EQ(state.document.workingImage(), sheet);
     EXPECT_EQ(dialogs.asked.first(), QStringLiteral("open: Please choose file to open.. | "
                                                     "Supported Images (*.bmp;*.jpg;*.png;*.gif)|"
                                                     "*.bmp;*.jpg;*.png;*.gif"));

@@ -5,7 +5,8 @@
 #include <QTemporaryDir>
 
 #include "document/atomic_file.h"
-#include "document/commands.h"
+#include "app/file_commands.h"
+#include "document/document.h"
 #include "support/image_files.h"
 #include "support/scripted_dialogs.h"
 #include "support/test_images.h"
@@ -22,9 +23,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        doc.tileSize = 8;
-        doc.workingImage = makeTestImage(3 * 8 + 2, 2 * 8 + 5);
-        rebuildTileMap(doc);
+        doc.replaceSheet(makeTestImage(3 * 8 + 2, 2 * 8 + 5), 8, 0);
     }
 
     void TearDown() override { g_failWriteForTesting = nullptr; }
@@ -43,7 +42,7 @@ TEST_F(MapCommands, WithoutASheetNothingIsReadOrAskedAndTheUserIsTold)
     writeFileBytes(path, "0\r\n");
     for (const QString& given : {path, QString()}) {
         EXPECT_FALSE(openMapFile(empty, dialogs, given));
-        EXPECT_EQ(empty.remapped, 0);
+        EXPECT_EQ(empty.remapped(), 0);
     }
     EXPECT_EQ(dialogs.asked, QStringList({"error", "error"}));
     EXPECT_EQ(dialogs.errors.first(), "Open the sheet this map belongs to first.");
@@ -60,23 +59,24 @@ TEST_F(MapCommands, OpensTheChosenFileAsTheNewMap)
     const QString path = pathOf("level.zeko-map");
     writeFileBytes(path, writeMapText(swapped));
     dialogs.openAnswers.push_back({path, 0});
-    doc.mapUnsaved = true;
+    doc.swapTiles(1, 0, 1, 1);
+    ASSERT_TRUE(doc.mapUnsaved());
 
     EXPECT_TRUE(openMapFile(doc, dialogs, QString()));
 
     EXPECT_EQ(dialogs.asked, QStringList{kAskedOpen});
-    EXPECT_EQ(doc.tileMap, swapped);
-    EXPECT_EQ(doc.remapped, 1);
-    EXPECT_FALSE(doc.mapUnsaved);
+    EXPECT_EQ(doc.tileMap(), swapped);
+    EXPECT_EQ(doc.remapped(), 1);
+    EXPECT_FALSE(doc.mapUnsaved());
 }
 
 TEST_F(MapCommands, CancellingTheOpenDialogChangesNothing)
 {
     dialogs.openAnswers.push_back({});
-    const TileMap before = doc.tileMap;
+    const TileMap before = doc.tileMap();
     EXPECT_FALSE(openMapFile(doc, dialogs, QString()));
-    EXPECT_EQ(doc.tileMap, before);
-    EXPECT_EQ(doc.remapped, 0);
+    EXPECT_EQ(doc.tileMap(), before);
+    EXPECT_EQ(doc.remapped(), 0);
     EXPECT_TRUE(dialogs.errors.isEmpty());
 }
 
@@ -104,18 +104,16 @@ TEST_F(MapCommands, AFileThatDoesNotFitOrCannotBeReadChangesNothingAndIsExplaine
         const QString path = pathOf(c.name);
         if (!c.bytes.isEmpty())
             writeFileBytes(path, c.bytes);
-        std::swap(doc.tileMap.at(1, 0), doc.tileMap.at(1, 1));
-        doc.remapped = 1;
-        doc.mapUnsaved = true;
-        const TileMap before = doc.tileMap;
+        doc.swapTiles(1, 0, 1, 1);
+        const TileMap before = doc.tileMap();
         dialogs.errors.clear();
 
         EXPECT_FALSE(openMapFile(doc, dialogs, path));
 
         EXPECT_EQ(dialogs.errors, QStringList{c.message});
-        EXPECT_EQ(doc.tileMap, before);
-        EXPECT_EQ(doc.remapped, 1);
-        EXPECT_TRUE(doc.mapUnsaved);
+        EXPECT_EQ(doc.tileMap(), before);
+        EXPECT_EQ(doc.remapped(), 1);
+        EXPECT_TRUE(doc.mapUnsaved());
     }
 }
 
@@ -144,13 +142,14 @@ TEST_F(MapCommands, SavesUnderTheChosenNameWithTheMapExtension)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.typed);
         dialogs.saveAnswers.push_back({pathOf(c.typed), 0});
-        doc.mapUnsaved = true;
+        doc.swapTiles(1, 0, 1, 1);
+        ASSERT_TRUE(doc.mapUnsaved());
 
         EXPECT_TRUE(saveMapFile(doc, dialogs));
 
         EXPECT_EQ(dialogs.asked.last(), kAskedSave);
-        EXPECT_EQ(readFileBytes(pathOf(c.written)), writeMapText(doc.tileMap));
-        EXPECT_FALSE(doc.mapUnsaved);
+        EXPECT_EQ(readFileBytes(pathOf(c.written)), writeMapText(doc.tileMap()));
+        EXPECT_FALSE(doc.mapUnsaved());
     }
     // The identity of three by two tiles, each number on its own CR LF line.
     EXPECT_EQ(readFileBytes(pathOf("level.zeko-map")).size(), 18);
@@ -159,9 +158,9 @@ TEST_F(MapCommands, SavesUnderTheChosenNameWithTheMapExtension)
 TEST_F(MapCommands, CancellingTheSaveDialogWritesNothing)
 {
     dialogs.saveAnswers.push_back({});
-    doc.mapUnsaved = true;
+    doc.swapTiles(1, 0, 1, 1);
     EXPECT_FALSE(saveMapFile(doc, dialogs));
-    EXPECT_TRUE(doc.mapUnsaved);
+    EXPECT_TRUE(doc.mapUnsaved());
     EXPECT_TRUE(folderEntries(dir.path()).isEmpty());
 }
 
@@ -171,14 +170,14 @@ TEST_F(MapCommands, AFailedSaveKeepsTheOldFileAndSaysWhy)
     writeFileBytes(path, "old");
     g_failWriteForTesting = [](qint64) { return true; };
     dialogs.saveAnswers.push_back({path, 0});
-    doc.mapUnsaved = true;
+    doc.swapTiles(1, 0, 1, 1);
 
     EXPECT_FALSE(saveMapFile(doc, dialogs));
 
     EXPECT_EQ(readFileBytes(path), "old");
     ASSERT_EQ(dialogs.errors.size(), 1);
     EXPECT_TRUE(dialogs.errors.first().contains(path));
-    EXPECT_TRUE(doc.mapUnsaved);
+    EXPECT_TRUE(doc.mapUnsaved());
 
     g_failWriteForTesting = nullptr;
     dialogs.saveAnswers.push_back({pathOf("no such folder/level"), 0});
@@ -188,44 +187,19 @@ TEST_F(MapCommands, AFailedSaveKeepsTheOldFileAndSaysWhy)
 
 TEST_F(MapCommands, ASavedMapPutsARearrangedSheetBackAnotherDay)
 {
-    const QImage original = doc.workingImage.copy();
-    ASSERT_TRUE(swapTiles(doc, 0, 0, 2, 1));
-    ASSERT_TRUE(swapTiles(doc, 1, 0, 0, 1));
+    const QImage original = doc.workingImage().copy();
+    ASSERT_EQ(doc.swapTiles(0, 0, 2, 1), QString());
+    ASSERT_EQ(doc.swapTiles(1, 0, 0, 1), QString());
     dialogs.saveAnswers.push_back({pathOf("level"), 0});
     ASSERT_TRUE(saveMapFile(doc, dialogs));
 
     Document later;
-    later.tileSize = 8;
-    later.workingImage = doc.workingImage;
-    rebuildTileMap(later);
+    later.replaceSheet(doc.workingImage(), 8, 0);
     ASSERT_TRUE(openMapFile(later, dialogs, pathOf("level.zeko-map")));
-    ASSERT_TRUE(restoreTileOrder(later));
+    ASSERT_EQ(later.resetMap(), QString());
 
-    EXPECT_TRUE(sameRgb(later.workingImage, original));
+    EXPECT_TRUE(sameRgb(later.workingImage(), original));
     EXPECT_TRUE(dialogs.errors.isEmpty());
-}
-
-TEST(DropTarget, TheFirstPathDecidesByItsExtension)
-{
-    const struct {
-        const char* dropped;
-        const char* path;
-        DropKind kind;
-    } cases[] = {
-        {"/a/sheet.png\n/a/level.zeko-map\n/a/other.zeko-map", "/a/sheet.png", DropKind::Image},
-        {"/a/level.zeko-map\n/a/sheet.png", "/a/level.zeko-map", DropKind::Map},
-        {"/a/level.ZEKO-MAP", "/a/level.ZEKO-MAP", DropKind::Map},
-        {"C:\\maps\\level.Zeko-Map", "C:\\maps\\level.Zeko-Map", DropKind::Map},
-        {"/a/maps.zeko-map/level", "/a/maps.zeko-map/level", DropKind::Image},
-        {"/a/level.zeko-map.txt", "/a/level.zeko-map.txt", DropKind::Image},
-        {"/a/notes.txt", "/a/notes.txt", DropKind::Image},
-        {"/a/.zeko-map", "/a/.zeko-map", DropKind::Image},
-    };
-    for (const auto& c : cases) {
-        const DropTarget target = dropTarget(QString::fromUtf8(c.dropped));
-        EXPECT_EQ(target.path, QString::fromUtf8(c.path)) << c.dropped;
-        EXPECT_EQ(target.kind, c.kind) << c.dropped;
-    }
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ protected:
     // A press on tile a and a release on tile b, each a few pixels into the tile.
     void drag(QPoint a, QPoint b)
     {
-        const int span = state.tilePitch() * state.zoom;
+        const int span = state.document.tilePitch() * state.zoom;
         QTest::mousePress(window->viewCanvas, Qt::LeftButton, {}, a * span + QPoint(2, 1));
         QTest::mouseRelease(window->viewCanvas, Qt::LeftButton, {}, b * span + QPoint(span - 1, 3));
     }
@@ -69,12 +69,12 @@ TEST_F(RearrangeTest, DragSwapsTwoTilesAtAnyPitchAndZoom)
             window->redrawView();
             drag({1, 0}, {2, 1});
             SCOPED_TRACE(testing::Message() << "zoom " << zoom << " pitch " << pitch);
-            EXPECT_TRUE(blockMoved(sheet, {1, 0}, state.workingImage, {2, 1}, pitch));
-            EXPECT_TRUE(blockMoved(sheet, {2, 1}, state.workingImage, {1, 0}, pitch));
-            EXPECT_TRUE(blockMoved(sheet, {0, 0}, state.workingImage, {0, 0}, pitch));
-            EXPECT_EQ(state.tileMap.at(1, 0), 6);
-            EXPECT_EQ(state.tileMap.at(2, 1), 1);
-            EXPECT_EQ(state.remapped, 1);
+            EXPECT_TRUE(blockMoved(sheet, {1, 0}, state.document.workingImage(), {2, 1}, pitch));
+            EXPECT_TRUE(blockMoved(sheet, {2, 1}, state.document.workingImage(), {1, 0}, pitch));
+            EXPECT_TRUE(blockMoved(sheet, {0, 0}, state.document.workingImage(), {0, 0}, pitch));
+            EXPECT_EQ(state.document.tileMap().at(1, 0), 6);
+            EXPECT_EQ(state.document.tileMap().at(2, 1), 1);
+            EXPECT_EQ(state.document.remapped(), 1);
             EXPECT_TRUE(window->resetMapButton->isEnabled());
             EXPECT_EQ(state.dragStartX, -1);
             EXPECT_EQ(state.dragEndY, -1);
@@ -90,19 +90,19 @@ TEST_F(RearrangeTest, PressAtFiftyTenAndReleaseAtHundredSixtyAtZoomThree)
     QTest::mousePress(window->viewCanvas, Qt::LeftButton, {}, QPoint(50, 10));
     EXPECT_EQ(QPoint(state.dragStartX, state.dragStartY), QPoint(1, 0));
     QTest::mouseRelease(window->viewCanvas, Qt::LeftButton, {}, QPoint(100, 60));
-    EXPECT_TRUE(blockMoved(sheet, {1, 0}, state.workingImage, {2, 1}, 16));
-    EXPECT_EQ(state.tileMap.at(2, 1), 1);
+    EXPECT_TRUE(blockMoved(sheet, {1, 0}, state.document.workingImage(), {2, 1}, 16));
+    EXPECT_EQ(state.document.tileMap().at(2, 1), 1);
 }
 
 TEST_F(RearrangeTest, DragsThatMustNotSwapLeaveTheSheetAlone)
 {
     const QImage sheet = makeTestImage(3 * 16 + 5, 2 * 16 + 7);  // partial strips right and below
     openSheet(sheet);
-    const TileMap identity = state.tileMap;
+    const TileMap identity = state.document.tileMap();
     const auto unchanged = [&](const char* what) {
-        EXPECT_EQ(state.workingImage, sheet) << what;
-        EXPECT_EQ(state.tileMap, identity) << what;
-        EXPECT_EQ(state.remapped, 0) << what;
+        EXPECT_EQ(state.document.workingImage(), sheet) << what;
+        EXPECT_EQ(state.document.tileMap(), identity) << what;
+        EXPECT_EQ(state.document.remapped(), 0) << what;
         EXPECT_EQ(state.dragStartX, -1) << what;
     };
     drag({1, 1}, {1, 1});
@@ -127,9 +127,9 @@ TEST_F(RearrangeTest, SwappingTwiceRestoresPixelsAndMapButStaysRemapped)
     openSheet(sheet, 8, 0);
     drag({0, 0}, {3, 3});
     drag({3, 3}, {0, 0});
-    EXPECT_EQ(state.workingImage, sheet);
-    EXPECT_TRUE(state.tileMap.isIdentity());
-    EXPECT_EQ(state.remapped, 1);
+    EXPECT_EQ(state.document.workingImage(), sheet);
+    EXPECT_TRUE(state.document.tileMap().isIdentity());
+    EXPECT_EQ(state.document.remapped(), 1);
 }
 
 TEST_F(RearrangeTest, ResetMapFromButtonAndMenuRestoresTheSheet)
@@ -139,14 +139,14 @@ TEST_F(RearrangeTest, ResetMapFromButtonAndMenuRestoresTheSheet)
         openSheet(sheet);
         drag({0, 0}, {2, 1});
         drag({1, 0}, {0, 1});
-        ASSERT_NE(state.workingImage, sheet);
+        ASSERT_NE(state.document.workingImage(), sheet);
         if (useMenu)
             window->menuAction(MenuCommand::ResetMap)->trigger();
         else
             QTest::mouseClick(window->resetMapButton, Qt::LeftButton);
-        EXPECT_EQ(state.workingImage, sheet) << (useMenu ? "menu" : "button");
-        EXPECT_TRUE(state.tileMap.isIdentity());
-        EXPECT_EQ(state.remapped, 0);
+        EXPECT_EQ(state.document.workingImage(), sheet) << (useMenu ? "menu" : "button");
+        EXPECT_TRUE(state.document.tileMap().isIdentity());
+        EXPECT_EQ(state.document.remapped(), 0);
         EXPECT_FALSE(window->resetMapButton->isEnabled());
     }
 }
@@ -157,21 +157,21 @@ TEST_F(RearrangeTest, TileModeChangeAsksWhenRemappedAndRestoresOnYes)
     for (bool yes : {true, false}) {
         openSheet(sheet, 16);
         drag({0, 0}, {3, 1});
-        const QImage swapped = state.workingImage;
+        const QImage swapped = state.document.workingImage();
         dialogs.yesNoAnswers = {yes};
         window->tileModeCombo->setCurrentIndex(0);  // as the user picks " 8x8 Grid"
         EXPECT_EQ(dialogs.asked.last(), QStringLiteral("yesno: Reset alle remapped tiles?"));
-        EXPECT_EQ(state.workingImage, yes ? sheet : swapped);
-        EXPECT_EQ(state.tileSize, 8);
-        EXPECT_EQ(state.tileMap, TileMap::identity(8, 4));
-        EXPECT_EQ(state.remapped, 0);
+        EXPECT_EQ(state.document.workingImage(), yes ? sheet : swapped);
+        EXPECT_EQ(state.document.tileSize(), 8);
+        EXPECT_EQ(state.document.tileMap(), TileMap::identity(8, 4));
+        EXPECT_EQ(state.document.remapped(), 0);
         EXPECT_FALSE(window->resetMapButton->isEnabled());
     }
     // Not remapped: no question.
     const qsizetype asked = dialogs.asked.size();
     window->tileModeCombo->setCurrentIndex(1);
     EXPECT_EQ(dialogs.asked.size(), asked);
-    EXPECT_EQ(state.tileSize, 16);
+    EXPECT_EQ(state.document.tileSize(), 16);
 }
 
 TEST_F(RearrangeTest, DropOpensOnlyTheFirstFileAndMapsByExtension)
@@ -183,7 +183,7 @@ TEST_F(RearrangeTest, DropOpensOnlyTheFirstFileAndMapsByExtension)
     state.zoom = 4;
     dialogs.gridAnswers = {GridAnswer::NoGrid};
     dropFiles({firstPath, secondPath, secondPath});
-    EXPECT_TRUE(sameRgb(state.workingImage, first));
+    EXPECT_TRUE(sameRgb(state.document.workingImage(), first));
     EXPECT_EQ(state.zoom, 1);
     EXPECT_EQ(window->zoomField->text(), QStringLiteral("Zoom: 1x1"));
 
@@ -194,13 +194,12 @@ TEST_F(RearrangeTest, DropOpensOnlyTheFirstFileAndMapsByExtension)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(mapText);
         file.close();
-        rebuildTileMap(state);
-        window->refreshControls();
+        state.document.undo();  // back to the identity, if a map was dropped before
         state.zoom = 3;
         window->redrawView();
         dropFiles({file.fileName()});
-        EXPECT_EQ(state.tileMap.at(0, 0), 1) << name.toStdString();
-        EXPECT_EQ(state.remapped, 1);
+        EXPECT_EQ(state.document.tileMap().at(0, 0), 1) << name.toStdString();
+        EXPECT_EQ(state.document.remapped(), 1);
         EXPECT_TRUE(window->resetMapButton->isEnabled());
         EXPECT_EQ(state.zoom, 3);
     }
@@ -213,7 +212,7 @@ TEST_F(RearrangeTest, DroppedFilesWithoutAMapExtensionOpenAsImages)
     const QString inDottedFolder = writeSheet(sheet, QStringLiteral("sheets.zeko-map/level"));
     dialogs.gridAnswers = {GridAnswer::NoGrid};
     dropFiles({inDottedFolder});
-    EXPECT_TRUE(sameRgb(state.workingImage, sheet));
+    EXPECT_TRUE(sameRgb(state.document.workingImage(), sheet));
 
     // A text file is not an image: the message, and the sheet stays.
     const QString text = folder.filePath(QStringLiteral("notes.txt"));
@@ -221,11 +220,11 @@ TEST_F(RearrangeTest, DroppedFilesWithoutAMapExtensionOpenAsImages)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("not a picture\n");
     file.close();
-    const QImage before = state.workingImage;
+    const QImage before = state.document.workingImage();
     dropFiles({text});
     ASSERT_EQ(dialogs.errors.size(), 1);
     EXPECT_TRUE(dialogs.errors[0].contains(QStringLiteral("notes.txt")));
-    EXPECT_EQ(state.workingImage, before);
+    EXPECT_EQ(state.document.workingImage(), before);
 }
 
 // Open, swap, save image and map, open the saved image, open the map, Reset Map: the original
@@ -245,12 +244,12 @@ TEST_F(RearrangeTest, SavedMapRestoresTheSavedSheet)
         dialogs.openAnswers = {{source, 0}};
         dialogs.gridAnswers = {GridAnswer::NoGrid};
         window->menuAction(MenuCommand::OpenImage)->trigger();
-        ASSERT_TRUE(state.hasImage());
+        ASSERT_TRUE(state.document.hasImage());
         if (c.tileSize == 8)
             window->tileModeCombo->setCurrentIndex(0);
         if (c.addGrid)
             QTest::mouseClick(window->addGridButton, Qt::LeftButton);
-        const QImage arranged = state.workingImage;
+        const QImage arranged = state.document.workingImage();
         state.zoom = 2;
         window->redrawView();
         drag({0, 0}, {4, 3});
@@ -273,9 +272,9 @@ TEST_F(RearrangeTest, SavedMapRestoresTheSavedSheet)
         window->menuAction(MenuCommand::OpenMap)->trigger();
         EXPECT_TRUE(window->resetMapButton->isEnabled());
         QTest::mouseClick(window->resetMapButton, Qt::LeftButton);
-        EXPECT_TRUE(sameRgb(state.workingImage, arranged));
+        EXPECT_TRUE(sameRgb(state.document.workingImage(), arranged));
         EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('\n').toStdString();
         // Nothing is unsaved that matters: the next open must not ask.
-        state.imageUnsaved = false;
+        state.document.markImageSaved();
     }
 }

@@ -34,8 +34,8 @@ protected:
     {
         QTest::mousePress(window->viewCanvas, Qt::LeftButton, {}, QPoint(1, 1));
         QTest::mouseRelease(window->viewCanvas, Qt::LeftButton, {}, QPoint(20, 1));
-        ASSERT_TRUE(state.imageUnsaved);
-        ASSERT_TRUE(state.mapUnsaved);
+        ASSERT_TRUE(state.document.imageUnsaved());
+        ASSERT_TRUE(state.document.mapUnsaved());
     }
 
     // Runs the trigger; returns true when it went on (program ended or another sheet opened).
@@ -54,12 +54,12 @@ protected:
                 dialogs.gridAnswers.push_back(GridAnswer::NoGrid);
             }
             window->menuAction(MenuCommand::OpenImage)->trigger();
-            return state.workingImage.size() == QSize(16, 16);
+            return state.document.workingImage().size() == QSize(16, 16);
         case Trigger::DropImage:
             if (expectOpenDialog)
                 dialogs.gridAnswers.push_back(GridAnswer::NoGrid);
             window->dispatch().onFilesDropped(otherSheet);
-            return state.workingImage.size() == QSize(16, 16);
+            return state.document.workingImage().size() == QSize(16, 16);
         }
         return false;
     }
@@ -80,12 +80,12 @@ TEST_P(UnsavedGuardTest, NothingUnsavedAsksNothing)
 TEST_P(UnsavedGuardTest, CancelKeepsEverything)
 {
     swapTwoTiles();
-    const QImage swapped = state.workingImage;
+    const QImage swapped = state.document.workingImage();
     dialogs.unsavedAnswers = {UnsavedAnswer::Cancel};
     EXPECT_FALSE(fire(false));
-    EXPECT_EQ(state.workingImage, swapped);
-    EXPECT_EQ(state.remapped, 1);
-    EXPECT_TRUE(state.imageUnsaved);
+    EXPECT_EQ(state.document.workingImage(), swapped);
+    EXPECT_EQ(state.document.remapped(), 1);
+    EXPECT_TRUE(state.document.imageUnsaved());
     EXPECT_EQ(shutDowns, 0);
     EXPECT_FALSE(dialogs.asked.join(',').contains(QStringLiteral("open:")));
 }
@@ -112,14 +112,14 @@ TEST_P(UnsavedGuardTest, SaveWritesImageAndMapThenGoesOn)
 TEST_P(UnsavedGuardTest, FailedSaveStopsAndKeepsTheFacts)
 {
     swapTwoTiles();
-    const QImage swapped = state.workingImage;
+    const QImage swapped = state.document.workingImage();
     dialogs.unsavedAnswers = {UnsavedAnswer::Save};
     dialogs.saveAnswers = {{folder.filePath(QStringLiteral("missing/folder/kept")), 0}};
     EXPECT_FALSE(fire(false));
     EXPECT_EQ(dialogs.errors.size(), 1);
-    EXPECT_EQ(state.workingImage, swapped);
-    EXPECT_TRUE(state.imageUnsaved);
-    EXPECT_TRUE(state.mapUnsaved);
+    EXPECT_EQ(state.document.workingImage(), swapped);
+    EXPECT_TRUE(state.document.imageUnsaved());
+    EXPECT_TRUE(state.document.mapUnsaved());
     EXPECT_EQ(shutDowns, 0);
 }
 
@@ -128,7 +128,7 @@ TEST_P(UnsavedGuardTest, OnlyAnUnsavedMapStillAsks)
     swapTwoTiles();
     dialogs.saveAnswers = {{folder.filePath(QStringLiteral("image")), 0}};
     window->menuAction(MenuCommand::SaveImage)->trigger();
-    ASSERT_FALSE(state.imageUnsaved);
+    ASSERT_FALSE(state.document.imageUnsaved());
     dialogs.unsavedAnswers = {UnsavedAnswer::Cancel};
     EXPECT_FALSE(fire(false));
     EXPECT_TRUE(dialogs.asked.last().contains(QStringLiteral("tile map")));
@@ -149,14 +149,14 @@ TEST_F(WindowTest, SavingTheImageAndMapClearsTheFactsAndMapLoadsAskNothing)
                            {folder.filePath(QStringLiteral("a")), 0}};
     window->menuAction(MenuCommand::SaveImage)->trigger();
     window->menuAction(MenuCommand::SaveMap)->trigger();
-    EXPECT_FALSE(state.imageUnsaved);
-    EXPECT_FALSE(state.mapUnsaved);
+    EXPECT_FALSE(state.document.imageUnsaved());
+    EXPECT_FALSE(state.document.mapUnsaved());
     // With a swap unsaved, a map may still be opened without a question.
     QTest::mousePress(window->viewCanvas, Qt::LeftButton, {}, QPoint(1, 1));
     QTest::mouseRelease(window->viewCanvas, Qt::LeftButton, {}, QPoint(20, 1));
     dialogs.openAnswers = {{folder.filePath(QStringLiteral("a.zeko-map")), 0}};
     window->menuAction(MenuCommand::OpenMap)->trigger();
-    EXPECT_EQ(state.tileMap.at(0, 0), 1);
+    EXPECT_EQ(state.document.tileMap().at(0, 0), 1);
     dialogs.unsavedAnswers = {UnsavedAnswer::Cancel};
     window->menuAction(MenuCommand::Quit)->trigger();  // the image is unsaved: asks
     EXPECT_TRUE(dialogs.asked.last().startsWith(QStringLiteral("unsaved")));

@@ -140,9 +140,10 @@ open_menu() {
   local x
   case "$1" in
     File) x=18 ;;
-    Map) x=57 ;;
-    Settings) x=110 ;;
-    Help) x=163 ;;
+    Edit) x=56 ;;
+    Map) x=95 ;;
+    Settings) x=148 ;;
+    Help) x=201 ;;
     *) fail "no menu $1" ;;
   esac
   window_origin

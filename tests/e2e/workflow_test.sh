@@ -182,6 +182,14 @@ pass "the sheet saved after the reset equals the original pixel for pixel"
 drag_tile 1 2
 swap_order 1 2
 expect_screen 1
+# Ctrl+Z takes the swap back and Ctrl+Shift+Z does it again.
+xdotool key ctrl+z
+swap_order 1 2
+expect_screen 1
+xdotool key ctrl+shift+z
+swap_order 1 2
+expect_screen 1
+pass "Ctrl+Z undoes a swap and Ctrl+Shift+Z redoes it"
 "$CLOSE_WINDOW" "$WID"
 answer_unsaved Cancel
 wait_no_dialog

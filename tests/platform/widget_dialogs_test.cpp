@@ -14,7 +14,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "document/commands.h"
+#include "app/file_commands.h"
 #include "platform/grid_question_window.h"
 #include "platform/widget_dialogs.h"
 

@@ -24,11 +24,8 @@ void WindowTest::TearDown()
 
 void WindowTest::openSheet(const QImage& image, int tileSize, int gridFlag)
 {
-    state.workingImage = image;
-    state.tileSize = tileSize;
-    state.gridFlag = gridFlag;
-    rebuildTileMap(state);
     state.zoom = 1;
+    state.document.replaceSheet(image, tileSize, gridFlag);
     window->redrawView();
     window->refreshControls();
 }
