@@ -97,7 +97,7 @@ void runStep(benchmark::State& state, Step step)
         step();
     state.counters["peak_MiB"] = peakMemorySinceResetMiB();
     state.counters["sheet_MiB"] =
-        double(session().state.workingImage.sizeInBytes()) / (1024.0 * 1024.0);
+        double(session().state.document.workingImage().sizeInBytes()) / (1024.0 * 1024.0);
     state.counters["refused"] = double(session().dialogs.errors.size() - errorsBefore);
     if (session().dialogs.errors.size() > errorsBefore)
         state.SetLabel(session().dialogs.errors.last().left(70).toStdString());
@@ -147,8 +147,8 @@ void BM_InsertGridRefused(benchmark::State& state)
 
 void BM_InsertGrid(benchmark::State& state)
 {
-    AppState& app = session().state;
-    app.workingImage = app.workingImage.copy(0, 0, kGriddableWidth, kHeight);
+    Document& doc = session().state.document;
+    doc.replaceSheet(doc.workingImage().copy(0, 0, kGriddableWidth, kHeight), 16, 0);
     runStep(state, [] {
         session().window->dispatch().onAddGrid();
         paintView();
