@@ -4,6 +4,7 @@
 #include "app/file_commands.h"
 #include "app/main_window.h"
 #include "document/drop_target.h"
+#include "document/file_messages.h"
 #include "platform/dialogs.h"
 #include "tilemap/tile_ops.h"
 
@@ -209,6 +210,22 @@ void Dispatch::onOpenImage()
         return;
     state_.zoom = 1;
     if (!openImage(doc(), dialogs_, QString())) {
+        window_.redrawView();
+        window_.refreshControls();
+    }
+}
+
+void Dispatch::onOpenAtStart(const QString& path)
+{
+    record(EventKind::Menu, int(MenuCommand::OpenImage));
+    if (dropTarget(path).kind == DropKind::Map) {
+        dialogs_.showError(QStringLiteral("%1 is a map file. Open the sheet it belongs to first, "
+                                          "then the map with Map “Open..”.")
+                               .arg(quotedPath(path)));
+        return;
+    }
+    state_.zoom = 1;
+    if (!openImage(doc(), dialogs_, path)) {
         window_.redrawView();
         window_.refreshControls();
     }

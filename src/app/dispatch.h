@@ -35,6 +35,9 @@ public:
     void onMenu(MenuCommand command);
 
     void onOpenImage();
+    // A file named when the program was started: opened as File "Open.." would open it, the grid
+    // question included. A map file is refused: it needs its sheet first.
+    void onOpenAtStart(const QString& path);
     void onSaveImage();
     void onQuit();
     void onUndo();

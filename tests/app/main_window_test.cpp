@@ -5,10 +5,12 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "app/captions.h"
 #include "support/document_checks.h"
+#include "support/image_files.h"
 #include "support/test_images.h"
 #include "support/window_fixture.h"
 #include "view/zoom_canvas.h"
@@ -280,4 +282,28 @@ TEST_F(WindowTest, CtrlOAndCtrlSRaiseOpenAndSave)
     ASSERT_EQ(dialogs.asked.size(), 2);
     EXPECT_TRUE(dialogs.asked[0].startsWith(QStringLiteral("open: ")));
     EXPECT_TRUE(dialogs.asked[1].startsWith(QStringLiteral("save: Please choose file to save..")));
+}
+
+TEST_F(WindowTest, AFileNamedAtStartOpensWithTheGridQuestionAndAMapIsRefused)
+{
+    QTemporaryDir folder;
+    const QImage sheet = makeTestImage(40, 18);
+    const QString path = folder.filePath(QStringLiteral("sheet.png"));
+    ASSERT_TRUE(sheet.save(path));
+    const QString map = folder.filePath(QStringLiteral("sheet.zeko-map"));
+    writeFileBytes(map, "0\r\n");
+
+    window->dispatch().onOpenAtStart(map);
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_EQ(dialogs.errors[0], QStringLiteral("“%1” is a map file. Open the sheet it belongs to "
+                                                "first, then the map with Map “Open..”.")
+                                     .arg(map));
+    EXPECT_FALSE(state.document.hasImage());
+
+    dialogs.gridAnswers = {GridAnswer::Grid8x8};
+    window->dispatch().onOpenAtStart(path);
+    EXPECT_TRUE(sameRgb(state.document.workingImage(), sheet));
+    EXPECT_EQ(state.document.tileSize(), 8);
+    EXPECT_EQ(state.document.gridFlag(), 1);
+    EXPECT_EQ(window->viewCanvas->size(), QSize(40, 18));
 }
