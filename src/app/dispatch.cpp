@@ -1,10 +1,12 @@
 #include "app/dispatch.h"
 
+#include "app/background_work.h"
 #include "app/captions.h"
 #include "app/file_commands.h"
 #include "app/main_window.h"
 #include "document/drop_target.h"
 #include "document/file_messages.h"
+#include "document/sheet_edits.h"
 #include "platform/dialogs.h"
 #include "tilemap/tile_ops.h"
 
@@ -26,6 +28,29 @@ void Dispatch::record(EventKind kind, int object, int type)
     state_.eventWindow = 0;
 }
 
+bool Dispatch::busy() const
+{
+    return window_.work().isBusy();
+}
+
+QString Dispatch::take(Document::PendingStep step, const QString& what)
+{
+    if (step.isEmpty())
+        return {};
+    window_.work().run(what + QStringLiteral("…"), doc().workingImage().sizeInBytes(),
+                       [&step](const std::atomic<bool>&) { step.prepare(); });
+    return doc().finish(std::move(step));
+}
+
+void Dispatch::onWorkDone()
+{
+    // A close request that chose to wait for the work goes on now.
+    if (closeWhenDone_) {
+        closeWhenDone_ = false;
+        QMetaObject::invokeMethod(&window_, &QWidget::close, Qt::QueuedConnection);
+    }
+}
+
 void Dispatch::report(const QString& error)
 {
     if (!error.isEmpty())
@@ -35,24 +60,31 @@ void Dispatch::report(const QString& error)
 void Dispatch::onAddGrid()
 {
     record(EventKind::Control, AddGridButton);
-    if (doc().hasImage())
-        report(doc().insertGrid());
+    if (!busy() && doc().hasImage())
+        report(take(doc().beginEdit(makeGridEdit(true, doc().gridColor())),
+                    QStringLiteral("Inserting the grid")));
 }
 
 void Dispatch::onRemoveGrid()
 {
     record(EventKind::Control, RemoveGridButton);
-    if (doc().hasImage())
-        report(doc().removeGrid());
+    if (!busy() && doc().hasImage())
+        report(take(doc().beginEdit(makeGridEdit(false, doc().gridColor())),
+                    QStringLiteral("Removing the grid")));
 }
 
 void Dispatch::onTileModeChanged()
 {
     record(EventKind::Control, TileModeCombo);
+    if (busy()) {
+        window_.refreshControls();
+        return;
+    }
     // The list only shows the tile size; the user's new choice is what it shows now.
     const int tileSize = window_.tileModeSelection() == 0 ? 8 : 16;
     const bool restore = doc().remapped() == 1 && dialogs_.askYesNo(kResetQuestion);
-    const QString error = doc().changeTileMode(tileSize, restore);
+    const QString error = take(doc().beginEdit(makeTileModeEdit(tileSize, restore)),
+                               QStringLiteral("Changing the tile mode"));
     if (!error.isEmpty()) {
         dialogs_.showError(error);
         window_.refreshControls();  // puts the list back on the tile size in force
@@ -61,8 +93,9 @@ void Dispatch::onTileModeChanged()
 
 void Dispatch::resetMap()
 {
-    if (doc().hasImage())
-        report(doc().resetMap());
+    if (!busy() && doc().hasImage())
+        report(take(doc().beginEdit(makeResetMapEdit()),
+                    QStringLiteral("Putting every tile back")));
 }
 
 void Dispatch::onResetMap()
@@ -100,6 +133,8 @@ void Dispatch::endDrag()
 void Dispatch::onCanvasPress(QPoint position)
 {
     record(EventKind::Control, ViewCanvas, CanvasLeftPressed);
+    if (busy())
+        return;
     const QPoint tile = tileAt(position);
     state_.dragStartX = tile.x();
     state_.dragStartY = tile.y();
@@ -119,7 +154,7 @@ void Dispatch::onCanvasRelease(QPoint position)
     const QPoint tile = tileAt(position);
     state_.dragEndX = tile.x();
     state_.dragEndY = tile.y();
-    const bool pressPending = state_.dragStartX != -1 && state_.dragStartY != -1;
+    const bool pressPending = state_.dragStartX != -1 && state_.dragStartY != -1 && !busy();
     // The document refuses the same tile twice, the partial strip and anything outside the full
     // tiles; such a release swaps nothing, without a message.
     if (pressPending)
@@ -145,6 +180,8 @@ void Dispatch::onWheel(int delta)
 void Dispatch::onFilesDropped(const QString& dropList)
 {
     record(EventKind::FilesDropped);
+    if (busy())
+        return;
     const DropTarget target = dropTarget(dropList);
     if (target.kind == DropKind::Map) {
         openMapFile(doc(), dialogs_, target.path);
@@ -155,7 +192,7 @@ void Dispatch::onFilesDropped(const QString& dropList)
     // The zoom is back at 1 for the new sheet; when nothing was opened the view and controls still
     // show it.
     state_.zoom = 1;
-    if (!openImage(doc(), dialogs_, target.path)) {
+    if (!openImage(doc(), dialogs_, target.path, &window_.work())) {
         window_.redrawView();
         window_.refreshControls();
     }
@@ -164,6 +201,12 @@ void Dispatch::onFilesDropped(const QString& dropList)
 bool Dispatch::onCloseRequested()
 {
     record(EventKind::CloseRequested);
+    if (busy()) {
+        closeWhenDone_ = dialogs_.askYesNo(
+            QStringLiteral("%1 is not finished yet. Wait until it is done, then close?")
+                .arg(window_.work().what()));
+        return false;
+    }
     if (!confirmDiscardingChanges())
         return false;
     state_.quitRequested = 1;
@@ -178,6 +221,9 @@ void Dispatch::onWindowResized()
 
 void Dispatch::onMenu(MenuCommand command)
 {
+    // Keyboard shortcuts can still reach here while work runs; they wait like every command.
+    if (busy())
+        return;
     switch (command) {
     case MenuCommand::OpenImage:
         return onOpenImage();
@@ -209,7 +255,7 @@ void Dispatch::onOpenImage()
     if (!confirmDiscardingChanges())
         return;
     state_.zoom = 1;
-    if (!openImage(doc(), dialogs_, QString())) {
+    if (!openImage(doc(), dialogs_, QString(), &window_.work())) {
         window_.redrawView();
         window_.refreshControls();
     }
@@ -225,7 +271,7 @@ void Dispatch::onOpenAtStart(const QString& path)
         return;
     }
     state_.zoom = 1;
-    if (!openImage(doc(), dialogs_, path)) {
+    if (!openImage(doc(), dialogs_, path, &window_.work())) {
         window_.redrawView();
         window_.refreshControls();
     }
@@ -234,7 +280,7 @@ void Dispatch::onOpenAtStart(const QString& path)
 void Dispatch::onSaveImage()
 {
     record(EventKind::Menu, int(MenuCommand::SaveImage));
-    saveImageAs(doc(), dialogs_);
+    saveImageAs(doc(), dialogs_, &window_.work());
 }
 
 void Dispatch::onQuit()
@@ -250,14 +296,14 @@ void Dispatch::onUndo()
 {
     record(EventKind::Menu, int(MenuCommand::Undo));
     endDrag();
-    report(doc().undo());
+    report(take(doc().beginUndo(), QStringLiteral("Undo ") + doc().undoName()));
 }
 
 void Dispatch::onRedo()
 {
     record(EventKind::Menu, int(MenuCommand::Redo));
     endDrag();
-    report(doc().redo());
+    report(take(doc().beginRedo(), QStringLiteral("Redo ") + doc().redoName()));
 }
 
 void Dispatch::onOpenMap()
@@ -308,7 +354,7 @@ bool Dispatch::confirmDiscardingChanges()
     case UnsavedAnswer::Save:
         break;
     }
-    if (imageAtRisk && !saveImageAs(doc(), dialogs_))
+    if (imageAtRisk && !saveImageAs(doc(), dialogs_, &window_.work()))
         return false;
     if (mapAtRisk && !saveMapFile(doc(), dialogs_))
         return false;

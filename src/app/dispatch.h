@@ -31,6 +31,8 @@ public:
     void onFilesDropped(const QString& dropList);
     // Returns true when the window may close.
     bool onCloseRequested();
+    // Work away from the window's thread has ended.
+    void onWorkDone();
     void onWindowResized();
     void onMenu(MenuCommand command);
 
@@ -49,6 +51,11 @@ public:
 
 private:
     void record(EventKind kind, int object = 0, int type = 0);
+    // True while work runs away from the window's thread: the window's commands wait until then.
+    bool busy() const;
+    // Takes a step of the document, its heavy half away from the window's thread when the sheet
+    // is large. Returns the step's error, if any.
+    QString take(Document::PendingStep step, const QString& what);
     Document& doc() { return state_.document; }
     // Shows the reason when an edit was refused.
     void report(const QString& error);
@@ -65,4 +72,5 @@ private:
     AppState& state_;
     MainWindow& window_;
     Dialogs& dialogs_;
+    bool closeWhenDone_ = false;
 };

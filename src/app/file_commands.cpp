@@ -1,11 +1,36 @@
 #include "app/file_commands.h"
 
+#include <QFileInfo>
+
+#include "app/background_work.h"
+
 #include "document/document.h"
 #include "document/image_decoder.h"
 #include "document/path_extension.h"
+#include "document/sheet_files.h"
 #include "platform/dialogs.h"
 
-bool openImage(Document& doc, Dialogs& dialogs, const QString& path)
+namespace {
+
+void runWork(BackgroundWork* work, const QString& what, qint64 bytes,
+             const BackgroundWork::Work& job)
+{
+    if (work) {
+        work->run(what, bytes, job);
+    } else {
+        const std::atomic<bool> never{false};
+        job(never);
+    }
+}
+
+QString nameOf(const QString& path)
+{
+    return QStringLiteral("“%1”").arg(QFileInfo(path).fileName());
+}
+
+}  // namespace
+
+bool openImage(Document& doc, Dialogs& dialogs, const QString& path, BackgroundWork* work)
 {
     QString file = path;
     if (file.isEmpty()) {
@@ -16,7 +41,10 @@ bool openImage(Document& doc, Dialogs& dialogs, const QString& path)
 
     // Decode and ask before touching the document, so a bad file or a closed question costs the
     // user nothing.
-    DecodeResult decoded = loadImageFile(file);
+    DecodeResult decoded;
+    // A compressed file holds many times its size in pixels.
+    runWork(work, QStringLiteral("Opening %1…").arg(nameOf(file)), QFileInfo(file).size() * 8,
+            [&](const std::atomic<bool>&) { decoded = loadImageFile(file); });
     if (!decoded.ok()) {
         dialogs.showError(decoded.error);
         return false;
@@ -43,7 +71,7 @@ bool openImage(Document& doc, Dialogs& dialogs, const QString& path)
     return true;
 }
 
-bool saveImageAs(Document& doc, Dialogs& dialogs)
+bool saveImageAs(Document& doc, Dialogs& dialogs, BackgroundWork* work)
 {
     if (!doc.hasImage())
         return false;
@@ -55,12 +83,17 @@ bool saveImageAs(Document& doc, Dialogs& dialogs)
     const bool png = choice.filterIndex == 0;
     const QString target = png ? withExtension(choice.path, QStringLiteral("PNG"), QStringLiteral(".png"))
                                : withExtension(choice.path, QStringLiteral("BMP"), QStringLiteral(".bmp"));
-    const QString error =
-        doc.saveSheet(target, png ? ImageFileFormat::Png : ImageFileFormat::Bmp);
+    QString error;
+    const QImage& image = doc.workingImage();
+    runWork(work, QStringLiteral("Saving %1…").arg(nameOf(target)), image.sizeInBytes(),
+            [&](const std::atomic<bool>&) {
+                error = saveImageFile(image, target, png ? ImageFileFormat::Png : ImageFileFormat::Bmp);
+            });
     if (!error.isEmpty()) {
         dialogs.showError(error);
         return false;
     }
+    doc.markImageSaved(target);
     return true;
 }
 

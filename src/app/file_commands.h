@@ -2,12 +2,14 @@
 
 #include <QString>
 
+class BackgroundWork;
 class Dialogs;
 class Document;
 
 // The user's file commands: each asks its questions through dialogs first, then has the document
 // do the work, and reports every failure there with the file and the reason. Cancel or a failure
-// leaves the document as it was.
+// leaves the document as it was. Given work, decoding and encoding run away from the window's
+// thread on large sheets; without, in place.
 
 inline const QString kOpenImageTitle = QStringLiteral("Please choose file to open..");
 inline const QString kSaveTitle = QStringLiteral("Please choose file to save..");
@@ -19,10 +21,11 @@ inline const QString kMapFilter = QStringLiteral("ZEKO Image MapData (*.zeko-map
 
 // Opens an image (asking for the file when path is empty), asks the grid question and makes it the
 // sheet. Returns true when a new image was loaded.
-bool openImage(Document& doc, Dialogs& dialogs, const QString& path);
+bool openImage(Document& doc, Dialogs& dialogs, const QString& path,
+               BackgroundWork* work = nullptr);
 
 // Saves the image as PNG or BMP by the filter chosen. Returns true when a file was written.
-bool saveImageAs(Document& doc, Dialogs& dialogs);
+bool saveImageAs(Document& doc, Dialogs& dialogs, BackgroundWork* work = nullptr);
 
 // Lets the user choose the colour of grid lines inserted from now on.
 void chooseGridColor(Document& doc, Dialogs& dialogs);

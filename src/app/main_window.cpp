@@ -17,6 +17,7 @@
 #include <QWheelEvent>
 
 #include "app/app_icon.h"
+#include "app/background_work.h"
 #include "app/captions.h"
 #include "view/redraw_view.h"
 #include "view/zoom_canvas.h"
@@ -48,6 +49,11 @@ MainWindow::MainWindow(AppState& state, Dialogs& dialogs)
     : state_(state), dispatch_(state, *this, dialogs)
 {
     shutDownHandler = [] { QCoreApplication::exit(0); };
+    work_ = new BackgroundWork(this);
+    connect(work_, &BackgroundWork::busyChanged, this, [this](bool busy) {
+        if (!busy)
+            dispatch_.onWorkDone();
+    });
     buildMainWindow();
     // Whatever changed the sheet, the window shows it.
     connect(&state_.document, &Document::changed, this, [this] {

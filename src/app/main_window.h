@@ -6,6 +6,7 @@
 #include "app/app_state.h"
 #include "app/dispatch.h"
 
+class BackgroundWork;
 class Dialogs;
 class QComboBox;
 class QLabel;
@@ -35,6 +36,7 @@ public:
     void shutDown();
 
     Dispatch& dispatch() { return dispatch_; }
+    BackgroundWork& work() { return *work_; }
     QAction* menuAction(MenuCommand command) const;
 
     // What ends the program; tests replace it.
@@ -66,5 +68,6 @@ private:
 
     AppState& state_;
     Dispatch dispatch_;
+    BackgroundWork* work_ = nullptr;
     std::vector<std::pair<MenuCommand, QAction*>> menuActions_;
 };

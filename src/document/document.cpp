@@ -46,8 +46,7 @@ QString Document::saveSheet(const QString& path, ImageFileFormat format)
     const QString error = saveImageFile(sheet_.workingImage, path, format);
     if (!error.isEmpty())
         return error;
-    sheetPath_ = path;
-    markImageSaved();
+    markImageSaved(path);
     return {};
 }
 
@@ -140,8 +139,10 @@ bool Document::mapUnsaved() const
     return hasImage() && history_.changedSince(EditHistory::Mark::Map);
 }
 
-void Document::markImageSaved()
+void Document::markImageSaved(const QString& path)
 {
+    if (!path.isEmpty())
+        sheetPath_ = path;
     history_.setMark(EditHistory::Mark::Image);
     emit changed();
 }

@@ -67,7 +67,8 @@ public:
     bool mapUnsaved() const;
     // Tiles are moved and their map is not saved: the only record of the original order.
     bool mapAtRisk() const { return sheet_.remapped == 1 && mapUnsaved(); }
-    void markImageSaved();
+    // The image (saved to path, when given) or the map now equals a file.
+    void markImageSaved(const QString& path = {});
     void markMapSaved();
 
     const EditHistory& history() const { return history_; }

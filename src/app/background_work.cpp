@@ -1,0 +1,87 @@
+#include "app/background_work.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QProgressDialog>
+#include <QThread>
+#include <QTimer>
+
+BackgroundWork::BackgroundWork(QWidget* window) : QObject(window), window_(window) {}
+
+BackgroundWork::~BackgroundWork() = default;
+
+void BackgroundWork::run(const QString& what, qint64 bytes, const Work& work, bool canCancel)
+{
+    Q_ASSERT(!busy_);
+    cancelled_ = false;
+    if (bytes < threshold_) {
+        work(cancelled_);
+        return;
+    }
+
+    busy_ = true;
+    what_ = what;
+    emit busyChanged(true);
+    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    qApp->installEventFilter(this);
+
+    QEventLoop loop;
+    QThread* thread = QThread::create([&] { work(cancelled_); });
+    connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
+    QTimer later;
+    later.setSingleShot(true);
+    connect(&later, &QTimer::timeout, this, [this, canCancel] { showProgress(canCancel); });
+    later.start(kShowAfterMs);
+    thread->start();
+    // Only events of this thread's loop run meanwhile; input to the window is held back by the
+    // event filter, so nothing can start a second piece of work or change the document.
+    loop.exec();
+    thread->wait();
+    delete thread;
+
+    later.stop();
+    delete progress_;
+    progress_ = nullptr;
+    qApp->removeEventFilter(this);
+    QGuiApplication::restoreOverrideCursor();
+    busy_ = false;
+    what_.clear();
+    emit busyChanged(false);
+}
+
+void BackgroundWork::showProgress(bool canCancel)
+{
+    progress_ = new QProgressDialog(what_, canCancel ? tr("Cancel") : QString(), 0, 0, window_);
+    progress_->setWindowTitle(QString());
+    progress_->setWindowModality(Qt::NonModal);
+    progress_->setMinimumDuration(0);
+    progress_->setAutoClose(false);
+    progress_->setAutoReset(false);
+    if (canCancel)
+        connect(progress_, &QProgressDialog::canceled, this, [this] { requestCancel(); });
+    progress_->show();
+}
+
+bool BackgroundWork::eventFilter(QObject* watched, QEvent* event)
+{
+    if (!busy_ || !watched->isWidgetType() ||
+        static_cast<QWidget*>(watched)->window() != window_)
+        return false;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::ContextMenu:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+        return true;  // the window's commands wait until the work is done; the wheel still zooms
+    default:
+        return false;
+    }
+}

@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <thread>
+
+#include "app/background_work.h"
+#include "document/atomic_file.h"
+#include "support/image_files.h"
+#include "support/test_images.h"
+#include "support/window_fixture.h"
+#include "view/zoom_canvas.h"
+
+namespace {
+
+// Work of any size runs away from the window's thread, and every write of a save first waits a
+// while, so the window's behaviour during long work can be watched.
+class BackgroundWorkTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        ASSERT_TRUE(folder.isValid());
+        window->work().setThreshold(0);
+        openSheet(sheet);
+    }
+    void TearDown() override
+    {
+        g_failWriteForTesting = nullptr;
+        WindowTest::TearDown();
+    }
+
+    // While the next save runs: a timer that counts its turns and runs during.
+    void whileSaving(std::function<void()> during, int saveMs, bool fail = false)
+    {
+        g_failWriteForTesting = [saveMs, fail, first = true](qint64) mutable {
+            if (first)
+                std::this_thread::sleep_for(std::chrono::milliseconds(saveMs));
+            first = false;
+            return fail;
+        };
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            ++ticks;
+            if (during && ticks == 3)
+                during();
+        });
+        timer.start(20);
+        window->menuAction(MenuCommand::SaveImage)->trigger();
+    }
+
+    const QImage sheet = makeTestImage(64, 48);
+    QTemporaryDir folder;
+    int ticks = 0;
+};
+
+TEST_F(BackgroundWorkTest, TheWindowKeepsRunningDuringALongSaveAndItsCommandsWait)
+{
+    const QString target = folder.filePath(QStringLiteral("sheet.png"));
+    dialogs.saveAnswers = {{target, 0}};
+    bool busyDuring = false;
+    QString shown;
+    whileSaving(
+        [&] {
+            busyDuring = window->work().isBusy();
+            // A click on Add Grid and a drag wait: the save's image must not change under it.
+            QTest::mouseClick(window->addGridButton, Qt::LeftButton);
+            QTest::mousePress(window->viewCanvas, Qt::LeftButton, {}, QPoint(1, 1));
+            QTest::mouseRelease(window->viewCanvas, Qt::LeftButton, {}, QPoint(20, 1));
+            window->menuAction(MenuCommand::ResetMap)->trigger();
+            QTest::qWait(BackgroundWork::kShowAfterMs);
+            if (auto* progress = window->findChild<QProgressDialog*>())
+                shown = progress->isVisible() ? progress->labelText() : QString();
+        },
+        1200);
+
+    EXPECT_TRUE(busyDuring);
+    EXPECT_GE(ticks, 10) << "the window's timers stood still during the save";
+    EXPECT_EQ(shown, QStringLiteral("Saving “sheet.png”…"));
+    EXPECT_FALSE(window->work().isBusy());
+    EXPECT_EQ(window->findChild<QProgressDialog*>(), nullptr);
+    EXPECT_EQ(state.document.workingImage(), sheet);
+    EXPECT_FALSE(state.document.imageUnsaved());
+    EXPECT_TRUE(sameRgb(QImage(target), sheet));
+}
+
+TEST_F(BackgroundWorkTest, AFailedSaveInTheBackgroundKeepsTheOldFile)
+{
+    const QString target = folder.filePath(QStringLiteral("sheet.bmp"));
+    writeFileBytes(target, "last week's sheet");
+    dialogs.saveAnswers = {{target, 1}};
+    state.document.swapTiles(0, 0, 1, 1);
+    whileSaving({}, 100, true);
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_TRUE(dialogs.errors[0].startsWith(QStringLiteral("Could not save “%1”").arg(target)));
+    EXPECT_EQ(readFileBytes(target), "last week's sheet");
+    EXPECT_EQ(folderEntries(folder.path()), QStringList(QStringLiteral("sheet.bmp")));
+    EXPECT_TRUE(state.document.imageUnsaved());
+}
+
+TEST_F(BackgroundWorkTest, ACloseRequestDuringWorkCanWaitForIt)
+{
+    dialogs.saveAnswers = {{folder.filePath(QStringLiteral("sheet.png")), 0}};
+    dialogs.yesNoAnswers = {true};
+    bool closedAtOnce = true;
+    whileSaving([&] { closedAtOnce = window->close(); }, 300);
+    EXPECT_FALSE(closedAtOnce);
+    EXPECT_TRUE(dialogs.asked.contains(QStringLiteral(
+        "yesno: Saving “sheet.png”… is not finished yet. Wait until it is done, then close?")));
+    // The close goes on once the save is done, with nothing unsaved to ask about.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }));
+    EXPECT_EQ(state.quitRequested, 1);
+}
+
+TEST_F(BackgroundWorkTest, EditsAndTheirUndoGiveTheSameResultAwayFromTheWindowsThread)
+{
+    QTest::mouseClick(window->addGridButton, Qt::LeftButton);
+    const QImage gridded = state.document.workingImage();
+    EXPECT_EQ(gridded.size(), QSize(4 * 17, 3 * 17));
+    window->menuAction(MenuCommand::Undo)->trigger();
+    EXPECT_EQ(state.document.workingImage(), sheet);
+    window->menuAction(MenuCommand::Redo)->trigger();
+    EXPECT_EQ(state.document.workingImage(), gridded);
+    EXPECT_TRUE(dialogs.errors.isEmpty());
+}
+
+}  // namespace
