@@ -64,6 +64,119 @@ QImage toOpaqueBgr(const QImage& decoded)
     return opaque;
 }
 
+// Reads a device from its start in blocks and puts its position back when done, so that a check
+// can walk a whole file without holding it in memory.
+class BlockReader {
+public:
+    explicit BlockReader(QIODevice& device) : device_(device), resume_(device.pos())
+    {
+        device_.seek(0);
+    }
+    ~BlockReader() { device_.seek(resume_); }
+    BlockReader(const BlockReader&) = delete;
+    BlockReader& operator=(const BlockReader&) = delete;
+
+    // The next byte, or -1 at the end of the file.
+    int next()
+    {
+        if (at_ == block_.size() && !refill())
+            return -1;
+        return uchar(block_[at_++]);
+    }
+
+    // Passes over count bytes; false when the file ends first.
+    bool skip(qint64 count)
+    {
+        const qint64 inBlock = std::min<qint64>(count, block_.size() - at_);
+        at_ += inBlock;
+        count -= inBlock;
+        if (count == 0)
+            return true;
+        const qint64 to = device_.pos() + count;
+        return to <= device_.size() && device_.seek(to);
+    }
+
+    // Moves up to the next byte equal to value, without passing it; false when there is none.
+    bool skipTo(uchar value)
+    {
+        for (;;) {
+            const char* from = block_.constData() + at_;
+            if (const void* found = std::memchr(from, value, size_t(block_.size() - at_))) {
+                at_ += static_cast<const char*>(found) - from;
+                return true;
+            }
+            if (!refill())
+                return false;
+        }
+    }
+
+private:
+    static constexpr qint64 kBlockBytes = 64 * 1024;
+
+    bool refill()
+    {
+        block_ = device_.read(kBlockBytes);
+        at_ = 0;
+        return !block_.isEmpty();
+    }
+
+    QIODevice& device_;
+    const qint64 resume_;
+    QByteArray block_;
+    qsizetype at_ = 0;
+};
+
+bool isRestartMarker(int code)
+{
+    return code >= 0xd0 && code <= 0xd7;
+}
+
+// The code of the next JPEG marker: the byte after one or more FF. Inside entropy-coded data
+// FF 00 stands for the data byte FF and restart markers belong to the data, so both are passed
+// over there. -1 when the file ends first.
+int nextJpegMarker(BlockReader& in, bool inScan)
+{
+    for (;;) {
+        if (!in.skipTo(0xff))
+            return -1;
+        int code = 0xff;
+        while (code == 0xff)
+            code = in.next();
+        if (code < 0)
+            return -1;
+        if (!inScan || (code != 0x00 && !isRestartMarker(code)))
+            return code;
+    }
+}
+
+// Walks the segments from the start, by their lengths and each scan's data up to the marker after
+// it, until the first picture's own end-of-image marker. Whatever follows that (camera trailers,
+// further pictures) is not looked at.
+bool jpegIsCutShort(QIODevice& device)
+{
+    BlockReader in(device);
+    bool inScan = false;
+    for (;;) {
+        const int code = nextJpegMarker(in, inScan);
+        if (code < 0)
+            return true;
+        if (code == 0xd9)
+            return false;
+        inScan = false;
+        // Start of image, restart markers and stray bytes carry no length.
+        if (code == 0xd8 || code == 0x01 || code == 0x00 || isRestartMarker(code))
+            continue;
+        const int high = in.next();
+        const int low = in.next();
+        if (low < 0)
+            return true;
+        const int length = high << 8 | low;
+        if (length >= 2 && !in.skip(length - 2))
+            return true;
+        inScan = code == 0xda;
+    }
+}
+
 // Qt's BMP and JPEG readers make up what a cut-off file lacks instead of failing, so for those two
 // we check beforehand that the file holds its whole picture.
 bool isCutShort(QIODevice& device)
@@ -92,15 +205,8 @@ bool isCutShort(QIODevice& device)
         const qint64 rowBytes = (width * bits + 31) / 32 * 4;
         return device.size() < qFromLittleEndian<quint32>(h + 10) + rowBytes * height;
     }
-    if (head.startsWith("\xff\xd8\xff") && device.size() <= qint64(kDecodeLimitMiB) << 20) {
-        // Markers cannot occur inside entropy-coded data, so a complete file has an end-of-image
-        // marker after its last start-of-scan.
-        const qint64 at = device.pos();
-        device.seek(0);
-        const QByteArray all = device.readAll();
-        device.seek(at);
-        return all.lastIndexOf("\xff\xd9") < all.lastIndexOf("\xff\xda");
-    }
+    if (head.startsWith("\xff\xd8\xff"))
+        return jpegIsCutShort(device);
     return false;
 }
 

@@ -83,6 +83,22 @@ TEST(ImageDecoder, DecodesJpegToNearlyTheSameColours)
     }
 }
 
+// Photos may carry data after the picture's end (camera trailers, a second picture); only the
+// first picture is read, and markers in what follows do not make it look cut short.
+TEST(ImageDecoder, ReadsAJpegUpToItsOwnEndWhateverFollows)
+{
+    const QByteArray jpeg = encodedByQt(makeTestImage(24, 16), "JPEG");
+    const QByteArray cutOffSecondPicture =
+        QByteArray("\xff\xd8\xff\xda\x00\x08\x01\x01\x00\x00\x3f\x00", 12) +
+        QByteArray(40, '\x5a');
+    const DecodeResult alone = decodeImageData(jpeg, QStringLiteral("photo.jpg"));
+    const DecodeResult followed =
+        decodeImageData(jpeg + cutOffSecondPicture, QStringLiteral("photo.jpg"));
+    ASSERT_TRUE(alone.ok()) << alone.error.toStdString();
+    ASSERT_TRUE(followed.ok()) << followed.error.toStdString();
+    EXPECT_EQ(followed.image, alone.image);
+}
+
 TEST(ImageDecoder, LaysPngAlphaOverBlack)
 {
     const int alphas[] = {255, 128, 1, 0};
