@@ -170,9 +170,17 @@ void Dispatch::onCancelDrag()
 void Dispatch::onWheel(int delta)
 {
     record(EventKind::Wheel, 0, delta);
-    if (delta == 0)
+    // Touchpads and fine-grained wheels send parts of a notch; they add up to whole steps. Turning
+    // the other way drops what was left over of the last direction.
+    constexpr int kNotch = 120;
+    if ((delta > 0 && wheelTurn_ < 0) || (delta < 0 && wheelTurn_ > 0))
+        wheelTurn_ = 0;
+    const qint64 turn = qint64(wheelTurn_) + delta;
+    const int steps = int(turn / kNotch);
+    wheelTurn_ = int(turn % kNotch);
+    if (steps == 0)
         return;
-    state_.zoom += delta > 0 ? 1 : -1;
+    state_.zoom += steps;
     window_.redrawView();
     window_.showZoomText();
 }

@@ -73,4 +73,6 @@ private:
     MainWindow& window_;
     Dialogs& dialogs_;
     bool closeWhenDone_ = false;
+    // Wheel turn in eighths of a degree not yet taken as a zoom step; its sign is its direction.
+    int wheelTurn_ = 0;
 };

@@ -122,7 +122,7 @@ TEST_F(WindowTest, RefreshSelectsTheTileSizeOnlyWithASheet)
     EXPECT_TRUE(dialogs.asked.isEmpty()) << "a selection made by the program must not ask";
 }
 
-TEST_F(WindowTest, WheelZoomsOneStepPerEventWithinOneToTen)
+TEST_F(WindowTest, WheelZoomsOneStepPerNotchWithinOneToTen)
 {
     // Without a sheet the zoom still moves and stays within bounds; nothing is drawn.
     for (int i = 0; i < 12; ++i)
@@ -132,12 +132,11 @@ TEST_F(WindowTest, WheelZoomsOneStepPerEventWithinOneToTen)
     EXPECT_EQ(window->viewInner->size(), QSize(256, 256));
 
     openSheet(makeTestImage(20, 10));
-    turnWheel(window->viewCanvas, 720);  // several notches are still one step
-    EXPECT_EQ(state.zoom, 2);
-    EXPECT_EQ(window->zoomField->text(), QStringLiteral("Zoom: 2x2"));
-    EXPECT_EQ(window->viewInner->size(), QSize(40, 20));
-    turnWheel(window->viewCanvas, 1);
+    turnWheel(window->viewCanvas, 120);
+    turnWheel(window->viewCanvas, 120);
     EXPECT_EQ(state.zoom, 3);
+    EXPECT_EQ(window->zoomField->text(), QStringLiteral("Zoom: 3x3"));
+    EXPECT_EQ(window->viewInner->size(), QSize(60, 30));
     turnWheel(window->viewCanvas, 0);
     EXPECT_EQ(state.zoom, 3);
     for (int i = 0; i < 5; ++i)
@@ -146,6 +145,42 @@ TEST_F(WindowTest, WheelZoomsOneStepPerEventWithinOneToTen)
     EXPECT_EQ(window->viewCanvas->size(), QSize(20, 10));
     EXPECT_EQ(window->zoomField->text(), QStringLiteral("Zoom: 1x1"));
 }
+
+struct WheelTurns {
+    const char* what;
+    std::vector<int> deltas;
+    int zoom;  // afterwards, from 1
+};
+
+void PrintTo(const WheelTurns& turns, std::ostream* out)
+{
+    *out << turns.what;
+}
+
+class WheelTest : public WindowTest, public testing::WithParamInterface<WheelTurns> {};
+
+TEST_P(WheelTest, TakesOneStepPerNotchOfTurnInOneDirection)
+{
+    openSheet(makeTestImage(20, 10));
+    for (int delta : GetParam().deltas)
+        turnWheel(window->viewCanvas, delta);
+    EXPECT_EQ(state.zoom, GetParam().zoom);
+    EXPECT_EQ(window->viewCanvas->size(), QSize(20, 10) * GetParam().zoom);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Turns, WheelTest,
+    testing::Values(WheelTurns{"one notch", {120}, 2},
+                    WheelTurns{"eight eighths of a notch", std::vector<int>(8, 15), 2},
+                    WheelTurns{"seven eighths of a notch", std::vector<int>(7, 15), 1},
+                    WheelTurns{"the rest carries over", {180, 60}, 3},
+                    WheelTurns{"three notches at once", {360}, 4},
+                    WheelTurns{"notches back", {120, 120, -120}, 2},
+                    WheelTurns{"a turn back starts afresh", {90, -30, 90}, 1},
+                    WheelTurns{"and so does a turn forward", {240, -90, 30, -90}, 3}),
+    [](const testing::TestParamInfo<WheelTurns>& info) {
+        return QString::fromUtf8(info.param.what).replace(' ', '_').toStdString();
+    });
 
 TEST_F(WindowTest, WheelOverOtherControlsZoomsAndNeverScrollsOrChangesTheList)
 {
