@@ -75,9 +75,12 @@ void MainWindow::buildMainWindow()
     setWindowIcon(appIcon());
     resize(kInitialWidth, kInitialHeight);
     setMinimumSize(kInitialWidth, kInitialHeight);
+    // Centred on the primary screen, which need not be at the origin of the desktop; a window
+    // larger than the screen starts at its top-left corner.
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QSize free = screen->size() - size();
-        move(std::max(0, free.width() / 2), std::max(0, free.height() / 2));
+        const QRect area = screen->geometry();
+        const QSize free = area.size() - size();
+        move(area.topLeft() + QPoint(std::max(0, free.width() / 2), std::max(0, free.height() / 2)));
     }
     setAcceptDrops(true);
     buildMenus();

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -120,6 +121,17 @@ TEST_F(WindowTest, RefreshSelectsTheTileSizeOnlyWithASheet)
     EXPECT_EQ(state.document.tileSize(), 16);
     EXPECT_EQ(window->tileModeCombo->currentText(), QStringLiteral("16x16 Grid (default)"));
     EXPECT_TRUE(dialogs.asked.isEmpty()) << "a selection made by the program must not ask";
+}
+
+// ctest runs the window tests once more with the primary screen right of another and lower down.
+TEST_F(WindowTest, OpensCentredOnThePrimaryScreen)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const QSize free = screen.size() - window->size();
+    EXPECT_EQ(window->pos(), screen.topLeft() + QPoint(free.width() / 2, free.height() / 2))
+        << "window at " << window->x() << "," << window->y() << " on a screen at " << screen.x()
+        << "," << screen.y();
+    EXPECT_EQ(window->screen(), QGuiApplication::primaryScreen());
 }
 
 TEST_F(WindowTest, WheelZoomsOneStepPerNotchWithinOneToTen)
