@@ -76,7 +76,6 @@ QString whyNotCreated(const QString& path, const QSaveFile& file)
 QString writeFileAtomically(const QString& path, const DeviceWriter& write)
 {
     QSaveFile file(path);
-    errno = 0;
     if (!file.open(QIODevice::WriteOnly))
         return saveFailure(path, whyNotCreated(path, file));
 
@@ -93,8 +92,11 @@ QString writeFileAtomically(const QString& path, const DeviceWriter& write)
         file.cancelWriting();
         return saveFailure(path, reason);
     }
+    // Whatever set errno while the file was written must not speak for a failure of the commit.
+    errno = 0;
     if (!file.commit()) {
-        // Qt reports a failed final rename only as "Unknown error"; the system's reason is clearer.
+        // Qt reports some failed final renames only as "Unknown error"; the system's reason, left
+        // by the call inside commit that failed, is clearer.
         const int code = errno;
         const QFileDevice::FileError kind = file.error();
         if ((kind == QFileDevice::RenameError || kind == QFileDevice::UnspecifiedError) && code != 0)
