@@ -1,7 +1,6 @@
 #include "document/sheet_files.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include "document/atomic_file.h"
 #include "document/bmp_writer.h"
@@ -49,7 +48,7 @@ MapParseResult readMapFile(const QString& path, int columns, int rows, int tileS
             QStringLiteral("%1 cannot be read: %2.").arg(quotedPath(path), file.errorString());
         return result;
     }
-    return parseMapText(bytes, columns, rows, QFileInfo(path).fileName(), tileSize);
+    return parseMapText(bytes, columns, rows, quotedPath(path), tileSize);
 }
 
 QString writeMapFile(const TileMap& map, const QString& path)

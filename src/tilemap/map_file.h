@@ -21,6 +21,7 @@ struct MapParseResult {
 
 // Reads a map file for a sheet of columns x rows full tiles. Accepted only when the file holds
 // exactly columns * rows numbers (trailing empty lines aside) that are each of
-// 0 .. columns * rows - 1 exactly once. fileName and tileSize only make the message concrete.
+// 0 .. columns * rows - 1 exactly once. fileName (as the message should show it, quoted by the
+// caller) and tileSize only make the message concrete.
 MapParseResult parseMapText(QByteArrayView text, int columns, int rows, const QString& fileName,
                             int tileSize);

@@ -91,7 +91,8 @@ TEST_F(MapCommands, AFileThatDoesNotFitOrCannotBeReadChangesNothingAndIsExplaine
         QString message;
     } cases[] = {
         {"level.zeko-map", writeMapText(TileMap::identity(4, 2)),
-         "level.zeko-map holds 8 tile numbers, but the open sheet has 6 tiles of 8 × 8."},
+         "“" + pathOf("level.zeko-map") +
+             "” holds 8 tile numbers, but the open sheet has 6 tiles of 8 × 8."},
         {"repeated.zeko-map", repeated, "Tile number 4 appears twice."},
         {"gap.zeko-map", "0\r\n1\r\n\r\n3\r\n4\r\n5\r\n", "Line 3 holds no tile number."},
         {"range.zeko-map", "0\r\n1\r\n2\r\n3\r\n4\r\n6\r\n",
