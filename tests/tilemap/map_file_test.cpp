@@ -83,6 +83,7 @@ TEST(ParseMapNumber, ReadsLinesLeniently)
         {"-2147483649", std::nullopt},
         {"$100000000", std::nullopt},
         {"99999999999999999999999999999", std::nullopt},
+        {"18446744073709551621", std::nullopt},  // 2^64 + 5
     };
     for (const auto& c : cases)
         EXPECT_EQ(parseMapNumber(c.line), c.value) << "line \"" << c.line.toStdString() << "\"";
