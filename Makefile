@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build run test sanitize bench fuzz format clean
+.PHONY: all deps build run test install uninstall sanitize bench fuzz format clean
 
 all: build
 
@@ -18,6 +18,16 @@ run: build
 
 test: build
 	cd build && ctest --output-on-failure -j $(JOBS)
+
+# Installs the program, its desktop entry and its icons under PREFIX (default /usr/local); DESTDIR
+# stages the whole tree in another folder, as packaging does.
+PREFIX ?=
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install build --strip $(if $(PREFIX),--prefix "$(PREFIX)")
+
+# Removes what the last install from this build listed in build/install_manifest.txt.
+uninstall:
+	DESTDIR="$(DESTDIR)" cmake -D MANIFEST=build/install_manifest.txt -P desktop/uninstall.cmake
 
 sanitize: deps
 	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTILEGRID_SANITIZE=ON $(CMAKE_FLAGS)
