@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QRgb>
+#include <QString>
+#include <QStringList>
+#include <initializer_list>
+#include <optional>
+
+// The options a command can take. Each command names the ones it accepts; --jobs, --quiet and
+// --help are accepted by every command.
+enum class Option { Tile, Gutter, Color, Map, Output, OutDir, InPlace, Jobs, Quiet, Help };
+
+class OptionSet
+{
+  public:
+    constexpr OptionSet(std::initializer_list<Option> options)
+    {
+        for (Option option : options)
+            bits_ |= bit(option);
+    }
+    constexpr bool has(Option option) const { return (bits_ & bit(option)) != 0; }
+    constexpr OptionSet with(std::initializer_list<Option> more) const
+    {
+        OptionSet result = *this;
+        for (Option option : more)
+            result.bits_ |= bit(option);
+        return result;
+    }
+
+  private:
+    static constexpr unsigned bit(Option option) { return 1u << unsigned(option); }
+    unsigned bits_ = 0;
+};
+
+inline constexpr int kMinTileSize = 1;
+inline constexpr int kMaxTileSize = 1024;
+inline constexpr int kMinGutter = 1;
+inline constexpr int kMaxGutter = 64;
+
+// What the arguments after the command words said. Values not given keep these defaults.
+struct CommandOptions {
+    QStringList inputs;
+    int tileSize = 16;
+    bool tileGiven = false;
+    std::optional<int> gutter;          // the grid's width, when the sheet has or gets one
+    QRgb gridColor = qRgb(255, 0, 255);  // the window's default grid colour
+    QString mapPath;
+    QString output;
+    QString outDir;
+    bool inPlace = false;
+    int jobs = 0;  // 0: one per core
+    bool quiet = false;
+    bool help = false;
+
+    // Tile edge plus gutter: where the next tile starts. Without --gutter the sheet is taken
+    // to have no grid.
+    int pitch() const { return tileSize + gutter.value_or(0); }
+};
+
+struct ParsedOptions {
+    CommandOptions options;
+    QString error;  // a usage error in plain words, naming the offending argument
+};
+
+// Reads the arguments that follow the command words. Options may come before, between or after the
+// inputs, as "--tile 16" or "--tile=16"; "--" ends the options. Only options in accepted are
+// allowed.
+ParsedOptions parseCommandOptions(const QStringList& arguments, OptionSet accepted);
+
+// One help line per accepted option, aligned, for a command's --help.
+QString optionHelp(OptionSet accepted);

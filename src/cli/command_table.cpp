@@ -1,0 +1,221 @@
+#include "cli/command_table.h"
+
+#include <array>
+
+#include "cli/sheet_jobs.h"
+
+namespace {
+
+constexpr OptionSet kSheetOutput{Option::Output, Option::OutDir, Option::InPlace};
+
+const std::array kCommands{
+    CommandSpec{
+        "grid", "add", "IN... [--tile N] [--gutter G] [--color COLOR] OUTPUT",
+        "insert a grid line after every whole tile",
+        "Inserts a line of G pixels (default 1) in COLOR after every whole tile column and\n"
+        "row. Pixels beyond the last whole tile are dropped, as in the window. With --tile 8\n"
+        "or 16 and a gutter of 1 the pixels are exactly those of the window's Add Grid.\n"
+        "\n"
+        "Examples:\n"
+        "  tilegrid grid add sheet.png -o sheet-grid.png\n"
+        "  tilegrid grid add --tile 8 --color black --in-place sheet.bmp\n"
+        "  tilegrid grid add --tile 32 --gutter 2 --color '#202020' --out-dir packed art/*.png\n",
+        kSheetOutput.with({Option::Tile, Option::Gutter, Option::Color}), InputCount::OneOrMore,
+        OutputKind::Sheets, addGridJob},
+    CommandSpec{
+        "grid", "remove", "IN... [--tile N] [--gutter G] OUTPUT",
+        "strip the grid lines that follow every tile",
+        "Keeps the N × N pixels of every whole tile and drops the G pixels of grid (default 1)\n"
+        "after each: tiles are taken to start every N + G pixels. Pixels beyond the last whole\n"
+        "tile and its grid are dropped. With --tile 8 or 16 and a gutter of 1 the pixels are\n"
+        "exactly those of the window's Remove Grid.\n"
+        "\n"
+        "Examples:\n"
+        "  tilegrid grid remove sheet-grid.png -o sheet.png\n"
+        "  tilegrid grid remove --tile 24 --gutter 2 --out-dir plain packed/*.png\n",
+        kSheetOutput.with({Option::Tile, Option::Gutter}), InputCount::OneOrMore,
+        OutputKind::Sheets, removeGridJob},
+    CommandSpec{
+        "map", "restore", "IN... --map M [--tile N] [--gutter G] OUTPUT",
+        "put every tile back at its original place, as a map file says",
+        "IN is arranged as the map file M says: M holds, for each whole tile position row by\n"
+        "row, the original number of the tile standing there (the window's Map \"Save As..\"\n"
+        "writes it). Every tile goes back to its original place, as Reset Map does in the\n"
+        "window after Map \"Open..\". Partial strips at the right and bottom stay. For a sheet\n"
+        "with a grid give --gutter: the grid lines travel with their tiles.\n"
+        "\n"
+        "Examples:\n"
+        "  tilegrid map restore edited.png --map edited.zeko-map -o original.png\n"
+        "  tilegrid map restore --tile 8 --gutter 1 edited-grid.png --map edited.zeko-map \\\n"
+        "      -o original-grid.png\n",
+        kSheetOutput.with({Option::Map, Option::Tile, Option::Gutter}), InputCount::OneOrMore,
+        OutputKind::Sheets, restoreMapJob},
+    CommandSpec{
+        "map", "apply", "IN... --map M [--tile N] [--gutter G] OUTPUT",
+        "arrange a sheet in its original order as a map file says",
+        "The other way round from map restore: IN holds its tiles in their original order, and\n"
+        "each position of the result takes the original tile that M names for it. Applying a\n"
+        "map and restoring with the same map give back the sheet.\n"
+        "\n"
+        "Examples:\n"
+        "  tilegrid map apply original.png --map edited.zeko-map -o edited.png\n"
+        "  tilegrid map apply --map edited.zeko-map --out-dir edited night.png day.png\n",
+        kSheetOutput.with({Option::Map, Option::Tile, Option::Gutter}), InputCount::OneOrMore,
+        OutputKind::Sheets, applyMapJob},
+    CommandSpec{
+        "map", "derive", "ORIGINAL REARRANGED -o M [--tile N] [--gutter G]",
+        "find the map that turns one sheet into another",
+        "Finds, by matching tile pixels, the map that turns ORIGINAL into REARRANGED, and\n"
+        "writes it to M. Both must hold the same number of whole tile columns and rows; grid\n"
+        "lines and partial strips are not compared. Among tiles with the same pixels the first\n"
+        "one not yet taken, in reading order, is used. Refused, naming the position, when a\n"
+        "tile of REARRANGED is not in ORIGINAL. Afterwards\n"
+        "\"tilegrid map restore REARRANGED --map M\" gives ORIGINAL and\n"
+        "\"tilegrid map apply ORIGINAL --map M\" gives REARRANGED.\n"
+        "\n"
+        "Examples:\n"
+        "  tilegrid map derive original.png edited-elsewhere.png -o edited.zeko-map\n"
+        "  tilegrid map derive --tile 8 --gutter 1 a-grid.png b-grid.png -o b.zeko-map\n",
+        OptionSet{Option::Output, Option::Tile, Option::Gutter}, InputCount::Two,
+        OutputKind::MapFile, deriveMapJob},
+    CommandSpec{
+        "info", "", "IN... [--tile N] [--gutter G]",
+        "size, depth, whole tiles and grid of each sheet",
+        "Prints one block per sheet, in the order given, separated by blank lines: its name,\n"
+        "size, the depth its file stores, the whole tiles of 8 and 16 pixels (and of N pixels\n"
+        "with --tile, at a pitch of N + G with --gutter) with the partial strips left over, and\n"
+        "whether it looks gridded: lines of one colour after every tile column and row, none\n"
+        "before the first, at a pitch of 9 or 17 (or N + G; G is 1 unless given).\n"
+        "\n"
+        "Examples:\n"
+        "  tilegrid info sheets/*.png\n"
+        "  tilegrid info --tile 24 --gutter 2 packed.png\n"
+        "\n"
+        "What it prints for a sheet of 2 × 2 tiles of 16 × 16 with a grid:\n"
+        "  sheet-grid.png\n"
+        "    size: 34 × 34 pixels\n"
+        "    depth: 32-bit RGBA\n"
+        "    8 × 8 tiles: 4 × 4 whole; partial strips: 2 pixels at the right, 2 pixels at the "
+        "bottom\n"
+        "    16 × 16 tiles: 2 × 2 whole; partial strips: 2 pixels at the right, 2 pixels at the "
+        "bottom\n"
+        "    grid: 1-pixel lines of #ff00ff after every 16 × 16 tile\n",
+        OptionSet{Option::Tile, Option::Gutter}, InputCount::OneOrMore, OutputKind::Report,
+        infoJob},
+};
+
+const char* const kOutputHelp =
+    "OUTPUT, for commands that write sheets, is one of:\n"
+    "  -o OUT         for one input; OUT must end in .png or .bmp, which picks the format\n"
+    "  --out-dir DIR  for any number of inputs; each result is DIR/NAME, NAME being the\n"
+    "                 input's file name, with .png in place of any other extension\n"
+    "  --in-place     replace each input (only .png and .bmp inputs)\n"
+    "No input is ever written over unless --in-place is given. Every file is written to a\n"
+    "temporary file first and takes the target's place only when complete.\n";
+
+const char* const kExitHelp =
+    "Exit status: 0 when every file succeeded; 1 when any failed (each named on standard\n"
+    "error with the reason; the other files are still done); 2 when the command line is\n"
+    "wrong (nothing is done).\n";
+
+QString synopsisLine(const CommandSpec& command)
+{
+    return QStringLiteral("tilegrid %1 %2")
+        .arg(command.words(), QLatin1StringView(command.synopsis));
+}
+
+}  // namespace
+
+QString CommandSpec::words() const
+{
+    const QLatin1StringView second(name);
+    return second.isEmpty() ? QString(QLatin1StringView(group))
+                            : QStringLiteral("%1 %2").arg(QLatin1StringView(group), second);
+}
+
+std::span<const CommandSpec> commandTable()
+{
+    return kCommands;
+}
+
+bool isCommandGroup(const QString& word)
+{
+    return !commandsOf(word).empty();
+}
+
+const CommandSpec* findCommand(const QString& group, const QString& name)
+{
+    for (const CommandSpec& command : kCommands)
+        if (group == QLatin1StringView(command.group) && name == QLatin1StringView(command.name))
+            return &command;
+    return nullptr;
+}
+
+std::vector<const CommandSpec*> commandsOf(const QString& group)
+{
+    std::vector<const CommandSpec*> found;
+    for (const CommandSpec& command : kCommands)
+        if (group == QLatin1StringView(command.group))
+            found.push_back(&command);
+    return found;
+}
+
+QString programHelp()
+{
+    QString text =
+        QStringLiteral("Tilegrid - tile sheet grid and map tool\n"
+                       "\n"
+                       "Usage:\n"
+                       "  tilegrid [FILE]                 start the window (opening FILE)\n"
+                       "  tilegrid COMMAND ARGUMENTS...   work on sheets without a window\n"
+                       "  tilegrid COMMAND --help         what one command does, with examples\n"
+                       "  tilegrid --version              the program's version\n"
+                       "\n"
+                       "Commands:\n");
+    for (const CommandSpec& command : kCommands)
+        text += QStringLiteral("  %1  %2\n      %3\n")
+                    .arg(command.words(), -12)
+                    .arg(QLatin1StringView(command.synopsis), QLatin1StringView(command.summary));
+    text += QStringLiteral(
+        "\n"
+        "N is the tile edge in pixels (1 to 1024, default 16) and G the grid width (1 to 64).\n"
+        "Sheets may be BMP, JPEG, PNG or GIF; results are written as PNG or BMP by the same\n"
+        "writers as the window's.\n\n");
+    text += QLatin1StringView(kOutputHelp);
+    text += QStringLiteral("\nEvery command also takes:\n") + optionHelp(OptionSet{});
+    text += QLatin1Char('\n') + QLatin1StringView(kExitHelp);
+    text +=
+        QStringLiteral("\nExamples:\n"
+                       "  tilegrid grid add sheet.png -o sheet-grid.png\n"
+                       "  tilegrid grid remove --tile 8 --out-dir plain sheets/*.png\n"
+                       "  tilegrid map restore edited.png --map edited.zeko-map -o original.png\n"
+                       "  tilegrid map derive original.png edited.png -o edited.zeko-map\n"
+                       "  tilegrid info sheets/*.png\n");
+    return text;
+}
+
+QString commandHelp(const CommandSpec& command)
+{
+    QString text = QStringLiteral("Usage: %1\n\n").arg(synopsisLine(command));
+    text += QLatin1StringView(command.details);
+    text += QStringLiteral("\nOptions:\n") + optionHelp(command.options);
+    if (command.output == OutputKind::Sheets)
+        text += QLatin1Char('\n') + QLatin1StringView(kOutputHelp);
+    text += QLatin1Char('\n') + QLatin1StringView(kExitHelp);
+    return text;
+}
+
+QString groupHelp(const QString& group)
+{
+    QString text = QStringLiteral("Usage:\n");
+    for (const CommandSpec* command : commandsOf(group))
+        text += QStringLiteral("  %1\n      %2\n")
+                    .arg(synopsisLine(*command), QLatin1StringView(command->summary));
+    text += QStringLiteral("\n\"tilegrid %1 COMMAND --help\" tells more about one.\n").arg(group);
+    return text;
+}
+
+QString versionText()
+{
+    return QStringLiteral("tilegrid %1\n").arg(QLatin1StringView(TILEGRID_VERSION));
+}

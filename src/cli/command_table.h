@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <span>
+
+#include "cli/command_options.h"
+#include "cli/job.h"
+
+// What a command leaves behind.
+enum class OutputKind {
+    Sheets,  // one image per input: -o OUT, --out-dir DIR or --in-place
+    MapFile,  // one map file: -o M
+    Report,  // text on standard output
+};
+
+// How many inputs a command takes, and so how they become jobs.
+enum class InputCount {
+    OneOrMore,  // a job per input
+    Two,       // one job of exactly two inputs
+};
+
+// One row per command. Adding a command is adding a row and its job function.
+struct CommandSpec {
+    const char* group;    // first word: "grid"
+    const char* name;     // second word: "add"; empty for a one-word command
+    const char* synopsis;  // the arguments after the command words
+    const char* summary;  // one line for the program's help
+    const char* details;  // the rest of the command's own help, examples included
+    OptionSet options;    // accepted beyond --jobs, --quiet and --help
+    InputCount inputs;
+    OutputKind output;
+    JobFunction run;
+
+    QString words() const;  // "grid add"
+};
+
+std::span<const CommandSpec> commandTable();
+
+// True when word is the first word of some command.
+bool isCommandGroup(const QString& word);
+
+// The command named by group and name, or nullptr.
+const CommandSpec* findCommand(const QString& group, const QString& name);
+
+// The commands of a group, in table order.
+std::vector<const CommandSpec*> commandsOf(const QString& group);
+
+QString programHelp();
+QString commandHelp(const CommandSpec& command);
+// The help of a group word alone ("tilegrid grid --help"): its commands with their summaries.
+QString groupHelp(const QString& group);
+QString versionText();

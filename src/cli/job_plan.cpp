@@ -1,0 +1,150 @@
+#include "cli/job_plan.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+
+#include "document/file_messages.h"
+#include "document/path_extension.h"
+#include "document/sheet_files.h"
+
+namespace {
+
+// One spelling per file, so that "a.png", "./a.png" and a link to it compare equal. A file that
+// does not exist yet is named by its folder's real path and its own name.
+QString pathKey(const QString& path)
+{
+    const QFileInfo info(path);
+    if (const QString real = info.canonicalFilePath(); !real.isEmpty())
+        return real;
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return (folder.isEmpty() ? QDir::cleanPath(info.absolutePath()) : folder) + QLatin1Char('/') +
+           info.fileName();
+}
+
+QString formatError(const QString& output)
+{
+    return QStringLiteral("%1 must end in .png or .bmp, which picks the format.")
+        .arg(quotedPath(output));
+}
+
+// Where each result of a sheet command goes, or a usage error.
+QString planSheetOutputs(const CommandOptions& options, std::vector<Job>& jobs)
+{
+    const int choices =
+        int(!options.output.isEmpty()) + int(!options.outDir.isEmpty()) + int(options.inPlace);
+    if (choices == 0)
+        return QStringLiteral("say where the results go: -o OUT, --out-dir DIR or --in-place.");
+    if (choices > 1)
+        return QStringLiteral("give only one of -o, --out-dir and --in-place.");
+    if (!options.output.isEmpty() && jobs.size() > 1)
+        return QStringLiteral(
+                   "-o takes one input, but %1 are given; use --out-dir DIR for several.")
+            .arg(jobs.size());
+    if (!options.output.isEmpty() && !imageFormatOf(options.output))
+        return formatError(options.output);
+
+    for (Job& job : jobs) {
+        const QString& input = job.inputs.front();
+        if (options.inPlace) {
+            if (!imageFormatOf(input))
+                return QStringLiteral("%1 cannot be written in place: only .png and .bmp files "
+                                      "can. Use -o or --out-dir.")
+                    .arg(quotedPath(input));
+            job.output = input;
+        } else {
+            job.output =
+                options.outDir.isEmpty() ? options.output : outDirTarget(options.outDir, input);
+        }
+    }
+    return {};
+}
+
+// Refuses a result written over an input (unless it is its own input, in place) and two results
+// with one target.
+QString checkTargets(const CommandSpec& command, const CommandOptions& options,
+                     const std::vector<Job>& jobs)
+{
+    QHash<QString, QString> inputs;  // key -> the input as given
+    for (const Job& job : jobs)
+        for (const QString& input : job.inputs)
+            inputs.insert(pathKey(input), input);
+    if (!options.mapPath.isEmpty())
+        inputs.insert(pathKey(options.mapPath), options.mapPath);
+
+    QHash<QString, QString> targets;  // key -> the input whose result goes there
+    for (const Job& job : jobs) {
+        if (job.output.isEmpty())
+            continue;
+        const QString key = pathKey(job.output);
+        const QString& input = job.inputs.front();
+        if (const auto other = targets.constFind(key); other != targets.cend())
+            return QStringLiteral("%1 and %2 would both be written to %3.")
+                .arg(quotedPath(*other), quotedPath(input), quotedPath(job.output));
+        targets.insert(key, input);
+        const bool ownInput = options.inPlace && key == pathKey(input);
+        if (inputs.contains(key) && !ownInput)
+            return QStringLiteral("%1 is an input and would be written over.%2")
+                .arg(quotedPath(job.output),
+                     command.options.has(Option::InPlace)
+                         ? QStringLiteral(" Use --in-place to replace inputs.")
+                         : QString());
+    }
+    return {};
+}
+
+}  // namespace
+
+QString outDirTarget(const QString& folder, const QString& input)
+{
+    QString name = QFileInfo(input).fileName();
+    if (!imageFormatOf(name)) {
+        const QString extension = pathExtension(name);
+        if (!extension.isEmpty())
+            name.chop(extension.size() + 1);
+        name += QStringLiteral(".png");
+    }
+    return QDir(folder).filePath(name);
+}
+
+JobPlan planJobs(const CommandSpec& command, const CommandOptions& options)
+{
+    JobPlan plan;
+    const qsizetype count = options.inputs.size();
+    if (command.inputs == InputCount::Two && count != 2) {
+        plan.error = QStringLiteral("%1 takes exactly two sheets, but %2 given.")
+                         .arg(command.words(), count == 1 ? QStringLiteral("1 is")
+                                                          : QStringLiteral("%1 are").arg(count));
+        return plan;
+    }
+    if (count == 0) {
+        plan.error = QStringLiteral("%1 needs at least one sheet.").arg(command.words());
+        return plan;
+    }
+    if (command.options.has(Option::Map) && options.mapPath.isEmpty()) {
+        plan.error = QStringLiteral("%1 needs the map file: --map M.").arg(command.words());
+        return plan;
+    }
+
+    if (command.inputs == InputCount::Two)
+        plan.jobs.push_back(Job{options.inputs, QString()});
+    else
+        for (const QString& input : options.inputs)
+            plan.jobs.push_back(Job{QStringList{input}, QString()});
+
+    switch (command.output) {
+    case OutputKind::Sheets:
+        plan.error = planSheetOutputs(options, plan.jobs);
+        break;
+    case OutputKind::MapFile:
+        if (options.output.isEmpty())
+            plan.error = QStringLiteral("%1 needs -o M for the map file.").arg(command.words());
+        plan.jobs.front().output = options.output;
+        break;
+    case OutputKind::Report:
+        break;
+    }
+    if (plan.error.isEmpty())
+        plan.error = checkTargets(command, options, plan.jobs);
+    return plan;
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <vector>
+
+#include "cli/command_table.h"
+
+struct JobPlan {
+    std::vector<Job> jobs;
+    QString error;  // a usage error: nothing may run
+};
+
+// Turns a command's parsed options into its jobs, deciding where each result goes, and refuses
+// what the command line gets wrong: missing or surplus inputs, a missing --map, no or several
+// output choices, an output that is not .png or .bmp, --in-place on a file that cannot be written
+// as its own format, an output that is an input (unless --in-place), two results with one target.
+JobPlan planJobs(const CommandSpec& command, const CommandOptions& options);
+
+// Where --out-dir puts the result of input: the input's file name inside folder, with .png in
+// place of the extension unless it already is .png or .bmp.
+QString outDirTarget(const QString& folder, const QString& input);

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "cli/job.h"
+
+// The work of each command on one job. Each reads its inputs, changes nothing on failure and
+// writes its output through the atomic writers, so a failed job leaves no file behind.
+
+JobResult addGridJob(const CommandOptions& options, const Job& job);
+JobResult removeGridJob(const CommandOptions& options, const Job& job);
+JobResult restoreMapJob(const CommandOptions& options, const Job& job);
+JobResult applyMapJob(const CommandOptions& options, const Job& job);
+JobResult deriveMapJob(const CommandOptions& options, const Job& job);
+JobResult infoJob(const CommandOptions& options, const Job& job);

@@ -1,0 +1,226 @@
+#include "cli/sheet_report.h"
+
+#include <QColor>
+#include <QFile>
+#include <QtEndian>
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+QString pngDepth(const QByteArray& head)
+{
+    // IHDR is the first chunk: bit depth at byte 24, colour type at 25.
+    if (head.size() < 26)
+        return {};
+    const int bits = uchar(head[24]);
+    switch (uchar(head[25])) {
+    case 0:
+        return QStringLiteral("%1-bit grey").arg(bits);
+    case 2:
+        return QStringLiteral("%1-bit RGB").arg(bits * 3);
+    case 3:
+        return QStringLiteral("%1-bit palette").arg(bits);
+    case 4:
+        return QStringLiteral("%1-bit grey and alpha").arg(bits * 2);
+    case 6:
+        return QStringLiteral("%1-bit RGBA").arg(bits * 4);
+    default:
+        return {};
+    }
+}
+
+QString bmpDepth(const QByteArray& head)
+{
+    if (head.size() < 30)
+        return {};
+    const auto* h = reinterpret_cast<const uchar*>(head.constData());
+    const quint32 infoSize = qFromLittleEndian<quint32>(h + 14);
+    const int bits = qFromLittleEndian<quint16>(h + (infoSize == 12 ? 24 : 28));
+    if (bits <= 8)
+        return QStringLiteral("%1-bit palette").arg(bits);
+    return QStringLiteral("%1-bit RGB").arg(bits);
+}
+
+QString gifDepth(const QByteArray& head)
+{
+    // The logical screen descriptor's flags: a global palette of 2^(n + 1) colours.
+    if (head.size() < 11)
+        return {};
+    const int flags = uchar(head[10]);
+    return QStringLiteral("%1-bit palette").arg((flags & 0x80) ? (flags & 7) + 1 : 8);
+}
+
+// JPEG keeps its component count in the start-of-frame segment, which may follow large metadata
+// segments, so the segments are walked by their lengths.
+QString jpegDepth(QFile& file)
+{
+    qint64 at = 2;
+    for (int segments = 0; segments < 1000 && file.seek(at); ++segments) {
+        const QByteArray marker = file.read(4);
+        if (marker.size() < 4 || uchar(marker[0]) != 0xff)
+            return {};
+        const int kind = uchar(marker[1]);
+        const int length = qFromBigEndian<quint16>(marker.constData() + 2);
+        const bool startOfFrame =
+            kind >= 0xc0 && kind <= 0xcf && kind != 0xc4 && kind != 0xc8 && kind != 0xcc;
+        if (startOfFrame) {
+            const QByteArray frame = file.read(6);
+            if (frame.size() < 6)
+                return {};
+            const int bits = uchar(frame[0]);
+            const int components = uchar(frame[5]);
+            const char* kindName = components == 1 ? "grey" : components == 4 ? "CMYK" : "colour";
+            return QStringLiteral("%1-bit %2")
+                .arg(bits * components)
+                .arg(QLatin1StringView(kindName));
+        }
+        at += 2 + length;
+    }
+    return {};
+}
+
+QString partialStrips(int right, int bottom)
+{
+    if (right == 0 && bottom == 0)
+        return QStringLiteral("none");
+    QStringList parts;
+    if (right > 0)
+        parts << QStringLiteral("%1 pixels at the right").arg(right);
+    if (bottom > 0)
+        parts << QStringLiteral("%1 pixels at the bottom").arg(bottom);
+    return parts.join(QStringLiteral(", "));
+}
+
+QString tilesLine(const QImage& image, int tileSize, int gutter)
+{
+    const int pitch = tileSize + gutter;
+    const int columns = image.width() / pitch;
+    const int rows = image.height() / pitch;
+    const QString layout =
+        gutter == 0
+            ? QStringLiteral("%1 × %1 tiles").arg(tileSize)
+            : QStringLiteral("%1 × %1 tiles with a %2-pixel grid").arg(tileSize).arg(gutter);
+    return QStringLiteral("  %1: %2 × %3 whole; partial strips: %4\n")
+        .arg(layout)
+        .arg(columns)
+        .arg(rows)
+        .arg(partialStrips(image.width() - columns * pitch, image.height() - rows * pitch));
+}
+
+struct GridLayout {
+    int tileSize;
+    int gutter;
+};
+
+}  // namespace
+
+QString storedDepth(const QString& path)
+{
+    QFile file(path);
+    QString depth;
+    if (file.open(QIODevice::ReadOnly)) {
+        const QByteArray head = file.read(32);
+        if (head.startsWith("\x89PNG\r\n\x1a\n"))
+            depth = pngDepth(head);
+        else if (head.startsWith("BM"))
+            depth = bmpDepth(head);
+        else if (head.startsWith("GIF8"))
+            depth = gifDepth(head);
+        else if (head.startsWith("\xff\xd8"))
+            depth = jpegDepth(file);
+    }
+    return depth.isEmpty() ? QStringLiteral("unknown") : depth;
+}
+
+std::optional<QRgb> gridLineColour(const QImage& image, int tileSize, int gutter)
+{
+    const int pitch = tileSize + gutter;
+    const int columns = image.width() / pitch;
+    const int rows = image.height() / pitch;
+    const int bytes = image.depth() / 8;
+    if (columns == 0 || rows == 0 || bytes == 0 || bytes > 4)
+        return std::nullopt;
+
+    std::array<uchar, 4> line{};
+    std::memcpy(line.data(), image.constScanLine(0) + size_t(tileSize) * size_t(bytes),
+                size_t(bytes));
+    const auto isLine = [&](const uchar* row, int x) {
+        return std::memcmp(row + size_t(x) * size_t(bytes), line.data(), size_t(bytes)) == 0;
+    };
+
+    bool tilesDiffer = false;
+    bool firstColumnIsLine = true;
+    bool firstRowIsLine = true;
+    const int width = columns * pitch;
+    for (int y = 0; y < rows * pitch; ++y) {
+        const uchar* row = image.constScanLine(y);
+        if (y % pitch >= tileSize) {
+            for (int x = 0; x < width; ++x)
+                if (!isLine(row, x))
+                    return std::nullopt;
+            continue;
+        }
+        for (int x = tileSize; x < width; x += pitch)
+            for (int g = 0; g < gutter; ++g)
+                if (!isLine(row, x + g))
+                    return std::nullopt;
+        firstColumnIsLine = firstColumnIsLine && isLine(row, 0);
+        if (y == 0) {
+            for (int x = 0; x < width && firstRowIsLine; ++x)
+                firstRowIsLine = x % pitch >= tileSize || isLine(row, x);
+        }
+        for (int x = 0; x < width && !tilesDiffer; ++x)
+            tilesDiffer = x % pitch < tileSize && !isLine(row, x);
+    }
+    if (!tilesDiffer || firstColumnIsLine || firstRowIsLine)
+        return std::nullopt;
+    return image.pixel(tileSize, 0) | 0xff000000u;
+}
+
+QString sheetReport(const QString& name, const QImage& image, const QString& depth,
+                    const CommandOptions& options)
+{
+    QString text = name + QLatin1Char('\n');
+    text += QStringLiteral("  size: %1 × %2 pixels\n").arg(image.width()).arg(image.height());
+    text += QStringLiteral("  depth: %1\n").arg(depth);
+
+    std::vector<GridLayout> grids{{8, 1}, {16, 1}};
+    text += tilesLine(image, 8, 0);
+    text += tilesLine(image, 16, 0);
+    if (options.tileGiven || options.gutter) {
+        const int gutter = options.gutter.value_or(0);
+        if (gutter > 0 || (options.tileSize != 8 && options.tileSize != 16))
+            text += tilesLine(image, options.tileSize, gutter);
+        const GridLayout asked{options.tileSize, options.gutter.value_or(1)};
+        if (std::none_of(grids.begin(), grids.end(), [&](const GridLayout& g) {
+                return g.tileSize == asked.tileSize && g.gutter == asked.gutter;
+            }))
+            grids.push_back(asked);
+    }
+
+    QStringList pitches;
+    bool found = false;
+    for (const GridLayout& grid : grids) {
+        if (const QString pitch = QString::number(grid.tileSize + grid.gutter);
+            !pitches.contains(pitch))
+            pitches << pitch;
+        if (const std::optional<QRgb> colour = gridLineColour(image, grid.tileSize, grid.gutter)) {
+            text += QStringLiteral("  grid: %1-pixel lines of %2 after every %3 × %3 tile\n")
+                        .arg(grid.gutter)
+                        .arg(QColor(*colour).name())
+                        .arg(grid.tileSize);
+            found = true;
+        }
+    }
+    if (!found) {
+        const QString last = pitches.takeLast();
+        const QString list =
+            pitches.isEmpty() ? last
+                              : pitches.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+        text += QStringLiteral("  grid: none found at pitch %1\n").arg(list);
+    }
+    return text;
+}

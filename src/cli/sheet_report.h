@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <optional>
+
+#include "cli/command_options.h"
+
+// How the file at path stores its pixels, read from its header ("24-bit RGB", "8-bit palette",
+// "32-bit RGBA"); "unknown" when the header says nothing we know.
+QString storedDepth(const QString& path);
+
+// The colour of the grid when image looks gridded at this tile size and gutter: lines of gutter
+// pixels, all of one colour, after every whole tile column and row, none before the first, and
+// tiles that are not all that colour. nullopt otherwise.
+std::optional<QRgb> gridLineColour(const QImage& image, int tileSize, int gutter);
+
+// The block that "info" prints for one sheet: its name, then one indented "key: value" line each
+// for size, depth, whole tiles and partial strips of 8 and 16 (and --tile N, at pitch N + G when
+// --gutter G is given), and the grid found at pitch 9 or 17 (or N + G).
+QString sheetReport(const QString& name, const QImage& image, const QString& depth,
+                    const CommandOptions& options);

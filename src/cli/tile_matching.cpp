@@ -1,0 +1,104 @@
+#include "cli/tile_matching.h"
+
+#include <QHashFunctions>
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+// The tiles of one image, numbered row by row.
+class Tiles
+{
+  public:
+    Tiles(const QImage& image, int tileSize, int pitch)
+        : image_(image), columns_(image.width() / pitch), tileSize_(tileSize), pitch_(pitch),
+          rowBytes_(size_t(tileSize) * size_t(image.depth() / 8))
+    {
+    }
+
+    const uchar* line(int tile, int y) const
+    {
+        const int column = tile % columns_;
+        const int row = tile / columns_;
+        return image_.constScanLine(row * pitch_ + y) +
+               size_t(column) * size_t(pitch_) * size_t(image_.depth() / 8);
+    }
+
+    size_t hash(int tile) const
+    {
+        size_t seed = 0;
+        for (int y = 0; y < tileSize_; ++y)
+            seed = qHashBits(line(tile, y), rowBytes_, seed);
+        return seed;
+    }
+
+    bool same(int tile, const Tiles& other, int otherTile) const
+    {
+        for (int y = 0; y < tileSize_; ++y)
+            if (std::memcmp(line(tile, y), other.line(otherTile, y), rowBytes_) != 0)
+                return false;
+        return true;
+    }
+
+  private:
+    const QImage& image_;
+    int columns_;
+    int tileSize_;
+    int pitch_;
+    size_t rowBytes_;
+};
+
+// Original tiles with the same pixels, in reading order; the next one to hand out is at taken.
+struct Twins {
+    std::vector<int> members;
+    size_t taken = 0;
+};
+
+}  // namespace
+
+TileMatch matchTiles(const QImage& original, const QImage& rearranged, int tileSize, int pitch)
+{
+    const int columns = original.width() / pitch;
+    const int rows = original.height() / pitch;
+    const int count = columns * rows;
+    const Tiles from(original, tileSize, pitch);
+    const Tiles to(rearranged, tileSize, pitch);
+
+    // Hashing sorts the tiles into buckets; within a bucket every group is checked pixel by pixel,
+    // so a hash collision can never pair two different tiles.
+    std::vector<Twins> groups;
+    std::unordered_map<size_t, std::vector<size_t>> groupsByHash;
+    groupsByHash.reserve(size_t(count));
+    for (int tile = 0; tile < count; ++tile) {
+        std::vector<size_t>& bucket = groupsByHash[from.hash(tile)];
+        auto group = std::find_if(bucket.begin(), bucket.end(), [&](size_t g) {
+            return from.same(groups[g].members.front(), from, tile);
+        });
+        if (group == bucket.end()) {
+            bucket.push_back(groups.size());
+            groups.push_back(Twins{{tile}, 0});
+        } else {
+            groups[*group].members.push_back(tile);
+        }
+    }
+
+    TileMatch result;
+    std::vector<int32_t> numbers(static_cast<size_t>(count));
+    for (int position = 0; position < count; ++position) {
+        Twins* twins = nullptr;
+        if (const auto bucket = groupsByHash.find(to.hash(position)); bucket != groupsByHash.end())
+            for (size_t g : bucket->second)
+                if (from.same(groups[g].members.front(), to, position))
+                    twins = &groups[g];
+        if (!twins || twins->taken == twins->members.size()) {
+            result.unmatched = position;
+            result.used = twins != nullptr;
+            return result;
+        }
+        numbers[size_t(position)] = twins->members[twins->taken++];
+    }
+    result.map = TileMap(columns + 1, rows + 1).withNumbers(numbers);
+    return result;
+}
