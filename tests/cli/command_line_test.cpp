@@ -1,0 +1,501 @@
+// The real program, started as a script would start it: no display, no platform plugin chosen,
+// temporary files in and out.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <functional>
+#include <numeric>
+#include <random>
+
+#include "document/image_decoder.h"
+#include "document/sheet_files.h"
+#include "grid/grid_transform.h"
+#include "support/image_files.h"
+#include "support/test_images.h"
+#include "tilemap/tile_ops.h"
+
+namespace {
+
+const QRgb kMagenta = qRgb(255, 0, 255);
+
+struct Finished {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+QString programPath()
+{
+    const QString fromEnvironment = qEnvironmentVariable("TILEGRID_PROGRAM");
+    return fromEnvironment.isEmpty() ? QStringLiteral(TILEGRID_PROGRAM_PATH) : fromEnvironment;
+}
+
+Finished runTilegrid(const QStringList& arguments, const QString& folder)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QLatin1StringView(name));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(folder);
+    process.start(programPath(), arguments);
+    Finished run;
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
+        ADD_FAILURE() << "tilegrid did not finish: " << arguments.join(' ').toStdString();
+        return run;
+    }
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+std::string describe(const Finished& run)
+{
+    return QStringLiteral("exit %1\n--- stdout\n%2--- stderr\n%3")
+        .arg(run.exitCode)
+        .arg(run.out, run.err)
+        .toStdString();
+}
+
+QImage loadResult(const QString& path)
+{
+    const DecodeResult decoded = loadImageFile(path);
+    EXPECT_TRUE(decoded.ok()) << decoded.error.toStdString();
+    return decoded.image;
+}
+
+void saveSheet(const QImage& image, const QString& path)
+{
+    ASSERT_EQ(saveImageFile(image, path, imageFormatOf(path).value()), QString());
+}
+
+// A plain reference for any tile size and gutter: every result pixel found from its own position.
+QImage plainTransform(const QImage& source, int tile, int fromPitch, int toPitch, QRgb colour)
+{
+    const int columns = source.width() / fromPitch;
+    const int rows = source.height() / fromPitch;
+    QImage result(columns * toPitch, rows * toPitch, QImage::Format_RGB32);
+    for (int y = 0; y < result.height(); ++y)
+        for (int x = 0; x < result.width(); ++x) {
+            const int inX = x % toPitch;
+            const int inY = y % toPitch;
+            result.setPixel(
+                x, y,
+                inX >= tile || inY >= tile
+                    ? colour
+                    : rgbAt(source, x / toPitch * fromPitch + inX, y / toPitch * fromPitch + inY));
+        }
+    return result;
+}
+
+// A permutation of columns x rows tiles, the same for every run.
+TileMap shuffledMap(int columns, int rows, unsigned seed)
+{
+    std::vector<int32_t> numbers(static_cast<size_t>(columns * rows));
+    std::iota(numbers.begin(), numbers.end(), 0);
+    std::shuffle(numbers.begin(), numbers.end(), std::mt19937(seed));
+    return TileMap(columns + 1, rows + 1).withNumbers(numbers);
+}
+
+class CommandLineTest : public ::testing::Test
+{
+  protected:
+    QString path(const QString& name) const { return folder.filePath(name); }
+    Finished run(const QStringList& arguments) const
+    {
+        return runTilegrid(arguments, folder.path());
+    }
+
+    QTemporaryDir folder;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Commands against expected pixels. "in", "out" and "map" in the arguments are the files of the
+// row; the window's own operations are the reference for 8 and 16 with a gutter of 1.
+
+struct PixelCase {
+    const char* name;
+    QStringList arguments;
+    const char* input;  // its extension picks the format the input is stored in
+    const char* output;
+    QSize size;
+    int mapPitch;  // tiles of the map file, when the command uses one
+    std::function<QImage(const QImage& input, const TileMap& map)> expected;
+};
+
+void PrintTo(const PixelCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class PixelTable : public CommandLineTest, public ::testing::WithParamInterface<PixelCase>
+{
+};
+
+TEST_P(PixelTable, WritesThePixelsOfTheReference)
+{
+    const PixelCase& c = GetParam();
+    const QString input = path(QLatin1StringView(c.input));
+    const QString output = path(QLatin1StringView(c.output));
+    QImage sheet = makeTestImage(c.size.width(), c.size.height());
+    if (input.endsWith(QLatin1String(".gif")))
+        writeFileBytes(input, makeGif(sheet));
+    else
+        saveSheet(sheet, input);
+    TileMap map;
+    if (c.mapPitch > 0) {
+        map = shuffledMap(sheet.width() / c.mapPitch, sheet.height() / c.mapPitch, 7);
+        ASSERT_EQ(writeMapFile(map, path(QStringLiteral("m.zeko-map"))), QString());
+    }
+    QStringList arguments = c.arguments;
+    arguments.replaceInStrings(QStringLiteral("IN"), input);
+    arguments.replaceInStrings(QStringLiteral("OUT"), output);
+    arguments.replaceInStrings(QStringLiteral("MAP"), path(QStringLiteral("m.zeko-map")));
+
+    const Finished result = run(arguments);
+
+    ASSERT_EQ(result.exitCode, 0) << describe(result);
+    EXPECT_EQ(result.out, QStringLiteral("%1 -> %2\n").arg(input, output));
+    EXPECT_EQ(result.err, QString());
+    const QByteArray magic = readFileBytes(output).left(8);
+    EXPECT_TRUE(output.endsWith(QLatin1String(".bmp")) ? magic.startsWith("BM")
+                                                       : magic == kPngSignature);
+    const QImage expected = c.expected(loadResult(input), map);
+    ASSERT_FALSE(expected.isNull());
+    EXPECT_TRUE(sameRgb(loadResult(output), expected));
+}
+
+const PixelCase kPixelCases[] = {
+    {"GridAdd16Defaults",
+     {"grid", "add", "IN", "-o", "OUT"},
+     "in.png",
+     "out.png",
+     {40, 35},
+     0,
+     [](const QImage& in, const TileMap&) { return insertGrid(in, 16, kMagenta).image; }},
+    {"GridAdd8ColourToBmp",
+     {"grid", "add", "--tile", "8", "--color", "#0102fa", "IN", "-o", "OUT"},
+     "in.bmp",
+     "out.bmp",
+     {26, 18},
+     0,
+     [](const QImage& in, const TileMap&) { return insertGrid(in, 8, qRgb(1, 2, 250)).image; }},
+    {"GridAdd16FromGifColourName",
+     {"grid", "add", "--color=darkgreen", "IN", "--output", "OUT"},
+     "in.gif",
+     "out.png",
+     {16, 16},
+     0,
+     [](const QImage& in, const TileMap&) { return insertGrid(in, 16, qRgb(0, 100, 0)).image; }},
+    {"GridRemove8",
+     {"grid", "remove", "IN", "--tile", "8", "-o", "OUT"},
+     "in.png",
+     "out.png",
+     {26, 18},
+     0,
+     [](const QImage& in, const TileMap&) { return removeGrid(in, 8, kMagenta).image; }},
+    {"GridRemove16",
+     {"grid", "remove", "IN", "-o", "OUT"},
+     "in.bmp",
+     "out.png",
+     {35, 35},
+     0,
+     [](const QImage& in, const TileMap&) { return removeGrid(in, 16, kMagenta).image; }},
+    {"GridAdd24Gutter3",
+     {"grid", "add", "--tile", "24", "--gutter", "3", "--color", "black", "IN", "-o", "OUT"},
+     "in.png",
+     "out.png",
+     {100, 60},
+     0,
+     [](const QImage& in, const TileMap&) {
+         return plainTransform(in, 24, 24, 27, qRgb(0, 0, 0));
+     }},
+    {"GridRemove5Gutter2",
+     {"grid", "remove", "--tile", "5", "--gutter", "2", "IN", "-o", "OUT"},
+     "in.png",
+     "out.png",
+     {40, 23},
+     0,
+     [](const QImage& in, const TileMap&) { return plainTransform(in, 5, 7, 5, 0); }},
+    {"MapRestore16",
+     {"map", "restore", "IN", "--map", "MAP", "-o", "OUT"},
+     "in.png",
+     "out.png",
+     {50, 40},
+     16,
+     [](const QImage& in, const TileMap& map) { return restoredImage(in, map, 16); }},
+    {"MapRestore8WithGrid",
+     {"map", "restore", "--tile", "8", "--gutter", "1", "IN", "--map", "MAP", "-o", "OUT"},
+     "in.png",
+     "out.bmp",
+     {40, 30},
+     9,
+     [](const QImage& in, const TileMap& map) { return restoredImage(in, map, 9); }},
+    {"MapApply24",
+     {"map", "apply", "--tile", "24", "IN", "--map", "MAP", "-o", "OUT"},
+     "in.bmp",
+     "out.png",
+     {100, 75},
+     24,
+     [](const QImage& in, const TileMap& map) { return restoredImage(in, map.inverse(), 24); }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Commands, PixelTable, ::testing::ValuesIn(kPixelCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+// Usage errors: exit code 2, a message naming what is wrong, and nothing written.
+
+struct UsageCase {
+    QStringList arguments;
+    const char* named;  // what the message must name
+};
+
+class UsageErrors : public CommandLineTest, public ::testing::WithParamInterface<UsageCase>
+{
+};
+
+TEST_P(UsageErrors, AreRefusedBeforeAnythingIsWritten)
+{
+    saveSheet(makeTestImage(32, 32), path(QStringLiteral("a.png")));
+    saveSheet(makeTestImage(32, 32), path(QStringLiteral("b.png")));
+    writeFileBytes(path(QStringLiteral("c.gif")), makeGif(makeTestImage(16, 16)));
+    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("sub")));
+    saveSheet(makeTestImage(32, 32), path(QStringLiteral("sub/a.png")));
+    const QStringList before = folderEntries(folder.path());
+
+    const Finished result = run(GetParam().arguments);
+
+    EXPECT_EQ(result.exitCode, 2) << describe(result);
+    EXPECT_TRUE(result.err.contains(QLatin1StringView(GetParam().named))) << describe(result);
+    EXPECT_EQ(result.out, QString());
+    EXPECT_EQ(folderEntries(folder.path()), before);
+}
+
+const UsageCase kUsageCases[] = {
+    {{"grid", "add", "a.png"}, "-o OUT, --out-dir DIR or --in-place"},
+    {{"grid", "add", "a.png", "--frob", "-o", "x.png"}, "--frob"},
+    {{"grdi", "add", "a.png"}, "grdi"},
+    {{"grid", "ad", "a.png"}, "grid ad"},
+    {{"grid", "add", "a.png", "-o", "x.jpg"}, "x.jpg"},
+    {{"grid", "add", "--tile", "0", "a.png", "-o", "x.png"}, "--tile"},
+    {{"grid", "add", "--tile", "1025", "a.png", "-o", "x.png"}, "1025"},
+    {{"grid", "add", "--gutter", "65", "a.png", "-o", "x.png"}, "--gutter"},
+    {{"grid", "add", "--color", "nocolour", "a.png", "-o", "x.png"}, "nocolour"},
+    {{"grid", "add", "--tile"}, "--tile"},
+    {{"grid", "add", "a.png", "b.png", "-o", "x.png"}, "--out-dir"},
+    {{"grid", "add", "a.png", "-o", "./a.png"}, "./a.png"},
+    {{"grid", "add", "a.png", "-o", "x.png", "--in-place"}, "only one"},
+    {{"grid", "add", "c.gif", "--in-place"}, "c.gif"},
+    {{"grid", "add", "a.png", "sub/a.png", "--out-dir", "out"}, "out/a.png"},
+    {{"grid", "remove", "--color", "red", "a.png", "-o", "x.png"}, "--color"},
+    {{"map", "restore", "a.png", "-o", "x.png"}, "--map"},
+    {{"map", "apply", "a.png", "--map", "x.png", "-o", "x.png"}, "x.png"},
+    {{"map", "derive", "a.png", "-o", "m.zeko-map"}, "two sheets"},
+    {{"map", "derive", "a.png", "b.png", "-o", "b.png"}, "b.png"},
+    {{"info", "a.png", "--in-place"}, "--in-place"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, UsageErrors, ::testing::ValuesIn(kUsageCases));
+
+TEST_F(CommandLineTest, HelpCoversEveryCommandAndVersionNamesTheRelease)
+{
+    const Finished help = run({QStringLiteral("--help")});
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* command : {"grid add", "grid remove", "map restore", "map apply", "map derive",
+                                "info", "--in-place", "Examples"})
+        EXPECT_TRUE(help.out.contains(QLatin1StringView(command))) << command;
+
+    for (const char* command :
+         {"grid add", "grid remove", "map restore", "map apply", "map derive", "info"}) {
+        QStringList arguments = QString::fromLatin1(command).split(QLatin1Char(' '));
+        const Finished own = run(arguments << QStringLiteral("--help"));
+        EXPECT_EQ(own.exitCode, 0) << command;
+        EXPECT_TRUE(own.out.startsWith(QStringLiteral("Usage: tilegrid %1 ").arg(command)));
+        EXPECT_TRUE(own.out.contains(QStringLiteral("  tilegrid %1 ").arg(command))) << command;
+    }
+
+    const Finished version = run({QStringLiteral("--version")});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, QStringLiteral("tilegrid %1\n").arg(QStringLiteral(TILEGRID_VERSION)));
+}
+
+// ---------------------------------------------------------------------------------------------
+// One bad file among good ones: the others are done, the bad one is named, nothing half-written.
+
+TEST_F(CommandLineTest, FailuresAreNamedAndTheOtherFilesAreStillDone)
+{
+    const QImage sheet = makeTestImage(48, 40);
+    saveSheet(sheet, path(QStringLiteral("good1.png")));
+    saveSheet(sheet, path(QStringLiteral("good2.bmp")));
+    saveSheet(sheet, path(QStringLiteral("blocked.png")));
+    const QByteArray whole = readFileBytes(path(QStringLiteral("good1.png")));
+    writeFileBytes(path(QStringLiteral("cut.png")), whole.left(whole.size() / 2));
+    saveSheet(makeTestImage(10, 10), path(QStringLiteral("small.png")));
+    // A folder where blocked.png's result should go makes its save fail.
+    ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("out/blocked.png")));
+
+    const Finished result =
+        run({"grid", "add", "--jobs", "3", "--out-dir", "out", "good1.png", "cut.png",
+             "missing.png", "blocked.png", "small.png", "good2.bmp"});
+
+    EXPECT_EQ(result.exitCode, 1) << describe(result);
+    EXPECT_EQ(result.out,
+              QStringLiteral("good1.png -> out/good1.png\ngood2.bmp -> out/good2.bmp\n"));
+    // Qt's PNG reader lets libpng print its own line as well; ours are the ones that count.
+    const QStringList failures = result.err.split(QLatin1Char('\n'))
+                                     .filter(QRegularExpression(QStringLiteral("^tilegrid: ")));
+    ASSERT_EQ(failures.size(), 4) << describe(result);
+    EXPECT_TRUE(failures[0].contains(QStringLiteral("“cut.png” is damaged"))) << describe(result);
+    EXPECT_TRUE(failures[1].contains(QStringLiteral("“missing.png” does not exist")));
+    EXPECT_TRUE(failures[2].contains(QStringLiteral("Could not save “out/blocked.png”")));
+    EXPECT_TRUE(failures[3].contains(QStringLiteral("“small.png”: The sheet is smaller")));
+    EXPECT_EQ(folderEntries(path(QStringLiteral("out"))),
+              QStringList({"blocked.png", "good1.png", "good2.bmp"}));
+    EXPECT_EQ(folderEntries(path(QStringLiteral("out/blocked.png"))), QStringList());
+    const QImage expected = insertGrid(sheet, 16, kMagenta).image;
+    EXPECT_TRUE(sameRgb(loadResult(path(QStringLiteral("out/good1.png"))), expected));
+    EXPECT_TRUE(sameRgb(loadResult(path(QStringLiteral("out/good2.bmp"))), expected));
+
+    // In place, a file that fails is left exactly as it was.
+    const QByteArray cut = readFileBytes(path(QStringLiteral("cut.png")));
+    const Finished inPlace = run({"grid", "add", "--quiet", "--in-place", "cut.png", "good1.png"});
+    EXPECT_EQ(inPlace.exitCode, 1) << describe(inPlace);
+    EXPECT_EQ(inPlace.out, QString());
+    EXPECT_EQ(readFileBytes(path(QStringLiteral("cut.png"))), cut);
+    EXPECT_TRUE(sameRgb(loadResult(path(QStringLiteral("good1.png"))), expected));
+    EXPECT_EQ(folderEntries(folder.path()), QStringList({"blocked.png", "cut.png", "good1.png",
+                                                         "good2.bmp", "out", "small.png"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// map derive: the map it finds restores the original and applies back to the rearrangement.
+
+struct DeriveCase {
+    const char* name;
+    int tile;
+    int gutter;  // 0: no grid
+};
+
+void PrintTo(const DeriveCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class DeriveThenRestore : public CommandLineTest, public ::testing::WithParamInterface<DeriveCase>
+{
+};
+
+// columns x rows tiles, each one of only five patterns so that many are identical, and partial
+// strips of 3 pixels.
+QImage sheetWithTwins(int columns, int rows, int tile, int gutter)
+{
+    QImage sheet(columns * tile + 3, rows * tile + 3, QImage::Format_RGB32);
+    for (int y = 0; y < sheet.height(); ++y)
+        for (int x = 0; x < sheet.width(); ++x) {
+            const int pattern = (x / tile * 7 + y / tile * 3) % 5;
+            sheet.setPixel(x, y, pixelColour(x % tile + pattern * tile, y % tile));
+        }
+    return gutter == 0 ? sheet
+                       : transformTiles(sheet, tile, tile, tile + gutter, qRgb(9, 9, 9)).image;
+}
+
+TEST_P(DeriveThenRestore, GivesBackBothSheets)
+{
+    const DeriveCase& c = GetParam();
+    const int pitch = c.tile + c.gutter;
+    const QImage original = sheetWithTwins(6, 5, c.tile, c.gutter);
+    const TileMap moves = shuffledMap(6, 5, 11);
+    const QImage rearranged = appliedImage(original, moves, pitch);
+    saveSheet(original, path(QStringLiteral("original.png")));
+    saveSheet(rearranged, path(QStringLiteral("rearranged.bmp")));
+    QStringList layout{QStringLiteral("--tile"), QString::number(c.tile)};
+    if (c.gutter > 0)
+        layout << QStringLiteral("--gutter") << QString::number(c.gutter);
+
+    const Finished derive =
+        run(QStringList{"map", "derive", "original.png", "rearranged.bmp", "-o", "m.zeko-map"} +
+            layout);
+    ASSERT_EQ(derive.exitCode, 0) << describe(derive);
+    const Finished restore = run(
+        QStringList{"map", "restore", "rearranged.bmp", "--map", "m.zeko-map", "-o", "back.png"} +
+        layout);
+    ASSERT_EQ(restore.exitCode, 0) << describe(restore);
+    const Finished apply =
+        run(QStringList{"map", "apply", "original.png", "--map", "m.zeko-map", "-o", "again.png"} +
+            layout);
+    ASSERT_EQ(apply.exitCode, 0) << describe(apply);
+
+    EXPECT_TRUE(sameRgb(loadResult(path(QStringLiteral("back.png"))), original));
+    EXPECT_TRUE(sameRgb(loadResult(path(QStringLiteral("again.png"))), rearranged));
+    // Identical tiles take their originals in reading order.
+    const MapParseResult read = readMapFile(path(QStringLiteral("m.zeko-map")), 6, 5, c.tile);
+    ASSERT_TRUE(read.map) << read.error.toStdString();
+    const std::vector<int32_t> numbers = read.map->numbers();
+    for (size_t p = 0; p < numbers.size(); ++p)
+        for (size_t q = p + 1; q < numbers.size(); ++q)
+            if (sameBlock(rearranged, int(p % 6) * pitch, int(p / 6) * pitch, rearranged,
+                          int(q % 6) * pitch, int(q / 6) * pitch, c.tile, c.tile)) {
+                EXPECT_LT(numbers[p], numbers[q]) << p << " " << q;
+            }
+
+    // A tile that is not in the original is refused by its position, and no map is written.
+    QImage altered = rearranged;
+    altered.setPixel(2 * pitch + 1, 3 * pitch + 1, qRgb(1, 254, 3));
+    saveSheet(altered, path(QStringLiteral("altered.png")));
+    const Finished refused = run(
+        QStringList{"map", "derive", "original.png", "altered.png", "-o", "n.zeko-map"} + layout);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("column 3, row 4 of “altered.png”")))
+        << describe(refused);
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("n.zeko-map"))));
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, DeriveThenRestore,
+                         ::testing::Values(DeriveCase{"Tiles8", 8, 0},
+                                           DeriveCase{"Tiles16Grid1", 16, 1},
+                                           DeriveCase{"Tiles24Grid2", 24, 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+
+TEST_F(CommandLineTest, InfoPrintsOneStableBlockPerSheet)
+{
+    saveSheet(makeTestImage(40, 35), path(QStringLiteral("plain.png")));
+    saveSheet(insertGrid(makeTestImage(40, 35), 8, qRgb(0, 0, 0)).image,
+              path(QStringLiteral("gridded.bmp")));
+
+    const Finished result =
+        run({"info", "plain.png", "missing.png", "gridded.bmp", "--tile", "24"});
+
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.err.contains(QStringLiteral("“missing.png” does not exist")));
+    EXPECT_EQ(result.out,
+              QStringLiteral("plain.png\n"
+                             "  size: 40 × 35 pixels\n"
+                             "  depth: 24-bit RGB\n"
+                             "  8 × 8 tiles: 5 × 4 whole; partial strips: 3 pixels at the bottom\n"
+                             "  16 × 16 tiles: 2 × 2 whole; partial strips: 8 pixels at the right, "
+                             "3 pixels at the bottom\n"
+                             "  24 × 24 tiles: 1 × 1 whole; partial strips: 16 pixels at the "
+                             "right, 11 pixels at the bottom\n"
+                             "  grid: none found at pitch 9, 17 or 25\n"
+                             "\n"
+                             "gridded.bmp\n"
+                             "  size: 45 × 36 pixels\n"
+                             "  depth: 32-bit RGB\n"
+                             "  8 × 8 tiles: 5 × 4 whole; partial strips: 5 pixels at the right, "
+                             "4 pixels at the bottom\n"
+                             "  16 × 16 tiles: 2 × 2 whole; partial strips: 13 pixels at the "
+                             "right, 4 pixels at the bottom\n"
+                             "  24 × 24 tiles: 1 × 1 whole; partial strips: 21 pixels at the "
+                             "right, 12 pixels at the bottom\n"
+                             "  grid: 1-pixel lines of #000000 after every 8 × 8 tile\n"));
+}
+
+}  // namespace
