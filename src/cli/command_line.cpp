@@ -156,6 +156,12 @@ int runCommandLine(const QStringList& arguments)
 
     // One-word commands are named by their group alone; the others by two words.
     const QString& group = arguments.front();
+    if (isCommandOption(group))
+        return usageError(
+            QString(),
+            QStringLiteral("%1 belongs after a command: tilegrid COMMAND [OPTIONS] IN...")
+                .arg(group),
+            QString());
     if (const CommandSpec* command = findCommand(group, QString()))
         return runCommand(*command, arguments.mid(1));
     if (!isCommandGroup(group))
@@ -186,7 +192,8 @@ std::optional<int> runCommandLineIfAsked(int argc, char** argv)
     if (argc < 2)
         return std::nullopt;
     const QString first = QString::fromLocal8Bit(argv[1]);
-    const bool command = isCommandGroup(first) || isHelp(first) || isVersion(first);
+    const bool command =
+        isCommandGroup(first) || isHelp(first) || isVersion(first) || isCommandOption(first);
     // Other options are Qt's own for the window ("-platform", "-style", ...).
     if (!command && (first.startsWith(QLatin1Char('-')) || QFileInfo::exists(first)))
         return std::nullopt;

@@ -191,6 +191,16 @@ ParsedOptions parseCommandOptions(const QStringList& arguments, OptionSet accept
     return parsed;
 }
 
+bool isCommandOption(const QString& argument)
+{
+    if (argument.startsWith(QLatin1String("--"))) {
+        const QStringView name = QStringView(argument).mid(2);
+        const qsizetype equals = name.indexOf(QLatin1Char('='));
+        return findLong(equals < 0 ? name : name.left(equals)) != nullptr;
+    }
+    return argument.size() == 2 && argument[0] == QLatin1Char('-') && findShort(argument[1]);
+}
+
 QString optionHelp(OptionSet accepted)
 {
     accepted = accepted.with({Option::Jobs, Option::Quiet, Option::Help});

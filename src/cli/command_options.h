@@ -67,5 +67,8 @@ struct ParsedOptions {
 // allowed.
 ParsedOptions parseCommandOptions(const QStringList& arguments, OptionSet accepted);
 
+// True when argument names one of the commands' options ("--jobs", "-q", "--tile=8").
+bool isCommandOption(const QString& argument);
+
 // One help line per accepted option, aligned, for a command's --help.
 QString optionHelp(OptionSet accepted);

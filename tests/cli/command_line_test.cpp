@@ -281,6 +281,7 @@ const UsageCase kUsageCases[] = {
     {{"grid", "add", "a.png"}, "-o OUT, --out-dir DIR or --in-place"},
     {{"grid", "add", "a.png", "--frob", "-o", "x.png"}, "--frob"},
     {{"grdi", "add", "a.png"}, "grdi"},
+    {{"--jobs", "2", "grid", "add", "a.png", "-o", "x.png"}, "--jobs"},
     {{"grid", "ad", "a.png"}, "grid ad"},
     {{"grid", "add", "a.png", "-o", "x.jpg"}, "x.jpg"},
     {{"grid", "add", "--tile", "0", "a.png", "-o", "x.png"}, "--tile"},
