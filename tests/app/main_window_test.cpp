@@ -123,7 +123,7 @@ TEST_F(WindowTest, RefreshSelectsTheTileSizeOnlyWithASheet)
     EXPECT_TRUE(dialogs.asked.isEmpty()) << "a selection made by the program must not ask";
 }
 
-// ctest runs the window tests once more with the primary screen right of another and lower down.
+// ctest runs this test once more with the primary screen right of another and lower down.
 TEST_F(WindowTest, OpensCentredOnThePrimaryScreen)
 {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();

@@ -45,9 +45,9 @@ start_xvfb() {
   fail "Xvfb on $DISPLAY does not answer"
 }
 
-# start_app: runs the program in the background and sets APP_PID and WID.
+# start_app [ARG...]: runs the program in the background and sets APP_PID and WID.
 start_app() {
-  (cd "$WORK" && exec "$TILEGRID") >"$WORK/app.log" 2>&1 &
+  (cd "$WORK" && exec "$TILEGRID" "$@") >"$WORK/app.log" 2>&1 &
   APP_PID=$!
   WID=""
   for _ in $(seq 100); do

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts the real program under Xvfb, checks that its window shows the grey canvas, and ends it
-# once through File "Quit" and once through a close request; both must exit with code 0.
+# once through File "Quit" and once through a close request; both must exit with code 0. The
+# second start names a sheet, which opens with the grid question.
 here=$(dirname "$(readlink -f "$0")")
 TILEGRID=$(readlink -f "$1")
 CLOSE_WINDOW=$(readlink -f "$2")
@@ -29,10 +30,17 @@ xdotool key Up Return
 wait_exit
 [ "$APP_STATUS" = 0 ] || fail "Quit ended with exit code $APP_STATUS"
 
+# A sheet named on the command line opens at start-up, after the grid question.
+convert -size 40x30 xc:'#FF0000' "png24:$WORK/red.png"
+start_app "$WORK/red.png"
+answer_grid_question none
+screenshot "$WORK/opened.png"
+[ "$(convert "$WORK/opened.png" -fill black +opaque '#FF0000' -fill white -opaque '#FF0000' -trim \
+      -format '%wx%h' info:)" = 40x30 ] || fail "the sheet named at start-up is not shown"
+
 # A close request, as the window manager's close box sends it.
-start_app
 "$CLOSE_WINDOW" "$WID"
 wait_exit
 [ "$APP_STATUS" = 0 ] || fail "a close request ended with exit code $APP_STATUS"
 
-echo "smoke: 2 passed, 0 failed"
+echo "smoke: 3 passed, 0 failed"
