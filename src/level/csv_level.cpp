@@ -1,0 +1,63 @@
+#include "level/csv_level.h"
+
+#include "document/file_messages.h"
+#include "level/text_splice.h"
+
+#include <algorithm>
+
+namespace
+{
+
+bool isSeparator(char c)
+{
+    return c == ',' || c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+} // namespace
+
+LevelBytesResult remapCsvLevel(const QByteArray& bytes, const TileRemap& remap, int firstId)
+{
+    LevelBytesResult result;
+    TextSplice splice;
+    const qsizetype size = bytes.size();
+    const int64_t count = remap.tileCount();
+    qsizetype i = bytes.startsWith("\xef\xbb\xbf") ? 3 : 0;
+    while (i < size) {
+        if (isSeparator(bytes[i])) {
+            ++i;
+            continue;
+        }
+        const qsizetype begin = i;
+        while (i < size && !isSeparator(bytes[i]))
+            ++i;
+        const QByteArrayView field = QByteArrayView(bytes).sliced(begin, i - begin);
+        int64_t number = 0;
+        if (!parseWholeNumber(field, true, number)) {
+            result.place = linePlace(bytes, begin);
+            result.reason = QStringLiteral("%1 is not a tile number")
+                                .arg(quotedPath(QString::fromUtf8(
+                                    field.first(std::min<qsizetype>(field.size(), 40)))));
+            return result;
+        }
+        if (number < firstId)
+            continue;
+        if (number - firstId >= count) {
+            result.place = linePlace(bytes, begin);
+            result.reason = QStringLiteral("the tile number %1 lies beyond the sheet's %2 tiles "
+                                           "(numbers %3 to %4)")
+                                .arg(number)
+                                .arg(count)
+                                .arg(firstId)
+                                .arg(firstId + count - 1);
+            return result;
+        }
+        const int64_t now = firstId + remap.newIndexOf[size_t(number - firstId)];
+        if (now != number) {
+            splice.replaceNumber({begin, i}, now);
+            ++result.cellsChanged;
+        }
+    }
+    result.status = LevelFileStatus::Updated;
+    result.bytes = splice.isEmpty() ? bytes : splice.apply(bytes);
+    return result;
+}

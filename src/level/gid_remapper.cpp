@@ -1,0 +1,64 @@
+#include "level/gid_remapper.h"
+
+#include <algorithm>
+
+GidRemapper::GidRemapper(const std::vector<TilesetFacts>& tilesets,
+                         const std::vector<bool>& isSheet, const TileRemap& remap)
+    : newIndexOf_(remap.newIndexOf.data())
+{
+    constexpr int64_t kIdLimit = int64_t(~kFlagBits) + 1;
+    std::vector<const TilesetFacts*> order;
+    for (const TilesetFacts& tileset : tilesets)
+        order.push_back(&tileset);
+    std::stable_sort(order.begin(), order.end(),
+                     [](auto* a, auto* b) { return a->firstGid < b->firstGid; });
+    for (size_t i = 0; i < order.size(); ++i) {
+        const TilesetFacts& tileset = *order[i];
+        if (tileset.firstGid < 1 || tileset.firstGid >= kIdLimit) {
+            problem_ = QStringLiteral("the tileset %1 starts at gid %2, outside 1 to %3")
+                           .arg(tileset.label())
+                           .arg(tileset.firstGid)
+                           .arg(kIdLimit - 1);
+            return;
+        }
+        if (i > 0 && order[i - 1]->firstGid == tileset.firstGid) {
+            problem_ = QStringLiteral("the tilesets %1 and %2 both start at gid %3")
+                           .arg(order[i - 1]->label(), tileset.label())
+                           .arg(tileset.firstGid);
+            return;
+        }
+    }
+    for (size_t i = 0; i < order.size(); ++i) {
+        const size_t index = size_t(order[i] - tilesets.data());
+        if (!isSheet[index])
+            continue;
+        const TilesetFacts& tileset = *order[i];
+        const int64_t end = tileset.firstGid + remap.tileCount();
+        const int64_t owned = i + 1 < order.size() ? order[i + 1]->firstGid : kIdLimit;
+        if (end > owned) {
+            problem_ = QStringLiteral("the tileset %1 (gids %2 to %3) overlaps the next tileset, "
+                                      "which starts at gid %4")
+                           .arg(tileset.label())
+                           .arg(tileset.firstGid)
+                           .arg(end - 1)
+                           .arg(owned);
+            return;
+        }
+        ranges_.push_back(
+            {uint32_t(tileset.firstGid), uint32_t(end), uint32_t(owned), tileset.label()});
+    }
+}
+
+QString GidRemapper::beyondReason(uint32_t gid) const
+{
+    const uint32_t id = gid & ~kFlagBits;
+    for (const Range& range : ranges_) {
+        if (id >= range.first && id < range.owned)
+            return QStringLiteral("gid %1 lies beyond the tileset %2 (gids %3 to %4)")
+                .arg(id)
+                .arg(range.label)
+                .arg(range.first)
+                .arg(range.end - 1);
+    }
+    return QString();
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+#include "level/tile_remap.h"
+#include "level/tileset_facts.h"
+
+// Global tile ids of a map under a remap: an id in [firstgid, firstgid + tilecount) of a tileset
+// that shows the sheet names the tile's new position; every other id stays. The top four bits
+// (flips and rotation) are kept.
+class GidRemapper
+{
+  public:
+    static constexpr uint32_t kFlagBits = 0xf0000000u;
+
+    // tilesets: all of the map's tilesets; isSheet: which show the sheet (their tile count already
+    // checked against remap). remap must outlive the remapper.
+    GidRemapper(const std::vector<TilesetFacts>& tilesets, const std::vector<bool>& isSheet,
+                const TileRemap& remap);
+
+    // Empty when the tilesets' gid ranges can be told apart, otherwise why not.
+    const QString& problem() const { return problem_; }
+
+    // The gid's new value; false when it lies beyond the sheet tileset it belongs to (past its last
+    // tile but before the next tileset's first gid).
+    bool map(uint32_t gid, uint32_t& result) const
+    {
+        const uint32_t id = gid & ~kFlagBits;
+        for (const Range& range : ranges_) {
+            if (id >= range.first && id < range.owned) {
+                if (id >= range.end)
+                    return false;
+                result =
+                    (gid & kFlagBits) | (range.first + uint32_t(newIndexOf_[id - range.first]));
+                return true;
+            }
+        }
+        result = gid;
+        return true;
+    }
+
+    // Why map() refused gid, in plain words.
+    QString beyondReason(uint32_t gid) const;
+
+  private:
+    struct Range {
+        uint32_t first; // the sheet tileset's first gid
+        uint32_t end;   // one past its last tile
+        uint32_t owned; // one past the last gid it owns: the next tileset's first gid
+        QString label;
+    };
+    std::vector<Range> ranges_;
+    const int32_t* newIndexOf_;
+    QString problem_;
+};

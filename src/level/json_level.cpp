@@ -1,0 +1,318 @@
+#include "level/json_level.h"
+
+#include <QDir>
+
+#include "document/file_messages.h"
+#include "level/json_scanner.h"
+
+namespace
+{
+
+using Value = JsonScanner::Value;
+using Member = JsonScanner::Member;
+
+// The members of one object, looked up by name.
+class Fields
+{
+  public:
+    Fields(const JsonScanner& json, Value object)
+    {
+        json.members(object, [this](const Member& member) { members_.push_back(member); });
+    }
+    const Member* find(QStringView key) const
+    {
+        for (const Member& member : members_)
+            if (member.key == key)
+                return &member;
+        return nullptr;
+    }
+    Value value(QStringView key) const
+    {
+        const Member* member = find(key);
+        return member ? member->value : Value();
+    }
+    const std::vector<Member>& all() const { return members_; }
+
+  private:
+    std::vector<Member> members_;
+};
+
+class JsonLevelScanner
+{
+  public:
+    JsonLevelScanner(const QByteArray& bytes, const QString& folder, LevelSites& sites)
+        : bytes_(bytes), json_(bytes), folder_(folder), sites_(sites)
+    {
+    }
+
+    bool run(LevelProblem& problem)
+    {
+        qsizetype errorAt = 0;
+        QString error;
+        if (!json_.check(errorAt, error)) {
+            problem = {errorAt, QString(), QStringLiteral("the JSON is malformed (%1)").arg(error)};
+            return false;
+        }
+        const Value root = json_.root();
+        const Fields fields(json_, root);
+        const QString type = json_.string(fields.value(u"type"));
+        const bool looksLikeTileset =
+            !fields.find(u"layers") &&
+            (fields.find(u"tilecount") || fields.find(u"image") || fields.find(u"tilewidth"));
+        if (root.kind == '{' && (type == u"tileset" || (type.isEmpty() && looksLikeTileset))) {
+            sites_.isTileset = true;
+            addTileset(root, QString());
+            return true;
+        }
+        if (root.kind != '{' || (type != u"map" && !fields.find(u"layers"))) {
+            problem = {root.span.begin, QString(),
+                       QStringLiteral("it is neither a map nor a tileset")};
+            return false;
+        }
+        int64_t level = -1;
+        if (json_.integer(fields.value(u"compressionlevel"), level))
+            sites_.compressionLevel = int(std::clamp<int64_t>(level, -1, 22));
+        json_.elements(fields.value(u"tilesets"), [&](int64_t index, Value tileset) {
+            addTileset(tileset, QStringLiteral("tilesets[%1]").arg(index));
+        });
+        walkLayers(fields.value(u"layers"), QStringLiteral("layers"));
+        return true;
+    }
+
+  private:
+    QByteArrayView text(Span span) const
+    {
+        return QByteArrayView(bytes_).sliced(span.begin, span.size());
+    }
+
+    void readNumber(TilesetSite& site, const QString& path, Value value, int64_t& target)
+    {
+        if (!value.valid())
+            return;
+        if (json_.integer(value, target) && target >= 0 && target <= INT32_MAX)
+            return;
+        target = -1;
+        if (!site.problem)
+            site.problem = LevelProblem{value.span.begin, path,
+                                        QStringLiteral("%1 is not a whole number")
+                                            .arg(quotedPath(QString::fromUtf8(text(value.span))))};
+    }
+
+    void addId(TilesetSite& site, Value value, bool noneAllowed)
+    {
+        if (value.valid())
+            site.ids.push_back({value.span, noneAllowed});
+    }
+
+    // Each element of array that is an object: its member key as a tile id.
+    void addIdsOf(TilesetSite& site, Value array, QStringView key, bool noneAllowed)
+    {
+        json_.elements(array, [&](int64_t, Value item) {
+            if (item.kind == '{')
+                addId(site, Fields(json_, item).value(key), noneAllowed);
+        });
+    }
+
+    void addTileDefinition(TilesetSite& site, Value tile)
+    {
+        if (tile.kind != '{')
+            return;
+        addIdsOf(site, Fields(json_, tile).value(u"animation"), u"tileid", false);
+    }
+
+    void addTileset(Value object, const QString& path)
+    {
+        if (object.kind != '{')
+            return;
+        const Fields fields(json_, object);
+        TilesetSite site;
+        site.at = object.span.begin;
+        TilesetFacts& facts = site.facts;
+        facts.folder = folder_;
+        facts.name = json_.string(fields.value(u"name"));
+        facts.image = json_.string(fields.value(u"image"));
+        const QString where =
+            path.isEmpty() ? QStringLiteral("tileset %1").arg(quotedPath(facts.name))
+                           : QStringLiteral("%1 (tileset %2)").arg(path, quotedPath(facts.name));
+        const QString source = json_.string(fields.value(u"source"));
+        if (!sites_.isTileset && !source.isEmpty())
+            facts.file = QDir::cleanPath(QDir(folder_).absoluteFilePath(source));
+        readNumber(site, where, fields.value(u"firstgid"), facts.firstGid);
+        readNumber(site, where, fields.value(u"tilewidth"), facts.tileWidth);
+        readNumber(site, where, fields.value(u"tileheight"), facts.tileHeight);
+        readNumber(site, where, fields.value(u"spacing"), facts.spacing);
+        readNumber(site, where, fields.value(u"margin"), facts.margin);
+        readNumber(site, where, fields.value(u"tilecount"), facts.tileCount);
+        readNumber(site, where, fields.value(u"columns"), facts.columns);
+        readNumber(site, where, fields.value(u"imagewidth"), facts.imageWidth);
+        readNumber(site, where, fields.value(u"imageheight"), facts.imageHeight);
+        if (facts.spacing < 0)
+            facts.spacing = 0;
+        site.spacing = fields.value(u"spacing").span;
+        site.imageWidth = fields.value(u"imagewidth").span;
+        site.imageHeight = fields.value(u"imageheight").span;
+
+        // A missing spacing goes after the tile height (else after the last member), written
+        // the way that member is.
+        const Member* anchor = fields.find(u"tileheight");
+        if (!anchor && !fields.all().empty())
+            anchor = &fields.all().back();
+        if (anchor) {
+            site.spacingInsertAt = anchor->value.span.end;
+            site.spacingPrefix =
+                "," + text({anchor->leadBegin, anchor->keyText.begin - 1}).toByteArray() +
+                "\"spacing\"" +
+                text({anchor->keyText.end + 1, anchor->value.span.begin}).toByteArray();
+        }
+
+        const Value tiles = fields.value(u"tiles");
+        if (tiles.kind == '[') {
+            json_.elements(tiles, [&](int64_t, Value tile) {
+                if (tile.kind == '{')
+                    addId(site, Fields(json_, tile).value(u"id"), false);
+                addTileDefinition(site, tile);
+            });
+        } else if (tiles.kind == '{') {
+            // Older files key the tiles by their id.
+            json_.members(tiles, [&](const Member& tile) {
+                site.ids.push_back({tile.keyText, false});
+                addTileDefinition(site, tile.value);
+            });
+        }
+        for (const char16_t* keyed : {u"tileproperties", u"tilepropertytypes"})
+            json_.members(fields.value(keyed), [&](const Member& tile) {
+                site.ids.push_back({tile.keyText, false});
+            });
+        json_.elements(fields.value(u"wangsets"), [&](int64_t, Value set) {
+            if (set.kind != '{')
+                return;
+            const Fields wang(json_, set);
+            addId(site, wang.value(u"tile"), true);
+            for (const char16_t* colours : {u"colors", u"cornercolors", u"edgecolors"})
+                addIdsOf(site, wang.value(colours), u"tile", true);
+            addIdsOf(site, wang.value(u"wangtiles"), u"tileid", false);
+        });
+        addIdsOf(site, fields.value(u"terrains"), u"tile", true);
+        sites_.tilesets.push_back(std::move(site));
+    }
+
+    void walkLayers(Value layers, const QString& path)
+    {
+        json_.elements(layers, [&](int64_t index, Value layer) {
+            if (layer.kind != '{')
+                return;
+            const QString here = QStringLiteral("%1[%2]").arg(path).arg(index);
+            const Fields fields(json_, layer);
+            const QString type = json_.string(fields.value(u"type"));
+            const QString where = QStringLiteral("%1, layer %2")
+                                      .arg(here, quotedPath(json_.string(fields.value(u"name"))));
+            if (type == u"group") {
+                walkLayers(fields.value(u"layers"), here + QStringLiteral(".layers"));
+            } else if (type == u"objectgroup") {
+                json_.elements(fields.value(u"objects"), [&](int64_t item, Value object) {
+                    const Value gid =
+                        object.kind == '{' ? Fields(json_, object).value(u"gid") : Value();
+                    if (gid.valid())
+                        sites_.objects.push_back(
+                            {gid.span, gid.span.begin,
+                             QStringLiteral("%1, layer %2")
+                                 .arg(here + QStringLiteral(".objects[%1]").arg(item),
+                                      quotedPath(json_.string(fields.value(u"name"))))});
+                });
+            } else if (type == u"tilelayer" || (type.isEmpty() && fields.find(u"data"))) {
+                addTileLayer(fields, here, where);
+            }
+        });
+    }
+
+    void addTileLayer(const Fields& fields, const QString& here, const QString& where)
+    {
+        const QString encoding = json_.string(fields.value(u"encoding"));
+        const QString compression = json_.string(fields.value(u"compression"));
+        std::optional<LevelProblem> problem;
+        const auto method = layerCompressionNamed(compression);
+        const bool base64 = encoding == u"base64";
+        if (!base64 && !encoding.isEmpty() && encoding != u"csv")
+            problem = LevelProblem{
+                fields.value(u"encoding").span.begin, where,
+                QStringLiteral("the encoding %1 is unknown").arg(quotedPath(encoding))};
+        else if (!method)
+            problem = LevelProblem{
+                fields.value(u"compression").span.begin, where,
+                QStringLiteral("the compression %1 is unknown").arg(quotedPath(compression))};
+        else if (*method != LayerCompression::None && !base64)
+            problem = LevelProblem{fields.value(u"compression").span.begin, where,
+                                   QStringLiteral("only base64 data can be compressed")};
+
+        auto addBlock = [&](const Fields& holder, Value data, const QString& blockWhere,
+                            bool chunk) {
+            CellBlock block;
+            block.at = data.valid() ? data.span.begin : 0;
+            block.where = blockWhere;
+            block.compression = method.value_or(LayerCompression::None);
+            block.problem = problem;
+            int64_t* targets[] = {&block.width, &block.height, &block.originX, &block.originY};
+            const char16_t* names[] = {u"width", u"height", u"x", u"y"};
+            for (int i = 0; i < (chunk ? 4 : 2); ++i) {
+                const Value value = holder.value(names[i]);
+                const bool fits = json_.integer(value, *targets[i]) && *targets[i] <= INT32_MAX &&
+                                  *targets[i] >= (i < 2 ? 0 : INT32_MIN);
+                if (!fits) {
+                    *targets[i] = 0;
+                    if (!block.problem)
+                        block.problem = LevelProblem{
+                            holder.value(names[i]).valid() ? value.span.begin : block.at,
+                            blockWhere,
+                            QStringLiteral("its %1 is not a size or place")
+                                .arg(QString::fromUtf16(names[i]))};
+                }
+            }
+            if (chunk)
+                block.where +=
+                    QStringLiteral(", chunk at (%1, %2)").arg(block.originX).arg(block.originY);
+            if (base64 && data.kind == '"') {
+                block.form = CellBlock::Form::Base64;
+                block.text = json_.stringInside(data);
+                block.jsonString = true;
+            } else if (!base64 && data.kind == '[') {
+                block.form = CellBlock::Form::CommaList;
+                block.text = {data.span.begin + 1, data.span.end - 1};
+            } else if (!block.problem) {
+                block.problem =
+                    LevelProblem{block.at, blockWhere,
+                                 base64 ? QStringLiteral("the data is not base64 text")
+                                        : QStringLiteral("the data is not an array of tile ids")};
+            }
+            sites_.blocks.push_back(std::move(block));
+        };
+
+        const Value chunks = fields.value(u"chunks");
+        if (chunks.kind == '[') {
+            json_.elements(chunks, [&](int64_t index, Value chunk) {
+                if (chunk.kind != '{')
+                    return;
+                const Fields chunkFields(json_, chunk);
+                addBlock(chunkFields, chunkFields.value(u"data"),
+                         QStringLiteral("%1.chunks[%2]").arg(here).arg(index) +
+                             where.mid(here.size()),
+                         true);
+            });
+        } else if (fields.find(u"data")) {
+            addBlock(fields, fields.value(u"data"),
+                     here + QStringLiteral(".data") + where.mid(here.size()), false);
+        }
+    }
+
+    const QByteArray& bytes_;
+    JsonScanner json_;
+    QString folder_;
+    LevelSites& sites_;
+};
+
+} // namespace
+
+bool scanJsonLevel(const QByteArray& bytes, const QString& folder, LevelSites& sites,
+                   LevelProblem& problem)
+{
+    return JsonLevelScanner(bytes, folder, sites).run(problem);
+}

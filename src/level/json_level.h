@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include "level/level_sites.h"
+
+// Finds the sites of a TMJ map or TSJ tileset (the JSON forms) in its text. folder is where the
+// file's relative sources start. False, with problem, when the text is not JSON or neither a map
+// nor a tileset.
+bool scanJsonLevel(const QByteArray& bytes, const QString& folder, LevelSites& sites,
+                   LevelProblem& problem);

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+#include "level/text_splice.h"
+
+// Reads JSON text in place: every value is known by its span in the text, so a writer can replace
+// single values and keep every other byte (member order, blanks, number forms) as it stood.
+class JsonScanner
+{
+  public:
+    struct Value {
+        Span span;
+        char kind = 0; // '{', '[', '"', '0' for a number, 't', 'f', 'n'
+        bool valid() const { return kind != 0; }
+    };
+
+    struct Member {
+        QString key;
+        Span keyText;        // inside the key's quotes
+        qsizetype leadBegin; // just after the '{' or ',' before the member
+        Value value;
+    };
+
+    explicit JsonScanner(const QByteArray& text) : text_(text) {}
+
+    // Checks that the text is one JSON value with blanks around it at most; false with the place
+    // (a byte offset) and the reason otherwise. The other calls are for checked text only.
+    bool check(qsizetype& errorAt, QString& error) const;
+
+    Value root() const;
+    // Calls visit(const Member&) for each member of an object, in order.
+    template <typename Visit> void members(Value object, Visit visit) const;
+    // Calls visit(index, value) for each element of an array, in order.
+    template <typename Visit> void elements(Value array, Visit visit) const;
+
+    // The text of a string value with its escapes undone; empty for any other value.
+    QString string(Value value) const;
+    // A number value that is a whole number; false for anything else.
+    bool integer(Value value, int64_t& result) const;
+    // The text between the quotes of a string value, escapes as written.
+    Span stringInside(Value value) const { return {value.span.begin + 1, value.span.end - 1}; }
+
+  private:
+    qsizetype skipBlanks(qsizetype at) const;
+    Value valueAt(qsizetype at) const;
+    qsizetype skipString(qsizetype at) const;
+
+    const QByteArray& text_;
+};
+
+template <typename Visit> void JsonScanner::members(Value object, Visit visit) const
+{
+    if (object.kind != '{')
+        return;
+    qsizetype at = skipBlanks(object.span.begin + 1);
+    qsizetype lead = object.span.begin + 1;
+    while (text_[at] == '"') {
+        Member member;
+        member.leadBegin = lead;
+        const qsizetype keyEnd = skipString(at);
+        member.keyText = {at + 1, keyEnd - 1};
+        member.key = string({{at, keyEnd}, '"'});
+        at = skipBlanks(skipBlanks(keyEnd) + 1); // past the colon
+        member.value = valueAt(at);
+        visit(static_cast<const Member&>(member));
+        at = skipBlanks(member.value.span.end);
+        if (text_[at] != ',')
+            break;
+        lead = at + 1;
+        at = skipBlanks(at + 1);
+    }
+}
+
+template <typename Visit> void JsonScanner::elements(Value array, Visit visit) const
+{
+    if (array.kind != '[')
+        return;
+    qsizetype at = skipBlanks(array.span.begin + 1);
+    for (int64_t index = 0; text_[at] != ']'; ++index) {
+        const Value value = valueAt(at);
+        visit(index, value);
+        at = skipBlanks(value.span.end);
+        if (text_[at] == ',')
+            at = skipBlanks(at + 1);
+    }
+}

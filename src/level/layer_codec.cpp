@@ -1,0 +1,240 @@
+#include "level/layer_codec.h"
+
+#include <zlib.h>
+#include <zstd.h>
+
+#include <QtEndian>
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace
+{
+
+constexpr qsizetype kPiece = 256 * 1024;
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// Output grows as the data yields it, up to one byte more than expected: a layer that claims many
+// cells with little data costs no memory, and the spare byte tells a longer stream from an exact
+// one.
+class GrowingOutput
+{
+  public:
+    explicit GrowingOutput(qint64 expected, qsizetype packedSize) : limit_(expected + 1)
+    {
+        bytes_.resize(
+            qsizetype(std::min<qint64>(limit_, std::max<qint64>(kPiece, qint64(packedSize) * 8))));
+    }
+    char* at(qint64 produced) { return bytes_.data() + produced; }
+    qint64 capacity() const { return bytes_.size(); }
+    bool full() const { return capacity() == limit_; }
+    void grow() { bytes_.resize(qsizetype(std::min<qint64>(limit_, capacity() * 2))); }
+    QByteArray take(qint64 produced)
+    {
+        bytes_.resize(qsizetype(produced));
+        return std::move(bytes_);
+    }
+
+  private:
+    qint64 limit_;
+    QByteArray bytes_;
+};
+
+QString tooMany()
+{
+    return QStringLiteral("the data holds more cells than the layer");
+}
+
+bool inflateInto(QByteArrayView packed, bool gzip, qint64 expectedBytes, QByteArray& raw,
+                 QString& error)
+{
+    z_stream stream{};
+    if (inflateInit2(&stream, gzip ? 16 + MAX_WBITS : MAX_WBITS) != Z_OK) {
+        error = QStringLiteral("zlib could not start");
+        return false;
+    }
+    const QString method = gzip ? QStringLiteral("gzip") : QStringLiteral("zlib");
+    GrowingOutput out(expectedBytes, packed.size());
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
+    stream.avail_in = uInt(packed.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.at(0));
+    stream.avail_out = uInt(out.capacity());
+    for (;;) {
+        const int status = inflate(&stream, Z_NO_FLUSH);
+        if (status == Z_STREAM_END)
+            break;
+        const bool stuck = status == Z_BUF_ERROR && stream.avail_in != 0 && stream.avail_out != 0;
+        if ((status != Z_OK && status != Z_BUF_ERROR) || stuck) {
+            error = QStringLiteral("the %1 data is damaged").arg(method);
+        } else if (stream.avail_out == 0) {
+            if (!out.full()) {
+                out.grow();
+                stream.next_out = reinterpret_cast<Bytef*>(out.at(qint64(stream.total_out)));
+                stream.avail_out = uInt(out.capacity() - qint64(stream.total_out));
+                continue;
+            }
+            error = tooMany();
+        } else if (stream.avail_in == 0) {
+            error = QStringLiteral("the %1 data ends too early").arg(method);
+        } else {
+            continue;
+        }
+        inflateEnd(&stream);
+        return false;
+    }
+    const qint64 produced = qint64(stream.total_out);
+    const bool trailing = stream.avail_in != 0;
+    inflateEnd(&stream);
+    if (trailing) {
+        error = QStringLiteral("bytes follow the end of the %1 data").arg(method);
+        return false;
+    }
+    raw = out.take(produced);
+    return true;
+}
+
+bool zstdInto(QByteArrayView packed, qint64 expectedBytes, QByteArray& raw, QString& error)
+{
+    ZSTD_DStream* stream = ZSTD_createDStream();
+    if (!stream) {
+        error = QStringLiteral("zstd could not start");
+        return false;
+    }
+    GrowingOutput out(expectedBytes, packed.size());
+    ZSTD_inBuffer in{packed.data(), size_t(packed.size()), 0};
+    ZSTD_outBuffer target{out.at(0), size_t(out.capacity()), 0};
+    for (;;) {
+        const size_t before = in.pos + target.pos;
+        const size_t status = ZSTD_decompressStream(stream, &target, &in);
+        if (ZSTD_isError(status)) {
+            error = QStringLiteral("the zstd data is damaged (%1)")
+                        .arg(QString::fromLatin1(ZSTD_getErrorName(status)));
+        } else if (target.pos == target.size) {
+            if (!out.full()) {
+                out.grow();
+                target.dst = out.at(0);
+                target.size = size_t(out.capacity());
+                continue;
+            }
+            error = tooMany();
+        } else if (in.pos == in.size) {
+            // Everything read and room left: the stream has given all it holds.
+            if (status == 0)
+                break;
+            error = QStringLiteral("the zstd data ends too early");
+        } else if (in.pos + target.pos == before) {
+            error = QStringLiteral("the zstd data is damaged");
+        } else {
+            continue;
+        }
+        ZSTD_freeDStream(stream);
+        return false;
+    }
+    ZSTD_freeDStream(stream);
+    raw = out.take(qint64(target.pos));
+    return true;
+}
+
+QByteArray deflateBytes(const QByteArray& raw, bool gzip, int level)
+{
+    z_stream stream{};
+    deflateInit2(&stream, std::clamp(level, -1, 9), Z_DEFLATED, gzip ? 16 + MAX_WBITS : MAX_WBITS,
+                 8, Z_DEFAULT_STRATEGY);
+    QByteArray packed(qsizetype(deflateBound(&stream, uLong(raw.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(raw.data()));
+    stream.avail_in = uInt(raw.size());
+    stream.next_out = reinterpret_cast<Bytef*>(packed.data());
+    stream.avail_out = uInt(packed.size());
+    deflate(&stream, Z_FINISH);
+    packed.resize(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return packed;
+}
+
+QByteArray zstdBytes(const QByteArray& raw, int level)
+{
+    const int chosen = level < 0 ? ZSTD_CLEVEL_DEFAULT : std::clamp(level, 1, ZSTD_maxCLevel());
+    QByteArray packed(qsizetype(ZSTD_compressBound(size_t(raw.size()))), Qt::Uninitialized);
+    const size_t size = ZSTD_compress(packed.data(), size_t(packed.size()), raw.constData(),
+                                      size_t(raw.size()), chosen);
+    packed.resize(ZSTD_isError(size) ? 0 : qsizetype(size));
+    return packed;
+}
+
+} // namespace
+
+std::optional<LayerCompression> layerCompressionNamed(QStringView name)
+{
+    if (name.isEmpty())
+        return LayerCompression::None;
+    if (name == u"zlib")
+        return LayerCompression::Zlib;
+    if (name == u"gzip")
+        return LayerCompression::Gzip;
+    if (name == u"zstd")
+        return LayerCompression::Zstd;
+    return std::nullopt;
+}
+
+bool decodeLayerData(QByteArrayView base64, LayerCompression compression, qint64 expectedCells,
+                     std::vector<uint32_t>& cells, QString& error)
+{
+    QByteArray compact;
+    compact.reserve(base64.size());
+    for (const char c : base64)
+        if (!isBlank(c))
+            compact.append(c);
+    const auto decoded = QByteArray::fromBase64Encoding(
+        compact, QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded) {
+        error = QStringLiteral("the data is not valid base64");
+        return false;
+    }
+    const qint64 expectedBytes = expectedCells * 4;
+    QByteArray raw;
+    if (compression == LayerCompression::None) {
+        raw = decoded.decoded;
+    } else {
+        const bool ok = compression == LayerCompression::Zstd
+                            ? zstdInto(decoded.decoded, expectedBytes, raw, error)
+                            : inflateInto(decoded.decoded, compression == LayerCompression::Gzip,
+                                          expectedBytes, raw, error);
+        if (!ok)
+            return false;
+    }
+    if (raw.size() != expectedBytes) {
+        error = raw.size() % 4 != 0 ? QStringLiteral("the data ends in the middle of a cell")
+                                    : QStringLiteral("the data holds %1 cells, the layer %2")
+                                          .arg(raw.size() / 4)
+                                          .arg(expectedCells);
+        return false;
+    }
+    cells.resize(size_t(expectedCells));
+    qFromLittleEndian<uint32_t>(raw.constData(), qsizetype(expectedCells), cells.data());
+    return true;
+}
+
+QByteArray encodeLayerData(const std::vector<uint32_t>& cells, LayerCompression compression,
+                           int level)
+{
+    QByteArray raw(qsizetype(cells.size() * 4), Qt::Uninitialized);
+    qToLittleEndian<uint32_t>(cells.data(), qsizetype(cells.size()), raw.data());
+    switch (compression) {
+    case LayerCompression::None:
+        break;
+    case LayerCompression::Zlib:
+        raw = deflateBytes(raw, false, level);
+        break;
+    case LayerCompression::Gzip:
+        raw = deflateBytes(raw, true, level);
+        break;
+    case LayerCompression::Zstd:
+        raw = zstdBytes(raw, level);
+        break;
+    }
+    return raw.toBase64();
+}

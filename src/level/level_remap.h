@@ -1,0 +1,107 @@
+#pragma once
+
+// Carrying a sheet's rearrangement (and a grid inserted or removed) into the levels made against
+// it: TMX maps and TSX tilesets, their JSON forms TMJ and TSJ, and CSV grids of tile numbers.
+// Only the numbers that name the sheet's tiles change; every other byte stays as it stood.
+//
+// The window and the command line call remapLevelFiles(); remapLevelBytes() does one file's text
+// without touching any file.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+#include "level/tile_remap.h"
+#include "level/tileset_facts.h"
+
+struct LevelRemapOptions {
+    // The sheet's image: a path (relative ones from the working folder) or a bare file name,
+    // matched against the images the levels' tilesets show, by the file first, then by file name.
+    // Empty: each level's one tileset image, and a level that shows several is refused.
+    QString sheet;
+    // CSV levels: the number that names the sheet's first tile, 0 or 1. Smaller numbers (and empty
+    // fields) are empty cells.
+    int firstId = 0;
+};
+
+enum class LevelFileStatus {
+    Updated, // remapped (possibly with nothing to change) and written
+    Skipped, // does not use the sheet, or came twice; left as it was
+    Failed,  // could not be read, understood or written; left as it was
+};
+
+struct LevelFileResult {
+    QString path;       // the file read
+    QString outputPath; // where the result went (Updated only)
+    LevelFileStatus status = LevelFileStatus::Failed;
+    bool isTileset = false;  // a TSX or TSJ file
+    qint64 cellsChanged = 0; // layer cells and tile objects that now name another tile
+    qint64 tilesMoved = 0; // per-tile entries, animation frames and Wang and terrain ids renumbered
+    QString place;         // Failed: where in the file ("line 4, column 9, layer “Ground”")
+    QString reason;        // Skipped or Failed: why, in plain words
+
+    // One sentence for people: the file, what happened, and where and why when it did not work.
+    QString message() const;
+};
+
+// A map's external tileset, as remapLevelBytes asks for it: its facts, or why it cannot be read.
+struct ExternalTileset {
+    TilesetFacts facts;
+    QString error; // a full sentence naming the file; empty when facts hold
+};
+// Gives the tileset stored in the file at an absolute path.
+using ExternalTilesetReader = std::function<ExternalTileset(const QString& path)>;
+
+// What remapping one file's text gives; nothing is written.
+struct LevelBytesResult {
+    LevelFileStatus status = LevelFileStatus::Failed;
+    QByteArray bytes; // Updated: the new text (the same bytes when nothing needed to change)
+    bool isTileset = false;
+    qint64 cellsChanged = 0;
+    qint64 tilesMoved = 0;
+    QString place;
+    QString reason;
+    // External tileset files (absolute paths) that show the sheet: they hold the per-tile data and
+    // the spacing, so they need remapping as well, once however many maps name them.
+    QStringList sheetTilesetFiles;
+};
+
+// Remaps the text of the level file at path (which only tells the format by its extension, and
+// the folder that relative sources start from). readTileset is asked for each external tileset a
+// map names; without it such maps are refused.
+LevelBytesResult remapLevelBytes(const QByteArray& bytes, const QString& path,
+                                 const TileRemap& remap, const LevelRemapOptions& options,
+                                 const ExternalTilesetReader& readTileset = {});
+
+// Reads a TSX or TSJ tileset file's text. error is a plain reason when it is none.
+ExternalTileset readTilesetFacts(const QByteArray& bytes, const QString& path);
+
+// Where the result for a file goes: given the absolute path of a file read, the path to write.
+using LevelOutputPath = std::function<QString(const QString& path)>;
+LevelOutputPath levelOutputInPlace();
+// Each file into folder under its own file name.
+LevelOutputPath levelOutputIntoFolder(const QString& folder);
+
+struct LevelRemapRun {
+    QString
+        error; // set when the run could not start (a remap that is no permutation, a bad first id)
+    std::vector<LevelFileResult> files;
+
+    int count(LevelFileStatus status) const;
+    qint64 cellsChanged() const;
+    // "3 files updated (412 cells changed), 1 skipped, 1 failed."
+    QString summary() const;
+};
+
+// Remaps each level file in turn and writes each result atomically to output(path); a file that
+// is skipped or fails is left untouched, and the others are still done. External tilesets that
+// show the sheet are remapped once per run (however many maps name them, and whether or not they
+// are in paths too), and only along with a map that uses them or when given themselves; each
+// appears as a result of its own after the first map that names it.
+//
+// Remapping is not idempotent: files remapped in two runs with the same remap are permuted twice.
+LevelRemapRun remapLevelFiles(const QStringList& paths, const TileRemap& remap,
+                              const LevelRemapOptions& options,
+                              const LevelOutputPath& output = levelOutputInPlace());

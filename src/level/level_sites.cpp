@@ -1,0 +1,306 @@
+#include "level/level_sites.h"
+
+#include "document/file_messages.h"
+#include "level/gid_remapper.h"
+#include "level/sheet_choice.h"
+
+namespace
+{
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+QString cellName(const CellBlock& block, size_t index)
+{
+    const int64_t width = std::max<int64_t>(block.width, 1);
+    return QStringLiteral("cell (%1, %2)")
+        .arg(block.originX + int64_t(index) % width)
+        .arg(block.originY + int64_t(index) / width);
+}
+
+QString joinWhere(const QString& first, const QString& second)
+{
+    return first.isEmpty()    ? second
+           : second.isEmpty() ? first
+                              : first + QStringLiteral(", ") + second;
+}
+
+// Splits "1,2,\n3" into its numbers and their places.
+bool splitCommaList(const QByteArray& bytes, const CellBlock& block, std::vector<uint32_t>& cells,
+                    std::vector<Span>& spans, LevelProblem& problem)
+{
+    qsizetype i = block.text.begin;
+    const qsizetype end = block.text.end;
+    while (i < end && isBlank(bytes[i]))
+        ++i;
+    if (i == end)
+        return true; // no cells at all
+    for (;;) {
+        while (i < end && isBlank(bytes[i]))
+            ++i;
+        const qsizetype begin = i;
+        while (i < end && bytes[i] != ',' && !isBlank(bytes[i]))
+            ++i;
+        const Span number{begin, i};
+        while (i < end && isBlank(bytes[i]))
+            ++i;
+        uint32_t gid = 0;
+        if (!parseGid(QByteArrayView(bytes).sliced(begin, number.size()), gid) ||
+            (i < end && bytes[i] != ',')) {
+            const qsizetype stop = i < end && bytes[i] != ',' ? i + 1 : i;
+            problem = {
+                begin, joinWhere(block.where, cellName(block, cells.size())),
+                number.size() == 0
+                    ? QStringLiteral("a tile id is missing between two commas")
+                    : QStringLiteral("%1 is not a tile id")
+                          .arg(quotedPath(QString::fromUtf8(bytes.sliced(begin, stop - begin))))};
+            return false;
+        }
+        cells.push_back(gid);
+        spans.push_back(number);
+        if (i == end)
+            return true;
+        ++i; // the comma
+    }
+}
+
+// The text of base64 data, with a JSON string's escaped slashes undone.
+bool base64Text(const QByteArray& bytes, const CellBlock& block, QByteArray& text)
+{
+    text = bytes.sliced(block.text.begin, block.text.size());
+    if (!block.jsonString || !text.contains('\\'))
+        return true;
+    QByteArray plain;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\') {
+            if (i + 1 >= text.size() || text[i + 1] != '/')
+                return false;
+            ++i;
+        }
+        plain.append(text[i]);
+    }
+    text = plain;
+    return true;
+}
+
+bool remapBlock(const CellBlock& block, const GidRemapper& gids, int level, const QByteArray& bytes,
+                TextSplice& splice, qint64& changed, LevelProblem& problem)
+{
+    const int64_t expected = block.width * block.height;
+    std::vector<uint32_t> cells;
+    std::vector<Span> spans;
+    switch (block.form) {
+    case CellBlock::Form::CommaList:
+        if (!splitCommaList(bytes, block, cells, spans, problem))
+            return false;
+        break;
+    case CellBlock::Form::Numbers:
+        spans = block.numbers;
+        cells.resize(spans.size());
+        for (size_t i = 0; i < spans.size(); ++i) {
+            if (spans[i].valid() &&
+                !parseGid(QByteArrayView(bytes).sliced(spans[i].begin, spans[i].size()),
+                          cells[i])) {
+                problem = {spans[i].begin, joinWhere(block.where, cellName(block, i)),
+                           QStringLiteral("the gid %1 is not a tile id")
+                               .arg(quotedPath(QString::fromUtf8(
+                                   bytes.sliced(spans[i].begin, spans[i].size()))))};
+                return false;
+            }
+        }
+        break;
+    case CellBlock::Form::Base64: {
+        QByteArray text;
+        QString error;
+        if (!base64Text(bytes, block, text))
+            error = QStringLiteral("the data is not valid base64");
+        else
+            decodeLayerData(text, block.compression, expected, cells, error);
+        if (!error.isEmpty()) {
+            problem = {block.at, block.where, error};
+            return false;
+        }
+        break;
+    }
+    }
+    if (int64_t(cells.size()) != expected) {
+        problem = {block.at, block.where,
+                   QStringLiteral("the data holds %1 cells, but %2 × %3 makes %4")
+                       .arg(cells.size())
+                       .arg(block.width)
+                       .arg(block.height)
+                       .arg(expected)};
+        return false;
+    }
+
+    qint64 changedHere = 0;
+    for (size_t i = 0; i < cells.size(); ++i) {
+        uint32_t now = 0;
+        if (!gids.map(cells[i], now)) {
+            problem = {spans.empty() || !spans[i].valid() ? block.at : spans[i].begin,
+                       joinWhere(block.where, cellName(block, i)), gids.beyondReason(cells[i])};
+            return false;
+        }
+        if (now == cells[i])
+            continue;
+        ++changedHere;
+        if (block.form == CellBlock::Form::Base64)
+            cells[i] = now;
+        else
+            splice.replaceNumber(spans[i], now);
+    }
+    // Untouched data keeps its bytes: compressed data is only written anew when it must change.
+    if (block.form == CellBlock::Form::Base64 && changedHere > 0)
+        splice.replace(block.text, encodeLayerData(cells, block.compression, level));
+    changed += changedHere;
+    return true;
+}
+
+LevelBytesResult failedWith(const QString& reason)
+{
+    LevelBytesResult result;
+    result.reason = reason;
+    return result;
+}
+
+} // namespace
+
+bool parseGid(QByteArrayView text, uint32_t& gid)
+{
+    int64_t value = 0;
+    if (text.size() > 10 || !parseWholeNumber(text, false, value) || value > int64_t(UINT32_MAX))
+        return false;
+    gid = uint32_t(value);
+    return true;
+}
+
+LevelBytesResult failedAt(const QByteArray& bytes, const LevelProblem& problem)
+{
+    LevelBytesResult result = failedWith(problem.reason);
+    result.place = joinWhere(linePlace(bytes, problem.at), problem.where);
+    return result;
+}
+
+LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
+                            const LevelContext& context)
+{
+    const TileRemap& remap = context.remap;
+    std::vector<TilesetFacts> facts;
+    for (const TilesetSite& site : sites.tilesets) {
+        TilesetFacts tileset = site.facts;
+        if (!tileset.file.isEmpty()) {
+            const ExternalTileset external =
+                context.readTileset
+                    ? context.readTileset(tileset.file)
+                    : ExternalTileset{
+                          {}, QStringLiteral("%1 is not read here.").arg(quotedPath(tileset.file))};
+            if (!external.error.isEmpty())
+                return failedAt(
+                    bytes, {site.at, QString(),
+                            QStringLiteral("its tileset cannot be used: %1").arg(external.error)});
+            const int64_t firstGid = tileset.firstGid;
+            tileset = external.facts;
+            tileset.firstGid = firstGid;
+            tileset.file = site.facts.file;
+        }
+        facts.push_back(tileset);
+    }
+
+    LevelBytesResult result;
+    result.isTileset = sites.isTileset;
+    const SheetChoice choice = chooseSheet(facts, context.options.sheet);
+    if (choice.verdict != SheetChoice::Verdict::Use) {
+        result.status = choice.verdict == SheetChoice::Verdict::Skip ? LevelFileStatus::Skipped
+                                                                     : LevelFileStatus::Failed;
+        result.reason = choice.reason;
+        return result;
+    }
+
+    TextSplice splice;
+    for (size_t t = 0; t < facts.size(); ++t) {
+        if (!choice.isSheet[t])
+            continue;
+        const TilesetSite& site = sites.tilesets[t];
+        const TilesetFacts& tileset = facts[t];
+        const QString where = QStringLiteral("tileset %1").arg(tileset.label());
+        if (site.problem)
+            return failedAt(bytes, *site.problem);
+        const QString unfit = checkSheetTileset(tileset, remap);
+        if (!unfit.isEmpty())
+            return failedAt(bytes, {site.at, QString(), unfit});
+        if (!tileset.file.isEmpty()) {
+            result.sheetTilesetFiles << tileset.file;
+            continue;
+        }
+        for (const TileIdSite& id : site.ids) {
+            int64_t value = 0;
+            const QByteArrayView text =
+                QByteArrayView(bytes).sliced(id.value.begin, id.value.size());
+            if (!parseWholeNumber(text, id.noneAllowed, value))
+                return failedAt(bytes, {id.value.begin, where,
+                                        QStringLiteral("the tile id %1 is not a whole number")
+                                            .arg(quotedPath(QString::fromUtf8(text)))});
+            if (value == -1 && id.noneAllowed)
+                continue;
+            if (value < 0 || value >= remap.tileCount())
+                return failedAt(bytes, {id.value.begin, where,
+                                        QStringLiteral("the tile id %1 lies beyond the tileset's "
+                                                       "%2 tiles")
+                                            .arg(value)
+                                            .arg(remap.tileCount())});
+            const int32_t now = remap.newIndexOf[size_t(value)];
+            if (now != value) {
+                splice.replaceNumber(id.value, now);
+                ++result.tilesMoved;
+            }
+        }
+        if (remap.grid != TileRemap::GridChange::None) {
+            const SheetGeometry after = geometryAfter(tileset, remap);
+            if (site.spacing.valid())
+                splice.replaceNumber(site.spacing, after.spacing);
+            else
+                splice.insert(site.spacingInsertAt, site.spacingPrefix +
+                                                        QByteArray::number(after.spacing) +
+                                                        site.spacingSuffix);
+            if (site.imageWidth.valid())
+                splice.replaceNumber(site.imageWidth, after.imageWidth);
+            if (site.imageHeight.valid())
+                splice.replaceNumber(site.imageHeight, after.imageHeight);
+        }
+    }
+
+    if (!sites.isTileset) {
+        const GidRemapper gids(facts, choice.isSheet, remap);
+        if (!gids.problem().isEmpty())
+            return failedWith(gids.problem());
+        LevelProblem problem;
+        for (const CellBlock& block : sites.blocks) {
+            if (block.problem)
+                return failedAt(bytes, *block.problem);
+            if (!remapBlock(block, gids, sites.compressionLevel, bytes, splice, result.cellsChanged,
+                            problem))
+                return failedAt(bytes, problem);
+        }
+        for (const GidSite& object : sites.objects) {
+            uint32_t gid = 0;
+            uint32_t now = 0;
+            const QByteArrayView text =
+                QByteArrayView(bytes).sliced(object.value.begin, object.value.size());
+            if (!parseGid(text, gid))
+                return failedAt(bytes, {object.value.begin, object.where,
+                                        QStringLiteral("the gid %1 is not a tile id")
+                                            .arg(quotedPath(QString::fromUtf8(text)))});
+            if (!gids.map(gid, now))
+                return failedAt(bytes, {object.value.begin, object.where, gids.beyondReason(gid)});
+            if (now != gid) {
+                splice.replaceNumber(object.value, now);
+                ++result.cellsChanged;
+            }
+        }
+    }
+    result.status = LevelFileStatus::Updated;
+    result.bytes = splice.isEmpty() ? bytes : splice.apply(bytes);
+    return result;
+}

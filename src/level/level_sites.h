@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "level/layer_codec.h"
+#include "level/level_remap.h"
+#include "level/text_splice.h"
+#include "level/tileset_facts.h"
+
+// Everything in a map or tileset file that the remap may rewrite, found by the XML or JSON reader
+// with its place in the text. The readers only find; remapSites() decides and rewrites, the same
+// way for both formats.
+
+// Something wrong at a place in the file: at is a byte offset (for the line), where names the
+// part ("layer “Ground”", "layers[2].data").
+struct LevelProblem {
+    qsizetype at = 0;
+    QString where;
+    QString reason;
+};
+
+// A tile number local to a tileset: a <tile id>, an animation frame's tileid, a Wang tile, the
+// representative tile of a Wang set, colour or terrain (which may be -1, none).
+struct TileIdSite {
+    Span value;
+    bool noneAllowed = false;
+};
+
+struct TilesetSite {
+    TilesetFacts facts;
+    qsizetype at = 0; // where the tileset starts
+    std::vector<TileIdSite> ids;
+    Span spacing;                   // the spacing value; invalid when the file leaves it out
+    qsizetype spacingInsertAt = -1; // where a missing spacing goes: prefix, the number, suffix
+    QByteArray spacingPrefix;
+    QByteArray spacingSuffix;
+    Span imageWidth; // the image size values; invalid when absent
+    Span imageHeight;
+    std::optional<LevelProblem>
+        problem; // a value that could not be read; matters for the sheet only
+};
+
+// The cells of one layer or chunk, in one of the forms the files write them.
+struct CellBlock {
+    enum class Form {
+        CommaList, // decimal gids separated by commas (XML csv, the inside of a JSON array)
+        Numbers,   // gids already located one by one (XML <tile gid> elements); invalid: empty cell
+        Base64,    // base64 of 32-bit little-endian gids, maybe compressed
+    };
+    Form form = Form::CommaList;
+    Span text;                 // CommaList, Base64: the text of the cells
+    bool jsonString = false;   // Base64 inside a JSON string (its escapes are undone first)
+    std::vector<Span> numbers; // Numbers
+    LayerCompression compression = LayerCompression::None;
+    int64_t width = 0;
+    int64_t height = 0;
+    int64_t originX = 0; // a chunk's position, for naming cells
+    int64_t originY = 0;
+    qsizetype at = 0;
+    QString where;
+    std::optional<LevelProblem> problem; // the block cannot be read; matters for the sheet only
+};
+
+// A tile object's gid.
+struct GidSite {
+    Span value;
+    qsizetype at = 0;
+    QString where;
+};
+
+struct LevelSites {
+    bool isTileset = false;
+    int compressionLevel = -1;
+    std::vector<TilesetSite> tilesets;
+    std::vector<CellBlock> blocks;
+    std::vector<GidSite> objects;
+};
+
+struct LevelContext {
+    const TileRemap& remap;
+    const LevelRemapOptions& options;
+    QString path;   // absolute
+    QString folder; // the folder of path: where relative sources start
+    const ExternalTilesetReader& readTileset;
+};
+
+// A whole number within [0, 2^32) written with decimal digits only.
+bool parseGid(QByteArrayView text, uint32_t& gid);
+
+// Chooses the sheet among the sites' tilesets and rewrites what names its tiles.
+LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
+                            const LevelContext& context);
+
+// A failed result with the place of problem in bytes.
+LevelBytesResult failedAt(const QByteArray& bytes, const LevelProblem& problem);

@@ -1,0 +1,99 @@
+#include "level/sheet_choice.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+#include "document/file_messages.h"
+
+namespace
+{
+
+// The file a path names, as one string per file: the canonical path when it exists.
+QString fileIdentity(const QString& absolutePath)
+{
+    const QString canonical = QFileInfo(absolutePath).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(absolutePath) : canonical;
+}
+
+QString imageIdentity(const TilesetFacts& tileset)
+{
+    return fileIdentity(QDir(tileset.folder).absoluteFilePath(tileset.image));
+}
+
+QString quotedList(const QStringList& names)
+{
+    QStringList quoted;
+    for (const QString& name : names)
+        quoted << quotedPath(name);
+    return quoted.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+SheetChoice chooseSheet(const std::vector<TilesetFacts>& tilesets, const QString& sheet)
+{
+    SheetChoice choice;
+    choice.isSheet.assign(tilesets.size(), false);
+    QStringList shown;      // the images as written, each once
+    QStringList identities; // the files they resolve to, each once
+    for (const TilesetFacts& tileset : tilesets) {
+        if (tileset.image.isEmpty())
+            continue;
+        if (!shown.contains(tileset.image))
+            shown << tileset.image;
+        if (!identities.contains(imageIdentity(tileset)))
+            identities << imageIdentity(tileset);
+    }
+    if (shown.isEmpty()) {
+        choice.reason = QStringLiteral("none of its tilesets has an image");
+        return choice;
+    }
+
+    auto markWhere = [&](auto&& matches) {
+        QStringList matched;
+        for (size_t i = 0; i < tilesets.size(); ++i) {
+            if (!tilesets[i].image.isEmpty() && matches(tilesets[i])) {
+                choice.isSheet[i] = true;
+                if (!matched.contains(imageIdentity(tilesets[i])))
+                    matched << imageIdentity(tilesets[i]);
+            }
+        }
+        return matched.size();
+    };
+
+    if (sheet.isEmpty()) {
+        if (identities.size() > 1) {
+            choice.verdict = SheetChoice::Verdict::Refuse;
+            choice.reason = QStringLiteral("its tilesets show several images (%1); name the sheet "
+                                           "among them")
+                                .arg(quotedList(shown));
+            return choice;
+        }
+        markWhere([](const TilesetFacts&) { return true; });
+        choice.verdict = SheetChoice::Verdict::Use;
+        return choice;
+    }
+
+    const QString wanted = fileIdentity(QFileInfo(sheet).absoluteFilePath());
+    if (markWhere([&](const TilesetFacts& t) { return imageIdentity(t) == wanted; }) > 0) {
+        choice.verdict = SheetChoice::Verdict::Use;
+        return choice;
+    }
+    const QString name = QFileInfo(sheet).fileName();
+    const qsizetype byName =
+        markWhere([&](const TilesetFacts& t) { return QFileInfo(t.image).fileName() == name; });
+    if (byName == 1) {
+        choice.verdict = SheetChoice::Verdict::Use;
+    } else if (byName > 1) {
+        choice.verdict = SheetChoice::Verdict::Refuse;
+        choice.isSheet.assign(tilesets.size(), false);
+        choice.reason = QStringLiteral("several of its tileset images are called %1 (%2); name "
+                                       "the sheet by its path")
+                            .arg(quotedPath(name), quotedList(shown));
+    } else {
+        choice.reason = QStringLiteral("it does not use the sheet %1 (its tilesets show %2)")
+                            .arg(quotedPath(sheet), quotedList(shown));
+    }
+    return choice;
+}

@@ -1,0 +1,68 @@
+#include "level/text_splice.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+void TextSplice::replace(Span span, QByteArrayView text)
+{
+    edits_.push_back({span.begin, span.end, pool_.size(), text.size()});
+    pool_.append(text);
+}
+
+void TextSplice::replaceNumber(Span span, int64_t value)
+{
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    replace(span, QByteArrayView(digits, result.ptr - digits));
+}
+
+QByteArray TextSplice::apply(QByteArrayView original) const
+{
+    std::vector<Edit> edits = edits_;
+    std::stable_sort(edits.begin(), edits.end(),
+                     [](const Edit& a, const Edit& b) { return a.begin < b.begin; });
+    qsizetype size = original.size();
+    for (const Edit& edit : edits)
+        size += edit.textSize - (edit.end - edit.begin);
+    QByteArray out(size, Qt::Uninitialized);
+    char* to = out.data();
+    qsizetype from = 0;
+    for (const Edit& edit : edits) {
+        std::memcpy(to, original.data() + from, size_t(edit.begin - from));
+        to += edit.begin - from;
+        std::memcpy(to, pool_.constData() + edit.textBegin, size_t(edit.textSize));
+        to += edit.textSize;
+        from = edit.end;
+    }
+    std::memcpy(to, original.data() + from, size_t(original.size() - from));
+    return out;
+}
+
+QString linePlace(QByteArrayView text, qsizetype offset)
+{
+    offset = std::clamp<qsizetype>(offset, 0, text.size());
+    qsizetype line = 1;
+    qsizetype lineStart = 0;
+    for (qsizetype i = 0; i < offset; ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            lineStart = i + 1;
+        }
+    }
+    qsizetype column = 1;
+    for (qsizetype i = lineStart; i < offset; ++i)
+        if ((uchar(text[i]) & 0xc0) != 0x80) // continuation bytes belong to the character before
+            ++column;
+    return QStringLiteral("line %1, column %2").arg(line).arg(column);
+}
+
+bool parseWholeNumber(QByteArrayView text, bool allowSign, int64_t& value)
+{
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    if (begin == end || *begin == '+' || (*begin == '-' && !allowSign))
+        return false;
+    const auto result = std::from_chars(begin, end, value);
+    return result.ec == std::errc() && result.ptr == end;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+// A range of bytes in a file's text: [begin, end). Invalid (begin < 0) when absent.
+struct Span {
+    qsizetype begin = -1;
+    qsizetype end = -1;
+    bool valid() const { return begin >= 0; }
+    qsizetype size() const { return end - begin; }
+};
+
+// Replacements of ranges of a text, collected in any order and applied at once; every byte that no
+// replacement touches is copied as it stood. Replacements must not overlap.
+class TextSplice
+{
+  public:
+    void replace(Span span, QByteArrayView text);
+    void replaceNumber(Span span, int64_t value);
+    void insert(qsizetype at, QByteArrayView text) { replace({at, at}, text); }
+
+    bool isEmpty() const { return edits_.empty(); }
+    QByteArray apply(QByteArrayView original) const;
+
+  private:
+    struct Edit {
+        qsizetype begin;
+        qsizetype end;
+        qsizetype textBegin;
+        qsizetype textSize;
+    };
+    std::vector<Edit> edits_;
+    QByteArray pool_;
+};
+
+// "line 3, column 7" for a byte offset of a UTF-8 text; columns count characters.
+QString linePlace(QByteArrayView text, qsizetype offset);
+
+// A whole number written with decimal digits only, or with one leading '-' when signed; no blanks.
+// False when there is anything else or it does not fit in 64 bits.
+bool parseWholeNumber(QByteArrayView text, bool allowSign, int64_t& value);

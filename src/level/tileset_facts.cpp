@@ -1,0 +1,89 @@
+#include "level/tileset_facts.h"
+
+#include "document/file_messages.h"
+
+namespace
+{
+
+// How many tiles of edge tile fit along side pixels between margins, spacing apart.
+int64_t tilesAlong(int64_t side, int64_t tile, int64_t spacing, int64_t margin)
+{
+    if (side < 0 || tile <= 0 || spacing < 0 || margin < 0)
+        return -1;
+    const int64_t usable = side - 2 * margin + spacing;
+    return usable <= 0 ? 0 : usable / (tile + spacing);
+}
+
+} // namespace
+
+int64_t TilesetFacts::knownColumns() const
+{
+    return columns >= 0 ? columns : tilesAlong(imageWidth, tileWidth, spacing, margin);
+}
+
+int64_t TilesetFacts::knownTileCount() const
+{
+    if (tileCount >= 0)
+        return tileCount;
+    const int64_t across = knownColumns();
+    const int64_t down = tilesAlong(imageHeight, tileHeight, spacing, margin);
+    return across < 0 || down < 0 ? -1 : across * down;
+}
+
+QString TilesetFacts::label() const
+{
+    return quotedPath(name.isEmpty() ? image : name);
+}
+
+QString checkSheetTileset(const TilesetFacts& tileset, const TileRemap& remap)
+{
+    const int64_t count = tileset.knownTileCount();
+    if (count < 0)
+        return QStringLiteral("the tileset %1 does not say how many tiles it has")
+            .arg(tileset.label());
+    if (count != remap.tileCount())
+        return QStringLiteral("the tileset %1 has %2 tiles, the tile map %3")
+            .arg(tileset.label())
+            .arg(count)
+            .arg(remap.tileCount());
+    const int64_t columns = tileset.knownColumns();
+    if (remap.columns > 0 && columns >= 0 && columns != remap.columns)
+        return QStringLiteral("the tileset %1 has %2 tile columns, the sheet %3")
+            .arg(tileset.label())
+            .arg(columns)
+            .arg(remap.columns);
+    if (remap.grid == TileRemap::GridChange::None)
+        return QString();
+    if (columns <= 0 || count % columns != 0)
+        return QStringLiteral("the tileset %1 does not say how its tiles stand in columns")
+            .arg(tileset.label());
+    if (tileset.margin != 0)
+        return QStringLiteral("the tileset %1 has a margin of %2 pixels, but a grid starts at the "
+                              "sheet's corner")
+            .arg(tileset.label())
+            .arg(tileset.margin);
+    const bool added = remap.grid == TileRemap::GridChange::Added;
+    if (tileset.spacing != (added ? 0 : 1))
+        return added ? QStringLiteral("the tileset %1 has a spacing of %2 pixels, but the grid was "
+                                      "added to a sheet without one")
+                           .arg(tileset.label())
+                           .arg(tileset.spacing)
+                     : QStringLiteral("the tileset %1 has a spacing of %2 pixels, but the grid was "
+                                      "removed from a sheet that had a one-pixel grid")
+                           .arg(tileset.label())
+                           .arg(tileset.spacing);
+    return QString();
+}
+
+SheetGeometry geometryAfter(const TilesetFacts& tileset, const TileRemap& remap)
+{
+    // A line follows every whole tile, none comes before the first; strips beyond the whole tiles
+    // are gone after a grid step.
+    SheetGeometry after;
+    after.spacing = remap.grid == TileRemap::GridChange::Added ? 1 : 0;
+    const int64_t columns = tileset.knownColumns();
+    const int64_t rows = tileset.knownTileCount() / columns;
+    after.imageWidth = columns * (tileset.tileWidth + after.spacing);
+    after.imageHeight = rows * (tileset.tileHeight + after.spacing);
+    return after;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+#include "level/tile_remap.h"
+
+// What the remap needs to know of one tileset, wherever it stands: embedded in a map or in a file
+// of its own.
+struct TilesetFacts {
+    QString name;
+    QString image;        // the image source as written; empty when the tileset has no single image
+    QString folder;       // the folder image is relative to: that of the file holding the tileset
+    QString file;         // a map's external tileset: its file (absolute); empty when embedded
+    int64_t firstGid = 0; // in a map; 0 in a tileset file
+    int64_t tileCount = -1; // -1 where the file does not say
+    int64_t columns = -1;
+    int64_t tileWidth = 0;
+    int64_t tileHeight = 0;
+    int64_t spacing = 0;
+    int64_t margin = 0;
+    int64_t imageWidth = -1;
+    int64_t imageHeight = -1;
+
+    // The tile count and columns as given, or as the image size implies; -1 when neither says.
+    int64_t knownTileCount() const;
+    int64_t knownColumns() const;
+
+    // “name”, for messages.
+    QString label() const;
+};
+
+// Why tileset cannot be the sheet that remap rearranged (tile count, columns, the grid change),
+// or an empty string when it can.
+QString checkSheetTileset(const TilesetFacts& tileset, const TileRemap& remap);
+
+// The tileset's spacing and image size once the sheet's grid changed as remap says; only for a
+// tileset that checkSheetTileset accepted.
+struct SheetGeometry {
+    int64_t spacing = 0;
+    int64_t imageWidth = 0;
+    int64_t imageHeight = 0;
+};
+SheetGeometry geometryAfter(const TilesetFacts& tileset, const TileRemap& remap);

@@ -1,0 +1,607 @@
+#include "level/xml_level.h"
+
+#include <QDir>
+#include <QStringDecoder>
+#include <QXmlStreamReader>
+
+#include "document/file_messages.h"
+
+namespace
+{
+
+// The elements that matter, by where they stand; everything else is Other and only passed over.
+enum class Kind {
+    Other,
+    Map,
+    Tileset,
+    TilesetImage,
+    TileDef,
+    Animation,
+    Frame,
+    WangSets,
+    WangSet,
+    WangColor,
+    WangTile,
+    TerrainTypes,
+    Terrain,
+    Layer,
+    Data,
+    Chunk,
+    DataTile,
+    ObjectLayer,
+    Object,
+    Group,
+};
+
+Kind classify(Kind parent, QStringView name)
+{
+    switch (parent) {
+    case Kind::Map:
+    case Kind::Group:
+        if (name == u"tileset" && parent == Kind::Map)
+            return Kind::Tileset;
+        if (name == u"layer")
+            return Kind::Layer;
+        if (name == u"objectgroup")
+            return Kind::ObjectLayer;
+        if (name == u"group")
+            return Kind::Group;
+        break;
+    case Kind::Tileset:
+        if (name == u"image")
+            return Kind::TilesetImage;
+        if (name == u"tile")
+            return Kind::TileDef;
+        if (name == u"wangsets")
+            return Kind::WangSets;
+        if (name == u"terraintypes")
+            return Kind::TerrainTypes;
+        break;
+    case Kind::TileDef:
+        if (name == u"animation")
+            return Kind::Animation;
+        break;
+    case Kind::Animation:
+        if (name == u"frame")
+            return Kind::Frame;
+        break;
+    case Kind::WangSets:
+        if (name == u"wangset")
+            return Kind::WangSet;
+        break;
+    case Kind::WangSet:
+        if (name == u"wangcolor" || name == u"wangcornercolor" || name == u"wangedgecolor")
+            return Kind::WangColor;
+        if (name == u"wangtile")
+            return Kind::WangTile;
+        break;
+    case Kind::TerrainTypes:
+        if (name == u"terrain")
+            return Kind::Terrain;
+        break;
+    case Kind::Layer:
+        if (name == u"data")
+            return Kind::Data;
+        break;
+    case Kind::Data:
+        if (name == u"chunk")
+            return Kind::Chunk;
+        if (name == u"tile")
+            return Kind::DataTile;
+        break;
+    case Kind::Chunk:
+        if (name == u"tile")
+            return Kind::DataTile;
+        break;
+    case Kind::ObjectLayer:
+        if (name == u"object")
+            return Kind::Object;
+        break;
+    default:
+        break;
+    }
+    return Kind::Other;
+}
+
+// Turns the reader's character offsets (UTF-16 units after any byte order mark) into byte offsets
+// of the UTF-8 text, walking forward only.
+class ByteOffsets
+{
+  public:
+    explicit ByteOffsets(QByteArrayView bytes) : bytes_(bytes)
+    {
+        if (bytes.startsWith("\xef\xbb\xbf"))
+            start_ = byte_ = 3;
+    }
+
+    qsizetype byteAt(qint64 offset)
+    {
+        if (offset < unit_) {
+            unit_ = 0;
+            byte_ = start_;
+        }
+        const qsizetype size = bytes_.size();
+        while (unit_ < offset && byte_ < size) {
+            const uchar lead = uchar(bytes_[byte_]);
+            const int length = lead < 0x80 ? 1 : lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : 4;
+            byte_ += length;
+            unit_ += length == 4 ? 2 : 1;
+        }
+        return std::min(byte_, size);
+    }
+
+  private:
+    QByteArrayView bytes_;
+    qsizetype start_ = 0;
+    qsizetype byte_ = 0;
+    qint64 unit_ = 0;
+};
+
+// Walks the attributes of a start tag in the raw text, giving each value's span (inside quotes).
+class TagAttributes
+{
+  public:
+    TagAttributes(const QByteArray& bytes, qsizetype tagBegin, qsizetype tagEnd)
+        : bytes_(bytes), at_(tagBegin + 1), end_(tagEnd)
+    {
+        while (at_ < end_ && !isSpace(bytes_[at_]) && bytes_[at_] != '/' && bytes_[at_] != '>')
+            ++at_;
+        afterLast_ = at_;
+    }
+
+    bool next()
+    {
+        gapBegin_ = at_;
+        while (at_ < end_ && isSpace(bytes_[at_]))
+            ++at_;
+        if (at_ >= end_ || bytes_[at_] == '/' || bytes_[at_] == '>')
+            return false;
+        const qsizetype nameBegin = at_;
+        while (at_ < end_ && bytes_[at_] != '=' && !isSpace(bytes_[at_]))
+            ++at_;
+        nameBegin_ = nameBegin;
+        name_ = QByteArrayView(bytes_).sliced(nameBegin, at_ - nameBegin);
+        while (at_ < end_ && bytes_[at_] != '"' && bytes_[at_] != '\'')
+            ++at_;
+        if (at_ >= end_)
+            return false;
+        const char quote = bytes_[at_++];
+        value_.begin = at_;
+        while (at_ < end_ && bytes_[at_] != quote)
+            ++at_;
+        value_.end = at_;
+        if (at_ < end_)
+            ++at_;
+        afterLast_ = at_;
+        return true;
+    }
+
+    QByteArrayView name() const { return name_; }
+    Span value() const { return value_; }
+    // The blanks before this attribute's name.
+    QByteArrayView gap() const
+    {
+        return QByteArrayView(bytes_).sliced(gapBegin_, nameBegin_ - gapBegin_);
+    }
+    // Just after the last attribute read (after the tag's name when none was).
+    qsizetype afterLast() const { return afterLast_; }
+
+  private:
+    static bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+    const QByteArray& bytes_;
+    qsizetype at_;
+    qsizetype end_;
+    qsizetype gapBegin_ = 0;
+    qsizetype nameBegin_ = 0;
+    qsizetype afterLast_ = 0;
+    QByteArrayView name_;
+    Span value_;
+};
+
+Span attributeSpan(const QByteArray& bytes, qsizetype tagBegin, qsizetype tagEnd,
+                   QByteArrayView name)
+{
+    TagAttributes attributes(bytes, tagBegin, tagEnd);
+    while (attributes.next())
+        if (attributes.name() == name)
+            return attributes.value();
+    return {};
+}
+
+bool isUtf8(const QByteArray& bytes)
+{
+    for (const char c : bytes) {
+        if (uchar(c) >= 0x80) {
+            QStringDecoder decoder(QStringDecoder::Utf8);
+            const QString text = decoder.decode(bytes);
+            return !decoder.hasError();
+        }
+    }
+    return true;
+}
+
+struct LayerFacts {
+    QString where;
+    int64_t width = 0;
+    int64_t height = 0;
+    std::optional<LevelProblem> problem;
+};
+
+class XmlScanner
+{
+  public:
+    XmlScanner(const QByteArray& bytes, const QString& folder, LevelSites& sites)
+        : bytes_(bytes), folder_(folder), sites_(sites), reader_(bytes), offsets_(bytes)
+    {
+    }
+
+    bool run(LevelProblem& problem)
+    {
+        while (!reader_.atEnd()) {
+            const QXmlStreamReader::TokenType token = reader_.readNext();
+            if (token == QXmlStreamReader::StartDocument) {
+                const QStringView encoding = reader_.documentEncoding();
+                if (!encoding.isEmpty() && encoding.compare(u"utf-8", Qt::CaseInsensitive) != 0) {
+                    problem = {0, QString(),
+                               QStringLiteral("the file is written in %1; only UTF-8 is read")
+                                   .arg(encoding.toString())};
+                    return false;
+                }
+            } else if (token == QXmlStreamReader::StartElement) {
+                const qsizetype tagEnd = offsets_.byteAt(reader_.characterOffset());
+                // '<' cannot stand inside an attribute value, so the last one opens this tag.
+                const qsizetype tagBegin = bytes_.lastIndexOf('<', tagEnd - 1);
+                Kind kind = Kind::Other;
+                if (stack_.empty()) {
+                    kind = reader_.name() == u"map"       ? Kind::Map
+                           : reader_.name() == u"tileset" ? Kind::Tileset
+                                                          : Kind::Other;
+                    if (kind == Kind::Other) {
+                        problem = {tagBegin, QString(),
+                                   QStringLiteral("it is neither a map nor a tileset (it starts "
+                                                  "with <%1>)")
+                                       .arg(reader_.name().toString())};
+                        return false;
+                    }
+                    sites_.isTileset = kind == Kind::Tileset;
+                } else {
+                    kind = classify(stack_.back().kind, reader_.name());
+                }
+                stack_.push_back({kind, tagBegin, tagEnd});
+                start(stack_.back());
+            } else if (token == QXmlStreamReader::EndElement) {
+                const qsizetype closeEnd = offsets_.byteAt(reader_.characterOffset());
+                const Open open = stack_.back();
+                stack_.pop_back();
+                // A self-closing tag reads nothing more before its end.
+                const qsizetype contentEnd =
+                    closeEnd == open.tagEnd ? open.tagEnd : bytes_.lastIndexOf('<', closeEnd - 1);
+                finish(open, contentEnd);
+            }
+        }
+        if (reader_.hasError()) {
+            problem = {offsets_.byteAt(reader_.characterOffset()), QString(),
+                       QStringLiteral("the XML is malformed (%1)").arg(reader_.errorString())};
+            return false;
+        }
+        return true;
+    }
+
+  private:
+    struct Open {
+        Kind kind;
+        qsizetype tagBegin;
+        qsizetype tagEnd;
+        int block = -1;      // Data, Chunk: the cell block its tiles go to
+        bool chunks = false; // Data: held chunks
+    };
+
+    void start(Open& open)
+    {
+        switch (open.kind) {
+        case Kind::Map:
+            if (const Span span = attribute(open, "compressionlevel"); span.valid()) {
+                int64_t level = -1;
+                if (parseWholeNumber(text(span), true, level))
+                    sites_.compressionLevel = int(std::clamp<int64_t>(level, -1, 22));
+            }
+            break;
+        case Kind::Tileset:
+            startTileset(open);
+            break;
+        case Kind::TilesetImage:
+            startImage(open);
+            break;
+        case Kind::TileDef:
+            addTileId(open, "id", false);
+            break;
+        case Kind::Frame:
+        case Kind::WangTile:
+            addTileId(open, "tileid", false);
+            break;
+        case Kind::WangSet:
+        case Kind::WangColor:
+        case Kind::Terrain:
+            addTileId(open, "tile", true);
+            break;
+        case Kind::Layer:
+            startLayer(open);
+            break;
+        case Kind::Data:
+            startData(open);
+            break;
+        case Kind::Chunk:
+            startChunk(open);
+            break;
+        case Kind::DataTile:
+            addCell(open);
+            break;
+        case Kind::ObjectLayer:
+            layers_.push_back({layerWhere(), 0, 0, {}});
+            break;
+        case Kind::Object:
+            if (const Span gid = attribute(open, "gid"); gid.valid()) {
+                const QString id = attributeText("id");
+                sites_.objects.push_back(
+                    {gid, open.tagBegin,
+                     layers_.back().where + QStringLiteral(", object %1").arg(id)});
+            }
+            break;
+        default:
+            break;
+        }
+    }
+
+    void finish(const Open& open, qsizetype contentEnd)
+    {
+        if (open.kind == Kind::Chunk && open.block >= 0) {
+            setText(sites_.blocks[size_t(open.block)], open.tagEnd, contentEnd);
+        } else if (open.kind == Kind::Data && !open.chunks) {
+            Open data = open;
+            if (data.block < 0)
+                newBlock(data, dataForm_);
+            CellBlock& block = sites_.blocks[size_t(data.block)];
+            if (block.form != CellBlock::Form::Numbers)
+                setText(block, open.tagEnd, contentEnd);
+        }
+    }
+
+    void startTileset(const Open& open)
+    {
+        TilesetSite site;
+        site.at = open.tagBegin;
+        TilesetFacts& facts = site.facts;
+        facts.folder = folder_;
+        facts.name = attributeText("name");
+        const QString source = attributeText("source");
+        if (!sites_.isTileset && !source.isEmpty())
+            facts.file = QDir::cleanPath(QDir(folder_).absoluteFilePath(source));
+        TagAttributes attributes(bytes_, open.tagBegin, open.tagEnd);
+        // A missing spacing goes after the tile height, as the attributes are usually ordered, with
+        // the same blanks before it; without a tile height, after the last attribute.
+        site.spacingInsertAt = attributes.afterLast();
+        site.spacingPrefix = " spacing=\"";
+        bool placed = false;
+        while (attributes.next()) {
+            const QByteArrayView name = attributes.name();
+            const Span value = attributes.value();
+            if (name == "firstgid")
+                readNumber(site, value, facts.firstGid);
+            else if (name == "tilewidth")
+                readNumber(site, value, facts.tileWidth);
+            else if (name == "tileheight")
+                readNumber(site, value, facts.tileHeight);
+            else if (name == "spacing")
+                readNumber(site, site.spacing = value, facts.spacing);
+            else if (name == "margin")
+                readNumber(site, value, facts.margin);
+            else if (name == "tilecount")
+                readNumber(site, value, facts.tileCount);
+            else if (name == "columns")
+                readNumber(site, value, facts.columns);
+            if (!placed) {
+                site.spacingInsertAt = attributes.afterLast();
+                site.spacingPrefix = attributes.gap().toByteArray() + "spacing=\"";
+                placed = name == "tileheight";
+            }
+        }
+        site.spacingSuffix = "\"";
+        sites_.tilesets.push_back(std::move(site));
+    }
+
+    void startImage(const Open& open)
+    {
+        TilesetSite& site = sites_.tilesets.back();
+        site.facts.image = attributeText("source");
+        site.imageWidth = attribute(open, "width");
+        site.imageHeight = attribute(open, "height");
+        if (site.imageWidth.valid())
+            readNumber(site, site.imageWidth, site.facts.imageWidth);
+        if (site.imageHeight.valid())
+            readNumber(site, site.imageHeight, site.facts.imageHeight);
+    }
+
+    void addTileId(const Open& open, QByteArrayView name, bool noneAllowed)
+    {
+        if (sites_.tilesets.empty())
+            return;
+        if (const Span value = attribute(open, name); value.valid())
+            sites_.tilesets.back().ids.push_back({value, noneAllowed});
+    }
+
+    QString layerWhere() const
+    {
+        return QStringLiteral("layer %1").arg(quotedPath(attributeText("name")));
+    }
+
+    void startLayer(const Open& open)
+    {
+        LayerFacts layer{layerWhere(), 0, 0, {}};
+        for (const char* name : {"width", "height"}) {
+            const Span value = attribute(open, name);
+            int64_t& target = name[0] == 'w' ? layer.width : layer.height;
+            if (!parseWholeNumber(text(value), false, target) || target > INT32_MAX)
+                layer.problem = LevelProblem{
+                    open.tagBegin, layer.where,
+                    QStringLiteral("its %1 is not a size").arg(QString::fromLatin1(name))};
+        }
+        layers_.push_back(layer);
+    }
+
+    void startData(Open& open)
+    {
+        const QString encoding = attributeText("encoding");
+        const QString compression = attributeText("compression");
+        dataProblem_.reset();
+        dataCompression_ = LayerCompression::None;
+        if (encoding.isEmpty()) {
+            dataForm_ = CellBlock::Form::Numbers;
+        } else if (encoding == u"csv") {
+            dataForm_ = CellBlock::Form::CommaList;
+        } else if (encoding == u"base64") {
+            dataForm_ = CellBlock::Form::Base64;
+        } else {
+            dataProblem_ = LevelProblem{
+                open.tagBegin, layers_.back().where,
+                QStringLiteral("the encoding %1 is unknown").arg(quotedPath(encoding))};
+        }
+        if (const auto method = layerCompressionNamed(compression)) {
+            dataCompression_ = *method;
+        } else {
+            dataProblem_ = LevelProblem{
+                open.tagBegin, layers_.back().where,
+                QStringLiteral("the compression %1 is unknown").arg(quotedPath(compression))};
+        }
+        if (dataCompression_ != LayerCompression::None && dataForm_ != CellBlock::Form::Base64)
+            dataProblem_ = LevelProblem{open.tagBegin, layers_.back().where,
+                                        QStringLiteral("only base64 data can be compressed")};
+    }
+
+    void newBlock(Open& open, CellBlock::Form form)
+    {
+        const LayerFacts& layer = layers_.back();
+        CellBlock block;
+        block.form = form;
+        block.compression = dataCompression_;
+        block.width = layer.width;
+        block.height = layer.height;
+        block.at = open.tagBegin;
+        block.where = layer.where;
+        block.problem = layer.problem ? layer.problem : dataProblem_;
+        open.block = int(sites_.blocks.size());
+        sites_.blocks.push_back(std::move(block));
+    }
+
+    void startChunk(Open& open)
+    {
+        Open& data = stack_[stack_.size() - 2];
+        data.chunks = true;
+        newBlock(open, dataForm_);
+        CellBlock& block = sites_.blocks.back();
+        block.problem = dataProblem_;
+        if (data.block >= 0 && !block.problem)
+            block.problem = LevelProblem{open.tagBegin, block.where,
+                                         QStringLiteral("the data mixes chunks and tiles")};
+        int64_t* targets[] = {&block.originX, &block.originY, &block.width, &block.height};
+        const char* names[] = {"x", "y", "width", "height"};
+        for (int i = 0; i < 4; ++i) {
+            const bool signedValue = i < 2;
+            if (!parseWholeNumber(text(attribute(open, names[i])), signedValue, *targets[i]) ||
+                *targets[i] > INT32_MAX || *targets[i] < INT32_MIN) {
+                *targets[i] = 0;
+                if (!block.problem)
+                    block.problem = LevelProblem{open.tagBegin, block.where,
+                                                 QStringLiteral("the chunk's %1 is not a number")
+                                                     .arg(QString::fromLatin1(names[i]))};
+            }
+        }
+        block.where += QStringLiteral(", chunk at (%1, %2)").arg(block.originX).arg(block.originY);
+    }
+
+    void addCell(const Open& open)
+    {
+        Open& parent = stack_[stack_.size() - 2];
+        if (parent.kind == Kind::Data && parent.chunks)
+            return; // a stray tile beside chunks; the chunks already carry the complaint
+        if (parent.block < 0)
+            newBlock(parent, dataForm_);
+        CellBlock& block = sites_.blocks[size_t(parent.block)];
+        if (block.form != CellBlock::Form::Numbers) {
+            if (!block.problem)
+                block.problem = LevelProblem{open.tagBegin, block.where,
+                                             QStringLiteral("the data holds <tile> elements, but "
+                                                            "says it is encoded")};
+            return;
+        }
+        block.numbers.push_back(attribute(open, "gid"));
+    }
+
+    void setText(CellBlock& block, qsizetype begin, qsizetype end)
+    {
+        // The blanks around the cells stay as they stood.
+        while (begin < end && isBlank(bytes_[begin]))
+            ++begin;
+        while (end > begin && isBlank(bytes_[end - 1]))
+            --end;
+        block.text = {begin, end};
+    }
+
+    static bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+    // An attribute of the current element with its entities resolved.
+    QString attributeText(const char* name) const
+    {
+        return reader_.attributes().value(QLatin1StringView(name)).toString();
+    }
+
+    Span attribute(const Open& open, QByteArrayView name) const
+    {
+        return attributeSpan(bytes_, open.tagBegin, open.tagEnd, name);
+    }
+
+    QByteArrayView text(Span span) const
+    {
+        return span.valid() ? QByteArrayView(bytes_).sliced(span.begin, span.size())
+                            : QByteArrayView();
+    }
+
+    void readNumber(TilesetSite& site, Span value, int64_t& target)
+    {
+        if (parseWholeNumber(text(value), false, target) && target <= INT32_MAX)
+            return;
+        target = -1;
+        if (!site.problem)
+            site.problem = LevelProblem{
+                value.begin, QStringLiteral("tileset %1").arg(quotedPath(site.facts.name)),
+                QStringLiteral("%1 is not a whole number")
+                    .arg(quotedPath(QString::fromUtf8(text(value))))};
+    }
+
+    const QByteArray& bytes_;
+    QString folder_;
+    LevelSites& sites_;
+    QXmlStreamReader reader_;
+    ByteOffsets offsets_;
+    std::vector<Open> stack_;
+    std::vector<LayerFacts> layers_;
+    CellBlock::Form dataForm_ = CellBlock::Form::Numbers;
+    LayerCompression dataCompression_ = LayerCompression::None;
+    std::optional<LevelProblem> dataProblem_;
+};
+
+} // namespace
+
+bool scanXmlLevel(const QByteArray& bytes, const QString& folder, LevelSites& sites,
+                  LevelProblem& problem)
+{
+    if (bytes.startsWith("\xff\xfe") || bytes.startsWith("\xfe\xff")) {
+        problem = {0, QString(), QStringLiteral("the file is UTF-16 text; only UTF-8 is read")};
+        return false;
+    }
+    if (!isUtf8(bytes)) {
+        problem = {0, QString(), QStringLiteral("the file is not UTF-8 text")};
+        return false;
+    }
+    return XmlScanner(bytes, folder, sites).run(problem);
+}
