@@ -253,23 +253,23 @@ class JsonLevelScanner
             block.problem = problem;
             int64_t* targets[] = {&block.width, &block.height, &block.originX, &block.originY};
             const char16_t* names[] = {u"width", u"height", u"x", u"y"};
+            const char16_t* unreadable = nullptr;
             for (int i = 0; i < (chunk ? 4 : 2); ++i) {
                 const Value value = holder.value(names[i]);
-                const bool fits = json_.integer(value, *targets[i]) && *targets[i] <= INT32_MAX &&
-                                  *targets[i] >= (i < 2 ? 0 : INT32_MIN);
-                if (!fits) {
+                if (!json_.integer(value, *targets[i]) || *targets[i] > INT32_MAX ||
+                    *targets[i] < (i < 2 ? 0 : INT32_MIN)) {
                     *targets[i] = 0;
-                    if (!block.problem)
-                        block.problem = LevelProblem{
-                            holder.value(names[i]).valid() ? value.span.begin : block.at,
-                            blockWhere,
-                            QStringLiteral("its %1 is not a size or place")
-                                .arg(QString::fromUtf16(names[i]))};
+                    if (!unreadable)
+                        unreadable = names[i];
                 }
             }
             if (chunk)
                 block.where +=
                     QStringLiteral(", chunk at (%1, %2)").arg(block.originX).arg(block.originY);
+            if (unreadable && !block.problem)
+                block.problem = LevelProblem{block.at, block.where,
+                                             QStringLiteral("its %1 is not a size or place")
+                                                 .arg(QString::fromUtf16(unreadable))};
             if (base64 && data.kind == '"') {
                 block.form = CellBlock::Form::Base64;
                 block.text = json_.stringInside(data);
@@ -279,7 +279,7 @@ class JsonLevelScanner
                 block.text = {data.span.begin + 1, data.span.end - 1};
             } else if (!block.problem) {
                 block.problem =
-                    LevelProblem{block.at, blockWhere,
+                    LevelProblem{block.at, block.where,
                                  base64 ? QStringLiteral("the data is not base64 text")
                                         : QStringLiteral("the data is not an array of tile ids")};
             }

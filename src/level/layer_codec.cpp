@@ -208,7 +208,7 @@ bool decodeLayerData(QByteArrayView base64, LayerCompression compression, qint64
     }
     if (raw.size() != expectedBytes) {
         error = raw.size() % 4 != 0 ? QStringLiteral("the data ends in the middle of a cell")
-                                    : QStringLiteral("the data holds %1 cells, the layer %2")
+                                    : QStringLiteral("the data holds %1 cells instead of %2")
                                           .arg(raw.size() / 4)
                                           .arg(expectedCells);
         return false;

@@ -127,11 +127,11 @@ bool remapBlock(const CellBlock& block, const GidRemapper& gids, int level, cons
     }
     if (int64_t(cells.size()) != expected) {
         problem = {block.at, block.where,
-                   QStringLiteral("the data holds %1 cells, but %2 × %3 makes %4")
+                   QStringLiteral("the data holds %1 cells instead of %2 (%3 × %4)")
                        .arg(cells.size())
+                       .arg(expected)
                        .arg(block.width)
-                       .arg(block.height)
-                       .arg(expected)};
+                       .arg(block.height)};
         return false;
     }
 

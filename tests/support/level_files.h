@@ -4,10 +4,17 @@
 #include <QImage>
 #include <QString>
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <vector>
 
 #include "level/tile_remap.h"
+
+// Messages show as text in test failures.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << text.toStdString();
+}
 
 // Levels made and read back for the remap tests, independently of the remap's own readers: the
 // XML side reads with a plain QXmlStreamReader, the JSON side with QJsonDocument. Only the base64

@@ -1,0 +1,259 @@
+// Whole runs over files on disk: external tilesets done once, failures and skips leaving files as
+// they were while the others are done, output into another folder, and which tileset is the sheet.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include "level/level_remap.h"
+#include "level/sheet_choice.h"
+#include "support/image_files.h"
+#include "support/level_files.h"
+
+namespace
+{
+
+TileRemap fourTiles()
+{
+    TileRemap remap;
+    remap.newIndexOf = {2, 0, 3, 1};
+    return remap;
+}
+
+const QByteArray kSheetTsx =
+    "<tileset name=\"sheet\" tilewidth=\"8\" tileheight=\"8\" tilecount=\"4\" "
+    "columns=\"2\">\n <image source=\"sheet.png\" width=\"16\" height=\"16\"/>\n"
+    " <tile id=\"1\"><animation><frame tileid=\"3\" duration=\"9\"/></animation></tile>\n"
+    "</tileset>\n";
+
+QByteArray mapUsing(const QByteArray& tilesetSource, const QByteArray& cells)
+{
+    return "<map>\n <tileset firstgid=\"1\" source=\"" + tilesetSource +
+           "\"/>\n <layer name=\"L\" width=\"2\" height=\"1\"><data encoding=\"csv\">" + cells +
+           "</data></layer>\n</map>\n";
+}
+
+class LevelRunTest : public ::testing::Test
+{
+  protected:
+    QString path(const QString& name) const { return QDir(folder.path()).filePath(name); }
+    void put(const QString& name, const QByteArray& bytes)
+    {
+        QDir(folder.path()).mkpath(QFileInfo(path(name)).path());
+        writeFileBytes(path(name), bytes);
+    }
+    QByteArray get(const QString& name) const { return readFileBytes(path(name)); }
+    QStringList paths(const QStringList& names) const
+    {
+        QStringList out;
+        for (const QString& name : names)
+            out << path(name);
+        return out;
+    }
+    // What happened to each file, in order: "a.tmx updated 2", "b.tmx skipped", ...
+    QStringList outcomes(const LevelRemapRun& run) const
+    {
+        QStringList out;
+        for (const LevelFileResult& file : run.files) {
+            const QString name = QDir(folder.path()).relativeFilePath(file.path);
+            switch (file.status) {
+            case LevelFileStatus::Updated:
+                out << QStringLiteral("%1 updated %2")
+                           .arg(name)
+                           .arg(file.cellsChanged + file.tilesMoved);
+                break;
+            case LevelFileStatus::Skipped:
+                out << name + QStringLiteral(" skipped");
+                break;
+            case LevelFileStatus::Failed:
+                out << name + QStringLiteral(" failed");
+                break;
+            }
+        }
+        return out;
+    }
+
+    QTemporaryDir folder;
+};
+
+TEST_F(LevelRunTest, AnExternalTilesetIsRemappedOnceHoweverManyMapsNameIt)
+{
+    put("tiles/sheet.tsx", kSheetTsx);
+    put("a.tmx", mapUsing("tiles/sheet.tsx", "1,2"));
+    put("b.tmx", mapUsing("tiles/sheet.tsx", "3,0"));
+    put("deep/c.tmx", mapUsing("../tiles/sheet.tsx", "4,4"));
+    put("d.csv", "0,1\n2,3\n");
+    const QStringList files = paths({"a.tmx", "b.tmx", "tiles/sheet.tsx", "deep/c.tmx", "d.csv"});
+    const QByteArray original = get("tiles/sheet.tsx");
+
+    const LevelRemapRun run = remapLevelFiles(files, fourTiles(), {});
+    EXPECT_EQ(outcomes(run),
+              QStringList({"a.tmx updated 2", "tiles/sheet.tsx updated 2", "b.tmx updated 1",
+                           "tiles/sheet.tsx skipped", "deep/c.tmx updated 2", "d.csv updated 4"}));
+    EXPECT_EQ(run.files[3].reason, QStringLiteral("it was already remapped in this run"));
+    EXPECT_EQ(get("tiles/sheet.tsx"), QByteArray(kSheetTsx)
+                                          .replace("id=\"1\"", "id=\"0\"")
+                                          .replace("tileid=\"3\"", "tileid=\"1\""));
+    EXPECT_EQ(get("a.tmx"), mapUsing("tiles/sheet.tsx", "3,1"));
+    EXPECT_EQ(get("deep/c.tmx"), mapUsing("../tiles/sheet.tsx", "2,2"));
+    EXPECT_EQ(run.summary(),
+              QStringLiteral("5 files updated (9 cells changed), 1 skipped, 0 failed."));
+
+    // A second run with the same remap would permute everything again; its inverse undoes the
+    // first.
+    const LevelRemapRun back = remapLevelFiles(files, fourTiles().inverse(), {});
+    EXPECT_EQ(back.count(LevelFileStatus::Updated), 5);
+    EXPECT_EQ(get("tiles/sheet.tsx"), original);
+    EXPECT_EQ(get("a.tmx"), mapUsing("tiles/sheet.tsx", "1,2"));
+    EXPECT_EQ(get("d.csv"), QByteArray("0,1\n2,3\n"));
+}
+
+TEST_F(LevelRunTest, FailedAndSkippedFilesStayAsTheyWereWhileTheOthersAreDone)
+{
+    put("tiles/sheet.tsx", kSheetTsx);
+    put("broken.tsx", QByteArray(kSheetTsx).replace("tile id=\"1\"", "tile id=\"7\""));
+    const QByteArray beyond = mapUsing("tiles/sheet.tsx", "1,9");
+    const QByteArray other =
+        "<map><tileset firstgid=\"1\" name=\"o\" tilecount=\"4\"><image source=\"o.png\"/>"
+        "</tileset></map>";
+    const QByteArray usesBroken = mapUsing("broken.tsx", "1,2");
+    const QByteArray missingTileset = mapUsing("gone.tsx", "1,2");
+    put("beyond.tmx", beyond);
+    put("other.tmx", other);
+    put("uses-broken.tmx", usesBroken);
+    put("missing-tileset.tmx", missingTileset);
+    put("good.tmx", mapUsing("tiles/sheet.tsx", "1,2"));
+    LevelRemapOptions options;
+    options.sheet = QStringLiteral("sheet.png");
+
+    const LevelRemapRun run =
+        remapLevelFiles(paths({"beyond.tmx", "other.tmx", "nowhere.tmx", "uses-broken.tmx",
+                               "missing-tileset.tmx", "good.tmx"}),
+                        fourTiles(), options);
+    EXPECT_EQ(outcomes(run), QStringList({"beyond.tmx failed", "other.tmx skipped",
+                                          "nowhere.tmx failed", "uses-broken.tmx failed",
+                                          "broken.tsx failed", "missing-tileset.tmx failed",
+                                          "good.tmx updated 2", "tiles/sheet.tsx updated 2"}));
+    // A map that fails does not carry its tileset along: the tileset was untouched until good.tmx.
+    EXPECT_EQ(get("beyond.tmx"), beyond);
+    EXPECT_EQ(get("other.tmx"), other);
+    EXPECT_EQ(get("uses-broken.tmx"), usesBroken);
+    EXPECT_EQ(get("broken.tsx"), QByteArray(kSheetTsx).replace("tile id=\"1\"", "tile id=\"7\""));
+    EXPECT_EQ(get("missing-tileset.tmx"), missingTileset);
+    EXPECT_FALSE(QFileInfo::exists(path("nowhere.tmx")));
+    EXPECT_EQ(get("good.tmx"), mapUsing("tiles/sheet.tsx", "3,1"));
+
+    EXPECT_EQ(
+        run.files[0].message(),
+        QStringLiteral("Left “%1” as it was: line 3, column 62, layer “L”, cell (1, 0): gid 9 lies "
+                       "beyond the tileset “sheet” (gids 1 to 4).")
+            .arg(path("beyond.tmx")));
+    EXPECT_EQ(run.files[1].message(),
+              QStringLiteral("Skipped “%1”: it does not use the sheet “sheet.png” "
+                             "(its tilesets show “o.png”).")
+                  .arg(path("other.tmx")));
+    EXPECT_EQ(run.files[2].message(),
+              QStringLiteral("Left “%1” as it was: “%1” does not exist.").arg(path("nowhere.tmx")));
+    EXPECT_EQ(run.files[3].reason,
+              QStringLiteral("its tileset “%1” could not be remapped").arg(path("broken.tsx")));
+    EXPECT_EQ(run.files[4].message(),
+              QStringLiteral("Left “%1” as it was: line 3, column 12, tileset "
+                             "“sheet”: the tile id 7 lies beyond the tileset's 4 tiles.")
+                  .arg(path("broken.tsx")));
+    EXPECT_TRUE(run.files[5].reason.startsWith(
+        QStringLiteral("its tileset cannot be used: “%1” does not exist").arg(path("gone.tsx"))))
+        << run.files[5].reason.toStdString();
+    EXPECT_EQ(run.summary(),
+              QStringLiteral("2 files updated (2 cells changed), 1 skipped, 5 failed."));
+}
+
+TEST_F(LevelRunTest, ResultsGoIntoAnotherFolderWithoutTouchingTheLevels)
+{
+    put("one/a.csv", "0,1\n");
+    put("two/a.csv", "2,3\n");
+    put("b.csv", "3\n");
+    QDir(folder.path()).mkdir("out");
+    const LevelRemapRun run = remapLevelFiles(paths({"one/a.csv", "two/a.csv", "b.csv"}),
+                                              fourTiles(), {}, levelOutputIntoFolder(path("out")));
+    EXPECT_EQ(outcomes(run),
+              QStringList({"one/a.csv updated 2", "two/a.csv failed", "b.csv updated 1"}));
+    EXPECT_EQ(run.files[1].reason,
+              QStringLiteral("its result would overwrite “%1”, written before in this run")
+                  .arg(path("out/a.csv")));
+    EXPECT_EQ(get("out/a.csv"), QByteArray("2,0\n"));
+    EXPECT_EQ(get("out/b.csv"), QByteArray("1\n"));
+    EXPECT_EQ(get("one/a.csv"), QByteArray("0,1\n"));
+    EXPECT_EQ(run.files[0].message(), QStringLiteral("Updated “%1” into “%2”: 2 cells changed.")
+                                          .arg(path("one/a.csv"), path("out/a.csv")));
+
+    // A folder that is not there: the write fails and says so.
+    const LevelRemapRun nowhere =
+        remapLevelFiles(paths({"b.csv"}), fourTiles(), {}, levelOutputIntoFolder(path("missing")));
+    ASSERT_EQ(nowhere.count(LevelFileStatus::Failed), 1);
+    EXPECT_TRUE(nowhere.files[0].reason.startsWith(
+        QStringLiteral("Could not save “%1”: the folder").arg(path("missing/b.csv"))))
+        << nowhere.files[0].reason.toStdString();
+}
+
+TEST_F(LevelRunTest, ARunRefusesARemapThatIsNoPermutation)
+{
+    put("a.csv", "0\n");
+    TileRemap twice;
+    twice.newIndexOf = {0, 0};
+    const LevelRemapRun run = remapLevelFiles(paths({"a.csv"}), twice, {});
+    EXPECT_TRUE(run.files.empty());
+    EXPECT_EQ(
+        run.summary(),
+        QStringLiteral(
+            "The tile map cannot be applied to levels: two tiles would stand at position 0."));
+    LevelRemapOptions two;
+    two.firstId = 2;
+    EXPECT_FALSE(remapLevelFiles(paths({"a.csv"}), fourTiles(), two).error.isEmpty());
+    EXPECT_EQ(get("a.csv"), QByteArray("0\n"));
+}
+
+// Which tilesets show the sheet, named by path, by file name or not at all.
+TEST_F(LevelRunTest, TheSheetIsFoundByItsFileFirstThenByItsName)
+{
+    put("art/sheet.png", "png");
+    put("old/sheet.png", "png");
+    put("art/other.png", "png");
+    auto tileset = [&](const QString& image, const QString& folderName = QString()) {
+        TilesetFacts facts;
+        facts.image = image;
+        facts.folder = folderName.isEmpty() ? folder.path() : path(folderName);
+        return facts;
+    };
+    const std::vector<TilesetFacts> tilesets = {tileset("art/sheet.png"),
+                                                tileset("../old/sheet.png", "art"),
+                                                tileset("art/other.png"), tileset("")};
+    using V = SheetChoice::Verdict;
+    const struct {
+        QString sheet;
+        std::vector<TilesetFacts> tilesets;
+        V verdict;
+        std::vector<bool> isSheet;
+    } cases[] = {
+        {path("art/sheet.png"), tilesets, V::Use, {true, false, false, false}},
+        {path("art/../old/sheet.png"), tilesets, V::Use, {false, true, false, false}},
+        {QStringLiteral("other.png"), tilesets, V::Use, {false, false, true, false}},
+        {QStringLiteral("sheet.png"), tilesets, V::Refuse, {false, false, false, false}},
+        {QStringLiteral("missing.png"), tilesets, V::Skip, {false, false, false, false}},
+        {QString(), tilesets, V::Refuse, {false, false, false, false}},
+        // Two tilesets showing one file are both the sheet; a tileset without an image never is.
+        {QString(),
+         {tileset("art/sheet.png"), tileset("sheet.png", "art"), tileset("")},
+         V::Use,
+         {true, true, false}},
+        {QString(), {tileset("")}, V::Skip, {false}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sheet.toStdString());
+        const SheetChoice choice = chooseSheet(c.tilesets, c.sheet);
+        EXPECT_EQ(choice.verdict, c.verdict) << choice.reason.toStdString();
+        EXPECT_EQ(choice.isSheet, c.isSheet);
+        EXPECT_EQ(choice.reason.isEmpty(), c.verdict == V::Use);
+    }
+}
+
+} // namespace

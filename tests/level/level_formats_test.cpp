@@ -1,0 +1,504 @@
+// Hand-written level files: what exactly the remap writes, that everything else stays byte for
+// byte, data made by other compressors, infinite maps, tile objects, grid changes and bad input.
+#include <gtest/gtest.h>
+
+#include "level/layer_codec.h"
+#include "level/level_remap.h"
+#include "support/level_files.h"
+
+namespace
+{
+
+// Tile 0 goes to position 2, 1 to 0, 2 to 3 and 3 to 1.
+TileRemap fourTiles(TileRemap::GridChange grid = TileRemap::GridChange::None)
+{
+    TileRemap remap;
+    remap.newIndexOf = {2, 0, 3, 1};
+    remap.grid = grid;
+    return remap;
+}
+
+LevelBytesResult remapText(const QByteArray& text, const char* fileName,
+                           const TileRemap& remap = fourTiles(),
+                           const LevelRemapOptions& options = {})
+{
+    return remapLevelBytes(text, QString::fromLatin1(fileName), remap, options);
+}
+
+// Expects an update to exactly the expected text.
+void expectUpdate(const QByteArray& text, const char* fileName, const QByteArray& expected,
+                  qint64 cells, qint64 tiles, const TileRemap& remap = fourTiles(),
+                  const LevelRemapOptions& options = {})
+{
+    const LevelBytesResult result = remapText(text, fileName, remap, options);
+    ASSERT_EQ(result.status, LevelFileStatus::Updated)
+        << result.place.toStdString() << ": " << result.reason.toStdString();
+    EXPECT_EQ(result.bytes.toStdString(), expected.toStdString());
+    EXPECT_EQ(result.cellsChanged, cells);
+    EXPECT_EQ(result.tilesMoved, tiles);
+    // Nothing changes under the identity, not even compressed data.
+    TileRemap identity = remap;
+    for (size_t i = 0; i < identity.newIndexOf.size(); ++i)
+        identity.newIndexOf[i] = int32_t(i);
+    identity.grid = TileRemap::GridChange::None;
+    EXPECT_EQ(remapText(text, fileName, identity, options).bytes, text);
+}
+
+const QByteArray kTmx = R"(<?xml version="1.0" encoding="UTF-8"?>
+<map version="1.8" orientation="orthogonal" width="3" height="2" tilewidth="8" tileheight="8" infinite="0">
+ <tileset firstgid="1" name="sheet" tilewidth="8" tileheight="8" tilecount="4" columns="2">
+  <image source="sheet.png" width="16" height="16"/>
+  <tile id="1" type="wall" probability="0.5">
+   <properties>
+    <property name="solid" type="bool" value="true"/>
+   </properties>
+   <objectgroup draworder="index" id="2">
+    <object id="1" x="0" y="0" width="8" height="8"/>
+   </objectgroup>
+   <animation>
+    <frame tileid="1" duration="100"/>
+    <frame tileid='3' duration="100"/>
+   </animation>
+  </tile>
+  <wangsets>
+   <wangset name="ground" type="corner" tile="3">
+    <wangcolor name="grass" color="#00ff00" tile="-1" probability="1"/>
+    <wangtile tileid="0" wangid="0,1,0,1,0,1,0,1"/>
+   </wangset>
+  </wangsets>
+ </tileset>
+ <tileset firstgid="5" name="other" tilewidth="8" tileheight="8" tilecount="4" columns="2">
+  <image source="other.png" width="16" height="16"/>
+  <tile id="1"><properties><property name="x" value="1"/></properties></tile>
+ </tileset>
+ <group id="3" name="scenery">
+  <layer id="1" name="Ground" width="3" height="2">
+   <data encoding="csv">
+1,2,0,
+2147483650,5,4
+</data>
+  </layer>
+ </group>
+ <objectgroup id="2" name="things">
+  <object id="1" gid="1073741828" x="0" y="16" width="8" height="8"/>
+  <object id="2" name="plain" x="8" y="8"/>
+ </objectgroup>
+</map>
+)";
+
+TEST(LevelFormats, TmxRewritesOnlyTheSheetsNumbers)
+{
+    const QByteArray expected = R"(<?xml version="1.0" encoding="UTF-8"?>
+<map version="1.8" orientation="orthogonal" width="3" height="2" tilewidth="8" tileheight="8" infinite="0">
+ <tileset firstgid="1" name="sheet" tilewidth="8" tileheight="8" tilecount="4" columns="2">
+  <image source="sheet.png" width="16" height="16"/>
+  <tile id="0" type="wall" probability="0.5">
+   <properties>
+    <property name="solid" type="bool" value="true"/>
+   </properties>
+   <objectgroup draworder="index" id="2">
+    <object id="1" x="0" y="0" width="8" height="8"/>
+   </objectgroup>
+   <animation>
+    <frame tileid="0" duration="100"/>
+    <frame tileid='1' duration="100"/>
+   </animation>
+  </tile>
+  <wangsets>
+   <wangset name="ground" type="corner" tile="1">
+    <wangcolor name="grass" color="#00ff00" tile="-1" probability="1"/>
+    <wangtile tileid="2" wangid="0,1,0,1,0,1,0,1"/>
+   </wangset>
+  </wangsets>
+ </tileset>
+ <tileset firstgid="5" name="other" tilewidth="8" tileheight="8" tilecount="4" columns="2">
+  <image source="other.png" width="16" height="16"/>
+  <tile id="1"><properties><property name="x" value="1"/></properties></tile>
+ </tileset>
+ <group id="3" name="scenery">
+  <layer id="1" name="Ground" width="3" height="2">
+   <data encoding="csv">
+3,1,0,
+2147483649,5,2
+</data>
+  </layer>
+ </group>
+ <objectgroup id="2" name="things">
+  <object id="1" gid="1073741826" x="0" y="16" width="8" height="8"/>
+  <object id="2" name="plain" x="8" y="8"/>
+ </objectgroup>
+</map>
+)";
+    LevelRemapOptions options;
+    options.sheet = QStringLiteral("sheet.png");
+    expectUpdate(kTmx, "level.tmx", expected, 5, 5, fourTiles(), options);
+}
+
+// A TMX of one 2 x 2 layer, cells 1, 2, 3 (flipped) and 6 (another tileset), in the given data.
+QByteArray smallTmx(const QByteArray& dataAttributes, const QByteArray& data)
+{
+    return R"(<?xml version="1.0"?>
+<map width="2" height="2" tilewidth="8" tileheight="8">
+ <tileset firstgid="1" name="sheet" tilewidth="8" tileheight="8" tilecount="4" columns="2">
+  <image source="art/sheet.png" width="16" height="16"/>
+ </tileset>
+ <tileset firstgid="5" source="other.tsx"/>
+ <layer name="L" width="2" height="2">
+  <data)" + dataAttributes +
+           ">" + data + "</data>\n </layer>\n</map>\n";
+}
+
+// Reads the one layer of smallTmx-like text back.
+std::vector<uint32_t> cellsOf(const QByteArray& tmx)
+{
+    const ReadBack back = readTmx(tmx);
+    EXPECT_TRUE(back.error.isEmpty()) << back.error.toStdString();
+    return back.layers.empty() ? std::vector<uint32_t>() : back.layers[0];
+}
+
+// The other tileset is external: the remap must know where its gids start, not what it holds.
+ExternalTileset otherTileset(const QString& path)
+{
+    ExternalTileset other;
+    other.facts.name = QStringLiteral("other");
+    other.facts.image = QStringLiteral("other.png");
+    other.facts.folder = QStringLiteral("/levels");
+    other.facts.tileCount = 4;
+    EXPECT_TRUE(path.endsWith(QStringLiteral("/other.tsx")));
+    return other;
+}
+
+TEST(LevelFormats, EveryEncodingIsReadAndWrittenBackTheSameWay)
+{
+    // Data made elsewhere: zlib at level 9, gzip with a file name and time, zstd with a checksum.
+    const struct {
+        QByteArray attributes;
+        QByteArray data;
+    } files[] = {
+        {"", "\n   <tile gid=\"1\"/>\n   <tile gid=\"2\"/>\n   <tile gid=\"2147483651\"/>\n   "
+             "<tile gid=\"6\"/>\n  "},
+        {" encoding=\"csv\"", "1,2,\n2147483651,6"},
+        {" encoding=\"base64\"", "\n   AQAAAAIAAAADAACABgAAAA==\n  "},
+        {" encoding=\"base64\" compression=\"zlib\"", "eNpjZGBgYAJiZgaGBjYgDQAC6ACN"},
+        {" encoding=\"base64\" compression=\"gzip\"",
+         "H4sICADxU2UC/2xheWVyLmJpbgBjZGBgYAJiZgaGBjYgDQD2rOq0EAAAAA=="},
+        {" encoding=\"base64\" compression=\"zstd\"", "KLUv/SQQgQAAAQAAAAIAAAADAACABgAAALjjYsU="},
+    };
+    LevelRemapOptions options;
+    options.sheet = QStringLiteral("/levels/art/sheet.png");
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.attributes.toStdString());
+        const QByteArray before = smallTmx(file.attributes, file.data);
+        EXPECT_EQ(cellsOf(before), (std::vector<uint32_t>{1, 2, 0x80000003u, 6}));
+        const LevelBytesResult result = remapLevelBytes(before, QStringLiteral("/levels/small.tmx"),
+                                                        fourTiles(), options, otherTileset);
+        ASSERT_EQ(result.status, LevelFileStatus::Updated) << result.reason.toStdString();
+        EXPECT_EQ(result.cellsChanged, 3);
+        EXPECT_EQ(cellsOf(result.bytes), (std::vector<uint32_t>{3, 1, 0x80000004u, 6}));
+        // Only the data changed, its blanks kept.
+        const qsizetype head = before.indexOf("<data") + 6 + file.attributes.size();
+        const qsizetype tail = before.size() - before.indexOf("</data>");
+        EXPECT_EQ(result.bytes.left(head), before.left(head));
+        EXPECT_EQ(result.bytes.right(tail), before.right(tail));
+        EXPECT_EQ(result.bytes.mid(head).startsWith("\n   "), file.data.startsWith("\n   "));
+    }
+}
+
+TEST(LevelFormats, InfiniteMapsRemapEveryChunk)
+{
+    const QByteArray tmx = R"(<map infinite="1" tilewidth="8" tileheight="8">
+ <tileset firstgid="1" name="s" tilewidth="8" tileheight="8" tilecount="4" columns="2"><image source="s.png"/></tileset>
+ <layer name="L" width="4" height="2">
+  <data encoding="csv">
+   <chunk x="-16" y="0" width="2" height="1">
+1,2
+</chunk>
+   <chunk x="0" y="0" width="2" height="1">3,0</chunk>
+  </data>
+ </layer>
+</map>
+)";
+    QByteArray expected = tmx;
+    expected.replace("\n1,2\n", "\n3,1\n").replace(">3,0<", ">4,0<");
+    expectUpdate(tmx, "infinite.tmx", expected, 3, 0);
+
+    const QByteArray tmj = R"({"infinite":true, "type":"map",
+ "layers":[{"type":"tilelayer","name":"L","encoding":"base64","compression":"zlib",
+   "chunks":[{"x":0,"y":-16,"width":2,"height":2,"data":"eNpjZGBgYAJiZgaGBjYgDQAC6ACN"},
+             {"x":16,"y":0,"width":1,"height":1,"data":[4]}]}],
+ "tilesets":[{"firstgid":1,"image":"s.png","tilecount":4,"columns":2,"tilewidth":8,"tileheight":8},
+              {"firstgid":5,"image":"o.png","tilecount":4,"columns":2,"tilewidth":8,"tileheight":8}]})";
+    LevelRemapOptions options;
+    options.sheet = QStringLiteral("s.png");
+    const LevelBytesResult result = remapText(tmj, "infinite.tmj", fourTiles(), options);
+    // The second chunk claims base64 but holds an array: refused, not guessed.
+    EXPECT_EQ(result.status, LevelFileStatus::Failed);
+    EXPECT_EQ(result.reason, QStringLiteral("the data is not base64 text"));
+    EXPECT_TRUE(
+        result.place.contains(QStringLiteral("layers[0].chunks[1], layer “L”, chunk at (16, 0)")))
+        << result.place.toStdString();
+
+    QByteArray fixed = tmj;
+    const QByteArray four = encodeLayerData({4}, LayerCompression::Zlib);
+    fixed.replace("[4]", "\"" + four + "\"");
+    const LevelBytesResult remapped = remapText(fixed, "infinite.tmj", fourTiles(), options);
+    ASSERT_EQ(remapped.status, LevelFileStatus::Updated) << remapped.reason.toStdString();
+    EXPECT_EQ(remapped.cellsChanged, 4);
+    QByteArray expectedTmj = fixed;
+    expectedTmj
+        .replace("eNpjZGBgYAJiZgaGBjYgDQAC6ACN",
+                 encodeLayerData({3, 1, 0x80000004u, 6}, LayerCompression::Zlib))
+        .replace(four, encodeLayerData({2}, LayerCompression::Zlib));
+    EXPECT_EQ(remapped.bytes.toStdString(), expectedTmj.toStdString());
+}
+
+TEST(LevelFormats, TilesetFilesMoveTheirPerTileData)
+{
+    const QByteArray tsx = R"(<?xml version="1.0" encoding="UTF-8"?>
+<tileset version="1.8" name="sheet" tilewidth="16" tileheight="16" tilecount="4" columns="2">
+ <image source="sheet.png" width="32" height="32"/>
+ <terraintypes>
+  <terrain name="sand" tile="2"/>
+ </terraintypes>
+ <tile id="0" terrain="0,0,,0"/>
+ <tile id="2" probability="0.1"><animation><frame tileid="0" duration="50"/></animation></tile>
+</tileset>
+)";
+    QByteArray expected = tsx;
+    expected.replace("tile=\"2\"", "tile=\"3\"")
+        .replace("<tile id=\"0\"", "<tile id=\"2\"")
+        .replace("<tile id=\"2\" prob", "<tile id=\"3\" prob")
+        .replace("tileid=\"0\"", "tileid=\"2\"");
+    expectUpdate(tsx, "sheet.tsx", expected, 0, 4);
+
+    // The JSON form, in the older shape that keys tiles and their properties by id.
+    const QByteArray tsj = R"({ "type": "tileset", "name": "sheet", "image": "sheet.png",
+  "tilewidth": 16, "tileheight": 16, "tilecount": 4, "columns": 2,
+  "tiles": { "1": { "animation": [ { "tileid": 3, "duration": 10 } ] } },
+  "tileproperties": { "1": { "solid": true } },
+  "terrains": [ { "name": "sand", "tile": -1 } ],
+  "wangsets": [ { "colors": [ { "tile": 0 } ], "tile": -1, "wangtiles": [ { "tileid": 2 } ] } ] })";
+    QByteArray expectedTsj = tsj;
+    expectedTsj.replace("\"1\": { \"anim", "\"0\": { \"anim")
+        .replace("\"tileid\": 3", "\"tileid\": 1")
+        .replace("\"1\": { \"solid", "\"0\": { \"solid")
+        .replace("\"tile\": 0", "\"tile\": 2")
+        .replace("\"tileid\": 2", "\"tileid\": 3");
+    expectUpdate(tsj, "sheet.tsj", expectedTsj, 0, 5);
+}
+
+TEST(LevelFormats, AGridChangeSetsSpacingAndImageSize)
+{
+    // 8 columns and 4 rows of 16-pixel tiles, with partial strips the grid step drops.
+    const QByteArray tsx =
+        "<tileset name=\"s\" tilewidth=\"16\"\n          tileheight=\"16\" "
+        "tilecount=\"32\" columns=\"8\">\n <image source=\"s.png\" width=\"135\" "
+        "height=\"70\"/>\n</tileset>\n";
+    TileRemap added;
+    for (int i = 0; i < 32; ++i)
+        added.newIndexOf.push_back(i);
+    added.grid = TileRemap::GridChange::Added;
+    const QByteArray withGrid =
+        "<tileset name=\"s\" tilewidth=\"16\"\n          tileheight=\"16\"\n "
+        "         spacing=\"1\" tilecount=\"32\" columns=\"8\">\n <image "
+        "source=\"s.png\" width=\"136\" height=\"68\"/>\n</tileset>\n";
+    expectUpdate(tsx, "s.tsx", withGrid, 0, 0, added);
+
+    TileRemap removed = added;
+    removed.grid = TileRemap::GridChange::Removed;
+    QByteArray withoutGrid = withGrid;
+    withoutGrid.replace("spacing=\"1\"", "spacing=\"0\"").replace("136", "128").replace("68", "64");
+    expectUpdate(withGrid, "s.tsx", withoutGrid, 0, 0, removed);
+
+    const QByteArray tsj =
+        "{\n  \"columns\": 8,\n  \"image\": \"s.png\",\n  \"imageheight\": 70,\n  "
+        "\"imagewidth\": 135,\n  \"tilecount\": 32,\n  \"tileheight\": 16,\n  "
+        "\"tilewidth\": 16\n}\n";
+    QByteArray tsjWithGrid = tsj;
+    tsjWithGrid.replace("70", "68")
+        .replace("135", "136")
+        .replace("\"tileheight\": 16,", "\"tileheight\": 16,\n  \"spacing\": 1,");
+    expectUpdate(tsj, "s.tsj", tsjWithGrid, 0, 0, added);
+}
+
+TEST(LevelFormats, CsvLevelsKeepSeparatorsEmptyFieldsAndNegativeNumbers)
+{
+    const QByteArray csv = "0, 1,,-1\r\n3\t2  002 -5\r\n";
+    expectUpdate(csv, "level.csv", "2, 0,,-1\r\n1\t3  3 -5\r\n", 5, 0);
+
+    LevelRemapOptions fromOne;
+    fromOne.firstId = 1;
+    const LevelBytesResult result = remapText("0,1,2,3,4\n", "level.csv", fourTiles(), fromOne);
+    ASSERT_EQ(result.status, LevelFileStatus::Updated);
+    EXPECT_EQ(result.bytes, QByteArray("0,3,1,4,2\n"));
+}
+
+TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
+{
+    const QByteArray sheet =
+        R"(<tileset firstgid="1" name="sheet" tilewidth="8" tileheight="8" tilecount="4" columns="2"><image source="s.png"/></tileset>)";
+    auto map = [&](const QByteArray& body) {
+        return "<map>\n" + sheet +
+               "\n<tileset firstgid=\"10\" name=\"o\" tilecount=\"2\"><image "
+               "source=\"o.png\"/></tileset>\n" +
+               body + "</map>\n";
+    };
+    auto layer = [&](const QByteArray& attributes, const QByteArray& data) {
+        return map("<layer name=\"Ground\" width=\"2\" height=\"2\">\n<data" + attributes + ">" +
+                   data + "</data>\n</layer>\n");
+    };
+    TileRemap six;
+    six.newIndexOf = {0, 1, 2, 3, 5, 4};
+    TileRemap wide = fourTiles();
+    wide.columns = 4;
+    LevelRemapOptions named;
+    named.sheet = QStringLiteral("s.png");
+    const struct {
+        const char* file;
+        QByteArray text;
+        const char* place;
+        const char* reason;
+        TileRemap remap;
+        LevelRemapOptions options;
+    } cases[] = {
+        {"a.tmx", "<map>\n<layer></map>", "line 2, column 14", "the XML is malformed", fourTiles(),
+         named},
+        {"a.tmx", "<level/>", "line 1, column 1",
+         "it is neither a map nor a tileset (it starts with <level>)", fourTiles(), named},
+        {"a.tmx", layer(" encoding=\"hex\"", "01"), "line 5, column 1, layer “Ground”",
+         "the encoding “hex” is unknown", fourTiles(), named},
+        {"a.tmx", layer(" encoding=\"base64\" compression=\"lzma\"", "AA=="), "layer “Ground”",
+         "the compression “lzma” is unknown", fourTiles(), named},
+        {"a.tmx", layer(" encoding=\"csv\"", "1,2,3"), "line 5, column 1, layer “Ground”",
+         "the data holds 3 cells instead of 4", fourTiles(), named},
+        {"a.tmx", layer(" encoding=\"csv\"", "1,2,,3"),
+         "line 5, column 26, layer “Ground”, cell (0, 1)",
+         "a tile id is missing between two commas", fourTiles(), named},
+        {"a.tmx", layer(" encoding=\"base64\"", "AQAAAAIAAAADAAAA"), "layer “Ground”",
+         "the data holds 3 cells instead of 4", fourTiles(), named},
+        {"a.tmx",
+         layer(" encoding=\"base64\" compression=\"zlib\"", "eNpj*GBgYAJiZgaGBjYgDQAC6ACN"),
+         "layer “Ground”", "the data is not valid base64", fourTiles(), named},
+        {"a.tmx", layer(" encoding=\"base64\" compression=\"zlib\"", "eNpjZGBgYAJiZgaGBjYgDQAC"),
+         "layer “Ground”", "the zlib data ends too early", fourTiles(), named},
+        {"a.tmx", layer(" encoding=\"csv\"", "1,2,\n7,0"),
+         "line 6, column 1, layer “Ground”, cell (0, 1)",
+         "gid 7 lies beyond the tileset “sheet” (gids 1 to 4)", fourTiles(), named},
+        {"a.tmx", layer("", "<tile gid=\"1\"/><tile gid=\"x\"/><tile/><tile/>"),
+         "layer “Ground”, cell (1, 0)", "the gid “x” is not a tile id", fourTiles(), named},
+        {"a.tmx",
+         map("<objectgroup name=\"things\"><object id=\"4\" gid=\"2147483653\"/></objectgroup>\n"),
+         "layer “things”, object 4", "gid 5 lies beyond the tileset “sheet”", fourTiles(), named},
+        {"a.tmx", map(""), "line 2, column 1", "the tileset “sheet” has 4 tiles, the tile map 6",
+         six, named},
+        {"a.tmx", map(""), "line 2, column 1",
+         "the tileset “sheet” has 2 tile columns, the sheet 4", wide, named},
+        {"a.tmx",
+         map(""),
+         "",
+         "its tilesets show several images (“s.png”, “o.png”); name the sheet among them",
+         fourTiles(),
+         {}},
+        {"a.tmx",
+         "<map>" + sheet + "<tileset firstgid=\"3\" name=\"o\"/></map>",
+         "",
+         "the tileset “sheet” (gids 1 to 4) overlaps the next tileset, which starts at gid 3",
+         fourTiles(),
+         {}},
+        {"a.tsx",
+         "<tileset name=\"s\" tilecount=\"4\"><image source=\"s.png\"/><tile id=\"4\"/></tileset>",
+         "line 1, column 66, tileset “s”",
+         "the tile id 4 lies beyond the tileset's 4 tiles",
+         fourTiles(),
+         {}},
+        {"a.tsx",
+         "<tileset name=\"s\" tilecount=\"four\"><image source=\"s.png\"/></tileset>",
+         "line 1, column 30, tileset “s”",
+         "“four” is not a whole number",
+         fourTiles(),
+         {}},
+        {"a.tsx",
+         "<tileset name=\"s\" tilecount=\"4\" columns=\"2\" spacing=\"1\"><image "
+         "source=\"s.png\"/></tileset>",
+         "line 1, column 1",
+         "the tileset “s” has a spacing of 1 pixels, but the grid was added to a sheet without one",
+         fourTiles(TileRemap::GridChange::Added),
+         {}},
+        {"a.tsx",
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><tileset/>",
+         "line 1, column 1",
+         "the file is written in ISO-8859-1; only UTF-8 is read",
+         fourTiles(),
+         {}},
+        {"a.tmj",
+         "{\"layers\": [}",
+         "line 1, column 13",
+         "the JSON is malformed (a value is missing)",
+         fourTiles(),
+         {}},
+        {"a.tmj",
+         "{\"layers\": [], \"tilesets\": [{\"firstgid\": 1, \"image\": \"s.png\", \"tilecount\": "
+         "4}]} x",
+         "line 1, column 81",
+         "the JSON is malformed (text follows the end of the JSON)",
+         fourTiles(),
+         {}},
+        {"a.tmj",
+         "{\"layers\":[{\"type\":\"tilelayer\",\"name\":\"G\",\"width\":1,\"height\":1,\"data\":[1."
+         "5]}],\"tilesets\":[{\"firstgid\":1,\"image\":\"s.png\",\"tilecount\":4}]}",
+         "line 1, column 72, layers[0].data, layer “G”, cell (0, 0)",
+         "“1.5” is not a tile id",
+         fourTiles(),
+         {}},
+        {"a.tmj",
+         "{\"layers\":[{\"type\":\"tilelayer\",\"width\":1,\"height\":1,\"encoding\":\"base64\","
+         "\"compression\":\"zstd\",\"data\":\"AAAAAA==\"}],\"tilesets\":[{\"firstgid\":1,\"image\":"
+         "\"s.png\",\"tilecount\":4}]}",
+         "layers[0].data",
+         "the zstd data is damaged",
+         fourTiles(),
+         {}},
+        {"a.csv", "1,x,3\n", "line 1, column 3", "“x” is not a tile number", fourTiles(), {}},
+        {"a.csv",
+         "1 2\n3 4\n",
+         "line 2, column 3",
+         "the tile number 4 lies beyond the sheet's 4 tiles (numbers 0 to 3)",
+         fourTiles(),
+         {}},
+        {"a.dat",
+         "GIF89a",
+         "",
+         "it is none of the level files Tilegrid reads (TMX, TSX, TMJ, TSJ or CSV)",
+         fourTiles(),
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        const LevelBytesResult result = remapText(c.text, c.file, c.remap, c.options);
+        EXPECT_EQ(result.status, LevelFileStatus::Failed);
+        EXPECT_TRUE(result.bytes.isEmpty());
+        EXPECT_TRUE(c.place[0] ? result.place.contains(QString::fromUtf8(c.place))
+                               : result.place.isEmpty())
+            << result.place.toStdString();
+        EXPECT_TRUE(result.reason.startsWith(QString::fromUtf8(c.reason)))
+            << result.reason.toStdString();
+    }
+}
+
+TEST(LevelFormats, ALevelWithoutTheSheetIsSkipped)
+{
+    LevelRemapOptions options;
+    options.sheet = QStringLiteral("sheet.png");
+    const LevelBytesResult other =
+        remapText("<map><tileset firstgid=\"1\" name=\"o\" tilecount=\"4\"><image "
+                  "source=\"o.png\"/></tileset></map>",
+                  "a.tmx", fourTiles(), options);
+    EXPECT_EQ(other.status, LevelFileStatus::Skipped);
+    EXPECT_EQ(other.reason,
+              QStringLiteral("it does not use the sheet “sheet.png” (its tilesets show “o.png”)"));
+    const LevelBytesResult none = remapText("{\"layers\":[]}", "a.tmj");
+    EXPECT_EQ(none.status, LevelFileStatus::Skipped);
+    EXPECT_EQ(none.reason, QStringLiteral("none of its tilesets has an image"));
+}
+
+} // namespace
