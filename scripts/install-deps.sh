@@ -10,7 +10,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libx11-dev xvfb xauth xdotool x11-utils imagemagick
-  desktop-file-utils
+  desktop-file-utils tiled
 )
 
 missing=()
