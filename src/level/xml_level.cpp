@@ -248,10 +248,20 @@ class XmlScanner
                                    .arg(encoding.toString())};
                     return false;
                 }
+            } else if (token == QXmlStreamReader::DTD) {
+                // Text expanded from the file's own entities stands nowhere in the file.
+                if (!reader_.entityDeclarations().isEmpty()) {
+                    problem = {offsets_.byteAt(reader_.characterOffset()), QString(),
+                               QStringLiteral("the file declares entities of its own, which are "
+                                              "not read here")};
+                    return false;
+                }
             } else if (token == QXmlStreamReader::StartElement) {
                 const qsizetype tagEnd = offsets_.byteAt(reader_.characterOffset());
                 // '<' cannot stand inside an attribute value, so the last one opens this tag.
                 const qsizetype tagBegin = bytes_.lastIndexOf('<', tagEnd - 1);
+                if (!isTag(tagBegin, tagEnd, problem))
+                    return false;
                 Kind kind = Kind::Other;
                 if (stack_.empty()) {
                     kind = reader_.name() == u"map"       ? Kind::Map
@@ -277,6 +287,10 @@ class XmlScanner
                 // A self-closing tag reads nothing more before its end.
                 const qsizetype contentEnd =
                     closeEnd == open.tagEnd ? open.tagEnd : bytes_.lastIndexOf('<', closeEnd - 1);
+                if (contentEnd < open.tagEnd ||
+                    !isTag(contentEnd == open.tagEnd ? open.tagBegin : contentEnd, closeEnd,
+                           problem))
+                    return false;
                 finish(open, contentEnd);
             }
         }
@@ -296,6 +310,18 @@ class XmlScanner
         int block = -1;      // Data, Chunk: the cell block its tiles go to
         bool chunks = false; // Data: held chunks
     };
+
+    // Whether [begin, end) is a tag, as the reader's offsets promise; a defence against text the
+    // offsets cannot follow.
+    bool isTag(qsizetype begin, qsizetype end, LevelProblem& problem) const
+    {
+        if (begin >= 0 && end > begin && end <= bytes_.size() && bytes_[begin] == '<' &&
+            bytes_[end - 1] == '>')
+            return true;
+        problem = {std::max<qsizetype>(begin, 0), QString(),
+                   QStringLiteral("the XML could not be followed here")};
+        return false;
+    }
 
     void start(Open& open)
     {
