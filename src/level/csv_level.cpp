@@ -18,7 +18,7 @@ bool isSeparator(char c)
 LevelBytesResult remapCsvLevel(const QByteArray& bytes, const TileRemap& remap, int firstId)
 {
     LevelBytesResult result;
-    TextSplice splice;
+    StretchWriter numbers(bytes);
     const qsizetype size = bytes.size();
     const int64_t count = remap.tileCount();
     qsizetype i = bytes.startsWith("\xef\xbb\xbf") ? 3 : 0;
@@ -53,11 +53,13 @@ LevelBytesResult remapCsvLevel(const QByteArray& bytes, const TileRemap& remap, 
         }
         const int64_t now = firstId + remap.newIndexOf[size_t(number - firstId)];
         if (now != number) {
-            splice.replaceNumber({begin, i}, now);
+            numbers.replaceNumber({begin, i}, now);
             ++result.cellsChanged;
         }
     }
     result.status = LevelFileStatus::Updated;
+    TextSplice splice;
+    numbers.finish(splice);
     result.bytes = splice.isEmpty() ? bytes : splice.apply(bytes);
     return result;
 }

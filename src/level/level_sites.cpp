@@ -136,6 +136,7 @@ bool remapBlock(const CellBlock& block, const GidRemapper& gids, int level, cons
     }
 
     qint64 changedHere = 0;
+    StretchWriter numbers(bytes);
     for (size_t i = 0; i < cells.size(); ++i) {
         uint32_t now = 0;
         if (!gids.map(cells[i], now)) {
@@ -149,8 +150,9 @@ bool remapBlock(const CellBlock& block, const GidRemapper& gids, int level, cons
         if (block.form == CellBlock::Form::Base64)
             cells[i] = now;
         else
-            splice.replaceNumber(spans[i], now);
+            numbers.replaceNumber(spans[i], now);
     }
+    numbers.finish(splice);
     // Untouched data keeps its bytes: compressed data is only written anew when it must change.
     if (block.form == CellBlock::Form::Base64 && changedHere > 0)
         splice.replace(block.text, encodeLayerData(cells, block.compression, level));

@@ -19,24 +19,48 @@ void TextSplice::replaceNumber(Span span, int64_t value)
 
 QByteArray TextSplice::apply(QByteArrayView original) const
 {
-    std::vector<Edit> edits = edits_;
-    std::stable_sort(edits.begin(), edits.end(),
-                     [](const Edit& a, const Edit& b) { return a.begin < b.begin; });
+    auto byBegin = [](const Edit& a, const Edit& b) { return a.begin < b.begin; };
+    // Readers find their places front to back, so the edits are nearly always in order already.
+    std::vector<Edit> sorted;
+    const std::vector<Edit>* edits = &edits_;
+    if (!std::is_sorted(edits_.begin(), edits_.end(), byBegin)) {
+        sorted = edits_;
+        std::stable_sort(sorted.begin(), sorted.end(), byBegin);
+        edits = &sorted;
+    }
     qsizetype size = original.size();
-    for (const Edit& edit : edits)
+    for (const Edit& edit : *edits)
         size += edit.textSize - (edit.end - edit.begin);
     QByteArray out(size, Qt::Uninitialized);
     char* to = out.data();
+    const char* pool = pool_.constData();
     qsizetype from = 0;
-    for (const Edit& edit : edits) {
+    for (const Edit& edit : *edits) {
         std::memcpy(to, original.data() + from, size_t(edit.begin - from));
         to += edit.begin - from;
-        std::memcpy(to, pool_.constData() + edit.textBegin, size_t(edit.textSize));
+        std::memcpy(to, pool + edit.textBegin, size_t(edit.textSize));
         to += edit.textSize;
         from = edit.end;
     }
     std::memcpy(to, original.data() + from, size_t(original.size() - from));
     return out;
+}
+
+void StretchWriter::replaceNumber(Span span, int64_t value)
+{
+    if (begin_ < 0)
+        begin_ = from_ = span.begin;
+    text_.append(original_.sliced(from_, span.begin - from_));
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    text_.append(digits, result.ptr - digits);
+    from_ = span.end;
+}
+
+void StretchWriter::finish(TextSplice& splice)
+{
+    if (begin_ >= 0)
+        splice.replace({begin_, from_}, text_);
 }
 
 QString linePlace(QByteArrayView text, qsizetype offset)

@@ -37,6 +37,26 @@ class TextSplice
     QByteArray pool_;
 };
 
+// Rewrites one stretch of a text front to back, replacing numbers at increasing places, and hands
+// the result to a TextSplice as one replacement: cheaper than an edit per number when a layer
+// changes many of them.
+class StretchWriter
+{
+  public:
+    explicit StretchWriter(QByteArrayView original) : original_(original) {}
+
+    void replaceNumber(Span span, int64_t value);
+    bool isEmpty() const { return begin_ < 0; }
+    // Ends the stretch after its last number and adds it to splice.
+    void finish(TextSplice& splice);
+
+  private:
+    QByteArrayView original_;
+    QByteArray text_;
+    qsizetype begin_ = -1;
+    qsizetype from_ = 0;
+};
+
 // "line 3, column 7" for a byte offset of a UTF-8 text; columns count characters.
 QString linePlace(QByteArrayView text, qsizetype offset);
 

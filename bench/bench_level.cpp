@@ -1,0 +1,244 @@
+// Carrying a rearrangement of 256 tiles into a 1000 x 1000 level: a TMX layer in base64 + zlib and
+// a CSV grid, through remapLevelFiles (read, remap, atomic write into another folder). Beside each,
+// the same file read and written back without the remap (parse, decode, encode, atomic write) and
+// a memcpy of its bytes. Counters: vs_read_write (remap over read-and-write, same run), vs_memcpy,
+// file_MiB.
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <charconv>
+#include <chrono>
+#include <numeric>
+#include <random>
+
+#include "bench_support.h"
+#include "document/atomic_file.h"
+#include "level/layer_codec.h"
+#include "level/level_remap.h"
+
+namespace
+{
+
+constexpr int kSide = 1000;
+constexpr int kTiles = 256;
+
+TileRemap benchRemap()
+{
+    TileRemap remap;
+    remap.newIndexOf.resize(kTiles);
+    std::iota(remap.newIndexOf.begin(), remap.newIndexOf.end(), 0);
+    std::shuffle(remap.newIndexOf.begin(), remap.newIndexOf.end(), std::mt19937(11));
+    remap.columns = 16;
+    return remap;
+}
+
+// Gids of the sheet (first gid 1, flipped now and then), another tileset and empty cells.
+std::vector<uint32_t> benchCells()
+{
+    std::mt19937 random(7);
+    std::vector<uint32_t> cells(size_t(kSide) * kSide);
+    for (uint32_t& cell : cells) {
+        const uint32_t pick = random() % 10;
+        cell = pick == 0 ? 0 : pick < 8 ? 1 + random() % kTiles : 257 + random() % 64;
+        if (pick != 0 && random() % 8 == 0)
+            cell |= 0x80000000u;
+    }
+    return cells;
+}
+
+QByteArray benchTmx()
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<map version=\"1.8\" "
+           "orientation=\"orthogonal\" "
+           "width=\"1000\" height=\"1000\" tilewidth=\"16\" tileheight=\"16\" infinite=\"0\">\n"
+           " <tileset firstgid=\"1\" name=\"sheet\" tilewidth=\"16\" tileheight=\"16\" "
+           "tilecount=\"256\" columns=\"16\">\n  <image source=\"sheet.png\" width=\"256\" "
+           "height=\"256\"/>\n </tileset>\n <tileset firstgid=\"257\" name=\"other\" "
+           "tilewidth=\"16\" tileheight=\"16\" tilecount=\"64\" columns=\"8\">\n  <image "
+           "source=\"other.png\" width=\"128\" height=\"128\"/>\n </tileset>\n <layer id=\"1\" "
+           "name=\"Ground\" width=\"1000\" height=\"1000\">\n  <data encoding=\"base64\" "
+           "compression=\"zlib\">\n   " +
+           encodeLayerData(benchCells(), LayerCompression::Zlib) +
+           "\n  </data>\n </layer>\n</map>\n";
+}
+
+QByteArray benchCsv()
+{
+    std::mt19937 random(9);
+    QByteArray text;
+    for (int y = 0; y < kSide; ++y) {
+        for (int x = 0; x < kSide; ++x) {
+            const int pick = int(random() % 10);
+            text += QByteArray::number(pick == 0 ? -1 : int(random() % kTiles));
+            text += x + 1 < kSide ? "," : "\n";
+        }
+    }
+    return text;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+// A map read and written back without the remap: parse the XML, decode and re-encode the layer.
+void readWriteTmx(const QString& from, const QString& to)
+{
+    QByteArray bytes = readAll(from);
+    QXmlStreamReader reader(bytes);
+    QString base64;
+    while (!reader.atEnd()) {
+        if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == u"data")
+            base64 = reader.readElementText().trimmed();
+    }
+    std::vector<uint32_t> cells;
+    QString error;
+    decodeLayerData(base64.toLatin1(), LayerCompression::Zlib, int64_t(kSide) * kSide, cells,
+                    error);
+    const QByteArray encoded = encodeLayerData(cells, LayerCompression::Zlib);
+    const qsizetype at = bytes.indexOf(base64.toLatin1());
+    bytes.replace(at, base64.size(), encoded);
+    writeFileAtomically(to, bytes);
+}
+
+// A CSV level read into numbers and written back with its separators.
+void readWriteCsv(const QString& from, const QString& to)
+{
+    const QByteArray bytes = readAll(from);
+    std::vector<int> numbers;
+    const char* at = bytes.constData();
+    const char* end = at + bytes.size();
+    while (at < end) {
+        int value = 0;
+        const auto parsed = std::from_chars(at, end, value);
+        if (parsed.ec == std::errc()) {
+            numbers.push_back(value);
+            at = parsed.ptr;
+        } else {
+            ++at;
+        }
+    }
+    QByteArray out(bytes.size(), Qt::Uninitialized);
+    char* write = out.data();
+    size_t next = 0;
+    for (at = bytes.constData(); at < end;) {
+        if (*at == ',' || *at == '\n') {
+            *write++ = *at++;
+            continue;
+        }
+        while (at < end && *at != ',' && *at != '\n')
+            ++at;
+        write = std::to_chars(write, out.data() + out.size(), numbers[next++]).ptr;
+    }
+    out.resize(write - out.data());
+    writeFileAtomically(to, out);
+}
+
+double secondsOf(const std::function<void()>& work)
+{
+    double best = 1e30;
+    for (int run = 0; run < 3; ++run) {
+        const auto start = std::chrono::steady_clock::now();
+        work();
+        best = std::min(
+            best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    return best;
+}
+
+struct BenchLevel {
+    QTemporaryDir folder;
+    QString input;
+    QString output;
+    qint64 size = 0;
+};
+
+void prepare(BenchLevel& level, const QString& name, const QByteArray& text)
+{
+    level.input = QDir(level.folder.path()).filePath(name);
+    QDir(level.folder.path()).mkdir(QStringLiteral("out"));
+    level.output = QDir(level.folder.path()).filePath(QStringLiteral("out/") + name);
+    writeFileAtomically(level.input, text);
+    level.size = text.size();
+}
+
+void benchRemap(benchmark::State& state, const QString& name, const QByteArray& text,
+                void (*readWrite)(const QString&, const QString&))
+{
+    BenchLevel level;
+    prepare(level, name, text);
+    const TileRemap remap = benchRemap();
+    LevelRemapOptions options;
+    options.sheet = QStringLiteral("sheet.png");
+    const LevelOutputPath output = levelOutputIntoFolder(QDir(level.folder.path()).filePath("out"));
+    double seconds = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const LevelRemapRun run = remapLevelFiles({level.input}, remap, options, output);
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (run.count(LevelFileStatus::Updated) != 1) {
+            state.SkipWithError(run.files.empty() ? "no result"
+                                                  : qPrintable(run.files[0].message()));
+            return;
+        }
+    }
+    const double remapSeconds = seconds / double(state.iterations());
+    const double plain = secondsOf([&] { readWrite(level.input, level.output); });
+    state.counters["vs_read_write"] = remapSeconds / plain;
+    state.counters["vs_memcpy"] = remapSeconds / memcpySeconds(size_t(level.size));
+    state.counters["file_MiB"] = double(level.size) / (1024.0 * 1024.0);
+    state.counters["read_write_ms"] = plain * 1000.0;
+}
+
+void benchReadWrite(benchmark::State& state, const QString& name, const QByteArray& text,
+                    void (*readWrite)(const QString&, const QString&))
+{
+    BenchLevel level;
+    prepare(level, name, text);
+    for (auto _ : state)
+        readWrite(level.input, level.output);
+    state.counters["file_MiB"] = double(level.size) / (1024.0 * 1024.0);
+}
+
+void BM_RemapTmxZlib(benchmark::State& state)
+{
+    benchRemap(state, QStringLiteral("level.tmx"), benchTmx(), readWriteTmx);
+}
+
+void BM_ReadWriteTmxZlib(benchmark::State& state)
+{
+    benchReadWrite(state, QStringLiteral("level.tmx"), benchTmx(), readWriteTmx);
+}
+
+void BM_RemapCsv(benchmark::State& state)
+{
+    benchRemap(state, QStringLiteral("level.csv"), benchCsv(), readWriteCsv);
+}
+
+void BM_ReadWriteCsv(benchmark::State& state)
+{
+    benchReadWrite(state, QStringLiteral("level.csv"), benchCsv(), readWriteCsv);
+}
+
+void BM_MemcpyTmx(benchmark::State& state)
+{
+    memcpyBaseline(state, size_t(benchTmx().size()));
+}
+
+void BM_MemcpyCsv(benchmark::State& state)
+{
+    memcpyBaseline(state, size_t(benchCsv().size()));
+}
+
+} // namespace
+
+BENCHMARK(BM_RemapTmxZlib)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadWriteTmxZlib)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemcpyTmx)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RemapCsv)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadWriteCsv)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemcpyCsv)->Unit(benchmark::kMicrosecond);
+BENCHMARK_MAIN();
