@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+#include <random>
+
+#include "level/layer_codec.h"
+#include "level/tile_remap.h"
+
+namespace
+{
+
+// The remap of a sheet's tile map is its inverse: the tile that now stands at position p came
+// from map(p), so that original tile's new index is p.
+TEST(TileRemap, OfATileMapIsItsInverse)
+{
+    std::vector<int32_t> numbers(12);
+    std::iota(numbers.begin(), numbers.end(), 0);
+    std::shuffle(numbers.begin(), numbers.end(), std::mt19937(3));
+    TileMap map(5, 4); // 4 x 3 whole tiles
+    for (int p = 0; p < 12; ++p)
+        map.at(p % 4, p / 4) = numbers[size_t(p)];
+
+    const TileRemap remap = TileRemap::fromTileMap(map, TileRemap::GridChange::Added);
+    EXPECT_TRUE(remap.check().isEmpty());
+    EXPECT_EQ(remap.columns, 4);
+    for (int p = 0; p < 12; ++p)
+        EXPECT_EQ(remap.newIndexOf[size_t(map.at(p % 4, p / 4))], p);
+    const TileRemap back = remap.inverse();
+    EXPECT_EQ(back.grid, TileRemap::GridChange::Removed);
+    for (int tile = 0; tile < 12; ++tile)
+        EXPECT_EQ(back.newIndexOf[size_t(remap.newIndexOf[size_t(tile)])], tile);
+}
+
+TEST(TileRemap, RefusesWhatIsNoPermutation)
+{
+    const struct {
+        std::vector<int32_t> newIndexOf;
+        int columns;
+        const char* reason; // empty: accepted
+    } cases[] = {
+        {{}, 0, ""},
+        {{1, 0, 2}, 3, ""},
+        {{0, 0, 2}, 0, "two tiles would stand at position 0"},
+        {{0, 3, 1}, 0, "tile 1 has no place among the 3 tiles"},
+        {{0, -1}, 0, "tile 1 has no place among the 2 tiles"},
+        {{0, 1, 2}, 2, "3 tiles do not fill 2 columns"},
+    };
+    for (const auto& c : cases) {
+        TileRemap remap;
+        remap.newIndexOf = c.newIndexOf;
+        remap.columns = c.columns;
+        EXPECT_EQ(remap.check(), QString::fromUtf8(c.reason));
+    }
+    TileMap twice = TileMap::identity(2, 1);
+    twice.at(1, 0) = 0;
+    EXPECT_FALSE(TileRemap::fromTileMap(twice).check().isEmpty());
+}
+
+// Layer data that lies about its size or is damaged is refused with the reason, whatever the
+// method; a claim of many cells backed by little data is refused without taking their memory.
+TEST(LayerCodec, RefusesDataThatDoesNotFitTheLayer)
+{
+    const std::vector<uint32_t> four = {1, 2, 3, 4};
+    const struct {
+        LayerCompression method;
+        QByteArray text;
+        qint64 cells;
+        const char* reason;
+    } cases[] = {
+        {LayerCompression::None, encodeLayerData(four, LayerCompression::None), 5,
+         "the data holds 4 cells instead of 5"},
+        {LayerCompression::None, "AQAAAAI=", 2, "the data ends in the middle of a cell"},
+        {LayerCompression::None, "AQ$A", 1, "the data is not valid base64"},
+        {LayerCompression::Zlib, encodeLayerData(four, LayerCompression::Zlib), 3,
+         "the data holds more cells than the layer"},
+        {LayerCompression::Zlib, encodeLayerData(four, LayerCompression::Zlib), 5,
+         "the data holds 4 cells instead of 5"},
+        {LayerCompression::Zlib, encodeLayerData(four, LayerCompression::Gzip), 4,
+         "the zlib data is damaged"},
+        {LayerCompression::Gzip, encodeLayerData(four, LayerCompression::Zlib), 4,
+         "the gzip data is damaged"},
+        {LayerCompression::Gzip,
+         QByteArray::fromBase64(encodeLayerData(four, LayerCompression::Gzip))
+             .append("x")
+             .toBase64(),
+         4, "bytes follow the end of the gzip data"},
+        {LayerCompression::Zstd, encodeLayerData(four, LayerCompression::Zstd), 3,
+         "the data holds more cells than the layer"},
+        {LayerCompression::Zstd, encodeLayerData(four, LayerCompression::Zstd), 5,
+         "the data holds 4 cells instead of 5"},
+        {LayerCompression::Zstd,
+         QByteArray::fromBase64(encodeLayerData(four, LayerCompression::Zstd))
+             .chopped(3)
+             .toBase64(),
+         4, "the zstd data ends too early"},
+        {LayerCompression::Zstd, encodeLayerData(four, LayerCompression::Zlib), 4,
+         "the zstd data is damaged"},
+        {LayerCompression::Zlib, encodeLayerData(four, LayerCompression::Zlib), qint64(1) << 40,
+         "the data holds 4 cells instead of 1099511627776"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        std::vector<uint32_t> cells;
+        QString error;
+        EXPECT_FALSE(decodeLayerData(c.text, c.method, c.cells, cells, error));
+        EXPECT_TRUE(error.startsWith(QString::fromUtf8(c.reason))) << error.toStdString();
+    }
+    // Blanks and line breaks between the characters are allowed.
+    std::vector<uint32_t> cells;
+    QString error;
+    EXPECT_TRUE(decodeLayerData("\n  AQAAAAIA\r\n  AAADAAAABAAAAA==\n", LayerCompression::None, 4,
+                                cells, error));
+    EXPECT_EQ(cells, four);
+}
+
+} // namespace
