@@ -5,11 +5,6 @@
 namespace
 {
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
 bool isDigit(char c)
 {
     return c >= '0' && c <= '9';

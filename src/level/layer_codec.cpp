@@ -1,5 +1,7 @@
 #include "level/layer_codec.h"
 
+#include "level/text_splice.h"
+
 #include <zlib.h>
 #include <zstd.h>
 
@@ -12,11 +14,6 @@ namespace
 {
 
 constexpr qsizetype kPiece = 256 * 1024;
-
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
 
 // Output grows as the data yields it, up to one byte more than expected: a layer that claims many
 // cells with little data costs no memory, and the spare byte tells a longer stream from an exact

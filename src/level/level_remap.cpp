@@ -29,7 +29,7 @@ Family familyOf(const QString& path, const QByteArray& bytes)
         return Family::Csv;
     // Anything else by its first character.
     qsizetype i = bytes.startsWith("\xef\xbb\xbf") ? 3 : 0;
-    while (i < bytes.size() && QByteArrayView(" \t\r\n").contains(bytes[i]))
+    while (i < bytes.size() && isBlank(bytes[i]))
         ++i;
     if (i == bytes.size())
         return Family::Csv;

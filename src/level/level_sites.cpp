@@ -7,11 +7,6 @@
 namespace
 {
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
 QString cellName(const CellBlock& block, size_t index)
 {
     const int64_t width = std::max<int64_t>(block.width, 1);

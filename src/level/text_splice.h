@@ -57,6 +57,12 @@ class StretchWriter
     qsizetype from_ = 0;
 };
 
+// Space, tab, line feed or carriage return: the blanks of XML, JSON and CSV alike.
+inline bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
 // "line 3, column 7" for a byte offset of a UTF-8 text; columns count characters.
 QString linePlace(QByteArrayView text, qsizetype offset);
 

@@ -144,7 +144,7 @@ class TagAttributes
     TagAttributes(const QByteArray& bytes, qsizetype tagBegin, qsizetype tagEnd)
         : bytes_(bytes), at_(tagBegin + 1), end_(tagEnd)
     {
-        while (at_ < end_ && !isSpace(bytes_[at_]) && bytes_[at_] != '/' && bytes_[at_] != '>')
+        while (at_ < end_ && !isBlank(bytes_[at_]) && bytes_[at_] != '/' && bytes_[at_] != '>')
             ++at_;
         afterLast_ = at_;
     }
@@ -152,12 +152,12 @@ class TagAttributes
     bool next()
     {
         gapBegin_ = at_;
-        while (at_ < end_ && isSpace(bytes_[at_]))
+        while (at_ < end_ && isBlank(bytes_[at_]))
             ++at_;
         if (at_ >= end_ || bytes_[at_] == '/' || bytes_[at_] == '>')
             return false;
         const qsizetype nameBegin = at_;
-        while (at_ < end_ && bytes_[at_] != '=' && !isSpace(bytes_[at_]))
+        while (at_ < end_ && bytes_[at_] != '=' && !isBlank(bytes_[at_]))
             ++at_;
         nameBegin_ = nameBegin;
         name_ = QByteArrayView(bytes_).sliced(nameBegin, at_ - nameBegin);
@@ -187,8 +187,6 @@ class TagAttributes
     qsizetype afterLast() const { return afterLast_; }
 
   private:
-    static bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
     const QByteArray& bytes_;
     qsizetype at_;
     qsizetype end_;
@@ -572,8 +570,6 @@ class XmlScanner
             --end;
         block.text = {begin, end};
     }
-
-    static bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
     // An attribute of the current element with its entities resolved.
     QString attributeText(const char* name) const
