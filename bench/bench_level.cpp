@@ -17,8 +17,7 @@
 #include "level/layer_codec.h"
 #include "level/level_remap.h"
 
-namespace
-{
+namespace {
 
 constexpr int kSide = 1000;
 constexpr int kTiles = 256;
@@ -233,7 +232,7 @@ void BM_MemcpyCsv(benchmark::State& state)
     memcpyBaseline(state, size_t(benchCsv().size()));
 }
 
-} // namespace
+}  // namespace
 
 BENCHMARK(BM_RemapTmxZlib)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadWriteTmxZlib)->Unit(benchmark::kMillisecond);

@@ -18,8 +18,7 @@
 #include "fuzz_check.h"
 #include "level/level_remap.h"
 
-namespace
-{
+namespace {
 
 // Every external tileset a map names: one sheet of count tiles, its spacing as the grid stands.
 ExternalTilesetReader externalSheet(int count, int spacing)
@@ -102,4 +101,4 @@ int checkLevelRemap(const uint8_t* data, size_t size, const QString& fileName)
     return 0;
 }
 
-} // namespace
+}  // namespace

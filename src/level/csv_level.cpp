@@ -5,15 +5,14 @@
 
 #include <algorithm>
 
-namespace
-{
+namespace {
 
 bool isSeparator(char c)
 {
     return c == ',' || c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-} // namespace
+}  // namespace
 
 LevelBytesResult remapCsvLevel(const QByteArray& bytes, const TileRemap& remap, int firstId)
 {

@@ -46,9 +46,9 @@ class GidRemapper
 
   private:
     struct Range {
-        uint32_t first; // the sheet tileset's first gid
-        uint32_t end;   // one past its last tile
-        uint32_t owned; // one past the last gid it owns: the next tileset's first gid
+        uint32_t first;  // the sheet tileset's first gid
+        uint32_t end;    // one past its last tile
+        uint32_t owned;  // one past the last gid it owns: the next tileset's first gid
         QString label;
     };
     std::vector<Range> ranges_;

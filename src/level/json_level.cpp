@@ -5,8 +5,7 @@
 #include "document/file_messages.h"
 #include "level/json_scanner.h"
 
-namespace
-{
+namespace {
 
 using Value = JsonScanner::Value;
 using Member = JsonScanner::Member;
@@ -309,7 +308,7 @@ class JsonLevelScanner
     LevelSites& sites_;
 };
 
-} // namespace
+}  // namespace
 
 bool scanJsonLevel(const QByteArray& bytes, const QString& folder, LevelSites& sites,
                    LevelProblem& problem)

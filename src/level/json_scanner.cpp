@@ -2,8 +2,7 @@
 
 #include <vector>
 
-namespace
-{
+namespace {
 
 bool isDigit(char c)
 {
@@ -207,7 +206,7 @@ class Checker
     QString reason_;
 };
 
-} // namespace
+}  // namespace
 
 bool JsonScanner::check(qsizetype& errorAt, QString& error) const
 {
@@ -274,7 +273,7 @@ QString JsonScanner::string(Value value) const
     if (!inside.contains('\\'))
         return QString::fromUtf8(inside);
     QString out;
-    QByteArray run; // plain bytes waiting for UTF-8 decoding
+    QByteArray run;  // plain bytes waiting for UTF-8 decoding
     for (qsizetype i = 0; i < inside.size(); ++i) {
         if (inside[i] != '\\') {
             run.append(inside[i]);

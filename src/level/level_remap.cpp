@@ -13,8 +13,7 @@
 #include "level/level_sites.h"
 #include "level/xml_level.h"
 
-namespace
-{
+namespace {
 
 enum class Family { Xml, Json, Csv, Unknown };
 
@@ -248,12 +247,12 @@ class Run
     const LevelRemapOptions& options_;
     LevelOutputPath output_;
     TilesetFiles tilesets_;
-    std::set<QString> done_;           // files remapped (or tried) in this run
-    std::set<QString> failedTilesets_; // tileset files whose remap or write failed
-    std::set<QString> written_;        // outputs written in this run
+    std::set<QString> done_;            // files remapped (or tried) in this run
+    std::set<QString> failedTilesets_;  // tileset files whose remap or write failed
+    std::set<QString> written_;         // outputs written in this run
 };
 
-} // namespace
+}  // namespace
 
 QString LevelFileResult::message() const
 {

@@ -27,20 +27,20 @@ struct LevelRemapOptions {
 };
 
 enum class LevelFileStatus {
-    Updated, // remapped (possibly with nothing to change) and written
-    Skipped, // does not use the sheet, or came twice; left as it was
-    Failed,  // could not be read, understood or written; left as it was
+    Updated,  // remapped (possibly with nothing to change) and written
+    Skipped,  // does not use the sheet, or came twice; left as it was
+    Failed,   // could not be read, understood or written; left as it was
 };
 
 struct LevelFileResult {
-    QString path;       // the file read
-    QString outputPath; // where the result went (Updated only)
+    QString path;        // the file read
+    QString outputPath;  // where the result went (Updated only)
     LevelFileStatus status = LevelFileStatus::Failed;
-    bool isTileset = false;  // a TSX or TSJ file
-    qint64 cellsChanged = 0; // layer cells and tile objects that now name another tile
-    qint64 tilesMoved = 0; // per-tile entries, animation frames and Wang and terrain ids renumbered
-    QString place;         // Failed: where in the file ("line 4, column 9, layer “Ground”")
-    QString reason;        // Skipped or Failed: why, in plain words
+    bool isTileset = false;   // a TSX or TSJ file
+    qint64 cellsChanged = 0;  // layer cells and tile objects that now name another tile
+    qint64 tilesMoved = 0;    // per-tile entries, animation frames, Wang and terrain ids renumbered
+    QString place;            // Failed: where in the file ("line 4, column 9, layer “Ground”")
+    QString reason;           // Skipped or Failed: why, in plain words
 
     // One sentence for people: the file, what happened, and where and why when it did not work.
     QString message() const;
@@ -49,7 +49,7 @@ struct LevelFileResult {
 // A map's external tileset, as remapLevelBytes asks for it: its facts, or why it cannot be read.
 struct ExternalTileset {
     TilesetFacts facts;
-    QString error; // a full sentence naming the file; empty when facts hold
+    QString error;  // a full sentence naming the file; empty when facts hold
 };
 // Gives the tileset stored in the file at an absolute path.
 using ExternalTilesetReader = std::function<ExternalTileset(const QString& path)>;
@@ -57,7 +57,7 @@ using ExternalTilesetReader = std::function<ExternalTileset(const QString& path)
 // What remapping one file's text gives; nothing is written.
 struct LevelBytesResult {
     LevelFileStatus status = LevelFileStatus::Failed;
-    QByteArray bytes; // Updated: the new text (the same bytes when nothing needed to change)
+    QByteArray bytes;  // Updated: the new text (the same bytes when nothing needed to change)
     bool isTileset = false;
     qint64 cellsChanged = 0;
     qint64 tilesMoved = 0;
@@ -86,7 +86,7 @@ LevelOutputPath levelOutputIntoFolder(const QString& folder);
 
 struct LevelRemapRun {
     QString
-        error; // set when the run could not start (a remap that is no permutation, a bad first id)
+        error;  // set when the run could not start (a remap that is no permutation, a bad first id)
     std::vector<LevelFileResult> files;
 
     int count(LevelFileStatus status) const;

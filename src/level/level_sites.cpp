@@ -4,8 +4,7 @@
 #include "level/gid_remapper.h"
 #include "level/sheet_choice.h"
 
-namespace
-{
+namespace {
 
 QString cellName(const CellBlock& block, size_t index)
 {
@@ -31,7 +30,7 @@ bool splitCommaList(const QByteArray& bytes, const CellBlock& block, std::vector
     while (i < end && isBlank(bytes[i]))
         ++i;
     if (i == end)
-        return true; // no cells at all
+        return true;  // no cells at all
     for (;;) {
         while (i < end && isBlank(bytes[i]))
             ++i;
@@ -57,7 +56,7 @@ bool splitCommaList(const QByteArray& bytes, const CellBlock& block, std::vector
         spans.push_back(number);
         if (i == end)
             return true;
-        ++i; // the comma
+        ++i;  // the comma
     }
 }
 
@@ -162,7 +161,7 @@ LevelBytesResult failedWith(const QString& reason)
     return result;
 }
 
-} // namespace
+}  // namespace
 
 bool parseGid(QByteArrayView text, uint32_t& gid)
 {

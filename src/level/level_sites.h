@@ -32,37 +32,37 @@ struct TileIdSite {
 
 struct TilesetSite {
     TilesetFacts facts;
-    qsizetype at = 0; // where the tileset starts
+    qsizetype at = 0;  // where the tileset starts
     std::vector<TileIdSite> ids;
-    Span spacing;                   // the spacing value; invalid when the file leaves it out
-    qsizetype spacingInsertAt = -1; // where a missing spacing goes: prefix, the number, suffix
+    Span spacing;                    // the spacing value; invalid when the file leaves it out
+    qsizetype spacingInsertAt = -1;  // where a missing spacing goes: prefix, the number, suffix
     QByteArray spacingPrefix;
     QByteArray spacingSuffix;
-    Span imageWidth; // the image size values; invalid when absent
+    Span imageWidth;  // the image size values; invalid when absent
     Span imageHeight;
-    std::optional<LevelProblem>
-        problem; // a value that could not be read; matters for the sheet only
+    // A value that could not be read; it matters only when the tileset shows the sheet.
+    std::optional<LevelProblem> problem;
 };
 
 // The cells of one layer or chunk, in one of the forms the files write them.
 struct CellBlock {
     enum class Form {
-        CommaList, // decimal gids separated by commas (XML csv, the inside of a JSON array)
-        Numbers,   // gids already located one by one (XML <tile gid> elements); invalid: empty cell
-        Base64,    // base64 of 32-bit little-endian gids, maybe compressed
+        CommaList,  // decimal gids separated by commas (XML csv, the inside of a JSON array)
+        Numbers,  // gids already located one by one (XML <tile gid> elements); invalid: empty cell
+        Base64,  // base64 of 32-bit little-endian gids, maybe compressed
     };
     Form form = Form::CommaList;
-    Span text;                 // CommaList, Base64: the text of the cells
-    bool jsonString = false;   // Base64 inside a JSON string (its escapes are undone first)
-    std::vector<Span> numbers; // Numbers
+    Span text;                  // CommaList, Base64: the text of the cells
+    bool jsonString = false;    // Base64 inside a JSON string (its escapes are undone first)
+    std::vector<Span> numbers;  // Numbers
     LayerCompression compression = LayerCompression::None;
     int64_t width = 0;
     int64_t height = 0;
-    int64_t originX = 0; // a chunk's position, for naming cells
+    int64_t originX = 0;  // a chunk's position, for naming cells
     int64_t originY = 0;
     qsizetype at = 0;
     QString where;
-    std::optional<LevelProblem> problem; // the block cannot be read; matters for the sheet only
+    std::optional<LevelProblem> problem;  // the block cannot be read; matters for the sheet only
 };
 
 // A tile object's gid.
@@ -83,8 +83,8 @@ struct LevelSites {
 struct LevelContext {
     const TileRemap& remap;
     const LevelRemapOptions& options;
-    QString path;   // absolute
-    QString folder; // the folder of path: where relative sources start
+    QString path;    // absolute
+    QString folder;  // the folder of path: where relative sources start
     const ExternalTilesetReader& readTileset;
 };
 

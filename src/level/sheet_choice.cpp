@@ -6,8 +6,7 @@
 
 #include "document/file_messages.h"
 
-namespace
-{
+namespace {
 
 // The file a path names, as one string per file: the canonical path when it exists.
 QString fileIdentity(const QString& absolutePath)
@@ -29,14 +28,14 @@ QString quotedList(const QStringList& names)
     return quoted.join(QStringLiteral(", "));
 }
 
-} // namespace
+}  // namespace
 
 SheetChoice chooseSheet(const std::vector<TilesetFacts>& tilesets, const QString& sheet)
 {
     SheetChoice choice;
     choice.isSheet.assign(tilesets.size(), false);
-    QStringList shown;      // the images as written, each once
-    QStringList identities; // the files they resolve to, each once
+    QStringList shown;       // the images as written, each once
+    QStringList identities;  // the files they resolve to, each once
     for (const TilesetFacts& tileset : tilesets) {
         if (tileset.image.isEmpty())
             continue;

@@ -11,13 +11,13 @@
 struct TileRemap {
     enum class GridChange {
         None,
-        Added,   // a one-pixel line now follows every tile: the tileset's spacing becomes 1
-        Removed, // the lines are gone: spacing becomes 0
+        Added,    // a one-pixel line now follows every tile: the tileset's spacing becomes 1
+        Removed,  // the lines are gone: spacing becomes 0
     };
 
-    std::vector<int32_t> newIndexOf; // original tile number -> the position it stands at now
+    std::vector<int32_t> newIndexOf;  // original tile number -> the position it stands at now
     GridChange grid = GridChange::None;
-    int columns = 0; // whole tile columns of the sheet when known; 0 leaves the tilesets' unchecked
+    int columns = 0;  // whole tile columns of the sheet when known (0: tilesets go unchecked)
 
     // The remap of a sheet's tile map (position -> original tile): its inverse, with the map's
     // columns. A map that is not a permutation gives a remap that check() refuses.

@@ -2,8 +2,7 @@
 
 #include "document/file_messages.h"
 
-namespace
-{
+namespace {
 
 // How many tiles of edge tile fit along side pixels between margins, spacing apart.
 int64_t tilesAlong(int64_t side, int64_t tile, int64_t spacing, int64_t margin)
@@ -14,7 +13,7 @@ int64_t tilesAlong(int64_t side, int64_t tile, int64_t spacing, int64_t margin)
     return usable <= 0 ? 0 : usable / (tile + spacing);
 }
 
-} // namespace
+}  // namespace
 
 int64_t TilesetFacts::knownColumns() const
 {

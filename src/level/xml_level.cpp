@@ -6,8 +6,7 @@
 
 #include "document/file_messages.h"
 
-namespace
-{
+namespace {
 
 // The elements that matter, by where they stand; everything else is Other and only passed over.
 enum class Kind {
@@ -305,8 +304,8 @@ class XmlScanner
         Kind kind;
         qsizetype tagBegin;
         qsizetype tagEnd;
-        int block = -1;      // Data, Chunk: the cell block its tiles go to
-        bool chunks = false; // Data: held chunks
+        int block = -1;       // Data, Chunk: the cell block its tiles go to
+        bool chunks = false;  // Data: held chunks
     };
 
     // Whether [begin, end) is a tag, as the reader's offsets promise; a defence against text the
@@ -547,7 +546,7 @@ class XmlScanner
     {
         Open& parent = stack_[stack_.size() - 2];
         if (parent.kind == Kind::Data && parent.chunks)
-            return; // a stray tile beside chunks; the chunks already carry the complaint
+            return;  // a stray tile beside chunks; the chunks already carry the complaint
         if (parent.block < 0)
             newBlock(parent, dataForm_);
         CellBlock& block = sites_.blocks[size_t(parent.block)];
@@ -612,7 +611,7 @@ class XmlScanner
     std::optional<LevelProblem> dataProblem_;
 };
 
-} // namespace
+}  // namespace
 
 bool scanXmlLevel(const QByteArray& bytes, const QString& folder, LevelSites& sites,
                   LevelProblem& problem)

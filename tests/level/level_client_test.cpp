@@ -14,8 +14,7 @@
 #include "support/image_files.h"
 #include "support/level_files.h"
 
-namespace
-{
+namespace {
 
 constexpr int kTile = 8;
 constexpr int kColumns = 4;
@@ -61,7 +60,7 @@ class ClientRenderTest : public ::testing::Test
             const int rows = (tileset.tileCount + tileset.columns - 1) / tileset.columns;
             QImage image = makePatternSheet(tileset.columns, rows, kTile);
             if (t != level.sheet)
-                image.invertPixels(); // unlike the sheet's tiles
+                image.invertPixels();  // unlike the sheet's tiles
             image.save(path("before/" + tileset.image));
             if (t == level.sheet) {
                 image = rearrangedSheet(image, remap, kColumns, kTile, kTile);
@@ -103,7 +102,7 @@ TEST_F(ClientRenderTest, RemappedMapsInEveryEncodingDrawTheSameWithTheRearranged
     for (const bool json : {false, true}) {
         for (const TestEncoding encoding : kAllTestEncodings) {
             if (json && encoding == TestEncoding::Elements)
-                continue; // the JSON form has arrays only
+                continue;  // the JSON form has arrays only
             SCOPED_TRACE(std::string(json ? "tmj " : "tmx ") + encodingName(encoding));
             std::mt19937 random(77 + unsigned(round++));
             const TileRemap remap = randomRemap(kColumns, kRows, random);
@@ -153,4 +152,4 @@ TEST_F(ClientRenderTest, AnExternalTilesetAndAnAddedGridDrawTheSameAfterTheRemap
     expectSameRender("before/level.tmx", "after/level.tmx");
 }
 
-} // namespace
+}  // namespace

@@ -10,8 +10,7 @@
 #include "support/image_files.h"
 #include "support/level_files.h"
 
-namespace
-{
+namespace {
 
 TileRemap fourTiles()
 {
@@ -256,4 +255,4 @@ TEST_F(LevelRunTest, TheSheetIsFoundByItsFileFirstThenByItsName)
     }
 }
 
-} // namespace
+}  // namespace

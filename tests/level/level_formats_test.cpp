@@ -6,8 +6,7 @@
 #include "level/level_remap.h"
 #include "support/level_files.h"
 
-namespace
-{
+namespace {
 
 // Tile 0 goes to position 2, 1 to 0, 2 to 3 and 3 to 1.
 TileRemap fourTiles(TileRemap::GridChange grid = TileRemap::GridChange::None)
@@ -501,4 +500,4 @@ TEST(LevelFormats, ALevelWithoutTheSheetIsSkipped)
     EXPECT_EQ(none.reason, QStringLiteral("none of its tilesets has an image"));
 }
 
-} // namespace
+}  // namespace

@@ -9,8 +9,7 @@
 #include "level/level_remap.h"
 #include "support/level_files.h"
 
-namespace
-{
+namespace {
 
 constexpr int kRounds = 48;
 
@@ -132,7 +131,7 @@ CsvLevel randomCsv(int count, int firstId, std::mt19937& random)
             QByteArray field;
             const int kind = below(10);
             if (kind == 0 && commas)
-                field = ""; // an empty field, only where commas separate
+                field = "";  // an empty field, only where commas separate
             else if (kind < 3)
                 field = QByteArray::number(-1 - below(3) + (firstId == 1 ? 1 : 0));
             else
@@ -209,4 +208,4 @@ TEST(LevelPictures, CsvCellsShowTheSameTilesAfterTheRemap)
     }
 }
 
-} // namespace
+}  // namespace

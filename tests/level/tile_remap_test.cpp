@@ -7,8 +7,7 @@
 #include "level/layer_codec.h"
 #include "level/tile_remap.h"
 
-namespace
-{
+namespace {
 
 // The remap of a sheet's tile map is its inverse: the tile that now stands at position p came
 // from map(p), so that original tile's new index is p.
@@ -17,7 +16,7 @@ TEST(TileRemap, OfATileMapIsItsInverse)
     std::vector<int32_t> numbers(12);
     std::iota(numbers.begin(), numbers.end(), 0);
     std::shuffle(numbers.begin(), numbers.end(), std::mt19937(3));
-    TileMap map(5, 4); // 4 x 3 whole tiles
+    TileMap map(5, 4);  // 4 x 3 whole tiles
     for (int p = 0; p < 12; ++p)
         map.at(p % 4, p / 4) = numbers[size_t(p)];
 
@@ -37,7 +36,7 @@ TEST(TileRemap, RefusesWhatIsNoPermutation)
     const struct {
         std::vector<int32_t> newIndexOf;
         int columns;
-        const char* reason; // empty: accepted
+        const char* reason;  // empty: accepted
     } cases[] = {
         {{}, 0, ""},
         {{1, 0, 2}, 3, ""},
@@ -114,4 +113,4 @@ TEST(LayerCodec, RefusesDataThatDoesNotFitTheLayer)
     EXPECT_EQ(cells, four);
 }
 
-} // namespace
+}  // namespace

@@ -10,8 +10,7 @@
 
 #include "level/layer_codec.h"
 
-namespace
-{
+namespace {
 
 constexpr uint32_t kFlags = 0xf0000000u;
 
@@ -113,7 +112,7 @@ QRgb patternColour(size_t tileset, int64_t tile, int x, int y)
     return qRgb(int(tile & 0xff), int(((tile >> 8) & 0x1f) | int64_t(tileset << 5)), 1 + x + 3 * y);
 }
 
-} // namespace
+}  // namespace
 
 const char* encodingName(TestEncoding encoding)
 {
@@ -143,7 +142,7 @@ std::vector<int> writtenTileIds(const TestLevel& level)
         ids.push_back((entry + 1) % count);
     }
     ids.push_back(level.wangSetTile);
-    ids.push_back(-1); // the colour's tile
+    ids.push_back(-1);  // the colour's tile
     ids.insert(ids.end(), level.wangTiles.begin(), level.wangTiles.end());
     return ids;
 }
@@ -238,7 +237,7 @@ ReadBack readTmx(const QByteArray& text)
     LayerCompression compression = LayerCompression::None;
     QString encoding;
     bool sawChunk = false;
-    int chunk[4] = {0, 0, 0, 0}; // x, y, width, height
+    int chunk[4] = {0, 0, 0, 0};  // x, y, width, height
     QString content;
     std::vector<uint32_t> elements;
     auto finishBlock = [&](int x, int y, int w, int h) {
@@ -522,7 +521,7 @@ TestLevel randomLevel(const TileRemap& remap, int columns, std::mt19937& random,
             tileset.image = QStringLiteral("other%1.png").arg(t);
         }
         level.tilesets.push_back(tileset);
-        firstGid += tileset.tileCount + below(3); // gaps between the ranges may stay unused
+        firstGid += tileset.tileCount + below(3);  // gaps between the ranges may stay unused
     }
     auto randomGid = [&](bool allowEmpty) -> uint32_t {
         const int kind = below(10);

@@ -24,23 +24,23 @@ struct TestTileset {
     int64_t firstGid = 1;
     int tileCount = 0;
     int columns = 1;
-    QString image; // its image source
+    QString image;  // its image source
 };
 
 struct TestLayer {
     QString name;
     int width = 0;
     int height = 0;
-    std::vector<uint32_t> cells; // row by row
-    bool inGroup = false;        // written inside a group layer
+    std::vector<uint32_t> cells;  // row by row
+    bool inGroup = false;         // written inside a group layer
 };
 
 struct TestLevel {
     std::vector<TestTileset> tilesets;
-    size_t sheet = 0; // which tileset shows the sheet
+    size_t sheet = 0;  // which tileset shows the sheet
     std::vector<TestLayer> layers;
-    std::vector<uint32_t> objectGids; // tile objects in one object layer
-    int chunkSize = 0;                // > 0: an infinite map, layers written in chunks this wide
+    std::vector<uint32_t> objectGids;  // tile objects in one object layer
+    int chunkSize = 0;                 // > 0: an infinite map, layers written in chunks this wide
     // Tile ids of the sheet named in its tileset: <tile id> entries (each with one animation
     // frame naming the next tile), Wang tiles and a Wang set's tile, in this order.
     std::vector<int> tileEntries;
@@ -61,7 +61,7 @@ struct ReadBack {
     std::vector<std::vector<uint32_t>> layers;
     std::vector<uint32_t> objectGids;
     std::vector<int> sheetTileIds;
-    QString error; // set when the text could not be read
+    QString error;  // set when the text could not be read
 };
 
 QByteArray writeTmx(const TestLevel& level, TestEncoding encoding);
