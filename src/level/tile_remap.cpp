@@ -5,16 +5,11 @@ TileRemap TileRemap::fromTileMap(const TileMap& map, GridChange grid)
     TileRemap remap;
     remap.grid = grid;
     remap.columns = map.columns();
-    const int count = map.fullTiles();
-    // -1 marks a tile that no position holds, so check() finds a map that is no permutation.
-    remap.newIndexOf.assign(size_t(count), -1);
-    for (int y = 0; y < map.rows(); ++y) {
-        for (int x = 0; x < map.columns(); ++x) {
-            const int32_t original = map.at(x, y);
-            if (original >= 0 && original < count)
-                remap.newIndexOf[size_t(original)] = y * map.columns() + x;
-        }
-    }
+    // A map that is no permutation leaves every tile without a place, which check() refuses.
+    if (map.isPermutation())
+        remap.newIndexOf = map.inverse().numbers();
+    else
+        remap.newIndexOf.assign(size_t(map.fullTiles()), -1);
     return remap;
 }
 
