@@ -48,19 +48,26 @@ QByteArray TextSplice::apply(QByteArrayView original) const
 
 void StretchWriter::replaceNumber(Span span, int64_t value)
 {
-    if (begin_ < 0)
+    if (begin_ < 0) {
         begin_ = from_ = span.begin;
-    text_.append(original_.sliced(from_, span.begin - from_));
-    char digits[24];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    text_.append(digits, result.ptr - digits);
+        text_.resize(original_.size() - begin_ + 64);
+    }
+    // A layer's numbers come by the million: write them straight into the buffer.
+    const qsizetype gap = span.begin - from_;
+    constexpr qsizetype kLongestNumber = 20;
+    if (used_ + gap + kLongestNumber > text_.size())
+        text_.resize(std::max(text_.size() * 2, used_ + gap + kLongestNumber));
+    char* to = text_.data() + used_;
+    std::memcpy(to, original_.data() + from_, size_t(gap));
+    to = std::to_chars(to + gap, text_.data() + text_.size(), value).ptr;
+    used_ = to - text_.data();
     from_ = span.end;
 }
 
 void StretchWriter::finish(TextSplice& splice)
 {
     if (begin_ >= 0)
-        splice.replace({begin_, from_}, text_);
+        splice.replace({begin_, from_}, QByteArrayView(text_.constData(), used_));
 }
 
 QString linePlace(QByteArrayView text, qsizetype offset)

@@ -52,7 +52,8 @@ class StretchWriter
 
   private:
     QByteArrayView original_;
-    QByteArray text_;
+    QByteArray text_;  // grown ahead of need; used_ bytes hold the stretch so far
+    qsizetype used_ = 0;
     qsizetype begin_ = -1;
     qsizetype from_ = 0;
 };
