@@ -31,12 +31,14 @@ public:
     QStringList errors;
     FileChoice openFile(const QString&, const QString&) override { return next(); }
     FileChoice saveFile(const QString&, const QString&) override { return next(); }
+    QStringList openFiles(const QString&, const QString&) override { return {}; }
     std::optional<QRgb> chooseColor(QRgb) override { return std::nullopt; }
     bool askYesNo(const QString&) override { return true; }
     GridAnswer askGridLayout() override { return GridAnswer::NoGrid; }
     UnsavedAnswer askUnsaved(const QString&) override { return UnsavedAnswer::Discard; }
     void showAbout(const QString&) override {}
     void showError(const QString& text) override { errors << text; }
+    void showInfo(const QString&) override {}
 
 private:
     FileChoice next()

@@ -31,6 +31,7 @@ enum class MenuCommand {
     About = 11,
     Undo = 12,
     Redo = 13,
+    ApplyToLevels = 14,
 };
 
 // Sub-types of canvas events.

@@ -1,5 +1,7 @@
 #include "app/dispatch.h"
 
+#include <QFileInfo>
+
 #include "app/background_work.h"
 #include "app/captions.h"
 #include "app/file_commands.h"
@@ -7,6 +9,7 @@
 #include "document/drop_target.h"
 #include "document/file_messages.h"
 #include "document/sheet_edits.h"
+#include "level/level_remap.h"
 #include "platform/dialogs.h"
 #include "tilemap/tile_ops.h"
 
@@ -247,6 +250,8 @@ void Dispatch::onMenu(MenuCommand command)
         return onOpenMap();
     case MenuCommand::SaveMap:
         return onSaveMap();
+    case MenuCommand::ApplyToLevels:
+        return onApplyToLevels();
     case MenuCommand::ResetMap:
         record(EventKind::Menu, int(MenuCommand::ResetMap));
         return resetMap();
@@ -324,6 +329,44 @@ void Dispatch::onSaveMap()
 {
     record(EventKind::Menu, int(MenuCommand::SaveMap));
     saveMapFile(doc(), dialogs_);
+}
+
+void Dispatch::onApplyToLevels()
+{
+    record(EventKind::Menu, int(MenuCommand::ApplyToLevels));
+    if (!doc().hasImage()) {
+        dialogs_.showError(QStringLiteral("Open the sheet whose levels are to follow it first."));
+        return;
+    }
+    const QStringList files = dialogs_.openFiles(kLevelsTitle, kLevelFilter);
+    if (files.isEmpty())
+        return;
+
+    const int gridBefore = doc().openedGridFlag();
+    const int gridNow = doc().gridFlag();
+    const TileRemap remap = TileRemap::fromTileMap(
+        doc().tileMap(), gridNow == gridBefore ? TileRemap::GridChange::None
+                         : gridNow == 1        ? TileRemap::GridChange::Added
+                                               : TileRemap::GridChange::Removed);
+    LevelRemapOptions options;
+    options.sheet = doc().openedPath();
+    qint64 bytes = 0;
+    for (const QString& file : files)
+        bytes += QFileInfo(file).size();
+    LevelRemapRun run;
+    window_.work().run(QStringLiteral("Applying the tile map to %1 level files…").arg(files.size()),
+                       bytes * 16, [&](const std::atomic<bool>&) {
+                           run = remapLevelFiles(files, remap, options);
+                       });
+    if (!run.error.isEmpty()) {
+        dialogs_.showError(run.error);
+        return;
+    }
+    QStringList report{run.summary()};
+    for (const LevelFileResult& file : run.files)
+        if (file.status != LevelFileStatus::Updated)
+            report << file.message();
+    dialogs_.showInfo(report.join(QStringLiteral("\n\n")));
 }
 
 void Dispatch::onSetGridColor()

@@ -46,6 +46,9 @@ public:
     void onRedo();
     void onOpenMap();
     void onSaveMap();
+    // Carries the tile map (and a grid inserted or removed since the sheet was opened) into
+    // level files the user picks, then says what it did.
+    void onApplyToLevels();
     void onSetGridColor();
     void onAbout();
 

@@ -18,6 +18,10 @@ inline const QString kImageOpenFilter = QStringLiteral(
 inline const QString kImageSaveFilter = QStringLiteral(
     "Portable Network Graphics (*.png)|*.png|Windows Bitmap (*.bmp)|*.bmp");
 inline const QString kMapFilter = QStringLiteral("ZEKO Image MapData (*.zeko-map)|*.zeko-map");
+inline const QString kLevelsTitle = QStringLiteral("Please choose level files..");
+inline const QString kLevelFilter = QStringLiteral(
+    "Level Files (*.tmx;*.tsx;*.tmj;*.tsj;*.json;*.csv)|*.tmx;*.tsx;*.tmj;*.tsj;*.json;*.csv|"
+    "All Files (*)|*");
 
 // Opens an image (asking for the file when path is empty), asks the grid question and makes it the
 // sheet. Returns true when a new image was loaded.

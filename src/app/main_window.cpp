@@ -115,6 +115,7 @@ void MainWindow::buildMenus()
         {"Map", "Open..", MenuCommand::OpenMap, {}, false},
         {"Map", "Save As..", MenuCommand::SaveMap, {}, false},
         {"Map", "Reset Map", MenuCommand::ResetMap, {}, true},
+        {"Map", "Apply to Level Files..", MenuCommand::ApplyToLevels, {}, true},
         {"Settings", "Set GridColor", MenuCommand::SetGridColor, {}, false},
         {"Help", "About", MenuCommand::About, {}, false},
     };

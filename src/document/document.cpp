@@ -25,6 +25,8 @@ void Document::replaceSheet(QImage image, int tileSize, int gridFlag, const QStr
     rebuildTileMap(sheet_);
     sheet_.remapped = 0;
     sheetPath_ = path;
+    openedPath_ = path;
+    openedGridFlag_ = gridFlag;
     history_.clear();
     fitBudget();
     emit changed();

@@ -29,6 +29,10 @@ public:
     bool hasImage() const { return sheet_.hasImage(); }
     // The file the sheet was opened from, or last saved as; empty when it has none.
     const QString& sheetPath() const { return sheetPath_; }
+    // The file the sheet was opened from, and whether it had a grid then: what levels made against
+    // the sheet refer to, and what the tile map counts from.
+    const QString& openedPath() const { return openedPath_; }
+    int openedGridFlag() const { return openedGridFlag_; }
 
     // The colour of grid lines inserted from now on. A setting, not an edit of the sheet.
     QRgb gridColor() const { return gridColor_; }
@@ -116,6 +120,8 @@ private:
     Sheet sheet_;
     QRgb gridColor_ = qRgb(255, 0, 255);
     QString sheetPath_;
+    QString openedPath_;
+    int openedGridFlag_ = 0;
     EditHistory history_;
     std::optional<qint64> budget_;  // set by the caller; otherwise the default
 };

@@ -2,6 +2,7 @@
 
 #include <QRgb>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 // Every question the program asks goes through here, so that the commands can be driven by a
@@ -20,6 +21,8 @@ public:
 
     virtual FileChoice openFile(const QString& title, const QString& filter) = 0;
     virtual FileChoice saveFile(const QString& title, const QString& filter) = 0;
+    // Any number of existing files; empty when cancelled.
+    virtual QStringList openFiles(const QString& title, const QString& filter) = 0;
     // The colour chosen, or nullopt when cancelled. initial is also put into custom colour 0.
     virtual std::optional<QRgb> chooseColor(QRgb initial) = 0;
     virtual bool askYesNo(const QString& text) = 0;
@@ -27,4 +30,6 @@ public:
     virtual UnsavedAnswer askUnsaved(const QString& text) = 0;
     virtual void showAbout(const QString& text) = 0;
     virtual void showError(const QString& text) = 0;
+    // A report that is not an error, such as what a run over several files did.
+    virtual void showInfo(const QString& text) = 0;
 };

@@ -55,6 +55,20 @@ FileChoice WidgetDialogs::openFile(const QString& title, const QString& filter)
     return runFileDialog(title, filter, false);
 }
 
+QStringList WidgetDialogs::openFiles(const QString& title, const QString& filter)
+{
+    QFileDialog dialog(dialogOwner(), title);
+    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    const QStringList filters = nameFilters(filter);
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.value(0));
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles();
+}
+
 FileChoice WidgetDialogs::saveFile(const QString& title, const QString& filter)
 {
     return runFileDialog(title, filter, true);
@@ -101,6 +115,12 @@ UnsavedAnswer WidgetDialogs::askUnsaved(const QString& text)
 void WidgetDialogs::showAbout(const QString& text)
 {
     QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, dialogOwner());
+    box.exec();
+}
+
+void WidgetDialogs::showInfo(const QString& text)
+{
+    QMessageBox box(QMessageBox::Information, QString(), text, QMessageBox::Ok, dialogOwner());
     box.exec();
 }
 

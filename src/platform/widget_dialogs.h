@@ -15,12 +15,14 @@ public:
 
     FileChoice openFile(const QString& title, const QString& filter) override;
     FileChoice saveFile(const QString& title, const QString& filter) override;
+    QStringList openFiles(const QString& title, const QString& filter) override;
     std::optional<QRgb> chooseColor(QRgb initial) override;
     bool askYesNo(const QString& text) override;
     GridAnswer askGridLayout() override;
     UnsavedAnswer askUnsaved(const QString& text) override;
     void showAbout(const QString& text) override;
     void showError(const QString& text) override;
+    void showInfo(const QString& text) override;
 
     // "label|pattern|label|pattern" as name filters for QFileDialog: each label is shown as it
     // stands, and its pattern list is appended as the hidden details that Qt filters by.

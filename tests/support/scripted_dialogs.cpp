@@ -59,6 +59,18 @@ void ScriptedDialogs::showAbout(const QString& text)
     abouts << text;
 }
 
+QStringList ScriptedDialogs::openFiles(const QString& title, const QString& filter)
+{
+    asked << QStringLiteral("open files: %1 | %2").arg(title, filter);
+    return take(openFilesAnswers, asked.last(), QStringList());
+}
+
+void ScriptedDialogs::showInfo(const QString& text)
+{
+    asked << QStringLiteral("info");
+    infos << text;
+}
+
 void ScriptedDialogs::showError(const QString& text)
 {
     asked << QStringLiteral("error");
@@ -67,6 +79,7 @@ void ScriptedDialogs::showError(const QString& text)
 
 bool ScriptedDialogs::allAnswered() const
 {
-    return openAnswers.empty() && saveAnswers.empty() && colorAnswers.empty() &&
+    return openAnswers.empty() && saveAnswers.empty() && openFilesAnswers.empty() &&
+           colorAnswers.empty() &&
            yesNoAnswers.empty() && gridAnswers.empty() && unsavedAnswers.empty();
 }

@@ -12,6 +12,7 @@ class ScriptedDialogs : public Dialogs {
 public:
     std::deque<FileChoice> openAnswers;
     std::deque<FileChoice> saveAnswers;
+    std::deque<QStringList> openFilesAnswers;
     std::deque<std::optional<QRgb>> colorAnswers;
     std::deque<bool> yesNoAnswers;
     std::deque<GridAnswer> gridAnswers;
@@ -20,16 +21,19 @@ public:
     QStringList asked;   // "open: title | filter", "save: ...", "color", "yesno: text", ...
     QStringList errors;  // texts of showError
     QStringList abouts;  // texts of showAbout
+    QStringList infos;   // texts of showInfo
     std::vector<QRgb> colorInitials;
 
     FileChoice openFile(const QString& title, const QString& filter) override;
     FileChoice saveFile(const QString& title, const QString& filter) override;
+    QStringList openFiles(const QString& title, const QString& filter) override;
     std::optional<QRgb> chooseColor(QRgb initial) override;
     bool askYesNo(const QString& text) override;
     GridAnswer askGridLayout() override;
     UnsavedAnswer askUnsaved(const QString& text) override;
     void showAbout(const QString& text) override;
     void showError(const QString& text) override;
+    void showInfo(const QString& text) override;
 
     // True when every queued answer was used.
     bool allAnswered() const;
