@@ -179,32 +179,30 @@ QString Document::PendingStep::name() const
     return edit_ ? edit_->name() : QString();
 }
 
-Document::PendingStep Document::beginEdit(std::unique_ptr<Edit> edit)
+Document::PendingStep Document::begin(Edit* edit, PendingStep::Kind kind, std::unique_ptr<Edit> owned)
 {
     PendingStep step;
     step.sheet_ = &sheet_;
-    step.edit_ = edit.get();
-    step.owned_ = std::move(edit);
-    step.kind_ = PendingStep::Kind::New;
+    step.edit_ = edit;
+    step.owned_ = std::move(owned);
+    step.kind_ = kind;
     return step;
+}
+
+Document::PendingStep Document::beginEdit(std::unique_ptr<Edit> edit)
+{
+    Edit* raw = edit.get();
+    return begin(raw, PendingStep::Kind::New, std::move(edit));
 }
 
 Document::PendingStep Document::beginUndo()
 {
-    PendingStep step;
-    step.sheet_ = &sheet_;
-    step.edit_ = history_.toUndo();
-    step.kind_ = PendingStep::Kind::Undo;
-    return step;
+    return begin(history_.toUndo(), PendingStep::Kind::Undo);
 }
 
 Document::PendingStep Document::beginRedo()
 {
-    PendingStep step;
-    step.sheet_ = &sheet_;
-    step.edit_ = history_.toRedo();
-    step.kind_ = PendingStep::Kind::Redo;
-    return step;
+    return begin(history_.toRedo(), PendingStep::Kind::Redo);
 }
 
 QString Document::finish(PendingStep step)

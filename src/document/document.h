@@ -116,6 +116,7 @@ signals:
 
 private:
     void fitBudget();
+    PendingStep begin(Edit* edit, PendingStep::Kind kind, std::unique_ptr<Edit> owned = {});
 
     Sheet sheet_;
     QRgb gridColor_ = qRgb(255, 0, 255);
