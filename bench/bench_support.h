@@ -23,3 +23,9 @@ void memcpyBaseline(benchmark::State& state, size_t bytes);
 
 // A width x height 24-bit sheet with varied content (not all one colour, so encoders work for real).
 QImage makeBenchSheet(int width, int height, QImage::Format format = QImage::Format_BGR888);
+
+// A width x height sheet as pixel art looks, the content PNG saving is tuned for: 16 x 16 tiles
+// drawn from a few dozen motifs (flat fills, outlined shapes, a little dither) in a small palette,
+// large stretches of the same floor tiles, some motifs mirrored. Fixed seed: every run gets the
+// same pixels.
+QImage makePixelArtSheet(int width, int height, QImage::Format format = QImage::Format_BGR888);
