@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev libgl-dev
-  libpng-dev zlib1g-dev libzstd-dev
+  libpng-dev zlib1g-dev libzstd-dev libdeflate-dev
   googletest libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libx11-dev xvfb xauth xdotool x11-utils imagemagick

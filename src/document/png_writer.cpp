@@ -1,109 +1,264 @@
 #include "document/png_writer.h"
 
-#include <png.h>
+#include <libdeflate.h>
+#include <zlib.h>
 
 #include <QIODevice>
-#include <csetjmp>
+#include <QtEndian>
+#include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
 #include <vector>
 
+#include "document/deflate_join.h"
 #include "document/writer_pixels.h"
 
 namespace {
 
 constexpr const char* kDeviceFailed = "the file could not be written";
+constexpr const char* kNoMemory = "not enough memory to compress the image";
 
-// Everything the libpng callbacks need. Plain data only: libpng leaves by longjmp, which must
-// never skip a destructor.
-struct PngSink {
-    QIODevice* device;
-    char message[256];
+// Where the rows are and how the file holds them.
+struct Rows {
+    const uchar* bits;
+    qsizetype stride;
+    int width;
+    int height;
+    bool alpha;
+    size_t fileRowBytes;  // the filter byte and the pixels
+    int rowsPerPiece;
+    int pieces;
 };
 
-void keepMessage(PngSink* sink, const char* text)
+// One row as the file holds it before compression: filter byte 0 (None), then R,G,B or R,G,B,A
+// from the memory's B,G,R or B,G,R,A, with alpha 255.
+void toFileRow(const uchar* from, uchar* to, int width, bool alpha)
 {
-    std::strncpy(sink->message, text ? text : "unknown error", sizeof sink->message - 1);
-    sink->message[sizeof sink->message - 1] = '\0';
+    *to++ = 0;
+    if (alpha) {
+        // Whole 32-bit words, so the compiler can vectorise the loop.
+        for (int x = 0; x < width; ++x) {
+            quint32 pixel;
+            std::memcpy(&pixel, from + 4 * x, 4);
+            pixel = 0xff000000u | (pixel & 0xff00u) | ((pixel >> 16) & 0xffu) | ((pixel & 0xffu) << 16);
+            std::memcpy(to + 4 * x, &pixel, 4);
+        }
+        return;
+    }
+    for (int x = 0; x < width; ++x) {
+        to[3 * x] = from[3 * x + 2];
+        to[3 * x + 1] = from[3 * x + 1];
+        to[3 * x + 2] = from[3 * x];
+    }
 }
 
-void writeToDevice(png_structp png, png_bytep data, png_size_t length)
+struct Piece {
+    std::vector<uint8_t> packed;  // raw deflate, joinable unless it is the last piece
+    uint32_t adler = 1;           // of the piece's uncompressed rows
+    size_t rawBytes = 0;
+    bool ready = false;
+};
+
+using Compressor = std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)>;
+
+// Fills piece with the compressed rows of piece number index. Returns the reason on failure.
+const char* compressPiece(const Rows& rows, int index, libdeflate_compressor* compressor,
+                          std::vector<uint8_t>& raw, Piece& piece)
 {
-    auto* sink = static_cast<PngSink*>(png_get_io_ptr(png));
-    if (sink->device->write(reinterpret_cast<const char*>(data), qint64(length)) != qint64(length))
-        png_error(png, kDeviceFailed);
+    try {
+        const int first = index * rows.rowsPerPiece;
+        const int count = std::min(rows.rowsPerPiece, rows.height - first);
+        raw.resize(size_t(count) * rows.fileRowBytes);
+        for (int r = 0; r < count; ++r)
+            toFileRow(rows.bits + qsizetype(first + r) * rows.stride, &raw[size_t(r) * rows.fileRowBytes],
+                      rows.width, rows.alpha);
+        piece.rawBytes = raw.size();
+        piece.adler = libdeflate_adler32(1, raw.data(), raw.size());
+        piece.packed.resize(libdeflate_deflate_compress_bound(compressor, raw.size()));
+        const size_t size = libdeflate_deflate_compress(compressor, raw.data(), raw.size(),
+                                                        piece.packed.data(), piece.packed.size());
+        piece.packed.resize(size);
+        if (size == 0 || (index + 1 < rows.pieces && !makeJoinable(piece.packed)))
+            return "the compressor's output could not be joined";
+        return nullptr;
+    } catch (const std::bad_alloc&) {
+        return kNoMemory;
+    }
 }
 
-void flushDevice(png_structp) {}
-
-[[noreturn]] void onPngError(png_structp png, png_const_charp text)
+// Writes one PNG chunk: length, type, data in parts, CRC of type and data.
+bool writeChunk(QIODevice& device, const char* type,
+                std::initializer_list<std::pair<const void*, size_t>> parts)
 {
-    keepMessage(static_cast<PngSink*>(png_get_error_ptr(png)), text);
-    png_longjmp(png, 1);
+    size_t length = 0;
+    for (const auto& part : parts)
+        length += part.second;
+    uchar head[8];
+    qToBigEndian(quint32(length), head);
+    std::memcpy(head + 4, type, 4);
+    uint32_t crc = libdeflate_crc32(0, head + 4, 4);
+    if (device.write(reinterpret_cast<const char*>(head), 8) != 8)
+        return false;
+    for (const auto& [data, size] : parts) {
+        crc = libdeflate_crc32(crc, data, size);
+        if (device.write(static_cast<const char*>(data), qint64(size)) != qint64(size))
+            return false;
+    }
+    uchar tail[4];
+    qToBigEndian(crc, tail);
+    return device.write(reinterpret_cast<const char*>(tail), 4) == 4;
 }
 
-void onPngWarning(png_structp, png_const_charp) {}
-
-// The libpng part, free of C++ objects with destructors because of setjmp. rowBuffer holds one
-// 32-bit row and is used only for 32-bit images.
-bool encode(PngSink* sink, const QImage* image, png_bytep rowBuffer)
+// Compresses the pieces on the calling thread and threads - 1 helpers, at most a window of
+// pieces ahead of the one being written, and writes them in order as IDAT chunks on the calling
+// thread. Returns the reason on failure.
+QString writeIdat(const Rows& rows, const PngWriteOptions& options, int threads, QIODevice& device)
 {
-    png_structp png =
-        png_create_write_struct(PNG_LIBPNG_VER_STRING, sink, onPngError, onPngWarning);
-    if (!png) {
-        keepMessage(sink, "libpng could not start (out of memory)");
-        return false;
-    }
-    png_infop info = png_create_info_struct(png);
-    if (!info) {
-        png_destroy_write_struct(&png, nullptr);
-        keepMessage(sink, "libpng could not start (out of memory)");
-        return false;
-    }
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
+    const int window = 2 * threads;
+    std::vector<Piece> ring(static_cast<size_t>(window));
+    std::mutex mutex;
+    std::condition_variable changed;
+    int nextToTake = 0;
+    int written = 0;
+    bool stop = false;
+    const char* failure = nullptr;
 
-    const bool alpha = image->depth() == 32;
-    const int width = image->width();
-    png_set_write_fn(png, sink, writeToDevice, flushDevice);
-    png_set_filter(png, 0, PNG_FILTER_NONE);
-    png_set_compression_level(png, 9);
-    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(image->height()), 8,
-                 alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    // Rows are in memory as B,G,R(,A); libpng swaps them to the file's R,G,B(,A).
-    png_set_bgr(png);
-    png_write_info(png, info);
-    for (int y = 0; y < image->height(); ++y) {
-        if (alpha) {
-            copyOpaqueRow(image->constScanLine(y), rowBuffer, width);
-            png_write_row(png, rowBuffer);
-        } else {
-            png_write_row(png, image->constScanLine(y));
+    // Takes the next piece if the window allows; false when there is none to take now.
+    const auto takePiece = [&](std::unique_lock<std::mutex>& lock, libdeflate_compressor* compressor,
+                               std::vector<uint8_t>& raw) {
+        if (stop || failure || nextToTake >= std::min(rows.pieces, written + window))
+            return false;
+        const int index = nextToTake++;
+        Piece& piece = ring[size_t(index % window)];
+        lock.unlock();
+        const char* why = compressPiece(rows, index, compressor, raw, piece);
+        lock.lock();
+        if (why && !failure)
+            failure = why;
+        piece.ready = !why;
+        changed.notify_all();
+        return true;
+    };
+
+    std::vector<std::thread> helpers;
+    const auto helper = [&] {
+        Compressor compressor(libdeflate_alloc_compressor(options.level), libdeflate_free_compressor);
+        std::vector<uint8_t> raw;
+        std::unique_lock lock(mutex);
+        if (!compressor) {
+            failure = failure ? failure : kNoMemory;
+            changed.notify_all();
+            return;
+        }
+        for (;;) {
+            if (stop || failure || nextToTake >= rows.pieces)
+                return;
+            if (!takePiece(lock, compressor.get(), raw))
+                changed.wait(lock);
+        }
+    };
+    for (int t = 1; t < std::min(threads, rows.pieces); ++t) {
+        try {
+            helpers.emplace_back(helper);
+        } catch (const std::system_error&) {
+            break;  // fewer helpers: the calling thread still does all that is left
         }
     }
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return true;
+
+    QString reason;
+    Compressor compressor(libdeflate_alloc_compressor(options.level), libdeflate_free_compressor);
+    std::vector<uint8_t> raw;
+    uLong adler = 1;
+    for (int index = 0; index < rows.pieces && compressor; ++index) {
+        Piece& piece = ring[size_t(index % window)];
+        {
+            std::unique_lock lock(mutex);
+            while (!piece.ready && !failure)
+                if (!takePiece(lock, compressor.get(), raw))
+                    changed.wait(lock);
+            if (failure)
+                break;
+        }
+        adler = adler32_combine(adler, piece.adler, z_off_t(piece.rawBytes));
+        static constexpr uchar kZlibHeader[2] = {0x78, 0xda};  // deflate, 32 KiB window
+        uchar trailer[4];
+        qToBigEndian(quint32(adler), trailer);
+        const bool first = index == 0, last = index + 1 == rows.pieces;
+        if (!writeChunk(device, "IDAT",
+                        {{kZlibHeader, first ? 2 : 0},
+                         {piece.packed.data(), piece.packed.size()},
+                         {trailer, last ? 4 : 0}})) {
+            reason = QString::fromUtf8(kDeviceFailed);
+            break;
+        }
+        {
+            std::lock_guard lock(mutex);
+            piece.ready = false;
+            ++written;
+            changed.notify_all();
+        }
+        const qint64 done = std::min<qint64>(qint64(written) * rows.rowsPerPiece, rows.height);
+        if (options.progress && !options.progress(done, rows.height)) {
+            reason = QString::fromUtf8(kSaveCancelled);
+            break;
+        }
+    }
+    {
+        std::lock_guard lock(mutex);
+        stop = true;
+        changed.notify_all();
+    }
+    for (std::thread& thread : helpers)
+        thread.join();
+    if (!compressor)
+        return QString::fromUtf8(kNoMemory);
+    if (failure)
+        return QString::fromUtf8(failure);
+    return reason;
 }
 
 }  // namespace
 
-bool writePng(const QImage& image, QIODevice& device, QString& error)
+bool writePng(const QImage& image, QIODevice& device, QString& error, const PngWriteOptions& options)
 {
     const QImage pixels = inWriterLayout(image);
     if (pixels.isNull()) {
         error = QStringLiteral("not enough memory to prepare the image");
         return false;
     }
-    std::vector<png_byte> rowBuffer(pixels.depth() == 32 ? size_t(pixels.width()) * 4 : 0);
-    PngSink sink{&device, {}};
-    if (encode(&sink, &pixels, rowBuffer.data()))
+    const bool alpha = pixels.depth() == 32;
+    Rows rows{pixels.constBits(), pixels.bytesPerLine(), pixels.width(), pixels.height(), alpha,
+              1 + size_t(pixels.width()) * (alpha ? 4 : 3), 1, 0};
+    rows.rowsPerPiece =
+        int(std::clamp<qint64>(options.pieceBytes / qint64(rows.fileRowBytes), 1, rows.height));
+    rows.pieces = (rows.height + rows.rowsPerPiece - 1) / rows.rowsPerPiece;
+    const int threads = options.threads > 0 ? options.threads
+                                            : int(std::max(1u, std::thread::hardware_concurrency()));
+
+    uchar header[13];
+    qToBigEndian(quint32(rows.width), header);
+    qToBigEndian(quint32(rows.height), header + 4);
+    header[8] = 8;                // bits per channel
+    header[9] = alpha ? 6 : 2;    // RGBA or RGB
+    header[10] = header[11] = 0;  // deflate, adaptive filtering (each row says None)
+    header[12] = 0;               // not interlaced
+    static constexpr uchar kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    if (device.write(reinterpret_cast<const char*>(kSignature), 8) != 8 ||
+        !writeChunk(device, "IHDR", {{header, sizeof header}})) {
+        error = QString::fromUtf8(kDeviceFailed);
+    } else {
+        error = writeIdat(rows, options, threads, device);
+        if (error.isEmpty() && !writeChunk(device, "IEND", {}))
+            error = QString::fromUtf8(kDeviceFailed);
+    }
+    if (error.isEmpty())
         return true;
-    // When the device refused the bytes its own reason says more than libpng's.
-    error = QString::fromUtf8(sink.message);
-    if (std::strcmp(sink.message, kDeviceFailed) == 0 && !device.errorString().isEmpty())
+    // When the device refused the bytes its own reason says more.
+    if (error == QLatin1String(kDeviceFailed) && !device.errorString().isEmpty())
         error = device.errorString();
     return false;
 }

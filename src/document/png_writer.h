@@ -2,10 +2,30 @@
 
 #include <QImage>
 #include <QString>
+#include <functional>
 
 class QIODevice;
 
-// Writes image as PNG through libpng: IHDR, IDAT, IEND only; 8 bits; colour type 2 for a 24-bit
-// image, 6 (alpha 255) for a 32-bit one; filter None on every row; zlib level 9.
-// Returns false with libpng's own message (or the device's) in error.
-bool writePng(const QImage& image, QIODevice& device, QString& error);
+// What a PNG save may be told besides the image. The defaults suit the program.
+struct PngWriteOptions {
+    // Threads that compress; 0 takes one per core.
+    int threads = 0;
+    // Called on the calling thread after each written part with the rows written so far and the
+    // image's height; returning false cancels the save.
+    std::function<bool(qint64 done, qint64 total)> progress;
+    // libdeflate's level, 1 to 12.
+    int level = 8;
+    // Bytes of unfiltered rows each thread compresses at a time (at least one row). Every piece
+    // starts without the history of the one before, so smaller pieces mean slightly larger files.
+    qint64 pieceBytes = 4 << 20;
+};
+
+// The reason writePng gives when the progress callback cancelled the save.
+inline constexpr char kSaveCancelled[] = "the save was cancelled";
+
+// Writes image as PNG: IHDR, IDAT, IEND only; 8 bits; colour type 2 for a 24-bit image, 6 (alpha
+// 255) for a 32-bit one; filter None on every row. The rows are compressed by libdeflate in
+// pieces on several threads, joined into one zlib stream. Returns false with a plain reason in
+// error (the device's own, when it refused the bytes).
+bool writePng(const QImage& image, QIODevice& device, QString& error,
+              const PngWriteOptions& options = {});

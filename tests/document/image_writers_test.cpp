@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <QBuffer>
-#include <QtEndian>
+#include <zlib.h>
 
+#include <QBuffer>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <thread>
+
+#include "document/atomic_file.h"
 #include "document/bmp_writer.h"
 #include "document/image_decoder.h"
 #include "document/png_writer.h"
@@ -11,19 +16,39 @@
 
 namespace {
 
-using Layout = std::tuple<QImage::Format, QSize>;
+struct PngCase {
+    QImage::Format format;
+    QSize size;
+    PngWriteOptions options = {};
+};
 
-class PngWriterTest : public testing::TestWithParam<Layout> {};
-
-TEST_P(PngWriterTest, WritesOnlyIhdrIdatIendWithUnfilteredRowsAtLevel9)
+void PrintTo(const PngCase& c, std::ostream* out)
 {
-    const auto [format, size] = GetParam();
+    *out << (c.format == QImage::Format_RGB32 ? "32-bit " : "24-bit ") << c.size.width() << "x"
+         << c.size.height() << ", pieces of " << c.options.pieceBytes << " bytes on "
+         << c.options.threads << " threads";
+}
+
+PngWriteOptions pieces(qint64 bytes, int threads)
+{
+    PngWriteOptions options;
+    options.pieceBytes = bytes;
+    options.threads = threads;
+    return options;
+}
+
+class PngWriterTest : public testing::TestWithParam<PngCase> {};
+
+// Every row becomes its own piece or shares one with a few others, so joins fall everywhere.
+TEST_P(PngWriterTest, WritesOnlyIhdrIdatIendWithUnfilteredRowsInOneZlibStream)
+{
+    const auto& [format, size, options] = GetParam();
     const bool alpha = format == QImage::Format_RGB32;
     const QImage image = makeTestImage(size.width(), size.height(), format);
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     QString error;
-    ASSERT_TRUE(writePng(image, buffer, error)) << error.toStdString();
+    ASSERT_TRUE(writePng(image, buffer, error, options)) << error.toStdString();
 
     const std::vector<PngChunk> chunks = pngChunks(buffer.data());
     ASSERT_GE(chunks.size(), 3u);
@@ -50,6 +75,8 @@ TEST_P(PngWriterTest, WritesOnlyIhdrIdatIendWithUnfilteredRowsAtLevel9)
     const qsizetype rowBytes = 1 + qsizetype(size.width()) * channels;
     const QByteArray raw = inflateZlib(idat);
     ASSERT_EQ(raw.size(), rowBytes * size.height());
+    EXPECT_EQ(qFromBigEndian<quint32>(idat.constData() + idat.size() - 4),
+              adler32(1, reinterpret_cast<const Bytef*>(raw.constData()), uInt(raw.size())));
     for (int y = 0; y < size.height(); ++y) {
         const char* row = raw.constData() + y * rowBytes;
         EXPECT_EQ(row[0], 0) << "filter of row " << y;
@@ -62,13 +89,69 @@ TEST_P(PngWriterTest, WritesOnlyIhdrIdatIendWithUnfilteredRowsAtLevel9)
             }
         }
     }
+
+    // libpng (through our reader), Qt and ImageMagick read the same pixels back.
+    const DecodeResult back = decodeImageData(buffer.data(), QStringLiteral("back.png"));
+    ASSERT_TRUE(back.ok()) << back.error.toStdString();
+    EXPECT_TRUE(sameRgb(back.image, image));
+    EXPECT_TRUE(sameRgb(QImage::fromData(buffer.data(), "PNG"), image));
+    const QByteArray magick = imageMagickRgb(buffer.data());
+    if (!magick.isNull()) {
+        const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+        QByteArray expected;
+        for (int y = 0; y < rgb.height(); ++y)
+            expected.append(reinterpret_cast<const char*>(rgb.constScanLine(y)), rgb.width() * 3);
+        EXPECT_TRUE(magick == expected) << magick.left(200).toStdString();
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, PngWriterTest,
-                         testing::Combine(testing::Values(QImage::Format_BGR888,
-                                                          QImage::Format_RGB32),
-                                          testing::Values(QSize(1, 1), QSize(5, 3),
-                                                          QSize(513, 10))));
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, PngWriterTest,
+    testing::Values(PngCase{QImage::Format_BGR888, QSize(1, 1)},
+                    PngCase{QImage::Format_RGB32, QSize(1, 1)},
+                    PngCase{QImage::Format_BGR888, QSize(5, 3)},
+                    PngCase{QImage::Format_RGB32, QSize(5, 3)},
+                    PngCase{QImage::Format_BGR888, QSize(513, 10)},
+                    PngCase{QImage::Format_RGB32, QSize(513, 10)},
+                    PngCase{QImage::Format_BGR888, QSize(37, 29), pieces(1, 3)},
+                    PngCase{QImage::Format_RGB32, QSize(37, 29), pieces(400, 2)},
+                    PngCase{QImage::Format_BGR888, QSize(1001, 40), pieces(9000, 0)},
+                    PngCase{QImage::Format_RGB32, QSize(3, 50), pieces(1, 1)}));
+
+// Cancelling keeps the file there was; progress comes on the saving thread, row counts rising.
+TEST(PngWriter, ReportsProgressAndCancelKeepsTheExistingFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("sheet.png"));
+    writeFileBytes(path, "old");
+    const QImage image = makeTestImage(64, 40, QImage::Format_RGB32);
+    for (const int stopAfter : {3, 0}) {
+        PngWriteOptions options = pieces(1, 2);
+        std::vector<qint64> seen;
+        const std::thread::id saver = std::this_thread::get_id();
+        options.progress = [&](qint64 done, qint64 total) {
+            EXPECT_EQ(std::this_thread::get_id(), saver);
+            EXPECT_EQ(total, 40);
+            seen.push_back(done);
+            return stopAfter == 0 || int(seen.size()) < stopAfter;
+        };
+        const QString error = writeFileAtomically(path, [&](QIODevice& device, QString& reason) {
+            return writePng(image, device, reason, options);
+        });
+        EXPECT_EQ(folderEntries(dir.path()), QStringList{QStringLiteral("sheet.png")});
+        if (stopAfter > 0) {
+            EXPECT_TRUE(error.contains(QStringLiteral("the save was cancelled")))
+                << error.toStdString();
+            EXPECT_EQ(seen, (std::vector<qint64>{1, 2, 3}));
+            EXPECT_EQ(readFileBytes(path), "old");
+        } else {
+            EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+            ASSERT_EQ(seen.size(), 40u);
+            EXPECT_EQ(seen.back(), 40);
+            EXPECT_TRUE(sameRgb(decodeImageData(readFileBytes(path), path).image, image));
+        }
+    }
+}
 
 struct BmpRow {
     int width;

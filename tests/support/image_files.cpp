@@ -1,10 +1,15 @@
 #include "support/image_files.h"
 
+#include <png.h>
 #include <zlib.h>
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QtEndian>
+#include <csetjmp>
+#include <random>
 
 #include "support/test_images.h"
 
@@ -181,5 +186,107 @@ QByteArray inflateZlib(const QByteArray& data)
         out.append(buffer, qsizetype(sizeof buffer - stream.avail_out));
     }
     inflateEnd(&stream);
-    return status == Z_STREAM_END ? out : QByteArray();
+    return status == Z_STREAM_END && stream.avail_in == 0 ? out : QByteArray();
+}
+
+namespace {
+
+void appendPngBytes(png_structp png, png_bytep data, png_size_t length)
+{
+    static_cast<QByteArray*>(png_get_io_ptr(png))
+        ->append(reinterpret_cast<const char*>(data), qsizetype(length));
+}
+
+// The libpng part, free of objects with destructors because of setjmp.
+bool writeLayout(QByteArray* out, const PngLayout* layout, int width, int height, png_bytepp rows,
+                 const png_color* palette, int paletteSize, const png_byte* alphas,
+                 const png_color_16* transparent)
+{
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, out, appendPngBytes, nullptr);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), layout->bitDepth,
+                 layout->colourType,
+                 layout->interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (paletteSize > 0)
+        png_set_PLTE(png, info, palette, paletteSize);
+    if (layout->trns)
+        png_set_tRNS(png, info, alphas, paletteSize, transparent);
+    png_write_info(png, info);
+    png_write_image(png, rows);
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+}  // namespace
+
+QByteArray makePng(int width, int height, const PngLayout& layout)
+{
+    std::mt19937 random(1234u + unsigned(layout.colourType * 100 + layout.bitDepth));
+    const int channels = layout.colourType == 2 ? 3 : layout.colourType == 4 ? 2
+                         : layout.colourType == 6 ? 4 : 1;
+    const int maxValue = (1 << layout.bitDepth) - 1;
+    const int paletteSize = layout.colourType == 3 ? 1 << layout.bitDepth : 0;
+    std::vector<png_color> palette(static_cast<size_t>(paletteSize));
+    std::vector<png_byte> alphas(static_cast<size_t>(paletteSize));
+    for (int i = 0; i < paletteSize; ++i) {
+        palette[size_t(i)] = {png_byte(random()), png_byte(random()), png_byte(random())};
+        alphas[size_t(i)] = png_byte(i == 0 ? 0 : random());
+    }
+    const int transparentValue = int(random() % unsigned(maxValue + 1));
+    const png_color_16 transparent{0, png_uint_16(transparentValue), png_uint_16(transparentValue),
+                                   png_uint_16(transparentValue), png_uint_16(transparentValue)};
+
+    // Samples packed as the file holds them: several to a byte below 8 bits, big-endian at 16.
+    const size_t rowBytes = (size_t(width) * size_t(channels) * size_t(layout.bitDepth) + 7) / 8;
+    std::vector<png_byte> pixels(rowBytes * size_t(height), 0);
+    std::vector<png_bytep> rows;
+    for (int y = 0; y < height; ++y) {
+        png_bytep row = &pixels[size_t(y) * rowBytes];
+        rows.push_back(row);
+        for (int i = 0; i < width * channels; ++i) {
+            int value = int(random() % unsigned(maxValue + 1));
+            if (layout.trns && i < channels && y % 2 == 0)
+                value = layout.colourType == 3 ? 0 : transparentValue;
+            const int bit = i * layout.bitDepth;
+            if (layout.bitDepth == 16) {
+                row[2 * i] = png_byte(value >> 8);
+                row[2 * i + 1] = png_byte(value);
+            } else {
+                row[bit / 8] |= png_byte(value << (8 - layout.bitDepth - bit % 8));
+            }
+        }
+    }
+    QByteArray out;
+    return writeLayout(&out, &layout, width, height, rows.data(), palette.data(), paletteSize,
+                       alphas.data(), &transparent)
+               ? out
+               : QByteArray();
+}
+
+void PrintTo(const PngLayout& layout, std::ostream* out)
+{
+    *out << "colour type " << layout.colourType << ", " << layout.bitDepth << " bits"
+         << (layout.trns ? ", tRNS" : "") << (layout.interlaced ? ", interlaced" : "");
+}
+
+QByteArray imageMagickRgb(const QByteArray& file)
+{
+    const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
+    if (convert.isEmpty())
+        return {};
+    QProcess process;
+    process.start(convert, {QStringLiteral("-"), QStringLiteral("-depth"), QStringLiteral("8"),
+                            QStringLiteral("rgb:-")});
+    process.write(file);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        return QByteArray("ImageMagick failed: ") + process.readAllStandardError();
+    return process.readAllStandardOutput();
 }

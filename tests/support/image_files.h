@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QString>
 #include <QStringList>
+#include <ostream>
 #include <vector>
 
 // Image files made and taken apart byte by byte, for tests of the readers and writers.
@@ -30,5 +31,21 @@ struct PngChunk {
 // The chunks of a PNG file in order; empty when the signature is wrong or a chunk is cut short.
 std::vector<PngChunk> pngChunks(const QByteArray& file);
 
-// zlib-inflates data; empty when it is not a complete zlib stream.
+// zlib-inflates data; empty when it is not exactly one complete zlib stream (Adler-32 checked).
 QByteArray inflateZlib(const QByteArray& data);
+
+// The pixels of an image file as ImageMagick reads them, as 8-bit R,G,B bytes row after row (its
+// message when it cannot read it); null when ImageMagick is not installed.
+QByteArray imageMagickRgb(const QByteArray& file);
+
+// A PNG written by libpng in any of its layouts, for tests of the reader. Sample values come from
+// a fixed seed; with trns, the file has a tRNS chunk (a transparent colour, or an alpha per
+// palette entry) and the first pixel of every other row has the transparent colour.
+struct PngLayout {
+    int colourType;  // 0 grey, 2 RGB, 3 palette, 4 grey + alpha, 6 RGBA
+    int bitDepth;    // 1, 2, 4, 8 or 16, as the colour type allows
+    bool trns = false;
+    bool interlaced = false;
+};
+QByteArray makePng(int width, int height, const PngLayout& layout);
+void PrintTo(const PngLayout& layout, std::ostream* out);
