@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "document/file_messages.h"
+#include "document/png_reader.h"
 #include "image/pixel_block.h"
 
 namespace {
@@ -34,11 +35,6 @@ bool isAcceptedFormat(const QByteArray& format)
     return f == "bmp" || f == "png" || f == "gif" || f == "jpeg" || f == "jpg";
 }
 
-quint8 overBlack(int channel, int alpha)
-{
-    return quint8((channel * alpha + 127) / 255);
-}
-
 // The file's colours as 24-bit B,G,R. Transparency is not kept: a pixel with coverage alpha gets
 // its colour times alpha, as if the picture were laid over black, so fully transparent pixels
 // come out black. Returns a null image when memory runs out.
@@ -47,20 +43,14 @@ QImage toOpaqueBgr(const QImage& decoded)
     if (!decoded.hasAlphaChannel())
         return decoded.convertToFormat(QImage::Format_BGR888);
 
+    // ARGB32 words are B,G,R,A bytes on a little-endian machine.
+    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
     const QImage argb = decoded.convertToFormat(QImage::Format_ARGB32);
     QImage opaque(decoded.size(), QImage::Format_BGR888);
     if (argb.isNull() || opaque.isNull())
         return {};
-    for (int y = 0; y < argb.height(); ++y) {
-        const auto* from = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
-        uchar* to = opaque.scanLine(y);
-        for (int x = 0; x < argb.width(); ++x) {
-            const int a = qAlpha(from[x]);
-            to[3 * x + 0] = overBlack(qBlue(from[x]), a);
-            to[3 * x + 1] = overBlack(qGreen(from[x]), a);
-            to[3 * x + 2] = overBlack(qRed(from[x]), a);
-        }
-    }
+    for (int y = 0; y < argb.height(); ++y)
+        layOverBlack(argb.constScanLine(y), opaque.scanLine(y), argb.width());
     return opaque;
 }
 
@@ -280,6 +270,52 @@ QString tooLargeMessage(const QString& name, QSize size)
         .arg(size.height());
 }
 
+// Why a picture of the size a header claims is refused before its memory is taken, or nothing.
+QString sizeProblem(const QString& name, QSize size, qint64 fileSize)
+{
+    if (size.width() > kMaxImageSide || size.height() > kMaxImageSide)
+        return tooLargeMessage(name, size);
+    const qint64 needed = qint64(size.width()) * size.height() * 4;
+    if (needed > std::max<qint64>(fileSize, 1) * kMaxExpansion)
+        return QStringLiteral("%1 is damaged: its header claims %2 × %3 pixels, far more than the "
+                              "file can hold.")
+            .arg(quotedPath(name))
+            .arg(size.width())
+            .arg(size.height());
+    return {};
+}
+
+QString unreadableMessage(const QString& name, const QString& reason)
+{
+    return QStringLiteral("%1 is damaged or incomplete and cannot be read (%2).")
+        .arg(quotedPath(name), reason);
+}
+
+QString noMemoryMessage(const QString& name, QSize size)
+{
+    return QStringLiteral("There is not enough memory to open %1 (%2 × %3 pixels).")
+        .arg(quotedPath(name))
+        .arg(size.width())
+        .arg(size.height());
+}
+
+// PNGs are decoded by libpng straight into the 24-bit rows, without Qt's 32-bit copy.
+DecodeResult readPng(QIODevice& device, const QString& name)
+{
+    device.seek(0);
+    PngReader png(device);
+    if (!png.readHeader())
+        return failure(unreadableMessage(name, png.error()));
+    if (const QString why = sizeProblem(name, png.size(), device.size()); !why.isEmpty())
+        return failure(why);
+    QImage image = createUninitialized(png.size().width(), png.size().height(), QImage::Format_BGR888);
+    if (image.isNull())
+        return failure(noMemoryMessage(name, png.size()));
+    if (!png.readPixels(image))
+        return failure(unreadableMessage(name, png.error()));
+    return DecodeResult{std::move(image), QString()};
+}
+
 DecodeResult decodeDevice(QIODevice& device, const QString& name)
 {
     // The limit is process-wide in Qt; setting it on every decode keeps it ours.
@@ -315,33 +351,24 @@ DecodeResult decodeDevice(QIODevice& device, const QString& name)
         }
     }
 
+    if (reader.format().toLower() == "png")
+        return readPng(device, name);
+
     const QSize size = reader.size();
-    if (size.isValid()) {
-        if (size.width() > kMaxImageSide || size.height() > kMaxImageSide)
-            return failure(tooLargeMessage(name, size));
-        const qint64 needed = qint64(size.width()) * size.height() * 4;
-        if (needed > std::max<qint64>(device.size(), 1) * kMaxExpansion)
-            return failure(QStringLiteral("%1 is damaged: its header claims %2 × %3 pixels, far "
-                                          "more than the file can hold.")
-                               .arg(quotedPath(name))
-                               .arg(size.width())
-                               .arg(size.height()));
-    }
+    if (size.isValid())
+        if (const QString why = sizeProblem(name, size, device.size()); !why.isEmpty())
+            return failure(why);
 
     QImage decoded;
     if (!reader.read(&decoded) || decoded.isNull())
-        return failure(QStringLiteral("%1 is damaged or incomplete and cannot be read (%2).")
-                           .arg(quotedPath(name), reader.errorString()));
+        return failure(unreadableMessage(name, reader.errorString()));
     // Formats that give no size up front are checked once decoded.
     if (decoded.width() > kMaxImageSide || decoded.height() > kMaxImageSide)
         return failure(tooLargeMessage(name, decoded.size()));
 
     QImage opaque = toOpaqueBgr(decoded);
     if (opaque.isNull())
-        return failure(QStringLiteral("There is not enough memory to open %1 (%2 × %3 pixels).")
-                           .arg(quotedPath(name))
-                           .arg(decoded.width())
-                           .arg(decoded.height()));
+        return failure(noMemoryMessage(name, decoded.size()));
     return DecodeResult{std::move(opaque), QString()};
 }
 

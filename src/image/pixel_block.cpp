@@ -104,3 +104,12 @@ QImage createUninitialized(int width, int height, QImage::Format format)
 #endif
     return QImage(width, height, format);
 }
+
+void layOverBlack(const uchar* bgra, uchar* bgr, int width)
+{
+    for (int x = 0; x < width; ++x, bgra += 4, bgr += 3) {
+        const int alpha = bgra[3];
+        for (int c = 0; c < 3; ++c)
+            bgr[c] = uchar((bgra[c] * alpha + 127) / 255);
+    }
+}

@@ -21,3 +21,7 @@ bool sameBlocks(const QImage& image, QPoint a, QPoint b, QSize size);
 // A new image of the given size and format whose pixels are not yet written, for callers that write
 // every pixel themselves. Returns a null image when the memory cannot be had.
 QImage createUninitialized(int width, int height, QImage::Format format);
+
+// Lays a row of B,G,R,A pixels with straight alpha over black into B,G,R: each channel becomes
+// channel * alpha / 255, rounded.
+void layOverBlack(const uchar* bgra, uchar* bgr, int width);

@@ -129,6 +129,49 @@ TEST(ImageDecoder, GivesAGifsTransparentColourBlack)
                       x == 1 && y == 0 ? qRgb(0, 0, 0) : pixelColour(x, y));
 }
 
+class PngLayoutTest : public testing::TestWithParam<std::tuple<PngLayout, bool>> {};
+
+// Every layout a PNG can have reads as Qt's reader gives it, transparency laid over black. Qt
+// misreads 16-bit RGB with a transparent colour, so there the reference is the same file without
+// one, and the pixels of that colour must come out black.
+TEST_P(PngLayoutTest, ReadsAsQtDoesWithTransparencyOverBlack)
+{
+    PngLayout layout = std::get<0>(GetParam());
+    layout.interlaced = std::get<1>(GetParam());
+    const QByteArray png = makePng(13, 7, layout);
+    const bool qtMisreads = layout.colourType == 2 && layout.bitDepth == 16 && layout.trns;
+    PngLayout reference = layout;
+    reference.trns = reference.trns && !qtMisreads;
+    const QImage qt = QImage::fromData(makePng(13, 7, reference), "PNG")
+                          .convertToFormat(QImage::Format_ARGB32);
+    ASSERT_FALSE(qt.isNull());
+
+    const DecodeResult result = decodeImageData(png, QStringLiteral("layout.png"));
+    ASSERT_TRUE(result.ok()) << result.error.toStdString();
+    EXPECT_EQ(result.image.format(), QImage::Format_BGR888);
+    ASSERT_EQ(result.image.size(), qt.size());
+    for (int y = 0; y < qt.height(); ++y)
+        for (int x = 0; x < qt.width(); ++x) {
+            const bool transparent = qtMisreads && x == 0 && y % 2 == 0;
+            const QRgb want = transparent ? qRgba(0, 0, 0, 0) : qt.pixel(x, y);
+            const auto over = [&](int c) { return (c * qAlpha(want) + 127) / 255; };
+            ASSERT_EQ(rgbAt(result.image, x, y),
+                      qRgb(over(qRed(want)), over(qGreen(want)), over(qBlue(want))))
+                << x << "," << y;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, PngLayoutTest,
+    testing::Combine(testing::Values(PngLayout{0, 1}, PngLayout{0, 2}, PngLayout{0, 4},
+                                     PngLayout{0, 8}, PngLayout{0, 16}, PngLayout{0, 8, true},
+                                     PngLayout{0, 16, true}, PngLayout{2, 8}, PngLayout{2, 16},
+                                     PngLayout{2, 8, true}, PngLayout{2, 16, true},
+                                     PngLayout{3, 1}, PngLayout{3, 2, true}, PngLayout{3, 4},
+                                     PngLayout{3, 8}, PngLayout{3, 8, true}, PngLayout{4, 8},
+                                     PngLayout{4, 16}, PngLayout{6, 8}, PngLayout{6, 16}),
+                     testing::Bool()));
+
 struct BadFile {
     const char* what;
     // Makes the file in dir and returns its path.
@@ -184,6 +227,18 @@ INSTANTIATE_TEST_SUITE_P(
                 [](const QTemporaryDir& d) {
                     const QByteArray png = pngOf(64, 64);
                     return fileWith(d, png.left(png.size() / 2));
+                },
+                "is damaged"},
+        BadFile{"png without its end chunk",
+                [](const QTemporaryDir& d) {
+                    const QByteArray png = pngOf(64, 64);
+                    return fileWith(d, png.left(png.size() - 12));
+                },
+                "is damaged"},
+        BadFile{"truncated interlaced png",
+                [](const QTemporaryDir& d) {
+                    const QByteArray png = makePng(64, 64, {6, 8, false, true});
+                    return fileWith(d, png.left(png.size() * 3 / 4));
                 },
                 "is damaged"},
         BadFile{"damaged png data",
