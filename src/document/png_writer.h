@@ -13,8 +13,10 @@ struct PngWriteOptions {
     // Called on the calling thread after each written part with the rows written so far and the
     // image's height; returning false cancels the save.
     std::function<bool(qint64 done, qint64 total)> progress;
-    // libdeflate's level, 1 to 12.
-    int level = 8;
+    // libdeflate's level, 1 to 12. On pixel-art sheets 7 saves about ten times faster than zlib
+    // level 9 for files some 3 to 6 % larger; 8 and 9 come within 2 to 3 % at two and three
+    // times 7's time.
+    int level = 7;
     // Bytes of unfiltered rows each thread compresses at a time (at least one row). Every piece
     // starts without the history of the one before, so smaller pieces mean slightly larger files.
     qint64 pieceBytes = 4 << 20;
