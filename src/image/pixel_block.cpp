@@ -109,8 +109,10 @@ void layOverBlack(const uchar* bgra, uchar* bgr, int width)
 {
     for (int x = 0; x < width; ++x, bgra += 4, bgr += 3) {
         const int alpha = bgra[3];
-        if (alpha == 255) {  // most pixels of most files: a plain copy
-            std::memcpy(bgr, bgra, 3);
+        if (alpha == 255 && x + 1 < width) {
+            // Most pixels of most files: a plain copy, four bytes at once; the fourth is the next
+            // pixel's, written again by it.
+            std::memcpy(bgr, bgra, 4);
             continue;
         }
         for (int c = 0; c < 3; ++c)
