@@ -8,8 +8,8 @@
 // against ImageMagick doing the same on the same file (BM_ImageMagickGrid, skipped without
 // `convert`): vs_imagemagick.
 // BM_SaveRawFile writes as many bytes through the same temporary-file route: the disk's share.
-// The benchmarks named Large save a 32767 x 16384 sheet and need about 8 GB of memory; they run only
-// when asked for: --benchmark_filter=Large.
+// The benchmarks named Large save a 32767 x 16384 sheet and need about 8 GB of memory; they run
+// only when asked for: --benchmark_filter=Large.
 #include <png.h>
 
 #include <QBuffer>
@@ -23,6 +23,7 @@
 #include <chrono>
 #include <csetjmp>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -152,6 +153,29 @@ void savePngZlib9(benchmark::State& state, bool large)
     report(state, seconds, size_t(image.sizeInBytes()), size);
 }
 
+using Writer = std::function<bool(QIODevice& device, QString& error)>;
+
+// Times write into memory; returns the seconds of all runs, or -1 (the benchmark skipped) when
+// a run fails. bytes keeps the last file.
+double timeSaves(benchmark::State& state, const Writer& write, QByteArray& bytes)
+{
+    QBuffer buffer(&bytes);
+    double seconds = 0;
+    for (auto _ : state) {
+        buffer.open(QIODevice::WriteOnly);  // keeps the array's capacity from the last run
+        QString error;
+        const auto start = Clock::now();
+        const bool ok = write(buffer, error);
+        seconds += since(start);
+        buffer.close();
+        if (!ok) {
+            state.SkipWithError(error.toUtf8().constData());
+            return -1;
+        }
+    }
+    return seconds;
+}
+
 void savePng(benchmark::State& state, bool large)
 {
     const int bits = int(state.range(0));
@@ -160,20 +184,12 @@ void savePng(benchmark::State& state, bool large)
         options.level = int(state.range(1));
     const QImage& image = sheet(bits, large);
     QByteArray bytes;
-    QBuffer buffer(&bytes);
-    double seconds = 0;
-    for (auto _ : state) {
-        buffer.open(QIODevice::WriteOnly);  // keeps the array's capacity from the last run
-        QString error;
-        const auto start = Clock::now();
-        const bool ok = writePng(image, buffer, error, options);
-        seconds += since(start);
-        buffer.close();
-        if (!ok) {
-            state.SkipWithError(error.toUtf8().constData());
-            return;
-        }
-    }
+    const double seconds = timeSaves(
+        state,
+        [&](QIODevice& device, QString& error) { return writePng(image, device, error, options); },
+        bytes);
+    if (seconds < 0)
+        return;
     report(state, seconds, size_t(image.sizeInBytes()), bytes.size());
     if (const auto it = references().find({bits, large}); it != references().end()) {
         state.counters["vs_zlib9"] = seconds / double(state.iterations()) / it->second.seconds;
@@ -242,30 +258,16 @@ void BM_DecodePng(benchmark::State& state)
         state.counters["vs_qt"] = seconds / double(state.iterations()) / qtDecodeSeconds(bits);
 }
 
-template <bool Png>
-void saveToMemory(benchmark::State& state)
+void BM_SaveBmp(benchmark::State& state)
 {
-    const int bits = int(state.range(0));
-    const QImage& image = sheet(bits);
+    const QImage& image = sheet(int(state.range(0)));
     QByteArray bytes;
-    QBuffer buffer(&bytes);
-    double seconds = 0;
-    for (auto _ : state) {
-        buffer.open(QIODevice::WriteOnly);
-        QString error;
-        const auto start = Clock::now();
-        const bool ok = Png ? writePng(image, buffer, error) : writeBmp(image, buffer, error);
-        seconds += since(start);
-        buffer.close();
-        if (!ok) {
-            state.SkipWithError(error.toUtf8().constData());
-            return;
-        }
-    }
-    report(state, seconds, size_t(image.sizeInBytes()), bytes.size());
+    const double seconds = timeSaves(
+        state, [&](QIODevice& device, QString& error) { return writeBmp(image, device, error); },
+        bytes);
+    if (seconds >= 0)
+        report(state, seconds, size_t(image.sizeInBytes()), bytes.size());
 }
-
-void BM_SaveBmp(benchmark::State& state) { saveToMemory<false>(state); }
 
 QString benchPath(const char* name)
 {
@@ -385,7 +387,8 @@ void BM_OpenGridSave(benchmark::State& state)
     state.counters["grid_side"] = side;
     report(state, seconds, size_t(kSide) * kSide * 3, QFileInfo(output).size());
     if (imageMagickSeconds() > 0)
-        state.counters["vs_imagemagick"] = seconds / double(state.iterations()) / imageMagickSeconds();
+        state.counters["vs_imagemagick"] =
+            seconds / double(state.iterations()) / imageMagickSeconds();
     QFile::remove(output);
 }
 
@@ -420,8 +423,16 @@ BENCHMARK(BM_SaveRawFile)->Apply(depths);
 BENCHMARK(BM_ImageMagickGrid)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 BENCHMARK(BM_OpenGridSave)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_MemcpyImage)->Apply(depths);
-BENCHMARK(BM_SavePngZlib9Large)->Arg(24)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
-BENCHMARK(BM_SavePngLarge)->Args({24, 0})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_SavePngZlib9Large)
+    ->Arg(24)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
+BENCHMARK(BM_SavePngLarge)
+    ->Args({24, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 int main(int argc, char** argv)
 {

@@ -143,7 +143,8 @@ Tile makeObject(Dice& dice, const Ramp& ramp, QRgb background, QRgb outline)
             const bool edge = !inside(x - 1, y) || !inside(x + 1, y) || !inside(x, y - 1) ||
                               !inside(x, y + 1);
             const double light = (x - x0) / double(x1 - x0 + 1) + (y - y0) / double(y1 - y0 + 1);
-            tile[size_t(y * kTile + x)] = edge ? outline : ramp[size_t(3 - std::min(3, int(light * 2)))];
+            tile[size_t(y * kTile + x)] =
+                edge ? outline : ramp[size_t(3 - std::min(3, int(light * 2)))];
         }
     return tile;
 }
@@ -191,14 +192,16 @@ QImage makePixelArtSheet(int width, int height, QImage::Format format)
                 else if (kind >= 5 && kind <= 6)
                     tile = &objects[size_t(firstObject + i)];
                 else if (kind == 7)
-                    tile = i >= 12 || dice.below(3) == 0 ? ground : &objects[size_t(firstObject + i)];
+                    tile =
+                        i >= 12 || dice.below(3) == 0 ? ground : &objects[size_t(firstObject + i)];
                 tiles[size_t(b * 16 + i)] = tile;
             }
         }
         for (int row = 0; row < kBlock && blockY * kBlock + row < height; ++row) {
             auto* line = reinterpret_cast<QRgb*>(image.scanLine(blockY * kBlock + row));
             for (int x = 0; x < width; ++x) {
-                const Tile& tile = *tiles[size_t(x / kBlock * 16 + row / kTile * 4 + x % kBlock / kTile)];
+                const Tile& tile =
+                    *tiles[size_t(x / kBlock * 16 + row / kTile * 4 + x % kBlock / kTile)];
                 line[x] = tile[size_t(row % kTile * kTile + x % kTile)];
             }
         }

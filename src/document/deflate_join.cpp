@@ -83,7 +83,8 @@ public:
         }
         std::array<uint32_t, kMaxCodeBits + 2> nextCode{};
         for (int bits = 1; bits <= kMaxCodeBits; ++bits)
-            nextCode[size_t(bits + 1)] = (nextCode[size_t(bits)] + uint32_t(perLength[size_t(bits)])) << 1;
+            nextCode[size_t(bits + 1)] =
+                (nextCode[size_t(bits)] + uint32_t(perLength[size_t(bits)])) << 1;
         entries_.assign(size_t(1) << width_, 0);
         for (int s = 0; s < count; ++s) {
             const int bits = lengths[s];
@@ -117,8 +118,9 @@ private:
 
 constexpr std::array<uint8_t, 29> kLengthExtraBits{0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                                    2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr std::array<uint8_t, 30> kDistanceExtraBits{0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                                     6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+constexpr std::array<uint8_t, 30> kDistanceExtraBits{0, 0, 0,  0,  1,  1,  2,  2,  3,  3,
+                                                     4, 4, 5,  5,  6,  6,  7,  7,  8,  8,
+                                                     9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
 // Steps over the symbols of one Huffman-coded block up to its end-of-block code.
 bool skipSymbols(BitReader& in, const HuffmanTable& literals, const HuffmanTable& distances)
@@ -207,11 +209,12 @@ bool findStreamEnd(const uint8_t* data, size_t size, StreamEnd& end)
                 lengths[size_t(s)] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
             for (int s = 0; s < 32; ++s)
                 lengths[size_t(288 + s)] = 5;
-            if (!literals.build(lengths.data(), 288) || !distances.build(lengths.data() + 288, 32) ||
-                !skipSymbols(in, literals, distances))
+            if (!literals.build(lengths.data(), 288) ||
+                !distances.build(lengths.data() + 288, 32) || !skipSymbols(in, literals, distances))
                 return false;
         } else if (type == 2) {
-            if (!readDynamicTables(in, literals, distances) || !skipSymbols(in, literals, distances))
+            if (!readDynamicTables(in, literals, distances) ||
+                !skipSymbols(in, literals, distances))
                 return false;
         } else {
             return false;

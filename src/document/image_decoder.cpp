@@ -308,7 +308,8 @@ DecodeResult readPng(QIODevice& device, const QString& name)
         return failure(unreadableMessage(name, png.error()));
     if (const QString why = sizeProblem(name, png.size(), device.size()); !why.isEmpty())
         return failure(why);
-    QImage image = createUninitialized(png.size().width(), png.size().height(), QImage::Format_BGR888);
+    QImage image =
+        createUninitialized(png.size().width(), png.size().height(), QImage::Format_BGR888);
     if (image.isNull())
         return failure(noMemoryMessage(name, png.size()));
     if (!png.readPixels(image))

@@ -44,7 +44,8 @@ void toFileRow(const uchar* from, uchar* to, int width, bool alpha)
         for (int x = 0; x < width; ++x) {
             quint32 pixel;
             std::memcpy(&pixel, from + 4 * x, 4);
-            pixel = 0xff000000u | (pixel & 0xff00u) | ((pixel >> 16) & 0xffu) | ((pixel & 0xffu) << 16);
+            pixel =
+                0xff000000u | (pixel & 0xff00u) | ((pixel >> 16) & 0xffu) | ((pixel & 0xffu) << 16);
             std::memcpy(to + 4 * x, &pixel, 4);
         }
         return;
@@ -74,8 +75,8 @@ const char* compressPiece(const Rows& rows, int index, libdeflate_compressor* co
         const int count = std::min(rows.rowsPerPiece, rows.height - first);
         raw.resize(size_t(count) * rows.fileRowBytes);
         for (int r = 0; r < count; ++r)
-            toFileRow(rows.bits + qsizetype(first + r) * rows.stride, &raw[size_t(r) * rows.fileRowBytes],
-                      rows.width, rows.alpha);
+            toFileRow(rows.bits + qsizetype(first + r) * rows.stride,
+                      &raw[size_t(r) * rows.fileRowBytes], rows.width, rows.alpha);
         piece.rawBytes = raw.size();
         piece.adler = libdeflate_adler32(1, raw.data(), raw.size());
         piece.packed.resize(libdeflate_deflate_compress_bound(compressor, raw.size()));
@@ -128,8 +129,8 @@ QString writeIdat(const Rows& rows, const PngWriteOptions& options, int threads,
     const char* failure = nullptr;
 
     // Takes the next piece if the window allows; false when there is none to take now.
-    const auto takePiece = [&](std::unique_lock<std::mutex>& lock, libdeflate_compressor* compressor,
-                               std::vector<uint8_t>& raw) {
+    const auto takePiece = [&](std::unique_lock<std::mutex>& lock,
+                               libdeflate_compressor* compressor, std::vector<uint8_t>& raw) {
         if (stop || failure || nextToTake >= std::min(rows.pieces, written + window))
             return false;
         const int index = nextToTake++;
@@ -146,7 +147,8 @@ QString writeIdat(const Rows& rows, const PngWriteOptions& options, int threads,
 
     std::vector<std::thread> helpers;
     const auto helper = [&] {
-        Compressor compressor(libdeflate_alloc_compressor(options.level), libdeflate_free_compressor);
+        Compressor compressor(libdeflate_alloc_compressor(options.level),
+                              libdeflate_free_compressor);
         std::vector<uint8_t> raw;
         std::unique_lock lock(mutex);
         if (!compressor) {
@@ -223,7 +225,8 @@ QString writeIdat(const Rows& rows, const PngWriteOptions& options, int threads,
 
 }  // namespace
 
-bool writePng(const QImage& image, QIODevice& device, QString& error, const PngWriteOptions& options)
+bool writePng(const QImage& image, QIODevice& device, QString& error,
+              const PngWriteOptions& options)
 {
     const QImage pixels = inWriterLayout(image);
     if (pixels.isNull()) {
@@ -236,8 +239,9 @@ bool writePng(const QImage& image, QIODevice& device, QString& error, const PngW
     rows.rowsPerPiece =
         int(std::clamp<qint64>(options.pieceBytes / qint64(rows.fileRowBytes), 1, rows.height));
     rows.pieces = (rows.height + rows.rowsPerPiece - 1) / rows.rowsPerPiece;
-    const int threads = options.threads > 0 ? options.threads
-                                            : int(std::max(1u, std::thread::hardware_concurrency()));
+    const int threads = options.threads > 0
+                            ? options.threads
+                            : int(std::max(1u, std::thread::hardware_concurrency()));
 
     uchar header[13];
     qToBigEndian(quint32(rows.width), header);
