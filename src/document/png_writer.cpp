@@ -146,6 +146,22 @@ QString writeIdat(const Rows& rows, const PngWriteOptions& options, int threads,
     };
 
     std::vector<std::thread> helpers;
+    // However this function is left (a throwing progress callback included), the helpers stop
+    // and are joined before the state they share goes.
+    const auto stopHelpers = [&] {
+        {
+            std::lock_guard lock(mutex);
+            stop = true;
+            changed.notify_all();
+        }
+        for (std::thread& thread : helpers)
+            thread.join();
+        helpers.clear();
+    };
+    struct OnExit {
+        const decltype(stopHelpers)& run;
+        ~OnExit() { run(); }
+    } joinAtExit{stopHelpers};
     const auto helper = [&] {
         Compressor compressor(libdeflate_alloc_compressor(options.level),
                               libdeflate_free_compressor);
@@ -209,13 +225,7 @@ QString writeIdat(const Rows& rows, const PngWriteOptions& options, int threads,
             break;
         }
     }
-    {
-        std::lock_guard lock(mutex);
-        stop = true;
-        changed.notify_all();
-    }
-    for (std::thread& thread : helpers)
-        thread.join();
+    stopHelpers();
     if (!compressor)
         return QString::fromUtf8(kNoMemory);
     if (failure)
