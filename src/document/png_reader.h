@@ -7,11 +7,13 @@
 class QIODevice;
 struct PngReadState;
 
-// Reads a PNG file through libpng straight into 24-bit B,G,R rows (QImage::Format_BGR888): every
-// colour type, bit depth and interlacing, 16-bit channels rounded to 8, transparency (alpha or
-// tRNS) laid over black as channel * alpha / 255 rounded. In two steps, so the caller can check
-// the size from the header before any pixel memory is taken. Any libpng error, a cut-off file
-// included, fails the step with libpng's own words in error().
+// Reads a PNG file into 24-bit B,G,R rows (QImage::Format_BGR888): every colour type, bit depth
+// and interlacing, 16-bit channels rounded to 8, transparency (alpha or tRNS) laid over black as
+// channel * alpha / 255 rounded. libpng reads the header and writes the rows of most layouts
+// straight into the image; 8-bit RGB and RGBA without interlacing, as nearly every sheet is, are
+// inflated by libdeflate instead, far faster, through one copy of the filtered rows. In two
+// steps, so the caller can check the size from the header before any pixel memory is taken. Any
+// error, a cut-off or damaged file included, fails the step with its reason in error().
 class PngReader {
 public:
     // device must be open and positioned at the file's start.
@@ -31,6 +33,8 @@ public:
     QString error() const;
 
 private:
+    bool inflatePlain(QImage& image);
+
     PngReadState* state_;
     QSize size_;
 };

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <QBuffer>
 #include <QDir>
@@ -169,7 +170,13 @@ INSTANTIATE_TEST_SUITE_P(
                                      PngLayout{2, 8, true}, PngLayout{2, 16, true},
                                      PngLayout{3, 1}, PngLayout{3, 2, true}, PngLayout{3, 4},
                                      PngLayout{3, 8}, PngLayout{3, 8, true}, PngLayout{4, 8},
-                                     PngLayout{4, 16}, PngLayout{6, 8}, PngLayout{6, 16}),
+                                     PngLayout{4, 16}, PngLayout{6, 8}, PngLayout{6, 16},
+                                     // Each row filter alone, at both plain depths.
+                                     PngLayout{2, 8, false, false, PNG_FILTER_SUB},
+                                     PngLayout{2, 8, false, false, PNG_FILTER_UP},
+                                     PngLayout{6, 8, false, false, PNG_FILTER_AVG},
+                                     PngLayout{6, 8, false, false, PNG_FILTER_PAETH},
+                                     PngLayout{2, 8, false, false, PNG_FILTER_PAETH}),
                      testing::Bool()));
 
 struct BadFile {

@@ -10,6 +10,7 @@
 #include <QtEndian>
 #include <csetjmp>
 #include <random>
+#include <string>
 
 #include "support/test_images.h"
 
@@ -213,6 +214,8 @@ bool writeLayout(QByteArray* out, const PngLayout* layout, int width, int height
                  layout->colourType,
                  layout->interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (layout->filters != 0)
+        png_set_filter(png, 0, layout->filters);
     if (paletteSize > 0)
         png_set_PLTE(png, info, palette, paletteSize);
     if (layout->trns)
@@ -273,7 +276,8 @@ QByteArray makePng(int width, int height, const PngLayout& layout)
 void PrintTo(const PngLayout& layout, std::ostream* out)
 {
     *out << "colour type " << layout.colourType << ", " << layout.bitDepth << " bits"
-         << (layout.trns ? ", tRNS" : "") << (layout.interlaced ? ", interlaced" : "");
+         << (layout.trns ? ", tRNS" : "") << (layout.interlaced ? ", interlaced" : "")
+         << (layout.filters ? ", filters " + std::to_string(layout.filters) : "");
 }
 
 QByteArray imageMagickRgb(const QByteArray& file)

@@ -46,6 +46,7 @@ struct PngLayout {
     int bitDepth;    // 1, 2, 4, 8 or 16, as the colour type allows
     bool trns = false;
     bool interlaced = false;
+    int filters = 0;  // libpng's PNG_FILTER_* mask the rows may use; 0 leaves it to libpng
 };
 QByteArray makePng(int width, int height, const PngLayout& layout);
 void PrintTo(const PngLayout& layout, std::ostream* out);
