@@ -13,9 +13,10 @@ BackgroundWork::~BackgroundWork() = default;
 void BackgroundWork::run(const QString& what, qint64 bytes, const Work& work, bool canCancel)
 {
     Q_ASSERT(!busy_);
-    cancelled_ = false;
+    progress_.cancelled_ = false;
+    progress_.permille_ = -1;
     if (bytes < threshold_) {
-        work(cancelled_);
+        work(progress_);
         return;
     }
 
@@ -26,12 +27,15 @@ void BackgroundWork::run(const QString& what, qint64 bytes, const Work& work, bo
     qApp->installEventFilter(this);
 
     QEventLoop loop;
-    QThread* thread = QThread::create([&] { work(cancelled_); });
+    QThread* thread = QThread::create([&] { work(progress_); });
     connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
     QTimer later;
     later.setSingleShot(true);
     connect(&later, &QTimer::timeout, this, [this, canCancel] { showProgress(canCancel); });
     later.start(kShowAfterMs);
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, &BackgroundWork::updateProgress);
+    ticker.start(100);
     thread->start();
     // Only events of this thread's loop run meanwhile; input to the window is held back by the
     // event filter, so nothing can start a second piece of work or change the document.
@@ -40,8 +44,9 @@ void BackgroundWork::run(const QString& what, qint64 bytes, const Work& work, bo
     delete thread;
 
     later.stop();
-    delete progress_;
-    progress_ = nullptr;
+    ticker.stop();
+    delete dialog_;
+    dialog_ = nullptr;
     qApp->removeEventFilter(this);
     QGuiApplication::restoreOverrideCursor();
     busy_ = false;
@@ -51,15 +56,29 @@ void BackgroundWork::run(const QString& what, qint64 bytes, const Work& work, bo
 
 void BackgroundWork::showProgress(bool canCancel)
 {
-    progress_ = new QProgressDialog(what_, canCancel ? tr("Cancel") : QString(), 0, 0, window_);
-    progress_->setWindowTitle(QString());
-    progress_->setWindowModality(Qt::NonModal);
-    progress_->setMinimumDuration(0);
-    progress_->setAutoClose(false);
-    progress_->setAutoReset(false);
+    dialog_ = new QProgressDialog(what_, canCancel ? tr("Cancel") : QString(), 0, 0, window_);
+    dialog_->setWindowTitle(QString());
+    dialog_->setWindowModality(Qt::NonModal);
+    dialog_->setMinimumDuration(0);
+    dialog_->setAutoClose(false);
+    dialog_->setAutoReset(false);
     if (canCancel)
-        connect(progress_, &QProgressDialog::canceled, this, [this] { requestCancel(); });
-    progress_->show();
+        connect(dialog_, &QProgressDialog::canceled, this, [this] {
+            requestCancel();
+            dialog_->setLabelText(tr("Stopping…"));
+        });
+    updateProgress();
+    dialog_->show();
+}
+
+void BackgroundWork::updateProgress()
+{
+    // A bar that moves when the work says how far it is, a busy one otherwise.
+    const int permille = progress_.permille_;
+    if (!dialog_ || permille < 0)
+        return;
+    dialog_->setMaximum(1000);
+    dialog_->setValue(permille);
 }
 
 bool BackgroundWork::eventFilter(QObject* watched, QEvent* event)

@@ -21,8 +21,23 @@ public:
     explicit BackgroundWork(QWidget* window);
     ~BackgroundWork() override;
 
-    // Work is told through cancelled when the user asked to stop; it may end early then.
-    using Work = std::function<void(const std::atomic<bool>& cancelled)>;
+    // What the work and the window tell each other while it runs; safe from either thread.
+    class Progress {
+    public:
+        // The user asked to stop; the work may end early.
+        bool cancelled() const { return cancelled_; }
+        // How far the work is, in any unit.
+        void report(qint64 done, qint64 total)
+        {
+            permille_ = total > 0 ? int(done * 1000 / total) : -1;
+        }
+
+    private:
+        friend class BackgroundWork;
+        std::atomic<bool> cancelled_{false};
+        std::atomic<int> permille_{-1};  // -1 while unknown
+    };
+    using Work = std::function<void(Progress& progress)>;
 
     // Runs work. What says what is being done ("Saving “sheet.png”…"). Work on fewer bytes than
     // the threshold is run at once on this thread: it is over before anyone could notice.
@@ -32,7 +47,9 @@ public:
     bool isBusy() const { return busy_; }
     const QString& what() const { return what_; }
     // Asks the running work to stop early, if it can.
-    void requestCancel() { cancelled_ = true; }
+    void requestCancel() { progress_.cancelled_ = true; }
+    // Whether the last work was asked to stop.
+    bool wasCancelled() const { return progress_.cancelled(); }
 
     // Bytes from which work runs away from the window's thread; tests set 0.
     void setThreshold(qint64 bytes) { threshold_ = bytes; }
@@ -47,11 +64,12 @@ protected:
 
 private:
     void showProgress(bool canCancel);
+    void updateProgress();
 
     QWidget* window_;
     bool busy_ = false;
     QString what_;
-    std::atomic<bool> cancelled_{false};
+    Progress progress_;
     qint64 threshold_ = qint64(8) << 20;
-    QProgressDialog* progress_ = nullptr;
+    QProgressDialog* dialog_ = nullptr;
 };

@@ -41,7 +41,7 @@ QString Dispatch::take(Document::PendingStep step, const QString& what)
     if (step.isEmpty())
         return {};
     window_.work().run(what + QStringLiteral("…"), doc().workingImage().sizeInBytes(),
-                       [&step](const std::atomic<bool>&) { step.prepare(); });
+                       [&step](BackgroundWork::Progress&) { step.prepare(); });
     return doc().finish(std::move(step));
 }
 
@@ -355,7 +355,7 @@ void Dispatch::onApplyToLevels()
         bytes += QFileInfo(file).size();
     LevelRemapRun run;
     window_.work().run(QStringLiteral("Applying the tile map to %1 level files…").arg(files.size()),
-                       bytes * 16, [&](const std::atomic<bool>&) {
+                       bytes * 16, [&](BackgroundWork::Progress&) {
                            run = remapLevelFiles(files, remap, options);
                        });
     if (!run.error.isEmpty()) {

@@ -12,15 +12,17 @@
 
 namespace {
 
-void runWork(BackgroundWork* work, const QString& what, qint64 bytes,
-             const BackgroundWork::Work& job)
+// Runs job through work, or in place without it. True when the user cancelled it.
+bool runWork(BackgroundWork* work, const QString& what, qint64 bytes,
+             const BackgroundWork::Work& job, bool canCancel = false)
 {
     if (work) {
-        work->run(what, bytes, job);
-    } else {
-        const std::atomic<bool> never{false};
-        job(never);
+        work->run(what, bytes, job, canCancel);
+        return work->wasCancelled();
     }
+    BackgroundWork::Progress inPlace;
+    job(inPlace);
+    return false;
 }
 
 QString nameOf(const QString& path)
@@ -44,7 +46,7 @@ bool openImage(Document& doc, Dialogs& dialogs, const QString& path, BackgroundW
     DecodeResult decoded;
     // A compressed file holds many times its size in pixels.
     runWork(work, QStringLiteral("Opening %1…").arg(nameOf(file)), QFileInfo(file).size() * 8,
-            [&](const std::atomic<bool>&) { decoded = loadImageFile(file); });
+            [&](BackgroundWork::Progress&) { decoded = loadImageFile(file); });
     if (!decoded.ok()) {
         dialogs.showError(decoded.error);
         return false;
@@ -85,12 +87,22 @@ bool saveImageAs(Document& doc, Dialogs& dialogs, BackgroundWork* work)
                                : withExtension(choice.path, QStringLiteral("BMP"), QStringLiteral(".bmp"));
     QString error;
     const QImage& image = doc.workingImage();
-    runWork(work, QStringLiteral("Saving %1…").arg(nameOf(target)), image.sizeInBytes(),
-            [&](const std::atomic<bool>&) {
-                error = saveImageFile(image, target, png ? ImageFileFormat::Png : ImageFileFormat::Bmp);
-            });
+    const bool cancelled = runWork(
+        work, QStringLiteral("Saving %1…").arg(nameOf(target)), image.sizeInBytes(),
+        [&](BackgroundWork::Progress& progress) {
+            SaveOptions options;
+            options.progress = [&progress](qint64 done, qint64 total) {
+                progress.report(done, total);
+                return !progress.cancelled();
+            };
+            error = saveImageFile(image, target, png ? ImageFileFormat::Png : ImageFileFormat::Bmp,
+                                  options);
+        },
+        true);
     if (!error.isEmpty()) {
-        dialogs.showError(error);
+        // A save the user stopped needs no message: any existing file is as it was.
+        if (!cancelled)
+            dialogs.showError(error);
         return false;
     }
     doc.markImageSaved(target);

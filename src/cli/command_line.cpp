@@ -1,5 +1,7 @@
 #include "cli/command_line.h"
 
+#include <algorithm>
+
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -116,7 +118,7 @@ int runCommand(const CommandSpec& command, const QStringList& arguments)
     const ParsedOptions parsed = parseCommandOptions(arguments, command.options);
     if (!parsed.error.isEmpty())
         return usageError(command.words(), parsed.error, command.words());
-    const CommandOptions& options = parsed.options;
+    CommandOptions options = parsed.options;
     if (options.help) {
         write(stdout, commandHelp(command));
         return 0;
@@ -133,7 +135,10 @@ int runCommand(const CommandSpec& command, const QStringList& arguments)
 
     std::vector<JobResult> results(plan.jobs.size());
     Reporter reporter(plan.jobs, results, options.quiet);
-    const int threads = options.jobs > 0 ? options.jobs : QThread::idealThreadCount();
+    const int cores = QThread::idealThreadCount();
+    const int threads = options.jobs > 0 ? options.jobs : cores;
+    const int atOnce = std::clamp(threads, 1, std::max(1, int(plan.jobs.size())));
+    options.saveThreads = std::max(1, cores / atOnce);
     runBatch(
         int(plan.jobs.size()), threads,
         [&](int i) { results[size_t(i)] = command.run(options, plan.jobs[size_t(i)]); },

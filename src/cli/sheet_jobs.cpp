@@ -50,8 +50,10 @@ JobResult editSheet(const CommandOptions& options, const Job& job, SheetEdit edi
         if (result.isNull())
             return failed(why);
     } // the source's memory is given back before the result is encoded
+    SaveOptions save;
+    save.threads = options.saveThreads;
     return failed(saveImageFile(result, job.output,
-                                imageFormatOf(job.output).value_or(ImageFileFormat::Png)));
+                                imageFormatOf(job.output).value_or(ImageFileFormat::Png), save));
 }
 
 template <bool Insert>

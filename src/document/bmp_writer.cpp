@@ -4,6 +4,7 @@
 #include <QtEndian>
 #include <cstring>
 
+#include "document/png_writer.h"
 #include "document/writer_pixels.h"
 
 namespace {
@@ -48,7 +49,8 @@ QByteArray bmpHeader(int width, int height, int bitsPerPixel)
     return header;
 }
 
-bool writeBmp(const QImage& image, QIODevice& device, QString& error)
+bool writeBmp(const QImage& image, QIODevice& device, QString& error,
+              const std::function<bool(qint64 done, qint64 total)>& progress)
 {
     const QImage pixels = inWriterLayout(image);
     if (pixels.isNull()) {
@@ -62,12 +64,16 @@ bool writeBmp(const QImage& image, QIODevice& device, QString& error)
 
     QByteArray chunk = bmpHeader(width, pixels.height(), bits);
     chunk.reserve(kChunkBytes + stride);
-    auto flush = [&]() {
+    auto flush = [&](int rowsLeft) {
         if (device.write(chunk) != chunk.size()) {
             error = device.errorString();
             return false;
         }
         chunk.resize(0);
+        if (progress && !progress(pixels.height() - rowsLeft, pixels.height())) {
+            error = QString::fromLatin1(kSaveCancelled);
+            return false;
+        }
         return true;
     };
 
@@ -80,8 +86,8 @@ bool writeBmp(const QImage& image, QIODevice& device, QString& error)
         else
             std::memcpy(row, pixels.constScanLine(y), size_t(pixelBytes));
         std::memset(row + pixelBytes, 0, size_t(stride - pixelBytes));
-        if (chunk.size() >= kChunkBytes && !flush())
+        if (chunk.size() >= kChunkBytes && !flush(y))
             return false;
     }
-    return chunk.isEmpty() || flush();
+    return chunk.isEmpty() || flush(0);
 }

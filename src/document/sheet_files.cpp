@@ -18,11 +18,16 @@ std::optional<ImageFileFormat> imageFormatOf(const QString& path)
     return std::nullopt;
 }
 
-QString saveImageFile(const QImage& image, const QString& path, ImageFileFormat format)
+QString saveImageFile(const QImage& image, const QString& path, ImageFileFormat format,
+                      const SaveOptions& options)
 {
     return writeFileAtomically(path, [&](QIODevice& device, QString& reason) {
-        return format == ImageFileFormat::Png ? writePng(image, device, reason)
-                                              : writeBmp(image, device, reason);
+        if (format == ImageFileFormat::Bmp)
+            return writeBmp(image, device, reason, options.progress);
+        PngWriteOptions png;
+        png.threads = options.threads;
+        png.progress = options.progress;
+        return writePng(image, device, reason, png);
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QString>
+#include <functional>
 #include <optional>
 
 #include "tilemap/map_file.h"
@@ -17,8 +18,18 @@ enum class ImageFileFormat { Png, Bmp };
 // The format a path's extension names (".png" or ".bmp", in any case), or nullopt.
 std::optional<ImageFileFormat> imageFormatOf(const QString& path);
 
+// What a save may be told besides the image.
+struct SaveOptions {
+    // Threads that compress a PNG; 0 takes one per core.
+    int threads = 0;
+    // Hears the rows written so far and the image's height, on the saving thread; returning
+    // false cancels the save, and any existing file stays as it was.
+    std::function<bool(qint64 done, qint64 total)> progress;
+};
+
 // Writes image to path in format through a temporary file that replaces the target when complete.
-QString saveImageFile(const QImage& image, const QString& path, ImageFileFormat format);
+QString saveImageFile(const QImage& image, const QString& path, ImageFileFormat format,
+                      const SaveOptions& options = {});
 
 // Reads the map file at path for a sheet of columns x rows full tiles of tileSize; accepted only
 // when it holds a permutation of their numbers.

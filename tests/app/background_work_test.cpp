@@ -102,6 +102,30 @@ TEST_F(BackgroundWorkTest, AFailedSaveInTheBackgroundKeepsTheOldFile)
     EXPECT_TRUE(state.document.imageUnsaved());
 }
 
+TEST_F(BackgroundWorkTest, ASaveCancelledFromItsProgressKeepsTheOldFileAndSaysNothing)
+{
+    const QString target = folder.filePath(QStringLiteral("sheet.png"));
+    writeFileBytes(target, "last week's sheet");
+    dialogs.saveAnswers = {{target, 0}};
+    state.document.swapTiles(0, 0, 1, 1);
+    bool offered = false;
+    whileSaving(
+        [&] {
+            QTest::qWait(BackgroundWork::kShowAfterMs + 100);
+            auto* progress = window->findChild<QProgressDialog*>();
+            auto* button = progress ? progress->findChild<QPushButton*>() : nullptr;
+            offered = progress && progress->isVisible() && button;
+            if (offered)
+                QTest::mouseClick(button, Qt::LeftButton);
+        },
+        1000);
+    EXPECT_TRUE(offered);
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('\n').toStdString();
+    EXPECT_EQ(readFileBytes(target), "last week's sheet");
+    EXPECT_EQ(folderEntries(folder.path()), QStringList(QStringLiteral("sheet.png")));
+    EXPECT_TRUE(state.document.imageUnsaved());
+}
+
 TEST_F(BackgroundWorkTest, ACloseRequestDuringWorkCanWaitForIt)
 {
     dialogs.saveAnswers = {{folder.filePath(QStringLiteral("sheet.png")), 0}};
