@@ -31,29 +31,61 @@ QString saveImageFile(const QImage& image, const QString& path, ImageFileFormat 
     });
 }
 
+namespace {
+
+// The whole text of the map file at path when it is no larger than largest bytes; otherwise an
+// empty optional, and error says why (tooLargeFor: "the map of the open sheet").
+std::optional<QByteArray> readMapBytes(const QString& path, qint64 largest,
+                                       const QString& tooLargeFor, QString& error)
+{
+    QFile file(path);
+    error = openForReading(file, QStringLiteral("a map file"));
+    if (!error.isEmpty())
+        return std::nullopt;
+    // A map needs a few bytes a tile; anything far larger is not a map, and reading it whole
+    // would only cost memory.
+    if (file.size() > largest) {
+        error = QStringLiteral("%1 is too large to be %2.").arg(quotedPath(path), tooLargeFor);
+        return std::nullopt;
+    }
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        error = QStringLiteral("%1 cannot be read: %2.").arg(quotedPath(path), file.errorString());
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+}  // namespace
+
 MapParseResult readMapFile(const QString& path, int columns, int rows, int tileSize)
 {
     MapParseResult result;
-    QFile file(path);
-    if (const QString why = openForReading(file, QStringLiteral("a map file")); !why.isEmpty()) {
-        result.error = why;
+    const std::optional<QByteArray> bytes =
+        readMapBytes(path, qint64(columns) * rows * 64 + (qint64(1) << 20),
+                     QStringLiteral("the map of the open sheet"), result.error);
+    if (!bytes)
+        return result;
+    return parseMapText(*bytes, columns, rows, quotedPath(path), tileSize);
+}
+
+MapParseResult readMapFileAsOneRow(const QString& path)
+{
+    MapParseResult result;
+    // 256 MiB hold the numbers of tens of millions of tiles, more than the largest sheet has.
+    const std::optional<QByteArray> bytes =
+        readMapBytes(path, qint64(1) << 28, QStringLiteral("a tile map"), result.error);
+    if (!bytes)
+        return result;
+    const qsizetype count = mapLineCount(*bytes);
+    if (count == 0) {
+        result.error = QStringLiteral("%1 holds no tile number.").arg(quotedPath(path));
         return result;
     }
-    // A map needs a few bytes a tile; anything far larger is not the map of this sheet, and
-    // reading it whole would only cost memory.
-    const qint64 largest = qint64(columns) * rows * 64 + (qint64(1) << 20);
-    if (file.size() > largest) {
-        result.error =
-            QStringLiteral("%1 is too large to be the map of the open sheet.").arg(quotedPath(path));
-        return result;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        result.error =
-            QStringLiteral("%1 cannot be read: %2.").arg(quotedPath(path), file.errorString());
-        return result;
-    }
-    return parseMapText(bytes, columns, rows, quotedPath(path), tileSize);
+    result = parseMapText(*bytes, int(count), 1, quotedPath(path), 0);
+    if (!result.map)
+        result.error = QStringLiteral("%1: %2").arg(quotedPath(path), result.error);
+    return result;
 }
 
 QString writeMapFile(const TileMap& map, const QString& path)

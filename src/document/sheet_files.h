@@ -35,5 +35,10 @@ QString saveImageFile(const QImage& image, const QString& path, ImageFileFormat 
 // when it holds a permutation of their numbers.
 MapParseResult readMapFile(const QString& path, int columns, int rows, int tileSize);
 
+// Reads the map file at path as one row of however many numbers it holds, for a use that has no
+// sheet to fit it to (carrying it into level files); accepted only when they are a permutation.
+// Messages about the numbers begin with the file's name.
+MapParseResult readMapFileAsOneRow(const QString& path);
+
 // Writes the map's text to path, atomically.
 QString writeMapFile(const TileMap& map, const QString& path);

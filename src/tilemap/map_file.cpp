@@ -83,6 +83,18 @@ std::vector<QByteArrayView> splitLines(QByteArrayView text)
     return lines;
 }
 
+// The lines that hold a map file's numbers: all of them but trailing empty ones, after a byte
+// order mark.
+std::vector<QByteArrayView> numberLines(QByteArrayView text)
+{
+    if (text.startsWith("\xEF\xBB\xBF"))
+        text = text.sliced(3);
+    std::vector<QByteArrayView> lines = splitLines(text);
+    while (!lines.empty() && lines.back().isEmpty())
+        lines.pop_back();
+    return lines;
+}
+
 QString plural(qint64 count, const char* one, const char* many)
 {
     return QStringLiteral("%1 %2").arg(count).arg(QLatin1StringView(count == 1 ? one : many));
@@ -114,17 +126,16 @@ std::optional<int32_t> parseMapNumber(QByteArrayView line)
     return scanned.value;
 }
 
+qsizetype mapLineCount(QByteArrayView text)
+{
+    return qsizetype(numberLines(text).size());
+}
+
 MapParseResult parseMapText(QByteArrayView text, int columns, int rows, const QString& fileName,
                             int tileSize)
 {
     MapParseResult result;
-    if (text.startsWith("\xEF\xBB\xBF"))
-        text = text.sliced(3);
-
-    std::vector<QByteArrayView> lines = splitLines(text);
-    while (!lines.empty() && lines.back().isEmpty())
-        lines.pop_back();
-
+    const std::vector<QByteArrayView> lines = numberLines(text);
     std::vector<int32_t> numbers;
     numbers.reserve(lines.size());
     for (size_t i = 0; i < lines.size(); ++i) {

@@ -25,3 +25,7 @@ struct MapParseResult {
 // caller) and tileSize only make the message concrete.
 MapParseResult parseMapText(QByteArrayView text, int columns, int rows, const QString& fileName,
                             int tileSize);
+
+// How many tile numbers parseMapText looks for in text: one a line, trailing empty lines aside. For
+// a map read without a sheet to fit, such as the one carried into level files.
+qsizetype mapLineCount(QByteArrayView text);

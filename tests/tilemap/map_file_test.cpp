@@ -121,6 +121,8 @@ TEST(ParseMapText, AcceptsAnyLineEndsAByteOrderMarkAndTrailingEmptyLines)
         const MapParseResult parsed = parseMapText(c.text, 4, 3, "m", 16);
         ASSERT_TRUE(parsed.map) << c.what << ": " << parsed.error.toStdString();
         EXPECT_EQ(*parsed.map, map) << c.what;
+        // What a reader without a sheet looks for.
+        EXPECT_EQ(mapLineCount(c.text), 12) << c.what;
     }
 }
 
