@@ -222,6 +222,11 @@ class Run
     {
         const QString source = absolute(result.path);
         const QString target = output_(source);
+        if (target.isEmpty()) {
+            result.status = LevelFileStatus::Failed;
+            result.reason = QStringLiteral("it has no place to be written");
+            return;
+        }
         const QString key = identity(target);
         if (written_.count(key)) {
             result.status = LevelFileStatus::Failed;

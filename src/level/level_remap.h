@@ -78,7 +78,9 @@ LevelBytesResult remapLevelBytes(const QByteArray& bytes, const QString& path,
 // Reads a TSX or TSJ tileset file's text. error is a plain reason when it is none.
 ExternalTileset readTilesetFacts(const QByteArray& bytes, const QString& path);
 
-// Where the result for a file goes: given the absolute path of a file read, the path to write.
+// Where the result for a file goes: given the absolute path of a file read, the path to write, or
+// an empty string when the file has no place to go (it then fails and is left as it was, and so is
+// a map whose tileset it is).
 using LevelOutputPath = std::function<QString(const QString& path)>;
 LevelOutputPath levelOutputInPlace();
 // Each file into folder under its own file name.
