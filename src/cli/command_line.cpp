@@ -69,12 +69,15 @@ class Reporter
         const Job& job = jobs_[size_t(index)];
         const JobResult& result = results_[size_t(index)];
         clearProgress();
+        // A job of several files may fail in some and report on the others: one line per failure.
         if (!result.error.isEmpty()) {
             ++failures_;
-            write(stderr, QStringLiteral("tilegrid: %1\n").arg(result.error));
-        } else if (!result.report.isEmpty()) {
+            for (const QString& line : result.error.split(QLatin1Char('\n')))
+                write(stderr, QStringLiteral("tilegrid: %1\n").arg(line));
+        }
+        if (!result.report.isEmpty()) {
             write(stdout, (reports_++ > 0 ? QStringLiteral("\n") : QString()) + result.report);
-        } else if (!quiet_) {
+        } else if (result.error.isEmpty() && !quiet_) {
             write(stdout, QStringLiteral("%1 -> %2\n")
                               .arg(job.inputs.join(QStringLiteral(", ")), job.output));
         }

@@ -19,12 +19,18 @@ constexpr std::array kOptionSpecs{
     OptionSpec{Option::Color, "color", 0, "COLOR",
                "grid colour: a name such as magenta or black, or #rrggbb (default magenta)"},
     OptionSpec{Option::Map, "map", 0, "M", "the map file (.zeko-map) to follow"},
+    OptionSpec{Option::Sheet, "sheet", 0, "SHEET",
+               "the levels' tileset image that is the sheet (a path or file name)"},
+    OptionSpec{Option::Grid, "grid", 0, "CHANGE",
+               "added or removed: the sheet's grid since the levels were made"},
+    OptionSpec{Option::FirstId, "first-id", 0, "0|1",
+               "the number of the sheet's first tile in CSV levels (default 0)"},
     OptionSpec{Option::Output, "output", 'o', "OUT",
-               "write the result to OUT; its extension (.png or .bmp) picks the format"},
+               "write the result to OUT (for a sheet, .png or .bmp picks the format)"},
     OptionSpec{Option::OutDir, "out-dir", 0, "DIR",
                "write each result into DIR under its input's name (created when missing)"},
     OptionSpec{Option::InPlace, "in-place", 0, nullptr,
-               "replace each input (.png and .bmp inputs only)"},
+               "replace each input (of sheets, only .png and .bmp inputs)"},
     OptionSpec{Option::Jobs, "jobs", 'j', "N", "work on N inputs at once (default: one per core)"},
     OptionSpec{Option::Quiet, "quiet", 'q', nullptr,
                "print only failures: no progress line, no line per file written"},
@@ -96,6 +102,23 @@ QString store(CommandOptions& options, Option option, const QString& name, const
     case Option::Map:
         options.mapPath = value;
         return {};
+    case Option::Sheet:
+        options.sheet = value;
+        return {};
+    case Option::Grid:
+        if (value == QLatin1String("added"))
+            options.gridChange = TileRemap::GridChange::Added;
+        else if (value == QLatin1String("removed"))
+            options.gridChange = TileRemap::GridChange::Removed;
+        else
+            return QStringLiteral("%1 takes added or removed, not “%2”.").arg(name, value);
+        return {};
+    case Option::FirstId:
+        if (const auto n = numberIn(value, 0, 1)) {
+            options.firstId = *n;
+            return {};
+        }
+        return QStringLiteral("%1 takes 0 or 1, not “%2”.").arg(name, value);
     case Option::Output:
         options.output = value;
         return {};

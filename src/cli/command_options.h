@@ -6,9 +6,25 @@
 #include <initializer_list>
 #include <optional>
 
+#include "level/tile_remap.h"
+
 // The options a command can take. Each command names the ones it accepts; --jobs, --quiet and
 // --help are accepted by every command.
-enum class Option { Tile, Gutter, Color, Map, Output, OutDir, InPlace, Jobs, Quiet, Help };
+enum class Option {
+    Tile,
+    Gutter,
+    Color,
+    Map,
+    Sheet,
+    Grid,
+    FirstId,
+    Output,
+    OutDir,
+    InPlace,
+    Jobs,
+    Quiet,
+    Help
+};
 
 class OptionSet
 {
@@ -45,6 +61,9 @@ struct CommandOptions {
     std::optional<int> gutter;          // the grid's width, when the sheet has or gets one
     QRgb gridColor = qRgb(255, 0, 255);  // the window's default grid colour
     QString mapPath;
+    QString sheet;  // the levels' tileset image that shows the sheet; empty: each level's one
+    TileRemap::GridChange gridChange = TileRemap::GridChange::None;
+    int firstId = 0;  // the number of the sheet's first tile in CSV levels
     QString output;
     QString outDir;
     bool inPlace = false;

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "cli/level_jobs.h"
 #include "cli/sheet_jobs.h"
 
 namespace {
@@ -79,6 +80,47 @@ const std::array kCommands{
         OptionSet{Option::Output, Option::Tile, Option::Gutter}, InputCount::Two,
         OutputKind::MapFile, deriveMapJob},
     CommandSpec{
+        "levels", "remap",
+        "--map M [--sheet SHEET] [--grid added|removed] [--first-id 0|1] LEVEL... OUTPUT",
+        "carry a rearrangement of the sheet into the levels made against it",
+        "Renumbers the tiles that levels made against the sheet name, so that every cell shows\n"
+        "the same picture with the sheet arranged as the map file M says (the window's Map\n"
+        "\"Save As..\" writes it; map derive finds one). Levels are TMX maps and TSX tilesets,\n"
+        "their JSON forms TMJ and TSJ, and CSV files of tile numbers. Only the numbers that name\n"
+        "the sheet's tiles change; every other byte stays. A map's tileset file that shows the\n"
+        "sheet is remapped with it, once however many maps name it.\n"
+        "\n"
+        "--sheet names the sheet's tileset image (its path, or its file name) when a level shows\n"
+        "several; without it each level's one tileset image is the sheet. --grid added or\n"
+        "removed says that the sheet gained or lost its one-pixel grid since the levels were\n"
+        "made: the tileset's spacing and image size follow. --first-id is the number of the\n"
+        "sheet's first tile in CSV levels; smaller numbers and empty fields are empty cells.\n"
+        "\n"
+        "OUTPUT is one of:\n"
+        "  -o OUT         for one level whose sheet tileset is inside it (a CSV level, a map\n"
+        "                 with the tileset embedded, or a tileset file itself)\n"
+        "  --out-dir DIR  each file written, the maps' tileset files too, goes into DIR under\n"
+        "                 its own name; paths inside the files stay as they were\n"
+        "  --in-place     replace each level, and the tileset files that change with them\n"
+        "No file is ever written over unless --in-place is given, and each is written whole or\n"
+        "not at all.\n"
+        "\n"
+        "A level that does not use the sheet is skipped and left as it was. One that cannot be\n"
+        "read, understood or written is named on standard error with the place in it and the\n"
+        "reason, and left as it was; the others are still done. Each file updated or skipped,\n"
+        "and a summary, are printed on standard output, unless --quiet. The files are done one\n"
+        "after another, as maps share tilesets; --jobs changes nothing. Remapping the same\n"
+        "levels twice rearranges them twice.\n"
+        "\n"
+        "Examples:\n"
+        "  tilegrid levels remap --map sheet.zeko-map levels/*.tmx --in-place\n"
+        "  tilegrid levels remap --map sheet.zeko-map --sheet tiles.png --out-dir new world.tmj\n"
+        "  tilegrid levels remap --map sheet.zeko-map --grid added --first-id 1 level1.csv \\\n"
+        "      -o level1-new.csv\n",
+        OptionSet{Option::Map, Option::Sheet, Option::Grid, Option::FirstId, Option::Output,
+                  Option::OutDir, Option::InPlace},
+        InputCount::OneRun, OutputKind::Levels, remapLevelsJob},
+    CommandSpec{
         "info", "", "IN... [--tile N] [--gutter G]",
         "size, depth, whole tiles and grid of each sheet",
         "Prints one block per sheet, in the order given, separated by blank lines: its name,\n"
@@ -111,7 +153,8 @@ const char* const kOutputHelp =
     "                 input's file name, with .png in place of any other extension\n"
     "  --in-place     replace each input (only .png and .bmp inputs)\n"
     "No input is ever written over unless --in-place is given. Every file is written to a\n"
-    "temporary file first and takes the target's place only when complete.\n";
+    "temporary file first and takes the target's place only when complete. levels remap\n"
+    "takes the same three, and its results keep their names and formats.\n";
 
 const char* const kExitHelp =
     "Exit status: 0 when every file succeeded; 1 when any failed (each named on standard\n"
@@ -162,16 +205,16 @@ std::vector<const CommandSpec*> commandsOf(const QString& group)
 
 QString programHelp()
 {
-    QString text =
-        QStringLiteral("Tilegrid - tile sheet grid and map tool\n"
-                       "\n"
-                       "Usage:\n"
-                       "  tilegrid [FILE]                 start the window (opening FILE)\n"
-                       "  tilegrid COMMAND ARGUMENTS...   work on sheets without a window\n"
-                       "  tilegrid COMMAND --help         what one command does, with examples\n"
-                       "  tilegrid --version              the program's version\n"
-                       "\n"
-                       "Commands:\n");
+    QString text = QStringLiteral(
+        "Tilegrid - tile sheet grid and map tool\n"
+        "\n"
+        "Usage:\n"
+        "  tilegrid [FILE]                 start the window (opening FILE)\n"
+        "  tilegrid COMMAND ARGUMENTS...   work on sheets and levels without a window\n"
+        "  tilegrid COMMAND --help         what one command does, with examples\n"
+        "  tilegrid --version              the program's version\n"
+        "\n"
+        "Commands:\n");
     for (const CommandSpec& command : kCommands)
         text += QStringLiteral("  %1  %2\n      %3\n")
                     .arg(command.words(), -12)
@@ -180,7 +223,7 @@ QString programHelp()
         "\n"
         "N is the tile edge in pixels (1 to 1024, default 16) and G the grid width (1 to 64).\n"
         "Sheets may be BMP, JPEG, PNG or GIF; results are written as PNG or BMP by the same\n"
-        "writers as the window's.\n\n");
+        "writers as the window's. Levels are TMX, TSX, TMJ, TSJ or CSV files.\n\n");
     text += QLatin1StringView(kOutputHelp);
     text += QStringLiteral("\nEvery command also takes:\n") + optionHelp(OptionSet{});
     text += QLatin1Char('\n') + QLatin1StringView(kExitHelp);
@@ -190,6 +233,7 @@ QString programHelp()
                        "  tilegrid grid remove --tile 8 --out-dir plain sheets/*.png\n"
                        "  tilegrid map restore edited.png --map edited.zeko-map -o original.png\n"
                        "  tilegrid map derive original.png edited.png -o edited.zeko-map\n"
+                       "  tilegrid levels remap --map edited.zeko-map levels/*.tmx --in-place\n"
                        "  tilegrid info sheets/*.png\n");
     return text;
 }

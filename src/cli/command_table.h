@@ -9,15 +9,17 @@
 
 // What a command leaves behind.
 enum class OutputKind {
-    Sheets,  // one image per input: -o OUT, --out-dir DIR or --in-place
+    Sheets,   // one image per input: -o OUT, --out-dir DIR or --in-place
+    Levels,   // level files, each under its own name: -o OUT, --out-dir DIR or --in-place
     MapFile,  // one map file: -o M
-    Report,  // text on standard output
+    Report,   // text on standard output
 };
 
 // How many inputs a command takes, and so how they become jobs.
 enum class InputCount {
     OneOrMore,  // a job per input
     Two,       // one job of exactly two inputs
+    OneRun,    // one or more inputs in one job: they depend on each other (maps share tilesets)
 };
 
 // One row per command. Adding a command is adding a row and its job function.

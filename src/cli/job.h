@@ -7,12 +7,13 @@
 
 // One unit of work of a command: usually one input and where its result goes.
 struct Job {
-    QStringList inputs;  // one sheet, or two for a command that compares sheets
-    QString output;     // empty when the command only reports
+    QStringList inputs;  // one sheet, two for a command that compares sheets, or a run's levels
+    QString output;     // empty when the command only reports or follows the options itself
 };
 
 struct JobResult {
-    QString error;  // empty on success; otherwise the reason in plain words, naming the file
+    QString error;   // empty on success; otherwise the reason in plain words, naming the file (a
+                     // line for each file that failed when the job has several)
     QString report;  // text for standard output, for commands that report
 };
 

@@ -7,6 +7,7 @@
 #include "document/file_messages.h"
 #include "document/path_extension.h"
 #include "document/sheet_files.h"
+#include "level/level_remap.h"
 
 namespace {
 
@@ -28,9 +29,10 @@ QString formatError(const QString& output)
         .arg(quotedPath(output));
 }
 
-// Where each result of a sheet command goes, or a usage error.
-QString planSheetOutputs(const CommandOptions& options, std::vector<Job>& jobs)
+// Where each result of a command that writes sheets or levels goes, or a usage error.
+QString planFileOutputs(OutputKind kind, const CommandOptions& options, std::vector<Job>& jobs)
 {
+    const bool sheets = kind == OutputKind::Sheets;
     const int choices =
         int(!options.output.isEmpty()) + int(!options.outDir.isEmpty()) + int(options.inPlace);
     if (choices == 0)
@@ -41,20 +43,22 @@ QString planSheetOutputs(const CommandOptions& options, std::vector<Job>& jobs)
         return QStringLiteral(
                    "-o takes one input, but %1 are given; use --out-dir DIR for several.")
             .arg(jobs.size());
-    if (!options.output.isEmpty() && !imageFormatOf(options.output))
+    if (sheets && !options.output.isEmpty() && !imageFormatOf(options.output))
         return formatError(options.output);
 
     for (Job& job : jobs) {
         const QString& input = job.inputs.front();
         if (options.inPlace) {
-            if (!imageFormatOf(input))
+            if (sheets && !imageFormatOf(input))
                 return QStringLiteral("%1 cannot be written in place: only .png and .bmp files "
                                       "can. Use -o or --out-dir.")
                     .arg(quotedPath(input));
             job.output = input;
+        } else if (!options.outDir.isEmpty()) {
+            job.output = sheets ? outDirTarget(options.outDir, input)
+                                : levelOutputIntoFolder(options.outDir)(input);
         } else {
-            job.output =
-                options.outDir.isEmpty() ? options.output : outDirTarget(options.outDir, input);
+            job.output = options.output;
         }
     }
     return {};
@@ -118,7 +122,10 @@ JobPlan planJobs(const CommandSpec& command, const CommandOptions& options)
         return plan;
     }
     if (count == 0) {
-        plan.error = QStringLiteral("%1 needs at least one sheet.").arg(command.words());
+        plan.error = QStringLiteral("%1 needs at least one %2.")
+                         .arg(command.words(), command.output == OutputKind::Levels
+                                                   ? QStringLiteral("level file")
+                                                   : QStringLiteral("sheet"));
         return plan;
     }
     if (command.options.has(Option::Map) && options.mapPath.isEmpty()) {
@@ -134,7 +141,8 @@ JobPlan planJobs(const CommandSpec& command, const CommandOptions& options)
 
     switch (command.output) {
     case OutputKind::Sheets:
-        plan.error = planSheetOutputs(options, plan.jobs);
+    case OutputKind::Levels:
+        plan.error = planFileOutputs(command.output, options, plan.jobs);
         break;
     case OutputKind::MapFile:
         if (options.output.isEmpty())
@@ -146,5 +154,8 @@ JobPlan planJobs(const CommandSpec& command, const CommandOptions& options)
     }
     if (plan.error.isEmpty())
         plan.error = checkTargets(command, options, plan.jobs);
+    // Each input's target was checked; the job itself follows the options to the same places.
+    if (plan.error.isEmpty() && command.inputs == InputCount::OneRun)
+        plan.jobs = {Job{options.inputs, QString()}};
     return plan;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -300,6 +301,15 @@ const UsageCase kUsageCases[] = {
     {{"map", "derive", "a.png", "-o", "m.zeko-map"}, "two sheets"},
     {{"map", "derive", "a.png", "b.png", "-o", "b.png"}, "b.png"},
     {{"info", "a.png", "--in-place"}, "--in-place"},
+    {{"levels", "remap", "a.tmx", "--in-place"}, "--map"},
+    {{"levels", "remap", "--map", "m.zeko-map", "a.tmx"}, "-o OUT, --out-dir DIR or --in-place"},
+    {{"levels", "remap", "--map", "m.zeko-map", "a.tmx", "b.tmx", "-o", "x.tmx"}, "--out-dir"},
+    {{"levels", "remap", "--map", "m.zeko-map", "--out-dir", ".", "a.tmx"}, "--in-place"},
+    {{"levels", "remap", "--map", "m.zeko-map", "a.csv", "-o", "m.zeko-map"}, "m.zeko-map"},
+    {{"levels", "remap", "--map", "m.zeko-map", "--grid", "sideways", "a.tmx", "-o", "x.tmx"},
+     "sideways"},
+    {{"levels", "remap", "--map", "m.zeko-map", "--first-id", "2", "a.csv", "--in-place"},
+     "--first-id"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, UsageErrors, ::testing::ValuesIn(kUsageCases));
@@ -309,11 +319,11 @@ TEST_F(CommandLineTest, HelpCoversEveryCommandAndVersionNamesTheRelease)
     const Finished help = run({QStringLiteral("--help")});
     EXPECT_EQ(help.exitCode, 0);
     for (const char* command : {"grid add", "grid remove", "map restore", "map apply", "map derive",
-                                "info", "--in-place", "Examples"})
+                                "levels remap", "info", "--in-place", "Examples"})
         EXPECT_TRUE(help.out.contains(QLatin1StringView(command))) << command;
 
-    for (const char* command :
-         {"grid add", "grid remove", "map restore", "map apply", "map derive", "info"}) {
+    for (const char* command : {"grid add", "grid remove", "map restore", "map apply", "map derive",
+                                "levels remap", "info"}) {
         QStringList arguments = QString::fromLatin1(command).split(QLatin1Char(' '));
         const Finished own = run(arguments << QStringLiteral("--help"));
         EXPECT_EQ(own.exitCode, 0) << command;
@@ -462,6 +472,146 @@ INSTANTIATE_TEST_SUITE_P(Layouts, DeriveThenRestore,
                                            DeriveCase{"Tiles16Grid1", 16, 1},
                                            DeriveCase{"Tiles24Grid2", 24, 2}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+// levels remap: the map file's rearrangement carried into level files on disk.
+
+// A map of four tiles holding the originals 1, 3, 0, 2: original tile 0 now stands at 2, 1 at 0,
+// 2 at 3 and 3 at 1. In gids (first gid 1): 1 -> 3, 2 -> 1, 3 -> 4, 4 -> 2.
+const QByteArray kFourTileMap = "1\r\n3\r\n0\r\n2\r\n";
+
+const QByteArray kEmbeddedSheet =
+    " <tileset firstgid=\"1\" name=\"sheet\" tilewidth=\"8\" tileheight=\"8\" tilecount=\"4\" "
+    "columns=\"2\">\n  <image source=\"sheet.png\" width=\"16\" height=\"16\"/>\n </tileset>\n";
+
+// A 3 x 2 map whose one layer holds cells (csv), its tileset given whole.
+QByteArray tmxLevel(const QByteArray& tileset, const QByteArray& cells)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<map version=\"1.10\" orientation=\"orthogonal\" width=\"3\" height=\"2\" "
+           "tilewidth=\"8\" tileheight=\"8\">\n" +
+           tileset +
+           " <layer id=\"1\" name=\"Ground\" width=\"3\" height=\"2\">\n"
+           "  <data encoding=\"csv\">\n" +
+           cells + "\n</data>\n </layer>\n</map>\n";
+}
+
+class LevelsRemapTest : public CommandLineTest
+{
+  protected:
+    void put(const QString& name, const QByteArray& bytes) const
+    {
+        QDir(folder.path()).mkpath(QFileInfo(path(name)).path());
+        writeFileBytes(path(name), bytes);
+    }
+    QByteArray get(const QString& name) const { return readFileBytes(path(name)); }
+};
+
+TEST_F(LevelsRemapTest, RenumbersTmxAndCsvLevelsIntoAFolderAndInPlace)
+{
+    put("m.zeko-map", kFourTileMap);
+    // The last cell is gid 1 flipped horizontally: the flag stays.
+    const QByteArray tmx = tmxLevel(kEmbeddedSheet, "1,2,0,\n3,4,2147483649");
+    put("a.tmx", tmx);
+    put("level.csv", "0,1\n2,3\n-1,,3\n");
+    const QByteArray other =
+        tmxLevel(QByteArray(kEmbeddedSheet).replace("sheet.png", "other.png"), "1,2,0,\n3,4,1");
+    put("other.tmx", other);
+    const QByteArray remappedTmx = tmxLevel(kEmbeddedSheet, "3,1,0,\n4,2,2147483651");
+    const QByteArray remappedCsv = "2,0\n3,1\n-1,,1\n";
+
+    const Finished intoFolder =
+        run({"levels", "remap", "--map", "m.zeko-map", "--sheet", "sheet.png", "--out-dir", "out",
+             "a.tmx", "level.csv", "other.tmx"});
+    ASSERT_EQ(intoFolder.exitCode, 0) << describe(intoFolder);
+    EXPECT_EQ(intoFolder.err, QString());
+    EXPECT_EQ(intoFolder.out,
+              QStringLiteral("Updated “a.tmx” into “out/a.tmx”: 5 cells changed.\n"
+                             "Updated “level.csv” into “out/level.csv”: 5 cells changed.\n"
+                             "Skipped “other.tmx”: it does not use the sheet “sheet.png” (its "
+                             "tilesets show “other.png”).\n"
+                             "2 files updated (10 cells changed), 1 skipped, 0 failed.\n"));
+    EXPECT_EQ(get("out/a.tmx"), remappedTmx);
+    EXPECT_EQ(get("out/level.csv"), remappedCsv);
+    EXPECT_EQ(folderEntries(path("out")), QStringList({"a.tmx", "level.csv"}));
+    EXPECT_EQ(get("a.tmx"), tmx);
+    EXPECT_EQ(get("other.tmx"), other);
+
+    // In place, with a level that cannot be read among them: it is named with the place and the
+    // reason and left as it was, and the others are still done.
+    const QByteArray beyond = tmxLevel(kEmbeddedSheet, "1,2,0,\n3,9,1");
+    put("beyond.tmx", beyond);
+    const Finished inPlace = run({"levels", "remap", "--quiet", "--map", "m.zeko-map", "a.tmx",
+                                  "beyond.tmx", "level.csv", "--in-place"});
+    EXPECT_EQ(inPlace.exitCode, 1) << describe(inPlace);
+    EXPECT_EQ(inPlace.out, QString());
+    EXPECT_EQ(inPlace.err, QStringLiteral("tilegrid: Left “beyond.tmx” as it was: line 9, column "
+                                          "3, layer “Ground”, cell (1, 1): gid 9 lies beyond the "
+                                          "tileset “sheet” (gids 1 to 4).\n"))
+        << describe(inPlace);
+    EXPECT_EQ(get("beyond.tmx"), beyond);
+    EXPECT_EQ(get("a.tmx"), remappedTmx);
+    EXPECT_EQ(get("level.csv"), remappedCsv);
+
+    // CSV levels that count tiles from 1, and a grid added to the sheet, into one file.
+    put("one.csv", "1 2\n3 4 0\n");
+    const Finished fromOne = run({"levels", "remap", "--map", "m.zeko-map", "--first-id", "1",
+                                  "--grid", "added", "one.csv", "-o", "one-new.csv"});
+    EXPECT_EQ(fromOne.exitCode, 0) << describe(fromOne);
+    EXPECT_EQ(get("one-new.csv"), QByteArray("3 1\n4 2 0\n"));
+    EXPECT_EQ(get("one.csv"), QByteArray("1 2\n3 4 0\n"));
+}
+
+TEST_F(LevelsRemapTest, ATilesetFileNeedsAPlaceOfItsOwn)
+{
+    put("m.zeko-map", kFourTileMap);
+    const QByteArray tsx =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<tileset version=\"1.10\" name=\"sheet\" tilewidth=\"8\" tileheight=\"8\" "
+        "tilecount=\"4\" columns=\"2\">\n <image source=\"sheet.png\" width=\"16\" "
+        "height=\"16\"/>\n <tile id=\"1\" type=\"wall\"/>\n</tileset>\n";
+    const QByteArray tmx =
+        tmxLevel(" <tileset firstgid=\"1\" source=\"../sheet.tsx\"/>\n", "1,2,0,\n3,4,0");
+    put("sheet.tsx", tsx);
+    put("maps/a.tmx", tmx);
+
+    // -o is the one place of the map; its tileset has none, so neither is written.
+    const Finished oneFile =
+        run({"levels", "remap", "--map", "m.zeko-map", "maps/a.tmx", "-o", "new.tmx"});
+    EXPECT_EQ(oneFile.exitCode, 1) << describe(oneFile);
+    EXPECT_TRUE(oneFile.err.contains(QStringLiteral("use --out-dir DIR or --in-place")))
+        << describe(oneFile);
+    EXPECT_TRUE(oneFile.err.contains(QStringLiteral("tilegrid: Left “maps/a.tmx” as it was")))
+        << describe(oneFile);
+    // Nor over itself by --out-dir.
+    const Finished overItself =
+        run({"levels", "remap", "--map", "m.zeko-map", "maps/a.tmx", "--out-dir", "."});
+    EXPECT_EQ(overItself.exitCode, 1) << describe(overItself);
+    EXPECT_TRUE(overItself.err.contains(QStringLiteral("--out-dir would write it over itself")))
+        << describe(overItself);
+    EXPECT_EQ(folderEntries(folder.path()), QStringList({"m.zeko-map", "maps", "sheet.tsx"}));
+    EXPECT_EQ(folderEntries(path("maps")), QStringList({"a.tmx"}));
+    EXPECT_EQ(get("sheet.tsx"), tsx);
+    EXPECT_EQ(get("maps/a.tmx"), tmx);
+
+    // In place both change: the map's cells and the tileset's per-tile entry.
+    const Finished inPlace =
+        run({"levels", "remap", "--map", "m.zeko-map", "maps/a.tmx", "--in-place"});
+    EXPECT_EQ(inPlace.exitCode, 0) << describe(inPlace);
+    EXPECT_EQ(get("maps/a.tmx"),
+              tmxLevel(" <tileset firstgid=\"1\" source=\"../sheet.tsx\"/>\n", "3,1,0,\n4,2,0"));
+    EXPECT_EQ(get("sheet.tsx"), QByteArray(tsx).replace("tile id=\"1\"", "tile id=\"0\""));
+
+    // A map file that is no rearrangement is refused in its own words, and nothing changes.
+    put("twice.zeko-map", "0\r\n1\r\n1\r\n2\r\n");
+    const QByteArray before = get("maps/a.tmx");
+    const Finished twice =
+        run({"levels", "remap", "--map", "twice.zeko-map", "maps/a.tmx", "--in-place"});
+    EXPECT_EQ(twice.exitCode, 1) << describe(twice);
+    EXPECT_EQ(twice.err,
+              QStringLiteral("tilegrid: “twice.zeko-map”: Tile number 1 appears twice.\n"));
+    EXPECT_EQ(get("maps/a.tmx"), before);
+}
 
 // ---------------------------------------------------------------------------------------------
 

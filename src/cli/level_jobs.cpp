@@ -1,0 +1,82 @@
+#include "cli/level_jobs.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <map>
+
+#include "document/sheet_files.h"
+#include "level/level_remap.h"
+
+namespace {
+
+// As the level library names the files it writes.
+QString absolute(const QString& path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+// Where each file of the run goes: the places planJobs checked for the levels given. A run also
+// writes the tileset files that maps keep apart; such a file gets no place when -o names one for
+// the level alone, or when --out-dir would write it over itself. refused keeps why, by the path
+// the library gives.
+LevelOutputPath levelTargets(const CommandOptions& options, const Job& job,
+                             std::map<QString, QString>& refused)
+{
+    if (options.inPlace)
+        return levelOutputInPlace();
+    if (!options.outDir.isEmpty())
+        return [intoFolder = levelOutputIntoFolder(options.outDir), &refused](const QString& path) {
+            const QString target = intoFolder(path);
+            const QString real = QFileInfo(target).canonicalFilePath();
+            if (real.isEmpty() || real != QFileInfo(path).canonicalFilePath())
+                return target;
+            refused[path] = QStringLiteral(
+                "--out-dir would write it over itself; name another folder, or give --in-place");
+            return QString();
+        };
+    return [level = absolute(job.inputs.front()), output = options.output,
+            &refused](const QString& path) {
+        if (path == level)
+            return output;
+        refused[path] = QStringLiteral("-o is the place of the level alone, but this tileset of "
+                                       "it is remapped too; use --out-dir DIR or --in-place");
+        return QString();
+    };
+}
+
+}  // namespace
+
+JobResult remapLevelsJob(const CommandOptions& options, const Job& job)
+{
+    const MapParseResult read = readMapFileAsOneRow(options.mapPath);
+    if (!read.map)
+        return JobResult{read.error, QString()};
+    TileRemap remap = TileRemap::fromTileMap(*read.map, options.gridChange);
+    // The file holds no column count: the map was read as one row, which no tileset's columns
+    // should be checked against.
+    remap.columns = 0;
+
+    std::map<QString, QString> refused;
+    const LevelRemapRun run =
+        remapLevelFiles(job.inputs, remap, LevelRemapOptions{options.sheet, options.firstId},
+                        levelTargets(options, job, refused));
+    if (!run.error.isEmpty())
+        return JobResult{run.error, QString()};
+
+    QStringList failures;
+    QString report;
+    for (LevelFileResult file : run.files) {
+        if (file.status == LevelFileStatus::Failed) {
+            if (const auto why = refused.find(absolute(file.path)); why != refused.end()) {
+                file.reason = why->second;
+                file.place.clear();
+            }
+            failures << file.message();
+        } else if (!options.quiet) {
+            report += file.message() + QLatin1Char('\n');
+        }
+    }
+    if (!options.quiet)
+        report += run.summary() + QLatin1Char('\n');
+    return JobResult{failures.join(QLatin1Char('\n')), report};
+}
