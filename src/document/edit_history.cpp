@@ -5,6 +5,8 @@
 void EditHistory::clear()
 {
     steps_.clear();
+    bytes_.clear();
+    keptBytes_ = 0;
     present_ = 0;
     dropped_ = 0;
     imageMark_ = {};
@@ -35,8 +37,14 @@ void EditHistory::push(std::unique_ptr<Edit> edit)
 {
     const qint64 now = dropped_ + present_;
     foldMarks(now, dropped_ + qint64(steps_.size()), now);
-    steps_.resize(size_t(present_));
+    while (steps_.size() > size_t(present_)) {
+        keptBytes_ -= bytes_.back();
+        bytes_.pop_back();
+        steps_.pop_back();
+    }
     steps_.push_back(std::move(edit));
+    bytes_.push_back(0);
+    recount(steps_.size() - 1);
     ++present_;
     dropOldestOverBudget();
 }
@@ -55,12 +63,21 @@ void EditHistory::undone()
 {
     Q_ASSERT(present_ > 0);
     --present_;
+    recount(size_t(present_));
 }
 
 void EditHistory::redone()
 {
     Q_ASSERT(present_ < int(steps_.size()));
+    recount(size_t(present_));
     ++present_;
+}
+
+void EditHistory::recount(size_t index)
+{
+    const qint64 now = steps_[index]->keptBytes();
+    keptBytes_ += now - bytes_[index];
+    bytes_[index] = now;
 }
 
 void EditHistory::setMark(Mark mark)
@@ -88,21 +105,13 @@ void EditHistory::setBudget(qint64 bytes)
     dropOldestOverBudget();
 }
 
-qint64 EditHistory::keptBytes() const
-{
-    qint64 total = 0;
-    for (const auto& step : steps_)
-        total += step->keptBytes();
-    return total;
-}
-
 void EditHistory::dropOldestOverBudget()
 {
-    qint64 total = keptBytes();
-    while (total > budget_ && present_ > 1) {
+    while (keptBytes_ > budget_ && present_ > 1) {
         // The point before the oldest step can no longer be reached: a mark there moves past it.
         foldMarks(dropped_, dropped_, dropped_ + 1);
-        total -= steps_.front()->keptBytes();
+        keptBytes_ -= bytes_.front();
+        bytes_.pop_front();
         steps_.pop_front();
         --present_;
         ++dropped_;

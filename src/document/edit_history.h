@@ -38,7 +38,7 @@ public:
 
     void setBudget(qint64 bytes);
     qint64 budget() const { return budget_; }
-    qint64 keptBytes() const;
+    qint64 keptBytes() const { return keptBytes_; }
     int count() const { return int(steps_.size()); }
     int undoCount() const { return present_; }
 
@@ -58,7 +58,12 @@ private:
     // Moves every mark within [from, to) (absolute) to moveTo, folding in steps_ taken from index.
     void foldMarks(qint64 from, qint64 to, qint64 moveTo);
 
+    // Keeps a step's bytes counted as what it keeps now; a step keeps other things after an undo.
+    void recount(size_t index);
+
     std::deque<std::unique_ptr<Edit>> steps_;
+    std::deque<qint64> bytes_;  // what each step kept when last counted
+    qint64 keptBytes_ = 0;      // their sum
     int present_ = 0;      // steps_[0 .. present_) are done
     qint64 dropped_ = 0;   // steps forgotten from the front
     SavedAt imageMark_;
