@@ -94,7 +94,11 @@ bool WidgetDialogs::askYesNo(const QString& text)
 GridAnswer WidgetDialogs::askGridLayout()
 {
     GridQuestionWindow window(owner_);
-    return window.ask();
+    const GridAnswer answer = window.ask();
+    // The main window takes the keyboard again, as after any question it asked.
+    if (owner_)
+        owner_->activateWindow();
+    return answer;
 }
 
 UnsavedAnswer WidgetDialogs::askUnsaved(const QString& text)

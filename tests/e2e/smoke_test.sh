@@ -37,10 +37,15 @@ answer_grid_question none
 screenshot "$WORK/opened.png"
 [ "$(convert "$WORK/opened.png" -fill black +opaque '#FF0000' -fill white -opaque '#FF0000' -trim \
       -format '%wx%h' info:)" = 40x30 ] || fail "the sheet named at start-up is not shown"
+# The window has the keyboard back after the question: Ctrl+S reaches it.
+xdotool key ctrl+s
+wait_dialog 'Please choose file to save..'
+xdotool key Escape
+wait_gone "$DIALOG"
 
 # A close request, as the window manager's close box sends it.
 "$CLOSE_WINDOW" "$WID"
 wait_exit
 [ "$APP_STATUS" = 0 ] || fail "a close request ended with exit code $APP_STATUS"
 
-echo "smoke: 3 passed, 0 failed"
+echo "smoke: 4 passed, 0 failed"
