@@ -319,8 +319,13 @@ DecodeResult readPng(QIODevice& device, const QString& name)
 
 DecodeResult decodeDevice(QIODevice& device, const QString& name)
 {
-    // The limit is process-wide in Qt; setting it on every decode keeps it ours.
-    QImageReader::setAllocationLimit(kDecodeLimitMiB);
+    // The limit is process-wide in Qt. It is set once, before the first decode: decodes may run
+    // on several threads at once, and writing it from each would race.
+    static const bool limitSet = [] {
+        QImageReader::setAllocationLimit(kDecodeLimitMiB);
+        return true;
+    }();
+    Q_UNUSED(limitSet);
 
     // The reader sees only the bytes, so the format comes from the content, never from the name.
     QImageReader reader(&device);
