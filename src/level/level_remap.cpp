@@ -166,6 +166,29 @@ class Run
             return;
         }
 
+        // Written elsewhere, the map must still find the remapped tileset where its source says;
+        // otherwise it would show the original tileset's per-tile data and spacing.
+        for (const QString& tilesetPath : remapped.sheetTilesetFiles) {
+            const QString relative = QFileInfo(path).dir().relativeFilePath(tilesetPath);
+            const QString mapTarget = output_(path);
+            const QString tilesetTarget = output_(tilesetPath);
+            if (mapTarget.isEmpty() || tilesetTarget.isEmpty() ||
+                identity(QFileInfo(mapTarget).dir().absoluteFilePath(relative)) ==
+                    identity(tilesetTarget))
+                continue;
+            LevelFileResult level = resultOf(given, remapped);
+            level.status = LevelFileStatus::Failed;
+            const QString shown =
+                QDir::cleanPath(QFileInfo(mapTarget).dir().absoluteFilePath(relative));
+            level.reason = QStringLiteral("written to %1 it would show the tileset %2 rather than "
+                                          "its remapped copy %3; remap in place, or keep the "
+                                          "tileset beside the map")
+                               .arg(quotedPath(mapTarget), quotedPath(shown),
+                                    quotedPath(tilesetTarget));
+            run.files.push_back(level);
+            return;
+        }
+
         // The map's sheet tilesets first: the map is written only when they are.
         std::vector<LevelFileResult> tilesetResults;
         QString blocked;

@@ -194,6 +194,28 @@ TEST_F(LevelRunTest, ResultsGoIntoAnotherFolderWithoutTouchingTheLevels)
         << nowhere.files[0].reason.toStdString();
 }
 
+// Into a folder, a map whose tileset lies elsewhere would show the original tileset: refused, and
+// nothing of it written; beside its map the tileset goes along.
+TEST_F(LevelRunTest, IntoAFolderAMapMustFindItsRemappedTileset)
+{
+    put("tiles/sheet.tsx", kSheetTsx);
+    put("sheet.tsx", kSheetTsx);
+    put("deep/c.tmx", mapUsing("../tiles/sheet.tsx", "1,2"));
+    put("a.tmx", mapUsing("sheet.tsx", "1,2"));
+    QDir(folder.path()).mkdir("out");
+    const LevelRemapRun run = remapLevelFiles(paths({"deep/c.tmx", "a.tmx"}), fourTiles(), {},
+                                              levelOutputIntoFolder(path("out")));
+    EXPECT_EQ(outcomes(run),
+              QStringList({"deep/c.tmx failed", "a.tmx updated 2", "sheet.tsx updated 2"}));
+    EXPECT_TRUE(run.files[0].reason.startsWith(
+        QStringLiteral("written to “%1” it would show the tileset “%2”")
+            .arg(path("out/c.tmx"), QDir::cleanPath(path("out/../tiles/sheet.tsx")))))
+        << run.files[0].reason.toStdString();
+    EXPECT_FALSE(QFile::exists(path("out/c.tmx")));
+    EXPECT_EQ(get("out/a.tmx"), mapUsing("sheet.tsx", "3,1"));
+    EXPECT_EQ(get("tiles/sheet.tsx"), QByteArray(kSheetTsx));
+}
+
 TEST_F(LevelRunTest, ARunRefusesARemapThatIsNoPermutation)
 {
     put("a.csv", "0\n");
