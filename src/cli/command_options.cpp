@@ -39,23 +39,23 @@ constexpr std::array kOptionSpecs{
 
 const OptionSpec* findLong(QStringView name)
 {
-    for (const OptionSpec& spec : kOptionSpecs)
-        if (name == QLatin1StringView(spec.longName))
-            return &spec;
+    for (const OptionSpec& entry : kOptionSpecs)
+        if (name == QLatin1StringView(entry.longName))
+            return &entry;
     return nullptr;
 }
 
 const OptionSpec* findShort(QChar name)
 {
-    for (const OptionSpec& spec : kOptionSpecs)
-        if (spec.shortName != 0 && name == QLatin1Char(spec.shortName))
-            return &spec;
+    for (const OptionSpec& entry : kOptionSpecs)
+        if (entry.shortName != 0 && name == QLatin1Char(entry.shortName))
+            return &entry;
     return nullptr;
 }
 
-QString displayName(const OptionSpec& spec)
+QString displayName(const OptionSpec& entry)
 {
-    return QStringLiteral("--") + QLatin1StringView(spec.longName);
+    return QStringLiteral("--") + QLatin1StringView(entry.longName);
 }
 
 // A whole number in [low, high], or nullopt.
@@ -168,44 +168,44 @@ ParsedOptions parseCommandOptions(const QStringList& arguments, OptionSet accept
         // "--name", "--name=value" or "-x"; a short option takes its value from the next argument.
         QString name = argument;
         std::optional<QString> value;
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* entry = nullptr;
         if (argument.startsWith(QLatin1String("--"))) {
             const qsizetype equals = argument.indexOf(QLatin1Char('='));
             if (equals > 0) {
                 name = argument.left(equals);
                 value = argument.mid(equals + 1);
             }
-            spec = findLong(QStringView(name).mid(2));
+            entry = findLong(QStringView(name).mid(2));
         } else if (argument.size() == 2) {
-            spec = findShort(argument[1]);
+            entry = findShort(argument[1]);
         }
-        if (!spec) {
+        if (!entry) {
             parsed.error = QStringLiteral("unknown option “%1”.").arg(name);
             return parsed;
         }
-        if (!accepted.has(spec->option)) {
+        if (!accepted.has(entry->option)) {
             parsed.error = QStringLiteral("this command does not take %1.").arg(name);
             return parsed;
         }
-        const size_t index = size_t(spec - kOptionSpecs.data());
+        const size_t index = size_t(entry - kOptionSpecs.data());
         if (seen[index]) {
-            parsed.error = QStringLiteral("%1 is given twice.").arg(displayName(*spec));
+            parsed.error = QStringLiteral("%1 is given twice.").arg(displayName(*entry));
             return parsed;
         }
         seen[index] = true;
-        if (!spec->valueName && value) {
+        if (!entry->valueName && value) {
             parsed.error = QStringLiteral("%1 takes no value.").arg(name);
             return parsed;
         }
-        if (spec->valueName && !value) {
+        if (entry->valueName && !value) {
             if (i + 1 >= arguments.size()) {
                 parsed.error = QStringLiteral("%1 needs a value (%1 %2).")
-                                   .arg(name, QLatin1StringView(spec->valueName));
+                                   .arg(name, QLatin1StringView(entry->valueName));
                 return parsed;
             }
             value = arguments[++i];
         }
-        if (QString why = store(options, spec->option, name, value.value_or(QString()));
+        if (QString why = store(options, entry->option, name, value.value_or(QString()));
             !why.isEmpty()) {
             parsed.error = why;
             return parsed;
@@ -228,15 +228,15 @@ QString optionHelp(OptionSet accepted)
 {
     accepted = accepted.with({Option::Jobs, Option::Quiet, Option::Help});
     QString text;
-    for (const OptionSpec& spec : kOptionSpecs) {
-        if (!accepted.has(spec.option))
+    for (const OptionSpec& entry : kOptionSpecs) {
+        if (!accepted.has(entry.option))
             continue;
-        QString left = spec.shortName ? QStringLiteral("-%1, ").arg(QLatin1Char(spec.shortName))
+        QString left = entry.shortName ? QStringLiteral("-%1, ").arg(QLatin1Char(entry.shortName))
                                       : QStringLiteral("    ");
-        left += displayName(spec);
-        if (spec.valueName)
-            left += QLatin1Char(' ') + QLatin1StringView(spec.valueName);
-        text += QStringLiteral("  %1  %2\n").arg(left, -20).arg(QLatin1StringView(spec.help));
+        left += displayName(entry);
+        if (entry.valueName)
+            left += QLatin1Char(' ') + QLatin1StringView(entry.valueName);
+        text += QStringLiteral("  %1  %2\n").arg(left, -20).arg(QLatin1StringView(entry.help));
     }
     return text;
 }
