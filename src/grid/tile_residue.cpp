@@ -49,23 +49,29 @@ PixelRuns pixelsOutsideTiles(const QImage& image, int tileSize, int pitch)
 {
     PixelRuns runs;
     const QImage source = readable(image);
-    if (source.isNull())
+    if (source.isNull() || tileSize <= 0 || pitch < tileSize)
         return runs;
     const bool bgr = source.format() == QImage::Format_BGR888;
     const int columns = source.width() / pitch;
     const int tileRows = source.height() / pitch * pitch;
     std::vector<QRgb> row(size_t(source.width()));
+    const int bpp = bgr ? 3 : 4;
+    // Only the kept pixels are read: on a sheet without grid or strips, nothing of a tile row.
+    const auto keep = [&](const uchar* line, int x, int count) {
+        toRgb(line + size_t(x) * bpp, bgr, row.data(), count);
+        runs.append(row.data(), size_t(count));
+    };
     for (int y = 0; y < source.height(); ++y) {
-        toRgb(source.constScanLine(y), bgr, row.data(), source.width());
+        const uchar* line = source.constScanLine(y);
         if (y >= tileRows || y % pitch >= tileSize) {
-            runs.append(row.data(), row.size());
+            keep(line, 0, source.width());
             continue;
         }
         // The gap after each tile, then whatever follows the last whole tile.
         if (pitch > tileSize)
             for (int c = 0; c < columns; ++c)
-                runs.append(row.data() + c * pitch + tileSize, size_t(pitch - tileSize));
-        runs.append(row.data() + columns * pitch, size_t(source.width() - columns * pitch));
+                keep(line, c * pitch + tileSize, pitch - tileSize);
+        keep(line, columns * pitch, source.width() - columns * pitch);
     }
     runs.finish();
     return runs;
@@ -74,15 +80,16 @@ PixelRuns pixelsOutsideTiles(const QImage& image, int tileSize, int pitch)
 QImage placeTiles(const QImage& tiles, int tileSize, int tilesPitch, QSize size, int pitch,
                   QImage::Format format, const PixelRuns& rest)
 {
+    if (tileSize <= 0 || pitch < tileSize || tilesPitch < tileSize || size.isEmpty())
+        return QImage();
     const QImage source = readable(tiles);
     if (source.isNull())
         return QImage();
     const int columns = source.width() / tilesPitch;
     const int rows = source.height() / tilesPitch;
-    if (qint64(columns) * pitch > size.width() || qint64(rows) * pitch > size.height() ||
+    if (size.width() / pitch != columns || size.height() / pitch != rows ||
         qint64(size.width()) * size.height() - tilePixels(size, tileSize, pitch) !=
-            qint64(rest.count()) ||
-        size.width() / pitch != columns || size.height() / pitch != rows)
+            qint64(rest.count()))
         return QImage();
 
     // Written as RGB32 or 24-bit directly; any other format is made from RGB32 at the end.

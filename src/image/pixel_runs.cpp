@@ -7,36 +7,39 @@
 void PixelRuns::append(const QRgb* pixels, size_t count)
 {
     count_ += count;
+    if (plain_) {
+        values_.insert(values_.end(), pixels, pixels + count);
+        return;
+    }
     for (size_t i = 0; i < count;) {
         const QRgb value = pixels[i];
         size_t end = i + 1;
         while (end < count && pixels[end] == value)
             ++end;
         size_t length = end - i;
-        if (!lengths_.empty() && values_.back() == value &&
-            lengths_.back() <= std::numeric_limits<uint32_t>::max() - length) {
+        constexpr size_t kLongest = std::numeric_limits<uint32_t>::max();
+        if (!lengths_.empty() && values_.back() == value && length <= kLongest &&
+            lengths_.back() <= kLongest - length) {
             lengths_.back() += uint32_t(length);
         } else {
-            while (length > std::numeric_limits<uint32_t>::max()) {
+            while (length > kLongest) {
                 values_.push_back(value);
-                lengths_.push_back(std::numeric_limits<uint32_t>::max());
-                length -= std::numeric_limits<uint32_t>::max();
+                lengths_.push_back(uint32_t(kLongest));
+                length -= kLongest;
             }
             values_.push_back(value);
             lengths_.push_back(uint32_t(length));
         }
         i = end;
     }
+    // Runs that do not pay are given up as soon as that shows, so that the memory never grows
+    // much beyond what the plain pixels need.
+    if (count_ >= kTrial && lengths_.size() * 2 > count_)
+        makePlain();
 }
 
-void PixelRuns::finish()
+void PixelRuns::makePlain()
 {
-    // A run costs two words, a plain pixel one: keep the runs only when they are fewer than half.
-    if (plain_ || lengths_.size() * 2 <= count_) {
-        values_.shrink_to_fit();
-        lengths_.shrink_to_fit();
-        return;
-    }
     std::vector<QRgb> pixels;
     pixels.reserve(count_);
     for (size_t r = 0; r < values_.size(); ++r)
@@ -44,6 +47,15 @@ void PixelRuns::finish()
     values_ = std::move(pixels);
     std::vector<uint32_t>().swap(lengths_);
     plain_ = true;
+}
+
+void PixelRuns::finish()
+{
+    // A run costs two words, a plain pixel one: keep the runs only when they are fewer than half.
+    if (!plain_ && lengths_.size() * 2 > count_)
+        makePlain();
+    values_.shrink_to_fit();
+    lengths_.shrink_to_fit();
 }
 
 bool PixelRuns::Reader::take(QRgb* out, size_t count)
@@ -70,9 +82,4 @@ bool PixelRuns::Reader::take(QRgb* out, size_t count)
         }
     }
     return true;
-}
-
-bool PixelRuns::Reader::atEnd() const
-{
-    return run_ >= runs_.values_.size();
 }

@@ -25,7 +25,6 @@ public:
         explicit Reader(const PixelRuns& runs) : runs_(runs) {}
         // Writes the next count pixels to out; false when fewer are left.
         bool take(QRgb* out, size_t count);
-        bool atEnd() const;
 
     private:
         const PixelRuns& runs_;
@@ -34,6 +33,10 @@ public:
     };
 
 private:
+    // Pixels appended before the runs are judged worth keeping or not.
+    static constexpr size_t kTrial = 4096;
+    void makePlain();
+
     std::vector<QRgb> values_;
     std::vector<uint32_t> lengths_;  // empty in the plain form
     size_t count_ = 0;
