@@ -5,6 +5,7 @@
 #include <QProgressDialog>
 #include <QThread>
 #include <QTimer>
+#include <exception>
 
 BackgroundWork::BackgroundWork(QWidget* window) : QObject(window), window_(window) {}
 
@@ -27,7 +28,16 @@ void BackgroundWork::run(const QString& what, qint64 bytes, const Work& work, bo
     qApp->installEventFilter(this);
 
     QEventLoop loop;
-    QThread* thread = QThread::create([&] { work(progress_); });
+    // Whatever the work throws (running out of memory, most likely) is thrown again here, on
+    // this thread, rather than ending the program from the worker.
+    std::exception_ptr thrown;
+    QThread* thread = QThread::create([&] {
+        try {
+            work(progress_);
+        } catch (...) {
+            thrown = std::current_exception();
+        }
+    });
     connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
     QTimer later;
     later.setSingleShot(true);
@@ -52,6 +62,8 @@ void BackgroundWork::run(const QString& what, qint64 bytes, const Work& work, bo
     busy_ = false;
     what_.clear();
     emit busyChanged(false);
+    if (thrown)
+        std::rethrow_exception(thrown);
 }
 
 void BackgroundWork::showProgress(bool canCancel)
@@ -86,13 +98,11 @@ bool BackgroundWork::eventFilter(QObject* watched, QEvent* event)
     if (!busy_ || !watched->isWidgetType() ||
         static_cast<QWidget*>(watched)->window() != window_)
         return false;
+    // Presses wait; releases go through, so that a button held when the work began is let go.
     switch (event->type()) {
     case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick:
-    case QEvent::MouseMove:
     case QEvent::KeyPress:
-    case QEvent::KeyRelease:
     case QEvent::ShortcutOverride:
     case QEvent::Shortcut:
     case QEvent::ContextMenu:

@@ -1,6 +1,8 @@
 #include "app/dispatch.h"
 
+#include <QApplication>
 #include <QFileInfo>
+#include <QTimer>
 
 #include "app/background_work.h"
 #include "app/captions.h"
@@ -40,18 +42,26 @@ QString Dispatch::take(Document::PendingStep step, const QString& what)
 {
     if (step.isEmpty())
         return {};
-    window_.work().run(what + QStringLiteral("…"), doc().workingImage().sizeInBytes(),
+    const qint64 bytes = step.isHeavy() ? doc().workingImage().sizeInBytes() : 0;
+    window_.work().run(what + QStringLiteral("…"), bytes,
                        [&step](BackgroundWork::Progress&) { step.prepare(); });
     return doc().finish(std::move(step));
 }
 
 void Dispatch::onWorkDone()
 {
-    // A close request that chose to wait for the work goes on now.
-    if (closeWhenDone_) {
+    // A close request that chose to wait for the work goes on once the command that started the
+    // work has finished too, its own questions included.
+    if (!closeWhenDone_)
+        return;
+    QTimer::singleShot(0, &window_, [this] {
+        if (busy() || QApplication::activeModalWidget()) {
+            onWorkDone();  // not yet: look again once the command's question is answered
+            return;
+        }
         closeWhenDone_ = false;
-        QMetaObject::invokeMethod(&window_, &QWidget::close, Qt::QueuedConnection);
-    }
+        window_.close();
+    });
 }
 
 void Dispatch::report(const QString& error)
@@ -200,6 +210,7 @@ void Dispatch::onFilesDropped(const QString& dropList)
     }
     if (!confirmDiscardingChanges())
         return;
+    endDrag();
     // The zoom is back at 1 for the new sheet; when nothing was opened the view and controls still
     // show it.
     state_.zoom = 1;
@@ -267,6 +278,7 @@ void Dispatch::onOpenImage()
     record(EventKind::Menu, int(MenuCommand::OpenImage));
     if (!confirmDiscardingChanges())
         return;
+    endDrag();
     state_.zoom = 1;
     if (!openImage(doc(), dialogs_, QString(), &window_.work())) {
         window_.redrawView();
@@ -283,6 +295,7 @@ void Dispatch::onOpenAtStart(const QString& path)
                                .arg(quotedPath(path)));
         return;
     }
+    endDrag();
     state_.zoom = 1;
     if (!openImage(doc(), dialogs_, path, &window_.work())) {
         window_.redrawView();
@@ -356,7 +369,12 @@ void Dispatch::onApplyToLevels()
     LevelRemapRun run;
     window_.work().run(QStringLiteral("Applying the tile map to %1 level files…").arg(files.size()),
                        bytes * 16, [&](BackgroundWork::Progress&) {
-                           run = remapLevelFiles(files, remap, options);
+                           try {
+                               run = remapLevelFiles(files, remap, options);
+                           } catch (const std::bad_alloc&) {
+                               run.error = QStringLiteral("There is not enough memory to apply "
+                                                          "the tile map to these levels.");
+                           }
                        });
     if (!run.error.isEmpty()) {
         dialogs_.showError(run.error);

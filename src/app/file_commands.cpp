@@ -5,6 +5,7 @@
 #include "app/background_work.h"
 
 #include "document/document.h"
+#include "document/file_messages.h"
 #include "document/image_decoder.h"
 #include "document/path_extension.h"
 #include "document/sheet_files.h"
@@ -46,7 +47,14 @@ bool openImage(Document& doc, Dialogs& dialogs, const QString& path, BackgroundW
     DecodeResult decoded;
     // A compressed file holds many times its size in pixels.
     runWork(work, QStringLiteral("Opening %1…").arg(nameOf(file)), QFileInfo(file).size() * 8,
-            [&](BackgroundWork::Progress&) { decoded = loadImageFile(file); });
+            [&](BackgroundWork::Progress&) {
+                try {
+                    decoded = loadImageFile(file);
+                } catch (const std::bad_alloc&) {
+                    decoded.error = QStringLiteral("There is not enough memory to open %1.")
+                                        .arg(quotedPath(file));
+                }
+            });
     if (!decoded.ok()) {
         dialogs.showError(decoded.error);
         return false;
@@ -95,8 +103,13 @@ bool saveImageAs(Document& doc, Dialogs& dialogs, BackgroundWork* work)
                 progress.report(done, total);
                 return !progress.cancelled();
             };
-            error = saveImageFile(image, target, png ? ImageFileFormat::Png : ImageFileFormat::Bmp,
-                                  options);
+            try {
+                error = saveImageFile(image, target,
+                                      png ? ImageFileFormat::Png : ImageFileFormat::Bmp, options);
+            } catch (const std::bad_alloc&) {
+                error = QStringLiteral("Could not save %1: there is not enough memory.")
+                            .arg(quotedPath(target));
+            }
         },
         true);
     if (!error.isEmpty()) {

@@ -171,12 +171,14 @@ void Document::PendingStep::prepare()
     if (prepared_ || !edit_)
         return;
     prepared_ = true;
-    error_ = edit_->prepare(*sheet_, kind_ == Kind::Undo ? Direction::Backward : Direction::Forward);
-}
-
-QString Document::PendingStep::name() const
-{
-    return edit_ ? edit_->name() : QString();
+    try {
+        error_ =
+            edit_->prepare(*sheet_, kind_ == Kind::Undo ? Direction::Backward : Direction::Forward);
+    } catch (const std::bad_alloc&) {
+        // What a step keeps for its undo is allocated as it goes; running out leaves the sheet
+        // as it was, like any other refusal.
+        error_ = QStringLiteral("There is not enough memory for this step. Nothing was changed.");
+    }
 }
 
 Document::PendingStep Document::begin(Edit* edit, PendingStep::Kind kind, std::unique_ptr<Edit> owned)

@@ -4,6 +4,7 @@
 #include <QRgb>
 #include <QString>
 #include <memory>
+#include <optional>
 
 #include "document/edit.h"
 #include "document/edit_history.h"
@@ -90,7 +91,8 @@ public:
         // Only reads the sheet.
         void prepare();
         bool isEmpty() const { return edit_ == nullptr; }
-        QString name() const;
+        // Whether preparing it can take long enough to be worth another thread.
+        bool isHeavy() const { return edit_ && edit_->isHeavy(); }
 
     private:
         friend class Document;

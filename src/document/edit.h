@@ -25,6 +25,10 @@ public:
     virtual QString prepare(const Sheet& sheet, Direction direction) = 0;
     virtual void apply(Sheet& sheet, Direction direction) = 0;
 
+    // Whether prepare() can take long on a large sheet (a new image); quick steps such as a swap
+    // are not worth another thread.
+    virtual bool isHeavy() const { return true; }
+
     // After a forward prepare: true when the step would change nothing, so it is not recorded.
     virtual bool changesNothing() const { return false; }
     // Whether the step changes the image's pixels, and the tile map (or remapped).

@@ -21,7 +21,8 @@ public:
     void clear();
 
     // Records a step that was just taken forward. Steps that could be redone are dropped, and the
-    // oldest steps too while the kept bytes exceed the budget (the newest step always stays).
+    // oldest steps too while the kept bytes exceed the budget (the newest step always stays, and
+    // only steps that are done are dropped: the budget is checked again at the next step).
     void push(std::unique_ptr<Edit> edit);
 
     // The step Undo would take back, and the one Redo would take again; null when there is none.

@@ -20,7 +20,7 @@ public:
     KeptMap() = default;
     explicit KeptMap(const TileMap& map) : extentX_(map.extentX()), extentY_(map.extentY())
     {
-        const std::vector<int32_t> numbers = map.numbers();
+        std::vector<int32_t> numbers = map.numbers();
         size_t differing = 0;
         for (size_t i = 0; i < numbers.size(); ++i)
             differing += numbers[i] != int32_t(i);
@@ -29,7 +29,7 @@ public:
                 if (numbers[i] != int32_t(i))
                     changed_.push_back({int32_t(i), numbers[i]});
         } else {
-            all_ = numbers;
+            all_ = std::move(numbers);
         }
     }
 
@@ -83,6 +83,7 @@ public:
     SwapTilesEdit(int x1, int y1, int x2, int y2) : x1_(x1), y1_(y1), x2_(x2), y2_(y2) {}
 
     QString name() const override { return QStringLiteral("Swap Tiles"); }
+    bool isHeavy() const override { return false; }
 
     QString prepare(const Sheet& sheet, Direction) override
     {
@@ -252,6 +253,7 @@ public:
     explicit OpenMapEdit(const TileMap& map) : other_(map), extentX_(map.extentX()), extentY_(map.extentY()) {}
 
     QString name() const override { return QStringLiteral("Open Map"); }
+    bool isHeavy() const override { return false; }
 
     QString prepare(const Sheet& sheet, Direction direction) override
     {
@@ -278,6 +280,7 @@ public:
         }
     }
 
+    bool changesNothing() const override { return !changes_; }
     bool changesImage() const override { return false; }
     bool changesMap() const override { return changes_; }
     qint64 keptBytes() const override { return qint64(sizeof(*this)) + other_.bytes(); }

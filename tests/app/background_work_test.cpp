@@ -10,6 +10,7 @@
 
 #include "app/background_work.h"
 #include "document/atomic_file.h"
+#include "document/document.h"
 #include "support/image_files.h"
 #include "support/test_images.h"
 #include "support/window_fixture.h"
@@ -150,6 +151,30 @@ TEST_F(BackgroundWorkTest, EditsAndTheirUndoGiveTheSameResultAwayFromTheWindowsT
     window->menuAction(MenuCommand::Redo)->trigger();
     EXPECT_EQ(state.document.workingImage(), gridded);
     EXPECT_TRUE(dialogs.errors.isEmpty());
+}
+
+// Running out of memory while a step is prepared, on either thread, is a refusal like any other.
+TEST_F(BackgroundWorkTest, RunningOutOfMemoryChangesNothingAndEndsNothing)
+{
+    class Hungry : public Edit {
+    public:
+        QString name() const override { return QStringLiteral("Hungry"); }
+        QString prepare(const Sheet&, Direction) override { throw std::bad_alloc(); }
+        void apply(Sheet&, Direction) override { ADD_FAILURE() << "applied"; }
+        bool changesImage() const override { return true; }
+        bool changesMap() const override { return false; }
+        qint64 keptBytes() const override { return 0; }
+    };
+    EXPECT_EQ(state.document.perform(std::make_unique<Hungry>()),
+              QStringLiteral("There is not enough memory for this step. Nothing was changed."));
+    EXPECT_EQ(state.document.workingImage(), sheet);
+    EXPECT_TRUE(state.document.undoName().isEmpty());
+
+    // Whatever a piece of work throws reaches the thread that started it, not the worker's end.
+    EXPECT_THROW(window->work().run(QStringLiteral("Failing…"), 1,
+                                    [](BackgroundWork::Progress&) { throw std::bad_alloc(); }),
+                 std::bad_alloc);
+    EXPECT_FALSE(window->work().isBusy());
 }
 
 }  // namespace

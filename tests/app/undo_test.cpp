@@ -104,6 +104,9 @@ protected:
         step.id = ++lastId;
         step.changesImage = after.workingImage != before.workingImage;
         step.changesMap = after.tileMap != before.tileMap || after.remapped != before.remapped;
+        // Opening the map the sheet already has is no step at all.
+        if (step.kind == Step::OpenMap && !step.changesMap)
+            return;
         done.push_back(step);
         undone.clear();
     }
