@@ -1,6 +1,8 @@
-// Image files in and out on a 4096 x 4096 pixel-art sheet at 24 and 32 bits, beside a memcpy of the
-// image's bytes. Counters: vs_memcpy (one operation over one memcpy of the image's bytes, measured
-// in the same run) and file_KiB (the size of the file written or read). PNG saving is also set
+// Image files in and out on 4096 x 4096 sheets at 24 and 32 bits, beside a memcpy of the image's
+// bytes. Two kinds of sheet (art): 0 is the generated pixel-art sheet, flat and repetitive; 1 is
+// made of a released game's real tiles, each once, as a tile sheet holds them. Counters:
+// vs_memcpy (one operation over one memcpy of the image's bytes, measured in the same run) and
+// file_KiB (the size of the file written or read). PNG saving is also set
 // against a plain libpng writer at zlib level 9 with filter None, the way this program saved before
 // (BM_SavePngZlib9): vs_zlib9 (time) and size_vs_zlib9. PNG opening is set against Qt's reader
 // followed by the conversion to 24 bits (BM_DecodePngQt, the way it opened before): vs_qt.
@@ -26,6 +28,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bench_support.h"
@@ -48,19 +51,33 @@ double since(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-const QImage& sheet(int bits, bool large = false)
+// The sheets the benchmarks run on: art 0 is makePixelArtSheet's, art 1 real game tiles
+// (makeGameTileSheet, null when they are not installed).
+enum Art { kPixelArt = 0, kGameTiles = 1 };
+using SheetKey = std::tuple<int, int, bool>;  // bits, art, large
+
+const QImage& sheet(int bits, int art = kPixelArt, bool large = false)
 {
-    static std::map<std::pair<int, bool>, QImage> made;
-    QImage& image = made[{bits, large}];
-    if (image.isNull()) {
-        if (large)
-            made.clear();  // one large sheet at a time
-        QImage& fresh = made[{bits, large}];
-        fresh = makePixelArtSheet(large ? kLargeWidth : kSide, large ? kLargeHeight : kSide,
-                                  bits == 32 ? QImage::Format_RGB32 : QImage::Format_BGR888);
-        return fresh;
-    }
-    return image;
+    static std::map<SheetKey, QImage> made;
+    const SheetKey key{bits, art, large};
+    if (const auto it = made.find(key); it != made.end())
+        return it->second;
+    if (large)
+        made.clear();  // one large sheet at a time
+    const int width = large ? kLargeWidth : kSide;
+    const int height = large ? kLargeHeight : kSide;
+    const QImage::Format format = bits == 32 ? QImage::Format_RGB32 : QImage::Format_BGR888;
+    return made[key] = art == kGameTiles ? makeGameTileSheet(width, height, format)
+                                         : makePixelArtSheet(width, height, format);
+}
+
+// Skips the benchmark when its sheet could not be made.
+bool haveSheet(benchmark::State& state, const QImage& image)
+{
+    if (!image.isNull())
+        return true;
+    state.SkipWithError(("no game tiles in " + gameTilesFolder().toStdString()).c_str());
+    return false;
 }
 
 void report(benchmark::State& state, double seconds, size_t imageBytes, qsizetype fileBytes)
@@ -131,16 +148,19 @@ struct Reference {
     double seconds = 0;
     qsizetype bytes = 0;
 };
-std::map<std::pair<int, bool>, Reference>& references()
+std::map<SheetKey, Reference>& references()
 {
-    static std::map<std::pair<int, bool>, Reference> kept;
+    static std::map<SheetKey, Reference> kept;
     return kept;
 }
 
 void savePngZlib9(benchmark::State& state, bool large)
 {
     const int bits = int(state.range(0));
-    const QImage& image = sheet(bits, large);
+    const int art = large ? kPixelArt : int(state.range(1));
+    const QImage& image = sheet(bits, art, large);
+    if (!haveSheet(state, image))
+        return;
     double seconds = 0;
     qsizetype size = 0;
     for (auto _ : state) {
@@ -149,7 +169,7 @@ void savePngZlib9(benchmark::State& state, bool large)
         seconds += since(start);
         size = png.size();
     }
-    references()[{bits, large}] = {seconds / double(state.iterations()), size};
+    references()[{bits, art, large}] = {seconds / double(state.iterations()), size};
     report(state, seconds, size_t(image.sizeInBytes()), size);
 }
 
@@ -179,10 +199,13 @@ double timeSaves(benchmark::State& state, const Writer& write, QByteArray& bytes
 void savePng(benchmark::State& state, bool large)
 {
     const int bits = int(state.range(0));
+    const int art = large ? kPixelArt : int(state.range(1));
     PngWriteOptions options;
-    if (state.range(1) > 0)
-        options.level = int(state.range(1));
-    const QImage& image = sheet(bits, large);
+    if (const int level = int(state.range(large ? 1 : 2)); level > 0)
+        options.level = level;
+    const QImage& image = sheet(bits, art, large);
+    if (!haveSheet(state, image))
+        return;
     QByteArray bytes;
     const double seconds = timeSaves(
         state,
@@ -191,7 +214,7 @@ void savePng(benchmark::State& state, bool large)
     if (seconds < 0)
         return;
     report(state, seconds, size_t(image.sizeInBytes()), bytes.size());
-    if (const auto it = references().find({bits, large}); it != references().end()) {
+    if (const auto it = references().find({bits, art, large}); it != references().end()) {
         state.counters["vs_zlib9"] = seconds / double(state.iterations()) / it->second.seconds;
         state.counters["size_vs_zlib9"] = double(bytes.size()) / double(it->second.bytes);
     }
@@ -211,17 +234,20 @@ QByteArray pngOf(const QImage& image)
     return buffer.data();
 }
 
-double& qtDecodeSeconds(int bits)
+double& qtDecodeSeconds(int bits, int art)
 {
-    static std::map<int, double> kept;
-    return kept[bits];
+    static std::map<std::pair<int, int>, double> kept;
+    return kept[{bits, art}];
 }
 
 // How opening read a PNG before: Qt's reader, then a conversion to 24 bits.
 void BM_DecodePngQt(benchmark::State& state)
 {
     const int bits = int(state.range(0));
-    const QByteArray png = pngOf(sheet(bits));
+    const int art = int(state.range(1));
+    if (!haveSheet(state, sheet(bits, art)))
+        return;
+    const QByteArray png = pngOf(sheet(bits, art));
     double seconds = 0;
     for (auto _ : state) {
         const auto start = Clock::now();
@@ -233,7 +259,7 @@ void BM_DecodePngQt(benchmark::State& state)
         benchmark::DoNotOptimize(image.constBits());
         seconds += since(start);
     }
-    qtDecodeSeconds(bits) = seconds / double(state.iterations());
+    qtDecodeSeconds(bits, art) = seconds / double(state.iterations());
     // The decoded sheet is always 24-bit, so compare with a memcpy of that.
     report(state, seconds, size_t(kSide) * kSide * 3, png.size());
 }
@@ -241,7 +267,10 @@ void BM_DecodePngQt(benchmark::State& state)
 void BM_DecodePng(benchmark::State& state)
 {
     const int bits = int(state.range(0));
-    const QByteArray png = pngOf(sheet(bits));
+    const int art = int(state.range(1));
+    if (!haveSheet(state, sheet(bits, art)))
+        return;
+    const QByteArray png = pngOf(sheet(bits, art));
     double seconds = 0;
     for (auto _ : state) {
         const auto start = Clock::now();
@@ -254,8 +283,8 @@ void BM_DecodePng(benchmark::State& state)
         }
     }
     report(state, seconds, size_t(kSide) * kSide * 3, png.size());
-    if (qtDecodeSeconds(bits) > 0)
-        state.counters["vs_qt"] = seconds / double(state.iterations()) / qtDecodeSeconds(bits);
+    if (qtDecodeSeconds(bits, art) > 0)
+        state.counters["vs_qt"] = seconds / double(state.iterations()) / qtDecodeSeconds(bits, art);
 }
 
 void BM_SaveBmp(benchmark::State& state)
@@ -402,21 +431,30 @@ void depths(benchmark::internal::Benchmark* b)
     b->ArgName("bits")->Arg(24)->Arg(32)->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
-void depthsAndLevels(benchmark::internal::Benchmark* b)
+void depthsAndArt(benchmark::internal::Benchmark* b)
+{
+    b->ArgNames({"bits", "art"})->Unit(benchmark::kMillisecond)->UseRealTime();
+    for (int art : {kPixelArt, kGameTiles})
+        for (int bits : {24, 32})
+            b->Args({bits, art});
+}
+
+void depthsArtAndLevels(benchmark::internal::Benchmark* b)
 {
     // Level 0 stands for the writer's default.
-    b->ArgNames({"bits", "level"})->Unit(benchmark::kMillisecond)->UseRealTime();
-    for (int bits : {24, 32})
-        for (int level : {0, 6, 8, 9})
-            b->Args({bits, level});
+    b->ArgNames({"bits", "art", "level"})->Unit(benchmark::kMillisecond)->UseRealTime();
+    for (int art : {kPixelArt, kGameTiles})
+        for (int bits : {24, 32})
+            for (int level : {0, 5, 6, 8, 9})
+                b->Args({bits, art, level});
 }
 
 }  // namespace
 
-BENCHMARK(BM_SavePngZlib9)->Apply(depths)->Iterations(1);
-BENCHMARK(BM_SavePng)->Apply(depthsAndLevels);
-BENCHMARK(BM_DecodePngQt)->Apply(depths);
-BENCHMARK(BM_DecodePng)->Apply(depths);
+BENCHMARK(BM_SavePngZlib9)->Apply(depthsAndArt)->Iterations(1);
+BENCHMARK(BM_SavePng)->Apply(depthsArtAndLevels);
+BENCHMARK(BM_DecodePngQt)->Apply(depthsAndArt);
+BENCHMARK(BM_DecodePng)->Apply(depthsAndArt);
 BENCHMARK(BM_SaveBmp)->Apply(depths);
 BENCHMARK(BM_SaveBmpFile)->Apply(depths);
 BENCHMARK(BM_SaveRawFile)->Apply(depths);

@@ -2,7 +2,9 @@
 
 #include <sys/resource.h>
 
+#include <QDir>
 #include <QFile>
+#include <QPainter>
 
 #include <algorithm>
 #include <array>
@@ -206,5 +208,47 @@ QImage makePixelArtSheet(int width, int height, QImage::Format format)
             }
         }
     }
+    return format == QImage::Format_RGB32 ? image : image.convertToFormat(format);
+}
+
+QString gameTilesFolder()
+{
+    const QByteArray chosen = qgetenv("TILEGRID_BENCH_TILES");
+    return chosen.isEmpty() ? QStringLiteral("/usr/share/crawl/dat/tiles")
+                            : QString::fromLocal8Bit(chosen);
+}
+
+QImage makeGameTileSheet(int width, int height, QImage::Format format)
+{
+    constexpr int kSide = 32;
+    // The tile sheets proper, not the title pictures and icons beside them.
+    const QStringList names{"feat.png", "floor.png",  "gui.png", "icons.png",
+                            "main.png", "player.png", "wall.png"};
+    std::vector<QImage> tiles;
+    for (const QString& name : names) {
+        const QImage source =
+            QImage(QDir(gameTilesFolder()).filePath(name)).convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y + kSide <= source.height(); y += kSide)
+            for (int x = 0; x + kSide <= source.width(); x += kSide) {
+                QImage tile = source.copy(x, y, kSide, kSide);
+                bool seen = false;
+                for (int row = 0; row < kSide && !seen; ++row) {
+                    const auto* line = reinterpret_cast<const QRgb*>(tile.constScanLine(row));
+                    seen = std::any_of(line, line + kSide, [](QRgb p) { return qAlpha(p) != 0; });
+                }
+                if (seen)
+                    tiles.push_back(std::move(tile));
+            }
+    }
+    if (tiles.empty())
+        return {};
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::black);
+    QPainter painter(&image);
+    size_t next = 0;
+    for (int y = 0; y < height; y += kSide)
+        for (int x = 0; x < width; x += kSide)
+            painter.drawImage(x, y, tiles[next++ % tiles.size()]);
+    painter.end();
     return format == QImage::Format_RGB32 ? image : image.convertToFormat(format);
 }

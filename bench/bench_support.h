@@ -29,3 +29,14 @@ QImage makeBenchSheet(int width, int height, QImage::Format format = QImage::For
 // large stretches of the same floor tiles, some motifs mirrored. Fixed seed: every run gets the
 // same pixels.
 QImage makePixelArtSheet(int width, int height, QImage::Format format = QImage::Format_BGR888);
+
+// The folder of a released game's tile sheets (32 x 32 pixel-art tiles, Debian's crawl-tiles-data),
+// the real art makeGameTileSheet draws from; TILEGRID_BENCH_TILES names another folder of sheets.
+QString gameTilesFolder();
+
+// A width x height sheet of real game tiles: every 32 x 32 tile of the sheets in gameTilesFolder()
+// that is not wholly transparent, in file and reading order, each once until the sheet is full
+// (then from the start again), transparency made black as opening makes it. Unlike
+// makePixelArtSheet, tiles rarely repeat near each other, as on a sheet that holds each tile once.
+// A null image when the folder holds no sheets.
+QImage makeGameTileSheet(int width, int height, QImage::Format format = QImage::Format_BGR888);

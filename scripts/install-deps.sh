@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, testing, benchmarking and fuzzing need.
-# Does nothing when they are all present.
+# Does nothing when they are all present. crawl-tiles-data is real game tile art for the benchmarks.
 set -euo pipefail
 
 packages=(
@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   libx11-dev xvfb xauth xdotool x11-utils imagemagick
   desktop-file-utils tiled
+  crawl-tiles-data
 )
 
 missing=()
