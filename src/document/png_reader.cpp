@@ -2,14 +2,18 @@
 
 #include <libdeflate.h>
 #include <png.h>
+#include <zlib.h>
 
 #include <QIODevice>
 #include <QtEndian>
+#include <algorithm>
+#include <atomic>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "image/pixel_block.h"
@@ -115,8 +119,10 @@ qint64 inflatedBytes(QSize size, bool alpha)
 }
 
 // Reads the remaining chunks from the first image data chunk, whose header libpng has read, to
-// the end chunk, and returns the image data. Sets why and returns false on a damaged file.
-bool readImageData(QIODevice& device, QByteArray& data, const char*& why)
+// the end chunk, and returns the image data and where each of its chunks ends in it. Sets why
+// and returns false on a damaged file.
+bool readImageData(QIODevice& device, QByteArray& data, std::vector<qsizetype>& chunkEnds,
+                   const char*& why)
 {
     why = "the file ends before the picture does";
     if (!device.seek(device.pos() - 8))
@@ -154,7 +160,141 @@ bool readImageData(QIODevice& device, QByteArray& data, const char*& why)
             why = "IDAT: CRC error";
             return false;
         }
+        chunkEnds.push_back(data.size());
     }
+}
+
+// Runs work on the calling thread and on up to wanted - 1 more, one per core at most, and returns
+// when all are done. work must not throw.
+void runOnThreads(size_t wanted, const std::function<void()>& work)
+{
+    std::vector<std::thread> helpers;
+    const size_t threads =
+        std::min<size_t>(wanted, std::max(1u, std::thread::hardware_concurrency()));
+    for (size_t t = 1; t < threads; ++t) {
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // fewer helpers: the others take what is left
+        }
+    }
+    work();
+    for (std::thread& helper : helpers)
+        helper.join();
+}
+
+// A piece of a zlib stream that inflates on its own: it starts a block at a byte boundary with
+// nothing before it to refer back to, as this program's writer makes each image data chunk.
+struct Piece {
+    qsizetype begin;
+    qsizetype end;
+};
+
+// The stream's pieces when every image data chunk but the last ends where a sync flush does
+// (an empty stored block, 00 00 FF FF), as this program writes; none when the stream is one
+// piece or laid out otherwise. The zlib header and checksum are not part of any piece.
+std::vector<Piece> flushedPieces(const QByteArray& data, const std::vector<qsizetype>& chunkEnds)
+{
+    const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
+    const qsizetype size = data.size();
+    if (chunkEnds.size() < 2 || size < 6 || (bytes[0] & 0x0f) != 8 || (bytes[1] & 0x20) ||
+        (bytes[0] * 256 + bytes[1]) % 31 != 0)
+        return {};
+    static constexpr uchar kFlush[4] = {0x00, 0x00, 0xff, 0xff};
+    std::vector<Piece> pieces;
+    qsizetype begin = 2;
+    for (size_t i = 0; i + 1 < chunkEnds.size(); ++i) {
+        const qsizetype end = chunkEnds[i];
+        if (end - begin < 4 || std::memcmp(bytes + end - 4, kFlush, 4) != 0)
+            return {};
+        pieces.push_back({begin, end});
+        begin = end;
+    }
+    if (size - 4 <= begin)
+        return {};
+    pieces.push_back({begin, size - 4});
+    return pieces;
+}
+
+using Inflater = std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)>;
+
+Inflater makeInflater()
+{
+    return Inflater(libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+}
+
+// Inflates piece into at most room bytes at out; returns how many it made, 0 when it does not
+// inflate on its own. A piece but the last ends without a final block: an empty final block is
+// added after it (what zlib's finish writes after a flush), and all of it must be used.
+size_t inflatePiece(libdeflate_decompressor* inflater, const QByteArray& data, const Piece& piece,
+                    bool last, std::vector<uchar>& input, uchar* out, size_t room)
+{
+    const auto* from = reinterpret_cast<const uchar*>(data.constData()) + piece.begin;
+    size_t length = size_t(piece.end - piece.begin);
+    if (!last) {
+        input.assign(from, from + length);
+        input.push_back(0x03);
+        input.push_back(0x00);
+        from = input.data();
+        length = input.size();
+    }
+    size_t used = 0, made = 0;
+    if (libdeflate_deflate_decompress_ex(inflater, from, length, out, room, &used, &made) !=
+            LIBDEFLATE_SUCCESS ||
+        used != length)
+        return 0;
+    return made;
+}
+
+// Inflates a stream laid out in pieces on several threads into rowsSize bytes at rows. The first
+// piece tells the size of every piece but the last. False, for the caller to inflate the stream
+// as a whole, when any piece does not inflate on its own, the sizes disagree or the checksum is
+// wrong: a file that only looks laid out this way costs a second try, never a wrong picture.
+bool inflatePieces(const QByteArray& data, const std::vector<Piece>& pieces, uchar* rows,
+                   size_t rowsSize)
+{
+    const size_t count = pieces.size();
+    std::vector<uint32_t> adlers(count);
+    std::vector<uchar> input;
+    const Inflater first = makeInflater();
+    if (!first)
+        return false;
+    const size_t pieceSize =
+        inflatePiece(first.get(), data, pieces[0], false, input, rows, rowsSize);
+    if (pieceSize == 0 || pieceSize > rowsSize / (count - 1) ||
+        rowsSize - pieceSize * (count - 1) > pieceSize)  // the last piece is the same or smaller
+        return false;
+    adlers[0] = libdeflate_adler32(1, rows, pieceSize);
+
+    std::atomic<size_t> next{1};
+    std::atomic<bool> failed{false};
+    runOnThreads(count - 1, [&]() noexcept {
+        try {
+            const Inflater inflater = makeInflater();
+            failed = failed || !inflater;
+            std::vector<uchar> buffer;
+            for (size_t i = next++; i < count && !failed; i = next++) {
+                const bool last = i + 1 == count;
+                const size_t at = i * pieceSize;
+                const size_t size = last ? rowsSize - at : pieceSize;
+                if (inflatePiece(inflater.get(), data, pieces[i], last, buffer, rows + at, size) !=
+                    size)
+                    failed = true;
+                else
+                    adlers[i] = libdeflate_adler32(1, rows + at, size);
+            }
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        }
+    });
+    if (failed)
+        return false;
+    uLong adler = adlers[0];
+    for (size_t i = 1; i < count; ++i) {
+        const size_t bytes = i + 1 == count ? rowsSize - i * pieceSize : pieceSize;
+        adler = adler32_combine(adler, adlers[i], z_off_t(bytes));
+    }
+    return adler == qFromBigEndian<quint32>(data.constData() + data.size() - 4);
 }
 
 uchar paeth(int left, int up, int upLeft)
@@ -258,7 +398,8 @@ bool PngReader::inflatePlain(QImage& image)
     const char* why = nullptr;
     try {
         QByteArray data;
-        if (!readImageData(*state_->device, data, why)) {
+        std::vector<qsizetype> chunkEnds;
+        if (!readImageData(*state_->device, data, chunkEnds, why)) {
             keepMessage(state_, why);
             return false;
         }
@@ -274,28 +415,56 @@ bool PngReader::inflatePlain(QImage& image)
             keepMessage(state_, "not enough memory");
             return false;
         }
-        if (libdeflate_zlib_decompress(inflater.get(), data.constData(), size_t(data.size()),
-                                       rows.get(), rowsSize, &inflated) != LIBDEFLATE_SUCCESS ||
-            inflated != rowsSize) {
+        const std::vector<Piece> pieces = flushedPieces(data, chunkEnds);
+        if (pieces.empty() || !inflatePieces(data, pieces, rows.get(), rowsSize)) {
+            if (libdeflate_zlib_decompress(inflater.get(), data.constData(), size_t(data.size()),
+                                           rows.get(), rowsSize, &inflated) != LIBDEFLATE_SUCCESS)
+                inflated = 0;
+        } else {
+            inflated = rowsSize;
+        }
+        if (inflated != rowsSize) {
             keepMessage(state_, "its image data is damaged");
             return false;
         }
-        for (int y = 0; y < size_.height(); ++y) {
-            uchar* row = rows.get() + size_t(y) * (rowBytes + 1) + 1;
-            if (!unfilter(row, y > 0 ? row - rowBytes - 1 : nullptr, rowBytes, pixelBytes)) {
-                keepMessage(state_, "a row has an unknown filter");
-                return false;
+        // Rows that need none above them (filter None or Sub, as this program writes) are laid
+        // out by all cores in bands; any other filter makes it one band, top to bottom.
+        const int height = size_.height(), width = size_.width();
+        bool banded = true;
+        for (int y = 0; y < height && banded; ++y)
+            banded = rows[size_t(y) * (rowBytes + 1)] <= 1;
+        const int bands = banded ? int(std::clamp<qint64>(rowsSize >> 22, 1, 64)) : 1;
+        uchar* const bgr = image.bits();
+        const qsizetype stride = image.bytesPerLine();
+        const bool alpha = state_->alpha;
+        std::atomic<int> nextBand{0};
+        std::atomic<bool> unknownFilter{false};
+        runOnThreads(size_t(bands), [&]() noexcept {
+            for (int band = nextBand++; band < bands && !unknownFilter; band = nextBand++) {
+                for (int y = int(qint64(height) * band / bands);
+                     y < int(qint64(height) * (band + 1) / bands); ++y) {
+                    uchar* row = rows.get() + size_t(y) * (rowBytes + 1) + 1;
+                    if (!unfilter(row, y > 0 ? row - rowBytes - 1 : nullptr, rowBytes,
+                                  pixelBytes)) {
+                        unknownFilter = true;
+                        return;
+                    }
+                    uchar* to = bgr + y * stride;
+                    if (alpha) {
+                        layOverBlack(row, to, width, true);
+                        continue;
+                    }
+                    for (int x = 0; x < width; ++x) {
+                        to[3 * x] = row[3 * x + 2];
+                        to[3 * x + 1] = row[3 * x + 1];
+                        to[3 * x + 2] = row[3 * x];
+                    }
+                }
             }
-            uchar* to = image.scanLine(y);
-            if (state_->alpha) {
-                layOverBlack(row, to, size_.width(), true);
-                continue;
-            }
-            for (int x = 0; x < size_.width(); ++x) {
-                to[3 * x] = row[3 * x + 2];
-                to[3 * x + 1] = row[3 * x + 1];
-                to[3 * x + 2] = row[3 * x];
-            }
+        });
+        if (unknownFilter) {
+            keepMessage(state_, "a row has an unknown filter");
+            return false;
         }
         return true;
     } catch (const std::bad_alloc&) {

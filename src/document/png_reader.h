@@ -11,7 +11,8 @@ struct PngReadState;
 // and interlacing, 16-bit channels rounded to 8, transparency (alpha or tRNS) laid over black as
 // channel * alpha / 255 rounded. libpng reads the header and writes the rows of most layouts
 // straight into the image; 8-bit RGB and RGBA without interlacing, as nearly every sheet is, are
-// inflated by libdeflate instead, far faster, through one copy of the filtered rows. In two
+// inflated by libdeflate instead, far faster, through one copy of the filtered rows, and on all
+// cores when the stream comes in pieces that stand alone, as this program writes it. In two
 // steps, so the caller can check the size from the header before any pixel memory is taken. Any
 // error, a cut-off or damaged file included, fails the step with its reason in error().
 class PngReader {

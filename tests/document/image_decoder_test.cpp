@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 #include <png.h>
+#include <zlib.h>
 
 #include <QBuffer>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtEndian>
+#include <functional>
+#include <vector>
 
 #include "document/bmp_writer.h"
 #include "document/image_decoder.h"
@@ -368,6 +371,119 @@ TEST(ImageDecoder, ReadsPlainBmpsAtBothDepthsAndRowOrders)
                 decodeImageData(bottomUp.left(bottomUp.size() - 1), QStringLiteral("cut.bmp"));
             EXPECT_FALSE(cut.ok());
         }
+    }
+}
+
+// The PNG of a 24-bit image whose image data is one zlib stream, sync-flushed after each of the
+// given raw byte counts and cut into one IDAT chunk per flush: the layout this program's writer
+// gives its independent pieces, but with zlib's matches free to reach back across a flush.
+QByteArray syncFlushedPng(const QImage& image, const std::vector<int>& flushAfter)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    QByteArray raw;
+    for (int y = 0; y < rgb.height(); ++y)
+        raw +=
+            '\0' + QByteArray(reinterpret_cast<const char*>(rgb.constScanLine(y)), rgb.width() * 3);
+    z_stream z{};
+    deflateInit(&z, 6);
+    std::vector<QByteArray> parts;
+    int from = 0;
+    std::vector<int> ends = flushAfter;
+    ends.push_back(int(raw.size()));
+    for (size_t i = 0; i < ends.size(); ++i) {
+        QByteArray out(int(deflateBound(&z, uLong(raw.size()))) + 64, '\0');
+        z.next_in = reinterpret_cast<Bytef*>(raw.data() + from);
+        z.avail_in = uInt(ends[i] - from);
+        z.next_out = reinterpret_cast<Bytef*>(out.data());
+        z.avail_out = uInt(out.size());
+        deflate(&z, i + 1 == ends.size() ? Z_FINISH : Z_SYNC_FLUSH);
+        out.resize(out.size() - qsizetype(z.avail_out));
+        parts.push_back(out);
+        from = ends[i];
+    }
+    deflateEnd(&z);
+    QByteArray ihdr(13, '\0');
+    qToBigEndian(quint32(image.width()), ihdr.data());
+    qToBigEndian(quint32(image.height()), ihdr.data() + 4);
+    ihdr[8] = 8;
+    ihdr[9] = 2;
+    QByteArray png = kPngSignature + pngChunk("IHDR", ihdr);
+    for (const QByteArray& part : parts)
+        png += pngChunk("IDAT", part);
+    return png + pngChunk("IEND", {});
+}
+
+// The file again with change applied to the data of its IDAT chunk number index (from 0), every
+// chunk's CRC made right.
+QByteArray withIdatChanged(const QByteArray& png, int index,
+                           const std::function<void(QByteArray&)>& change)
+{
+    QByteArray out = kPngSignature;
+    int seen = 0;
+    for (PngChunk chunk : pngChunks(png)) {
+        if (chunk.type == "IDAT" && seen++ == index)
+            change(chunk.data);
+        out += pngChunk(chunk.type.constData(), chunk.data);
+    }
+    return out;
+}
+
+// Streams in pieces are inflated piece by piece on several cores when the pieces stand alone, as
+// this program writes them. Streams that only look so are still read exactly, and damage in any
+// piece or a wrong checksum is refused, never shown.
+TEST(ImageDecoder, ReadsStreamsInPiecesExactlyAndRefusesDamageInAnyPiece)
+{
+    // Identical rows: zlib's matches reach back into the piece before.
+    QImage striped(61, 40, QImage::Format_BGR888);
+    for (int y = 0; y < striped.height(); ++y)
+        for (int x = 0; x < striped.width(); ++x)
+            striped.setPixel(x, y, pixelColour(x, 0));
+    const QImage varied = makeTestImage(61, 40);
+    constexpr int kRow = 1 + 61 * 3;
+    QBuffer written;
+    written.open(QIODevice::WriteOnly);
+    QString error;
+    PngWriteOptions small;
+    small.pieceBytes = 5 * kRow;
+    ASSERT_TRUE(writePng(varied, written, error, small)) << error.toStdString();
+    ASSERT_GE(pngChunks(written.data()).size(), 8u);
+    const auto flipMiddleByte = [](QByteArray& data) {
+        data[data.size() / 2] = char(data[data.size() / 2] ^ 0x10);
+    };
+    const auto wrongChecksum = [](QByteArray& data) {
+        data[data.size() - 1] = char(data[data.size() - 1] ^ 1);
+    };
+
+    const struct {
+        const char* what;
+        QByteArray png;
+        const QImage* image;  // null when the file must be refused
+    } rows[] = {
+        {"written by this program", written.data(), &varied},
+        {"flushed every 5 rows, matches reaching back",
+         syncFlushedPng(striped, {5 * kRow, 10 * kRow, 15 * kRow, 20 * kRow}), &striped},
+        {"flushed mid-row, the first piece the largest",
+         syncFlushedPng(varied, {9 * kRow + 7, 12 * kRow, 15 * kRow - 3}), &varied},
+        {"flushed so the last piece is the largest", syncFlushedPng(varied, {kRow, 2 * kRow}),
+         &varied},
+        {"damage in a middle piece", withIdatChanged(written.data(), 3, flipMiddleByte), nullptr},
+        {"damage in the last piece",
+         withIdatChanged(written.data(), int(pngChunks(written.data()).size()) - 3, flipMiddleByte),
+         nullptr},
+        {"wrong checksum",
+         withIdatChanged(written.data(), int(pngChunks(written.data()).size()) - 3, wrongChecksum),
+         nullptr},
+    };
+    for (const auto& row : rows) {
+        const DecodeResult result = decodeImageData(row.png, QStringLiteral("pieces.png"));
+        if (!row.image) {
+            EXPECT_FALSE(result.ok()) << row.what;
+            EXPECT_TRUE(result.error.contains(QStringLiteral("is damaged")))
+                << row.what << ": " << result.error.toStdString();
+            continue;
+        }
+        ASSERT_TRUE(result.ok()) << row.what << ": " << result.error.toStdString();
+        EXPECT_TRUE(sameRgb(result.image, *row.image)) << row.what;
     }
 }
 
