@@ -249,7 +249,8 @@ size_t inflatePiece(libdeflate_decompressor* inflater, const QByteArray& data, c
 // Inflates a stream laid out in pieces on several threads into rowsSize bytes at rows. The first
 // piece tells the size of every piece but the last. False, for the caller to inflate the stream
 // as a whole, when any piece does not inflate on its own, the sizes disagree or the checksum is
-// wrong: a file that only looks laid out this way costs a second try, never a wrong picture.
+// wrong: a file that only looks laid out this way costs a second try, and a wrong picture would
+// have to inflate piece by piece to the right sizes and still match the stream's checksum.
 bool inflatePieces(const QByteArray& data, const std::vector<Piece>& pieces, uchar* rows,
                    size_t rowsSize)
 {
