@@ -82,6 +82,11 @@ QString Document::swapTiles(int x1, int y1, int x2, int y2)
     return perform(makeSwapTilesEdit(x1, y1, x2, y2));
 }
 
+QString Document::moveTiles(const QRect& block, QPoint offset)
+{
+    return perform(makeMoveTilesEdit(block, offset));
+}
+
 QString Document::insertGrid()
 {
     return perform(makeGridEdit(true, gridColor_));

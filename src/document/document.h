@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QObject>
+#include <QPoint>
+#include <QRect>
 #include <QRgb>
 #include <QString>
 #include <memory>
@@ -54,6 +56,7 @@ public:
     // Edits: each is done and recorded, or refused with the reason and nothing changed. The tile
     // size is the document's own.
     QString swapTiles(int x1, int y1, int x2, int y2);
+    QString moveTiles(const QRect& block, QPoint offset);
     QString insertGrid();
     QString removeGrid();
     QString resetMap();

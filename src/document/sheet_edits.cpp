@@ -7,6 +7,7 @@
 #include "grid/grid_transform.h"
 #include "grid/tile_residue.h"
 #include "image/pixel_block.h"
+#include "tilemap/block_move.h"
 #include "tilemap/tile_ops.h"
 
 namespace {
@@ -117,6 +118,46 @@ private:
     int x1_, y1_, x2_, y2_;
     int remappedBefore_ = 0;
     bool samePixels_ = false;
+};
+
+class MoveTilesEdit : public Edit {
+public:
+    explicit MoveTilesEdit(const BlockMove& move) : move_(move) {}
+
+    QString name() const override { return QStringLiteral("Move Tiles"); }
+    bool isHeavy() const override { return false; }
+
+    QString prepare(const Sheet& sheet, Direction direction) override
+    {
+        if (!sheet.hasImage())
+            return kNoSheet;
+        const BlockMove move = direction == Direction::Forward ? move_ : move_.inverse();
+        const QString problem = blockMoveProblem(sheet.tileMap, move);
+        if (!problem.isEmpty())
+            return problem;
+        // Taken here, where running out of memory is a refusal that changes nothing.
+        scratch_.resize(blockMoveScratchBytes(move, sheet.tilePitch(), sheet.workingImage.depth() / 8));
+        return {};
+    }
+
+    void apply(Sheet& sheet, Direction direction) override
+    {
+        if (direction == Direction::Forward)
+            remappedBefore_ = sheet.remapped;
+        moveBlock(sheet, direction == Direction::Forward ? move_ : move_.inverse(), scratch_.data());
+        if (direction == Direction::Backward)
+            sheet.remapped = remappedBefore_;
+        std::vector<uchar>().swap(scratch_);
+    }
+
+    bool changesImage() const override { return true; }
+    bool changesMap() const override { return true; }
+    qint64 keptBytes() const override { return sizeof(*this); }
+
+private:
+    BlockMove move_;
+    int remappedBefore_ = 0;
+    std::vector<uchar> scratch_;  // between prepare and apply only
 };
 
 class GridEdit : public Edit {
@@ -298,6 +339,11 @@ private:
 std::unique_ptr<Edit> makeSwapTilesEdit(int x1, int y1, int x2, int y2)
 {
     return std::make_unique<SwapTilesEdit>(x1, y1, x2, y2);
+}
+
+std::unique_ptr<Edit> makeMoveTilesEdit(const QRect& block, QPoint offset)
+{
+    return std::make_unique<MoveTilesEdit>(BlockMove{block, offset});
 }
 
 std::unique_ptr<Edit> makeGridEdit(bool insert, QRgb gridColor)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QRgb>
+#include <QPoint>
+#include <QRect>
 #include <memory>
 
 #include "document/edit.h"
@@ -11,6 +13,10 @@
 
 // Exchanges two whole tiles (grid lines included) and their map entries; keeps the two positions.
 std::unique_ptr<Edit> makeSwapTilesEdit(int x1, int y1, int x2, int y2);
+
+// Moves a block of whole tiles (block in tiles) by offset tiles, the tiles it lands on filling the
+// places it left; keeps only the block and the offset, as its undo is the move back.
+std::unique_ptr<Edit> makeMoveTilesEdit(const QRect& block, QPoint offset);
 
 // Inserts or removes the one-pixel grid at the sheet's tile size in gridColor. Keeps what the
 // step drops: the partial strips, and on removal the grid lines.
