@@ -3,6 +3,8 @@
 #include <QColor>
 #include <array>
 
+#include "image/pixel_block.h"
+
 namespace {
 
 struct OptionSpec {
@@ -19,6 +21,11 @@ constexpr std::array kOptionSpecs{
     OptionSpec{Option::Color, "color", 0, "COLOR",
                "grid colour: a name such as magenta or black, or #rrggbb (default magenta)"},
     OptionSpec{Option::Map, "map", 0, "M", "the map file (.zeko-map) to follow"},
+    OptionSpec{Option::Block, "block", 0, "C,R,W,H",
+               "a block of W x H whole tiles, its top-left at column C, row R"},
+    OptionSpec{Option::To, "to", 0, "C,R", "the tile the block's top-left tile moves to"},
+    OptionSpec{Option::MapOut, "map-out", 0, "MAP",
+               "write the map after the moves, saying where each tile came from"},
     OptionSpec{Option::Sheet, "sheet", 0, "SHEET",
                "the levels' tileset image that is the sheet (a path or file name)"},
     OptionSpec{Option::Grid, "grid", 0, "CHANGE",
@@ -68,6 +75,22 @@ std::optional<int> numberIn(const QString& text, int low, int high)
     return value;
 }
 
+// Whole numbers of at least minimum, separated by commas, exactly count of them; or nullopt.
+std::optional<std::vector<int>> numberList(const QString& text, qsizetype count, int minimum)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != count)
+        return std::nullopt;
+    std::vector<int> numbers;
+    for (const QString& part : parts) {
+        const auto n = numberIn(part.trimmed(), minimum, kMaxImageSide);
+        if (!n)
+            return std::nullopt;
+        numbers.push_back(*n);
+    }
+    return numbers;
+}
+
 // Stores one option's value; returns a usage error or an empty string.
 QString store(CommandOptions& options, Option option, const QString& name, const QString& value)
 {
@@ -101,6 +124,22 @@ QString store(CommandOptions& options, Option option, const QString& name, const
     }
     case Option::Map:
         options.mapPath = value;
+        return {};
+    case Option::Block:
+        if (const auto n = numberList(value, 4, 0); n && (*n)[2] > 0 && (*n)[3] > 0) {
+            options.blocks.emplace_back((*n)[0], (*n)[1], (*n)[2], (*n)[3]);
+            return {};
+        }
+        return QStringLiteral("%1 takes column,row,width,height in tiles (width and height at "
+                              "least 1), not “%2”.").arg(name, value);
+    case Option::To:
+        if (const auto n = numberList(value, 2, 0)) {
+            options.targets.emplace_back((*n)[0], (*n)[1]);
+            return {};
+        }
+        return QStringLiteral("%1 takes column,row in tiles, not “%2”.").arg(name, value);
+    case Option::MapOut:
+        options.mapOut = value;
         return {};
     case Option::Sheet:
         options.sheet = value;
@@ -188,7 +227,9 @@ ParsedOptions parseCommandOptions(const QStringList& arguments, OptionSet accept
             return parsed;
         }
         const size_t index = size_t(entry - kOptionSpecs.data());
-        if (seen[index]) {
+        // Block moves come in pairs, as many as the user likes.
+        const bool repeats = entry->option == Option::Block || entry->option == Option::To;
+        if (seen[index] && !repeats) {
             parsed.error = QStringLiteral("%1 is given twice.").arg(displayName(*entry));
             return parsed;
         }

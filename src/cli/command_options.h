@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QPoint>
+#include <QRect>
 #include <QRgb>
 #include <QString>
 #include <QStringList>
 #include <initializer_list>
 #include <optional>
+#include <vector>
 
 #include "level/tile_remap.h"
 
@@ -15,6 +18,9 @@ enum class Option {
     Gutter,
     Color,
     Map,
+    Block,
+    To,
+    MapOut,
     Sheet,
     Grid,
     FirstId,
@@ -61,6 +67,10 @@ struct CommandOptions {
     std::optional<int> gutter;          // the grid's width, when the sheet has or gets one
     QRgb gridColor = qRgb(255, 0, 255);  // the window's default grid colour
     QString mapPath;
+    // Blocks of whole tiles (in tiles) and where each one's top-left tile goes, in the order given.
+    std::vector<QRect> blocks;
+    std::vector<QPoint> targets;
+    QString mapOut;  // where the map after the moves is written; empty: nowhere
     QString sheet;  // the levels' tileset image that shows the sheet; empty: each level's one
     TileRemap::GridChange gridChange = TileRemap::GridChange::None;
     int firstId = 0;  // the number of the sheet's first tile in CSV levels

@@ -64,6 +64,32 @@ const std::array kCommands{
         kSheetOutput.with({Option::Map, Option::Tile, Option::Gutter}), InputCount::OneOrMore,
         OutputKind::Sheets, applyMapJob},
     CommandSpec{
+        "map", "move",
+        "IN --block C,R,W,H --to C,R [--tile N] [--gutter G] [--map M] OUTPUT [--map-out MAP]",
+        "move blocks of whole tiles, as a drag of a selection in the window does",
+        "Moves the block of W x H whole tiles whose top-left tile is at column C, row R (both\n"
+        "counted from 0) so that its top-left tile lands on the --to tile. The tiles the block\n"
+        "lands on that lie outside it fill the places it left, both taken row by row: a block\n"
+        "dropped on tiles of its own size elsewhere swaps with them, and a block moved one\n"
+        "column right trades places with that column. --block and --to pairs may repeat and\n"
+        "are done in order. A block or target outside the whole tiles is refused, naming it,\n"
+        "and nothing is written. For a sheet with a grid give --gutter: the grid lines travel\n"
+        "with their tiles.\n"
+        "\n"
+        "With --map M, IN is arranged as M says, and the map written to --map-out is M\n"
+        "followed by the moves, so it still says where every tile originally came from (map\n"
+        "restore with it gives back the original). Without --map, IN is taken to be in its\n"
+        "original order.\n"
+        "\n"
+        "Examples:\n"
+        "  tilegrid map move sheet.png --block 0,0,2,3 --to 4,0 -o moved.png \\\n"
+        "      --map-out moved.zeko-map\n"
+        "  tilegrid map move --tile 32 edited.png --map edited.zeko-map --block 1,1,4,4 --to 6,1 \\\n"
+        "      --block 0,0,1,1 --to 9,0 --in-place --map-out edited.zeko-map\n",
+        kSheetOutput.with({Option::Block, Option::To, Option::Map, Option::MapOut, Option::Tile,
+                           Option::Gutter}),
+        InputCount::OneOrMore, OutputKind::Sheets, moveBlocksJob},
+    CommandSpec{
         "map", "derive", "ORIGINAL REARRANGED -o M [--tile N] [--gutter G]",
         "find the map that turns one sheet into another",
         "Finds, by matching tile pixels, the map that turns ORIGINAL into REARRANGED, and\n"

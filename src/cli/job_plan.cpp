@@ -77,6 +77,14 @@ QString checkTargets(const CommandSpec& command, const CommandOptions& options,
         inputs.insert(pathKey(options.mapPath), options.mapPath);
 
     QHash<QString, QString> targets;  // key -> the input whose result goes there
+    if (!options.mapOut.isEmpty()) {
+        const QString key = pathKey(options.mapOut);
+        // In place, the map that came in may be brought up to date too.
+        const bool ownMap = options.inPlace && key == pathKey(options.mapPath);
+        if (inputs.contains(key) && !ownMap)
+            return QStringLiteral("%1 is an input and would be written over.").arg(quotedPath(options.mapOut));
+        targets.insert(key, jobs.front().inputs.front());
+    }
     for (const Job& job : jobs) {
         if (job.output.isEmpty())
             continue;
@@ -128,9 +136,22 @@ JobPlan planJobs(const CommandSpec& command, const CommandOptions& options)
                                                    : QStringLiteral("sheet"));
         return plan;
     }
-    if (command.options.has(Option::Map) && options.mapPath.isEmpty()) {
+    // Block moves take a sheet in its original order unless a map says otherwise.
+    const bool movesBlocks = command.options.has(Option::Block);
+    if (command.options.has(Option::Map) && !movesBlocks && options.mapPath.isEmpty()) {
         plan.error = QStringLiteral("%1 needs the map file: --map M.").arg(command.words());
         return plan;
+    }
+    if (movesBlocks) {
+        if (options.blocks.empty() || options.blocks.size() != options.targets.size()) {
+            plan.error = QStringLiteral("%1 needs each --block C,R,W,H followed by its --to C,R.")
+                             .arg(command.words());
+            return plan;
+        }
+        if (!options.mapOut.isEmpty() && count > 1) {
+            plan.error = QStringLiteral("--map-out takes one input, but %1 are given.").arg(count);
+            return plan;
+        }
     }
 
     if (command.inputs == InputCount::Two)

@@ -6,6 +6,7 @@
 #include "document/image_decoder.h"
 #include "document/sheet_files.h"
 #include "grid/grid_transform.h"
+#include "tilemap/block_move.h"
 #include "tilemap/tile_ops.h"
 
 namespace {
@@ -37,6 +38,14 @@ QString noWholeTile(const QString& path, const CommandOptions& options)
 using SheetEdit = QImage (*)(const QImage& sheet, const CommandOptions& options,
                              const QString& input, QString& why);
 
+QString saveResult(const QImage& result, const CommandOptions& options, const Job& job)
+{
+    SaveOptions save;
+    save.threads = options.saveThreads;
+    return saveImageFile(result, job.output,
+                         imageFormatOf(job.output).value_or(ImageFileFormat::Png), save);
+}
+
 JobResult editSheet(const CommandOptions& options, const Job& job, SheetEdit edit)
 {
     const QString& input = job.inputs.front();
@@ -50,10 +59,20 @@ JobResult editSheet(const CommandOptions& options, const Job& job, SheetEdit edi
         if (result.isNull())
             return failed(why);
     } // the source's memory is given back before the result is encoded
-    SaveOptions save;
-    save.threads = options.saveThreads;
-    return failed(saveImageFile(result, job.output,
-                                imageFormatOf(job.output).value_or(ImageFileFormat::Png), save));
+    return failed(saveResult(result, options, job));
+}
+
+// The map of a sheet of columns x rows whole tiles: read from --map, or the original order.
+std::optional<TileMap> sheetMap(const CommandOptions& options, const QString& input, int columns,
+                                int rows, QString& why)
+{
+    if (options.mapPath.isEmpty())
+        return TileMap::identity(columns, rows);
+    MapParseResult parsed = readMapFile(options.mapPath, columns, rows, options.tileSize);
+    if (!parsed.map)
+        why = QStringLiteral("%1 with the map %2: %3")
+                  .arg(quotedPath(input), quotedPath(options.mapPath), parsed.error);
+    return parsed.map;
 }
 
 template <bool Insert>
@@ -80,14 +99,10 @@ QImage rearranged(const QImage& sheet, const CommandOptions& options, const QStr
         why = noWholeTile(input, options);
         return QImage();
     }
-    const MapParseResult parsed = readMapFile(options.mapPath, columns, rows, options.tileSize);
-    if (!parsed.map) {
-        why = QStringLiteral("%1 with the map %2: %3")
-                  .arg(quotedPath(input), quotedPath(options.mapPath), parsed.error);
+    const std::optional<TileMap> map = sheetMap(options, input, columns, rows, why);
+    if (!map)
         return QImage();
-    }
-    QImage result = Restore ? restoredImage(sheet, *parsed.map, pitch)
-                            : appliedImage(sheet, *parsed.map, pitch);
+    QImage result = Restore ? restoredImage(sheet, *map, pitch) : appliedImage(sheet, *map, pitch);
     if (result.isNull())
         why = QStringLiteral("There is not enough memory to rearrange %1.").arg(quotedPath(input));
     return result;
@@ -113,6 +128,42 @@ JobResult restoreMapJob(const CommandOptions& options, const Job& job)
 JobResult applyMapJob(const CommandOptions& options, const Job& job)
 {
     return editSheet(options, job, rearranged<false>);
+}
+
+JobResult moveBlocksJob(const CommandOptions& options, const Job& job)
+{
+    const QString& input = job.inputs.front();
+    DecodeResult decoded = loadImageFile(input);
+    if (!decoded.ok())
+        return failed(decoded.error);
+    QImage& sheet = decoded.image;
+    const int pitch = options.pitch();
+    const int columns = sheet.width() / pitch;
+    const int rows = sheet.height() / pitch;
+    if (columns == 0 || rows == 0)
+        return failed(noWholeTile(input, options));
+    QString why;
+    std::optional<TileMap> map = sheetMap(options, input, columns, rows, why);
+    if (!map)
+        return failed(why);
+    // Whether a move fits depends on the geometry alone, so every one is checked before any is
+    // made and a bad one leaves nothing written.
+    for (size_t i = 0; i < options.blocks.size(); ++i) {
+        const QRect& block = options.blocks[i];
+        const BlockMove move{block, options.targets[i] - block.topLeft()};
+        if (const QString problem = blockMoveProblem(*map, move); !problem.isEmpty())
+            return failed(QStringLiteral("%1: --block %2,%3,%4,%5 --to %6,%7: %8")
+                              .arg(quotedPath(input)).arg(block.x()).arg(block.y())
+                              .arg(block.width()).arg(block.height()).arg(options.targets[i].x())
+                              .arg(options.targets[i].y()).arg(problem));
+    }
+    for (size_t i = 0; i < options.blocks.size(); ++i)
+        if (!moveBlock(sheet, *map, pitch, {options.blocks[i], options.targets[i] - options.blocks[i].topLeft()}))
+            return failed(QStringLiteral("There is not enough memory to move the tiles of %1.")
+                              .arg(quotedPath(input)));
+    if (const QString error = saveResult(sheet, options, job); !error.isEmpty())
+        return failed(error);
+    return failed(options.mapOut.isEmpty() ? QString() : writeMapFile(*map, options.mapOut));
 }
 
 JobResult deriveMapJob(const CommandOptions& options, const Job& job)

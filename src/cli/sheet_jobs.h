@@ -9,5 +9,6 @@ JobResult addGridJob(const CommandOptions& options, const Job& job);
 JobResult removeGridJob(const CommandOptions& options, const Job& job);
 JobResult restoreMapJob(const CommandOptions& options, const Job& job);
 JobResult applyMapJob(const CommandOptions& options, const Job& job);
+JobResult moveBlocksJob(const CommandOptions& options, const Job& job);
 JobResult deriveMapJob(const CommandOptions& options, const Job& job);
 JobResult infoJob(const CommandOptions& options, const Job& job);

@@ -144,12 +144,13 @@ public:
     {
         if (direction == Direction::Forward)
             remappedBefore_ = sheet.remapped;
-        moveBlock(sheet, direction == Direction::Forward ? move_ : move_.inverse(), scratch_.data());
-        if (direction == Direction::Backward)
-            sheet.remapped = remappedBefore_;
+        moveBlock(sheet.workingImage, sheet.tileMap, sheet.tilePitch(),
+                  direction == Direction::Forward ? move_ : move_.inverse(), scratch_.data());
+        sheet.remapped = direction == Direction::Forward ? 1 : remappedBefore_;
         std::vector<uchar>().swap(scratch_);
     }
 
+    bool changesNothing() const override { return move_.offset.isNull(); }
     bool changesImage() const override { return true; }
     bool changesMap() const override { return true; }
     qint64 keptBytes() const override { return sizeof(*this); }

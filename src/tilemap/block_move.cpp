@@ -1,6 +1,7 @@
 #include "tilemap/block_move.h"
 
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -83,8 +84,6 @@ QString blockMoveProblem(const TileMap& map, const BlockMove& move)
                               "%5 x %6 whole tiles.")
             .arg(block.width()).arg(block.height()).arg(block.x()).arg(block.y())
             .arg(whole.width()).arg(whole.height());
-    if (move.offset.isNull())
-        return QStringLiteral("The block would stay where it is.");
     const QRect target = move.target();
     if (!whole.contains(target))
         return QStringLiteral("Moved to column %1, row %2 the block would lie outside the %3 x %4 "
@@ -99,12 +98,9 @@ size_t blockMoveScratchBytes(const BlockMove& move, int pitch, int bytesPerPixel
     return tiles * (size_t(pitch) * size_t(pitch) * size_t(bytesPerPixel) + sizeof(int32_t));
 }
 
-bool moveBlock(Sheet& sheet, const BlockMove& move, uchar* scratch)
+bool moveBlock(QImage& image, TileMap& map, int pitch, const BlockMove& move, uchar* scratch)
 {
-    QImage& image = sheet.workingImage;
-    TileMap& map = sheet.tileMap;
-    const int pitch = sheet.tilePitch();
-    if (!sheet.hasImage() || !blockMoveProblem(map, move).isEmpty() ||
+    if (image.isNull() || !blockMoveProblem(map, move).isEmpty() ||
         qint64(map.columns()) * pitch > image.width() || qint64(map.rows()) * pitch > image.height())
         return false;
 
@@ -143,15 +139,18 @@ bool moveBlock(Sheet& sheet, const BlockMove& move, uchar* scratch)
             std::memcpy(out + qsizetype(line) * stride, aside, tileBytes);
         std::memcpy(&map.at(tile.x(), tile.y()), asideNumbers + k, sizeof(int32_t));
     }
-    sheet.remapped = 1;
     return true;
 }
 
-bool moveBlock(Sheet& sheet, const BlockMove& move)
+bool moveBlock(QImage& image, TileMap& map, int pitch, const BlockMove& move)
 {
-    if (!sheet.hasImage() || !blockMoveProblem(sheet.tileMap, move).isEmpty())
+    if (image.isNull() || !blockMoveProblem(map, move).isEmpty())
         return false;
-    std::vector<uchar> scratch(blockMoveScratchBytes(move, sheet.tilePitch(),
-                                                     sheet.hasImage() ? sheet.workingImage.depth() / 8 : 0));
-    return moveBlock(sheet, move, scratch.data());
+    std::vector<uchar> scratch;
+    try {
+        scratch.resize(blockMoveScratchBytes(move, pitch, image.depth() / 8));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return moveBlock(image, map, pitch, move, scratch.data());
 }

@@ -5,7 +5,7 @@
 #include <QString>
 #include <vector>
 
-#include "tilemap/sheet.h"
+#include <QImage>
 #include "tilemap/tile_map.h"
 
 // A block of whole tiles moved by an offset, both in tiles. The tiles the block lands on that lie
@@ -30,16 +30,17 @@ struct TileStep {
 // on outside itself. Places not named keep their tile; the steps form a permutation.
 std::vector<TileStep> blockMoveSteps(const BlockMove& move);
 
-// Empty when the move can be made on the full tiles of map (a non-empty block, a non-zero offset,
-// block and target inside the full tiles); otherwise why not, in plain words.
+// Empty when the move can be made on the full tiles of map (a non-empty block, block and target
+// inside the full tiles); otherwise why not, in plain words. A zero offset is a move that changes
+// nothing.
 QString blockMoveProblem(const TileMap& map, const BlockMove& move);
 
 // The memory moveBlock puts the landed-on tiles aside in, for a sheet of this pitch and pixel size.
 size_t blockMoveScratchBytes(const BlockMove& move, int pitch, int bytesPerPixel);
 
-// Moves the tiles (pitch x pitch blocks, grid lines included) and their map entries in place and
-// sets remapped, using scratch (blockMoveScratchBytes long) and no other new memory. Returns false
-// and changes nothing when there is no image or blockMoveProblem names one.
-bool moveBlock(Sheet& sheet, const BlockMove& move, uchar* scratch);
-// The same with scratch of its own; throws std::bad_alloc, changing nothing, when it cannot have it.
-bool moveBlock(Sheet& sheet, const BlockMove& move);
+// Moves the tiles (pitch x pitch blocks, grid lines included) and their map entries in place,
+// using scratch (blockMoveScratchBytes long) and no other new memory. Returns false and changes
+// nothing when blockMoveProblem names one or the map's tiles do not lie inside the image.
+bool moveBlock(QImage& image, TileMap& map, int pitch, const BlockMove& move, uchar* scratch);
+// The same with scratch of its own; false, changing nothing, also when memory for it cannot be had.
+bool moveBlock(QImage& image, TileMap& map, int pitch, const BlockMove& move);

@@ -17,6 +17,7 @@
 #include "grid/grid_transform.h"
 #include "support/image_files.h"
 #include "support/test_images.h"
+#include "support/tile_model.h"
 #include "tilemap/tile_ops.h"
 
 namespace {
@@ -244,6 +245,19 @@ const PixelCase kPixelCases[] = {
      {100, 75},
      24,
      [](const QImage& in, const TileMap& map) { return restoredImage(in, map.inverse(), 24); }},
+    {"MapMove8WithGridTwice",
+     {"map", "move", "--tile", "8", "--gutter", "1", "IN", "--map", "MAP", "--block", "1,0,2,2",
+      "--to", "2,1", "--block", "0,0,1,1", "--to", "3,2", "-o", "OUT"},
+     "in.png",
+     "out.png",
+     {49, 39},
+     9,
+     [](const QImage& in, const TileMap&) {
+         TileModel model(5, 4);
+         model.apply(blockMoveSteps({QRect(1, 0, 2, 2), QPoint(1, 1)}));
+         model.apply(blockMoveSteps({QRect(0, 0, 1, 1), QPoint(3, 2)}));
+         return arrangedImage(in, model.numbers, 5, 4, 9);
+     }},
 };
 
 INSTANTIATE_TEST_SUITE_P(Commands, PixelTable, ::testing::ValuesIn(kPixelCases),
@@ -301,6 +315,10 @@ const UsageCase kUsageCases[] = {
     {{"map", "derive", "a.png", "-o", "m.zeko-map"}, "two sheets"},
     {{"map", "derive", "a.png", "b.png", "-o", "b.png"}, "b.png"},
     {{"info", "a.png", "--in-place"}, "--in-place"},
+    {{"map", "move", "a.png", "--block", "0,0,1", "--to", "1,0", "-o", "x.png"}, "0,0,1"},
+    {{"map", "move", "a.png", "--block", "0,0,1,1", "-o", "x.png"}, "--to"},
+    {{"map", "move", "a.png", "--block", "0,0,1,1", "--to", "1,0", "-o", "x.png", "--map-out",
+      "a.png"}, "a.png"},
     {{"levels", "remap", "a.tmx", "--in-place"}, "--map"},
     {{"levels", "remap", "--map", "m.zeko-map", "a.tmx"}, "-o OUT, --out-dir DIR or --in-place"},
     {{"levels", "remap", "--map", "m.zeko-map", "a.tmx", "b.tmx", "-o", "x.tmx"}, "--out-dir"},
@@ -322,8 +340,8 @@ TEST_F(CommandLineTest, HelpCoversEveryCommandAndVersionNamesTheRelease)
                                 "levels remap", "info", "--in-place", "Examples"})
         EXPECT_TRUE(help.out.contains(QLatin1StringView(command))) << command;
 
-    for (const char* command : {"grid add", "grid remove", "map restore", "map apply", "map derive",
-                                "levels remap", "info"}) {
+    for (const char* command : {"grid add", "grid remove", "map restore", "map apply", "map move",
+                                "map derive", "levels remap", "info"}) {
         QStringList arguments = QString::fromLatin1(command).split(QLatin1Char(' '));
         const Finished own = run(arguments << QStringLiteral("--help"));
         EXPECT_EQ(own.exitCode, 0) << command;
@@ -334,6 +352,32 @@ TEST_F(CommandLineTest, HelpCoversEveryCommandAndVersionNamesTheRelease)
     const Finished version = run({QStringLiteral("--version")});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out, QStringLiteral("tilegrid %1\n").arg(QStringLiteral(TILEGRID_VERSION)));
+}
+
+// A sheet arranged by a map, moved on: the map written after the moves still restores the
+// original; a block reaching outside the whole tiles is named and writes nothing.
+TEST_F(CommandLineTest, MovedBlocksKeepTheMapAndABadBlockWritesNothing)
+{
+    const QImage original = makeTestImage(4 * 16 + 5, 3 * 16);
+    const TileMap map = shuffledMap(4, 3, 11);
+    saveSheet(appliedImage(original, map, 16), path(QStringLiteral("arranged.png")));
+    ASSERT_EQ(writeMapFile(map, path(QStringLiteral("m.zeko-map"))), QString());
+
+    const Finished moved = run({"map", "move", "arranged.png", "--map", "m.zeko-map", "--block",
+                                "0,0,3,2", "--to", "1,1", "-o", "moved.png", "--map-out", "n.zeko-map"});
+    ASSERT_EQ(moved.exitCode, 0) << describe(moved);
+    const Finished back = run({"map", "restore", "moved.png", "--map", "n.zeko-map", "-o", "back.png"});
+    ASSERT_EQ(back.exitCode, 0) << describe(back);
+    EXPECT_TRUE(sameRgb(loadResult(path(QStringLiteral("back.png"))), original));
+    EXPECT_FALSE(sameRgb(loadResult(path(QStringLiteral("moved.png"))),
+                         loadResult(path(QStringLiteral("arranged.png")))));
+
+    const Finished bad = run({"map", "move", "arranged.png", "--block", "0,0,1,1", "--to", "1,0",
+                              "--block", "3,0,2,1", "--to", "0,0", "-o", "bad.png", "--map-out", "b.zeko-map"});
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_TRUE(bad.err.contains(QStringLiteral("--block 3,0,2,1"))) << describe(bad);
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("bad.png"))));
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("b.zeko-map"))));
 }
 
 // ---------------------------------------------------------------------------------------------
