@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 std::function<bool(qint64 bytesSoFar)> g_failWriteForTesting;
 
 namespace {
@@ -71,6 +74,26 @@ QString whyNotCreated(const QString& path, const QSaveFile& file)
     return file.errorString();
 }
 
+// QSaveFile copies the old file's permissions as Qt sees them for this user, which for root adds
+// write permission to a read-only file. The new file takes the old one's mode exactly, and its
+// owner and group where the system allows. Returns the reason when the mode cannot be kept.
+QString keepModeAndOwner(const QString& path, const QSaveFile& file)
+{
+    struct stat old {};
+    if (::stat(QFile::encodeName(path).constData(), &old) != 0)
+        return {};  // a new file: the usual mode for new files
+    const int fd = file.handle();
+    // The owner first: giving a file away may clear set-id bits that the mode then restores.
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0 && ::fchown(fd, uid_t(-1), old.st_gid) != 0) {
+        // Neither owner nor group can be given by this user; the file is this user's now, as
+        // any file the user writes anew.
+    }
+    if (::fchmod(fd, old.st_mode & 07777) != 0)
+        return QStringLiteral("its permissions could not be kept (%1)")
+            .arg(QString::fromLocal8Bit(std::strerror(errno)));
+    return {};
+}
+
 }  // namespace
 
 QString writeFileAtomically(const QString& path, const DeviceWriter& write)
@@ -87,7 +110,9 @@ QString writeFileAtomically(const QString& path, const DeviceWriter& write)
         if (!written && reason.isEmpty())
             reason = device.errorString();
     }
-    if (!written) {
+    if (written)
+        reason = keepModeAndOwner(path, file);
+    if (!written || !reason.isEmpty()) {
         // Not committing discards the temporary file; the old file was never touched.
         file.cancelWriting();
         return saveFailure(path, reason);
