@@ -2,15 +2,21 @@
 
 #include "document/file_messages.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSaveFile>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <utility>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 std::function<bool(qint64 bytesSoFar)> g_failWriteForTesting;
+std::function<bool(qsizetype placedSoFar)> g_failRenameForTesting;
 
 namespace {
 
@@ -62,7 +68,7 @@ QString saveFailure(const QString& path, const QString& reason)
     return QStringLiteral("Could not save %1: %2.").arg(quotedPath(path), reason);
 }
 
-QString whyNotCreated(const QString& path, const QSaveFile& file)
+QString whyNotCreated(const QString& path, const QFileDevice& file)
 {
     const QFileInfo folder(QFileInfo(path).absolutePath());
     if (!folder.exists())
@@ -77,12 +83,11 @@ QString whyNotCreated(const QString& path, const QSaveFile& file)
 // QSaveFile copies the old file's permissions as Qt sees them for this user, which for root adds
 // write permission to a read-only file. The new file takes the old one's mode exactly, and its
 // owner and group where the system allows. Returns the reason when the mode cannot be kept.
-QString keepModeAndOwner(const QString& path, const QSaveFile& file)
+QString keepModeAndOwner(const QString& path, int fd)
 {
     struct stat old {};
     if (::stat(QFile::encodeName(path).constData(), &old) != 0)
         return {};  // a new file: the usual mode for new files
-    const int fd = file.handle();
     // The owner first: giving a file away may clear set-id bits that the mode then restores.
     if (::fchown(fd, old.st_uid, old.st_gid) != 0 && ::fchown(fd, uid_t(-1), old.st_gid) != 0) {
         // Neither owner nor group can be given by this user; the file is this user's now, as
@@ -94,7 +99,126 @@ QString keepModeAndOwner(const QString& path, const QSaveFile& file)
     return {};
 }
 
+namespace fs = std::filesystem;
+
+fs::path native(const QString& path)
+{
+    return fs::path(QFile::encodeName(path).toStdString());
+}
+
+// A name beside target that nothing uses yet.
+QString besideName(const QString& target, const char* tag)
+{
+    const QFileInfo info(target);
+    return info.dir().filePath(QStringLiteral(".%1.%2-%3")
+                                   .arg(info.fileName(), QLatin1StringView(tag))
+                                   .arg(QRandomGenerator::global()->generate(), 8, 16,
+                                        QLatin1Char('0')));
+}
+
+// One file of a group on its way: its new text in a temporary file and, when the target exists,
+// a second name for its old text (a hard link, or a copy where links cannot be made) to put back.
+struct Staged {
+    QString target;
+    QString temporary;
+    QString backup;
+};
+
+QString stage(const FileToWrite& file, Staged& staged)
+{
+    staged.target = file.path;
+    QFile out(besideName(file.path, "new"));
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return whyNotCreated(file.path, out);
+    staged.temporary = out.fileName();
+    const bool exists = QFileInfo::exists(file.path);
+    if (const QString why = keepModeAndOwner(file.path, out.handle()); !why.isEmpty())
+        return why;
+    const bool written = out.write(file.bytes) == file.bytes.size() && out.flush() &&
+                         ::fsync(out.handle()) == 0;
+    if (!written)
+        return out.errorString();
+    out.close();
+    if (!exists)
+        return {};
+    const QString backup = besideName(file.path, "old");
+    std::error_code error;
+    fs::create_hard_link(native(file.path), native(backup), error);
+    if (error)
+        fs::copy_file(native(file.path), native(backup), error);
+    if (error)
+        return QStringLiteral("its old text could not be kept aside (%1)")
+            .arg(QString::fromLocal8Bit(error.message()));
+    staged.backup = backup;
+    return {};
+}
+
+void removeIfSet(const QString& path)
+{
+    if (!path.isEmpty())
+        QFile::remove(path);
+}
+
 }  // namespace
+
+QString writeFilesTogether(const std::vector<FileToWrite>& files, qsizetype* failedIndex)
+{
+    std::vector<Staged> staged(files.size());
+    QString reason;
+    qsizetype failed = 0;
+    qsizetype placed = 0;
+    for (; failed < qsizetype(files.size()) && reason.isEmpty(); ++failed)
+        reason = stage(files[size_t(failed)], staged[size_t(failed)]);
+    if (reason.isEmpty()) {
+        for (; placed < qsizetype(files.size()); ++placed) {
+            const Staged& file = staged[size_t(placed)];
+            std::error_code error;
+            if (g_failRenameForTesting && g_failRenameForTesting(placed))
+                error = std::make_error_code(std::errc::io_error);
+            else
+                fs::rename(native(file.temporary), native(file.target), error);
+            if (error) {
+                reason = QStringLiteral("the new file could not take its place (%1)")
+                             .arg(QString::fromLocal8Bit(error.message()));
+                break;
+            }
+        }
+        failed = placed + 1;
+    }
+    if (reason.isEmpty()) {
+        for (const Staged& file : staged)
+            removeIfSet(file.backup);
+        return {};
+    }
+
+    // Back to how things stood: the files already placed get their old text again.
+    QStringList stranded;
+    for (qsizetype i = 0; i < placed; ++i) {
+        Staged& file = staged[size_t(i)];
+        std::error_code error;
+        if (file.backup.isEmpty())
+            fs::remove(native(file.target), error);
+        else
+            fs::rename(native(file.backup), native(file.target), error);
+        if (error)
+            stranded << (file.backup.isEmpty() ? quotedPath(file.target)
+                                               : QStringLiteral("%1 (its old text is in %2)")
+                                                     .arg(quotedPath(file.target),
+                                                          quotedPath(std::exchange(file.backup,
+                                                                                   QString()))));
+        file.temporary.clear();
+    }
+    for (const Staged& file : staged) {
+        removeIfSet(file.temporary);
+        removeIfSet(file.backup);
+    }
+    if (failedIndex)
+        *failedIndex = failed - 1;
+    if (!stranded.isEmpty())
+        reason +=
+            QStringLiteral("; %1 could not be put back").arg(stranded.join(QStringLiteral(", ")));
+    return saveFailure(files[size_t(failed - 1)].path, reason);
+}
 
 QString writeFileAtomically(const QString& path, const DeviceWriter& write)
 {
@@ -111,7 +235,7 @@ QString writeFileAtomically(const QString& path, const DeviceWriter& write)
             reason = device.errorString();
     }
     if (written)
-        reason = keepModeAndOwner(path, file);
+        reason = keepModeAndOwner(path, file.handle());
     if (!written || !reason.isEmpty()) {
         // Not committing discards the temporary file; the old file was never touched.
         file.cancelWriting();

@@ -63,9 +63,15 @@ class JsonLevelScanner
             addTileset(root, QString());
             return true;
         }
+        if (root.kind == '{' && type == u"template") {
+            sites_.isTemplate = true;
+            addTileset(fields.value(u"tileset"), QStringLiteral("tileset"));
+            addObject(fields.value(u"object"), QStringLiteral("object"));
+            return true;
+        }
         if (root.kind != '{' || (type != u"map" && !fields.find(u"layers"))) {
             problem = {root.span.begin, QString(),
-                       QStringLiteral("it is neither a map nor a tileset")};
+                       QStringLiteral("it is neither a map nor a tileset nor a template")};
             return false;
         }
         int64_t level = -1;
@@ -209,19 +215,27 @@ class JsonLevelScanner
                 walkLayers(fields.value(u"layers"), here + QStringLiteral(".layers"));
             } else if (type == u"objectgroup") {
                 json_.elements(fields.value(u"objects"), [&](int64_t item, Value object) {
-                    const Value gid =
-                        object.kind == '{' ? Fields(json_, object).value(u"gid") : Value();
-                    if (gid.valid())
-                        sites_.objects.push_back(
-                            {gid.span, gid.span.begin,
-                             QStringLiteral("%1, layer %2")
-                                 .arg(here + QStringLiteral(".objects[%1]").arg(item),
-                                      quotedPath(json_.string(fields.value(u"name"))))});
+                    addObject(object, QStringLiteral("%1, layer %2")
+                                          .arg(here + QStringLiteral(".objects[%1]").arg(item),
+                                               quotedPath(json_.string(fields.value(u"name")))));
                 });
             } else if (type == u"tilelayer" || (type.isEmpty() && fields.find(u"data"))) {
                 addTileLayer(fields, here, where);
             }
         });
+    }
+
+    // An object's gid, and the template it is placed through.
+    void addObject(Value object, const QString& where)
+    {
+        if (object.kind != '{')
+            return;
+        const Fields fields(json_, object);
+        const Value gid = fields.value(u"gid");
+        if (gid.valid())
+            sites_.objects.push_back({gid.span, gid.span.begin, where});
+        addTemplate(sites_, folder_, json_.string(fields.value(u"template")), object.span.begin,
+                    where);
     }
 
     void addTileLayer(const Fields& fields, const QString& here, const QString& where)

@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "document/atomic_file.h"
@@ -20,9 +22,9 @@ enum class Family { Xml, Json, Csv, Unknown };
 Family familyOf(const QString& path, const QByteArray& bytes)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix == u"tmx" || suffix == u"tsx" || suffix == u"xml")
+    if (suffix == u"tmx" || suffix == u"tsx" || suffix == u"tx" || suffix == u"xml")
         return Family::Xml;
-    if (suffix == u"tmj" || suffix == u"tsj" || suffix == u"json")
+    if (suffix == u"tmj" || suffix == u"tsj" || suffix == u"tj" || suffix == u"json")
         return Family::Json;
     if (suffix == u"csv" || suffix == u"txt")
         return Family::Csv;
@@ -52,7 +54,7 @@ bool scanSites(Family family, const QByteArray& bytes, const QString& folder, Le
 QString unknownFormat()
 {
     return QStringLiteral(
-        "it is none of the level files Tilegrid reads (TMX, TSX, TMJ, TSJ or CSV)");
+        "it is none of the level files Tilegrid reads (TMX, TSX, TX, TMJ, TSJ, TJ or CSV)");
 }
 
 QString absolute(const QString& path)
@@ -80,9 +82,9 @@ QString plural(qint64 count, const QString& one, const QString& many)
     return QStringLiteral("%1 %2").arg(count).arg(count == 1 ? one : many);
 }
 
-// Tileset files read in this run, by identity: each is read once, and what a map learns of it
-// comes from the text as it stood before anything in the run rewrote it.
-class TilesetFiles
+// Tileset and template files read in this run, by identity: each is read once, and what a map
+// learns of it comes from the text as it stood before anything in the run rewrote it.
+class SharedFiles
 {
   public:
     struct Entry {
@@ -90,7 +92,8 @@ class TilesetFiles
         ExternalTileset tileset;
     };
 
-    const Entry& read(const QString& path)
+    // follow: a template's tileset file is read as well (a tileset file's own never is).
+    const Entry& read(const QString& path, bool follow = true)
     {
         const QString key = identity(path);
         auto found = entries_.find(key);
@@ -98,15 +101,12 @@ class TilesetFiles
             return found->second;
         Entry entry;
         QFile file(path);
-        const QString error = openForReading(file, QStringLiteral("a tileset file"));
+        const QString error = openForReading(file, QStringLiteral("a tileset or template file"));
         if (!error.isEmpty()) {
             entry.tileset.error = error;
         } else {
             entry.bytes = file.readAll();
-            entry.tileset = readTilesetFacts(entry.bytes, path);
-            if (!entry.tileset.error.isEmpty())
-                entry.tileset.error = QStringLiteral("%1 cannot be read: %2.")
-                                          .arg(quotedPath(path), entry.tileset.error);
+            entry.tileset = factsOf(entry.bytes, path, follow);
         }
         return entries_.emplace(key, std::move(entry)).first->second;
     }
@@ -116,10 +116,33 @@ class TilesetFiles
     {
         const QString key = identity(path);
         if (entries_.count(key) == 0)
-            entries_.emplace(key, Entry{bytes, readTilesetFacts(bytes, path)});
+            entries_.emplace(key, Entry{bytes, factsOf(bytes, path, true)});
     }
 
   private:
+    ExternalTileset factsOf(const QByteArray& bytes, const QString& path, bool follow)
+    {
+        ExternalTileset tileset = readTilesetFacts(bytes, path);
+        const QString named = tileset.facts.file;
+        if (!tileset.error.isEmpty() || (!named.isEmpty() && !follow))
+            return {
+                {},
+                QStringLiteral("%1 cannot be read: %2.")
+                    .arg(quotedPath(path), tileset.error.isEmpty()
+                                               ? QStringLiteral("it is a template, not a tileset")
+                                               : tileset.error)};
+        if (!named.isEmpty()) {
+            // A template counts its gid from its own first gid in the tileset file it names.
+            const ExternalTileset used = read(named, false).tileset;
+            if (!used.error.isEmpty())
+                return used;
+            const int64_t firstGid = tileset.facts.firstGid;
+            tileset.facts = used.facts;
+            tileset.facts.firstGid = firstGid;
+        }
+        return tileset;
+    }
+
     std::map<QString, Entry> entries_;
 };
 
@@ -134,99 +157,70 @@ class Run
     void file(const QString& given, LevelRemapRun& run)
     {
         const QString path = absolute(given);
-        LevelFileResult result;
-        result.path = given;
+        Part main;
+        main.path = path;
+        main.result.path = given;
         if (done_.count(identity(path))) {
-            result.status = LevelFileStatus::Skipped;
-            result.reason = QStringLiteral("it was already remapped in this run");
-            run.files.push_back(result);
+            main.result.status = LevelFileStatus::Skipped;
+            main.result.reason = QStringLiteral("it was already remapped in this run");
+            run.files.push_back(main.result);
             return;
         }
         done_.insert(identity(path));
         QFile file(path);
-        result.reason = openForReading(file, QStringLiteral("a level file"));
-        if (!result.reason.isEmpty()) {
-            result.reason = asReason(result.reason);
-            run.files.push_back(result);
+        main.result.reason = openForReading(file, QStringLiteral("a level file"));
+        if (!main.result.reason.isEmpty()) {
+            main.result.reason = asReason(main.result.reason);
+            run.files.push_back(main.result);
             return;
         }
-        const QByteArray bytes = file.readAll();
+        main.before = file.readAll();
         file.close();
-        const ExternalTilesetReader reader = [this](const QString& tilesetPath) {
-            return tilesets_.read(tilesetPath).tileset;
-        };
-        LevelBytesResult remapped = remapLevelBytes(bytes, path, remap_, options_, reader);
-        if (remapped.isTileset) {
-            tilesets_.remember(path, bytes);
-            if (remapped.status == LevelFileStatus::Failed)
-                failedTilesets_.insert(identity(path));
+        main.remapped = remapLevelBytes(main.before, path, remap_, options_, reader());
+        main.result = resultOf(given, main.remapped);
+        if (main.remapped.isTileset || main.remapped.isTemplate) {
+            shared_.remember(path, main.before);
+            if (main.remapped.status == LevelFileStatus::Failed)
+                failedShared_.insert(identity(path));
         }
-        if (remapped.status != LevelFileStatus::Updated) {
-            run.files.push_back(resultOf(given, remapped));
+        if (main.remapped.status != LevelFileStatus::Updated) {
+            run.files.push_back(main.result);
             return;
         }
 
-        // Written elsewhere, the map must still find the remapped tileset where its source says;
-        // otherwise it would show the original tileset's per-tile data and spacing.
-        for (const QString& tilesetPath : remapped.sheetTilesetFiles) {
-            const QString relative = QFileInfo(path).dir().relativeFilePath(tilesetPath);
-            const QString mapTarget = output_(path);
-            const QString tilesetTarget = output_(tilesetPath);
-            if (mapTarget.isEmpty() || tilesetTarget.isEmpty() ||
-                identity(QFileInfo(mapTarget).dir().absoluteFilePath(relative)) ==
-                    identity(tilesetTarget))
-                continue;
-            LevelFileResult level = resultOf(given, remapped);
-            level.status = LevelFileStatus::Failed;
-            const QString shown =
-                QDir::cleanPath(QFileInfo(mapTarget).dir().absoluteFilePath(relative));
-            level.reason = QStringLiteral("written to %1 it would show the tileset %2 rather than "
-                                          "its remapped copy %3; remap in place, or keep the "
-                                          "tileset beside the map")
-                               .arg(quotedPath(mapTarget), quotedPath(shown),
-                                    quotedPath(tilesetTarget));
-            run.files.push_back(level);
-            return;
+        std::vector<Part> parts{main};
+        const QString blocked = gather(parts);
+        if (!blocked.isEmpty() || !write(parts)) {
+            if (!blocked.isEmpty())
+                parts.front().result.reason = blocked;
+            parts.front().result.status = LevelFileStatus::Failed;
+            if (parts.front().remapped.isTileset || parts.front().remapped.isTemplate)
+                failedShared_.insert(identity(path));
         }
-
-        // The map's sheet tilesets first: the map is written only when they are.
-        std::vector<LevelFileResult> tilesetResults;
-        QString blocked;
-        for (const QString& tilesetPath : remapped.sheetTilesetFiles) {
-            const QString key = identity(tilesetPath);
-            if (done_.count(key)) {
-                if (failedTilesets_.count(key))
-                    blocked = tilesetPath;
-                continue;
-            }
-            done_.insert(key);
-            LevelBytesResult tileset =
-                remapLevelBytes(tilesets_.read(tilesetPath).bytes, tilesetPath, remap_, options_);
-            LevelFileResult written = resultOf(tilesetPath, tileset);
-            if (tileset.status == LevelFileStatus::Updated)
-                write(written, tilesets_.read(tilesetPath).bytes, tileset.bytes);
-            if (written.status != LevelFileStatus::Updated) {
-                written.status = LevelFileStatus::Failed;
-                failedTilesets_.insert(key);
-                blocked = tilesetPath;
-            }
-            tilesetResults.push_back(written);
-        }
-        LevelFileResult level = resultOf(given, remapped);
-        if (!blocked.isEmpty()) {
-            level.status = LevelFileStatus::Failed;
-            level.reason =
-                QStringLiteral("its tileset %1 could not be remapped").arg(quotedPath(blocked));
-        } else {
-            write(level, bytes, remapped.bytes);
-        }
-        if (remapped.isTileset && level.status != LevelFileStatus::Updated)
-            failedTilesets_.insert(identity(path));
-        run.files.push_back(level);
-        run.files.insert(run.files.end(), tilesetResults.begin(), tilesetResults.end());
+        for (const Part& part : parts)
+            if (&part == &parts.front() || part.result.status == LevelFileStatus::Failed ||
+                parts.front().result.status != LevelFileStatus::Failed)
+                run.files.push_back(part.result);
     }
 
   private:
+    // One file of those that are written together: a map and the sheet's tilesets and templates
+    // it names (and their tilesets).
+    struct Part {
+        QString path;  // absolute
+        QString from;  // the file that names it; empty for the file given
+        QByteArray before;
+        LevelBytesResult remapped;
+        LevelFileResult result;
+        QString target;
+        bool unchanged = false;
+    };
+
+    ExternalTilesetReader reader()
+    {
+        return [this](const QString& path) { return shared_.read(path).tileset; };
+    }
+
     static LevelFileResult resultOf(const QString& path, const LevelBytesResult& remapped)
     {
         LevelFileResult result;
@@ -237,64 +231,175 @@ class Run
         result.tilesMoved = remapped.tilesMoved;
         result.place = remapped.place;
         result.reason = remapped.reason;
+        result.sheetImage = remapped.sheetImage;
         return result;
     }
 
-    // Writes an updated result where the output policy says; on failure the result says why.
-    void write(LevelFileResult& result, const QByteArray& before, const QByteArray& after)
+    // Adds the files parts[0] carries along (not done before in this run) and remaps them, the
+    // sheet being the image parts[0] was remapped for. Returns why parts[0] cannot be written, if
+    // anything stands in its way; a part that failed itself is marked so.
+    QString gather(std::vector<Part>& parts)
     {
-        const QString source = absolute(result.path);
-        const QString target = output_(source);
-        if (target.isEmpty()) {
-            result.status = LevelFileStatus::Failed;
-            result.reason = QStringLiteral("it has no place to be written");
-            return;
-        }
-        const QString key = identity(target);
-        if (written_.count(key)) {
-            result.status = LevelFileStatus::Failed;
-            result.reason =
-                QStringLiteral("its result would overwrite %1, written before in this run")
-                    .arg(quotedPath(target));
-            return;
-        }
-        // A file written back to itself unchanged is not touched at all.
-        if (key != identity(source) || after != before) {
-            const QString error = writeFileAtomically(target, after);
-            if (!error.isEmpty()) {
-                result.status = LevelFileStatus::Failed;
-                result.reason = asReason(error);
-                return;
+        LevelRemapOptions options = options_;
+        if (options.sheet.isEmpty())
+            options.sheet = parts.front().remapped.sheetImage;
+        for (size_t i = 0; i < parts.size(); ++i) {
+            const QStringList& tilesets = parts[i].remapped.sheetTilesetFiles;
+            QStringList named = tilesets + parts[i].remapped.sheetTemplateFiles;
+            for (qsizetype n = 0; n < named.size(); ++n) {
+                const QString& path = named[n];
+                const QString kind = n < tilesets.size() ? QStringLiteral("tileset")
+                                                         : QStringLiteral("template");
+                const QString key = identity(path);
+                if (std::any_of(parts.begin(), parts.end(),
+                                [&](const Part& part) { return identity(part.path) == key; }))
+                    continue;
+                if (done_.count(key)) {
+                    if (failedShared_.count(key))
+                        return QStringLiteral("its %1 %2 could not be remapped")
+                            .arg(kind, quotedPath(path));
+                    continue;
+                }
+                Part part;
+                part.path = path;
+                part.from = parts[i].path;
+                part.before = shared_.read(path).bytes;
+                if (const QString misplaced = placement(part, kind); !misplaced.isEmpty())
+                    return misplaced;
+                part.remapped = remapLevelBytes(part.before, path, remap_, options, reader());
+                part.result = resultOf(path, part.remapped);
+                parts.push_back(part);
+                if (part.remapped.status != LevelFileStatus::Updated) {
+                    // A tileset or template of the sheet that cannot follow it blocks every map
+                    // that uses it.
+                    parts.back().result.status = LevelFileStatus::Failed;
+                    done_.insert(key);
+                    failedShared_.insert(key);
+                    return QStringLiteral("its %1 %2 could not be remapped")
+                        .arg(kind, quotedPath(path));
+                }
             }
         }
-        written_.insert(key);
-        result.outputPath = target;
+        return {};
+    }
+
+    // Written elsewhere, a file must still find the remapped part where its source says;
+    // otherwise it would show the original's per-tile data, spacing or tile.
+    QString placement(const Part& part, const QString& kind) const
+    {
+        const QString relative = QFileInfo(part.from).dir().relativeFilePath(part.path);
+        const QString fromTarget = output_(part.from);
+        const QString partTarget = output_(part.path);
+        if (fromTarget.isEmpty() || partTarget.isEmpty() ||
+            identity(QFileInfo(fromTarget).dir().absoluteFilePath(relative)) ==
+                identity(partTarget))
+            return {};
+        const QString shown =
+            QDir::cleanPath(QFileInfo(fromTarget).dir().absoluteFilePath(relative));
+        return QStringLiteral("written to %1 it would show the %2 %3 rather than its remapped "
+                              "copy %4; remap in place, or keep the %2 beside the map")
+            .arg(quotedPath(fromTarget), kind, quotedPath(shown), quotedPath(partTarget));
+    }
+
+    // Writes the parts all or nothing where the output policy says, leaving out those whose
+    // target holds their result already. On failure each part's result says why.
+    bool write(std::vector<Part>& parts)
+    {
+        std::vector<FileToWrite> files;
+        std::vector<Part*> writing;
+        std::set<QString> targets;
+        for (Part& part : parts) {
+            part.target = output_(part.path);
+            if (part.target.isEmpty())
+                return fail(parts, part, QStringLiteral("it has no place to be written"));
+            const QString key = identity(part.target);
+            if (written_.count(key) || targets.count(key))
+                return fail(parts, part,
+                            QStringLiteral("its result would overwrite %1, written before in "
+                                           "this run")
+                                .arg(quotedPath(part.target)));
+            targets.insert(key);
+            const std::optional<QByteArray> now =
+                key == identity(part.path) ? part.before : contentOf(part.target);
+            part.unchanged = now && *now == part.remapped.bytes;
+            if (!part.unchanged) {
+                files.push_back({part.target, part.remapped.bytes});
+                writing.push_back(&part);
+            }
+        }
+        qsizetype failed = -1;
+        const QString error = writeFilesTogether(files, &failed);
+        if (!error.isEmpty())
+            return fail(parts, *writing[size_t(failed)], asReason(error));
+        for (Part& part : parts) {
+            done_.insert(identity(part.path));
+            written_.insert(identity(part.target));
+            part.result.outputPath = part.target;
+            if (part.unchanged)
+                part.result.status = LevelFileStatus::Unchanged;
+        }
+        return true;
+    }
+
+    // What the file at path holds, or nothing when it cannot be read.
+    static std::optional<QByteArray> contentOf(const QString& path)
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        return file.readAll();
+    }
+
+    static bool fail(std::vector<Part>& parts, Part& culprit, const QString& reason)
+    {
+        for (Part& part : parts) {
+            part.result.status = LevelFileStatus::Failed;
+            part.result.place.clear();
+            part.result.reason = &part == &culprit
+                                     ? reason
+                                     : QStringLiteral("it goes with %1, which could not be written")
+                                           .arg(quotedPath(culprit.path));
+        }
+        return false;
     }
 
     const TileRemap& remap_;
     const LevelRemapOptions& options_;
     LevelOutputPath output_;
-    TilesetFiles tilesets_;
-    std::set<QString> done_;            // files remapped (or tried) in this run
-    std::set<QString> failedTilesets_;  // tileset files whose remap or write failed
-    std::set<QString> written_;         // outputs written in this run
+    SharedFiles shared_;
+    std::set<QString> done_;          // files remapped (or tried) in this run
+    std::set<QString> failedShared_;  // tileset and template files whose remap or write failed
+    std::set<QString> written_;       // outputs written in this run
 };
 
 }  // namespace
 
 QString LevelFileResult::message() const
 {
+    // The sheet as the file is named: from the working folder when the file is, else in full.
+    const QString sheet =
+        sheetImage.isEmpty() || QFileInfo(sheetImage).isRelative() || !QFileInfo(path).isRelative()
+            ? sheetImage
+            : QDir::current().relativeFilePath(sheetImage);
+    const QString forSheet =
+        sheet.isEmpty() ? QString() : QStringLiteral(" for the sheet %1").arg(quotedPath(sheet));
+    const bool elsewhere = !outputPath.isEmpty() && absolute(outputPath) != absolute(path);
     switch (status) {
     case LevelFileStatus::Updated: {
         const QString what = isTileset ? plural(tilesMoved, QStringLiteral("tile entry renumbered"),
                                                 QStringLiteral("tile entries renumbered"))
                                        : plural(cellsChanged, QStringLiteral("cell changed"),
                                                 QStringLiteral("cells changed"));
-        const bool elsewhere = !outputPath.isEmpty() && absolute(outputPath) != absolute(path);
-        return elsewhere ? QStringLiteral("Updated %1 into %2: %3.")
-                               .arg(quotedPath(path), quotedPath(outputPath), what)
-                         : QStringLiteral("Updated %1: %2.").arg(quotedPath(path), what);
+        return elsewhere
+                   ? QStringLiteral("Updated %1 into %2%3: %4.")
+                         .arg(quotedPath(path), quotedPath(outputPath), forSheet, what)
+                   : QStringLiteral("Updated %1%2: %3.").arg(quotedPath(path), forSheet, what);
     }
+    case LevelFileStatus::Unchanged:
+        return elsewhere ? QStringLiteral("Unchanged %1%2: %3 holds its result already.")
+                               .arg(quotedPath(path), forSheet, quotedPath(outputPath))
+                         : QStringLiteral("Unchanged %1%2: none of its tile numbers move.")
+                               .arg(quotedPath(path), forSheet);
     case LevelFileStatus::Skipped:
         return QStringLiteral("Skipped %1: %2.").arg(quotedPath(path), reason);
     case LevelFileStatus::Failed:
@@ -326,7 +431,9 @@ LevelBytesResult remapLevelBytes(const QByteArray& bytes, const QString& path,
                 QStringLiteral("the first tile number must be 0 or 1, not %1").arg(options.firstId);
             return result;
         }
-        return remapCsvLevel(bytes, remap, options.firstId);
+        LevelBytesResult csv = remapCsvLevel(bytes, remap, options.firstId);
+        csv.sheetImage = options.sheet;
+        return csv;
     }
     const QString absolutePath = absolute(path);
     const LevelContext context{remap, options, absolutePath, QFileInfo(absolutePath).absolutePath(),
@@ -348,6 +455,8 @@ ExternalTileset readTilesetFacts(const QByteArray& bytes, const QString& path)
         result.error = QStringLiteral("it is not a TSX or TSJ tileset");
     else if (!scanSites(family, bytes, QFileInfo(absolute(path)).absolutePath(), sites, problem))
         result.error = QStringLiteral("%1: %2").arg(linePlace(bytes, problem.at), problem.reason);
+    else if (sites.isTemplate)
+        result.facts = sites.tilesets.empty() ? TilesetFacts{} : sites.tilesets.front().facts;
     else if (!sites.isTileset || sites.tilesets.empty())
         result.error = QStringLiteral("it is a map, not a tileset");
     else
@@ -386,11 +495,13 @@ QString LevelRemapRun::summary() const
 {
     if (!error.isEmpty())
         return error;
-    return QStringLiteral("%1 updated (%2), %3 skipped, %4 failed.")
+    const int unchanged = count(LevelFileStatus::Unchanged);
+    return QStringLiteral("%1 updated (%2), %3%4 skipped, %5 failed.")
         .arg(
             plural(count(LevelFileStatus::Updated), QStringLiteral("file"),
                    QStringLiteral("files")),
-            plural(cellsChanged(), QStringLiteral("cell changed"), QStringLiteral("cells changed")))
+            plural(cellsChanged(), QStringLiteral("cell changed"), QStringLiteral("cells changed")),
+            unchanged > 0 ? QStringLiteral("%1 unchanged, ").arg(unchanged) : QString())
         .arg(count(LevelFileStatus::Skipped))
         .arg(count(LevelFileStatus::Failed));
 }

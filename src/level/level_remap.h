@@ -1,7 +1,8 @@
 #pragma once
 
 // Carrying a sheet's rearrangement (and a grid inserted or removed) into the levels made against
-// it: TMX maps and TSX tilesets, their JSON forms TMJ and TSJ, and CSV grids of tile numbers.
+// it: TMX maps, TSX tilesets and TX object templates, their JSON forms TMJ, TSJ and TJ, and CSV
+// grids of tile numbers.
 // Only the numbers that name the sheet's tiles change; every other byte stays as it stood.
 //
 // The window and the command line call remapLevelFiles(); remapLevelBytes() does one file's text
@@ -27,14 +28,17 @@ struct LevelRemapOptions {
 };
 
 enum class LevelFileStatus {
-    Updated,  // remapped (possibly with nothing to change) and written
-    Skipped,  // does not use the sheet, or came twice; left as it was
-    Failed,   // could not be read, understood or written; left as it was
+    Updated,    // remapped and written
+    Unchanged,  // remapped, but its result is what its target holds already: not written
+    Skipped,    // does not use the sheet, or came twice; left as it was
+    Failed,     // could not be read, understood or written; left as it was
 };
 
 struct LevelFileResult {
     QString path;        // the file read
-    QString outputPath;  // where the result went (Updated only)
+    QString outputPath;  // where the result went (Updated, Unchanged)
+    QString sheetImage;  // Updated, Unchanged: the sheet's image as the file names it (absolute),
+                         // or as the run was told for a CSV file
     LevelFileStatus status = LevelFileStatus::Failed;
     bool isTileset = false;   // a TSX or TSJ file
     qint64 cellsChanged = 0;  // layer cells and tile objects that now name another tile
@@ -46,12 +50,14 @@ struct LevelFileResult {
     QString message() const;
 };
 
-// A map's external tileset, as remapLevelBytes asks for it: its facts, or why it cannot be read.
+// A map's external tileset or template, as remapLevelBytes asks for it: the tileset's facts (a
+// template's: those of the tileset its tile comes from; none for another object), or why it
+// cannot be read.
 struct ExternalTileset {
     TilesetFacts facts;
     QString error;  // a full sentence naming the file; empty when facts hold
 };
-// Gives the tileset stored in the file at an absolute path.
+// Gives the tileset stored in, or named by, the file at an absolute path.
 using ExternalTilesetReader = std::function<ExternalTileset(const QString& path)>;
 
 // What remapping one file's text gives; nothing is written.
@@ -59,6 +65,7 @@ struct LevelBytesResult {
     LevelFileStatus status = LevelFileStatus::Failed;
     QByteArray bytes;  // Updated: the new text (the same bytes when nothing needed to change)
     bool isTileset = false;
+    bool isTemplate = false;  // a TX or TJ file
     qint64 cellsChanged = 0;
     qint64 tilesMoved = 0;
     QString place;
@@ -66,16 +73,21 @@ struct LevelBytesResult {
     // External tileset files (absolute paths) that show the sheet: they hold the per-tile data and
     // the spacing, so they need remapping as well, once however many maps name them.
     QStringList sheetTilesetFiles;
+    // Likewise the template files whose tile is one of the sheet's.
+    QStringList sheetTemplateFiles;
+    QString sheetImage;  // Updated: the sheet's image (see LevelFileResult)
 };
 
 // Remaps the text of the level file at path (which only tells the format by its extension, and
-// the folder that relative sources start from). readTileset is asked for each external tileset a
-// map names; without it such maps are refused.
+// the folder that relative sources start from). readTileset is asked for each external tileset and
+// template a map names; without it such maps are refused.
 LevelBytesResult remapLevelBytes(const QByteArray& bytes, const QString& path,
                                  const TileRemap& remap, const LevelRemapOptions& options,
                                  const ExternalTilesetReader& readTileset = {});
 
-// Reads a TSX or TSJ tileset file's text. error is a plain reason when it is none.
+// Reads a TSX or TSJ tileset file's text, or a template's tileset (facts.file is set when the
+// template names a tileset file, whose facts then still have to be read). error is a plain reason
+// when it is neither.
 ExternalTileset readTilesetFacts(const QByteArray& bytes, const QString& path);
 
 // Where the result for a file goes: given the absolute path of a file read, the path to write, or
@@ -93,15 +105,18 @@ struct LevelRemapRun {
 
     int count(LevelFileStatus status) const;
     qint64 cellsChanged() const;
-    // "3 files updated (412 cells changed), 1 skipped, 1 failed."
+    // "3 files updated (412 cells changed), 1 skipped, 1 failed.", with "2 unchanged, " before
+    // the skipped when there are.
     QString summary() const;
 };
 
-// Remaps each level file in turn and writes each result atomically to output(path); a file that
-// is skipped or fails is left untouched, and the others are still done. External tilesets that
+// Remaps each level file in turn and writes each result to output(path); a file that is skipped
+// or fails is left untouched, and the others are still done. External tilesets and templates that
 // show the sheet are remapped once per run (however many maps name them, and whether or not they
 // are in paths too), and only along with a map that uses them or when given themselves; each
-// appears as a result of its own after the first map that names it.
+// appears as a result of its own after the first map that names it. A map and the files it
+// carries along are written all or nothing; a result that its target holds already is not
+// written (Unchanged).
 //
 // Remapping is not idempotent: files remapped in two runs with the same remap are permuted twice.
 LevelRemapRun remapLevelFiles(const QStringList& paths, const TileRemap& remap,

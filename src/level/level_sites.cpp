@@ -1,5 +1,7 @@
 #include "level/level_sites.h"
 
+#include <QDir>
+
 #include "document/file_messages.h"
 #include "level/gid_remapper.h"
 #include "level/sheet_choice.h"
@@ -163,6 +165,18 @@ LevelBytesResult failedWith(const QString& reason)
 
 }  // namespace
 
+void addTemplate(LevelSites& sites, const QString& folder, const QString& source, qsizetype at,
+                 const QString& where)
+{
+    if (source.isEmpty())
+        return;
+    const QString file = QDir::cleanPath(QDir(folder).absoluteFilePath(source));
+    for (const TemplateSite& site : sites.templates)
+        if (site.file == file)
+            return;
+    sites.templates.push_back({file, at, where});
+}
+
 bool parseGid(QByteArrayView text, uint32_t& gid)
 {
     int64_t value = 0;
@@ -183,15 +197,17 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
                             const LevelContext& context)
 {
     const TileRemap& remap = context.remap;
+    auto readFile = [&](const QString& file) {
+        return context.readTileset ? context.readTileset(file)
+                                   : ExternalTileset{{},
+                                                     QStringLiteral("%1 is not read here.")
+                                                         .arg(quotedPath(file))};
+    };
     std::vector<TilesetFacts> facts;
     for (const TilesetSite& site : sites.tilesets) {
         TilesetFacts tileset = site.facts;
         if (!tileset.file.isEmpty()) {
-            const ExternalTileset external =
-                context.readTileset
-                    ? context.readTileset(tileset.file)
-                    : ExternalTileset{
-                          {}, QStringLiteral("%1 is not read here.").arg(quotedPath(tileset.file))};
+            const ExternalTileset external = readFile(tileset.file);
             if (!external.error.isEmpty())
                 return failedAt(
                     bytes, {site.at, QString(),
@@ -203,23 +219,62 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
         }
         facts.push_back(tileset);
     }
+    std::vector<TilesetFacts> templates;  // the tilesets of the templates' tiles
+    for (const TemplateSite& site : sites.templates) {
+        const ExternalTileset used = readFile(site.file);
+        if (!used.error.isEmpty())
+            return failedAt(bytes, {site.at, site.where,
+                                    QStringLiteral("its template cannot be used: %1")
+                                        .arg(used.error)});
+        templates.push_back(used.facts);
+    }
 
     LevelBytesResult result;
     result.isTileset = sites.isTileset;
-    const SheetChoice choice = chooseSheet(facts, context.options.sheet);
+    result.isTemplate = sites.isTemplate;
+    auto imageOf = [](const TilesetFacts& tileset) {
+        return QDir::cleanPath(QDir(tileset.folder).absoluteFilePath(tileset.image));
+    };
+    SheetChoice choice = chooseSheet(facts, context.options.sheet);
+    // A template's tile is the sheet's when its tileset shows the image the map's own tilesets
+    // were found to show; only a map whose own tilesets do not show the sheet goes by its
+    // templates alone. A template of another sheet is left as it is.
+    std::vector<bool> templateIsSheet(templates.size(), false);
+    if (!templates.empty() && choice.verdict != SheetChoice::Verdict::Refuse) {
+        QString sheet = context.options.sheet;
+        for (size_t t = 0; t < facts.size() && sheet.isEmpty(); ++t)
+            if (choice.isSheet[t])
+                sheet = imageOf(facts[t]);
+        SheetChoice byTemplates = chooseSheet(templates, sheet);
+        templateIsSheet = byTemplates.isSheet;
+        if (byTemplates.verdict == SheetChoice::Verdict::Refuse ||
+            (byTemplates.verdict == SheetChoice::Verdict::Use &&
+             choice.verdict == SheetChoice::Verdict::Skip)) {
+            byTemplates.isSheet.assign(facts.size(), false);
+            choice = byTemplates;
+        }
+    }
     if (choice.verdict != SheetChoice::Verdict::Use) {
         result.status = choice.verdict == SheetChoice::Verdict::Skip ? LevelFileStatus::Skipped
                                                                      : LevelFileStatus::Failed;
         result.reason = choice.reason;
         return result;
     }
+    for (size_t t = 0; t < templates.size(); ++t) {
+        if (!templateIsSheet[t])
+            continue;
+        result.sheetTemplateFiles << sites.templates[t].file;
+        if (result.sheetImage.isEmpty())
+            result.sheetImage = imageOf(templates[t]);
+    }
 
     TextSplice splice;
     for (size_t t = 0; t < facts.size(); ++t) {
         if (!choice.isSheet[t])
             continue;
-        const TilesetSite& site = sites.tilesets[t];
         const TilesetFacts& tileset = facts[t];
+        result.sheetImage = imageOf(tileset);
+        const TilesetSite& site = sites.tilesets[t];
         const QString where = QStringLiteral("tileset %1").arg(tileset.label());
         if (site.problem)
             return failedAt(bytes, *site.problem);

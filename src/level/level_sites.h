@@ -72,13 +72,27 @@ struct GidSite {
     QString where;
 };
 
+// An object placed through a template file, which holds its tile and that tile's tileset.
+struct TemplateSite {
+    QString file;  // absolute
+    qsizetype at = 0;
+    QString where;
+};
+
 struct LevelSites {
     bool isTileset = false;
+    bool isTemplate = false;  // a template file: one object and the tileset its gid counts in
     int compressionLevel = -1;
     std::vector<TilesetSite> tilesets;
     std::vector<CellBlock> blocks;
     std::vector<GidSite> objects;
+    std::vector<TemplateSite> templates;  // each template file once
 };
+
+// Notes that an object at `at` is placed through the template file source (relative to folder),
+// once per file; an empty source is none.
+void addTemplate(LevelSites& sites, const QString& folder, const QString& source, qsizetype at,
+                 const QString& where);
 
 struct LevelContext {
     const TileRemap& remap;

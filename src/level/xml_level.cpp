@@ -12,6 +12,7 @@ namespace {
 enum class Kind {
     Other,
     Map,
+    Template,
     Tileset,
     TilesetImage,
     TileDef,
@@ -35,6 +36,12 @@ enum class Kind {
 Kind classify(Kind parent, QStringView name)
 {
     switch (parent) {
+    case Kind::Template:
+        if (name == u"tileset")
+            return Kind::Tileset;
+        if (name == u"object")
+            return Kind::Object;
+        break;
     case Kind::Map:
     case Kind::Group:
         if (name == u"tileset" && parent == Kind::Map)
@@ -261,17 +268,19 @@ class XmlScanner
                     return false;
                 Kind kind = Kind::Other;
                 if (stack_.empty()) {
-                    kind = reader_.name() == u"map"       ? Kind::Map
-                           : reader_.name() == u"tileset" ? Kind::Tileset
-                                                          : Kind::Other;
+                    kind = reader_.name() == u"map"        ? Kind::Map
+                           : reader_.name() == u"tileset"  ? Kind::Tileset
+                           : reader_.name() == u"template" ? Kind::Template
+                                                           : Kind::Other;
                     if (kind == Kind::Other) {
                         problem = {tagBegin, QString(),
-                                   QStringLiteral("it is neither a map nor a tileset (it starts "
-                                                  "with <%1>)")
+                                   QStringLiteral("it is neither a map nor a tileset nor a "
+                                                  "template (it starts with <%1>)")
                                        .arg(reader_.name().toString())};
                         return false;
                     }
                     sites_.isTileset = kind == Kind::Tileset;
+                    sites_.isTemplate = kind == Kind::Template;
                 } else {
                     kind = classify(stack_.back().kind, reader_.name());
                 }
@@ -363,14 +372,16 @@ class XmlScanner
         case Kind::ObjectLayer:
             layers_.push_back({layerWhere(), 0, 0, {}});
             break;
-        case Kind::Object:
-            if (const Span gid = attribute(open, "gid"); gid.valid()) {
-                const QString id = attributeText("id");
-                sites_.objects.push_back(
-                    {gid, open.tagBegin,
-                     layers_.back().where + QStringLiteral(", object %1").arg(id)});
-            }
+        case Kind::Object: {
+            const QString where =
+                layers_.empty() ? QStringLiteral("object")
+                                : layers_.back().where +
+                                      QStringLiteral(", object %1").arg(attributeText("id"));
+            if (const Span gid = attribute(open, "gid"); gid.valid())
+                sites_.objects.push_back({gid, open.tagBegin, where});
+            addTemplate(sites_, folder_, attributeText("template"), open.tagBegin, where);
             break;
+        }
         default:
             break;
         }

@@ -2,9 +2,11 @@
 // they were while the others are done, output into another folder, and which tileset is the sheet.
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QTemporaryDir>
 
+#include "document/atomic_file.h"
 #include "level/level_remap.h"
 #include "level/sheet_choice.h"
 #include "support/image_files.h"
@@ -61,6 +63,9 @@ class LevelRunTest : public ::testing::Test
                            .arg(name)
                            .arg(file.cellsChanged + file.tilesMoved);
                 break;
+            case LevelFileStatus::Unchanged:
+                out << name + QStringLiteral(" unchanged");
+                break;
             case LevelFileStatus::Skipped:
                 out << name + QStringLiteral(" skipped");
                 break;
@@ -105,6 +110,103 @@ TEST_F(LevelRunTest, AnExternalTilesetIsRemappedOnceHoweverManyMapsNameIt)
     EXPECT_EQ(get("tiles/sheet.tsx"), original);
     EXPECT_EQ(get("a.tmx"), mapUsing("tiles/sheet.tsx", "1,2"));
     EXPECT_EQ(get("d.csv"), QByteArray("0,1\n2,3\n"));
+}
+
+// Tile objects placed through templates (TMX and JSON forms): a template of the sheet follows it
+// like a tileset file, once per run and along with the maps that use it; a template of another
+// sheet stays as it was, and so does a file whose bytes would not change.
+TEST_F(LevelRunTest, TemplatesFollowTheSheetAlongWithTheMapsThatUseThem)
+{
+    put("tiles/sheet.tsx", kSheetTsx);
+    const QByteArray tree = "<template>\n <tileset firstgid=\"1\" source=\"../tiles/sheet.tsx\"/>\n"
+                            " <object gid=\"2\" width=\"8\" height=\"8\"/>\n</template>\n";
+    const QByteArray rock = "<template><tileset firstgid=\"1\" name=\"o\" tilecount=\"4\"><image "
+                            "source=\"o.png\"/></tileset><object gid=\"2\"/></template>";
+    const QByteArray bush = R"({"type": "template",
+ "tileset": {"firstgid": 1, "source": "sheet.tsj"}, "object": {"gid": 3, "width": 8}})";
+    const QByteArray sheetTsj = R"({"type": "tileset", "image": "tiles/sheet.png", "tilecount": 4,
+ "columns": 2, "tilewidth": 8, "tileheight": 8})";
+    put("templates/tree.tx", tree);
+    put("templates/rock.tx", rock);
+    put("bush.tj", bush);
+    put("sheet.tsj", sheetTsj);
+    auto tmx = [](const QByteArray& cells, const QByteArray& ownGid) {
+        return mapUsing("tiles/sheet.tsx", cells)
+            .replace("</map>", " <objectgroup name=\"things\">\n  <object id=\"1\" "
+                               "template=\"templates/tree.tx\"/>\n  <object id=\"2\" "
+                               "template=\"templates/tree.tx\" gid=\"" +
+                                   ownGid +
+                                   "\"/>\n  <object id=\"3\" template=\"templates/rock.tx\"/>\n"
+                                   " </objectgroup>\n</map>");
+    };
+    auto tmj = [](const QByteArray& cell) {
+        return R"({"type": "map", "tilesets": [{"firstgid": 1, "source": "tiles/sheet.tsx"}],
+ "layers": [{"type": "tilelayer", "name": "L", "width": 1, "height": 1, "data": [)" +
+               cell + R"(]},
+  {"type": "objectgroup", "name": "things", "objects": [{"id": 1, "template": "bush.tj"},
+   {"id": 2, "template": "templates/tree.tx"}]}]})";
+    };
+    put("a.tmx", tmx("1,2", "3"));
+    put("b.tmj", tmj("4"));
+    QFile old(path("sheet.tsj"));
+    ASSERT_TRUE(old.open(QIODevice::ReadWrite));
+    const QDateTime yesterday = QDateTime::currentDateTime().addDays(-1);
+    ASSERT_TRUE(old.setFileTime(yesterday, QFileDevice::FileModificationTime));
+    old.close();
+
+    const LevelRemapRun run =
+        remapLevelFiles(paths({"a.tmx", "b.tmj", "templates/tree.tx"}), fourTiles(), {});
+    EXPECT_EQ(outcomes(run),
+              QStringList({"a.tmx updated 3", "tiles/sheet.tsx updated 2",
+                           "templates/tree.tx updated 1", "b.tmj updated 1", "bush.tj updated 1",
+                           "sheet.tsj unchanged", "templates/tree.tx skipped"}));
+    EXPECT_EQ(get("a.tmx"), tmx("3,1", "4"));
+    EXPECT_EQ(get("templates/tree.tx"), QByteArray(tree).replace("gid=\"2\"", "gid=\"1\""));
+    EXPECT_EQ(get("templates/rock.tx"), rock);
+    EXPECT_EQ(get("b.tmj"), tmj("2"));
+    EXPECT_EQ(get("bush.tj"), QByteArray(bush).replace("\"gid\": 3", "\"gid\": 4"));
+    EXPECT_EQ(get("sheet.tsj"), sheetTsj);
+    EXPECT_EQ(QFileInfo(path("sheet.tsj")).lastModified().toSecsSinceEpoch(),
+              yesterday.toSecsSinceEpoch());
+    const QString sheet = QDir::cleanPath(path("tiles/sheet.png"));
+    EXPECT_EQ(run.files[1].message(),
+              QStringLiteral("Updated “%1” for the sheet “%2”: 2 tile entries renumbered.")
+                  .arg(path("tiles/sheet.tsx"), sheet));
+    EXPECT_EQ(run.files[5].message(),
+              QStringLiteral("Unchanged “%1” for the sheet “%2”: none of its tile numbers "
+                             "move.")
+                  .arg(path("sheet.tsj"), sheet));
+    EXPECT_EQ(run.summary(),
+              QStringLiteral("5 files updated (6 cells changed), 1 unchanged, 1 skipped, 0 "
+                             "failed."));
+}
+
+// A map and its tileset file are written all or nothing: the second one failing to take its place
+// puts the first one back, and leaves no temporary file behind.
+TEST_F(LevelRunTest, AMapAndItsTilesetAreWrittenAllOrNothing)
+{
+    put("tiles/sheet.tsx", kSheetTsx);
+    put("a.tmx", mapUsing("tiles/sheet.tsx", "1,2"));
+    g_failRenameForTesting = [](qsizetype placed) { return placed == 1; };
+    const LevelRemapRun failed = remapLevelFiles(paths({"a.tmx"}), fourTiles(), {});
+    g_failRenameForTesting = nullptr;
+    EXPECT_EQ(outcomes(failed), QStringList({"a.tmx failed", "tiles/sheet.tsx failed"}));
+    EXPECT_EQ(failed.files[0].reason,
+              QStringLiteral("it goes with “%1”, which could not be written")
+                  .arg(path("tiles/sheet.tsx")));
+    EXPECT_TRUE(failed.files[1].reason.startsWith(
+        QStringLiteral("Could not save “%1”: the new file could not take its place")
+            .arg(path("tiles/sheet.tsx"))))
+        << failed.files[1].reason.toStdString();
+    EXPECT_EQ(get("a.tmx"), mapUsing("tiles/sheet.tsx", "1,2"));
+    EXPECT_EQ(get("tiles/sheet.tsx"), kSheetTsx);
+    EXPECT_EQ(folderEntries(folder.path()), QStringList({"a.tmx", "tiles"}));
+    EXPECT_EQ(folderEntries(path("tiles")), QStringList({"sheet.tsx"}));
+
+    const LevelRemapRun written = remapLevelFiles(paths({"a.tmx"}), fourTiles(), {});
+    EXPECT_EQ(outcomes(written), QStringList({"a.tmx updated 2", "tiles/sheet.tsx updated 2"}));
+    EXPECT_EQ(get("a.tmx"), mapUsing("tiles/sheet.tsx", "3,1"));
+    EXPECT_EQ(folderEntries(path("tiles")), QStringList({"sheet.tsx"}));
 }
 
 TEST_F(LevelRunTest, FailedAndSkippedFilesStayAsTheyWereWhileTheOthersAreDone)

@@ -286,6 +286,55 @@ TEST(LevelFormats, TilesetFilesMoveTheirPerTileData)
     expectUpdate(tsj, "sheet.tsj", expectedTsj, 0, 5);
 }
 
+// A template holds one object and the tileset its gid counts in; a map names the templates whose
+// tile is the sheet's, and a template's tileset alone can make a map one of the sheet's.
+TEST(LevelFormats, TemplatesRemapTheirTileAndMapsNameThoseOfTheSheet)
+{
+    const QByteArray tx = R"(<?xml version="1.0" encoding="UTF-8"?>
+<template>
+ <tileset firstgid="5" name="sheet" tilewidth="8" tileheight="8" tilecount="4" columns="2">
+  <image source="sheet.png" width="16" height="16"/>
+ </tileset>
+ <object name="tree" gid="2147483654" width="8" height="8"/>
+</template>
+)";
+    expectUpdate(tx, "tree.tx", QByteArray(tx).replace("2147483654", "2147483653"), 1, 0);
+    const QByteArray tj = R"({"type":"template","object":{"gid":1,"name":"tree"},
+ "tileset":{"firstgid":1,"image":"sheet.png","tilecount":4,"columns":2,"tilewidth":8}})";
+    expectUpdate(tj, "tree.tj", QByteArray(tj).replace("\"gid\":1", "\"gid\":3"), 1, 0);
+
+    auto readTemplate = [](const QString& path) {
+        ExternalTileset used;
+        used.facts.image = path.endsWith(QStringLiteral("tree.tx")) ? QStringLiteral("sheet.png")
+                                                                      : QStringLiteral("rock.png");
+        used.facts.folder = QStringLiteral("/levels");
+        return used;
+    };
+    const QByteArray tmx = R"(<map>
+ <tileset firstgid="1" name="sheet" tilecount="4"><image source="sheet.png"/></tileset>
+ <objectgroup name="things">
+  <object id="1" template="tree.tx"/><object id="2" template="rock.tx"/>
+  <object id="3" template="tree.tx" gid="3"/>
+ </objectgroup>
+</map>)";
+    const LevelBytesResult map =
+        remapLevelBytes(tmx, QStringLiteral("/levels/a.tmx"), fourTiles(), {}, readTemplate);
+    ASSERT_EQ(map.status, LevelFileStatus::Updated) << map.reason.toStdString();
+    EXPECT_EQ(map.bytes, QByteArray(tmx).replace("gid=\"3\"", "gid=\"4\""));
+    EXPECT_EQ(map.sheetTemplateFiles, QStringList(QStringLiteral("/levels/tree.tx")));
+    EXPECT_EQ(map.sheetImage, QStringLiteral("/levels/sheet.png"));
+
+    QByteArray other = tmx;
+    other.replace("sheet.png", "other.png").replace(" gid=\"3\"", "");
+    LevelRemapOptions options;
+    options.sheet = QStringLiteral("sheet.png");
+    const LevelBytesResult byTemplate =
+        remapLevelBytes(other, QStringLiteral("/levels/b.tmx"), fourTiles(), options, readTemplate);
+    ASSERT_EQ(byTemplate.status, LevelFileStatus::Updated) << byTemplate.reason.toStdString();
+    EXPECT_EQ(byTemplate.bytes, other);
+    EXPECT_EQ(byTemplate.sheetTemplateFiles, QStringList(QStringLiteral("/levels/tree.tx")));
+}
+
 TEST(LevelFormats, AGridChangeSetsSpacingAndImageSize)
 {
     // 8 columns and 4 rows of 16-pixel tiles, with partial strips the grid step drops.
@@ -363,7 +412,8 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
         {"a.tmx", "<map>\n<layer></map>", "line 2, column 14", "the XML is malformed", fourTiles(),
          named},
         {"a.tmx", "<level/>", "line 1, column 1",
-         "it is neither a map nor a tileset (it starts with <level>)", fourTiles(), named},
+         "it is neither a map nor a tileset nor a template (it starts with <level>)", fourTiles(),
+         named},
         {"a.tmx", layer(" encoding=\"hex\"", "01"), "line 5, column 1, layer “Ground”",
          "the encoding “hex” is unknown", fourTiles(), named},
         {"a.tmx", layer(" encoding=\"base64\" compression=\"lzma\"", "AA=="), "layer “Ground”",
@@ -388,6 +438,9 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
         {"a.tmx",
          map("<objectgroup name=\"things\"><object id=\"4\" gid=\"2147483653\"/></objectgroup>\n"),
          "layer “things”, object 4", "gid 5 lies beyond the tileset “sheet”", fourTiles(), named},
+        {"a.tmx",
+         map("<objectgroup name=\"things\"><object id=\"4\" template=\"t.tx\"/></objectgroup>\n"),
+         "layer “things”, object 4", "its template cannot be used", fourTiles(), named},
         {"a.tmx", map(""), "line 2, column 1", "the tileset “sheet” has 4 tiles, the tile map 6",
          six, named},
         {"a.tmx", map(""), "line 2, column 1",
@@ -467,7 +520,7 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
         {"a.dat",
          "GIF89a",
          "",
-         "it is none of the level files Tilegrid reads (TMX, TSX, TMJ, TSJ or CSV)",
+         "it is none of the level files Tilegrid reads (TMX, TSX, TX, TMJ, TSJ, TJ or CSV)",
          fourTiles(),
          {}},
     };
