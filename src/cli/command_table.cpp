@@ -165,7 +165,7 @@ const char* const kExitHelp =
 QString synopsisLine(const CommandSpec& command)
 {
     return QStringLiteral("tilegrid %1 %2")
-        .arg(command.words(), QLatin1StringView(command.synopsis));
+        .arg(command.words(), QString::fromUtf8(command.synopsis));
 }
 
 }  // namespace
@@ -219,15 +219,15 @@ QString programHelp()
     for (const CommandSpec& command : kCommands)
         text += QStringLiteral("  %1  %2\n      %3\n")
                     .arg(command.words(), -12)
-                    .arg(QLatin1StringView(command.synopsis), QLatin1StringView(command.summary));
+                    .arg(QString::fromUtf8(command.synopsis), QString::fromUtf8(command.summary));
     text += QStringLiteral(
         "\n"
         "N is the tile edge in pixels (1 to 1024, default 16) and G the grid width (1 to 64).\n"
         "Sheets may be BMP, JPEG, PNG or GIF; results are written as PNG or BMP by the same\n"
         "writers as the window's. Levels are TMX, TSX, TMJ, TSJ or CSV files.\n\n");
-    text += QLatin1StringView(kOutputHelp);
+    text += QString::fromUtf8(kOutputHelp);
     text += QStringLiteral("\nEvery command also takes:\n") + optionHelp(OptionSet{});
-    text += QLatin1Char('\n') + QLatin1StringView(kExitHelp);
+    text += QLatin1Char('\n') + QString::fromUtf8(kExitHelp);
     text +=
         QStringLiteral("\nExamples:\n"
                        "  tilegrid grid add sheet.png -o sheet-grid.png\n"
@@ -242,11 +242,11 @@ QString programHelp()
 QString commandHelp(const CommandSpec& command)
 {
     QString text = QStringLiteral("Usage: %1\n\n").arg(synopsisLine(command));
-    text += QLatin1StringView(command.details);
+    text += QString::fromUtf8(command.details);
     text += QStringLiteral("\nOptions:\n") + optionHelp(command.options);
     if (command.output == OutputKind::Sheets)
-        text += QLatin1Char('\n') + QLatin1StringView(kOutputHelp);
-    text += QLatin1Char('\n') + QLatin1StringView(kExitHelp);
+        text += QLatin1Char('\n') + QString::fromUtf8(kOutputHelp);
+    text += QLatin1Char('\n') + QString::fromUtf8(kExitHelp);
     return text;
 }
 
@@ -255,7 +255,7 @@ QString groupHelp(const QString& group)
     QString text = QStringLiteral("Usage:\n");
     for (const CommandSpec* command : commandsOf(group))
         text += QStringLiteral("  %1\n      %2\n")
-                    .arg(synopsisLine(*command), QLatin1StringView(command->summary));
+                    .arg(synopsisLine(*command), QString::fromUtf8(command->summary));
     text += QStringLiteral("\n\"tilegrid %1 COMMAND --help\" tells more about one.\n").arg(group);
     return text;
 }

@@ -12,6 +12,10 @@
 #include <numeric>
 #include <random>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cli/command_table.h"
 #include "document/image_decoder.h"
 #include "document/sheet_files.h"
 #include "grid/grid_transform.h"
@@ -35,11 +39,14 @@ QString programPath()
     return fromEnvironment.isEmpty() ? QStringLiteral(TILEGRID_PROGRAM_PATH) : fromEnvironment;
 }
 
-Finished runTilegrid(const QStringList& arguments, const QString& folder)
+// Messages are compared as written, in a UTF-8 locale unless locale names another.
+Finished runTilegrid(const QStringList& arguments, const QString& folder,
+                     const QString& locale = QStringLiteral("C.UTF-8"))
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(QLatin1StringView(name));
+    environment.insert(QStringLiteral("LC_ALL"), locale);
     QProcess process;
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(folder);
@@ -322,13 +329,30 @@ TEST_F(CommandLineTest, HelpCoversEveryCommandAndVersionNamesTheRelease)
                                 "levels remap", "info", "--in-place", "Examples"})
         EXPECT_TRUE(help.out.contains(QLatin1StringView(command))) << command;
 
-    for (const char* command : {"grid add", "grid remove", "map restore", "map apply", "map derive",
-                                "levels remap", "info"}) {
-        QStringList arguments = QString::fromLatin1(command).split(QLatin1Char(' '));
-        const Finished own = run(arguments << QStringLiteral("--help"));
-        EXPECT_EQ(own.exitCode, 0) << command;
+    for (const CommandSpec& spec : commandTable()) {
+        const QString command = spec.words();
+        const Finished own = run(command.split(QLatin1Char(' ')) << QStringLiteral("--help"));
+        EXPECT_EQ(own.exitCode, 0) << describe(own);
         EXPECT_TRUE(own.out.startsWith(QStringLiteral("Usage: tilegrid %1 ").arg(command)));
-        EXPECT_TRUE(own.out.contains(QStringLiteral("  tilegrid %1 ").arg(command))) << command;
+        EXPECT_TRUE(own.out.contains(QStringLiteral("  tilegrid %1 ").arg(command)))
+            << describe(own);
+    }
+
+    // Every help prints its UTF-8 once, and in the C locale plain ASCII.
+    QList<QStringList> helps{{"--help"}};
+    for (const CommandSpec& spec : commandTable())
+        for (const QString& words : {QString::fromLatin1(spec.group), spec.words()})
+            if (const QStringList help = words.split(u' ') << "--help"; !helps.contains(help))
+                helps << help;
+    const QRegularExpression twice(QStringLiteral("[\\x{c2}\\x{c3}][\\x{80}-\\x{bf}]"));
+    for (const QStringList& arguments : helps) {
+        const Finished utf8 = run(arguments);
+        EXPECT_FALSE(utf8.out.contains(QChar::ReplacementCharacter) || utf8.out.contains(twice))
+            << describe(utf8);
+        const Finished plain = runTilegrid(arguments, folder.path(), QStringLiteral("C"));
+        EXPECT_EQ(plain.exitCode, 0);
+        EXPECT_EQ(plain.out.toLatin1(), plain.out.toUtf8()) << describe(plain);
+        EXPECT_EQ(plain.err, QString()) << describe(plain);
     }
 
     const Finished version = run({QStringLiteral("--version")});
