@@ -155,9 +155,13 @@ int runCommand(const CommandSpec& command, const QStringList& arguments)
     if (!plan.error.isEmpty())
         return usageError(command.words(), plan.error, command.words());
 
-    if (!options.outDir.isEmpty() && !QDir().mkpath(options.outDir)) {
+    // -o and --out-dir alike create the folder their results go into.
+    const QString folder = !options.outDir.isEmpty()   ? options.outDir
+                           : !options.output.isEmpty() ? QFileInfo(options.output).path()
+                                                       : QString();
+    if (!folder.isEmpty() && !QDir().mkpath(folder)) {
         write(stderr, QStringLiteral("tilegrid: the folder %1 cannot be created.\n")
-                          .arg(quotedPath(options.outDir)));
+                          .arg(quotedPath(folder)));
         return kFailed;
     }
 
