@@ -2,13 +2,16 @@
 
 #include <algorithm>
 
+#include <langinfo.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QThread>
+#include <clocale>
 #include <cstdio>
+#include <utility>
 
 #include "cli/batch_runner.h"
 #include "cli/command_table.h"
@@ -20,9 +23,31 @@ namespace {
 constexpr int kFailed = 1;
 constexpr int kUsageError = 2;
 
+// False when the user's locale cannot show UTF-8 (the C locale): the program's own typographic
+// characters are then written in plain ASCII. Names of files keep their bytes either way.
+bool g_localeTakesUtf8 = true;
+
+QString inPlainAscii(QString text)
+{
+    static constexpr std::pair<char16_t, const char*> kPlain[] = {
+        {u'×', "x"}, {u'“', "\""}, {u'”', "\""}, {u'‘', "'"}, {u'’', "'"}, {u'…', "..."}};
+    for (const auto& [fancy, plain] : kPlain)
+        text.replace(QChar(fancy), QLatin1StringView(plain));
+    return text;
+}
+
+// Asked before Qt sets up the program's locale, which it switches to UTF-8 whatever the user's.
+bool localeTakesUtf8()
+{
+    if (!std::setlocale(LC_CTYPE, ""))
+        return false;
+    const QByteArray codeset = QByteArray(nl_langinfo(CODESET)).toLower();
+    return codeset == "utf-8" || codeset == "utf8";
+}
+
 void write(std::FILE* stream, const QString& text)
 {
-    const QByteArray bytes = text.toUtf8();
+    const QByteArray bytes = (g_localeTakesUtf8 ? text : inPlainAscii(text)).toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
 }
@@ -130,9 +155,13 @@ int runCommand(const CommandSpec& command, const QStringList& arguments)
     if (!plan.error.isEmpty())
         return usageError(command.words(), plan.error, command.words());
 
-    if (!options.outDir.isEmpty() && !QDir().mkpath(options.outDir)) {
+    // -o and --out-dir alike create the folder their results go into.
+    const QString folder = !options.outDir.isEmpty()   ? options.outDir
+                           : !options.output.isEmpty() ? QFileInfo(options.output).path()
+                                                       : QString();
+    if (!folder.isEmpty() && !QDir().mkpath(folder)) {
         write(stderr, QStringLiteral("tilegrid: the folder %1 cannot be created.\n")
-                          .arg(quotedPath(options.outDir)));
+                          .arg(quotedPath(folder)));
         return kFailed;
     }
 
@@ -205,6 +234,7 @@ std::optional<int> runCommandLineIfAsked(int argc, char** argv)
     // Other options are Qt's own for the window ("-platform", "-style", ...).
     if (!command && (first.startsWith(QLatin1Char('-')) || QFileInfo::exists(first)))
         return std::nullopt;
+    g_localeTakesUtf8 = localeTakesUtf8();
     if (!command)
         return usageError(
             QString(), QStringLiteral("“%1” is neither a command nor an existing file.").arg(first),

@@ -1,6 +1,7 @@
 #include "cli/command_options.h"
 
 #include <QColor>
+#include <QRegularExpression>
 #include <array>
 
 #include "image/pixel_block.h"
@@ -19,7 +20,7 @@ constexpr std::array kOptionSpecs{
     OptionSpec{Option::Tile, "tile", 0, "N", "tile edge in pixels, 1 to 1024 (default 16)"},
     OptionSpec{Option::Gutter, "gutter", 0, "G", "width of the grid after each tile, 1 to 64"},
     OptionSpec{Option::Color, "color", 0, "COLOR",
-               "grid colour: a name such as magenta or black, or #rrggbb (default magenta)"},
+               "grid colour: a name such as black, #rrggbb or #rgb (default magenta)"},
     OptionSpec{Option::Map, "map", 0, "M", "the map file (.zeko-map) to follow"},
     OptionSpec{Option::Block, "block", 0, "C,R,W,H",
                "a block of W x H whole tiles, its top-left at column C, row R"},
@@ -35,9 +36,13 @@ constexpr std::array kOptionSpecs{
     OptionSpec{Option::Output, "output", 'o', "OUT",
                "write the result to OUT (for a sheet, .png or .bmp picks the format)"},
     OptionSpec{Option::OutDir, "out-dir", 0, "DIR",
-               "write each result into DIR under its input's name (created when missing)"},
+               "write each result into DIR under its input's name"},
     OptionSpec{Option::InPlace, "in-place", 0, nullptr,
                "replace each input (of sheets, only .png and .bmp inputs)"},
+    OptionSpec{Option::Crop, "crop", 0, nullptr,
+               "drop the partial strips beyond the last whole tile"},
+    OptionSpec{Option::Force, "force", 0, nullptr,
+               "add a grid where one is found, remove lines where none is"},
     OptionSpec{Option::Jobs, "jobs", 'j', "N", "work on N inputs at once (default: one per core)"},
     OptionSpec{Option::Quiet, "quiet", 'q', nullptr,
                "print only failures: no progress line, no line per file written"},
@@ -91,6 +96,20 @@ std::optional<std::vector<int>> numberList(const QString& text, qsizetype count,
     return numbers;
 }
 
+// A grid colour as the help describes it: a colour name, #rrggbb or #rgb. Qt would also take
+// alpha and 12-bit forms and "transparent", none of which an opaque grid line can show.
+std::optional<QRgb> gridColour(const QString& text)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^(#[0-9a-fA-F]{3}|#[0-9a-fA-F]{6}|[a-zA-Z]+)$"));
+    if (!form.match(text).hasMatch())
+        return std::nullopt;
+    const QColor colour = QColor::fromString(text);
+    if (!colour.isValid() || colour.alpha() != 255)
+        return std::nullopt;
+    return colour.rgb();
+}
+
 // Stores one option's value; returns a usage error or an empty string.
 QString store(CommandOptions& options, Option option, const QString& name, const QString& value)
 {
@@ -115,13 +134,13 @@ QString store(CommandOptions& options, Option option, const QString& name, const
             return {};
         }
         return outOfRange(kMinGutter, kMaxGutter);
-    case Option::Color: {
-        const QColor colour = QColor::fromString(value);
-        if (!colour.isValid())
-            return QStringLiteral("%1 takes a colour name or #rrggbb, not “%2”.").arg(name, value);
-        options.gridColor = colour.rgb();
-        return {};
-    }
+    case Option::Color:
+        if (const auto colour = gridColour(value)) {
+            options.gridColor = *colour;
+            return {};
+        }
+        return QStringLiteral("%1 takes a colour name, #rrggbb or #rgb, not “%2”.")
+            .arg(name, value);
     case Option::Map:
         options.mapPath = value;
         return {};
@@ -172,6 +191,12 @@ QString store(CommandOptions& options, Option option, const QString& name, const
         return outOfRange(1, 1024);
     case Option::InPlace:
         options.inPlace = true;
+        return {};
+    case Option::Crop:
+        options.crop = true;
+        return {};
+    case Option::Force:
+        options.force = true;
         return {};
     case Option::Quiet:
         options.quiet = true;
@@ -277,7 +302,7 @@ QString optionHelp(OptionSet accepted)
         left += displayName(entry);
         if (entry.valueName)
             left += QLatin1Char(' ') + QLatin1StringView(entry.valueName);
-        text += QStringLiteral("  %1  %2\n").arg(left, -20).arg(QLatin1StringView(entry.help));
+        text += QStringLiteral("  %1  %2\n").arg(left, -20).arg(QString::fromUtf8(entry.help));
     }
     return text;
 }

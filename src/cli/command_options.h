@@ -27,6 +27,8 @@ enum class Option {
     Output,
     OutDir,
     InPlace,
+    Crop,
+    Force,
     Jobs,
     Quiet,
     Help
@@ -77,6 +79,8 @@ struct CommandOptions {
     QString output;
     QString outDir;
     bool inPlace = false;
+    bool crop = false;   // partial strips at the right and bottom may be dropped
+    bool force = false;  // grid commands do their work whatever grid the sheet has
     int jobs = 0;  // 0: one per core
     // Threads each PNG save compresses on: the cores left to each of the sheets done at once.
     int saveThreads = 0;

@@ -11,31 +11,41 @@ constexpr OptionSet kSheetOutput{Option::Output, Option::OutDir, Option::InPlace
 
 const std::array kCommands{
     CommandSpec{
-        "grid", "add", "IN... [--tile N] [--gutter G] [--color COLOR] OUTPUT",
+        "grid", "add", "IN... [--tile N] [--gutter G] [--color COLOR] [--crop] [--force] OUTPUT",
         "insert a grid line after every whole tile",
         "Inserts a line of G pixels (default 1) in COLOR after every whole tile column and\n"
-        "row. Pixels beyond the last whole tile are dropped, as in the window. With --tile 8\n"
-        "or 16 and a gutter of 1 the pixels are exactly those of the window's Add Grid.\n"
+        "row. With --tile 8 or 16 and a gutter of 1 the pixels are exactly those of the\n"
+        "window's Add Grid.\n"
+        "\n"
+        "A sheet that is not whole tiles fails, naming the partial strips at the right and\n"
+        "bottom it would lose; --crop drops them, as the window does. A sheet that already has\n"
+        "a grid at pitch N + G is skipped and left as it was (so an interrupted --in-place run\n"
+        "can simply be run again); --force adds a second grid.\n"
         "\n"
         "Examples:\n"
         "  tilegrid grid add sheet.png -o sheet-grid.png\n"
         "  tilegrid grid add --tile 8 --color black --in-place sheet.bmp\n"
         "  tilegrid grid add --tile 32 --gutter 2 --color '#202020' --out-dir packed art/*.png\n",
-        kSheetOutput.with({Option::Tile, Option::Gutter, Option::Color}), InputCount::OneOrMore,
-        OutputKind::Sheets, addGridJob},
+        kSheetOutput.with(
+            {Option::Tile, Option::Gutter, Option::Color, Option::Crop, Option::Force}),
+        InputCount::OneOrMore, OutputKind::Sheets, addGridJob},
     CommandSpec{
-        "grid", "remove", "IN... [--tile N] [--gutter G] OUTPUT",
+        "grid", "remove", "IN... [--tile N] [--gutter G] [--crop] [--force] OUTPUT",
         "strip the grid lines that follow every tile",
         "Keeps the N × N pixels of every whole tile and drops the G pixels of grid (default 1)\n"
-        "after each: tiles are taken to start every N + G pixels. Pixels beyond the last whole\n"
-        "tile and its grid are dropped. With --tile 8 or 16 and a gutter of 1 the pixels are\n"
-        "exactly those of the window's Remove Grid.\n"
+        "after each: tiles are taken to start every N + G pixels. With --tile 8 or 16 and a\n"
+        "gutter of 1 the pixels are exactly those of the window's Remove Grid.\n"
+        "\n"
+        "A sheet without such a grid (lines of one colour after every whole tile, as info\n"
+        "shows) fails, with the grid found at another pitch if there is one; --force removes\n"
+        "the lines at pitch N + G all the same. A sheet that is not whole tiles and their grid\n"
+        "fails, naming the partial strips it would lose; --crop drops them.\n"
         "\n"
         "Examples:\n"
         "  tilegrid grid remove sheet-grid.png -o sheet.png\n"
         "  tilegrid grid remove --tile 24 --gutter 2 --out-dir plain packed/*.png\n",
-        kSheetOutput.with({Option::Tile, Option::Gutter}), InputCount::OneOrMore,
-        OutputKind::Sheets, removeGridJob},
+        kSheetOutput.with({Option::Tile, Option::Gutter, Option::Crop, Option::Force}),
+        InputCount::OneOrMore, OutputKind::Sheets, removeGridJob},
     CommandSpec{
         "map", "restore", "IN... --map M [--tile N] [--gutter G] OUTPUT",
         "put every tile back at its original place, as a map file says",
@@ -173,25 +183,28 @@ const std::array kCommands{
         infoJob},
 };
 
+// The help texts are UTF-8 ("N × N") and are read with QString::fromUtf8 wherever they are used.
 const char* const kOutputHelp =
     "OUTPUT, for commands that write sheets, is one of:\n"
     "  -o OUT         for one input; OUT must end in .png or .bmp, which picks the format\n"
     "  --out-dir DIR  for any number of inputs; each result is DIR/NAME, NAME being the\n"
     "                 input's file name, with .png in place of any other extension\n"
     "  --in-place     replace each input (only .png and .bmp inputs)\n"
-    "No input is ever written over unless --in-place is given. Every file is written to a\n"
-    "temporary file first and takes the target's place only when complete. levels remap\n"
-    "takes the same three, and its results keep their names and formats.\n";
+    "The folder of OUT, and DIR, are created when missing. No input is ever written over\n"
+    "unless --in-place is given, and a file replaced in place keeps its permissions. Every\n"
+    "file is written to a temporary file first and takes the target's place only when\n"
+    "complete. levels remap takes the same three, and its results keep their names and\n"
+    "formats.\n";
 
 const char* const kExitHelp =
-    "Exit status: 0 when every file succeeded; 1 when any failed (each named on standard\n"
-    "error with the reason; the other files are still done); 2 when the command line is\n"
-    "wrong (nothing is done).\n";
+    "Exit status: 0 when every file succeeded or was skipped; 1 when any failed (each named\n"
+    "on standard error with the reason; the other files are still done); 2 when the command\n"
+    "line is wrong (nothing is done).\n";
 
 QString synopsisLine(const CommandSpec& command)
 {
     return QStringLiteral("tilegrid %1 %2")
-        .arg(command.words(), QLatin1StringView(command.synopsis));
+        .arg(command.words(), QString::fromUtf8(command.synopsis));
 }
 
 }  // namespace
@@ -245,15 +258,15 @@ QString programHelp()
     for (const CommandSpec& command : kCommands)
         text += QStringLiteral("  %1  %2\n      %3\n")
                     .arg(command.words(), -12)
-                    .arg(QLatin1StringView(command.synopsis), QLatin1StringView(command.summary));
+                    .arg(QString::fromUtf8(command.synopsis), QString::fromUtf8(command.summary));
     text += QStringLiteral(
         "\n"
         "N is the tile edge in pixels (1 to 1024, default 16) and G the grid width (1 to 64).\n"
         "Sheets may be BMP, JPEG, PNG or GIF; results are written as PNG or BMP by the same\n"
         "writers as the window's. Levels are TMX, TSX, TMJ, TSJ or CSV files.\n\n");
-    text += QLatin1StringView(kOutputHelp);
+    text += QString::fromUtf8(kOutputHelp);
     text += QStringLiteral("\nEvery command also takes:\n") + optionHelp(OptionSet{});
-    text += QLatin1Char('\n') + QLatin1StringView(kExitHelp);
+    text += QLatin1Char('\n') + QString::fromUtf8(kExitHelp);
     text +=
         QStringLiteral("\nExamples:\n"
                        "  tilegrid grid add sheet.png -o sheet-grid.png\n"
@@ -268,11 +281,11 @@ QString programHelp()
 QString commandHelp(const CommandSpec& command)
 {
     QString text = QStringLiteral("Usage: %1\n\n").arg(synopsisLine(command));
-    text += QLatin1StringView(command.details);
+    text += QString::fromUtf8(command.details);
     text += QStringLiteral("\nOptions:\n") + optionHelp(command.options);
     if (command.output == OutputKind::Sheets)
-        text += QLatin1Char('\n') + QLatin1StringView(kOutputHelp);
-    text += QLatin1Char('\n') + QLatin1StringView(kExitHelp);
+        text += QLatin1Char('\n') + QString::fromUtf8(kOutputHelp);
+    text += QLatin1Char('\n') + QString::fromUtf8(kExitHelp);
     return text;
 }
 
@@ -281,7 +294,7 @@ QString groupHelp(const QString& group)
     QString text = QStringLiteral("Usage:\n");
     for (const CommandSpec* command : commandsOf(group))
         text += QStringLiteral("  %1\n      %2\n")
-                    .arg(synopsisLine(*command), QLatin1StringView(command->summary));
+                    .arg(synopsisLine(*command), QString::fromUtf8(command->summary));
     text += QStringLiteral("\n\"tilegrid %1 COMMAND --help\" tells more about one.\n").arg(group);
     return text;
 }

@@ -34,9 +34,15 @@ QString noWholeTile(const QString& path, const CommandOptions& options)
         .arg(*options.gutter);
 }
 
-// Turns one decoded sheet into the result to save; on failure returns a null image and says why.
-using SheetEdit = QImage (*)(const QImage& sheet, const CommandOptions& options,
-                             const QString& input, QString& why);
+// What one decoded sheet becomes: the result to save, a failure, or a sheet left as it was.
+struct SheetOutcome {
+    QImage image;
+    QString error;    // why the sheet failed
+    QString skipped;  // why the sheet was left as it was: no failure, nothing written
+};
+
+using SheetEdit = SheetOutcome (*)(const QImage& sheet, const CommandOptions& options,
+                                   const QString& input);
 
 QString saveResult(const QImage& result, const CommandOptions& options, const Job& job)
 {
@@ -54,10 +60,12 @@ JobResult editSheet(const CommandOptions& options, const Job& job, SheetEdit edi
         const DecodeResult decoded = loadImageFile(input);
         if (!decoded.ok())
             return failed(decoded.error);
-        QString why;
-        result = edit(decoded.image, options, input, why);
-        if (result.isNull())
-            return failed(why);
+        SheetOutcome outcome = edit(decoded.image, options, input);
+        if (!outcome.skipped.isEmpty())
+            return JobResult{QString(), options.quiet ? QString() : outcome.skipped + u'\n'};
+        if (outcome.image.isNull())
+            return failed(outcome.error);
+        result = std::move(outcome.image);
     } // the source's memory is given back before the result is encoded
     return failed(saveResult(result, options, job));
 }
@@ -75,37 +83,92 @@ std::optional<TileMap> sheetMap(const CommandOptions& options, const QString& in
     return parsed.map;
 }
 
+// Refuses to drop the strips beyond the last whole tile at this pitch unless --crop allows it.
+QString strippedWithoutCrop(const QImage& sheet, const CommandOptions& options,
+                            const QString& input, int pitch)
+{
+    const int right = sheet.width() % pitch;
+    const int bottom = sheet.height() % pitch;
+    // A sheet of no whole tile gets the grid functions' own message.
+    if (options.crop || (right == 0 && bottom == 0) || sheet.width() < pitch ||
+        sheet.height() < pitch)
+        return {};
+    const QString tiles = pitch == options.tileSize
+                              ? QStringLiteral("%1 × %1 tiles").arg(options.tileSize)
+                              : QStringLiteral("%1 × %1 tiles with their %2-pixel grid")
+                                    .arg(options.tileSize)
+                                    .arg(pitch - options.tileSize);
+    const QStringList strips = stripSizes(right, bottom);
+    return QStringLiteral("%1 is not whole %2 and would drop %3 of %4; --crop drops %5.")
+        .arg(quotedPath(input), tiles,
+             strips.size() == 1 ? QStringLiteral("a partial strip")
+                                : QStringLiteral("partial strips"),
+             strips.join(QStringLiteral(" and ")),
+             strips.size() == 1 ? QStringLiteral("it") : QStringLiteral("them"));
+}
+
+// Before a grid is added, a sheet that has one at that pitch is left alone; before one is removed,
+// a sheet without one fails, naming the grid found at another tile size. --force skips both.
+QString gridMismatch(const QImage& sheet, const CommandOptions& options, const QString& input,
+                     bool insert)
+{
+    if (options.force)
+        return {};
+    const int gutter = options.gutter.value_or(1);
+    const int pitch = options.tileSize + gutter;
+    const bool hasGrid = gridLineColour(sheet, options.tileSize, gutter).has_value();
+    if (insert && hasGrid)
+        return QStringLiteral("Skipped %1: it already has a grid at pitch %2; --force adds "
+                              "another.")
+            .arg(quotedPath(input), QString::number(pitch));
+    if (insert || hasGrid)
+        return {};
+    const std::optional<int> other = gridTileSizeFound(sheet, gutter, options.tileSize);
+    const QString found = other ? QStringLiteral("; a grid at pitch %1 was found: --tile %2?")
+                                      .arg(*other + gutter)
+                                      .arg(*other)
+                                : QStringLiteral(", nor at another tile size.");
+    return QStringLiteral("%1 has no grid at pitch %2%3 --force removes the lines at pitch %2 "
+                          "all the same.")
+        .arg(quotedPath(input), QString::number(pitch), found);
+}
+
 template <bool Insert>
-QImage gridded(const QImage& sheet, const CommandOptions& options, const QString& input,
-               QString& why)
+SheetOutcome gridded(const QImage& sheet, const CommandOptions& options, const QString& input)
 {
     const int plain = options.tileSize;
     const int withGrid = plain + options.gutter.value_or(1);
+    if (QString why = gridMismatch(sheet, options, input, Insert); !why.isEmpty())
+        return Insert ? SheetOutcome{QImage(), QString(), why} : SheetOutcome{QImage(), why, {}};
+    if (QString why = strippedWithoutCrop(sheet, options, input, Insert ? plain : withGrid);
+        !why.isEmpty())
+        return SheetOutcome{QImage(), why, {}};
     GridResult result = Insert ? transformTiles(sheet, plain, plain, withGrid, options.gridColor)
                                : transformTiles(sheet, plain, withGrid, plain, options.gridColor);
     if (!result.ok())
-        why = aboutSheet(input, result.error);
-    return result.image;
+        return SheetOutcome{QImage(), aboutSheet(input, result.error), {}};
+    return SheetOutcome{std::move(result.image), {}, {}};
 }
 
 template <bool Restore>
-QImage rearranged(const QImage& sheet, const CommandOptions& options, const QString& input,
-                  QString& why)
+SheetOutcome rearranged(const QImage& sheet, const CommandOptions& options, const QString& input)
 {
     const int pitch = options.pitch();
     const int columns = sheet.width() / pitch;
     const int rows = sheet.height() / pitch;
-    if (columns == 0 || rows == 0) {
-        why = noWholeTile(input, options);
-        return QImage();
-    }
+    if (columns == 0 || rows == 0)
+        return SheetOutcome{QImage(), noWholeTile(input, options), {}};
+    QString why;
     const std::optional<TileMap> map = sheetMap(options, input, columns, rows, why);
     if (!map)
-        return QImage();
+        return SheetOutcome{QImage(), why, {}};
     QImage result = Restore ? restoredImage(sheet, *map, pitch) : appliedImage(sheet, *map, pitch);
     if (result.isNull())
-        why = QStringLiteral("There is not enough memory to rearrange %1.").arg(quotedPath(input));
-    return result;
+        return SheetOutcome{
+            QImage(),
+            QStringLiteral("There is not enough memory to rearrange %1.").arg(quotedPath(input)),
+            {}};
+    return SheetOutcome{std::move(result), {}, {}};
 }
 
 }  // namespace

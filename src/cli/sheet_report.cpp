@@ -84,14 +84,8 @@ QString jpegDepth(QFile& file)
 
 QString partialStrips(int right, int bottom)
 {
-    if (right == 0 && bottom == 0)
-        return QStringLiteral("none");
-    QStringList parts;
-    if (right > 0)
-        parts << QStringLiteral("%1 pixels at the right").arg(right);
-    if (bottom > 0)
-        parts << QStringLiteral("%1 pixels at the bottom").arg(bottom);
-    return parts.join(QStringLiteral(", "));
+    const QStringList parts = stripSizes(right, bottom);
+    return parts.isEmpty() ? QStringLiteral("none") : parts.join(QStringLiteral(", "));
 }
 
 QString tilesLine(const QImage& image, int tileSize, int gutter)
@@ -116,6 +110,21 @@ struct GridLayout {
 };
 
 }  // namespace
+
+QStringList stripSizes(int right, int bottom)
+{
+    const auto size = [](int pixels, const char* side) {
+        return (pixels == 1 ? QStringLiteral("1 pixel at the %1")
+                            : QStringLiteral("%1 pixels at the %2").arg(pixels))
+            .arg(QLatin1StringView(side));
+    };
+    QStringList parts;
+    if (right > 0)
+        parts << size(right, "right");
+    if (bottom > 0)
+        parts << size(bottom, "bottom");
+    return parts;
+}
 
 QString storedDepth(const QString& path)
 {
@@ -178,6 +187,31 @@ std::optional<QRgb> gridLineColour(const QImage& image, int tileSize, int gutter
     if (!tilesDiffer || firstColumnIsLine || firstRowIsLine)
         return std::nullopt;
     return image.pixel(tileSize, 0) | 0xff000000u;
+}
+
+std::optional<int> gridTileSizeFound(const QImage& image, int gutter, int except)
+{
+    // The full check can take a pass over the sheet; a sheet of one colour passes the quick one
+    // at every size, so only a few sizes get the full check.
+    constexpr int kFullChecks = 16;
+    const int largest = std::min({kMaxTileSize, image.width() - gutter, image.height() - gutter});
+    int checked = 0;
+    for (int tile = 1; tile <= largest && checked < kFullChecks; ++tile) {
+        if (tile == except)
+            continue;
+        // Quick: the first line column is one colour down the first tile, and so is the first
+        // line row along it.
+        const QRgb line = image.pixel(tile, 0);
+        bool plausible = true;
+        for (int i = 0; i < tile + gutter && plausible; ++i)
+            plausible = image.pixel(tile, i) == line && image.pixel(i, tile) == line;
+        if (!plausible)
+            continue;
+        ++checked;
+        if (gridLineColour(image, tile, gutter))
+            return tile;
+    }
+    return std::nullopt;
 }
 
 QString sheetReport(const QString& name, const QImage& image, const QString& depth,

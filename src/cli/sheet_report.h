@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 #include "cli/command_options.h"
@@ -14,6 +15,14 @@ QString storedDepth(const QString& path);
 // pixels, all of one colour, after every whole tile column and row, none before the first, and
 // tiles that are not all that colour. nullopt otherwise.
 std::optional<QRgb> gridLineColour(const QImage& image, int tileSize, int gutter);
+
+// Another tile size than except at which image looks gridded with lines of gutter pixels, the
+// smallest found; nullopt when none is found.
+std::optional<int> gridTileSizeFound(const QImage& image, int gutter, int except);
+
+// The partial strips right and bottom pixels wide, as "1 pixel at the right", "3 pixels at the
+// bottom"; empty when both are 0.
+QStringList stripSizes(int right, int bottom);
 
 // The block that "info" prints for one sheet: its name, then one indented "key: value" line each
 // for size, depth, whole tiles and partial strips of 8 and 16 (and --tile N, at pitch N + G when

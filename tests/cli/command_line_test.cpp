@@ -12,6 +12,9 @@
 #include <numeric>
 #include <random>
 
+#include <unistd.h>
+
+#include "cli/command_table.h"
 #include "document/image_decoder.h"
 #include "document/sheet_files.h"
 #include "grid/grid_transform.h"
@@ -36,11 +39,14 @@ QString programPath()
     return fromEnvironment.isEmpty() ? QStringLiteral(TILEGRID_PROGRAM_PATH) : fromEnvironment;
 }
 
-Finished runTilegrid(const QStringList& arguments, const QString& folder)
+// Messages are compared as written, in a UTF-8 locale unless locale names another.
+Finished runTilegrid(const QStringList& arguments, const QString& folder,
+                     const QString& locale = QStringLiteral("C.UTF-8"))
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(QLatin1StringView(name));
+    environment.insert(QStringLiteral("LC_ALL"), locale);
     QProcess process;
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(folder);
@@ -174,14 +180,14 @@ TEST_P(PixelTable, WritesThePixelsOfTheReference)
 
 const PixelCase kPixelCases[] = {
     {"GridAdd16Defaults",
-     {"grid", "add", "IN", "-o", "OUT"},
+     {"grid", "add", "--crop", "IN", "-o", "OUT"},
      "in.png",
      "out.png",
      {40, 35},
      0,
      [](const QImage& in, const TileMap&) { return insertGrid(in, 16, kMagenta).image; }},
     {"GridAdd8ColourToBmp",
-     {"grid", "add", "--tile", "8", "--color", "#0102fa", "IN", "-o", "OUT"},
+     {"grid", "add", "--tile", "8", "--color", "#0102fa", "--crop", "IN", "-o", "OUT"},
      "in.bmp",
      "out.bmp",
      {26, 18},
@@ -195,21 +201,22 @@ const PixelCase kPixelCases[] = {
      0,
      [](const QImage& in, const TileMap&) { return insertGrid(in, 16, qRgb(0, 100, 0)).image; }},
     {"GridRemove8",
-     {"grid", "remove", "IN", "--tile", "8", "-o", "OUT"},
+     {"grid", "remove", "IN", "--tile", "8", "--force", "--crop", "-o", "OUT"},
      "in.png",
      "out.png",
      {26, 18},
      0,
      [](const QImage& in, const TileMap&) { return removeGrid(in, 8, kMagenta).image; }},
     {"GridRemove16",
-     {"grid", "remove", "IN", "-o", "OUT"},
+     {"grid", "remove", "IN", "--force", "--crop", "-o", "OUT"},
      "in.bmp",
      "out.png",
      {35, 35},
      0,
      [](const QImage& in, const TileMap&) { return removeGrid(in, 16, kMagenta).image; }},
     {"GridAdd24Gutter3",
-     {"grid", "add", "--tile", "24", "--gutter", "3", "--color", "black", "IN", "-o", "OUT"},
+     {"grid", "add", "--tile", "24", "--gutter", "3", "--color", "black", "--crop", "IN", "-o",
+      "OUT"},
      "in.png",
      "out.png",
      {100, 60},
@@ -218,7 +225,7 @@ const PixelCase kPixelCases[] = {
          return plainTransform(in, 24, 24, 27, qRgb(0, 0, 0));
      }},
     {"GridRemove5Gutter2",
-     {"grid", "remove", "--tile", "5", "--gutter", "2", "IN", "-o", "OUT"},
+     {"grid", "remove", "--tile", "5", "--gutter", "2", "--force", "--crop", "IN", "-o", "OUT"},
      "in.png",
      "out.png",
      {40, 23},
@@ -349,6 +356,19 @@ TEST_F(CommandLineTest, HelpCoversEveryCommandAndVersionNamesTheRelease)
         EXPECT_TRUE(own.out.contains(QStringLiteral("  tilegrid %1 ").arg(command))) << command;
     }
 
+    // Every help, of each group and command, prints its UTF-8 once, and ASCII in the C locale.
+    QList<QStringList> helps{{"--help"}};
+    for (const CommandSpec& spec : commandTable())
+        helps << QStringList{spec.group, "--help"} << (spec.words() + " --help").split(u' ');
+    const QRegularExpression twice(QStringLiteral("[\\x{c2}\\x{c3}][\\x{80}-\\x{bf}]"));
+    for (const QStringList& arguments : helps) {
+        const Finished own = run(arguments);
+        EXPECT_FALSE(own.out.contains(QChar::ReplacementCharacter) || own.out.contains(twice));
+        const Finished plain = runTilegrid(arguments, folder.path(), QStringLiteral("C"));
+        EXPECT_EQ(plain.out.toLatin1(), plain.out.toUtf8()) << describe(plain);
+        EXPECT_EQ(own.exitCode + plain.exitCode, 0) << describe(own) << describe(plain);
+    }
+
     const Finished version = run({QStringLiteral("--version")});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out, QStringLiteral("tilegrid %1\n").arg(QStringLiteral(TILEGRID_VERSION)));
@@ -396,7 +416,7 @@ TEST_F(CommandLineTest, FailuresAreNamedAndTheOtherFilesAreStillDone)
     ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("out/blocked.png")));
 
     const Finished result =
-        run({"grid", "add", "--jobs", "3", "--out-dir", "out", "good1.png", "cut.png",
+        run({"grid", "add", "--crop", "--jobs", "3", "--out-dir", "out", "good1.png", "cut.png",
              "missing.png", "blocked.png", "small.png", "good2.bmp"});
 
     EXPECT_EQ(result.exitCode, 1) << describe(result);
@@ -419,7 +439,8 @@ TEST_F(CommandLineTest, FailuresAreNamedAndTheOtherFilesAreStillDone)
 
     // In place, a file that fails is left exactly as it was.
     const QByteArray cut = readFileBytes(path(QStringLiteral("cut.png")));
-    const Finished inPlace = run({"grid", "add", "--quiet", "--in-place", "cut.png", "good1.png"});
+    const Finished inPlace =
+        run({"grid", "add", "--crop", "--quiet", "--in-place", "cut.png", "good1.png"});
     EXPECT_EQ(inPlace.exitCode, 1) << describe(inPlace);
     EXPECT_EQ(inPlace.out, QString());
     EXPECT_EQ(readFileBytes(path(QStringLiteral("cut.png"))), cut);
@@ -656,6 +677,83 @@ TEST_F(LevelsRemapTest, ATilesetFileNeedsAPlaceOfItsOwn)
               QStringLiteral("tilegrid: “twice.zeko-map”: Tile number 1 appears twice.\n"));
     EXPECT_EQ(get("maps/a.tmx"), before);
 }
+
+// ---------------------------------------------------------------------------------------------
+// Nothing is dropped, doubled, misread or loosened without being asked for. The sheet is in.png:
+// size pixels, gridded with black lines at tile griddedAt + 1 when griddedAt is not 0.
+
+struct CarefulCase {
+    const char* name;
+    QSize size;
+    int griddedAt;
+    QStringList arguments;  // IN is in.png
+    int exitCode;
+    const char* says;     // in what the program prints
+    const char* written;  // the result, or nullptr: in.png as it was and nothing else written
+    std::function<QImage(const QImage& in)> expected = {};
+    QFile::Permissions mode = {};  // of in.png before the run, kept by the result in place
+};
+
+class CarefulTable : public CommandLineTest, public ::testing::WithParamInterface<CarefulCase>
+{
+};
+
+TEST_P(CarefulTable, ChangesOnlyWhatItIsTold)
+{
+    const CarefulCase& c = GetParam();
+    const QString input = path(QStringLiteral("in.png"));
+    QImage sheet = makeTestImage(c.size.width(), c.size.height());
+    if (c.griddedAt > 0)
+        sheet = insertGrid(sheet, c.griddedAt, qRgb(0, 0, 0)).image;
+    saveSheet(sheet, input);
+    const QByteArray before = readFileBytes(input);
+    ASSERT_TRUE(!c.mode || QFile::setPermissions(input, c.mode));
+
+    const Finished result = run(QStringList(c.arguments).replaceInStrings("IN", "in.png"));
+
+    EXPECT_EQ(result.exitCode, c.exitCode) << describe(result);
+    EXPECT_TRUE((result.out + result.err).contains(QString::fromUtf8(c.says))) << describe(result);
+    if (!c.written) {
+        EXPECT_EQ(readFileBytes(input), before);
+        EXPECT_EQ(folderEntries(folder.path()), QStringList({"in.png"}));
+        return;
+    }
+    EXPECT_TRUE(sameRgb(loadResult(path(QLatin1StringView(c.written))), c.expected(sheet)));
+    // The owner's, group's and others' bits, not what the user may do.
+    EXPECT_EQ(c.mode ? QFile::permissions(input) & QFile::Permissions(0x7077) : c.mode, c.mode);
+}
+
+const auto kGridded16 = [](const QImage& in) { return insertGrid(in, 16, kMagenta).image; };
+// As root a read-only file is replaced, keeping its mode; for anyone else it is refused.
+const bool kRoot = geteuid() == 0;
+
+const CarefulCase kCarefulCases[] = {
+    {"PartialStripIsRefused", {48, 49}, 0, {"grid", "add", "--tile", "24", "IN", "-o", "o.png"}, 1,
+     "would drop a partial strip of 1 pixel at the bottom; --crop drops it.", nullptr},
+    {"RemoveNeedsAGrid", {34, 34}, 0, {"grid", "remove", "IN", "-o", "o.png"}, 1,
+     "has no grid at pitch 17, nor at another tile size.", nullptr},
+    {"RemoveNamesTheGridFound", {32, 32}, 8, {"grid", "remove", "IN", "-o", "o.png"}, 1,
+     "no grid at pitch 17; a grid at pitch 9 was found: --tile 8?", nullptr},
+    {"AddSkipsAGriddedSheet", {32, 32}, 16, {"grid", "add", "IN", "--in-place"}, 0,
+     "Skipped “in.png”: it already has a grid at pitch 17", nullptr},
+    {"AddForced", {32, 32}, 16, {"grid", "add", "--force", "--crop", "IN", "--in-place"}, 0,
+     "-> in.png", "in.png", kGridded16},
+    {"ColourWithAlpha", {32, 32}, 0, {"grid", "add", "--color", "#ff000080", "IN", "-o", "o.png"},
+     2, "#ff000080", nullptr},
+    {"Transparent", {32, 32}, 0, {"grid", "add", "--color", "transparent", "IN", "-o", "o.png"}, 2,
+     "“transparent”", nullptr},
+    {"ShortColour", {32, 32}, 0, {"grid", "add", "--color", "#f00", "IN", "-o", "o.png"}, 0, "->",
+     "o.png", [](const QImage& in) { return insertGrid(in, 16, qRgb(255, 0, 0)).image; }},
+    {"HelpAsWritten", {16, 16}, 0, {"info", "--help"}, 0, "size: 34 × 34 pixels", nullptr},
+    {"ReadOnlyInPlace", {32, 32}, 0, {"grid", "add", "IN", "--in-place"}, kRoot ? 0 : 1,
+     kRoot ? "-> in.png" : "not writable", kRoot ? "in.png" : nullptr, kGridded16,
+     QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther},
+    {"OutputFolderIsMade", {32, 32}, 0, {"grid", "add", "IN", "-o", "new/o.png"}, 0, "-> new/o.png",
+     "new/o.png", kGridded16},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, CarefulTable, ::testing::ValuesIn(kCarefulCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------
 
