@@ -15,6 +15,7 @@
 #include "document/image_decoder.h"
 #include "document/sheet_files.h"
 #include "grid/grid_transform.h"
+#include "image/pixel_block.h"
 #include "support/image_files.h"
 #include "support/test_images.h"
 #include "tilemap/tile_ops.h"
@@ -296,6 +297,7 @@ const UsageCase kUsageCases[] = {
     {{"grid", "add", "c.gif", "--in-place"}, "c.gif"},
     {{"grid", "add", "a.png", "sub/a.png", "--out-dir", "out"}, "out/a.png"},
     {{"grid", "remove", "--color", "red", "a.png", "-o", "x.png"}, "--color"},
+    {{"map"}, "Run \"tilegrid map --help\""},
     {{"map", "restore", "a.png", "-o", "x.png"}, "--map"},
     {{"map", "apply", "a.png", "--map", "x.png", "-o", "x.png"}, "x.png"},
     {{"map", "derive", "a.png", "-o", "m.zeko-map"}, "two sheets"},
@@ -464,6 +466,21 @@ TEST_P(DeriveThenRestore, GivesBackBothSheets)
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_TRUE(refused.err.contains(QStringLiteral("column 3, row 4 of “altered.png”")))
         << describe(refused);
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("n.zeko-map"))));
+
+    // A tile of the original found more often in the rearrangement is named as such.
+    QImage doubled = rearranged;
+    int from = 0;
+    while (sameBlock(rearranged, from * pitch, 0, rearranged, 2 * pitch, 3 * pitch, c.tile, c.tile))
+        ++from;
+    copyBlock(rearranged, QPoint(from * pitch, 0), doubled, QPoint(2 * pitch, 3 * pitch),
+              QSize(c.tile, c.tile));
+    saveSheet(doubled, path(QStringLiteral("doubled.png")));
+    const Finished twice = run(
+        QStringList{"map", "derive", "original.png", "doubled.png", "-o", "n.zeko-map"} + layout);
+    EXPECT_EQ(twice.exitCode, 1);
+    EXPECT_TRUE(twice.err.contains(QStringLiteral("occurs more often there than in “original.png”")))
+        << describe(twice);
     EXPECT_FALSE(QFile::exists(path(QStringLiteral("n.zeko-map"))));
 }
 
