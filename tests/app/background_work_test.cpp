@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QDialog>
 #include <QLabel>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -141,6 +142,50 @@ TEST_F(BackgroundWorkTest, ACloseRequestDuringWorkCanWaitForIt)
     EXPECT_EQ(state.quitRequested, 1);
 }
 
+// A close that waits for an open waits for its grid question too: the window stays while the
+// question is on screen, and closes once it is answered.
+TEST_F(BackgroundWorkTest, ACloseWaitingForAnOpenWaitsForItsQuestion)
+{
+    const QString file = folder.filePath(QStringLiteral("next.png"));
+    ASSERT_TRUE(makeTestImage(48, 32).save(file));
+    dialogs.openAnswers = {{file, 0}};
+    dialogs.yesNoAnswers = {true};
+    dialogs.gridAnswers = {GridAnswer::Grid8x8};
+    bool stayedWhileAsked = false;
+    dialogs.duringGridQuestion = [&] {
+        QDialog question(window.get());
+        question.setModal(true);
+        question.show();
+        QTest::qWait(200);
+        stayedWhileAsked = window->isVisible();
+    };
+    // Asked as soon as the decoding runs away from the window's thread.
+    QTimer::singleShot(0, window.get(), [&] { window->close(); });
+    window->menuAction(MenuCommand::OpenImage)->trigger();
+    EXPECT_TRUE(dialogs.asked.contains(QStringLiteral(
+        "yesno: Opening “next.png”… is not finished yet. Wait until it is done, then close?")));
+    EXPECT_TRUE(stayedWhileAsked);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }));
+    EXPECT_EQ(state.document.tileSize(), 8);
+}
+
+// A close that waited and was then cancelled at the unsaved-map question is over: later work
+// does not take it up again.
+TEST_F(BackgroundWorkTest, ACloseCancelledAfterWaitingEndsThere)
+{
+    dialogs.saveAnswers = {{folder.filePath(QStringLiteral("sheet.png")), 0}};
+    dialogs.yesNoAnswers = {true};
+    dialogs.unsavedAnswers = {UnsavedAnswer::Cancel};
+    ASSERT_EQ(state.document.swapTiles(0, 0, 1, 1), QString());
+    whileSaving([&] { window->close(); }, 300);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialogs.unsavedAnswers.empty(); }));
+    QTest::mouseClick(window->addGridButton, Qt::LeftButton);
+    QTest::qWait(100);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(dialogs.asked.filter(QStringLiteral("unsaved: ")).size(), 1);
+    EXPECT_EQ(state.quitRequested, 0);
+}
+
 TEST_F(BackgroundWorkTest, EditsAndTheirUndoGiveTheSameResultAwayFromTheWindowsThread)
 {
     QTest::mouseClick(window->addGridButton, Qt::LeftButton);
@@ -151,6 +196,18 @@ TEST_F(BackgroundWorkTest, EditsAndTheirUndoGiveTheSameResultAwayFromTheWindowsT
     window->menuAction(MenuCommand::Redo)->trigger();
     EXPECT_EQ(state.document.workingImage(), gridded);
     EXPECT_TRUE(dialogs.errors.isEmpty());
+
+    // Above a threshold of one byte only the heavy steps leave: a swap's undo stays in place.
+    window->menuAction(MenuCommand::Undo)->trigger();
+    window->work().setThreshold(1);
+    int busyChanges = 0;
+    QObject::connect(&window->work(), &BackgroundWork::busyChanged, [&] { ++busyChanges; });
+    ASSERT_EQ(state.document.swapTiles(0, 0, 1, 1), QString());
+    window->menuAction(MenuCommand::Undo)->trigger();
+    EXPECT_EQ(busyChanges, 0);
+    QTest::mouseClick(window->addGridButton, Qt::LeftButton);
+    EXPECT_EQ(busyChanges, 2);
+    EXPECT_EQ(state.document.workingImage(), gridded);
 }
 
 // Running out of memory while a step is prepared, on either thread, is a refusal like any other.

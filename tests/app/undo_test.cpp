@@ -8,6 +8,7 @@
 #include <numeric>
 #include <random>
 
+#include "document/sheet_edits.h"
 #include "grid/grid_transform.h"
 #include "support/image_files.h"
 #include "support/test_images.h"
@@ -327,6 +328,16 @@ TEST(UndoMemory, EachStepKeepsOnlyWhatItsInverseNeeds)
     EXPECT_GE(doc.history().keptBytes(), lines * 4);
     step(doc.undo(), 0, "its undo");
     EXPECT_EQ(doc.workingImage(), gridded);
+
+    // A step keeps other things once undone: the count follows what the steps hold each time.
+    doc.replaceSheet(sheet, 8, 0);
+    std::vector<int32_t> reversed(size_t(doc.tileMap().fullTiles()));
+    std::iota(reversed.rbegin(), reversed.rend(), 0);
+    ASSERT_EQ(doc.perform(makeOpenMapEdit(doc.tileMap().withNumbers(reversed))), QString());
+    ASSERT_EQ(doc.undo(), QString());
+    EXPECT_EQ(doc.history().keptBytes(), doc.history().toRedo()->keptBytes());
+    ASSERT_EQ(doc.redo(), QString());
+    EXPECT_EQ(doc.history().keptBytes(), doc.history().toUndo()->keptBytes());
 }
 
 TEST(UndoMemory, TheOldestStepsGoWhenTheBudgetIsExceeded)
@@ -336,14 +347,30 @@ TEST(UndoMemory, TheOldestStepsGoWhenTheBudgetIsExceeded)
     doc.setHistoryBudget(4096);
     // The first removal keeps the many-coloured lines, 1 700 pixels; later steps, of magenta
     // lines, keep a few bytes. The first goes as soon as it is not the newest.
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < 10; ++i) {
         ASSERT_EQ(i % 2 ? doc.insertGrid() : doc.removeGrid(), QString());
+        if (i == 0) {
+            EXPECT_EQ(doc.undoName(), QStringLiteral("Remove Grid")) << "the newest step went";
+        }
+    }
     EXPECT_LE(doc.history().keptBytes(), 4096);
     EXPECT_EQ(doc.history().count(), 9);
     // The point where the sheet was opened (and saved) can no longer be reached.
     while (!doc.undoName().isEmpty())
         ASSERT_EQ(doc.undo(), QString());
     EXPECT_TRUE(doc.imageUnsaved());
+
+    // A forgotten step that changed the image still counts once the mark has moved past it,
+    // whatever the steps after it do: here swaps of identical tiles.
+    QImage plain(4 * 8, 8, QImage::Format_RGB32);
+    plain.fill(qRgb(40, 90, 20));
+    doc.replaceSheet(plain, 8, 0);
+    doc.setHistoryBudget(1);
+    ASSERT_EQ(doc.insertGrid(), QString());
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(doc.swapTiles(0, 0, 1 + i, 0), QString());
+        EXPECT_TRUE(doc.imageUnsaved()) << "after swap " << i;
+    }
 }
 
 // While the button is held the pressed tile is outlined and the target marked; Escape forgets the

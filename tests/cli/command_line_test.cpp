@@ -18,6 +18,7 @@
 #include "document/image_decoder.h"
 #include "document/sheet_files.h"
 #include "grid/grid_transform.h"
+#include "image/pixel_block.h"
 #include "support/image_files.h"
 #include "support/test_images.h"
 #include "support/tile_model.h"
@@ -317,6 +318,7 @@ const UsageCase kUsageCases[] = {
     {{"grid", "add", "c.gif", "--in-place"}, "c.gif"},
     {{"grid", "add", "a.png", "sub/a.png", "--out-dir", "out"}, "out/a.png"},
     {{"grid", "remove", "--color", "red", "a.png", "-o", "x.png"}, "--color"},
+    {{"map"}, "Run \"tilegrid map --help\""},
     {{"map", "restore", "a.png", "-o", "x.png"}, "--map"},
     {{"map", "apply", "a.png", "--map", "x.png", "-o", "x.png"}, "x.png"},
     {{"map", "derive", "a.png", "-o", "m.zeko-map"}, "two sheets"},
@@ -520,16 +522,32 @@ TEST_P(DeriveThenRestore, GivesBackBothSheets)
                 EXPECT_LT(numbers[p], numbers[q]) << p << " " << q;
             }
 
-    // A tile that is not in the original is refused by its position, and no map is written.
+    // A tile that is not in the original, or that is there fewer times, is refused by its
+    // position, and no map is written.
     QImage altered = rearranged;
     altered.setPixel(2 * pitch + 1, 3 * pitch + 1, qRgb(1, 254, 3));
-    saveSheet(altered, path(QStringLiteral("altered.png")));
-    const Finished refused = run(
-        QStringList{"map", "derive", "original.png", "altered.png", "-o", "n.zeko-map"} + layout);
-    EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_TRUE(refused.err.contains(QStringLiteral("column 3, row 4 of “altered.png”")))
-        << describe(refused);
-    EXPECT_FALSE(QFile::exists(path(QStringLiteral("n.zeko-map"))));
+    QImage doubled = rearranged;
+    int from = 0;
+    while (sameBlock(rearranged, from * pitch, 0, rearranged, 2 * pitch, 3 * pitch, c.tile, c.tile))
+        ++from;
+    copyBlock(rearranged, QPoint(from * pitch, 0), doubled, QPoint(2 * pitch, 3 * pitch),
+              QSize(c.tile, c.tile));
+    const struct {
+        QString file;
+        const QImage& image;
+        QString reason;
+    } refusals[] = {
+        {"altered.png", altered, "column 3, row 4 of “altered.png”"},
+        {"doubled.png", doubled, "occurs more often there than in “original.png”"},
+    };
+    for (const auto& refusal : refusals) {
+        saveSheet(refusal.image, path(refusal.file));
+        const Finished refused = run(
+            QStringList{"map", "derive", "original.png", refusal.file, "-o", "n.zeko-map"} + layout);
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_TRUE(refused.err.contains(refusal.reason)) << describe(refused);
+        EXPECT_FALSE(QFile::exists(path(QStringLiteral("n.zeko-map"))));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, DeriveThenRestore,

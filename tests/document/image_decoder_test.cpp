@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtEndian>
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -413,19 +414,28 @@ QByteArray syncFlushedPng(const QImage& image, const std::vector<int>& flushAfte
     return png + pngChunk("IEND", {});
 }
 
-// The file again with change applied to the data of its IDAT chunk number index (from 0), every
-// chunk's CRC made right.
+// The file again with change applied to its list of chunks, every chunk's CRC made right.
+QByteArray withChunks(const QByteArray& png,
+                      const std::function<void(std::vector<PngChunk>&)>& change)
+{
+    std::vector<PngChunk> chunks = pngChunks(png);
+    change(chunks);
+    QByteArray out = kPngSignature;
+    for (const PngChunk& chunk : chunks)
+        out += pngChunk(chunk.type.constData(), chunk.data);
+    return out;
+}
+
+// The file again with change applied to the data of its IDAT chunk number index (from 0).
 QByteArray withIdatChanged(const QByteArray& png, int index,
                            const std::function<void(QByteArray&)>& change)
 {
-    QByteArray out = kPngSignature;
-    int seen = 0;
-    for (PngChunk chunk : pngChunks(png)) {
-        if (chunk.type == "IDAT" && seen++ == index)
-            change(chunk.data);
-        out += pngChunk(chunk.type.constData(), chunk.data);
-    }
-    return out;
+    return withChunks(png, [&](std::vector<PngChunk>& chunks) {
+        int seen = 0;
+        for (PngChunk& chunk : chunks)
+            if (chunk.type == "IDAT" && seen++ == index)
+                change(chunk.data);
+    });
 }
 
 // Streams in pieces are inflated piece by piece on several cores when the pieces stand alone, as
@@ -472,6 +482,23 @@ TEST(ImageDecoder, ReadsStreamsInPiecesExactlyAndRefusesDamageInAnyPiece)
          nullptr},
         {"wrong checksum",
          withIdatChanged(written.data(), int(pngChunks(written.data()).size()) - 3, wrongChecksum),
+         nullptr},
+        {"image data split by another chunk",
+         withChunks(written.data(),
+                    [](std::vector<PngChunk>& chunks) {
+                        const auto idat = std::find_if(chunks.begin(), chunks.end(),
+                                                       [](auto& c) { return c.type == "IDAT"; });
+                        chunks.insert(idat + 1, PngChunk{"tEXt", QByteArray("Comment\0x", 9)});
+                    }),
+         nullptr},
+        // One chunk, its stream ending at a flush with no final block, then the checksum.
+        {"one piece without its end",
+         withChunks(syncFlushedPng(varied, {40 * kRow}),
+                    [](std::vector<PngChunk>& chunks) {
+                        ASSERT_EQ(chunks.size(), 4u);
+                        chunks[1].data += chunks[2].data.right(4);
+                        chunks.erase(chunks.begin() + 2);
+                    }),
          nullptr},
     };
     for (const auto& row : rows) {

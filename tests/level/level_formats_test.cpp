@@ -200,6 +200,13 @@ TEST(LevelFormats, EveryEncodingIsReadAndWrittenBackTheSameWay)
         EXPECT_EQ(result.bytes.left(head), before.left(head));
         EXPECT_EQ(result.bytes.right(tail), before.right(tail));
         EXPECT_EQ(result.bytes.mid(head).startsWith("\n   "), file.data.startsWith("\n   "));
+        // With no tile moving, data compressed elsewhere keeps its bytes.
+        TileRemap still = fourTiles();
+        still.newIndexOf = {0, 1, 2, 3};
+        EXPECT_EQ(remapLevelBytes(before, QStringLiteral("/levels/small.tmx"), still, options,
+                                  otherTileset)
+                      .bytes,
+                  before);
     }
 }
 
@@ -212,7 +219,7 @@ TEST(LevelFormats, InfiniteMapsRemapEveryChunk)
    <chunk x="-16" y="0" width="2" height="1">
 1,2
 </chunk>
-   <chunk x="0" y="0" width="2" height="1">3,0</chunk>
+   <chunk x="0" y="-16" width="2" height="1">3,0</chunk>
   </data>
  </layer>
 </map>
@@ -474,6 +481,13 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
          "source=\"s.png\"/></tileset>",
          "line 1, column 1",
          "the tileset “s” has a spacing of 1 pixels, but the grid was added to a sheet without one",
+         fourTiles(TileRemap::GridChange::Added),
+         {}},
+        {"a.tsx",
+         "<tileset name=\"s\" tilecount=\"4\" columns=\"2\" margin=\"2\"><image "
+         "source=\"s.png\"/></tileset>",
+         "line 1, column 1",
+         "the tileset “s” has a margin of 2 pixels, but a grid starts at the sheet's corner",
          fourTiles(TileRemap::GridChange::Added),
          {}},
         {"a.tsx",

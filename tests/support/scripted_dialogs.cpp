@@ -44,6 +44,8 @@ bool ScriptedDialogs::askYesNo(const QString& text)
 GridAnswer ScriptedDialogs::askGridLayout()
 {
     asked << QStringLiteral("grid");
+    if (duringGridQuestion)
+        duringGridQuestion();
     return take(gridAnswers, asked.last(), GridAnswer::Closed);
 }
 

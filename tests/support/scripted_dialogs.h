@@ -2,6 +2,7 @@
 
 #include <QStringList>
 #include <deque>
+#include <functional>
 #include <optional>
 
 #include "platform/dialogs.h"
@@ -23,6 +24,8 @@ public:
     QStringList abouts;  // texts of showAbout
     QStringList infos;   // texts of showInfo
     std::vector<QRgb> colorInitials;
+    // Runs while the grid question is asked, as if it stood on screen that long.
+    std::function<void()> duringGridQuestion;
 
     FileChoice openFile(const QString& title, const QString& filter) override;
     FileChoice saveFile(const QString& title, const QString& filter) override;
