@@ -3,6 +3,7 @@
 #include <QRgb>
 #include <QString>
 
+#include "app/level_commands.h"
 #include "document/document.h"
 
 // Kinds of user event the dispatch handles; the last one is recorded in AppState.
@@ -52,6 +53,9 @@ struct AppState {
     int dragStartY = -1;
     int dragEndX = -1;
     int dragEndY = -1;
+
+    // The level files brought along to the sheet since it was opened, and how it was arranged then.
+    LevelArrangements levelArrangements;
 
     // The last event the dispatch handled.
     EventKind eventKind = EventKind::None;

@@ -4,6 +4,7 @@
 #include <QString>
 #include <atomic>
 #include <functional>
+#include <limits>
 
 class QProgressDialog;
 class QWidget;
@@ -53,6 +54,9 @@ public:
 
     // Bytes from which work runs away from the window's thread; tests set 0.
     void setThreshold(qint64 bytes) { threshold_ = bytes; }
+    // The size of work whose cost no size on disk tells (a small level file may declare huge
+    // layers): it always runs away from the window's thread.
+    static constexpr qint64 kAlwaysAway = std::numeric_limits<qint64>::max();
     // How long the work runs before its progress indication shows.
     static constexpr int kShowAfterMs = 500;
 

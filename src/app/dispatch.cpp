@@ -7,11 +7,11 @@
 #include "app/background_work.h"
 #include "app/captions.h"
 #include "app/file_commands.h"
+#include "app/level_commands.h"
 #include "app/main_window.h"
 #include "document/drop_target.h"
 #include "document/file_messages.h"
 #include "document/sheet_edits.h"
-#include "level/level_remap.h"
 #include "platform/dialogs.h"
 #include "tilemap/tile_ops.h"
 
@@ -208,16 +208,8 @@ void Dispatch::onFilesDropped(const QString& dropList)
         openMapFile(doc(), dialogs_, target.path);
         return;
     }
-    if (!confirmDiscardingChanges())
-        return;
-    endDrag();
-    // The zoom is back at 1 for the new sheet; when nothing was opened the view and controls still
-    // show it.
-    state_.zoom = 1;
-    if (!openImage(doc(), dialogs_, target.path, &window_.work())) {
-        window_.redrawView();
-        window_.refreshControls();
-    }
+    if (confirmDiscardingChanges())
+        openSheet(target.path);
 }
 
 bool Dispatch::onCloseRequested()
@@ -276,14 +268,8 @@ void Dispatch::onMenu(MenuCommand command)
 void Dispatch::onOpenImage()
 {
     record(EventKind::Menu, int(MenuCommand::OpenImage));
-    if (!confirmDiscardingChanges())
-        return;
-    endDrag();
-    state_.zoom = 1;
-    if (!openImage(doc(), dialogs_, QString(), &window_.work())) {
-        window_.redrawView();
-        window_.refreshControls();
-    }
+    if (confirmDiscardingChanges())
+        openSheet(QString());
 }
 
 void Dispatch::onOpenAtStart(const QString& path)
@@ -295,12 +281,21 @@ void Dispatch::onOpenAtStart(const QString& path)
                                .arg(quotedPath(path)));
         return;
     }
+    openSheet(path);
+}
+
+void Dispatch::openSheet(const QString& path)
+{
     endDrag();
+    // The zoom is back at 1 for the new sheet; when nothing was opened the view and controls still
+    // show it.
     state_.zoom = 1;
-    if (!openImage(doc(), dialogs_, path, &window_.work())) {
-        window_.redrawView();
-        window_.refreshControls();
+    if (openImage(doc(), dialogs_, path, &window_.work())) {
+        state_.levelArrangements.clear();  // levels know only the sheet as opened now
+        return;
     }
+    window_.redrawView();
+    window_.refreshControls();
 }
 
 void Dispatch::onSaveImage()
@@ -347,44 +342,7 @@ void Dispatch::onSaveMap()
 void Dispatch::onApplyToLevels()
 {
     record(EventKind::Menu, int(MenuCommand::ApplyToLevels));
-    if (!doc().hasImage()) {
-        dialogs_.showError(QStringLiteral("Open the sheet whose levels are to follow it first."));
-        return;
-    }
-    const QStringList files = dialogs_.openFiles(kLevelsTitle, kLevelFilter);
-    if (files.isEmpty())
-        return;
-
-    const int gridBefore = doc().openedGridFlag();
-    const int gridNow = doc().gridFlag();
-    const TileRemap remap = TileRemap::fromTileMap(
-        doc().tileMap(), gridNow == gridBefore ? TileRemap::GridChange::None
-                         : gridNow == 1        ? TileRemap::GridChange::Added
-                                               : TileRemap::GridChange::Removed);
-    LevelRemapOptions options;
-    options.sheet = doc().openedPath();
-    qint64 bytes = 0;
-    for (const QString& file : files)
-        bytes += QFileInfo(file).size();
-    LevelRemapRun run;
-    window_.work().run(QStringLiteral("Applying the tile map to %1 level files…").arg(files.size()),
-                       bytes * 16, [&](BackgroundWork::Progress&) {
-                           try {
-                               run = remapLevelFiles(files, remap, options);
-                           } catch (const std::bad_alloc&) {
-                               run.error = QStringLiteral("There is not enough memory to apply "
-                                                          "the tile map to these levels.");
-                           }
-                       });
-    if (!run.error.isEmpty()) {
-        dialogs_.showError(run.error);
-        return;
-    }
-    QStringList report{run.summary()};
-    for (const LevelFileResult& file : run.files)
-        if (file.status != LevelFileStatus::Updated)
-            report << file.message();
-    dialogs_.showInfo(report.join(QStringLiteral("\n\n")));
+    applyToLevelFiles(doc(), dialogs_, window_.work(), state_.levelArrangements);
 }
 
 void Dispatch::onSetGridColor()

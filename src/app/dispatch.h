@@ -63,6 +63,8 @@ private:
     // Shows the reason when an edit was refused.
     void report(const QString& error);
     void resetMap();
+    // Opens a sheet (asking for the file when path is empty) as File "Open.." does.
+    void openSheet(const QString& path);
     // The tile under a canvas position; negative positions give -1.
     QPoint tileAt(QPoint position) const;
     // Shows where a drag would put the pressed tile, or nothing when no press is pending.

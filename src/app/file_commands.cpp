@@ -26,12 +26,12 @@ bool runWork(BackgroundWork* work, const QString& what, qint64 bytes,
     return false;
 }
 
-QString nameOf(const QString& path)
+}  // namespace
+
+QString quotedFileName(const QString& path)
 {
     return QStringLiteral("“%1”").arg(QFileInfo(path).fileName());
 }
-
-}  // namespace
 
 bool openImage(Document& doc, Dialogs& dialogs, const QString& path, BackgroundWork* work)
 {
@@ -46,8 +46,8 @@ bool openImage(Document& doc, Dialogs& dialogs, const QString& path, BackgroundW
     // user nothing.
     DecodeResult decoded;
     // A compressed file holds many times its size in pixels.
-    runWork(work, QStringLiteral("Opening %1…").arg(nameOf(file)), QFileInfo(file).size() * 8,
-            [&](BackgroundWork::Progress&) {
+    runWork(work, QStringLiteral("Opening %1…").arg(quotedFileName(file)),
+            QFileInfo(file).size() * 8, [&](BackgroundWork::Progress&) {
                 try {
                     decoded = loadImageFile(file);
                 } catch (const std::bad_alloc&) {
@@ -93,10 +93,17 @@ bool saveImageAs(Document& doc, Dialogs& dialogs, BackgroundWork* work)
     const bool png = choice.filterIndex == 0;
     const QString target = png ? withExtension(choice.path, QStringLiteral("PNG"), QStringLiteral(".png"))
                                : withExtension(choice.path, QStringLiteral("BMP"), QStringLiteral(".bmp"));
+    return saveImageTo(doc, dialogs, target, png ? ImageFileFormat::Png : ImageFileFormat::Bmp,
+                       work);
+}
+
+bool saveImageTo(Document& doc, Dialogs& dialogs, const QString& target, ImageFileFormat format,
+                 BackgroundWork* work)
+{
     QString error;
     const QImage& image = doc.workingImage();
     const bool cancelled = runWork(
-        work, QStringLiteral("Saving %1…").arg(nameOf(target)), image.sizeInBytes(),
+        work, QStringLiteral("Saving %1…").arg(quotedFileName(target)), image.sizeInBytes(),
         [&](BackgroundWork::Progress& progress) {
             SaveOptions options;
             options.progress = [&progress](qint64 done, qint64 total) {
@@ -104,8 +111,7 @@ bool saveImageAs(Document& doc, Dialogs& dialogs, BackgroundWork* work)
                 return !progress.cancelled();
             };
             try {
-                error = saveImageFile(image, target,
-                                      png ? ImageFileFormat::Png : ImageFileFormat::Bmp, options);
+                error = saveImageFile(image, target, format, options);
             } catch (const std::bad_alloc&) {
                 error = QStringLiteral("Could not save %1: there is not enough memory.")
                             .arg(quotedPath(target));

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "document/sheet_files.h"
+
 class BackgroundWork;
 class Dialogs;
 class Document;
@@ -23,6 +25,9 @@ inline const QString kLevelFilter = QStringLiteral(
     "Level Files (*.tmx;*.tsx;*.tmj;*.tsj;*.json;*.csv)|*.tmx;*.tsx;*.tmj;*.tsj;*.json;*.csv|"
     "All Files (*)|*");
 
+// “sheet.png” for a path: how the window's messages name a file.
+QString quotedFileName(const QString& path);
+
 // Opens an image (asking for the file when path is empty), asks the grid question and makes it the
 // sheet. Returns true when a new image was loaded.
 bool openImage(Document& doc, Dialogs& dialogs, const QString& path,
@@ -30,6 +35,10 @@ bool openImage(Document& doc, Dialogs& dialogs, const QString& path,
 
 // Saves the image as PNG or BMP by the filter chosen. Returns true when a file was written.
 bool saveImageAs(Document& doc, Dialogs& dialogs, BackgroundWork* work = nullptr);
+// Saves the image to target as Save As does once the file is chosen: in the background with
+// Cancel, a failure shown. Returns true when the file was written.
+bool saveImageTo(Document& doc, Dialogs& dialogs, const QString& target, ImageFileFormat format,
+                 BackgroundWork* work = nullptr);
 
 // Lets the user choose the colour of grid lines inserted from now on.
 void chooseGridColor(Document& doc, Dialogs& dialogs);

@@ -14,6 +14,9 @@ struct FileChoice {
 
 enum class GridAnswer { Grid8x8, Grid16x16, NoGrid, Closed };
 enum class UnsavedAnswer { Save, Discard, Cancel };
+// An image file that levels use does not hold the sheet: save the sheet over it first, change the
+// levels all the same, or do nothing.
+enum class OutdatedSheetAnswer { Save, ApplyAnyway, Cancel };
 
 class Dialogs {
 public:
@@ -28,6 +31,7 @@ public:
     virtual bool askYesNo(const QString& text) = 0;
     virtual GridAnswer askGridLayout() = 0;
     virtual UnsavedAnswer askUnsaved(const QString& text) = 0;
+    virtual OutdatedSheetAnswer askOutdatedSheet(const QString& text) = 0;
     virtual void showAbout(const QString& text) = 0;
     virtual void showError(const QString& text) = 0;
     // A report that is not an error, such as what a run over several files did.

@@ -4,6 +4,7 @@
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "platform/grid_question_window.h"
 
@@ -114,6 +115,19 @@ UnsavedAnswer WidgetDialogs::askUnsaved(const QString& text)
     default:
         return UnsavedAnswer::Cancel;
     }
+}
+
+OutdatedSheetAnswer WidgetDialogs::askOutdatedSheet(const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, QString(), text, QMessageBox::Save | QMessageBox::Cancel,
+                    dialogOwner());
+    QPushButton* anyway = box.addButton(QStringLiteral("Apply Anyway"), QMessageBox::AcceptRole);
+    box.setDefaultButton(QMessageBox::Save);
+    box.exec();
+    if (box.clickedButton() == anyway)
+        return OutdatedSheetAnswer::ApplyAnyway;
+    return box.clickedButton() == box.button(QMessageBox::Save) ? OutdatedSheetAnswer::Save
+                                                                : OutdatedSheetAnswer::Cancel;
 }
 
 void WidgetDialogs::showAbout(const QString& text)

@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <thread>
 
+#include "app/background_work.h"
+#include "document/atomic_file.h"
 #include "support/image_files.h"
 #include "support/test_images.h"
 #include "support/window_fixture.h"
@@ -69,6 +75,126 @@ TEST_F(WindowTest, ApplyToLevelFilesCarriesTheMapAndTheGridIntoThePickedLevels)
     window->menuAction(MenuCommand::ApplyToLevels)->trigger();
     EXPECT_EQ(readFileBytes(csv), "5,0,-1\n3,,7\n");
     EXPECT_EQ(dialogs.infos.size(), 1);
+}
+
+// A sheet opened from tiles.png without a grid, for levels beside it.
+class ApplyLevelsTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        ASSERT_TRUE(makeTestImage(64, 32).save(path("tiles.png")));
+        dialogs.gridAnswers = {GridAnswer::NoGrid};
+        window->dispatch().onOpenAtStart(path("tiles.png"));
+    }
+    QString path(const char* name) const { return folder.filePath(QString::fromUtf8(name)); }
+    void apply(const QStringList& files)
+    {
+        dialogs.openFilesAnswers = {files};
+        window->menuAction(MenuCommand::ApplyToLevels)->trigger();
+    }
+    static QString outdated(const QString& name)
+    {
+        return QStringLiteral("outdated sheet: “%1”, which these levels use, does not hold the "
+                              "sheet as it is now. Save the sheet over it first?")
+            .arg(name);
+    }
+    QTemporaryDir folder;
+};
+
+// A level applied twice in one sitting gets only what changed in between, and the grid once: it
+// ends as a copy that is applied once at the end.
+TEST_F(ApplyLevelsTest, ASecondApplyCarriesOnlyWhatChangedSince)
+{
+    writeFileBytes(path("early.tmx"), tmx("tiles.png", "1,6"));
+    writeFileBytes(path("late.tmx"), tmx("tiles.png", "1,6"));
+    ASSERT_EQ(state.document.swapTiles(0, 0, 1, 1), QString());
+    ASSERT_EQ(state.document.insertGrid(), QString());
+    apply({path("early.tmx")});
+    ASSERT_EQ(state.document.swapTiles(0, 0, 2, 0), QString());
+    // tiles.png still holds the sheet as opened, which the early level no longer shows.
+    dialogs.outdatedSheetAnswers = {OutdatedSheetAnswer::ApplyAnyway};
+    apply({path("early.tmx"), path("late.tmx")});
+
+    EXPECT_EQ(dialogs.asked.filter(QStringLiteral("outdated")),
+              QStringList{outdated(QStringLiteral("tiles.png"))});
+    const QByteArray late = readFileBytes(path("late.tmx"));
+    EXPECT_TRUE(late.contains("\n6,3\n") && late.contains("spacing=\"1\"")) << late.toStdString();
+    EXPECT_EQ(readFileBytes(path("early.tmx")), late);
+    ASSERT_EQ(dialogs.infos.size(), 2);
+    EXPECT_EQ(dialogs.infos[1], QStringLiteral("2 files updated (3 cells changed), 0 skipped, 0 "
+                                               "failed.\n\n“%1” was brought along before in this "
+                                               "sitting: only what changed since then was carried "
+                                               "into it.")
+                                    .arg(path("early.tmx")));
+}
+
+// Levels whose image holds another sheet: Cancel changes nothing, Apply Anyway only the level,
+// Save puts the sheet as it is now into that image first.
+TEST_F(ApplyLevelsTest, ALevelWhoseImageHoldsAnotherSheetAsksFirst)
+{
+    QDir(folder.path()).mkdir(QStringLiteral("art"));
+    const QImage stranger = makeTestImage(64, 32).mirrored(true, false);
+    ASSERT_EQ(state.document.swapTiles(0, 0, 1, 1), QString());
+    for (const OutdatedSheetAnswer answer :
+         {OutdatedSheetAnswer::Cancel, OutdatedSheetAnswer::ApplyAnyway,
+          OutdatedSheetAnswer::Save}) {
+        SCOPED_TRACE(int(answer));
+        ASSERT_TRUE(stranger.save(path("art/tiles.png")));
+        // A level of its own each time: one applied before would get only what changed since.
+        const QString level = path("level%1.tmx").arg(int(answer));
+        writeFileBytes(level, tmx("art/tiles.png", "1,6"));
+        dialogs.outdatedSheetAnswers = {answer};
+        dialogs.asked.clear();
+        dialogs.infos.clear();
+        apply({level});
+
+        EXPECT_EQ(dialogs.asked.value(1), outdated(QStringLiteral("tiles.png")));
+        const bool applied = answer != OutdatedSheetAnswer::Cancel;
+        EXPECT_EQ(readFileBytes(level), tmx("art/tiles.png", applied ? "6,1" : "1,6"));
+        EXPECT_EQ(dialogs.infos.size(), applied ? 1 : 0);
+        EXPECT_TRUE(sameRgb(QImage(path("art/tiles.png")),
+                            answer == OutdatedSheetAnswer::Save ? state.document.workingImage()
+                                                                : stranger));
+        EXPECT_EQ(state.document.imageUnsaved(), answer != OutdatedSheetAnswer::Save);
+    }
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('\n').toStdString();
+}
+
+// However small the levels, applying runs in the background with a Cancel that leaves every file
+// as it was, also the ones already written.
+TEST_F(ApplyLevelsTest, ApplyingRunsInTheBackgroundAndCancelLeavesEveryFileAsItWas)
+{
+    writeFileBytes(path("a.tmx"), tmx("tiles.png", "1,6"));
+    writeFileBytes(path("b.csv"), "0,5\n");
+    ASSERT_EQ(state.document.swapTiles(0, 0, 1, 1), QString());
+    int busyChanges = 0;
+    QObject::connect(&window->work(), &BackgroundWork::busyChanged, [&] { ++busyChanges; });
+    // The first file written waits until Cancel was pressed.
+    const auto wait = std::chrono::milliseconds(BackgroundWork::kShowAfterMs * 2);
+    g_failWriteForTesting = [first = true, wait](qint64) mutable {
+        if (std::exchange(first, false))
+            std::this_thread::sleep_for(wait);
+        return false;
+    };
+    QTimer presser;
+    QObject::connect(&presser, &QTimer::timeout, [&] {
+        auto* progress = window->findChild<QProgressDialog*>();
+        if (auto* cancel = progress ? progress->findChild<QPushButton*>() : nullptr;
+            cancel && progress->isVisible()) {
+            QTest::mouseClick(cancel, Qt::LeftButton);
+            presser.stop();
+        }
+    });
+    presser.start(20);
+    apply({path("a.tmx"), path("b.csv")});
+    g_failWriteForTesting = nullptr;
+
+    EXPECT_FALSE(presser.isActive()) << "no Cancel was offered";
+    EXPECT_EQ(busyChanges, 4);  // the check of the image, then the levels
+    EXPECT_EQ(readFileBytes(path("a.tmx")), tmx("tiles.png", "1,6"));
+    EXPECT_EQ(readFileBytes(path("b.csv")), "0,5\n");
+    EXPECT_TRUE(dialogs.infos.isEmpty() && dialogs.errors.isEmpty());
 }
 
 }  // namespace

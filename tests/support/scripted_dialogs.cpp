@@ -55,6 +55,12 @@ UnsavedAnswer ScriptedDialogs::askUnsaved(const QString& text)
     return take(unsavedAnswers, asked.last(), UnsavedAnswer::Cancel);
 }
 
+OutdatedSheetAnswer ScriptedDialogs::askOutdatedSheet(const QString& text)
+{
+    asked << QStringLiteral("outdated sheet: %1").arg(text);
+    return take(outdatedSheetAnswers, asked.last(), OutdatedSheetAnswer::Cancel);
+}
+
 void ScriptedDialogs::showAbout(const QString& text)
 {
     asked << QStringLiteral("about");
@@ -83,5 +89,6 @@ bool ScriptedDialogs::allAnswered() const
 {
     return openAnswers.empty() && saveAnswers.empty() && openFilesAnswers.empty() &&
            colorAnswers.empty() &&
-           yesNoAnswers.empty() && gridAnswers.empty() && unsavedAnswers.empty();
+           yesNoAnswers.empty() && gridAnswers.empty() && unsavedAnswers.empty() &&
+           outdatedSheetAnswers.empty();
 }

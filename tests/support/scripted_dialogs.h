@@ -18,6 +18,7 @@ public:
     std::deque<bool> yesNoAnswers;
     std::deque<GridAnswer> gridAnswers;
     std::deque<UnsavedAnswer> unsavedAnswers;
+    std::deque<OutdatedSheetAnswer> outdatedSheetAnswers;
 
     QStringList asked;   // "open: title | filter", "save: ...", "color", "yesno: text", ...
     QStringList errors;  // texts of showError
@@ -34,6 +35,7 @@ public:
     bool askYesNo(const QString& text) override;
     GridAnswer askGridLayout() override;
     UnsavedAnswer askUnsaved(const QString& text) override;
+    OutdatedSheetAnswer askOutdatedSheet(const QString& text) override;
     void showAbout(const QString& text) override;
     void showError(const QString& text) override;
     void showInfo(const QString& text) override;

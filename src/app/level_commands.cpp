@@ -1,0 +1,356 @@
+#include "app/level_commands.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "app/background_work.h"
+#include "app/file_commands.h"
+#include "document/atomic_file.h"
+#include "document/document.h"
+#include "document/file_messages.h"
+#include "document/image_decoder.h"
+#include "level/level_remap.h"
+#include "level/sheet_images.h"
+#include "platform/dialogs.h"
+
+namespace {
+
+using Arrangement = std::shared_ptr<const LevelArrangement>;
+
+QString plainPath(const QString& path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+QString canonical(const QString& path)
+{
+    const QString found = QFileInfo(path).canonicalFilePath();
+    return found.isEmpty() ? plainPath(path) : found;
+}
+
+Arrangement arrangementOf(const LevelArrangements& brought, const QString& path)
+{
+    const auto found = brought.find(canonical(path));
+    return found == brought.end() ? nullptr : found->second;
+}
+
+// Level files that know the sheet in one arrangement (null: as it was opened), and the remap that
+// brings them to the sheet as it is now.
+struct Group {
+    Arrangement from;
+    QStringList files;
+    TileRemap remap;
+};
+
+TileRemap::GridChange gridChange(int from, int now)
+{
+    return from == now ? TileRemap::GridChange::None
+           : now == 1  ? TileRemap::GridChange::Added
+                       : TileRemap::GridChange::Removed;
+}
+
+// Empty, or why the files cannot follow the sheet.
+QString groupFiles(const QStringList& files, const LevelArrangements& brought, const Document& doc,
+                   std::vector<Group>& groups)
+{
+    for (const QString& file : files) {
+        const Arrangement from = arrangementOf(brought, file);
+        auto group = std::find_if(groups.begin(), groups.end(),
+                                  [&](const Group& known) { return known.from == from; });
+        if (group == groups.end())
+            group = groups.insert(groups.end(), Group{from, {}, {}});
+        group->files << file;
+    }
+    const TileMap& now = doc.tileMap();
+    for (Group& group : groups) {
+        const TileRemap::GridChange grid =
+            gridChange(group.from ? group.from->gridFlag : doc.openedGridFlag(), doc.gridFlag());
+        if (!group.from || !now.isPermutation()) {
+            group.remap = TileRemap::fromTileMap(now, grid);  // the run refuses a non-permutation
+        } else if (group.from->map.extentX() != now.extentX() ||
+                   group.from->map.extentY() != now.extentY()) {
+            return QStringLiteral("The sheet's tile size changed since %1 was brought along to it, "
+                                  "so it cannot follow the sheet any more. Nothing was changed.")
+                .arg(quotedPath(group.files.first()));
+        } else {
+            // The level names positions of the arrangement it was brought to; it needs where
+            // each of those tiles stands now.
+            group.remap = TileRemap::fromTileMap(group.from->map.inverse().compose(now), grid);
+        }
+    }
+    return {};
+}
+
+// Whether image shows the sheet's tiles at pitch: at position p the tile that stands at position
+// sourceOf[p] of the working image (at p itself when sourceOf is empty), in an image of the size
+// this gives. Grid lines and partial strips do not count: no level shows them.
+bool showsTiles(const QImage& image, int pitch, const Document& doc,
+                const std::vector<int32_t>& sourceOf)
+{
+    const QImage& sheet = doc.workingImage();
+    const int columns = doc.tileMap().columns();
+    const int rows = doc.tileMap().rows();
+    const int sheetPitch = doc.tilePitch();
+    const QSize size(sheet.width() + columns * (pitch - sheetPitch),
+                     sheet.height() + rows * (pitch - sheetPitch));
+    if (image.size() != size)
+        return false;
+    const QImage::Format format = sheet.depth() % 8 == 0 ? sheet.format() : QImage::Format_ARGB32;
+    const QImage shown = image.convertToFormat(format);
+    const QImage own = sheet.convertToFormat(format);  // shares the pixels in the usual case
+    const int bytesPerPixel = own.depth() / 8;
+    const size_t rowBytes = size_t(doc.tileSize()) * size_t(bytesPerPixel);
+    for (int p = 0; p < columns * rows; ++p) {
+        const int from = sourceOf.empty() ? p : sourceOf[size_t(p)];
+        for (int y = 0; y < doc.tileSize(); ++y) {
+            const uchar* a = shown.constScanLine(p / columns * pitch + y) +
+                             qsizetype(p % columns) * pitch * bytesPerPixel;
+            const uchar* b = own.constScanLine(from / columns * sheetPitch + y) +
+                             qsizetype(from % columns) * sheetPitch * bytesPerPixel;
+            if (std::memcmp(a, b, rowBytes) != 0)
+                return false;
+        }
+    }
+    return true;
+}
+
+// An image file that a sheet tileset of the levels shows.
+struct SheetImage {
+    QString path;
+    bool onlyNewLevels = true;  // no level naming it was brought along yet
+    bool holds = false;         // it holds the sheet as those levels may show it
+};
+
+// Finds the images the levels name and whether each holds the sheet as it is now, or as it was
+// opened when only levels not yet brought along name it.
+std::vector<SheetImage> sheetImagesOf(const std::vector<Group>& groups, const Document& doc)
+{
+    std::vector<SheetImage> images;
+    for (const Group& group : groups)
+        for (const QString& file : group.files)
+            for (const QString& path : levelSheetImages(file, doc.openedPath())) {
+                auto image =
+                    std::find_if(images.begin(), images.end(),
+                                 [&](const SheetImage& known) { return known.path == path; });
+                if (image == images.end())
+                    image = images.insert(images.end(), SheetImage{path});
+                image->onlyNewLevels = image->onlyNewLevels && !group.from;
+            }
+    const TileMap& map = doc.tileMap();
+    const std::vector<int32_t> opened =
+        map.isPermutation() ? map.inverse().numbers() : std::vector<int32_t>{};
+    const int openedPitch = doc.tileSize() + doc.openedGridFlag();
+    for (SheetImage& image : images) {
+        try {
+            const DecodeResult file = loadImageFile(image.path);
+            image.holds = file.ok() && (showsTiles(file.image, doc.tilePitch(), doc, {}) ||
+                                        (image.onlyNewLevels && !opened.empty() &&
+                                         showsTiles(file.image, openedPitch, doc, opened)));
+        } catch (const std::bad_alloc&) {
+            image.holds = false;  // not known to hold it: the user decides
+        }
+    }
+    return images;
+}
+
+// Before anything changes: every image the levels name holds the sheet as they will show it, or
+// the user says what to do. False when the user cancelled or a save failed.
+bool checkSheetImages(Document& doc, Dialogs& dialogs, BackgroundWork& work,
+                      const std::vector<Group>& groups)
+{
+    std::vector<SheetImage> images;
+    work.run(QStringLiteral("Checking the images the levels use…"), BackgroundWork::kAlwaysAway,
+             [&](BackgroundWork::Progress&) { images = sheetImagesOf(groups, doc); });
+    QStringList saveOver;
+    for (const SheetImage& image : images) {
+        if (image.holds)
+            continue;
+        switch (dialogs.askOutdatedSheet(QStringLiteral("%1, which these levels use, does not hold "
+                                                        "the sheet as it is now. Save the sheet "
+                                                        "over it first?")
+                                             .arg(quotedFileName(image.path)))) {
+        case OutdatedSheetAnswer::Save:
+            saveOver << image.path;
+            break;
+        case OutdatedSheetAnswer::ApplyAnyway:
+            break;
+        case OutdatedSheetAnswer::Cancel:
+            return false;
+        }
+    }
+    for (const QString& path : saveOver) {
+        if (!imageFormatOf(path)) {
+            dialogs.showError(QStringLiteral("Tilegrid saves PNG and BMP files only, so it cannot "
+                                             "save the sheet over %1. Nothing was changed.")
+                                  .arg(quotedPath(path)));
+            return false;
+        }
+    }
+    for (const QString& path : saveOver)
+        if (!saveImageTo(doc, dialogs, path, *imageFormatOf(path), &work))
+            return false;
+    return true;
+}
+
+// One run over the groups: each file is written only when it knows the sheet as its group does,
+// and at most once. What every written file held is kept, so that a run stopped or failed as a
+// whole puts every file back as it was.
+class GroupRun {
+public:
+    GroupRun(const LevelArrangements& brought, BackgroundWork::Progress& progress)
+        : brought_(brought), progress_(progress)
+    {
+    }
+
+    void run(const std::vector<Group>& groups, const LevelRemapOptions& options)
+    {
+        try {
+            for (const Group& group : groups) {
+                LevelRemapRun part = remapLevelFiles(
+                    group.files, group.remap, options,
+                    [this, &group](const QString& path) { return output(path, group); });
+                if (!part.error.isEmpty()) {
+                    result.error = part.error;
+                    break;
+                }
+                for (const LevelFileResult& file : part.files)
+                    if (file.status == LevelFileStatus::Updated)
+                        written_.insert(canonical(file.path));
+                result.files.insert(result.files.end(), part.files.begin(), part.files.end());
+            }
+        } catch (const std::bad_alloc&) {
+            result.error = QStringLiteral("There is not enough memory to apply the tile map to "
+                                          "these levels. Nothing was changed.");
+        }
+        if (progress_.cancelled() || !result.error.isEmpty())
+            putBack();
+    }
+
+    // Files the run refused to write say why.
+    void explainRefusals()
+    {
+        for (LevelFileResult& file : result.files)
+            if (file.status == LevelFileStatus::Failed && refused_.count(plainPath(file.path)))
+                file.reason = refused_[plainPath(file.path)];
+    }
+
+    LevelRemapRun result;
+    QStringList notPutBack;  // why files could not be put back
+
+private:
+    QString output(const QString& path, const Group& group)
+    {
+        if (progress_.cancelled())
+            return {};
+        if (written_.count(canonical(path))) {
+            refused_[path] = QStringLiteral("it was already remapped in this run");
+            return {};
+        }
+        if (arrangementOf(brought_, path) != group.from) {
+            refused_[path] = QStringLiteral("it knows another arrangement of the sheet than the "
+                                            "files given with it");
+            return {};
+        }
+        if (!before_.count(path)) {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly)) {
+                refused_[path] = QStringLiteral("it cannot be read again to keep a copy");
+                return {};
+            }
+            before_[path] = file.readAll();
+        }
+        return path;
+    }
+
+    void putBack()
+    {
+        for (const auto& [path, bytes] : before_) {
+            QFile file(path);
+            if (file.open(QIODevice::ReadOnly) && file.readAll() == bytes)
+                continue;
+            if (const QString error = writeFileAtomically(path, bytes); !error.isEmpty())
+                notPutBack << error;
+        }
+    }
+
+    const LevelArrangements& brought_;
+    BackgroundWork::Progress& progress_;
+    std::set<QString> written_;            // by earlier groups, canonical paths
+    std::map<QString, QByteArray> before_;  // what each file written held, by the path written
+    std::map<QString, QString> refused_;    // files that must not be written, and why
+};
+
+}  // namespace
+
+void applyToLevelFiles(Document& doc, Dialogs& dialogs, BackgroundWork& work,
+                       LevelArrangements& brought)
+{
+    if (!doc.hasImage()) {
+        dialogs.showError(QStringLiteral("Open the sheet whose levels are to follow it first."));
+        return;
+    }
+    const QStringList files = dialogs.openFiles(kLevelsTitle, kLevelFilter);
+    if (files.isEmpty())
+        return;
+    std::vector<Group> groups;
+    if (const QString error = groupFiles(files, brought, doc, groups); !error.isEmpty()) {
+        dialogs.showError(error);
+        return;
+    }
+    if (!checkSheetImages(doc, dialogs, work, groups))
+        return;
+
+    LevelRemapOptions options;
+    options.sheet = doc.openedPath();
+    std::optional<GroupRun> groupRun;
+    work.run(
+        QStringLiteral("Applying the tile map to %1 level files…").arg(files.size()),
+        BackgroundWork::kAlwaysAway,
+        [&](BackgroundWork::Progress& progress) {
+            groupRun.emplace(brought, progress);
+            groupRun->run(groups, options);
+        },
+        true);
+    LevelRemapRun& run = groupRun->result;
+    if (!groupRun->notPutBack.isEmpty()) {
+        dialogs.showError(QStringLiteral("Applying the tile map stopped halfway, and these files "
+                                         "could not be put back as they were:\n\n") +
+                          groupRun->notPutBack.join(QLatin1Char('\n')));
+        return;
+    }
+    if (!run.error.isEmpty())
+        dialogs.showError(run.error);
+    if (!run.error.isEmpty() || work.wasCancelled())
+        return;  // every file is as it was
+
+    // What each file knows of the sheet from now on.
+    groupRun->explainRefusals();
+    const auto now =
+        std::make_shared<const LevelArrangement>(LevelArrangement{doc.tileMap(), doc.gridFlag()});
+    QStringList since;
+    for (const LevelFileResult& file : run.files) {
+        if (file.status == LevelFileStatus::Skipped || file.status == LevelFileStatus::Failed)
+            continue;
+        Arrangement& known = brought[canonical(file.path)];
+        if (known)
+            since << quotedPath(file.path);
+        known = now;
+    }
+    QStringList report{run.summary()};
+    if (!since.isEmpty())
+        report << QStringLiteral("%1 %2 brought along before in this sitting: only what changed "
+                                 "since then was carried into %3.")
+                      .arg(since.join(QStringLiteral(", ")),
+                           since.size() == 1 ? QStringLiteral("was") : QStringLiteral("were"),
+                           since.size() == 1 ? QStringLiteral("it") : QStringLiteral("them"));
+    for (const LevelFileResult& file : run.files)
+        if (file.status != LevelFileStatus::Updated)
+            report << file.message();
+    dialogs.showInfo(report.join(QStringLiteral("\n\n")));
+}
