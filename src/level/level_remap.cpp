@@ -7,6 +7,7 @@
 #include <set>
 
 #include "document/atomic_file.h"
+#include "document/file_identity.h"
 #include "document/file_messages.h"
 #include "level/csv_level.h"
 #include "level/json_level.h"
@@ -55,18 +56,6 @@ QString unknownFormat()
         "it is none of the level files Tilegrid reads (TMX, TSX, TMJ, TSJ or CSV)");
 }
 
-QString absolute(const QString& path)
-{
-    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-}
-
-// One string per file, whatever path names it.
-QString identity(const QString& path)
-{
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    return canonical.isEmpty() ? absolute(path) : canonical;
-}
-
 // A full sentence as a reason inside another sentence.
 QString asReason(QString sentence)
 {
@@ -92,7 +81,7 @@ class TilesetFiles
 
     const Entry& read(const QString& path)
     {
-        const QString key = identity(path);
+        const QString key = fileIdentity(path);
         auto found = entries_.find(key);
         if (found != entries_.end())
             return found->second;
@@ -114,7 +103,7 @@ class TilesetFiles
     // Keeps bytes as the text of path when nothing was read from it yet.
     void remember(const QString& path, const QByteArray& bytes)
     {
-        const QString key = identity(path);
+        const QString key = fileIdentity(path);
         if (entries_.count(key) == 0)
             entries_.emplace(key, Entry{bytes, readTilesetFacts(bytes, path)});
     }
@@ -133,16 +122,16 @@ class Run
 
     void file(const QString& given, LevelRemapRun& run)
     {
-        const QString path = absolute(given);
+        const QString path = QFileInfo(given).absoluteFilePath();
         LevelFileResult result;
         result.path = given;
-        if (done_.count(identity(path))) {
+        if (done_.count(fileIdentity(path))) {
             result.status = LevelFileStatus::Skipped;
             result.reason = QStringLiteral("it was already remapped in this run");
             run.files.push_back(result);
             return;
         }
-        done_.insert(identity(path));
+        done_.insert(fileIdentity(path));
         QFile file(path);
         result.reason = openForReading(file, QStringLiteral("a level file"));
         if (!result.reason.isEmpty()) {
@@ -159,7 +148,7 @@ class Run
         if (remapped.isTileset) {
             tilesets_.remember(path, bytes);
             if (remapped.status == LevelFileStatus::Failed)
-                failedTilesets_.insert(identity(path));
+                failedTilesets_.insert(fileIdentity(path));
         }
         if (remapped.status != LevelFileStatus::Updated) {
             run.files.push_back(resultOf(given, remapped));
@@ -173,8 +162,8 @@ class Run
             const QString mapTarget = output_(path);
             const QString tilesetTarget = output_(tilesetPath);
             if (mapTarget.isEmpty() || tilesetTarget.isEmpty() ||
-                identity(QFileInfo(mapTarget).dir().absoluteFilePath(relative)) ==
-                    identity(tilesetTarget))
+                fileIdentity(QFileInfo(mapTarget).dir().absoluteFilePath(relative)) ==
+                    fileIdentity(tilesetTarget))
                 continue;
             LevelFileResult level = resultOf(given, remapped);
             level.status = LevelFileStatus::Failed;
@@ -193,7 +182,7 @@ class Run
         std::vector<LevelFileResult> tilesetResults;
         QString blocked;
         for (const QString& tilesetPath : remapped.sheetTilesetFiles) {
-            const QString key = identity(tilesetPath);
+            const QString key = fileIdentity(tilesetPath);
             if (done_.count(key)) {
                 if (failedTilesets_.count(key))
                     blocked = tilesetPath;
@@ -221,7 +210,7 @@ class Run
             write(level, bytes, remapped.bytes);
         }
         if (remapped.isTileset && level.status != LevelFileStatus::Updated)
-            failedTilesets_.insert(identity(path));
+            failedTilesets_.insert(fileIdentity(path));
         run.files.push_back(level);
         run.files.insert(run.files.end(), tilesetResults.begin(), tilesetResults.end());
     }
@@ -243,14 +232,14 @@ class Run
     // Writes an updated result where the output policy says; on failure the result says why.
     void write(LevelFileResult& result, const QByteArray& before, const QByteArray& after)
     {
-        const QString source = absolute(result.path);
+        const QString source = QFileInfo(result.path).absoluteFilePath();
         const QString target = output_(source);
         if (target.isEmpty()) {
             result.status = LevelFileStatus::Failed;
             result.reason = QStringLiteral("it has no place to be written");
             return;
         }
-        const QString key = identity(target);
+        const QString key = fileIdentity(target);
         if (written_.count(key)) {
             result.status = LevelFileStatus::Failed;
             result.reason =
@@ -259,7 +248,7 @@ class Run
             return;
         }
         // A file written back to itself unchanged is not touched at all.
-        if (key != identity(source) || after != before) {
+        if (key != fileIdentity(source) || after != before) {
             const QString error = writeFileAtomically(target, after);
             if (!error.isEmpty()) {
                 result.status = LevelFileStatus::Failed;
@@ -290,7 +279,8 @@ QString LevelFileResult::message() const
                                                 QStringLiteral("tile entries renumbered"))
                                        : plural(cellsChanged, QStringLiteral("cell changed"),
                                                 QStringLiteral("cells changed"));
-        const bool elsewhere = !outputPath.isEmpty() && absolute(outputPath) != absolute(path);
+        const bool elsewhere =
+            !outputPath.isEmpty() && fileIdentity(outputPath) != fileIdentity(path);
         return elsewhere ? QStringLiteral("Updated %1 into %2: %3.")
                                .arg(quotedPath(path), quotedPath(outputPath), what)
                          : QStringLiteral("Updated %1: %2.").arg(quotedPath(path), what);
@@ -328,7 +318,7 @@ LevelBytesResult remapLevelBytes(const QByteArray& bytes, const QString& path,
         }
         return remapCsvLevel(bytes, remap, options.firstId);
     }
-    const QString absolutePath = absolute(path);
+    const QString absolutePath = QFileInfo(path).absoluteFilePath();
     const LevelContext context{remap, options, absolutePath, QFileInfo(absolutePath).absolutePath(),
                                readTileset};
     LevelSites sites;
@@ -346,7 +336,7 @@ ExternalTileset readTilesetFacts(const QByteArray& bytes, const QString& path)
     LevelProblem problem;
     if (family != Family::Xml && family != Family::Json)
         result.error = QStringLiteral("it is not a TSX or TSJ tileset");
-    else if (!scanSites(family, bytes, QFileInfo(absolute(path)).absolutePath(), sites, problem))
+    else if (!scanSites(family, bytes, QFileInfo(path).absolutePath(), sites, problem))
         result.error = QStringLiteral("%1: %2").arg(linePlace(bytes, problem.at), problem.reason);
     else if (!sites.isTileset || sites.tilesets.empty())
         result.error = QStringLiteral("it is a map, not a tileset");
