@@ -68,8 +68,6 @@ struct CommandOptions {
     QString outDir;
     bool inPlace = false;
     int jobs = 0;  // 0: one per core
-    // Threads each PNG save compresses on: the cores left to each of the sheets done at once.
-    int saveThreads = 0;
     bool quiet = false;
     bool help = false;
 

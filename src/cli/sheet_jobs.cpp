@@ -50,10 +50,8 @@ JobResult editSheet(const CommandOptions& options, const Job& job, SheetEdit edi
         if (result.isNull())
             return failed(why);
     } // the source's memory is given back before the result is encoded
-    SaveOptions save;
-    save.threads = options.saveThreads;
     return failed(saveImageFile(result, job.output,
-                                imageFormatOf(job.output).value_or(ImageFileFormat::Png), save));
+                                imageFormatOf(job.output).value_or(ImageFileFormat::Png)));
 }
 
 template <bool Insert>

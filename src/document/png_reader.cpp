@@ -13,10 +13,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <thread>
 #include <vector>
 
 #include "image/pixel_block.h"
+#include "threads/worker_pool.h"
 
 // Everything the libpng callbacks need. Plain data only: libpng leaves by longjmp, which must
 // never skip a destructor.
@@ -188,25 +188,6 @@ bool readImageData(QIODevice& device, QByteArray& data, std::vector<qsizetype>& 
     }
 }
 
-// Runs work on the calling thread and on up to wanted - 1 more, one per core at most, and returns
-// when all are done. work must not throw.
-void runOnThreads(size_t wanted, const std::function<void()>& work)
-{
-    std::vector<std::thread> helpers;
-    const size_t threads =
-        std::min<size_t>(wanted, std::max(1u, std::thread::hardware_concurrency()));
-    for (size_t t = 1; t < threads; ++t) {
-        try {
-            helpers.emplace_back(work);
-        } catch (const std::system_error&) {
-            break;  // fewer helpers: the others take what is left
-        }
-    }
-    work();
-    for (std::thread& helper : helpers)
-        helper.join();
-}
-
 // A piece of a zlib stream that inflates on its own: it starts a block at a byte boundary with
 // nothing before it to refer back to, as this program's writer makes each image data chunk.
 struct Piece {
@@ -293,7 +274,7 @@ bool inflatePieces(const QByteArray& data, const std::vector<Piece>& pieces, uch
 
     std::atomic<size_t> next{1};
     std::atomic<bool> failed{false};
-    runOnThreads(count - 1, [&]() noexcept {
+    WorkerPool::shared().run(int(count) - 2, [&]() noexcept {
         try {
             const Inflater inflater = makeInflater();
             failed = failed || !inflater;
@@ -469,7 +450,7 @@ bool PngReader::inflatePlain(QImage& image)
         const bool alpha = state_->alpha;
         std::atomic<int> nextBand{0};
         std::atomic<bool> unknownFilter{false};
-        runOnThreads(size_t(bands), [&]() noexcept {
+        WorkerPool::shared().run(bands - 1, [&]() noexcept {
             for (int band = nextBand++; band < bands && !unknownFilter; band = nextBand++) {
                 for (int y = int(qint64(height) * band / bands);
                      y < int(qint64(height) * (band + 1) / bands); ++y) {
