@@ -27,7 +27,6 @@ TEST(BatchRunner, KeepsNoMoreThreadsBusyThanCoresWhateverTheJobsStart)
         }
     });
     std::vector<QImage> back(kSheets);
-    std::vector<int> finished;
     runBatch(
         kSheets, kSheets,
         [&](int i) {
@@ -40,18 +39,15 @@ TEST(BatchRunner, KeepsNoMoreThreadsBusyThanCoresWhateverTheJobsStart)
             if (writePng(sheet, file, error, options))
                 back[size_t(i)] = decodeImageData(file.data(), QStringLiteral("sheet.png")).image;
         },
-        [&](int i) { finished.push_back(i); }, [](int) {});
+        [](int) {}, [](int) {});
     pool.watch({});
     pool.setCores(machineCores);
 
     EXPECT_GE(peak, 1);
     EXPECT_LE(peak, kCores);
     EXPECT_EQ(busy, 0);
-    ASSERT_EQ(finished.size(), size_t(kSheets));
-    for (int i = 0; i < kSheets; ++i) {
-        EXPECT_EQ(finished[size_t(i)], i);
+    for (int i = 0; i < kSheets; ++i)
         EXPECT_TRUE(sameRgb(back[size_t(i)], makeTestImage(200 + i, 120))) << "sheet " << i;
-    }
 }
 
 }  // namespace
