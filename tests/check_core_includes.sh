@@ -4,7 +4,7 @@
 set -u
 src=$1
 hits=$(grep -rnE '#include\s*[<"](QtWidgets|Q(Widget|Application|Dialog|MessageBox|FileDialog|ColorDialog|MainWindow|ScrollArea|PushButton|ComboBox|Label)\b|app/|view/|platform/)' \
-  "$src/image" "$src/grid" "$src/tilemap" "$src/document" "$src/level" "$src/cli")
+  "$src/image" "$src/grid" "$src/tilemap" "$src/document" "$src/level" "$src/threads" "$src/cli")
 if [ -n "$hits" ]; then
   echo "core or command-line sources include widget or UI headers:"
   echo "$hits"

@@ -4,8 +4,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 #include <vector>
+
+#include "threads/worker_pool.h"
 
 void runBatch(int count, int threads, const std::function<void(int index)>& work,
               const std::function<void(int index)>& finished,
@@ -20,7 +21,7 @@ void runBatch(int count, int threads, const std::function<void(int index)>& work
     int doneCount = 0;
 
     // Each worker takes the next job until none is left, so a slow sheet holds up one worker only.
-    const auto worker = [&] {
+    const std::function<void()> worker = [&] {
         for (int i = next++; i < count; i = next++) {
             work(i);
             {
@@ -31,11 +32,9 @@ void runBatch(int count, int threads, const std::function<void(int index)>& work
             changed.notify_one();
         }
     };
-    std::vector<std::thread> pool;
-    const int workers = std::clamp(threads, 1, count);
-    pool.reserve(size_t(workers));
-    for (int t = 0; t < workers; ++t)
-        pool.emplace_back(worker);
+    // The jobs share the program's cores with the work they start themselves (opening and saving
+    // PNGs), so that no more threads are busy than there are cores, whatever threads says.
+    WorkerPool::Team workers(WorkerPool::shared(), std::clamp(threads, 1, count), worker, false);
 
     // Reports happen here, outside the lock, so printing never holds up a worker.
     int reported = 0;
@@ -55,6 +54,5 @@ void runBatch(int count, int threads, const std::function<void(int index)>& work
         progressShown = nowDone;
         progress(nowDone);
     }
-    for (std::thread& thread : pool)
-        thread.join();
+    workers.join();
 }

@@ -17,6 +17,7 @@
 #include "cli/command_table.h"
 #include "cli/job_plan.h"
 #include "document/file_messages.h"
+#include "threads/worker_pool.h"
 
 namespace {
 
@@ -167,12 +168,8 @@ int runCommand(const CommandSpec& command, const QStringList& arguments)
 
     std::vector<JobResult> results(plan.jobs.size());
     Reporter reporter(plan.jobs, results, options.quiet);
-    const int cores = QThread::idealThreadCount();
-    const int threads = options.jobs > 0 ? options.jobs : cores;
-    const int atOnce = std::clamp(threads, 1, std::max(1, int(plan.jobs.size())));
-    options.saveThreads = std::max(1, cores / atOnce);
     runBatch(
-        int(plan.jobs.size()), threads,
+        int(plan.jobs.size()), options.jobs > 0 ? options.jobs : WorkerPool::shared().cores(),
         [&](int i) { results[size_t(i)] = command.run(options, plan.jobs[size_t(i)]); },
         [&](int i) { reporter.finished(i); }, [&](int done) { reporter.progress(done); });
     return reporter.failures() > 0 ? kFailed : 0;

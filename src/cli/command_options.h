@@ -82,8 +82,6 @@ struct CommandOptions {
     bool crop = false;   // partial strips at the right and bottom may be dropped
     bool force = false;  // grid commands do their work whatever grid the sheet has
     int jobs = 0;  // 0: one per core
-    // Threads each PNG save compresses on: the cores left to each of the sheets done at once.
-    int saveThreads = 0;
     bool quiet = false;
     bool help = false;
 

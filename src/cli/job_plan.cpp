@@ -4,24 +4,13 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include "document/file_identity.h"
 #include "document/file_messages.h"
 #include "document/path_extension.h"
 #include "document/sheet_files.h"
 #include "level/level_remap.h"
 
 namespace {
-
-// One spelling per file, so that "a.png", "./a.png" and a link to it compare equal. A file that
-// does not exist yet is named by its folder's real path and its own name.
-QString pathKey(const QString& path)
-{
-    const QFileInfo info(path);
-    if (const QString real = info.canonicalFilePath(); !real.isEmpty())
-        return real;
-    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
-    return (folder.isEmpty() ? QDir::cleanPath(info.absolutePath()) : folder) + QLatin1Char('/') +
-           info.fileName();
-}
 
 QString formatError(const QString& output)
 {
@@ -72,9 +61,9 @@ QString checkTargets(const CommandSpec& command, const CommandOptions& options,
     QHash<QString, QString> inputs;  // key -> the input as given
     for (const Job& job : jobs)
         for (const QString& input : job.inputs)
-            inputs.insert(pathKey(input), input);
+            inputs.insert(fileIdentity(input), input);
     if (!options.mapPath.isEmpty())
-        inputs.insert(pathKey(options.mapPath), options.mapPath);
+        inputs.insert(fileIdentity(options.mapPath), options.mapPath);
 
     QHash<QString, QString> targets;  // key -> the input whose result goes there
     if (!options.mapOut.isEmpty()) {
@@ -88,13 +77,13 @@ QString checkTargets(const CommandSpec& command, const CommandOptions& options,
     for (const Job& job : jobs) {
         if (job.output.isEmpty())
             continue;
-        const QString key = pathKey(job.output);
+        const QString key = fileIdentity(job.output);
         const QString& input = job.inputs.front();
         if (const auto other = targets.constFind(key); other != targets.cend())
             return QStringLiteral("%1 and %2 would both be written to %3.")
                 .arg(quotedPath(*other), quotedPath(input), quotedPath(job.output));
         targets.insert(key, input);
-        const bool ownInput = options.inPlace && key == pathKey(input);
+        const bool ownInput = options.inPlace && key == fileIdentity(input);
         if (inputs.contains(key) && !ownInput)
             return QStringLiteral("%1 is an input and would be written over.%2")
                 .arg(quotedPath(job.output),

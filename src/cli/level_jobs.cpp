@@ -1,24 +1,17 @@
 #include "cli/level_jobs.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <map>
 
+#include "document/file_identity.h"
 #include "document/sheet_files.h"
 #include "level/level_remap.h"
 
 namespace {
 
-// As the level library names the files it writes.
-QString absolute(const QString& path)
-{
-    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-}
-
 // Where each file of the run goes: the places planJobs checked for the levels given. A run also
 // writes the tileset files that maps keep apart; such a file gets no place when -o names one for
 // the level alone, or when --out-dir would write it over itself. refused keeps why, by the path
-// the library gives.
+// file's identity.
 LevelOutputPath levelTargets(const CommandOptions& options, const Job& job,
                              std::map<QString, QString>& refused)
 {
@@ -27,19 +20,19 @@ LevelOutputPath levelTargets(const CommandOptions& options, const Job& job,
     if (!options.outDir.isEmpty())
         return [intoFolder = levelOutputIntoFolder(options.outDir), &refused](const QString& path) {
             const QString target = intoFolder(path);
-            const QString real = QFileInfo(target).canonicalFilePath();
-            if (real.isEmpty() || real != QFileInfo(path).canonicalFilePath())
+            if (fileIdentity(target) != fileIdentity(path))
                 return target;
-            refused[path] = QStringLiteral(
+            refused[fileIdentity(path)] = QStringLiteral(
                 "--out-dir would write it over itself; name another folder, or give --in-place");
             return QString();
         };
-    return [level = absolute(job.inputs.front()), output = options.output,
+    return [level = fileIdentity(job.inputs.front()), output = options.output,
             &refused](const QString& path) {
-        if (path == level)
+        if (fileIdentity(path) == level)
             return output;
-        refused[path] = QStringLiteral("-o is the place of the level alone, but this tileset of "
-                                       "it is remapped too; use --out-dir DIR or --in-place");
+        refused[fileIdentity(path)] =
+            QStringLiteral("-o is the place of the level alone, but this tileset of it is "
+                           "remapped too; use --out-dir DIR or --in-place");
         return QString();
     };
 }
@@ -67,7 +60,7 @@ JobResult remapLevelsJob(const CommandOptions& options, const Job& job)
     QString report;
     for (LevelFileResult file : run.files) {
         if (file.status == LevelFileStatus::Failed) {
-            if (const auto why = refused.find(absolute(file.path)); why != refused.end()) {
+            if (const auto why = refused.find(fileIdentity(file.path)); why != refused.end()) {
                 file.reason = why->second;
                 file.place.clear();
             }

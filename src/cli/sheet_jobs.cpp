@@ -44,12 +44,10 @@ struct SheetOutcome {
 using SheetEdit = SheetOutcome (*)(const QImage& sheet, const CommandOptions& options,
                                    const QString& input);
 
-QString saveResult(const QImage& result, const CommandOptions& options, const Job& job)
+QString saveResult(const QImage& result, const Job& job)
 {
-    SaveOptions save;
-    save.threads = options.saveThreads;
     return saveImageFile(result, job.output,
-                         imageFormatOf(job.output).value_or(ImageFileFormat::Png), save);
+                         imageFormatOf(job.output).value_or(ImageFileFormat::Png));
 }
 
 JobResult editSheet(const CommandOptions& options, const Job& job, SheetEdit edit)
@@ -67,7 +65,7 @@ JobResult editSheet(const CommandOptions& options, const Job& job, SheetEdit edi
             return failed(outcome.error);
         result = std::move(outcome.image);
     } // the source's memory is given back before the result is encoded
-    return failed(saveResult(result, options, job));
+    return failed(saveResult(result, job));
 }
 
 // The map of a sheet of columns x rows whole tiles: read from --map, or the original order.
@@ -224,7 +222,7 @@ JobResult moveBlocksJob(const CommandOptions& options, const Job& job)
         if (!moveBlock(sheet, *map, pitch, {options.blocks[i], options.targets[i] - options.blocks[i].topLeft()}))
             return failed(QStringLiteral("There is not enough memory to move the tiles of %1.")
                               .arg(quotedPath(input)));
-    if (const QString error = saveResult(sheet, options, job); !error.isEmpty())
+    if (const QString error = saveResult(sheet, job); !error.isEmpty())
         return failed(error);
     return failed(options.mapOut.isEmpty() ? QString() : writeMapFile(*map, options.mapOut));
 }

@@ -18,11 +18,16 @@ namespace {
 // 32767 x 32767 must load.
 constexpr int kDecodeLimitMiB = 4096;
 
-// How many bytes of decoded pixels one byte of file can at most become. Deflate expands at most
-// about 1032:1 and GIF's LZW about 2730:1 (one byte a pixel); decoded pixels take 4 bytes. A header
-// that claims more than this of its file is forged or damaged, and is refused before any memory
-// is reserved for it.
+// How many bytes of decoded pixels one byte of file can at most become. GIF's LZW expands about
+// 2730:1 (one byte a pixel); decoded pixels take 4 bytes. A header that claims more than this of
+// its file is forged or damaged, and is refused before any memory is reserved for it.
 constexpr qint64 kMaxExpansion = 16384;
+
+// Deflate makes at most 258 bytes of one 2-bit code: a PNG whose rows would inflate to more than
+// this many times its whole file cannot hold them. Checked on the filtered rows the header
+// implies, so a 1-bit sheet may be as large as its data can truly make it, and a forged header
+// reserves nothing.
+constexpr qint64 kMaxInflation = 1032;
 
 DecodeResult failure(const QString& message)
 {
@@ -270,13 +275,14 @@ QString tooLargeMessage(const QString& name, QSize size)
         .arg(size.height());
 }
 
-// Why a picture of the size a header claims is refused before its memory is taken, or nothing.
-QString sizeProblem(const QString& name, QSize size, qint64 fileSize)
+// Why a picture of the size a header claims is refused before its memory is taken, or nothing:
+// needed bytes must come from a file of fileSize, whose bytes each make at most expansion.
+QString sizeProblem(const QString& name, QSize size, qint64 fileSize, qint64 needed,
+                    qint64 expansion)
 {
     if (size.width() > kMaxImageSide || size.height() > kMaxImageSide)
         return tooLargeMessage(name, size);
-    const qint64 needed = qint64(size.width()) * size.height() * 4;
-    if (needed > std::max<qint64>(fileSize, 1) * kMaxExpansion)
+    if (needed > std::max<qint64>(fileSize, 1) * expansion)
         return QStringLiteral("%1 is damaged: its header claims %2 × %3 pixels, far more than the "
                               "file can hold.")
             .arg(quotedPath(name))
@@ -306,7 +312,9 @@ DecodeResult readPng(QIODevice& device, const QString& name)
     PngReader png(device);
     if (!png.readHeader())
         return failure(unreadableMessage(name, png.error()));
-    if (const QString why = sizeProblem(name, png.size(), device.size()); !why.isEmpty())
+    if (const QString why =
+            sizeProblem(name, png.size(), device.size(), png.inflatedSize(), kMaxInflation);
+        !why.isEmpty())
         return failure(why);
     QImage image =
         createUninitialized(png.size().width(), png.size().height(), QImage::Format_BGR888);
@@ -362,7 +370,9 @@ DecodeResult decodeDevice(QIODevice& device, const QString& name)
 
     const QSize size = reader.size();
     if (size.isValid())
-        if (const QString why = sizeProblem(name, size, device.size()); !why.isEmpty())
+        if (const QString why = sizeProblem(name, size, device.size(),
+                                            qint64(size.width()) * size.height() * 4, kMaxExpansion);
+            !why.isEmpty())
             return failure(why);
 
     QImage decoded;

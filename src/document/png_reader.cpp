@@ -13,10 +13,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <thread>
 #include <vector>
 
 #include "image/pixel_block.h"
+#include "threads/worker_pool.h"
 
 // Everything the libpng callbacks need. Plain data only: libpng leaves by longjmp, which must
 // never skip a destructor.
@@ -27,6 +27,7 @@ struct PngReadState {
     bool alpha = false;
     bool interlaced = false;
     bool plain = false;  // 8-bit RGB or RGBA, not interlaced, no tRNS
+    qint64 inflatedSize = 0;  // of the image data: every row of every pass with its filter byte
     char message[256] = "libpng could not start (out of memory)";
 };
 
@@ -53,6 +54,26 @@ void readFromDevice(png_structp png, png_bytep data, png_size_t length)
 
 void onPngWarning(png_structp, png_const_charp) {}
 
+}  // namespace
+
+qint64 pngInflatedSize(quint32 width, quint32 height, int bitsPerPixel, bool interlaced)
+{
+    const auto rows = [&](quint64 columns, quint64 count) {
+        return columns == 0 ? 0 : qint64(count * (1 + (columns * quint64(bitsPerPixel) + 7) / 8));
+    };
+    if (!interlaced)
+        return rows(width, height);
+    // The seven passes of Adam7: first column and row, then the steps between them.
+    static constexpr int kPasses[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                          {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    qint64 total = 0;
+    for (const auto& [x, y, dx, dy] : kPasses)
+        total += rows((quint64(width) + dx - 1 - x) / dx, (quint64(height) + dy - 1 - y) / dy);
+    return total;
+}
+
+namespace {
+
 bool readInfo(PngReadState* state)
 {
     png_structp png = state->png;
@@ -70,6 +91,9 @@ bool readInfo(PngReadState* state)
     state->plain = png_get_bit_depth(png, info) == 8 && !state->interlaced &&
                    (colourType == PNG_COLOR_TYPE_RGB || colourType == PNG_COLOR_TYPE_RGB_ALPHA) &&
                    !png_get_valid(png, info, PNG_INFO_tRNS);
+    state->inflatedSize = pngInflatedSize(
+        png_get_image_width(png, info), png_get_image_height(png, info),
+        png_get_bit_depth(png, info) * png_get_channels(png, info), state->interlaced);
     // Whatever the file holds becomes 8-bit B,G,R, with A where it has transparency.
     png_set_expand(png);
     png_set_scale_16(png);
@@ -164,25 +188,6 @@ bool readImageData(QIODevice& device, QByteArray& data, std::vector<qsizetype>& 
     }
 }
 
-// Runs work on the calling thread and on up to wanted - 1 more, one per core at most, and returns
-// when all are done. work must not throw.
-void runOnThreads(size_t wanted, const std::function<void()>& work)
-{
-    std::vector<std::thread> helpers;
-    const size_t threads =
-        std::min<size_t>(wanted, std::max(1u, std::thread::hardware_concurrency()));
-    for (size_t t = 1; t < threads; ++t) {
-        try {
-            helpers.emplace_back(work);
-        } catch (const std::system_error&) {
-            break;  // fewer helpers: the others take what is left
-        }
-    }
-    work();
-    for (std::thread& helper : helpers)
-        helper.join();
-}
-
 // A piece of a zlib stream that inflates on its own: it starts a block at a byte boundary with
 // nothing before it to refer back to, as this program's writer makes each image data chunk.
 struct Piece {
@@ -269,7 +274,7 @@ bool inflatePieces(const QByteArray& data, const std::vector<Piece>& pieces, uch
 
     std::atomic<size_t> next{1};
     std::atomic<bool> failed{false};
-    runOnThreads(count - 1, [&]() noexcept {
+    WorkerPool::shared().run(int(count) - 2, [&]() noexcept {
         try {
             const Inflater inflater = makeInflater();
             failed = failed || !inflater;
@@ -389,6 +394,11 @@ bool PngReader::readPixels(QImage& image)
     }
 }
 
+qint64 PngReader::inflatedSize() const
+{
+    return state_->inflatedSize;
+}
+
 QString PngReader::error() const
 {
     return QString::fromUtf8(state_->message);
@@ -440,7 +450,7 @@ bool PngReader::inflatePlain(QImage& image)
         const bool alpha = state_->alpha;
         std::atomic<int> nextBand{0};
         std::atomic<bool> unknownFilter{false};
-        runOnThreads(size_t(bands), [&]() noexcept {
+        WorkerPool::shared().run(bands - 1, [&]() noexcept {
             for (int band = nextBand++; band < bands && !unknownFilter; band = nextBand++) {
                 for (int y = int(qint64(height) * band / bands);
                      y < int(qint64(height) * (band + 1) / bands); ++y) {

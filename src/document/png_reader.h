@@ -15,6 +15,10 @@ struct PngReadState;
 // cores when the stream comes in pieces that stand alone, as this program writes it. In two
 // steps, so the caller can check the size from the header before any pixel memory is taken. Any
 // error, a cut-off or damaged file included, fails the step with its reason in error().
+// Bytes of filtered rows a PNG's image data inflates to: each row of each pass (all seven when
+// interlaced) with its filter byte.
+qint64 pngInflatedSize(quint32 width, quint32 height, int bitsPerPixel, bool interlaced);
+
 class PngReader {
 public:
     // device must be open and positioned at the file's start.
@@ -26,6 +30,9 @@ public:
     // Reads up to the first image data; size() is valid afterwards.
     bool readHeader();
     QSize size() const { return size_; }
+    // Bytes the image data inflates to, known from the header: how much any memory taken for the
+    // pixels may be checked against.
+    qint64 inflatedSize() const;
 
     // Decodes every row into image, which must be a Format_BGR888 image of size(), then reads the
     // rest of the file up to its end chunk.

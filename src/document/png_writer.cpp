@@ -11,11 +11,11 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <thread>
 #include <vector>
 
 #include "document/deflate_join.h"
 #include "document/writer_pixels.h"
+#include "threads/worker_pool.h"
 
 namespace {
 
@@ -114,9 +114,9 @@ bool writeChunk(QIODevice& device, const char* type,
     return device.write(reinterpret_cast<const char*>(tail), 4) == 4;
 }
 
-// Compresses the pieces on the calling thread and threads - 1 helpers, at most a window of
-// pieces ahead of the one being written, and writes them in order as IDAT chunks on the calling
-// thread. Returns the reason on failure.
+// Compresses the pieces on the calling thread and up to threads - 1 helpers from the shared pool,
+// at most a window of pieces ahead of the one being written, and writes them in order as IDAT
+// chunks on the calling thread. Returns the reason on failure.
 QString writeIdat(const Rows& rows, const PngWriteOptions& options, int threads, QIODevice& device)
 {
     const int window = 2 * threads;
@@ -145,24 +145,7 @@ QString writeIdat(const Rows& rows, const PngWriteOptions& options, int threads,
         return true;
     };
 
-    std::vector<std::thread> helpers;
-    // However this function is left (a throwing progress callback included), the helpers stop
-    // and are joined before the state they share goes.
-    const auto stopHelpers = [&] {
-        {
-            std::lock_guard lock(mutex);
-            stop = true;
-            changed.notify_all();
-        }
-        for (std::thread& thread : helpers)
-            thread.join();
-        helpers.clear();
-    };
-    struct OnExit {
-        const decltype(stopHelpers)& run;
-        ~OnExit() { run(); }
-    } joinAtExit{stopHelpers};
-    const auto helper = [&] {
+    const std::function<void()> helper = [&] {
         Compressor compressor(libdeflate_alloc_compressor(options.level),
                               libdeflate_free_compressor);
         std::vector<uint8_t> raw;
@@ -179,13 +162,22 @@ QString writeIdat(const Rows& rows, const PngWriteOptions& options, int threads,
                 changed.wait(lock);
         }
     };
-    for (int t = 1; t < std::min(threads, rows.pieces); ++t) {
-        try {
-            helpers.emplace_back(helper);
-        } catch (const std::system_error&) {
-            break;  // fewer helpers: the calling thread still does all that is left
+    WorkerPool::Team helpers(WorkerPool::shared(), std::min(threads, rows.pieces) - 1, helper,
+                             true);
+    // However this function is left (a throwing progress callback included), the helpers stop
+    // and are joined before the state they share goes.
+    const auto stopHelpers = [&] {
+        {
+            std::lock_guard lock(mutex);
+            stop = true;
+            changed.notify_all();
         }
-    }
+        helpers.join();
+    };
+    struct OnExit {
+        const decltype(stopHelpers)& run;
+        ~OnExit() { run(); }
+    } joinAtExit{stopHelpers};
 
     QString reason;
     Compressor compressor(libdeflate_alloc_compressor(options.level), libdeflate_free_compressor);
@@ -249,9 +241,7 @@ bool writePng(const QImage& image, QIODevice& device, QString& error,
     rows.rowsPerPiece =
         int(std::clamp<qint64>(options.pieceBytes / qint64(rows.fileRowBytes), 1, rows.height));
     rows.pieces = (rows.height + rows.rowsPerPiece - 1) / rows.rowsPerPiece;
-    const int threads = options.threads > 0
-                            ? options.threads
-                            : int(std::max(1u, std::thread::hardware_concurrency()));
+    const int threads = options.threads > 0 ? options.threads : WorkerPool::shared().cores();
 
     uchar header[13];
     qToBigEndian(quint32(rows.width), header);

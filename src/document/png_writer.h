@@ -8,7 +8,7 @@ class QIODevice;
 
 // What a PNG save may be told besides the image. The defaults suit the program.
 struct PngWriteOptions {
-    // Threads that compress; 0 takes one per core.
+    // Threads that compress at most; 0 takes as many as the shared worker pool has cores free.
     int threads = 0;
     // Called on the calling thread after each written part with the rows written so far and the
     // image's height; returning false cancels the save.

@@ -20,7 +20,8 @@ std::optional<ImageFileFormat> imageFormatOf(const QString& path);
 
 // What a save may be told besides the image.
 struct SaveOptions {
-    // Threads that compress a PNG; 0 takes one per core.
+    // Threads that compress a PNG at most; 0 takes as many as the shared worker pool has cores
+    // free.
     int threads = 0;
     // Hears the rows written so far and the image's height, on the saving thread; returning
     // false cancels the save, and any existing file stays as it was.

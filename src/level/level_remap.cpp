@@ -9,6 +9,7 @@
 #include <set>
 
 #include "document/atomic_file.h"
+#include "document/file_identity.h"
 #include "document/file_messages.h"
 #include "level/csv_level.h"
 #include "level/json_level.h"
@@ -57,18 +58,6 @@ QString unknownFormat()
         "it is none of the level files Tilegrid reads (TMX, TSX, TX, TMJ, TSJ, TJ or CSV)");
 }
 
-QString absolute(const QString& path)
-{
-    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-}
-
-// One string per file, whatever path names it.
-QString identity(const QString& path)
-{
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    return canonical.isEmpty() ? absolute(path) : canonical;
-}
-
 // A full sentence as a reason inside another sentence.
 QString asReason(QString sentence)
 {
@@ -95,7 +84,7 @@ class SharedFiles
     // follow: a template's tileset file is read as well (a tileset file's own never is).
     const Entry& read(const QString& path, bool follow = true)
     {
-        const QString key = identity(path);
+        const QString key = fileIdentity(path);
         auto found = entries_.find(key);
         if (found != entries_.end())
             return found->second;
@@ -114,7 +103,7 @@ class SharedFiles
     // Keeps bytes as the text of path when nothing was read from it yet.
     void remember(const QString& path, const QByteArray& bytes)
     {
-        const QString key = identity(path);
+        const QString key = fileIdentity(path);
         if (entries_.count(key) == 0)
             entries_.emplace(key, Entry{bytes, factsOf(bytes, path, true)});
     }
@@ -156,17 +145,17 @@ class Run
 
     void file(const QString& given, LevelRemapRun& run)
     {
-        const QString path = absolute(given);
+        const QString path = QFileInfo(given).absoluteFilePath();
         Part main;
         main.path = path;
         main.result.path = given;
-        if (done_.count(identity(path))) {
+        if (done_.count(fileIdentity(path))) {
             main.result.status = LevelFileStatus::Skipped;
             main.result.reason = QStringLiteral("it was already remapped in this run");
             run.files.push_back(main.result);
             return;
         }
-        done_.insert(identity(path));
+        done_.insert(fileIdentity(path));
         QFile file(path);
         main.result.reason = openForReading(file, QStringLiteral("a level file"));
         if (!main.result.reason.isEmpty()) {
@@ -181,7 +170,7 @@ class Run
         if (main.remapped.isTileset || main.remapped.isTemplate) {
             shared_.remember(path, main.before);
             if (main.remapped.status == LevelFileStatus::Failed)
-                failedShared_.insert(identity(path));
+                failedShared_.insert(fileIdentity(path));
         }
         if (main.remapped.status != LevelFileStatus::Updated) {
             run.files.push_back(main.result);
@@ -195,7 +184,7 @@ class Run
                 parts.front().result.reason = blocked;
             parts.front().result.status = LevelFileStatus::Failed;
             if (parts.front().remapped.isTileset || parts.front().remapped.isTemplate)
-                failedShared_.insert(identity(path));
+                failedShared_.insert(fileIdentity(path));
         }
         for (const Part& part : parts)
             if (&part == &parts.front() || part.result.status == LevelFileStatus::Failed ||
@@ -250,9 +239,9 @@ class Run
                 const QString& path = named[n];
                 const QString kind = n < tilesets.size() ? QStringLiteral("tileset")
                                                          : QStringLiteral("template");
-                const QString key = identity(path);
+                const QString key = fileIdentity(path);
                 if (std::any_of(parts.begin(), parts.end(),
-                                [&](const Part& part) { return identity(part.path) == key; }))
+                                [&](const Part& part) { return fileIdentity(part.path) == key; }))
                     continue;
                 if (done_.count(key)) {
                     if (failedShared_.count(key))
@@ -291,8 +280,8 @@ class Run
         const QString fromTarget = output_(part.from);
         const QString partTarget = output_(part.path);
         if (fromTarget.isEmpty() || partTarget.isEmpty() ||
-            identity(QFileInfo(fromTarget).dir().absoluteFilePath(relative)) ==
-                identity(partTarget))
+            fileIdentity(QFileInfo(fromTarget).dir().absoluteFilePath(relative)) ==
+                fileIdentity(partTarget))
             return {};
         const QString shown =
             QDir::cleanPath(QFileInfo(fromTarget).dir().absoluteFilePath(relative));
@@ -312,7 +301,7 @@ class Run
             part.target = output_(part.path);
             if (part.target.isEmpty())
                 return fail(parts, part, QStringLiteral("it has no place to be written"));
-            const QString key = identity(part.target);
+            const QString key = fileIdentity(part.target);
             if (written_.count(key) || targets.count(key))
                 return fail(parts, part,
                             QStringLiteral("its result would overwrite %1, written before in "
@@ -320,7 +309,7 @@ class Run
                                 .arg(quotedPath(part.target)));
             targets.insert(key);
             const std::optional<QByteArray> now =
-                key == identity(part.path) ? part.before : contentOf(part.target);
+                key == fileIdentity(part.path) ? part.before : contentOf(part.target);
             part.unchanged = now && *now == part.remapped.bytes;
             if (!part.unchanged) {
                 files.push_back({part.target, part.remapped.bytes});
@@ -332,8 +321,8 @@ class Run
         if (!error.isEmpty())
             return fail(parts, *writing[size_t(failed)], asReason(error));
         for (Part& part : parts) {
-            done_.insert(identity(part.path));
-            written_.insert(identity(part.target));
+            done_.insert(fileIdentity(part.path));
+            written_.insert(fileIdentity(part.target));
             part.result.outputPath = part.target;
             if (part.unchanged)
                 part.result.status = LevelFileStatus::Unchanged;
@@ -383,7 +372,8 @@ QString LevelFileResult::message() const
             : QDir::current().relativeFilePath(sheetImage);
     const QString forSheet =
         sheet.isEmpty() ? QString() : QStringLiteral(" for the sheet %1").arg(quotedPath(sheet));
-    const bool elsewhere = !outputPath.isEmpty() && absolute(outputPath) != absolute(path);
+    const bool elsewhere = !outputPath.isEmpty() &&
+                           QFileInfo(outputPath).absoluteFilePath() != QFileInfo(path).absoluteFilePath();
     switch (status) {
     case LevelFileStatus::Updated: {
         const QString what = isTileset ? plural(tilesMoved, QStringLiteral("tile entry renumbered"),
@@ -435,7 +425,7 @@ LevelBytesResult remapLevelBytes(const QByteArray& bytes, const QString& path,
         csv.sheetImage = options.sheet;
         return csv;
     }
-    const QString absolutePath = absolute(path);
+    const QString absolutePath = QFileInfo(path).absoluteFilePath();
     const LevelContext context{remap, options, absolutePath, QFileInfo(absolutePath).absolutePath(),
                                readTileset};
     LevelSites sites;
@@ -453,7 +443,7 @@ ExternalTileset readTilesetFacts(const QByteArray& bytes, const QString& path)
     LevelProblem problem;
     if (family != Family::Xml && family != Family::Json)
         result.error = QStringLiteral("it is not a TSX or TSJ tileset");
-    else if (!scanSites(family, bytes, QFileInfo(absolute(path)).absolutePath(), sites, problem))
+    else if (!scanSites(family, bytes, QFileInfo(path).absolutePath(), sites, problem))
         result.error = QStringLiteral("%1: %2").arg(linePlace(bytes, problem.at), problem.reason);
     else if (sites.isTemplate)
         result.facts = sites.tilesets.empty() ? TilesetFacts{} : sites.tilesets.front().facts;

@@ -4,16 +4,10 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include "document/file_identity.h"
 #include "document/file_messages.h"
 
 namespace {
-
-// The file a path names, as one string per file: the canonical path when it exists.
-QString fileIdentity(const QString& absolutePath)
-{
-    const QString canonical = QFileInfo(absolutePath).canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(absolutePath) : canonical;
-}
 
 QString imageIdentity(const TilesetFacts& tileset)
 {
@@ -74,7 +68,7 @@ SheetChoice chooseSheet(const std::vector<TilesetFacts>& tilesets, const QString
         return choice;
     }
 
-    const QString wanted = fileIdentity(QFileInfo(sheet).absoluteFilePath());
+    const QString wanted = fileIdentity(sheet);
     if (markWhere([&](const TilesetFacts& t) { return imageIdentity(t) == wanted; }) > 0) {
         choice.verdict = SheetChoice::Verdict::Use;
         return choice;

@@ -7,11 +7,13 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <vector>
 
 #include "document/bmp_writer.h"
 #include "document/image_decoder.h"
+#include "document/png_reader.h"
 #include "document/png_writer.h"
 #include "support/image_files.h"
 #include "support/test_images.h"
@@ -132,6 +134,29 @@ TEST(ImageDecoder, GivesAGifsTransparentColourBlack)
         for (int x = 0; x < 3; ++x)
             EXPECT_EQ(rgbAt(result.image, x, y),
                       x == 1 && y == 0 ? qRgb(0, 0, 0) : pixelColour(x, y));
+}
+
+// The size the guard against forged headers counts on is what libpng's rows truly inflate to,
+// in every layout, interlaced or not, at sizes that leave passes empty or partial.
+TEST(ImageDecoder, KnowsWhatPngImageDataInflatesTo)
+{
+    for (const PngLayout layout : {PngLayout{0, 1}, PngLayout{0, 4}, PngLayout{2, 16},
+                                   PngLayout{3, 2}, PngLayout{4, 8}, PngLayout{6, 8}})
+        for (const bool interlaced : {false, true})
+            for (const QSize size : {QSize(1, 1), QSize(3, 5), QSize(13, 7), QSize(17, 9)}) {
+                const QByteArray png =
+                    makePng(size.width(), size.height(),
+                            PngLayout{layout.colourType, layout.bitDepth, false, interlaced});
+                QByteArray idat;
+                for (const PngChunk& chunk : pngChunks(png))
+                    idat += chunk.type == "IDAT" ? chunk.data : QByteArray();
+                const int channels = std::array{1, 0, 3, 1, 2, 0, 4}[size_t(layout.colourType)];
+                EXPECT_EQ(inflateZlib(idat).size(),
+                          pngInflatedSize(quint32(size.width()), quint32(size.height()),
+                                          layout.bitDepth * channels, interlaced))
+                    << layout.colourType << "/" << layout.bitDepth << " " << interlaced << " "
+                    << size.width() << "x" << size.height();
+            }
 }
 
 class PngLayoutTest : public testing::TestWithParam<std::tuple<PngLayout, bool>> {};
@@ -285,13 +310,19 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ImageDecoder, OpensSidesUpTo32767AndRefusesLargerOnesBeforeDecoding)
 {
     QByteArray ihdr(13, '\0');
-    auto pngClaiming = [&](quint32 width, quint32 height) {
+    auto pngClaiming = [&](quint32 width, quint32 height, char depth = 8, char colourType = 2,
+                           const QByteArray& idat = "x") {
         qToBigEndian(width, ihdr.data());
         qToBigEndian(height, ihdr.data() + 4);
-        ihdr[8] = 8;  // bit depth
-        ihdr[9] = 2;  // RGB
-        return kPngSignature + pngChunk("IHDR", ihdr) + pngChunk("IDAT", "x") +
+        ihdr[8] = depth;
+        ihdr[9] = colourType;
+        return kPngSignature + pngChunk("IHDR", ihdr) + pngChunk("IDAT", idat) +
                pngChunk("IEND", {});
+    };
+    // Black, one bit a pixel: over 30 000 bytes of pixels from each byte of file.
+    const auto flatOneBit = [&](quint32 side) {
+        const QByteArray rows(qsizetype(side) * (1 + (side + 7) / 8), '\0');
+        return pngClaiming(side, side, 1, 0, qCompress(rows, 9).mid(4));
     };
     const auto sheet = [](int width, int height, const char* format) {
         return encodedByQt(makeTestImage(width, height), format);
@@ -311,6 +342,9 @@ TEST(ImageDecoder, OpensSidesUpTo32767AndRefusesLargerOnesBeforeDecoding)
         {"wide bmp", bmpHeader(40000, 10, 24), "40000 × 10 pixels, larger than 32 767 pixels a side"},
         // Within the side limit, but a header this big must not make us reserve gigabytes.
         {"huge png", pngClaiming(30000, 30000), "30000 × 30000 pixels, far more than the file"},
+        // Rows that would inflate to more than deflate can make of the whole file.
+        {"forged png", pngClaiming(200, 200), "200 × 200 pixels, far more than the file"},
+        {"flat 1-bit png", flatOneBit(2000), nullptr, QSize(2000, 2000)},
     };
     for (const auto& row : rows) {
         const DecodeResult result = decodeImageData(row.bytes, QStringLiteral("forged"));

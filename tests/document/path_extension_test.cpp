@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "document/file_identity.h"
 #include "document/path_extension.h"
+#include "support/image_files.h"
 
 namespace {
 
@@ -34,5 +40,34 @@ INSTANTIATE_TEST_SUITE_P(
                     ExtensionRow{R"(sheet.png"x)", "png"},
                     ExtensionRow{"", ""},
                     ExtensionRow{"sheet", ""}));
+
+// Links and ".." lead where the file system says, for files there or not: "deep" links to
+// real/sub, so "deep/.." is real, not the folder that holds the link.
+TEST(FileIdentity, NamesEachFileOnceHoweverAPathReachesIt)
+{
+    QTemporaryDir dir;
+    const auto at = [&](const char* path) { return dir.filePath(QString::fromUtf8(path)); };
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("real/sub")));
+    writeFileBytes(at("real/a.png"), "a");
+    ASSERT_TRUE(QFile::link(at("real/sub"), at("deep")));
+    ASSERT_TRUE(QFile::link(at("real/a.png"), at("b.png")));
+    const QString root = QDir(dir.path()).canonicalPath() + QLatin1Char('/');
+    const struct {
+        const char* path;
+        const char* file;
+    } rows[] = {{"real/a.png", "real/a.png"},         {"b.png", "real/a.png"},
+                {"deep/../a.png", "real/a.png"},      {"./real//sub/../a.png", "real/a.png"},
+                {"deep/new.png", "real/sub/new.png"}, {"deep/../new.png", "real/new.png"},
+                {"gone/../real/a.png", "real/a.png"}, {"gone/x/../new.png", "gone/new.png"}};
+    for (const auto& row : rows)
+        EXPECT_EQ(fileIdentity(at(row.path)), root + QString::fromUtf8(row.file)) << row.path;
+
+    // Relative paths start from the working folder.
+    const QString working = QDir::currentPath();
+    QDir::setCurrent(at("real"));
+    EXPECT_EQ(fileIdentity(QStringLiteral("../deep/../a.png")), root + QStringLiteral("real/a.png"));
+    EXPECT_EQ(fileIdentity(QStringLiteral("new.png")), root + QStringLiteral("real/new.png"));
+    QDir::setCurrent(working);
+}
 
 }  // namespace
