@@ -67,9 +67,9 @@ QString checkTargets(const CommandSpec& command, const CommandOptions& options,
 
     QHash<QString, QString> targets;  // key -> the input whose result goes there
     if (!options.mapOut.isEmpty()) {
-        const QString key = pathKey(options.mapOut);
+        const QString key = fileIdentity(options.mapOut);
         // In place, the map that came in may be brought up to date too.
-        const bool ownMap = options.inPlace && key == pathKey(options.mapPath);
+        const bool ownMap = options.inPlace && key == fileIdentity(options.mapPath);
         if (inputs.contains(key) && !ownMap)
             return QStringLiteral("%1 is an input and would be written over.").arg(quotedPath(options.mapOut));
         targets.insert(key, jobs.front().inputs.front());
