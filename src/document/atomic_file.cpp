@@ -134,6 +134,8 @@ QString stage(const FileToWrite& file, Staged& staged)
     const bool exists = QFileInfo::exists(file.path);
     if (const QString why = keepModeAndOwner(file.path, out.handle()); !why.isEmpty())
         return why;
+    if (g_failWriteForTesting && g_failWriteForTesting(0))
+        return QStringLiteral("no space left on the disk");
     const bool written = out.write(file.bytes) == file.bytes.size() && out.flush() &&
                          ::fsync(out.handle()) == 0;
     if (!written)
