@@ -10,6 +10,7 @@
 #include "document/file_messages.h"
 #include "level/csv_level.h"
 #include "level/json_level.h"
+#include "level/level_limits.h"
 #include "level/level_sites.h"
 #include "level/xml_level.h"
 
@@ -101,6 +102,9 @@ class TilesetFiles
         const QString error = openForReading(file, QStringLiteral("a tileset file"));
         if (!error.isEmpty()) {
             entry.tileset.error = error;
+        } else if (const QString large = levelFileTooLarge(file.size()); !large.isEmpty()) {
+            entry.tileset.error =
+                QStringLiteral("%1 cannot be read: %2.").arg(quotedPath(path), large);
         } else {
             entry.bytes = file.readAll();
             entry.tileset = readTilesetFacts(entry.bytes, path);
@@ -144,9 +148,10 @@ class Run
         }
         done_.insert(identity(path));
         QFile file(path);
-        result.reason = openForReading(file, QStringLiteral("a level file"));
+        result.reason = asReason(openForReading(file, QStringLiteral("a level file")));
+        if (result.reason.isEmpty())
+            result.reason = levelFileTooLarge(file.size());
         if (!result.reason.isEmpty()) {
-            result.reason = asReason(result.reason);
             run.files.push_back(result);
             return;
         }
@@ -305,11 +310,16 @@ QString LevelFileResult::message() const
                : QStringLiteral("Left %1 as it was: %2: %3.").arg(quotedPath(path), place, reason);
 }
 
-LevelBytesResult remapLevelBytes(const QByteArray& bytes, const QString& path,
-                                 const TileRemap& remap, const LevelRemapOptions& options,
-                                 const ExternalTilesetReader& readTileset)
+namespace {
+
+LevelBytesResult remapLevelText(const QByteArray& bytes, const QString& path,
+                                const TileRemap& remap, const LevelRemapOptions& options,
+                                const ExternalTilesetReader& readTileset)
 {
     LevelBytesResult result;
+    result.reason = levelFileTooLarge(bytes.size());
+    if (!result.reason.isEmpty())
+        return result;
     const QString unfit = remap.check();
     if (!unfit.isEmpty()) {
         result.reason = QStringLiteral("the tile map is no rearrangement: %1").arg(unfit);
@@ -338,6 +348,22 @@ LevelBytesResult remapLevelBytes(const QByteArray& bytes, const QString& path,
     return remapSites(sites, bytes, context);
 }
 
+}  // namespace
+
+LevelBytesResult remapLevelBytes(const QByteArray& bytes, const QString& path,
+                                 const TileRemap& remap, const LevelRemapOptions& options,
+                                 const ExternalTilesetReader& readTileset)
+{
+    // Whatever the estimate let through, running out fails this file alone.
+    try {
+        return remapLevelText(bytes, path, remap, options, readTileset);
+    } catch (const std::bad_alloc&) {
+        LevelBytesResult result;
+        result.reason = notEnoughMemory();
+        return result;
+    }
+}
+
 ExternalTileset readTilesetFacts(const QByteArray& bytes, const QString& path)
 {
     ExternalTileset result;
@@ -352,6 +378,10 @@ ExternalTileset readTilesetFacts(const QByteArray& bytes, const QString& path)
         result.error = QStringLiteral("it is a map, not a tileset");
     else
         result.facts = sites.tilesets.front().facts;
+    if (result.error.isEmpty() && sites.tilesets.front().problem) {
+        const LevelBytesResult failed = failedAt(bytes, *sites.tilesets.front().problem);
+        result.problem = QStringLiteral("%1: %2").arg(failed.place, failed.reason);
+    }
     return result;
 }
 
@@ -410,7 +440,15 @@ LevelRemapRun remapLevelFiles(const QStringList& paths, const TileRemap& remap,
         return run;
     }
     Run files(remap, options, output ? output : levelOutputInPlace());
-    for (const QString& path : paths)
-        files.file(path, run);
+    for (const QString& path : paths) {
+        try {
+            files.file(path, run);
+        } catch (const std::bad_alloc&) {
+            LevelFileResult failed;
+            failed.path = path;
+            failed.reason = notEnoughMemory();
+            run.files.push_back(failed);
+        }
+    }
     return run;
 }
