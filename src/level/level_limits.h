@@ -7,11 +7,11 @@
 // a few hundred bytes of compressed data can declare billions of cells, so every size is checked
 // against these before anything is allocated or inflated.
 
-// Cells in one layer or chunk: 8192 × 8192. Remapping holds a layer about four times over (the
-// data as read, its cells, the data written back), some 24 bytes a cell, so the largest layer
-// costs about 1.5 GiB.
+// Cells in one layer or chunk: 8192 × 8192. Remapping holds a layer's cells beside the place of
+// each number in the text, or beside its data inflated and compressed again, up to some 24 bytes a
+// cell, so the largest layer costs up to about 1.5 GiB.
 inline constexpr int64_t kMaxLayerCells = int64_t(1) << 26;
-// Cells in all layers of one file together: four of the largest layers, a few seconds of work.
+// Cells in all layers of one file together: four of the largest layers, some ten seconds of work.
 inline constexpr int64_t kMaxLevelCells = int64_t(1) << 28;
 // Bytes of one level or tileset file: 1 GiB.
 inline constexpr int64_t kMaxLevelFileBytes = int64_t(1) << 30;
