@@ -142,6 +142,20 @@ class Reporter
     int reports_ = 0;
 };
 
+// Running out of memory fails this job's files and no others.
+JobResult runJob(const CommandSpec& command, const CommandOptions& options, const Job& job)
+{
+    try {
+        return command.run(options, job);
+    } catch (const std::bad_alloc&) {
+        QStringList files;
+        for (const QString& input : job.inputs)
+            files << quotedPath(input);
+        return JobResult{QStringLiteral("%1: not enough memory.").arg(files.join(u", ")),
+                         QString()};
+    }
+}
+
 int runCommand(const CommandSpec& command, const QStringList& arguments)
 {
     const ParsedOptions parsed = parseCommandOptions(arguments, command.options);
@@ -170,7 +184,7 @@ int runCommand(const CommandSpec& command, const QStringList& arguments)
     Reporter reporter(plan.jobs, results, options.quiet);
     runBatch(
         int(plan.jobs.size()), options.jobs > 0 ? options.jobs : WorkerPool::shared().cores(),
-        [&](int i) { results[size_t(i)] = command.run(options, plan.jobs[size_t(i)]); },
+        [&](int i) { results[size_t(i)] = runJob(command, options, plan.jobs[size_t(i)]); },
         [&](int i) { reporter.finished(i); }, [&](int done) { reporter.progress(done); });
     return reporter.failures() > 0 ? kFailed : 0;
 }

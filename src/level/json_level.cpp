@@ -74,6 +74,9 @@ class JsonLevelScanner
                        QStringLiteral("it is neither a map nor a tileset nor a template")};
             return false;
         }
+        int64_t infinite = 0;
+        infinite_ = fields.value(u"infinite").kind == 't' ||
+                    (json_.integer(fields.value(u"infinite"), infinite) && infinite == 1);
         int64_t level = -1;
         if (json_.integer(fields.value(u"compressionlevel"), level))
             sites_.compressionLevel = int(std::clamp<int64_t>(level, -1, 22));
@@ -88,6 +91,17 @@ class JsonLevelScanner
     QByteArrayView text(Span span) const
     {
         return QByteArrayView(bytes_).sliced(span.begin, span.size());
+    }
+
+    // An empty array or string, or null.
+    bool holdsNothing(Value data) const
+    {
+        if (data.kind == 'n')
+            return true;
+        if (data.kind != '[' && data.kind != '"')
+            return false;
+        const QByteArrayView inside = text({data.span.begin + 1, data.span.end - 1});
+        return std::all_of(inside.begin(), inside.end(), isBlank);
     }
 
     void readNumber(TilesetSite& site, const QString& path, Value value, int64_t& target)
@@ -310,7 +324,9 @@ class JsonLevelScanner
                              where.mid(here.size()),
                          true);
             });
-        } else if (fields.find(u"data")) {
+        } else if (fields.find(u"data") && !(infinite_ && holdsNothing(fields.value(u"data")))) {
+            // Unless empty in an infinite map: without chunks such a layer has no cells, whatever
+            // size it gives.
             addBlock(fields, fields.value(u"data"),
                      here + QStringLiteral(".data") + where.mid(here.size()), false);
         }
@@ -320,6 +336,7 @@ class JsonLevelScanner
     JsonScanner json_;
     QString folder_;
     LevelSites& sites_;
+    bool infinite_ = false;
 };
 
 }  // namespace

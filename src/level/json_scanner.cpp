@@ -1,5 +1,6 @@
 #include "level/json_scanner.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -24,7 +25,10 @@ int hexValue(char c)
 class Checker
 {
   public:
-    explicit Checker(const QByteArray& text) : text_(text), size_(text.size()) {}
+    Checker(const QByteArray& text, std::vector<Span>& containers)
+        : text_(text), size_(text.size()), containers_(containers)
+    {
+    }
 
     bool run(qsizetype& errorAt, QString& error)
     {
@@ -45,8 +49,7 @@ class Checker
                 }
                 const char closer = open.back() == '{' ? '}' : ']';
                 if (at_ < size_ && text_[at_] == closer) {
-                    open.pop_back();
-                    ++at_;
+                    close(open);
                     continue;
                 }
                 if (at_ < size_ && text_[at_] == ',') {
@@ -73,11 +76,12 @@ class Checker
             if (open.size() >= kDeepest)
                 return expected(QStringLiteral("the JSON is nested too deeply"));
             open.push_back(c);
+            openAt_.push_back(containers_.size());
+            containers_.push_back({at_, -1});
             at_ = blanks(at_ + 1);
             const char closer = c == '{' ? '}' : ']';
             if (at_ < size_ && text_[at_] == closer) {
-                open.pop_back();
-                ++at_;
+                close(open);
                 return true;
             }
             if (c == '{')
@@ -96,6 +100,14 @@ class Checker
             }
         }
         return expected(QStringLiteral("a value is missing"));
+    }
+
+    // Closes the innermost container at its closing bracket.
+    void close(std::vector<char>& open)
+    {
+        open.pop_back();
+        containers_[openAt_.back()].end = ++at_;
+        openAt_.pop_back();
     }
 
     // A member's key and its colon, leaving at_ on the value.
@@ -202,6 +214,8 @@ class Checker
     static constexpr size_t kDeepest = 512;
     const QByteArray& text_;
     const qsizetype size_;
+    std::vector<Span>& containers_;
+    std::vector<size_t> openAt_;  // the open containers' places in containers_
     qsizetype at_ = 0;
     QString reason_;
 };
@@ -210,7 +224,11 @@ class Checker
 
 bool JsonScanner::check(qsizetype& errorAt, QString& error) const
 {
-    return Checker(text_).run(errorAt, error);
+    containers_.clear();
+    if (Checker(text_, containers_).run(errorAt, error))
+        return true;
+    containers_.clear();
+    return false;
 }
 
 qsizetype JsonScanner::skipBlanks(qsizetype at) const
@@ -239,6 +257,11 @@ JsonScanner::Value JsonScanner::valueAt(qsizetype at) const
     if (c == '"')
         return {{at, skipString(at)}, '"'};
     if (c == '{' || c == '[') {
+        const auto found = std::lower_bound(
+            containers_.begin(), containers_.end(), at,
+            [](const Span& container, qsizetype begin) { return container.begin < begin; });
+        if (found != containers_.end() && found->begin == at)
+            return {*found, c};
         // The text is checked, so only strings can hide brackets.
         qsizetype depth = 0;
         qsizetype i = at;

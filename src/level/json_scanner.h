@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <vector>
 
 #include "level/text_splice.h"
 
@@ -49,6 +50,10 @@ class JsonScanner
     qsizetype skipString(qsizetype at) const;
 
     const QByteArray& text_;
+    // Every object and array of checked text, from its opening bracket to just after its closing
+    // one, in the order they open: finding a container's end is a lookup, not a walk over it, so
+    // deep nesting costs no more than flat text.
+    mutable std::vector<Span> containers_;
 };
 
 template <typename Visit> void JsonScanner::members(Value object, Visit visit) const

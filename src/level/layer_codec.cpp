@@ -1,5 +1,6 @@
 #include "level/layer_codec.h"
 
+#include "level/level_limits.h"
 #include "level/text_splice.h"
 
 #include <zlib.h>
@@ -179,6 +180,12 @@ std::optional<LayerCompression> layerCompressionNamed(QStringView name)
 bool decodeLayerData(QByteArrayView base64, LayerCompression compression, qint64 expectedCells,
                      std::vector<uint32_t>& cells, QString& error)
 {
+    // Checked here as well as by the readers: the byte count below must not overflow, and the
+    // output limit must stay one the inflaters can reach.
+    error = expectedCells < 0 ? QStringLiteral("the layer's size is negative")
+                              : layerTooLarge(expectedCells);
+    if (!error.isEmpty())
+        return false;
     QByteArray compact;
     compact.reserve(base64.size());
     for (const char c : base64)

@@ -13,6 +13,7 @@
 #include "document/file_messages.h"
 #include "level/csv_level.h"
 #include "level/json_level.h"
+#include "level/level_limits.h"
 #include "level/level_sites.h"
 #include "level/xml_level.h"
 
@@ -93,6 +94,9 @@ class SharedFiles
         const QString error = openForReading(file, QStringLiteral("a tileset or template file"));
         if (!error.isEmpty()) {
             entry.tileset.error = error;
+        } else if (const QString large = levelFileTooLarge(file.size()); !large.isEmpty()) {
+            entry.tileset.error =
+                QStringLiteral("%1 cannot be read: %2.").arg(quotedPath(path), large);
         } else {
             entry.bytes = file.readAll();
             entry.tileset = factsOf(entry.bytes, path, follow);
@@ -119,7 +123,8 @@ class SharedFiles
                 QStringLiteral("%1 cannot be read: %2.")
                     .arg(quotedPath(path), tileset.error.isEmpty()
                                                ? QStringLiteral("it is a template, not a tileset")
-                                               : tileset.error)};
+                                               : tileset.error),
+                {}};
         if (!named.isEmpty()) {
             // A template counts its gid from its own first gid in the tileset file it names.
             const ExternalTileset used = read(named, false).tileset;
@@ -157,9 +162,10 @@ class Run
         }
         done_.insert(fileIdentity(path));
         QFile file(path);
-        main.result.reason = openForReading(file, QStringLiteral("a level file"));
+        main.result.reason = asReason(openForReading(file, QStringLiteral("a level file")));
+        if (main.result.reason.isEmpty())
+            main.result.reason = levelFileTooLarge(file.size());
         if (!main.result.reason.isEmpty()) {
-            main.result.reason = asReason(main.result.reason);
             run.files.push_back(main.result);
             return;
         }
@@ -400,11 +406,16 @@ QString LevelFileResult::message() const
                : QStringLiteral("Left %1 as it was: %2: %3.").arg(quotedPath(path), place, reason);
 }
 
-LevelBytesResult remapLevelBytes(const QByteArray& bytes, const QString& path,
-                                 const TileRemap& remap, const LevelRemapOptions& options,
-                                 const ExternalTilesetReader& readTileset)
+namespace {
+
+LevelBytesResult remapLevelText(const QByteArray& bytes, const QString& path,
+                                const TileRemap& remap, const LevelRemapOptions& options,
+                                const ExternalTilesetReader& readTileset)
 {
     LevelBytesResult result;
+    result.reason = levelFileTooLarge(bytes.size());
+    if (!result.reason.isEmpty())
+        return result;
     const QString unfit = remap.check();
     if (!unfit.isEmpty()) {
         result.reason = QStringLiteral("the tile map is no rearrangement: %1").arg(unfit);
@@ -435,6 +446,22 @@ LevelBytesResult remapLevelBytes(const QByteArray& bytes, const QString& path,
     return remapSites(sites, bytes, context);
 }
 
+}  // namespace
+
+LevelBytesResult remapLevelBytes(const QByteArray& bytes, const QString& path,
+                                 const TileRemap& remap, const LevelRemapOptions& options,
+                                 const ExternalTilesetReader& readTileset)
+{
+    // Whatever the estimate let through, running out fails this file alone.
+    try {
+        return remapLevelText(bytes, path, remap, options, readTileset);
+    } catch (const std::bad_alloc&) {
+        LevelBytesResult result;
+        result.reason = notEnoughMemory();
+        return result;
+    }
+}
+
 ExternalTileset readTilesetFacts(const QByteArray& bytes, const QString& path)
 {
     ExternalTileset result;
@@ -451,6 +478,10 @@ ExternalTileset readTilesetFacts(const QByteArray& bytes, const QString& path)
         result.error = QStringLiteral("it is a map, not a tileset");
     else
         result.facts = sites.tilesets.front().facts;
+    if (result.error.isEmpty() && sites.tilesets.front().problem) {
+        const LevelBytesResult failed = failedAt(bytes, *sites.tilesets.front().problem);
+        result.problem = QStringLiteral("%1: %2").arg(failed.place, failed.reason);
+    }
     return result;
 }
 
@@ -511,7 +542,15 @@ LevelRemapRun remapLevelFiles(const QStringList& paths, const TileRemap& remap,
         return run;
     }
     Run files(remap, options, output ? output : levelOutputInPlace());
-    for (const QString& path : paths)
-        files.file(path, run);
+    for (const QString& path : paths) {
+        try {
+            files.file(path, run);
+        } catch (const std::bad_alloc&) {
+            LevelFileResult failed;
+            failed.path = path;
+            failed.reason = notEnoughMemory();
+            run.files.push_back(failed);
+        }
+    }
     return run;
 }

@@ -56,6 +56,9 @@ struct LevelFileResult {
 struct ExternalTileset {
     TilesetFacts facts;
     QString error;  // a full sentence naming the file; empty when facts hold
+    // A value of the file that could not be read, with its place; it matters only when the
+    // tileset shows the sheet.
+    QString problem;
 };
 // Gives the tileset stored in, or named by, the file at an absolute path.
 using ExternalTilesetReader = std::function<ExternalTileset(const QString& path)>;

@@ -4,6 +4,7 @@
 
 #include "document/file_messages.h"
 #include "level/gid_remapper.h"
+#include "level/level_limits.h"
 #include "level/sheet_choice.h"
 
 namespace {
@@ -163,6 +164,31 @@ LevelBytesResult failedWith(const QString& reason)
     return result;
 }
 
+// Refuses, from what the layers declare and before any is read, a file too large to remap here:
+// a layer beyond the limit, too many cells in all, or more memory than the machine can give.
+std::optional<LevelBytesResult> refuseOversized(const LevelSites& sites, const QByteArray& bytes)
+{
+    int64_t total = 0;
+    int64_t largest = 0;
+    for (const CellBlock& block : sites.blocks) {
+        // Each side is below 2^31, so the product fits.
+        const int64_t cells = block.width * block.height;
+        if (const QString tooLarge = layerTooLarge(cells); !tooLarge.isEmpty())
+            return failedAt(bytes, {block.at, block.where, tooLarge});
+        total += cells;
+        largest = std::max(largest, cells);
+    }
+    if (total > kMaxLevelCells)
+        return failedWith(QStringLiteral("its layers hold %1 cells in all, more than the %2 "
+                                         "Tilegrid reads in one file")
+                              .arg(total)
+                              .arg(kMaxLevelCells));
+    if (const QString shortfall = memoryShortfall(levelMemoryNeed(bytes.size(), largest));
+        !shortfall.isEmpty())
+        return failedWith(shortfall);
+    return std::nullopt;
+}
+
 }  // namespace
 
 void addTemplate(LevelSites& sites, const QString& folder, const QString& source, qsizetype at,
@@ -201,10 +227,13 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
         return context.readTileset ? context.readTileset(file)
                                    : ExternalTileset{{},
                                                      QStringLiteral("%1 is not read here.")
-                                                         .arg(quotedPath(file))};
+                                                         .arg(quotedPath(file)),
+                                                     {}};
     };
     std::vector<TilesetFacts> facts;
+    std::vector<QString> externalProblems;
     for (const TilesetSite& site : sites.tilesets) {
+        externalProblems.emplace_back();
         TilesetFacts tileset = site.facts;
         if (!tileset.file.isEmpty()) {
             const ExternalTileset external = readFile(tileset.file);
@@ -214,6 +243,7 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
                             QStringLiteral("its tileset cannot be used: %1").arg(external.error)});
             const int64_t firstGid = tileset.firstGid;
             tileset = external.facts;
+            externalProblems.back() = external.problem;
             tileset.firstGid = firstGid;
             tileset.file = site.facts.file;
         }
@@ -272,13 +302,21 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
     for (size_t t = 0; t < facts.size(); ++t) {
         if (!choice.isSheet[t])
             continue;
-        const TilesetFacts& tileset = facts[t];
-        result.sheetImage = imageOf(tileset);
         const TilesetSite& site = sites.tilesets[t];
+        TilesetFacts& tileset = facts[t];
+        result.sheetImage = imageOf(tileset);
         const QString where = QStringLiteral("tileset %1").arg(tileset.label());
         if (site.problem)
             return failedAt(bytes, *site.problem);
-        const QString unfit = checkSheetTileset(tileset, remap);
+        QString unfit = externalProblems[t];
+        if (unfit.isEmpty())
+            unfit = completeFromImage(tileset);
+        if (unfit.isEmpty())
+            unfit = checkSheetTileset(tileset, remap);
+        // What is wrong with a tileset file lies in that file, not in the map.
+        if (!unfit.isEmpty() && !tileset.file.isEmpty())
+            return failedWith(QStringLiteral("its tileset %1 cannot be used: %2")
+                                  .arg(quotedPath(tileset.file), unfit));
         if (!unfit.isEmpty())
             return failedAt(bytes, {site.at, QString(), unfit});
         if (!tileset.file.isEmpty()) {
@@ -326,6 +364,8 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
         const GidRemapper gids(facts, choice.isSheet, remap);
         if (!gids.problem().isEmpty())
             return failedWith(gids.problem());
+        if (auto refused = refuseOversized(sites, bytes))
+            return *refused;
         LevelProblem problem;
         for (const CellBlock& block : sites.blocks) {
             if (block.problem)

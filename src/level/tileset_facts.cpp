@@ -1,5 +1,8 @@
 #include "level/tileset_facts.h"
 
+#include <QDir>
+#include <QImageReader>
+
 #include "document/file_messages.h"
 
 namespace {
@@ -32,6 +35,27 @@ int64_t TilesetFacts::knownTileCount() const
 QString TilesetFacts::label() const
 {
     return quotedPath(name.isEmpty() ? image : name);
+}
+
+QString completeFromImage(TilesetFacts& tileset)
+{
+    const bool sizeKnown = tileset.imageWidth >= 0 && tileset.imageHeight >= 0;
+    if (sizeKnown || (tileset.tileCount >= 0 && tileset.columns >= 0) || tileset.image.isEmpty())
+        return QString();
+    // The header alone tells the size; no pixel is decoded.
+    QImageReader reader(QDir(tileset.folder).absoluteFilePath(tileset.image));
+    const QSize size = reader.size();
+    if (!size.isValid() && tileset.tileCount >= 0)
+        return QString();  // the count is known; only the columns stay unknown
+    if (!size.isValid())
+        return QStringLiteral("the tileset %1 gives neither its tile count nor its image size, and "
+                              "its image %2 cannot be read (%3)")
+            .arg(tileset.label(), quotedPath(tileset.image), reader.errorString());
+    if (tileset.imageWidth < 0)
+        tileset.imageWidth = size.width();
+    if (tileset.imageHeight < 0)
+        tileset.imageHeight = size.height();
+    return QString();
 }
 
 QString checkSheetTileset(const TilesetFacts& tileset, const TileRemap& remap)

@@ -30,6 +30,11 @@ struct TilesetFacts {
     QString label() const;
 };
 
+// Where tileset leaves out its tile count or columns and its image's size too, takes the size
+// from the image file itself. The reason, naming the image, when it cannot be read; empty when it
+// was read or nothing was missing.
+QString completeFromImage(TilesetFacts& tileset);
+
 // Why tileset cannot be the sheet that remap rearranged (tile count, columns, the grid change),
 // or an empty string when it can.
 QString checkSheetTileset(const TilesetFacts& tileset, const TileRemap& remap);

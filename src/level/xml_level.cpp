@@ -225,6 +225,25 @@ bool isUtf8(const QByteArray& bytes)
     return true;
 }
 
+// ASCII text is UTF-8 already: a declaration of US-ASCII is read as one of UTF-8, which the reader
+// then decodes as such. The blanks after the name keep every byte where it was.
+QByteArray asciiAsUtf8(const QByteArray& bytes)
+{
+    const qsizetype start = bytes.startsWith("\xef\xbb\xbf") ? 3 : 0;
+    const qsizetype end = bytes.indexOf("?>", start);
+    if (!QByteArrayView(bytes).sliced(start).startsWith("<?xml") || end < 0)
+        return bytes;
+    const QByteArray declaration = bytes.mid(start, end - start).toLower();
+    for (const char quote : {'"', '\''}) {
+        const qsizetype at = declaration.indexOf(quote + QByteArray("us-ascii") + quote);
+        if (at >= 0) {
+            QByteArray utf8 = bytes;
+            return utf8.replace(start + at, 10, quote + QByteArray("UTF-8") + quote + "   ");
+        }
+    }
+    return bytes;
+}
+
 struct LayerFacts {
     QString where;
     int64_t width = 0;
@@ -333,6 +352,7 @@ class XmlScanner
     {
         switch (open.kind) {
         case Kind::Map:
+            infinite_ = attributeText("infinite") == u"1";
             if (const Span span = attribute(open, "compressionlevel"); span.valid()) {
                 int64_t level = -1;
                 if (parseWholeNumber(text(span), true, level))
@@ -392,6 +412,9 @@ class XmlScanner
         if (open.kind == Kind::Chunk && open.block >= 0) {
             setText(sites_.blocks[size_t(open.block)], open.tagEnd, contentEnd);
         } else if (open.kind == Kind::Data && !open.chunks) {
+            // A layer of an infinite map holds its cells in chunks; without any it is empty.
+            if (infinite_ && open.block < 0 && isBlankText(open.tagEnd, contentEnd))
+                return;
             Open data = open;
             if (data.block < 0)
                 newBlock(data, dataForm_);
@@ -399,6 +422,14 @@ class XmlScanner
             if (block.form != CellBlock::Form::Numbers)
                 setText(block, open.tagEnd, contentEnd);
         }
+    }
+
+    bool isBlankText(qsizetype begin, qsizetype end) const
+    {
+        for (qsizetype i = begin; i < end; ++i)
+            if (!isBlank(bytes_[i]))
+                return false;
+        return true;
     }
 
     void startTileset(const Open& open)
@@ -620,6 +651,7 @@ class XmlScanner
     CellBlock::Form dataForm_ = CellBlock::Form::Numbers;
     LayerCompression dataCompression_ = LayerCompression::None;
     std::optional<LevelProblem> dataProblem_;
+    bool infinite_ = false;
 };
 
 }  // namespace
@@ -635,5 +667,5 @@ bool scanXmlLevel(const QByteArray& bytes, const QString& folder, LevelSites& si
         problem = {0, QString(), QStringLiteral("the file is not UTF-8 text")};
         return false;
     }
-    return XmlScanner(bytes, folder, sites).run(problem);
+    return XmlScanner(asciiAsUtf8(bytes), folder, sites).run(problem);
 }

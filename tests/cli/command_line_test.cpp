@@ -15,6 +15,8 @@
 #include <unistd.h>
 
 #include "cli/command_table.h"
+#include <zlib.h>
+
 #include "document/image_decoder.h"
 #include "document/sheet_files.h"
 #include "grid/grid_transform.h"
@@ -41,8 +43,9 @@ QString programPath()
 }
 
 // Messages are compared as written, in a UTF-8 locale unless locale names another.
+// addressSpaceKiB > 0: the program may hold no more address space than that (ulimit -v).
 Finished runTilegrid(const QStringList& arguments, const QString& folder,
-                     const QString& locale = QStringLiteral("C.UTF-8"))
+                     const QString& locale = QStringLiteral("C.UTF-8"), int addressSpaceKiB = 0)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
@@ -51,7 +54,14 @@ Finished runTilegrid(const QStringList& arguments, const QString& folder,
     QProcess process;
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(folder);
-    process.start(programPath(), arguments);
+    if (addressSpaceKiB > 0)
+        process.start(QStringLiteral("/bin/sh"),
+                      QStringList{"-c", QStringLiteral("ulimit -v %1 && exec \"$0\" \"$@\"")
+                                            .arg(addressSpaceKiB),
+                                  programPath()} +
+                          arguments);
+    else
+        process.start(programPath(), arguments);
     Finished run;
     if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
         ADD_FAILURE() << "tilegrid did not finish: " << arguments.join(' ').toStdString();
@@ -694,6 +704,56 @@ TEST_F(LevelsRemapTest, ATilesetFileNeedsAPlaceOfItsOwn)
     EXPECT_EQ(twice.err,
               QStringLiteral("tilegrid: “twice.zeko-map”: Tile number 1 appears twice.\n"));
     EXPECT_EQ(get("maps/a.tmx"), before);
+}
+
+// Base64 of zlib data of 2^26 cells of gid 1 (8192 x 8192, 256 MiB inflated), made a piece at a
+// time.
+QByteArray largestLayerOfOnes()
+{
+    z_stream stream{};
+    deflateInit(&stream, 1);
+    const std::vector<uint32_t> piece(1 << 18, 1);
+    QByteArray packed;
+    std::vector<char> out(1 << 16);
+    for (int i = 0; i < 256; ++i) {
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<uint32_t*>(piece.data()));
+        stream.avail_in = uInt(piece.size() * 4);
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(out.data());
+            stream.avail_out = uInt(out.size());
+            deflate(&stream, i == 255 ? Z_FINISH : Z_NO_FLUSH);
+            packed.append(out.data(), qsizetype(out.size() - stream.avail_out));
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    return packed.toBase64();
+}
+
+// A level that needs more memory than the program can have is refused before its data is
+// inflated; the other levels of the run are still done, and the exit is 1, not a signal.
+TEST_F(LevelsRemapTest, ALevelBeyondTheMemoryWithinReachFailsAloneAndUpFront)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reserves far more address space than any such limit";
+#endif
+    put("m.zeko-map", kFourTileMap);
+    put("a.tmx", tmxLevel(kEmbeddedSheet, "1,2,0,\n3,4,0"));
+    const QByteArray big = QByteArray(tmxLevel(kEmbeddedSheet, ""))
+                               .replace("width=\"3\" height=\"2\">", "width=\"8192\" height=\"8192\">")
+                               .replace("<data encoding=\"csv\">\n\n",
+                                        "<data encoding=\"base64\" compression=\"zlib\">" +
+                                            largestLayerOfOnes());
+    put("big.tmx", big);
+    const Finished limited = runTilegrid(
+        {"levels", "remap", "--map", "m.zeko-map", "big.tmx", "a.tmx", "--in-place"},
+        folder.path(), QStringLiteral("C.UTF-8"), 1024 * 1024);
+    EXPECT_EQ(limited.exitCode, 1) << describe(limited);
+    EXPECT_TRUE(limited.err.startsWith(
+        QStringLiteral("tilegrid: Left “big.tmx” as it was: not enough memory (remapping it needs "
+                       "about 15")))
+        << describe(limited);
+    EXPECT_EQ(get("big.tmx"), big);
+    EXPECT_EQ(get("a.tmx"), tmxLevel(kEmbeddedSheet, "3,1,0,\n4,2,0"));
 }
 
 // ---------------------------------------------------------------------------------------------

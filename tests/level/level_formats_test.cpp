@@ -2,8 +2,11 @@
 // byte, data made by other compressors, infinite maps, tile objects, grid changes and bad input.
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+
 #include "level/layer_codec.h"
 #include "level/level_remap.h"
+#include "support/image_files.h"
 #include "support/level_files.h"
 
 namespace {
@@ -548,6 +551,95 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
             << result.place.toStdString();
         EXPECT_TRUE(result.reason.startsWith(QString::fromUtf8(c.reason)))
             << result.reason.toStdString();
+    }
+}
+
+// Files made to hurt are refused at once, naming the layer and the limit it passes; unusual files
+// that the tools write are read as they mean.
+TEST(LevelFormats, HostileAndUnusualFilesAreRefusedAtOnceOrRead)
+{
+    QTemporaryDir folder;
+    // 2 x 2 tiles of 8 pixels with a margin and spacing of 1: the image alone tells the count.
+    writeFileBytes(folder.filePath("walls.png"), makePng(19, 19, {6, 8}));
+    const QByteArray tileset =
+        "<tileset firstgid=\"1\" name=\"s\" tilewidth=\"8\" "
+        "tileheight=\"8\" tilecount=\"4\"><image source=\"s.png\"/></tileset>";
+    auto tmx = [&](const QByteArray& map, const QByteArray& size, const QByteArray& data) {
+        return "<map" + map + ">" + tileset + "<layer name=\"Ground\" " + size + ">" + data +
+               "</layer></map>";
+    };
+    const QByteArray zlib =
+        "<data encoding=\"base64\" compression=\"zlib\">" +
+        encodeLayerData(std::vector<uint32_t>(1 << 20), LayerCompression::Zlib) + "</data>";
+    const QByteArray huge = "width=\"2147483647\" height=\"2147483647\"";
+    const QByteArray tmjHuge =
+        R"({"layers":[{"type":"tilelayer","name":"Ground","width":2147483647,"height":2147483647,
+        "encoding":"base64","compression":"zstd","data":")" +
+        encodeLayerData({1, 2}, LayerCompression::Zstd) +
+        R"("}],"tilesets":[{"firstgid":1,"image":"s.png","tilecount":4}]})";
+    const QByteArray tmjInfinite =
+        R"({"infinite":true,"layers":[{"type":"tilelayer","width":30,"height":20,"data":[]},
+        {"type":"tilelayer","chunks":[{"x":0,"y":0,"width":1,"height":1,"data":[1]}]}],
+        "tilesets":[{"firstgid":1,"image":"s.png","tilecount":4}]})";
+    const QByteArray walls = "<tileset name=\"walls\" tilewidth=\"8\" tileheight=\"8\" "
+                             "margin=\"1\" spacing=\"1\"><image source=\"walls.png\"/><tile "
+                             "id=\"1\"/></tileset>";
+    writeFileBytes(folder.filePath("walls.tsx"), walls);
+    writeFileBytes(folder.filePath("blank.tsx"), QByteArray(walls).replace("walls", "blank"));
+    const struct {
+        const char* file;
+        QByteArray text;
+        QByteArray reason;  // empty: updated, with changed cells and tiles moved
+        qint64 changed;
+    } cases[] = {
+        {"a.tmx", tmx("", huge, zlib),
+         "line 1, column 173, layer “Ground”: it holds 4611686014132420609 cells, more than the "
+         "67108864 (8192 × 8192) Tilegrid reads in one layer",
+         0},
+        {"a.tmj", tmjHuge,
+         "line 2, column 57, layers[0].data, layer “Ground”: it holds 4611686014132420609 cells",
+         0},
+        {"a.tmx", tmx("", "width=\"16384\" height=\"16384\"", zlib),
+         "line 1, column 163, layer “Ground”: it holds 268435456 cells", 0},
+        {"a.tmx",
+         tmx(" infinite=\"1\"", "width=\"30\" height=\"20\"",
+             "<data encoding=\"csv\"/></layer><layer name=\"Other\"><data encoding=\"csv\">"
+             "<chunk x=\"0\" y=\"0\" width=\"2\" height=\"1\">1,2</chunk></data>"),
+         "", 2},
+        {"a.tmj", tmjInfinite, "", 1},
+        {"a.tmx",
+         "<?xml version=\"1.0\" encoding=\"US-ASCII\"?>\n" +
+             tmx("", "width=\"1\" height=\"1\"", "<data encoding=\"csv\">3</data>")
+                 .replace("Ground", "Grüße"),
+         "", 1},
+        {"walls.tsx", walls, "", 1},
+        {"a.tmx",
+         tmx("", "width=\"1\" height=\"1\"", "<data encoding=\"csv\">1</data>")
+             .replace(tileset, "<tileset firstgid=\"1\" source=\"walls.tsx\"/>"),
+         "", 1},
+        {"a.tmx",
+         tmx("", "width=\"1\" height=\"1\"", "<data encoding=\"csv\">1</data>")
+             .replace(tileset, "<tileset firstgid=\"1\" source=\"blank.tsx\"/>"),
+         ": its tileset “" + folder.filePath("blank.tsx").toUtf8() +
+             "” cannot be used: the tileset “blank” gives neither its tile count nor its image "
+             "size, and its image “blank.png” cannot be read",
+         0},
+    };
+    const ExternalTilesetReader fromDisk = [](const QString& path) {
+        return readTilesetFacts(readFileBytes(path), path);
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.left(300).toStdString());
+        const LevelBytesResult result =
+            remapLevelBytes(c.text, folder.filePath(c.file), fourTiles(), {}, fromDisk);
+        const QString said = result.place + QStringLiteral(": ") + result.reason;
+        if (!c.reason.isEmpty()) {
+            EXPECT_EQ(result.status, LevelFileStatus::Failed);
+            EXPECT_TRUE(said.startsWith(QString::fromUtf8(c.reason))) << said.toStdString();
+        } else {
+            EXPECT_EQ(result.status, LevelFileStatus::Updated) << said.toStdString();
+            EXPECT_EQ(result.cellsChanged + result.tilesMoved, c.changed);
+        }
     }
 }
 
