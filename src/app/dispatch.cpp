@@ -17,6 +17,8 @@
 
 namespace {
 const QString kResetQuestion = QStringLiteral("Reset alle remapped tiles?");
+const QString kTransparencyDroppedText = QStringLiteral(
+    "Transparent pixels are shown and saved as black (Settings > Keep Transparency keeps them)");
 
 int floorDiv(int value, int divisor)
 {
@@ -214,10 +216,7 @@ void Dispatch::onFilesDropped(const QString& dropList)
     // The zoom is back at 1 for the new sheet; when nothing was opened the view and controls still
     // show it.
     state_.zoom = 1;
-    if (!openImage(doc(), dialogs_, target.path, &window_.work())) {
-        window_.redrawView();
-        window_.refreshControls();
-    }
+    openSheetFile(target.path);
 }
 
 bool Dispatch::onCloseRequested()
@@ -268,6 +267,8 @@ void Dispatch::onMenu(MenuCommand command)
         return resetMap();
     case MenuCommand::SetGridColor:
         return onSetGridColor();
+    case MenuCommand::KeepTransparency:
+        return onKeepTransparency();
     case MenuCommand::About:
         return onAbout();
     }
@@ -280,10 +281,7 @@ void Dispatch::onOpenImage()
         return;
     endDrag();
     state_.zoom = 1;
-    if (!openImage(doc(), dialogs_, QString(), &window_.work())) {
-        window_.redrawView();
-        window_.refreshControls();
-    }
+    openSheetFile(QString());
 }
 
 void Dispatch::onOpenAtStart(const QString& path)
@@ -297,10 +295,7 @@ void Dispatch::onOpenAtStart(const QString& path)
     }
     endDrag();
     state_.zoom = 1;
-    if (!openImage(doc(), dialogs_, path, &window_.work())) {
-        window_.redrawView();
-        window_.refreshControls();
-    }
+    openSheetFile(path);
 }
 
 void Dispatch::onSaveImage()
@@ -391,6 +386,26 @@ void Dispatch::onSetGridColor()
 {
     record(EventKind::Menu, int(MenuCommand::SetGridColor));
     chooseGridColor(doc(), dialogs_);
+}
+
+void Dispatch::onKeepTransparency()
+{
+    record(EventKind::Menu, int(MenuCommand::KeepTransparency));
+    const bool keep = window_.menuAction(MenuCommand::KeepTransparency)->isChecked();
+    doc().setKeepTransparency(keep);
+    window_.rememberKeepTransparency(keep);
+}
+
+void Dispatch::openSheetFile(const QString& path)
+{
+    window_.showStatusText(QString());
+    if (!openImage(doc(), dialogs_, path, &window_.work())) {
+        window_.redrawView();
+        window_.refreshControls();
+        return;
+    }
+    if (doc().transparencyDropped())
+        window_.showStatusText(kTransparencyDroppedText);
 }
 
 void Dispatch::onAbout()
