@@ -131,6 +131,17 @@ TEST(ImageDecoder, GivesAGifsTransparentColourBlack)
         for (int x = 0; x < 3; ++x)
             EXPECT_EQ(rgbAt(result.image, x, y),
                       x == 1 && y == 0 ? qRgb(0, 0, 0) : pixelColour(x, y));
+    // Kept, that pixel is the one with alpha 0.
+    const DecodeResult kept =
+        decodeImageData(makeGif(original, 1), "clear.gif", Transparency::Keep);
+    ASSERT_EQ(kept.image.format(), QImage::Format_ARGB32);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x) {
+            const bool clear = x == 1 && y == 0;
+            EXPECT_EQ(kept.image.pixel(x, y) | (clear ? 0xffffffu : 0u),
+                      clear ? 0x00ffffffu : pixelColour(x, y))
+                << x << "," << y;
+        }
 }
 
 class PngLayoutTest : public testing::TestWithParam<std::tuple<PngLayout, bool>> {};
