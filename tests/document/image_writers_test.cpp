@@ -193,21 +193,12 @@ TEST_P(BmpWriterTest, WritesTheHeaderFieldsAndBottomUpPaddedRows)
         int offset;
         quint32 value;
         quint32 actual;
-    } fields[] = {{2, headerBytes + imageBytes, u32(2)},
-                  {6, 0, u16(6)},
-                  {8, 0, u16(8)},
-                  {10, headerBytes, u32(10)},
-                  {14, headerBytes - 14, u32(14)},
-                  {18, quint32(row.width), u32(18)},
-                  {22, quint32(row.height), u32(22)},
-                  {26, 1, u16(26)},
-                  {28, quint32(row.bits), u16(28)},
-                  {30, row.alpha ? 3u : 0u, u32(30)},
-                  {34, imageBytes, u32(34)},
-                  {38, 0, u32(38)},
-                  {42, 0, u32(42)},
-                  {46, 0, u32(46)},
-                  {50, 0, u32(50)}};
+    } fields[] = {{2, headerBytes + imageBytes, u32(2)}, {6, 0, u16(6)},  {8, 0, u16(8)},
+                  {10, headerBytes, u32(10)}, {14, headerBytes - 14, u32(14)},
+                  {18, quint32(row.width), u32(18)},  {22, quint32(row.height), u32(22)},
+                  {26, 1, u16(26)}, {28, quint32(row.bits), u16(28)},
+                  {30, row.alpha ? 3u : 0u, u32(30)}, {34, imageBytes, u32(34)}, {38, 0, u32(38)},
+                  {42, 0, u32(42)}, {46, 0, u32(46)}, {50, 0, u32(50)}};
     for (const auto& field : fields)
         EXPECT_EQ(field.actual, field.value) << "field at offset " << field.offset;
     if (row.alpha) {
