@@ -9,6 +9,9 @@
 // BM_OpenGridSave opens a PNG sheet, inserts a 16 x 16 grid and saves it as PNG, and sets that
 // against ImageMagick doing the same on the same file (BM_ImageMagickGrid, skipped without
 // `convert`): vs_imagemagick.
+// bits 33 stands for a 32-bit sheet with straight alpha (transparent background around pixel art,
+// the game tiles' own transparency), saved as it is and opened keeping it: vs_opaque32 sets it
+// against the same art at 32 bits, opaque, opened as ever.
 // BM_SaveRawFile writes as many bytes through the same temporary-file route: the disk's share.
 // The benchmarks named Large save a 32767 x 16384 sheet and need about 8 GB of memory; they run
 // only when asked for: --benchmark_filter=Large.
@@ -41,6 +44,7 @@
 namespace {
 
 constexpr int kSide = 4096;
+constexpr int kAlphaBits = 33;  // 32 bits with straight alpha
 constexpr int kLargeWidth = 32767;
 constexpr int kLargeHeight = 16384;
 
@@ -66,9 +70,39 @@ const QImage& sheet(int bits, int art = kPixelArt, bool large = false)
         made.clear();  // one large sheet at a time
     const int width = large ? kLargeWidth : kSide;
     const int height = large ? kLargeHeight : kSide;
-    const QImage::Format format = bits == 32 ? QImage::Format_RGB32 : QImage::Format_BGR888;
-    return made[key] = art == kGameTiles ? makeGameTileSheet(width, height, format)
-                                         : makePixelArtSheet(width, height, format);
+    const QImage::Format format = bits == kAlphaBits ? QImage::Format_ARGB32
+                                  : bits == 32       ? QImage::Format_RGB32
+                                                     : QImage::Format_BGR888;
+    if (art == kGameTiles)
+        return made[key] = makeGameTileSheet(width, height, format);
+    QImage image = makePixelArtSheet(width, height, format);
+    // Pixel art with alpha: the background colour (the top-left pixel's) is transparent.
+    if (format == QImage::Format_ARGB32 && !image.isNull()) {
+        const QRgb background = image.pixel(0, 0);
+        for (int y = 0; y < image.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = 0; x < image.width(); ++x)
+                if (line[x] == background)
+                    line[x] &= 0x00ffffffu;
+        }
+    }
+    return made[key] = image;
+}
+
+// The seconds of one opaque 32-bit run of a benchmark, by art, for the alpha runs to compare.
+double& opaque32Seconds(const char* benchmark, int art)
+{
+    static std::map<std::pair<std::string, int>, double> kept;
+    return kept[{benchmark, art}];
+}
+
+// Keeps an opaque 32-bit run's time, or sets an alpha run's against it.
+void compareAlpha(benchmark::State& state, const char* benchmark, int bits, int art, double perRun)
+{
+    if (bits == 32)
+        opaque32Seconds(benchmark, art) = perRun;
+    else if (bits == kAlphaBits && opaque32Seconds(benchmark, art) > 0)
+        state.counters["vs_opaque32"] = perRun / opaque32Seconds(benchmark, art);
 }
 
 // Skips the benchmark when its sheet could not be made.
@@ -214,6 +248,8 @@ void savePng(benchmark::State& state, bool large)
     if (seconds < 0)
         return;
     report(state, seconds, size_t(image.sizeInBytes()), bytes.size());
+    if (options.level == PngWriteOptions().level && !large)
+        compareAlpha(state, "save", bits, art, seconds / double(state.iterations()));
     if (const auto it = references().find({bits, art, large}); it != references().end()) {
         state.counters["vs_zlib9"] = seconds / double(state.iterations()) / it->second.seconds;
         state.counters["size_vs_zlib9"] = double(bytes.size()) / double(it->second.bytes);
@@ -281,7 +317,9 @@ void BM_DecodePng(benchmark::State& state)
     double seconds = 0;
     for (auto _ : state) {
         const auto start = Clock::now();
-        const DecodeResult result = decodeImageData(png, QStringLiteral("bench.png"));
+        const DecodeResult result =
+            decodeImageData(png, QStringLiteral("bench.png"),
+                            bits == kAlphaBits ? Transparency::Keep : Transparency::OverBlack);
         benchmark::DoNotOptimize(result.image.constBits());
         seconds += since(start);
         if (!result.ok()) {
@@ -290,6 +328,7 @@ void BM_DecodePng(benchmark::State& state)
         }
     }
     report(state, seconds, size_t(kSide) * kSide * 3, png.size());
+    compareAlpha(state, "open", bits, art, seconds / double(state.iterations()));
     if (qtDecodeSeconds(bits, art) > 0)
         state.counters["vs_qt"] = seconds / double(state.iterations()) / qtDecodeSeconds(bits, art);
 }
@@ -450,10 +489,19 @@ void depthsArtAndLevels(benchmark::internal::Benchmark* b)
 {
     // Level 0 stands for the writer's default.
     b->ArgNames({"bits", "art", "level"})->Unit(benchmark::kMillisecond)->UseRealTime();
-    for (int art : {kPixelArt, kGameTiles})
+    for (int art : {kPixelArt, kGameTiles}) {
         for (int bits : {24, 32})
             for (int level : {0, 5, 6, 8, 9})
                 b->Args({bits, art, level});
+        b->Args({kAlphaBits, art, 0});
+    }
+}
+
+void depthsArtAndAlpha(benchmark::internal::Benchmark* b)
+{
+    depthsAndArt(b);
+    for (int art : {kPixelArt, kGameTiles})
+        b->Args({kAlphaBits, art});
 }
 
 }  // namespace
@@ -461,7 +509,7 @@ void depthsArtAndLevels(benchmark::internal::Benchmark* b)
 BENCHMARK(BM_SavePngZlib9)->Apply(depthsAndArt)->Iterations(1);
 BENCHMARK(BM_SavePng)->Apply(depthsArtAndLevels);
 BENCHMARK(BM_DecodePngQt)->Apply(depthsAndArt);
-BENCHMARK(BM_DecodePng)->Apply(depthsAndArt);
+BENCHMARK(BM_DecodePng)->Apply(depthsArtAndAlpha);
 BENCHMARK(BM_SaveBmp)->Apply(depths);
 BENCHMARK(BM_SaveBmpFile)->Apply(depths);
 BENCHMARK(BM_SaveRawFile)->Apply(depths);

@@ -242,13 +242,17 @@ QImage makeGameTileSheet(int width, int height, QImage::Format format)
     }
     if (tiles.empty())
         return {};
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(Qt::black);
+    // With alpha the tiles keep their transparency; otherwise it becomes black.
+    const bool alpha = format == QImage::Format_ARGB32;
+    QImage image(width, height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    image.fill(alpha ? Qt::transparent : Qt::black);
     QPainter painter(&image);
+    if (alpha)
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
     size_t next = 0;
     for (int y = 0; y < height; y += kSide)
         for (int x = 0; x < width; x += kSide)
             painter.drawImage(x, y, tiles[next++ % tiles.size()]);
     painter.end();
-    return format == QImage::Format_RGB32 ? image : image.convertToFormat(format);
+    return image.format() == format ? image : image.convertToFormat(format);
 }

@@ -36,7 +36,8 @@ QString gameTilesFolder();
 
 // A width x height sheet of real game tiles: every 32 x 32 tile of the sheets in gameTilesFolder()
 // that is not wholly transparent, in file and reading order, each once until the sheet is full
-// (then from the start again), transparency made black as opening makes it. Unlike
+// (then from the start again), transparency made black as opening makes it (kept as it is in
+// Format_ARGB32). Unlike
 // makePixelArtSheet, tiles rarely repeat near each other, as on a sheet that holds each tile once.
 // A null image when the folder holds no sheets.
 QImage makeGameTileSheet(int width, int height, QImage::Format format = QImage::Format_BGR888);

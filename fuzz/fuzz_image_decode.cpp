@@ -40,14 +40,21 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
-    const DecodeResult result = decodeImageData(bytes, QStringLiteral("fuzz.img"));
-    if (result.ok()) {
-        FUZZ_CHECK(result.error.isEmpty());
-        FUZZ_CHECK(result.image.format() == QImage::Format_BGR888);
-        FUZZ_CHECK(result.image.width() <= kMaxImageSide && result.image.height() <= kMaxImageSide);
-    } else {
-        // Every refusal names the file, so the user knows which one failed.
-        FUZZ_CHECK(result.error.contains(QStringLiteral("fuzz.img")));
+    // Transparency laid over black, as the window opens by default, and kept, as commands do.
+    for (const Transparency transparency : {Transparency::OverBlack, Transparency::Keep}) {
+        const DecodeResult result = decodeImageData(bytes, QStringLiteral("fuzz.img"), transparency);
+        if (result.ok()) {
+            FUZZ_CHECK(result.error.isEmpty());
+            // A sheet keeps alpha only when asked and only when some pixel is not opaque.
+            const bool kept = transparency == Transparency::Keep && result.transparent;
+            FUZZ_CHECK(result.image.format() ==
+                       (kept ? QImage::Format_ARGB32 : QImage::Format_BGR888));
+            FUZZ_CHECK(result.image.width() <= kMaxImageSide &&
+                       result.image.height() <= kMaxImageSide);
+        } else {
+            // Every refusal names the file, so the user knows which one failed.
+            FUZZ_CHECK(result.error.contains(QStringLiteral("fuzz.img")));
+        }
     }
     return 0;
 }

@@ -33,6 +33,7 @@ enum class MenuCommand {
     Undo = 12,
     Redo = 13,
     ApplyToLevels = 14,
+    KeepTransparency = 15,
 };
 
 // Sub-types of canvas events.

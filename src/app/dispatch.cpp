@@ -17,6 +17,8 @@
 
 namespace {
 const QString kResetQuestion = QStringLiteral("Reset alle remapped tiles?");
+const QString kTransparencyDroppedText = QStringLiteral(
+    "Transparent pixels are shown and saved as black (Settings > Keep Transparency keeps them)");
 
 int floorDiv(int value, int divisor)
 {
@@ -260,6 +262,8 @@ void Dispatch::onMenu(MenuCommand command)
         return resetMap();
     case MenuCommand::SetGridColor:
         return onSetGridColor();
+    case MenuCommand::KeepTransparency:
+        return onKeepTransparency();
     case MenuCommand::About:
         return onAbout();
     }
@@ -290,12 +294,9 @@ void Dispatch::openSheet(const QString& path)
     // The zoom is back at 1 for the new sheet; when nothing was opened the view and controls still
     // show it.
     state_.zoom = 1;
-    if (openImage(doc(), dialogs_, path, &window_.work())) {
+    const bool opened = openSheetFile(path);
+    if (opened)
         state_.levelArrangements.clear();  // levels know only the sheet as opened now
-        return;
-    }
-    window_.redrawView();
-    window_.refreshControls();
 }
 
 void Dispatch::onSaveImage()
@@ -349,6 +350,27 @@ void Dispatch::onSetGridColor()
 {
     record(EventKind::Menu, int(MenuCommand::SetGridColor));
     chooseGridColor(doc(), dialogs_);
+}
+
+void Dispatch::onKeepTransparency()
+{
+    record(EventKind::Menu, int(MenuCommand::KeepTransparency));
+    const bool keep = window_.menuAction(MenuCommand::KeepTransparency)->isChecked();
+    doc().setKeepTransparency(keep);
+    window_.rememberKeepTransparency(keep);
+}
+
+bool Dispatch::openSheetFile(const QString& path)
+{
+    window_.showStatusText(QString());
+    if (!openImage(doc(), dialogs_, path, &window_.work())) {
+        window_.redrawView();
+        window_.refreshControls();
+        return false;
+    }
+    if (doc().transparencyDropped())
+        window_.showStatusText(kTransparencyDroppedText);
+    return true;
 }
 
 void Dispatch::onAbout()

@@ -50,6 +50,9 @@ public:
     // level files the user picks, then says what it did.
     void onApplyToLevels();
     void onSetGridColor();
+    // The Settings item was checked or unchecked: sheets opened from now on keep (or lose) their
+    // transparency, and the choice is remembered.
+    void onKeepTransparency();
     void onAbout();
 
 private:
@@ -63,8 +66,11 @@ private:
     // Shows the reason when an edit was refused.
     void report(const QString& error);
     void resetMap();
-    // Opens a sheet (asking for the file when path is empty) as File "Open.." does.
+    // Opens a sheet as File "Open.." does (asking for the file when path is empty), at zoom 1.
     void openSheet(const QString& path);
+    // Opens the sheet; when nothing was opened the view and controls still show the old sheet at
+    // the new zoom. True when a sheet was opened.
+    bool openSheetFile(const QString& path);
     // The tile under a canvas position; negative positions give -1.
     QPoint tileAt(QPoint position) const;
     // Shows where a drag would put the pressed tile, or nothing when no press is pending.

@@ -9,6 +9,7 @@
 #include "document/image_decoder.h"
 #include "document/path_extension.h"
 #include "document/sheet_files.h"
+#include "image/pixel_format.h"
 #include "platform/dialogs.h"
 
 namespace {
@@ -49,7 +50,7 @@ bool openImage(Document& doc, Dialogs& dialogs, const QString& path, BackgroundW
     runWork(work, QStringLiteral("Opening %1…").arg(quotedFileName(file)),
             QFileInfo(file).size() * 8, [&](BackgroundWork::Progress&) {
                 try {
-                    decoded = loadImageFile(file);
+                    decoded = loadImageFile(file, doc.transparency());
                 } catch (const std::bad_alloc&) {
                     decoded.error = QStringLiteral("There is not enough memory to open %1.")
                                         .arg(quotedPath(file));
@@ -77,7 +78,8 @@ bool openImage(Document& doc, Dialogs& dialogs, const QString& path, BackgroundW
     case GridAnswer::Closed:
         break;  // the layout in force before stays
     }
-    doc.replaceSheet(std::move(decoded.image), tileSize, gridFlag, file);
+    const bool dropped = decoded.transparent && !keepsAlpha(decoded.image);
+    doc.replaceSheet(std::move(decoded.image), tileSize, gridFlag, file, dropped);
     return true;
 }
 

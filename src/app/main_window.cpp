@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QUrl>
@@ -28,6 +29,13 @@ constexpr int kInitialHeight = 480;
 constexpr int kInitialCanvas = 256;
 constexpr int kScrollStep = 8;
 constexpr int kZoomFieldWidth = 100;
+const QString kKeepTransparencyKey = QStringLiteral("keepTransparency");
+
+// The user's settings, where the platform keeps them (on Linux ~/.config/tilegrid/tilegrid.conf).
+QSettings userSettings()
+{
+    return QSettings(QSettings::UserScope, QStringLiteral("tilegrid"), QStringLiteral("tilegrid"));
+}
 
 // The file paths of a drop, one per line, in the order the platform lists them.
 QString dropList(const QMimeData* data)
@@ -117,6 +125,7 @@ void MainWindow::buildMenus()
         {"Map", "Reset Map", MenuCommand::ResetMap, {}, true},
         {"Map", "Apply to Level Files..", MenuCommand::ApplyToLevels, {}, true},
         {"Settings", "Set GridColor", MenuCommand::SetGridColor, {}, false},
+        {"Settings", "Keep Transparency", MenuCommand::KeepTransparency, {}, false},
         {"Help", "About", MenuCommand::About, {}, false},
     };
     QMenu* menu = nullptr;
@@ -135,6 +144,16 @@ void MainWindow::buildMenus()
         connect(action, &QAction::triggered, this, [this, command] { dispatch_.onMenu(command); });
         menuActions_.emplace_back(command, action);
     }
+    // Off on the first start, then as last chosen.
+    QAction* keep = menuAction(MenuCommand::KeepTransparency);
+    keep->setCheckable(true);
+    keep->setChecked(userSettings().value(kKeepTransparencyKey, false).toBool());
+    state_.document.setKeepTransparency(keep->isChecked());
+}
+
+void MainWindow::rememberKeepTransparency(bool keep)
+{
+    userSettings().setValue(kKeepTransparencyKey, keep);
 }
 
 void MainWindow::buildControls()
@@ -243,6 +262,14 @@ void MainWindow::refreshControls()
 void MainWindow::showZoomText()
 {
     zoomField->setText(zoomText(state_.zoom));
+}
+
+void MainWindow::showStatusText(const QString& text)
+{
+    if (text.isEmpty())
+        statusBar()->clearMessage();
+    else
+        statusBar()->showMessage(text);
 }
 
 void MainWindow::redrawView()

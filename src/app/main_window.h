@@ -28,6 +28,10 @@ public:
     void layoutMainWindow();
     void redrawView();
     void showZoomText();
+    // A message in the status bar until the next one; empty clears it.
+    void showStatusText(const QString& text);
+    // Stores the Keep Transparency setting for the next runs.
+    void rememberKeepTransparency(bool keep);
     // Outlines the pressed tile and marks where it would go (image pixels; empty rects for none).
     void showDragMarks(const QRect& pressed, const QRect& target);
     // 0 for " 8x8 Grid", 1 for "16x16 Grid (default)".

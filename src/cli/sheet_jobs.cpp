@@ -7,6 +7,7 @@
 #include "document/sheet_files.h"
 #include "grid/grid_transform.h"
 #include "tilemap/block_move.h"
+#include "image/pixel_format.h"
 #include "tilemap/tile_ops.h"
 
 namespace {
@@ -14,6 +15,12 @@ namespace {
 JobResult failed(const QString& why)
 {
     return JobResult{why, QString()};
+}
+
+// The command line keeps every pixel's alpha; an opaque sheet is read as it always was.
+DecodeResult loadSheet(const QString& path)
+{
+    return loadImageFile(path, Transparency::Keep);
 }
 
 // The grid and tile functions speak of "the sheet"; with many sheets the message must say which.
@@ -55,7 +62,7 @@ JobResult editSheet(const CommandOptions& options, const Job& job, SheetEdit edi
     const QString& input = job.inputs.front();
     QImage result;
     {
-        const DecodeResult decoded = loadImageFile(input);
+        const DecodeResult decoded = loadSheet(input);
         if (!decoded.ok())
             return failed(decoded.error);
         SheetOutcome outcome = edit(decoded.image, options, input);
@@ -231,12 +238,21 @@ JobResult deriveMapJob(const CommandOptions& options, const Job& job)
 {
     const QString& originalPath = job.inputs.at(0);
     const QString& rearrangedPath = job.inputs.at(1);
-    const DecodeResult original = loadImageFile(originalPath);
+    DecodeResult original = loadSheet(originalPath);
     if (!original.ok())
         return failed(original.error);
-    const DecodeResult moved = loadImageFile(rearrangedPath);
+    DecodeResult moved = loadSheet(rearrangedPath);
     if (!moved.ok())
         return failed(moved.error);
+    // Tiles are compared in all four channels: when one sheet has alpha, the other is read as
+    // opaque B,G,R,A too.
+    if (keepsAlpha(original.image) != keepsAlpha(moved.image)) {
+        for (QImage* sheet : {&original.image, &moved.image})
+            *sheet = sheet->convertToFormat(QImage::Format_ARGB32);
+        if (original.image.isNull() || moved.image.isNull())
+            return failed(QStringLiteral("There is not enough memory to compare %1 and %2.")
+                              .arg(quotedPath(originalPath), quotedPath(rearrangedPath)));
+    }
 
     const int pitch = options.pitch();
     const int columns = original.image.width() / pitch;
@@ -275,7 +291,7 @@ JobResult deriveMapJob(const CommandOptions& options, const Job& job)
 JobResult infoJob(const CommandOptions& options, const Job& job)
 {
     const QString& input = job.inputs.front();
-    const DecodeResult decoded = loadImageFile(input);
+    const DecodeResult decoded = loadSheet(input);
     if (!decoded.ok())
         return failed(decoded.error);
     return JobResult{QString(), sheetReport(input, decoded.image, storedDepth(input), options)};

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "image/pixel_format.h"
+
 namespace {
 
 QString pngDepth(const QByteArray& head)
@@ -41,7 +43,11 @@ QString bmpDepth(const QByteArray& head)
     const int bits = qFromLittleEndian<quint16>(h + (infoSize == 12 ? 24 : 28));
     if (bits <= 8)
         return QStringLiteral("%1-bit palette").arg(bits);
-    return QStringLiteral("%1-bit RGB").arg(bits);
+    // Masks laid out as fields, with one for alpha (a version 4 or 5 information header).
+    const bool alphaMask = infoSize >= 56 && head.size() >= 70 &&
+                           qFromLittleEndian<quint32>(h + 30) == 3 &&
+                           qFromLittleEndian<quint32>(h + 66) != 0;
+    return (alphaMask ? QStringLiteral("%1-bit RGBA") : QStringLiteral("%1-bit RGB")).arg(bits);
 }
 
 QString gifDepth(const QByteArray& head)
@@ -131,7 +137,7 @@ QString storedDepth(const QString& path)
     QFile file(path);
     QString depth;
     if (file.open(QIODevice::ReadOnly)) {
-        const QByteArray head = file.read(32);
+        const QByteArray head = file.read(70);
         if (head.startsWith("\x89PNG\r\n\x1a\n"))
             depth = pngDepth(head);
         else if (head.startsWith("BM"))
@@ -220,6 +226,12 @@ QString sheetReport(const QString& name, const QImage& image, const QString& dep
     QString text = name + QLatin1Char('\n');
     text += QStringLiteral("  size: %1 × %2 pixels\n").arg(image.width()).arg(image.height());
     text += QStringLiteral("  depth: %1\n").arg(depth);
+    const qint64 transparent = transparentPixelCount(image);
+    text += transparent == 0
+                ? QStringLiteral("  transparent pixels: none\n")
+                : QStringLiteral("  transparent pixels: %1 of %2\n")
+                      .arg(transparent)
+                      .arg(qint64(image.width()) * image.height());
 
     std::vector<GridLayout> grids{{8, 1}, {16, 1}};
     text += tilesLine(image, 8, 0);

@@ -25,7 +25,8 @@ std::optional<int> gridTileSizeFound(const QImage& image, int gutter, int except
 QStringList stripSizes(int right, int bottom);
 
 // The block that "info" prints for one sheet: its name, then one indented "key: value" line each
-// for size, depth, whole tiles and partial strips of 8 and 16 (and --tile N, at pitch N + G when
-// --gutter G is given), and the grid found at pitch 9 or 17 (or N + G).
+// for size, depth, the pixels that are not opaque (of an image read with its alpha), whole tiles
+// and partial strips of 8 and 16 (and --tile N, at pitch N + G when --gutter G is given), and the
+// grid found at pitch 9 or 17 (or N + G).
 QString sheetReport(const QString& name, const QImage& image, const QString& depth,
                     const CommandOptions& options);

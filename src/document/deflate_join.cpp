@@ -2,6 +2,9 @@
 
 #include <array>
 #include <cstddef>
+#include <iterator>
+
+#include "document/png_pieces.h"
 
 namespace {
 
@@ -241,6 +244,6 @@ bool makeJoinable(std::vector<uint8_t>& piece)
     if (end.endBit % 8 != 0)
         piece[end.endBit / 8] &= uint8_t((1u << (end.endBit % 8)) - 1);
     piece.resize((end.endBit + 3 + 7) / 8, 0);
-    piece.insert(piece.end(), {0x00, 0x00, 0xff, 0xff});
+    piece.insert(piece.end(), std::begin(kEmptyStoredBlockEnd), std::end(kEmptyStoredBlockEnd));
     return true;
 }

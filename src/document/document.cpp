@@ -2,6 +2,7 @@
 
 #include "document/image_decoder.h"
 #include "document/sheet_edits.h"
+#include "image/pixel_format.h"
 #include "tilemap/tile_ops.h"
 
 namespace {
@@ -17,8 +18,10 @@ void Document::setGridColor(QRgb color)
     gridColor_ = color;
 }
 
-void Document::replaceSheet(QImage image, int tileSize, int gridFlag, const QString& path)
+void Document::replaceSheet(QImage image, int tileSize, int gridFlag, const QString& path,
+                            bool transparencyDropped)
 {
+    transparencyDropped_ = transparencyDropped;
     sheet_.workingImage = std::move(image);
     sheet_.tileSize = tileSize;
     sheet_.gridFlag = gridFlag;
@@ -34,10 +37,11 @@ void Document::replaceSheet(QImage image, int tileSize, int gridFlag, const QStr
 
 QString Document::openSheet(const QString& path, int tileSize, int gridFlag)
 {
-    DecodeResult decoded = loadImageFile(path);
+    DecodeResult decoded = loadImageFile(path, transparency());
     if (!decoded.ok())
         return decoded.error;
-    replaceSheet(std::move(decoded.image), tileSize, gridFlag, path);
+    const bool dropped = decoded.transparent && !keepsAlpha(decoded.image);
+    replaceSheet(std::move(decoded.image), tileSize, gridFlag, path, dropped);
     return {};
 }
 

@@ -10,6 +10,7 @@
 
 #include "document/edit.h"
 #include "document/edit_history.h"
+#include "document/image_decoder.h"
 #include "document/sheet_files.h"
 #include "tilemap/sheet.h"
 
@@ -41,11 +42,24 @@ public:
     QRgb gridColor() const { return gridColor_; }
     void setGridColor(QRgb color);
 
+    // Whether sheets opened from now on keep pixels that are not opaque (straight alpha) rather
+    // than lay them over black. A setting, not an edit of the sheet.
+    bool keepsTransparency() const { return keepTransparency_; }
+    void setKeepTransparency(bool keep) { keepTransparency_ = keep; }
+    // How opened files are decoded under that setting.
+    Transparency transparency() const
+    {
+        return keepTransparency_ ? Transparency::Keep : Transparency::OverBlack;
+    }
+    // The open sheet's file had pixels that are not opaque, and they were laid over black.
+    bool transparencyDropped() const { return transparencyDropped_; }
+
     // Files. Each returns an empty string on success, otherwise the reason in plain words naming
     // the file; a failure changes nothing.
     //
     // A new sheet with the given layout; it starts a new history, and nothing is unsaved.
-    void replaceSheet(QImage image, int tileSize, int gridFlag, const QString& path = {});
+    void replaceSheet(QImage image, int tileSize, int gridFlag, const QString& path = {},
+                      bool transparencyDropped = false);
     QString openSheet(const QString& path, int tileSize, int gridFlag);
     QString saveSheet(const QString& path, ImageFileFormat format);
     // Reads a map file of the sheet's geometry and makes it the tile map, as a step that can be
@@ -125,6 +139,8 @@ private:
 
     Sheet sheet_;
     QRgb gridColor_ = qRgb(255, 0, 255);
+    bool keepTransparency_ = false;
+    bool transparencyDropped_ = false;
     QString sheetPath_;
     QString openedPath_;
     int openedGridFlag_ = 0;

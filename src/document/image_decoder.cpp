@@ -11,6 +11,7 @@
 #include "document/file_messages.h"
 #include "document/png_reader.h"
 #include "image/pixel_block.h"
+#include "image/pixel_format.h"
 
 namespace {
 
@@ -40,23 +41,28 @@ bool isAcceptedFormat(const QByteArray& format)
     return f == "bmp" || f == "png" || f == "gif" || f == "jpeg" || f == "jpg";
 }
 
-// The file's colours as 24-bit B,G,R. Transparency is not kept: a pixel with coverage alpha gets
-// its colour times alpha, as if the picture were laid over black, so fully transparent pixels
-// come out black. Returns a null image when memory runs out.
-QImage toOpaqueBgr(const QImage& decoded)
+// The sheet made of a decoded picture that may have straight alpha (ARGB32): kept as it is when
+// asked to and some pixel is not opaque, otherwise laid over black into 24-bit B,G,R, so fully
+// transparent pixels come out black. A null image when memory runs out.
+DecodeResult fromStraightAlpha(QImage argb, Transparency transparency)
+{
+    DecodeResult result;
+    result.transparent = hasTransparentPixels(argb);
+    result.image = transparency == Transparency::Keep && result.transparent
+                       ? std::move(argb)
+                       : overBlack24(argb);
+    return result;
+}
+
+// The file's colours as a sheet; see fromStraightAlpha. Returns a null image when memory runs out.
+DecodeResult toSheet(const QImage& decoded, Transparency transparency)
 {
     if (!decoded.hasAlphaChannel())
-        return decoded.convertToFormat(QImage::Format_BGR888);
-
-    // ARGB32 words are B,G,R,A bytes on a little-endian machine.
-    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
-    const QImage argb = decoded.convertToFormat(QImage::Format_ARGB32);
-    QImage opaque(decoded.size(), QImage::Format_BGR888);
-    if (argb.isNull() || opaque.isNull())
+        return DecodeResult{decoded.convertToFormat(QImage::Format_BGR888), QString()};
+    QImage argb = decoded.convertToFormat(QImage::Format_ARGB32);
+    if (argb.isNull())
         return {};
-    for (int y = 0; y < argb.height(); ++y)
-        layOverBlack(argb.constScanLine(y), opaque.scanLine(y), argb.width());
-    return opaque;
+    return fromStraightAlpha(std::move(argb), transparency);
 }
 
 // Reads a device from its start in blocks and puts its position back when done, so that a check
@@ -205,16 +211,26 @@ bool isCutShort(QIODevice& device)
     return false;
 }
 
-// Uncompressed 24- and 32-bit BMPs, the kind this program writes, are read here directly: Qt's
+// Uncompressed 24- and 32-bit BMPs, the kinds this program writes, are read here directly: Qt's
 // reader refuses those above 16384 x 16384 pixels, and reading straight into 24-bit rows saves its
-// 32-bit copy. Anything else is left to Qt.
+// 32-bit copy. A 32-bit one whose masks name B,G,R,A bytes has straight alpha; in any other the
+// fourth byte is not alpha. Anything else is left to Qt.
 enum class PlainBmp { NotPlain, Read, TooLarge, OutOfMemory, CutShort };
 
-PlainBmp readPlainBmp(QIODevice& device, QImage& out, QSize& size)
+bool hasAlphaMasks(const uchar* info, quint32 infoSize)
+{
+    return infoSize >= 56 && qFromLittleEndian<quint32>(info + 40) == 0x00ff0000u &&
+           qFromLittleEndian<quint32>(info + 44) == 0x0000ff00u &&
+           qFromLittleEndian<quint32>(info + 48) == 0x000000ffu &&
+           qFromLittleEndian<quint32>(info + 52) == 0xff000000u;
+}
+
+PlainBmp readPlainBmp(QIODevice& device, DecodeResult& out, QSize& size,
+                      Transparency transparency)
 {
     const qint64 resume = device.pos();
     device.seek(0);
-    const QByteArray head = device.read(54);
+    const QByteArray head = device.read(70);
     const auto* h = reinterpret_cast<const uchar*>(head.constData());
     const auto notPlain = [&] {
         device.seek(resume);
@@ -229,8 +245,10 @@ PlainBmp readPlainBmp(QIODevice& device, QImage& out, QSize& size)
     const quint16 planes = qFromLittleEndian<quint16>(h + 26);
     const quint16 bits = qFromLittleEndian<quint16>(h + 28);
     const quint32 compression = qFromLittleEndian<quint32>(h + 30);
-    if (infoSize < 40 || planes != 1 || (bits != 24 && bits != 32) || compression != 0 ||
-        width <= 0 || height == 0 || height == std::numeric_limits<qint32>::min() ||
+    const bool alpha = bits == 32 && compression == 3 && head.size() >= 70 &&
+                       hasAlphaMasks(h + 14, infoSize);
+    if (infoSize < 40 || planes != 1 || (bits != 24 && bits != 32) ||
+        (compression != 0 && !alpha) || width <= 0 || height == 0 || height == std::numeric_limits<qint32>::min() ||
         offset < 14 + infoSize)
         return notPlain();
 
@@ -241,8 +259,9 @@ PlainBmp readPlainBmp(QIODevice& device, QImage& out, QSize& size)
     const qint64 rowBytes = (qint64(width) * bits + 31) / 32 * 4;
     if (device.size() < qint64(offset) + rowBytes * rows)
         return PlainBmp::CutShort;
-    out = QImage(width, rows, QImage::Format_BGR888);
-    if (out.isNull())
+    QImage& image = out.image;
+    image = QImage(width, rows, alpha ? QImage::Format_ARGB32 : QImage::Format_BGR888);
+    if (image.isNull())
         return PlainBmp::OutOfMemory;
     QByteArray row(rowBytes, Qt::Uninitialized);
     device.seek(offset);
@@ -251,18 +270,22 @@ PlainBmp readPlainBmp(QIODevice& device, QImage& out, QSize& size)
         if (device.read(row.data(), rowBytes) != rowBytes)
             return PlainBmp::CutShort;
         // Rows are stored bottom-up unless the height is negative.
-        uchar* to = out.scanLine(height > 0 ? rows - 1 - i : i);
+        uchar* to = image.scanLine(height > 0 ? rows - 1 - i : i);
         const auto* from = reinterpret_cast<const uchar*>(row.constData());
-        if (pixelBytes == 3) {
-            std::memcpy(to, from, size_t(width) * 3);
+        if (pixelBytes == 3 || alpha) {
+            std::memcpy(to, from, size_t(width) * size_t(pixelBytes));
         } else {
-            // The fourth byte of a 32-bit pixel is not kept, like any alpha.
             for (int x = 0; x < width; ++x, from += 4, to += 3) {
                 to[0] = from[0];
                 to[1] = from[1];
                 to[2] = from[2];
             }
         }
+    }
+    if (alpha) {
+        out = fromStraightAlpha(std::move(image), transparency);
+        if (out.image.isNull())
+            return PlainBmp::OutOfMemory;
     }
     return PlainBmp::Read;
 }
@@ -305,8 +328,8 @@ QString noMemoryMessage(const QString& name, QSize size)
         .arg(size.height());
 }
 
-// PNGs are decoded by libpng straight into the 24-bit rows, without Qt's 32-bit copy.
-DecodeResult readPng(QIODevice& device, const QString& name)
+// PNGs are decoded by libpng straight into the sheet's rows, without Qt's 32-bit copy.
+DecodeResult readPng(QIODevice& device, const QString& name, Transparency transparency)
 {
     device.seek(0);
     PngReader png(device);
@@ -316,16 +339,22 @@ DecodeResult readPng(QIODevice& device, const QString& name)
             sizeProblem(name, png.size(), device.size(), png.inflatedSize(), kMaxInflation);
         !why.isEmpty())
         return failure(why);
-    QImage image =
-        createUninitialized(png.size().width(), png.size().height(), QImage::Format_BGR888);
+    const bool keep = transparency == Transparency::Keep && png.hasAlpha();
+    QImage image = createUninitialized(png.size().width(), png.size().height(),
+                                       keep ? QImage::Format_ARGB32 : QImage::Format_BGR888);
     if (image.isNull())
         return failure(noMemoryMessage(name, png.size()));
     if (!png.readPixels(image))
         return failure(unreadableMessage(name, png.error()));
-    return DecodeResult{std::move(image), QString()};
+    // A file that could hold transparency but has none gives the same sheet as ever.
+    if (keep && !png.transparent())
+        image = overBlack24(image);
+    if (image.isNull())
+        return failure(noMemoryMessage(name, png.size()));
+    return DecodeResult{std::move(image), QString(), png.transparent()};
 }
 
-DecodeResult decodeDevice(QIODevice& device, const QString& name)
+DecodeResult decodeDevice(QIODevice& device, const QString& name, Transparency transparency)
 {
     // The limit is process-wide in Qt. It is set once, before the first decode: decodes may run
     // on several threads at once, and writing it from each would race.
@@ -347,11 +376,11 @@ DecodeResult decodeDevice(QIODevice& device, const QString& name)
                            .arg(quotedPath(name)));
 
     if (reader.format().toLower() == "bmp") {
-        QImage plain;
+        DecodeResult plain;
         QSize claimed;
-        switch (readPlainBmp(device, plain, claimed)) {
+        switch (readPlainBmp(device, plain, claimed, transparency)) {
         case PlainBmp::Read:
-            return DecodeResult{std::move(plain), QString()};
+            return plain;
         case PlainBmp::TooLarge:
             return failure(tooLargeMessage(name, claimed));
         case PlainBmp::OutOfMemory:
@@ -366,7 +395,7 @@ DecodeResult decodeDevice(QIODevice& device, const QString& name)
     }
 
     if (reader.format().toLower() == "png")
-        return readPng(device, name);
+        return readPng(device, name, transparency);
 
     const QSize size = reader.size();
     if (size.isValid())
@@ -382,15 +411,15 @@ DecodeResult decodeDevice(QIODevice& device, const QString& name)
     if (decoded.width() > kMaxImageSide || decoded.height() > kMaxImageSide)
         return failure(tooLargeMessage(name, decoded.size()));
 
-    QImage opaque = toOpaqueBgr(decoded);
-    if (opaque.isNull())
+    DecodeResult sheet = toSheet(decoded, transparency);
+    if (sheet.image.isNull())
         return failure(noMemoryMessage(name, decoded.size()));
-    return DecodeResult{std::move(opaque), QString()};
+    return sheet;
 }
 
 }  // namespace
 
-DecodeResult loadImageFile(const QString& path)
+DecodeResult loadImageFile(const QString& path, Transparency transparency)
 {
     QFile file(path);
     if (const QString why = openForReading(file, QStringLiteral("an image file")); !why.isEmpty())
@@ -398,13 +427,14 @@ DecodeResult loadImageFile(const QString& path)
     if (file.size() == 0)
         return failure(QStringLiteral("%1 is empty, not a BMP, JPEG, PNG or GIF image.")
                            .arg(quotedPath(path)));
-    return decodeDevice(file, path);
+    return decodeDevice(file, path, transparency);
 }
 
-DecodeResult decodeImageData(const QByteArray& data, const QString& fileName)
+DecodeResult decodeImageData(const QByteArray& data, const QString& fileName,
+                             Transparency transparency)
 {
     QBuffer buffer;
     buffer.setData(data);
     buffer.open(QIODevice::ReadOnly);
-    return decodeDevice(buffer, fileName);
+    return decodeDevice(buffer, fileName, transparency);
 }

@@ -3,16 +3,26 @@
 #include <QImage>
 #include <QString>
 
+// What becomes of pixels that are not opaque.
+enum class Transparency {
+    OverBlack,  // laid over black: every sheet is opaque 24-bit
+    Keep,       // a file with such pixels gives a sheet with straight alpha
+};
+
 struct DecodeResult {
-    QImage image;   // 24-bit (QImage::Format_BGR888) on success, null on failure
-    QString error;  // the reason in plain words, naming the file
+    // On success 24-bit (QImage::Format_BGR888), or with Transparency::Keep and transparent
+    // pixels Format_ARGB32 with straight alpha; null on failure.
+    QImage image;
+    QString error;             // the reason in plain words, naming the file
+    bool transparent = false;  // the file has pixels that are not opaque
     bool ok() const { return !image.isNull(); }
 };
 
-// Decodes a BMP, JPEG, PNG or GIF file (format taken from the content) into a 24-bit image of the
-// file's exact size and colours. Transparent pixels are composed over black. Sizes above
-// kMaxImageSide are refused from the header, before any pixel memory is allocated.
-DecodeResult loadImageFile(const QString& path);
+// Decodes a BMP, JPEG, PNG or GIF file (format taken from the content) into an image of the
+// file's exact size and colours; transparency as asked. Sizes above kMaxImageSide are refused from
+// the header, before any pixel memory is allocated.
+DecodeResult loadImageFile(const QString& path, Transparency transparency = Transparency::OverBlack);
 
 // The same for bytes already in memory; fileName only names the file in messages.
-DecodeResult decodeImageData(const QByteArray& data, const QString& fileName);
+DecodeResult decodeImageData(const QByteArray& data, const QString& fileName,
+                             Transparency transparency = Transparency::OverBlack);

@@ -11,11 +11,14 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <vector>
 
+#include "document/png_pieces.h"
 #include "image/pixel_block.h"
+#include "image/pixel_format.h"
 #include "threads/worker_pool.h"
 
 // Everything the libpng callbacks need. Plain data only: libpng leaves by longjmp, which must
@@ -28,6 +31,7 @@ struct PngReadState {
     bool interlaced = false;
     bool plain = false;  // 8-bit RGB or RGBA, not interlaced, no tRNS
     qint64 inflatedSize = 0;  // of the image data: every row of every pass with its filter byte
+    bool transparent = false;  // some pixel read was not opaque
     char message[256] = "libpng could not start (out of memory)";
 };
 
@@ -109,25 +113,31 @@ bool readInfo(PngReadState* state)
 
 // rows points at each row the decoder writes: the image's own, or the 4-byte rows of rgba.
 // Rows are read one at a time unless interlaced, when libpng needs them all at once. Every row
-// read into rgba is laid over black into bgr at once.
+// read into rgba is laid over black into bgr at once; every row read with alpha into the image
+// itself is looked at for transparency.
 bool readRows(PngReadState* state, png_bytepp rows, int height, uchar* bgr, qsizetype bgrStride,
-              int width)
+              int width, bool overBlack)
 {
     png_structp png = state->png;
     if (setjmp(png_jmpbuf(png)))
         return false;
+    const auto finishRow = [state, rows, bgr, bgrStride, width, overBlack](int y) {
+        if (overBlack)
+            state->transparent |= layOverBlack(rows[y], bgr + y * bgrStride, width);
+        else if (state->alpha)
+            state->transparent = state->transparent || !rowIsOpaque(rows[y], width);
+    };
     if (state->interlaced) {
         png_read_image(png, rows);
     } else {
         for (int y = 0; y < height; ++y) {
             png_read_row(png, rows[y], nullptr);
-            if (state->alpha)
-                layOverBlack(rows[y], bgr + y * bgrStride, width);
+            finishRow(y);
         }
     }
-    if (state->interlaced && state->alpha)
+    if (state->interlaced)
         for (int y = 0; y < height; ++y)
-            layOverBlack(rows[y], bgr + y * bgrStride, width);
+            finishRow(y);
     png_read_end(png, nullptr);
     return true;
 }
@@ -189,7 +199,8 @@ bool readImageData(QIODevice& device, QByteArray& data, std::vector<qsizetype>& 
 }
 
 // A piece of a zlib stream that inflates on its own: it starts a block at a byte boundary with
-// nothing before it to refer back to, as this program's writer makes each image data chunk.
+// nothing before it to refer back to, as this program's writer makes each image data chunk (see
+// png_pieces.h).
 struct Piece {
     qsizetype begin;
     qsizetype end;
@@ -205,12 +216,11 @@ std::vector<Piece> flushedPieces(const QByteArray& data, const std::vector<qsize
     if (chunkEnds.size() < 2 || size < 6 || (bytes[0] & 0x0f) != 8 || (bytes[1] & 0x20) ||
         (bytes[0] * 256 + bytes[1]) % 31 != 0)
         return {};
-    static constexpr uchar kFlush[4] = {0x00, 0x00, 0xff, 0xff};
     std::vector<Piece> pieces;
     qsizetype begin = 2;
     for (size_t i = 0; i + 1 < chunkEnds.size(); ++i) {
         const qsizetype end = chunkEnds[i];
-        if (end - begin < 4 || std::memcmp(bytes + end - 4, kFlush, 4) != 0)
+        if (end - begin < 4 || std::memcmp(bytes + end - 4, kEmptyStoredBlockEnd, 4) != 0)
             return {};
         pieces.push_back({begin, end});
         begin = end;
@@ -238,8 +248,7 @@ size_t inflatePiece(libdeflate_decompressor* inflater, const QByteArray& data, c
     size_t length = size_t(piece.end - piece.begin);
     if (!last) {
         input.assign(from, from + length);
-        input.push_back(0x03);
-        input.push_back(0x00);
+        input.insert(input.end(), std::begin(kEmptyFinalBlock), std::end(kEmptyFinalBlock));
         from = input.data();
         length = input.size();
     }
@@ -267,8 +276,7 @@ bool inflatePieces(const QByteArray& data, const std::vector<Piece>& pieces, uch
         return false;
     const size_t pieceSize =
         inflatePiece(first.get(), data, pieces[0], false, input, rows, rowsSize);
-    if (pieceSize == 0 || pieceSize > rowsSize / (count - 1) ||
-        rowsSize - pieceSize * (count - 1) > pieceSize)  // the last piece is the same or smaller
+    if (!pngPiecesFit(pieceSize, count, rowsSize))
         return false;
     adlers[0] = libdeflate_adler32(1, rows, pieceSize);
 
@@ -282,7 +290,7 @@ bool inflatePieces(const QByteArray& data, const std::vector<Piece>& pieces, uch
             for (size_t i = next++; i < count && !failed; i = next++) {
                 const bool last = i + 1 == count;
                 const size_t at = i * pieceSize;
-                const size_t size = last ? rowsSize - at : pieceSize;
+                const size_t size = pngPieceSize(i, count, pieceSize, rowsSize);
                 if (inflatePiece(inflater.get(), data, pieces[i], last, buffer, rows + at, size) !=
                     size)
                     failed = true;
@@ -297,8 +305,8 @@ bool inflatePieces(const QByteArray& data, const std::vector<Piece>& pieces, uch
         return false;
     uLong adler = adlers[0];
     for (size_t i = 1; i < count; ++i) {
-        const size_t bytes = i + 1 == count ? rowsSize - i * pieceSize : pieceSize;
-        adler = adler32_combine(adler, adlers[i], z_off_t(bytes));
+        adler = adler32_combine(adler, adlers[i],
+                                z_off_t(pngPieceSize(i, count, pieceSize, rowsSize)));
     }
     return adler == qFromBigEndian<quint32>(data.constData() + data.size() - 4);
 }
@@ -371,23 +379,27 @@ bool PngReader::readHeader()
 
 bool PngReader::readPixels(QImage& image)
 {
+    Q_ASSERT(image.format() == QImage::Format_BGR888 ||
+             (image.format() == QImage::Format_ARGB32 && state_->alpha));
+    state_->transparent = false;
     if (state_->plain && inflatedBytes(size_, state_->alpha) <= kMaxInflatedBytes)
         return inflatePlain(image);
     const int width = image.width(), height = image.height();
-    uchar* bgr = image.bits();
+    uchar* bits = image.bits();
     const qsizetype stride = image.bytesPerLine();
+    // With transparency into 24-bit rows: one 4-byte row at a time, or the whole picture when
+    // interlaced, laid over black. Otherwise libpng writes straight into the image.
+    const bool overBlack = state_->alpha && image.format() == QImage::Format_BGR888;
     try {
-        // Without transparency libpng writes straight into the image. With it, one 4-byte row at
-        // a time, or the whole picture when interlaced.
         std::vector<uchar> rgba;
-        if (state_->alpha)
+        if (overBlack)
             rgba.resize(size_t(width) * 4 * size_t(state_->interlaced ? height : 1));
         std::vector<png_bytep> rows(static_cast<size_t>(height));
         for (int y = 0; y < height; ++y)
-            rows[size_t(y)] = !state_->alpha ? bgr + y * stride
+            rows[size_t(y)] = !overBlack ? bits + y * stride
                               : state_->interlaced ? rgba.data() + size_t(y) * size_t(width) * 4
                                                    : rgba.data();
-        return readRows(state_, rows.data(), height, bgr, stride, width);
+        return readRows(state_, rows.data(), height, bits, stride, width, overBlack);
     } catch (const std::bad_alloc&) {
         keepMessage(state_, "not enough memory");
         return false;
@@ -397,6 +409,16 @@ bool PngReader::readPixels(QImage& image)
 qint64 PngReader::inflatedSize() const
 {
     return state_->inflatedSize;
+}
+
+bool PngReader::hasAlpha() const
+{
+    return state_->alpha;
+}
+
+bool PngReader::transparent() const
+{
+    return state_->transparent;
 }
 
 QString PngReader::error() const
@@ -448,8 +470,10 @@ bool PngReader::inflatePlain(QImage& image)
         uchar* const bgr = image.bits();
         const qsizetype stride = image.bytesPerLine();
         const bool alpha = state_->alpha;
+        const bool keepAlpha = image.format() == QImage::Format_ARGB32;
         std::atomic<int> nextBand{0};
         std::atomic<bool> unknownFilter{false};
+        std::atomic<bool> transparent{false};
         WorkerPool::shared().run(bands - 1, [&]() noexcept {
             for (int band = nextBand++; band < bands && !unknownFilter; band = nextBand++) {
                 for (int y = int(qint64(height) * band / bands);
@@ -461,18 +485,20 @@ bool PngReader::inflatePlain(QImage& image)
                         return;
                     }
                     uchar* to = bgr + y * stride;
-                    if (alpha) {
-                        layOverBlack(row, to, width, true);
-                        continue;
-                    }
-                    for (int x = 0; x < width; ++x) {
-                        to[3 * x] = row[3 * x + 2];
-                        to[3 * x + 1] = row[3 * x + 1];
-                        to[3 * x + 2] = row[3 * x];
+                    if (keepAlpha) {
+                        swapRedBlue32(row, to, width, Alpha::Keep);
+                        if (!rowIsOpaque(to, width))
+                            transparent.store(true, std::memory_order_relaxed);
+                    } else if (alpha) {
+                        if (layOverBlack(row, to, width, true))
+                            transparent.store(true, std::memory_order_relaxed);
+                    } else {
+                        swapRedBlue24(row, to, width);
                     }
                 }
             }
         });
+        state_->transparent = transparent;
         if (unknownFilter) {
             keepMessage(state_, "a row has an unknown filter");
             return false;

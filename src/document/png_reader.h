@@ -7,9 +7,10 @@
 class QIODevice;
 struct PngReadState;
 
-// Reads a PNG file into 24-bit B,G,R rows (QImage::Format_BGR888): every colour type, bit depth
-// and interlacing, 16-bit channels rounded to 8, transparency (alpha or tRNS) laid over black as
-// channel * alpha / 255 rounded. libpng reads the header and writes the rows of most layouts
+// Reads a PNG file into 24-bit B,G,R rows (QImage::Format_BGR888), transparency (alpha or tRNS)
+// laid over black as channel * alpha / 255 rounded, or into B,G,R,A rows with straight alpha
+// (QImage::Format_ARGB32): every colour type, bit depth and interlacing, 16-bit channels rounded
+// to 8. libpng reads the header and writes the rows of most layouts
 // straight into the image; 8-bit RGB and RGBA without interlacing, as nearly every sheet is, are
 // inflated by libdeflate instead, far faster, through one copy of the filtered rows, and on all
 // cores when the stream comes in pieces that stand alone, as this program writes it. In two
@@ -34,9 +35,14 @@ public:
     // pixels may be checked against.
     qint64 inflatedSize() const;
 
-    // Decodes every row into image, which must be a Format_BGR888 image of size(), then reads the
-    // rest of the file up to its end chunk.
+    // Whether the file has transparency: an alpha channel or a tRNS chunk. Valid after readHeader.
+    bool hasAlpha() const;
+
+    // Decodes every row into image, an image of size(): Format_BGR888, or Format_ARGB32 when the
+    // file hasAlpha(); then reads the rest of the file up to its end chunk.
     bool readPixels(QImage& image);
+    // Whether some pixel read by readPixels was not opaque.
+    bool transparent() const;
 
     QString error() const;
 

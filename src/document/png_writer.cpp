@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "document/deflate_join.h"
-#include "document/writer_pixels.h"
+#include "document/png_pieces.h"
+#include "image/pixel_format.h"
 #include "threads/worker_pool.h"
 
 namespace {
@@ -28,33 +29,22 @@ struct Rows {
     qsizetype stride;
     int width;
     int height;
-    bool alpha;
+    bool alpha;      // 32 bits a pixel in memory, colour type 6 in the file
+    bool keepAlpha;  // the alpha bytes are the sheet's own, not to be made 255
     size_t fileRowBytes;  // the filter byte and the pixels
     int rowsPerPiece;
     int pieces;
 };
 
 // One row as the file holds it before compression: filter byte 0 (None), then R,G,B or R,G,B,A
-// from the memory's B,G,R or B,G,R,A, with alpha 255.
-void toFileRow(const uchar* from, uchar* to, int width, bool alpha)
+// from the memory's B,G,R or B,G,R,A.
+void toFileRow(const Rows& rows, const uchar* from, uchar* to)
 {
     *to++ = 0;
-    if (alpha) {
-        // Whole 32-bit words, so the compiler can vectorise the loop.
-        for (int x = 0; x < width; ++x) {
-            quint32 pixel;
-            std::memcpy(&pixel, from + 4 * x, 4);
-            pixel =
-                0xff000000u | (pixel & 0xff00u) | ((pixel >> 16) & 0xffu) | ((pixel & 0xffu) << 16);
-            std::memcpy(to + 4 * x, &pixel, 4);
-        }
-        return;
-    }
-    for (int x = 0; x < width; ++x) {
-        to[3 * x] = from[3 * x + 2];
-        to[3 * x + 1] = from[3 * x + 1];
-        to[3 * x + 2] = from[3 * x];
-    }
+    if (rows.alpha)
+        swapRedBlue32(from, to, rows.width, rows.keepAlpha ? Alpha::Keep : Alpha::Opaque);
+    else
+        swapRedBlue24(from, to, rows.width);
 }
 
 struct Piece {
@@ -75,8 +65,8 @@ const char* compressPiece(const Rows& rows, int index, libdeflate_compressor* co
         const int count = std::min(rows.rowsPerPiece, rows.height - first);
         raw.resize(size_t(count) * rows.fileRowBytes);
         for (int r = 0; r < count; ++r)
-            toFileRow(rows.bits + qsizetype(first + r) * rows.stride,
-                      &raw[size_t(r) * rows.fileRowBytes], rows.width, rows.alpha);
+            toFileRow(rows, rows.bits + qsizetype(first + r) * rows.stride,
+                      &raw[size_t(r) * rows.fileRowBytes]);
         piece.rawBytes = raw.size();
         piece.adler = libdeflate_adler32(1, raw.data(), raw.size());
         piece.packed.resize(libdeflate_deflate_compress_bound(compressor, raw.size()));
@@ -194,12 +184,11 @@ QString writeIdat(const Rows& rows, const PngWriteOptions& options, int threads,
                 break;
         }
         adler = adler32_combine(adler, piece.adler, z_off_t(piece.rawBytes));
-        static constexpr uchar kZlibHeader[2] = {0x78, 0xda};  // deflate, 32 KiB window
         uchar trailer[4];
         qToBigEndian(quint32(adler), trailer);
         const bool first = index == 0, last = index + 1 == rows.pieces;
         if (!writeChunk(device, "IDAT",
-                        {{kZlibHeader, first ? 2 : 0},
+                        {{kPngZlibHeader, first ? 2 : 0},
                          {piece.packed.data(), piece.packed.size()},
                          {trailer, last ? 4 : 0}})) {
             reason = QString::fromUtf8(kDeviceFailed);
@@ -230,17 +219,16 @@ QString writeIdat(const Rows& rows, const PngWriteOptions& options, int threads,
 bool writePng(const QImage& image, QIODevice& device, QString& error,
               const PngWriteOptions& options)
 {
-    const QImage pixels = inWriterLayout(image);
+    const QImage pixels = inSheetLayout(image);
     if (pixels.isNull()) {
         error = QStringLiteral("not enough memory to prepare the image");
         return false;
     }
     const bool alpha = pixels.depth() == 32;
     Rows rows{pixels.constBits(), pixels.bytesPerLine(), pixels.width(), pixels.height(), alpha,
-              1 + size_t(pixels.width()) * (alpha ? 4 : 3), 1, 0};
-    rows.rowsPerPiece =
-        int(std::clamp<qint64>(options.pieceBytes / qint64(rows.fileRowBytes), 1, rows.height));
-    rows.pieces = (rows.height + rows.rowsPerPiece - 1) / rows.rowsPerPiece;
+              keepsAlpha(pixels), 1 + size_t(pixels.width()) * (alpha ? 4 : 3), 1, 0};
+    rows.rowsPerPiece = pngRowsPerPiece(options.pieceBytes, rows.fileRowBytes, rows.height);
+    rows.pieces = pngPieceCount(rows.height, rows.rowsPerPiece);
     const int threads = options.threads > 0 ? options.threads : WorkerPool::shared().cores();
 
     uchar header[13];

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "image/pixel_block.h"
+#include "image/pixel_format.h"
 
 namespace {
 
@@ -13,7 +14,8 @@ GridResult refuse(const QString& why)
     return GridResult{QImage(), why};
 }
 
-// Qt keeps RGB32 pixels as 0xffRRGGBB words, so a tile row of an RGB32 source is a plain byte copy.
+// Qt keeps RGB32 and ARGB32 pixels as 0xAARRGGBB words, so a tile row of such a source is a plain
+// byte copy, alpha and all.
 struct FromRgb32 {
     static constexpr int kBytes = 4;
     static void copy(QRgb* out, const uchar* in, int count)
@@ -27,9 +29,7 @@ struct FromBgr888 {
     static constexpr int kBytes = 3;
     static void copy(QRgb* out, const uchar* in, int count)
     {
-        for (int i = 0; i < count; ++i, in += 3)
-            out[i] = 0xff000000u | uint32_t(in[0]) | (uint32_t(in[1]) << 8) |
-                     (uint32_t(in[2]) << 16);
+        bgrToRgb32(in, out, count);
     }
 };
 
@@ -114,29 +114,27 @@ GridResult transformTiles(const QImage& source, int tileSize, int sourcePitch, i
                           .arg(height)
                           .arg(kMaxImageSide));
 
-    // Our sheets are 24-bit after loading and RGB32 after a transform; anything else is brought
-    // to RGB32 first so the row copies below stay plain.
-    QImage converted;
-    const QImage* from = &source;
-    if (source.format() != QImage::Format_RGB32 && source.format() != QImage::Format_BGR888) {
-        converted = source.convertToFormat(QImage::Format_RGB32);
-        if (converted.isNull())
-            return refuse(QStringLiteral("There is not enough memory to convert the sheet."));
-        from = &converted;
-    }
+    // Our sheets are in one of the sheet layouts; anything else is brought to one first so the
+    // row copies below stay plain.
+    const QImage from = inSheetLayout(source);
+    if (from.isNull())
+        return refuse(QStringLiteral("There is not enough memory to convert the sheet."));
 
-    // Uninitialised on purpose: buildRows writes every pixel exactly once.
-    QImage target = createUninitialized(int(width), int(height), QImage::Format_RGB32);
+    // Uninitialised on purpose: buildRows writes every pixel exactly once. A sheet with alpha
+    // keeps it; the lines are opaque either way.
+    QImage target = createUninitialized(int(width), int(height),
+                                        keepsAlpha(from) ? QImage::Format_ARGB32
+                                                         : QImage::Format_RGB32);
     if (target.isNull())
         return refuse(QStringLiteral("There is not enough memory for a %1 × %2 sheet.")
                           .arg(width)
                           .arg(height));
 
     const QRgb fill = 0xff000000u | (gridColor & 0x00ffffffu);
-    if (from->format() == QImage::Format_RGB32)
-        buildRowsFor<FromRgb32>(*from, target, tileSize, sourcePitch, targetPitch, tilesX, fill);
+    if (from.format() == QImage::Format_BGR888)
+        buildRowsFor<FromBgr888>(from, target, tileSize, sourcePitch, targetPitch, tilesX, fill);
     else
-        buildRowsFor<FromBgr888>(*from, target, tileSize, sourcePitch, targetPitch, tilesX, fill);
+        buildRowsFor<FromRgb32>(from, target, tileSize, sourcePitch, targetPitch, tilesX, fill);
     return GridResult{target, QString()};
 }
 

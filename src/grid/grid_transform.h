@@ -4,16 +4,17 @@
 #include <QString>
 
 struct GridResult {
-    QImage image;   // the new 32-bit opaque image; null when refused
+    QImage image;   // the new 32-bit image (with the source's alpha, if it keeps one); null when refused
     QString error;  // why it was refused, in plain words
     bool ok() const { return !image.isNull(); }
 };
 
-// Copies every whole tile of edge tileSize from sourcePitch to targetPitch onto a new 32-bit opaque
-// image filled with gridColor; the fill that the tiles leave uncovered becomes the grid lines.
+// Copies every whole tile of edge tileSize from sourcePitch to targetPitch onto a new 32-bit image
+// filled with gridColor, opaque; the fill that the tiles leave uncovered becomes the grid lines.
+// The image is RGB32, or ARGB32 with every tile pixel's alpha when the source keeps alpha.
 // Pixels beyond the last whole tile are dropped. Refused (null image and a message) when the source
 // holds no whole tile in a direction, when the result would be wider or higher than kMaxImageSide,
-// or when its memory cannot be had. The source may be Format_BGR888 or Format_RGB32 (other formats
+// or when its memory cannot be had. The source may be in any of the sheet layouts (other formats
 // are converted first).
 GridResult transformTiles(const QImage& source, int tileSize, int sourcePitch, int targetPitch,
                           QRgb gridColor);

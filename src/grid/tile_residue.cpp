@@ -4,38 +4,24 @@
 #include <vector>
 
 #include "image/pixel_block.h"
+#include "image/pixel_format.h"
 
 namespace {
 
-// Our sheets are 24-bit (B,G,R bytes) or RGB32 (0xffRRGGBB words); anything else is read as RGB32.
-QImage readable(const QImage& image)
-{
-    if (image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_BGR888)
-        return image;
-    return image.convertToFormat(QImage::Format_RGB32);
-}
-
 void toRgb(const uchar* in, bool bgr, QRgb* out, int count)
 {
-    if (!bgr) {
+    if (bgr)
+        bgrToRgb32(in, out, count);
+    else
         std::memcpy(out, in, size_t(count) * sizeof(QRgb));
-        return;
-    }
-    for (int i = 0; i < count; ++i, in += 3)
-        out[i] = 0xff000000u | uint32_t(in[0]) | (uint32_t(in[1]) << 8) | (uint32_t(in[2]) << 16);
 }
 
 void fromRgb(const QRgb* in, bool bgr, uchar* out, int count)
 {
-    if (!bgr) {
+    if (bgr)
+        rgb32ToBgr(in, out, count);
+    else
         std::memcpy(out, in, size_t(count) * sizeof(QRgb));
-        return;
-    }
-    for (int i = 0; i < count; ++i, out += 3) {
-        out[0] = uchar(in[i]);
-        out[1] = uchar(in[i] >> 8);
-        out[2] = uchar(in[i] >> 16);
-    }
 }
 
 qint64 tilePixels(QSize size, int tileSize, int pitch)
@@ -48,7 +34,7 @@ qint64 tilePixels(QSize size, int tileSize, int pitch)
 PixelRuns pixelsOutsideTiles(const QImage& image, int tileSize, int pitch)
 {
     PixelRuns runs;
-    const QImage source = readable(image);
+    const QImage source = inSheetLayout(image);
     if (source.isNull() || tileSize <= 0 || pitch < tileSize)
         return runs;
     const bool bgr = source.format() == QImage::Format_BGR888;
@@ -82,7 +68,7 @@ QImage placeTiles(const QImage& tiles, int tileSize, int tilesPitch, QSize size,
 {
     if (tileSize <= 0 || pitch < tileSize || tilesPitch < tileSize || size.isEmpty())
         return QImage();
-    const QImage source = readable(tiles);
+    const QImage source = inSheetLayout(tiles);
     if (source.isNull())
         return QImage();
     const int columns = source.width() / tilesPitch;
@@ -92,8 +78,9 @@ QImage placeTiles(const QImage& tiles, int tileSize, int tilesPitch, QSize size,
             qint64(rest.count()))
         return QImage();
 
-    // Written as RGB32 or 24-bit directly; any other format is made from RGB32 at the end.
-    const bool direct = format == QImage::Format_RGB32 || format == QImage::Format_BGR888;
+    // Written in a sheet layout directly; any other format is made from RGB32 at the end.
+    const bool direct = format == QImage::Format_RGB32 || format == QImage::Format_BGR888 ||
+                        format == QImage::Format_ARGB32;
     const QImage::Format made = direct ? format : QImage::Format_RGB32;
     QImage result = createUninitialized(size.width(), size.height(), made);
     if (result.isNull())

@@ -105,23 +105,3 @@ QImage createUninitialized(int width, int height, QImage::Format format)
     return QImage(width, height, format);
 }
 
-void layOverBlack(const uchar* bgra, uchar* bgr, int width, bool swapRedBlue)
-{
-    const int blue = swapRedBlue ? 2 : 0, red = 2 - blue;
-    for (int x = 0; x < width; ++x, bgra += 4, bgr += 3) {
-        const int alpha = bgra[3];
-        if (alpha == 255 && x + 1 < width) {
-            // Most pixels of most files: a plain copy, four bytes at once; the fourth is the next
-            // pixel's, written again by it.
-            quint32 pixel;
-            std::memcpy(&pixel, bgra, 4);
-            if (swapRedBlue)
-                pixel = (pixel & 0xff00u) | ((pixel >> 16) & 0xffu) | ((pixel & 0xffu) << 16);
-            std::memcpy(bgr, &pixel, 4);
-            continue;
-        }
-        bgr[0] = uchar((bgra[blue] * alpha + 127) / 255);
-        bgr[1] = uchar((bgra[1] * alpha + 127) / 255);
-        bgr[2] = uchar((bgra[red] * alpha + 127) / 255);
-    }
-}

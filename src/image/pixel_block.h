@@ -22,6 +22,3 @@ bool sameBlocks(const QImage& image, QPoint a, QPoint b, QSize size);
 // every pixel themselves. Returns a null image when the memory cannot be had.
 QImage createUninitialized(int width, int height, QImage::Format format);
 
-// Lays a row of B,G,R,A pixels (R,G,B,A with swapRedBlue) with straight alpha over black into
-// B,G,R: each channel becomes channel * alpha / 255, rounded.
-void layOverBlack(const uchar* bgra, uchar* bgr, int width, bool swapRedBlue = false);

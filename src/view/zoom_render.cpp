@@ -3,21 +3,21 @@
 #include <algorithm>
 #include <cstring>
 
+#include "image/pixel_format.h"
+
 namespace {
 
 struct Bgr888 {
-    static QRgb at(const uchar* row, int x)
-    {
-        const uchar* p = row + size_t(x) * 3;
-        return 0xff000000u | (QRgb(p[2]) << 16) | (QRgb(p[1]) << 8) | QRgb(p[0]);
-    }
+    static QRgb at(const uchar* row, int x) { return screenPixelBgr888(row, x); }
 };
 
 struct Rgb32 {
-    static QRgb at(const uchar* row, int x)
-    {
-        return reinterpret_cast<const QRgb*>(row)[x] | 0xff000000u;
-    }
+    static QRgb at(const uchar* row, int x) { return screenPixelRgb32(row, x); }
+};
+
+// Straight alpha is shown over black, as the sheet would be without it.
+struct Argb32 {
+    static QRgb at(const uchar* row, int x) { return screenPixelArgb32(row, x); }
 };
 
 // One canvas row: each image pixel from the first one shown becomes a run of zoom canvas pixels,
@@ -54,16 +54,9 @@ void renderZoomed(const QImage& image, int zoom, const QRect& area, QImage& out)
     if (out.isNull())
         return;
 
-    // Anything other than our two working formats is converted once (never happens in the program).
-    QImage converted;
-    const QImage* source = &image;
-    if (image.format() != QImage::Format_BGR888 && image.format() != QImage::Format_RGB32 &&
-        image.format() != QImage::Format_ARGB32) {
-        converted = image.convertToFormat(QImage::Format_RGB32);
-        source = &converted;
-    }
-    const QImage::Format format =
-        source->format() == QImage::Format_BGR888 ? QImage::Format_BGR888 : QImage::Format_RGB32;
+    // Anything other than the sheet layouts is converted once (never happens in the program).
+    const QImage source = inSheetLayout(image);
+    const QImage::Format format = source.format();
 
     const size_t rowBytes = size_t(area.width()) * 4;
     int previousSourceY = -1;
@@ -75,10 +68,13 @@ void renderZoomed(const QImage& image, int zoom, const QRect& area, QImage& out)
             std::memcpy(target, out.constScanLine(y - 1), rowBytes);
             continue;
         }
+        const uchar* row = source.constScanLine(sy);
         if (format == QImage::Format_BGR888)
-            renderRow<Bgr888>(source->constScanLine(sy), zoom, area.left(), area.width(), target);
+            renderRow<Bgr888>(row, zoom, area.left(), area.width(), target);
+        else if (format == QImage::Format_ARGB32)
+            renderRow<Argb32>(row, zoom, area.left(), area.width(), target);
         else
-            renderRow<Rgb32>(source->constScanLine(sy), zoom, area.left(), area.width(), target);
+            renderRow<Rgb32>(row, zoom, area.left(), area.width(), target);
         previousSourceY = sy;
     }
 }

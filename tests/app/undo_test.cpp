@@ -122,6 +122,8 @@ protected:
         ASSERT_EQ(doc.tileSize(), sheet.tileSize);
         ASSERT_EQ(doc.gridFlag(), sheet.gridFlag);
         ASSERT_EQ(doc.remapped(), sheet.remapped);
+        if (initial.workingImage.format() == QImage::Format_ARGB32)
+            expectAlphaKept(doc);
         ASSERT_EQ(doc.imageUnsaved(), changedSince(imageSaved, done, true));
         ASSERT_EQ(doc.mapUnsaved(), changedSince(mapSaved, done, false));
         QAction* undo = window->menuAction(MenuCommand::Undo);
@@ -134,6 +136,20 @@ protected:
                                     ? QStringLiteral("Redo\tCtrl + Shift + Z")
                                     : "Redo " + undone.back().name() + "\tCtrl + Shift + Z");
         EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('\n').toStdString();
+    }
+
+    // Every pixel of every whole tile still has the alpha the test image gave its colour.
+    static void expectAlphaKept(const Document& doc)
+    {
+        const QImage& image = doc.workingImage();
+        ASSERT_EQ(image.format(), QImage::Format_ARGB32);
+        const int pitch = doc.tilePitch();
+        for (int y = 0; y < doc.tileMap().rows() * pitch; ++y)
+            for (int x = 0; x < doc.tileMap().columns() * pitch; ++x)
+                if (x % pitch < doc.tileSize() && y % pitch < doc.tileSize()) {
+                    ASSERT_EQ(qAlpha(image.pixel(x, y)), pixelAlphaOf(image.pixel(x, y)))
+                        << x << "," << y;
+                }
     }
 
     QPoint randomTile(const TileMap& map)
@@ -241,15 +257,17 @@ protected:
 };
 
 // Random edits, undos and redos through the window always leave what a plain replay of the steps
-// still done gives, pixel for pixel and map for map; the unsaved state follows the save marks; and
+// still done gives, pixel for pixel (alpha too, on a sheet that keeps it) and map for map; the unsaved state follows the save marks; and
 // the Edit menu names the steps it would take.
 TEST_F(UndoTest, AnyMixOfEditsUndosAndRedosEqualsAReplayOfWhatRemains)
 {
-    for (int round = 0; round < 16; ++round) {
+    const QImage::Format formats[] = {QImage::Format_BGR888, QImage::Format_RGB32,
+                                      QImage::Format_ARGB32};
+    for (int round = 0; round < 24; ++round) {
         random.seed(unsigned(round));
         const int tileSize = round % 2 ? 8 : 16;
         const int gridFlag = round / 2 % 2;
-        const QImage::Format format = round / 4 % 2 ? QImage::Format_RGB32 : QImage::Format_BGR888;
+        const QImage::Format format = formats[round / 4 % 3];
         const int pitch = tileSize + gridFlag;
         const int columns = 2 + int(random() % 4), rows = 2 + int(random() % 3);
         initial = Sheet();

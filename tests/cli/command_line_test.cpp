@@ -187,6 +187,10 @@ TEST_P(PixelTable, WritesThePixelsOfTheReference)
     const QImage expected = c.expected(loadResult(input), map);
     ASSERT_FALSE(expected.isNull());
     EXPECT_TRUE(sameRgb(loadResult(output), expected));
+    // An opaque sheet gives the file it always gave: the reference's pixels saved as they are.
+    const QString reference = path(QStringLiteral("reference.") + QFileInfo(output).suffix());
+    saveSheet(expected, reference);
+    EXPECT_EQ(readFileBytes(output), readFileBytes(reference));
 }
 
 const PixelCase kPixelCases[] = {
@@ -280,6 +284,96 @@ const PixelCase kPixelCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Commands, PixelTable, ::testing::ValuesIn(kPixelCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+// Transparency: every kind of PNG keeps each pixel's alpha through every command that writes a
+// sheet; grid lines are opaque.
+
+QImage loadWithAlpha(const QString& path)
+{
+    const DecodeResult decoded = loadImageFile(path, Transparency::Keep);
+    EXPECT_TRUE(decoded.ok()) << decoded.error.toStdString();
+    return decoded.image.convertToFormat(QImage::Format_ARGB32);
+}
+
+qint64 notOpaque(const QImage& image)
+{
+    qint64 count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += qAlpha(image.pixel(x, y)) != 255;
+    return count;
+}
+
+// Adds a grid of tile and takes it off again, moves the tiles by a shuffled map into a BMP and puts
+// them back: each result keeps the alpha of input, straight, and the gridded one has opaque
+// magenta lines. The PNGs it writes are colour type 6.
+void expectAlphaKept(const std::function<Finished(QStringList)>& run, const QString& input,
+                     int tile)
+{
+    // Our reader, checked against Qt's elsewhere; Qt does not always tell the colour under alpha 0.
+    const QImage reference = loadWithAlpha(input);
+    const QImage qt = QImage(input).convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(reference.size(), qt.size());
+    for (int y = 0; y < qt.height(); ++y)
+        for (int x = 0; x < qt.width(); ++x)
+            ASSERT_EQ(qAlpha(reference.pixel(x, y)), qAlpha(qt.pixel(x, y))) << x << "," << y;
+    ASSERT_GT(notOpaque(reference), 0);
+    const int columns = reference.width() / tile, rows = reference.height() / tile;
+    const QImage whole = reference.copy(0, 0, columns * tile, rows * tile);
+    const TileMap map = shuffledMap(columns, rows, 5);
+    ASSERT_EQ(writeMapFile(map, QFileInfo(input).dir().filePath("m.zeko-map")), QString());
+    const QString size = QString::number(tile);
+    for (const QStringList& arguments :
+         {QStringList{"grid", "add", "--tile", size, input, "-o", "grid.png"},
+          QStringList{"grid", "remove", "--tile", size, "grid.png", "-o", "plain.png"},
+          QStringList{"map", "apply", "--tile", size, input, "--map", "m.zeko-map", "-o", "moved.bmp"},
+          QStringList{"map", "restore", "--tile", size, "moved.bmp", "--map", "m.zeko-map", "-o",
+                      "back.png"}}) {
+        const Finished result = run(arguments);
+        ASSERT_EQ(result.exitCode, 0) << describe(result);
+    }
+    const auto file = [&](const char* name) { return QFileInfo(input).dir().filePath(name); };
+    const QImage gridded = loadWithAlpha(file("grid.png"));
+    EXPECT_EQ(gridded, insertGrid(reference, tile, kMagenta).image);
+    EXPECT_EQ(gridded.pixel(tile, 0), kMagenta);
+    EXPECT_EQ(loadWithAlpha(file("plain.png")), whole);
+    EXPECT_EQ(loadWithAlpha(file("moved.bmp")),
+              appliedImage(reference, map, tile).convertToFormat(QImage::Format_ARGB32));
+    EXPECT_EQ(loadWithAlpha(file("back.png")), reference);
+    for (const char* name : {"grid.png", "plain.png", "back.png"})
+        EXPECT_EQ(readFileBytes(file(name)).at(25), 6) << name;
+    const Finished info = run({"info", input});
+    EXPECT_TRUE(info.out.contains(QStringLiteral("  transparent pixels: %1 of %2\n")
+                                      .arg(notOpaque(reference))
+                                      .arg(qint64(reference.width()) * reference.height())))
+        << describe(info);
+}
+
+class TransparentPngs : public CommandLineTest, public ::testing::WithParamInterface<PngLayout>
+{
+};
+
+TEST_P(TransparentPngs, KeepEveryAlphaThroughEveryCommand)
+{
+    const QString input = path(QStringLiteral("in.png"));
+    writeFileBytes(input, makePng(37, 35, GetParam()));
+    expectAlphaKept([this](const QStringList& arguments) { return run(arguments); }, input, 16);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, TransparentPngs, ::testing::ValuesIn(transparentPngLayouts()));
+
+// A released game's tile sheet, mostly transparent, keeps every alpha value. Debian's
+// crawl-tiles-data has it; without that package there is nothing to check.
+TEST_F(CommandLineTest, AGameSheetKeepsEveryAlphaValue)
+{
+    const QString sheet = QStringLiteral("/usr/share/crawl/dat/tiles/feat.png");
+    if (!QFile::exists(sheet))
+        GTEST_SKIP() << "crawl-tiles-data is not installed";
+    const QString input = path(QStringLiteral("feat.png"));
+    ASSERT_TRUE(QFile::copy(sheet, input));
+    expectAlphaKept([this](const QStringList& arguments) { return run(arguments); }, input, 32);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Usage errors: exit code 2, a message naming what is wrong, and nothing written.
@@ -850,6 +944,7 @@ TEST_F(CommandLineTest, InfoPrintsOneStableBlockPerSheet)
               QStringLiteral("plain.png\n"
                              "  size: 40 × 35 pixels\n"
                              "  depth: 24-bit RGB\n"
+                             "  transparent pixels: none\n"
                              "  8 × 8 tiles: 5 × 4 whole; partial strips: 3 pixels at the bottom\n"
                              "  16 × 16 tiles: 2 × 2 whole; partial strips: 8 pixels at the right, "
                              "3 pixels at the bottom\n"
@@ -860,6 +955,7 @@ TEST_F(CommandLineTest, InfoPrintsOneStableBlockPerSheet)
                              "gridded.bmp\n"
                              "  size: 45 × 36 pixels\n"
                              "  depth: 32-bit RGB\n"
+                             "  transparent pixels: none\n"
                              "  8 × 8 tiles: 5 × 4 whole; partial strips: 5 pixels at the right, "
                              "4 pixels at the bottom\n"
                              "  16 × 16 tiles: 2 × 2 whole; partial strips: 13 pixels at the "

@@ -134,6 +134,17 @@ TEST(ImageDecoder, GivesAGifsTransparentColourBlack)
         for (int x = 0; x < 3; ++x)
             EXPECT_EQ(rgbAt(result.image, x, y),
                       x == 1 && y == 0 ? qRgb(0, 0, 0) : pixelColour(x, y));
+    // Kept, that pixel is the one with alpha 0.
+    const DecodeResult kept =
+        decodeImageData(makeGif(original, 1), "clear.gif", Transparency::Keep);
+    ASSERT_EQ(kept.image.format(), QImage::Format_ARGB32);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x) {
+            const bool clear = x == 1 && y == 0;
+            EXPECT_EQ(kept.image.pixel(x, y) | (clear ? 0xffffffu : 0u),
+                      clear ? 0x00ffffffu : pixelColour(x, y))
+                << x << "," << y;
+        }
 }
 
 // The size the guard against forged headers counts on is what libpng's rows truly inflate to,
@@ -161,10 +172,11 @@ TEST(ImageDecoder, KnowsWhatPngImageDataInflatesTo)
 
 class PngLayoutTest : public testing::TestWithParam<std::tuple<PngLayout, bool>> {};
 
-// Every layout a PNG can have reads as Qt's reader gives it, transparency laid over black. Qt
-// misreads 16-bit RGB with a transparent colour, so there the reference is the same file without
-// one, and the pixels of that colour must come out black.
-TEST_P(PngLayoutTest, ReadsAsQtDoesWithTransparencyOverBlack)
+// Every layout a PNG can have reads as Qt's reader gives it, transparency laid over black, or kept
+// as straight alpha when asked (a sheet without transparent pixels is the same 24-bit sheet then).
+// Qt misreads 16-bit RGB with a transparent colour, so there the reference is the same file without
+// one, and the pixels of that colour must come out black (or keep their colour at alpha 0).
+TEST_P(PngLayoutTest, ReadsAsQtDoesWithTransparencyOverBlackOrKept)
 {
     PngLayout layout = std::get<0>(GetParam());
     layout.interlaced = std::get<1>(GetParam());
@@ -188,6 +200,28 @@ TEST_P(PngLayoutTest, ReadsAsQtDoesWithTransparencyOverBlack)
             ASSERT_EQ(rgbAt(result.image, x, y),
                       qRgb(over(qRed(want)), over(qGreen(want)), over(qBlue(want))))
                 << x << "," << y;
+        }
+
+    const DecodeResult kept = decodeImageData(png, QStringLiteral("layout.png"), Transparency::Keep);
+    ASSERT_TRUE(kept.ok()) << kept.error.toStdString();
+    bool transparent = false;
+    for (int y = 0; y < qt.height(); ++y)
+        for (int x = 0; x < qt.width(); ++x)
+            transparent = transparent || qAlpha(qt.pixel(x, y)) != 255 ||
+                          (qtMisreads && x == 0 && y % 2 == 0);
+    EXPECT_EQ(kept.transparent, transparent);
+    EXPECT_EQ(result.transparent, transparent);
+    if (!transparent) {
+        EXPECT_EQ(kept.image, result.image);
+        return;
+    }
+    // Qt does not always tell the colour under alpha 0.
+    ASSERT_EQ(kept.image.format(), QImage::Format_ARGB32);
+    for (int y = 0; y < qt.height(); ++y)
+        for (int x = 0; x < qt.width(); ++x) {
+            const bool cleared = (qtMisreads && x == 0 && y % 2 == 0) || qAlpha(qt.pixel(x, y)) == 0;
+            const QRgb mask = cleared ? 0xff000000u : 0xffffffffu;
+            ASSERT_EQ(kept.image.pixel(x, y) & mask, cleared ? 0u : qt.pixel(x, y)) << x << "," << y;
         }
 }
 

@@ -24,7 +24,10 @@ struct PngCase {
 
 void PrintTo(const PngCase& c, std::ostream* out)
 {
-    *out << (c.format == QImage::Format_RGB32 ? "32-bit " : "24-bit ") << c.size.width() << "x"
+    *out << (c.format == QImage::Format_ARGB32  ? "32-bit with alpha "
+             : c.format == QImage::Format_RGB32 ? "32-bit "
+                                                : "24-bit ")
+         << c.size.width() << "x"
          << c.size.height() << ", pieces of " << c.options.pieceBytes << " bytes on "
          << c.options.threads << " threads";
 }
@@ -43,7 +46,8 @@ class PngWriterTest : public testing::TestWithParam<PngCase> {};
 TEST_P(PngWriterTest, WritesOnlyIhdrIdatIendWithUnfilteredRowsInOneZlibStream)
 {
     const auto& [format, size, options] = GetParam();
-    const bool alpha = format == QImage::Format_RGB32;
+    const bool alpha = format != QImage::Format_BGR888;
+    const bool keepsAlpha = format == QImage::Format_ARGB32;
     const QImage image = makeTestImage(size.width(), size.height(), format);
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
@@ -85,24 +89,22 @@ TEST_P(PngWriterTest, WritesOnlyIhdrIdatIendWithUnfilteredRowsInOneZlibStream)
             const QRgb want = pixelColour(x, y);
             ASSERT_EQ(qRgb(p[0], p[1], p[2]), want) << x << "," << y;
             if (alpha) {
-                ASSERT_EQ(p[3], 255) << x << "," << y;
+                ASSERT_EQ(p[3], keepsAlpha ? pixelAlpha(x, y) : 255) << x << "," << y;
             }
         }
     }
 
-    // libpng (through our reader), Qt and ImageMagick read the same pixels back.
-    const DecodeResult back = decodeImageData(buffer.data(), QStringLiteral("back.png"));
+    // libpng (through our reader), Qt and ImageMagick read the same pixels back, alpha and all.
+    const DecodeResult back =
+        decodeImageData(buffer.data(), QStringLiteral("back.png"), Transparency::Keep);
     ASSERT_TRUE(back.ok()) << back.error.toStdString();
-    EXPECT_TRUE(sameRgb(back.image, image));
-    EXPECT_TRUE(sameRgb(QImage::fromData(buffer.data(), "PNG"), image));
-    const QByteArray magick = imageMagickRgb(buffer.data());
-    if (!magick.isNull()) {
-        const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-        QByteArray expected;
-        for (int y = 0; y < rgb.height(); ++y)
-            expected.append(reinterpret_cast<const char*>(rgb.constScanLine(y)), rgb.width() * 3);
-        EXPECT_TRUE(magick == expected) << magick.left(200).toStdString();
-    }
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    EXPECT_EQ(back.image.convertToFormat(QImage::Format_ARGB32), argb);
+    EXPECT_EQ(QImage::fromData(buffer.data(), "PNG").convertToFormat(QImage::Format_ARGB32), argb);
+    const char* magickChannels = keepsAlpha ? "rgba" : "rgb";
+    const QByteArray magick = imageMagickRgb(buffer.data(), magickChannels);
+    EXPECT_TRUE(magick.isNull() || magick == rgbBytes(image, magickChannels))
+        << magick.left(200).toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -116,7 +118,10 @@ INSTANTIATE_TEST_SUITE_P(
                     PngCase{QImage::Format_BGR888, QSize(37, 29), pieces(1, 3)},
                     PngCase{QImage::Format_RGB32, QSize(37, 29), pieces(400, 2)},
                     PngCase{QImage::Format_BGR888, QSize(1001, 40), pieces(9000, 0)},
-                    PngCase{QImage::Format_RGB32, QSize(3, 50), pieces(1, 1)}));
+                    PngCase{QImage::Format_RGB32, QSize(3, 50), pieces(1, 1)},
+                    PngCase{QImage::Format_ARGB32, QSize(1, 1)},
+                    PngCase{QImage::Format_ARGB32, QSize(513, 10)},
+                    PngCase{QImage::Format_ARGB32, QSize(37, 29), pieces(400, 2)}));
 
 // Cancelling keeps the file there was; progress comes on the saving thread, row counts rising.
 TEST(PngWriter, ReportsProgressAndCancelKeepsTheExistingFile)
@@ -158,6 +163,7 @@ struct BmpRow {
     int height;
     int bits;
     int rowSize;  // as the file layout gives it: bytes per row padded to a multiple of 4
+    bool alpha = false;  // a sheet with straight alpha (32 bits)
 };
 
 class BmpWriterTest : public testing::TestWithParam<BmpRow> {};
@@ -165,15 +171,19 @@ class BmpWriterTest : public testing::TestWithParam<BmpRow> {};
 TEST_P(BmpWriterTest, WritesTheHeaderFieldsAndBottomUpPaddedRows)
 {
     const BmpRow row = GetParam();
-    const QImage image = makeTestImage(
-        row.width, row.height, row.bits == 32 ? QImage::Format_RGB32 : QImage::Format_BGR888);
+    const QImage image = makeTestImage(row.width, row.height,
+                                       row.alpha       ? QImage::Format_ARGB32
+                                       : row.bits == 32 ? QImage::Format_RGB32
+                                                        : QImage::Format_BGR888);
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     QString error;
     ASSERT_TRUE(writeBmp(image, buffer, error)) << error.toStdString();
     const QByteArray file = buffer.data();
     const quint32 imageBytes = quint32(row.rowSize * row.height);
-    ASSERT_EQ(file.size(), 54 + qsizetype(imageBytes));
+    // With alpha, a version 5 information header names the bytes by their masks.
+    const quint32 headerBytes = row.alpha ? 138 : 54;
+    ASSERT_EQ(file.size(), qsizetype(headerBytes + imageBytes));
 
     const auto* b = reinterpret_cast<const uchar*>(file.constData());
     const auto u16 = [&](int at) { return qFromLittleEndian<quint16>(b + at); };
@@ -183,39 +193,50 @@ TEST_P(BmpWriterTest, WritesTheHeaderFieldsAndBottomUpPaddedRows)
         int offset;
         quint32 value;
         quint32 actual;
-    } fields[] = {{2, 54 + imageBytes, u32(2)},  {6, 0, u16(6)},    {8, 0, u16(8)},
-                  {10, 54, u32(10)},             {14, 40, u32(14)}, {18, quint32(row.width), u32(18)},
-                  {22, quint32(row.height), u32(22)},               {26, 1, u16(26)},
-                  {28, quint32(row.bits), u16(28)},                 {30, 0, u32(30)},
-                  {34, imageBytes, u32(34)},     {38, 0, u32(38)},  {42, 0, u32(42)},
-                  {46, 0, u32(46)},              {50, 0, u32(50)}};
+    } fields[] = {{2, headerBytes + imageBytes, u32(2)}, {6, 0, u16(6)},  {8, 0, u16(8)},
+                  {10, headerBytes, u32(10)}, {14, headerBytes - 14, u32(14)},
+                  {18, quint32(row.width), u32(18)},  {22, quint32(row.height), u32(22)},
+                  {26, 1, u16(26)}, {28, quint32(row.bits), u16(28)},
+                  {30, row.alpha ? 3u : 0u, u32(30)}, {34, imageBytes, u32(34)}, {38, 0, u32(38)},
+                  {42, 0, u32(42)}, {46, 0, u32(46)}, {50, 0, u32(50)}};
     for (const auto& field : fields)
         EXPECT_EQ(field.actual, field.value) << "field at offset " << field.offset;
+    if (row.alpha) {
+        EXPECT_EQ(file.mid(54, 16).toHex(), "0000ff0000ff0000ff000000000000ff");
+    }
 
     const int bytesPerPixel = row.bits / 8;
     for (int fileRow = 0; fileRow < row.height; ++fileRow) {
-        const uchar* line = b + 54 + fileRow * row.rowSize;
+        const uchar* line = b + headerBytes + fileRow * row.rowSize;
         const int y = row.height - 1 - fileRow;
         for (int x = 0; x < row.width; ++x) {
             const uchar* p = line + x * bytesPerPixel;
             ASSERT_EQ(qRgb(p[2], p[1], p[0]), pixelColour(x, y)) << x << "," << y;
             if (row.bits == 32) {
-                ASSERT_EQ(p[3], 255);
+                ASSERT_EQ(p[3], row.alpha ? pixelAlpha(x, y) : 255);
             }
         }
         for (int pad = row.width * bytesPerPixel; pad < row.rowSize; ++pad)
             EXPECT_EQ(line[pad], 0) << "padding of file row " << fileRow;
     }
 
-    // What we write, we read back.
-    const DecodeResult back = decodeImageData(file, QStringLiteral("back.bmp"));
+    // What we write, we read back; so do Qt and ImageMagick, alpha and all.
+    const DecodeResult back = decodeImageData(file, QStringLiteral("back.bmp"), Transparency::Keep);
     ASSERT_TRUE(back.ok()) << back.error.toStdString();
-    EXPECT_TRUE(sameRgb(back.image, image));
+    EXPECT_TRUE(row.alpha ? back.image == image : sameRgb(back.image, image));
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    EXPECT_EQ(QImage::fromData(file, "BMP").convertToFormat(QImage::Format_ARGB32), argb);
+    const char* channels = row.alpha ? "rgba" : "rgb";
+    const QByteArray magick = imageMagickRgb(file, channels);
+    EXPECT_TRUE(magick.isNull() || magick == rgbBytes(image, channels))
+        << magick.left(200).toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, BmpWriterTest,
                          testing::Values(BmpRow{5, 3, 24, 16}, BmpRow{1, 1, 24, 4},
                                          BmpRow{4, 2, 24, 12}, BmpRow{7, 2, 24, 24},
-                                         BmpRow{5, 3, 32, 20}, BmpRow{1, 1, 32, 4}));
+                                         BmpRow{5, 3, 32, 20}, BmpRow{1, 1, 32, 4},
+                                         BmpRow{5, 3, 32, 20, true},
+                                         BmpRow{1, 1, 32, 4, true}));
 
 }  // namespace

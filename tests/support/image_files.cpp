@@ -273,6 +273,13 @@ QByteArray makePng(int width, int height, const PngLayout& layout)
                : QByteArray();
 }
 
+std::vector<PngLayout> transparentPngLayouts()
+{
+    return {PngLayout{6, 8},       PngLayout{6, 16},      PngLayout{6, 8, false, true},
+            PngLayout{4, 8},       PngLayout{4, 16},      PngLayout{3, 8, true},
+            PngLayout{2, 8, true}, PngLayout{0, 8, true}};
+}
+
 void PrintTo(const PngLayout& layout, std::ostream* out)
 {
     *out << "colour type " << layout.colourType << ", " << layout.bitDepth << " bits"
@@ -280,17 +287,28 @@ void PrintTo(const PngLayout& layout, std::ostream* out)
          << (layout.filters ? ", filters " + std::to_string(layout.filters) : "");
 }
 
-QByteArray imageMagickRgb(const QByteArray& file)
+QByteArray imageMagickRgb(const QByteArray& file, const char* channels)
 {
     const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
     if (convert.isEmpty())
         return {};
     QProcess process;
     process.start(convert, {QStringLiteral("-"), QStringLiteral("-depth"), QStringLiteral("8"),
-                            QStringLiteral("rgb:-")});
+                            QLatin1StringView(channels) + QStringLiteral(":-")});
     process.write(file);
     process.closeWriteChannel();
     if (!process.waitForFinished(60000) || process.exitCode() != 0)
         return QByteArray("ImageMagick failed: ") + process.readAllStandardError();
     return process.readAllStandardOutput();
+}
+
+QByteArray rgbBytes(const QImage& image, const char* channels)
+{
+    const bool alpha = qstrcmp(channels, "rgba") == 0;
+    const QImage rgb = image.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    QByteArray bytes;
+    for (int y = 0; y < rgb.height(); ++y)
+        bytes.append(reinterpret_cast<const char*>(rgb.constScanLine(y)),
+                     qsizetype(rgb.width()) * (alpha ? 4 : 3));
+    return bytes;
 }

@@ -34,9 +34,12 @@ std::vector<PngChunk> pngChunks(const QByteArray& file);
 // zlib-inflates data; empty when it is not exactly one complete zlib stream (Adler-32 checked).
 QByteArray inflateZlib(const QByteArray& data);
 
-// The pixels of an image file as ImageMagick reads them, as 8-bit R,G,B bytes row after row (its
-// message when it cannot read it); null when ImageMagick is not installed.
-QByteArray imageMagickRgb(const QByteArray& file);
+// The pixels of an image file as ImageMagick reads them, as 8-bit R,G,B bytes row after row (with
+// channels "rgba" R,G,B,A; its message when it cannot read it); null when ImageMagick is not
+// installed.
+QByteArray imageMagickRgb(const QByteArray& file, const char* channels = "rgb");
+// The same bytes of image as Qt holds it: what ImageMagick should read from a file of it.
+QByteArray rgbBytes(const QImage& image, const char* channels = "rgb");
 
 // A PNG written by libpng in any of its layouts, for tests of the reader. Sample values come from
 // a fixed seed; with trns, the file has a tRNS chunk (a transparent colour, or an alpha per
@@ -49,4 +52,7 @@ struct PngLayout {
     int filters = 0;  // libpng's PNG_FILTER_* mask the rows may use; 0 leaves it to libpng
 };
 QByteArray makePng(int width, int height, const PngLayout& layout);
+// One layout of each kind of PNG transparency: RGBA and grey + alpha at 8 and 16 bits (and
+// interlaced), a palette with tRNS, RGB and grey with a tRNS colour.
+std::vector<PngLayout> transparentPngLayouts();
 void PrintTo(const PngLayout& layout, std::ostream* out);

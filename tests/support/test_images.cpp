@@ -6,12 +6,24 @@ QRgb pixelColour(int x, int y)
     return qRgb((x & 0xff), ((x >> 8) & 0x0f) | ((y & 0x0f) << 4), (y >> 4) & 0xff);
 }
 
+int pixelAlpha(int x, int y)
+{
+    return (x * 37 + y * 11) % 256;
+}
+
+int pixelAlphaOf(QRgb rgb)
+{
+    return pixelAlpha(qRed(rgb) | (qGreen(rgb) & 0x0f) << 8, qGreen(rgb) >> 4 | qBlue(rgb) << 4);
+}
+
 QImage makeTestImage(int width, int height, QImage::Format format)
 {
-    QImage image(width, height, QImage::Format_RGB32);
+    const bool alpha = format == QImage::Format_ARGB32;
+    QImage image(width, height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, pixelColour(x, y));
+            image.setPixel(x, y, alpha ? (pixelColour(x, y) & 0xffffffu) | uint(pixelAlpha(x, y)) << 24
+                                       : pixelColour(x, y));
     return image.convertToFormat(format);
 }
 

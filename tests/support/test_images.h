@@ -8,7 +8,13 @@
 // The colour test images give pixel (x, y); distinct for x, y < 4096.
 QRgb pixelColour(int x, int y);
 
-// A width x height image in format whose pixel (x, y) is pixelColour(x, y).
+// The alpha of pixel (x, y) in a test image with alpha: every value from 0 to 255 occurs.
+int pixelAlpha(int x, int y);
+// The alpha that test images give the pixel of colour rgb (its alpha ignored).
+int pixelAlphaOf(QRgb rgb);
+
+// A width x height image in format whose pixel (x, y) is pixelColour(x, y); in Format_ARGB32 with
+// straight alpha pixelAlpha(x, y).
 QImage makeTestImage(int width, int height, QImage::Format format = QImage::Format_BGR888);
 
 // The colour of a pixel as opaque RGB, whatever the image's format.
