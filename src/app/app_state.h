@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QPoint>
+#include <QRect>
 #include <QRgb>
 #include <QString>
 
@@ -52,6 +54,17 @@ struct AppState {
     int dragStartY = -1;
     int dragEndX = -1;
     int dragEndY = -1;
+
+    // What the pending press does: swap two tiles, move the selected block, or select.
+    enum class DragKind { Swap, Move, Select };
+    DragKind dragKind = DragKind::Swap;
+
+    // The selected block of whole tiles, in tiles; empty for none. View state: never an edit.
+    // The anchor is the corner the selection grows from (the first tile selected); the cursor is
+    // the opposite corner, which Shift+click and Shift+arrows move.
+    QRect selection;
+    QPoint selectionAnchor;
+    QPoint selectionCursor;
 
     // The last event the dispatch handled.
     EventKind eventKind = EventKind::None;

@@ -91,6 +91,10 @@ void MainWindow::buildMainWindow()
     zoomField->setAlignment(Qt::AlignCenter);
     zoomField->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     bar->addPermanentWidget(zoomField);
+    tileField = new QLabel(bar);
+    selectionField = new QLabel(bar);
+    bar->addWidget(tileField);
+    bar->addWidget(selectionField);
     setStatusBar(bar);
 
     buildControls();
@@ -187,7 +191,12 @@ void MainWindow::buildControls()
     viewScrollArea->setWidget(viewInner);
 
     connect(viewCanvas, &ZoomCanvas::leftPressed, this,
-            [this](QPoint p) { dispatch_.onCanvasPress(p); });
+            [this](QPoint p, Qt::KeyboardModifiers modifiers) { dispatch_.onCanvasPress(p, modifiers); });
+    connect(viewCanvas, &ZoomCanvas::pointerMoved, this,
+            [this](QPoint p) { dispatch_.onPointerMoved(p); });
+    connect(viewCanvas, &ZoomCanvas::pointerLeft, this, [this] { dispatch_.onPointerLeft(); });
+    connect(viewCanvas, &ZoomCanvas::keyPressed, this,
+            [this](int key, Qt::KeyboardModifiers modifiers) { dispatch_.onCanvasKey(key, modifiers); });
     connect(viewCanvas, &ZoomCanvas::leftReleased, this,
             [this](QPoint p) { dispatch_.onCanvasRelease(p); });
     connect(viewCanvas, &ZoomCanvas::dragMoved, this,
@@ -238,6 +247,39 @@ void MainWindow::refreshControls()
     redo->setText(name("Redo", doc.redoName(), "Ctrl + Shift + Z"));
     redo->setEnabled(!doc.redoName().isEmpty());
     showZoomText();
+    // The selection is view state: it goes when the whole tiles no longer hold it (another tile
+    // size, another sheet), and its frame follows the pitch.
+    const TileMap& map = doc.tileMap();
+    if (!doc.hasImage() || !QRect(0, 0, map.columns(), map.rows()).contains(state_.selection))
+        state_.selection = QRect();
+    showSelection();
+    showPointerTile(pointerTile_);
+}
+
+void MainWindow::showSelection()
+{
+    const QRect& tiles = state_.selection;
+    const int pitch = state_.document.tilePitch();
+    viewCanvas->setSelectionFrame(QRect(tiles.topLeft() * pitch, tiles.size() * pitch));
+    selectionField->setText(tiles.isEmpty() ? QString()
+                                            : QStringLiteral("%1 × %2 selected").arg(tiles.width()).arg(tiles.height()));
+}
+
+void MainWindow::showPointerTile(std::optional<QPoint> tile)
+{
+    pointerTile_ = tile;
+    const Document& doc = state_.document;
+    const TileMap& map = doc.tileMap();
+    if (!tile || !doc.hasImage() || tile->x() < 0 || tile->y() < 0 || tile->x() >= map.columns() ||
+        tile->y() >= map.rows()) {
+        tileField->clear();
+        return;
+    }
+    tileField->setText(QStringLiteral("Tile %1 (%2, %3), from %4")
+                           .arg(qint64(tile->y()) * map.columns() + tile->x())
+                           .arg(tile->x())
+                           .arg(tile->y())
+                           .arg(map.at(tile->x(), tile->y())));
 }
 
 void MainWindow::showZoomText()
@@ -250,9 +292,9 @@ void MainWindow::redrawView()
     ::redrawView(state_.zoom, state_.document.workingImage(), *viewInner, *viewCanvas);
 }
 
-void MainWindow::showDragMarks(const QRect& pressed, const QRect& target)
+void MainWindow::showDragMarks(const QRect& pressed, const QRect& target, bool refused)
 {
-    viewCanvas->setDragMarks(pressed, target);
+    viewCanvas->setDragMarks(pressed, target, refused);
 }
 
 int MainWindow::tileModeSelection() const

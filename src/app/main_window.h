@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <functional>
+#include <optional>
 
 #include "app/app_state.h"
 #include "app/dispatch.h"
@@ -28,8 +29,13 @@ public:
     void layoutMainWindow();
     void redrawView();
     void showZoomText();
-    // Outlines the pressed tile and marks where it would go (image pixels; empty rects for none).
-    void showDragMarks(const QRect& pressed, const QRect& target);
+    // Outlines the pressed tile and marks where it would go, or that it cannot (image pixels;
+    // empty rects for none).
+    void showDragMarks(const QRect& pressed, const QRect& target, bool refused = false);
+    // Frames the selection of the state and says its size in the status bar.
+    void showSelection();
+    // Names the tile under the pointer in the status bar: its number, place and original number.
+    void showPointerTile(std::optional<QPoint> tile);
     // 0 for " 8x8 Grid", 1 for "16x16 Grid (default)".
     int tileModeSelection() const;
     // Ends the program with exit code 0.
@@ -53,6 +59,8 @@ public:
     QWidget* viewInner = nullptr;
     ZoomCanvas* viewCanvas = nullptr;
     QLabel* zoomField = nullptr;
+    QLabel* tileField = nullptr;
+    QLabel* selectionField = nullptr;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -70,4 +78,5 @@ private:
     Dispatch dispatch_;
     BackgroundWork* work_ = nullptr;
     std::vector<std::pair<MenuCommand, QAction*>> menuActions_;
+    std::optional<QPoint> pointerTile_;
 };
