@@ -34,6 +34,7 @@ enum class MenuCommand {
     Undo = 12,
     Redo = 13,
     ApplyToLevels = 14,
+    TileSize = 15,
 };
 
 // Sub-types of canvas events.

@@ -94,8 +94,12 @@ void Dispatch::onTileModeChanged()
         window_.refreshControls();
         return;
     }
-    // The list only shows the tile size; the user's new choice is what it shows now.
-    const int tileSize = window_.tileModeSelection() == 0 ? 8 : 16;
+    // The list only shows the tile size; the user's new choice is what it shows now. The third
+    // item is the size in use already.
+    const int selection = window_.tileModeSelection();
+    if (selection > 1)
+        return window_.refreshControls();
+    const int tileSize = selection == 0 ? 8 : 16;
     const bool restore = doc().remapped() == 1 && dialogs_.askYesNo(kResetQuestion);
     const QString error = take(doc().beginEdit(makeTileModeEdit(tileSize, restore)),
                                QStringLiteral("Changing the tile mode"));
@@ -418,6 +422,8 @@ void Dispatch::onMenu(MenuCommand command)
         return resetMap();
     case MenuCommand::SetGridColor:
         return onSetGridColor();
+    case MenuCommand::TileSize:
+        return onTileSize();
     case MenuCommand::About:
         return onAbout();
     }
@@ -543,6 +549,21 @@ void Dispatch::onSetGridColor()
 {
     record(EventKind::Menu, int(MenuCommand::SetGridColor));
     chooseGridColor(doc(), dialogs_);
+}
+
+void Dispatch::onTileSize()
+{
+    record(EventKind::Menu, int(MenuCommand::TileSize));
+    if (!doc().hasImage()) {
+        dialogs_.showError(QStringLiteral("Open a sheet first: the tile size belongs to it."));
+        return;
+    }
+    const std::optional<TileSizeAnswer> answer = dialogs_.askTileSize(doc().tileSize());
+    if (!answer)
+        return;
+    const bool restore = doc().remapped() == 1 && dialogs_.askYesNo(kResetQuestion);
+    report(take(doc().beginEdit(makeTileModeEdit(answer->tileSize, restore, answer->gridded ? 1 : 0)),
+                QStringLiteral("Changing the tile size")));
 }
 
 void Dispatch::onAbout()

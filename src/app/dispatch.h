@@ -60,6 +60,8 @@ public:
     // level files the user picks, then says what it did.
     void onApplyToLevels();
     void onSetGridColor();
+    // Settings "Tile Size..": any tile size, and whether the sheet already has a grid.
+    void onTileSize();
     void onAbout();
 
 private:

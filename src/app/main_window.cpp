@@ -121,6 +121,7 @@ void MainWindow::buildMenus()
         {"Map", "Reset Map", MenuCommand::ResetMap, {}, true},
         {"Map", "Apply to Level Files..", MenuCommand::ApplyToLevels, {}, true},
         {"Settings", "Set GridColor", MenuCommand::SetGridColor, {}, false},
+        {"Settings", "Tile Size..", MenuCommand::TileSize, {}, false},
         {"Help", "About", MenuCommand::About, {}, false},
     };
     QMenu* menu = nullptr;
@@ -232,8 +233,19 @@ void MainWindow::refreshControls()
         removeGridButton->setEnabled(gridded);
         tileModeCombo->setEnabled(!gridded);
         resetMapButton->setEnabled(doc.remapped() != 0);
+        // A size from Settings "Tile Size.." shows as a third item while it is in use.
         const QSignalBlocker quiet(tileModeCombo);
-        tileModeCombo->setCurrentIndex(doc.tileSize() == 8 ? 0 : 1);
+        const int size = doc.tileSize();
+        const bool listed = size == 8 || size == 16;
+        if (listed && tileModeCombo->count() > 2)
+            tileModeCombo->removeItem(2);
+        if (!listed) {
+            const QString other = QStringLiteral("%1x%1 Grid").arg(size);
+            if (tileModeCombo->count() < 3)
+                tileModeCombo->addItem(other);
+            tileModeCombo->setItemText(2, other);
+        }
+        tileModeCombo->setCurrentIndex(size == 8 ? 0 : size == 16 ? 1 : 2);
     }
     // Undo and Redo say which step they would take.
     const auto name = [](const char* verb, const QString& step, const char* keys) {
@@ -299,7 +311,7 @@ void MainWindow::showDragMarks(const QRect& pressed, const QRect& target, bool r
 
 int MainWindow::tileModeSelection() const
 {
-    return tileModeCombo->currentIndex() == 0 ? 0 : 1;
+    return tileModeCombo->currentIndex();
 }
 
 void MainWindow::shutDown()

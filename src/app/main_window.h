@@ -36,7 +36,7 @@ public:
     void showSelection();
     // Names the tile under the pointer in the status bar: its number, place and original number.
     void showPointerTile(std::optional<QPoint> tile);
-    // 0 for " 8x8 Grid", 1 for "16x16 Grid (default)".
+    // 0 for " 8x8 Grid", 1 for "16x16 Grid (default)", 2 for another size in use.
     int tileModeSelection() const;
     // Ends the program with exit code 0.
     void shutDown();

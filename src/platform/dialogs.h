@@ -15,6 +15,14 @@ struct FileChoice {
 enum class GridAnswer { Grid8x8, Grid16x16, NoGrid, Closed };
 enum class UnsavedAnswer { Save, Discard, Cancel };
 
+// What Settings "Tile Size.." was told: the tile edge and whether the sheet already has a grid.
+struct TileSizeAnswer {
+    int tileSize = 16;
+    bool gridded = false;
+};
+inline constexpr int kLeastTileSize = 2;
+inline constexpr int kMostTileSize = 256;
+
 class Dialogs {
 public:
     virtual ~Dialogs() = default;
@@ -28,6 +36,8 @@ public:
     virtual bool askYesNo(const QString& text) = 0;
     virtual GridAnswer askGridLayout() = 0;
     virtual UnsavedAnswer askUnsaved(const QString& text) = 0;
+    // The tile size (current shown first) and the grid check box; nullopt when cancelled.
+    virtual std::optional<TileSizeAnswer> askTileSize(int current) = 0;
     virtual void showAbout(const QString& text) = 0;
     virtual void showError(const QString& text) = 0;
     // A report that is not an error, such as what a run over several files did.

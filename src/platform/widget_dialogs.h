@@ -20,6 +20,7 @@ public:
     bool askYesNo(const QString& text) override;
     GridAnswer askGridLayout() override;
     UnsavedAnswer askUnsaved(const QString& text) override;
+    std::optional<TileSizeAnswer> askTileSize(int current) override;
     void showAbout(const QString& text) override;
     void showError(const QString& text) override;
     void showInfo(const QString& text) override;

@@ -17,6 +17,7 @@ public:
     std::deque<bool> yesNoAnswers;
     std::deque<GridAnswer> gridAnswers;
     std::deque<UnsavedAnswer> unsavedAnswers;
+    std::deque<std::optional<TileSizeAnswer>> tileSizeAnswers;
 
     QStringList asked;   // "open: title | filter", "save: ...", "color", "yesno: text", ...
     QStringList errors;  // texts of showError
@@ -31,6 +32,7 @@ public:
     bool askYesNo(const QString& text) override;
     GridAnswer askGridLayout() override;
     UnsavedAnswer askUnsaved(const QString& text) override;
+    std::optional<TileSizeAnswer> askTileSize(int current) override;
     void showAbout(const QString& text) override;
     void showError(const QString& text) override;
     void showInfo(const QString& text) override;
