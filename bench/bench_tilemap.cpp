@@ -1,12 +1,14 @@
 // Restoring a 4096 x 4096 sheet of 8 x 8 tiles (262 144 tiles) under a random permutation, beside
 // a memcpy of the image's bytes, at both depths; and writing and reading its map text. Counters:
 // vs_memcpy (one restore over one memcpy of the image, same run), peak_MiB (highest resident
-// memory during the benchmark) and image_MiB (one image, the most a restore should add).
+// memory during the benchmark) and image_MiB (one image, the most a restore should add). Also a
+// block move and its undo.
 #include <algorithm>
 #include <chrono>
 #include <random>
 
 #include "bench_support.h"
+#include "document/document.h"
 #include "image/pixel_block.h"
 #include "tilemap/map_file.h"
 #include "tilemap/tile_ops.h"
@@ -100,6 +102,40 @@ void BM_ParseMapText(benchmark::State& state)
     state.counters["file_KiB"] = double(text.size()) / 1024.0;
 }
 
+// Moving a block of 128 x 128 tiles of 16 pixels on a 4096 x 4096 sheet as the window's step, and
+// undoing it, each beside a memcpy of the bytes that change place (the block and the tiles it lands
+// on). Arg: the offset in tiles along both axes; 128 lands beside the block, 1 overlaps it.
+void BM_MoveBlock(benchmark::State& state)
+{
+    constexpr int kBlockTile = 16;
+    constexpr int kBlock = 128;
+    const int offset = int(state.range(0));
+    Document doc;
+    doc.replaceSheet(makeBenchSheet(kSide, kSide), kBlockTile, 0);
+    const QRect block(0, 0, kBlock, kBlock);
+    const QRect moved = block.translated(offset, offset);
+    // Every place of the block and of where it lands gets another tile.
+    const QRect overlap = block & moved;
+    const qint64 changing = 2 * qint64(kBlock) * kBlock - qint64(overlap.width()) * overlap.height();
+    const size_t bytes = size_t(changing) * kBlockTile * kBlockTile * 3;
+    double moveSeconds = 0, undoSeconds = 0;
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        if (!doc.moveTiles(block, QPoint(offset, offset)).isEmpty()) {
+            state.SkipWithError("the move was refused");
+            return;
+        }
+        moveSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        start = std::chrono::steady_clock::now();
+        doc.undo();
+        undoSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    const double baseline = memcpySeconds(bytes);
+    state.counters["moved_MiB"] = double(bytes) / (1024.0 * 1024.0);
+    state.counters["move_vs_memcpy"] = moveSeconds / double(state.iterations()) / baseline;
+    state.counters["undo_vs_memcpy"] = undoSeconds / double(state.iterations()) / baseline;
+}
+
 void depths(benchmark::internal::Benchmark* b)
 {
     b->ArgName("format")->Arg(QImage::Format_BGR888)->Arg(QImage::Format_RGB32)->Unit(
@@ -109,6 +145,7 @@ void depths(benchmark::internal::Benchmark* b)
 }  // namespace
 
 BENCHMARK(BM_RestoreTileOrder)->Apply(depths);
+BENCHMARK(BM_MoveBlock)->ArgName("offset")->Arg(128)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RestoreOrder)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NewImageFill)->Apply(depths);
 BENCHMARK(BM_MemcpyImage)->Apply(depths);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QPoint>
+#include <QRect>
 #include <QRgb>
 #include <QString>
 
@@ -34,6 +36,7 @@ enum class MenuCommand {
     Redo = 13,
     ApplyToLevels = 14,
     KeepTransparency = 15,
+    TileSize = 16,
 };
 
 // Sub-types of canvas events.
@@ -57,6 +60,16 @@ struct AppState {
 
     // The level files brought along to the sheet since it was opened, and how it was arranged then.
     LevelArrangements levelArrangements;
+    // What the pending press does: swap two tiles, move the selected block, or select.
+    enum class DragKind { Swap, Move, Select };
+    DragKind dragKind = DragKind::Swap;
+
+    // The selected block of whole tiles, in tiles; empty for none. View state: never an edit.
+    // The anchor is the corner the selection grows from (the first tile selected); the cursor is
+    // the opposite corner, which Shift+click and Shift+arrows move.
+    QRect selection;
+    QPoint selectionAnchor;
+    QPoint selectionCursor;
 
     // The last event the dispatch handled.
     EventKind eventKind = EventKind::None;

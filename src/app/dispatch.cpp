@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QTimer>
+#include <algorithm>
 
 #include "app/background_work.h"
 #include "app/captions.h"
@@ -95,8 +96,12 @@ void Dispatch::onTileModeChanged()
         window_.refreshControls();
         return;
     }
-    // The list only shows the tile size; the user's new choice is what it shows now.
-    const int tileSize = window_.tileModeSelection() == 0 ? 8 : 16;
+    // The list only shows the tile size; the user's new choice is what it shows now. The third
+    // item is the size in use already.
+    const int selection = window_.tileModeSelection();
+    if (selection > 1)
+        return window_.refreshControls();
+    const int tileSize = selection == 0 ? 8 : 16;
     const bool restore = doc().remapped() == 1 && dialogs_.askYesNo(kResetQuestion);
     const QString error = take(doc().beginEdit(makeTileModeEdit(tileSize, restore)),
                                QStringLiteral("Changing the tile mode"));
@@ -125,27 +130,90 @@ QPoint Dispatch::tileAt(QPoint position) const
     return {floorDiv(position.x(), span), floorDiv(position.y(), span)};
 }
 
+QRect Dispatch::wholeTiles() const
+{
+    const TileMap& map = state_.document.tileMap();
+    return state_.document.hasImage() ? QRect(0, 0, map.columns(), map.rows()) : QRect();
+}
+
+void Dispatch::select(QPoint anchor, QPoint cursor)
+{
+    const QRect whole = wholeTiles();
+    if (whole.isEmpty())
+        return clearSelection();
+    const auto inside = [&whole](QPoint tile) {
+        return QPoint(std::clamp(tile.x(), whole.left(), whole.right()),
+                      std::clamp(tile.y(), whole.top(), whole.bottom()));
+    };
+    state_.selectionAnchor = inside(anchor);
+    state_.selectionCursor = inside(cursor);
+    const QPoint& a = state_.selectionAnchor;
+    const QPoint& c = state_.selectionCursor;
+    state_.selection = QRect(QPoint(std::min(a.x(), c.x()), std::min(a.y(), c.y())),
+                             QPoint(std::max(a.x(), c.x()), std::max(a.y(), c.y())));
+    window_.showSelection();
+}
+
+void Dispatch::clearSelection()
+{
+    state_.selection = QRect();
+    window_.showSelection();
+}
+
+void Dispatch::moveSelection(QPoint offset)
+{
+    if (busy() || !wholeTiles().contains(state_.selection.translated(offset)))
+        return;
+    // A lone tile swaps, named as the swap it is.
+    const QRect& block = state_.selection;
+    const QString error = block.width() * block.height() == 1
+                              ? doc().swapTiles(block.x(), block.y(), block.x() + offset.x(), block.y() + offset.y())
+                              : doc().moveTiles(block, offset);
+    if (!error.isEmpty())
+        return report(error);
+    select(state_.selectionAnchor + offset, state_.selectionCursor + offset);
+}
+
 void Dispatch::showDragFeedback(QPoint endTile)
 {
-    const TileMap& map = doc().tileMap();
     const int pitch = doc().tilePitch();
     const QPoint start(state_.dragStartX, state_.dragStartY);
-    auto block = [pitch](QPoint tile) { return QRect(tile * pitch, QSize(pitch, pitch)); };
-    if (!doc().hasImage() || !isFullTile(map, start.x(), start.y())) {
+    const QRect whole = wholeTiles();
+    auto pixels = [pitch](const QRect& tiles) {
+        return QRect(tiles.topLeft() * pitch, tiles.size() * pitch);
+    };
+    switch (state_.dragKind) {
+    case AppState::DragKind::Select:
+        window_.showDragMarks({}, {});
+        if (endTile != start)
+            select(start, endTile);
+        return;
+    case AppState::DragKind::Move: {
+        // The selection frame already shows the block; the target is marked, or refused.
+        const QRect target = state_.selection.translated(endTile - start);
+        window_.showDragMarks({}, endTile == start ? QRect() : pixels(target), !whole.contains(target));
+        return;
+    }
+    case AppState::DragKind::Swap:
+        break;
+    }
+    if (!whole.contains(start)) {
         window_.showDragMarks({}, {});
         return;
     }
-    const bool target = endTile != start && isFullTile(map, endTile.x(), endTile.y());
-    window_.showDragMarks(block(start), target ? block(endTile) : QRect());
+    const bool target = endTile != start && whole.contains(endTile);
+    window_.showDragMarks(pixels(QRect(start, QSize(1, 1))),
+                          target ? pixels(QRect(endTile, QSize(1, 1))) : QRect());
 }
 
 void Dispatch::endDrag()
 {
     state_.dragStartX = state_.dragStartY = state_.dragEndX = state_.dragEndY = -1;
+    state_.dragKind = AppState::DragKind::Swap;
     window_.showDragMarks({}, {});
 }
 
-void Dispatch::onCanvasPress(QPoint position)
+void Dispatch::onCanvasPress(QPoint position, Qt::KeyboardModifiers modifiers)
 {
     record(EventKind::Control, ViewCanvas, CanvasLeftPressed);
     if (busy())
@@ -153,6 +221,13 @@ void Dispatch::onCanvasPress(QPoint position)
     const QPoint tile = tileAt(position);
     state_.dragStartX = tile.x();
     state_.dragStartY = tile.y();
+    const QRect& selected = state_.selection;
+    if (modifiers & Qt::ShiftModifier)
+        state_.dragKind = AppState::DragKind::Select;
+    else if (selected.contains(tile) && selected.width() * selected.height() > 1)
+        state_.dragKind = AppState::DragKind::Move;
+    else
+        state_.dragKind = AppState::DragKind::Swap;
     showDragFeedback(tile);
 }
 
@@ -169,17 +244,95 @@ void Dispatch::onCanvasRelease(QPoint position)
     const QPoint tile = tileAt(position);
     state_.dragEndX = tile.x();
     state_.dragEndY = tile.y();
-    const bool pressPending = state_.dragStartX != -1 && state_.dragStartY != -1 && !busy();
-    // The document refuses the same tile twice, the partial strip and anything outside the full
-    // tiles; such a release swaps nothing, without a message.
-    if (pressPending)
-        doc().swapTiles(state_.dragStartX, state_.dragStartY, state_.dragEndX, state_.dragEndY);
+    const QPoint start(state_.dragStartX, state_.dragStartY);
+    const bool pressPending = start.x() != -1 && start.y() != -1 && !busy();
+    const bool click = tile == start;
+    const bool onWholeTile = wholeTiles().contains(tile);
+    if (pressPending) {
+        switch (state_.dragKind) {
+        case AppState::DragKind::Select:
+            // Shift+click grows the selection from its first tile; a Shift+drag spans a new one.
+            if (!click)
+                select(start, tile);
+            else if (!state_.selection.isEmpty())
+                select(state_.selectionAnchor, tile);
+            else if (onWholeTile)
+                select(tile, tile);
+            break;
+        case AppState::DragKind::Move:
+            if (click)
+                select(tile, tile);
+            else
+                moveSelection(tile - start);  // a drop outside the whole tiles changes nothing
+            break;
+        case AppState::DragKind::Swap:
+            if (click) {
+                if (onWholeTile)
+                    select(tile, tile);
+                else
+                    clearSelection();
+            } else if (state_.selection == QRect(start, QSize(1, 1))) {
+                moveSelection(tile - start);
+            } else {
+                // The document refuses the partial strip and anything outside the full tiles;
+                // such a release swaps nothing, without a message.
+                clearSelection();
+                doc().swapTiles(start.x(), start.y(), tile.x(), tile.y());
+            }
+            break;
+        }
+    }
     endDrag();
 }
 
 void Dispatch::onCancelDrag()
 {
     endDrag();
+}
+
+void Dispatch::onPointerMoved(QPoint position)
+{
+    window_.showPointerTile(tileAt(position));
+}
+
+void Dispatch::onPointerLeft()
+{
+    window_.showPointerTile(std::nullopt);
+}
+
+void Dispatch::onCanvasKey(int key, Qt::KeyboardModifiers modifiers)
+{
+    QPoint step;
+    switch (key) {
+    case Qt::Key_Escape:
+        return clearSelection();
+    case Qt::Key_A:
+        return onSelectAll();
+    case Qt::Key_Left: step = {-1, 0}; break;
+    case Qt::Key_Right: step = {1, 0}; break;
+    case Qt::Key_Up: step = {0, -1}; break;
+    case Qt::Key_Down: step = {0, 1}; break;
+    default: return;
+    }
+    // Nothing happens at the edge of the whole tiles.
+    const QRect whole = wholeTiles();
+    if (state_.selection.isEmpty() || state_.dragStartX != -1)
+        return;
+    if (modifiers & Qt::ControlModifier)
+        moveSelection(step);
+    else if (modifiers & Qt::ShiftModifier) {
+        if (whole.contains(state_.selectionCursor + step))
+            select(state_.selectionAnchor, state_.selectionCursor + step);
+    } else if (whole.contains(state_.selection.translated(step))) {
+        select(state_.selectionAnchor + step, state_.selectionCursor + step);
+    }
+}
+
+void Dispatch::onSelectAll()
+{
+    const QRect whole = wholeTiles();
+    if (!whole.isEmpty())
+        select(whole.topLeft(), whole.bottomRight());
 }
 
 void Dispatch::onWheel(int delta)
@@ -264,6 +417,8 @@ void Dispatch::onMenu(MenuCommand command)
         return onSetGridColor();
     case MenuCommand::KeepTransparency:
         return onKeepTransparency();
+    case MenuCommand::TileSize:
+        return onTileSize();
     case MenuCommand::About:
         return onAbout();
     }
@@ -291,6 +446,7 @@ void Dispatch::onOpenAtStart(const QString& path)
 void Dispatch::openSheet(const QString& path)
 {
     endDrag();
+    clearSelection();
     // The zoom is back at 1 for the new sheet; when nothing was opened the view and controls still
     // show it.
     state_.zoom = 1;
@@ -371,6 +527,21 @@ bool Dispatch::openSheetFile(const QString& path)
     if (doc().transparencyDropped())
         window_.showStatusText(kTransparencyDroppedText);
     return true;
+}
+
+void Dispatch::onTileSize()
+{
+    record(EventKind::Menu, int(MenuCommand::TileSize));
+    if (!doc().hasImage()) {
+        dialogs_.showError(QStringLiteral("Open a sheet first: the tile size belongs to it."));
+        return;
+    }
+    const std::optional<TileSizeAnswer> answer = dialogs_.askTileSize(doc().tileSize());
+    if (!answer)
+        return;
+    const bool restore = doc().remapped() == 1 && dialogs_.askYesNo(kResetQuestion);
+    report(take(doc().beginEdit(makeTileModeEdit(answer->tileSize, restore, answer->gridded ? 1 : 0)),
+                QStringLiteral("Changing the tile size")));
 }
 
 void Dispatch::onAbout()

@@ -2,6 +2,7 @@
 
 #include <QPoint>
 #include <QString>
+#include <optional>
 
 #include "app/app_state.h"
 
@@ -23,10 +24,19 @@ public:
     void onRemoveGrid();
     void onTileModeChanged();
     void onResetMap();
-    void onCanvasPress(QPoint position);
+    // A press with Shift starts a selection; one on a selected block of several tiles moves it;
+    // any other starts a two-tile swap. A press and release on one tile is a click.
+    void onCanvasPress(QPoint position, Qt::KeyboardModifiers modifiers = {});
     void onCanvasMove(QPoint position);
     void onCanvasRelease(QPoint position);
     void onCancelDrag();
+    // The pointer is over position (canvas pixels), or left the canvas.
+    void onPointerMoved(QPoint position);
+    void onPointerLeft();
+    // Arrows move the selection frame, Shift+arrows extend it, Ctrl+arrows move the selected
+    // tiles; Escape clears the selection, Ctrl+A selects every whole tile.
+    void onCanvasKey(int key, Qt::KeyboardModifiers modifiers);
+    void onSelectAll();
     void onWheel(int delta);
     void onFilesDropped(const QString& dropList);
     // Returns true when the window may close.
@@ -53,6 +63,8 @@ public:
     // The Settings item was checked or unchecked: sheets opened from now on keep (or lose) their
     // transparency, and the choice is remembered.
     void onKeepTransparency();
+    // Settings "Tile Size..": any tile size, and whether the sheet already has a grid.
+    void onTileSize();
     void onAbout();
 
 private:
@@ -76,6 +88,13 @@ private:
     // Shows where a drag would put the pressed tile, or nothing when no press is pending.
     void showDragFeedback(QPoint endTile);
     void endDrag();
+    // The whole tiles of the sheet, in tiles; empty without a sheet.
+    QRect wholeTiles() const;
+    // Selects the rectangle between two tiles, each brought inside the whole tiles first.
+    void select(QPoint anchor, QPoint cursor);
+    void clearSelection();
+    // Moves the selected block by offset tiles as one step; the selection follows it.
+    void moveSelection(QPoint offset);
     // Before the sheet is replaced or the program ends: true when nothing unsaved would be lost,
     // or the user saved it or chose to discard it.
     bool confirmDiscardingChanges();

@@ -99,6 +99,10 @@ void MainWindow::buildMainWindow()
     zoomField->setAlignment(Qt::AlignCenter);
     zoomField->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     bar->addPermanentWidget(zoomField);
+    tileField = new QLabel(bar);
+    selectionField = new QLabel(bar);
+    bar->addWidget(tileField);
+    bar->addWidget(selectionField);
     setStatusBar(bar);
 
     buildControls();
@@ -126,6 +130,7 @@ void MainWindow::buildMenus()
         {"Map", "Apply to Level Files..", MenuCommand::ApplyToLevels, {}, true},
         {"Settings", "Set GridColor", MenuCommand::SetGridColor, {}, false},
         {"Settings", "Keep Transparency", MenuCommand::KeepTransparency, {}, false},
+        {"Settings", "Tile Size..", MenuCommand::TileSize, {}, false},
         {"Help", "About", MenuCommand::About, {}, false},
     };
     QMenu* menu = nullptr;
@@ -206,7 +211,12 @@ void MainWindow::buildControls()
     viewScrollArea->setWidget(viewInner);
 
     connect(viewCanvas, &ZoomCanvas::leftPressed, this,
-            [this](QPoint p) { dispatch_.onCanvasPress(p); });
+            [this](QPoint p, Qt::KeyboardModifiers modifiers) { dispatch_.onCanvasPress(p, modifiers); });
+    connect(viewCanvas, &ZoomCanvas::pointerMoved, this,
+            [this](QPoint p) { dispatch_.onPointerMoved(p); });
+    connect(viewCanvas, &ZoomCanvas::pointerLeft, this, [this] { dispatch_.onPointerLeft(); });
+    connect(viewCanvas, &ZoomCanvas::keyPressed, this,
+            [this](int key, Qt::KeyboardModifiers modifiers) { dispatch_.onCanvasKey(key, modifiers); });
     connect(viewCanvas, &ZoomCanvas::leftReleased, this,
             [this](QPoint p) { dispatch_.onCanvasRelease(p); });
     connect(viewCanvas, &ZoomCanvas::dragMoved, this,
@@ -242,8 +252,19 @@ void MainWindow::refreshControls()
         removeGridButton->setEnabled(gridded);
         tileModeCombo->setEnabled(!gridded);
         resetMapButton->setEnabled(doc.remapped() != 0);
+        // A size from Settings "Tile Size.." shows as a third item while it is in use.
         const QSignalBlocker quiet(tileModeCombo);
-        tileModeCombo->setCurrentIndex(doc.tileSize() == 8 ? 0 : 1);
+        const int size = doc.tileSize();
+        const bool listed = size == 8 || size == 16;
+        if (listed && tileModeCombo->count() > 2)
+            tileModeCombo->removeItem(2);
+        if (!listed) {
+            const QString other = QStringLiteral("%1x%1 Grid").arg(size);
+            if (tileModeCombo->count() < 3)
+                tileModeCombo->addItem(other);
+            tileModeCombo->setItemText(2, other);
+        }
+        tileModeCombo->setCurrentIndex(size == 8 ? 0 : size == 16 ? 1 : 2);
     }
     // Undo and Redo say which step they would take.
     const auto name = [](const char* verb, const QString& step, const char* keys) {
@@ -257,6 +278,39 @@ void MainWindow::refreshControls()
     redo->setText(name("Redo", doc.redoName(), "Ctrl + Shift + Z"));
     redo->setEnabled(!doc.redoName().isEmpty());
     showZoomText();
+    // The selection is view state: it goes when the whole tiles no longer hold it (another tile
+    // size, another sheet), and its frame follows the pitch.
+    const TileMap& map = doc.tileMap();
+    if (!doc.hasImage() || !QRect(0, 0, map.columns(), map.rows()).contains(state_.selection))
+        state_.selection = QRect();
+    showSelection();
+    showPointerTile(pointerTile_);
+}
+
+void MainWindow::showSelection()
+{
+    const QRect& tiles = state_.selection;
+    const int pitch = state_.document.tilePitch();
+    viewCanvas->setSelectionFrame(QRect(tiles.topLeft() * pitch, tiles.size() * pitch));
+    selectionField->setText(tiles.isEmpty() ? QString()
+                                            : QStringLiteral("%1 × %2 selected").arg(tiles.width()).arg(tiles.height()));
+}
+
+void MainWindow::showPointerTile(std::optional<QPoint> tile)
+{
+    pointerTile_ = tile;
+    const Document& doc = state_.document;
+    const TileMap& map = doc.tileMap();
+    if (!tile || !doc.hasImage() || tile->x() < 0 || tile->y() < 0 || tile->x() >= map.columns() ||
+        tile->y() >= map.rows()) {
+        tileField->clear();
+        return;
+    }
+    tileField->setText(QStringLiteral("Tile %1 (%2, %3), from %4")
+                           .arg(qint64(tile->y()) * map.columns() + tile->x())
+                           .arg(tile->x())
+                           .arg(tile->y())
+                           .arg(map.at(tile->x(), tile->y())));
 }
 
 void MainWindow::showZoomText()
@@ -266,10 +320,12 @@ void MainWindow::showZoomText()
 
 void MainWindow::showStatusText(const QString& text)
 {
+    // A message hides the tile and selection fields while it shows, so it gives way after a while.
+    constexpr int kShowMs = 30000;
     if (text.isEmpty())
         statusBar()->clearMessage();
     else
-        statusBar()->showMessage(text);
+        statusBar()->showMessage(text, kShowMs);
 }
 
 void MainWindow::redrawView()
@@ -277,14 +333,14 @@ void MainWindow::redrawView()
     ::redrawView(state_.zoom, state_.document.workingImage(), *viewInner, *viewCanvas);
 }
 
-void MainWindow::showDragMarks(const QRect& pressed, const QRect& target)
+void MainWindow::showDragMarks(const QRect& pressed, const QRect& target, bool refused)
 {
-    viewCanvas->setDragMarks(pressed, target);
+    viewCanvas->setDragMarks(pressed, target, refused);
 }
 
 int MainWindow::tileModeSelection() const
 {
-    return tileModeCombo->currentIndex() == 0 ? 0 : 1;
+    return tileModeCombo->currentIndex();
 }
 
 void MainWindow::shutDown()

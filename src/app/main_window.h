@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <functional>
+#include <optional>
 
 #include "app/app_state.h"
 #include "app/dispatch.h"
@@ -32,9 +33,14 @@ public:
     void showStatusText(const QString& text);
     // Stores the Keep Transparency setting for the next runs.
     void rememberKeepTransparency(bool keep);
-    // Outlines the pressed tile and marks where it would go (image pixels; empty rects for none).
-    void showDragMarks(const QRect& pressed, const QRect& target);
-    // 0 for " 8x8 Grid", 1 for "16x16 Grid (default)".
+    // Outlines the pressed tile and marks where it would go, or that it cannot (image pixels;
+    // empty rects for none).
+    void showDragMarks(const QRect& pressed, const QRect& target, bool refused = false);
+    // Frames the selection of the state and says its size in the status bar.
+    void showSelection();
+    // Names the tile under the pointer in the status bar: its number, place and original number.
+    void showPointerTile(std::optional<QPoint> tile);
+    // 0 for " 8x8 Grid", 1 for "16x16 Grid (default)", 2 for another size in use.
     int tileModeSelection() const;
     // Ends the program with exit code 0.
     void shutDown();
@@ -57,6 +63,8 @@ public:
     QWidget* viewInner = nullptr;
     ZoomCanvas* viewCanvas = nullptr;
     QLabel* zoomField = nullptr;
+    QLabel* tileField = nullptr;
+    QLabel* selectionField = nullptr;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -74,4 +82,5 @@ private:
     Dispatch dispatch_;
     BackgroundWork* work_ = nullptr;
     std::vector<std::pair<MenuCommand, QAction*>> menuActions_;
+    std::optional<QPoint> pointerTile_;
 };

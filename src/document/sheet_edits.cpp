@@ -224,8 +224,9 @@ private:
 // moved, arranges them forward by it.
 class RenumberEdit : public Edit {
 public:
-    RenumberEdit(QString name, std::optional<int> tileSize, bool restore)
-        : name_(std::move(name)), tileSize_(tileSize), restore_(restore)
+    RenumberEdit(QString name, std::optional<int> tileSize, bool restore,
+                 std::optional<int> gridFlag = std::nullopt)
+        : name_(std::move(name)), tileSize_(tileSize), gridFlag_(gridFlag), restore_(restore)
     {
     }
 
@@ -238,9 +239,11 @@ public:
         if (direction == Direction::Forward) {
             kept_.keep(sheet);
             oldTileSize_ = sheet.tileSize;
+            oldGridFlag_ = sheet.gridFlag;
             moved_ = restore_ && tilesAreMoved(sheet);
             nothing_ = !moved_ && sheet.remapped == 0 && sheet.tileMap.isIdentity() &&
-                       tileSize_.value_or(sheet.tileSize) == sheet.tileSize;
+                       tileSize_.value_or(sheet.tileSize) == sheet.tileSize &&
+                       gridFlag_.value_or(sheet.gridFlag) == sheet.gridFlag;
             if (moved_) {
                 next_ = restoredImage(sheet.workingImage, sheet.tileMap, sheet.tilePitch());
                 if (next_.isNull())
@@ -250,8 +253,7 @@ public:
             return {};
         }
         if (moved_) {
-            next_ = appliedImage(sheet.workingImage, kept_.map.map(),
-                                 oldTileSize_ + sheet.gridFlag);
+            next_ = appliedImage(sheet.workingImage, kept_.map.map(), oldTileSize_ + oldGridFlag_);
             if (next_.isNull())
                 return QStringLiteral("There is not enough memory to undo the restore. Nothing "
                                       "was changed.");
@@ -267,9 +269,11 @@ public:
         }
         if (direction == Direction::Forward) {
             sheet.tileSize = tileSize_.value_or(sheet.tileSize);
+            sheet.gridFlag = gridFlag_.value_or(sheet.gridFlag);
             rebuildTileMap(sheet);  // also clears remapped
         } else {
             sheet.tileSize = oldTileSize_;
+            sheet.gridFlag = oldGridFlag_;
             kept_.putBack(sheet);
         }
     }
@@ -282,9 +286,11 @@ public:
 private:
     QString name_;
     std::optional<int> tileSize_;  // the new tile size; none for Reset Map
+    std::optional<int> gridFlag_;  // whether the sheet has a grid, when that is said anew
     bool restore_;
     KeptMapState kept_;
     int oldTileSize_ = 16;
+    int oldGridFlag_ = 0;
     bool moved_ = false;
     bool nothing_ = false;
     QImage next_;
@@ -357,10 +363,10 @@ std::unique_ptr<Edit> makeResetMapEdit()
     return std::make_unique<RenumberEdit>(QStringLiteral("Reset Map"), std::nullopt, true);
 }
 
-std::unique_ptr<Edit> makeTileModeEdit(int tileSize, bool restoreFirst)
+std::unique_ptr<Edit> makeTileModeEdit(int tileSize, bool restoreFirst, std::optional<int> gridFlag)
 {
     return std::make_unique<RenumberEdit>(QStringLiteral("Change Tile Mode"), tileSize,
-                                          restoreFirst);
+                                          restoreFirst, gridFlag);
 }
 
 std::unique_ptr<Edit> makeOpenMapEdit(const TileMap& map)

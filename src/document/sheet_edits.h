@@ -4,6 +4,7 @@
 #include <QPoint>
 #include <QRect>
 #include <memory>
+#include <optional>
 
 #include "document/edit.h"
 #include "tilemap/tile_map.h"
@@ -27,8 +28,10 @@ std::unique_ptr<Edit> makeGridEdit(bool insert, QRgb gridColor);
 std::unique_ptr<Edit> makeResetMapEdit();
 
 // The tile-mode change: with restoreFirst (the user answered Yes while tiles were moved) the
-// tiles go back first; then the tile size changes and the map is numbered afresh.
-std::unique_ptr<Edit> makeTileModeEdit(int tileSize, bool restoreFirst);
+// tiles go back first; then the tile size (and, when given, whether the sheet has a grid) changes
+// and the map is numbered afresh.
+std::unique_ptr<Edit> makeTileModeEdit(int tileSize, bool restoreFirst,
+                                       std::optional<int> gridFlag = std::nullopt);
 
 // Makes map (read from a file, of the sheet's geometry) the tile map and sets remapped.
 std::unique_ptr<Edit> makeOpenMapEdit(const TileMap& map);

@@ -18,6 +18,14 @@ enum class UnsavedAnswer { Save, Discard, Cancel };
 // levels all the same, or do nothing.
 enum class OutdatedSheetAnswer { Save, ApplyAnyway, Cancel };
 
+// What Settings "Tile Size.." was told: the tile edge and whether the sheet already has a grid.
+struct TileSizeAnswer {
+    int tileSize = 16;
+    bool gridded = false;
+};
+inline constexpr int kLeastTileSize = 2;
+inline constexpr int kMostTileSize = 256;
+
 class Dialogs {
 public:
     virtual ~Dialogs() = default;
@@ -32,6 +40,8 @@ public:
     virtual GridAnswer askGridLayout() = 0;
     virtual UnsavedAnswer askUnsaved(const QString& text) = 0;
     virtual OutdatedSheetAnswer askOutdatedSheet(const QString& text) = 0;
+    // The tile size (current shown first) and the grid check box; nullopt when cancelled.
+    virtual std::optional<TileSizeAnswer> askTileSize(int current) = 0;
     virtual void showAbout(const QString& text) = 0;
     virtual void showError(const QString& text) = 0;
     // A report that is not an error, such as what a run over several files did.

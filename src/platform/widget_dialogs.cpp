@@ -1,10 +1,15 @@
 #include "platform/widget_dialogs.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QColorDialog>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFormLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 
 #include "platform/grid_question_window.h"
 
@@ -100,6 +105,33 @@ GridAnswer WidgetDialogs::askGridLayout()
     if (owner_)
         owner_->activateWindow();
     return answer;
+}
+
+std::optional<TileSizeAnswer> WidgetDialogs::askTileSize(int current)
+{
+    QDialog dialog(dialogOwner());
+    dialog.setWindowTitle(QStringLiteral("Tile Size"));
+    auto* size = new QSpinBox(&dialog);
+    size->setRange(kLeastTileSize, kMostTileSize);
+    size->setValue(current);
+    size->setSuffix(QStringLiteral(" pixels"));
+    auto* gridded = new QCheckBox(QStringLiteral("The sheet already has a grid"), &dialog);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* form = new QFormLayout(&dialog);
+    form->addRow(QStringLiteral("Tile size:"), size);
+    form->addRow(gridded);
+    form->addRow(buttons);
+    // Typing a number and Enter is enough.
+    size->setFocus();
+    size->selectAll();
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    if (owner_)
+        owner_->activateWindow();
+    if (!accepted)
+        return std::nullopt;
+    return TileSizeAnswer{size->value(), gridded->isChecked()};
 }
 
 UnsavedAnswer WidgetDialogs::askUnsaved(const QString& text)

@@ -8,7 +8,7 @@
 struct Sheet {
     QImage workingImage;  // null while no sheet is open
     TileMap tileMap = TileMap(2, 2);
-    int tileSize = 16;  // 8 or 16
+    int tileSize = 16;  // 8 or 16 from the list, 2 to 256 from Settings "Tile Size.."
     int gridFlag = 0;   // 1 when a one-pixel grid follows every tile
     int remapped = 0;   // 1 when tileMap may differ from the identity
 

@@ -174,6 +174,47 @@ TEST_F(RearrangeTest, TileModeChangeAsksWhenRemappedAndRestoresOnYes)
     EXPECT_EQ(state.document.tileSize(), 16);
 }
 
+// Any tile size from Settings "Tile Size..": one undoable step with the list showing the size,
+// asking to restore first when tiles were moved.
+TEST_F(RearrangeTest, TileSizeSetsAnySizeAndTheGridAsOneStep)
+{
+    const QImage sheet = makeTestImage(4 * 32 + 5, 2 * 32);
+    openSheet(sheet, 16);
+    const auto listed = [this] {
+        QStringList items;
+        for (int i = 0; i < window->tileModeCombo->count(); ++i)
+            items << window->tileModeCombo->itemText(i);
+        return items.join(u'|') + u'@' + window->tileModeCombo->currentText();
+    };
+    dialogs.tileSizeAnswers = {TileSizeAnswer{32, false}};
+    window->menuAction(MenuCommand::TileSize)->trigger();
+    EXPECT_EQ(dialogs.asked.last(), QStringLiteral("tile size: 16"));
+    EXPECT_EQ(state.document.tileMap(), TileMap::identity(4, 2));
+    EXPECT_EQ(listed(), QStringLiteral(" 8x8 Grid|16x16 Grid (default)|32x32 Grid@32x32 Grid"));
+
+    drag({0, 0}, {3, 1});
+    const QImage swapped = state.document.workingImage();
+    EXPECT_TRUE(blockMoved(sheet, {0, 0}, swapped, {3, 1}, 32));
+    dialogs.tileSizeAnswers = {TileSizeAnswer{7, true}};
+    dialogs.yesNoAnswers = {true};
+    window->menuAction(MenuCommand::TileSize)->trigger();
+    EXPECT_EQ(state.document.workingImage(), sheet);
+    EXPECT_EQ(state.document.tileSize(), 7);
+    EXPECT_EQ(state.document.gridFlag(), 1);
+    EXPECT_EQ(state.document.tileMap(), TileMap::identity(16, 8));
+    EXPECT_EQ(listed(), QStringLiteral(" 8x8 Grid|16x16 Grid (default)|7x7 Grid@7x7 Grid"));
+
+    window->dispatch().onUndo();
+    EXPECT_EQ(state.document.workingImage(), swapped);
+    EXPECT_EQ(state.document.gridFlag(), 0);
+    EXPECT_EQ(state.document.tileMap().at(3, 1), 0);
+    EXPECT_EQ(listed(), QStringLiteral(" 8x8 Grid|16x16 Grid (default)|32x32 Grid@32x32 Grid"));
+    dialogs.yesNoAnswers = {false};
+    window->tileModeCombo->setCurrentIndex(1);
+    EXPECT_EQ(state.document.tileSize(), 16);
+    EXPECT_EQ(listed(), QStringLiteral(" 8x8 Grid|16x16 Grid (default)@16x16 Grid (default)"));
+}
+
 TEST_F(RearrangeTest, DropOpensOnlyTheFirstFileAndMapsByExtension)
 {
     ASSERT_TRUE(folder.isValid());

@@ -495,8 +495,6 @@ TEST_F(CommandLineTest, MovedBlocksKeepTheMapAndABadBlockWritesNothing)
     const Finished back = run({"map", "restore", "moved.png", "--map", "n.zeko-map", "-o", "back.png"});
     ASSERT_EQ(back.exitCode, 0) << describe(back);
     EXPECT_TRUE(sameRgb(loadResult(path(QStringLiteral("back.png"))), original));
-    EXPECT_FALSE(sameRgb(loadResult(path(QStringLiteral("moved.png"))),
-                         loadResult(path(QStringLiteral("arranged.png")))));
 
     const Finished bad = run({"map", "move", "arranged.png", "--block", "0,0,1,1", "--to", "1,0",
                               "--block", "3,0,2,1", "--to", "0,0", "-o", "bad.png", "--map-out", "b.zeko-map"});

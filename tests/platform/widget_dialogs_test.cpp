@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
 #include <QFileDialog>
@@ -9,6 +10,7 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -172,4 +174,24 @@ TEST(GridQuestionWindow, EscapeLeavesWithoutAnAnswer)
     GridQuestionWindow window(nullptr);
     QTimer::singleShot(0, [&] { QTest::keyClick(&window, Qt::Key_Escape); });
     EXPECT_EQ(window.ask(), GridAnswer::Closed);
+}
+
+TEST(WidgetDialogs, TileSizeTakesATypedNumberAndEnterWithTheGridUnchecked)
+{
+    WidgetDialogs dialogs;
+    bool unchecked = false;
+    whenShown<QDialog>([&](QDialog* dialog) {
+        unchecked = !dialog->findChild<QCheckBox*>()->isChecked();
+        auto* size = dialog->findChild<QSpinBox*>();
+        QWidget* focus = dialog->focusWidget();
+        EXPECT_TRUE(focus == size || size->isAncestorOf(focus)) << "the size does not have the focus";
+        EXPECT_EQ(size->value(), 8);
+        QTest::keyClicks(size, QStringLiteral("24"));
+        QTest::keyClick(size, Qt::Key_Return);
+    });
+    const std::optional<TileSizeAnswer> answer = dialogs.askTileSize(8);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->tileSize, 24);
+    EXPECT_FALSE(answer->gridded);
+    EXPECT_TRUE(unchecked);
 }

@@ -49,6 +49,12 @@ GridAnswer ScriptedDialogs::askGridLayout()
     return take(gridAnswers, asked.last(), GridAnswer::Closed);
 }
 
+std::optional<TileSizeAnswer> ScriptedDialogs::askTileSize(int current)
+{
+    asked << QStringLiteral("tile size: %1").arg(current);
+    return take(tileSizeAnswers, asked.last(), std::optional<TileSizeAnswer>());
+}
+
 UnsavedAnswer ScriptedDialogs::askUnsaved(const QString& text)
 {
     asked << QStringLiteral("unsaved: %1").arg(text);
@@ -90,5 +96,5 @@ bool ScriptedDialogs::allAnswered() const
     return openAnswers.empty() && saveAnswers.empty() && openFilesAnswers.empty() &&
            colorAnswers.empty() &&
            yesNoAnswers.empty() && gridAnswers.empty() && unsavedAnswers.empty() &&
-           outdatedSheetAnswers.empty();
+           outdatedSheetAnswers.empty() && tileSizeAnswers.empty();
 }

@@ -19,6 +19,7 @@ public:
     std::deque<GridAnswer> gridAnswers;
     std::deque<UnsavedAnswer> unsavedAnswers;
     std::deque<OutdatedSheetAnswer> outdatedSheetAnswers;
+    std::deque<std::optional<TileSizeAnswer>> tileSizeAnswers;
 
     QStringList asked;   // "open: title | filter", "save: ...", "color", "yesno: text", ...
     QStringList errors;  // texts of showError
@@ -36,6 +37,7 @@ public:
     GridAnswer askGridLayout() override;
     UnsavedAnswer askUnsaved(const QString& text) override;
     OutdatedSheetAnswer askOutdatedSheet(const QString& text) override;
+    std::optional<TileSizeAnswer> askTileSize(int current) override;
     void showAbout(const QString& text) override;
     void showError(const QString& text) override;
     void showInfo(const QString& text) override;
