@@ -69,6 +69,12 @@ QString identity(const QString& path)
     return canonical.isEmpty() ? absolute(path) : canonical;
 }
 
+// path as the user would name it: from the working folder when given is named so.
+QString namedLike(const QString& given, const QString& path)
+{
+    return QFileInfo(given).isRelative() ? QDir::current().relativeFilePath(path) : path;
+}
+
 // A full sentence as a reason inside another sentence.
 QString asReason(QString sentence)
 {
@@ -267,7 +273,7 @@ class Run
                 if (const QString misplaced = placement(part, kind); !misplaced.isEmpty())
                     return misplaced;
                 part.remapped = remapLevelBytes(part.before, path, remap_, options, reader());
-                part.result = resultOf(path, part.remapped);
+                part.result = resultOf(namedLike(parts.front().result.path, path), part.remapped);
                 parts.push_back(part);
                 if (part.remapped.status != LevelFileStatus::Updated) {
                     // A tileset or template of the sheet that cannot follow it blocks every map
@@ -358,7 +364,7 @@ class Run
             part.result.reason = &part == &culprit
                                      ? reason
                                      : QStringLiteral("it goes with %1, which could not be written")
-                                           .arg(quotedPath(culprit.path));
+                                           .arg(quotedPath(culprit.result.path));
         }
         return false;
     }
@@ -376,11 +382,9 @@ class Run
 
 QString LevelFileResult::message() const
 {
-    // The sheet as the file is named: from the working folder when the file is, else in full.
-    const QString sheet =
-        sheetImage.isEmpty() || QFileInfo(sheetImage).isRelative() || !QFileInfo(path).isRelative()
-            ? sheetImage
-            : QDir::current().relativeFilePath(sheetImage);
+    const QString sheet = sheetImage.isEmpty() || QFileInfo(sheetImage).isRelative()
+                              ? sheetImage
+                              : namedLike(path, sheetImage);
     const QString forSheet =
         sheet.isEmpty() ? QString() : QStringLiteral(" for the sheet %1").arg(quotedPath(sheet));
     const bool elsewhere = !outputPath.isEmpty() && absolute(outputPath) != absolute(path);
