@@ -648,7 +648,8 @@ TEST_F(LevelsRemapTest, TemplatesGoWithTheirMapsAndUnchangedFilesAreLeftAlone)
               QStringLiteral("Updated “tree.tx” for the sheet “sheet.png”: 1 cell changed.\n"
                              "Unchanged “still.tmx” for the sheet “sheet.png”: none of its tile "
                              "numbers move.\n"
-                             "1 file updated (1 cell changed), 1 unchanged, 0 skipped, 0 failed.\n"));
+                             "1 file updated (1 cell changed), 1 unchanged, 0 skipped, 0 "
+                             "failed.\n"));
     EXPECT_EQ(get("tree.tx"), remappedTree);
 }
 
