@@ -107,28 +107,31 @@ struct Staged {
 
 QString stage(const FileToWrite& file, Staged& staged)
 {
-    staged.target = file.path;
-    QFile out(besideName(file.path, "new"));
+    // Through a link, the file it points to is replaced and the link stays.
+    const QFileInfo info(file.path);
+    const QString target = info.isSymLink() ? info.symLinkTarget() : file.path;
+    staged.target = target;
+    QFile out(besideName(target, "new"));
     if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        return whyNotCreated(file.path, out);
+        return whyNotCreated(target, out);
     staged.temporary = out.fileName();
-    const bool exists = QFileInfo::exists(file.path);
+    const bool exists = QFileInfo::exists(target);
     if (exists)
-        out.setPermissions(QFile::permissions(file.path));
-    bool written = out.write(file.bytes) == file.bytes.size() && out.flush();
-#ifdef Q_OS_UNIX
-    written = written && ::fsync(out.handle()) == 0;
-#endif
-    if (!written)
+        out.setPermissions(QFile::permissions(target));
+    if (out.write(file.bytes) != file.bytes.size() || !out.flush())
         return out.errorString();
+#ifdef Q_OS_UNIX
+    if (::fsync(out.handle()) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+#endif
     out.close();
     if (!exists)
         return {};
-    const QString backup = besideName(file.path, "old");
+    const QString backup = besideName(target, "old");
     std::error_code error;
-    fs::create_hard_link(native(file.path), native(backup), error);
+    fs::create_hard_link(native(target), native(backup), error);
     if (error)
-        fs::copy_file(native(file.path), native(backup), error);
+        fs::copy_file(native(target), native(backup), error);
     if (error)
         return QStringLiteral("its old text could not be kept aside (%1)")
             .arg(QString::fromLocal8Bit(error.message()));

@@ -207,6 +207,12 @@ TEST_F(LevelRunTest, AMapAndItsTilesetAreWrittenAllOrNothing)
     EXPECT_EQ(outcomes(written), QStringList({"a.tmx updated 2", "tiles/sheet.tsx updated 2"}));
     EXPECT_EQ(get("a.tmx"), mapUsing("tiles/sheet.tsx", "3,1"));
     EXPECT_EQ(folderEntries(path("tiles")), QStringList({"sheet.tsx"}));
+
+    // Through a link, the file linked to is written and the link stays.
+    ASSERT_TRUE(QFile::link(path("a.tmx"), path("link.tmx")));
+    remapLevelFiles(paths({"link.tmx"}), fourTiles().inverse(), {});
+    EXPECT_TRUE(QFileInfo(path("link.tmx")).isSymLink());
+    EXPECT_EQ(get("a.tmx"), mapUsing("tiles/sheet.tsx", "1,2"));
 }
 
 TEST_F(LevelRunTest, FailedAndSkippedFilesStayAsTheyWereWhileTheOthersAreDone)
