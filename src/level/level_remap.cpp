@@ -250,12 +250,14 @@ class Run
         if (options.sheet.isEmpty())
             options.sheet = parts.front().remapped.sheetImage;
         for (size_t i = 0; i < parts.size(); ++i) {
-            const QStringList& tilesets = parts[i].remapped.sheetTilesetFiles;
-            QStringList named = tilesets + parts[i].remapped.sheetTemplateFiles;
+            // Copies: parts grows below.
+            const qsizetype tilesets = parts[i].remapped.sheetTilesetFiles.size();
+            const QStringList named =
+                parts[i].remapped.sheetTilesetFiles + parts[i].remapped.sheetTemplateFiles;
             for (qsizetype n = 0; n < named.size(); ++n) {
                 const QString& path = named[n];
-                const QString kind = n < tilesets.size() ? QStringLiteral("tileset")
-                                                         : QStringLiteral("template");
+                const QString kind =
+                    n < tilesets ? QStringLiteral("tileset") : QStringLiteral("template");
                 const QString key = identity(path);
                 if (std::any_of(parts.begin(), parts.end(),
                                 [&](const Part& part) { return identity(part.path) == key; }))
