@@ -9,7 +9,7 @@
 namespace {
 
 // Where each file of the run goes: the places planJobs checked for the levels given. A run also
-// writes the tileset files that maps keep apart; such a file gets no place when -o names one for
+// writes the tileset and template files that maps keep apart; such a file gets no place when -o names one for
 // the level alone, or when --out-dir would write it over itself. refused keeps why, by the path
 // file's identity.
 LevelOutputPath levelTargets(const CommandOptions& options, const Job& job,
@@ -30,9 +30,9 @@ LevelOutputPath levelTargets(const CommandOptions& options, const Job& job,
             &refused](const QString& path) {
         if (fileIdentity(path) == level)
             return output;
-        refused[fileIdentity(path)] =
-            QStringLiteral("-o is the place of the level alone, but this tileset of it is "
-                           "remapped too; use --out-dir DIR or --in-place");
+        refused[fileIdentity(path)] = QStringLiteral("-o is the place of the level alone, but this tileset or "
+                                       "template of it is remapped too; use --out-dir DIR or "
+                                       "--in-place");
         return QString();
     };
 }

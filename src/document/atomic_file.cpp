@@ -126,28 +126,33 @@ struct Staged {
 
 QString stage(const FileToWrite& file, Staged& staged)
 {
-    staged.target = file.path;
-    QFile out(besideName(file.path, "new"));
+    // Through a link, the file it points to is replaced and the link stays.
+    const QFileInfo info(file.path);
+    const QString target = info.isSymLink() ? info.symLinkTarget() : file.path;
+    staged.target = target;
+    QFile out(besideName(target, "new"));
     if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        return whyNotCreated(file.path, out);
+        return whyNotCreated(target, out);
     staged.temporary = out.fileName();
-    const bool exists = QFileInfo::exists(file.path);
-    if (const QString why = keepModeAndOwner(file.path, out.handle()); !why.isEmpty())
+    const bool exists = QFileInfo::exists(target);
+    if (const QString why = keepModeAndOwner(target, out.handle()); !why.isEmpty())
         return why;
     if (g_failWriteForTesting && g_failWriteForTesting(0))
         return QStringLiteral("no space left on the disk");
-    const bool written = out.write(file.bytes) == file.bytes.size() && out.flush() &&
-                         ::fsync(out.handle()) == 0;
-    if (!written)
+    if (out.write(file.bytes) != file.bytes.size() || !out.flush())
         return out.errorString();
+#ifdef Q_OS_UNIX
+    if (::fsync(out.handle()) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+#endif
     out.close();
     if (!exists)
         return {};
-    const QString backup = besideName(file.path, "old");
+    const QString backup = besideName(target, "old");
     std::error_code error;
-    fs::create_hard_link(native(file.path), native(backup), error);
+    fs::create_hard_link(native(target), native(backup), error);
     if (error)
-        fs::copy_file(native(file.path), native(backup), error);
+        fs::copy_file(native(target), native(backup), error);
     if (error)
         return QStringLiteral("its old text could not be kept aside (%1)")
             .arg(QString::fromLocal8Bit(error.message()));

@@ -59,6 +59,12 @@ QString unknownFormat()
         "it is none of the level files Tilegrid reads (TMX, TSX, TX, TMJ, TSJ, TJ or CSV)");
 }
 
+// path as the user would name it: from the working folder when given is named so.
+QString namedLike(const QString& given, const QString& path)
+{
+    return QFileInfo(given).isRelative() ? QDir::current().relativeFilePath(path) : path;
+}
+
 // A full sentence as a reason inside another sentence.
 QString asReason(QString sentence)
 {
@@ -239,12 +245,14 @@ class Run
         if (options.sheet.isEmpty())
             options.sheet = parts.front().remapped.sheetImage;
         for (size_t i = 0; i < parts.size(); ++i) {
-            const QStringList& tilesets = parts[i].remapped.sheetTilesetFiles;
-            QStringList named = tilesets + parts[i].remapped.sheetTemplateFiles;
+            // Copies: parts grows below.
+            const qsizetype tilesets = parts[i].remapped.sheetTilesetFiles.size();
+            const QStringList named =
+                parts[i].remapped.sheetTilesetFiles + parts[i].remapped.sheetTemplateFiles;
             for (qsizetype n = 0; n < named.size(); ++n) {
                 const QString& path = named[n];
-                const QString kind = n < tilesets.size() ? QStringLiteral("tileset")
-                                                         : QStringLiteral("template");
+                const QString kind =
+                    n < tilesets ? QStringLiteral("tileset") : QStringLiteral("template");
                 const QString key = fileIdentity(path);
                 if (std::any_of(parts.begin(), parts.end(),
                                 [&](const Part& part) { return fileIdentity(part.path) == key; }))
@@ -262,7 +270,7 @@ class Run
                 if (const QString misplaced = placement(part, kind); !misplaced.isEmpty())
                     return misplaced;
                 part.remapped = remapLevelBytes(part.before, path, remap_, options, reader());
-                part.result = resultOf(path, part.remapped);
+                part.result = resultOf(namedLike(parts.front().result.path, path), part.remapped);
                 parts.push_back(part);
                 if (part.remapped.status != LevelFileStatus::Updated) {
                     // A tileset or template of the sheet that cannot follow it blocks every map
@@ -353,7 +361,7 @@ class Run
             part.result.reason = &part == &culprit
                                      ? reason
                                      : QStringLiteral("it goes with %1, which could not be written")
-                                           .arg(quotedPath(culprit.path));
+                                           .arg(quotedPath(culprit.result.path));
         }
         return false;
     }
@@ -371,11 +379,9 @@ class Run
 
 QString LevelFileResult::message() const
 {
-    // The sheet as the file is named: from the working folder when the file is, else in full.
-    const QString sheet =
-        sheetImage.isEmpty() || QFileInfo(sheetImage).isRelative() || !QFileInfo(path).isRelative()
-            ? sheetImage
-            : QDir::current().relativeFilePath(sheetImage);
+    const QString sheet = sheetImage.isEmpty() || QFileInfo(sheetImage).isRelative()
+                              ? sheetImage
+                              : namedLike(path, sheetImage);
     const QString forSheet =
         sheet.isEmpty() ? QString() : QStringLiteral(" for the sheet %1").arg(quotedPath(sheet));
     const bool elsewhere = !outputPath.isEmpty() &&

@@ -711,8 +711,10 @@ TEST_F(LevelsRemapTest, RenumbersTmxAndCsvLevelsIntoAFolderAndInPlace)
     ASSERT_EQ(intoFolder.exitCode, 0) << describe(intoFolder);
     EXPECT_EQ(intoFolder.err, QString());
     EXPECT_EQ(intoFolder.out,
-              QStringLiteral("Updated “a.tmx” into “out/a.tmx”: 5 cells changed.\n"
-                             "Updated “level.csv” into “out/level.csv”: 5 cells changed.\n"
+              QStringLiteral("Updated “a.tmx” into “out/a.tmx” for the sheet “sheet.png”: 5 cells "
+                             "changed.\n"
+                             "Updated “level.csv” into “out/level.csv” for the sheet “sheet.png”: "
+                             "5 cells changed.\n"
                              "Skipped “other.tmx”: it does not use the sheet “sheet.png” (its "
                              "tilesets show “other.png”).\n"
                              "2 files updated (10 cells changed), 1 skipped, 0 failed.\n"));
@@ -924,6 +926,43 @@ const CarefulCase kCarefulCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Rows, CarefulTable, ::testing::ValuesIn(kCarefulCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A map's template goes with it, into --out-dir too; a template can be named itself, and a file
+// whose result would not change is left alone and said to be.
+TEST_F(LevelsRemapTest, TemplatesGoWithTheirMapsAndUnchangedFilesAreLeftAlone)
+{
+    put("m.zeko-map", kFourTileMap);
+    const QByteArray tree = "<template>\n" + kEmbeddedSheet + " <object gid=\"2\"/>\n</template>\n";
+    const QByteArray tmx = tmxLevel(kEmbeddedSheet, "1,2,0,\n3,4,0")
+                               .replace("</map>", " <objectgroup name=\"things\"><object id=\"1\" "
+                                                  "template=\"tree.tx\"/></objectgroup>\n</map>");
+    put("a.tmx", tmx);
+    put("tree.tx", tree);
+    put("still.tmx", tmxLevel(kEmbeddedSheet, "0,0,0,\n0,0,0"));
+    const QByteArray remappedTree = QByteArray(tree).replace("gid=\"2\"", "gid=\"1\"");
+
+    const Finished intoFolder =
+        run({"levels", "remap", "--map", "m.zeko-map", "--out-dir", "out", "a.tmx"});
+    ASSERT_EQ(intoFolder.exitCode, 0) << describe(intoFolder);
+    EXPECT_EQ(intoFolder.out,
+              QStringLiteral("Updated “a.tmx” into “out/a.tmx” for the sheet “sheet.png”: 4 cells "
+                             "changed.\n"
+                             "Updated “tree.tx” into “out/tree.tx” for the sheet “sheet.png”: 1 "
+                             "cell changed.\n"
+                             "2 files updated (5 cells changed), 0 skipped, 0 failed.\n"));
+    EXPECT_EQ(get("out/tree.tx"), remappedTree);
+
+    const Finished inPlace =
+        run({"levels", "remap", "--map", "m.zeko-map", "tree.tx", "still.tmx", "--in-place"});
+    ASSERT_EQ(inPlace.exitCode, 0) << describe(inPlace);
+    EXPECT_EQ(inPlace.out,
+              QStringLiteral("Updated “tree.tx” for the sheet “sheet.png”: 1 cell changed.\n"
+                             "Unchanged “still.tmx” for the sheet “sheet.png”: none of its tile "
+                             "numbers move.\n"
+                             "1 file updated (1 cell changed), 1 unchanged, 0 skipped, 0 "
+                             "failed.\n"));
+    EXPECT_EQ(get("tree.tx"), remappedTree);
+}
 
 // ---------------------------------------------------------------------------------------------
 

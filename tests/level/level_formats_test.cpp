@@ -296,23 +296,10 @@ TEST(LevelFormats, TilesetFilesMoveTheirPerTileData)
     expectUpdate(tsj, "sheet.tsj", expectedTsj, 0, 5);
 }
 
-// A template holds one object and the tileset its gid counts in; a map names the templates whose
-// tile is the sheet's, and a template's tileset alone can make a map one of the sheet's.
-TEST(LevelFormats, TemplatesRemapTheirTileAndMapsNameThoseOfTheSheet)
+// A map names the templates whose tile is the sheet's, and a template's tileset alone can make a
+// map one of the sheet's.
+TEST(LevelFormats, MapsNameTheTemplatesOfTheSheet)
 {
-    const QByteArray tx = R"(<?xml version="1.0" encoding="UTF-8"?>
-<template>
- <tileset firstgid="5" name="sheet" tilewidth="8" tileheight="8" tilecount="4" columns="2">
-  <image source="sheet.png" width="16" height="16"/>
- </tileset>
- <object name="tree" gid="2147483654" width="8" height="8"/>
-</template>
-)";
-    expectUpdate(tx, "tree.tx", QByteArray(tx).replace("2147483654", "2147483653"), 1, 0);
-    const QByteArray tj = R"({"type":"template","object":{"gid":1,"name":"tree"},
- "tileset":{"firstgid":1,"image":"sheet.png","tilecount":4,"columns":2,"tilewidth":8}})";
-    expectUpdate(tj, "tree.tj", QByteArray(tj).replace("\"gid\":1", "\"gid\":3"), 1, 0);
-
     auto readTemplate = [](const QString& path) {
         ExternalTileset used;
         used.facts.image = path.endsWith(QStringLiteral("tree.tx")) ? QStringLiteral("sheet.png")
