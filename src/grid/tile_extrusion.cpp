@@ -105,6 +105,37 @@ GridResult convert(const QImage& source, const TileLayout& bare, int from, int t
 
 }  // namespace
 
+std::optional<QPoint> firstUnextrudedTile(const QImage& sheet, const TileLayout& layout,
+                                          int extrusion)
+{
+    const QImage rows = sheet.convertToFormat(QImage::Format_ARGB32);
+    const int n = layout.tileSize;
+    const int cell = n + 2 * extrusion;
+    const int pitch = cell + layout.spacing;
+    const QSize tiles = fitLayout(rows.size(), extrudedLayout(layout, extrusion)).tiles;
+    for (int row = 0; row < tiles.height(); ++row) {
+        const int top = layout.margin + row * pitch;
+        for (int v = 0; v < cell; ++v) {
+            // Each row of the cell against the tile row it copies, or against itself.
+            const auto* line = reinterpret_cast<const QRgb*>(rows.constScanLine(top + v));
+            const auto* edge = reinterpret_cast<const QRgb*>(
+                rows.constScanLine(top + extrusion + std::clamp(v - extrusion, 0, n - 1)));
+            for (int column = 0; column < tiles.width(); ++column) {
+                const int left = layout.margin + column * pitch;
+                const QRgb* at = line + left;
+                const bool same =
+                    std::memcmp(at, edge + left, size_t(cell) * sizeof(QRgb)) == 0 &&
+                    std::all_of(at, at + extrusion, [&](QRgb p) { return p == at[extrusion]; }) &&
+                    std::all_of(at + extrusion + n, at + cell,
+                                [&](QRgb p) { return p == at[extrusion + n - 1]; });
+                if (!same)
+                    return QPoint(column, row);
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 LayoutFit fitLayout(QSize sheet, const TileLayout& layout)
 {
     const QSize tiles(wholeTiles(sheet.width(), layout), wholeTiles(sheet.height(), layout));

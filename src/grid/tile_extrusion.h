@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QImage>
+#include <QPoint>
 #include <QSize>
+#include <optional>
 
 #include "grid/grid_transform.h"
 
@@ -33,6 +35,11 @@ TileLayout extrudedLayout(const TileLayout& layout, int extrusion);
 // keeps its format (Format_ARGB32 or Format_RGB32), others become one of them. Refused like
 // transformTiles.
 GridResult extrudeTiles(const QImage& source, const TileLayout& layout, int extrusion);
+
+// The first whole tile (column, row) of a sheet laid out as extrudedLayout(layout, extrusion)
+// whose ring is not copies of its edge pixels, or nullopt when every one is.
+std::optional<QPoint> firstUnextrudedTile(const QImage& sheet, const TileLayout& layout,
+                                          int extrusion);
 
 // The other way round: source is laid out as extrudedLayout(layout, extrusion); the result, laid
 // out as layout, holds every whole tile without its extrusion.

@@ -70,6 +70,16 @@ TEST(TileExtrusion, ExtrudesEveryTileFromItsEdgesAndUnextrudesBackExactly)
                 ASSERT_EQ(image.pixel(x, y), expectedPixel(source, layout, extrusion, x, y))
                     << "pixel " << x << "," << y;
 
+        // Every ring is copies of its edges until one pixel of the last tile's changes.
+        EXPECT_EQ(firstUnextrudedTile(image, layout, extrusion), std::nullopt);
+        QImage touched = image.copy();
+        const int pitch = layout.tileSize + 2 * extrusion + layout.spacing;
+        const QPoint corner(layout.margin + (tiles.width() - 1) * pitch,
+                            layout.margin + (tiles.height() - 1) * pitch);
+        touched.setPixel(corner, touched.pixel(corner) ^ 1);
+        EXPECT_EQ(firstUnextrudedTile(touched, layout, extrusion),
+                  QPoint(tiles.width() - 1, tiles.height() - 1));
+
         const GridResult back = unextrudeTiles(image, layout, extrusion);
         ASSERT_TRUE(back.ok()) << back.error.toStdString();
         const QImage whole = source.copy(0, 0, width - strips.width(), height - strips.height());
