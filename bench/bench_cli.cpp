@@ -1,8 +1,9 @@
 // The command line end to end, process start included: "tilegrid grid add" (and "grid extrude")
-// on one 4096 x 4096 sheet and on 64 sheets of 512 x 512 (one job, then one per core), beside ImageMagick doing the
-// same grid with its separable-strip recipe in the same run. After the benchmarks a summary gives
-// the ratios, so they come from one run on whatever load the machine has. In-process steps on the
-// large sheet (decode, grid, PNG and BMP encode) show which part dominates.
+// on one 4096 x 4096 sheet and on 64 sheets of 512 x 512 (one job, then one per core), beside
+// ImageMagick doing the same grid with its separable-strip recipe in the same run. After the
+// benchmarks a summary gives the ratios, so they come from one run on whatever load the machine
+// has. In-process steps on the large sheet (decode, grid, PNG and BMP encode) show which part
+// dominates.
 #include <sys/resource.h>
 
 #include <QCoreApplication>

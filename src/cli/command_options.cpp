@@ -43,8 +43,9 @@ constexpr std::array kOptionSpecs{
                "drop the partial strips beyond the last whole tile"},
     OptionSpec{Option::Force, "force", 0, nullptr,
                "add a grid where one is found, remove lines where none is"},
-    OptionSpec{Option::Px, "px", 0, "E", "pixels each tile is extruded by on every side, 1 to 64 "
-                                        "(default 1)"},
+    OptionSpec{Option::Px, "px", 0, "E",
+               "pixels each tile is extruded by on every side, 1 to 64 "
+               "(default 1)"},
     OptionSpec{Option::Margin, "margin", 0, "M",
                "pixels around the tiles at the sheet's edges, 0 to 1024 (default 0)"},
     OptionSpec{Option::Spacing, "spacing", 0, "S",

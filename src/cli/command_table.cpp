@@ -65,8 +65,10 @@ const std::array kCommands{
         "\n"
         "Examples:\n"
         "  tilegrid grid extrude sheet.png -o sheet-extruded.png\n"
-        "  tilegrid grid extrude --tile 32 --px 2 --margin 1 --spacing 2 --out-dir game art/*.png\n",
-        kSheetOutput.with({Option::Tile, Option::Px, Option::Margin, Option::Spacing, Option::Crop}),
+        "  tilegrid grid extrude --tile 32 --px 2 --margin 1 --spacing 2 --out-dir game \\\n"
+        "      art/*.png\n",
+        kSheetOutput.with(
+            {Option::Tile, Option::Px, Option::Margin, Option::Spacing, Option::Crop}),
         InputCount::OneOrMore, OutputKind::Sheets, extrudeJob},
     CommandSpec{
         "grid", "unextrude",
@@ -83,8 +85,8 @@ const std::array kCommands{
         "Examples:\n"
         "  tilegrid grid unextrude sheet-extruded.png -o sheet.png\n"
         "  tilegrid grid unextrude --tile 32 --px 2 --in-place game/*.png\n",
-        kSheetOutput.with(
-            {Option::Tile, Option::Px, Option::Margin, Option::Spacing, Option::Crop, Option::Force}),
+        kSheetOutput.with({Option::Tile, Option::Px, Option::Margin, Option::Spacing, Option::Crop,
+                           Option::Force}),
         InputCount::OneOrMore, OutputKind::Sheets, unextrudeJob},
     CommandSpec{
         "map", "restore", "IN... --map M [--tile N] [--gutter G] OUTPUT",

@@ -86,8 +86,8 @@ std::optional<TileMap> sheetMap(const CommandOptions& options, const QString& in
 
 // Refuses to drop strips of right and bottom pixels beyond the last whole tile unless --crop
 // allows it; tiles says what a whole tile is.
-QString stripsWithoutCrop(const CommandOptions& options, const QString& input,
-                          const QString& tiles, int right, int bottom)
+QString stripsWithoutCrop(const CommandOptions& options, const QString& input, const QString& tiles,
+                          int right, int bottom)
 {
     if (options.crop || (right == 0 && bottom == 0))
         return {};
@@ -112,8 +112,7 @@ QString strippedWithoutCrop(const QImage& sheet, const CommandOptions& options,
                               : QStringLiteral("%1 × %1 tiles with their %2-pixel grid")
                                     .arg(options.tileSize)
                                     .arg(pitch - options.tileSize);
-    return stripsWithoutCrop(options, input, tiles, sheet.width() % pitch,
-                             sheet.height() % pitch);
+    return stripsWithoutCrop(options, input, tiles, sheet.width() % pitch, sheet.height() % pitch);
 }
 
 // Before a grid is added, a sheet that has one at that pitch is left alone; before one is removed,
@@ -176,8 +175,8 @@ SheetOutcome extruded(const QImage& sheet, const CommandOptions& options, const 
             tiles += QStringLiteral(" at a margin of %1 and a spacing of %2")
                          .arg(from.margin)
                          .arg(from.spacing);
-        if (QString why = stripsWithoutCrop(options, input, tiles, fit.strips.width(),
-                                            fit.strips.height());
+        if (QString why =
+                stripsWithoutCrop(options, input, tiles, fit.strips.width(), fit.strips.height());
             !why.isEmpty())
             return SheetOutcome{QImage(), why, {}};
     }

@@ -5,7 +5,8 @@
 
 #include "image/pixel_block.h"
 
-namespace {
+namespace
+{
 
 int wholeTiles(int side, const TileLayout& layout)
 {
@@ -33,15 +34,14 @@ void copyExtruded(const QImage& source, QImage& target, const TileLayout& bare, 
         auto* out = reinterpret_cast<QRgb*>(target.scanLine(y));
         const int inside = y - bare.margin;
         const int row = inside < 0 ? -1 : inside / targetPitch;
-        const int v = inside - row * targetPitch;  // within the extruded tile, ring included
+        const int v = inside - row * targetPitch; // within the extruded tile, ring included
         if (inside < 0 || row >= tiles.height() || v >= n + 2 * to) {
             std::fill(out, out + width, fill);
             continue;
         }
-        const int sourceY =
-            bare.margin + row * sourcePitch + from + std::clamp(v - to, 0, n - 1);
-        const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(sourceY)) +
-                         bare.margin + from;
+        const int sourceY = bare.margin + row * sourcePitch + from + std::clamp(v - to, 0, n - 1);
+        const auto* in =
+            reinterpret_cast<const QRgb*>(source.constScanLine(sourceY)) + bare.margin + from;
         QRgb* at = std::fill_n(out, bare.margin, fill);
         for (int column = 0; column < tiles.width(); ++column, in += sourcePitch) {
             if (column > 0)
@@ -62,18 +62,19 @@ GridResult convert(const QImage& source, const TileLayout& bare, int from, int t
     const LayoutFit fit = fitLayout(source.size(), sourceLayout);
     if (fit.tiles.isEmpty())
         return GridResult{
-            QImage(),
-            QStringLiteral("The sheet holds no whole %1 × %1 tile%2.")
-                .arg(bare.tileSize)
-                .arg(from > 0 ? QStringLiteral(" with its %1-pixel extrusion").arg(from)
-                              : QString())};
+            QImage(), QStringLiteral("The sheet holds no whole %1 × %1 tile%2.")
+                          .arg(bare.tileSize)
+                          .arg(from > 0 ? QStringLiteral(" with its %1-pixel extrusion").arg(from)
+                                        : QString())};
     const TileLayout targetLayout = extrudedLayout(bare, to);
-    const qint64 width = 2 * qint64(targetLayout.margin) +
-                         qint64(fit.tiles.width()) * (targetLayout.tileSize + targetLayout.spacing) -
-                         targetLayout.spacing;
-    const qint64 height = 2 * qint64(targetLayout.margin) +
-                          qint64(fit.tiles.height()) * (targetLayout.tileSize + targetLayout.spacing) -
-                          targetLayout.spacing;
+    const qint64 width =
+        2 * qint64(targetLayout.margin) +
+        qint64(fit.tiles.width()) * (targetLayout.tileSize + targetLayout.spacing) -
+        targetLayout.spacing;
+    const qint64 height =
+        2 * qint64(targetLayout.margin) +
+        qint64(fit.tiles.height()) * (targetLayout.tileSize + targetLayout.spacing) -
+        targetLayout.spacing;
     if (width > kMaxImageSide || height > kMaxImageSide)
         return GridResult{QImage(),
                           QStringLiteral("The result would be %1 × %2 pixels, but a sheet can be "
@@ -95,15 +96,16 @@ GridResult convert(const QImage& source, const TileLayout& bare, int from, int t
     }
     QImage target = createUninitialized(int(width), int(height), in->format());
     if (target.isNull())
-        return GridResult{
-            QImage(),
-            QStringLiteral("There is not enough memory for a %1 × %2 sheet.").arg(width).arg(height)};
+        return GridResult{QImage(),
+                          QStringLiteral("There is not enough memory for a %1 × %2 sheet.")
+                              .arg(width)
+                              .arg(height)};
     const QRgb fill = in->format() == QImage::Format_ARGB32 ? 0x00ffffffu : 0xffffffffu;
     copyExtruded(*in, target, bare, from, to, fit.tiles, fill);
     return GridResult{target, QString()};
 }
 
-}  // namespace
+} // namespace
 
 std::optional<QPoint> firstUnextrudedTile(const QImage& sheet, const TileLayout& layout,
                                           int extrusion)

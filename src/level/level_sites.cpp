@@ -315,8 +315,8 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
             if (site.spacing.valid())
                 splice.replaceNumber(site.spacing, after.spacing);
             else
-                missing += site.spacingPrefix + QByteArray::number(after.spacing) +
-                           site.spacingSuffix;
+                missing +=
+                    site.spacingPrefix + QByteArray::number(after.spacing) + site.spacingSuffix;
             if (site.margin.valid())
                 splice.replaceNumber(site.margin, after.margin);
             else if (after.margin != 0)

@@ -88,8 +88,8 @@ SheetGeometry geometryAfter(const TilesetFacts& tileset, const TileRemap& remap)
         // The margin on all four sides, the spacing only between tiles.
         after.margin = remap.margin >= 0 ? remap.margin : tileset.margin;
         after.spacing = remap.spacing >= 0 ? remap.spacing : tileset.spacing;
-        after.imageWidth = 2 * after.margin + columns * tileset.tileWidth +
-                           (columns - 1) * after.spacing;
+        after.imageWidth =
+            2 * after.margin + columns * tileset.tileWidth + (columns - 1) * after.spacing;
         after.imageHeight =
             2 * after.margin + rows * tileset.tileHeight + (rows - 1) * after.spacing;
         return after;

@@ -5,7 +5,8 @@
 
 #include "grid/tile_extrusion.h"
 
-namespace {
+namespace
+{
 
 // A sheet of random colours and random alpha, so a lost alpha byte or a shifted pixel shows.
 QImage randomSheet(int width, int height, std::mt19937& random)
@@ -35,7 +36,8 @@ QRgb expectedPixel(const QImage& source, const TileLayout& layout, int extrusion
     };
     int sx = 0;
     int sy = 0;
-    return place(x, tiles.width(), sx) && place(y, tiles.height(), sy) ? source.pixel(sx, sy) : 0x00ffffffu;
+    return place(x, tiles.width(), sx) && place(y, tiles.height(), sy) ? source.pixel(sx, sy)
+                                                                       : 0x00ffffffu;
 }
 
 TEST(TileExtrusion, ExtrudesEveryTileFromItsEdgesAndUnextrudesBackExactly)
@@ -116,4 +118,4 @@ TEST(TileExtrusion, TwoByTwoTilesGiveTheseExactPixels)
             EXPECT_EQ(result.image.pixel(x, y), colour(expected[y][x])) << x << "," << y;
 }
 
-}  // namespace
+} // namespace

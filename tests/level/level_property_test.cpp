@@ -118,10 +118,11 @@ void checkMapFormat(const QString& fileName, Write write, Read read)
         expectSamePictures(level, remap, read(result.bytes));
         EXPECT_EQ(result.cellsChanged, expectedChanges(level, remap));
         if (extruded) {
-            EXPECT_EQ(sheetGeometry(result.bytes, level),
-                      std::vector<int>({remap.margin, remap.spacing,
-                                        2 * remap.margin + columns * 8 + (columns - 1) * remap.spacing,
-                                        2 * remap.margin + rows * 8 + (rows - 1) * remap.spacing}));
+            EXPECT_EQ(
+                sheetGeometry(result.bytes, level),
+                std::vector<int>({remap.margin, remap.spacing,
+                                  2 * remap.margin + columns * 8 + (columns - 1) * remap.spacing,
+                                  2 * remap.margin + rows * 8 + (rows - 1) * remap.spacing}));
         }
 
         TileRemap inverse = remap.inverse();
