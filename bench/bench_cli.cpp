@@ -1,8 +1,9 @@
-// The command line end to end, process start included: "tilegrid grid add" on one 4096 x 4096
-// sheet and on 64 sheets of 512 x 512 (one job, then one per core), beside ImageMagick doing the
-// same grid with its separable-strip recipe in the same run. After the benchmarks a summary gives
-// the ratios, so they come from one run on whatever load the machine has. In-process steps on the
-// large sheet (decode, grid, PNG and BMP encode) show which part dominates.
+// The command line end to end, process start included: "tilegrid grid add" (and "grid extrude")
+// on one 4096 x 4096 sheet and on 64 sheets of 512 x 512 (one job, then one per core), beside
+// ImageMagick doing the same grid with its separable-strip recipe in the same run. After the
+// benchmarks a summary gives the ratios, so they come from one run on whatever load the machine
+// has. In-process steps on the large sheet (decode, grid, PNG and BMP encode) show which part
+// dominates.
 #include <sys/resource.h>
 
 #include <QCoreApplication>
@@ -228,6 +229,19 @@ void BM_TilegridLarge(benchmark::State& state)
     state.SetLabel(png ? "PNG out" : "BMP out");
 }
 
+// grid extrude on the same sheet by 1 pixel, PNG out: it writes (18/17)² times the pixels of the
+// grid, and should take at most 1.5 times as long.
+void BM_TilegridExtrudeLarge(benchmark::State& state)
+{
+    const QString output = outputPath("tg-extruded.png");
+    const size_t side = size_t(kLargeSide / 16 * 18);
+    timeRuns(state, "tilegrid extrude", side * side * 4, [&] {
+        return runProcess(tilegrid(), {"grid", "extrude", "--quiet", inputs().large, "-o", output});
+    });
+    timings()["tilegrid extrude"].bytes = QFileInfo(output).size();
+    state.SetLabel("PNG out");
+}
+
 // range(0): 0 its default PNG (zlib 7, adaptive filters), 1 zlib 1 and no filter (-quality 10),
 // 2 zlib 9 and no filter as our writer (-quality 90), 3 BMP; range(1): 1 with memory enough to
 // keep its strips off the disk.
@@ -377,6 +391,12 @@ void printSummary()
                     "cores\n",
                     one.wall, QThread::idealThreadCount(), all.wall, one.wall / all.wall,
                     QThread::idealThreadCount());
+    const Timing extrude = get("tilegrid extrude");
+    if (extrude.wall > 0 && get("tilegrid png").wall > 0)
+        std::printf("4096 x 4096 grid extrude %.2f s (cpu %.2f), grid add %.2f s (cpu %.2f): ratio "
+                    "%.2f (cpu %.2f), at most 1.5 wanted\n",
+                    extrude.wall, extrude.cpu, get("tilegrid png").wall, get("tilegrid png").cpu,
+                    extrude.wall / get("tilegrid png").wall, extrude.cpu / get("tilegrid png").cpu);
     if (get("tilegrid png").wall > 0)
         std::printf("tilegrid 4096 x 4096 PNG run by step: start %.2f s, decode %.2f s, grid "
                     "%.3f s, PNG save %.2f s (BMP save %.2f s)\n",
@@ -393,6 +413,7 @@ BENCHMARK(BM_TilegridLarge)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
+BENCHMARK(BM_TilegridExtrudeLarge)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_MagickLarge)
     ->Args({0, 0})
     ->Args({0, 1})

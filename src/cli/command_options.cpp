@@ -43,6 +43,13 @@ constexpr std::array kOptionSpecs{
                "drop the partial strips beyond the last whole tile"},
     OptionSpec{Option::Force, "force", 0, nullptr,
                "add a grid where one is found, remove lines where none is"},
+    OptionSpec{Option::Px, "px", 0, "E",
+               "pixels each tile is extruded by on every side, 1 to 64 "
+               "(default 1)"},
+    OptionSpec{Option::Margin, "margin", 0, "M",
+               "pixels around the tiles at the sheet's edges, 0 to 1024 (default 0)"},
+    OptionSpec{Option::Spacing, "spacing", 0, "S",
+               "pixels between neighbouring tiles, 0 to 1024 (default 0)"},
     OptionSpec{Option::Jobs, "jobs", 'j', "N",
                "work on up to N inputs at once (default and most: one per core)"},
     OptionSpec{Option::Quiet, "quiet", 'q', nullptr,
@@ -184,6 +191,19 @@ QString store(CommandOptions& options, Option option, const QString& name, const
     case Option::OutDir:
         options.outDir = value;
         return {};
+    case Option::Px:
+        if (const auto n = numberIn(value, 1, kMaxExtrusion)) {
+            options.extrusion = *n;
+            return {};
+        }
+        return outOfRange(1, kMaxExtrusion);
+    case Option::Margin:
+    case Option::Spacing:
+        if (const auto n = numberIn(value, 0, kMaxMargin)) {
+            (option == Option::Margin ? options.margin : options.spacing) = *n;
+            return {};
+        }
+        return outOfRange(0, kMaxMargin);
     case Option::Jobs:
         if (const auto n = numberIn(value, 1, 1024)) {
             options.jobs = *n;

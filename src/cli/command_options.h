@@ -29,6 +29,9 @@ enum class Option {
     InPlace,
     Crop,
     Force,
+    Px,
+    Margin,
+    Spacing,
     Jobs,
     Quiet,
     Help
@@ -60,6 +63,8 @@ inline constexpr int kMinTileSize = 1;
 inline constexpr int kMaxTileSize = 1024;
 inline constexpr int kMinGutter = 1;
 inline constexpr int kMaxGutter = 64;
+inline constexpr int kMaxExtrusion = 64;
+inline constexpr int kMaxMargin = 1024;  // for margin and spacing alike
 
 // What the arguments after the command words said. Values not given keep these defaults.
 struct CommandOptions {
@@ -81,6 +86,11 @@ struct CommandOptions {
     bool inPlace = false;
     bool crop = false;   // partial strips at the right and bottom may be dropped
     bool force = false;  // grid commands do their work whatever grid the sheet has
+    int extrusion = 1;   // pixels each tile gains on every side
+    // The sheet's margin and spacing: for extrude, those the sheet has; for levels, those the
+    // sheet's tilesets get.
+    std::optional<int> margin;
+    std::optional<int> spacing;
     int jobs = 0;  // 0: one per core
     bool quiet = false;
     bool help = false;

@@ -47,6 +47,48 @@ const std::array kCommands{
         kSheetOutput.with({Option::Tile, Option::Gutter, Option::Crop, Option::Force}),
         InputCount::OneOrMore, OutputKind::Sheets, removeGridJob},
     CommandSpec{
+        "grid", "extrude",
+        "IN... [--tile N] [--px E] [--margin M] [--spacing S] [--crop] OUTPUT",
+        "surround every tile with copies of its own edge pixels",
+        "Every whole tile gets E pixels (default 1) on each side copied from its own edge row\n"
+        "or column, and E × E pixels at each corner from its corner pixel, so that a game\n"
+        "drawing tiles with filtering, scaling or at fractional positions shows no seams from\n"
+        "the neighbouring tiles. --margin and --spacing describe a sheet that has them: tiles\n"
+        "start M pixels in from each edge, S pixels apart. The result keeps that margin and\n"
+        "spacing around the grown tiles (filled with transparent white, or opaque white on an\n"
+        "opaque sheet), so its tiles start M + E pixels in and lie S + 2E apart: give those to\n"
+        "the levels with \"tilegrid levels remap --margin M+E --spacing S+2E\".\n"
+        "\n"
+        "A sheet that is not whole tiles fails, naming the partial strips at the right and\n"
+        "bottom it would lose; --crop drops them. Sheets are read as everywhere else, any\n"
+        "transparency laid over black; the extrusion itself copies pixels as they are.\n"
+        "\n"
+        "Examples:\n"
+        "  tilegrid grid extrude sheet.png -o sheet-extruded.png\n"
+        "  tilegrid grid extrude --tile 32 --px 2 --margin 1 --spacing 2 --out-dir game \\\n"
+        "      art/*.png\n",
+        kSheetOutput.with(
+            {Option::Tile, Option::Px, Option::Margin, Option::Spacing, Option::Crop}),
+        InputCount::OneOrMore, OutputKind::Sheets, extrudeJob},
+    CommandSpec{
+        "grid", "unextrude",
+        "IN... [--tile N] [--px E] [--margin M] [--spacing S] [--crop] [--force] OUTPUT",
+        "take the extruded edges off every tile again",
+        "Gives back the sheet that grid extrude was given with the same --tile, --px, --margin\n"
+        "and --spacing: IN's tiles start M + E pixels in and lie S + 2E apart, and each loses\n"
+        "its E pixels of extrusion. A sheet without margin and spacing comes back exactly;\n"
+        "margin and spacing come back filled as extrude fills them. A sheet that is not whole\n"
+        "extruded tiles fails, naming the partial strips it would lose; --crop drops them. A\n"
+        "sheet whose tiles are not surrounded by copies of their edges fails, naming the first\n"
+        "such tile; --force takes the edges off all the same.\n"
+        "\n"
+        "Examples:\n"
+        "  tilegrid grid unextrude sheet-extruded.png -o sheet.png\n"
+        "  tilegrid grid unextrude --tile 32 --px 2 --in-place game/*.png\n",
+        kSheetOutput.with({Option::Tile, Option::Px, Option::Margin, Option::Spacing, Option::Crop,
+                           Option::Force}),
+        InputCount::OneOrMore, OutputKind::Sheets, unextrudeJob},
+    CommandSpec{
         "map", "restore", "IN... --map M [--tile N] [--gutter G] OUTPUT",
         "put every tile back at its original place, as a map file says",
         "IN is arranged as the map file M says: M holds, for each whole tile position row by\n"
@@ -117,8 +159,9 @@ const std::array kCommands{
         OutputKind::MapFile, deriveMapJob},
     CommandSpec{
         "levels", "remap",
-        "--map M [--sheet SHEET] [--grid added|removed] [--first-id 0|1] LEVEL... OUTPUT",
-        "carry a rearrangement of the sheet into the levels made against it",
+        "[--map M] [--margin M] [--spacing S] [--sheet SHEET] [--grid added|removed] "
+        "[--first-id 0|1] LEVEL... OUTPUT",
+        "carry a rearrangement or extrusion of the sheet into the levels made against it",
         "Renumbers the tiles that levels made against the sheet name, so that every cell shows\n"
         "the same picture with the sheet arranged as the map file M says (the window's Map\n"
         "\"Save As..\" writes it; map derive finds one). Levels are TMX maps, TSX tilesets and\n"
@@ -132,6 +175,14 @@ const std::array kCommands{
         "removed says that the sheet gained or lost its one-pixel grid since the levels were\n"
         "made: the tileset's spacing and image size follow. --first-id is the number of the\n"
         "sheet's first tile in CSV levels; smaller numbers and empty fields are empty cells.\n"
+        "\n"
+        "--margin and --spacing set the margin and spacing of the sheet's tilesets, and their\n"
+        "image size follows, so that every cell shows the same picture from a sheet whose tiles\n"
+        "now lie there: after \"grid extrude --px E\" of a sheet without margin and spacing,\n"
+        "give --margin E --spacing 2E. Either may be left out to keep the tilesets' own. Without\n"
+        "--map the tile numbers stay as they are (CSV levels, which hold nothing else, are\n"
+        "skipped); with it, both happen in one run. --grid added is short for --margin 0\n"
+        "--spacing 1 on a sheet that had neither, --grid removed for the way back.\n"
         "\n"
         "OUTPUT is one of:\n"
         "  -o OUT         for one level whose sheet tileset is inside it (a CSV level, a map\n"
@@ -157,9 +208,11 @@ const std::array kCommands{
         "  tilegrid levels remap --map sheet.zeko-map levels/*.tmx --in-place\n"
         "  tilegrid levels remap --map sheet.zeko-map --sheet tiles.png --out-dir new world.tmj\n"
         "  tilegrid levels remap --map sheet.zeko-map --grid added --first-id 1 level1.csv \\\n"
-        "      -o level1-new.csv\n",
-        OptionSet{Option::Map, Option::Sheet, Option::Grid, Option::FirstId, Option::Output,
-                  Option::OutDir, Option::InPlace},
+        "      -o level1-new.csv\n"
+        "  tilegrid grid extrude --px 1 tiles.png --in-place\n"
+        "  tilegrid levels remap --margin 1 --spacing 2 levels/*.tmx --in-place\n",
+        OptionSet{Option::Map, Option::Margin, Option::Spacing, Option::Sheet, Option::Grid,
+                  Option::FirstId, Option::Output, Option::OutDir, Option::InPlace},
         InputCount::OneRun, OutputKind::Levels, remapLevelsJob},
     CommandSpec{
         "info", "", "IN... [--tile N] [--gutter G]",

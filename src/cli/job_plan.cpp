@@ -127,8 +127,23 @@ JobPlan planJobs(const CommandSpec& command, const CommandOptions& options)
     }
     // Block moves take a sheet in its original order unless a map says otherwise.
     const bool movesBlocks = command.options.has(Option::Block);
-    if (command.options.has(Option::Map) && !movesBlocks && options.mapPath.isEmpty()) {
-        plan.error = QStringLiteral("%1 needs the map file: --map M.").arg(command.words());
+    // Levels may only take the sheet's new margin and spacing, with their tile ids as they are.
+    const bool takesLayout =
+        command.options.has(Option::Margin) && command.output == OutputKind::Levels;
+    const bool layoutGiven = options.margin || options.spacing;
+    if (takesLayout && layoutGiven && options.gridChange != TileRemap::GridChange::None) {
+        plan.error = QStringLiteral("--grid is short for a margin and spacing: give either it or "
+                                    "--margin and --spacing.");
+        return plan;
+    }
+    if (command.options.has(Option::Map) && !movesBlocks && options.mapPath.isEmpty() &&
+        !(takesLayout && (layoutGiven || options.gridChange != TileRemap::GridChange::None))) {
+        plan.error = takesLayout
+                         ? QStringLiteral("%1 needs the map file (--map M), the sheet's new "
+                                          "margin and spacing (--margin M --spacing S), or "
+                                          "both.")
+                               .arg(command.words())
+                         : QStringLiteral("%1 needs the map file: --map M.").arg(command.words());
         return plan;
     }
     if (movesBlocks) {

@@ -41,13 +41,21 @@ LevelOutputPath levelTargets(const CommandOptions& options, const Job& job,
 
 JobResult remapLevelsJob(const CommandOptions& options, const Job& job)
 {
-    const MapParseResult read = readMapFileAsOneRow(options.mapPath);
-    if (!read.map)
-        return JobResult{read.error, QString()};
-    TileRemap remap = TileRemap::fromTileMap(*read.map, options.gridChange);
-    // The file holds no column count: the map was read as one row, which no tileset's columns
-    // should be checked against.
-    remap.columns = 0;
+    TileRemap remap;
+    if (options.mapPath.isEmpty()) {
+        remap.keepsIds = true;
+        remap.grid = options.gridChange;
+    } else {
+        const MapParseResult read = readMapFileAsOneRow(options.mapPath);
+        if (!read.map)
+            return JobResult{read.error, QString()};
+        remap = TileRemap::fromTileMap(*read.map, options.gridChange);
+        // The file holds no column count: the map was read as one row, which no tileset's
+        // columns should be checked against.
+        remap.columns = 0;
+    }
+    remap.margin = options.margin.value_or(-1);
+    remap.spacing = options.spacing.value_or(-1);
 
     std::map<QString, QString> refused;
     const LevelRemapRun run =

@@ -6,6 +6,7 @@
 #include "document/image_decoder.h"
 #include "document/sheet_files.h"
 #include "grid/grid_transform.h"
+#include "grid/tile_extrusion.h"
 #include "tilemap/block_move.h"
 #include "image/pixel_format.h"
 #include "tilemap/tile_ops.h"
@@ -88,21 +89,13 @@ std::optional<TileMap> sheetMap(const CommandOptions& options, const QString& in
     return parsed.map;
 }
 
-// Refuses to drop the strips beyond the last whole tile at this pitch unless --crop allows it.
-QString strippedWithoutCrop(const QImage& sheet, const CommandOptions& options,
-                            const QString& input, int pitch)
+// Refuses to drop strips of right and bottom pixels beyond the last whole tile unless --crop
+// allows it; tiles says what a whole tile is.
+QString stripsWithoutCrop(const CommandOptions& options, const QString& input, const QString& tiles,
+                          int right, int bottom)
 {
-    const int right = sheet.width() % pitch;
-    const int bottom = sheet.height() % pitch;
-    // A sheet of no whole tile gets the grid functions' own message.
-    if (options.crop || (right == 0 && bottom == 0) || sheet.width() < pitch ||
-        sheet.height() < pitch)
+    if (options.crop || (right == 0 && bottom == 0))
         return {};
-    const QString tiles = pitch == options.tileSize
-                              ? QStringLiteral("%1 × %1 tiles").arg(options.tileSize)
-                              : QStringLiteral("%1 × %1 tiles with their %2-pixel grid")
-                                    .arg(options.tileSize)
-                                    .arg(pitch - options.tileSize);
     const QStringList strips = stripSizes(right, bottom);
     return QStringLiteral("%1 is not whole %2 and would drop %3 of %4; --crop drops %5.")
         .arg(quotedPath(input), tiles,
@@ -110,6 +103,21 @@ QString strippedWithoutCrop(const QImage& sheet, const CommandOptions& options,
                                 : QStringLiteral("partial strips"),
              strips.join(QStringLiteral(" and ")),
              strips.size() == 1 ? QStringLiteral("it") : QStringLiteral("them"));
+}
+
+// The same for the strips beyond the last whole tile at this pitch.
+QString strippedWithoutCrop(const QImage& sheet, const CommandOptions& options,
+                            const QString& input, int pitch)
+{
+    // A sheet of no whole tile gets the grid functions' own message.
+    if (sheet.width() < pitch || sheet.height() < pitch)
+        return {};
+    const QString tiles = pitch == options.tileSize
+                              ? QStringLiteral("%1 × %1 tiles").arg(options.tileSize)
+                              : QStringLiteral("%1 × %1 tiles with their %2-pixel grid")
+                                    .arg(options.tileSize)
+                                    .arg(pitch - options.tileSize);
+    return stripsWithoutCrop(options, input, tiles, sheet.width() % pitch, sheet.height() % pitch);
 }
 
 // Before a grid is added, a sheet that has one at that pitch is left alone; before one is removed,
@@ -155,6 +163,48 @@ SheetOutcome gridded(const QImage& sheet, const CommandOptions& options, const Q
     return SheetOutcome{std::move(result.image), {}, {}};
 }
 
+// Extrusion keeps the sheet's margin and spacing around tiles that grow by the extrusion; the
+// sheet to unextrude is laid out as extrude leaves it.
+template <bool Extrude>
+SheetOutcome extruded(const QImage& sheet, const CommandOptions& options, const QString& input)
+{
+    const TileLayout layout{options.tileSize, options.margin.value_or(0),
+                            options.spacing.value_or(0)};
+    const TileLayout from = Extrude ? layout : extrudedLayout(layout, options.extrusion);
+    const LayoutFit fit = fitLayout(sheet.size(), from);
+    if (!fit.tiles.isEmpty()) {
+        QString tiles = QStringLiteral("%1 × %1 tiles").arg(options.tileSize);
+        if (!Extrude)
+            tiles += QStringLiteral(" extruded by %1").arg(options.extrusion);
+        if (from.margin > 0 || from.spacing > 0)
+            tiles += QStringLiteral(" at a margin of %1 and a spacing of %2")
+                         .arg(from.margin)
+                         .arg(from.spacing);
+        if (QString why =
+                stripsWithoutCrop(options, input, tiles, fit.strips.width(), fit.strips.height());
+            !why.isEmpty())
+            return SheetOutcome{QImage(), why, {}};
+    }
+    // Taking off a ring that is no extrusion would lose real pixels.
+    if (!Extrude && !options.force)
+        if (const auto tile = firstUnextrudedTile(sheet, layout, options.extrusion))
+            return SheetOutcome{
+                QImage(),
+                QStringLiteral("%1 does not look extruded by %2: the tile in column %3, row %4 is "
+                               "not surrounded by copies of its edge pixels; --force takes the "
+                               "edges off all the same.")
+                    .arg(quotedPath(input))
+                    .arg(options.extrusion)
+                    .arg(tile->x() + 1)
+                    .arg(tile->y() + 1),
+                {}};
+    GridResult result = Extrude ? extrudeTiles(sheet, layout, options.extrusion)
+                                : unextrudeTiles(sheet, layout, options.extrusion);
+    if (!result.ok())
+        return SheetOutcome{QImage(), aboutSheet(input, result.error), {}};
+    return SheetOutcome{std::move(result.image), {}, {}};
+}
+
 template <bool Restore>
 SheetOutcome rearranged(const QImage& sheet, const CommandOptions& options, const QString& input)
 {
@@ -186,6 +236,16 @@ JobResult addGridJob(const CommandOptions& options, const Job& job)
 JobResult removeGridJob(const CommandOptions& options, const Job& job)
 {
     return editSheet(options, job, gridded<false>);
+}
+
+JobResult extrudeJob(const CommandOptions& options, const Job& job)
+{
+    return editSheet(options, job, extruded<true>);
+}
+
+JobResult unextrudeJob(const CommandOptions& options, const Job& job)
+{
+    return editSheet(options, job, extruded<false>);
 }
 
 JobResult restoreMapJob(const CommandOptions& options, const Job& job)

@@ -7,6 +7,8 @@
 
 JobResult addGridJob(const CommandOptions& options, const Job& job);
 JobResult removeGridJob(const CommandOptions& options, const Job& job);
+JobResult extrudeJob(const CommandOptions& options, const Job& job);
+JobResult unextrudeJob(const CommandOptions& options, const Job& job);
 JobResult restoreMapJob(const CommandOptions& options, const Job& job);
 JobResult applyMapJob(const CommandOptions& options, const Job& job);
 JobResult moveBlocksJob(const CommandOptions& options, const Job& job);

@@ -17,6 +17,11 @@ bool isSeparator(char c)
 LevelBytesResult remapCsvLevel(const QByteArray& bytes, const TileRemap& remap, int firstId)
 {
     LevelBytesResult result;
+    if (remap.keepsIds) {
+        result.status = LevelFileStatus::Skipped;
+        result.reason = QStringLiteral("it holds only tile numbers, and they stay");
+        return result;
+    }
     StretchWriter numbers(bytes);
     const qsizetype size = bytes.size();
     const int64_t count = remap.tileCount();

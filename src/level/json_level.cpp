@@ -168,6 +168,7 @@ class JsonLevelScanner
         if (facts.spacing < 0)
             facts.spacing = 0;
         site.spacing = fields.value(u"spacing").span;
+        site.margin = fields.value(u"margin").span;
         site.imageWidth = fields.value(u"imagewidth").span;
         site.imageHeight = fields.value(u"imageheight").span;
 

@@ -323,7 +323,8 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
             result.sheetTilesetFiles << tileset.file;
             continue;
         }
-        for (const TileIdSite& id : site.ids) {
+        static const std::vector<TileIdSite> kIdsStay;
+        for (const TileIdSite& id : remap.keepsIds ? kIdsStay : site.ids) {
             int64_t value = 0;
             const QByteArrayView text =
                 QByteArrayView(bytes).sliced(id.value.begin, id.value.size());
@@ -345,14 +346,22 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
                 ++result.tilesMoved;
             }
         }
-        if (remap.grid != TileRemap::GridChange::None) {
+        if (remap.grid != TileRemap::GridChange::None || remap.changesLayout()) {
             const SheetGeometry after = geometryAfter(tileset, remap);
+            // A missing margin or spacing goes in where a missing spacing goes, once.
+            QByteArray missing;
             if (site.spacing.valid())
                 splice.replaceNumber(site.spacing, after.spacing);
             else
-                splice.insert(site.spacingInsertAt, site.spacingPrefix +
-                                                        QByteArray::number(after.spacing) +
-                                                        site.spacingSuffix);
+                missing +=
+                    site.spacingPrefix + QByteArray::number(after.spacing) + site.spacingSuffix;
+            if (site.margin.valid())
+                splice.replaceNumber(site.margin, after.margin);
+            else if (after.margin != 0)
+                missing += QByteArray(site.spacingPrefix).replace("spacing", "margin") +
+                           QByteArray::number(after.margin) + site.spacingSuffix;
+            if (!missing.isEmpty())
+                splice.insert(site.spacingInsertAt, missing);
             if (site.imageWidth.valid())
                 splice.replaceNumber(site.imageWidth, after.imageWidth);
             if (site.imageHeight.valid())
@@ -360,7 +369,7 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
         }
     }
 
-    if (!sites.isTileset) {
+    if (!sites.isTileset && !remap.keepsIds) {
         const GidRemapper gids(facts, choice.isSheet, remap);
         if (!gids.problem().isEmpty())
             return failedWith(gids.problem());

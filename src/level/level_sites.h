@@ -35,6 +35,7 @@ struct TilesetSite {
     qsizetype at = 0;  // where the tileset starts
     std::vector<TileIdSite> ids;
     Span spacing;                    // the spacing value; invalid when the file leaves it out
+    Span margin;                     // the same for the margin; a missing one goes with spacing
     qsizetype spacingInsertAt = -1;  // where a missing spacing goes: prefix, the number, suffix
     QByteArray spacingPrefix;
     QByteArray spacingSuffix;

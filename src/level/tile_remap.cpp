@@ -15,6 +15,8 @@ TileRemap TileRemap::fromTileMap(const TileMap& map, GridChange grid)
 
 QString TileRemap::check() const
 {
+    if (keepsIds)
+        return QString();
     const size_t count = newIndexOf.size();
     std::vector<bool> taken(count, false);
     for (size_t tile = 0; tile < count; ++tile) {

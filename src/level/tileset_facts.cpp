@@ -64,7 +64,7 @@ QString checkSheetTileset(const TilesetFacts& tileset, const TileRemap& remap)
     if (count < 0)
         return QStringLiteral("the tileset %1 does not say how many tiles it has")
             .arg(tileset.label());
-    if (count != remap.tileCount())
+    if (!remap.keepsIds && count != remap.tileCount())
         return QStringLiteral("the tileset %1 has %2 tiles, the tile map %3")
             .arg(tileset.label())
             .arg(count)
@@ -75,11 +75,13 @@ QString checkSheetTileset(const TilesetFacts& tileset, const TileRemap& remap)
             .arg(tileset.label())
             .arg(columns)
             .arg(remap.columns);
-    if (remap.grid == TileRemap::GridChange::None)
+    if (remap.grid == TileRemap::GridChange::None && !remap.changesLayout())
         return QString();
     if (columns <= 0 || count % columns != 0)
         return QStringLiteral("the tileset %1 does not say how its tiles stand in columns")
             .arg(tileset.label());
+    if (remap.grid == TileRemap::GridChange::None)
+        return QString();
     if (tileset.margin != 0)
         return QStringLiteral("the tileset %1 has a margin of %2 pixels, but a grid starts at the "
                               "sheet's corner")
@@ -106,6 +108,16 @@ SheetGeometry geometryAfter(const TilesetFacts& tileset, const TileRemap& remap)
     after.spacing = remap.grid == TileRemap::GridChange::Added ? 1 : 0;
     const int64_t columns = tileset.knownColumns();
     const int64_t rows = tileset.knownTileCount() / columns;
+    if (remap.changesLayout()) {
+        // The margin on all four sides, the spacing only between tiles.
+        after.margin = remap.margin >= 0 ? remap.margin : tileset.margin;
+        after.spacing = remap.spacing >= 0 ? remap.spacing : tileset.spacing;
+        after.imageWidth =
+            2 * after.margin + columns * tileset.tileWidth + (columns - 1) * after.spacing;
+        after.imageHeight =
+            2 * after.margin + rows * tileset.tileHeight + (rows - 1) * after.spacing;
+        return after;
+    }
     after.imageWidth = columns * (tileset.tileWidth + after.spacing);
     after.imageHeight = rows * (tileset.tileHeight + after.spacing);
     return after;

@@ -42,6 +42,7 @@ QString checkSheetTileset(const TilesetFacts& tileset, const TileRemap& remap);
 // The tileset's spacing and image size once the sheet's grid changed as remap says; only for a
 // tileset that checkSheetTileset accepted.
 struct SheetGeometry {
+    int64_t margin = 0;
     int64_t spacing = 0;
     int64_t imageWidth = 0;
     int64_t imageHeight = 0;

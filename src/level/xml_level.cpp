@@ -460,7 +460,7 @@ class XmlScanner
             else if (name == "spacing")
                 readNumber(site, site.spacing = value, facts.spacing);
             else if (name == "margin")
-                readNumber(site, value, facts.margin);
+                readNumber(site, site.margin = value, facts.margin);
             else if (name == "tilecount")
                 readNumber(site, value, facts.tileCount);
             else if (name == "columns")

@@ -21,6 +21,7 @@
 #include "document/sheet_files.h"
 #include "grid/grid_transform.h"
 #include "image/pixel_block.h"
+#include "grid/tile_extrusion.h"
 #include "support/image_files.h"
 #include "support/test_images.h"
 #include "support/tile_model.h"
@@ -246,6 +247,28 @@ const PixelCase kPixelCases[] = {
      {40, 23},
      0,
      [](const QImage& in, const TileMap&) { return plainTransform(in, 5, 7, 5, 0); }},
+    {"GridExtrude16",
+     {"grid", "extrude", "IN", "-o", "OUT"},
+     "in.png",
+     "out.png",
+     {32, 48},
+     0,
+     [](const QImage& in, const TileMap&) { return extrudeTiles(in, {16, 0, 0}, 1).image; }},
+    {"GridExtrude8By2WithMarginAndSpacing",
+     {"grid", "extrude", "--tile", "8", "--px=2", "--margin", "1", "--spacing", "2", "IN", "-o",
+      "OUT"},
+     "in.bmp",
+     "out.png",
+     {30, 20},
+     0,
+     [](const QImage& in, const TileMap&) { return extrudeTiles(in, {8, 1, 2}, 2).image; }},
+    {"GridUnextrude8By2",
+     {"grid", "unextrude", "--tile", "8", "--px", "2", "--force", "IN", "-o", "OUT"},
+     "in.png",
+     "out.bmp",
+     {36, 24},
+     0,
+     [](const QImage& in, const TileMap&) { return unextrudeTiles(in, {8, 0, 0}, 2).image; }},
     {"MapRestore16",
      {"map", "restore", "IN", "--map", "MAP", "-o", "OUT"},
      "in.png",
@@ -423,6 +446,9 @@ const UsageCase kUsageCases[] = {
     {{"grid", "add", "a.png", "sub/a.png", "--out-dir", "out"}, "out/a.png"},
     {{"grid", "remove", "--color", "red", "a.png", "-o", "x.png"}, "--color"},
     {{"map"}, "Run \"tilegrid map --help\""},
+    {{"grid", "extrude", "--px", "0", "a.png", "-o", "x.png"}, "--px"},
+    {{"grid", "unextrude", "--margin", "-1", "a.png", "-o", "x.png"}, "--margin"},
+    {{"grid", "add", "--spacing", "1", "a.png", "-o", "x.png"}, "--spacing"},
     {{"map", "restore", "a.png", "-o", "x.png"}, "--map"},
     {{"map", "apply", "a.png", "--map", "x.png", "-o", "x.png"}, "x.png"},
     {{"map", "derive", "a.png", "-o", "m.zeko-map"}, "two sheets"},
@@ -441,6 +467,7 @@ const UsageCase kUsageCases[] = {
      "sideways"},
     {{"levels", "remap", "--map", "m.zeko-map", "--first-id", "2", "a.csv", "--in-place"},
      "--first-id"},
+    {{"levels", "remap", "--grid", "added", "--spacing", "2", "a.tmx", "--in-place"}, "--grid"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, UsageErrors, ::testing::ValuesIn(kUsageCases));
@@ -453,8 +480,9 @@ TEST_F(CommandLineTest, HelpCoversEveryCommandAndVersionNamesTheRelease)
                                 "levels remap", "info", "--in-place", "Examples"})
         EXPECT_TRUE(help.out.contains(QLatin1StringView(command))) << command;
 
-    for (const char* command : {"grid add", "grid remove", "map restore", "map apply", "map move",
-                                "map derive", "levels remap", "info"}) {
+    for (const char* command : {"grid add", "grid remove", "grid extrude", "grid unextrude",
+                                "map restore", "map apply", "map move", "map derive",
+                                "levels remap", "info"}) {
         QStringList arguments = QString::fromLatin1(command).split(QLatin1Char(' '));
         const Finished own = run(arguments << QStringLiteral("--help"));
         EXPECT_EQ(own.exitCode, 0) << command;
@@ -902,6 +930,13 @@ const bool kRoot = geteuid() == 0;
 const CarefulCase kCarefulCases[] = {
     {"PartialStripIsRefused", {48, 49}, 0, {"grid", "add", "--tile", "24", "IN", "-o", "o.png"}, 1,
      "would drop a partial strip of 1 pixel at the bottom; --crop drops it.", nullptr},
+    {"ExtrudeRefusesAPartialStrip", {40, 32}, 0, {"grid", "extrude", "IN", "-o", "o.png"}, 1,
+     "would drop a partial strip of 8 pixels at the right; --crop drops it.", nullptr},
+    {"ExtrudeCropped", {40, 32}, 0, {"grid", "extrude", "--crop", "IN", "--in-place"}, 0,
+     "-> in.png", "in.png",
+     [](const QImage& in) { return extrudeTiles(in.copy(0, 0, 32, 32), {16, 0, 0}, 1).image; }},
+    {"UnextrudeNeedsAnExtrudedSheet", {36, 36}, 0, {"grid", "unextrude", "IN", "-o", "o.png"}, 1,
+     "the tile in column 1, row 1 is not surrounded by copies of its edge pixels", nullptr},
     {"RemoveNeedsAGrid", {34, 34}, 0, {"grid", "remove", "IN", "-o", "o.png"}, 1,
      "has no grid at pitch 17, nor at another tile size.", nullptr},
     {"RemoveNamesTheGridFound", {32, 32}, 8, {"grid", "remove", "IN", "-o", "o.png"}, 1,

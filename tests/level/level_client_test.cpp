@@ -10,6 +10,7 @@
 #include <random>
 
 #include "grid/grid_transform.h"
+#include "grid/tile_extrusion.h"
 #include "level/level_remap.h"
 #include "support/image_files.h"
 #include "support/level_files.h"
@@ -149,6 +150,29 @@ TEST_F(ClientRenderTest, AnExternalTilesetAndAnAddedGridDrawTheSameAfterTheRemap
                                               levelOutputIntoFolder(path("after")));
     ASSERT_EQ(run.count(LevelFileStatus::Updated), 2) << run.files[0].message().toStdString();
     EXPECT_TRUE(readFileBytes(path("after/sheet.tsx")).contains("spacing=\"1\""));
+    expectSameRender("before/level.tmx", "after/level.tmx");
+}
+
+TEST_F(ClientRenderTest, AnExtrudedSheetDrawsTheSameWithTheNewMarginAndSpacing)
+{
+    std::mt19937 random(21);
+    const TileRemap made = randomRemap(kColumns, kRows, random);
+    const TestLevel level = randomLevel(made, kColumns, random);
+    writeImages(level, made);
+    const QString sheet = level.tilesets[level.sheet].image;
+    ASSERT_TRUE(extrudeTiles(QImage(path("before/" + sheet)), {kTile, 0, 0}, 2)
+                    .image.save(path("after/" + sheet)));
+    TileRemap extruded;
+    extruded.keepsIds = true;
+    extruded.margin = 2;
+    extruded.spacing = 4;
+
+    const QByteArray text = writeTmx(level, TestEncoding::Zlib);
+    writeFileBytes(path("before/level.tmx"), text);
+    const LevelBytesResult result =
+        remapLevelBytes(text, path("before/level.tmx"), extruded, sheetNamed());
+    ASSERT_EQ(result.status, LevelFileStatus::Updated) << result.reason.toStdString();
+    writeFileBytes(path("after/level.tmx"), result.bytes);
     expectSameRender("before/level.tmx", "after/level.tmx");
 }
 
