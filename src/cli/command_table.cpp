@@ -116,6 +116,29 @@ const std::array kCommands{
         OptionSet{Option::Output, Option::Tile, Option::Gutter}, InputCount::Two,
         OutputKind::MapFile, deriveMapJob},
     CommandSpec{
+        "sheet", "dedupe",
+        "IN [--tile N] [--gutter G] [--flips] [--columns C] [--crop] OUTPUT --remap-out R",
+        "merge identical tiles and write the remap that keeps levels valid",
+        "Keeps the first tile, in reading order, of every group of identical whole tiles (all\n"
+        "four channels compared; grid lines are not) and packs the kept tiles in reading order\n"
+        "into C tile columns (default: IN's), as many rows as they need; the rest of the last\n"
+        "row is transparent (black for a sheet without alpha). With --flips a tile that is a\n"
+        "kept tile mirrored or turned (any of the 8 symmetries of a square) joins it too. For\n"
+        "a sheet with a grid give --gutter: the lines travel with their tiles. A sheet that is\n"
+        "not whole tiles fails, naming the partial strips; --crop drops them.\n"
+        "\n"
+        "The remap file R (see README, \"Remap files\") says where every tile went and how it\n"
+        "is turned; levels remap --remap R carries it into the levels. It prints what it did:\n"
+        "\"sheet.png -> small.png: 936 tiles → 258 (678 duplicates merged)\".\n"
+        "\n"
+        "Examples:\n"
+        "  tilegrid sheet dedupe beach.png -o beach-small.png --remap-out beach.remap\n"
+        "  tilegrid sheet dedupe --tile 32 --flips --columns 8 --in-place art.png \\\n"
+        "      --remap-out art.remap\n",
+        kSheetOutput.with({Option::Tile, Option::Gutter, Option::Flips, Option::Columns,
+                           Option::Crop, Option::RemapOut}),
+        InputCount::OneOrMore, OutputKind::Sheets, dedupeJob},
+    CommandSpec{
         "levels", "remap",
         "--map M [--sheet SHEET] [--grid added|removed] [--first-id 0|1] LEVEL... OUTPUT",
         "carry a rearrangement of the sheet into the levels made against it",

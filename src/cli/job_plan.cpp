@@ -75,6 +75,8 @@ QString checkTargets(const CommandSpec& command, const CommandOptions& options,
             inputs.insert(pathKey(input), input);
     if (!options.mapPath.isEmpty())
         inputs.insert(pathKey(options.mapPath), options.mapPath);
+    if (!options.remapPath.isEmpty())
+        inputs.insert(pathKey(options.remapPath), options.remapPath);
 
     QHash<QString, QString> targets;  // key -> the input whose result goes there
     if (!options.mapOut.isEmpty()) {
@@ -138,9 +140,29 @@ JobPlan planJobs(const CommandSpec& command, const CommandOptions& options)
     }
     // Block moves take a sheet in its original order unless a map says otherwise.
     const bool movesBlocks = command.options.has(Option::Block);
-    if (command.options.has(Option::Map) && !movesBlocks && options.mapPath.isEmpty()) {
-        plan.error = QStringLiteral("%1 needs the map file: --map M.").arg(command.words());
+    const bool takesRemap = command.options.has(Option::Remap);
+    if (command.options.has(Option::Map) && !movesBlocks && options.mapPath.isEmpty() &&
+        options.remapPath.isEmpty()) {
+        plan.error = takesRemap
+                         ? QStringLiteral("%1 needs the map file --map M or the remap file "
+                                          "--remap R.").arg(command.words())
+                         : QStringLiteral("%1 needs the map file: --map M.").arg(command.words());
         return plan;
+    }
+    if (takesRemap && !options.mapPath.isEmpty() && !options.remapPath.isEmpty()) {
+        plan.error = QStringLiteral("%1 takes --map M or --remap R, not both.").arg(command.words());
+        return plan;
+    }
+    if (command.options.has(Option::RemapOut)) {
+        if (options.mapOut.isEmpty()) {
+            plan.error = QStringLiteral("%1 needs --remap-out R for the remap file the levels need.")
+                             .arg(command.words());
+            return plan;
+        }
+        if (count > 1) {
+            plan.error = QStringLiteral("--remap-out takes one input, but %1 are given.").arg(count);
+            return plan;
+        }
     }
     if (movesBlocks) {
         if (options.blocks.empty() || options.blocks.size() != options.targets.size()) {

@@ -135,6 +135,7 @@ struct PixelCase {
     QSize size;
     int mapPitch;  // tiles of the map file, when the command uses one
     std::function<QImage(const QImage& input, const TileMap& map)> expected;
+    const char* said = "";  // what the command adds to its "IN -> OUT" line
 };
 
 void PrintTo(const PixelCase& c, std::ostream* os)
@@ -152,6 +153,12 @@ TEST_P(PixelTable, WritesThePixelsOfTheReference)
     const QString input = path(QLatin1StringView(c.input));
     const QString output = path(QLatin1StringView(c.output));
     QImage sheet = makeTestImage(c.size.width(), c.size.height());
+    if (c.arguments.contains(QStringLiteral("dedupe"))) {  // the top row again, turned half round
+        const QImage turned = sheet.copy(0, 0, sheet.width(), 8).mirrored(true, true);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < sheet.width(); ++x)
+                sheet.setPixel(x, 8 + y, turned.pixel(x, y));
+    }
     if (input.endsWith(QLatin1String(".gif")))
         writeFileBytes(input, makeGif(sheet));
     else
@@ -169,7 +176,7 @@ TEST_P(PixelTable, WritesThePixelsOfTheReference)
     const Finished result = run(arguments);
 
     ASSERT_EQ(result.exitCode, 0) << describe(result);
-    EXPECT_EQ(result.out, QStringLiteral("%1 -> %2\n").arg(input, output));
+    EXPECT_EQ(result.out, QStringLiteral("%1 -> %2%3\n").arg(input, output, QString::fromUtf8(c.said)));
     EXPECT_EQ(result.err, QString());
     const QByteArray magic = readFileBytes(output).left(8);
     EXPECT_TRUE(output.endsWith(QLatin1String(".bmp")) ? magic.startsWith("BM")
@@ -266,6 +273,23 @@ const PixelCase kPixelCases[] = {
          model.apply(blockMoveSteps({QRect(0, 0, 1, 1), QPoint(3, 2)}));
          return arrangedImage(in, model.numbers, 5, 4, 9);
      }},
+    {"SheetDedupe8Flips",
+     {"sheet", "dedupe", "--tile", "8", "--flips", "--columns", "3", "IN", "-o", "OUT",
+      "--remap-out", "MAP"},
+     "in.png",
+     "out.png",
+     {32, 16},
+     0,
+     [](const QImage& in, const TileMap&) {
+         QImage packed(24, 16, QImage::Format_RGB32);
+         packed.fill(Qt::black);
+         for (int t = 0; t < 4; ++t)
+             for (int y = 0; y < 8; ++y)
+                 for (int x = 0; x < 8; ++x)
+                     packed.setPixel(t % 3 * 8 + x, t / 3 * 8 + y, in.pixel(t * 8 + x, y));
+         return packed;
+     },
+     ": 8 tiles → 4 (4 duplicates merged)"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Commands, PixelTable, ::testing::ValuesIn(kPixelCases),
@@ -329,6 +353,8 @@ const UsageCase kUsageCases[] = {
     {{"map", "move", "a.png", "--block", "0,0,1,1", "--to", "1,0", "-o", "x.png", "--map-out",
       "a.png"}, "a.png"},
     {{"levels", "remap", "a.tmx", "--in-place"}, "--map"},
+    {{"sheet", "dedupe", "a.png", "-o", "x.png"}, "--remap-out"},
+    {{"sheet", "dedupe", "a.png", "-o", "x.png", "--remap-out", "a.png"}, "a.png"},
     {{"levels", "remap", "--map", "m.zeko-map", "a.tmx"}, "-o OUT, --out-dir DIR or --in-place"},
     {{"levels", "remap", "--map", "m.zeko-map", "a.tmx", "b.tmx", "-o", "x.tmx"}, "--out-dir"},
     {{"levels", "remap", "--map", "m.zeko-map", "--out-dir", ".", "a.tmx"}, "--in-place"},
