@@ -187,7 +187,9 @@ const std::array kCommands{
         "size, the depth its file stores, the whole tiles of 8 and 16 pixels (and of N pixels\n"
         "with --tile, at a pitch of N + G with --gutter) with the partial strips left over, and\n"
         "whether it looks gridded: lines of one colour after every tile column and row, none\n"
-        "before the first, at a pitch of 9 or 17 (or N + G; G is 1 unless given).\n"
+        "before the first, at a pitch of 9 or 17 (or N + G; G is 1 unless given); and how many\n"
+        "of the N × N tiles (default 16) are duplicates of an earlier one: exact, and counting\n"
+        "mirrored and turned copies (what sheet dedupe, with and without --flips, would merge).\n"
         "\n"
         "Examples:\n"
         "  tilegrid info sheets/*.png\n"
@@ -201,7 +203,8 @@ const std::array kCommands{
         "bottom\n"
         "    16 × 16 tiles: 2 × 2 whole; partial strips: 2 pixels at the right, 2 pixels at the "
         "bottom\n"
-        "    grid: 1-pixel lines of #ff00ff after every 16 × 16 tile\n",
+        "    grid: 1-pixel lines of #ff00ff after every 16 × 16 tile\n"
+        "    duplicate 16 × 16 tiles: 0 exact, 0 with flips\n",
         OptionSet{Option::Tile, Option::Gutter}, InputCount::OneOrMore, OutputKind::Report,
         infoJob},
 };

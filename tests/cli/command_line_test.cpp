@@ -822,6 +822,7 @@ TEST_F(CommandLineTest, InfoPrintsOneStableBlockPerSheet)
                              "  24 × 24 tiles: 1 × 1 whole; partial strips: 16 pixels at the "
                              "right, 11 pixels at the bottom\n"
                              "  grid: none found at pitch 9, 17 or 25\n"
+                             "  duplicate 24 × 24 tiles: 0 exact, 0 with flips\n"
                              "\n"
                              "gridded.bmp\n"
                              "  size: 45 × 36 pixels\n"
@@ -832,7 +833,8 @@ TEST_F(CommandLineTest, InfoPrintsOneStableBlockPerSheet)
                              "right, 4 pixels at the bottom\n"
                              "  24 × 24 tiles: 1 × 1 whole; partial strips: 21 pixels at the "
                              "right, 12 pixels at the bottom\n"
-                             "  grid: 1-pixel lines of #000000 after every 8 × 8 tile\n"));
+                             "  grid: 1-pixel lines of #000000 after every 8 × 8 tile\n"
+                             "  duplicate 24 × 24 tiles: 0 exact, 0 with flips\n"));
 }
 
 }  // namespace
