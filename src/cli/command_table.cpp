@@ -140,7 +140,8 @@ const std::array kCommands{
         InputCount::OneOrMore, OutputKind::Sheets, dedupeJob},
     CommandSpec{
         "levels", "remap",
-        "--map M [--sheet SHEET] [--grid added|removed] [--first-id 0|1] LEVEL... OUTPUT",
+        "(--map M | --remap R) [--sheet SHEET] [--grid added|removed] [--first-id 0|1] LEVEL... "
+        "OUTPUT",
         "carry a rearrangement of the sheet into the levels made against it",
         "Renumbers the tiles that levels made against the sheet name, so that every cell shows\n"
         "the same picture with the sheet arranged as the map file M says (the window's Map\n"
@@ -148,6 +149,14 @@ const std::array kCommands{
         "their JSON forms TMJ and TSJ, and CSV files of tile numbers. Only the numbers that name\n"
         "the sheet's tiles change; every other byte stays. A map's tileset file that shows the\n"
         "sheet is remapped with it, once however many maps name it.\n"
+        "\n"
+        "--remap R follows a remap file that sheet dedupe wrote instead of a map: each cell\n"
+        "takes its tile's new number, and its flip bits the tile's turn after the cell's own,\n"
+        "so it shows the same picture; the sheet tileset's tile count, columns and image size\n"
+        "become the packed sheet's. Refused, naming the place: a CSV cell whose tile became a\n"
+        "turned tile (CSV holds no flips), a cell of a dropped tile, and per-tile data (a <tile>\n"
+        "entry, animation frame, Wang or terrain id) of a tile that was dropped or turned, or of\n"
+        "two tiles that merge.\n"
         "\n"
         "--sheet names the sheet's tileset image (its path, or its file name) when a level shows\n"
         "several; without it each level's one tileset image is the sheet. --grid added or\n"
@@ -177,7 +186,7 @@ const std::array kCommands{
         "  tilegrid levels remap --map sheet.zeko-map --sheet tiles.png --out-dir new world.tmj\n"
         "  tilegrid levels remap --map sheet.zeko-map --grid added --first-id 1 level1.csv \\\n"
         "      -o level1-new.csv\n",
-        OptionSet{Option::Map, Option::Sheet, Option::Grid, Option::FirstId, Option::Output,
+        OptionSet{Option::Map, Option::Remap, Option::Sheet, Option::Grid, Option::FirstId, Option::Output,
                   Option::OutDir, Option::InPlace},
         InputCount::OneRun, OutputKind::Levels, remapLevelsJob},
     CommandSpec{

@@ -6,6 +6,7 @@
 
 #include "document/sheet_files.h"
 #include "level/level_remap.h"
+#include "level/remap_file.h"
 
 namespace {
 
@@ -48,13 +49,24 @@ LevelOutputPath levelTargets(const CommandOptions& options, const Job& job,
 
 JobResult remapLevelsJob(const CommandOptions& options, const Job& job)
 {
-    const MapParseResult read = readMapFileAsOneRow(options.mapPath);
-    if (!read.map)
-        return JobResult{read.error, QString()};
-    TileRemap remap = TileRemap::fromTileMap(*read.map, options.gridChange);
-    // The file holds no column count: the map was read as one row, which no tileset's columns
-    // should be checked against.
-    remap.columns = 0;
+    TileRemap remap;
+    if (!options.remapPath.isEmpty()) {
+        if (options.gridChange != TileRemap::GridChange::None)
+            return JobResult{QStringLiteral("--grid goes with --map; a remap file says all."),
+                             QString()};
+        RemapParseResult read = readRemapFile(options.remapPath);
+        if (!read.remap)
+            return JobResult{read.error, QString()};
+        remap = std::move(*read.remap);
+    } else {
+        const MapParseResult read = readMapFileAsOneRow(options.mapPath);
+        if (!read.map)
+            return JobResult{read.error, QString()};
+        remap = TileRemap::fromTileMap(*read.map, options.gridChange);
+        // The file holds no column count: the map was read as one row, which no tileset's
+        // columns should be checked against.
+        remap.columns = 0;
+    }
 
     std::map<QString, QString> refused;
     const LevelRemapRun run =

@@ -20,6 +20,7 @@
 #include "grid/grid_transform.h"
 #include "image/pixel_block.h"
 #include "support/image_files.h"
+#include "support/level_files.h"
 #include "support/test_images.h"
 #include "support/tile_model.h"
 #include "tilemap/tile_ops.h"
@@ -800,6 +801,63 @@ INSTANTIATE_TEST_SUITE_P(Rows, CarefulTable, ::testing::ValuesIn(kCarefulCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------
+
+// Random sheets with planted copies and turned copies, levels whose cells carry random flips:
+// after sheet dedupe --flips and levels remap --remap every cell shows the same pixels, each cell
+// drawn here from the sheet as its flip bits say.
+TEST_F(CommandLineTest, DedupeThenRemapKeepsWhatEveryCellShows)
+{
+    std::mt19937 random(17);
+    const auto tileOf = [](const QImage& sheet, uint32_t gid) {
+        const int t = int(gid & 0x0fffffffu) - 1;
+        return turnedTile(sheet.copy(t % (sheet.width() / 8) * 8, t / (sheet.width() / 8) * 8, 8, 8),
+                          gid >> 29);
+    };
+    for (TestEncoding encoding : kAllTestEncodings) {
+        QImage sheet(32, 24, QImage::Format_ARGB32);
+        for (uint32_t t = 0; t < 12; ++t) {
+            QImage tile(8, 8, QImage::Format_ARGB32);
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 8; ++x)
+                    tile.setPixel(x, y, qRgb(int(random() % 256), int(random() % 2) * 255, 0));
+            if (t > 0 && random() % 3 != 0)
+                tile = tileOf(sheet, (1 + random() % t) | uint32_t(random() % 8) << 29);
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 8; ++x)
+                    sheet.setPixel(int(t % 4) * 8 + x, int(t / 4) * 8 + y, tile.pixel(x, y));
+        }
+        saveSheet(sheet, path(QStringLiteral("s.png")));
+        TestLevel level;
+        level.tilesets = {TestTileset{1, 12, 4, QStringLiteral("s.png")}};
+        level.layers = {TestLayer{QStringLiteral("ground"), 7, 5, {}, false}};
+        for (int i = 0; i < 35; ++i)
+            level.layers[0].cells.push_back(i % 5 == 0 ? 0 : (1 + random() % 12) | (random() % 8) << 29);
+        level.objectGids = {3 | 5u << 29, 12};
+        writeFileBytes(path(QStringLiteral("l.tmx")), writeTmx(level, encoding));
+
+        const Finished dedupe = run({"sheet", "dedupe", "--tile", "8", "--flips", "s.png", "-o",
+                                     "d.png", "--remap-out", "r.remap", "--columns", "3"});
+        ASSERT_EQ(dedupe.exitCode, 0) << describe(dedupe);
+        const Finished remap = run({"levels", "remap", "--remap", "r.remap", "l.tmx", "-o", "n.tmx"});
+        ASSERT_EQ(remap.exitCode, 0) << describe(remap);
+        const ReadBack before = readTmx(readFileBytes(path(QStringLiteral("l.tmx"))));
+        const ReadBack after = readTmx(readFileBytes(path(QStringLiteral("n.tmx"))));
+        ASSERT_EQ(after.error, QString());
+        const QImage packed = loadResult(path(QStringLiteral("d.png")));
+        ASSERT_EQ(packed.width(), 24);
+        std::vector<uint32_t> cells = before.layers.at(0), now = after.layers.at(0);
+        cells.insert(cells.end(), before.objectGids.begin(), before.objectGids.end());
+        now.insert(now.end(), after.objectGids.begin(), after.objectGids.end());
+        ASSERT_EQ(now.size(), cells.size());
+        for (size_t i = 0; i < cells.size(); ++i)
+            if (cells[i] == 0)
+                EXPECT_EQ(now[i], 0u);
+            else
+                EXPECT_EQ(tileOf(packed, now[i]).convertToFormat(QImage::Format_ARGB32),
+                          tileOf(sheet, cells[i]))
+                    << encodingName(encoding) << " cell " << i;
+    }
+}
 
 TEST_F(CommandLineTest, InfoPrintsOneStableBlockPerSheet)
 {
