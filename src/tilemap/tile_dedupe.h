@@ -20,7 +20,8 @@ struct TileDuplicates {
 
 // Groups the columns x rows whole tiles (as many as fit at pitch). With flips a tile that is a kept
 // tile turned by one of the 8 symmetries joins it (the identity preferred). Linear in the sheet:
-// tiles are hashed, and only tiles of equal hash are compared.
+// tiles are hashed (with flips, a hash all turns of a tile share), and only tiles of equal hash
+// are compared.
 TileDuplicates findDuplicateTiles(const QImage& sheet, int tile, int pitch, bool flips);
 
 // The kept tiles, each with the grid after it, packed in reading order into columns tile columns
