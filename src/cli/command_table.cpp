@@ -184,6 +184,7 @@ const std::array kCommands{
         "Examples:\n"
         "  tilegrid levels remap --map sheet.zeko-map levels/*.tmx --in-place\n"
         "  tilegrid levels remap --map sheet.zeko-map --sheet tiles.png --out-dir new world.tmj\n"
+        "  tilegrid levels remap --remap beach.remap levels/*.tmx --in-place\n"
         "  tilegrid levels remap --map sheet.zeko-map --grid added --first-id 1 level1.csv \\\n"
         "      -o level1-new.csv\n",
         OptionSet{Option::Map, Option::Remap, Option::Sheet, Option::Grid, Option::FirstId, Option::Output,

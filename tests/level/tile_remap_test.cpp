@@ -4,10 +4,8 @@
 #include <numeric>
 #include <random>
 
-#include "level/gid_remapper.h"
 #include "level/layer_codec.h"
 #include "level/remap_file.h"
-#include "support/test_images.h"
 #include "level/tile_remap.h"
 
 namespace {
@@ -57,37 +55,6 @@ TEST(TileRemap, RefusesWhatIsNoPermutation)
     TileMap twice = TileMap::identity(2, 1);
     twice.at(1, 0) = 0;
     EXPECT_FALSE(TileRemap::fromTileMap(twice).check().isEmpty());
-}
-
-// A cell of a tile that became another new tile turned shows the same picture afterwards, whatever
-// its own flip bits; the hexagonal bit stays. Tiles 2 and 3 are new tiles 0 and 1 turned.
-TEST(GidRemapper, KeepsWhatACellOfATurnedTileShows)
-{
-    const QImage sheet = makeTestImage(6, 3, QImage::Format_ARGB32);
-    const QImage newTiles[] = {sheet.copy(0, 0, 3, 3), sheet.copy(3, 0, 3, 3)};
-    TilesetFacts facts;
-    facts.firstGid = 5;
-    facts.tileCount = 4;
-    for (unsigned s = 0; s < 8; ++s) {
-        TileRemap remap;
-        remap.newIndexOf = {0, 1, 0, 1};
-        remap.symmetryOf = {TileSymmetry(), TileSymmetry(), TileSymmetry(s), TileSymmetry(7 - s)};
-        remap.newTiles = 2;
-        ASSERT_TRUE(remap.check().isEmpty());
-        const GidRemapper gids({facts}, {true}, remap);
-        for (uint32_t tile = 0; tile < 4; ++tile) {
-            const QImage old = turnedTile(newTiles[remap.newIndexOf[tile]],
-                                          remap.symmetryOf[tile].bits());
-            for (uint32_t flags = 0; flags < 16; ++flags) {
-                uint32_t now = 0;
-                ASSERT_TRUE(gids.map((flags << 28) | (5 + tile), now));
-                EXPECT_EQ(now & 0x10000000u, (flags & 1) << 28);
-                EXPECT_EQ(turnedTile(newTiles[(now & 0x0fffffffu) - 5], now >> 29),
-                          turnedTile(old, flags >> 1))
-                    << s << " " << tile << " " << flags;
-            }
-        }
-    }
 }
 
 // A remap file gives back every tile's number, symmetry or drop; a damaged one is refused with
