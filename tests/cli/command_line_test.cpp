@@ -833,16 +833,22 @@ TEST_F(CommandLineTest, DedupeThenRemapKeepsWhatEveryCellShows)
         for (int i = 0; i < 35; ++i)
             level.layers[0].cells.push_back(i % 5 == 0 ? 0 : (1 + random() % 12) | (random() % 8) << 29);
         level.objectGids = {3 | 5u << 29, 12};
-        writeFileBytes(path(QStringLiteral("l.tmx")), writeTmx(level, encoding));
+        const bool json = random() % 2 == 0;  // TMJ, else TMX
+        const QString in = json ? QStringLiteral("l.tmj") : QStringLiteral("l.tmx");
+        const QString out = json ? QStringLiteral("n.tmj") : QStringLiteral("n.tmx");
+        writeFileBytes(path(in), json ? writeTmj(level, encoding, true) : writeTmx(level, encoding));
 
         const Finished dedupe = run({"sheet", "dedupe", "--tile", "8", "--flips", "s.png", "-o",
                                      "d.png", "--remap-out", "r.remap", "--columns", "3"});
         ASSERT_EQ(dedupe.exitCode, 0) << describe(dedupe);
-        const Finished remap = run({"levels", "remap", "--remap", "r.remap", "l.tmx", "-o", "n.tmx"});
+        const Finished remap = run({"levels", "remap", "--remap", "r.remap", in, "-o", out});
         ASSERT_EQ(remap.exitCode, 0) << describe(remap);
-        const ReadBack before = readTmx(readFileBytes(path(QStringLiteral("l.tmx"))));
-        const ReadBack after = readTmx(readFileBytes(path(QStringLiteral("n.tmx"))));
+        const auto read = json ? readTmj : readTmx;
+        const ReadBack before = read(readFileBytes(path(in)));
+        const ReadBack after = read(readFileBytes(path(out)));
         ASSERT_EQ(after.error, QString());
+        EXPECT_TRUE(QString::fromUtf8(readFileBytes(path(out)))
+                        .contains(QRegularExpression(QStringLiteral("columns\\W+3\\b"))));
         const QImage packed = loadResult(path(QStringLiteral("d.png")));
         ASSERT_EQ(packed.width(), 24);
         std::vector<uint32_t> cells = before.layers.at(0), now = after.layers.at(0);
