@@ -23,6 +23,7 @@
 #include "document/image_decoder.h"
 #include "document/sheet_files.h"
 #include "grid/grid_transform.h"
+#include "tilemap/tile_dedupe.h"
 
 namespace {
 
@@ -348,6 +349,29 @@ void BM_StepSave(benchmark::State& state)
     state.SetLabel(png ? "PNG" : "BMP");
 }
 
+// Dedupe of the large sheet's 65,536 tiles of 16 pixels, decoded already and not encoded: range(0)
+// 1 with flips; range(1) 0 the pixel-art sheet (few designs, many duplicates), 1 a sheet of noise
+// (every tile its own, so every kept tile is hashed in all its turns).
+void BM_StepDedupe(benchmark::State& state)
+{
+    QImage sheet = pixelArtSheet(kLargeSide, 1);
+    if (state.range(1) == 1) {
+        std::mt19937 random(9);
+        for (int y = 0; y < sheet.height(); ++y)
+            for (qsizetype x = 0; x < sheet.bytesPerLine(); ++x)
+                sheet.scanLine(y)[x] = uchar(random());
+    }
+    const bool flips = state.range(0) == 1;
+    size_t kept = 0;
+    timeRuns(state, flips ? "step dedupe flips" : "step dedupe", size_t(sheet.sizeInBytes()), [&] {
+        const TileDuplicates groups = findDuplicateTiles(sheet, 16, 16, flips);
+        kept = groups.kept.size();
+        return !packTiles(sheet, groups.kept, 16, 256).isNull();
+    });
+    state.SetLabel(std::string(state.range(1) ? "noise" : "pixel art") +
+                   (flips ? ", --flips" : "") + ", " + std::to_string(kept) + " kept");
+}
+
 void BM_MemcpyLargeResult(benchmark::State& state)
 {
     memcpyBaseline(state, griddedBytes(kLargeSide));
@@ -443,6 +467,14 @@ BENCHMARK(BM_StepSave)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2);
+BENCHMARK(BM_StepDedupe)
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({0, 1})
+    ->Args({1, 1})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
 BENCHMARK(BM_MemcpyLargeResult)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)

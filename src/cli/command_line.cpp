@@ -31,7 +31,7 @@ bool g_localeTakesUtf8 = true;
 QString inPlainAscii(QString text)
 {
     static constexpr std::pair<char16_t, const char*> kPlain[] = {
-        {u'×', "x"}, {u'“', "\""}, {u'”', "\""}, {u'‘', "'"}, {u'’', "'"}, {u'…', "..."}};
+        {u'×', "x"}, {u'“', "\""}, {u'”', "\""}, {u'‘', "'"}, {u'’', "'"}, {u'…', "..."}, {u'→', "->"}};
     for (const auto& [fancy, plain] : kPlain)
         text.replace(QChar(fancy), QLatin1StringView(plain));
     return text;

@@ -43,6 +43,14 @@ constexpr std::array kOptionSpecs{
                "drop the partial strips beyond the last whole tile"},
     OptionSpec{Option::Force, "force", 0, nullptr,
                "add a grid where one is found, remove lines where none is"},
+    OptionSpec{Option::Flips, "flips", 0, nullptr,
+               "a tile mirrored or turned counts as the same tile"},
+    OptionSpec{Option::Columns, "columns", 0, "C",
+               "tile columns of the result (default: the input's)"},
+    OptionSpec{Option::RemapOut, "remap-out", 0, "R",
+               "write the remap file that carries the change into levels"},
+    OptionSpec{Option::Remap, "remap", 0, "R",
+               "the remap file (sheet dedupe writes it) to follow"},
     OptionSpec{Option::Px, "px", 0, "E",
                "pixels each tile is extruded by on every side, 1 to 64 "
                "(default 1)"},
@@ -185,6 +193,21 @@ QString store(CommandOptions& options, Option option, const QString& name, const
             return {};
         }
         return QStringLiteral("%1 takes 0 or 1, not “%2”.").arg(name, value);
+    case Option::Flips:
+        options.flips = true;
+        return {};
+    case Option::Columns:
+        if (const auto n = numberIn(value, 1, kMaxImageSide)) {
+            options.columns = *n;
+            return {};
+        }
+        return outOfRange(1, kMaxImageSide);
+    case Option::RemapOut:
+        options.mapOut = value;
+        return {};
+    case Option::Remap:
+        options.remapPath = value;
+        return {};
     case Option::Output:
         options.output = value;
         return {};

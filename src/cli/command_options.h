@@ -32,6 +32,10 @@ enum class Option {
     Px,
     Margin,
     Spacing,
+    Flips,
+    Columns,
+    RemapOut,
+    Remap,
     Jobs,
     Quiet,
     Help
@@ -77,7 +81,11 @@ struct CommandOptions {
     // Blocks of whole tiles (in tiles) and where each one's top-left tile goes, in the order given.
     std::vector<QRect> blocks;
     std::vector<QPoint> targets;
-    QString mapOut;  // where the map after the moves is written; empty: nowhere
+    // Where the map after the moves, or the remap of a sheet command, is written; empty: nowhere.
+    QString mapOut;
+    QString remapPath;  // the remap file levels remap follows instead of a map
+    bool flips = false;  // a tile turned by a symmetry counts as the same tile
+    int columns = 0;     // tile columns of a packed result; 0: the input's
     QString sheet;  // the levels' tileset image that shows the sheet; empty: each level's one
     TileRemap::GridChange gridChange = TileRemap::GridChange::None;
     int firstId = 0;  // the number of the sheet's first tile in CSV levels

@@ -158,10 +158,33 @@ const std::array kCommands{
         OptionSet{Option::Output, Option::Tile, Option::Gutter}, InputCount::Two,
         OutputKind::MapFile, deriveMapJob},
     CommandSpec{
+        "sheet", "dedupe",
+        "IN [--tile N] [--gutter G] [--flips] [--columns C] [--crop] OUTPUT --remap-out R",
+        "merge identical tiles and write the remap that keeps levels valid",
+        "Keeps the first tile, in reading order, of every group of identical whole tiles (all\n"
+        "four channels compared; grid lines are not) and packs the kept tiles in reading order\n"
+        "into C tile columns (default: IN's), as many rows as they need; the rest of the last\n"
+        "row is transparent (black for a sheet without alpha). With --flips a tile that is a\n"
+        "kept tile mirrored or turned (any of the 8 symmetries of a square) joins it too. For\n"
+        "a sheet with a grid give --gutter: the lines travel with their tiles. A sheet that is\n"
+        "not whole tiles fails, naming the partial strips; --crop drops them.\n"
+        "\n"
+        "The remap file R (see README, \"Remap files\") says where every tile went and how it\n"
+        "is turned; levels remap --remap R carries it into the levels. It prints what it did:\n"
+        "\"sheet.png -> small.png: 936 tiles → 258 (678 duplicates merged)\".\n"
+        "\n"
+        "Examples:\n"
+        "  tilegrid sheet dedupe beach.png -o beach-small.png --remap-out beach.remap\n"
+        "  tilegrid sheet dedupe --tile 32 --flips --columns 8 --in-place art.png \\\n"
+        "      --remap-out art.remap\n",
+        kSheetOutput.with({Option::Tile, Option::Gutter, Option::Flips, Option::Columns,
+                           Option::Crop, Option::RemapOut}),
+        InputCount::OneOrMore, OutputKind::Sheets, dedupeJob},
+    CommandSpec{
         "levels", "remap",
-        "[--map M] [--margin M] [--spacing S] [--sheet SHEET] [--grid added|removed] "
+        "[--map M | --remap R] [--margin M] [--spacing S] [--sheet SHEET] [--grid added|removed] "
         "[--first-id 0|1] LEVEL... OUTPUT",
-        "carry a rearrangement or extrusion of the sheet into the levels made against it",
+        "carry a rearrangement, packing or extrusion of the sheet into the levels made against it",
         "Renumbers the tiles that levels made against the sheet name, so that every cell shows\n"
         "the same picture with the sheet arranged as the map file M says (the window's Map\n"
         "\"Save As..\" writes it; map derive finds one). Levels are TMX maps, TSX tilesets and\n"
@@ -169,6 +192,14 @@ const std::array kCommands{
         "Only the numbers that name the sheet's tiles change; every other byte stays. A map's\n"
         "tileset and template files that show the sheet are remapped with it, once however\n"
         "many maps name them, and written with it all or nothing.\n"
+        "\n"
+        "--remap R follows a remap file that sheet dedupe wrote instead of a map: each cell\n"
+        "takes its tile's new number, and its flip bits the tile's turn after the cell's own,\n"
+        "so it shows the same picture; the sheet tileset's tile count, columns and image size\n"
+        "become the packed sheet's. Refused, naming the place: a CSV cell whose tile became a\n"
+        "turned tile (CSV holds no flips), a cell of a dropped tile, and per-tile data (a <tile>\n"
+        "entry, animation frame, Wang or terrain id) of a tile that was dropped or turned, or of\n"
+        "two tiles that merge.\n"
         "\n"
         "--sheet names the sheet's tileset image (its path, or its file name) when a level shows\n"
         "several; without it each level's one tileset image is the sheet. --grid added or\n"
@@ -207,11 +238,12 @@ const std::array kCommands{
         "Examples:\n"
         "  tilegrid levels remap --map sheet.zeko-map levels/*.tmx --in-place\n"
         "  tilegrid levels remap --map sheet.zeko-map --sheet tiles.png --out-dir new world.tmj\n"
+        "  tilegrid levels remap --remap beach.remap levels/*.tmx --in-place\n"
         "  tilegrid levels remap --map sheet.zeko-map --grid added --first-id 1 level1.csv \\\n"
         "      -o level1-new.csv\n"
         "  tilegrid grid extrude --px 1 tiles.png --in-place\n"
         "  tilegrid levels remap --margin 1 --spacing 2 levels/*.tmx --in-place\n",
-        OptionSet{Option::Map, Option::Margin, Option::Spacing, Option::Sheet, Option::Grid,
+        OptionSet{Option::Map, Option::Remap, Option::Margin, Option::Spacing, Option::Sheet, Option::Grid,
                   Option::FirstId, Option::Output, Option::OutDir, Option::InPlace},
         InputCount::OneRun, OutputKind::Levels, remapLevelsJob},
     CommandSpec{
@@ -221,7 +253,9 @@ const std::array kCommands{
         "size, the depth its file stores, the whole tiles of 8 and 16 pixels (and of N pixels\n"
         "with --tile, at a pitch of N + G with --gutter) with the partial strips left over, and\n"
         "whether it looks gridded: lines of one colour after every tile column and row, none\n"
-        "before the first, at a pitch of 9 or 17 (or N + G; G is 1 unless given).\n"
+        "before the first, at a pitch of 9 or 17 (or N + G; G is 1 unless given); and how many\n"
+        "of the N × N tiles (default 16) are duplicates of an earlier one: exact, and counting\n"
+        "mirrored and turned copies (what sheet dedupe, with and without --flips, would merge).\n"
         "\n"
         "Examples:\n"
         "  tilegrid info sheets/*.png\n"
@@ -235,7 +269,8 @@ const std::array kCommands{
         "bottom\n"
         "    16 × 16 tiles: 2 × 2 whole; partial strips: 2 pixels at the right, 2 pixels at the "
         "bottom\n"
-        "    grid: 1-pixel lines of #ff00ff after every 16 × 16 tile\n",
+        "    grid: 1-pixel lines of #ff00ff after every 16 × 16 tile\n"
+        "    duplicate 16 × 16 tiles: 0 exact, 0 with flips\n",
         OptionSet{Option::Tile, Option::Gutter}, InputCount::OneOrMore, OutputKind::Report,
         infoJob},
 };

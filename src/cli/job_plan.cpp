@@ -64,6 +64,8 @@ QString checkTargets(const CommandSpec& command, const CommandOptions& options,
             inputs.insert(fileIdentity(input), input);
     if (!options.mapPath.isEmpty())
         inputs.insert(fileIdentity(options.mapPath), options.mapPath);
+    if (!options.remapPath.isEmpty())
+        inputs.insert(fileIdentity(options.remapPath), options.remapPath);
 
     QHash<QString, QString> targets;  // key -> the input whose result goes there
     if (!options.mapOut.isEmpty()) {
@@ -136,15 +138,37 @@ JobPlan planJobs(const CommandSpec& command, const CommandOptions& options)
                                     "--margin and --spacing.");
         return plan;
     }
+    if (takesLayout && layoutGiven && !options.remapPath.isEmpty()) {
+        plan.error = QStringLiteral("--remap packs the sheet anew: run --margin and --spacing in a "
+                                    "run of their own after it.");
+        return plan;
+    }
+    const bool takesRemap = command.options.has(Option::Remap);
     if (command.options.has(Option::Map) && !movesBlocks && options.mapPath.isEmpty() &&
+        options.remapPath.isEmpty() &&
         !(takesLayout && (layoutGiven || options.gridChange != TileRemap::GridChange::None))) {
         plan.error = takesLayout
-                         ? QStringLiteral("%1 needs the map file (--map M), the sheet's new "
-                                          "margin and spacing (--margin M --spacing S), or "
-                                          "both.")
+                         ? QStringLiteral("%1 needs the map file (--map M) or the remap file "
+                                          "(--remap R), the sheet's new margin and spacing "
+                                          "(--margin M --spacing S), or both.")
                                .arg(command.words())
                          : QStringLiteral("%1 needs the map file: --map M.").arg(command.words());
         return plan;
+    }
+    if (takesRemap && !options.mapPath.isEmpty() && !options.remapPath.isEmpty()) {
+        plan.error = QStringLiteral("%1 takes --map M or --remap R, not both.").arg(command.words());
+        return plan;
+    }
+    if (command.options.has(Option::RemapOut)) {
+        if (options.mapOut.isEmpty()) {
+            plan.error = QStringLiteral("%1 needs --remap-out R for the remap file the levels need.")
+                             .arg(command.words());
+            return plan;
+        }
+        if (count > 1) {
+            plan.error = QStringLiteral("--remap-out takes one input, but %1 are given.").arg(count);
+            return plan;
+        }
     }
     if (movesBlocks) {
         if (options.blocks.empty() || options.blocks.size() != options.targets.size()) {

@@ -5,6 +5,7 @@
 #include "document/file_identity.h"
 #include "document/sheet_files.h"
 #include "level/level_remap.h"
+#include "level/remap_file.h"
 
 namespace {
 
@@ -42,7 +43,15 @@ LevelOutputPath levelTargets(const CommandOptions& options, const Job& job,
 JobResult remapLevelsJob(const CommandOptions& options, const Job& job)
 {
     TileRemap remap;
-    if (options.mapPath.isEmpty()) {
+    if (!options.remapPath.isEmpty()) {
+        if (options.gridChange != TileRemap::GridChange::None)
+            return JobResult{QStringLiteral("--grid goes with --map; a remap file says all."),
+                             QString()};
+        RemapParseResult read = readRemapFile(options.remapPath);
+        if (!read.remap)
+            return JobResult{read.error, QString()};
+        remap = std::move(*read.remap);
+    } else if (options.mapPath.isEmpty()) {
         remap.keepsIds = true;
         remap.grid = options.gridChange;
     } else {

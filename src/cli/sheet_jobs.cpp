@@ -1,5 +1,7 @@
 #include "cli/sheet_jobs.h"
 
+#include <algorithm>
+
 #include "cli/sheet_report.h"
 #include "cli/tile_matching.h"
 #include "document/file_messages.h"
@@ -7,8 +9,10 @@
 #include "document/sheet_files.h"
 #include "grid/grid_transform.h"
 #include "grid/tile_extrusion.h"
-#include "tilemap/block_move.h"
 #include "image/pixel_format.h"
+#include "level/remap_file.h"
+#include "tilemap/block_move.h"
+#include "tilemap/tile_dedupe.h"
 #include "tilemap/tile_ops.h"
 
 namespace {
@@ -346,6 +350,51 @@ JobResult deriveMapJob(const CommandOptions& options, const Job& job)
                        : QStringLiteral("%1 is not in %2.").arg(where, quotedPath(originalPath)));
     }
     return failed(writeMapFile(*match.map, job.output));
+}
+
+JobResult dedupeJob(const CommandOptions& options, const Job& job)
+{
+    const QString& input = job.inputs.front();
+    TileRemap remap;
+    QImage packed;
+    {
+        const DecodeResult decoded = loadImageFile(input);
+        if (!decoded.ok())
+            return failed(decoded.error);
+        const QImage& sheet = decoded.image;
+        const int pitch = options.pitch();
+        remap.columns = sheet.width() / pitch;
+        if (remap.columns == 0 || sheet.height() / pitch == 0)
+            return failed(noWholeTile(input, options));
+        if (QString why = strippedWithoutCrop(sheet, options, input, pitch); !why.isEmpty())
+            return failed(why);
+        TileDuplicates groups =
+            findDuplicateTiles(sheet, options.tileSize, pitch, options.flips);
+        remap.newIndexOf = std::move(groups.keptIndexOf);
+        if (std::any_of(groups.symmetryOf.begin(), groups.symmetryOf.end(),
+                        [](TileSymmetry s) { return !s.isIdentity(); }))
+            remap.symmetryOf = std::move(groups.symmetryOf);
+        remap.newTiles = int32_t(groups.kept.size());
+        remap.newColumnCount = options.columns > 0 ? options.columns : remap.columns;
+        packed = packTiles(sheet, groups.kept, pitch, remap.newColumnCount);
+        if (packed.isNull())
+            return failed(QStringLiteral("There is not enough memory to pack the tiles of %1.")
+                              .arg(quotedPath(input)));
+    } // the source's memory is given back before the result is encoded
+    // The remap goes first: a sheet changed without the remap its levels need would strand them.
+    if (const QString error = writeRemapFile(remap, options.mapOut); !error.isEmpty())
+        return failed(error);
+    if (const QString error = saveResult(packed, options, job); !error.isEmpty())
+        return failed(error);
+    const int32_t merged = remap.tileCount() - remap.newTileCount();
+    return JobResult{QString(), options.quiet ? QString()
+                                              : QStringLiteral("%1 -> %2: %3 tiles → %4 (%5 "
+                                                               "duplicate%6 merged)\n")
+                                                    .arg(input, job.output)
+                                                    .arg(remap.tileCount())
+                                                    .arg(remap.newTileCount())
+                                                    .arg(merged)
+                                                    .arg(merged == 1 ? "" : "s")};
 }
 
 JobResult infoJob(const CommandOptions& options, const Job& job)

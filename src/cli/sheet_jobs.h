@@ -13,4 +13,5 @@ JobResult restoreMapJob(const CommandOptions& options, const Job& job);
 JobResult applyMapJob(const CommandOptions& options, const Job& job);
 JobResult moveBlocksJob(const CommandOptions& options, const Job& job);
 JobResult deriveMapJob(const CommandOptions& options, const Job& job);
+JobResult dedupeJob(const CommandOptions& options, const Job& job);
 JobResult infoJob(const CommandOptions& options, const Job& job);

@@ -1,5 +1,7 @@
 #include "cli/sheet_report.h"
 
+#include "tilemap/tile_dedupe.h"
+
 #include <QColor>
 #include <QFile>
 #include <QtEndian>
@@ -267,6 +269,13 @@ QString sheetReport(const QString& name, const QImage& image, const QString& dep
             pitches.isEmpty() ? last
                               : pitches.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
         text += QStringLiteral("  grid: none found at pitch %1\n").arg(list);
+    }
+    if (image.width() >= options.pitch() && image.height() >= options.pitch()) {
+        const int pitch = options.pitch();
+        text += QStringLiteral("  duplicate %1 × %1 tiles: %2 exact, %3 with flips\n")
+                    .arg(options.tileSize)
+                    .arg(findDuplicateTiles(image, options.tileSize, pitch, false).merged())
+                    .arg(findDuplicateTiles(image, options.tileSize, pitch, true).merged());
     }
     return text;
 }

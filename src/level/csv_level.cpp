@@ -55,7 +55,18 @@ LevelBytesResult remapCsvLevel(const QByteArray& bytes, const TileRemap& remap, 
                                 .arg(firstId + count - 1);
             return result;
         }
-        const int64_t now = firstId + remap.newIndexOf[size_t(number - firstId)];
+        const size_t tile = size_t(number - firstId);
+        if (remap.newIndexOf[tile] < 0 || !remap.symmetry(tile).isIdentity()) {
+            result.place = linePlace(bytes, begin);
+            result.reason = remap.newIndexOf[tile] < 0
+                                ? QStringLiteral("tile %1 is dropped").arg(number)
+                                : QStringLiteral("tile %1 becomes tile %2 turned, and CSV cells "
+                                                 "hold no flips")
+                                      .arg(number)
+                                      .arg(firstId + remap.newIndexOf[tile]);
+            return result;
+        }
+        const int64_t now = firstId + remap.newIndexOf[tile];
         if (now != number) {
             numbers.replaceNumber({begin, i}, now);
             ++result.cellsChanged;

@@ -4,7 +4,7 @@
 
 GidRemapper::GidRemapper(const std::vector<TilesetFacts>& tilesets,
                          const std::vector<bool>& isSheet, const TileRemap& remap)
-    : newIndexOf_(remap.newIndexOf.data())
+    : remap_(remap)
 {
     constexpr int64_t kIdLimit = int64_t(~kFlagBits) + 1;
     std::vector<const TilesetFacts*> order;
@@ -53,6 +53,11 @@ QString GidRemapper::beyondReason(uint32_t gid) const
 {
     const uint32_t id = gid & ~kFlagBits;
     for (const Range& range : ranges_) {
+        if (id >= range.first && id < range.end)
+            return QStringLiteral("gid %1 names tile %2 of the tileset %3, which is dropped")
+                .arg(id)
+                .arg(id - range.first)
+                .arg(range.label);
         if (id >= range.first && id < range.owned)
             return QStringLiteral("gid %1 lies beyond the tileset %2 (gids %3 to %4)")
                 .arg(id)

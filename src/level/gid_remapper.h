@@ -8,12 +8,14 @@
 #include "level/tileset_facts.h"
 
 // Global tile ids of a map under a remap: an id in [firstgid, firstgid + tilecount) of a tileset
-// that shows the sheet names the tile's new position; every other id stays. The top four bits
-// (flips and rotation) are kept.
+// that shows the sheet names the tile's new number, and its flip bits say the cell's own turn
+// followed by the turn that shows the new tile as the old one; every other id stays. The fourth
+// flag bit (a hexagonal turn) is kept as it was.
 class GidRemapper
 {
   public:
     static constexpr uint32_t kFlagBits = 0xf0000000u;
+    static constexpr uint32_t kOtherFlagBits = 0x10000000u;  // not a symmetry of the square
 
     // tilesets: all of the map's tilesets; isSheet: which show the sheet (their tile count already
     // checked against remap). remap must outlive the remapper.
@@ -24,7 +26,7 @@ class GidRemapper
     const QString& problem() const { return problem_; }
 
     // The gid's new value; false when it lies beyond the sheet tileset it belongs to (past its last
-    // tile but before the next tileset's first gid).
+    // tile but before the next tileset's first gid) or names a dropped tile.
     bool map(uint32_t gid, uint32_t& result) const
     {
         const uint32_t id = gid & ~kFlagBits;
@@ -32,8 +34,15 @@ class GidRemapper
             if (id >= range.first && id < range.owned) {
                 if (id >= range.end)
                     return false;
-                result =
-                    (gid & kFlagBits) | (range.first + uint32_t(newIndexOf_[id - range.first]));
+                const uint32_t tile = id - range.first;
+                const int32_t now = remap_.newIndexOf[tile];
+                if (now < 0)
+                    return false;
+                // The cell showed its turn of the old tile, which is the new tile turned by the
+                // tile's symmetry: both turns, the tile's first.
+                const TileSymmetry turn =
+                    TileSymmetry::ofGid(gid).after(remap_.symmetry(tile));
+                result = (gid & kOtherFlagBits) | turn.gidBits() | (range.first + uint32_t(now));
                 return true;
             }
         }
@@ -52,6 +61,6 @@ class GidRemapper
         QString label;
     };
     std::vector<Range> ranges_;
-    const int32_t* newIndexOf_;
+    const TileRemap& remap_;
     QString problem_;
 };

@@ -169,6 +169,8 @@ class JsonLevelScanner
             facts.spacing = 0;
         site.spacing = fields.value(u"spacing").span;
         site.margin = fields.value(u"margin").span;
+        site.tileCount = fields.value(u"tilecount").span;
+        site.columns = fields.value(u"columns").span;
         site.imageWidth = fields.value(u"imagewidth").span;
         site.imageHeight = fields.value(u"imageheight").span;
 

@@ -1,5 +1,7 @@
 #include "level/level_sites.h"
 
+#include <map>
+
 #include <QDir>
 
 #include "document/file_messages.h"
@@ -323,6 +325,7 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
             result.sheetTilesetFiles << tileset.file;
             continue;
         }
+        std::map<int32_t, int64_t> dataTiles;  // new tile -> the original whose data it takes
         static const std::vector<TileIdSite> kIdsStay;
         for (const TileIdSite& id : remap.keepsIds ? kIdsStay : site.ids) {
             int64_t value = 0;
@@ -341,12 +344,47 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
                                             .arg(value)
                                             .arg(remap.tileCount())});
             const int32_t now = remap.newIndexOf[size_t(value)];
+            // Per-tile data has no flip bits, and data of two tiles cannot become one tile's.
+            if (now < 0 || !remap.symmetry(size_t(value)).isIdentity())
+                return failedAt(bytes, {id.value.begin, where,
+                                        QStringLiteral("tile %1 carries data (a <tile> entry, an "
+                                                       "animation frame, a Wang or terrain id), "
+                                                       "but it is %2")
+                                            .arg(value)
+                                            .arg(now < 0 ? QStringLiteral("dropped")
+                                                         : QStringLiteral("tile %1 turned")
+                                                               .arg(now))});
+            if (const auto [other, fresh] = dataTiles.emplace(now, value);
+                !fresh && other->second != value)
+                return failedAt(bytes, {id.value.begin, where,
+                                        QStringLiteral("tiles %1 and %2 both carry data, but "
+                                                       "they merge into tile %3")
+                                            .arg(other->second)
+                                            .arg(value)
+                                            .arg(now)});
             if (now != value) {
                 splice.replaceNumber(id.value, now);
                 ++result.tilesMoved;
             }
         }
-        if (remap.grid != TileRemap::GridChange::None || remap.changesLayout()) {
+        if (!remap.isRearrangement()) {
+            if (tileset.margin != 0)
+                return failedAt(bytes, {site.at, QString(),
+                                        QStringLiteral("the tileset %1 has a margin of %2 pixels, "
+                                                       "but a packed sheet starts at its corner")
+                                            .arg(tileset.label())
+                                            .arg(tileset.margin)});
+            const int64_t columns = remap.newColumns();
+            const int64_t rows = (remap.newTileCount() + columns - 1) / columns;
+            if (site.tileCount.valid())
+                splice.replaceNumber(site.tileCount, remap.newTileCount());
+            if (site.columns.valid())
+                splice.replaceNumber(site.columns, columns);
+            if (site.imageWidth.valid())
+                splice.replaceNumber(site.imageWidth, columns * (tileset.tileWidth + tileset.spacing));
+            if (site.imageHeight.valid())
+                splice.replaceNumber(site.imageHeight, rows * (tileset.tileHeight + tileset.spacing));
+        } else if (remap.grid != TileRemap::GridChange::None || remap.changesLayout()) {
             const SheetGeometry after = geometryAfter(tileset, remap);
             // A missing margin or spacing goes in where a missing spacing goes, once.
             QByteArray missing;

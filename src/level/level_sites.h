@@ -39,6 +39,8 @@ struct TilesetSite {
     qsizetype spacingInsertAt = -1;  // where a missing spacing goes: prefix, the number, suffix
     QByteArray spacingPrefix;
     QByteArray spacingSuffix;
+    Span tileCount;  // the tile count and columns values; invalid when absent
+    Span columns;
     Span imageWidth;  // the image size values; invalid when absent
     Span imageHeight;
     // A value that could not be read; it matters only when the tileset shows the sheet.

@@ -1,5 +1,7 @@
 #include "level/tile_remap.h"
 
+#include <algorithm>
+
 TileRemap TileRemap::fromTileMap(const TileMap& map, GridChange grid)
 {
     TileRemap remap;
@@ -13,11 +15,40 @@ TileRemap TileRemap::fromTileMap(const TileMap& map, GridChange grid)
     return remap;
 }
 
+bool TileRemap::isRearrangement() const
+{
+    return newTiles < 0 && (newColumnCount <= 0 || newColumnCount == columns) &&
+           std::all_of(symmetryOf.begin(), symmetryOf.end(),
+                       [](TileSymmetry s) { return s.isIdentity(); });
+}
+
 QString TileRemap::check() const
 {
     if (keepsIds)
         return QString();
     const size_t count = newIndexOf.size();
+    if (!symmetryOf.empty() && symmetryOf.size() != count)
+        return QStringLiteral("%1 tiles but %2 symmetries").arg(count).arg(symmetryOf.size());
+    if (!isRearrangement()) {
+        const int32_t after = newTileCount();
+        std::vector<bool> shown(size_t(std::max(after, 0)), false);
+        for (size_t tile = 0; tile < count; ++tile) {
+            const int32_t now = newIndexOf[tile];
+            if (now == kDropped)
+                continue;
+            if (now < 0 || now >= after)
+                return QStringLiteral("tile %1 becomes %2, beyond the %3 new tiles")
+                    .arg(tile)
+                    .arg(now)
+                    .arg(after);
+            shown[size_t(now)] = true;
+        }
+        if (const auto none = std::find(shown.begin(), shown.end(), false); none != shown.end())
+            return QStringLiteral("new tile %1 is shown by no tile").arg(none - shown.begin());
+        if (columns < 0 || newColumnCount < 0)
+            return QStringLiteral("a column count is negative");
+        return QString();
+    }
     std::vector<bool> taken(count, false);
     for (size_t tile = 0; tile < count; ++tile) {
         const int32_t position = newIndexOf[tile];

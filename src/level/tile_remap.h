@@ -5,9 +5,14 @@
 #include <vector>
 
 #include "tilemap/tile_map.h"
+#include "tilemap/tile_symmetry.h"
 
-// Where each tile of a sheet went: what a level made against the sheet before a rearrangement needs
-// in order to name the same pictures afterwards. Tile numbers count whole tiles row by row.
+// Where each tile of a sheet went: what a level made against the sheet before a change needs in
+// order to name the same pictures afterwards. Tile numbers count whole tiles row by row. In general
+// each original tile becomes a new tile shown turned by a symmetry (the original's pixels are the
+// new tile's turned that way), or is dropped; the sheet afterwards has newTileCount() tiles in
+// newColumns() columns. A rearrangement (a tile map's permutation) is the case of no symmetry, no
+// drop and as many tiles as before.
 struct TileRemap {
     enum class GridChange {
         None,
@@ -15,7 +20,11 @@ struct TileRemap {
         Removed,  // the lines are gone: spacing becomes 0
     };
 
-    std::vector<int32_t> newIndexOf;  // original tile number -> the position it stands at now
+    static constexpr int32_t kDropped = -1;
+
+    std::vector<int32_t> newIndexOf;  // original tile number -> its new number, or kDropped
+    std::vector<TileSymmetry> symmetryOf;  // original tile number -> how it shows its new tile;
+                                           // empty: every tile unturned
     GridChange grid = GridChange::None;
     int columns = 0;  // whole tile columns of the sheet when known (0: tilesets go unchecked)
     // The margin and spacing the sheet's tilesets get (its tiles extruded, say); -1 keeps each
@@ -24,6 +33,8 @@ struct TileRemap {
     int spacing = -1;
     // The tile numbers stay as they are (newIndexOf is not used): only the tilesets change.
     bool keepsIds = false;
+    int32_t newTiles = -1;  // tiles afterwards; -1: as many as before
+    int newColumnCount = 0;  // columns afterwards; 0: as before
 
     // The remap of a sheet's tile map (position -> original tile): its inverse, with the map's
     // columns. A map that is not a permutation gives a remap that check() refuses.
@@ -31,10 +42,21 @@ struct TileRemap {
 
     int tileCount() const { return int(newIndexOf.size()); }
     bool changesLayout() const { return margin >= 0 || spacing >= 0; }
+    int newTileCount() const { return newTiles < 0 ? tileCount() : newTiles; }
+    int newColumns() const { return newColumnCount > 0 ? newColumnCount : columns; }
+    TileSymmetry symmetry(size_t tile) const
+    {
+        return symmetryOf.empty() ? TileSymmetry() : symmetryOf[tile];
+    }
+    // True when the remap only moves tiles: no symmetry, no drop, no change of count or columns.
+    bool isRearrangement() const;
 
-    // Empty when newIndexOf is a permutation of 0 .. n-1 and columns fits, otherwise why not.
+    // Empty when the remap can be carried out, otherwise why not: a rearrangement must be a
+    // permutation of 0 .. n-1; in general every tile keeps a number below newTileCount() or is
+    // dropped, and every new tile is shown by some original tile.
     QString check() const;
 
-    // The remap that undoes this one (the grid change reversed too). Only for a valid remap.
+    // The remap that undoes a valid rearrangement (the grid change reversed too); tiles that were
+    // turned, dropped or merged cannot be undone.
     TileRemap inverse() const;
 };

@@ -462,9 +462,9 @@ class XmlScanner
             else if (name == "margin")
                 readNumber(site, site.margin = value, facts.margin);
             else if (name == "tilecount")
-                readNumber(site, value, facts.tileCount);
+                readNumber(site, site.tileCount = value, facts.tileCount);
             else if (name == "columns")
-                readNumber(site, value, facts.columns);
+                readNumber(site, site.columns = value, facts.columns);
             if (!placed) {
                 site.spacingInsertAt = attributes.afterLast();
                 site.spacingPrefix = attributes.gap().toByteArray() + "spacing=\"";

@@ -23,6 +23,7 @@
 #include "image/pixel_block.h"
 #include "grid/tile_extrusion.h"
 #include "support/image_files.h"
+#include "support/level_files.h"
 #include "support/test_images.h"
 #include "support/tile_model.h"
 #include "tilemap/tile_ops.h"
@@ -146,6 +147,7 @@ struct PixelCase {
     QSize size;
     int mapPitch;  // tiles of the map file, when the command uses one
     std::function<QImage(const QImage& input, const TileMap& map)> expected;
+    const char* said = "";  // what the command adds to its "IN -> OUT" line
 };
 
 void PrintTo(const PixelCase& c, std::ostream* os)
@@ -163,6 +165,12 @@ TEST_P(PixelTable, WritesThePixelsOfTheReference)
     const QString input = path(QLatin1StringView(c.input));
     const QString output = path(QLatin1StringView(c.output));
     QImage sheet = makeTestImage(c.size.width(), c.size.height());
+    if (c.arguments.contains(QStringLiteral("dedupe"))) {  // the top row again, turned half round
+        const QImage turned = sheet.copy(0, 0, sheet.width(), 8).mirrored(true, true);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < sheet.width(); ++x)
+                sheet.setPixel(x, 8 + y, turned.pixel(x, y));
+    }
     if (input.endsWith(QLatin1String(".gif")))
         writeFileBytes(input, makeGif(sheet));
     else
@@ -180,7 +188,7 @@ TEST_P(PixelTable, WritesThePixelsOfTheReference)
     const Finished result = run(arguments);
 
     ASSERT_EQ(result.exitCode, 0) << describe(result);
-    EXPECT_EQ(result.out, QStringLiteral("%1 -> %2\n").arg(input, output));
+    EXPECT_EQ(result.out, QStringLiteral("%1 -> %2%3\n").arg(input, output, QString::fromUtf8(c.said)));
     EXPECT_EQ(result.err, QString());
     const QByteArray magic = readFileBytes(output).left(8);
     EXPECT_TRUE(output.endsWith(QLatin1String(".bmp")) ? magic.startsWith("BM")
@@ -303,6 +311,23 @@ const PixelCase kPixelCases[] = {
          model.apply(blockMoveSteps({QRect(0, 0, 1, 1), QPoint(3, 2)}));
          return arrangedImage(in, model.numbers, 5, 4, 9);
      }},
+    {"SheetDedupe8Flips",
+     {"sheet", "dedupe", "--tile", "8", "--flips", "--columns", "3", "IN", "-o", "OUT",
+      "--remap-out", "MAP"},
+     "in.png",
+     "out.png",
+     {32, 16},
+     0,
+     [](const QImage& in, const TileMap&) {
+         QImage packed(24, 16, QImage::Format_RGB32);
+         packed.fill(Qt::black);
+         for (int t = 0; t < 4; ++t)
+             for (int y = 0; y < 8; ++y)
+                 for (int x = 0; x < 8; ++x)
+                     packed.setPixel(t % 3 * 8 + x, t / 3 * 8 + y, in.pixel(t * 8 + x, y));
+         return packed;
+     },
+     ": 8 tiles → 4 (4 duplicates merged)"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Commands, PixelTable, ::testing::ValuesIn(kPixelCases),
@@ -459,6 +484,8 @@ const UsageCase kUsageCases[] = {
     {{"map", "move", "a.png", "--block", "0,0,1,1", "--to", "1,0", "-o", "x.png", "--map-out",
       "a.png"}, "a.png"},
     {{"levels", "remap", "a.tmx", "--in-place"}, "--map"},
+    {{"sheet", "dedupe", "a.png", "-o", "x.png"}, "--remap-out"},
+    {{"sheet", "dedupe", "a.png", "-o", "x.png", "--remap-out", "a.png"}, "a.png"},
     {{"levels", "remap", "--map", "m.zeko-map", "a.tmx"}, "-o OUT, --out-dir DIR or --in-place"},
     {{"levels", "remap", "--map", "m.zeko-map", "a.tmx", "b.tmx", "-o", "x.tmx"}, "--out-dir"},
     {{"levels", "remap", "--map", "m.zeko-map", "--out-dir", ".", "a.tmx"}, "--in-place"},
@@ -1001,6 +1028,69 @@ TEST_F(LevelsRemapTest, TemplatesGoWithTheirMapsAndUnchangedFilesAreLeftAlone)
 
 // ---------------------------------------------------------------------------------------------
 
+// Random sheets with planted copies and turned copies, levels whose cells carry random flips:
+// after sheet dedupe --flips and levels remap --remap every cell shows the same pixels, each cell
+// drawn here from the sheet as its flip bits say.
+TEST_F(CommandLineTest, DedupeThenRemapKeepsWhatEveryCellShows)
+{
+    std::mt19937 random(17);
+    const auto tileOf = [](const QImage& sheet, uint32_t gid) {
+        const int t = int(gid & 0x0fffffffu) - 1;
+        return turnedTile(sheet.copy(t % (sheet.width() / 8) * 8, t / (sheet.width() / 8) * 8, 8, 8),
+                          gid >> 29);
+    };
+    for (TestEncoding encoding : kAllTestEncodings) {
+        QImage sheet(32, 24, QImage::Format_ARGB32);
+        for (uint32_t t = 0; t < 12; ++t) {
+            QImage tile(8, 8, QImage::Format_ARGB32);
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 8; ++x)
+                    tile.setPixel(x, y, qRgb(int(random() % 256), int(random() % 2) * 255, 0));
+            if (t > 0 && random() % 3 != 0)
+                tile = tileOf(sheet, (1 + random() % t) | uint32_t(random() % 8) << 29);
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 8; ++x)
+                    sheet.setPixel(int(t % 4) * 8 + x, int(t / 4) * 8 + y, tile.pixel(x, y));
+        }
+        saveSheet(sheet, path(QStringLiteral("s.png")));
+        TestLevel level;
+        level.tilesets = {TestTileset{1, 12, 4, QStringLiteral("s.png")}};
+        level.layers = {TestLayer{QStringLiteral("ground"), 7, 5, {}, false}};
+        for (int i = 0; i < 35; ++i)
+            level.layers[0].cells.push_back(i % 5 == 0 ? 0 : (1 + random() % 12) | (random() % 8) << 29);
+        level.objectGids = {3 | 5u << 29, 12};
+        const bool json = random() % 2 == 0;  // TMJ, else TMX
+        const QString in = json ? QStringLiteral("l.tmj") : QStringLiteral("l.tmx");
+        const QString out = json ? QStringLiteral("n.tmj") : QStringLiteral("n.tmx");
+        writeFileBytes(path(in), json ? writeTmj(level, encoding, true) : writeTmx(level, encoding));
+
+        const Finished dedupe = run({"sheet", "dedupe", "--tile", "8", "--flips", "s.png", "-o",
+                                     "d.png", "--remap-out", "r.remap", "--columns", "3"});
+        ASSERT_EQ(dedupe.exitCode, 0) << describe(dedupe);
+        const Finished remap = run({"levels", "remap", "--remap", "r.remap", in, "-o", out});
+        ASSERT_EQ(remap.exitCode, 0) << describe(remap);
+        const auto read = json ? readTmj : readTmx;
+        const ReadBack before = read(readFileBytes(path(in)));
+        const ReadBack after = read(readFileBytes(path(out)));
+        ASSERT_EQ(after.error, QString());
+        EXPECT_TRUE(QString::fromUtf8(readFileBytes(path(out)))
+                        .contains(QRegularExpression(QStringLiteral("columns\\W+3\\b"))));
+        const QImage packed = loadResult(path(QStringLiteral("d.png")));
+        ASSERT_EQ(packed.width(), 24);
+        std::vector<uint32_t> cells = before.layers.at(0), now = after.layers.at(0);
+        cells.insert(cells.end(), before.objectGids.begin(), before.objectGids.end());
+        now.insert(now.end(), after.objectGids.begin(), after.objectGids.end());
+        ASSERT_EQ(now.size(), cells.size());
+        for (size_t i = 0; i < cells.size(); ++i)
+            if (cells[i] == 0)
+                EXPECT_EQ(now[i], 0u);
+            else
+                EXPECT_EQ(tileOf(packed, now[i]).convertToFormat(QImage::Format_ARGB32),
+                          tileOf(sheet, cells[i]))
+                    << encodingName(encoding) << " cell " << i;
+    }
+}
+
 TEST_F(CommandLineTest, InfoPrintsOneStableBlockPerSheet)
 {
     saveSheet(makeTestImage(40, 35), path(QStringLiteral("plain.png")));
@@ -1023,6 +1113,7 @@ TEST_F(CommandLineTest, InfoPrintsOneStableBlockPerSheet)
                              "  24 × 24 tiles: 1 × 1 whole; partial strips: 16 pixels at the "
                              "right, 11 pixels at the bottom\n"
                              "  grid: none found at pitch 9, 17 or 25\n"
+                             "  duplicate 24 × 24 tiles: 0 exact, 0 with flips\n"
                              "\n"
                              "gridded.bmp\n"
                              "  size: 45 × 36 pixels\n"
@@ -1034,7 +1125,8 @@ TEST_F(CommandLineTest, InfoPrintsOneStableBlockPerSheet)
                              "right, 4 pixels at the bottom\n"
                              "  24 × 24 tiles: 1 × 1 whole; partial strips: 21 pixels at the "
                              "right, 12 pixels at the bottom\n"
-                             "  grid: 1-pixel lines of #000000 after every 8 × 8 tile\n"));
+                             "  grid: 1-pixel lines of #000000 after every 8 × 8 tile\n"
+                             "  duplicate 24 × 24 tiles: 0 exact, 0 with flips\n"));
 }
 
 }  // namespace

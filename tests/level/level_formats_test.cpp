@@ -398,6 +398,12 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
     wide.columns = 4;
     LevelRemapOptions named;
     named.sheet = QStringLiteral("s.png");
+    TileRemap merged;  // tiles 2 and 3 are tiles 0 and 1 again, 3 mirrored
+    merged.newIndexOf = {0, 1, 0, 1};
+    merged.symmetryOf = {TileSymmetry(), TileSymmetry(), TileSymmetry(), TileSymmetry(4)};
+    merged.newTiles = 2;
+    const QByteArray withData = "<map>\n" + QByteArray(sheet).replace(
+        "</tileset>", "<tile id=\"0\"/><tile id=\"2\"/><tile id=\"3\"/></tileset>") + "</map>\n";
     const struct {
         const char* file;
         QByteArray text;
@@ -514,6 +520,12 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
          "the zstd data is damaged",
          fourTiles(),
          {}},
+        {"a.csv", "0,1,\n2,3\n", "line 2, column 3",
+         "tile 3 becomes tile 1 turned, and CSV cells hold no flips", merged, {}},
+        {"a.tmx", withData, "line 2", "tiles 0 and 2 both carry data, but they "
+         "merge into tile 0", merged, named},
+        {"a.tmx", QByteArray(withData).replace("<tile id=\"0\"/>", ""), "line 2",
+         "tile 3 carries data", merged, named},
         {"a.csv", "1,x,3\n", "line 1, column 3", "“x” is not a tile number", fourTiles(), {}},
         {"a.csv",
          "1 2\n3 4\n",

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "level/layer_codec.h"
+#include "level/remap_file.h"
 #include "level/tile_remap.h"
 
 namespace {
@@ -54,6 +55,48 @@ TEST(TileRemap, RefusesWhatIsNoPermutation)
     TileMap twice = TileMap::identity(2, 1);
     twice.at(1, 0) = 0;
     EXPECT_FALSE(TileRemap::fromTileMap(twice).check().isEmpty());
+}
+
+// A remap file gives back every tile's number, symmetry or drop; a damaged one is refused with
+// the line at fault.
+TEST(RemapFile, ReadsBackWhatItWroteAndNamesTheBadLine)
+{
+    std::mt19937 random(11);
+    TileRemap remap;
+    remap.newTiles = 9;
+    remap.newColumnCount = 4;
+    for (int tile = 0; tile < 40; ++tile) {
+        remap.newIndexOf.push_back(tile < 9 ? tile : int32_t(random() % 10) - 1);
+        remap.symmetryOf.push_back(TileSymmetry(tile < 9 ? 0 : random() % 8));
+    }
+    const RemapParseResult back = parseRemapText(writeRemapText(remap));
+    ASSERT_TRUE(back.remap) << back.error.toStdString();
+    EXPECT_EQ(back.remap->newIndexOf, remap.newIndexOf);
+    for (size_t tile = 0; tile < 40; ++tile)
+        EXPECT_EQ(back.remap->symmetry(tile),
+                  remap.newIndexOf[tile] < 0 ? TileSymmetry() : remap.symmetryOf[tile]);
+    EXPECT_EQ(back.remap->newTileCount(), 9);
+    EXPECT_EQ(back.remap->newColumns(), 4);
+
+    const struct {
+        const char* text;
+        const char* error;
+    } bad[] = {
+        {"tilegrid-remap 2\n1 1\n0\n", "line 1: "},
+        {"tilegrid-remap 1\n1\n0\n", "line 2: "},
+        {"tilegrid-remap 1\n2 0\n0\n1\n", "line 2: "},
+        {"tilegrid-remap 1\r\n2 2\r\n0\r\n1 hx\r\n", "line 4: "},
+        {"tilegrid-remap 1\n2 2\n0\n1 hh\n", "line 4: "},
+        {"tilegrid-remap 1\n2 2\n0\n\n1\n", "line 4: "},
+        {"tilegrid-remap 1\n2 2\n0\n2 v\n", "line 4: tile 1 becomes 2"},
+        {"tilegrid-remap 1\n2 2\n0 v\ndropped\n\n", "line 2: new tile 1 is shown by no tile"},
+        {"tilegrid-remap 1\n", "line 1: "},
+    };
+    for (const auto& c : bad) {
+        const RemapParseResult result = parseRemapText(QByteArray(c.text));
+        EXPECT_FALSE(result.remap) << c.text;
+        EXPECT_TRUE(result.error.startsWith(QLatin1StringView(c.error))) << result.error.toStdString();
+    }
 }
 
 // Layer data that lies about its size or is damaged is refused with the reason, whatever the

@@ -45,3 +45,15 @@ bool sameRgb(const QImage& a, const QImage& b)
 {
     return a.size() == b.size() && sameBlock(a, 0, 0, b, 0, 0, a.width(), a.height());
 }
+
+QImage turnedTile(const QImage& tile, unsigned bits)
+{
+    QImage out = tile;
+    if (bits & 1) {
+        out = QImage(tile.height(), tile.width(), tile.format());
+        for (int y = 0; y < out.height(); ++y)
+            for (int x = 0; x < out.width(); ++x)
+                out.setPixel(x, y, tile.pixel(y, x));
+    }
+    return out.mirrored((bits & 4) != 0, (bits & 2) != 0);
+}

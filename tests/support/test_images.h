@@ -25,3 +25,8 @@ bool sameRgb(const QImage& a, const QImage& b);
 
 // True when the w x h block at (ax, ay) of a equals the block at (bx, by) of b in RGB.
 bool sameBlock(const QImage& a, int ax, int ay, const QImage& b, int bx, int by, int w, int h);
+
+// A square tile shown as a level cell's flip bits say (H 4, V 2, D 1): mirrored across its
+// top-left diagonal first, then left to right, then top to bottom. Done with whole-image mirrors,
+// apart from the program's own symmetry arithmetic.
+QImage turnedTile(const QImage& tile, unsigned bits);

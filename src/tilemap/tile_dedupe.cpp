@@ -1,0 +1,179 @@
+#include "tilemap/tile_dedupe.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+
+namespace {
+
+// The weight of each pixel position in a tile's hash, and how a pixel value is spread over 64
+// bits: the hash of a tile is the sum of spread(pixel) * weight(position), so the hash of any
+// turned copy is the same sum with the positions moved.
+uint64_t spread(uint32_t pixel)
+{
+    uint64_t x = (uint64_t(pixel) + 0x9e3779b97f4a7c15ull) * 0xbf58476d1ce4e5b9ull;
+    return x ^ (x >> 31);
+}
+
+std::vector<uint64_t> positionWeights(size_t count)
+{
+    std::vector<uint64_t> weights(count);
+    uint64_t state = 0x2545f4914f6cdd1dull;
+    for (uint64_t& w : weights) {
+        state += 0x9e3779b97f4a7c15ull;
+        uint64_t z = (state ^ (state >> 30)) * 0xbf58476d1ce4e5b9ull;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+        w = (z ^ (z >> 31)) | 1;
+    }
+    return weights;
+}
+
+struct Entry {
+    uint64_t hash;
+    int32_t kept;  // -1: empty
+};
+
+// Formats read as they are; anything else is converted once.
+QImage readable(const QImage& image)
+{
+    const QImage::Format format = image.format();
+    if (format == QImage::Format_BGR888 || format == QImage::Format_RGB32 ||
+        format == QImage::Format_ARGB32)
+        return image;
+    return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32
+                                                         : QImage::Format_RGB32);
+}
+
+// A tile's pixels as ARGB32 values, row by row (B,G,R bytes gain alpha 255).
+void loadTile(const QImage& sheet, int left, int top, int tile, uint32_t* to)
+{
+    const bool packed = sheet.format() == QImage::Format_BGR888;
+    for (int y = 0; y < tile; ++y, to += tile) {
+        const uchar* line = sheet.constScanLine(top + y);
+        if (!packed) {
+            std::memcpy(to, line + size_t(left) * 4, size_t(tile) * 4);
+            continue;
+        }
+        const uchar* from = line + size_t(left) * 3;
+        for (int x = 0; x < tile; ++x, from += 3)
+            to[x] = 0xff000000u | uint32_t(from[0]) | uint32_t(from[1]) << 8 |
+                    uint32_t(from[2]) << 16;
+    }
+}
+
+}  // namespace
+
+TileDuplicates findDuplicateTiles(const QImage& image, int tile, int pitch, bool flips)
+{
+    TileDuplicates result;
+    const QImage sheet = readable(image);
+    const int columns = pitch > 0 ? sheet.width() / pitch : 0;
+    const int rows = pitch > 0 ? sheet.height() / pitch : 0;
+    const size_t count = size_t(columns) * size_t(rows);
+    if (count == 0 || tile <= 0)
+        return result;
+    const size_t area = size_t(tile) * size_t(tile);
+    const int symmetries = flips ? TileSymmetry::kCount : 1;
+
+    // sourceIndex[g][i]: the pixel of a tile that shows at position i once it is turned by g.
+    std::vector<std::vector<uint32_t>> sourceIndex(
+        static_cast<size_t>(symmetries), std::vector<uint32_t>(area));
+    for (int g = 0; g < symmetries; ++g)
+        for (int y = 0; y < tile; ++y)
+            for (int x = 0; x < tile; ++x) {
+                const auto [sx, sy] = TileSymmetry(unsigned(g)).sourceOf(x, y, tile);
+                sourceIndex[size_t(g)][size_t(y) * size_t(tile) + size_t(x)] =
+                    uint32_t(sy) * uint32_t(tile) + uint32_t(sx);
+            }
+    // With flips every position weighs as the least of the positions the turns take it to, so
+    // a tile and its turned copies hash alike and one hash per tile finds them all.
+    const std::vector<uint64_t> positions = positionWeights(area);
+    std::vector<uint64_t> weights(area);
+    for (size_t i = 0; i < area; ++i) {
+        uint32_t least = uint32_t(i);
+        for (int g = 1; g < symmetries; ++g)
+            least = std::min(least, sourceIndex[size_t(g)][i]);
+        weights[i] = positions[least];
+    }
+
+    // Open addressing, at most half full.
+    const size_t capacity = std::bit_ceil(std::max<size_t>(count * 2, 16));
+    std::vector<Entry> table(capacity, Entry{0, -1});
+    const size_t mask = capacity - 1;
+
+    result.keptIndexOf.resize(count);
+    result.symmetryOf.resize(count);
+    std::vector<uint32_t> pixels(area);
+    std::vector<uint32_t> kept(area);
+    for (size_t t = 0; t < count; ++t) {
+        const auto origin = [&](size_t number) {
+            return std::array<int, 2>{int(number % size_t(columns)) * pitch,
+                                      int(number / size_t(columns)) * pitch};
+        };
+        const auto [left, top] = origin(t);
+        loadTile(sheet, left, top, tile, pixels.data());
+        uint64_t hash = 0;
+        for (size_t i = 0; i < area; ++i)
+            hash += spread(pixels[i]) * weights[i];
+
+        // The kept tile whose turned copy this tile is, the least symmetry first.
+        int32_t found = -1;
+        int foundSymmetry = 0;
+        size_t slot = hash & mask;
+        for (; table[slot].kept >= 0 && found < 0; slot = (slot + 1) & mask) {
+            if (table[slot].hash != hash)
+                continue;
+            const int32_t index = table[slot].kept;
+            const auto [keptLeft, keptTop] = origin(size_t(result.kept[size_t(index)]));
+            loadTile(sheet, keptLeft, keptTop, tile, kept.data());
+            for (int g = 0; g < symmetries && found < 0; ++g) {
+                const uint32_t* source = sourceIndex[size_t(g)].data();
+                size_t i = 0;
+                while (i < area && pixels[i] == kept[source[i]])
+                    ++i;
+                if (i == area) {
+                    found = index;
+                    foundSymmetry = g;
+                }
+            }
+        }
+        if (found >= 0) {
+            result.keptIndexOf[t] = found;
+            result.symmetryOf[t] = TileSymmetry(unsigned(foundSymmetry));
+            continue;
+        }
+        while (table[slot].kept >= 0)
+            slot = (slot + 1) & mask;
+        table[slot] = Entry{hash, int32_t(result.kept.size())};
+        result.keptIndexOf[t] = int32_t(result.kept.size());
+        result.kept.push_back(int32_t(t));
+    }
+    return result;
+}
+
+QImage packTiles(const QImage& image, const std::vector<int32_t>& kept, int pitch, int columns)
+{
+    const QImage sheet = readable(image);
+    const size_t bytes = size_t(sheet.depth() / 8);
+    const int sheetColumns = sheet.width() / pitch;
+    const int rows = int((kept.size() + size_t(columns) - 1) / size_t(columns));
+    QImage packed(columns * pitch, std::max(rows, 1) * pitch, sheet.format());
+    if (packed.isNull())
+        return packed;
+    if (sheet.hasAlphaChannel())
+        packed.fill(0u);
+    else
+        packed.fill(Qt::black);
+    for (size_t k = 0; k < kept.size(); ++k) {
+        const int fromX = kept[k] % sheetColumns * pitch;
+        const int fromY = kept[k] / sheetColumns * pitch;
+        const int toX = int(k % size_t(columns)) * pitch;
+        const int toY = int(k / size_t(columns)) * pitch;
+        for (int y = 0; y < pitch; ++y)
+            std::memcpy(packed.scanLine(toY + y) + size_t(toX) * bytes,
+                        sheet.constScanLine(fromY + y) + size_t(fromX) * bytes,
+                        size_t(pitch) * bytes);
+    }
+    return packed;
+}
