@@ -265,7 +265,7 @@ JobResult applyMapJob(const CommandOptions& options, const Job& job)
 JobResult moveBlocksJob(const CommandOptions& options, const Job& job)
 {
     const QString& input = job.inputs.front();
-    DecodeResult decoded = loadImageFile(input);
+    DecodeResult decoded = loadSheet(input);
     if (!decoded.ok())
         return failed(decoded.error);
     QImage& sheet = decoded.image;
@@ -358,7 +358,7 @@ JobResult dedupeJob(const CommandOptions& options, const Job& job)
     TileRemap remap;
     QImage packed;
     {
-        const DecodeResult decoded = loadImageFile(input);
+        const DecodeResult decoded = loadSheet(input);
         if (!decoded.ok())
             return failed(decoded.error);
         const QImage& sheet = decoded.image;
@@ -384,7 +384,7 @@ JobResult dedupeJob(const CommandOptions& options, const Job& job)
     // The remap goes first: a sheet changed without the remap its levels need would strand them.
     if (const QString error = writeRemapFile(remap, options.mapOut); !error.isEmpty())
         return failed(error);
-    if (const QString error = saveResult(packed, options, job); !error.isEmpty())
+    if (const QString error = saveResult(packed, job); !error.isEmpty())
         return failed(error);
     const int32_t merged = remap.tileCount() - remap.newTileCount();
     return JobResult{QString(), options.quiet ? QString()

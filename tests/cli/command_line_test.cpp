@@ -319,7 +319,7 @@ const PixelCase kPixelCases[] = {
      {32, 16},
      0,
      [](const QImage& in, const TileMap&) {
-         QImage packed(24, 16, QImage::Format_RGB32);
+         QImage packed(24, 16, in.format());
          packed.fill(Qt::black);
          for (int t = 0; t < 4; ++t)
              for (int y = 0; y < 8; ++y)
@@ -373,7 +373,7 @@ void expectAlphaKept(const std::function<Finished(QStringList)>& run, const QStr
     ASSERT_EQ(writeMapFile(map, QFileInfo(input).dir().filePath("m.zeko-map")), QString());
     const QString size = QString::number(tile);
     for (const QStringList& arguments :
-         {QStringList{"grid", "add", "--tile", size, input, "-o", "grid.png"},
+         {QStringList{"grid", "add", "--crop", "--tile", size, input, "-o", "grid.png"},
           QStringList{"grid", "remove", "--tile", size, "grid.png", "-o", "plain.png"},
           QStringList{"map", "apply", "--tile", size, input, "--map", "m.zeko-map", "-o", "moved.bmp"},
           QStringList{"map", "restore", "--tile", size, "moved.bmp", "--map", "m.zeko-map", "-o",
