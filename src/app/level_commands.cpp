@@ -13,6 +13,7 @@
 #include "app/file_commands.h"
 #include "document/atomic_file.h"
 #include "document/document.h"
+#include "document/file_identity.h"
 #include "document/file_messages.h"
 #include "document/image_decoder.h"
 #include "level/level_remap.h"
@@ -28,15 +29,9 @@ QString plainPath(const QString& path)
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
-QString canonical(const QString& path)
-{
-    const QString found = QFileInfo(path).canonicalFilePath();
-    return found.isEmpty() ? plainPath(path) : found;
-}
-
 Arrangement arrangementOf(const LevelArrangements& brought, const QString& path)
 {
-    const auto found = brought.find(canonical(path));
+    const auto found = brought.find(fileIdentity(path));
     return found == brought.end() ? nullptr : found->second;
 }
 
@@ -221,7 +216,7 @@ public:
                 }
                 for (const LevelFileResult& file : part.files)
                     if (file.status == LevelFileStatus::Updated)
-                        written_.insert(canonical(file.path));
+                        written_.insert(fileIdentity(file.path));
                 result.files.insert(result.files.end(), part.files.begin(), part.files.end());
             }
         } catch (const std::bad_alloc&) {
@@ -248,7 +243,7 @@ private:
     {
         if (progress_.cancelled())
             return {};
-        if (written_.count(canonical(path))) {
+        if (written_.count(fileIdentity(path))) {
             refused_[path] = QStringLiteral("it was already remapped in this run");
             return {};
         }
@@ -337,7 +332,7 @@ void applyToLevelFiles(Document& doc, Dialogs& dialogs, BackgroundWork& work,
     for (const LevelFileResult& file : run.files) {
         if (file.status == LevelFileStatus::Skipped || file.status == LevelFileStatus::Failed)
             continue;
-        Arrangement& known = brought[canonical(file.path)];
+        Arrangement& known = brought[fileIdentity(file.path)];
         if (known)
             since << quotedPath(file.path);
         known = now;

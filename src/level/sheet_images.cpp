@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "document/file_identity.h"
 #include "level/json_level.h"
 #include "level/level_remap.h"
 #include "level/sheet_choice.h"
@@ -61,8 +62,7 @@ QStringList levelSheetImages(const QString& path, const QString& sheet)
             continue;
         const QString image =
             QDir::cleanPath(QDir(tilesets[t].folder).absoluteFilePath(tilesets[t].image));
-        const QString canonical = QFileInfo(image).canonicalFilePath();
-        const QString file = canonical.isEmpty() ? image : canonical;
+        const QString file = fileIdentity(image);
         if (!images.contains(file))
             images << file;
     }
