@@ -3,6 +3,7 @@
 #include <map>
 
 #include <QDir>
+#include <limits>
 
 #include "document/file_messages.h"
 #include "level/gid_remapper.h"
@@ -173,8 +174,11 @@ std::optional<LevelBytesResult> refuseOversized(const LevelSites& sites, const Q
     int64_t total = 0;
     int64_t largest = 0;
     for (const CellBlock& block : sites.blocks) {
-        // Each side is below 2^31, so the product fits.
-        const int64_t cells = block.width * block.height;
+        // The sides are what the file says; a product beyond 64 bits is simply too many.
+        const __int128 product = __int128(block.width) * __int128(block.height);
+        const int64_t cells = product > std::numeric_limits<int64_t>::max()
+                                  ? std::numeric_limits<int64_t>::max()
+                                  : int64_t(product);
         if (const QString tooLarge = layerTooLarge(cells); !tooLarge.isEmpty())
             return failedAt(bytes, {block.at, block.where, tooLarge});
         total += cells;

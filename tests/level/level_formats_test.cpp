@@ -598,6 +598,9 @@ TEST(LevelFormats, HostileAndUnusualFilesAreRefusedAtOnceOrRead)
         {"a.tmj", tmjHuge,
          "line 2, column 57, layers[0].data, layer “Ground”: it holds 4611686014132420609 cells",
          0},
+        // Sides whose product passes 64 bits.
+        {"a.tmx", tmx("", "width=\"2147483647\" height=\"4329665344\"", zlib),
+         "line 1, column 173, layer “Ground”: it holds 9223372036854775807 cells", 0},
         {"a.tmx", tmx("", "width=\"16384\" height=\"16384\"", zlib),
          "line 1, column 163, layer “Ground”: it holds 268435456 cells", 0},
         {"a.tmx",
