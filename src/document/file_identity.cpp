@@ -20,3 +20,10 @@ QString fileIdentity(const QString& path)
                                                                          : given.left(slash);
     return QDir::cleanPath(fileIdentity(folder) + QLatin1Char('/') + given.mid(slash + 1));
 }
+
+QString pathFrom(const QString& folder, const QString& name)
+{
+    const QString written = QDir(folder).absoluteFilePath(name);
+    const QString tidy = QDir::cleanPath(written);
+    return tidy == written || fileIdentity(tidy) == fileIdentity(written) ? tidy : written;
+}

@@ -1,7 +1,6 @@
 #include "level/json_level.h"
 
-#include <QDir>
-
+#include "document/file_identity.h"
 #include "document/file_messages.h"
 #include "level/json_scanner.h"
 
@@ -155,7 +154,7 @@ class JsonLevelScanner
                            : QStringLiteral("%1 (tileset %2)").arg(path, quotedPath(facts.name));
         const QString source = json_.string(fields.value(u"source"));
         if (!sites_.isTileset && !source.isEmpty())
-            facts.file = QDir::cleanPath(QDir(folder_).absoluteFilePath(source));
+            facts.file = pathFrom(folder_, source);
         readNumber(site, where, fields.value(u"firstgid"), facts.firstGid);
         readNumber(site, where, fields.value(u"tilewidth"), facts.tileWidth);
         readNumber(site, where, fields.value(u"tileheight"), facts.tileHeight);

@@ -290,15 +290,18 @@ class Run
     // otherwise it would show the original's per-tile data, spacing or tile.
     QString placement(const Part& part, const QString& kind) const
     {
-        const QString relative = QFileInfo(part.from).dir().relativeFilePath(part.path);
+        // A path kept as written below the map's folder (a link before "..") stays as written.
+        const QString folder = QFileInfo(part.from).absolutePath() + QLatin1Char('/');
+        const QString relative = part.path.startsWith(folder)
+                                     ? part.path.mid(folder.size())
+                                     : QFileInfo(part.from).dir().relativeFilePath(part.path);
         const QString fromTarget = output_(part.from);
         const QString partTarget = output_(part.path);
         if (fromTarget.isEmpty() || partTarget.isEmpty() ||
             fileIdentity(QFileInfo(fromTarget).dir().absoluteFilePath(relative)) ==
                 fileIdentity(partTarget))
             return {};
-        const QString shown =
-            QDir::cleanPath(QFileInfo(fromTarget).dir().absoluteFilePath(relative));
+        const QString shown = pathFrom(QFileInfo(fromTarget).path(), relative);
         return QStringLiteral("written to %1 it would show the %2 %3 rather than its remapped "
                               "copy %4; remap in place, or keep the %2 beside the map")
             .arg(quotedPath(fromTarget), kind, quotedPath(shown), quotedPath(partTarget));

@@ -2,9 +2,9 @@
 
 #include <map>
 
-#include <QDir>
 #include <limits>
 
+#include "document/file_identity.h"
 #include "document/file_messages.h"
 #include "level/gid_remapper.h"
 #include "level/level_limits.h"
@@ -202,7 +202,7 @@ void addTemplate(LevelSites& sites, const QString& folder, const QString& source
 {
     if (source.isEmpty())
         return;
-    const QString file = QDir::cleanPath(QDir(folder).absoluteFilePath(source));
+    const QString file = pathFrom(folder, source);
     for (const TemplateSite& site : sites.templates)
         if (site.file == file)
             return;
@@ -269,7 +269,7 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
     result.isTileset = sites.isTileset;
     result.isTemplate = sites.isTemplate;
     auto imageOf = [](const TilesetFacts& tileset) {
-        return QDir::cleanPath(QDir(tileset.folder).absoluteFilePath(tileset.image));
+        return pathFrom(tileset.folder, tileset.image);
     };
     SheetChoice choice = chooseSheet(facts, context.options.sheet);
     // A template's tile is the sheet's when its tileset shows the image the map's own tilesets

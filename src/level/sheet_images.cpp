@@ -1,6 +1,5 @@
 #include "level/sheet_images.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -60,8 +59,7 @@ QStringList levelSheetImages(const QString& path, const QString& sheet)
     for (size_t t = 0; t < tilesets.size(); ++t) {
         if (!choice.isSheet[t])
             continue;
-        const QString image =
-            QDir::cleanPath(QDir(tilesets[t].folder).absoluteFilePath(tilesets[t].image));
+        const QString image = pathFrom(tilesets[t].folder, tilesets[t].image);
         const QString file = fileIdentity(image);
         if (!images.contains(file))
             images << file;

@@ -1,9 +1,9 @@
 #include "level/xml_level.h"
 
-#include <QDir>
 #include <QStringDecoder>
 #include <QXmlStreamReader>
 
+#include "document/file_identity.h"
 #include "document/file_messages.h"
 
 namespace {
@@ -441,7 +441,7 @@ class XmlScanner
         facts.name = attributeText("name");
         const QString source = attributeText("source");
         if (!sites_.isTileset && !source.isEmpty())
-            facts.file = QDir::cleanPath(QDir(folder_).absoluteFilePath(source));
+            facts.file = pathFrom(folder_, source);
         TagAttributes attributes(bytes_, open.tagBegin, open.tagEnd);
         // A missing spacing goes after the tile height, as the attributes are usually ordered, with
         // the same blanks before it; without a tile height, after the last attribute.

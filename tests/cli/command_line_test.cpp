@@ -853,6 +853,17 @@ TEST_F(LevelsRemapTest, ATilesetFileNeedsAPlaceOfItsOwn)
     EXPECT_EQ(twice.err,
               QStringLiteral("tilegrid: “twice.zeko-map”: Tile number 1 appears twice.\n"));
     EXPECT_EQ(get("maps/a.tmx"), before);
+
+    // A tileset named through a linked folder and ".." is the one the file system finds there.
+    ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("deep/inner")));
+    ASSERT_TRUE(QFile::link(path("deep/inner"), path("maps/up")));
+    put("deep/sheet.tsx", tsx);
+    put("maps/b.tmx",
+        tmxLevel(" <tileset firstgid=\"1\" source=\"up/../sheet.tsx\"/>\n", "1,2,0,\n3,4,0"));
+    const Finished throughLink =
+        run({"levels", "remap", "--map", "m.zeko-map", "maps/b.tmx", "--in-place"});
+    EXPECT_EQ(throughLink.exitCode, 0) << describe(throughLink);
+    EXPECT_EQ(get("deep/sheet.tsx"), QByteArray(tsx).replace("tile id=\"1\"", "tile id=\"0\""));
 }
 
 // Base64 of zlib data of 2^26 cells of gid 1 (8192 x 8192, 256 MiB inflated), made a piece at a
