@@ -3,8 +3,9 @@
 #include <algorithm>
 
 GidRemapper::GidRemapper(const std::vector<TilesetFacts>& tilesets,
-                         const std::vector<bool>& isSheet, const TileRemap& remap)
-    : remap_(remap)
+                         const std::vector<bool>& isSheet, const TileRemap& remap,
+                         std::vector<uint8_t>* named)
+    : remap_(remap), named_(named)
 {
     constexpr int64_t kIdLimit = int64_t(~kFlagBits) + 1;
     std::vector<const TilesetFacts*> order;
