@@ -180,6 +180,42 @@ const std::array kCommands{
                            Option::Crop, Option::RemapOut}),
         InputCount::OneOrMore, OutputKind::Sheets, dedupeJob},
     CommandSpec{
+        "sheet", "prune",
+        "IN --used-by LEVEL... [--tile N] [--gutter G] [--columns C] [--sheet SHEET] "
+        "[--first-id 0|1] [--crop] OUTPUT --remap-out R",
+        "drop the tiles no level uses and write the remap that keeps levels valid",
+        "Keeps the whole tiles of IN that the levels use and packs them in reading order into\n"
+        "C tile columns (default: IN's), as sheet dedupe packs them; the rest of the last row\n"
+        "is transparent (black for a sheet without alpha). A tile is used when a cell of a tile\n"
+        "layer shows it (in every encoding, infinite maps' chunks and layer groups included,\n"
+        "and CSV cells), a tile object or an object template shows it, or it is an animation\n"
+        "frame of a used tile. The levels are the arguments after --used-by up to the next\n"
+        "option (--used-by may come again); they are TMX, TMJ or CSV maps, TSX or TSJ\n"
+        "tilesets and TX or TJ templates, and their tileset and template files are followed.\n"
+        "The sheet's tileset in each level is found as levels remap finds it: the tileset\n"
+        "whose image is IN, by its path and then by its file name, or the image --sheet names.\n"
+        "--first-id is the number of the sheet's first tile in CSV levels.\n"
+        "\n"
+        "A level that cannot be read fails the command, and nothing is written; so does a run\n"
+        "in which no level shows the sheet. A level that does not show it is named and passed\n"
+        "over. For a sheet with a grid give --gutter: the lines travel with their tiles. A\n"
+        "sheet that is not whole tiles fails, naming the partial strips; --crop drops them.\n"
+        "\n"
+        "The remap file R (see README, \"Remap files\") says where every kept tile went and\n"
+        "which were dropped; levels remap --remap R then carries it into the levels, per-tile\n"
+        "data included. It prints what it did:\n"
+        "\"sheet.png -> small.png: 936 tiles → 412 (524 unused dropped)\".\n"
+        "\n"
+        "Examples:\n"
+        "  tilegrid sheet prune beach.png --used-by levels/*.tmx -o beach-small.png \\\n"
+        "      --remap-out beach.remap\n"
+        "  tilegrid levels remap --remap beach.remap levels/*.tmx --in-place\n"
+        "  tilegrid sheet prune --tile 32 --in-place art.png --used-by world.tmj town.csv \\\n"
+        "      --first-id 1 --remap-out art.remap\n",
+        kSheetOutput.with({Option::UsedBy, Option::Tile, Option::Gutter, Option::Columns,
+                           Option::Sheet, Option::FirstId, Option::Crop, Option::RemapOut}),
+        InputCount::OneOrMore, OutputKind::Sheets, pruneJob},
+    CommandSpec{
         "levels", "remap",
         "[--map M | --remap R] [--margin M] [--spacing S] [--sheet SHEET] [--grid added|removed] "
         "[--first-id 0|1] LEVEL... OUTPUT",
