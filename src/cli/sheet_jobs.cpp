@@ -273,9 +273,9 @@ TileChoice unusedDropped(const QImage& sheet, const CommandOptions& options,
     for (const LevelFileResult& file : use.run.files) {
         if (file.status == LevelFileStatus::Failed)
             unread << (file.place.isEmpty()
-                           ? QStringLiteral("%1 cannot be read: %2.")
+                           ? QStringLiteral("%1 cannot be used: %2.")
                                  .arg(quotedPath(file.path), file.reason)
-                           : QStringLiteral("%1 cannot be read: %2: %3.")
+                           : QStringLiteral("%1 cannot be used: %2: %3.")
                                  .arg(quotedPath(file.path), file.place, file.reason));
         else if (file.status == LevelFileStatus::Skipped)
             choice.notes += file.message() + u'\n';

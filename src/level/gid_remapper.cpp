@@ -34,7 +34,10 @@ GidRemapper::GidRemapper(const std::vector<TilesetFacts>& tilesets,
         if (!isSheet[index])
             continue;
         const TilesetFacts& tileset = *order[i];
-        const int64_t end = tileset.firstGid + remap.tileCount();
+        // A tileset without a packed sheet's empty tiles ends before them.
+        const int64_t end =
+            tileset.firstGid + (leavesOutPadding(tileset, remap) ? tileset.knownTileCount()
+                                                                 : int64_t(remap.tileCount()));
         const int64_t owned = i + 1 < order.size() ? order[i + 1]->firstGid : kIdLimit;
         if (end > owned) {
             problem_ = QStringLiteral("the tileset %1 (gids %2 to %3) overlaps the next tileset, "

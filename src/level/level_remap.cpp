@@ -576,6 +576,8 @@ TileUseRun findUsedTiles(const QStringList& paths, int tileCount, int columns,
     for (size_t tile = 0; tile < same.newIndexOf.size(); ++tile)
         same.newIndexOf[tile] = int32_t(tile);
     same.columns = columns;
+    // Counted as a packing: levels made against a packed sheet may leave out its empty tiles.
+    same.newTiles = tileCount;
     TileUse use;
     use.named.assign(same.newIndexOf.size(), 0);
     options.use = &use;
