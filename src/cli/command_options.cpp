@@ -50,7 +50,7 @@ constexpr std::array kOptionSpecs{
     OptionSpec{Option::RemapOut, "remap-out", 0, "R",
                "write the remap file that carries the change into levels"},
     OptionSpec{Option::Remap, "remap", 0, "R",
-               "the remap file (sheet dedupe writes it) to follow"},
+               "the remap file (sheet dedupe or prune writes it) to follow"},
     OptionSpec{Option::UsedBy, "used-by", 0, "LEVEL...",
                "the levels whose tiles are kept (the arguments up to the next option)"},
     OptionSpec{Option::Px, "px", 0, "E",

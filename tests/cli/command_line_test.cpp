@@ -1077,6 +1077,12 @@ TEST_F(CommandLineTest, DedupeThenRemapKeepsWhatEveryCellShows)
         const QString out = json ? QStringLiteral("n.tmj") : QStringLiteral("n.tmx");
         writeFileBytes(path(in), json ? writeTmj(level, encoding, true) : writeTmx(level, encoding));
 
+        if (round == 1) {  // a level that cannot be read leaves nothing written
+            const Finished refused = run({"sheet", "prune", "s.png", "--tile", "8", "-o", "x.png",
+                                          "--remap-out", "x.remap", "--used-by", in, "gone.tmx"});
+            EXPECT_EQ(refused.exitCode, 1) << describe(refused);
+            EXPECT_FALSE(QFileInfo::exists(path("x.png")) || QFileInfo::exists(path("x.remap")));
+        }
         // The first step writes d.png and out, a second one rewrites them in place.
         bool again = false;
         const auto step = [&](QStringList sheetCommand) {
