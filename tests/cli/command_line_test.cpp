@@ -1070,8 +1070,12 @@ TEST_F(CommandLineTest, DedupeThenRemapKeepsWhatEveryCellShows)
         for (int i = 0; i < 35; ++i)
             level.layers[0].cells.push_back(i % 5 == 0 ? 0 : anyGid());
         level.objectGids = {anyGid(), 12};
-        if (!dedupes)  // tile 11 is used; its animation shows tile 0, used or not
+        if (!dedupes) {  // tile 11 is used; its animation shows tile 0, used or not
             level.tileEntries = {11};
+            for (int t = 1; t < 11 && level.tileEntries.size() == 1; ++t)  // an unused one goes
+                if (std::find(usable.begin(), usable.end(), uint32_t(t + 1)) == usable.end())
+                    level.tileEntries.push_back(t);
+        }
         const bool json = random() % 2 == 0;  // TMJ, else TMX
         const QString in = json ? QStringLiteral("l.tmj") : QStringLiteral("l.tmx");
         const QString out = json ? QStringLiteral("n.tmj") : QStringLiteral("n.tmx");
@@ -1136,6 +1140,8 @@ TEST_F(CommandLineTest, DedupeThenRemapKeepsWhatEveryCellShows)
             }
         if (!dedupes) {
             EXPECT_EQ(packed.height(), int(shown.size() + 2) / 3 * 8);
+            EXPECT_EQ(after.sheetTileIds.size() + 2 * level.tileEntries.size(),
+                      before.sheetTileIds.size() + 2);
         }
     }
 }

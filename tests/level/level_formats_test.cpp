@@ -294,6 +294,42 @@ TEST(LevelFormats, TilesetFilesMoveTheirPerTileData)
         .replace("\"tile\": 0", "\"tile\": 2")
         .replace("\"tileid\": 2", "\"tileid\": 3");
     expectUpdate(tsj, "sheet.tsj", expectedTsj, 0, 5);
+
+    // Packed: tile 1 is dropped with its entries (a picture it was becomes none), tile 3 merges
+    // into tile 0 and carries the same data, so one entry stays.
+    TileRemap packed;
+    packed.newIndexOf = {0, TileRemap::kDropped, 1, 0};
+    packed.newTiles = 2;
+    packed.newColumnCount = 2;
+    const QByteArray packedTsx = R"(<tileset name="s" tilewidth="8" tileheight="8" tilecount="4" columns="2">
+ <image source="sheet.png" width="16" height="16"/>
+ <tile id="0" type="a"/>
+ <tile id="1" type="gone"><animation><frame tileid="1" duration="9"/></animation></tile>
+ <tile id="2"><animation><frame tileid="3" duration="9"/></animation></tile>
+ <tile id="3" type="a"/>
+ <wangsets><wangset name="w" tile="1">
+  <wangtile tileid="1" wangid="0,1,0,1,0,1,0,1"/>
+ </wangset></wangsets>
+</tileset>
+)";
+    EXPECT_EQ(remapText(packedTsx, "s.tsx", packed).bytes.toStdString(),
+              R"(<tileset name="s" tilewidth="8" tileheight="8" tilecount="2" columns="2">
+ <image source="sheet.png" width="16" height="8"/>
+ <tile id="0" type="a"/>
+ <tile id="1"><animation><frame tileid="0" duration="9"/></animation></tile>
+ <wangsets><wangset name="w" tile="-1">
+ </wangset></wangsets>
+</tileset>
+)");
+    const QByteArray packedTsj = R"({ "type": "tileset", "image": "sheet.png", "imagewidth": 16,
+  "imageheight": 16, "tilewidth": 8, "tileheight": 8, "tilecount": 4, "columns": 2,
+  "tiles": [ { "id": 1, "type": "gone" }, { "id": 0, "type": "a" }, { "id": 3, "type": "a" } ],
+  "wangsets": [ { "tile": 2, "wangtiles": [ { "tileid": 1 }, { "tileid": 2 } ] } ] })";
+    EXPECT_EQ(remapText(packedTsj, "s.tsj", packed).bytes.toStdString(),
+              R"({ "type": "tileset", "image": "sheet.png", "imagewidth": 16,
+  "imageheight": 8, "tilewidth": 8, "tileheight": 8, "tilecount": 2, "columns": 2,
+  "tiles": [ { "id": 0, "type": "a" } ],
+  "wangsets": [ { "tile": 1, "wangtiles": [ { "tileid": 1 } ] } ] })");
 }
 
 // A map names the templates whose tile is the sheet's, and a template's tileset alone can make a
