@@ -50,7 +50,9 @@ constexpr std::array kOptionSpecs{
     OptionSpec{Option::RemapOut, "remap-out", 0, "R",
                "write the remap file that carries the change into levels"},
     OptionSpec{Option::Remap, "remap", 0, "R",
-               "the remap file (sheet dedupe writes it) to follow"},
+               "the remap file (sheet dedupe or prune writes it) to follow"},
+    OptionSpec{Option::UsedBy, "used-by", 0, "LEVEL...",
+               "the levels whose tiles are kept (the arguments up to the next option)"},
     OptionSpec{Option::Px, "px", 0, "E",
                "pixels each tile is extruded by on every side, 1 to 64 "
                "(default 1)"},
@@ -208,6 +210,9 @@ QString store(CommandOptions& options, Option option, const QString& name, const
     case Option::Remap:
         options.remapPath = value;
         return {};
+    case Option::UsedBy:
+        options.usedBy << value;
+        return {};
     case Option::Output:
         options.output = value;
         return {};
@@ -261,11 +266,12 @@ ParsedOptions parseCommandOptions(const QStringList& arguments, OptionSet accept
     CommandOptions& options = parsed.options;
     std::array<bool, kOptionSpecs.size()> seen{};
     bool optionsEnded = false;
+    bool levelsFollow = false;  // after --used-by, plain arguments are its levels
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
         if (optionsEnded || !argument.startsWith(QLatin1Char('-')) ||
             argument == QLatin1String("-")) {
-            options.inputs << argument;
+            (levelsFollow && !optionsEnded ? options.usedBy : options.inputs) << argument;
             continue;
         }
         if (argument == QLatin1String("--")) {
@@ -296,8 +302,10 @@ ParsedOptions parseCommandOptions(const QStringList& arguments, OptionSet accept
             return parsed;
         }
         const size_t index = size_t(entry - kOptionSpecs.data());
+        levelsFollow = entry->option == Option::UsedBy;
         // Block moves come in pairs, as many as the user likes.
-        const bool repeats = entry->option == Option::Block || entry->option == Option::To;
+        const bool repeats = entry->option == Option::Block || entry->option == Option::To ||
+                             entry->option == Option::UsedBy;
         if (seen[index] && !repeats) {
             parsed.error = QStringLiteral("%1 is given twice.").arg(displayName(*entry));
             return parsed;

@@ -36,6 +36,7 @@ enum class Option {
     Columns,
     RemapOut,
     Remap,
+    UsedBy,
     Jobs,
     Quiet,
     Help
@@ -86,6 +87,7 @@ struct CommandOptions {
     QString remapPath;  // the remap file levels remap follows instead of a map
     bool flips = false;  // a tile turned by a symmetry counts as the same tile
     int columns = 0;     // tile columns of a packed result; 0: the input's
+    QStringList usedBy;  // the levels whose tiles a sheet keeps
     QString sheet;  // the levels' tileset image that shows the sheet; empty: each level's one
     TileRemap::GridChange gridChange = TileRemap::GridChange::None;
     int firstId = 0;  // the number of the sheet's first tile in CSV levels

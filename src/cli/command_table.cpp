@@ -180,6 +180,42 @@ const std::array kCommands{
                            Option::Crop, Option::RemapOut}),
         InputCount::OneOrMore, OutputKind::Sheets, dedupeJob},
     CommandSpec{
+        "sheet", "prune",
+        "IN --used-by LEVEL... [--tile N] [--gutter G] [--columns C] [--sheet SHEET] "
+        "[--first-id 0|1] [--crop] OUTPUT --remap-out R",
+        "drop the tiles no level uses and write the remap that keeps levels valid",
+        "Keeps the whole tiles of IN that the levels use and packs them in reading order into\n"
+        "C tile columns (default: IN's), as sheet dedupe packs them; the rest of the last row\n"
+        "is transparent (black for a sheet without alpha). A tile is used when a cell of a tile\n"
+        "layer shows it (in every encoding, infinite maps' chunks and layer groups included,\n"
+        "and CSV cells), a tile object or an object template shows it, or it is an animation\n"
+        "frame of a used tile. The levels are the arguments after --used-by up to the next\n"
+        "option (--used-by may come again); they are TMX, TMJ or CSV maps, TSX or TSJ\n"
+        "tilesets and TX or TJ templates, and their tileset and template files are followed.\n"
+        "The sheet's tileset in each level is found as levels remap finds it: the tileset\n"
+        "whose image is IN, by its path and then by its file name, or the image --sheet names.\n"
+        "--first-id is the number of the sheet's first tile in CSV levels.\n"
+        "\n"
+        "A level that cannot be read fails the command, and nothing is written; so does a run\n"
+        "in which no level shows the sheet. A level that does not show it is named and passed\n"
+        "over. For a sheet with a grid give --gutter: the lines travel with their tiles. A\n"
+        "sheet that is not whole tiles fails, naming the partial strips; --crop drops them.\n"
+        "\n"
+        "The remap file R (see README, \"Remap files\") says where every kept tile went and\n"
+        "which were dropped; levels remap --remap R then carries it into the levels, per-tile\n"
+        "data included. It prints what it did:\n"
+        "\"sheet.png -> small.png: 936 tiles → 412 (524 unused dropped)\".\n"
+        "\n"
+        "Examples:\n"
+        "  tilegrid sheet prune beach.png --used-by levels/*.tmx -o beach-small.png \\\n"
+        "      --remap-out beach.remap\n"
+        "  tilegrid levels remap --remap beach.remap levels/*.tmx --in-place\n"
+        "  tilegrid sheet prune --tile 32 --in-place art.png --used-by world.tmj town.csv \\\n"
+        "      --first-id 1 --remap-out art.remap\n",
+        kSheetOutput.with({Option::UsedBy, Option::Tile, Option::Gutter, Option::Columns,
+                           Option::Sheet, Option::FirstId, Option::Crop, Option::RemapOut}),
+        InputCount::OneOrMore, OutputKind::Sheets, pruneJob},
+    CommandSpec{
         "levels", "remap",
         "[--map M | --remap R] [--margin M] [--spacing S] [--sheet SHEET] [--grid added|removed] "
         "[--first-id 0|1] LEVEL... OUTPUT",
@@ -192,13 +228,19 @@ const std::array kCommands{
         "tileset and template files that show the sheet are remapped with it, once however\n"
         "many maps name them, and written with it all or nothing.\n"
         "\n"
-        "--remap R follows a remap file that sheet dedupe wrote instead of a map: each cell\n"
-        "takes its tile's new number, and its flip bits the tile's turn after the cell's own,\n"
-        "so it shows the same picture; the sheet tileset's tile count, columns and image size\n"
-        "become the packed sheet's. Refused, naming the place: a CSV cell whose tile became a\n"
-        "turned tile (CSV holds no flips), a cell of a dropped tile, and per-tile data (a <tile>\n"
-        "entry, animation frame, Wang or terrain id) of a tile that was dropped or turned, or of\n"
-        "two tiles that merge.\n"
+        "--remap R follows a remap file that sheet dedupe or sheet prune wrote instead of a\n"
+        "map: each cell takes its tile's new number, and its flip bits the tile's turn after\n"
+        "the cell's own, so it shows the same picture; the sheet tileset's tile count, columns\n"
+        "and image size become the packed sheet's. Per-tile data (a <tile> entry with its\n"
+        "properties, animation and collision shapes, a Wang tile) moves with its tile, and a\n"
+        "dropped tile's entries leave the file; a Wang set's, colour's or terrain's picture\n"
+        "that was a dropped tile becomes none (-1). Tiles that merge keep one entry when their\n"
+        "data are the same apart from the id. Refused, naming the place, and the file left as\n"
+        "it was: a CSV cell whose tile became a turned tile (CSV holds no flips), a cell of a\n"
+        "dropped tile, two tiles that merge with different data (data against none counts as\n"
+        "different), data of a turned tile that no unturned tile merged with it carries too\n"
+        "(its collision shapes would need turning), and an animation frame that shows a\n"
+        "dropped or turned tile.\n"
         "\n"
         "--sheet names the sheet's tileset image (its path, or its file name) when a level shows\n"
         "several; without it each level's one tileset image is the sheet. --grid added or\n"

@@ -66,6 +66,8 @@ QString checkTargets(const CommandSpec& command, const CommandOptions& options,
         inputs.insert(fileIdentity(options.mapPath), options.mapPath);
     if (!options.remapPath.isEmpty())
         inputs.insert(fileIdentity(options.remapPath), options.remapPath);
+    for (const QString& level : options.usedBy)
+        inputs.insert(fileIdentity(level), level);
 
     QHash<QString, QString> targets;  // key -> the input whose result goes there
     if (!options.mapOut.isEmpty()) {
@@ -157,6 +159,11 @@ JobPlan planJobs(const CommandSpec& command, const CommandOptions& options)
     }
     if (takesRemap && !options.mapPath.isEmpty() && !options.remapPath.isEmpty()) {
         plan.error = QStringLiteral("%1 takes --map M or --remap R, not both.").arg(command.words());
+        return plan;
+    }
+    if (command.options.has(Option::UsedBy) && options.usedBy.isEmpty()) {
+        plan.error = QStringLiteral("%1 needs the levels that use the sheet: --used-by LEVEL...")
+                         .arg(command.words());
         return plan;
     }
     if (command.options.has(Option::RemapOut)) {

@@ -10,6 +10,7 @@
 #include "grid/grid_transform.h"
 #include "grid/tile_extrusion.h"
 #include "image/pixel_format.h"
+#include "level/level_remap.h"
 #include "level/remap_file.h"
 #include "tilemap/block_move.h"
 #include "tilemap/tile_dedupe.h"
@@ -230,6 +231,127 @@ SheetOutcome rearranged(const QImage& sheet, const CommandOptions& options, cons
     return SheetOutcome{std::move(result), {}, {}};
 }
 
+// Which tiles a packing command keeps: fills remap.newIndexOf (and symmetryOf) and kept, the
+// kept tiles in reading order; or says why not. notes is printed before the result's line, and
+// done says what became of the others ("3 duplicates merged").
+struct TileChoice {
+    std::vector<int32_t> kept;
+    QString error;
+    QString notes;
+    QString done;
+};
+using ChooseTiles = TileChoice (*)(const QImage& sheet, const CommandOptions& options,
+                                   const QString& input, TileRemap& remap);
+
+TileChoice mergedDuplicates(const QImage& sheet, const CommandOptions& options, const QString&,
+                            TileRemap& remap)
+{
+    TileDuplicates groups =
+        findDuplicateTiles(sheet, options.tileSize, options.pitch(), options.flips);
+    remap.newIndexOf = std::move(groups.keptIndexOf);
+    if (std::any_of(groups.symmetryOf.begin(), groups.symmetryOf.end(),
+                    [](TileSymmetry s) { return !s.isIdentity(); }))
+        remap.symmetryOf = std::move(groups.symmetryOf);
+    const int32_t merged = remap.tileCount() - int32_t(groups.kept.size());
+    return {std::move(groups.kept), {}, {},
+            QStringLiteral("%1 duplicate%2 merged").arg(merged).arg(merged == 1 ? "" : "s")};
+}
+
+TileChoice unusedDropped(const QImage& sheet, const CommandOptions& options,
+                         const QString& input, TileRemap& remap)
+{
+    TileChoice choice;
+    const int count = remap.columns * (sheet.height() / options.pitch());
+    LevelRemapOptions levels;
+    levels.sheet = options.sheet.isEmpty() ? input : options.sheet;
+    levels.firstId = options.firstId;
+    const TileUseRun use = findUsedTiles(options.usedBy, count, remap.columns, levels);
+    if (!use.run.error.isEmpty())
+        return {{}, use.run.error, {}, {}};
+    QStringList unread;
+    bool shown = false;
+    for (const LevelFileResult& file : use.run.files) {
+        if (file.status == LevelFileStatus::Failed)
+            unread << (file.place.isEmpty()
+                           ? QStringLiteral("%1 cannot be used: %2.")
+                                 .arg(quotedPath(file.path), file.reason)
+                           : QStringLiteral("%1 cannot be used: %2: %3.")
+                                 .arg(quotedPath(file.path), file.place, file.reason));
+        else if (file.status == LevelFileStatus::Skipped)
+            choice.notes += file.message() + u'\n';
+        else
+            shown = true;
+    }
+    // Dropping the tiles that a level might use would break it; so would dropping every tile
+    // because no level named this sheet.
+    if (!unread.isEmpty())
+        choice.error = unread.join(u'\n') +
+                       QStringLiteral("\n%1 is left as it was: the tiles those levels use are "
+                                      "not known.")
+                           .arg(quotedPath(input));
+    else if (!shown)
+        choice.error = QStringLiteral("None of the levels shows %1; --sheet names the image "
+                                      "their tilesets show. Nothing was written.")
+                           .arg(quotedPath(levels.sheet));
+    if (!choice.error.isEmpty())
+        return choice;
+    remap.newIndexOf.assign(size_t(count), TileRemap::kDropped);
+    for (int tile = 0; tile < count; ++tile)
+        if (use.used[size_t(tile)]) {
+            remap.newIndexOf[size_t(tile)] = int32_t(choice.kept.size());
+            choice.kept.push_back(tile);
+        }
+    if (choice.kept.empty())
+        choice.error = QStringLiteral("The levels use none of the tiles of %1; a sheet without "
+                                      "tiles is not written.")
+                           .arg(quotedPath(input));
+    choice.done = QStringLiteral("%1 unused dropped").arg(count - int(choice.kept.size()));
+    return choice;
+}
+
+// Keeps the tiles choose picks, packs them in reading order into --columns columns (default:
+// the input's), and writes the sheet and the remap that carries the change into the levels.
+JobResult packSheet(const CommandOptions& options, const Job& job, ChooseTiles choose)
+{
+    const QString& input = job.inputs.front();
+    TileRemap remap;
+    QImage packed;
+    TileChoice choice;
+    {
+        const DecodeResult decoded = loadSheet(input);
+        if (!decoded.ok())
+            return failed(decoded.error);
+        const QImage& sheet = decoded.image;
+        const int pitch = options.pitch();
+        remap.columns = sheet.width() / pitch;
+        if (remap.columns == 0 || sheet.height() / pitch == 0)
+            return failed(noWholeTile(input, options));
+        if (QString why = strippedWithoutCrop(sheet, options, input, pitch); !why.isEmpty())
+            return failed(why);
+        choice = choose(sheet, options, input, remap);
+        if (!choice.error.isEmpty())
+            return failed(choice.error);
+        remap.newTiles = int32_t(choice.kept.size());
+        remap.newColumnCount = options.columns > 0 ? options.columns : remap.columns;
+        packed = packTiles(sheet, choice.kept, pitch, remap.newColumnCount);
+        if (packed.isNull())
+            return failed(QStringLiteral("There is not enough memory to pack the tiles of %1.")
+                              .arg(quotedPath(input)));
+    } // the source's memory is given back before the result is encoded
+    // The remap goes first: a sheet changed without the remap its levels need would strand them.
+    if (const QString error = writeRemapFile(remap, options.mapOut); !error.isEmpty())
+        return failed(error);
+    if (const QString error = saveResult(packed, job); !error.isEmpty())
+        return failed(error);
+    if (options.quiet)
+        return {};
+    return JobResult{QString(), choice.notes + QStringLiteral("%1 -> %2: %3 tiles → %4 (%5)\n")
+                                                   .arg(input, job.output)
+                                                   .arg(remap.tileCount())
+                                                   .arg(remap.newTileCount())
+                                                   .arg(choice.done)};
+}
+
 }  // namespace
 
 JobResult addGridJob(const CommandOptions& options, const Job& job)
@@ -354,47 +476,12 @@ JobResult deriveMapJob(const CommandOptions& options, const Job& job)
 
 JobResult dedupeJob(const CommandOptions& options, const Job& job)
 {
-    const QString& input = job.inputs.front();
-    TileRemap remap;
-    QImage packed;
-    {
-        const DecodeResult decoded = loadSheet(input);
-        if (!decoded.ok())
-            return failed(decoded.error);
-        const QImage& sheet = decoded.image;
-        const int pitch = options.pitch();
-        remap.columns = sheet.width() / pitch;
-        if (remap.columns == 0 || sheet.height() / pitch == 0)
-            return failed(noWholeTile(input, options));
-        if (QString why = strippedWithoutCrop(sheet, options, input, pitch); !why.isEmpty())
-            return failed(why);
-        TileDuplicates groups =
-            findDuplicateTiles(sheet, options.tileSize, pitch, options.flips);
-        remap.newIndexOf = std::move(groups.keptIndexOf);
-        if (std::any_of(groups.symmetryOf.begin(), groups.symmetryOf.end(),
-                        [](TileSymmetry s) { return !s.isIdentity(); }))
-            remap.symmetryOf = std::move(groups.symmetryOf);
-        remap.newTiles = int32_t(groups.kept.size());
-        remap.newColumnCount = options.columns > 0 ? options.columns : remap.columns;
-        packed = packTiles(sheet, groups.kept, pitch, remap.newColumnCount);
-        if (packed.isNull())
-            return failed(QStringLiteral("There is not enough memory to pack the tiles of %1.")
-                              .arg(quotedPath(input)));
-    } // the source's memory is given back before the result is encoded
-    // The remap goes first: a sheet changed without the remap its levels need would strand them.
-    if (const QString error = writeRemapFile(remap, options.mapOut); !error.isEmpty())
-        return failed(error);
-    if (const QString error = saveResult(packed, job); !error.isEmpty())
-        return failed(error);
-    const int32_t merged = remap.tileCount() - remap.newTileCount();
-    return JobResult{QString(), options.quiet ? QString()
-                                              : QStringLiteral("%1 -> %2: %3 tiles → %4 (%5 "
-                                                               "duplicate%6 merged)\n")
-                                                    .arg(input, job.output)
-                                                    .arg(remap.tileCount())
-                                                    .arg(remap.newTileCount())
-                                                    .arg(merged)
-                                                    .arg(merged == 1 ? "" : "s")};
+    return packSheet(options, job, mergedDuplicates);
+}
+
+JobResult pruneJob(const CommandOptions& options, const Job& job)
+{
+    return packSheet(options, job, unusedDropped);
 }
 
 JobResult infoJob(const CommandOptions& options, const Job& job)

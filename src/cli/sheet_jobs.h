@@ -14,4 +14,5 @@ JobResult applyMapJob(const CommandOptions& options, const Job& job);
 JobResult moveBlocksJob(const CommandOptions& options, const Job& job);
 JobResult deriveMapJob(const CommandOptions& options, const Job& job);
 JobResult dedupeJob(const CommandOptions& options, const Job& job);
+JobResult pruneJob(const CommandOptions& options, const Job& job);
 JobResult infoJob(const CommandOptions& options, const Job& job);

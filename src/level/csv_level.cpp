@@ -14,7 +14,8 @@ bool isSeparator(char c)
 
 }  // namespace
 
-LevelBytesResult remapCsvLevel(const QByteArray& bytes, const TileRemap& remap, int firstId)
+LevelBytesResult remapCsvLevel(const QByteArray& bytes, const TileRemap& remap, int firstId,
+                               std::vector<uint8_t>* named)
 {
     LevelBytesResult result;
     if (remap.keepsIds) {
@@ -56,6 +57,8 @@ LevelBytesResult remapCsvLevel(const QByteArray& bytes, const TileRemap& remap, 
             return result;
         }
         const size_t tile = size_t(number - firstId);
+        if (named)
+            (*named)[tile] = 1;
         if (remap.newIndexOf[tile] < 0 || !remap.symmetry(tile).isIdentity()) {
             result.place = linePlace(bytes, begin);
             result.reason = remap.newIndexOf[tile] < 0

@@ -3,8 +3,9 @@
 #include <algorithm>
 
 GidRemapper::GidRemapper(const std::vector<TilesetFacts>& tilesets,
-                         const std::vector<bool>& isSheet, const TileRemap& remap)
-    : remap_(remap)
+                         const std::vector<bool>& isSheet, const TileRemap& remap,
+                         std::vector<uint8_t>* named)
+    : remap_(remap), named_(named)
 {
     constexpr int64_t kIdLimit = int64_t(~kFlagBits) + 1;
     std::vector<const TilesetFacts*> order;
@@ -33,7 +34,10 @@ GidRemapper::GidRemapper(const std::vector<TilesetFacts>& tilesets,
         if (!isSheet[index])
             continue;
         const TilesetFacts& tileset = *order[i];
-        const int64_t end = tileset.firstGid + remap.tileCount();
+        // A tileset without a packed sheet's empty tiles ends before them.
+        const int64_t end =
+            tileset.firstGid + (leavesOutPadding(tileset, remap) ? tileset.knownTileCount()
+                                                                 : int64_t(remap.tileCount()));
         const int64_t owned = i + 1 < order.size() ? order[i + 1]->firstGid : kIdLimit;
         if (end > owned) {
             problem_ = QStringLiteral("the tileset %1 (gids %2 to %3) overlaps the next tileset, "

@@ -18,9 +18,10 @@ class GidRemapper
     static constexpr uint32_t kOtherFlagBits = 0x10000000u;  // not a symmetry of the square
 
     // tilesets: all of the map's tilesets; isSheet: which show the sheet (their tile count already
-    // checked against remap). remap must outlive the remapper.
+    // checked against remap). remap must outlive the remapper, and so must named: when given, each
+    // sheet tile that map() meets is marked there.
     GidRemapper(const std::vector<TilesetFacts>& tilesets, const std::vector<bool>& isSheet,
-                const TileRemap& remap);
+                const TileRemap& remap, std::vector<uint8_t>* named = nullptr);
 
     // Empty when the tilesets' gid ranges can be told apart, otherwise why not.
     const QString& problem() const { return problem_; }
@@ -35,6 +36,8 @@ class GidRemapper
                 if (id >= range.end)
                     return false;
                 const uint32_t tile = id - range.first;
+                if (named_)
+                    (*named_)[tile] = 1;
                 const int32_t now = remap_.newIndexOf[tile];
                 if (now < 0)
                     return false;
@@ -62,5 +65,6 @@ class GidRemapper
     };
     std::vector<Range> ranges_;
     const TileRemap& remap_;
+    std::vector<uint8_t>* named_;
     QString problem_;
 };

@@ -311,6 +311,11 @@ class Run
     // target holds their result already. On failure each part's result says why.
     bool write(std::vector<Part>& parts)
     {
+        if (options_.use) {  // a run that only reads
+            for (Part& part : parts)
+                done_.insert(fileIdentity(part.path));
+            return true;
+        }
         std::vector<FileToWrite> files;
         std::vector<Part*> writing;
         std::set<QString> targets;
@@ -441,7 +446,8 @@ LevelBytesResult remapLevelText(const QByteArray& bytes, const QString& path,
                 QStringLiteral("the first tile number must be 0 or 1, not %1").arg(options.firstId);
             return result;
         }
-        LevelBytesResult csv = remapCsvLevel(bytes, remap, options.firstId);
+        LevelBytesResult csv = remapCsvLevel(bytes, remap, options.firstId,
+                                             options.use ? &options.use->named : nullptr);
         csv.sheetImage = options.sheet;
         return csv;
     }
@@ -562,4 +568,26 @@ LevelRemapRun remapLevelFiles(const QStringList& paths, const TileRemap& remap,
         }
     }
     return run;
+}
+
+TileUseRun findUsedTiles(const QStringList& paths, int tileCount, int columns,
+                         LevelRemapOptions options)
+{
+    TileUseRun found;
+    TileRemap same;  // every tile stays: the run only looks
+    same.newIndexOf.resize(size_t(std::max(tileCount, 0)));
+    for (size_t tile = 0; tile < same.newIndexOf.size(); ++tile)
+        same.newIndexOf[tile] = int32_t(tile);
+    same.columns = columns;
+    // Counted as a packing: levels made against a packed sheet may leave out its empty tiles.
+    same.newTiles = tileCount;
+    TileUse use;
+    use.named.assign(same.newIndexOf.size(), 0);
+    options.use = &use;
+    found.run = remapLevelFiles(paths, same, options);
+    found.used.assign(use.named.begin(), use.named.end());
+    for (const auto& [tile, frame] : use.frames)
+        if (use.named[size_t(tile)])
+            found.used[size_t(frame)] = true;
+    return found;
 }

@@ -11,11 +11,20 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "level/tile_remap.h"
 #include "level/tileset_facts.h"
+
+// The sheet's tiles that levels name, as a run that changes nothing finds them.
+struct TileUse {
+    std::vector<uint8_t> named;  // tile -> 1 when a cell or tile object shows it
+    // Every animation of the sheet's tilesets: the animated tile and one of its frames' tiles.
+    std::vector<std::pair<int32_t, int32_t>> frames;
+};
 
 struct LevelRemapOptions {
     // The sheet's image: a path (relative ones from the working folder) or a bare file name,
@@ -25,6 +34,8 @@ struct LevelRemapOptions {
     // CSV levels: the number that names the sheet's first tile, 0 or 1. Smaller numbers (and empty
     // fields) are empty cells.
     int firstId = 0;
+    // When set, what the files name is noted here; such a run is for reading only.
+    TileUse* use = nullptr;
 };
 
 enum class LevelFileStatus {
@@ -125,3 +136,14 @@ struct LevelRemapRun {
 LevelRemapRun remapLevelFiles(const QStringList& paths, const TileRemap& remap,
                               const LevelRemapOptions& options,
                               const LevelOutputPath& output = levelOutputInPlace());
+
+// Which of the sheet's tiles (tileCount of them in columns columns) the levels use: those their
+// cells and tile objects show (in templates and CSV files too), and the animation frames of those.
+// The files are found and read as remapLevelFiles reads them, and none is written; run tells of
+// each file as remapLevelFiles does (one that cannot be read is Failed).
+struct TileUseRun {
+    LevelRemapRun run;
+    std::vector<bool> used;
+};
+TileUseRun findUsedTiles(const QStringList& paths, int tileCount, int columns,
+                         LevelRemapOptions options);

@@ -1,5 +1,6 @@
 #include "level/level_sites.h"
 
+#include <algorithm>
 #include <map>
 
 #include <limits>
@@ -158,6 +159,222 @@ bool remapBlock(const CellBlock& block, const GidRemapper& gids, int level, cons
         splice.replace(block.text, encodeLayerData(cells, block.compression, level));
     changed += changedHere;
     return true;
+}
+
+// Takes the removed items of a JSON array or object out, each with a comma beside it: a run of
+// them after a kept item with the comma before the run, a run at the start with the comma after
+// it; when none stays the brackets are left empty.
+void removeItems(const EntryContainer& container, const std::vector<bool>& removed,
+                 TextSplice& splice)
+{
+    const size_t count = container.items.size();
+    for (size_t first = 0; first < count;) {
+        if (!removed[first]) {
+            ++first;
+            continue;
+        }
+        size_t last = first;
+        while (last + 1 < count && removed[last + 1])
+            ++last;
+        if (first > 0)
+            splice.replace({container.items[first - 1].end, container.items[last].end}, {});
+        else if (last + 1 < count)
+            splice.replace({container.items[first].begin, container.items[last + 1].begin}, {});
+        else
+            splice.replace(container.inside, {});
+        first = last + 1;
+    }
+}
+
+// An XML element leaves with the blanks before it, so that its line goes.
+Span elementWithItsLine(const QByteArray& bytes, Span whole)
+{
+    qsizetype begin = whole.begin;
+    while (begin > 0 && isBlank(bytes[begin - 1]))
+        --begin;
+    return {begin, whole.end};
+}
+
+// An entry's data as it will read: its text without its id, its frames renumbered.
+QByteArray entryData(const QByteArray& bytes, const TileEntry& entry, const TileRemap& remap,
+                     const std::vector<int64_t>& frameTiles)
+{
+    std::vector<std::pair<Span, int64_t>> parts{{entry.id, -1}};
+    for (size_t f = 0; f < entry.frames.size(); ++f)
+        parts.push_back({entry.frames[f], remap.newIndexOf[size_t(frameTiles[f])]});
+    std::sort(parts.begin(), parts.end(),
+              [](const auto& a, const auto& b) { return a.first.begin < b.first.begin; });
+    QByteArray data;
+    qsizetype at = entry.whole.begin;
+    for (const auto& [span, now] : parts) {
+        data += QByteArrayView(bytes).sliced(at, span.begin - at);
+        if (now >= 0)
+            data += QByteArray::number(now);
+        at = span.end;
+    }
+    data += QByteArrayView(bytes).sliced(at, entry.whole.end - at);
+    return data;
+}
+
+// Moves what the sheet's tileset keeps for each tile along with the tile: the entries are
+// renumbered, tiles merged into one keep one entry when they carry the same data, and a dropped
+// tile's entries leave the file. Pointers at a dropped tile (a Wang set's or terrain's picture)
+// then point at none. The data of merged tiles that differ, of a tile shown turned (its collision
+// shapes and Wang ids would need turning), and frames that show a dropped or turned tile are
+// refused.
+std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteArray& bytes,
+                                          const TileRemap& remap, const QString& where,
+                                          TextSplice& splice, qint64& moved, TileUse* use)
+{
+    const int64_t tileCount = remap.tileCount();
+    std::optional<LevelProblem> problem;
+    auto readTile = [&](Span span, bool noneAllowed, int64_t& value) {
+        const QByteArrayView text = QByteArrayView(bytes).sliced(span.begin, span.size());
+        if (!parseWholeNumber(text, noneAllowed, value))
+            problem = LevelProblem{span.begin, where,
+                                   QStringLiteral("the tile id %1 is not a whole number")
+                                       .arg(quotedPath(QString::fromUtf8(text)))};
+        else if ((value < 0 && !(noneAllowed && value == -1)) || value >= tileCount)
+            problem = LevelProblem{
+                span.begin, where,
+                QStringLiteral("the tile id %1 lies beyond the tileset's %2 tiles")
+                    .arg(value)
+                    .arg(tileCount)};
+        return !problem;
+    };
+    auto renumber = [&](Span span, int64_t from, int64_t to) {
+        if (to != from) {
+            splice.replaceNumber(span, to);
+            ++moved;
+        }
+    };
+
+    for (const TileIdSite& id : site.ids) {
+        int64_t value = 0;
+        if (!readTile(id.value, id.noneAllowed, value))
+            return problem;
+        if (value >= 0)
+            renumber(id.value, value, remap.newIndexOf[size_t(value)]);
+    }
+
+    const size_t count = site.entries.size();
+    std::vector<int64_t> tiles(count);
+    std::vector<bool> removed(count, false);
+    std::vector<QByteArray> data(count);  // empty for an entry that carries nothing
+    std::vector<std::vector<int64_t>> frameTiles(count);
+    for (size_t i = 0; i < count; ++i) {
+        const TileEntry& entry = site.entries[i];
+        if (!readTile(entry.id, false, tiles[i]))
+            return problem;
+        const int32_t now = remap.newIndexOf[size_t(tiles[i])];
+        removed[i] = now < 0;
+        if (removed[i])
+            continue;
+        for (const Span& frame : entry.frames) {
+            int64_t shown = 0;
+            if (!readTile(frame, false, shown))
+                return problem;
+            const int32_t becomes = remap.newIndexOf[size_t(shown)];
+            if (becomes < 0 || !remap.symmetry(size_t(shown)).isIdentity())
+                return LevelProblem{
+                    frame.begin, where,
+                    QStringLiteral("an animation frame of tile %1 shows tile %2, which %3")
+                        .arg(tiles[i])
+                        .arg(shown)
+                        .arg(becomes < 0 ? QStringLiteral("is dropped")
+                                         : QStringLiteral("becomes tile %1 turned, and frames "
+                                                          "hold no flips")
+                                               .arg(becomes))};
+            frameTiles[i].push_back(shown);
+            if (use)
+                use->frames.emplace_back(int32_t(tiles[i]), int32_t(shown));
+        }
+        if (!entry.empty)
+            data[i] = entryData(bytes, entry, remap, frameTiles[i]);
+    }
+
+    // The entries of each list that end up at one new tile: all must carry the same data, which
+    // every tile that becomes that tile must carry, one of them unturned.
+    struct Group {
+        size_t first;
+        int carriers = 0;
+        bool unturned = false;
+    };
+    std::map<std::pair<int, int32_t>, Group> groups;
+    auto differ = [&](int64_t one, int64_t other, int32_t now, size_t at) {
+        return LevelProblem{site.entries[at].whole.begin, where,
+                            QStringLiteral("tiles %1 and %2 merge into tile %3, but the data "
+                                           "they carry differ (properties, animation, collision "
+                                           "shapes, Wang or terrain ids)")
+                                .arg(std::min(one, other))
+                                .arg(std::max(one, other))
+                                .arg(now)};
+    };
+    for (size_t i = 0; i < count; ++i) {
+        if (removed[i])
+            continue;
+        const int32_t now = remap.newIndexOf[size_t(tiles[i])];
+        const auto [found, fresh] = groups.emplace(std::pair(site.entries[i].list, now), Group{i});
+        Group& group = found->second;
+        if (!fresh && tiles[i] == tiles[group.first])
+            continue;  // a second entry of the same tile merges with nothing
+        if (!fresh && data[i] != data[group.first])
+            return differ(tiles[group.first], tiles[i], now, i);
+        removed[i] = !fresh;  // the same data once is enough
+        ++group.carriers;
+        group.unturned = group.unturned || remap.symmetry(size_t(tiles[i])).isIdentity();
+    }
+    std::vector<int32_t> sources;  // new tile -> how many tiles become it
+    for (const auto& [key, group] : groups) {
+        if (data[group.first].isEmpty())
+            continue;
+        if (sources.empty()) {
+            sources.assign(size_t(remap.newTileCount()), 0);
+            for (const int32_t now : remap.newIndexOf)
+                if (now >= 0)
+                    ++sources[size_t(now)];
+        }
+        const int32_t now = key.second;
+        if (group.carriers < sources[size_t(now)]) {
+            // Some tile that becomes this one carries nothing of this kind.
+            std::vector<bool> carries(remap.newIndexOf.size(), false);
+            for (size_t i = 0; i < count; ++i)
+                if (site.entries[i].list == key.first && remap.newIndexOf[size_t(tiles[i])] == now)
+                    carries[size_t(tiles[i])] = true;
+            for (size_t t = 0; t < carries.size(); ++t)
+                if (remap.newIndexOf[t] == now && !carries[t])
+                    return differ(tiles[group.first], int64_t(t), now, group.first);
+        }
+        if (!group.unturned)
+            return LevelProblem{site.entries[group.first].whole.begin, where,
+                                QStringLiteral("tile %1 carries data, but it becomes tile %2 "
+                                               "turned, and its collision shapes and Wang ids "
+                                               "cannot be turned with it")
+                                    .arg(tiles[group.first])
+                                    .arg(now)};
+    }
+
+    std::vector<std::vector<bool>> removedItems(site.containers.size());
+    for (size_t c = 0; c < site.containers.size(); ++c)
+        removedItems[c].assign(site.containers[c].items.size(), false);
+    for (size_t i = 0; i < count; ++i) {
+        const TileEntry& entry = site.entries[i];
+        if (removed[i]) {
+            ++moved;
+            if (entry.container < 0)
+                splice.replace(elementWithItsLine(bytes, entry.whole), {});
+            else
+                removedItems[size_t(entry.container)][size_t(entry.item)] = true;
+            continue;
+        }
+        renumber(entry.id, tiles[i], remap.newIndexOf[size_t(tiles[i])]);
+        for (size_t f = 0; f < entry.frames.size(); ++f)
+            renumber(entry.frames[f], frameTiles[i][f],
+                     remap.newIndexOf[size_t(frameTiles[i][f])]);
+    }
+    for (size_t c = 0; c < site.containers.size(); ++c)
+        removeItems(site.containers[c], removedItems[c], splice);
+    return std::nullopt;
 }
 
 LevelBytesResult failedWith(const QString& reason)
@@ -329,48 +546,10 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
             result.sheetTilesetFiles << tileset.file;
             continue;
         }
-        std::map<int32_t, int64_t> dataTiles;  // new tile -> the original whose data it takes
-        static const std::vector<TileIdSite> kIdsStay;
-        for (const TileIdSite& id : remap.keepsIds ? kIdsStay : site.ids) {
-            int64_t value = 0;
-            const QByteArrayView text =
-                QByteArrayView(bytes).sliced(id.value.begin, id.value.size());
-            if (!parseWholeNumber(text, id.noneAllowed, value))
-                return failedAt(bytes, {id.value.begin, where,
-                                        QStringLiteral("the tile id %1 is not a whole number")
-                                            .arg(quotedPath(QString::fromUtf8(text)))});
-            if (value == -1 && id.noneAllowed)
-                continue;
-            if (value < 0 || value >= remap.tileCount())
-                return failedAt(bytes, {id.value.begin, where,
-                                        QStringLiteral("the tile id %1 lies beyond the tileset's "
-                                                       "%2 tiles")
-                                            .arg(value)
-                                            .arg(remap.tileCount())});
-            const int32_t now = remap.newIndexOf[size_t(value)];
-            // Per-tile data has no flip bits, and data of two tiles cannot become one tile's.
-            if (now < 0 || !remap.symmetry(size_t(value)).isIdentity())
-                return failedAt(bytes, {id.value.begin, where,
-                                        QStringLiteral("tile %1 carries data (a <tile> entry, an "
-                                                       "animation frame, a Wang or terrain id), "
-                                                       "but it is %2")
-                                            .arg(value)
-                                            .arg(now < 0 ? QStringLiteral("dropped")
-                                                         : QStringLiteral("tile %1 turned")
-                                                               .arg(now))});
-            if (const auto [other, fresh] = dataTiles.emplace(now, value);
-                !fresh && other->second != value)
-                return failedAt(bytes, {id.value.begin, where,
-                                        QStringLiteral("tiles %1 and %2 both carry data, but "
-                                                       "they merge into tile %3")
-                                            .arg(other->second)
-                                            .arg(value)
-                                            .arg(now)});
-            if (now != value) {
-                splice.replaceNumber(id.value, now);
-                ++result.tilesMoved;
-            }
-        }
+        if (!remap.keepsIds)
+            if (auto problem = remapTileData(site, bytes, remap, where, splice, result.tilesMoved,
+                                             context.options.use))
+                return failedAt(bytes, *problem);
         if (!remap.isRearrangement()) {
             if (tileset.margin != 0)
                 return failedAt(bytes, {site.at, QString(),
@@ -412,7 +591,8 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
     }
 
     if (!sites.isTileset && !remap.keepsIds) {
-        const GidRemapper gids(facts, choice.isSheet, remap);
+        TileUse* use = context.options.use;
+        const GidRemapper gids(facts, choice.isSheet, remap, use ? &use->named : nullptr);
         if (!gids.problem().isEmpty())
             return failedWith(gids.problem());
         if (auto refused = refuseOversized(sites, bytes))

@@ -23,17 +23,40 @@ struct LevelProblem {
     QString reason;
 };
 
-// A tile number local to a tileset: a <tile id>, an animation frame's tileid, a Wang tile, the
-// representative tile of a Wang set, colour or terrain (which may be -1, none).
+// A tile number local to a tileset that only points at a tile: the representative tile of a Wang
+// set, colour or terrain (which may be -1, none).
 struct TileIdSite {
     Span value;
     bool noneAllowed = false;
+};
+
+// What a tileset keeps for one tile: a <tile> element or tiles[] object (properties, animation,
+// collision shapes, terrain), a Wang tile of one Wang set, or an older JSON file's keyed
+// properties. The entry goes where its tile goes, and leaves the file with a dropped tile.
+struct TileEntry {
+    int list = 0;  // 0: the <tile> entries; entries of one list are one kind of data
+    Span id;       // the tile id (a key's text for keyed entries)
+    Span whole;    // the element, object or member
+    std::vector<Span> frames;  // the tile ids of its animation frames
+    bool empty = false;        // it holds nothing but its id
+    int container = -1;  // JSON: the array or object holding it; -1: an XML element
+    int item = 0;        // JSON: its place among the container's items
+};
+
+// A JSON array or object of entries, with the places of all its items (entries or not), so that
+// items can be taken out with their commas.
+struct EntryContainer {
+    Span inside;  // between the brackets
+    std::vector<Span> items;
 };
 
 struct TilesetSite {
     TilesetFacts facts;
     qsizetype at = 0;  // where the tileset starts
     std::vector<TileIdSite> ids;
+    std::vector<TileEntry> entries;
+    std::vector<EntryContainer> containers;
+    int lists = 1;  // entry lists so far: <tile> entries, then one per Wang set or keyed table
     Span spacing;                    // the spacing value; invalid when the file leaves it out
     Span margin;                     // the same for the margin; a missing one goes with spacing
     qsizetype spacingInsertAt = -1;  // where a missing spacing goes: prefix, the number, suffix

@@ -58,13 +58,20 @@ QString completeFromImage(TilesetFacts& tileset)
     return QString();
 }
 
+bool leavesOutPadding(const TilesetFacts& tileset, const TileRemap& remap)
+{
+    const int64_t count = tileset.knownTileCount();
+    return !remap.isRearrangement() && count <= remap.tileCount() &&
+           count > remap.tileCount() - tileset.knownColumns();
+}
+
 QString checkSheetTileset(const TilesetFacts& tileset, const TileRemap& remap)
 {
     const int64_t count = tileset.knownTileCount();
     if (count < 0)
         return QStringLiteral("the tileset %1 does not say how many tiles it has")
             .arg(tileset.label());
-    if (!remap.keepsIds && count != remap.tileCount())
+    if (!remap.keepsIds && count != remap.tileCount() && !leavesOutPadding(tileset, remap))
         return QStringLiteral("the tileset %1 has %2 tiles, the tile map %3")
             .arg(tileset.label())
             .arg(count)

@@ -35,6 +35,11 @@ struct TilesetFacts {
 // was read or nothing was missing.
 QString completeFromImage(TilesetFacts& tileset);
 
+// Whether the tileset counts fewer tiles than remap, only those of the sheet's last row that a
+// packed sheet left empty: a level made against a packed sheet. Only a packing may do so; a
+// rearrangement could move those empty tiles among the tileset's.
+bool leavesOutPadding(const TilesetFacts& tileset, const TileRemap& remap);
+
 // Why tileset cannot be the sheet that remap rearranged (tile count, columns, the grid change),
 // or an empty string when it can.
 QString checkSheetTileset(const TilesetFacts& tileset, const TileRemap& remap);

@@ -316,7 +316,7 @@ class XmlScanner
                     !isTag(contentEnd == open.tagEnd ? open.tagBegin : contentEnd, closeEnd,
                            problem))
                     return false;
-                finish(open, contentEnd);
+                finish(open, contentEnd, closeEnd);
             }
         }
         if (reader_.hasError()) {
@@ -333,6 +333,7 @@ class XmlScanner
         qsizetype tagBegin;
         qsizetype tagEnd;
         int block = -1;       // Data, Chunk: the cell block its tiles go to
+        int entry = -1;       // TileDef, WangTile: its entry in the tileset
         bool chunks = false;  // Data: held chunks
     };
 
@@ -366,13 +367,20 @@ class XmlScanner
             startImage(open);
             break;
         case Kind::TileDef:
-            addTileId(open, "id", false);
+            addEntry(open, "id", 0);
+            break;
+        case Kind::WangTile:
+            if (!sites_.tilesets.empty())
+                addEntry(open, "tileid", sites_.tilesets.back().lists - 1);
             break;
         case Kind::Frame:
-        case Kind::WangTile:
-            addTileId(open, "tileid", false);
+            addFrame(open);
             break;
         case Kind::WangSet:
+            if (!sites_.tilesets.empty())
+                ++sites_.tilesets.back().lists;
+            addTileId(open, "tile", true);
+            break;
         case Kind::WangColor:
         case Kind::Terrain:
             addTileId(open, "tile", true);
@@ -407,9 +415,19 @@ class XmlScanner
         }
     }
 
-    void finish(const Open& open, qsizetype contentEnd)
+    void finish(const Open& open, qsizetype contentEnd, qsizetype closeEnd)
     {
-        if (open.kind == Kind::Chunk && open.block >= 0) {
+        if (open.entry >= 0) {
+            TileEntry& entry = sites_.tilesets.back().entries[size_t(open.entry)];
+            entry.whole.end = closeEnd;
+            if (open.kind == Kind::TileDef) {
+                TagAttributes attributes(bytes_, open.tagBegin, open.tagEnd);
+                int count = 0;
+                while (attributes.next())
+                    ++count;
+                entry.empty = count == 1 && isBlankText(open.tagEnd, contentEnd);
+            }
+        } else if (open.kind == Kind::Chunk && open.block >= 0) {
             setText(sites_.blocks[size_t(open.block)], open.tagEnd, contentEnd);
         } else if (open.kind == Kind::Data && !open.chunks) {
             // A layer of an infinite map holds its cells in chunks; without any it is empty.
@@ -485,6 +503,30 @@ class XmlScanner
             readNumber(site, site.imageWidth, site.facts.imageWidth);
         if (site.imageHeight.valid())
             readNumber(site, site.imageHeight, site.facts.imageHeight);
+    }
+
+    void addEntry(Open& open, QByteArrayView name, int list)
+    {
+        if (sites_.tilesets.empty())
+            return;
+        TilesetSite& site = sites_.tilesets.back();
+        TileEntry entry;
+        entry.list = list;
+        entry.id = attribute(open, name);
+        entry.whole.begin = open.tagBegin;
+        if (!entry.id.valid())
+            return;
+        open.entry = int(site.entries.size());
+        site.entries.push_back(std::move(entry));
+    }
+
+    // An animation frame's tile, inside the <tile> entry two levels up.
+    void addFrame(const Open& open)
+    {
+        const Open& tile = stack_[stack_.size() - 3];
+        const Span value = attribute(open, "tileid");
+        if (tile.entry >= 0 && value.valid())
+            sites_.tilesets.back().entries[size_t(tile.entry)].frames.push_back(value);
     }
 
     void addTileId(const Open& open, QByteArrayView name, bool noneAllowed)

@@ -11,6 +11,7 @@
 #include <functional>
 #include <numeric>
 #include <random>
+#include <set>
 
 #include <unistd.h>
 
@@ -486,6 +487,9 @@ const UsageCase kUsageCases[] = {
     {{"levels", "remap", "a.tmx", "--in-place"}, "--map"},
     {{"sheet", "dedupe", "a.png", "-o", "x.png"}, "--remap-out"},
     {{"sheet", "dedupe", "a.png", "-o", "x.png", "--remap-out", "a.png"}, "a.png"},
+    {{"sheet", "prune", "a.png", "-o", "x.png", "--remap-out", "r.remap"}, "--used-by"},
+    {{"sheet", "prune", "a.png", "--remap-out", "l.tmx", "--used-by", "l.tmx", "-o", "x.png"},
+     "is an input"},
     {{"levels", "remap", "--map", "m.zeko-map", "a.tmx"}, "-o OUT, --out-dir DIR or --in-place"},
     {{"levels", "remap", "--map", "m.zeko-map", "a.tmx", "b.tmx", "-o", "x.tmx"}, "--out-dir"},
     {{"levels", "remap", "--map", "m.zeko-map", "--out-dir", ".", "a.tmx"}, "--in-place"},
@@ -1039,9 +1043,10 @@ TEST_F(LevelsRemapTest, TemplatesGoWithTheirMapsAndUnchangedFilesAreLeftAlone)
 
 // ---------------------------------------------------------------------------------------------
 
-// Random sheets with planted copies and turned copies, levels whose cells carry random flips:
-// after sheet dedupe --flips and levels remap --remap every cell shows the same pixels, each cell
-// drawn here from the sheet as its flip bits say.
+// Random sheets with planted copies, turned copies and tiles no level uses, levels whose cells
+// carry random flips: after sheet dedupe --flips, sheet prune, or both, each followed by levels
+// remap --remap, every cell shows the same pixels, each cell drawn here from the sheet as its flip
+// bits say. Prune keeps exactly the tiles the cells, objects and one animation show.
 TEST_F(CommandLineTest, DedupeThenRemapKeepsWhatEveryCellShows)
 {
     std::mt19937 random(17);
@@ -1050,8 +1055,11 @@ TEST_F(CommandLineTest, DedupeThenRemapKeepsWhatEveryCellShows)
         return turnedTile(sheet.copy(t % (sheet.width() / 8) * 8, t / (sheet.width() / 8) * 8, 8, 8),
                           gid >> 29);
     };
-    for (TestEncoding encoding : kAllTestEncodings) {
+    for (int round = 0; round < 12; ++round) {
+        const TestEncoding encoding = kAllTestEncodings[round % 6];
+        const bool dedupes = round % 3 != 1, prunes = round % 3 != 0;
         QImage sheet(32, 24, QImage::Format_ARGB32);
+        std::vector<uint32_t> usable;  // the gids of the tiles the level may show
         for (uint32_t t = 0; t < 12; ++t) {
             QImage tile(8, 8, QImage::Format_ARGB32);
             for (int y = 0; y < 8; ++y)
@@ -1062,24 +1070,57 @@ TEST_F(CommandLineTest, DedupeThenRemapKeepsWhatEveryCellShows)
             for (int y = 0; y < 8; ++y)
                 for (int x = 0; x < 8; ++x)
                     sheet.setPixel(int(t % 4) * 8 + x, int(t / 4) * 8 + y, tile.pixel(x, y));
+            if (!prunes || random() % 2 == 0 || t == 11)
+                usable.push_back(t + 1);
         }
         saveSheet(sheet, path(QStringLiteral("s.png")));
         TestLevel level;
         level.tilesets = {TestTileset{1, 12, 4, QStringLiteral("s.png")}};
         level.layers = {TestLayer{QStringLiteral("ground"), 7, 5, {}, false}};
+        const auto anyGid = [&] { return usable[random() % usable.size()] | uint32_t(random() % 8) << 29; };
         for (int i = 0; i < 35; ++i)
-            level.layers[0].cells.push_back(i % 5 == 0 ? 0 : (1 + random() % 12) | (random() % 8) << 29);
-        level.objectGids = {3 | 5u << 29, 12};
+            level.layers[0].cells.push_back(i % 5 == 0 ? 0 : anyGid());
+        level.objectGids = {anyGid(), 12};
+        if (!dedupes) {  // tile 11 is used; its animation shows tile 0, used or not
+            level.tileEntries = {11};
+            for (int t = 1; t < 11 && level.tileEntries.size() == 1; ++t)  // an unused one goes
+                if (std::find(usable.begin(), usable.end(), uint32_t(t + 1)) == usable.end())
+                    level.tileEntries.push_back(t);
+        }
         const bool json = random() % 2 == 0;  // TMJ, else TMX
         const QString in = json ? QStringLiteral("l.tmj") : QStringLiteral("l.tmx");
         const QString out = json ? QStringLiteral("n.tmj") : QStringLiteral("n.tmx");
         writeFileBytes(path(in), json ? writeTmj(level, encoding, true) : writeTmx(level, encoding));
 
-        const Finished dedupe = run({"sheet", "dedupe", "--tile", "8", "--flips", "s.png", "-o",
-                                     "d.png", "--remap-out", "r.remap", "--columns", "3"});
-        ASSERT_EQ(dedupe.exitCode, 0) << describe(dedupe);
-        const Finished remap = run({"levels", "remap", "--remap", "r.remap", in, "-o", out});
-        ASSERT_EQ(remap.exitCode, 0) << describe(remap);
+        if (round == 1) {  // a level that cannot be read leaves nothing written
+            const Finished refused = run({"sheet", "prune", "s.png", "--tile", "8", "-o", "x.png",
+                                          "--remap-out", "x.remap", "--used-by", in, "gone.tmx"});
+            EXPECT_EQ(refused.exitCode, 1) << describe(refused);
+            EXPECT_FALSE(QFileInfo::exists(path("x.png")) || QFileInfo::exists(path("x.remap")));
+        }
+        // The first step writes d.png and out, a second one rewrites them in place.
+        bool again = false;
+        const auto step = [&](QStringList sheetCommand) {
+            const QStringList sheetOut = again ? QStringList{"--in-place"} : QStringList{"-o", "d.png"};
+            const QStringList levelOut = again ? QStringList{"--in-place"} : QStringList{"-o", out};
+            const QString level = again ? out : in;
+            if (sheetCommand[0] == "prune")
+                sheetCommand << "--used-by" << level;
+            const Finished packed = run(QStringList{"sheet", sheetCommand[0], again ? "d.png" : "s.png",
+                                                    "--tile", "8", "--remap-out", "r.remap",
+                                                    "--columns", "3"} +
+                                        sheetOut + sheetCommand.mid(1));
+            const Finished remap = run(QStringList{"levels", "remap", "--remap", "r.remap", level} + levelOut);
+            again = true;
+            return packed.exitCode + remap.exitCode == 0 ? std::string()
+                                                         : describe(packed) + describe(remap);
+        };
+        if (dedupes) {
+            ASSERT_EQ(step({"dedupe", "--flips"}), "");
+        }
+        if (prunes) {
+            ASSERT_EQ(step({"prune", "--sheet", "s.png"}), "");
+        }
         const auto read = json ? readTmj : readTmx;
         const ReadBack before = read(readFileBytes(path(in)));
         const ReadBack after = read(readFileBytes(path(out)));
@@ -1091,14 +1132,28 @@ TEST_F(CommandLineTest, DedupeThenRemapKeepsWhatEveryCellShows)
         std::vector<uint32_t> cells = before.layers.at(0), now = after.layers.at(0);
         cells.insert(cells.end(), before.objectGids.begin(), before.objectGids.end());
         now.insert(now.end(), after.objectGids.begin(), after.objectGids.end());
+        std::set<uint32_t> shown;  // the tiles that must stay
+        for (size_t i = 0; i < before.sheetTileIds.size() && i < 2; ++i)
+            shown.insert(uint32_t(before.sheetTileIds[i]) + 1);
+        for (size_t i = 0; i < before.sheetTileIds.size() && i < 2; ++i) {  // the entry and its frame
+            cells.push_back(uint32_t(before.sheetTileIds[i]) + 1);
+            now.push_back(uint32_t(after.sheetTileIds.at(i)) + 1);
+        }
         ASSERT_EQ(now.size(), cells.size());
         for (size_t i = 0; i < cells.size(); ++i)
-            if (cells[i] == 0)
+            if (cells[i] == 0) {
                 EXPECT_EQ(now[i], 0u);
-            else
+            } else {
+                shown.insert(cells[i] & 0x0fffffffu);
                 EXPECT_EQ(tileOf(packed, now[i]).convertToFormat(QImage::Format_ARGB32),
                           tileOf(sheet, cells[i]))
                     << encodingName(encoding) << " cell " << i;
+            }
+        if (!dedupes) {
+            EXPECT_EQ(packed.height(), int(shown.size() + 2) / 3 * 8);
+            EXPECT_EQ(after.sheetTileIds.size() + 2 * level.tileEntries.size(),
+                      before.sheetTileIds.size() + 2);
+        }
     }
 }
 

@@ -294,6 +294,42 @@ TEST(LevelFormats, TilesetFilesMoveTheirPerTileData)
         .replace("\"tile\": 0", "\"tile\": 2")
         .replace("\"tileid\": 2", "\"tileid\": 3");
     expectUpdate(tsj, "sheet.tsj", expectedTsj, 0, 5);
+
+    // Packed: tile 1 is dropped with its entries (a picture it was becomes none), tile 3 merges
+    // into tile 0 and carries the same data, so one entry stays.
+    TileRemap packed;
+    packed.newIndexOf = {0, TileRemap::kDropped, 1, 0};
+    packed.newTiles = 2;
+    packed.newColumnCount = 2;
+    const QByteArray packedTsx = R"(<tileset name="s" tilewidth="8" tileheight="8" tilecount="4" columns="2">
+ <image source="sheet.png" width="16" height="16"/>
+ <tile id="0" type="a"/>
+ <tile id="1" type="gone"><animation><frame tileid="1" duration="9"/></animation></tile>
+ <tile id="2"><animation><frame tileid="3" duration="9"/></animation></tile>
+ <tile id="3" type="a"/>
+ <wangsets><wangset name="w" tile="1">
+  <wangtile tileid="1" wangid="0,1,0,1,0,1,0,1"/>
+ </wangset></wangsets>
+</tileset>
+)";
+    EXPECT_EQ(remapText(packedTsx, "s.tsx", packed).bytes.toStdString(),
+              R"(<tileset name="s" tilewidth="8" tileheight="8" tilecount="2" columns="2">
+ <image source="sheet.png" width="16" height="8"/>
+ <tile id="0" type="a"/>
+ <tile id="1"><animation><frame tileid="0" duration="9"/></animation></tile>
+ <wangsets><wangset name="w" tile="-1">
+ </wangset></wangsets>
+</tileset>
+)");
+    const QByteArray packedTsj = R"({ "type": "tileset", "image": "sheet.png", "imagewidth": 16,
+  "imageheight": 16, "tilewidth": 8, "tileheight": 8, "tilecount": 4, "columns": 2,
+  "tiles": [ { "id": 1, "type": "gone" }, { "id": 0, "type": "a" }, { "id": 3, "type": "a" } ],
+  "wangsets": [ { "tile": 2, "wangtiles": [ { "tileid": 1 }, { "tileid": 2 } ] } ] })";
+    EXPECT_EQ(remapText(packedTsj, "s.tsj", packed).bytes.toStdString(),
+              R"({ "type": "tileset", "image": "sheet.png", "imagewidth": 16,
+  "imageheight": 8, "tilewidth": 8, "tileheight": 8, "tilecount": 2, "columns": 2,
+  "tiles": [ { "id": 0, "type": "a" } ],
+  "wangsets": [ { "tile": 1, "wangtiles": [ { "tileid": 1 } ] } ] })");
 }
 
 // A map names the templates whose tile is the sheet's, and a template's tileset alone can make a
@@ -402,8 +438,15 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
     merged.newIndexOf = {0, 1, 0, 1};
     merged.symmetryOf = {TileSymmetry(), TileSymmetry(), TileSymmetry(), TileSymmetry(4)};
     merged.newTiles = 2;
-    const QByteArray withData = "<map>\n" + QByteArray(sheet).replace(
-        "</tileset>", "<tile id=\"0\"/><tile id=\"2\"/><tile id=\"3\"/></tileset>") + "</map>\n";
+    TileRemap pruned;  // tile 1 is dropped
+    pruned.newIndexOf = {0, TileRemap::kDropped, 1, 2};
+    pruned.newTiles = 3;
+    auto withData = [&](const char* tiles) {
+        return "<map>\n" + QByteArray(sheet).replace("</tileset>", QByteArray(tiles) + "</tileset>") +
+               "</map>\n";
+    };
+    const char* animated = "<tile id=\"0\"><animation><frame tileid=\"%1\" duration=\"9\"/>"
+                           "</animation></tile>";
     const struct {
         const char* file;
         QByteArray text;
@@ -522,10 +565,20 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
          {}},
         {"a.csv", "0,1,\n2,3\n", "line 2, column 3",
          "tile 3 becomes tile 1 turned, and CSV cells hold no flips", merged, {}},
-        {"a.tmx", withData, "line 2", "tiles 0 and 2 both carry data, but they "
-         "merge into tile 0", merged, named},
-        {"a.tmx", QByteArray(withData).replace("<tile id=\"0\"/>", ""), "line 2",
-         "tile 3 carries data", merged, named},
+        {"a.tmx", withData("<tile id=\"0\" type=\"a\"/><tile id=\"2\" type=\"b\"/>"), "line 2",
+         "tiles 0 and 2 merge into tile 0, but the data they carry differ", merged, named},
+        {"a.tmx", withData("<tile id=\"3\"><objectgroup><object width=\"4\"/></objectgroup></tile>"),
+         "line 2", "tiles 1 and 3 merge into tile 1, but the data they carry differ", merged,
+         named},
+        {"a.tmx", withData(QString::fromUtf8(animated).arg(3).toUtf8()), "line 2",
+         "an animation frame of tile 0 shows tile 3, which becomes tile 1 turned", merged, named},
+        {"a.tmx", withData(QString::fromUtf8(animated).arg(1).toUtf8()), "line 2",
+         "an animation frame of tile 0 shows tile 1, which is dropped", pruned, named},
+        {"a.tsj",
+         "{\"type\":\"tileset\",\"image\":\"s.png\",\"tilecount\":4,\"columns\":2,"
+         "\"tiles\":[{\"id\":2,\"type\":\"b\"},{\"id\":0,\"type\":\"a\"}]}",
+         "line 1, column 90, tileset “s.png”",
+         "tiles 0 and 2 merge into tile 0, but the data they carry differ", merged, {}},
         {"a.csv", "1,x,3\n", "line 1, column 3", "“x” is not a tile number", fourTiles(), {}},
         {"a.csv",
          "1 2\n3 4\n",
