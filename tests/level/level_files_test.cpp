@@ -204,17 +204,21 @@ TEST_F(LevelRunTest, FailedAndSkippedFilesStayAsTheyWereWhileTheOthersAreDone)
     put("uses-broken.tmx", usesBroken);
     put("missing-tileset.tmx", missingTileset);
     put("good.tmx", mapUsing("tiles/sheet.tsx", "1,2"));
+    const QByteArray lost = R"({"defs":{"tilesets":[{"__cWid":2,"__cHei":2,"uid":1,)"
+                            R"("relPath":"sheet.png","tileGridSize":8}]},)"
+                            R"("levels":[{"externalRelPath":"lost/a.ldtkl"}]})";
+    put("lost.ldtk", lost);
     LevelRemapOptions options;
     options.sheet = QStringLiteral("sheet.png");
 
     const LevelRemapRun run =
         remapLevelFiles(paths({"beyond.tmx", "other.tmx", "nowhere.tmx", "uses-broken.tmx",
-                               "missing-tileset.tmx", "good.tmx"}),
+                               "missing-tileset.tmx", "lost.ldtk", "good.tmx"}),
                         fourTiles(), options);
     EXPECT_EQ(outcomes(run), QStringList({"beyond.tmx failed", "other.tmx skipped",
                                           "nowhere.tmx failed", "uses-broken.tmx failed",
                                           "broken.tsx failed", "missing-tileset.tmx failed",
-                                          "good.tmx updated 2", "tiles/sheet.tsx updated 2"}));
+                                          "lost.ldtk failed", "good.tmx updated 2", "tiles/sheet.tsx updated 2"}));
     // A map that fails does not carry its tileset along: the tileset was untouched until good.tmx.
     EXPECT_EQ(get("beyond.tmx"), beyond);
     EXPECT_EQ(get("other.tmx"), other);
@@ -244,8 +248,12 @@ TEST_F(LevelRunTest, FailedAndSkippedFilesStayAsTheyWereWhileTheOthersAreDone)
     EXPECT_TRUE(run.files[5].reason.startsWith(
         QStringLiteral("its tileset cannot be used: “%1” does not exist").arg(path("gone.tsx"))))
         << run.files[5].reason.toStdString();
+    EXPECT_EQ(get("lost.ldtk"), lost);
+    EXPECT_TRUE(run.files[6].reason.startsWith(QStringLiteral("its level file “%1” cannot be read")
+                                                   .arg(path("lost/a.ldtkl"))))
+        << run.files[6].reason.toStdString();
     EXPECT_EQ(run.summary(),
-              QStringLiteral("2 files updated (2 cells changed), 1 skipped, 5 failed."));
+              QStringLiteral("2 files updated (2 cells changed), 1 skipped, 6 failed."));
 }
 
 TEST_F(LevelRunTest, ResultsGoIntoAnotherFolderWithoutTouchingTheLevels)
