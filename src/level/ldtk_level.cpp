@@ -28,6 +28,14 @@ struct IdSite {
     Number id;
     QString where;
     bool isData = false;  // custom data: two tiles' data cannot become one tile's
+    int list = -1;        // a list that lets dropped tiles go (IdList), or -1
+};
+
+// A list of tiles where a dropped tile may simply leave and merged tiles stand once: an enum
+// tag's tiles, a saved selection.
+struct IdList {
+    Span elements;         // from the first element to the end of the last
+    QByteArray separator;  // as written between the first two
 };
 
 // A tile of a layer: its number, its place in the image and its flips.
@@ -53,6 +61,9 @@ struct RectSite {
     Number h;
     qsizetype at = 0;
     QString owner;  // the entity or definition that shows it
+    // A Tile field's value as the editor keeps it, "x,y,w,h" in a string: the text inside the
+    // quotes (the numbers then have no span of their own); invalid for an object.
+    Span text;
 };
 
 struct LdtkTilesetSite {
@@ -74,6 +85,7 @@ struct Sites {
     bool isProject = false;
     std::vector<LdtkTilesetSite> tilesets;
     std::vector<IdSite> ids;
+    std::vector<IdList> lists;
     std::vector<TileSite> tiles;
     std::vector<QString> layerNames;
     std::vector<RectSite> rects;
@@ -171,6 +183,27 @@ class Scanner
                     .arg(quotedPath(QString::fromUtf8(text(value.span))))};
     }
 
+    // A list of ids whose dropped tiles leave it.
+    void addIdList(int64_t uid, Value array, const QString& where)
+    {
+        IdList list;
+        list.separator = ",";
+        const size_t first = sites_.ids.size();
+        json_.elements(array, [&](int64_t index, Value id) {
+            if (index == 0)
+                list.elements.begin = id.span.begin;
+            else if (index == 1)
+                list.separator = text({list.elements.end, id.span.begin}).toByteArray();
+            list.elements.end = id.span.end;
+        });
+        addIds(uid, array, where);
+        if (!list.elements.valid())
+            return;
+        for (size_t i = first; i < sites_.ids.size(); ++i)
+            sites_.ids[i].list = int(sites_.lists.size());
+        sites_.lists.push_back(list);
+    }
+
     void addIds(int64_t uid, Value array, const QString& where, bool isData = false)
     {
         json_.elements(array, [&](int64_t index, Value id) {
@@ -239,11 +272,11 @@ class Scanner
                   QStringLiteral("%1, customData[%2]").arg(site.where).arg(index), true);
         });
         json_.elements(fields.value(u"enumTags"), [&](int64_t index, Value tag) {
-            addIds(uid, JsonFields(json_, tag).value(u"tileIds"),
+            addIdList(uid, JsonFields(json_, tag).value(u"tileIds"),
                    QStringLiteral("%1, enumTags[%2].tileIds").arg(site.where).arg(index));
         });
         json_.elements(fields.value(u"savedSelections"), [&](int64_t index, Value selection) {
-            addIds(uid, JsonFields(json_, selection).value(u"ids"),
+            addIdList(uid, JsonFields(json_, selection).value(u"ids"),
                    QStringLiteral("%1, savedSelections[%2].ids").arg(site.where).arg(index));
         });
         const Value cache = fields.value(u"cachedPixelData");
@@ -368,6 +401,7 @@ class Scanner
             name = json_.string(id);
         else if (const Value id2 = fields.value(u"identifier"); id2.kind == '"')
             name = json_.string(id2);
+        addEditorRects(fields, name);
         if (fields.find(u"tilesetUid") && fields.find(u"x") && fields.find(u"y") &&
             fields.find(u"w") && fields.find(u"h")) {
             RectSite rect{number(fields.value(u"tilesetUid")),
@@ -376,7 +410,8 @@ class Scanner
                           number(fields.value(u"w")),
                           number(fields.value(u"h")),
                           value.span.begin,
-                          name};
+                          name,
+                          {}};
             if (rect.uid.valid()) {
                 if (!sites_.isProject)
                     sites_.drawnFrom.insert(rect.uid.value);
@@ -392,6 +427,54 @@ class Scanner
                 member.key == u"intGridCsv" || member.key == u"tilesets")
                 continue;
             walkRects(member.value, name);
+        }
+    }
+
+    // The editor's own copies of Tile field values, "x,y,w,h" strings: a field instance's
+    // realEditorValues (of the tileset its __value names) and a field definition's default.
+    void addEditorRects(const JsonFields& fields, const QString& owner)
+    {
+        int64_t uid = -1;
+        std::vector<Value> params;
+        auto paramsOf = [&](Value value) {
+            const Value list = JsonFields(json_, value).value(u"params");
+            json_.elements(list, [&](int64_t index, Value param) {
+                if (index == 0 && param.kind == '"')
+                    params.push_back(param);
+            });
+        };
+        const QString type = string(fields.value(u"__type"));
+        if (type == u"Tile" || type == u"Array<Tile>") {
+            Value value = fields.value(u"__value");
+            if (value.kind == '[')
+                json_.elements(value, [&](int64_t index, Value element) {
+                    if (index == 0)
+                        value = element;
+                });
+            if (value.kind != '{' || !json_.integer(JsonFields(json_, value).value(u"tilesetUid"), uid))
+                return;
+            json_.elements(fields.value(u"realEditorValues"),
+                           [&](int64_t, Value element) { paramsOf(element); });
+        } else if (json_.integer(fields.value(u"tilesetUid"), uid) &&
+                   fields.value(u"defaultOverride").kind == '{') {
+            paramsOf(fields.value(u"defaultOverride"));
+        }
+        for (const Value param : params) {
+            const QStringList parts = json_.string(param).split(u',');
+            RectSite rect;
+            int64_t* numbers[] = {&rect.x.value, &rect.y.value, &rect.w.value, &rect.h.value};
+            bool readable = parts.size() == 4;
+            for (qsizetype i = 0; readable && i < 4; ++i)
+                *numbers[i] = parts[i].toLongLong(&readable);
+            if (!readable)
+                continue;  // not a rectangle: some other value
+            rect.uid.value = uid;
+            rect.at = param.span.begin;
+            rect.owner = owner;
+            rect.text = json_.stringInside(param);
+            if (!sites_.isProject)
+                sites_.drawnFrom.insert(uid);
+            sites_.rects.push_back(rect);
         }
     }
 
@@ -572,7 +655,28 @@ class Remapper
         if (remap_.keepsIds)
             return true;
         std::map<std::pair<int64_t, int32_t>, int64_t> dataTiles;  // new tile -> original
-        for (const IdSite& site : sites_.ids) {
+        // A list whose tiles were dropped or merged is written anew.
+        int list = -1;
+        QByteArray listText;
+        std::set<int32_t> listed;
+        bool shrinks = false;
+        std::vector<std::pair<Span, int32_t>> renumbered;  // in the list, when it keeps its size
+        auto endList = [&] {
+            if (list >= 0 && shrinks)
+                splice_.replace(sites_.lists[size_t(list)].elements, listText);
+            else
+                for (const auto& [span, now] : renumbered)
+                    splice_.replaceNumber(span, now);
+            list = -1;
+            listText.clear();
+            listed.clear();
+            renumbered.clear();
+            shrinks = false;
+        };
+        for (size_t i = 0; i < sites_.ids.size(); ++i) {
+            const IdSite& site = sites_.ids[i];
+            if (site.list != list)
+                endList();
             const SheetTileset* sheet = sheetOf(site.tilesetUid);
             if (!sheet)
                 continue;
@@ -590,6 +694,23 @@ class Remapper
                 return false;
             }
             const int32_t now = remap_.newIndexOf[size_t(value)];
+            if (site.list >= 0) {
+                // A tag or a selection holds a picture however it is turned; it lets a dropped
+                // tile go and names a merged one once.
+                list = site.list;
+                if (now < 0 || !listed.insert(now).second) {
+                    shrinks = true;
+                    continue;
+                }
+                if (!listText.isEmpty())
+                    listText += sites_.lists[size_t(list)].separator;
+                listText += QByteArray::number(now);
+                if (now != value) {
+                    renumbered.emplace_back(site.id.span, now);
+                    ++result_.tilesMoved;
+                }
+                continue;
+            }
             // Definitions name tiles without flips.
             if (now < 0 || !remap_.symmetry(size_t(value)).isIdentity()) {
                 problem = {site.id.span.begin, site.where,
@@ -617,6 +738,7 @@ class Remapper
                 ++result_.tilesMoved;
             }
         }
+        endList();
         return true;
     }
 
@@ -704,7 +826,8 @@ class Remapper
                 problem = {rect.at, where, reason};
                 return false;
             };
-            if (!rect.x.valid() || !rect.y.valid() || !rect.w.valid() || !rect.h.valid())
+            if (!rect.text.valid() &&
+                (!rect.x.valid() || !rect.y.valid() || !rect.w.valid() || !rect.h.valid()))
                 return fail(QStringLiteral("its x, y, w and h are not all whole numbers"));
             const int64_t g = sheet->facts.tileWidth;
             const int64_t spacing = sheet->facts.spacing;
@@ -760,6 +883,16 @@ class Remapper
             const int64_t h = down * (g + sheet->newSpacing) - sheet->newSpacing;
             if (x != rect.x.value || y != rect.y.value || newFirst != first)
                 ++result_.tilesMoved;
+            if (rect.text.valid()) {
+                if (x != rect.x.value || y != rect.y.value || w != rect.w.value || h != rect.h.value)
+                    splice_.replace(rect.text, QStringLiteral("%1,%2,%3,%4")
+                                                   .arg(x)
+                                                   .arg(y)
+                                                   .arg(w)
+                                                   .arg(h)
+                                                   .toUtf8());
+                continue;
+            }
             for (const auto& [site, value] : {std::pair{rect.x, x}, std::pair{rect.y, y},
                                               std::pair{rect.w, w}, std::pair{rect.h, h}})
                 if (site.value != value)

@@ -378,6 +378,40 @@ TEST(LevelFormats, CsvLevelsKeepSeparatorsEmptyFieldsAndNegativeNumbers)
     EXPECT_EQ(result.bytes, QByteArray("0,3,1,4,2\n"));
 }
 
+// A packing remap merges tiles 2 and 3 into 0 and 1, 3 mirrored: tags and selections name a
+// merged tile once, the caches shrink, a tile's flips take the mirror, and a Tile field's value
+// moves in both the forms the file keeps it.
+TEST(LevelFormats, LdtkDefinitionsFollowAPackedSheet)
+{
+    const QByteArray project = R"({"defs": {"tilesets": [{"__cWid": 2, "__cHei": 2, "uid": 5,
+ "relPath": "s.png", "pxWid": 16, "pxHei": 16, "tileGridSize": 8, "spacing": 0, "padding": 0,
+ "enumTags": [{"enumValueId": "A", "tileIds": [0, 2, 3]}], "savedSelections": [{"ids": [1, 3]}],
+ "cachedPixelData": {"opaqueTiles": "1010", "averageColors": "f000f111f222f333"}}]},
+ "levels": [{"layerInstances": [{"__tilesetDefUid": 5, "gridTiles": [{"src": [8, 8], "f": 2, "t": 3}],
+  "entityInstances": [{"__identifier": "Box", "__tile": {"tilesetUid": 5, "x": 0, "y": 8, "w": 8, "h": 8},
+   "fieldInstances": [{"__type": "Tile", "__value": {"tilesetUid": 5, "x": 0, "y": 8, "w": 8, "h": 8},
+    "realEditorValues": [{"id": "V_String", "params": ["0,8,8,8"]}]}]}]}]}]})";
+    TileRemap merged;
+    merged.newIndexOf = {0, 1, 0, 1};
+    merged.symmetryOf = {TileSymmetry(), TileSymmetry(), TileSymmetry(), TileSymmetry(4)};
+    merged.newTiles = 2;
+    const LevelBytesResult result = remapText(project, "a.ldtk", merged);
+    ASSERT_EQ(result.status, LevelFileStatus::Updated) << result.reason.toStdString();
+    EXPECT_EQ(result.bytes.toStdString(),
+              QByteArray(project)
+                  .replace("\"__cHei\": 2", "\"__cHei\": 1")
+                  .replace("\"pxHei\": 16", "\"pxHei\": 8")
+                  .replace("[0, 2, 3]", "[0, 1]")
+                  .replace("[1, 3]", "[1]")
+                  .replace("\"1010\"", "\"10\"")
+                  .replace("f000f111f222f333", "f000f111")
+                  .replace("[8, 8], \"f\": 2, \"t\": 3", "[8, 0], \"f\": 3, \"t\": 1")
+                  .replace("\"y\": 8", "\"y\": 0")
+                  .replace("0,8,8,8", "0,0,8,8")
+                  .toStdString());
+    EXPECT_EQ(result.cellsChanged, 1);
+}
+
 TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
 {
     const QByteArray sheet =

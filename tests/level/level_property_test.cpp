@@ -344,7 +344,16 @@ QJsonObject ldtkLevel(const LdtkGeometry& sheet, int count, std::mt19937& random
         {"__identifier", "Door"},
         {"__tile", ldtkRect(5, sheet, shown)},
         {"fieldInstances",
-         QJsonArray{QJsonObject{{"__identifier", "look"}, {"__value", ldtkRect(5, sheet, shown)}}}}}};
+         QJsonArray{QJsonObject{
+             {"__identifier", "look"},
+             {"__type", "Tile"},
+             {"__value", ldtkRect(5, sheet, shown)},
+             {"realEditorValues",
+              QJsonArray{QJsonObject{
+                  {"id", "V_String"},
+                  {"params", QJsonArray{QStringLiteral("%1,%2,8,8")
+                                            .arg(sheet.x(shown))
+                                            .arg(sheet.y(shown))}}}}}}}}}};
     return {{"identifier", QStringLiteral("Level_%1").arg(index)}, {"uid", index},
             {"layerInstances", QJsonArray{ground, walls, other, entities}}};
 }
@@ -415,10 +424,14 @@ std::vector<uint32_t> ldtkCells(const QJsonValue& root, const LdtkGeometry& shee
                     cells.push_back(uint32_t(shown + (other ? 1000 : 1)) | flips);
                 }
             }
-            for (const QJsonValue entity : layer["entityInstances"].toArray())
-                for (const QJsonValue& rect :
-                     {entity["__tile"], entity["fieldInstances"][0]["__value"]})
+            for (const QJsonValue entity : layer["entityInstances"].toArray()) {
+                const QJsonValue field = entity["fieldInstances"][0];
+                for (const QJsonValue& rect : {entity["__tile"], field["__value"]})
                     cells.push_back(uint32_t(sheet.tile(rect["x"].toInt(), rect["y"].toInt()) + 1));
+                const QStringList kept =
+                    field["realEditorValues"][0]["params"][0].toString().split(',');
+                cells.push_back(uint32_t(sheet.tile(kept[0].toInt(), kept[1].toInt()) + 1));
+            }
         }
     }
     return cells;
