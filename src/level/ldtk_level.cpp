@@ -658,7 +658,7 @@ class Remapper
         // A list whose tiles were dropped or merged is written anew.
         int list = -1;
         QByteArray listText;
-        std::set<int32_t> listed;
+        std::map<int32_t, int64_t> listed;  // new tile -> the original that named it first
         bool shrinks = false;
         std::vector<std::pair<Span, int32_t>> renumbered;  // in the list, when it keeps its size
         auto endList = [&] {
@@ -698,7 +698,8 @@ class Remapper
                 // A tag or a selection holds a picture however it is turned; it lets a dropped
                 // tile go and names a merged one once.
                 list = site.list;
-                if (now < 0 || !listed.insert(now).second) {
+                const auto [first, fresh] = listed.emplace(now, value);
+                if (now < 0 || (!fresh && first->second != value)) {
                     shrinks = true;
                     continue;
                 }
@@ -829,6 +830,9 @@ class Remapper
             if (!rect.text.valid() &&
                 (!rect.x.valid() || !rect.y.valid() || !rect.w.valid() || !rect.h.valid()))
                 return fail(QStringLiteral("its x, y, w and h are not all whole numbers"));
+            for (const Number& side : {rect.x, rect.y, rect.w, rect.h})
+                if (side.value < 0 || side.value > INT32_MAX)
+                    return fail(QStringLiteral("%1 is not a place in the tileset").arg(side.value));
             const int64_t g = sheet->facts.tileWidth;
             const int64_t spacing = sheet->facts.spacing;
             const int64_t left = rect.x.value - sheet->facts.margin;
