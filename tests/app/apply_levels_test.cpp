@@ -55,8 +55,9 @@ TEST_F(WindowTest, ApplyToLevelFilesCarriesTheMapAndTheGridIntoThePickedLevels)
 
     EXPECT_EQ(dialogs.asked.value(1),
               QStringLiteral("open files: Please choose level files.. | Level Files "
-                             "(*.tmx;*.tsx;*.tx;*.tmj;*.tsj;*.tj;*.json;*.csv)|"
-                             "*.tmx;*.tsx;*.tx;*.tmj;*.tsj;*.tj;*.json;*.csv|All Files (*)|*"));
+                             "(*.tmx;*.tsx;*.tx;*.tmj;*.tsj;*.tj;*.json;*.csv;*.ldtk;*.ldtkl)|"
+                             "*.tmx;*.tsx;*.tx;*.tmj;*.tsj;*.tj;*.json;*.csv;*.ldtk;*.ldtkl|"
+                             "All Files (*)|*"));
     EXPECT_EQ(readFileBytes(csv), "5,0,-1\n3,,7\n");
     const QByteArray remapped = readFileBytes(map);
     EXPECT_TRUE(remapped.contains("\n6,1\n")) << remapped.toStdString();
