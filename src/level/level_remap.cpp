@@ -184,6 +184,9 @@ class Run
         main.result = resultOf(given, main.remapped);
         if (isLdtkFile(path) && !main.remapped.sheetLevelFiles.isEmpty())
             shared_.remember(path, main.before);  // its levels read its tilesets as they stood
+        // A project cannot go on without a level file of its own that failed.
+        if (isLdtkFile(path) && main.remapped.status == LevelFileStatus::Failed)
+            failedShared_.insert(fileIdentity(path));
         if (main.remapped.isTileset || main.remapped.isTemplate) {
             shared_.remember(path, main.before);
             if (main.remapped.status == LevelFileStatus::Failed)
@@ -200,7 +203,8 @@ class Run
             if (!blocked.isEmpty())
                 parts.front().result.reason = blocked;
             parts.front().result.status = LevelFileStatus::Failed;
-            if (parts.front().remapped.isTileset || parts.front().remapped.isTemplate)
+            if (parts.front().remapped.isTileset || parts.front().remapped.isTemplate ||
+                isLdtkFile(path))
                 failedShared_.insert(fileIdentity(path));
         }
         for (const Part& part : parts)
