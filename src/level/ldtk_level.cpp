@@ -128,6 +128,7 @@ class Scanner
             json_.elements(definitions.value(u"layers"), [&](int64_t index, Value layer) {
                 addLayerDefinition(layer, QStringLiteral("defs.layers[%1]").arg(index));
             });
+            addOlderTiles(definitions);
             json_.elements(fields.value(u"levels"), [&](int64_t index, Value level) {
                 addLevel(level, QStringLiteral("levels[%1]").arg(index));
             });
@@ -308,6 +309,46 @@ class Scanner
                 addIds(uid, ruleFields.value(u"tileIds"), at + QStringLiteral(".tileIds"));
             });
         });
+    }
+
+    // Tiles as files before LDtk 1.2 and 1.4 name them: an entity's tileId in its tilesetId, an
+    // enum value's tileId and __tileSrcRect [x, y, w, h] in the enum's iconTilesetUid.
+    void addOlderTiles(const JsonFields& definitions)
+    {
+        json_.elements(definitions.value(u"entities"), [&](int64_t index, Value entity) {
+            const JsonFields fields(json_, entity);
+            int64_t uid = -1;
+            if (json_.integer(fields.value(u"tilesetId"), uid))
+                addId(uid, fields.value(u"tileId"),
+                      QStringLiteral("defs.entities[%1] (entity %2), tileId")
+                          .arg(index)
+                          .arg(quotedPath(string(fields.value(u"identifier")))),
+                      false);
+        });
+        for (const char16_t* key : {u"enums", u"externalEnums"}) {
+            json_.elements(definitions.value(key), [&](int64_t index, Value value) {
+                const JsonFields fields(json_, value);
+                int64_t uid = -1;
+                if (!json_.integer(fields.value(u"iconTilesetUid"), uid))
+                    return;
+                const QString name = string(fields.value(u"identifier"));
+                const QString where = QStringLiteral("defs.%1[%2] (enum %3)")
+                                          .arg(QString::fromUtf16(key))
+                                          .arg(index)
+                                          .arg(quotedPath(name));
+                json_.elements(fields.value(u"values"), [&](int64_t at, Value enumValue) {
+                    const JsonFields valueFields(json_, enumValue);
+                    addId(uid, valueFields.value(u"tileId"),
+                          QStringLiteral("%1, values[%2].tileId").arg(where).arg(at), false);
+                    std::vector<Number> sides;
+                    json_.elements(valueFields.value(u"__tileSrcRect"),
+                                   [&](int64_t, Value side) { sides.push_back(number(side)); });
+                    if (sides.size() == 4)
+                        sites_.rects.push_back({{{}, uid}, sides[0], sides[1], sides[2], sides[3],
+                                                enumValue.span.begin, name, {}});
+                });
+            });
+        }
     }
 
     void addLevel(Value object, const QString& where)

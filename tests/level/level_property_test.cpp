@@ -394,12 +394,21 @@ QJsonObject ldtkProject(const LdtkGeometry& sheet, int count, std::mt19937& rand
         {"identifier", "Walls"}, {"uid", 2}, {"tilesetDefUid", 5},
         {"autoRuleGroups", QJsonArray{QJsonObject{{"rules", QJsonArray{rule}}}}}};
     const QJsonObject entityDef{{"identifier", "Door"}, {"tileRect", ldtkRect(5, sheet, below(count))}};
+    // As files before LDtk 1.4 name tiles.
+    const QJsonObject olderEntity{{"identifier", "Key"}, {"tilesetId", 5}, {"tileId", below(count)}};
+    const int icon = below(count);
+    const QJsonObject olderEnum{
+        {"identifier", "Item"}, {"iconTilesetUid", 5},
+        {"values", QJsonArray{QJsonObject{
+                       {"id", "Sword"}, {"tileId", icon},
+                       {"__tileSrcRect", QJsonArray{sheet.x(icon), sheet.y(icon), 8, 8}}}}}};
     const QJsonObject external{{"identifier", "Level_1"}, {"externalRelPath", "world/Level_1.ldtkl"},
                                {"layerInstances", QJsonValue()}};
     return {{"jsonVersion", "1.5.3"}, {"externalLevels", true},
             {"defs", QJsonObject{{"tilesets", QJsonArray{tileset, other}},
                                  {"layers", QJsonArray{layerDef}},
-                                 {"entities", QJsonArray{entityDef}}}},
+                                 {"entities", QJsonArray{entityDef, olderEntity}},
+                                 {"enums", QJsonArray{olderEnum}}}},
             {"levels", QJsonArray{ldtkLevel(sheet, count, random, 0), external}}};
 }
 
@@ -438,7 +447,7 @@ std::vector<uint32_t> ldtkCells(const QJsonValue& root, const LdtkGeometry& shee
 }
 
 // The sheet's tile ids named in definitions, in order, and the per-tile caches.
-std::vector<int> ldtkDefinitionIds(const QJsonValue& project)
+std::vector<int> ldtkDefinitionIds(const QJsonValue& project, const LdtkGeometry& geometry)
 {
     std::vector<int> ids;
     const QJsonValue sheet = project["defs"]["tilesets"][0];
@@ -451,6 +460,11 @@ std::vector<int> ldtkDefinitionIds(const QJsonValue& project)
                                      ["tileRectsIds"].toArray())
         for (const QJsonValue id : rect.toArray())
             ids.push_back(id.toInt());
+    const QJsonValue value = project["defs"]["enums"][0]["values"][0];
+    const QJsonValue rect = value["__tileSrcRect"];
+    for (const QJsonValue& id : {project["defs"]["entities"][1]["tileId"], value["tileId"]})
+        ids.push_back(id.toInt());
+    ids.push_back(geometry.tile(rect[0].toInt(), rect[1].toInt()));
     return ids;
 }
 
@@ -494,8 +508,8 @@ TEST(LevelPictures, LdtkTilesShowTheSameTilesAfterTheRemap)
             EXPECT_EQ(renderCells(was, int(was.size()), tilesets, 0, identityPositions(count)),
                       renderCells(is, int(is.size()), tilesets, 0, positionsAfter(remap)));
         }
-        std::vector<int> ids = ldtkDefinitionIds(project);
-        EXPECT_EQ(ldtkDefinitionIds(projectAfter.object()), remappedIds(ids, remap));
+        EXPECT_EQ(ldtkDefinitionIds(projectAfter.object(), after),
+                  remappedIds(ldtkDefinitionIds(project, sheet), remap));
         const QJsonValue cache = project["defs"]["tilesets"][0]["cachedPixelData"];
         const QJsonValue cacheAfter = projectAfter["defs"]["tilesets"][0]["cachedPixelData"];
         for (int t = 0; t < count; ++t) {
