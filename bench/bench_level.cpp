@@ -179,8 +179,8 @@ QByteArray benchLdtk()
         for (int i = 0; i < 2000; ++i) {
             const int t = int(random() % (other ? 64 : kTiles));
             const int columns = other ? 8 : 16;
-            tiles += QStringLiteral("%1\n\t\t\t\t\t\t{ \"px\": [%2,%3], \"src\": [%4,%5], \"f\": %6, "
-                                    "\"t\": %7, \"d\": [%8], \"a\": 1 }")
+            tiles += QStringLiteral("%1\n\t\t\t\t\t\t{ \"px\": [%2,%3], \"src\": [%4,%5], "
+                                    "\"f\": %6, \"t\": %7, \"d\": [%8], \"a\": 1 }")
                          .arg(i ? "," : "")
                          .arg(i % 100 * 16)
                          .arg(i / 100 * 16)

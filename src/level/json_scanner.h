@@ -62,7 +62,8 @@ class JsonFields
   public:
     JsonFields(const JsonScanner& json, JsonScanner::Value object)
     {
-        json.members(object, [this](const JsonScanner::Member& member) { members_.push_back(member); });
+        json.members(object,
+                     [this](const JsonScanner::Member& member) { members_.push_back(member); });
     }
     const JsonScanner::Member* find(QStringView key) const
     {

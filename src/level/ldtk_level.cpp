@@ -10,7 +10,8 @@
 #include "level/level_limits.h"
 #include "level/sheet_choice.h"
 
-namespace {
+namespace
+{
 
 using Value = JsonScanner::Value;
 using Member = JsonScanner::Member;
@@ -27,15 +28,15 @@ struct IdSite {
     int64_t tilesetUid = -1;
     Number id;
     QString where;
-    bool isData = false;  // custom data: two tiles' data cannot become one tile's
-    int list = -1;        // a list that lets dropped tiles go (IdList), or -1
+    bool isData = false; // custom data: two tiles' data cannot become one tile's
+    int list = -1;       // a list that lets dropped tiles go (IdList), or -1
 };
 
 // A list of tiles where a dropped tile may simply leave and merged tiles stand once: an enum
 // tag's tiles, a saved selection.
 struct IdList {
-    Span elements;         // from the first element to the end of the last
-    QByteArray separator;  // as written between the first two
+    Span elements;        // from the first element to the end of the last
+    QByteArray separator; // as written between the first two
 };
 
 // A tile of a layer: its number, its place in the image and its flips.
@@ -44,11 +45,11 @@ struct TileSite {
     Number t;
     Number srcX;
     Number srcY;
-    Number f;  // invalid when the tile leaves it out (no flip)
+    Number f; // invalid when the tile leaves it out (no flip)
     qsizetype at = 0;
-    qsizetype end = 0;  // just after the tile's object, where a missing f goes
-    int layer = 0;      // index into layerNames
-    int index = 0;      // in its array
+    qsizetype end = 0; // just after the tile's object, where a missing f goes
+    int layer = 0;     // index into layerNames
+    int index = 0;     // in its array
     bool autoTile = false;
 };
 
@@ -60,7 +61,7 @@ struct RectSite {
     Number w;
     Number h;
     qsizetype at = 0;
-    QString owner;  // the entity or definition that shows it
+    QString owner; // the entity or definition that shows it
     // A Tile field's value as the editor keeps it, "x,y,w,h" in a string: the text inside the
     // quotes (the numbers then have no span of their own); invalid for an object.
     Span text;
@@ -76,9 +77,9 @@ struct LdtkTilesetSite {
     Span pxHei;
     Span cWid;
     Span cHei;
-    Span opaqueTiles;  // inside the quotes; invalid when absent or null
+    Span opaqueTiles; // inside the quotes; invalid when absent or null
     Span averageColors;
-    std::optional<LevelProblem> problem;  // matters only when the tileset shows the sheet
+    std::optional<LevelProblem> problem; // matters only when the tileset shows the sheet
 };
 
 struct Sites {
@@ -89,8 +90,8 @@ struct Sites {
     std::vector<TileSite> tiles;
     std::vector<QString> layerNames;
     std::vector<RectSite> rects;
-    QStringList levelFiles;        // a project's levels kept in files of their own (absolute)
-    std::set<int64_t> drawnFrom;  // a level file: the tilesets its layers and rectangles name
+    QStringList levelFiles;      // a project's levels kept in files of their own (absolute)
+    std::set<int64_t> drawnFrom; // a level file: the tilesets its layers and rectangles name
 };
 
 QString joined(const QString& first, const QString& second)
@@ -133,12 +134,10 @@ class Scanner
                 addLevel(level, QStringLiteral("levels[%1]").arg(index));
             });
             json_.elements(fields.value(u"worlds"), [&](int64_t world, Value value) {
-                json_.elements(JsonFields(json_, value).value(u"levels"),
-                               [&](int64_t index, Value level) {
-                                   addLevel(level, QStringLiteral("worlds[%1].levels[%2]")
-                                                       .arg(world)
-                                                       .arg(index));
-                               });
+                json_.elements(JsonFields(json_, value).value(u"levels"), [&](int64_t index,
+                                                                              Value level) {
+                    addLevel(level, QStringLiteral("worlds[%1].levels[%2]").arg(world).arg(index));
+                });
             });
         } else if (root.kind == '{' && fields.find(u"layerInstances") && !tilesetsOnly) {
             addLevel(root, QString());
@@ -166,9 +165,13 @@ class Scanner
     }
 
     // A string's text, or empty for null and anything else.
-    QString string(Value value) const { return value.kind == '"' ? json_.string(value) : QString(); }
+    QString string(Value value) const
+    {
+        return value.kind == '"' ? json_.string(value) : QString();
+    }
 
-    void readNumber(LdtkTilesetSite& site, Value value, const QString& key, int64_t& target, Span& span)
+    void readNumber(LdtkTilesetSite& site, Value value, const QString& key, int64_t& target,
+                    Span& span)
     {
         if (!value.valid())
             return;
@@ -178,10 +181,9 @@ class Scanner
         target = -1;
         span = Span();
         if (!site.problem)
-            site.problem = LevelProblem{
-                value.span.begin, joined(site.where, key),
-                QStringLiteral("%1 is not a whole number")
-                    .arg(quotedPath(QString::fromUtf8(text(value.span))))};
+            site.problem = LevelProblem{value.span.begin, joined(site.where, key),
+                                        QStringLiteral("%1 is not a whole number")
+                                            .arg(quotedPath(QString::fromUtf8(text(value.span))))};
     }
 
     // A list of ids whose dropped tiles leave it.
@@ -208,7 +210,7 @@ class Scanner
     void addIds(int64_t uid, Value array, const QString& where, bool isData = false)
     {
         json_.elements(array, [&](int64_t index, Value id) {
-            if (id.kind == '[') {  // a rule's rectangles of tiles
+            if (id.kind == '[') { // a rule's rectangles of tiles
                 addIds(uid, id, QStringLiteral("%1[%2]").arg(where).arg(index));
                 return;
             }
@@ -223,7 +225,7 @@ class Scanner
         Number number;
         number.span = id.span;
         if (!json_.integer(id, number.value))
-            number.value = -1;  // refused when the tileset is the sheet
+            number.value = -1; // refused when the tileset is the sheet
         sites_.ids.push_back({uid, number, where, isData});
     }
 
@@ -274,11 +276,11 @@ class Scanner
         });
         json_.elements(fields.value(u"enumTags"), [&](int64_t index, Value tag) {
             addIdList(uid, JsonFields(json_, tag).value(u"tileIds"),
-                   QStringLiteral("%1, enumTags[%2].tileIds").arg(site.where).arg(index));
+                      QStringLiteral("%1, enumTags[%2].tileIds").arg(site.where).arg(index));
         });
         json_.elements(fields.value(u"savedSelections"), [&](int64_t index, Value selection) {
             addIdList(uid, JsonFields(json_, selection).value(u"ids"),
-                   QStringLiteral("%1, savedSelections[%2].ids").arg(site.where).arg(index));
+                      QStringLiteral("%1, savedSelections[%2].ids").arg(site.where).arg(index));
         });
         const Value cache = fields.value(u"cachedPixelData");
         if (cache.kind == '{') {
@@ -296,18 +298,21 @@ class Scanner
         const JsonFields fields(json_, object);
         int64_t uid = -1;
         if (!json_.integer(fields.value(u"tilesetDefUid"), uid))
-            json_.integer(fields.value(u"autoTilesetDefUid"), uid);  // before LDtk 1.2
-        const QString name =
-            QStringLiteral("%1 (layer %2)")
-                .arg(where, quotedPath(string(fields.value(u"identifier"))));
+            json_.integer(fields.value(u"autoTilesetDefUid"), uid); // before LDtk 1.2
+        const QString name = QStringLiteral("%1 (layer %2)")
+                                 .arg(where, quotedPath(string(fields.value(u"identifier"))));
         json_.elements(fields.value(u"autoRuleGroups"), [&](int64_t group, Value value) {
-            json_.elements(JsonFields(json_, value).value(u"rules"), [&](int64_t index, Value rule) {
-                const JsonFields ruleFields(json_, rule);
-                const QString at =
-                    QStringLiteral("%1, autoRuleGroups[%2].rules[%3]").arg(name).arg(group).arg(index);
-                addIds(uid, ruleFields.value(u"tileRectsIds"), at + QStringLiteral(".tileRectsIds"));
-                addIds(uid, ruleFields.value(u"tileIds"), at + QStringLiteral(".tileIds"));
-            });
+            json_.elements(
+                JsonFields(json_, value).value(u"rules"), [&](int64_t index, Value rule) {
+                    const JsonFields ruleFields(json_, rule);
+                    const QString at = QStringLiteral("%1, autoRuleGroups[%2].rules[%3]")
+                                           .arg(name)
+                                           .arg(group)
+                                           .arg(index);
+                    addIds(uid, ruleFields.value(u"tileRectsIds"),
+                           at + QStringLiteral(".tileRectsIds"));
+                    addIds(uid, ruleFields.value(u"tileIds"), at + QStringLiteral(".tileIds"));
+                });
         });
     }
 
@@ -344,8 +349,14 @@ class Scanner
                     json_.elements(valueFields.value(u"__tileSrcRect"),
                                    [&](int64_t, Value side) { sides.push_back(number(side)); });
                     if (sides.size() == 4)
-                        sites_.rects.push_back({{{}, uid}, sides[0], sides[1], sides[2], sides[3],
-                                                enumValue.span.begin, name, {}});
+                        sites_.rects.push_back({{{}, uid},
+                                                sides[0],
+                                                sides[1],
+                                                sides[2],
+                                                sides[3],
+                                                enumValue.span.begin,
+                                                name,
+                                                {}});
                 });
             });
         }
@@ -373,7 +384,7 @@ class Scanner
         int64_t uid = -1;
         if (!json_.integer(fields.value(u"overrideTilesetUid"), uid) &&
             !json_.integer(fields.value(u"__tilesetDefUid"), uid))
-            return;  // draws no tiles
+            return; // draws no tiles
         if (!sites_.isProject)
             sites_.drawnFrom.insert(uid);
         const int layer = int(sites_.layerNames.size());
@@ -413,12 +424,12 @@ class Scanner
                     else if (i == 1)
                         tile.srcY = number(coordinate);
                     else
-                        tile.srcY = Number();  // more than two: unreadable
+                        tile.srcY = Number(); // more than two: unreadable
                 });
             }
         });
         if (tile.f.value < 0)
-            tile.f = {{-2, -2}, -1};  // present but unreadable
+            tile.f = {{-2, -2}, -1}; // present but unreadable
         sites_.tiles.push_back(tile);
     }
 
@@ -492,7 +503,8 @@ class Scanner
                     if (index == 0)
                         value = element;
                 });
-            if (value.kind != '{' || !json_.integer(JsonFields(json_, value).value(u"tilesetUid"), uid))
+            if (value.kind != '{' ||
+                !json_.integer(JsonFields(json_, value).value(u"tilesetUid"), uid))
                 return;
             json_.elements(fields.value(u"realEditorValues"),
                            [&](int64_t, Value element) { paramsOf(element); });
@@ -508,7 +520,7 @@ class Scanner
             for (qsizetype i = 0; readable && i < 4; ++i)
                 *numbers[i] = parts[i].toLongLong(&readable);
             if (!readable)
-                continue;  // not a rectangle: some other value
+                continue; // not a rectangle: some other value
             rect.uid.value = uid;
             rect.at = param.span.begin;
             rect.owner = owner;
@@ -531,7 +543,7 @@ struct SheetTileset {
     TilesetFacts facts;
     int64_t count = 0;
     int64_t columns = 0;
-    int64_t pitch = 0;  // tile size and spacing
+    int64_t pitch = 0; // tile size and spacing
     // Afterwards.
     int64_t newPadding = 0;
     int64_t newSpacing = 0;
@@ -560,7 +572,8 @@ TileSymmetry symmetryOfFlips(int64_t f)
 
 int64_t flipsOf(TileSymmetry symmetry)
 {
-    return (symmetry.bits() & TileSymmetry::kH ? 1 : 0) | (symmetry.bits() & TileSymmetry::kV ? 2 : 0);
+    return (symmetry.bits() & TileSymmetry::kH ? 1 : 0) |
+           (symmetry.bits() & TileSymmetry::kV ? 2 : 0);
 }
 
 // Rewrites the per-tile cache: one unit of `width` characters per tile, in tile order. A cache that
@@ -576,7 +589,7 @@ void remapCache(const QByteArray& bytes, Span span, int width, const TileRemap& 
     for (size_t tile = 0; tile < remap.newIndexOf.size(); ++tile) {
         const int32_t to = remap.newIndexOf[tile];
         if (to < 0 || filled[size_t(to)])
-            continue;  // a merged tile keeps the first original's data
+            continue; // a merged tile keeps the first original's data
         filled[size_t(to)] = true;
         std::copy_n(old.data() + tile * width, width, now.data() + qsizetype(to) * width);
     }
@@ -695,13 +708,13 @@ class Remapper
     {
         if (remap_.keepsIds)
             return true;
-        std::map<std::pair<int64_t, int32_t>, int64_t> dataTiles;  // new tile -> original
+        std::map<std::pair<int64_t, int32_t>, int64_t> dataTiles; // new tile -> original
         // A list whose tiles were dropped or merged is written anew.
         int list = -1;
         QByteArray listText;
-        std::map<int32_t, int64_t> listed;  // new tile -> the original that named it first
+        std::map<int32_t, int64_t> listed; // new tile -> the original that named it first
         bool shrinks = false;
-        std::vector<std::pair<Span, int32_t>> renumbered;  // in the list, when it keeps its size
+        std::vector<std::pair<Span, int32_t>> renumbered; // in the list, when it keeps its size
         auto endList = [&] {
             if (list >= 0 && shrinks)
                 splice_.replace(sites_.lists[size_t(list)].elements, listText);
@@ -724,8 +737,7 @@ class Remapper
             const int64_t value = site.id.value;
             if (value < 0 || value >= sheet->count) {
                 problem = {site.id.span.begin, site.where,
-                           value < 0 && site.id.span.valid() &&
-                                   !text(site.id.span).startsWith('-')
+                           value < 0 && site.id.span.valid() && !text(site.id.span).startsWith('-')
                                ? QStringLiteral("%1 is not a tile id")
                                      .arg(quotedPath(QString::fromUtf8(text(site.id.span))))
                                : QStringLiteral("the tile id %1 lies beyond the tileset's %2 "
@@ -763,8 +775,8 @@ class Remapper
                 return false;
             }
             if (site.isData) {
-                if (const auto [other, fresh] = dataTiles.emplace(
-                        std::make_pair(site.tilesetUid, now), value);
+                if (const auto [other, fresh] =
+                        dataTiles.emplace(std::make_pair(site.tilesetUid, now), value);
                     !fresh && other->second != value) {
                     problem = {site.id.span.begin, site.where,
                                QStringLiteral("tiles %1 and %2 both carry data, but they merge "
@@ -800,7 +812,8 @@ class Remapper
                 return false;
             };
             if (!tile.t.valid() || !tile.srcX.valid() || !tile.srcY.valid())
-                return fail(tile.at, QStringLiteral("the tile lacks a whole-number t or src [x, y]"));
+                return fail(tile.at,
+                            QStringLiteral("the tile lacks a whole-number t or src [x, y]"));
             if (tile.f.span.begin == -2 || tile.f.value < 0 || tile.f.value > 3)
                 return fail(tile.f.span.begin >= 0 ? tile.f.span.begin : tile.at,
                             QStringLiteral("its flip bits f are not 0 to 3"));
@@ -826,8 +839,7 @@ class Remapper
                 if (now < 0)
                     return fail(tile.t.span.begin,
                                 QStringLiteral("it shows tile %1, which is dropped").arg(t));
-                const TileSymmetry shown =
-                    symmetryOfFlips(flips).after(remap_.symmetry(size_t(t)));
+                const TileSymmetry shown = symmetryOfFlips(flips).after(remap_.symmetry(size_t(t)));
                 if (shown.bits() & TileSymmetry::kD)
                     return fail(tile.t.span.begin,
                                 QStringLiteral("it shows tile %1, which becomes tile %2 turned a "
@@ -846,7 +858,8 @@ class Remapper
                 if (tile.f.valid())
                     splice_.replaceNumber(tile.f.span, flips);
                 else
-                    splice_.insert(tile.end, QByteArrayLiteral(",\"f\":") + QByteArray::number(flips));
+                    splice_.insert(tile.end,
+                                   QByteArrayLiteral(",\"f\":") + QByteArray::number(flips));
             }
             if (now != t)
                 splice_.replaceNumber(tile.t.span, now);
@@ -860,10 +873,10 @@ class Remapper
             const SheetTileset* sheet = sheetOf(rect.uid.value);
             if (!sheet)
                 continue;
-            const QString where = rect.owner.isEmpty()
-                                      ? QStringLiteral("a tile rectangle")
-                                      : QStringLiteral("the tile rectangle of %1")
-                                            .arg(quotedPath(rect.owner));
+            const QString where =
+                rect.owner.isEmpty()
+                    ? QStringLiteral("a tile rectangle")
+                    : QStringLiteral("the tile rectangle of %1").arg(quotedPath(rect.owner));
             auto fail = [&](const QString& reason) {
                 problem = {rect.at, where, reason};
                 return false;
@@ -929,13 +942,11 @@ class Remapper
             if (x != rect.x.value || y != rect.y.value || newFirst != first)
                 ++result_.tilesMoved;
             if (rect.text.valid()) {
-                if (x != rect.x.value || y != rect.y.value || w != rect.w.value || h != rect.h.value)
-                    splice_.replace(rect.text, QStringLiteral("%1,%2,%3,%4")
-                                                   .arg(x)
-                                                   .arg(y)
-                                                   .arg(w)
-                                                   .arg(h)
-                                                   .toUtf8());
+                if (x != rect.x.value || y != rect.y.value || w != rect.w.value ||
+                    h != rect.h.value)
+                    splice_.replace(
+                        rect.text,
+                        QStringLiteral("%1,%2,%3,%4").arg(x).arg(y).arg(w).arg(h).toUtf8());
                 continue;
             }
             for (const auto& [site, value] : {std::pair{rect.x, x}, std::pair{rect.y, y},
@@ -966,14 +977,16 @@ LevelBytesResult failed(const QString& reason)
     return result;
 }
 
-// Where LDtk keeps a level file's project: beside the level's folder, named after it.
-QString projectBeside(const QString& levelPath)
-{
-    const QDir folder = QFileInfo(levelPath).absoluteDir();
-    return QDir::cleanPath(folder.absoluteFilePath(QStringLiteral("../%1.ldtk").arg(folder.dirName())));
-}
+} // namespace
 
-}  // namespace
+QString ldtkProjectOf(const QString& path)
+{
+    if (QFileInfo(path).suffix().toLower() != u"ldtkl")
+        return QFileInfo(path).absoluteFilePath();
+    const QDir folder = QFileInfo(path).absoluteDir();
+    return QDir::cleanPath(
+        folder.absoluteFilePath(QStringLiteral("../%1.ldtk").arg(folder.dirName())));
+}
 
 bool isLdtkFile(const QString& path)
 {
@@ -1011,13 +1024,13 @@ LevelBytesResult remapLdtkLevel(const QByteArray& bytes, const LevelContext& con
             tilesetSites.push_back(&site);
         }
     } else {
-        const QString project = context.options.ldtkProject.isEmpty()
-                                    ? projectBeside(context.path)
-                                    : context.options.ldtkProject;
+        const QString project = context.options.ldtkProject.isEmpty() ? ldtkProjectOf(context.path)
+                                                                      : context.options.ldtkProject;
         const ExternalTileset read =
             context.readTileset
                 ? context.readTileset(project)
-                : ExternalTileset{{}, QStringLiteral("%1 is not read here.").arg(quotedPath(project)), {}, {}};
+                : ExternalTileset{
+                      {}, QStringLiteral("%1 is not read here.").arg(quotedPath(project)), {}, {}};
         if (!read.error.isEmpty())
             return failed(QStringLiteral("its project cannot be used: %1").arg(read.error));
         for (const TilesetFacts& tileset : read.projectTilesets) {

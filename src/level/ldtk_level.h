@@ -15,6 +15,10 @@
 // True for the file names of LDtk projects and level files.
 bool isLdtkFile(const QString& path);
 
+// The project of an LDtk file: a project is its own; a level file's is where LDtk keeps it, beside
+// the level's folder and named after it (world.ldtk for world/Level_0.ldtkl).
+QString ldtkProjectOf(const QString& path);
+
 // Remaps a project's or level file's text. A level file takes its tileset definitions from its
 // project, asked for through context.readTileset.
 LevelBytesResult remapLdtkLevel(const QByteArray& bytes, const LevelContext& context);

@@ -506,7 +506,8 @@ ExternalTileset readTilesetFacts(const QByteArray& bytes, const QString& path)
     if (family == Family::Ldtk) {
         if (!readLdtkTilesets(bytes, QFileInfo(path).absolutePath(), result.projectTilesets,
                               problem))
-            result.error = QStringLiteral("%1: %2").arg(linePlace(bytes, problem.at), problem.reason);
+            result.error =
+                QStringLiteral("%1: %2").arg(linePlace(bytes, problem.at), problem.reason);
         return result;
     }
     if (family != Family::Xml && family != Family::Json)

@@ -218,7 +218,8 @@ TEST_F(LevelRunTest, FailedAndSkippedFilesStayAsTheyWereWhileTheOthersAreDone)
     EXPECT_EQ(outcomes(run), QStringList({"beyond.tmx failed", "other.tmx skipped",
                                           "nowhere.tmx failed", "uses-broken.tmx failed",
                                           "broken.tsx failed", "missing-tileset.tmx failed",
-                                          "lost.ldtk failed", "good.tmx updated 2", "tiles/sheet.tsx updated 2"}));
+                                          "lost.ldtk failed", "good.tmx updated 2",
+                                          "tiles/sheet.tsx updated 2"}));
     // A map that fails does not carry its tileset along: the tileset was untouched until good.tmx.
     EXPECT_EQ(get("beyond.tmx"), beyond);
     EXPECT_EQ(get("other.tmx"), other);

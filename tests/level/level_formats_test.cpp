@@ -387,9 +387,10 @@ TEST(LevelFormats, LdtkDefinitionsFollowAPackedSheet)
  "relPath": "s.png", "pxWid": 16, "pxHei": 16, "tileGridSize": 8, "spacing": 0, "padding": 0,
  "enumTags": [{"enumValueId": "A", "tileIds": [0, 2, 3]}], "savedSelections": [{"ids": [1, 3]}],
  "cachedPixelData": {"opaqueTiles": "1010", "averageColors": "f000f111f222f333"}}]},
- "levels": [{"layerInstances": [{"__tilesetDefUid": 5, "gridTiles": [{"src": [8, 8], "f": 2, "t": 3}],
-  "entityInstances": [{"__identifier": "Box", "__tile": {"tilesetUid": 5, "x": 0, "y": 8, "w": 8, "h": 8},
-   "fieldInstances": [{"__type": "Tile", "__value": {"tilesetUid": 5, "x": 0, "y": 8, "w": 8, "h": 8},
+ "levels": [{"layerInstances": [{"__tilesetDefUid": 5,
+  "gridTiles": [{"src": [8, 8], "f": 2, "t": 3}], "entityInstances": [{"__identifier": "Box",
+  "__tile": {"tilesetUid": 5, "x": 0, "y": 8, "w": 8, "h": 8}, "fieldInstances": [{"__type": "Tile",
+  "__value": {"tilesetUid": 5, "x": 0, "y": 8, "w": 8, "h": 8},
     "realEditorValues": [{"id": "V_String", "params": ["0,8,8,8"]}]}]}]}]}]})";
     TileRemap merged;
     merged.newIndexOf = {0, 1, 0, 1};

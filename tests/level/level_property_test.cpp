@@ -393,16 +393,19 @@ QJsonObject ldtkProject(const LdtkGeometry& sheet, int count, std::mt19937& rand
     const QJsonObject layerDef{
         {"identifier", "Walls"}, {"uid", 2}, {"tilesetDefUid", 5},
         {"autoRuleGroups", QJsonArray{QJsonObject{{"rules", QJsonArray{rule}}}}}};
-    const QJsonObject entityDef{{"identifier", "Door"}, {"tileRect", ldtkRect(5, sheet, below(count))}};
+    const QJsonObject entityDef{{"identifier", "Door"},
+                                {"tileRect", ldtkRect(5, sheet, below(count))}};
     // As files before LDtk 1.4 name tiles.
-    const QJsonObject olderEntity{{"identifier", "Key"}, {"tilesetId", 5}, {"tileId", below(count)}};
+    const QJsonObject olderEntity{
+        {"identifier", "Key"}, {"tilesetId", 5}, {"tileId", below(count)}};
     const int icon = below(count);
     const QJsonObject olderEnum{
         {"identifier", "Item"}, {"iconTilesetUid", 5},
         {"values", QJsonArray{QJsonObject{
                        {"id", "Sword"}, {"tileId", icon},
                        {"__tileSrcRect", QJsonArray{sheet.x(icon), sheet.y(icon), 8, 8}}}}}};
-    const QJsonObject external{{"identifier", "Level_1"}, {"externalRelPath", "world/Level_1.ldtkl"},
+    const QJsonObject external{{"identifier", "Level_1"},
+                               {"externalRelPath", "world/Level_1.ldtkl"},
                                {"layerInstances", QJsonValue()}};
     return {{"jsonVersion", "1.5.3"}, {"externalLevels", true},
             {"defs", QJsonObject{{"tilesets", QJsonArray{tileset, other}},
@@ -514,7 +517,8 @@ TEST(LevelPictures, LdtkTilesShowTheSameTilesAfterTheRemap)
         const QJsonValue cacheAfter = projectAfter["defs"]["tilesets"][0]["cachedPixelData"];
         for (int t = 0; t < count; ++t) {
             const int now = remap.newIndexOf[size_t(t)];
-            EXPECT_EQ(cacheAfter["opaqueTiles"].toString()[now], cache["opaqueTiles"].toString()[t]);
+            EXPECT_EQ(cacheAfter["opaqueTiles"].toString()[now],
+                      cache["opaqueTiles"].toString()[t]);
             EXPECT_EQ(cacheAfter["averageColors"].toString().mid(4 * now, 4),
                       cache["averageColors"].toString().mid(4 * t, 4));
         }
