@@ -624,6 +624,9 @@ class Remapper
             QString unfit = completeFromImage(sheet.facts);
             if (unfit.isEmpty())
                 unfit = checkSheetTileset(sheet.facts, remap_);
+            if (unfit.isEmpty() && sheet.facts.tileWidth <= 0)
+                unfit = QStringLiteral("the tileset %1 gives no tileGridSize")
+                            .arg(sheet.facts.label());
             if (unfit.isEmpty() && sheet.facts.knownColumns() <= 0)
                 unfit = QStringLiteral("the tileset %1 does not say how many columns it has")
                             .arg(sheet.facts.label());
@@ -660,7 +663,38 @@ class Remapper
                 sheet.newWidth = after.imageWidth;
                 sheet.newHeight = after.imageHeight;
             }
+            if (sheet.site && !geometryWritable(sheet, problem))
+                return false;
             sheets_.emplace(sheet.facts.uid, sheet);
+        }
+        return true;
+    }
+
+    // A value of the tileset that the remap must change has to be there to be changed.
+    static bool geometryWritable(const SheetTileset& sheet, LevelProblem& problem)
+    {
+        const LdtkTilesetSite& site = *sheet.site;
+        const struct {
+            Span span;
+            int64_t before;
+            int64_t after;
+            const char* key;
+        } values[] = {
+            {site.spacing, sheet.facts.spacing, sheet.newSpacing, "spacing"},
+            {site.padding, sheet.facts.margin, sheet.newPadding, "padding"},
+            {site.pxWid, sheet.facts.imageWidth, sheet.newWidth, "pxWid"},
+            {site.pxHei, sheet.facts.imageHeight, sheet.newHeight, "pxHei"},
+            {site.cWid, sheet.columns, sheet.newColumns, "__cWid"},
+            {site.cHei, sheet.count / sheet.columns, sheet.newRows, "__cHei"},
+        };
+        for (const auto& value : values) {
+            if (!value.span.valid() && value.before != value.after) {
+                problem = {site.at, site.where,
+                           QStringLiteral("the tileset %1 gives no %2, which has to become %3")
+                               .arg(sheet.facts.label(), QString::fromLatin1(value.key))
+                               .arg(value.after)};
+                return false;
+            }
         }
         return true;
     }

@@ -189,6 +189,33 @@ TEST_F(LevelRunTest, AMapAndItsTilesetAreWrittenAllOrNothing)
     EXPECT_EQ(get("a.tmx"), mapUsing("tiles/sheet.tsx", "3,1"));
 }
 
+// A project's level files go with it; one named alone first is done once, from its project.
+TEST_F(LevelRunTest, AnLdtkProjectIsWrittenWithItsLevelFilesAllOrNothing)
+{
+    const QByteArray project =
+        R"({"defs":{"tilesets":[{"__cWid":2,"__cHei":2,"uid":1,"relPath":"sheet.png",)"
+        R"("tileGridSize":8}]},"levels":[{"externalRelPath":"world/a.ldtkl"},)"
+        R"({"externalRelPath":"world/b.ldtkl"}]})";
+    auto level = [](const char* tile) {
+        return QByteArray(R"({"layerInstances":[{"__tilesetDefUid":1,"gridTiles":[)") + tile +
+               "]}]}";
+    };
+    put("world.ldtk", project);
+    put("world/a.ldtkl", level(R"({"src":[8,0],"t":1})"));
+    put("world/b.ldtkl", level(R"({"src":[8,8],"t":4})"));
+    EXPECT_EQ(outcomes(remapLevelFiles(paths({"world/b.ldtkl", "world.ldtk"}), fourTiles(), {})),
+              QStringList({"world/b.ldtkl failed", "world.ldtk failed"}));
+    EXPECT_EQ(get("world/a.ldtkl"), level(R"({"src":[8,0],"t":1})"));
+
+    put("world/b.ldtkl", level(R"({"src":[8,8],"t":3})"));
+    EXPECT_EQ(outcomes(remapLevelFiles(paths({"world/a.ldtkl", "world.ldtk"}), fourTiles(), {})),
+              QStringList({"world/a.ldtkl updated 1", "world.ldtk unchanged",
+                           "world/b.ldtkl updated 1"}));
+    EXPECT_EQ(get("world/a.ldtkl"), level(R"({"src":[0,0],"t":0})"));
+    EXPECT_EQ(get("world/b.ldtkl"), level(R"({"src":[8,0],"t":1})"));
+    EXPECT_EQ(get("world.ldtk"), project);
+}
+
 TEST_F(LevelRunTest, FailedAndSkippedFilesStayAsTheyWereWhileTheOthersAreDone)
 {
     put("tiles/sheet.tsx", kSheetTsx);

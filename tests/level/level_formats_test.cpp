@@ -441,7 +441,8 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
         "</tileset>", "<tile id=\"0\"/><tile id=\"2\"/><tile id=\"3\"/></tileset>") + "</map>\n";
     auto ldtk = [](const QByteArray& tiles, const QByteArray& tile = "null") {
         return R"({"defs":{"tilesets":[{"__cWid":2,"__cHei":2,"uid":5,"identifier":"sheet",
-"relPath":"s.png","tileGridSize":8,"spacing":0,"padding":0}]},"levels":[{"identifier":"L",
+"relPath":"s.png","pxWid":16,"pxHei":16,"tileGridSize":8,"spacing":0,"padding":0}]},
+"levels":[{"identifier":"L",
 "layerInstances":[{"__identifier":"Ground","__tilesetDefUid":5,"gridTiles":[)" +
                tiles + R"(]},{"__tilesetDefUid":null,"entityInstances":[{"__identifier":"Door",
 "__tile":)" + tile + "}]}]}]}";
@@ -578,15 +579,18 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
          fourTiles(),
          {}},
         {"a.ldtk", ldtk(R"({"px":[0,0],"src":[0,0],"f":0,"t":4})"),
-         "line 3, column 111, levels[0] (level “L”), layerInstances[0] (layer “Ground”), "
+         "line 4, column 111, levels[0] (level “L”), layerInstances[0] (layer “Ground”), "
          "gridTiles[0]", "the tile id 4 lies beyond the tileset's 4 tiles", fourTiles(), {}},
         {"a.ldtk", ldtk(R"({"src":[0,0],"f":0,"t":1})"), "gridTiles[0]",
          "its src [0, 0] disagrees with its tile id 1, which lies at [8, 0]", fourTiles(), {}},
         {"a.ldtk", ldtk(R"({"src":[0,0],"f":3,"t":0})"), "gridTiles[0]",
          "it shows tile 0, which becomes tile 2 turned a way LDtk cannot flip", turned, {}},
         {"a.ldtk", ldtk("", R"({"tilesetUid":5,"x":0,"y":0,"w":16,"h":8})"),
-         "line 4, column 10, the tile rectangle of “Door”",
+         "line 5, column 10, the tile rectangle of “Door”",
          "its 2 × 1 tiles from tile 0 do not move together as one block", fourTiles(), {}},
+        {"a.ldtk", ldtk("").replace("\"spacing\":0,", ""), "line 1, column 22",
+         "the tileset “sheet” gives no spacing, which has to become 1",
+         fourTiles(TileRemap::GridChange::Added), {}},
         {"a.ldtk", "{\"levels\": []}", "line 1, column 1",
          "it is neither an LDtk project nor an LDtk level", fourTiles(), {}},
         {"w/a.ldtkl", R"({"layerInstances":[{"__tilesetDefUid":5,"gridTiles":[]}]})", "",
