@@ -10,8 +10,7 @@
 #include "level/level_limits.h"
 #include "level/sheet_choice.h"
 
-namespace
-{
+namespace {
 
 using Value = JsonScanner::Value;
 using Member = JsonScanner::Member;
@@ -28,15 +27,15 @@ struct IdSite {
     int64_t tilesetUid = -1;
     Number id;
     QString where;
-    bool isData = false; // custom data: two tiles' data cannot become one tile's
-    int list = -1;       // a list that lets dropped tiles go (IdList), or -1
+    bool isData = false;  // custom data: two tiles' data cannot become one tile's
+    int list = -1;        // a list that lets dropped tiles go (IdList), or -1
 };
 
 // A list of tiles where a dropped tile may simply leave and merged tiles stand once: an enum
 // tag's tiles, a saved selection.
 struct IdList {
-    Span elements;        // from the first element to the end of the last
-    QByteArray separator; // as written between the first two
+    Span elements;         // from the first element to the end of the last
+    QByteArray separator;  // as written between the first two
 };
 
 // A tile of a layer: its number, its place in the image and its flips.
@@ -45,11 +44,11 @@ struct TileSite {
     Number t;
     Number srcX;
     Number srcY;
-    Number f; // invalid when the tile leaves it out (no flip)
+    Number f;  // invalid when the tile leaves it out (no flip)
     qsizetype at = 0;
-    qsizetype end = 0; // just after the tile's object, where a missing f goes
-    int layer = 0;     // index into layerNames
-    int index = 0;     // in its array
+    qsizetype end = 0;  // just after the tile's object, where a missing f goes
+    int layer = 0;      // index into layerNames
+    int index = 0;      // in its array
     bool autoTile = false;
 };
 
@@ -61,7 +60,7 @@ struct RectSite {
     Number w;
     Number h;
     qsizetype at = 0;
-    QString owner; // the entity or definition that shows it
+    QString owner;  // the entity or definition that shows it
     // A Tile field's value as the editor keeps it, "x,y,w,h" in a string: the text inside the
     // quotes (the numbers then have no span of their own); invalid for an object.
     Span text;
@@ -77,9 +76,9 @@ struct LdtkTilesetSite {
     Span pxHei;
     Span cWid;
     Span cHei;
-    Span opaqueTiles; // inside the quotes; invalid when absent or null
+    Span opaqueTiles;  // inside the quotes; invalid when absent or null
     Span averageColors;
-    std::optional<LevelProblem> problem; // matters only when the tileset shows the sheet
+    std::optional<LevelProblem> problem;  // matters only when the tileset shows the sheet
 };
 
 struct Sites {
@@ -90,8 +89,8 @@ struct Sites {
     std::vector<TileSite> tiles;
     std::vector<QString> layerNames;
     std::vector<RectSite> rects;
-    QStringList levelFiles;      // a project's levels kept in files of their own (absolute)
-    std::set<int64_t> drawnFrom; // a level file: the tilesets its layers and rectangles name
+    QStringList levelFiles;       // a project's levels kept in files of their own (absolute)
+    std::set<int64_t> drawnFrom;  // a level file: the tilesets its layers and rectangles name
 };
 
 QString joined(const QString& first, const QString& second)
@@ -210,7 +209,7 @@ class Scanner
     void addIds(int64_t uid, Value array, const QString& where, bool isData = false)
     {
         json_.elements(array, [&](int64_t index, Value id) {
-            if (id.kind == '[') { // a rule's rectangles of tiles
+            if (id.kind == '[') {  // a rule's rectangles of tiles
                 addIds(uid, id, QStringLiteral("%1[%2]").arg(where).arg(index));
                 return;
             }
@@ -225,7 +224,7 @@ class Scanner
         Number number;
         number.span = id.span;
         if (!json_.integer(id, number.value))
-            number.value = -1; // refused when the tileset is the sheet
+            number.value = -1;  // refused when the tileset is the sheet
         sites_.ids.push_back({uid, number, where, isData});
     }
 
@@ -298,7 +297,7 @@ class Scanner
         const JsonFields fields(json_, object);
         int64_t uid = -1;
         if (!json_.integer(fields.value(u"tilesetDefUid"), uid))
-            json_.integer(fields.value(u"autoTilesetDefUid"), uid); // before LDtk 1.2
+            json_.integer(fields.value(u"autoTilesetDefUid"), uid);  // before LDtk 1.2
         const QString name = QStringLiteral("%1 (layer %2)")
                                  .arg(where, quotedPath(string(fields.value(u"identifier"))));
         json_.elements(fields.value(u"autoRuleGroups"), [&](int64_t group, Value value) {
@@ -384,7 +383,7 @@ class Scanner
         int64_t uid = -1;
         if (!json_.integer(fields.value(u"overrideTilesetUid"), uid) &&
             !json_.integer(fields.value(u"__tilesetDefUid"), uid))
-            return; // draws no tiles
+            return;  // draws no tiles
         if (!sites_.isProject)
             sites_.drawnFrom.insert(uid);
         const int layer = int(sites_.layerNames.size());
@@ -424,12 +423,12 @@ class Scanner
                     else if (i == 1)
                         tile.srcY = number(coordinate);
                     else
-                        tile.srcY = Number(); // more than two: unreadable
+                        tile.srcY = Number();  // more than two: unreadable
                 });
             }
         });
         if (tile.f.value < 0)
-            tile.f = {{-2, -2}, -1}; // present but unreadable
+            tile.f = {{-2, -2}, -1};  // present but unreadable
         sites_.tiles.push_back(tile);
     }
 
@@ -520,7 +519,7 @@ class Scanner
             for (qsizetype i = 0; readable && i < 4; ++i)
                 *numbers[i] = parts[i].toLongLong(&readable);
             if (!readable)
-                continue; // not a rectangle: some other value
+                continue;  // not a rectangle: some other value
             rect.uid.value = uid;
             rect.at = param.span.begin;
             rect.owner = owner;
@@ -543,7 +542,7 @@ struct SheetTileset {
     TilesetFacts facts;
     int64_t count = 0;
     int64_t columns = 0;
-    int64_t pitch = 0; // tile size and spacing
+    int64_t pitch = 0;  // tile size and spacing
     // Afterwards.
     int64_t newPadding = 0;
     int64_t newSpacing = 0;
@@ -589,7 +588,7 @@ void remapCache(const QByteArray& bytes, Span span, int width, const TileRemap& 
     for (size_t tile = 0; tile < remap.newIndexOf.size(); ++tile) {
         const int32_t to = remap.newIndexOf[tile];
         if (to < 0 || filled[size_t(to)])
-            continue; // a merged tile keeps the first original's data
+            continue;  // a merged tile keeps the first original's data
         filled[size_t(to)] = true;
         std::copy_n(old.data() + tile * width, width, now.data() + qsizetype(to) * width);
     }
@@ -742,13 +741,13 @@ class Remapper
     {
         if (remap_.keepsIds)
             return true;
-        std::map<std::pair<int64_t, int32_t>, int64_t> dataTiles; // new tile -> original
+        std::map<std::pair<int64_t, int32_t>, int64_t> dataTiles;  // new tile -> original
         // A list whose tiles were dropped or merged is written anew.
         int list = -1;
         QByteArray listText;
-        std::map<int32_t, int64_t> listed; // new tile -> the original that named it first
+        std::map<int32_t, int64_t> listed;  // new tile -> the original that named it first
         bool shrinks = false;
-        std::vector<std::pair<Span, int32_t>> renumbered; // in the list, when it keeps its size
+        std::vector<std::pair<Span, int32_t>> renumbered;  // in the list, when it keeps its size
         auto endList = [&] {
             if (list >= 0 && shrinks)
                 splice_.replace(sites_.lists[size_t(list)].elements, listText);
