@@ -6,11 +6,16 @@
 // sheet dedupe --flips: a quarter of the tiles merge into others, turned, and the tileset's tile
 // count, columns and image size change.
 //
+// LDtk: a project of about 1 MiB, its tile layers and auto-layers drawn from the sheet and another
+// tileset, remapped through remapLevelFiles beside the same file read (parsed as JSON) and written
+// back unchanged; vs_read_write must stay below 3.
+//
 // Nesting: a TMJ map whose one 500 x 500 layer stands inside 0 or 250 group layers, remapped in
 // memory; vs_flat is the nested map over the flat one (the same run, in this thread's processor
 // time, which other work on the machine does not inflate), which must stay below 2.
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <charconv>
@@ -180,6 +185,58 @@ QByteArray nestedTmj(int depth)
            R"("image":"other.png","tilecount":64,"columns":8,"tilewidth":16,"tileheight":16}]})";
 }
 
+// A project whose one level holds layers of tiles, pretty printed as LDtk writes its "Full" style.
+QByteArray benchLdtk()
+{
+    std::mt19937 random(5);
+    QByteArray layers;
+    for (int layer = 0; layer < 8; ++layer) {
+        const bool other = layer % 4 == 3;
+        const char* key = layer % 2 ? "autoLayerTiles" : "gridTiles";
+        QByteArray tiles;
+        for (int i = 0; i < 2000; ++i) {
+            const int t = int(random() % (other ? 64 : kTiles));
+            const int columns = other ? 8 : 16;
+            tiles += QStringLiteral("%1\n\t\t\t\t\t\t{ \"px\": [%2,%3], \"src\": [%4,%5], "
+                                    "\"f\": %6, \"t\": %7, \"d\": [%8], \"a\": 1 }")
+                         .arg(i ? "," : "")
+                         .arg(i % 100 * 16)
+                         .arg(i / 100 * 16)
+                         .arg(t % columns * 16)
+                         .arg(t / columns * 16)
+                         .arg(random() % 4)
+                         .arg(t)
+                         .arg(i)
+                         .toUtf8();
+        }
+        layers += QStringLiteral("%1\n\t\t\t\t{\n\t\t\t\t\t\"__identifier\": \"L%2\",\n"
+                                 "\t\t\t\t\t\"__tilesetDefUid\": %3,\n\t\t\t\t\t\"%4\": [")
+                      .arg(layer ? "," : "")
+                      .arg(layer)
+                      .arg(other ? 2 : 1)
+                      .arg(QString::fromLatin1(key))
+                      .toUtf8() +
+                  tiles + "\n\t\t\t\t\t]\n\t\t\t\t}";
+    }
+    return "{\n\t\"jsonVersion\": \"1.5.3\",\n\t\"defs\": {\n\t\t\"tilesets\": [\n"
+           "\t\t\t{ \"__cWid\": 16, \"__cHei\": 16, \"identifier\": \"Sheet\", \"uid\": 1, "
+           "\"relPath\": \"sheet.png\", \"pxWid\": 256, \"pxHei\": 256, \"tileGridSize\": 16, "
+           "\"spacing\": 0, \"padding\": 0 },\n"
+           "\t\t\t{ \"__cWid\": 8, \"__cHei\": 8, \"identifier\": \"Other\", \"uid\": 2, "
+           "\"relPath\": \"other.png\", \"pxWid\": 128, \"pxHei\": 128, \"tileGridSize\": 16, "
+           "\"spacing\": 0, \"padding\": 0 }\n\t\t]\n\t},\n\t\"levels\": [\n\t\t{\n"
+           "\t\t\t\"identifier\": \"Level_0\",\n\t\t\t\"layerInstances\": [" +
+           layers + "\n\t\t\t]\n\t\t}\n\t]\n}\n";
+}
+
+// A project read and understood as JSON, then written back as it was.
+void readWriteLdtk(const QString& from, const QString& to)
+{
+    const QByteArray bytes = readAll(from);
+    benchmark::DoNotOptimize(QJsonDocument::fromJson(bytes));
+    writeFileAtomically(to, bytes);
+}
+
 double secondsOf(const std::function<void()>& work)
 {
     double best = 1e30;
@@ -273,6 +330,21 @@ void BM_ReadWriteCsv(benchmark::State& state)
     benchReadWrite(state, QStringLiteral("level.csv"), benchCsv(), readWriteCsv);
 }
 
+void BM_RemapLdtk(benchmark::State& state)
+{
+    benchRemap(state, QStringLiteral("world.ldtk"), benchLdtk(), readWriteLdtk);
+}
+
+void BM_ReadWriteLdtk(benchmark::State& state)
+{
+    benchReadWrite(state, QStringLiteral("world.ldtk"), benchLdtk(), readWriteLdtk);
+}
+
+void BM_MemcpyLdtk(benchmark::State& state)
+{
+    memcpyBaseline(state, size_t(benchLdtk().size()));
+}
+
 double threadSeconds()
 {
     timespec now{};
@@ -332,5 +404,8 @@ BENCHMARK(BM_MemcpyTmx)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RemapCsv)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadWriteCsv)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MemcpyCsv)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RemapLdtk)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadWriteLdtk)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemcpyLdtk)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RemapTmjNested)->Arg(0)->Arg(250)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -20,7 +20,8 @@
 
 namespace {
 
-// Every external tileset a map names: one sheet of count tiles, its spacing as the grid stands.
+// Every external tileset a map names, and an LDtk level's project: one sheet of count tiles (uid
+// 1 in a project), its spacing as the grid stands.
 ExternalTilesetReader externalSheet(int count, int spacing)
 {
     return [count, spacing](const QString& path) {
@@ -37,6 +38,8 @@ ExternalTilesetReader externalSheet(int count, int spacing)
         tileset.facts.tileWidth = 8;
         tileset.facts.tileHeight = 8;
         tileset.facts.spacing = spacing;
+        tileset.facts.uid = 1;
+        tileset.projectTilesets = {tileset.facts};
         return tileset;
     };
 }
@@ -85,7 +88,8 @@ int checkLevelRemap(const uint8_t* data, size_t size, const QString& fileName)
         FUZZ_CHECK(same.bytes == text);
         FUZZ_CHECK(same.cellsChanged == 0 && same.tilesMoved == 0);
     }
-    if (remap.grid == TileRemap::GridChange::None)
+    // Only a rectangle of several tiles may stand in the way of a shuffle the identity passes.
+    if (remap.grid == TileRemap::GridChange::None && !result.reason.contains(u"as one block"))
         FUZZ_CHECK(result.status == same.status);
     if (result.status != LevelFileStatus::Updated)
         return 0;

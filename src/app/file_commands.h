@@ -22,8 +22,8 @@ inline const QString kImageSaveFilter = QStringLiteral(
 inline const QString kMapFilter = QStringLiteral("ZEKO Image MapData (*.zeko-map)|*.zeko-map");
 inline const QString kLevelsTitle = QStringLiteral("Please choose level files..");
 inline const QString kLevelFilter = QStringLiteral(
-    "Level Files (*.tmx;*.tsx;*.tx;*.tmj;*.tsj;*.tj;*.json;*.csv)|"
-    "*.tmx;*.tsx;*.tx;*.tmj;*.tsj;*.tj;*.json;*.csv|"
+    "Level Files (*.tmx;*.tsx;*.tx;*.tmj;*.tsj;*.tj;*.json;*.csv;*.ldtk;*.ldtkl)|"
+    "*.tmx;*.tsx;*.tx;*.tmj;*.tsj;*.tj;*.json;*.csv;*.ldtk;*.ldtkl|"
     "All Files (*)|*");
 
 // “sheet.png” for a path: how the window's messages name a file.

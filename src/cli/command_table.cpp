@@ -223,10 +223,19 @@ const std::array kCommands{
         "Renumbers the tiles that levels made against the sheet name, so that every cell shows\n"
         "the same picture with the sheet arranged as the map file M says (the window's Map\n"
         "\"Save As..\" writes it; map derive finds one). Levels are TMX maps, TSX tilesets and\n"
-        "TX object templates, their JSON forms TMJ, TSJ and TJ, and CSV files of tile numbers.\n"
-        "Only the numbers that name the sheet's tiles change; every other byte stays. A map's\n"
-        "tileset and template files that show the sheet are remapped with it, once however\n"
-        "many maps name them, and written with it all or nothing.\n"
+        "TX object templates, their JSON forms TMJ, TSJ and TJ, CSV files of tile numbers, and\n"
+        "LDtk projects (.ldtk) and level files (.ldtkl). Only the numbers that name the sheet's\n"
+        "tiles change; every other byte stays. A map's tileset and template files that show the\n"
+        "sheet are remapped with it, once however many maps name them, and written with it all\n"
+        "or nothing; so are an LDtk project's level files. A level file named alone takes its\n"
+        "tilesets from its project, which LDtk keeps beside the level's folder.\n"
+        "\n"
+        "In LDtk files each tile's number and its place in the image (src) change together, its\n"
+        "X and Y flips take a remap's turn, and so do the tiles that definitions name (rules,\n"
+        "custom data, enum tags, saved selections, the per-tile caches) and the tile rectangles\n"
+        "of entities and fields: one of several tiles moves only when its tiles moved together\n"
+        "as one block, and is refused, naming the entity, otherwise. A turn LDtk cannot flip to\n"
+        "(a quarter turn, a diagonal mirror) is refused with its place.\n"
         "\n"
         "--remap R follows a remap file that sheet dedupe or sheet prune wrote instead of a\n"
         "map: each cell takes its tile's new number, and its flip bits the tile's turn after\n"
@@ -280,6 +289,7 @@ const std::array kCommands{
         "  tilegrid levels remap --map sheet.zeko-map levels/*.tmx --in-place\n"
         "  tilegrid levels remap --map sheet.zeko-map --sheet tiles.png --out-dir new world.tmj\n"
         "  tilegrid levels remap --remap beach.remap levels/*.tmx --in-place\n"
+        "  tilegrid levels remap --map sheet.zeko-map --sheet tiles.png world.ldtk --in-place\n"
         "  tilegrid levels remap --map sheet.zeko-map --grid added --first-id 1 level1.csv \\\n"
         "      -o level1-new.csv\n"
         "  tilegrid grid extrude --px 1 tiles.png --in-place\n"
@@ -396,7 +406,7 @@ QString programHelp()
         "\n"
         "N is the tile edge in pixels (1 to 1024, default 16) and G the grid width (1 to 64).\n"
         "Sheets may be BMP, JPEG, PNG or GIF; results are written as PNG or BMP by the same\n"
-        "writers as the window's. Levels are TMX, TSX, TX, TMJ, TSJ, TJ or CSV files.\n\n");
+        "writers as the window's. Levels are TMX, TSX, TX, TMJ, TSJ, TJ, CSV or LDtk files.\n\n");
     text += QString::fromUtf8(kOutputHelp);
     text += QStringLiteral("\nEvery command also takes:\n") + optionHelp(OptionSet{});
     text += QLatin1Char('\n') + QString::fromUtf8(kExitHelp);

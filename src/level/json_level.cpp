@@ -9,31 +9,7 @@ namespace {
 using Value = JsonScanner::Value;
 using Member = JsonScanner::Member;
 
-// The members of one object, looked up by name.
-class Fields
-{
-  public:
-    Fields(const JsonScanner& json, Value object)
-    {
-        json.members(object, [this](const Member& member) { members_.push_back(member); });
-    }
-    const Member* find(QStringView key) const
-    {
-        for (const Member& member : members_)
-            if (member.key == key)
-                return &member;
-        return nullptr;
-    }
-    Value value(QStringView key) const
-    {
-        const Member* member = find(key);
-        return member ? member->value : Value();
-    }
-    const std::vector<Member>& all() const { return members_; }
-
-  private:
-    std::vector<Member> members_;
-};
+using Fields = JsonFields;
 
 class JsonLevelScanner
 {

@@ -56,6 +56,33 @@ class JsonScanner
     mutable std::vector<Span> containers_;
 };
 
+// The members of one object, looked up by name.
+class JsonFields
+{
+  public:
+    JsonFields(const JsonScanner& json, JsonScanner::Value object)
+    {
+        json.members(object,
+                     [this](const JsonScanner::Member& member) { members_.push_back(member); });
+    }
+    const JsonScanner::Member* find(QStringView key) const
+    {
+        for (const JsonScanner::Member& member : members_)
+            if (member.key == key)
+                return &member;
+        return nullptr;
+    }
+    JsonScanner::Value value(QStringView key) const
+    {
+        const JsonScanner::Member* member = find(key);
+        return member ? member->value : JsonScanner::Value();
+    }
+    const std::vector<JsonScanner::Member>& all() const { return members_; }
+
+  private:
+    std::vector<JsonScanner::Member> members_;
+};
+
 template <typename Visit> void JsonScanner::members(Value object, Visit visit) const
 {
     if (object.kind != '{')

@@ -13,13 +13,14 @@
 #include "document/file_messages.h"
 #include "level/csv_level.h"
 #include "level/json_level.h"
+#include "level/ldtk_level.h"
 #include "level/level_limits.h"
 #include "level/level_sites.h"
 #include "level/xml_level.h"
 
 namespace {
 
-enum class Family { Xml, Json, Csv, Unknown };
+enum class Family { Xml, Json, Csv, Ldtk, Unknown };
 
 Family familyOf(const QString& path, const QByteArray& bytes)
 {
@@ -30,6 +31,8 @@ Family familyOf(const QString& path, const QByteArray& bytes)
         return Family::Json;
     if (suffix == u"csv" || suffix == u"txt")
         return Family::Csv;
+    if (isLdtkFile(path))
+        return Family::Ldtk;
     // Anything else by its first character.
     qsizetype i = bytes.startsWith("\xef\xbb\xbf") ? 3 : 0;
     while (i < bytes.size() && isBlank(bytes[i]))
@@ -56,7 +59,7 @@ bool scanSites(Family family, const QByteArray& bytes, const QString& folder, Le
 QString unknownFormat()
 {
     return QStringLiteral(
-        "it is none of the level files Tilegrid reads (TMX, TSX, TX, TMJ, TSJ, TJ or CSV)");
+        "it is none of the level files Tilegrid reads (TMX, TSX, TX, TMJ, TSJ, TJ, CSV, LDtk)");
 }
 
 // path as the user would name it: from the working folder when given is named so.
@@ -130,7 +133,7 @@ class SharedFiles
                     .arg(quotedPath(path), tileset.error.isEmpty()
                                                ? QStringLiteral("it is a template, not a tileset")
                                                : tileset.error),
-                {}};
+                {}, {}};
         if (!named.isEmpty()) {
             // A template counts its gid from its own first gid in the tileset file it names.
             const ExternalTileset used = read(named, false).tileset;
@@ -179,6 +182,11 @@ class Run
         file.close();
         main.remapped = remapLevelBytes(main.before, path, remap_, options_, reader());
         main.result = resultOf(given, main.remapped);
+        if (isLdtkFile(path) && !main.remapped.sheetLevelFiles.isEmpty())
+            shared_.remember(path, main.before);  // its levels read its tilesets as they stood
+        // A project cannot go on without a level file of its own that failed.
+        if (isLdtkFile(path) && main.remapped.status == LevelFileStatus::Failed)
+            failedShared_.insert(fileIdentity(path));
         if (main.remapped.isTileset || main.remapped.isTemplate) {
             shared_.remember(path, main.before);
             if (main.remapped.status == LevelFileStatus::Failed)
@@ -195,7 +203,8 @@ class Run
             if (!blocked.isEmpty())
                 parts.front().result.reason = blocked;
             parts.front().result.status = LevelFileStatus::Failed;
-            if (parts.front().remapped.isTileset || parts.front().remapped.isTemplate)
+            if (parts.front().remapped.isTileset || parts.front().remapped.isTemplate ||
+                isLdtkFile(path))
                 failedShared_.insert(fileIdentity(path));
         }
         for (const Part& part : parts)
@@ -247,12 +256,18 @@ class Run
         for (size_t i = 0; i < parts.size(); ++i) {
             // Copies: parts grows below.
             const qsizetype tilesets = parts[i].remapped.sheetTilesetFiles.size();
-            const QStringList named =
-                parts[i].remapped.sheetTilesetFiles + parts[i].remapped.sheetTemplateFiles;
+            const qsizetype templates = parts[i].remapped.sheetTemplateFiles.size();
+            const QStringList named = parts[i].remapped.sheetTilesetFiles +
+                                      parts[i].remapped.sheetTemplateFiles +
+                                      parts[i].remapped.sheetLevelFiles;
             for (qsizetype n = 0; n < named.size(); ++n) {
                 const QString& path = named[n];
-                const QString kind =
-                    n < tilesets ? QStringLiteral("tileset") : QStringLiteral("template");
+                const QString kind = n < tilesets               ? QStringLiteral("tileset")
+                                     : n < tilesets + templates ? QStringLiteral("template")
+                                                                : QStringLiteral("level file");
+                LevelRemapOptions partOptions = options;
+                if (n >= tilesets + templates)
+                    partOptions.ldtkProject = parts[i].path;
                 const QString key = fileIdentity(path);
                 if (std::any_of(parts.begin(), parts.end(),
                                 [&](const Part& part) { return fileIdentity(part.path) == key; }))
@@ -266,10 +281,22 @@ class Run
                 Part part;
                 part.path = path;
                 part.from = parts[i].path;
-                part.before = shared_.read(path).bytes;
+                if (n >= tilesets + templates) {
+                    // A level file is read as a level, whatever it holds.
+                    QFile file(path);
+                    QString error = openForReading(file, QStringLiteral("a level file"));
+                    if (error.isEmpty())
+                        error = levelFileTooLarge(file.size());
+                    if (!error.isEmpty())
+                        return QStringLiteral("its level file %1 cannot be read: %2")
+                            .arg(quotedPath(path), asReason(error));
+                    part.before = file.readAll();
+                } else {
+                    part.before = shared_.read(path).bytes;
+                }
                 if (const QString misplaced = placement(part, kind); !misplaced.isEmpty())
                     return misplaced;
-                part.remapped = remapLevelBytes(part.before, path, remap_, options, reader());
+                part.remapped = remapLevelBytes(part.before, path, remap_, partOptions, reader());
                 part.result = resultOf(namedLike(parts.front().result.path, path), part.remapped);
                 parts.push_back(part);
                 if (part.remapped.status != LevelFileStatus::Updated) {
@@ -454,6 +481,8 @@ LevelBytesResult remapLevelText(const QByteArray& bytes, const QString& path,
     const QString absolutePath = QFileInfo(path).absoluteFilePath();
     const LevelContext context{remap, options, absolutePath, QFileInfo(absolutePath).absolutePath(),
                                readTileset};
+    if (family == Family::Ldtk)
+        return remapLdtkLevel(bytes, context);
     LevelSites sites;
     LevelProblem problem;
     if (!scanSites(family, bytes, context.folder, sites, problem))
@@ -483,6 +512,13 @@ ExternalTileset readTilesetFacts(const QByteArray& bytes, const QString& path)
     const Family family = familyOf(path, bytes);
     LevelSites sites;
     LevelProblem problem;
+    if (family == Family::Ldtk) {
+        if (!readLdtkTilesets(bytes, QFileInfo(path).absolutePath(), result.projectTilesets,
+                              problem))
+            result.error =
+                QStringLiteral("%1: %2").arg(linePlace(bytes, problem.at), problem.reason);
+        return result;
+    }
     if (family != Family::Xml && family != Family::Json)
         result.error = QStringLiteral("it is not a TSX or TSJ tileset");
     else if (!scanSites(family, bytes, QFileInfo(path).absolutePath(), sites, problem))

@@ -1,8 +1,8 @@
 #pragma once
 
 // Carrying a sheet's rearrangement (and a grid inserted or removed) into the levels made against
-// it: TMX maps, TSX tilesets and TX object templates, their JSON forms TMJ, TSJ and TJ, and CSV
-// grids of tile numbers.
+// it: TMX maps, TSX tilesets and TX object templates, their JSON forms TMJ, TSJ and TJ, CSV grids
+// of tile numbers, and LDtk projects and level files.
 // Only the numbers that name the sheet's tiles change; every other byte stays as it stood.
 //
 // The window and the command line call remapLevelFiles(); remapLevelBytes() does one file's text
@@ -36,6 +36,9 @@ struct LevelRemapOptions {
     int firstId = 0;
     // When set, what the files name is noted here; such a run is for reading only.
     TileUse* use = nullptr;
+    // An LDtk level file's project, which defines its tilesets; empty: the project the level's
+    // folder is named after, beside that folder (where LDtk keeps a project's level files).
+    QString ldtkProject;
 };
 
 enum class LevelFileStatus {
@@ -70,6 +73,8 @@ struct ExternalTileset {
     // A value of the file that could not be read, with its place; it matters only when the
     // tileset shows the sheet.
     QString problem;
+    // An LDtk project: its tileset definitions (each with its uid), for its level files.
+    std::vector<TilesetFacts> projectTilesets;
 };
 // Gives the tileset stored in, or named by, the file at an absolute path.
 using ExternalTilesetReader = std::function<ExternalTileset(const QString& path)>;
@@ -89,6 +94,8 @@ struct LevelBytesResult {
     QStringList sheetTilesetFiles;
     // Likewise the template files whose tile is one of the sheet's.
     QStringList sheetTemplateFiles;
+    // Likewise an LDtk project's level files of their own: written with the project.
+    QStringList sheetLevelFiles;
     QString sheetImage;  // Updated: the sheet's image (see LevelFileResult)
 };
 

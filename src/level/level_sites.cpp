@@ -451,6 +451,7 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
                                    : ExternalTileset{{},
                                                      QStringLiteral("%1 is not read here.")
                                                          .arg(quotedPath(file)),
+                                                     {},
                                                      {}};
     };
     std::vector<TilesetFacts> facts;

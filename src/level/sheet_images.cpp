@@ -5,6 +5,7 @@
 
 #include "document/file_identity.h"
 #include "level/json_level.h"
+#include "level/ldtk_level.h"
 #include "level/level_remap.h"
 #include "level/sheet_choice.h"
 #include "level/text_splice.h"
@@ -35,16 +36,19 @@ bool scan(const QByteArray& bytes, const QString& folder, LevelSites& sites)
     return false;
 }
 
-}  // namespace
-
-QStringList levelSheetImages(const QString& path, const QString& sheet)
+// The tilesets of a Tiled level, or of an LDtk project (a level file's: its project's).
+bool readTilesets(const QString& path, std::vector<TilesetFacts>& tilesets)
 {
-    const QString absolute = QFileInfo(path).absoluteFilePath();
     QByteArray bytes;
+    if (isLdtkFile(path)) {
+        const QString project = ldtkProjectOf(path);
+        LevelProblem problem;
+        return readBytes(project, bytes) &&
+               readLdtkTilesets(bytes, QFileInfo(project).absolutePath(), tilesets, problem);
+    }
     LevelSites sites;
-    if (!readBytes(absolute, bytes) || !scan(bytes, QFileInfo(absolute).absolutePath(), sites))
-        return {};
-    std::vector<TilesetFacts> tilesets;
+    if (!readBytes(path, bytes) || !scan(bytes, QFileInfo(path).absolutePath(), sites))
+        return false;
     for (const TilesetSite& site : sites.tilesets) {
         TilesetFacts facts = site.facts;
         QByteArray tilesetBytes;
@@ -52,6 +56,16 @@ QStringList levelSheetImages(const QString& path, const QString& sheet)
             facts = readTilesetFacts(tilesetBytes, facts.file).facts;
         tilesets.push_back(facts);
     }
+    return true;
+}
+
+}  // namespace
+
+QStringList levelSheetImages(const QString& path, const QString& sheet)
+{
+    std::vector<TilesetFacts> tilesets;
+    if (!readTilesets(QFileInfo(path).absoluteFilePath(), tilesets))
+        return {};
     const SheetChoice choice = chooseSheet(tilesets, sheet);
     QStringList images;
     if (choice.verdict != SheetChoice::Verdict::Use)

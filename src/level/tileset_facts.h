@@ -21,6 +21,7 @@ struct TilesetFacts {
     int64_t margin = 0;
     int64_t imageWidth = -1;
     int64_t imageHeight = -1;
+    int64_t uid = -1;  // an LDtk tileset definition's uid, which its layers and rectangles name
 
     // The tile count and columns as given, or as the image size implies; -1 when neither says.
     int64_t knownTileCount() const;

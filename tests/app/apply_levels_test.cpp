@@ -49,23 +49,35 @@ TEST_F(WindowTest, ApplyToLevelFilesCarriesTheMapAndTheGridIntoThePickedLevels)
     writeFileBytes(csv, "0,5,-1\n3,,7\n");
     writeFileBytes(map, tmx("tiles.png", "1,6"));
     writeFileBytes(other, tmx("other.png", "1,6"));
-    dialogs.openFilesAnswers = {{csv, map, other}};
+    const QString project = folder.filePath(QStringLiteral("world.ldtk"));
+    const QByteArray ldtk = R"({"defs": {"tilesets": [{"__cWid": 4, "__cHei": 2, "uid": 1,
+ "relPath": "tiles.png", "pxWid": 64, "pxHei": 32, "tileGridSize": 16, "spacing": 0,
+ "padding": 0}]}, "levels": [{"layerInstances": [{"__tilesetDefUid": 1,
+ "gridTiles": [{"src": [0, 0], "f": 1, "t": 0}]}]}]})";
+    writeFileBytes(project, ldtk);
+    dialogs.openFilesAnswers = {{csv, map, other, project}};
 
     window->menuAction(MenuCommand::ApplyToLevels)->trigger();
 
     EXPECT_EQ(dialogs.asked.value(1),
               QStringLiteral("open files: Please choose level files.. | Level Files "
-                             "(*.tmx;*.tsx;*.tx;*.tmj;*.tsj;*.tj;*.json;*.csv)|"
-                             "*.tmx;*.tsx;*.tx;*.tmj;*.tsj;*.tj;*.json;*.csv|All Files (*)|*"));
+                             "(*.tmx;*.tsx;*.tx;*.tmj;*.tsj;*.tj;*.json;*.csv;*.ldtk;*.ldtkl)|"
+                             "*.tmx;*.tsx;*.tx;*.tmj;*.tsj;*.tj;*.json;*.csv;*.ldtk;*.ldtkl|"
+                             "All Files (*)|*"));
     EXPECT_EQ(readFileBytes(csv), "5,0,-1\n3,,7\n");
     const QByteArray remapped = readFileBytes(map);
     EXPECT_TRUE(remapped.contains("\n6,1\n")) << remapped.toStdString();
     EXPECT_TRUE(remapped.contains("spacing=\"1\"")) << remapped.toStdString();
     EXPECT_TRUE(remapped.contains("width=\"68\" height=\"34\"")) << remapped.toStdString();
     EXPECT_EQ(readFileBytes(other), tmx("other.png", "1,6"));
+    EXPECT_EQ(readFileBytes(project), QByteArray(ldtk)
+                                          .replace("64, \"pxHei\": 32", "68, \"pxHei\": 34")
+                                          .replace("\"spacing\": 0", "\"spacing\": 1")
+                                          .replace("[0, 0], \"f\": 1, \"t\": 0",
+                                                   "[17, 17], \"f\": 1, \"t\": 5"));
     ASSERT_EQ(dialogs.infos.size(), 1);
     EXPECT_TRUE(dialogs.infos[0].startsWith(
-        QStringLiteral("2 files updated (4 cells changed), 1 skipped, 0 failed.\n\nSkipped “%1”")
+        QStringLiteral("3 files updated (5 cells changed), 1 skipped, 0 failed.\n\nSkipped “%1”")
             .arg(other)))
         << dialogs.infos[0].toStdString();
     EXPECT_TRUE(dialogs.errors.isEmpty());

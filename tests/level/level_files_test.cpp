@@ -189,6 +189,33 @@ TEST_F(LevelRunTest, AMapAndItsTilesetAreWrittenAllOrNothing)
     EXPECT_EQ(get("a.tmx"), mapUsing("tiles/sheet.tsx", "3,1"));
 }
 
+// A project's level files go with it; one named alone first is done once, from its project.
+TEST_F(LevelRunTest, AnLdtkProjectIsWrittenWithItsLevelFilesAllOrNothing)
+{
+    const QByteArray project =
+        R"({"defs":{"tilesets":[{"__cWid":2,"__cHei":2,"uid":1,"relPath":"sheet.png",)"
+        R"("tileGridSize":8}]},"levels":[{"externalRelPath":"world/a.ldtkl"},)"
+        R"({"externalRelPath":"world/b.ldtkl"}]})";
+    auto level = [](const char* tile) {
+        return QByteArray(R"({"layerInstances":[{"__tilesetDefUid":1,"gridTiles":[)") + tile +
+               "]}]}";
+    };
+    put("world.ldtk", project);
+    put("world/a.ldtkl", level(R"({"src":[8,0],"t":1})"));
+    put("world/b.ldtkl", level(R"({"src":[8,8],"t":4})"));
+    EXPECT_EQ(outcomes(remapLevelFiles(paths({"world/b.ldtkl", "world.ldtk"}), fourTiles(), {})),
+              QStringList({"world/b.ldtkl failed", "world.ldtk failed"}));
+    EXPECT_EQ(get("world/a.ldtkl"), level(R"({"src":[8,0],"t":1})"));
+
+    put("world/b.ldtkl", level(R"({"src":[8,8],"t":3})"));
+    EXPECT_EQ(outcomes(remapLevelFiles(paths({"world/a.ldtkl", "world.ldtk"}), fourTiles(), {})),
+              QStringList({"world/a.ldtkl updated 1", "world.ldtk unchanged",
+                           "world/b.ldtkl updated 1"}));
+    EXPECT_EQ(get("world/a.ldtkl"), level(R"({"src":[0,0],"t":0})"));
+    EXPECT_EQ(get("world/b.ldtkl"), level(R"({"src":[8,0],"t":1})"));
+    EXPECT_EQ(get("world.ldtk"), project);
+}
+
 TEST_F(LevelRunTest, FailedAndSkippedFilesStayAsTheyWereWhileTheOthersAreDone)
 {
     put("tiles/sheet.tsx", kSheetTsx);
@@ -204,17 +231,22 @@ TEST_F(LevelRunTest, FailedAndSkippedFilesStayAsTheyWereWhileTheOthersAreDone)
     put("uses-broken.tmx", usesBroken);
     put("missing-tileset.tmx", missingTileset);
     put("good.tmx", mapUsing("tiles/sheet.tsx", "1,2"));
+    const QByteArray lost = R"({"defs":{"tilesets":[{"__cWid":2,"__cHei":2,"uid":1,)"
+                            R"("relPath":"sheet.png","tileGridSize":8}]},)"
+                            R"("levels":[{"externalRelPath":"lost/a.ldtkl"}]})";
+    put("lost.ldtk", lost);
     LevelRemapOptions options;
     options.sheet = QStringLiteral("sheet.png");
 
     const LevelRemapRun run =
         remapLevelFiles(paths({"beyond.tmx", "other.tmx", "nowhere.tmx", "uses-broken.tmx",
-                               "missing-tileset.tmx", "good.tmx"}),
+                               "missing-tileset.tmx", "lost.ldtk", "good.tmx"}),
                         fourTiles(), options);
     EXPECT_EQ(outcomes(run), QStringList({"beyond.tmx failed", "other.tmx skipped",
                                           "nowhere.tmx failed", "uses-broken.tmx failed",
                                           "broken.tsx failed", "missing-tileset.tmx failed",
-                                          "good.tmx updated 2", "tiles/sheet.tsx updated 2"}));
+                                          "lost.ldtk failed", "good.tmx updated 2",
+                                          "tiles/sheet.tsx updated 2"}));
     // A map that fails does not carry its tileset along: the tileset was untouched until good.tmx.
     EXPECT_EQ(get("beyond.tmx"), beyond);
     EXPECT_EQ(get("other.tmx"), other);
@@ -244,8 +276,12 @@ TEST_F(LevelRunTest, FailedAndSkippedFilesStayAsTheyWereWhileTheOthersAreDone)
     EXPECT_TRUE(run.files[5].reason.startsWith(
         QStringLiteral("its tileset cannot be used: “%1” does not exist").arg(path("gone.tsx"))))
         << run.files[5].reason.toStdString();
+    EXPECT_EQ(get("lost.ldtk"), lost);
+    EXPECT_TRUE(run.files[6].reason.startsWith(QStringLiteral("its level file “%1” cannot be read")
+                                                   .arg(path("lost/a.ldtkl"))))
+        << run.files[6].reason.toStdString();
     EXPECT_EQ(run.summary(),
-              QStringLiteral("2 files updated (2 cells changed), 1 skipped, 5 failed."));
+              QStringLiteral("2 files updated (2 cells changed), 1 skipped, 6 failed."));
 }
 
 TEST_F(LevelRunTest, ResultsGoIntoAnotherFolderWithoutTouchingTheLevels)

@@ -414,6 +414,41 @@ TEST(LevelFormats, CsvLevelsKeepSeparatorsEmptyFieldsAndNegativeNumbers)
     EXPECT_EQ(result.bytes, QByteArray("0,3,1,4,2\n"));
 }
 
+// A packing remap merges tiles 2 and 3 into 0 and 1, 3 mirrored: tags and selections name a
+// merged tile once, the caches shrink, a tile's flips take the mirror, and a Tile field's value
+// moves in both the forms the file keeps it.
+TEST(LevelFormats, LdtkDefinitionsFollowAPackedSheet)
+{
+    const QByteArray project = R"({"defs": {"tilesets": [{"__cWid": 2, "__cHei": 2, "uid": 5,
+ "relPath": "s.png", "pxWid": 16, "pxHei": 16, "tileGridSize": 8, "spacing": 0, "padding": 0,
+ "enumTags": [{"enumValueId": "A", "tileIds": [0, 2, 3]}], "savedSelections": [{"ids": [1, 3]}],
+ "cachedPixelData": {"opaqueTiles": "1010", "averageColors": "f000f111f222f333"}}]},
+ "levels": [{"layerInstances": [{"__tilesetDefUid": 5,
+  "gridTiles": [{"src": [8, 8], "f": 2, "t": 3}], "entityInstances": [{"__identifier": "Box",
+  "__tile": {"tilesetUid": 5, "x": 0, "y": 8, "w": 8, "h": 8}, "fieldInstances": [{"__type": "Tile",
+  "__value": {"tilesetUid": 5, "x": 0, "y": 8, "w": 8, "h": 8},
+    "realEditorValues": [{"id": "V_String", "params": ["0,8,8,8"]}]}]}]}]}]})";
+    TileRemap merged;
+    merged.newIndexOf = {0, 1, 0, 1};
+    merged.symmetryOf = {TileSymmetry(), TileSymmetry(), TileSymmetry(), TileSymmetry(4)};
+    merged.newTiles = 2;
+    const LevelBytesResult result = remapText(project, "a.ldtk", merged);
+    ASSERT_EQ(result.status, LevelFileStatus::Updated) << result.reason.toStdString();
+    EXPECT_EQ(result.bytes.toStdString(),
+              QByteArray(project)
+                  .replace("\"__cHei\": 2", "\"__cHei\": 1")
+                  .replace("\"pxHei\": 16", "\"pxHei\": 8")
+                  .replace("[0, 2, 3]", "[0, 1]")
+                  .replace("[1, 3]", "[1]")
+                  .replace("\"1010\"", "\"10\"")
+                  .replace("f000f111f222f333", "f000f111")
+                  .replace("[8, 8], \"f\": 2, \"t\": 3", "[8, 0], \"f\": 3, \"t\": 1")
+                  .replace("\"y\": 8", "\"y\": 0")
+                  .replace("0,8,8,8", "0,0,8,8")
+                  .toStdString());
+    EXPECT_EQ(result.cellsChanged, 1);
+}
+
 TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
 {
     const QByteArray sheet =
@@ -447,6 +482,16 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
     };
     const char* animated = "<tile id=\"0\"><animation><frame tileid=\"%1\" duration=\"9\"/>"
                            "</animation></tile>";
+    auto ldtk = [](const QByteArray& tiles, const QByteArray& tile = "null") {
+        return R"({"defs":{"tilesets":[{"__cWid":2,"__cHei":2,"uid":5,"identifier":"sheet",
+"relPath":"s.png","pxWid":16,"pxHei":16,"tileGridSize":8,"spacing":0,"padding":0}]},
+"levels":[{"identifier":"L",
+"layerInstances":[{"__identifier":"Ground","__tilesetDefUid":5,"gridTiles":[)" +
+               tiles + R"(]},{"__tilesetDefUid":null,"entityInstances":[{"__identifier":"Door",
+"__tile":)" + tile + "}]}]}]}";
+    };
+    TileRemap turned = fourTiles();
+    turned.symmetryOf = {TileSymmetry(1), TileSymmetry(), TileSymmetry(), TileSymmetry()};
     const struct {
         const char* file;
         QByteArray text;
@@ -586,10 +631,27 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
          "the tile number 4 lies beyond the sheet's 4 tiles (numbers 0 to 3)",
          fourTiles(),
          {}},
+        {"a.ldtk", ldtk(R"({"px":[0,0],"src":[0,0],"f":0,"t":4})"),
+         "line 4, column 111, levels[0] (level “L”), layerInstances[0] (layer “Ground”), "
+         "gridTiles[0]", "the tile id 4 lies beyond the tileset's 4 tiles", fourTiles(), {}},
+        {"a.ldtk", ldtk(R"({"src":[0,0],"f":0,"t":1})"), "gridTiles[0]",
+         "its src [0, 0] disagrees with its tile id 1, which lies at [8, 0]", fourTiles(), {}},
+        {"a.ldtk", ldtk(R"({"src":[0,0],"f":3,"t":0})"), "gridTiles[0]",
+         "it shows tile 0, which becomes tile 2 turned a way LDtk cannot flip", turned, {}},
+        {"a.ldtk", ldtk("", R"({"tilesetUid":5,"x":0,"y":0,"w":16,"h":8})"),
+         "line 5, column 10, the tile rectangle of “Door”",
+         "its 2 × 1 tiles from tile 0 do not move together as one block", fourTiles(), {}},
+        {"a.ldtk", ldtk("").replace("\"spacing\":0,", ""), "line 1, column 22",
+         "the tileset “sheet” gives no spacing, which has to become 1",
+         fourTiles(TileRemap::GridChange::Added), {}},
+        {"a.ldtk", "{\"levels\": []}", "line 1, column 1",
+         "it is neither an LDtk project nor an LDtk level", fourTiles(), {}},
+        {"w/a.ldtkl", R"({"layerInstances":[{"__tilesetDefUid":5,"gridTiles":[]}]})", "",
+         "its project cannot be used", fourTiles(), {}},
         {"a.dat",
          "GIF89a",
          "",
-         "it is none of the level files Tilegrid reads (TMX, TSX, TX, TMJ, TSJ, TJ or CSV)",
+         "it is none of the level files Tilegrid reads (TMX, TSX, TX, TMJ, TSJ, TJ, CSV, LDtk)",
          fourTiles(),
          {}},
     };

@@ -4,14 +4,19 @@
 // bytes the level started with.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QXmlStreamReader>
 #include <random>
+#include <set>
 
 #include "level/level_remap.h"
+#include "support/image_files.h"
 #include "support/level_files.h"
 
 namespace {
@@ -285,6 +290,288 @@ TEST(LevelPictures, TemplateTilesShowTheSameTileAfterTheRemap)
         EXPECT_EQ(renderCells({gid}, 1, {sheet}, 0, identityPositions(remap.tileCount())),
                   renderCells({after.captured(1).toUInt()}, 1, {sheet}, 0, positionsAfter(remap)));
         EXPECT_EQ(remapLevelBytes(result.bytes, fileName, remap.inverse(), {}).bytes, text);
+    }
+}
+
+// LDtk: a random project against a sheet of 8-pixel tiles with padding and spacing, one level kept
+// inside it and one in a file of its own, each with a tile layer, an auto-layer, a layer of another
+// tileset and entities that show tiles; the sheet's definitions name tiles too. Pictures are drawn
+// from each tile's src and f alone, the sheet's geometry as the tileset says it.
+struct LdtkGeometry {
+    int columns = 1;
+    int padding = 0;
+    int spacing = 0;
+    int tile(int x, int y) const
+    {
+        return (y - padding) / (8 + spacing) * columns + (x - padding) / (8 + spacing);
+    }
+    int x(int tile) const { return padding + tile % columns * (8 + spacing); }
+    int y(int tile) const { return padding + tile / columns * (8 + spacing); }
+};
+
+QJsonObject ldtkRect(int uid, const LdtkGeometry& sheet, int tile)
+{
+    return {{"tilesetUid", uid}, {"x", sheet.x(tile)}, {"y", sheet.y(tile)}, {"w", 8}, {"h", 8}};
+}
+
+QJsonObject ldtkLevel(const LdtkGeometry& sheet, int count, std::mt19937& random, int index)
+{
+    auto below = [&](int n) { return int(random() % uint32_t(n)); };
+    auto tiles = [&](int uid, int tileCount) {
+        QJsonArray list;
+        for (int i = below(12); i >= 0; --i) {
+            const int t = below(tileCount);
+            const LdtkGeometry& geometry = uid == 5 ? sheet : LdtkGeometry{3, 0, 0};
+            list.append(QJsonObject{{"px", QJsonArray{8 * i, 0}},
+                                    {"src", QJsonArray{geometry.x(t), geometry.y(t)}},
+                                    {"f", below(4)}, {"t", t}, {"d", QJsonArray{i}}});
+        }
+        return list;
+    };
+    auto layer = [&](const char* name, QJsonValue uid, QJsonValue override) {
+        return QJsonObject{{"__identifier", name}, {"__tilesetDefUid", uid},
+                           {"__tilesetRelPath", uid.isNull() ? QJsonValue() : "sheet.png"},
+                           {"overrideTilesetUid", override}};
+    };
+    QJsonObject ground = layer("Ground", 5, QJsonValue());
+    ground["gridTiles"] = tiles(5, count);
+    QJsonObject walls = layer("Walls", 5, QJsonValue());
+    walls["autoLayerTiles"] = tiles(5, count);
+    QJsonObject other = layer("Other", 5, 6);
+    other["gridTiles"] = tiles(6, 9);
+    QJsonObject entities = layer("Things", QJsonValue(), QJsonValue());
+    const int shown = below(count);
+    entities["entityInstances"] = QJsonArray{QJsonObject{
+        {"__identifier", "Door"},
+        {"__tile", ldtkRect(5, sheet, shown)},
+        {"fieldInstances",
+         QJsonArray{QJsonObject{
+             {"__identifier", "look"},
+             {"__type", "Tile"},
+             {"__value", ldtkRect(5, sheet, shown)},
+             {"realEditorValues",
+              QJsonArray{QJsonObject{
+                  {"id", "V_String"},
+                  {"params", QJsonArray{QStringLiteral("%1,%2,8,8")
+                                            .arg(sheet.x(shown))
+                                            .arg(sheet.y(shown))}}}}}}}}}};
+    return {{"identifier", QStringLiteral("Level_%1").arg(index)}, {"uid", index},
+            {"layerInstances", QJsonArray{ground, walls, other, entities}}};
+}
+
+QJsonObject ldtkProject(const LdtkGeometry& sheet, int count, std::mt19937& random)
+{
+    auto below = [&](int n) { return int(random() % uint32_t(n)); };
+    QString opaque;
+    QString colours;
+    QJsonArray data;
+    QJsonArray tagged;
+    for (int t = 0; t < count; ++t) {
+        opaque += QChar(below(2) ? '1' : '0');
+        colours += QStringLiteral("%1").arg(below(0x10000), 4, 16, QChar('0'));
+        if (below(3) == 0)
+            data.append(QJsonObject{{"tileId", t}, {"data", QStringLiteral("tile %1").arg(t)}});
+        if (below(2))
+            tagged.append(t);
+    }
+    const int rows = count / sheet.columns;
+    const QJsonObject tileset{
+        {"__cWid", sheet.columns}, {"__cHei", rows}, {"identifier", "Sheet"}, {"uid", 5},
+        {"relPath", "sheet.png"},
+        {"pxWid", 2 * sheet.padding + sheet.columns * 8 + (sheet.columns - 1) * sheet.spacing},
+        {"pxHei", 2 * sheet.padding + rows * 8 + (rows - 1) * sheet.spacing},
+        {"tileGridSize", 8}, {"spacing", sheet.spacing}, {"padding", sheet.padding},
+        {"customData", data},
+        {"enumTags", QJsonArray{QJsonObject{{"enumValueId", "Solid"}, {"tileIds", tagged}}}},
+        {"savedSelections", QJsonArray{QJsonObject{{"ids", QJsonArray{below(count)}}}}},
+        {"cachedPixelData", QJsonObject{{"opaqueTiles", opaque}, {"averageColors", colours}}}};
+    const QJsonObject other{{"__cWid", 3}, {"__cHei", 3}, {"identifier", "Other"}, {"uid", 6},
+                            {"relPath", "other.png"}, {"pxWid", 24}, {"pxHei", 24},
+                            {"tileGridSize", 8}, {"spacing", 0}, {"padding", 0}};
+    const QJsonObject rule{{"uid", 1},
+                           {"tileRectsIds", QJsonArray{QJsonArray{below(count)},
+                                                       QJsonArray{below(count), below(count)}}}};
+    const QJsonObject layerDef{
+        {"identifier", "Walls"}, {"uid", 2}, {"tilesetDefUid", 5},
+        {"autoRuleGroups", QJsonArray{QJsonObject{{"rules", QJsonArray{rule}}}}}};
+    const QJsonObject entityDef{{"identifier", "Door"},
+                                {"tileRect", ldtkRect(5, sheet, below(count))}};
+    // As files before LDtk 1.4 name tiles.
+    const QJsonObject olderEntity{
+        {"identifier", "Key"}, {"tilesetId", 5}, {"tileId", below(count)}};
+    const int icon = below(count);
+    const QJsonObject olderEnum{
+        {"identifier", "Item"}, {"iconTilesetUid", 5},
+        {"values", QJsonArray{QJsonObject{
+                       {"id", "Sword"}, {"tileId", icon},
+                       {"__tileSrcRect", QJsonArray{sheet.x(icon), sheet.y(icon), 8, 8}}}}}};
+    const QJsonObject external{{"identifier", "Level_1"},
+                               {"externalRelPath", "world/Level_1.ldtkl"},
+                               {"layerInstances", QJsonValue()}};
+    return {{"jsonVersion", "1.5.3"}, {"externalLevels", true},
+            {"defs", QJsonObject{{"tilesets", QJsonArray{tileset, other}},
+                                 {"layers", QJsonArray{layerDef}},
+                                 {"entities", QJsonArray{entityDef, olderEntity}},
+                                 {"enums", QJsonArray{olderEnum}}}},
+            {"levels", QJsonArray{ldtkLevel(sheet, count, random, 0), external}}};
+}
+
+// Every tile of a project or level file as a gid of the sheet (from 1) or of the other tileset
+// (from 1000), its flips as the gid's flags; each t must agree with its src.
+std::vector<uint32_t> ldtkCells(const QJsonValue& root, const LdtkGeometry& sheet)
+{
+    std::vector<uint32_t> cells;
+    std::vector<QJsonValue> levels{root};
+    for (const QJsonValue level : root["levels"].toArray())
+        levels.push_back(level);
+    for (const QJsonValue& level : levels) {
+        for (const QJsonValue layer : level["layerInstances"].toArray()) {
+            const bool other = layer["overrideTilesetUid"].toInt() == 6;
+            const LdtkGeometry geometry = other ? LdtkGeometry{3, 0, 0} : sheet;
+            for (const char* key : {"gridTiles", "autoLayerTiles"}) {
+                for (const QJsonValue tile : layer[key].toArray()) {
+                    const int shown = geometry.tile(tile["src"][0].toInt(), tile["src"][1].toInt());
+                    EXPECT_EQ(tile["t"].toInt(), shown);
+                    const uint32_t flips = (tile["f"].toInt() & 1 ? 0x80000000u : 0) |
+                                           (tile["f"].toInt() & 2 ? 0x40000000u : 0);
+                    cells.push_back(uint32_t(shown + (other ? 1000 : 1)) | flips);
+                }
+            }
+            for (const QJsonValue entity : layer["entityInstances"].toArray()) {
+                const QJsonValue field = entity["fieldInstances"][0];
+                for (const QJsonValue& rect : {entity["__tile"], field["__value"]})
+                    cells.push_back(uint32_t(sheet.tile(rect["x"].toInt(), rect["y"].toInt()) + 1));
+                const QStringList kept =
+                    field["realEditorValues"][0]["params"][0].toString().split(',');
+                cells.push_back(uint32_t(sheet.tile(kept[0].toInt(), kept[1].toInt()) + 1));
+            }
+        }
+    }
+    return cells;
+}
+
+// The sheet's tile ids named in definitions, in order, and the per-tile caches.
+std::vector<int> ldtkDefinitionIds(const QJsonValue& project, const LdtkGeometry& geometry)
+{
+    std::vector<int> ids;
+    const QJsonValue sheet = project["defs"]["tilesets"][0];
+    for (const QJsonValue data : sheet["customData"].toArray())
+        ids.push_back(data["tileId"].toInt());
+    for (const QJsonValue id : sheet["enumTags"][0]["tileIds"].toArray())
+        ids.push_back(id.toInt());
+    ids.push_back(sheet["savedSelections"][0]["ids"][0].toInt());
+    for (const QJsonValue rect : project["defs"]["layers"][0]["autoRuleGroups"][0]["rules"][0]
+                                     ["tileRectsIds"].toArray())
+        for (const QJsonValue id : rect.toArray())
+            ids.push_back(id.toInt());
+    const QJsonValue value = project["defs"]["enums"][0]["values"][0];
+    const QJsonValue rect = value["__tileSrcRect"];
+    for (const QJsonValue& id : {project["defs"]["entities"][1]["tileId"], value["tileId"]})
+        ids.push_back(id.toInt());
+    ids.push_back(geometry.tile(rect[0].toInt(), rect[1].toInt()));
+    return ids;
+}
+
+// The sheet's tiles that definitions and entities name: they have no flips to take a turn.
+std::set<int> ldtkNamedTiles(const QJsonObject& project, const QJsonObject& external,
+                             const LdtkGeometry& sheet)
+{
+    const std::vector<int> ids = ldtkDefinitionIds(project, sheet);
+    std::set<int> named(ids.begin(), ids.end());
+    std::vector<QJsonValue> rects{project["defs"]["entities"][0]["tileRect"]};
+    for (const QJsonValue& level : {project["levels"][0], QJsonValue(external)})
+        for (const QJsonValue layer : level["layerInstances"].toArray())
+            for (const QJsonValue entity : layer["entityInstances"].toArray())
+                rects.push_back(entity["__tile"]);
+    for (const QJsonValue& rect : rects)
+        named.insert(sheet.tile(rect["x"].toInt(), rect["y"].toInt()));
+    return named;
+}
+
+TEST(LevelPictures, LdtkTilesShowTheSameTilesAfterTheRemap)
+{
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        std::mt19937 random(4000 + unsigned(round));
+        // Every third round tiles that only layers show also turn, as a remap file may say; the
+        // sheet is then packed: no padding, no spacing.
+        const bool turns = round % 3 == 2;
+        LdtkGeometry sheet{1 + int(random() % 6), int(random() % 3), int(random() % 3)};
+        if (turns)
+            sheet.padding = sheet.spacing = 0;
+        TileRemap remap = randomRemap(sheet.columns, 1 + int(random() % 5), random);
+        const int count = remap.tileCount();
+        LdtkGeometry after = sheet;
+        if (round % 3 == 1) {
+            after.padding = remap.margin = int(random() % 3);
+            after.spacing = remap.spacing = int(random() % 4);
+        }
+        const QJsonObject project = ldtkProject(sheet, count, random);
+        const QJsonObject external = ldtkLevel(sheet, count, random, 1);
+        if (turns) {
+            const std::set<int> named = ldtkNamedTiles(project, external, sheet);
+            remap.symmetryOf.resize(size_t(count));
+            for (int t = 0; t < count; ++t)
+                if (!named.count(t))
+                    remap.symmetryOf[size_t(t)] = TileSymmetry(random() % 4 * 2);  // H, V or both
+        }
+        const auto layout = round % 2 ? QJsonDocument::Indented : QJsonDocument::Compact;
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("world.ldtk"));
+        const QString levelPath = folder.filePath(QStringLiteral("world/Level_1.ldtkl"));
+        QDir(folder.path()).mkdir(QStringLiteral("world"));
+        const QByteArray projectText = QJsonDocument(project).toJson(layout);
+        const QByteArray levelText = QJsonDocument(external).toJson(layout);
+        writeFileBytes(path, projectText);
+        writeFileBytes(levelPath, levelText);
+
+        LevelRemapOptions options;
+        options.sheet = QStringLiteral("sheet.png");
+        const LevelRemapRun run = remapLevelFiles({path}, remap, options);
+        ASSERT_EQ(run.files.size(), 2u);
+        ASSERT_EQ(run.count(LevelFileStatus::Failed), 0) << run.files[0].message().toStdString();
+        const QJsonDocument projectAfter = QJsonDocument::fromJson(readFileBytes(path));
+        const QJsonDocument levelAfter = QJsonDocument::fromJson(readFileBytes(levelPath));
+        const std::vector<TestTileset> tilesets{{1, count, sheet.columns, {}}, {1000, 9, 3, {}}};
+        for (const auto& [before, now] : {std::pair{QJsonValue(project), projectAfter.object()},
+                                          std::pair{QJsonValue(external), levelAfter.object()}}) {
+            const std::vector<uint32_t> was = ldtkCells(before, sheet);
+            std::vector<uint32_t> is = ldtkCells(now, after);
+            // A new tile holds its original mirrored as the remap says; mirrors undo themselves.
+            const std::vector<int32_t> holds = positionsAfter(remap);
+            for (uint32_t& cell : is) {
+                const uint32_t id = cell & 0x0fffffffu;
+                const unsigned turn =
+                    id >= 1 && id < 1000 ? remap.symmetry(size_t(holds[id - 1])).bits() : 0;
+                cell ^= (turn & TileSymmetry::kH ? 0x80000000u : 0) |
+                        (turn & TileSymmetry::kV ? 0x40000000u : 0);
+            }
+            EXPECT_EQ(renderCells(was, int(was.size()), tilesets, 0, identityPositions(count)),
+                      renderCells(is, int(is.size()), tilesets, 0, positionsAfter(remap)));
+        }
+        EXPECT_EQ(ldtkDefinitionIds(projectAfter.object(), after),
+                  remappedIds(ldtkDefinitionIds(project, sheet), remap));
+        const QJsonValue cache = project["defs"]["tilesets"][0]["cachedPixelData"];
+        const QJsonValue cacheAfter = projectAfter["defs"]["tilesets"][0]["cachedPixelData"];
+        for (int t = 0; t < count; ++t) {
+            const int now = remap.newIndexOf[size_t(t)];
+            EXPECT_EQ(cacheAfter["opaqueTiles"].toString()[now],
+                      cache["opaqueTiles"].toString()[t]);
+            EXPECT_EQ(cacheAfter["averageColors"].toString().mid(4 * now, 4),
+                      cache["averageColors"].toString().mid(4 * t, 4));
+        }
+        EXPECT_EQ(projectAfter["defs"]["tilesets"][0]["pxWid"].toInt(),
+                  2 * after.padding + sheet.columns * 8 + (sheet.columns - 1) * after.spacing);
+
+        if (turns)
+            continue;  // a turned tile cannot be turned back
+        TileRemap inverse = remap.inverse();
+        inverse.margin = remap.margin >= 0 ? sheet.padding : -1;
+        inverse.spacing = remap.spacing >= 0 ? sheet.spacing : -1;
+        const LevelRemapRun back = remapLevelFiles({path}, inverse, options);
+        ASSERT_EQ(back.count(LevelFileStatus::Failed), 0) << back.files[0].message().toStdString();
+        EXPECT_EQ(readFileBytes(path), projectText);
+        EXPECT_EQ(readFileBytes(levelPath), levelText);
     }
 }
 
