@@ -51,6 +51,9 @@ constexpr std::array kOptionSpecs{
                "write the remap file that carries the change into levels"},
     OptionSpec{Option::Remap, "remap", 0, "R",
                "the remap file (sheet dedupe writes it) to follow"},
+    OptionSpec{Option::Compression, "compression", 0, "HOW",
+               "PNG results: fast (default), small (zlib 9's size, quicker) or smallest "
+               "(slow)"},
     OptionSpec{Option::Px, "px", 0, "E",
                "pixels each tile is extruded by on every side, 1 to 64 "
                "(default 1)"},
@@ -207,6 +210,16 @@ QString store(CommandOptions& options, Option option, const QString& name, const
         return {};
     case Option::Remap:
         options.remapPath = value;
+        return {};
+    case Option::Compression:
+        if (value == QLatin1String("fast"))
+            options.compression = PngCompression::Fast;
+        else if (value == QLatin1String("small"))
+            options.compression = PngCompression::Small;
+        else if (value == QLatin1String("smallest"))
+            options.compression = PngCompression::Smallest;
+        else
+            return QStringLiteral("%1 takes fast, small or smallest, not “%2”.").arg(name, value);
         return {};
     case Option::Output:
         options.output = value;

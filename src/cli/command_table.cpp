@@ -7,7 +7,8 @@
 
 namespace {
 
-constexpr OptionSet kSheetOutput{Option::Output, Option::OutDir, Option::InPlace};
+constexpr OptionSet kSheetOutput{Option::Output, Option::OutDir, Option::InPlace,
+                                 Option::Compression};
 
 const std::array kCommands{
     CommandSpec{
