@@ -10,7 +10,7 @@ class QIODevice;
 // for sheets that ship.
 enum class PngCompression {
     Fast,      // libdeflate at level, rows unfiltered
-    Small,     // zlib's level 8, rows unfiltered: within 2 % of zlib 9, in pieces on every core
+    Small,     // zlib's level 8 or Fast, whichever is smaller: within 2 % of zlib 9, rows unfiltered
     Smallest,  // libdeflate's level 12, each piece filtered as compresses best; many times slower
 };
 
