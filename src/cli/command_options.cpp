@@ -51,9 +51,8 @@ constexpr std::array kOptionSpecs{
                "write the remap file that carries the change into levels"},
     OptionSpec{Option::Remap, "remap", 0, "R",
                "the remap file (sheet dedupe writes it) to follow"},
-    OptionSpec{Option::Compression, "compression", 0, "HOW",
-               "PNG results: fast (default), small (zlib 9's size, quicker) or smallest "
-               "(slow)"},
+    OptionSpec{Option::Compression, "compression", 0, "Z",
+               "how hard PNG results are compressed: fast (default), small or smallest"},
     OptionSpec{Option::Px, "px", 0, "E",
                "pixels each tile is extruded by on every side, 1 to 64 "
                "(default 1)"},

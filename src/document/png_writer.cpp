@@ -65,6 +65,10 @@ using Compressor = std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_f
 // longer than zlib 9. On other sheets libdeflate's quick level can beat zlib 8, so Small keeps
 // the smaller of the two for each piece.
 constexpr int kSmallZlibLevel = 8;
+// Level 8's search, but giving up on a lazy match sooner (good length 8 and lazy 32 instead of 32
+// and 128): files within 0.1 % of level 8's in three quarters of its time on both kinds of sheet.
+constexpr int kSmallGoodLength = 8, kSmallLazyMatch = 32, kSmallNiceLength = 258,
+              kSmallChain = 1024;
 constexpr int kSmallestLevel = 12;
 // Smallest compresses each piece both ways at this quick level and keeps the filtering that came
 // out smaller: filtered rows compress a quarter to a third worse on pixel art and on tiles with
@@ -137,7 +141,11 @@ private:
     {
         // A sync flush adds at most an empty stored block and a byte of padding to the bound.
         const uLong bound = deflateBound(&zlib_, uLong(in.size())) + 8;
-        if (deflateReset(&zlib_) != Z_OK || in.size() > UINT_MAX || bound > UINT_MAX)
+        // A reset brings back the level's own search; the tuning follows it each time.
+        if (deflateReset(&zlib_) != Z_OK ||
+            deflateTune(&zlib_, kSmallGoodLength, kSmallLazyMatch, kSmallNiceLength,
+                        kSmallChain) != Z_OK ||
+            in.size() > UINT_MAX || bound > UINT_MAX)
             return false;
         out.resize(bound);
         zlib_.next_in = const_cast<Bytef*>(in.data());
