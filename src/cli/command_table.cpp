@@ -288,9 +288,9 @@ const char* const kOutputHelp =
     "complete. levels remap takes the same three, and its results keep their names and\n"
     "formats.\n"
     "--compression says how hard PNG results are compressed: fast (the default, as the\n"
-    "window saves), small (zlib level 9's size within 2 %, in well under half its time on\n"
-    "two cores) or smallest (libdeflate's strongest level: about a tenth smaller than zlib 9,\n"
-    "several times slower). The pixels are the same whichever is chosen.\n";
+    "window saves), small (within 2 % of zlib level 9's size, spread over the cores: about\n"
+    "a third of its time on two) or smallest (libdeflate's strongest level: about a tenth\n"
+    "smaller than zlib 9, several times slower). The pixels are the same whichever is chosen.\n";
 
 const char* const kExitHelp =
     "Exit status: 0 when every file succeeded or was skipped; 1 when any failed (each named\n"
