@@ -153,6 +153,16 @@ TEST(PngWriter, EveryCompressionKeepsThePixelsAndTheStrongerOnesAreNoLarger)
             const char* channels = format == QImage::Format_ARGB32 ? "rgba" : "rgb";
             const QByteArray magick = imageMagickRgb(file, channels);
             EXPECT_TRUE(magick.isNull() || magick == rgbBytes(sheet, channels));
+            // One zlib stream; only smallest filters rows, as these gradients reward.
+            QByteArray idat;
+            for (const PngChunk& chunk : pngChunks(file))
+                idat += chunk.type == "IDAT" ? chunk.data : QByteArray();
+            const QByteArray raw = inflateZlib(idat);
+            ASSERT_EQ(raw.size() % sheet.height(), 0);
+            bool filtered = false;
+            for (qsizetype at = 0; at < raw.size(); at += raw.size() / sheet.height())
+                filtered = filtered || raw[at] != 0;
+            EXPECT_EQ(filtered, compression == PngCompression::Smallest);
         }
         EXPECT_LE(sizes[2], sizes[1]);
         EXPECT_LE(sizes[1], sizes[0]);
