@@ -4,7 +4,11 @@
 // vs_memcpy (one operation over one memcpy of the image's bytes, measured in the same run) and
 // file_KiB (the size of the file written or read). PNG saving is also set
 // against a plain libpng writer at zlib level 9 with filter None, the way this program saved before
-// (BM_SavePngZlib9): vs_zlib9 (time) and size_vs_zlib9. PNG opening is set against Qt's reader
+// (BM_SavePngZlib9 with filters:0): vs_zlib9 (time), cpu_vs_zlib9 (processor time of all
+// threads) and size_vs_zlib9. That is the fairest plain reference: with libpng's own filter
+// choice (filters:1, its rows' smallest sum of absolute differences) zlib 9 takes about twice the
+// time for files a third larger on both sheets. BM_SavePngCompression saves with the three
+// compression choices (compression 0 fast, 1 small, 2 smallest). PNG opening is set against Qt's reader
 // followed by the conversion to 24 bits (BM_DecodePngQt, the way it opened before): vs_qt.
 // BM_OpenGridSave opens a PNG sheet, inserts a 16 x 16 grid and saves it as PNG, and sets that
 // against ImageMagick doing the same on the same file (BM_ImageMagickGrid, skipped without
@@ -26,6 +30,7 @@
 #include <QStandardPaths>
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <csetjmp>
 #include <cstring>
 #include <functional>
@@ -122,7 +127,8 @@ void report(benchmark::State& state, double seconds, size_t imageBytes, qsizetyp
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(imageBytes));
 }
 
-// The PNG writer this program had before: libpng, zlib level 9, filter None, IHDR/IDAT/IEND.
+// The PNG writer this program had before: libpng, zlib level 9, filter None, IHDR/IDAT/IEND;
+// or, filtered, with libpng's own choice of filter for each row.
 struct Sink {
     QByteArray* out;
 };
@@ -135,7 +141,7 @@ void appendToSink(png_structp png, png_bytep data, png_size_t length)
 
 void noFlush(png_structp) {}
 
-bool encodeZlib9(const QImage* image, Sink* sink, png_bytep rowBuffer)
+bool encodeZlib9(const QImage* image, Sink* sink, png_bytep rowBuffer, bool filtered)
 {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -145,7 +151,8 @@ bool encodeZlib9(const QImage* image, Sink* sink, png_bytep rowBuffer)
     }
     const bool alpha = image->depth() == 32;
     png_set_write_fn(png, sink, appendToSink, noFlush);
-    png_set_filter(png, 0, PNG_FILTER_NONE);
+    if (!filtered)
+        png_set_filter(png, 0, PNG_FILTER_NONE);
     png_set_compression_level(png, 9);
     png_set_IHDR(png, info, png_uint_32(image->width()), png_uint_32(image->height()), 8,
                  alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
@@ -169,17 +176,24 @@ bool encodeZlib9(const QImage* image, Sink* sink, png_bytep rowBuffer)
     return true;
 }
 
-QByteArray pngZlib9(const QImage& image)
+QByteArray pngZlib9(const QImage& image, bool filtered)
 {
     QByteArray bytes;
     std::vector<png_byte> rowBuffer(size_t(image.width()) * 4);
     Sink sink{&bytes};
-    return encodeZlib9(&image, &sink, rowBuffer.data()) ? bytes : QByteArray();
+    return encodeZlib9(&image, &sink, rowBuffer.data(), filtered) ? bytes : QByteArray();
+}
+
+// Processor seconds of every thread of the process so far.
+double processorSeconds()
+{
+    return double(std::clock()) / CLOCKS_PER_SEC;
 }
 
 // The zlib-9 writer's time and size per sheet, for the ratios of the new writer.
 struct Reference {
     double seconds = 0;
+    double processorSeconds = 0;
     qsizetype bytes = 0;
 };
 std::map<SheetKey, Reference>& references()
@@ -188,30 +202,50 @@ std::map<SheetKey, Reference>& references()
     return kept;
 }
 
+// Sets a save's time and size against the reference's, when it ran.
+void compareZlib9(benchmark::State& state, const SheetKey& key, double seconds, double processor,
+                  qsizetype bytes)
+{
+    if (const auto it = references().find(key); it != references().end()) {
+        const double runs = double(state.iterations());
+        state.counters["vs_zlib9"] = seconds / runs / it->second.seconds;
+        state.counters["cpu_vs_zlib9"] = processor / runs / it->second.processorSeconds;
+        state.counters["size_vs_zlib9"] = double(bytes) / double(it->second.bytes);
+    }
+}
+
 void savePngZlib9(benchmark::State& state, bool large)
 {
     const int bits = int(state.range(0));
     const int art = large ? kPixelArt : int(state.range(1));
+    const bool filtered = !large && state.range(2) != 0;
     const QImage& image = sheet(bits, art, large);
     if (!haveSheet(state, image))
         return;
-    double seconds = 0;
+    double seconds = 0, processor = 0;
     qsizetype size = 0;
     for (auto _ : state) {
         const auto start = Clock::now();
-        const QByteArray png = pngZlib9(image);
+        const double startProcessor = processorSeconds();
+        const QByteArray png = pngZlib9(image, filtered);
         seconds += since(start);
+        processor += processorSeconds() - startProcessor;
         size = png.size();
     }
-    references()[{bits, art, large}] = {seconds / double(state.iterations()), size};
     report(state, seconds, size_t(image.sizeInBytes()), size);
+    const double runs = double(state.iterations());
+    if (filtered)
+        compareZlib9(state, {bits, art, large}, seconds, processor, size);
+    else
+        references()[{bits, art, large}] = {seconds / runs, processor / runs, size};
 }
 
 using Writer = std::function<bool(QIODevice& device, QString& error)>;
 
 // Times write into memory; returns the seconds of all runs, or -1 (the benchmark skipped) when
-// a run fails. bytes keeps the last file.
-double timeSaves(benchmark::State& state, const Writer& write, QByteArray& bytes)
+// a run fails. bytes keeps the last file; processor, when given, gets the processor seconds.
+double timeSaves(benchmark::State& state, const Writer& write, QByteArray& bytes,
+                 double* processor = nullptr)
 {
     QBuffer buffer(&bytes);
     double seconds = 0;
@@ -219,8 +253,11 @@ double timeSaves(benchmark::State& state, const Writer& write, QByteArray& bytes
         buffer.open(QIODevice::WriteOnly);  // keeps the array's capacity from the last run
         QString error;
         const auto start = Clock::now();
+        const double startProcessor = processorSeconds();
         const bool ok = write(buffer, error);
         seconds += since(start);
+        if (processor)
+            *processor += processorSeconds() - startProcessor;
         buffer.close();
         if (!ok) {
             state.SkipWithError(error.toUtf8().constData());
@@ -230,36 +267,48 @@ double timeSaves(benchmark::State& state, const Writer& write, QByteArray& bytes
     return seconds;
 }
 
-void savePng(benchmark::State& state, bool large)
+void savePng(benchmark::State& state, bool large, const PngWriteOptions& options)
 {
     const int bits = int(state.range(0));
     const int art = large ? kPixelArt : int(state.range(1));
-    PngWriteOptions options;
-    if (const int level = int(state.range(large ? 1 : 2)); level > 0)
-        options.level = level;
     const QImage& image = sheet(bits, art, large);
     if (!haveSheet(state, image))
         return;
     QByteArray bytes;
+    double processor = 0;
     const double seconds = timeSaves(
         state,
         [&](QIODevice& device, QString& error) { return writePng(image, device, error, options); },
-        bytes);
+        bytes, &processor);
     if (seconds < 0)
         return;
     report(state, seconds, size_t(image.sizeInBytes()), bytes.size());
-    if (options.level == PngWriteOptions().level && !large)
+    const PngWriteOptions defaults;
+    if (options.level == defaults.level && options.compression == defaults.compression && !large)
         compareAlpha(state, "save", bits, art, seconds / double(state.iterations()));
-    if (const auto it = references().find({bits, art, large}); it != references().end()) {
-        state.counters["vs_zlib9"] = seconds / double(state.iterations()) / it->second.seconds;
-        state.counters["size_vs_zlib9"] = double(bytes.size()) / double(it->second.bytes);
-    }
+    compareZlib9(state, {bits, art, large}, seconds, processor, bytes.size());
+}
+
+// The writer at a libdeflate level (range level; 0 its default).
+void savePngAtLevel(benchmark::State& state, bool large)
+{
+    PngWriteOptions options;
+    if (const int level = int(state.range(large ? 1 : 2)); level > 0)
+        options.level = level;
+    savePng(state, large, options);
 }
 
 void BM_SavePngZlib9(benchmark::State& state) { savePngZlib9(state, false); }
-void BM_SavePng(benchmark::State& state) { savePng(state, false); }
+void BM_SavePng(benchmark::State& state) { savePngAtLevel(state, false); }
+
+void BM_SavePngCompression(benchmark::State& state)
+{
+    PngWriteOptions options;
+    options.compression = PngCompression(state.range(2));
+    savePng(state, false, options);
+}
 void BM_SavePngZlib9Large(benchmark::State& state) { savePngZlib9(state, true); }
-void BM_SavePngLarge(benchmark::State& state) { savePng(state, true); }
+void BM_SavePngLarge(benchmark::State& state) { savePngAtLevel(state, true); }
 
 QByteArray pngOf(const QImage& image)
 {
@@ -485,6 +534,26 @@ void depthsAndArt(benchmark::internal::Benchmark* b)
             b->Args({bits, art});
 }
 
+// The zlib-9 references: filter None, then libpng's own filter choice.
+void depthsArtAndFilters(benchmark::internal::Benchmark* b)
+{
+    b->ArgNames({"bits", "art", "filters"})->Unit(benchmark::kMillisecond)->UseRealTime();
+    for (int art : {kPixelArt, kGameTiles})
+        for (int bits : {24, 32})
+            for (int filters : {0, 1})
+                b->Args({bits, art, filters});
+}
+
+void depthsArtAndCompression(benchmark::internal::Benchmark* b)
+{
+    b->ArgNames({"bits", "art", "compression"})->Unit(benchmark::kMillisecond)->UseRealTime();
+    for (int art : {kPixelArt, kGameTiles})
+        for (int bits : {24, 32})
+            for (const PngCompression compression :
+                 {PngCompression::Fast, PngCompression::Small, PngCompression::Smallest})
+                b->Args({bits, art, int(compression)});
+}
+
 void depthsArtAndLevels(benchmark::internal::Benchmark* b)
 {
     // Level 0 stands for the writer's default.
@@ -506,8 +575,9 @@ void depthsArtAndAlpha(benchmark::internal::Benchmark* b)
 
 }  // namespace
 
-BENCHMARK(BM_SavePngZlib9)->Apply(depthsAndArt)->Iterations(1);
+BENCHMARK(BM_SavePngZlib9)->Apply(depthsArtAndFilters)->Iterations(1);
 BENCHMARK(BM_SavePng)->Apply(depthsArtAndLevels);
+BENCHMARK(BM_SavePngCompression)->Apply(depthsArtAndCompression);
 BENCHMARK(BM_DecodePngQt)->Apply(depthsAndArt);
 BENCHMARK(BM_DecodePng)->Apply(depthsArtAndAlpha);
 BENCHMARK(BM_SaveBmp)->Apply(depths);

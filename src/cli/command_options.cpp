@@ -53,6 +53,8 @@ constexpr std::array kOptionSpecs{
                "the remap file (sheet dedupe or prune writes it) to follow"},
     OptionSpec{Option::UsedBy, "used-by", 0, "LEVEL...",
                "the levels whose tiles are kept (the arguments up to the next option)"},
+    OptionSpec{Option::Compression, "compression", 0, "Z",
+               "how hard PNG results are compressed: fast (default), small or smallest"},
     OptionSpec{Option::Px, "px", 0, "E",
                "pixels each tile is extruded by on every side, 1 to 64 "
                "(default 1)"},
@@ -212,6 +214,16 @@ QString store(CommandOptions& options, Option option, const QString& name, const
         return {};
     case Option::UsedBy:
         options.usedBy << value;
+        return {};
+    case Option::Compression:
+        if (value == QLatin1String("fast"))
+            options.compression = PngCompression::Fast;
+        else if (value == QLatin1String("small"))
+            options.compression = PngCompression::Small;
+        else if (value == QLatin1String("smallest"))
+            options.compression = PngCompression::Smallest;
+        else
+            return QStringLiteral("%1 takes fast, small or smallest, not “%2”.").arg(name, value);
         return {};
     case Option::Output:
         options.output = value;

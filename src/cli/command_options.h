@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "document/png_writer.h"
 #include "level/tile_remap.h"
 
 // The options a command can take. Each command names the ones it accepts; --jobs, --quiet and
@@ -37,6 +38,7 @@ enum class Option {
     RemapOut,
     Remap,
     UsedBy,
+    Compression,
     Jobs,
     Quiet,
     Help
@@ -101,6 +103,7 @@ struct CommandOptions {
     // sheet's tilesets get.
     std::optional<int> margin;
     std::optional<int> spacing;
+    PngCompression compression = PngCompression::Fast;  // of the PNG results
     int jobs = 0;  // 0: one per core
     bool quiet = false;
     bool help = false;

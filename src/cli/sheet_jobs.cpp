@@ -57,10 +57,12 @@ struct SheetOutcome {
 using SheetEdit = SheetOutcome (*)(const QImage& sheet, const CommandOptions& options,
                                    const QString& input);
 
-QString saveResult(const QImage& result, const Job& job)
+QString saveResult(const QImage& result, const CommandOptions& options, const Job& job)
 {
+    SaveOptions save;
+    save.compression = options.compression;
     return saveImageFile(result, job.output,
-                         imageFormatOf(job.output).value_or(ImageFileFormat::Png));
+                         imageFormatOf(job.output).value_or(ImageFileFormat::Png), save);
 }
 
 JobResult editSheet(const CommandOptions& options, const Job& job, SheetEdit edit)
@@ -78,7 +80,7 @@ JobResult editSheet(const CommandOptions& options, const Job& job, SheetEdit edi
             return failed(outcome.error);
         result = std::move(outcome.image);
     } // the source's memory is given back before the result is encoded
-    return failed(saveResult(result, job));
+    return failed(saveResult(result, options, job));
 }
 
 // The map of a sheet of columns x rows whole tiles: read from --map, or the original order.
@@ -341,7 +343,7 @@ JobResult packSheet(const CommandOptions& options, const Job& job, ChooseTiles c
     // The remap goes first: a sheet changed without the remap its levels need would strand them.
     if (const QString error = writeRemapFile(remap, options.mapOut); !error.isEmpty())
         return failed(error);
-    if (const QString error = saveResult(packed, job); !error.isEmpty())
+    if (const QString error = saveResult(packed, options, job); !error.isEmpty())
         return failed(error);
     if (options.quiet)
         return {};
@@ -415,7 +417,7 @@ JobResult moveBlocksJob(const CommandOptions& options, const Job& job)
         if (!moveBlock(sheet, *map, pitch, {options.blocks[i], options.targets[i] - options.blocks[i].topLeft()}))
             return failed(QStringLiteral("There is not enough memory to move the tiles of %1.")
                               .arg(quotedPath(input)));
-    if (const QString error = saveResult(sheet, job); !error.isEmpty())
+    if (const QString error = saveResult(sheet, options, job); !error.isEmpty())
         return failed(error);
     return failed(options.mapOut.isEmpty() ? QString() : writeMapFile(*map, options.mapOut));
 }

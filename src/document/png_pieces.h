@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 #include <algorithm>
+#include <cstdlib>
 #include <cstddef>
 #include <cstdint>
 
@@ -50,4 +51,13 @@ inline bool pngPiecesFit(size_t pieceSize, size_t count, size_t total)
 inline size_t pngPieceSize(size_t index, size_t count, size_t pieceSize, size_t total)
 {
     return index + 1 == count ? total - index * pieceSize : pieceSize;
+}
+
+// The Paeth filter's guess at a byte from its left, upper and upper-left neighbours, for the
+// writer that filters rows and the reader that undoes it.
+inline uint8_t pngPaeth(int left, int up, int upLeft)
+{
+    const int p = left + up - upLeft;
+    const int toLeft = std::abs(p - left), toUp = std::abs(p - up), toUpLeft = std::abs(p - upLeft);
+    return uint8_t(toLeft <= toUp && toLeft <= toUpLeft ? left : toUp <= toUpLeft ? up : upLeft);
 }

@@ -311,13 +311,6 @@ bool inflatePieces(const QByteArray& data, const std::vector<Piece>& pieces, uch
     return adler == qFromBigEndian<quint32>(data.constData() + data.size() - 4);
 }
 
-uchar paeth(int left, int up, int upLeft)
-{
-    const int p = left + up - upLeft;
-    const int toLeft = std::abs(p - left), toUp = std::abs(p - up), toUpLeft = std::abs(p - upLeft);
-    return uchar(toLeft <= toUp && toLeft <= toUpLeft ? left : toUp <= toUpLeft ? up : upLeft);
-}
-
 // Undoes row's filter in place, given the row above already undone (null for the first row).
 bool unfilter(uchar* row, const uchar* above, size_t length, int pixelBytes)
 {
@@ -343,7 +336,7 @@ bool unfilter(uchar* row, const uchar* above, size_t length, int pixelBytes)
     case 4:
         for (size_t i = 0; i < length; ++i) {
             const bool first = i < size_t(pixelBytes);
-            row[i] = uchar(row[i] + paeth(first ? 0 : row[i - size_t(pixelBytes)], upAt(i),
+            row[i] = uchar(row[i] + pngPaeth(first ? 0 : row[i - size_t(pixelBytes)], upAt(i),
                                           first ? 0 : upAt(i - size_t(pixelBytes))));
         }
         return true;

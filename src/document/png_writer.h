@@ -6,6 +6,14 @@
 
 class QIODevice;
 
+// How hard a PNG save works for a small file. Fast suits saving while working; the others are
+// for sheets that ship.
+enum class PngCompression {
+    Fast,      // libdeflate at level, rows unfiltered
+    Small,     // zlib's level 8 or Fast, whichever is smaller: within 2 % of zlib 9, rows unfiltered
+    Smallest,  // libdeflate's level 12, each piece filtered as compresses best; many times slower
+};
+
 // What a PNG save may be told besides the image. The defaults suit the program.
 struct PngWriteOptions {
     // Threads that compress at most; 0 takes as many as the shared worker pool has cores free.
@@ -17,6 +25,7 @@ struct PngWriteOptions {
     // files under 1 % larger on a sheet of real game tiles and some 6 % larger on flat, much
     // repeated pixel art; 8 and 9 come within 2 to 3 % there at two and three times 7's time.
     int level = 7;
+    PngCompression compression = PngCompression::Fast;
     // Bytes of unfiltered rows each thread compresses at a time (at least one row). Every piece
     // starts without the history of the one before, so smaller pieces mean slightly larger files.
     qint64 pieceBytes = 4 << 20;
@@ -27,7 +36,7 @@ inline constexpr char kSaveCancelled[] = "the save was cancelled";
 
 // Writes image as PNG: IHDR, IDAT, IEND only; 8 bits; colour type 2 for a 24-bit image, 6 for a
 // 32-bit one (its own alpha for a sheet that keeps it, 255 for an opaque one); filter None on
-// every row. The rows are compressed by libdeflate in pieces on several threads, joined into one
+// every row, except that Smallest may filter a piece's rows when that compresses better. The rows are compressed by libdeflate in pieces on several threads, joined into one
 // zlib stream; each piece is an IDAT chunk of its own, which lets the reader inflate them apart
 // again. Returns false with a plain reason in error (the device's own, when it refused the bytes).
 bool writePng(const QImage& image, QIODevice& device, QString& error,

@@ -27,6 +27,7 @@ QString saveImageFile(const QImage& image, const QString& path, ImageFileFormat 
         PngWriteOptions png;
         png.threads = options.threads;
         png.progress = options.progress;
+        png.compression = options.compression;
         return writePng(image, device, reason, png);
     });
 }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 
+#include "document/png_writer.h"
 #include "tilemap/map_file.h"
 #include "tilemap/tile_map.h"
 
@@ -26,6 +27,7 @@ struct SaveOptions {
     // Hears the rows written so far and the image's height, on the saving thread; returning
     // false cancels the save, and any existing file stays as it was.
     std::function<bool(qint64 done, qint64 total)> progress;
+    PngCompression compression = PngCompression::Fast;  // BMP has no choice
 };
 
 // Writes image to path in format through a temporary file that replaces the target when complete.

@@ -375,10 +375,11 @@ void expectAlphaKept(const std::function<Finished(QStringList)>& run, const QStr
     const QString size = QString::number(tile);
     for (const QStringList& arguments :
          {QStringList{"grid", "add", "--crop", "--tile", size, input, "-o", "grid.png"},
-          QStringList{"grid", "remove", "--tile", size, "grid.png", "-o", "plain.png"},
+          QStringList{"grid", "remove", "--tile", size, "grid.png", "-o", "plain.png",
+                      "--compression", "smallest"},
           QStringList{"map", "apply", "--tile", size, input, "--map", "m.zeko-map", "-o", "moved.bmp"},
           QStringList{"map", "restore", "--tile", size, "moved.bmp", "--map", "m.zeko-map", "-o",
-                      "back.png"}}) {
+                      "back.png", "--compression=small"}}) {
         const Finished result = run(arguments);
         ASSERT_EQ(result.exitCode, 0) << describe(result);
     }
@@ -464,6 +465,7 @@ const UsageCase kUsageCases[] = {
     {{"grid", "add", "--tile", "1025", "a.png", "-o", "x.png"}, "1025"},
     {{"grid", "add", "--gutter", "65", "a.png", "-o", "x.png"}, "--gutter"},
     {{"grid", "add", "--color", "nocolour", "a.png", "-o", "x.png"}, "nocolour"},
+    {{"grid", "add", "a.png", "-o", "x.png", "--compression", "tiny"}, "tiny"},
     {{"grid", "add", "--tile"}, "--tile"},
     {{"grid", "add", "a.png", "b.png", "-o", "x.png"}, "--out-dir"},
     {{"grid", "add", "a.png", "-o", "./a.png"}, "./a.png"},
