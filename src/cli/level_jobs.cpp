@@ -68,7 +68,7 @@ JobResult remapLevelsJob(const CommandOptions& options, const Job& job)
 
     std::map<QString, QString> refused;
     const LevelRemapRun run =
-        remapLevelFiles(job.inputs, remap, LevelRemapOptions{options.sheet, options.firstId, {}},
+        remapLevelFiles(job.inputs, remap, LevelRemapOptions{options.sheet, options.firstId, nullptr, {}},
                         levelTargets(options, job, refused));
     if (!run.error.isEmpty())
         return JobResult{run.error, QString()};
