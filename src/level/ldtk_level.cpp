@@ -600,8 +600,8 @@ class Remapper
 {
   public:
     Remapper(const QByteArray& bytes, const Sites& sites, const TileRemap& remap,
-             LevelBytesResult& result)
-        : bytes_(bytes), sites_(sites), remap_(remap), result_(result)
+             LevelBytesResult& result, TileUse* use)
+        : bytes_(bytes), sites_(sites), remap_(remap), result_(result), use_(use)
     {
     }
 
@@ -731,6 +731,14 @@ class Remapper
         }
     }
 
+    // A run that only reads notes the tiles shown: by layers, rectangles and rules (auto-layer
+    // tiles come back from the rules whenever LDtk runs them).
+    void markUsed(int64_t tile)
+    {
+        if (use_ && tile >= 0 && size_t(tile) < use_->named.size())
+            use_->named[size_t(tile)] = 1;
+    }
+
     const SheetTileset* sheetOf(int64_t uid) const
     {
         const auto found = sheets_.find(uid);
@@ -779,6 +787,8 @@ class Remapper
                                      .arg(sheet->count)};
                 return false;
             }
+            if (!site.isData && site.list < 0)
+                markUsed(value);
             const int32_t now = remap_.newIndexOf[size_t(value)];
             if (site.list >= 0) {
                 // A tag or a selection holds a picture however it is turned; it lets a dropped
@@ -865,6 +875,7 @@ class Remapper
                                 .arg(t)
                                 .arg(sheet->x(t))
                                 .arg(sheet->y(t)));
+            markUsed(t);
             int64_t now = t;
             int64_t flips = tile.f.value;
             if (!remap_.keepsIds) {
@@ -942,6 +953,9 @@ class Remapper
             if (g <= 0)
                 continue;
             const int64_t first = row * sheet->columns + column;
+            for (int64_t r = 0; use_ && r < down; ++r)
+                for (int64_t c = 0; c < across; ++c)
+                    markUsed(first + r * sheet->columns + c);
             int64_t newFirst = first;
             if (!remap_.keepsIds) {
                 newFirst = remap_.newIndexOf[size_t(first)];
@@ -999,6 +1013,7 @@ class Remapper
     const Sites& sites_;
     const TileRemap& remap_;
     LevelBytesResult& result_;
+    TileUse* use_;
     std::map<int64_t, SheetTileset> sheets_;
     TextSplice splice_;
 };
@@ -1094,7 +1109,7 @@ LevelBytesResult remapLdtkLevel(const QByteArray& bytes, const LevelContext& con
             result.sheetImage =
                 QDir::cleanPath(QDir(facts[i].folder).absoluteFilePath(facts[i].image));
 
-    Remapper remapper(bytes, sites, context.remap, result);
+    Remapper remapper(bytes, sites, context.remap, result, context.options.use);
     if (!remapper.prepare(facts, choice.isSheet, tilesetSites, problem) || !remapper.run(problem))
         return failedAt(bytes, problem);
     result.status = LevelFileStatus::Updated;
