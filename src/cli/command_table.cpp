@@ -190,9 +190,13 @@ const std::array kCommands{
         "is transparent (black for a sheet without alpha). A tile is used when a cell of a tile\n"
         "layer shows it (in every encoding, infinite maps' chunks and layer groups included,\n"
         "and CSV cells), a tile object or an object template shows it, or it is an animation\n"
-        "frame of a used tile. The levels are the arguments after --used-by up to the next\n"
-        "option (--used-by may come again); they are TMX, TMJ or CSV maps, TSX or TSJ\n"
-        "tilesets and TX or TJ templates, and their tileset and template files are followed.\n"
+        "frame of a used tile; in LDtk, when a layer's grid or auto-layer tiles, an auto-layer\n"
+        "rule or a tile rectangle (of an entity, entity definition or field) shows it. Custom\n"
+        "data, enum tags and saved selections do not make a tile used. The levels are the\n"
+        "arguments after --used-by up to the next option (--used-by may come again); they are\n"
+        "TMX, TMJ or CSV maps, TSX or TSJ tilesets, TX or TJ templates, LDtk projects (.ldtk)\n"
+        "and LDtk level files (.ldtkl), and their tileset, template and level files are\n"
+        "followed.\n"
         "The sheet's tileset in each level is found as levels remap finds it: the tileset\n"
         "whose image is IN, by its path and then by its file name, or the image --sheet names.\n"
         "--first-id is the number of the sheet's first tile in CSV levels.\n"
@@ -212,7 +216,8 @@ const std::array kCommands{
         "      --remap-out beach.remap\n"
         "  tilegrid levels remap --remap beach.remap levels/*.tmx --in-place\n"
         "  tilegrid sheet prune --tile 32 --in-place art.png --used-by world.tmj town.csv \\\n"
-        "      --first-id 1 --remap-out art.remap\n",
+        "      --first-id 1 --remap-out art.remap\n"
+        "  tilegrid sheet prune tiles.png --used-by game.ldtk -o small.png --remap-out t.remap\n",
         kSheetOutput.with({Option::UsedBy, Option::Tile, Option::Gutter, Option::Columns,
                            Option::Sheet, Option::FirstId, Option::Crop, Option::RemapOut}),
         InputCount::OneOrMore, OutputKind::Sheets, pruneJob},

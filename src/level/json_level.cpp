@@ -11,6 +11,51 @@ using Member = JsonScanner::Member;
 
 using Fields = JsonFields;
 
+// An entry of list for the tile id at id, with the animation frames of its object.
+void addEntry(const JsonScanner& json, TilesetSite& site, int list, Span id, Span whole,
+              Value object, int container, int item)
+{
+    if (!id.valid())
+        return;
+    TileEntry entry;
+    entry.list = list;
+    entry.id = id;
+    entry.whole = whole;
+    entry.container = container;
+    entry.item = item;
+    if (object.kind == '{') {
+        const Fields fields(json, object);
+        json.elements(fields.value(u"animation"), [&](int64_t, Value frame) {
+            if (frame.kind == '{')
+                if (const Value tile = Fields(json, frame).value(u"tileid"); tile.valid())
+                    entry.frames.push_back(tile.span);
+        });
+        // An object holding only its id, or nothing at all when keyed by it.
+        const bool keyed = whole.begin != object.span.begin;
+        entry.empty = fields.all().size() == (keyed ? 0u : 1u);
+    }
+    site.entries.push_back(std::move(entry));
+}
+
+}  // namespace
+
+void addJsonArrayEntries(const JsonScanner& json, TilesetSite& site, Value array, int list,
+                         QStringView key)
+{
+    if (array.kind != '[')
+        return;
+    const int container = int(site.containers.size());
+    site.containers.push_back({{array.span.begin + 1, array.span.end - 1}, {}});
+    json.elements(array, [&](int64_t index, Value item) {
+        site.containers.back().items.push_back(item.span);
+        if (item.kind == '{')
+            addEntry(json, site, list, Fields(json, item).value(key).span, item.span, item,
+                     container, int(index));
+    });
+}
+
+namespace {
+
 class JsonLevelScanner
 {
   public:
@@ -113,47 +158,6 @@ class JsonLevelScanner
         return {member.keyText.begin - 1, member.value.span.end};
     }
 
-    // An entry of list for the tile id at id, with the animation frames of its object.
-    void addEntry(TilesetSite& site, int list, Span id, Span whole, Value object, int container,
-                  int item)
-    {
-        if (!id.valid())
-            return;
-        TileEntry entry;
-        entry.list = list;
-        entry.id = id;
-        entry.whole = whole;
-        entry.container = container;
-        entry.item = item;
-        if (object.kind == '{') {
-            const Fields fields(json_, object);
-            json_.elements(fields.value(u"animation"), [&](int64_t, Value frame) {
-                if (frame.kind == '{')
-                    if (const Value tile = Fields(json_, frame).value(u"tileid"); tile.valid())
-                        entry.frames.push_back(tile.span);
-            });
-            // An object holding only its id, or nothing at all when keyed by it.
-            const bool keyed = whole.begin != object.span.begin;
-            entry.empty = fields.all().size() == (keyed ? 0u : 1u);
-        }
-        site.entries.push_back(std::move(entry));
-    }
-
-    // Each element of an array (the objects among them) as an entry of list, its tile id under key.
-    void addArrayEntries(TilesetSite& site, Value array, int list, QStringView key)
-    {
-        if (array.kind != '[')
-            return;
-        const int container = int(site.containers.size());
-        site.containers.push_back({{array.span.begin + 1, array.span.end - 1}, {}});
-        json_.elements(array, [&](int64_t index, Value item) {
-            site.containers.back().items.push_back(item.span);
-            if (item.kind == '{')
-                addEntry(site, list, Fields(json_, item).value(key).span, item.span, item,
-                         container, int(index));
-        });
-    }
-
     // Each member of an object as an entry of list, keyed by its tile id.
     void addKeyedEntries(TilesetSite& site, Value object, int list)
     {
@@ -164,7 +168,7 @@ class JsonLevelScanner
         int index = 0;
         json_.members(object, [&](const Member& member) {
             site.containers.back().items.push_back(memberSpan(member));
-            addEntry(site, list, member.keyText, memberSpan(member), member.value, container,
+            addEntry(json_, site, list, member.keyText, memberSpan(member), member.value, container,
                      index++);
         });
     }
@@ -218,7 +222,7 @@ class JsonLevelScanner
         }
 
         // Older files key the tiles, and their properties, by their id.
-        addArrayEntries(site, fields.value(u"tiles"), 0, u"id");
+        addJsonArrayEntries(json_, site, fields.value(u"tiles"), 0, u"id");
         addKeyedEntries(site, fields.value(u"tiles"), 0);
         for (const char16_t* keyed : {u"tileproperties", u"tilepropertytypes"})
             addKeyedEntries(site, fields.value(keyed), site.lists++);
@@ -229,7 +233,7 @@ class JsonLevelScanner
             addId(site, wang.value(u"tile"), true);
             for (const char16_t* colours : {u"colors", u"cornercolors", u"edgecolors"})
                 addIdsOf(site, wang.value(colours), u"tile", true);
-            addArrayEntries(site, wang.value(u"wangtiles"), site.lists++, u"tileid");
+            addJsonArrayEntries(json_, site, wang.value(u"wangtiles"), site.lists++, u"tileid");
         });
         addIdsOf(site, fields.value(u"terrains"), u"tile", true);
         sites_.tilesets.push_back(std::move(site));

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "document/file_messages.h"
+#include "level/json_level.h"
 #include "level/json_scanner.h"
 #include "level/level_limits.h"
 #include "level/sheet_choice.h"
@@ -22,13 +23,13 @@ struct Number {
     bool valid() const { return span.valid(); }
 };
 
-// A tile number in a definition: a rule's tile, custom data, an enum tag, a saved selection.
+// A tile number in a definition: a rule's tile, an enum tag, a saved selection, an older
+// entity's or enum value's tile.
 struct IdSite {
     int64_t tilesetUid = -1;
     Number id;
     QString where;
-    bool isData = false;  // custom data: two tiles' data cannot become one tile's
-    int list = -1;        // a list that lets dropped tiles go (IdList), or -1
+    int list = -1;  // a list that lets dropped tiles go (IdList), or -1
 };
 
 // A list of tiles where a dropped tile may simply leave and merged tiles stand once: an enum
@@ -78,6 +79,7 @@ struct LdtkTilesetSite {
     Span cHei;
     Span opaqueTiles;  // inside the quotes; invalid when absent or null
     Span averageColors;
+    TilesetSite customData;  // its entries, which move as a TSJ tileset's tiles[] do
     std::optional<LevelProblem> problem;  // matters only when the tileset shows the sheet
 };
 
@@ -206,18 +208,18 @@ class Scanner
         sites_.lists.push_back(list);
     }
 
-    void addIds(int64_t uid, Value array, const QString& where, bool isData = false)
+    void addIds(int64_t uid, Value array, const QString& where)
     {
         json_.elements(array, [&](int64_t index, Value id) {
             if (id.kind == '[') {  // a rule's rectangles of tiles
                 addIds(uid, id, QStringLiteral("%1[%2]").arg(where).arg(index));
                 return;
             }
-            addId(uid, id, QStringLiteral("%1[%2]").arg(where).arg(index), isData);
+            addId(uid, id, QStringLiteral("%1[%2]").arg(where).arg(index));
         });
     }
 
-    void addId(int64_t uid, Value id, const QString& where, bool isData)
+    void addId(int64_t uid, Value id, const QString& where)
     {
         if (id.kind == 'n' || !id.valid())
             return;
@@ -225,7 +227,7 @@ class Scanner
         number.span = id.span;
         if (!json_.integer(id, number.value))
             number.value = -1;  // refused when the tileset is the sheet
-        sites_.ids.push_back({uid, number, where, isData});
+        sites_.ids.push_back({uid, number, where});
     }
 
     void addTileset(Value object, const QString& where)
@@ -269,10 +271,7 @@ class Scanner
             facts.tileCount = facts.columns * rows;
 
         const int64_t uid = facts.uid;
-        json_.elements(fields.value(u"customData"), [&](int64_t index, Value data) {
-            addId(uid, JsonFields(json_, data).value(u"tileId"),
-                  QStringLiteral("%1, customData[%2]").arg(site.where).arg(index), true);
-        });
+        addJsonArrayEntries(json_, site.customData, fields.value(u"customData"), 0, u"tileId");
         json_.elements(fields.value(u"enumTags"), [&](int64_t index, Value tag) {
             addIdList(uid, JsonFields(json_, tag).value(u"tileIds"),
                       QStringLiteral("%1, enumTags[%2].tileIds").arg(site.where).arg(index));
@@ -326,8 +325,7 @@ class Scanner
                 addId(uid, fields.value(u"tileId"),
                       QStringLiteral("defs.entities[%1] (entity %2), tileId")
                           .arg(index)
-                          .arg(quotedPath(string(fields.value(u"identifier")))),
-                      false);
+                          .arg(quotedPath(string(fields.value(u"identifier")))));
         });
         for (const char16_t* key : {u"enums", u"externalEnums"}) {
             json_.elements(definitions.value(key), [&](int64_t index, Value value) {
@@ -343,7 +341,7 @@ class Scanner
                 json_.elements(fields.value(u"values"), [&](int64_t at, Value enumValue) {
                     const JsonFields valueFields(json_, enumValue);
                     addId(uid, valueFields.value(u"tileId"),
-                          QStringLiteral("%1, values[%2].tileId").arg(where).arg(at), false);
+                          QStringLiteral("%1, values[%2].tileId").arg(where).arg(at));
                     std::vector<Number> sides;
                     json_.elements(valueFields.value(u"__tileSrcRect"),
                                    [&](int64_t, Value side) { sides.push_back(number(side)); });
@@ -600,8 +598,8 @@ class Remapper
 {
   public:
     Remapper(const QByteArray& bytes, const Sites& sites, const TileRemap& remap,
-             LevelBytesResult& result)
-        : bytes_(bytes), sites_(sites), remap_(remap), result_(result)
+             LevelBytesResult& result, TileUse* use)
+        : bytes_(bytes), sites_(sites), remap_(remap), result_(result), use_(use)
     {
     }
 
@@ -700,9 +698,20 @@ class Remapper
 
     bool run(LevelProblem& problem)
     {
-        for (const auto& [uid, sheet] : sheets_)
-            if (sheet.site)
-                rewriteTileset(sheet);
+        for (const auto& [uid, sheet] : sheets_) {
+            if (!sheet.site)
+                continue;
+            rewriteTileset(sheet);
+            // Custom data follows the rule of a Tiled tileset's per-tile data.
+            if (!remap_.keepsIds)
+                if (const std::optional<LevelProblem> refused = remapTileData(
+                        sheet.site->customData, bytes_, remap_,
+                        joined(sheet.site->where, QStringLiteral("customData")), splice_,
+                        result_.tilesMoved, nullptr)) {
+                    problem = *refused;
+                    return false;
+                }
+        }
         return ids(problem) && tiles(problem) && rects(problem);
     }
 
@@ -731,6 +740,14 @@ class Remapper
         }
     }
 
+    // A run that only reads notes the tiles shown: by layers, rectangles and rules (auto-layer
+    // tiles come back from the rules whenever LDtk runs them).
+    void markUsed(int64_t tile)
+    {
+        if (use_ && tile >= 0 && size_t(tile) < use_->named.size())
+            use_->named[size_t(tile)] = 1;
+    }
+
     const SheetTileset* sheetOf(int64_t uid) const
     {
         const auto found = sheets_.find(uid);
@@ -741,7 +758,6 @@ class Remapper
     {
         if (remap_.keepsIds)
             return true;
-        std::map<std::pair<int64_t, int32_t>, int64_t> dataTiles;  // new tile -> original
         // A list whose tiles were dropped or merged is written anew.
         int list = -1;
         QByteArray listText;
@@ -779,6 +795,8 @@ class Remapper
                                      .arg(sheet->count)};
                 return false;
             }
+            if (site.list < 0)
+                markUsed(value);
             const int32_t now = remap_.newIndexOf[size_t(value)];
             if (site.list >= 0) {
                 // A tag or a selection holds a picture however it is turned; it lets a dropped
@@ -806,19 +824,6 @@ class Remapper
                                .arg(now < 0 ? QStringLiteral("dropped")
                                             : QStringLiteral("tile %1 turned").arg(now))};
                 return false;
-            }
-            if (site.isData) {
-                if (const auto [other, fresh] =
-                        dataTiles.emplace(std::make_pair(site.tilesetUid, now), value);
-                    !fresh && other->second != value) {
-                    problem = {site.id.span.begin, site.where,
-                               QStringLiteral("tiles %1 and %2 both carry data, but they merge "
-                                              "into tile %3")
-                                   .arg(other->second)
-                                   .arg(value)
-                                   .arg(now)};
-                    return false;
-                }
             }
             if (now != value) {
                 splice_.replaceNumber(site.id.span, now);
@@ -865,6 +870,7 @@ class Remapper
                                 .arg(t)
                                 .arg(sheet->x(t))
                                 .arg(sheet->y(t)));
+            markUsed(t);
             int64_t now = t;
             int64_t flips = tile.f.value;
             if (!remap_.keepsIds) {
@@ -942,6 +948,9 @@ class Remapper
             if (g <= 0)
                 continue;
             const int64_t first = row * sheet->columns + column;
+            for (int64_t r = 0; use_ && r < down; ++r)
+                for (int64_t c = 0; c < across; ++c)
+                    markUsed(first + r * sheet->columns + c);
             int64_t newFirst = first;
             if (!remap_.keepsIds) {
                 newFirst = remap_.newIndexOf[size_t(first)];
@@ -999,6 +1008,7 @@ class Remapper
     const Sites& sites_;
     const TileRemap& remap_;
     LevelBytesResult& result_;
+    TileUse* use_;
     std::map<int64_t, SheetTileset> sheets_;
     TextSplice splice_;
 };
@@ -1094,7 +1104,7 @@ LevelBytesResult remapLdtkLevel(const QByteArray& bytes, const LevelContext& con
             result.sheetImage =
                 QDir::cleanPath(QDir(facts[i].folder).absoluteFilePath(facts[i].image));
 
-    Remapper remapper(bytes, sites, context.remap, result);
+    Remapper remapper(bytes, sites, context.remap, result, context.options.use);
     if (!remapper.prepare(facts, choice.isSheet, tilesetSites, problem) || !remapper.run(problem))
         return failedAt(bytes, problem);
     result.status = LevelFileStatus::Updated;

@@ -216,6 +216,8 @@ QByteArray entryData(const QByteArray& bytes, const TileEntry& entry, const Tile
     return data;
 }
 
+}  // namespace
+
 // Moves what the sheet's tileset keeps for each tile along with the tile: the entries are
 // renumbered, tiles merged into one keep one entry when they carry the same data, and a dropped
 // tile's entries leave the file. Pointers at a dropped tile (a Wang set's or terrain's picture)
@@ -376,6 +378,8 @@ std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteAr
         removeItems(site.containers[c], removedItems[c], splice);
     return std::nullopt;
 }
+
+namespace {
 
 LevelBytesResult failedWith(const QString& reason)
 {

@@ -131,6 +131,13 @@ struct LevelContext {
 // A whole number within [0, 2^32) written with decimal digits only.
 bool parseGid(QByteArrayView text, uint32_t& gid);
 
+// Moves the entries that a tileset keeps for its tiles (site.entries, site.ids) with their
+// tiles: merged tiles keep one entry when their data are the same and are refused naming both when
+// they differ, and a dropped tile's entries leave the file. use, when set, notes the animations.
+std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteArray& bytes,
+                                          const TileRemap& remap, const QString& where,
+                                          TextSplice& splice, qint64& moved, TileUse* use);
+
 // Chooses the sheet among the sites' tilesets and rewrites what names its tiles.
 LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
                             const LevelContext& context);

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -1089,6 +1090,71 @@ TEST_F(CommandLineTest, DedupeThenRemapKeepsWhatEveryCellShows)
                 if (std::find(usable.begin(), usable.end(), uint32_t(t + 1)) == usable.end())
                     level.tileEntries.push_back(t);
         }
+        // Prune alone also reads an LDtk project and its level file: layer tiles and an entity's
+        // that the map may not show, a rule's tile, and data for every tile.
+        QStringList ldtk;
+        QFile::remove(path("w.ldtk"));  // an earlier round's
+        QFile::remove(path("w/L.ldtkl"));
+        if (!dedupes) {
+            QString data = QStringLiteral(R"({"tileId":0,"data":"0"})");
+            for (int t = 1; t < 12; ++t)
+                data += QStringLiteral(R"(,{"tileId":%1,"data":"%1"})").arg(t);
+            int t[4];  // any tile but the one whose entry the map loses
+            for (int& pick : t)
+                if ((pick = int(random() % 12)) == level.tileEntries.back())
+                    pick = 11;
+            const auto src = [](int t) {
+                return QStringLiteral("%1,%2").arg(t % 4 * 8).arg(t / 4 * 8);
+            };
+            const auto tile = [&](int t) {
+                return QStringLiteral(R"({"src":[%1],"f":%2,"t":%3})")
+                    .arg(src(t))
+                    .arg(random() % 4)
+                    .arg(t);
+            };
+            QDir(folder.path()).mkdir(QStringLiteral("w"));
+            writeFileBytes(
+                path("w.ldtk"),
+                QString::fromLatin1(
+                    R"({"defs":{"tilesets":[{"uid":5,"relPath":"s.png",)"
+                    R"("tileGridSize":8,"__cWid":4,"__cHei":3,"pxWid":32,"pxHei":24,"spacing":0,"padding":0,)"
+                    R"("customData":[%1]}],"layers":[{"tilesetDefUid":5,"autoRuleGroups":[{"rules":)"
+                    R"([{"tileRectsIds":[[%2]]}]}]}]},"levels":[{"externalRelPath":"w/L.ldtkl"}]})")
+                    .arg(data)
+                    .arg(t[0])
+                    .toUtf8());
+            writeFileBytes(
+                path("w/L.ldtkl"),
+                QString::fromLatin1(
+                    R"({"layerInstances":[{"__tilesetDefUid":5,)"
+                    R"("gridTiles":[%1],"autoLayerTiles":[%2],"entityInstances":[{"__tile":{"tilesetUid":5,)"
+                    R"("x":%3,"w":8,"h":8}}]}]})")
+                    .arg(tile(t[1]), tile(t[2]), src(t[3]).replace(",", ",\"y\":"))
+                    .toUtf8());
+            ldtk = {"--used-by", "w/L.ldtkl", "--used-by", "w.ldtk"};
+        }
+        // Each LDtk tile as a gid of a sheet of columns columns, from its src and from its t, then
+        // the rule's tile and the entity's.
+        const auto ldtkCells = [&](uint32_t columns) {
+            std::vector<uint32_t> gids;
+            static const QRegularExpression site(
+                QStringLiteral(R"("src":\[(\d+),(\d+)\],"f":(\d),"t":(\d+)|)"
+                               R"("tileRectsIds":\[\[(\d+)|"x":(\d+),"y":(\d+))"));
+            const QString text =
+                QString::fromUtf8(readFileBytes(path("w.ldtk")) + readFileBytes(path("w/L.ldtkl")));
+            for (const QRegularExpressionMatch& m : site.globalMatch(text)) {
+                const auto n = [&](int i) { return m.captured(i).toUInt(); };
+                const uint32_t flips = (n(3) & 1) << 31 | (n(3) & 2) << 29;
+                if (m.capturedLength(1))
+                    gids.insert(gids.end(),
+                                {(n(2) / 8 * columns + n(1) / 8 + 1) | flips, (n(4) + 1) | flips});
+                else
+                    gids.push_back(m.capturedLength(5) ? n(5) + 1
+                                                       : n(7) / 8 * columns + n(6) / 8 + 1);
+            }
+            return gids;
+        };
+        const std::vector<uint32_t> ldtkBefore = ldtkCells(4u);
         const bool json = random() % 2 == 0;  // TMJ, else TMX
         const QString in = json ? QStringLiteral("l.tmj") : QStringLiteral("l.tmx");
         const QString out = json ? QStringLiteral("n.tmj") : QStringLiteral("n.tmx");
@@ -1107,15 +1173,20 @@ TEST_F(CommandLineTest, DedupeThenRemapKeepsWhatEveryCellShows)
             const QStringList levelOut = again ? QStringList{"--in-place"} : QStringList{"-o", out};
             const QString level = again ? out : in;
             if (sheetCommand[0] == "prune")
-                sheetCommand << "--used-by" << level;
+                sheetCommand << "--used-by" << level << ldtk;
             const Finished packed = run(QStringList{"sheet", sheetCommand[0], again ? "d.png" : "s.png",
                                                     "--tile", "8", "--remap-out", "r.remap",
                                                     "--columns", "3"} +
                                         sheetOut + sheetCommand.mid(1));
             const Finished remap = run(QStringList{"levels", "remap", "--remap", "r.remap", level} + levelOut);
+            const Finished project =
+                ldtk.isEmpty()
+                    ? Finished{0, {}, {}}
+                    : run({"levels", "remap", "--remap", "r.remap", "w.ldtk", "--in-place"});
             again = true;
-            return packed.exitCode + remap.exitCode == 0 ? std::string()
-                                                         : describe(packed) + describe(remap);
+            return packed.exitCode + remap.exitCode + project.exitCode == 0
+                       ? std::string()
+                       : describe(packed) + describe(remap) + describe(project);
         };
         if (dedupes) {
             ASSERT_EQ(step({"dedupe", "--flips"}), "");
@@ -1134,6 +1205,9 @@ TEST_F(CommandLineTest, DedupeThenRemapKeepsWhatEveryCellShows)
         std::vector<uint32_t> cells = before.layers.at(0), now = after.layers.at(0);
         cells.insert(cells.end(), before.objectGids.begin(), before.objectGids.end());
         now.insert(now.end(), after.objectGids.begin(), after.objectGids.end());
+        cells.insert(cells.end(), ldtkBefore.begin(), ldtkBefore.end());
+        for (const uint32_t gid : ldtkCells(3u))
+            now.push_back(gid);
         std::set<uint32_t> shown;  // the tiles that must stay
         for (size_t i = 0; i < before.sheetTileIds.size() && i < 2; ++i)
             shown.insert(uint32_t(before.sheetTileIds[i]) + 1);
@@ -1156,6 +1230,19 @@ TEST_F(CommandLineTest, DedupeThenRemapKeepsWhatEveryCellShows)
             EXPECT_EQ(after.sheetTileIds.size() + 2 * level.tileEntries.size(),
                       before.sheetTileIds.size() + 2);
         }
+        // Only the kept tiles' data stay, each with its tile, in JSON still.
+        const QByteArray project = readFileBytes(path("w.ldtk"));
+        static const QRegularExpression entry(
+            QStringLiteral(R"re("tileId":(\d+),"data":"(\d+)")re"));
+        size_t entries = 0;
+        for (const QRegularExpressionMatch& m : entry.globalMatch(QString::fromUtf8(project))) {
+            EXPECT_EQ(
+                tileOf(packed, m.captured(1).toUInt() + 1).convertToFormat(QImage::Format_ARGB32),
+                tileOf(sheet, m.captured(2).toUInt() + 1));
+            ++entries;
+        }
+        EXPECT_EQ(entries, ldtk.isEmpty() ? 0 : shown.size());
+        EXPECT_EQ(QJsonDocument::fromJson(project).isObject(), !ldtk.isEmpty());
     }
 }
 

@@ -644,6 +644,12 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
         {"a.ldtk", ldtk("").replace("\"spacing\":0,", ""), "line 1, column 22",
          "the tileset “sheet” gives no spacing, which has to become 1",
          fourTiles(TileRemap::GridChange::Added), {}},
+        {"a.ldtk",
+         ldtk("").replace(
+             "\"padding\":0",
+             R"("padding":0,"customData":[{"tileId":0,"data":"a"},{"tileId":2,"data":"b"}])"),
+         "line 2, column 120, defs.tilesets[0] (tileset “sheet”), customData",
+         "tiles 0 and 2 merge into tile 0, but the data they carry differ", merged, {}},
         {"a.ldtk", "{\"levels\": []}", "line 1, column 1",
          "it is neither an LDtk project nor an LDtk level", fourTiles(), {}},
         {"w/a.ldtkl", R"({"layerInstances":[{"__tilesetDefUid":5,"gridTiles":[]}]})", "",
