@@ -39,12 +39,9 @@ QString noWholeTile(const QString& path, const CommandOptions& options)
 {
     if (!options.gutter)
         return QStringLiteral("%1 holds no whole %2 × %2 tile.")
-            .arg(quotedPath(path))
-            .arg(options.tileSize);
+            .arg(quotedPath(path), QString::number(options.tileSize));
     return QStringLiteral("%1 holds no whole %2 × %2 tile with its %3-pixel grid.")
-        .arg(quotedPath(path))
-        .arg(options.tileSize)
-        .arg(*options.gutter);
+        .arg(quotedPath(path), QString::number(options.tileSize), QString::number(*options.gutter));
 }
 
 // What one decoded sheet becomes: the result to save, a failure, or a sheet left as it was.
@@ -200,10 +197,8 @@ SheetOutcome extruded(const QImage& sheet, const CommandOptions& options, const 
                 QStringLiteral("%1 does not look extruded by %2: the tile in column %3, row %4 is "
                                "not surrounded by copies of its edge pixels; --force takes the "
                                "edges off all the same.")
-                    .arg(quotedPath(input))
-                    .arg(options.extrusion)
-                    .arg(tile->x() + 1)
-                    .arg(tile->y() + 1),
+                    .arg(quotedPath(input), QString::number(options.extrusion),
+                         QString::number(tile->x() + 1), QString::number(tile->y() + 1)),
                 {}};
     GridResult result = Extrude ? extrudeTiles(sheet, layout, options.extrusion)
                                 : unextrudeTiles(sheet, layout, options.extrusion);
@@ -347,11 +342,10 @@ JobResult packSheet(const CommandOptions& options, const Job& job, ChooseTiles c
         return failed(error);
     if (options.quiet)
         return {};
-    return JobResult{QString(), choice.notes + QStringLiteral("%1 -> %2: %3 tiles → %4 (%5)\n")
-                                                   .arg(input, job.output)
-                                                   .arg(remap.tileCount())
-                                                   .arg(remap.newTileCount())
-                                                   .arg(choice.done)};
+    return JobResult{QString(),
+                     choice.notes + QStringLiteral("%1 -> %2: %3 tiles → %4 (%5)\n")
+                                        .arg(input, job.output, QString::number(remap.tileCount()),
+                                             QString::number(remap.newTileCount()), choice.done)};
 }
 
 }  // namespace
@@ -409,9 +403,11 @@ JobResult moveBlocksJob(const CommandOptions& options, const Job& job)
         const BlockMove move{block, options.targets[i] - block.topLeft()};
         if (const QString problem = blockMoveProblem(*map, move); !problem.isEmpty())
             return failed(QStringLiteral("%1: --block %2,%3,%4,%5 --to %6,%7: %8")
-                              .arg(quotedPath(input)).arg(block.x()).arg(block.y())
-                              .arg(block.width()).arg(block.height()).arg(options.targets[i].x())
-                              .arg(options.targets[i].y()).arg(problem));
+                              .arg(quotedPath(input), QString::number(block.x()),
+                                   QString::number(block.y()), QString::number(block.width()),
+                                   QString::number(block.height()),
+                                   QString::number(options.targets[i].x()),
+                                   QString::number(options.targets[i].y()), problem));
     }
     for (size_t i = 0; i < options.blocks.size(); ++i)
         if (!moveBlock(sheet, *map, pitch, {options.blocks[i], options.targets[i] - options.blocks[i].topLeft()}))
@@ -448,14 +444,12 @@ JobResult deriveMapJob(const CommandOptions& options, const Job& job)
     if (columns == 0 || rows == 0)
         return failed(noWholeTile(originalPath, options));
     if (moved.image.width() / pitch != columns || moved.image.height() / pitch != rows)
-        return failed(QStringLiteral("%1 holds %2 × %3 whole tiles, but %4 holds %5 × %6: a "
-                                     "rearrangement keeps every tile.")
-                          .arg(quotedPath(rearrangedPath))
-                          .arg(moved.image.width() / pitch)
-                          .arg(moved.image.height() / pitch)
-                          .arg(quotedPath(originalPath))
-                          .arg(columns)
-                          .arg(rows));
+        return failed(
+            QStringLiteral("%1 holds %2 × %3 whole tiles, but %4 holds %5 × %6: a "
+                           "rearrangement keeps every tile.")
+                .arg(quotedPath(rearrangedPath), QString::number(moved.image.width() / pitch),
+                     QString::number(moved.image.height() / pitch), quotedPath(originalPath),
+                     QString::number(columns), QString::number(rows)));
 
     const TileMatch match = matchTiles(original.image, moved.image, options.tileSize, pitch);
     if (!match.map) {
@@ -463,11 +457,9 @@ JobResult deriveMapJob(const CommandOptions& options, const Job& job)
         const int row = match.unmatched / columns;
         const QString where =
             QStringLiteral("The tile in column %1, row %2 of %3 (at pixel %4, %5)")
-                .arg(column + 1)
-                .arg(row + 1)
-                .arg(quotedPath(rearrangedPath))
-                .arg(column * pitch)
-                .arg(row * pitch);
+                .arg(QString::number(column + 1), QString::number(row + 1),
+                     quotedPath(rearrangedPath), QString::number(column * pitch),
+                     QString::number(row * pitch));
         return failed(
             match.used ? QStringLiteral("%1 occurs more often there than in %2.")
                              .arg(where, quotedPath(originalPath))

@@ -110,10 +110,10 @@ fs::path native(const QString& path)
 QString besideName(const QString& target, const char* tag)
 {
     const QFileInfo info(target);
+    const QString random = QString::number(QRandomGenerator::global()->generate(), 16);
     return info.dir().filePath(QStringLiteral(".%1.%2-%3")
-                                   .arg(info.fileName(), QLatin1StringView(tag))
-                                   .arg(QRandomGenerator::global()->generate(), 8, 16,
-                                        QLatin1Char('0')));
+                                   .arg(info.fileName(), QLatin1StringView(tag),
+                                        random.rightJustified(8, QLatin1Char('0'))));
 }
 
 // One file of a group on its way: its new text in a temporary file and, when the target exists,

@@ -293,9 +293,7 @@ PlainBmp readPlainBmp(QIODevice& device, DecodeResult& out, QSize& size,
 QString tooLargeMessage(const QString& name, QSize size)
 {
     return QStringLiteral("%1 is %2 × %3 pixels, larger than 32 767 pixels a side.")
-        .arg(quotedPath(name))
-        .arg(size.width())
-        .arg(size.height());
+        .arg(quotedPath(name), QString::number(size.width()), QString::number(size.height()));
 }
 
 // Why a picture of the size a header claims is refused before its memory is taken, or nothing:
@@ -308,9 +306,7 @@ QString sizeProblem(const QString& name, QSize size, qint64 fileSize, qint64 nee
     if (needed > std::max<qint64>(fileSize, 1) * expansion)
         return QStringLiteral("%1 is damaged: its header claims %2 × %3 pixels, far more than the "
                               "file can hold.")
-            .arg(quotedPath(name))
-            .arg(size.width())
-            .arg(size.height());
+            .arg(quotedPath(name), QString::number(size.width()), QString::number(size.height()));
     return {};
 }
 
@@ -323,9 +319,7 @@ QString unreadableMessage(const QString& name, const QString& reason)
 QString noMemoryMessage(const QString& name, QSize size)
 {
     return QStringLiteral("There is not enough memory to open %1 (%2 × %3 pixels).")
-        .arg(quotedPath(name))
-        .arg(size.width())
-        .arg(size.height());
+        .arg(quotedPath(name), QString::number(size.width()), QString::number(size.height()));
 }
 
 // PNGs are decoded by libpng straight into the sheet's rows, without Qt's 32-bit copy.

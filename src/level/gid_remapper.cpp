@@ -17,15 +17,14 @@ GidRemapper::GidRemapper(const std::vector<TilesetFacts>& tilesets,
         const TilesetFacts& tileset = *order[i];
         if (tileset.firstGid < 1 || tileset.firstGid >= kIdLimit) {
             problem_ = QStringLiteral("the tileset %1 starts at gid %2, outside 1 to %3")
-                           .arg(tileset.label())
-                           .arg(tileset.firstGid)
-                           .arg(kIdLimit - 1);
+                           .arg(tileset.label(), QString::number(tileset.firstGid),
+                                QString::number(kIdLimit - 1));
             return;
         }
         if (i > 0 && order[i - 1]->firstGid == tileset.firstGid) {
-            problem_ = QStringLiteral("the tilesets %1 and %2 both start at gid %3")
-                           .arg(order[i - 1]->label(), tileset.label())
-                           .arg(tileset.firstGid);
+            problem_ =
+                QStringLiteral("the tilesets %1 and %2 both start at gid %3")
+                    .arg(order[i - 1]->label(), tileset.label(), QString::number(tileset.firstGid));
             return;
         }
     }
@@ -42,10 +41,8 @@ GidRemapper::GidRemapper(const std::vector<TilesetFacts>& tilesets,
         if (end > owned) {
             problem_ = QStringLiteral("the tileset %1 (gids %2 to %3) overlaps the next tileset, "
                                       "which starts at gid %4")
-                           .arg(tileset.label())
-                           .arg(tileset.firstGid)
-                           .arg(end - 1)
-                           .arg(owned);
+                           .arg(tileset.label(), QString::number(tileset.firstGid),
+                                QString::number(end - 1), QString::number(owned));
             return;
         }
         ranges_.push_back(
@@ -64,10 +61,8 @@ QString GidRemapper::beyondReason(uint32_t gid) const
                 .arg(range.label);
         if (id >= range.first && id < range.owned)
             return QStringLiteral("gid %1 lies beyond the tileset %2 (gids %3 to %4)")
-                .arg(id)
-                .arg(range.label)
-                .arg(range.first)
-                .arg(range.end - 1);
+                .arg(QString::number(id), range.label, QString::number(range.first),
+                     QString::number(range.end - 1));
     }
     return QString();
 }

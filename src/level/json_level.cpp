@@ -244,7 +244,7 @@ class JsonLevelScanner
         json_.elements(layers, [&](int64_t index, Value layer) {
             if (layer.kind != '{')
                 return;
-            const QString here = QStringLiteral("%1[%2]").arg(path).arg(index);
+            const QString here = QStringLiteral("%1[%2]").arg(path, QString::number(index));
             const Fields fields(json_, layer);
             const QString type = json_.string(fields.value(u"type"));
             const QString where = QStringLiteral("%1, layer %2")

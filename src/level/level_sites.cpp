@@ -557,11 +557,11 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
                 return failedAt(bytes, *problem);
         if (!remap.isRearrangement()) {
             if (tileset.margin != 0)
-                return failedAt(bytes, {site.at, QString(),
-                                        QStringLiteral("the tileset %1 has a margin of %2 pixels, "
-                                                       "but a packed sheet starts at its corner")
-                                            .arg(tileset.label())
-                                            .arg(tileset.margin)});
+                return failedAt(bytes,
+                                {site.at, QString(),
+                                 QStringLiteral("the tileset %1 has a margin of %2 pixels, "
+                                                "but a packed sheet starts at its corner")
+                                     .arg(tileset.label(), QString::number(tileset.margin))});
             const int64_t columns = remap.newColumns();
             const int64_t rows = (remap.newTileCount() + columns - 1) / columns;
             if (site.tileCount.valid())

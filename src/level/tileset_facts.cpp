@@ -73,15 +73,11 @@ QString checkSheetTileset(const TilesetFacts& tileset, const TileRemap& remap)
             .arg(tileset.label());
     if (!remap.keepsIds && count != remap.tileCount() && !leavesOutPadding(tileset, remap))
         return QStringLiteral("the tileset %1 has %2 tiles, the tile map %3")
-            .arg(tileset.label())
-            .arg(count)
-            .arg(remap.tileCount());
+            .arg(tileset.label(), QString::number(count), QString::number(remap.tileCount()));
     const int64_t columns = tileset.knownColumns();
     if (remap.columns > 0 && columns >= 0 && columns != remap.columns)
         return QStringLiteral("the tileset %1 has %2 tile columns, the sheet %3")
-            .arg(tileset.label())
-            .arg(columns)
-            .arg(remap.columns);
+            .arg(tileset.label(), QString::number(columns), QString::number(remap.columns));
     if (remap.grid == TileRemap::GridChange::None && !remap.changesLayout())
         return QString();
     if (columns <= 0 || count % columns != 0)
@@ -92,18 +88,15 @@ QString checkSheetTileset(const TilesetFacts& tileset, const TileRemap& remap)
     if (tileset.margin != 0)
         return QStringLiteral("the tileset %1 has a margin of %2 pixels, but a grid starts at the "
                               "sheet's corner")
-            .arg(tileset.label())
-            .arg(tileset.margin);
+            .arg(tileset.label(), QString::number(tileset.margin));
     const bool added = remap.grid == TileRemap::GridChange::Added;
     if (tileset.spacing != (added ? 0 : 1))
         return added ? QStringLiteral("the tileset %1 has a spacing of %2 pixels, but the grid was "
                                       "added to a sheet without one")
-                           .arg(tileset.label())
-                           .arg(tileset.spacing)
+                           .arg(tileset.label(), QString::number(tileset.spacing))
                      : QStringLiteral("the tileset %1 has a spacing of %2 pixels, but the grid was "
                                       "removed from a sheet that had a one-pixel grid")
-                           .arg(tileset.label())
-                           .arg(tileset.spacing);
+                           .arg(tileset.label(), QString::number(tileset.spacing));
     return QString();
 }
 

@@ -613,6 +613,13 @@ TEST_F(CommandLineTest, FailuresAreNamedAndTheOtherFilesAreStillDone)
     EXPECT_TRUE(sameRgb(loadResult(path(QStringLiteral("good1.png"))), expected));
     EXPECT_EQ(folderEntries(folder.path()), QStringList({"blocked.png", "cut.png", "good1.png",
                                                          "good2.bmp", "out", "small.png"}));
+
+    // A name holding "%2" is named as written, not filled in as a place of the message.
+    saveSheet(makeTestImage(10, 10), path(QStringLiteral("tiny%2.png")));
+    const Finished tiny =
+        run({"sheet", "dedupe", "tiny%2.png", "-o", "t.png", "--remap-out", "t.remap"});
+    EXPECT_TRUE(tiny.err.contains(QStringLiteral("“tiny%2.png” holds no whole 16 × 16 tile.")))
+        << describe(tiny);
 }
 
 // ---------------------------------------------------------------------------------------------
