@@ -453,22 +453,20 @@ class Scanner
         else if (const Value id2 = fields.value(u"identifier"); id2.kind == '"')
             name = json_.string(id2);
         addEditorRects(fields, name);
-        if (fields.find(u"tilesetUid") && fields.find(u"x") && fields.find(u"y") &&
-            fields.find(u"w") && fields.find(u"h")) {
-            RectSite rect{number(fields.value(u"tilesetUid")),
-                          number(fields.value(u"x")),
-                          number(fields.value(u"y")),
-                          number(fields.value(u"w")),
-                          number(fields.value(u"h")),
-                          value.span.begin,
-                          name,
-                          {}};
-            if (rect.uid.valid()) {
-                if (!sites_.isProject)
-                    sites_.drawnFrom.insert(rect.uid.value);
-                sites_.rects.push_back(rect);
+        // In LDtk 1.0 files an entity definition's tileRect leaves its tileset to tilesetId.
+        if (const Value old = fields.value(u"tileRect");
+            old.kind == '{' && !JsonFields(json_, old).find(u"tilesetUid"))
+            addRect(number(fields.value(u"tilesetId")), JsonFields(json_, old), {}, old, name);
+        if (fields.find(u"tilesetUid")) {
+            // LDtk 1.0 files keep a tile rectangle as srcRect [x, y, w, h].
+            std::vector<Number> sides;
+            json_.elements(fields.value(u"srcRect"),
+                           [&](int64_t, Value side) { sides.push_back(number(side)); });
+            if (sides.size() == 4 || (fields.find(u"x") && fields.find(u"y") &&
+                                      fields.find(u"w") && fields.find(u"h"))) {
+                addRect(number(fields.value(u"tilesetUid")), fields, sides, value, name);
+                return;
             }
-            return;
         }
         for (const Member& member : fields.all()) {
             if (member.value.kind != '{' && member.value.kind != '[')
@@ -479,6 +477,22 @@ class Scanner
                 continue;
             walkRects(member.value, name);
         }
+    }
+
+    // A rectangle of the tileset uid: its sides, or else the object's x, y, w and h.
+    void addRect(Number uid, const JsonFields& fields, const std::vector<Number>& sides,
+                 Value object, const QString& owner)
+    {
+        if (!uid.valid())
+            return;
+        RectSite rect{uid, {}, {}, {}, {}, object.span.begin, owner, {}};
+        Number* targets[] = {&rect.x, &rect.y, &rect.w, &rect.h};
+        const char16_t* keys[] = {u"x", u"y", u"w", u"h"};
+        for (size_t i = 0; i < 4; ++i)
+            *targets[i] = sides.size() == 4 ? sides[i] : number(fields.value(keys[i]));
+        if (!sites_.isProject)
+            sites_.drawnFrom.insert(uid.value);
+        sites_.rects.push_back(rect);
     }
 
     // The editor's own copies of Tile field values, "x,y,w,h" strings: a field instance's

@@ -416,15 +416,17 @@ TEST(LevelFormats, CsvLevelsKeepSeparatorsEmptyFieldsAndNegativeNumbers)
 
 // A packing remap merges tiles 2 and 3 into 0 and 1, 3 mirrored: tags and selections name a
 // merged tile once, the caches shrink, a tile's flips take the mirror, and a Tile field's value
-// moves in both the forms the file keeps it.
+// moves in both the forms the file keeps it, as do LDtk 1.0's srcRect and tilesetId's tileRect.
 TEST(LevelFormats, LdtkDefinitionsFollowAPackedSheet)
 {
     const QByteArray project = R"({"defs": {"tilesets": [{"__cWid": 2, "__cHei": 2, "uid": 5,
  "relPath": "s.png", "pxWid": 16, "pxHei": 16, "tileGridSize": 8, "spacing": 0, "padding": 0,
  "enumTags": [{"enumValueId": "A", "tileIds": [0, 2, 3]}], "savedSelections": [{"ids": [1, 3]}],
- "cachedPixelData": {"opaqueTiles": "1010", "averageColors": "f000f111f222f333"}}]},
+ "cachedPixelData": {"opaqueTiles": "1010", "averageColors": "f000f111f222f333"}}], "entities":
+ [{"tilesetId": 5, "tileId": 2, "tileRect": {"x": 0, "y": 8, "w": 8, "h": 8}}]},
  "levels": [{"layerInstances": [{"__tilesetDefUid": 5,
-  "gridTiles": [{"src": [8, 8], "f": 2, "t": 3}], "entityInstances": [{"__identifier": "Box",
+  "gridTiles": [{"src": [8, 8], "f": 2, "t": 3}], "entityInstances": [{"__identifier": "Old",
+  "__tile": {"tilesetUid": 5, "srcRect": [0, 8, 8, 8]}}, {"__identifier": "Box",
   "__tile": {"tilesetUid": 5, "x": 0, "y": 8, "w": 8, "h": 8}, "fieldInstances": [{"__type": "Tile",
   "__value": {"tilesetUid": 5, "x": 0, "y": 8, "w": 8, "h": 8},
     "realEditorValues": [{"id": "V_String", "params": ["0,8,8,8"]}]}]}]}]}]})";
@@ -445,6 +447,8 @@ TEST(LevelFormats, LdtkDefinitionsFollowAPackedSheet)
                   .replace("[8, 8], \"f\": 2, \"t\": 3", "[8, 0], \"f\": 3, \"t\": 1")
                   .replace("\"y\": 8", "\"y\": 0")
                   .replace("0,8,8,8", "0,0,8,8")
+                  .replace("\"tileId\": 2", "\"tileId\": 0")
+                  .replace("[0, 8, 8, 8]", "[0, 0, 8, 8]")
                   .toStdString());
     EXPECT_EQ(result.cellsChanged, 1);
 }
