@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -589,15 +590,16 @@ int64_t flipsOf(TileSymmetry symmetry)
            (symmetry.bits() & TileSymmetry::kV ? 2 : 0);
 }
 
-// Rewrites the per-tile cache: one unit of `width` characters per tile, in tile order. A cache that
-// does not hold one unit per tile is left for LDtk to renew.
-void remapCache(const QByteArray& bytes, Span span, int width, const TileRemap& remap,
-                TextSplice& splice)
+// Rewrites the per-tile cache: one unit of `width` characters per tile, in tile order, for the
+// `units` tiles of the columns and rows the tileset will state (the rest of a packed sheet's last
+// row is empty). A cache that does not hold one unit per tile is left for LDtk to renew.
+void remapCache(const QByteArray& bytes, Span span, int width, int64_t units,
+                const TileRemap& remap, TextSplice& splice)
 {
     if (!span.valid() || span.size() != qsizetype(remap.tileCount()) * width)
         return;
     const QByteArrayView old = QByteArrayView(bytes).sliced(span.begin, span.size());
-    QByteArray now(qsizetype(remap.newTileCount()) * width, '0');
+    QByteArray now(qsizetype(std::max<int64_t>(units, remap.newTileCount())) * width, '0');
     std::vector<bool> filled(size_t(remap.newTileCount()), false);
     for (size_t tile = 0; tile < remap.newIndexOf.size(); ++tile) {
         const int32_t to = remap.newIndexOf[tile];
@@ -740,8 +742,9 @@ class Remapper
             set(site.cHei, sheet.newRows);
         }
         if (!remap_.keepsIds) {
-            remapCache(bytes_, site.opaqueTiles, 1, remap_, splice_);
-            remapCache(bytes_, site.averageColors, 4, remap_, splice_);
+            const int64_t units = sheet.newColumns * sheet.newRows;
+            remapCache(bytes_, site.opaqueTiles, 1, units, remap_, splice_);
+            remapCache(bytes_, site.averageColors, 4, units, remap_, splice_);
         }
     }
 

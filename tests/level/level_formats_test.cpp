@@ -451,6 +451,12 @@ TEST(LevelFormats, LdtkDefinitionsFollowAPackedSheet)
                   .replace("[0, 8, 8, 8]", "[0, 0, 8, 8]")
                   .toStdString());
     EXPECT_EQ(result.cellsChanged, 1);
+    TileRemap pruned;  // tile 1 dropped: the caches keep the empty end of the last row
+    pruned.newIndexOf = {0, TileRemap::kDropped, 1, 2};
+    pruned.newTiles = 3;
+    const QByteArray packed = remapText(project, "a.ldtk", pruned).bytes;
+    EXPECT_TRUE(packed.contains("\"1100\"") && packed.contains("\"f000f222f3330000\""))
+        << packed.data();
 }
 
 TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
