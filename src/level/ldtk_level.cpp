@@ -39,6 +39,13 @@ struct IdList {
     QByteArray separator;  // as written between the first two
 };
 
+// The tiles a stamp rule draws as one block, laid out as they lie in the tileset: a range of ids.
+struct Stamp {
+    size_t first = 0;
+    size_t end = 0;
+    QString where;
+};
+
 // A tile of a layer: its number, its place in the image and its flips.
 struct TileSite {
     int64_t tilesetUid = -1;
@@ -87,6 +94,7 @@ struct Sites {
     std::vector<LdtkTilesetSite> tilesets;
     std::vector<IdSite> ids;
     std::vector<IdList> lists;
+    std::vector<Stamp> stamps;
     std::vector<TileSite> tiles;
     std::vector<QString> layerNames;
     std::vector<RectSite> rects;
@@ -309,9 +317,24 @@ class Scanner
                                            .arg(name)
                                            .arg(group)
                                            .arg(index);
-                    addIds(uid, ruleFields.value(u"tileRectsIds"),
-                           at + QStringLiteral(".tileRectsIds"));
+                    // Each rectangle of tiles (before LDtk 1.4 all the tiles) is one stamp.
+                    const bool stamp = string(ruleFields.value(u"tileMode")) == u"Stamp";
+                    const Value rects = ruleFields.value(u"tileRectsIds");
+                    json_.elements(rects, [&](int64_t index, Value rect) {
+                        const size_t first = sites_.ids.size();
+                        const QString name =
+                            QStringLiteral("%1.tileRectsIds[%2]").arg(at).arg(index);
+                        if (rect.kind == '[')
+                            addIds(uid, rect, name);
+                        else
+                            addId(uid, rect, name, false);
+                        if (stamp)
+                            sites_.stamps.push_back({first, sites_.ids.size(), at});
+                    });
+                    const size_t first = sites_.ids.size();
                     addIds(uid, ruleFields.value(u"tileIds"), at + QStringLiteral(".tileIds"));
+                    if (stamp)
+                        sites_.stamps.push_back({first, sites_.ids.size(), at});
                 });
         });
     }
@@ -719,7 +742,7 @@ class Remapper
         for (const auto& [uid, sheet] : sheets_)
             if (sheet.site)
                 rewriteTileset(sheet);
-        return ids(problem) && tiles(problem) && rects(problem);
+        return stamps(problem) && ids(problem) && tiles(problem) && rects(problem);
     }
 
     TextSplice& splice() { return splice_; }
@@ -752,6 +775,45 @@ class Remapper
     {
         const auto found = sheets_.find(uid);
         return found == sheets_.end() ? nullptr : &found->second;
+    }
+
+    // A stamp rule lays its tiles out as they lie against each other in the tileset: they have to
+    // keep that. Tiles beyond the tileset, dropped or turned are left for ids() to name.
+    bool stamps(LevelProblem& problem) const
+    {
+        for (const Stamp& stamp : sites_.stamps) {
+            const SheetTileset* sheet =
+                stamp.first < stamp.end ? sheetOf(sites_.ids[stamp.first].tilesetUid) : nullptr;
+            if (!sheet || remap_.keepsIds)
+                continue;
+            auto place = [](int64_t tile, int64_t columns) {
+                return std::pair{tile % columns, tile / columns};
+            };
+            QStringList tiles;
+            bool together = true;
+            const int64_t first = sites_.ids[stamp.first].id.value;
+            for (size_t i = stamp.first; i < stamp.end; ++i) {
+                const int64_t tile = sites_.ids[i].id.value;
+                if (first < 0 || first >= sheet->count || tile < 0 || tile >= sheet->count ||
+                    remap_.newIndexOf[size_t(tile)] < 0 ||
+                    !remap_.symmetry(size_t(tile)).isIdentity())
+                    break;
+                tiles << QString::number(tile);
+                const auto [x, y] = place(tile, sheet->columns);
+                const auto [x0, y0] = place(first, sheet->columns);
+                const auto [nx, ny] = place(remap_.newIndexOf[size_t(tile)], sheet->newColumns);
+                const auto [nx0, ny0] = place(remap_.newIndexOf[size_t(first)], sheet->newColumns);
+                together = together && x - x0 == nx - nx0 && y - y0 == ny - ny0;
+            }
+            if (!together && tiles.size() == qsizetype(stamp.end - stamp.first)) {
+                problem = {sites_.ids[stamp.first].id.span.begin, stamp.where,
+                           QStringLiteral("its stamp of tiles %1 does not move together as one "
+                                          "block")
+                               .arg(tiles.join(QStringLiteral(", ")))};
+                return false;
+            }
+        }
+        return true;
     }
 
     bool ids(LevelProblem& problem)
