@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -37,6 +38,13 @@ struct IdSite {
 struct IdList {
     Span elements;         // from the first element to the end of the last
     QByteArray separator;  // as written between the first two
+};
+
+// The tiles a stamp rule draws as one block, laid out as they lie in the tileset: a range of ids.
+struct Stamp {
+    size_t first = 0;
+    size_t end = 0;
+    QString where;
 };
 
 // A tile of a layer: its number, its place in the image and its flips.
@@ -88,6 +96,7 @@ struct Sites {
     std::vector<LdtkTilesetSite> tilesets;
     std::vector<IdSite> ids;
     std::vector<IdList> lists;
+    std::vector<Stamp> stamps;
     std::vector<TileSite> tiles;
     std::vector<QString> layerNames;
     std::vector<RectSite> rects;
@@ -212,10 +221,10 @@ class Scanner
     {
         json_.elements(array, [&](int64_t index, Value id) {
             if (id.kind == '[') {  // a rule's rectangles of tiles
-                addIds(uid, id, QStringLiteral("%1[%2]").arg(where).arg(index));
+                addIds(uid, id, QStringLiteral("%1[%2]").arg(where, QString::number(index)));
                 return;
             }
-            addId(uid, id, QStringLiteral("%1[%2]").arg(where).arg(index));
+            addId(uid, id, QStringLiteral("%1[%2]").arg(where, QString::number(index)));
         });
     }
 
@@ -273,12 +282,14 @@ class Scanner
         const int64_t uid = facts.uid;
         addJsonArrayEntries(json_, site.customData, fields.value(u"customData"), 0, u"tileId");
         json_.elements(fields.value(u"enumTags"), [&](int64_t index, Value tag) {
-            addIdList(uid, JsonFields(json_, tag).value(u"tileIds"),
-                      QStringLiteral("%1, enumTags[%2].tileIds").arg(site.where).arg(index));
+            addIdList(
+                uid, JsonFields(json_, tag).value(u"tileIds"),
+                QStringLiteral("%1, enumTags[%2].tileIds").arg(site.where, QString::number(index)));
         });
         json_.elements(fields.value(u"savedSelections"), [&](int64_t index, Value selection) {
             addIdList(uid, JsonFields(json_, selection).value(u"ids"),
-                      QStringLiteral("%1, savedSelections[%2].ids").arg(site.where).arg(index));
+                      QStringLiteral("%1, savedSelections[%2].ids")
+                          .arg(site.where, QString::number(index)));
         });
         const Value cache = fields.value(u"cachedPixelData");
         if (cache.kind == '{') {
@@ -303,13 +314,27 @@ class Scanner
             json_.elements(
                 JsonFields(json_, value).value(u"rules"), [&](int64_t index, Value rule) {
                     const JsonFields ruleFields(json_, rule);
-                    const QString at = QStringLiteral("%1, autoRuleGroups[%2].rules[%3]")
-                                           .arg(name)
-                                           .arg(group)
-                                           .arg(index);
-                    addIds(uid, ruleFields.value(u"tileRectsIds"),
-                           at + QStringLiteral(".tileRectsIds"));
+                    const QString at =
+                        QStringLiteral("%1, autoRuleGroups[%2].rules[%3]")
+                            .arg(name, QString::number(group), QString::number(index));
+                    // Each rectangle of tiles (before LDtk 1.4 all the tiles) is one stamp.
+                    const bool stamp = string(ruleFields.value(u"tileMode")) == u"Stamp";
+                    const Value rects = ruleFields.value(u"tileRectsIds");
+                    json_.elements(rects, [&](int64_t index, Value rect) {
+                        const size_t first = sites_.ids.size();
+                        const QString name =
+                            QStringLiteral("%1.tileRectsIds[%2]").arg(at, QString::number(index));
+                        if (rect.kind == '[')
+                            addIds(uid, rect, name);
+                        else
+                            addId(uid, rect, name);
+                        if (stamp)
+                            sites_.stamps.push_back({first, sites_.ids.size(), at});
+                    });
+                    const size_t first = sites_.ids.size();
                     addIds(uid, ruleFields.value(u"tileIds"), at + QStringLiteral(".tileIds"));
+                    if (stamp)
+                        sites_.stamps.push_back({first, sites_.ids.size(), at});
                 });
         });
     }
@@ -334,14 +359,13 @@ class Scanner
                 if (!json_.integer(fields.value(u"iconTilesetUid"), uid))
                     return;
                 const QString name = string(fields.value(u"identifier"));
-                const QString where = QStringLiteral("defs.%1[%2] (enum %3)")
-                                          .arg(QString::fromUtf16(key))
-                                          .arg(index)
-                                          .arg(quotedPath(name));
+                const QString where =
+                    QStringLiteral("defs.%1[%2] (enum %3)")
+                        .arg(QString::fromUtf16(key), QString::number(index), quotedPath(name));
                 json_.elements(fields.value(u"values"), [&](int64_t at, Value enumValue) {
                     const JsonFields valueFields(json_, enumValue);
                     addId(uid, valueFields.value(u"tileId"),
-                          QStringLiteral("%1, values[%2].tileId").arg(where).arg(at));
+                          QStringLiteral("%1, values[%2].tileId").arg(where, QString::number(at)));
                     std::vector<Number> sides;
                     json_.elements(valueFields.value(u"__tileSrcRect"),
                                    [&](int64_t, Value side) { sides.push_back(number(side)); });
@@ -451,22 +475,20 @@ class Scanner
         else if (const Value id2 = fields.value(u"identifier"); id2.kind == '"')
             name = json_.string(id2);
         addEditorRects(fields, name);
-        if (fields.find(u"tilesetUid") && fields.find(u"x") && fields.find(u"y") &&
-            fields.find(u"w") && fields.find(u"h")) {
-            RectSite rect{number(fields.value(u"tilesetUid")),
-                          number(fields.value(u"x")),
-                          number(fields.value(u"y")),
-                          number(fields.value(u"w")),
-                          number(fields.value(u"h")),
-                          value.span.begin,
-                          name,
-                          {}};
-            if (rect.uid.valid()) {
-                if (!sites_.isProject)
-                    sites_.drawnFrom.insert(rect.uid.value);
-                sites_.rects.push_back(rect);
+        // In LDtk 1.0 files an entity definition's tileRect leaves its tileset to tilesetId.
+        if (const Value old = fields.value(u"tileRect");
+            old.kind == '{' && !JsonFields(json_, old).find(u"tilesetUid"))
+            addRect(number(fields.value(u"tilesetId")), JsonFields(json_, old), {}, old, name);
+        if (fields.find(u"tilesetUid")) {
+            // LDtk 1.0 files keep a tile rectangle as srcRect [x, y, w, h].
+            std::vector<Number> sides;
+            json_.elements(fields.value(u"srcRect"),
+                           [&](int64_t, Value side) { sides.push_back(number(side)); });
+            if (sides.size() == 4 || (fields.find(u"x") && fields.find(u"y") && fields.find(u"w") &&
+                                      fields.find(u"h"))) {
+                addRect(number(fields.value(u"tilesetUid")), fields, sides, value, name);
+                return;
             }
-            return;
         }
         for (const Member& member : fields.all()) {
             if (member.value.kind != '{' && member.value.kind != '[')
@@ -477,6 +499,22 @@ class Scanner
                 continue;
             walkRects(member.value, name);
         }
+    }
+
+    // A rectangle of the tileset uid: its sides, or else the object's x, y, w and h.
+    void addRect(Number uid, const JsonFields& fields, const std::vector<Number>& sides,
+                 Value object, const QString& owner)
+    {
+        if (!uid.valid())
+            return;
+        RectSite rect{uid, {}, {}, {}, {}, object.span.begin, owner, {}};
+        Number* targets[] = {&rect.x, &rect.y, &rect.w, &rect.h};
+        const char16_t* keys[] = {u"x", u"y", u"w", u"h"};
+        for (size_t i = 0; i < 4; ++i)
+            *targets[i] = sides.size() == 4 ? sides[i] : number(fields.value(keys[i]));
+        if (!sites_.isProject)
+            sites_.drawnFrom.insert(uid.value);
+        sites_.rects.push_back(rect);
     }
 
     // The editor's own copies of Tile field values, "x,y,w,h" strings: a field instance's
@@ -573,15 +611,16 @@ int64_t flipsOf(TileSymmetry symmetry)
            (symmetry.bits() & TileSymmetry::kV ? 2 : 0);
 }
 
-// Rewrites the per-tile cache: one unit of `width` characters per tile, in tile order. A cache that
-// does not hold one unit per tile is left for LDtk to renew.
-void remapCache(const QByteArray& bytes, Span span, int width, const TileRemap& remap,
-                TextSplice& splice)
+// Rewrites the per-tile cache: one unit of `width` characters per tile, in tile order, for the
+// `units` tiles of the columns and rows the tileset will state (the rest of a packed sheet's last
+// row is empty). A cache that does not hold one unit per tile is left for LDtk to renew.
+void remapCache(const QByteArray& bytes, Span span, int width, int64_t units,
+                const TileRemap& remap, TextSplice& splice)
 {
     if (!span.valid() || span.size() != qsizetype(remap.tileCount()) * width)
         return;
     const QByteArrayView old = QByteArrayView(bytes).sliced(span.begin, span.size());
-    QByteArray now(qsizetype(remap.newTileCount()) * width, '0');
+    QByteArray now(qsizetype(std::max<int64_t>(units, remap.newTileCount())) * width, '0');
     std::vector<bool> filled(size_t(remap.newTileCount()), false);
     for (size_t tile = 0; tile < remap.newIndexOf.size(); ++tile) {
         const int32_t to = remap.newIndexOf[tile];
@@ -645,8 +684,7 @@ class Remapper
                     problem = {at, sheet.site ? sheet.site->where : QString(),
                                QStringLiteral("the tileset %1 has a padding of %2 pixels, but a "
                                               "packed sheet starts at its corner")
-                                   .arg(sheet.facts.label())
-                                   .arg(sheet.facts.margin)};
+                                   .arg(sheet.facts.label(), QString::number(sheet.facts.margin))};
                     return false;
                 }
                 sheet.newColumns = remap_.newColumns() > 0 ? remap_.newColumns() : sheet.columns;
@@ -688,8 +726,8 @@ class Remapper
             if (!value.span.valid() && value.before != value.after) {
                 problem = {site.at, site.where,
                            QStringLiteral("the tileset %1 gives no %2, which has to become %3")
-                               .arg(sheet.facts.label(), QString::fromLatin1(value.key))
-                               .arg(value.after)};
+                               .arg(sheet.facts.label(), QString::fromLatin1(value.key),
+                                    QString::number(value.after))};
                 return false;
             }
         }
@@ -712,7 +750,7 @@ class Remapper
                     return false;
                 }
         }
-        return ids(problem) && tiles(problem) && rects(problem);
+        return stamps(problem) && ids(problem) && tiles(problem) && rects(problem);
     }
 
     TextSplice& splice() { return splice_; }
@@ -735,8 +773,9 @@ class Remapper
             set(site.cHei, sheet.newRows);
         }
         if (!remap_.keepsIds) {
-            remapCache(bytes_, site.opaqueTiles, 1, remap_, splice_);
-            remapCache(bytes_, site.averageColors, 4, remap_, splice_);
+            const int64_t units = sheet.newColumns * sheet.newRows;
+            remapCache(bytes_, site.opaqueTiles, 1, units, remap_, splice_);
+            remapCache(bytes_, site.averageColors, 4, units, remap_, splice_);
         }
     }
 
@@ -752,6 +791,45 @@ class Remapper
     {
         const auto found = sheets_.find(uid);
         return found == sheets_.end() ? nullptr : &found->second;
+    }
+
+    // A stamp rule lays its tiles out as they lie against each other in the tileset: they have to
+    // keep that. Tiles beyond the tileset, dropped or turned are left for ids() to name.
+    bool stamps(LevelProblem& problem) const
+    {
+        for (const Stamp& stamp : sites_.stamps) {
+            const SheetTileset* sheet =
+                stamp.first < stamp.end ? sheetOf(sites_.ids[stamp.first].tilesetUid) : nullptr;
+            if (!sheet || remap_.keepsIds)
+                continue;
+            auto place = [](int64_t tile, int64_t columns) {
+                return std::pair{tile % columns, tile / columns};
+            };
+            QStringList tiles;
+            bool together = true;
+            const int64_t first = sites_.ids[stamp.first].id.value;
+            for (size_t i = stamp.first; i < stamp.end; ++i) {
+                const int64_t tile = sites_.ids[i].id.value;
+                if (first < 0 || first >= sheet->count || tile < 0 || tile >= sheet->count ||
+                    remap_.newIndexOf[size_t(tile)] < 0 ||
+                    !remap_.symmetry(size_t(tile)).isIdentity())
+                    break;
+                tiles << QString::number(tile);
+                const auto [x, y] = place(tile, sheet->columns);
+                const auto [x0, y0] = place(first, sheet->columns);
+                const auto [nx, ny] = place(remap_.newIndexOf[size_t(tile)], sheet->newColumns);
+                const auto [nx0, ny0] = place(remap_.newIndexOf[size_t(first)], sheet->newColumns);
+                together = together && x - x0 == nx - nx0 && y - y0 == ny - ny0;
+            }
+            if (!together && tiles.size() == qsizetype(stamp.end - stamp.first)) {
+                problem = {sites_.ids[stamp.first].id.span.begin, stamp.where,
+                           QStringLiteral("its stamp of tiles %1 does not move together as one "
+                                          "block")
+                               .arg(tiles.join(QStringLiteral(", ")))};
+                return false;
+            }
+        }
+        return true;
     }
 
     bool ids(LevelProblem& problem)
@@ -843,8 +921,8 @@ class Remapper
             const QString where = QStringLiteral("%1, %2[%3]")
                                       .arg(sites_.layerNames[size_t(tile.layer)],
                                            tile.autoTile ? QStringLiteral("autoLayerTiles")
-                                                         : QStringLiteral("gridTiles"))
-                                      .arg(tile.index);
+                                                         : QStringLiteral("gridTiles"),
+                                           QString::number(tile.index));
             auto fail = [&](qsizetype at, const QString& reason) {
                 problem = {at, where, reason};
                 return false;

@@ -416,15 +416,17 @@ TEST(LevelFormats, CsvLevelsKeepSeparatorsEmptyFieldsAndNegativeNumbers)
 
 // A packing remap merges tiles 2 and 3 into 0 and 1, 3 mirrored: tags and selections name a
 // merged tile once, the caches shrink, a tile's flips take the mirror, and a Tile field's value
-// moves in both the forms the file keeps it.
+// moves in both the forms the file keeps it, as do LDtk 1.0's srcRect and tilesetId's tileRect.
 TEST(LevelFormats, LdtkDefinitionsFollowAPackedSheet)
 {
     const QByteArray project = R"({"defs": {"tilesets": [{"__cWid": 2, "__cHei": 2, "uid": 5,
  "relPath": "s.png", "pxWid": 16, "pxHei": 16, "tileGridSize": 8, "spacing": 0, "padding": 0,
  "enumTags": [{"enumValueId": "A", "tileIds": [0, 2, 3]}], "savedSelections": [{"ids": [1, 3]}],
- "cachedPixelData": {"opaqueTiles": "1010", "averageColors": "f000f111f222f333"}}]},
+ "cachedPixelData": {"opaqueTiles": "1010", "averageColors": "f000f111f222f333"}}], "entities":
+ [{"tilesetId": 5, "tileId": 2, "tileRect": {"x": 0, "y": 8, "w": 8, "h": 8}}]},
  "levels": [{"layerInstances": [{"__tilesetDefUid": 5,
-  "gridTiles": [{"src": [8, 8], "f": 2, "t": 3}], "entityInstances": [{"__identifier": "Box",
+  "gridTiles": [{"src": [8, 8], "f": 2, "t": 3}], "entityInstances": [{"__identifier": "Old",
+  "__tile": {"tilesetUid": 5, "srcRect": [0, 8, 8, 8]}}, {"__identifier": "Box",
   "__tile": {"tilesetUid": 5, "x": 0, "y": 8, "w": 8, "h": 8}, "fieldInstances": [{"__type": "Tile",
   "__value": {"tilesetUid": 5, "x": 0, "y": 8, "w": 8, "h": 8},
     "realEditorValues": [{"id": "V_String", "params": ["0,8,8,8"]}]}]}]}]}]})";
@@ -445,8 +447,16 @@ TEST(LevelFormats, LdtkDefinitionsFollowAPackedSheet)
                   .replace("[8, 8], \"f\": 2, \"t\": 3", "[8, 0], \"f\": 3, \"t\": 1")
                   .replace("\"y\": 8", "\"y\": 0")
                   .replace("0,8,8,8", "0,0,8,8")
+                  .replace("\"tileId\": 2", "\"tileId\": 0")
+                  .replace("[0, 8, 8, 8]", "[0, 0, 8, 8]")
                   .toStdString());
     EXPECT_EQ(result.cellsChanged, 1);
+    TileRemap pruned; // tile 1 dropped: the caches keep the empty end of the last row
+    pruned.newIndexOf = {0, TileRemap::kDropped, 1, 2};
+    pruned.newTiles = 3;
+    const QByteArray packed = remapText(project, "a.ldtk", pruned).bytes;
+    EXPECT_TRUE(packed.contains("\"1100\"") && packed.contains("\"f000f222f3330000\""))
+        << packed.data();
 }
 
 TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
@@ -608,11 +618,16 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
          "the zstd data is damaged",
          fourTiles(),
          {}},
-        {"a.csv", "0,1,\n2,3\n", "line 2, column 3",
-         "tile 3 becomes tile 1 turned, and CSV cells hold no flips", merged, {}},
+        {"a.csv",
+         "0,1,\n2,3\n",
+         "line 2, column 3",
+         "tile 3 becomes tile 1 turned, and CSV cells hold no flips",
+         merged,
+         {}},
         {"a.tmx", withData("<tile id=\"0\" type=\"a\"/><tile id=\"2\" type=\"b\"/>"), "line 2",
          "tiles 0 and 2 merge into tile 0, but the data they carry differ", merged, named},
-        {"a.tmx", withData("<tile id=\"3\"><objectgroup><object width=\"4\"/></objectgroup></tile>"),
+        {"a.tmx",
+         withData("<tile id=\"3\"><objectgroup><object width=\"4\"/></objectgroup></tile>"),
          "line 2", "tiles 1 and 3 merge into tile 1, but the data they carry differ", merged,
          named},
         {"a.tmx", withData(QString::fromUtf8(animated).arg(3).toUtf8()), "line 2",
@@ -623,7 +638,9 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
          "{\"type\":\"tileset\",\"image\":\"s.png\",\"tilecount\":4,\"columns\":2,"
          "\"tiles\":[{\"id\":2,\"type\":\"b\"},{\"id\":0,\"type\":\"a\"}]}",
          "line 1, column 90, tileset “s.png”",
-         "tiles 0 and 2 merge into tile 0, but the data they carry differ", merged, {}},
+         "tiles 0 and 2 merge into tile 0, but the data they carry differ",
+         merged,
+         {}},
         {"a.csv", "1,x,3\n", "line 1, column 3", "“x” is not a tile number", fourTiles(), {}},
         {"a.csv",
          "1 2\n3 4\n",
@@ -631,29 +648,64 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
          "the tile number 4 lies beyond the sheet's 4 tiles (numbers 0 to 3)",
          fourTiles(),
          {}},
-        {"a.ldtk", ldtk(R"({"px":[0,0],"src":[0,0],"f":0,"t":4})"),
+        {"a.ldtk",
+         ldtk(R"({"px":[0,0],"src":[0,0],"f":0,"t":4})"),
          "line 4, column 111, levels[0] (level “L”), layerInstances[0] (layer “Ground”), "
-         "gridTiles[0]", "the tile id 4 lies beyond the tileset's 4 tiles", fourTiles(), {}},
-        {"a.ldtk", ldtk(R"({"src":[0,0],"f":0,"t":1})"), "gridTiles[0]",
-         "its src [0, 0] disagrees with its tile id 1, which lies at [8, 0]", fourTiles(), {}},
-        {"a.ldtk", ldtk(R"({"src":[0,0],"f":3,"t":0})"), "gridTiles[0]",
-         "it shows tile 0, which becomes tile 2 turned a way LDtk cannot flip", turned, {}},
-        {"a.ldtk", ldtk("", R"({"tilesetUid":5,"x":0,"y":0,"w":16,"h":8})"),
+         "gridTiles[0]",
+         "the tile id 4 lies beyond the tileset's 4 tiles",
+         fourTiles(),
+         {}},
+        {"a.ldtk",
+         ldtk(R"({"src":[0,0],"f":0,"t":1})"),
+         "gridTiles[0]",
+         "its src [0, 0] disagrees with its tile id 1, which lies at [8, 0]",
+         fourTiles(),
+         {}},
+        {"a.ldtk",
+         ldtk(R"({"src":[0,0],"f":3,"t":0})"),
+         "gridTiles[0]",
+         "it shows tile 0, which becomes tile 2 turned a way LDtk cannot flip",
+         turned,
+         {}},
+        {"a.ldtk",
+         ldtk("", R"({"tilesetUid":5,"x":0,"y":0,"w":16,"h":8})"),
          "line 5, column 10, the tile rectangle of “Door”",
-         "its 2 × 1 tiles from tile 0 do not move together as one block", fourTiles(), {}},
-        {"a.ldtk", ldtk("").replace("\"spacing\":0,", ""), "line 1, column 22",
+         "its 2 × 1 tiles from tile 0 do not move together as one block",
+         fourTiles(),
+         {}},
+        {"a.ldtk",
+         ldtk("").replace("\"defs\":{", R"("defs":{"layers":[{"identifier":"W","tilesetDefUid":5,
+"autoRuleGroups":[{"rules":[{"tileMode":"Stamp","tileRectsIds":[[0,1]]}]}]}],)"),
+         "autoRuleGroups[0].rules[0]",
+         "its stamp of tiles 0, 1 does not move together",
+         fourTiles(),
+         {}},
+        {"a.ldtk",
+         ldtk("").replace("\"spacing\":0,", ""),
+         "line 1, column 22",
          "the tileset “sheet” gives no spacing, which has to become 1",
-         fourTiles(TileRemap::GridChange::Added), {}},
+         fourTiles(TileRemap::GridChange::Added),
+         {}},
         {"a.ldtk",
          ldtk("").replace(
              "\"padding\":0",
              R"("padding":0,"customData":[{"tileId":0,"data":"a"},{"tileId":2,"data":"b"}])"),
          "line 2, column 120, defs.tilesets[0] (tileset “sheet”), customData",
-         "tiles 0 and 2 merge into tile 0, but the data they carry differ", merged, {}},
-        {"a.ldtk", "{\"levels\": []}", "line 1, column 1",
-         "it is neither an LDtk project nor an LDtk level", fourTiles(), {}},
-        {"w/a.ldtkl", R"({"layerInstances":[{"__tilesetDefUid":5,"gridTiles":[]}]})", "",
-         "its project cannot be used", fourTiles(), {}},
+         "tiles 0 and 2 merge into tile 0, but the data they carry differ",
+         merged,
+         {}},
+        {"a.ldtk",
+         "{\"levels\": []}",
+         "line 1, column 1",
+         "it is neither an LDtk project nor an LDtk level",
+         fourTiles(),
+         {}},
+        {"w/a.ldtkl",
+         R"({"layerInstances":[{"__tilesetDefUid":5,"gridTiles":[]}]})",
+         "",
+         "its project cannot be used",
+         fourTiles(),
+         {}},
         {"a.dat",
          "GIF89a",
          "",
