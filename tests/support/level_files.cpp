@@ -586,15 +586,16 @@ QImage renderCells(const std::vector<uint32_t>& cells, int width,
         const int cellY = int(i / size_t(width)) * 3;
         for (int y = 0; y < 3; ++y) {
             for (int x = 0; x < 3; ++x) {
-                // Diagonal flip first, then horizontal and vertical; the rotation bit inverts.
+                // The tile is flipped diagonally first, then horizontally and vertically, so a
+                // shown pixel undoes the mirrors before the diagonal; the rotation bit inverts.
                 int sx = x;
                 int sy = y;
-                if (gid & 0x20000000u)
-                    std::swap(sx, sy);
                 if (gid & 0x80000000u)
                     sx = 2 - sx;
                 if (gid & 0x40000000u)
                     sy = 2 - sy;
+                if (gid & 0x20000000u)
+                    std::swap(sx, sy);
                 QRgb colour = patternColour(owner, tile, sx, sy);
                 if (gid & 0x10000000u)
                     colour = qRgb(255 - qRed(colour), 255 - qGreen(colour), 255 - qBlue(colour));
