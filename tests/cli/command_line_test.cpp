@@ -526,8 +526,8 @@ TEST_F(CommandLineTest, HelpCoversEveryCommandAndVersionNamesTheRelease)
 
     // Every help, of each group and command, prints its UTF-8 once, and ASCII in the C locale.
     QList<QStringList> helps{{"--help"}};
-    for (const CommandSpec& spec : commandTable())
-        helps << QStringList{spec.group, "--help"} << (spec.words() + " --help").split(u' ');
+    for (const CommandSpec& command : commandTable())
+        helps << QStringList{command.group, "--help"} << (command.words() + " --help").split(u' ');
     const QRegularExpression twice(QStringLiteral("[\\x{c2}\\x{c3}][\\x{80}-\\x{bf}]"));
     for (const QStringList& arguments : helps) {
         const Finished own = run(arguments);
