@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build run test install uninstall sanitize bench fuzz format clean
+.PHONY: all deps build run test install uninstall sanitize bench-build bench fuzz format clean
 
 all: build
 
@@ -35,9 +35,12 @@ sanitize: deps
 	cd build-sanitize && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -j $(JOBS) -LE e2e
 
-bench: deps
+# Builds the benchmarks without running them (CI does this, so that they keep compiling).
+bench-build: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTILEGRID_TESTS=OFF -DTILEGRID_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build build-bench -j $(JOBS)
+
+bench: bench-build
 	@for b in build-bench/bin/bench_*; do echo "== $$b"; $$b --benchmark_counters_tabular=true || exit 1; done
 
 FUZZ_SECONDS ?= 120

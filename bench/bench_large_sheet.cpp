@@ -36,6 +36,11 @@ public:
     bool askYesNo(const QString&) override { return true; }
     GridAnswer askGridLayout() override { return GridAnswer::NoGrid; }
     UnsavedAnswer askUnsaved(const QString&) override { return UnsavedAnswer::Discard; }
+    OutdatedSheetAnswer askOutdatedSheet(const QString&) override
+    {
+        return OutdatedSheetAnswer::Cancel;
+    }
+    std::optional<TileSizeAnswer> askTileSize(int) override { return std::nullopt; }
     void showAbout(const QString&) override {}
     void showError(const QString& text) override { errors << text; }
     void showInfo(const QString&) override {}
