@@ -2,6 +2,7 @@
 // temporary files in and out.
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -394,6 +395,17 @@ void expectAlphaKept(const std::function<Finished(QStringList)>& run, const QStr
     EXPECT_EQ(loadWithAlpha(file("back.png")), reference);
     for (const char* name : {"grid.png", "plain.png", "back.png"})
         EXPECT_EQ(readFileBytes(file(name)).at(25), 6) << name;
+    // The compression asked for reaches the writer: each file is the one it makes.
+    for (const auto& [name, compression] : {std::pair{"plain.png", PngCompression::Smallest},
+                                            std::pair{"back.png", PngCompression::Small}}) {
+        PngWriteOptions png;
+        png.compression = compression;
+        QBuffer again;
+        again.open(QIODevice::WriteOnly);
+        QString error;
+        ASSERT_TRUE(writePng(loadWithAlpha(file(name)), again, error, png)) << name;
+        EXPECT_EQ(again.data(), readFileBytes(file(name))) << name;
+    }
     const Finished info = run({"info", input});
     EXPECT_TRUE(info.out.contains(QStringLiteral("  transparent pixels: %1 of %2\n")
                                       .arg(notOpaque(reference))
