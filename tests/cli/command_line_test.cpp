@@ -1184,6 +1184,11 @@ TEST_F(CommandLineTest, DedupeThenRemapKeepsWhatEveryCellShows)
                                           "--remap-out", "x.remap", "--used-by", in, "gone.tmx"});
             EXPECT_EQ(refused.exitCode, 1) << describe(refused);
             EXPECT_FALSE(QFileInfo::exists(path("x.png")) || QFileInfo::exists(path("x.remap")));
+            writeFileBytes(path("l.csv"), "0,5\n");  // a CSV level's numbers are used tiles too
+            const Finished csv = run({"sheet", "prune", "s.png", "--tile", "8", "--columns", "2",
+                                      "-o", "x.png", "--remap-out", "x.remap", "--used-by", "l.csv"});
+            ASSERT_EQ(csv.exitCode, 0) << describe(csv);
+            EXPECT_EQ(loadResult(path("x.png")).size(), QSize(16, 8));
         }
         // The first step writes d.png and out, a second one rewrites them in place.
         bool again = false;
