@@ -475,6 +475,11 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
     };
     TileRemap six;
     six.newIndexOf = {0, 1, 2, 3, 5, 4};
+    // A packed sheet's tileset may leave out only the empty end of its last row; a rearranged
+    // sheet's none.
+    TileRemap sixPacked = six, five;
+    sixPacked.newTiles = 6;
+    five.newIndexOf = {0, 1, 2, 3, 4};
     TileRemap wide = fourTiles();
     wide.columns = 4;
     LevelRemapOptions named;
@@ -544,6 +549,10 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
          "layer “things”, object 4", "its template cannot be used", fourTiles(), named},
         {"a.tmx", map(""), "line 2, column 1", "the tileset “sheet” has 4 tiles, the tile map 6",
          six, named},
+        {"a.tmx", map(""), "line 2, column 1", "the tileset “sheet” has 4 tiles, the tile map 6",
+         sixPacked, named},
+        {"a.tmx", map(""), "line 2, column 1", "the tileset “sheet” has 4 tiles, the tile map 5",
+         five, named},
         {"a.tmx", map(""), "line 2, column 1",
          "the tileset “sheet” has 2 tile columns, the sheet 4", wide, named},
         {"a.tmx",
