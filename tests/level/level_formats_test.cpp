@@ -330,6 +330,20 @@ TEST(LevelFormats, TilesetFilesMoveTheirPerTileData)
   "imageheight": 8, "tilewidth": 8, "tileheight": 8, "tilecount": 2, "columns": 2,
   "tiles": [ { "id": 0, "type": "a" } ],
   "wangsets": [ { "tile": 1, "wangtiles": [ { "tileid": 1 } ] } ] })");
+    // Merged tiles' animations compare as they will read: tiles 0 and 3 each show themselves.
+    const QByteArray selfShown = R"(<tileset name="s" tilewidth="8" tileheight="8" tilecount="4" columns="2">
+ <image source="sheet.png" width="16" height="16"/>
+ <tile id="0"><animation><frame tileid="0" duration="9"/></animation></tile>
+ <tile id="3"><animation><frame tileid="3" duration="9"/></animation></tile>
+</tileset>
+)";
+    EXPECT_EQ(remapText(selfShown, "s.tsx", packed).bytes.toStdString(),
+              QByteArray(selfShown)
+                  .replace("tilecount=\"4\"", "tilecount=\"2\"")
+                  .replace("height=\"16\"", "height=\"8\"")
+                  .replace("\n <tile id=\"3\"><animation><frame tileid=\"3\" duration=\"9\"/>"
+                           "</animation></tile>", "")
+                  .toStdString());
 }
 
 // A map names the templates whose tile is the sheet's, and a template's tileset alone can make a
