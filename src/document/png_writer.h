@@ -39,6 +39,7 @@ inline constexpr char kSaveCancelled[] = "the save was cancelled";
 // every row, except that Smallest may filter a piece's rows when that compresses better. The
 // rows are compressed (by libdeflate, or zlib where Small finds it smaller) in pieces on several
 // threads, joined into one zlib stream; each piece is an IDAT chunk of its own, which lets the
-// reader inflate them apart again. Returns false with a plain reason in error (the device's own, when it refused the bytes).
+// reader inflate them apart again. Returns false with a plain reason in error (the device's own,
+// when it refused the bytes).
 bool writePng(const QImage& image, QIODevice& device, QString& error,
               const PngWriteOptions& options = {});
