@@ -36,8 +36,10 @@ inline constexpr char kSaveCancelled[] = "the save was cancelled";
 
 // Writes image as PNG: IHDR, IDAT, IEND only; 8 bits; colour type 2 for a 24-bit image, 6 for a
 // 32-bit one (its own alpha for a sheet that keeps it, 255 for an opaque one); filter None on
-// every row, except that Smallest may filter a piece's rows when that compresses better. The rows are compressed by libdeflate in pieces on several threads, joined into one
-// zlib stream; each piece is an IDAT chunk of its own, which lets the reader inflate them apart
-// again. Returns false with a plain reason in error (the device's own, when it refused the bytes).
+// every row, except that Smallest may filter a piece's rows when that compresses better. The
+// rows are compressed (by libdeflate, or zlib where Small finds it smaller) in pieces on several
+// threads, joined into one zlib stream; each piece is an IDAT chunk of its own, which lets the
+// reader inflate them apart again. Returns false with a plain reason in error (the device's own,
+// when it refused the bytes).
 bool writePng(const QImage& image, QIODevice& device, QString& error,
               const PngWriteOptions& options = {});

@@ -2,6 +2,7 @@
 // temporary files in and out.
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -394,6 +395,17 @@ void expectAlphaKept(const std::function<Finished(QStringList)>& run, const QStr
     EXPECT_EQ(loadWithAlpha(file("back.png")), reference);
     for (const char* name : {"grid.png", "plain.png", "back.png"})
         EXPECT_EQ(readFileBytes(file(name)).at(25), 6) << name;
+    // The compression asked for reaches the writer: each file is the one it makes.
+    for (const auto& [name, compression] : {std::pair{"plain.png", PngCompression::Smallest},
+                                            std::pair{"back.png", PngCompression::Small}}) {
+        PngWriteOptions png;
+        png.compression = compression;
+        QBuffer again;
+        again.open(QIODevice::WriteOnly);
+        QString error;
+        ASSERT_TRUE(writePng(loadWithAlpha(file(name)), again, error, png)) << name;
+        EXPECT_EQ(again.data(), readFileBytes(file(name))) << name;
+    }
     const Finished info = run({"info", input});
     EXPECT_TRUE(info.out.contains(QStringLiteral("  transparent pixels: %1 of %2\n")
                                       .arg(notOpaque(reference))
@@ -1172,6 +1184,11 @@ TEST_F(CommandLineTest, DedupeThenRemapKeepsWhatEveryCellShows)
                                           "--remap-out", "x.remap", "--used-by", in, "gone.tmx"});
             EXPECT_EQ(refused.exitCode, 1) << describe(refused);
             EXPECT_FALSE(QFileInfo::exists(path("x.png")) || QFileInfo::exists(path("x.remap")));
+            writeFileBytes(path("l.csv"), "0,5\n");  // a CSV level's numbers are used tiles too
+            const Finished csv = run({"sheet", "prune", "s.png", "--tile", "8", "--columns", "2",
+                                      "-o", "x.png", "--remap-out", "x.remap", "--used-by", "l.csv"});
+            ASSERT_EQ(csv.exitCode, 0) << describe(csv);
+            EXPECT_EQ(loadResult(path("x.png")).size(), QSize(16, 8));
         }
         // The first step writes d.png and out, a second one rewrites them in place.
         bool again = false;

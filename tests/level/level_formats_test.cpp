@@ -330,6 +330,20 @@ TEST(LevelFormats, TilesetFilesMoveTheirPerTileData)
   "imageheight": 8, "tilewidth": 8, "tileheight": 8, "tilecount": 2, "columns": 2,
   "tiles": [ { "id": 0, "type": "a" } ],
   "wangsets": [ { "tile": 1, "wangtiles": [ { "tileid": 1 } ] } ] })");
+    // Merged tiles' animations compare as they will read: tiles 0 and 3 each show themselves.
+    const QByteArray selfShown = R"(<tileset name="s" tilewidth="8" tileheight="8" tilecount="4" columns="2">
+ <image source="sheet.png" width="16" height="16"/>
+ <tile id="0"><animation><frame tileid="0" duration="9"/></animation></tile>
+ <tile id="3"><animation><frame tileid="3" duration="9"/></animation></tile>
+</tileset>
+)";
+    EXPECT_EQ(remapText(selfShown, "s.tsx", packed).bytes.toStdString(),
+              QByteArray(selfShown)
+                  .replace("tilecount=\"4\"", "tilecount=\"2\"")
+                  .replace("height=\"16\"", "height=\"8\"")
+                  .replace("\n <tile id=\"3\"><animation><frame tileid=\"3\" duration=\"9\"/>"
+                           "</animation></tile>", "")
+                  .toStdString());
 }
 
 // A map names the templates whose tile is the sheet's, and a template's tileset alone can make a
@@ -475,6 +489,11 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
     };
     TileRemap six;
     six.newIndexOf = {0, 1, 2, 3, 5, 4};
+    // A packed sheet's tileset may leave out only the empty end of its last row; a rearranged
+    // sheet's none.
+    TileRemap sixPacked = six, five;
+    sixPacked.newTiles = 6;
+    five.newIndexOf = {0, 1, 2, 3, 4};
     TileRemap wide = fourTiles();
     wide.columns = 4;
     LevelRemapOptions named;
@@ -544,6 +563,10 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
          "layer “things”, object 4", "its template cannot be used", fourTiles(), named},
         {"a.tmx", map(""), "line 2, column 1", "the tileset “sheet” has 4 tiles, the tile map 6",
          six, named},
+        {"a.tmx", map(""), "line 2, column 1", "the tileset “sheet” has 4 tiles, the tile map 6",
+         sixPacked, named},
+        {"a.tmx", map(""), "line 2, column 1", "the tileset “sheet” has 4 tiles, the tile map 5",
+         five, named},
         {"a.tmx", map(""), "line 2, column 1",
          "the tileset “sheet” has 2 tile columns, the sheet 4", wide, named},
         {"a.tmx",
