@@ -457,6 +457,12 @@ TEST(LevelFormats, LdtkDefinitionsFollowAPackedSheet)
     const QByteArray packed = remapText(project, "a.ldtk", pruned).bytes;
     EXPECT_TRUE(packed.contains("\"1100\"") && packed.contains("\"f000f222f3330000\""))
         << packed.data();
+    TileRemap wide = pruned;  // and three columns: a selection loses the dropped tile
+    wide.newColumnCount = 3;
+    const QByteArray wider = remapText(project, "a.ldtk", wide).bytes;
+    EXPECT_TRUE(wider.contains("\"__cWid\": 3, \"__cHei\": 1") && wider.contains("\"pxWid\": 24") &&
+                wider.contains("{\"ids\": [2]}"))
+        << wider.data();
 }
 
 TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
@@ -486,6 +492,14 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
     TileRemap pruned;  // tile 1 is dropped
     pruned.newIndexOf = {0, TileRemap::kDropped, 1, 2};
     pruned.newTiles = 3;
+    TileRemap swapped;  // tiles 0 and 1 trade places within their row
+    swapped.newIndexOf = {1, 0, 2, 3};
+    TileRemap oneColumn;  // every tile where it was, packed into one column or three
+    oneColumn.newIndexOf = {0, 1, 2, 3};
+    oneColumn.newTiles = 4;
+    oneColumn.newColumnCount = 1;
+    TileRemap threeColumns = oneColumn;
+    threeColumns.newColumnCount = 3;
     auto withData = [&](const char* tiles) {
         return "<map>\n" + QByteArray(sheet).replace("</tileset>", QByteArray(tiles) + "</tileset>") +
                "</map>\n";
@@ -679,6 +693,25 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
          "autoRuleGroups[0].rules[0]",
          "its stamp of tiles 0, 1 does not move together",
          fourTiles(),
+         {}},
+        {"a.ldtk",
+         ldtk("").replace("\"defs\":{", R"("defs":{"layers":[{"identifier":"W","tilesetDefUid":5,
+"autoRuleGroups":[{"rules":[{"tileMode":"Stamp","tileRectsIds":[[0,1]]}]}]}],)"),
+         "autoRuleGroups[0].rules[0]",
+         "its stamp of tiles 0, 1 does not move together",
+         swapped,
+         {}},
+        {"a.ldtk",
+         ldtk("", R"({"tilesetUid":5,"x":0,"y":0,"w":16,"h":8})"),
+         "the tile rectangle of “Door”",
+         "its 2 × 1 tiles from tile 0 do not move together as one block",
+         oneColumn,
+         {}},
+        {"a.ldtk",
+         ldtk("", R"({"tilesetUid":5,"x":0,"y":0,"w":16,"h":16})"),
+         "the tile rectangle of “Door”",
+         "its 2 × 2 tiles from tile 0 do not move together as one block",
+         threeColumns,
          {}},
         {"a.ldtk",
          ldtk("").replace("\"spacing\":0,", ""),
