@@ -1024,8 +1024,6 @@ class Remapper
                                 .arg(rect.w.value)
                                 .arg(rect.h.value)
                                 .arg(sheet->facts.label()));
-            if (g <= 0)
-                continue;
             const int64_t first = row * sheet->columns + column;
             for (int64_t r = 0; use_ && r < down; ++r)
                 for (int64_t c = 0; c < across; ++c)
