@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "document/file_identity.h"
 #include "document/file_messages.h"
 #include "level/json_level.h"
 #include "level/json_scanner.h"
@@ -393,7 +394,7 @@ class Scanner
         const Value layers = fields.value(u"layerInstances");
         const QString external = string(fields.value(u"externalRelPath"));
         if (sites_.isProject && layers.kind != '[' && !external.isEmpty())
-            sites_.levelFiles << QDir::cleanPath(QDir(folder_).absoluteFilePath(external));
+            sites_.levelFiles << pathFrom(folder_, external);
         json_.elements(layers, [&](int64_t index, Value layer) {
             addLayer(layer, QStringLiteral("%1, layerInstances[%2]").arg(level).arg(index));
         });
@@ -1023,8 +1024,6 @@ class Remapper
                                 .arg(rect.w.value)
                                 .arg(rect.h.value)
                                 .arg(sheet->facts.label()));
-            if (g <= 0)
-                continue;
             const int64_t first = row * sheet->columns + column;
             for (int64_t r = 0; use_ && r < down; ++r)
                 for (int64_t c = 0; c < across; ++c)
@@ -1179,8 +1178,7 @@ LevelBytesResult remapLdtkLevel(const QByteArray& bytes, const LevelContext& con
     }
     for (size_t i = 0; i < facts.size(); ++i)
         if (choice.isSheet[i])
-            result.sheetImage =
-                QDir::cleanPath(QDir(facts[i].folder).absoluteFilePath(facts[i].image));
+            result.sheetImage = pathFrom(facts[i].folder, facts[i].image);
 
     Remapper remapper(bytes, sites, context.remap, result, context.options.use);
     if (!remapper.prepare(facts, choice.isSheet, tilesetSites, problem) || !remapper.run(problem))

@@ -76,6 +76,18 @@ QString asReason(QString sentence)
     return sentence;
 }
 
+// A level file's bytes, or why they cannot be read.
+QString readLevelFile(const QString& path, QByteArray& bytes)
+{
+    QFile file(path);
+    QString error = asReason(openForReading(file, QStringLiteral("a level file")));
+    if (error.isEmpty())
+        error = levelFileTooLarge(file.size());
+    if (error.isEmpty())
+        bytes = file.readAll();
+    return error;
+}
+
 QString plural(qint64 count, const QString& one, const QString& many)
 {
     return QStringLiteral("%1 %2").arg(count).arg(count == 1 ? one : many);
@@ -170,16 +182,11 @@ class Run
             return;
         }
         done_.insert(fileIdentity(path));
-        QFile file(path);
-        main.result.reason = asReason(openForReading(file, QStringLiteral("a level file")));
-        if (main.result.reason.isEmpty())
-            main.result.reason = levelFileTooLarge(file.size());
+        main.result.reason = readLevelFile(path, main.before);
         if (!main.result.reason.isEmpty()) {
             run.files.push_back(main.result);
             return;
         }
-        main.before = file.readAll();
-        file.close();
         main.remapped = remapLevelBytes(main.before, path, remap_, options_, reader());
         main.result = resultOf(given, main.remapped);
         if (isLdtkFile(path) && !main.remapped.sheetLevelFiles.isEmpty())
@@ -283,14 +290,9 @@ class Run
                 part.from = parts[i].path;
                 if (n >= tilesets + templates) {
                     // A level file is read as a level, whatever it holds.
-                    QFile file(path);
-                    QString error = openForReading(file, QStringLiteral("a level file"));
-                    if (error.isEmpty())
-                        error = levelFileTooLarge(file.size());
-                    if (!error.isEmpty())
+                    if (const QString error = readLevelFile(path, part.before); !error.isEmpty())
                         return QStringLiteral("its level file %1 cannot be read: %2")
-                            .arg(quotedPath(path), asReason(error));
-                    part.before = file.readAll();
+                            .arg(quotedPath(path), error);
                 } else {
                     part.before = shared_.read(path).bytes;
                 }

@@ -471,6 +471,12 @@ TEST(LevelFormats, LdtkDefinitionsFollowAPackedSheet)
     const QByteArray packed = remapText(project, "a.ldtk", pruned).bytes;
     EXPECT_TRUE(packed.contains("\"1100\"") && packed.contains("\"f000f222f3330000\""))
         << packed.data();
+    TileRemap wide = pruned;  // and three columns: a selection loses the dropped tile
+    wide.newColumnCount = 3;
+    const QByteArray wider = remapText(project, "a.ldtk", wide).bytes;
+    EXPECT_TRUE(wider.contains("\"__cWid\": 3, \"__cHei\": 1") && wider.contains("\"pxWid\": 24") &&
+                wider.contains("{\"ids\": [2]}"))
+        << wider.data();
 }
 
 TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
@@ -505,6 +511,16 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
     TileRemap pruned;  // tile 1 is dropped
     pruned.newIndexOf = {0, TileRemap::kDropped, 1, 2};
     pruned.newTiles = 3;
+    TileRemap swapped;  // tiles 0 and 1 trade places within their row
+    swapped.newIndexOf = {1, 0, 2, 3};
+    TileRemap upsideDown;  // tiles 0 and 2 trade places within their column
+    upsideDown.newIndexOf = {2, 1, 0, 3};
+    TileRemap oneColumn;  // every tile where it was, packed into one column or three
+    oneColumn.newIndexOf = {0, 1, 2, 3};
+    oneColumn.newTiles = 4;
+    oneColumn.newColumnCount = 1;
+    TileRemap threeColumns = oneColumn;
+    threeColumns.newColumnCount = 3;
     auto withData = [&](const char* tiles) {
         return "<map>\n" + QByteArray(sheet).replace("</tileset>", QByteArray(tiles) + "</tileset>") +
                "</map>\n";
@@ -685,6 +701,24 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
          fourTiles(),
          {}},
         {"a.ldtk",
+         ldtk(R"({"src":[8,0],"f":0,"t":1})"),
+         "gridTiles[0]",
+         "it shows tile 1, which is dropped",
+         pruned,
+         {}},
+        {"a.ldtk",
+         ldtk("", R"({"tilesetUid":5,"x":8,"y":8,"w":8,"h":8})"),
+         "the tile rectangle of “Door”",
+         "its tile 3 is turned",
+         merged,
+         {}},
+        {"a.ldtk",
+         ldtk("", R"({"tilesetUid":5,"x":8,"y":0,"w":16,"h":8})"),
+         "the tile rectangle of “Door”",
+         "[8, 0, 16, 8] does not cover whole tiles of the tileset “sheet”",
+         fourTiles(),
+         {}},
+        {"a.ldtk",
          ldtk(R"({"src":[0,0],"f":3,"t":0})"),
          "gridTiles[0]",
          "it shows tile 0, which becomes tile 2 turned a way LDtk cannot flip",
@@ -702,6 +736,45 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
          "autoRuleGroups[0].rules[0]",
          "its stamp of tiles 0, 1 does not move together",
          fourTiles(),
+         {}},
+        {"a.ldtk",
+         ldtk("").replace("\"defs\":{", R"("defs":{"layers":[{"identifier":"W","tilesetDefUid":5,
+"autoRuleGroups":[{"rules":[{"tileMode":"Stamp","tileIds":[0,1]}]}]}],)"),
+         "autoRuleGroups[0].rules[0]",
+         "its stamp of tiles 0, 1 does not move together",
+         swapped,
+         {}},
+        {"a.ldtk",
+         ldtk("").replace("\"defs\":{", R"("defs":{"layers":[{"identifier":"W","tilesetDefUid":5,
+"autoRuleGroups":[{"rules":[{"tileMode":"Stamp","tileRectsIds":[[0,2]]}]}]}],)"),
+         "autoRuleGroups[0].rules[0]",
+         "its stamp of tiles 0, 2 does not move together",
+         upsideDown,
+         {}},
+        {"a.ldtk",
+         ldtk("").replace("\"defs\":{", R"("defs":{"layers":[{"identifier":"W","tilesetDefUid":5,
+"autoRuleGroups":[{"rules":[{"tileRectsIds":[[3]]}]}]}],)"),
+         "autoRuleGroups[0].rules[0].tileRectsIds[0]",
+         "tile 3 is named here, but it is tile 1 turned",
+         merged,
+         {}},
+        {"a.ldtk",
+         ldtk("").replace("16,\"pxHei\":16", "18,\"pxHei\":18").replace("\"padding\":0", "\"padding\":1"),
+         "defs.tilesets[0] (tileset “sheet”)",
+         "the tileset “sheet” has a padding of 1 pixels, but a packed sheet starts at its corner",
+         merged,
+         {}},
+        {"a.ldtk",
+         ldtk("", R"({"tilesetUid":5,"x":0,"y":0,"w":16,"h":8})"),
+         "the tile rectangle of “Door”",
+         "its 2 × 1 tiles from tile 0 do not move together as one block",
+         oneColumn,
+         {}},
+        {"a.ldtk",
+         ldtk("", R"({"tilesetUid":5,"x":0,"y":0,"w":16,"h":16})"),
+         "the tile rectangle of “Door”",
+         "its 2 × 2 tiles from tile 0 do not move together as one block",
+         threeColumns,
          {}},
         {"a.ldtk",
          ldtk("").replace("\"spacing\":0,", ""),

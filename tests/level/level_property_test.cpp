@@ -321,10 +321,14 @@ QJsonObject ldtkLevel(const LdtkGeometry& sheet, int count, std::mt19937& random
         QJsonArray list;
         for (int i = below(12); i >= 0; --i) {
             const int t = below(tileCount);
+            const int f = below(4);
             const LdtkGeometry& geometry = uid == 5 ? sheet : LdtkGeometry{3, 0, 0};
-            list.append(QJsonObject{{"px", QJsonArray{8 * i, 0}},
-                                    {"src", QJsonArray{geometry.x(t), geometry.y(t)}},
-                                    {"f", below(4)}, {"t", t}, {"d", QJsonArray{i}}});
+            QJsonObject tile{{"px", QJsonArray{8 * i, 0}},
+                             {"src", QJsonArray{geometry.x(t), geometry.y(t)}},
+                             {"t", t}, {"d", QJsonArray{i}}};
+            if (f != 0)  // LDtk may leave out f of a tile without flips
+                tile["f"] = f;
+            list.append(tile);
         }
         return list;
     };
