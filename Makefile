@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build run test install uninstall sanitize bench-build bench fuzz format clean
+.PHONY: all deps build run test install uninstall package docs sanitize bench-build bench fuzz format clean
 
 all: build
 
@@ -28,6 +28,14 @@ install: build
 # Removes what the last install from this build listed in build/install_manifest.txt.
 uninstall:
 	DESTDIR="$(DESTDIR)" cmake -D MANIFEST=build/install_manifest.txt -P desktop/uninstall.cmake
+
+# Builds tilegrid_<version>_amd64.deb in build/: what make install installs, under /usr.
+package: build
+	cd build && cpack -G DEB
+
+# Writes docs/command-reference.md again from the command table (a test checks that it agrees).
+docs: build
+	cmake --build build --target docs
 
 sanitize: deps
 	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTILEGRID_SANITIZE=ON $(CMAKE_FLAGS)

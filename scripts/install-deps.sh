@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   libx11-dev xvfb xauth xdotool x11-utils imagemagick
   desktop-file-utils tiled
+  groff-base man-db bash-completion zsh fish dpkg-dev lintian
   crawl-tiles-data
 )
 

@@ -6,13 +6,14 @@
 
 #include "image/pixel_block.h"
 
-namespace {
+namespace
+{
 
 struct OptionSpec {
     Option option;
     const char* longName;  // without the leading "--"
     char shortName;        // 0 when there is none
-    const char* valueName;  // nullptr for a switch
+    const char* valueName; // nullptr for a switch
     const char* help;
 };
 
@@ -67,6 +68,27 @@ constexpr std::array kOptionSpecs{
     OptionSpec{Option::Quiet, "quiet", 'q', nullptr,
                "print only failures: no progress line, no line per file written"},
     OptionSpec{Option::Help, "help", 'h', nullptr, "show this help"},
+};
+
+// What an option's value names, for the shells, and whether it may repeat; options not listed
+// take a number or a word, once.
+struct OptionValue {
+    Option option;
+    ValueKind kind;
+    bool repeats;
+};
+
+constexpr std::array kOptionValues{
+    OptionValue{Option::Map, ValueKind::MapFile, false},
+    OptionValue{Option::MapOut, ValueKind::MapFile, false},
+    OptionValue{Option::Block, ValueKind::Other, true},
+    OptionValue{Option::To, ValueKind::Other, true},
+    OptionValue{Option::Sheet, ValueKind::Sheet, false},
+    OptionValue{Option::Output, ValueKind::AnyFile, false},
+    OptionValue{Option::OutDir, ValueKind::Folder, false},
+    OptionValue{Option::RemapOut, ValueKind::RemapFile, false},
+    OptionValue{Option::Remap, ValueKind::RemapFile, false},
+    OptionValue{Option::UsedBy, ValueKind::Level, true},
 };
 
 const OptionSpec* findLong(QStringView name)
@@ -170,7 +192,8 @@ QString store(CommandOptions& options, Option option, const QString& name, const
             return {};
         }
         return QStringLiteral("%1 takes column,row,width,height in tiles (width and height at "
-                              "least 1), not “%2”.").arg(name, value);
+                              "least 1), not “%2”.")
+            .arg(name, value);
     case Option::To:
         if (const auto n = numberList(value, 2, 0)) {
             options.targets.emplace_back((*n)[0], (*n)[1]);
@@ -269,7 +292,7 @@ QString store(CommandOptions& options, Option option, const QString& name, const
     return {};
 }
 
-}  // namespace
+} // namespace
 
 ParsedOptions parseCommandOptions(const QStringList& arguments, OptionSet accepted)
 {
@@ -278,7 +301,7 @@ ParsedOptions parseCommandOptions(const QStringList& arguments, OptionSet accept
     CommandOptions& options = parsed.options;
     std::array<bool, kOptionSpecs.size()> seen{};
     bool optionsEnded = false;
-    bool levelsFollow = false;  // after --used-by, plain arguments are its levels
+    bool levelsFollow = false; // after --used-by, plain arguments are its levels
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
         if (optionsEnded || !argument.startsWith(QLatin1Char('-')) ||
@@ -356,17 +379,67 @@ bool isCommandOption(const QString& argument)
 
 QString optionHelp(OptionSet accepted)
 {
-    accepted = accepted.with({Option::Jobs, Option::Quiet, Option::Help});
     QString text;
+    for (const OptionDescription& entry : describeOptions(accepted)) {
+        QString left = entry.shortName.isEmpty() ? QStringLiteral("    ")
+                                                 : entry.shortName + QStringLiteral(", ");
+        left += entry.longName;
+        if (!entry.valueName.isEmpty())
+            left += QLatin1Char(' ') + entry.valueName;
+        text += QStringLiteral("  %1  %2\n").arg(left, -20).arg(entry.help);
+    }
+    return text;
+}
+
+OptionSet everyOption()
+{
+    OptionSet all{};
+    for (const OptionSpec& entry : kOptionSpecs)
+        all = all.with({entry.option});
+    return all;
+}
+
+std::vector<OptionDescription> describeOptions(OptionSet accepted)
+{
+    accepted = accepted.with({Option::Jobs, Option::Quiet, Option::Help});
+    std::vector<OptionDescription> found;
     for (const OptionSpec& entry : kOptionSpecs) {
         if (!accepted.has(entry.option))
             continue;
-        QString left = entry.shortName ? QStringLiteral("-%1, ").arg(QLatin1Char(entry.shortName))
-                                      : QStringLiteral("    ");
-        left += displayName(entry);
+        OptionDescription& description = found.emplace_back();
+        description.longName = displayName(entry);
+        if (entry.shortName)
+            description.shortName = QStringLiteral("-%1").arg(QLatin1Char(entry.shortName));
         if (entry.valueName)
-            left += QLatin1Char(' ') + QLatin1StringView(entry.valueName);
-        text += QStringLiteral("  %1  %2\n").arg(left, -20).arg(QString::fromUtf8(entry.help));
+            description.valueName = QLatin1StringView(entry.valueName);
+        description.help = QString::fromUtf8(entry.help);
+        for (const OptionValue& value : kOptionValues)
+            if (value.option == entry.option) {
+                description.value = value.kind;
+                description.repeats = value.repeats;
+            }
     }
-    return text;
+    return found;
+}
+
+QStringList filePatterns(ValueKind kind)
+{
+    switch (kind) {
+    case ValueKind::Sheet:
+        return {QStringLiteral("*.png"), QStringLiteral("*.bmp"), QStringLiteral("*.jpg"),
+                QStringLiteral("*.jpeg"), QStringLiteral("*.gif")};
+    case ValueKind::Level:
+        return {QStringLiteral("*.tmx"),  QStringLiteral("*.tsx"), QStringLiteral("*.tx"),
+                QStringLiteral("*.tmj"),  QStringLiteral("*.tsj"), QStringLiteral("*.tj"),
+                QStringLiteral("*.json"), QStringLiteral("*.csv"), QStringLiteral("*.ldtk")};
+    case ValueKind::MapFile:
+        return {QStringLiteral("*.zeko-map")};
+    case ValueKind::RemapFile:
+        return {QStringLiteral("*.remap")};
+    case ValueKind::Other:
+    case ValueKind::AnyFile:
+    case ValueKind::Folder:
+        break;
+    }
+    return {};
 }

@@ -71,7 +71,7 @@ inline constexpr int kMaxTileSize = 1024;
 inline constexpr int kMinGutter = 1;
 inline constexpr int kMaxGutter = 64;
 inline constexpr int kMaxExtrusion = 64;
-inline constexpr int kMaxMargin = 1024;  // for margin and spacing alike
+inline constexpr int kMaxMargin = 1024; // for margin and spacing alike
 
 // What the arguments after the command words said. Values not given keep these defaults.
 struct CommandOptions {
@@ -79,7 +79,7 @@ struct CommandOptions {
     int tileSize = 16;
     bool tileGiven = false;
     std::optional<int> gutter;          // the grid's width, when the sheet has or gets one
-    QRgb gridColor = qRgb(255, 0, 255);  // the window's default grid colour
+    QRgb gridColor = qRgb(255, 0, 255); // the window's default grid colour
     QString mapPath;
     // Blocks of whole tiles (in tiles) and where each one's top-left tile goes, in the order given.
     std::vector<QRect> blocks;
@@ -87,24 +87,24 @@ struct CommandOptions {
     // Where the map after the moves, or the remap of a sheet command, is written; empty: nowhere.
     QString mapOut;
     QString remapPath;  // the remap file levels remap follows instead of a map
-    bool flips = false;  // a tile turned by a symmetry counts as the same tile
-    int columns = 0;     // tile columns of a packed result; 0: the input's
-    QStringList usedBy;  // the levels whose tiles a sheet keeps
-    QString sheet;  // the levels' tileset image that shows the sheet; empty: each level's one
+    bool flips = false; // a tile turned by a symmetry counts as the same tile
+    int columns = 0;    // tile columns of a packed result; 0: the input's
+    QStringList usedBy; // the levels whose tiles a sheet keeps
+    QString sheet;      // the levels' tileset image that shows the sheet; empty: each level's one
     TileRemap::GridChange gridChange = TileRemap::GridChange::None;
-    int firstId = 0;  // the number of the sheet's first tile in CSV levels
+    int firstId = 0; // the number of the sheet's first tile in CSV levels
     QString output;
     QString outDir;
     bool inPlace = false;
-    bool crop = false;   // partial strips at the right and bottom may be dropped
-    bool force = false;  // grid commands do their work whatever grid the sheet has
-    int extrusion = 1;   // pixels each tile gains on every side
+    bool crop = false;  // partial strips at the right and bottom may be dropped
+    bool force = false; // grid commands do their work whatever grid the sheet has
+    int extrusion = 1;  // pixels each tile gains on every side
     // The sheet's margin and spacing: for extrude, those the sheet has; for levels, those the
     // sheet's tilesets get.
     std::optional<int> margin;
     std::optional<int> spacing;
-    PngCompression compression = PngCompression::Fast;  // of the PNG results
-    int jobs = 0;  // 0: one per core
+    PngCompression compression = PngCompression::Fast; // of the PNG results
+    int jobs = 0;                                      // 0: one per core
     bool quiet = false;
     bool help = false;
 
@@ -115,7 +115,7 @@ struct CommandOptions {
 
 struct ParsedOptions {
     CommandOptions options;
-    QString error;  // a usage error in plain words, naming the offending argument
+    QString error; // a usage error in plain words, naming the offending argument
 };
 
 // Reads the arguments that follow the command words. Options may come before, between or after the
@@ -128,3 +128,33 @@ bool isCommandOption(const QString& argument);
 
 // One help line per accepted option, aligned, for a command's --help.
 QString optionHelp(OptionSet accepted);
+
+// What kind of file or folder an option's value names, so that shells can offer the right ones.
+enum class ValueKind {
+    Other,   // a number, a colour, a word: nothing to offer
+    AnyFile, // a file of any kind
+    Folder,
+    Sheet,    // an image: .png, .bmp, .jpg, .jpeg, .gif
+    Level,    // a level or tileset file
+    MapFile,  // .zeko-map
+    RemapFile // .remap
+};
+
+// One option as the help, the manual page and the shell completions describe it.
+struct OptionDescription {
+    QString longName;  // "--tile"
+    QString shortName; // "-o"; empty when there is none
+    QString valueName; // "N"; empty for a switch
+    QString help;
+    ValueKind value = ValueKind::Other;
+    bool repeats = false; // may be given more than once
+};
+
+// Every option some command takes.
+OptionSet everyOption();
+
+// The accepted options and the three every command takes, in help order.
+std::vector<OptionDescription> describeOptions(OptionSet accepted);
+
+// The file name patterns ("*.png", ...) of a kind of file; empty for Other, AnyFile and Folder.
+QStringList filePatterns(ValueKind kind);

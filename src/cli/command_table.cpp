@@ -5,7 +5,8 @@
 #include "cli/level_jobs.h"
 #include "cli/sheet_jobs.h"
 
-namespace {
+namespace
+{
 
 constexpr OptionSet kSheetOutput{Option::Output, Option::OutDir, Option::InPlace,
                                  Option::Compression};
@@ -48,8 +49,7 @@ const std::array kCommands{
         kSheetOutput.with({Option::Tile, Option::Gutter, Option::Crop, Option::Force}),
         InputCount::OneOrMore, OutputKind::Sheets, removeGridJob},
     CommandSpec{
-        "grid", "extrude",
-        "IN... [--tile N] [--px E] [--margin M] [--spacing S] [--crop] OUTPUT",
+        "grid", "extrude", "IN... [--tile N] [--px E] [--margin M] [--spacing S] [--crop] OUTPUT",
         "surround every tile with copies of its own edge pixels",
         "Every whole tile gets E pixels (default 1) on each side copied from its own edge row\n"
         "or column, and E × E pixels at each corner from its corner pixel, so that a game\n"
@@ -136,10 +136,11 @@ const std::array kCommands{
         "Examples:\n"
         "  tilegrid map move sheet.png --block 0,0,2,3 --to 4,0 -o moved.png \\\n"
         "      --map-out moved.zeko-map\n"
-        "  tilegrid map move --tile 32 edited.png --map edited.zeko-map --block 1,1,4,4 --to 6,1 \\\n"
+        "  tilegrid map move --tile 32 edited.png --map edited.zeko-map --block 1,1,4,4 --to 6,1 "
+        "\\\n"
         "      --block 0,0,1,1 --to 9,0 --in-place --map-out edited.zeko-map\n",
-        kSheetOutput.with({Option::Block, Option::To, Option::Map, Option::MapOut, Option::Tile,
-                           Option::Gutter}),
+        kSheetOutput.with(
+            {Option::Block, Option::To, Option::Map, Option::MapOut, Option::Tile, Option::Gutter}),
         InputCount::OneOrMore, OutputKind::Sheets, moveBlocksJob},
     CommandSpec{
         "map", "derive", "ORIGINAL REARRANGED -o M [--tile N] [--gutter G]",
@@ -300,8 +301,8 @@ const std::array kCommands{
         "      -o level1-new.csv\n"
         "  tilegrid grid extrude --px 1 tiles.png --in-place\n"
         "  tilegrid levels remap --margin 1 --spacing 2 levels/*.tmx --in-place\n",
-        OptionSet{Option::Map, Option::Remap, Option::Margin, Option::Spacing, Option::Sheet, Option::Grid,
-                  Option::FirstId, Option::Output, Option::OutDir, Option::InPlace},
+        OptionSet{Option::Map, Option::Remap, Option::Margin, Option::Spacing, Option::Sheet,
+                  Option::Grid, Option::FirstId, Option::Output, Option::OutDir, Option::InPlace},
         InputCount::OneRun, OutputKind::Levels, remapLevelsJob},
     CommandSpec{
         "info", "", "IN... [--tile N] [--gutter G]",
@@ -360,7 +361,7 @@ QString synopsisLine(const CommandSpec& command)
         .arg(command.words(), QString::fromUtf8(command.synopsis));
 }
 
-}  // namespace
+} // namespace
 
 QString CommandSpec::words() const
 {
@@ -412,23 +413,41 @@ QString programHelp()
         text += QStringLiteral("  %1  %2\n      %3\n")
                     .arg(command.words(), -12)
                     .arg(QString::fromUtf8(command.synopsis), QString::fromUtf8(command.summary));
-    text += QStringLiteral(
-        "\n"
+    text += QLatin1Char('\n') + overviewHelp() + QLatin1Char('\n');
+    text += outputHelp();
+    text += QStringLiteral("\nEvery command also takes:\n") + optionHelp(OptionSet{});
+    text += QLatin1Char('\n') + exitHelp();
+    text += QStringLiteral("\nExamples:\n") + programExamples();
+    return text;
+}
+
+QString overviewHelp()
+{
+    return QStringLiteral(
         "N is the tile edge in pixels (1 to 1024, default 16) and G the grid width (1 to 64).\n"
         "Sheets may be BMP, JPEG, PNG or GIF; results are written as PNG or BMP by the same\n"
-        "writers as the window's. Levels are TMX, TSX, TX, TMJ, TSJ, TJ, CSV or LDtk files.\n\n");
-    text += QString::fromUtf8(kOutputHelp);
-    text += QStringLiteral("\nEvery command also takes:\n") + optionHelp(OptionSet{});
-    text += QLatin1Char('\n') + QString::fromUtf8(kExitHelp);
-    text +=
-        QStringLiteral("\nExamples:\n"
-                       "  tilegrid grid add sheet.png -o sheet-grid.png\n"
-                       "  tilegrid grid remove --tile 8 --out-dir plain sheets/*.png\n"
-                       "  tilegrid map restore edited.png --map edited.zeko-map -o original.png\n"
-                       "  tilegrid map derive original.png edited.png -o edited.zeko-map\n"
-                       "  tilegrid levels remap --map edited.zeko-map levels/*.tmx --in-place\n"
-                       "  tilegrid info sheets/*.png\n");
-    return text;
+        "writers as the window's. Levels are TMX, TSX, TX, TMJ, TSJ, TJ, CSV or LDtk files.\n");
+}
+
+QString outputHelp()
+{
+    return QString::fromUtf8(kOutputHelp);
+}
+
+QString exitHelp()
+{
+    return QString::fromUtf8(kExitHelp);
+}
+
+QString programExamples()
+{
+    return QStringLiteral(
+        "  tilegrid grid add sheet.png -o sheet-grid.png\n"
+        "  tilegrid grid remove --tile 8 --out-dir plain sheets/*.png\n"
+        "  tilegrid map restore edited.png --map edited.zeko-map -o original.png\n"
+        "  tilegrid map derive original.png edited.png -o edited.zeko-map\n"
+        "  tilegrid levels remap --map edited.zeko-map levels/*.tmx --in-place\n"
+        "  tilegrid info sheets/*.png\n");
 }
 
 QString commandHelp(const CommandSpec& command)
@@ -437,8 +456,8 @@ QString commandHelp(const CommandSpec& command)
     text += QString::fromUtf8(command.details);
     text += QStringLiteral("\nOptions:\n") + optionHelp(command.options);
     if (command.output == OutputKind::Sheets)
-        text += QLatin1Char('\n') + QString::fromUtf8(kOutputHelp);
-    text += QLatin1Char('\n') + QString::fromUtf8(kExitHelp);
+        text += QLatin1Char('\n') + outputHelp();
+    text += QLatin1Char('\n') + exitHelp();
     return text;
 }
 

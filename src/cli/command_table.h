@@ -9,15 +9,15 @@
 
 // What a command leaves behind.
 enum class OutputKind {
-    Sheets,   // one image per input: -o OUT, --out-dir DIR or --in-place
-    Levels,   // level files, each under its own name: -o OUT, --out-dir DIR or --in-place
-    MapFile,  // one map file: -o M
-    Report,   // text on standard output
+    Sheets,  // one image per input: -o OUT, --out-dir DIR or --in-place
+    Levels,  // level files, each under its own name: -o OUT, --out-dir DIR or --in-place
+    MapFile, // one map file: -o M
+    Report,  // text on standard output
 };
 
 // How many inputs a command takes, and so how they become jobs.
 enum class InputCount {
-    OneOrMore,  // a job per input
+    OneOrMore, // a job per input
     Two,       // one job of exactly two inputs
     OneRun,    // one or more inputs in one job: they depend on each other (maps share tilesets)
 };
@@ -26,7 +26,7 @@ enum class InputCount {
 struct CommandSpec {
     const char* group;    // first word: "grid"
     const char* name;     // second word: "add"; empty for a one-word command
-    const char* synopsis;  // the arguments after the command words
+    const char* synopsis; // the arguments after the command words
     const char* summary;  // one line for the program's help
     const char* details;  // the rest of the command's own help, examples included
     OptionSet options;    // accepted beyond --jobs, --quiet and --help
@@ -34,7 +34,7 @@ struct CommandSpec {
     OutputKind output;
     JobFunction run;
 
-    QString words() const;  // "grid add"
+    QString words() const; // "grid add"
 };
 
 std::span<const CommandSpec> commandTable();
@@ -53,3 +53,9 @@ QString commandHelp(const CommandSpec& command);
 // The help of a group word alone ("tilegrid grid --help"): its commands with their summaries.
 QString groupHelp(const QString& group);
 QString versionText();
+
+// The parts of the program's help that the manual page shows under headings of their own.
+QString overviewHelp();    // what N, G, sheets and levels are
+QString outputHelp();      // -o, --out-dir, --in-place and --compression
+QString exitHelp();        // the exit status
+QString programExamples(); // a few command lines, one per line, indented

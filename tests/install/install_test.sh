@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs into a scratch DESTDIR and checks that the program, its desktop entry and every icon size
-# arrive where the desktop looks for them and nothing else does; then uninstalls from the manifest
-# and checks that nothing listed is left.
+# Installs into a scratch DESTDIR and checks that the program, its desktop entry, every icon size,
+# the manual page and the shell completions arrive where the desktop, man and the shells look for
+# them and nothing else does; then uninstalls from the manifest and checks that nothing listed is
+# left.
 # Usage: install_test.sh BUILD_DIR PREFIX UNINSTALL_SCRIPT
 set -euo pipefail
 build=$1
@@ -16,7 +17,11 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 DESTDIR=$stage cmake --install "$build" --component tilegrid >/dev/null
 manifest=$build/install_manifest_tilegrid.txt
 
-expected=("$prefix/bin/tilegrid" "$prefix/share/applications/tilegrid.desktop")
+if [ "$prefix" = /usr ]; then zsh_folder=vendor-completions; else zsh_folder=site-functions; fi
+expected=("$prefix/bin/tilegrid" "$prefix/share/applications/tilegrid.desktop"
+  "$prefix/share/man/man1/tilegrid.1.gz" "$prefix/share/bash-completion/completions/tilegrid"
+  "$prefix/share/zsh/$zsh_folder/_tilegrid" "$prefix/share/fish/vendor_completions.d/tilegrid.fish"
+  "$prefix/share/doc/tilegrid/copyright" "$prefix/share/doc/tilegrid/changelog.gz")
 for side in 16 32 48 128 256; do
   expected+=("$prefix/share/icons/hicolor/${side}x${side}/apps/tilegrid.png")
 done
@@ -34,6 +39,17 @@ for side in 16 32 48 128 256; do
   size=$(identify -format '%wx%h' "$icon")
   [ "$size" = "${side}x${side}" ] || fail "$icon is $size pixels"
 done
+
+man -l "$stage$prefix/share/man/man1/tilegrid.1.gz" 2>/dev/null | grep -q 'tilegrid levels remap' ||
+  fail "the manual page does not show the commands"
+
+# A clean shell with only the installed completion: "tilegrid gr<TAB>" and
+# "tilegrid levels remap --ma<TAB>".
+offered=$(cd "$stage" && env -i bash --norc --noprofile -c '
+  source "$1"
+  offer() { COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMPREPLY=(); _tilegrid; echo "${COMPREPLY[*]}"; }
+  offer tilegrid gr; offer tilegrid levels remap --ma' bash "$stage$prefix/share/bash-completion/completions/tilegrid")
+[ "$offered" = $'grid\n--map --margin' ] || fail "bash completion offered: $offered"
 
 DESTDIR=$stage cmake -D MANIFEST="$manifest" -P "$uninstall" >/dev/null
 left=$(find "$stage" -type f)
