@@ -230,7 +230,7 @@ QString store(CommandOptions& options, Option option, const QString& name, const
         }
         return outOfRange(1, kMaxImageSide);
     case Option::RemapOut:
-        options.mapOut = value;
+        options.remapOut = value;
         return {};
     case Option::Remap:
         options.remapPath = value;

@@ -5,6 +5,7 @@
 #include <QRgb>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <initializer_list>
 #include <optional>
 #include <vector>
@@ -62,8 +63,12 @@ class OptionSet
     }
 
   private:
-    static constexpr unsigned bit(Option option) { return 1u << unsigned(option); }
-    unsigned bits_ = 0;
+    static_assert(unsigned(Option::Help) < 64, "an OptionSet holds up to 64 options; Help is last");
+    static constexpr std::uint64_t bit(Option option)
+    {
+        return std::uint64_t(1) << unsigned(option);
+    }
+    std::uint64_t bits_ = 0;
 };
 
 inline constexpr int kMinTileSize = 1;
@@ -84,8 +89,8 @@ struct CommandOptions {
     // Blocks of whole tiles (in tiles) and where each one's top-left tile goes, in the order given.
     std::vector<QRect> blocks;
     std::vector<QPoint> targets;
-    // Where the map after the moves, or the remap of a sheet command, is written; empty: nowhere.
-    QString mapOut;
+    QString mapOut;     // where the map after the moves is written; empty: nowhere
+    QString remapOut;   // where the remap of a sheet command is written
     QString remapPath;  // the remap file levels remap follows instead of a map
     bool flips = false; // a tile turned by a symmetry counts as the same tile
     int columns = 0;    // tile columns of a packed result; 0: the input's

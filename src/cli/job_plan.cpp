@@ -10,7 +10,8 @@
 #include "document/sheet_files.h"
 #include "level/level_remap.h"
 
-namespace {
+namespace
+{
 
 QString formatError(const QString& output)
 {
@@ -58,7 +59,7 @@ QString planFileOutputs(OutputKind kind, const CommandOptions& options, std::vec
 QString checkTargets(const CommandSpec& command, const CommandOptions& options,
                      const std::vector<Job>& jobs)
 {
-    QHash<QString, QString> inputs;  // key -> the input as given
+    QHash<QString, QString> inputs; // key -> the input as given
     for (const Job& job : jobs)
         for (const QString& input : job.inputs)
             inputs.insert(fileIdentity(input), input);
@@ -69,13 +70,16 @@ QString checkTargets(const CommandSpec& command, const CommandOptions& options,
     for (const QString& level : options.usedBy)
         inputs.insert(fileIdentity(level), level);
 
-    QHash<QString, QString> targets;  // key -> the input whose result goes there
-    if (!options.mapOut.isEmpty()) {
-        const QString key = fileIdentity(options.mapOut);
+    QHash<QString, QString> targets; // key -> the input whose result goes there
+    for (const QString& written : {options.mapOut, options.remapOut}) {
+        if (written.isEmpty())
+            continue;
+        const QString key = fileIdentity(written);
         // In place, the map that came in may be brought up to date too.
         const bool ownMap = options.inPlace && key == fileIdentity(options.mapPath);
         if (inputs.contains(key) && !ownMap)
-            return QStringLiteral("%1 is an input and would be written over.").arg(quotedPath(options.mapOut));
+            return QStringLiteral("%1 is an input and would be written over.")
+                .arg(quotedPath(written));
         targets.insert(key, jobs.front().inputs.front());
     }
     for (const Job& job : jobs) {
@@ -98,7 +102,7 @@ QString checkTargets(const CommandSpec& command, const CommandOptions& options,
     return {};
 }
 
-}  // namespace
+} // namespace
 
 QString outDirTarget(const QString& folder, const QString& input)
 {
@@ -158,7 +162,8 @@ JobPlan planJobs(const CommandSpec& command, const CommandOptions& options)
         return plan;
     }
     if (takesRemap && !options.mapPath.isEmpty() && !options.remapPath.isEmpty()) {
-        plan.error = QStringLiteral("%1 takes --map M or --remap R, not both.").arg(command.words());
+        plan.error =
+            QStringLiteral("%1 takes --map M or --remap R, not both.").arg(command.words());
         return plan;
     }
     if (command.options.has(Option::UsedBy) && options.usedBy.isEmpty()) {
@@ -167,13 +172,15 @@ JobPlan planJobs(const CommandSpec& command, const CommandOptions& options)
         return plan;
     }
     if (command.options.has(Option::RemapOut)) {
-        if (options.mapOut.isEmpty()) {
-            plan.error = QStringLiteral("%1 needs --remap-out R for the remap file the levels need.")
-                             .arg(command.words());
+        if (options.remapOut.isEmpty()) {
+            plan.error =
+                QStringLiteral("%1 needs --remap-out R for the remap file the levels need.")
+                    .arg(command.words());
             return plan;
         }
         if (count > 1) {
-            plan.error = QStringLiteral("--remap-out takes one input, but %1 are given.").arg(count);
+            plan.error =
+                QStringLiteral("--remap-out takes one input, but %1 are given.").arg(count);
             return plan;
         }
     }

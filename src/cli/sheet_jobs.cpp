@@ -336,7 +336,7 @@ JobResult packSheet(const CommandOptions& options, const Job& job, ChooseTiles c
                               .arg(quotedPath(input)));
     } // the source's memory is given back before the result is encoded
     // The remap goes first: a sheet changed without the remap its levels need would strand them.
-    if (const QString error = writeRemapFile(remap, options.mapOut); !error.isEmpty())
+    if (const QString error = writeRemapFile(remap, options.remapOut); !error.isEmpty())
         return failed(error);
     if (const QString error = saveResult(packed, options, job); !error.isEmpty())
         return failed(error);
