@@ -9,108 +9,8 @@
 namespace
 {
 
-struct OptionSpec {
-    Option option;
-    const char* longName;  // without the leading "--"
-    char shortName;        // 0 when there is none
-    const char* valueName; // nullptr for a switch
-    const char* help;
-};
-
-constexpr std::array kOptionSpecs{
-    OptionSpec{Option::Tile, "tile", 0, "N", "tile edge in pixels, 1 to 1024 (default 16)"},
-    OptionSpec{Option::Gutter, "gutter", 0, "G", "width of the grid after each tile, 1 to 64"},
-    OptionSpec{Option::Color, "color", 0, "COLOR",
-               "grid colour: a name such as black, #rrggbb or #rgb (default magenta)"},
-    OptionSpec{Option::Map, "map", 0, "M", "the map file (.zeko-map) to follow"},
-    OptionSpec{Option::Block, "block", 0, "C,R,W,H",
-               "a block of W x H whole tiles, its top-left at column C, row R"},
-    OptionSpec{Option::To, "to", 0, "C,R", "the tile the block's top-left tile moves to"},
-    OptionSpec{Option::MapOut, "map-out", 0, "MAP",
-               "write the map after the moves, saying where each tile came from"},
-    OptionSpec{Option::Sheet, "sheet", 0, "SHEET",
-               "the levels' tileset image that is the sheet (a path or file name)"},
-    OptionSpec{Option::Grid, "grid", 0, "CHANGE",
-               "added or removed: the sheet's grid since the levels were made"},
-    OptionSpec{Option::FirstId, "first-id", 0, "0|1",
-               "the number of the sheet's first tile in CSV levels (default 0)"},
-    OptionSpec{Option::Output, "output", 'o', "OUT",
-               "write the result to OUT (for a sheet, .png or .bmp picks the format)"},
-    OptionSpec{Option::OutDir, "out-dir", 0, "DIR",
-               "write each result into DIR under its input's name"},
-    OptionSpec{Option::InPlace, "in-place", 0, nullptr,
-               "replace each input (of sheets, only .png and .bmp inputs)"},
-    OptionSpec{Option::Crop, "crop", 0, nullptr,
-               "drop the partial strips beyond the last whole tile"},
-    OptionSpec{Option::Force, "force", 0, nullptr,
-               "add a grid where one is found, remove lines where none is"},
-    OptionSpec{Option::Flips, "flips", 0, nullptr,
-               "a tile mirrored or turned counts as the same tile"},
-    OptionSpec{Option::Columns, "columns", 0, "C",
-               "tile columns of the result (default: the input's)"},
-    OptionSpec{Option::RemapOut, "remap-out", 0, "R",
-               "write the remap file that carries the change into levels"},
-    OptionSpec{Option::Remap, "remap", 0, "R",
-               "the remap file (sheet dedupe or prune writes it) to follow"},
-    OptionSpec{Option::UsedBy, "used-by", 0, "LEVEL...",
-               "the levels whose tiles are kept (the arguments up to the next option)"},
-    OptionSpec{Option::Compression, "compression", 0, "Z",
-               "how hard PNG results are compressed: fast (default), small or smallest"},
-    OptionSpec{Option::Px, "px", 0, "E",
-               "pixels each tile is extruded by on every side, 1 to 64 "
-               "(default 1)"},
-    OptionSpec{Option::Margin, "margin", 0, "M",
-               "pixels around the tiles at the sheet's edges, 0 to 1024 (default 0)"},
-    OptionSpec{Option::Spacing, "spacing", 0, "S",
-               "pixels between neighbouring tiles, 0 to 1024 (default 0)"},
-    OptionSpec{Option::Jobs, "jobs", 'j', "N",
-               "work on up to N inputs at once (default and most: one per core)"},
-    OptionSpec{Option::Quiet, "quiet", 'q', nullptr,
-               "print only failures: no progress line, no line per file written"},
-    OptionSpec{Option::Help, "help", 'h', nullptr, "show this help"},
-};
-
-// What an option's value names, for the shells, and whether it may repeat; options not listed
-// take a number or a word, once.
-struct OptionValue {
-    Option option;
-    ValueKind kind;
-    bool repeats;
-};
-
-constexpr std::array kOptionValues{
-    OptionValue{Option::Map, ValueKind::MapFile, false},
-    OptionValue{Option::MapOut, ValueKind::MapFile, false},
-    OptionValue{Option::Block, ValueKind::Other, true},
-    OptionValue{Option::To, ValueKind::Other, true},
-    OptionValue{Option::Sheet, ValueKind::Sheet, false},
-    OptionValue{Option::Output, ValueKind::AnyFile, false},
-    OptionValue{Option::OutDir, ValueKind::Folder, false},
-    OptionValue{Option::RemapOut, ValueKind::RemapFile, false},
-    OptionValue{Option::Remap, ValueKind::RemapFile, false},
-    OptionValue{Option::UsedBy, ValueKind::Level, true},
-};
-
-const OptionSpec* findLong(QStringView name)
-{
-    for (const OptionSpec& entry : kOptionSpecs)
-        if (name == QLatin1StringView(entry.longName))
-            return &entry;
-    return nullptr;
-}
-
-const OptionSpec* findShort(QChar name)
-{
-    for (const OptionSpec& entry : kOptionSpecs)
-        if (entry.shortName != 0 && name == QLatin1Char(entry.shortName))
-            return &entry;
-    return nullptr;
-}
-
-QString displayName(const OptionSpec& entry)
-{
-    return QStringLiteral("--") + QLatin1StringView(entry.longName);
-}
+// Stores one option's value; returns a usage error or an empty string.
+using Store = QString (*)(CommandOptions& options, const QString& name, const QString& value);
 
 // A whole number in [low, high], or nullopt.
 std::optional<int> numberIn(const QString& text, int low, int high)
@@ -152,144 +52,229 @@ std::optional<QRgb> gridColour(const QString& text)
     return colour.rgb();
 }
 
-// Stores one option's value; returns a usage error or an empty string.
-QString store(CommandOptions& options, Option option, const QString& name, const QString& value)
+QString outOfRange(const QString& name, int low, int high, const QString& value)
 {
-    const auto outOfRange = [&](int low, int high) {
-        return QStringLiteral("%1 takes a whole number from %2 to %3, not “%4”.")
-            .arg(name)
-            .arg(low)
-            .arg(high)
-            .arg(value);
-    };
-    switch (option) {
-    case Option::Tile:
-        if (const auto n = numberIn(value, kMinTileSize, kMaxTileSize)) {
-            options.tileSize = *n;
-            options.tileGiven = true;
-            return {};
-        }
-        return outOfRange(kMinTileSize, kMaxTileSize);
-    case Option::Gutter:
-        if (const auto n = numberIn(value, kMinGutter, kMaxGutter)) {
-            options.gutter = *n;
-            return {};
-        }
-        return outOfRange(kMinGutter, kMaxGutter);
-    case Option::Color:
-        if (const auto colour = gridColour(value)) {
-            options.gridColor = *colour;
-            return {};
-        }
+    return QStringLiteral("%1 takes a whole number from %2 to %3, not “%4”.")
+        .arg(name)
+        .arg(low)
+        .arg(high)
+        .arg(value);
+}
+
+template <auto field, int low, int high>
+QString storeNumber(CommandOptions& options, const QString& name, const QString& value)
+{
+    const auto n = numberIn(value, low, high);
+    if (!n)
+        return outOfRange(name, low, high, value);
+    options.*field = *n;
+    return {};
+}
+
+template <auto field>
+QString storeText(CommandOptions& options, const QString&, const QString& value)
+{
+    options.*field = value;
+    return {};
+}
+
+template <auto field> QString storeSwitch(CommandOptions& options, const QString&, const QString&)
+{
+    options.*field = true;
+    return {};
+}
+
+QString storeTile(CommandOptions& options, const QString& name, const QString& value)
+{
+    QString why =
+        storeNumber<&CommandOptions::tileSize, kMinTileSize, kMaxTileSize>(options, name, value);
+    options.tileGiven = options.tileGiven || why.isEmpty();
+    return why;
+}
+
+QString storeColour(CommandOptions& options, const QString& name, const QString& value)
+{
+    const auto colour = gridColour(value);
+    if (!colour)
         return QStringLiteral("%1 takes a colour name, #rrggbb or #rgb, not “%2”.")
             .arg(name, value);
-    case Option::Map:
-        options.mapPath = value;
-        return {};
-    case Option::Block:
-        if (const auto n = numberList(value, 4, 0); n && (*n)[2] > 0 && (*n)[3] > 0) {
-            options.blocks.emplace_back((*n)[0], (*n)[1], (*n)[2], (*n)[3]);
-            return {};
-        }
+    options.gridColor = *colour;
+    return {};
+}
+
+QString storeBlock(CommandOptions& options, const QString& name, const QString& value)
+{
+    const auto n = numberList(value, 4, 0);
+    if (!n || (*n)[2] <= 0 || (*n)[3] <= 0)
         return QStringLiteral("%1 takes column,row,width,height in tiles (width and height at "
                               "least 1), not “%2”.")
             .arg(name, value);
-    case Option::To:
-        if (const auto n = numberList(value, 2, 0)) {
-            options.targets.emplace_back((*n)[0], (*n)[1]);
-            return {};
-        }
-        return QStringLiteral("%1 takes column,row in tiles, not “%2”.").arg(name, value);
-    case Option::MapOut:
-        options.mapOut = value;
-        return {};
-    case Option::Sheet:
-        options.sheet = value;
-        return {};
-    case Option::Grid:
-        if (value == QLatin1String("added"))
-            options.gridChange = TileRemap::GridChange::Added;
-        else if (value == QLatin1String("removed"))
-            options.gridChange = TileRemap::GridChange::Removed;
-        else
-            return QStringLiteral("%1 takes added or removed, not “%2”.").arg(name, value);
-        return {};
-    case Option::FirstId:
-        if (const auto n = numberIn(value, 0, 1)) {
-            options.firstId = *n;
-            return {};
-        }
-        return QStringLiteral("%1 takes 0 or 1, not “%2”.").arg(name, value);
-    case Option::Flips:
-        options.flips = true;
-        return {};
-    case Option::Columns:
-        if (const auto n = numberIn(value, 1, kMaxImageSide)) {
-            options.columns = *n;
-            return {};
-        }
-        return outOfRange(1, kMaxImageSide);
-    case Option::RemapOut:
-        options.remapOut = value;
-        return {};
-    case Option::Remap:
-        options.remapPath = value;
-        return {};
-    case Option::UsedBy:
-        options.usedBy << value;
-        return {};
-    case Option::Compression:
-        if (value == QLatin1String("fast"))
-            options.compression = PngCompression::Fast;
-        else if (value == QLatin1String("small"))
-            options.compression = PngCompression::Small;
-        else if (value == QLatin1String("smallest"))
-            options.compression = PngCompression::Smallest;
-        else
-            return QStringLiteral("%1 takes fast, small or smallest, not “%2”.").arg(name, value);
-        return {};
-    case Option::Output:
-        options.output = value;
-        return {};
-    case Option::OutDir:
-        options.outDir = value;
-        return {};
-    case Option::Px:
-        if (const auto n = numberIn(value, 1, kMaxExtrusion)) {
-            options.extrusion = *n;
-            return {};
-        }
-        return outOfRange(1, kMaxExtrusion);
-    case Option::Margin:
-    case Option::Spacing:
-        if (const auto n = numberIn(value, 0, kMaxMargin)) {
-            (option == Option::Margin ? options.margin : options.spacing) = *n;
-            return {};
-        }
-        return outOfRange(0, kMaxMargin);
-    case Option::Jobs:
-        if (const auto n = numberIn(value, 1, 1024)) {
-            options.jobs = *n;
-            return {};
-        }
-        return outOfRange(1, 1024);
-    case Option::InPlace:
-        options.inPlace = true;
-        return {};
-    case Option::Crop:
-        options.crop = true;
-        return {};
-    case Option::Force:
-        options.force = true;
-        return {};
-    case Option::Quiet:
-        options.quiet = true;
-        return {};
-    case Option::Help:
-        options.help = true;
-        return {};
-    }
+    options.blocks.emplace_back((*n)[0], (*n)[1], (*n)[2], (*n)[3]);
     return {};
+}
+
+QString storeTarget(CommandOptions& options, const QString& name, const QString& value)
+{
+    const auto n = numberList(value, 2, 0);
+    if (!n)
+        return QStringLiteral("%1 takes column,row in tiles, not “%2”.").arg(name, value);
+    options.targets.emplace_back((*n)[0], (*n)[1]);
+    return {};
+}
+
+QString storeGridChange(CommandOptions& options, const QString& name, const QString& value)
+{
+    if (value == QLatin1String("added"))
+        options.gridChange = TileRemap::GridChange::Added;
+    else if (value == QLatin1String("removed"))
+        options.gridChange = TileRemap::GridChange::Removed;
+    else
+        return QStringLiteral("%1 takes added or removed, not “%2”.").arg(name, value);
+    return {};
+}
+
+QString storeFirstId(CommandOptions& options, const QString& name, const QString& value)
+{
+    const auto n = numberIn(value, 0, 1);
+    if (!n)
+        return QStringLiteral("%1 takes 0 or 1, not “%2”.").arg(name, value);
+    options.firstId = *n;
+    return {};
+}
+
+QString storeLevel(CommandOptions& options, const QString&, const QString& value)
+{
+    options.usedBy << value;
+    return {};
+}
+
+QString storeCompression(CommandOptions& options, const QString& name, const QString& value)
+{
+    if (value == QLatin1String("fast"))
+        options.compression = PngCompression::Fast;
+    else if (value == QLatin1String("small"))
+        options.compression = PngCompression::Small;
+    else if (value == QLatin1String("smallest"))
+        options.compression = PngCompression::Smallest;
+    else
+        return QStringLiteral("%1 takes fast, small or smallest, not “%2”.").arg(name, value);
+    return {};
+}
+
+// How often an option may be given.
+enum class Count {
+    Once,
+    Repeats, // as often as the user likes: --block and --to come in pairs
+    Many,    // as often, and the arguments up to the next option are its values too
+};
+
+// One row per option: its names, its value and what kind of file that names, how often it may be
+// given, its help and where its value goes.
+struct OptionSpec {
+    Option option;
+    const char* longName;  // without the leading "--"
+    char shortName;        // 0 when there is none
+    const char* valueName; // nullptr for a switch
+    ValueKind value;
+    Count count;
+    const char* help;
+    Store store;
+};
+
+constexpr std::array kOptionSpecs{
+    OptionSpec{Option::Tile, "tile", 0, "N", ValueKind::Other, Count::Once,
+               "tile edge in pixels, 1 to 1024 (default 16)", storeTile},
+    OptionSpec{Option::Gutter, "gutter", 0, "G", ValueKind::Other, Count::Once,
+               "width of the grid after each tile, 1 to 64",
+               storeNumber<&CommandOptions::gutter, kMinGutter, kMaxGutter>},
+    OptionSpec{Option::Color, "color", 0, "COLOR", ValueKind::Other, Count::Once,
+               "grid colour: a name such as black, #rrggbb or #rgb (default magenta)", storeColour},
+    OptionSpec{Option::Map, "map", 0, "M", ValueKind::MapFile, Count::Once,
+               "the map file (.zeko-map) to follow", storeText<&CommandOptions::mapPath>},
+    OptionSpec{Option::Block, "block", 0, "C,R,W,H", ValueKind::Other, Count::Repeats,
+               "a block of W x H whole tiles, its top-left at column C, row R", storeBlock},
+    OptionSpec{Option::To, "to", 0, "C,R", ValueKind::Other, Count::Repeats,
+               "the tile the block's top-left tile moves to", storeTarget},
+    OptionSpec{Option::MapOut, "map-out", 0, "MAP", ValueKind::MapFile, Count::Once,
+               "write the map after the moves, saying where each tile came from",
+               storeText<&CommandOptions::mapOut>},
+    OptionSpec{Option::Sheet, "sheet", 0, "SHEET", ValueKind::Sheet, Count::Once,
+               "the levels' tileset image that is the sheet (a path or file name)",
+               storeText<&CommandOptions::sheet>},
+    OptionSpec{Option::Grid, "grid", 0, "CHANGE", ValueKind::Other, Count::Once,
+               "added or removed: the sheet's grid since the levels were made", storeGridChange},
+    OptionSpec{Option::FirstId, "first-id", 0, "0|1", ValueKind::Other, Count::Once,
+               "the number of the sheet's first tile in CSV levels (default 0)", storeFirstId},
+    OptionSpec{Option::Output, "output", 'o', "OUT", ValueKind::AnyFile, Count::Once,
+               "write the result to OUT (for a sheet, .png or .bmp picks the format)",
+               storeText<&CommandOptions::output>},
+    OptionSpec{Option::OutDir, "out-dir", 0, "DIR", ValueKind::Folder, Count::Once,
+               "write each result into DIR under its input's name",
+               storeText<&CommandOptions::outDir>},
+    OptionSpec{Option::InPlace, "in-place", 0, nullptr, ValueKind::Other, Count::Once,
+               "replace each input (of sheets, only .png and .bmp inputs)",
+               storeSwitch<&CommandOptions::inPlace>},
+    OptionSpec{Option::Crop, "crop", 0, nullptr, ValueKind::Other, Count::Once,
+               "drop the partial strips beyond the last whole tile",
+               storeSwitch<&CommandOptions::crop>},
+    OptionSpec{Option::Force, "force", 0, nullptr, ValueKind::Other, Count::Once,
+               "add a grid where one is found, remove lines where none is",
+               storeSwitch<&CommandOptions::force>},
+    OptionSpec{Option::Flips, "flips", 0, nullptr, ValueKind::Other, Count::Once,
+               "a tile mirrored or turned counts as the same tile",
+               storeSwitch<&CommandOptions::flips>},
+    OptionSpec{Option::Columns, "columns", 0, "C", ValueKind::Other, Count::Once,
+               "tile columns of the result (default: the input's)",
+               storeNumber<&CommandOptions::columns, 1, kMaxImageSide>},
+    OptionSpec{Option::RemapOut, "remap-out", 0, "R", ValueKind::RemapFile, Count::Once,
+               "write the remap file that carries the change into levels",
+               storeText<&CommandOptions::remapOut>},
+    OptionSpec{Option::Remap, "remap", 0, "R", ValueKind::RemapFile, Count::Once,
+               "the remap file (sheet dedupe or prune writes it) to follow",
+               storeText<&CommandOptions::remapPath>},
+    OptionSpec{Option::UsedBy, "used-by", 0, "LEVEL...", ValueKind::Level, Count::Many,
+               "the levels whose tiles are kept (the arguments up to the next option)", storeLevel},
+    OptionSpec{Option::Compression, "compression", 0, "Z", ValueKind::Other, Count::Once,
+               "how hard PNG results are compressed: fast (default), small or smallest",
+               storeCompression},
+    OptionSpec{Option::Px, "px", 0, "E", ValueKind::Other, Count::Once,
+               "pixels each tile is extruded by on every side, 1 to 64 (default 1)",
+               storeNumber<&CommandOptions::extrusion, 1, kMaxExtrusion>},
+    OptionSpec{Option::Margin, "margin", 0, "M", ValueKind::Other, Count::Once,
+               "pixels around the tiles at the sheet's edges, 0 to 1024 (default 0)",
+               storeNumber<&CommandOptions::margin, 0, kMaxMargin>},
+    OptionSpec{Option::Spacing, "spacing", 0, "S", ValueKind::Other, Count::Once,
+               "pixels between neighbouring tiles, 0 to 1024 (default 0)",
+               storeNumber<&CommandOptions::spacing, 0, kMaxMargin>},
+    OptionSpec{Option::Jobs, "jobs", 'j', "N", ValueKind::Other, Count::Once,
+               "work on up to N inputs at once (default and most: one per core)",
+               storeNumber<&CommandOptions::jobs, 1, 1024>},
+    OptionSpec{Option::Quiet, "quiet", 'q', nullptr, ValueKind::Other, Count::Once,
+               "print only failures: no progress line, no line per file written",
+               storeSwitch<&CommandOptions::quiet>},
+    OptionSpec{Option::Help, "help", 'h', nullptr, ValueKind::Other, Count::Once, "show this help",
+               storeSwitch<&CommandOptions::help>},
+};
+
+const OptionSpec* findLong(QStringView name)
+{
+    for (const OptionSpec& entry : kOptionSpecs)
+        if (name == QLatin1StringView(entry.longName))
+            return &entry;
+    return nullptr;
+}
+
+const OptionSpec* findShort(QChar name)
+{
+    for (const OptionSpec& entry : kOptionSpecs)
+        if (entry.shortName != 0 && name == QLatin1Char(entry.shortName))
+            return &entry;
+    return nullptr;
+}
+
+QString displayName(const OptionSpec& entry)
+{
+    return QStringLiteral("--") + QLatin1StringView(entry.longName);
 }
 
 } // namespace
@@ -337,11 +322,8 @@ ParsedOptions parseCommandOptions(const QStringList& arguments, OptionSet accept
             return parsed;
         }
         const size_t index = size_t(entry - kOptionSpecs.data());
-        levelsFollow = entry->option == Option::UsedBy;
-        // Block moves come in pairs, as many as the user likes.
-        const bool repeats = entry->option == Option::Block || entry->option == Option::To ||
-                             entry->option == Option::UsedBy;
-        if (seen[index] && !repeats) {
+        levelsFollow = entry->count == Count::Many;
+        if (seen[index] && entry->count == Count::Once) {
             parsed.error = QStringLiteral("%1 is given twice.").arg(displayName(*entry));
             return parsed;
         }
@@ -358,8 +340,7 @@ ParsedOptions parseCommandOptions(const QStringList& arguments, OptionSet accept
             }
             value = arguments[++i];
         }
-        if (QString why = store(options, entry->option, name, value.value_or(QString()));
-            !why.isEmpty()) {
+        if (QString why = entry->store(options, name, value.value_or(QString())); !why.isEmpty()) {
             parsed.error = why;
             return parsed;
         }
@@ -413,11 +394,9 @@ std::vector<OptionDescription> describeOptions(OptionSet accepted)
         if (entry.valueName)
             description.valueName = QLatin1StringView(entry.valueName);
         description.help = QString::fromUtf8(entry.help);
-        for (const OptionValue& value : kOptionValues)
-            if (value.option == entry.option) {
-                description.value = value.kind;
-                description.repeats = value.repeats;
-            }
+        description.value = entry.value;
+        description.repeats = entry.count != Count::Once;
+        description.many = entry.count == Count::Many;
     }
     return found;
 }

@@ -153,6 +153,7 @@ struct OptionDescription {
     QString help;
     ValueKind value = ValueKind::Other;
     bool repeats = false; // may be given more than once
+    bool many = false;    // the arguments up to the next option are its values too
 };
 
 // Every option some command takes.

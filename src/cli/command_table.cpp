@@ -102,7 +102,7 @@ const std::array kCommands{
         "  tilegrid map restore --tile 8 --gutter 1 edited-grid.png --map edited.zeko-map \\\n"
         "      -o original-grid.png\n",
         kSheetOutput.with({Option::Map, Option::Tile, Option::Gutter}), InputCount::OneOrMore,
-        OutputKind::Sheets, restoreMapJob},
+        OutputKind::Sheets, restoreMapJob, checkMapGiven},
     CommandSpec{
         "map", "apply", "IN... --map M [--tile N] [--gutter G] OUTPUT",
         "arrange a sheet in its original order as a map file says",
@@ -114,7 +114,7 @@ const std::array kCommands{
         "  tilegrid map apply original.png --map edited.zeko-map -o edited.png\n"
         "  tilegrid map apply --map edited.zeko-map --out-dir edited night.png day.png\n",
         kSheetOutput.with({Option::Map, Option::Tile, Option::Gutter}), InputCount::OneOrMore,
-        OutputKind::Sheets, applyMapJob},
+        OutputKind::Sheets, applyMapJob, checkMapGiven},
     CommandSpec{
         "map", "move",
         "IN --block C,R,W,H --to C,R [--tile N] [--gutter G] [--map M] OUTPUT [--map-out MAP]",
@@ -141,7 +141,7 @@ const std::array kCommands{
         "      --block 0,0,1,1 --to 9,0 --in-place --map-out edited.zeko-map\n",
         kSheetOutput.with(
             {Option::Block, Option::To, Option::Map, Option::MapOut, Option::Tile, Option::Gutter}),
-        InputCount::OneOrMore, OutputKind::Sheets, moveBlocksJob},
+        InputCount::OneOrMore, OutputKind::Sheets, moveBlocksJob, checkBlockMoves},
     CommandSpec{
         "map", "derive", "ORIGINAL REARRANGED -o M [--tile N] [--gutter G]",
         "find the map that turns one sheet into another",
@@ -180,7 +180,7 @@ const std::array kCommands{
         "      --remap-out art.remap\n",
         kSheetOutput.with({Option::Tile, Option::Gutter, Option::Flips, Option::Columns,
                            Option::Crop, Option::RemapOut}),
-        InputCount::OneOrMore, OutputKind::Sheets, dedupeJob},
+        InputCount::OneOrMore, OutputKind::Sheets, dedupeJob, checkRemapOut},
     CommandSpec{
         "sheet", "prune",
         "IN --used-by LEVEL... [--tile N] [--gutter G] [--columns C] [--sheet SHEET] "
@@ -221,7 +221,7 @@ const std::array kCommands{
         "  tilegrid sheet prune tiles.png --used-by game.ldtk -o small.png --remap-out t.remap\n",
         kSheetOutput.with({Option::UsedBy, Option::Tile, Option::Gutter, Option::Columns,
                            Option::Sheet, Option::FirstId, Option::Crop, Option::RemapOut}),
-        InputCount::OneOrMore, OutputKind::Sheets, pruneJob},
+        InputCount::OneOrMore, OutputKind::Sheets, pruneJob, checkPrune},
     CommandSpec{
         "levels", "remap",
         "[--map M | --remap R] [--margin M] [--spacing S] [--sheet SHEET] [--grid added|removed] "
@@ -303,7 +303,7 @@ const std::array kCommands{
         "  tilegrid levels remap --margin 1 --spacing 2 levels/*.tmx --in-place\n",
         OptionSet{Option::Map, Option::Remap, Option::Margin, Option::Spacing, Option::Sheet,
                   Option::Grid, Option::FirstId, Option::Output, Option::OutDir, Option::InPlace},
-        InputCount::OneRun, OutputKind::Levels, remapLevelsJob},
+        InputCount::OneRun, OutputKind::Levels, remapLevelsJob, checkLevelRemap},
     CommandSpec{
         "info", "", "IN... [--tile N] [--gutter G]",
         "size, depth, whole tiles and grid of each sheet",

@@ -6,6 +6,7 @@
 
 #include "cli/command_options.h"
 #include "cli/job.h"
+#include "cli/option_checks.h"
 
 // What a command leaves behind.
 enum class OutputKind {
@@ -33,6 +34,7 @@ struct CommandSpec {
     InputCount inputs;
     OutputKind output;
     JobFunction run;
+    OptionCheck check = nullptr; // the combinations of options it needs, beyond each one's value
 
     QString words() const; // "grid add"
 };

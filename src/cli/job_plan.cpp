@@ -133,67 +133,10 @@ JobPlan planJobs(const CommandSpec& command, const CommandOptions& options)
                                                    : QStringLiteral("sheet"));
         return plan;
     }
-    // Block moves take a sheet in its original order unless a map says otherwise.
-    const bool movesBlocks = command.options.has(Option::Block);
-    // Levels may only take the sheet's new margin and spacing, with their tile ids as they are.
-    const bool takesLayout =
-        command.options.has(Option::Margin) && command.output == OutputKind::Levels;
-    const bool layoutGiven = options.margin || options.spacing;
-    if (takesLayout && layoutGiven && options.gridChange != TileRemap::GridChange::None) {
-        plan.error = QStringLiteral("--grid is short for a margin and spacing: give either it or "
-                                    "--margin and --spacing.");
-        return plan;
-    }
-    if (takesLayout && layoutGiven && !options.remapPath.isEmpty()) {
-        plan.error = QStringLiteral("--remap packs the sheet anew: run --margin and --spacing in a "
-                                    "run of their own after it.");
-        return plan;
-    }
-    const bool takesRemap = command.options.has(Option::Remap);
-    if (command.options.has(Option::Map) && !movesBlocks && options.mapPath.isEmpty() &&
-        options.remapPath.isEmpty() &&
-        !(takesLayout && (layoutGiven || options.gridChange != TileRemap::GridChange::None))) {
-        plan.error = takesLayout
-                         ? QStringLiteral("%1 needs the map file (--map M) or the remap file "
-                                          "(--remap R), the sheet's new margin and spacing "
-                                          "(--margin M --spacing S), or both.")
-                               .arg(command.words())
-                         : QStringLiteral("%1 needs the map file: --map M.").arg(command.words());
-        return plan;
-    }
-    if (takesRemap && !options.mapPath.isEmpty() && !options.remapPath.isEmpty()) {
-        plan.error =
-            QStringLiteral("%1 takes --map M or --remap R, not both.").arg(command.words());
-        return plan;
-    }
-    if (command.options.has(Option::UsedBy) && options.usedBy.isEmpty()) {
-        plan.error = QStringLiteral("%1 needs the levels that use the sheet: --used-by LEVEL...")
-                         .arg(command.words());
-        return plan;
-    }
-    if (command.options.has(Option::RemapOut)) {
-        if (options.remapOut.isEmpty()) {
-            plan.error =
-                QStringLiteral("%1 needs --remap-out R for the remap file the levels need.")
-                    .arg(command.words());
+    if (command.check) {
+        plan.error = command.check(command, options);
+        if (!plan.error.isEmpty())
             return plan;
-        }
-        if (count > 1) {
-            plan.error =
-                QStringLiteral("--remap-out takes one input, but %1 are given.").arg(count);
-            return plan;
-        }
-    }
-    if (movesBlocks) {
-        if (options.blocks.empty() || options.blocks.size() != options.targets.size()) {
-            plan.error = QStringLiteral("%1 needs each --block C,R,W,H followed by its --to C,R.")
-                             .arg(command.words());
-            return plan;
-        }
-        if (!options.mapOut.isEmpty() && count > 1) {
-            plan.error = QStringLiteral("--map-out takes one input, but %1 are given.").arg(count);
-            return plan;
-        }
     }
 
     if (command.inputs == InputCount::Two)

@@ -333,7 +333,7 @@ QString bashCompletion()
                        "    for ((i = COMP_CWORD - 1; i >= first; i--)); do\n"
                        "        case ${COMP_WORDS[i]} in\n");
     for (const OptionDescription& option : describeOptions(everyOption()))
-        if (option.value != ValueKind::Other && option.repeats)
+        if (option.many)
             script +=
                 QStringLiteral("        %1)\n            %2\n            return\n            ;;\n")
                     .arg(option.longName, bashFiles(option.value));
