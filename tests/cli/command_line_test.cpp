@@ -956,6 +956,7 @@ struct CarefulCase {
     const char* written;  // the result, or nullptr: in.png as it was and nothing else written
     std::function<QImage(const QImage& in)> expected = {};
     QFile::Permissions mode = {};  // of in.png before the run, kept by the result in place
+    std::function<void(QImage& sheet)> paint = {};  // over the sheet before it is saved
 };
 
 class CarefulTable : public CommandLineTest, public ::testing::WithParamInterface<CarefulCase>
@@ -969,6 +970,8 @@ TEST_P(CarefulTable, ChangesOnlyWhatItIsTold)
     QImage sheet = makeTestImage(c.size.width(), c.size.height());
     if (c.griddedAt > 0)
         sheet = insertGrid(sheet, c.griddedAt, qRgb(0, 0, 0)).image;
+    if (c.paint)
+        c.paint(sheet);
     saveSheet(sheet, input);
     const QByteArray before = readFileBytes(input);
     ASSERT_TRUE(!c.mode || QFile::setPermissions(input, c.mode));
@@ -988,6 +991,15 @@ TEST_P(CarefulTable, ChangesOnlyWhatItIsTold)
 }
 
 const auto kGridded16 = [](const QImage& in) { return insertGrid(in, 16, kMagenta).image; };
+// A line-coloured first row or column is no grid line: a grid lies between tiles.
+const auto kBlackFirstRow = [](QImage& sheet) {
+    for (int x = 0; x < sheet.width(); ++x)
+        sheet.setPixel(x, 0, qRgb(0, 0, 0));
+};
+const auto kBlackFirstColumn = [](QImage& sheet) {
+    for (int y = 0; y < sheet.height(); ++y)
+        sheet.setPixel(0, y, qRgb(0, 0, 0));
+};
 // As root a read-only file is replaced, keeping its mode; for anyone else it is refused.
 const bool kRoot = geteuid() == 0;
 
@@ -1009,6 +1021,14 @@ const CarefulCase kCarefulCases[] = {
      "Skipped “in.png”: it already has a grid at pitch 17", nullptr},
     {"AddForced", {32, 32}, 16, {"grid", "add", "--force", "--crop", "IN", "--in-place"}, 0,
      "-> in.png", "in.png", kGridded16},
+    {"InfoSeesNoGridBelowALineColouredFirstRow", {32, 32}, 16, {"info", "IN"}, 0,
+     "grid: none found at pitch 9 or 17", nullptr, {}, {}, kBlackFirstRow},
+    {"InfoSeesNoGridRightOfALineColouredFirstColumn", {32, 32}, 16, {"info", "IN"}, 0,
+     "grid: none found at pitch 9 or 17", nullptr, {}, {}, kBlackFirstColumn},
+    {"AddDoesNotSkipALineColouredFirstRow", {32, 32}, 16, {"grid", "add", "--crop", "IN", "-o",
+     "o.png"}, 0, "-> o.png", "o.png", kGridded16, {}, kBlackFirstRow},
+    {"AddDoesNotSkipALineColouredFirstColumn", {32, 32}, 16, {"grid", "add", "--crop", "IN", "-o",
+     "o.png"}, 0, "-> o.png", "o.png", kGridded16, {}, kBlackFirstColumn},
     {"ColourWithAlpha", {32, 32}, 0, {"grid", "add", "--color", "#ff000080", "IN", "-o", "o.png"},
      2, "#ff000080", nullptr},
     {"Transparent", {32, 32}, 0, {"grid", "add", "--color", "transparent", "IN", "-o", "o.png"}, 2,

@@ -125,6 +125,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Every compression keeps the pixels, alpha and colour type exactly, as libpng (in Qt's reader and
 // ours) and ImageMagick read them; on a sheet of repeated tiles the stronger ones are no larger.
+// A grey sheet in pieces of a few rows, every row the row above plus one and each pixel half the
+// one on its left, has the filters guess a piece's first row from the real row above it.
 TEST(PngWriter, EveryCompressionKeepsThePixelsAndTheStrongerOnesAreNoLarger)
 {
     const QImage tiles = makeTestImage(128, 16, QImage::Format_ARGB32);
@@ -135,40 +137,52 @@ TEST(PngWriter, EveryCompressionKeepsThePixelsAndTheStrongerOnesAreNoLarger)
             drawn.setPixel(x, y,
                            y < 96 ? tiles.pixel((x / 16 * 5 + y / 16 * 3) % 8 * 16 + x % 16, y % 16)
                                   : qRgba(x + x * y % 7, y + (x ^ y) % 5, x + y, 255 - (x + y) / 4));
-    for (const QImage::Format format : {QImage::Format_BGR888, QImage::Format_ARGB32}) {
-        const QImage sheet = drawn.convertToFormat(format);
-        std::vector<qsizetype> sizes;
-        for (const PngCompression compression :
-             {PngCompression::Fast, PngCompression::Small, PngCompression::Smallest}) {
-            PngWriteOptions options = pieces(20000, 2);
-            options.compression = compression;
-            QBuffer buffer;
-            buffer.open(QIODevice::WriteOnly);
-            QString error;
-            ASSERT_TRUE(writePng(sheet, buffer, error, options)) << error.toStdString();
-            const QByteArray& file = buffer.data();
-            sizes.push_back(file.size());
-            EXPECT_EQ(int(file[25]), format == QImage::Format_ARGB32 ? 6 : 2);
-            const QImage argb = sheet.convertToFormat(QImage::Format_ARGB32);
-            EXPECT_EQ(decodeImageData(file, "a.png", Transparency::Keep)
-                          .image.convertToFormat(QImage::Format_ARGB32), argb);
-            EXPECT_EQ(QImage::fromData(file, "PNG").convertToFormat(QImage::Format_ARGB32), argb);
-            const char* channels = format == QImage::Format_ARGB32 ? "rgba" : "rgb";
-            const QByteArray magick = imageMagickRgb(file, channels);
-            EXPECT_TRUE(magick.isNull() || magick == rgbBytes(sheet, channels));
-            // One zlib stream; only smallest filters rows, as these gradients reward.
-            QByteArray idat;
-            for (const PngChunk& chunk : pngChunks(file))
-                idat += chunk.type == "IDAT" ? chunk.data : QByteArray();
-            const QByteArray raw = inflateZlib(idat);
-            ASSERT_EQ(raw.size() % sheet.height(), 0);
-            bool filtered = false;
-            for (qsizetype at = 0; at < raw.size(); at += raw.size() / sheet.height())
-                filtered = filtered || raw[at] != 0;
-            EXPECT_EQ(filtered, compression == PngCompression::Smallest);
+    QImage steps(8, 60, QImage::Format_ARGB32);
+    for (int y = 0; y < steps.height(); ++y)
+        for (int x = 0; x < steps.width(); ++x) {
+            const int grey = (100 + y) >> x;
+            steps.setPixel(x, y, qRgba(grey, grey, grey, grey));
         }
-        EXPECT_LE(sizes[2], sizes[1]);
-        EXPECT_LE(sizes[1], sizes[0]);
+    for (const auto& [picture, pieceBytes] : {std::pair{drawn, 20000}, std::pair{steps, 125}}) {
+        for (const QImage::Format format : {QImage::Format_BGR888, QImage::Format_ARGB32}) {
+            SCOPED_TRACE(testing::Message()
+                         << picture.width() << " x " << picture.height() << ", "
+                         << (format == QImage::Format_ARGB32 ? 32 : 24) << " bits");
+            const QImage sheet = picture.convertToFormat(format);
+            std::vector<qsizetype> sizes;
+            for (const PngCompression compression :
+                 {PngCompression::Fast, PngCompression::Small, PngCompression::Smallest}) {
+                PngWriteOptions options = pieces(pieceBytes, 2);
+                options.compression = compression;
+                QBuffer buffer;
+                buffer.open(QIODevice::WriteOnly);
+                QString error;
+                ASSERT_TRUE(writePng(sheet, buffer, error, options)) << error.toStdString();
+                const QByteArray& file = buffer.data();
+                sizes.push_back(file.size());
+                EXPECT_EQ(int(file[25]), format == QImage::Format_ARGB32 ? 6 : 2);
+                const QImage argb = sheet.convertToFormat(QImage::Format_ARGB32);
+                EXPECT_EQ(decodeImageData(file, "a.png", Transparency::Keep)
+                              .image.convertToFormat(QImage::Format_ARGB32), argb);
+                EXPECT_EQ(QImage::fromData(file, "PNG").convertToFormat(QImage::Format_ARGB32),
+                          argb);
+                const char* channels = format == QImage::Format_ARGB32 ? "rgba" : "rgb";
+                const QByteArray magick = imageMagickRgb(file, channels);
+                EXPECT_TRUE(magick.isNull() || magick == rgbBytes(sheet, channels));
+                // One zlib stream; only smallest filters rows, as these gradients reward.
+                QByteArray idat;
+                for (const PngChunk& chunk : pngChunks(file))
+                    idat += chunk.type == "IDAT" ? chunk.data : QByteArray();
+                const QByteArray raw = inflateZlib(idat);
+                ASSERT_EQ(raw.size() % sheet.height(), 0);
+                bool filtered = false;
+                for (qsizetype at = 0; at < raw.size(); at += raw.size() / sheet.height())
+                    filtered = filtered || raw[at] != 0;
+                EXPECT_EQ(filtered, compression == PngCompression::Smallest);
+            }
+            EXPECT_LE(sizes[2], sizes[1]);
+            EXPECT_LE(sizes[1], sizes[0]);
+        }
     }
 }
 

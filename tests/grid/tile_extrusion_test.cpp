@@ -77,6 +77,23 @@ TEST(TileExtrusion, ExtrudesEveryTileFromItsEdgesAndUnextrudesBackExactly)
         touched.setPixel(corner, touched.pixel(corner) ^ 1);
         EXPECT_EQ(firstUnextrudedTile(touched, layout, extrusion),
                   QPoint(tiles.width() - 1, tiles.height() - 1));
+        // So does one pixel of any one side of a tile's ring, corners left out: top, bottom, left,
+        // right.
+        std::mt19937 pick{unsigned(round)};
+        const QPoint tile(int(pick() % unsigned(tiles.width())),
+                          int(pick() % unsigned(tiles.height())));
+        const int along = extrusion + int(pick() % unsigned(layout.tileSize));
+        const int out = int(pick() % unsigned(extrusion));
+        const int beyond = extrusion + layout.tileSize + out;
+        for (const QPoint side : {QPoint(along, out), QPoint(along, beyond), QPoint(out, along),
+                                  QPoint(beyond, along)}) {
+            QImage painted = image.copy();
+            const QPoint at =
+                QPoint(layout.margin + tile.x() * pitch, layout.margin + tile.y() * pitch) + side;
+            painted.setPixel(at, painted.pixel(at) ^ 1);
+            EXPECT_EQ(firstUnextrudedTile(painted, layout, extrusion), tile)
+                << "pixel " << at.x() << "," << at.y();
+        }
 
         const GridResult back = unextrudeTiles(image, layout, extrusion);
         ASSERT_TRUE(back.ok()) << back.error.toStdString();

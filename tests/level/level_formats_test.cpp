@@ -701,6 +701,12 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
          fourTiles(),
          {}},
         {"a.ldtk",
+         ldtk(R"({"src":[8,0],"f":0,"t":3})"),
+         "gridTiles[0]",
+         "its src [8, 0] disagrees with its tile id 3, which lies at [8, 8]",
+         fourTiles(),
+         {}},
+        {"a.ldtk",
          ldtk(R"({"src":[8,0],"f":0,"t":1})"),
          "gridTiles[0]",
          "it shows tile 1, which is dropped",
@@ -782,6 +788,25 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
          "the tileset “sheet” gives no spacing, which has to become 1",
          fourTiles(TileRemap::GridChange::Added),
          {}},
+        // A value that shrinks has to be there just as much as one that grows.
+        {"a.ldtk",
+         ldtk("").replace("\"__cHei\":2,", ""),
+         "line 1, column 22",
+         "the tileset “sheet” gives no __cHei, which has to become 1",
+         merged,
+         {}},
+        {"a.ldtk",
+         ldtk("").replace("\"__cWid\":2,", ""),
+         "line 1, column 22",
+         "the tileset “sheet” gives no __cWid, which has to become 1",
+         oneColumn,
+         {}},
+        {"a.ldtk",
+         ldtk("").replace("\"pxWid\":16,", ""),
+         "line 1, column 22",
+         "the tileset “sheet” gives no pxWid, which has to become 8",
+         oneColumn,
+         {}},
         {"a.ldtk",
          ldtk("").replace(
              "\"padding\":0",
@@ -840,6 +865,12 @@ TEST(LevelFormats, HostileAndUnusualFilesAreRefusedAtOnceOrRead)
         "<data encoding=\"base64\" compression=\"zlib\">" +
         encodeLayerData(std::vector<uint32_t>(1 << 20), LayerCompression::Zlib) + "</data>";
     const QByteArray huge = "width=\"2147483647\" height=\"2147483647\"";
+    // Four layers of the largest size and one more cell: each layer may be read, not all of them.
+    const QByteArray largest = "width=\"8192\" height=\"8192\"";
+    const QByteArray fiveLayers = tmx("", largest, zlib).replace(
+        "</map>", ("<layer name=\"More\" " + largest + ">" + zlib + "</layer>").repeated(3) +
+                      "<layer name=\"Last\" width=\"1\" height=\"1\">" + zlib +
+                      "</layer></map>");
     const QByteArray tmjHuge =
         R"({"layers":[{"type":"tilelayer","name":"Ground","width":2147483647,"height":2147483647,
         "encoding":"base64","compression":"zstd","data":")" +
@@ -872,6 +903,10 @@ TEST(LevelFormats, HostileAndUnusualFilesAreRefusedAtOnceOrRead)
          "line 1, column 173, layer “Ground”: it holds 9223372036854775807 cells", 0},
         {"a.tmx", tmx("", "width=\"16384\" height=\"16384\"", zlib),
          "line 1, column 163, layer “Ground”: it holds 268435456 cells", 0},
+        {"a.tmx", fiveLayers,
+         ": its layers hold 268435457 cells in all, more than the 268435456 Tilegrid reads in one "
+         "file",
+         0},
         {"a.tmx",
          tmx(" infinite=\"1\"", "width=\"30\" height=\"20\"",
              "<data encoding=\"csv\"/></layer><layer name=\"Other\"><data encoding=\"csv\">"

@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QXmlStreamReader>
+#include <algorithm>
 #include <random>
 #include <set>
 
@@ -309,12 +310,73 @@ struct LdtkGeometry {
     int y(int tile) const { return padding + tile / columns * (8 + spacing); }
 };
 
-QJsonObject ldtkRect(int uid, const LdtkGeometry& sheet, int tile)
+// A tile rectangle: across × down tiles from tile first.
+struct LdtkBlock {
+    int first = 0;
+    int across = 1;
+    int down = 1;
+};
+
+QJsonObject ldtkRect(int uid, const LdtkGeometry& sheet, const LdtkBlock& block)
 {
-    return {{"tilesetUid", uid}, {"x", sheet.x(tile)}, {"y", sheet.y(tile)}, {"w", 8}, {"h", 8}};
+    const auto side = [&](int tiles) { return tiles * (8 + sheet.spacing) - sheet.spacing; };
+    return {{"tilesetUid", uid}, {"x", sheet.x(block.first)}, {"y", sheet.y(block.first)},
+            {"w", side(block.across)}, {"h", side(block.down)}};
 }
 
-QJsonObject ldtkLevel(const LdtkGeometry& sheet, int count, std::mt19937& random, int index)
+QJsonObject ldtkRect(int uid, const LdtkGeometry& sheet, int tile)
+{
+    return ldtkRect(uid, sheet, LdtkBlock{tile});
+}
+
+// The tiles a rectangle covers, row by row; its sides must span whole tiles.
+std::vector<int> ldtkRectTiles(int x, int y, int w, int h, const LdtkGeometry& sheet)
+{
+    const int pitch = 8 + sheet.spacing;
+    const int across = (w + sheet.spacing) / pitch, down = (h + sheet.spacing) / pitch;
+    EXPECT_EQ(across * pitch - sheet.spacing, w);
+    EXPECT_EQ(down * pitch - sheet.spacing, h);
+    std::vector<int> tiles;
+    for (int r = 0; r < down; ++r)
+        for (int c = 0; c < across; ++c)
+            tiles.push_back(sheet.tile(x, y) + r * sheet.columns + c);
+    return tiles;
+}
+
+std::vector<int> ldtkRectTiles(const QJsonValue& rect, const LdtkGeometry& sheet)
+{
+    return ldtkRectTiles(rect["x"].toInt(), rect["y"].toInt(), rect["w"].toInt(),
+                         rect["h"].toInt(), sheet);
+}
+
+// Two tiles side by side or one above the other, as the sheet has room, and the remap changed to
+// move them together: the Door shows them, a rectangle that is not square (one tile on a sheet of
+// one).
+LdtkBlock ldtkMovingBlock(TileRemap& remap, int columns, std::mt19937& random)
+{
+    const int rows = remap.tileCount() / columns;
+    if (columns == 1 && rows == 1)
+        return {};
+    LdtkBlock block;
+    if (rows == 1 || (columns > 1 && random() % 2))
+        block.across = 2;
+    else
+        block.down = 2;
+    const auto place = [&] {
+        return int(random() % unsigned(rows - block.down + 1)) * columns +
+               int(random() % unsigned(columns - block.across + 1));
+    };
+    block.first = place();
+    const int to = place();
+    const int step = block.across == 2 ? 1 : columns;
+    for (int i = 0; i < 2; ++i)
+        std::swap(remap.newIndexOf[size_t(block.first + i * step)],
+                  *std::find(remap.newIndexOf.begin(), remap.newIndexOf.end(), to + i * step));
+    return block;
+}
+
+QJsonObject ldtkLevel(const LdtkGeometry& sheet, int count, const LdtkBlock& door,
+                      std::mt19937& random, int index)
 {
     auto below = [&](int n) { return int(random() % uint32_t(n)); };
     auto tiles = [&](int uid, int tileCount) {
@@ -344,26 +406,29 @@ QJsonObject ldtkLevel(const LdtkGeometry& sheet, int count, std::mt19937& random
     QJsonObject other = layer("Other", 5, 6);
     other["gridTiles"] = tiles(6, 9);
     QJsonObject entities = layer("Things", QJsonValue(), QJsonValue());
-    const int shown = below(count);
+    const QJsonObject rect = ldtkRect(5, sheet, door);
     entities["entityInstances"] = QJsonArray{QJsonObject{
         {"__identifier", "Door"},
-        {"__tile", ldtkRect(5, sheet, shown)},
+        {"__tile", rect},
         {"fieldInstances",
          QJsonArray{QJsonObject{
              {"__identifier", "look"},
              {"__type", "Tile"},
-             {"__value", ldtkRect(5, sheet, shown)},
+             {"__value", rect},
              {"realEditorValues",
               QJsonArray{QJsonObject{
                   {"id", "V_String"},
-                  {"params", QJsonArray{QStringLiteral("%1,%2,8,8")
-                                            .arg(sheet.x(shown))
-                                            .arg(sheet.y(shown))}}}}}}}}}};
+                  {"params", QJsonArray{QStringLiteral("%1,%2,%3,%4")
+                                            .arg(rect["x"].toInt())
+                                            .arg(rect["y"].toInt())
+                                            .arg(rect["w"].toInt())
+                                            .arg(rect["h"].toInt())}}}}}}}}}};
     return {{"identifier", QStringLiteral("Level_%1").arg(index)}, {"uid", index},
             {"layerInstances", QJsonArray{ground, walls, other, entities}}};
 }
 
-QJsonObject ldtkProject(const LdtkGeometry& sheet, int count, std::mt19937& random)
+QJsonObject ldtkProject(const LdtkGeometry& sheet, int count, const LdtkBlock& door,
+                        std::mt19937& random)
 {
     auto below = [&](int n) { return int(random() % uint32_t(n)); };
     QString opaque;
@@ -417,7 +482,7 @@ QJsonObject ldtkProject(const LdtkGeometry& sheet, int count, std::mt19937& rand
                                  {"layers", QJsonArray{layerDef}},
                                  {"entities", QJsonArray{entityDef, olderEntity}},
                                  {"enums", QJsonArray{olderEnum}}}},
-            {"levels", QJsonArray{ldtkLevel(sheet, count, random, 0), external}}};
+            {"levels", QJsonArray{ldtkLevel(sheet, count, door, random, 0), external}}};
 }
 
 // Every tile of a project or level file as a gid of the sheet (from 1) or of the other tileset
@@ -443,11 +508,15 @@ std::vector<uint32_t> ldtkCells(const QJsonValue& root, const LdtkGeometry& shee
             }
             for (const QJsonValue entity : layer["entityInstances"].toArray()) {
                 const QJsonValue field = entity["fieldInstances"][0];
-                for (const QJsonValue& rect : {entity["__tile"], field["__value"]})
-                    cells.push_back(uint32_t(sheet.tile(rect["x"].toInt(), rect["y"].toInt()) + 1));
                 const QStringList kept =
                     field["realEditorValues"][0]["params"][0].toString().split(',');
-                cells.push_back(uint32_t(sheet.tile(kept[0].toInt(), kept[1].toInt()) + 1));
+                for (const std::vector<int>& shown :
+                     {ldtkRectTiles(entity["__tile"], sheet),
+                      ldtkRectTiles(field["__value"], sheet),
+                      ldtkRectTiles(kept[0].toInt(), kept[1].toInt(), kept[2].toInt(),
+                                    kept[3].toInt(), sheet)})
+                    for (int tile : shown)
+                        cells.push_back(uint32_t(tile + 1));
             }
         }
     }
@@ -488,7 +557,8 @@ std::set<int> ldtkNamedTiles(const QJsonObject& project, const QJsonObject& exte
             for (const QJsonValue entity : layer["entityInstances"].toArray())
                 rects.push_back(entity["__tile"]);
     for (const QJsonValue& rect : rects)
-        named.insert(sheet.tile(rect["x"].toInt(), rect["y"].toInt()));
+        for (int tile : ldtkRectTiles(rect, sheet))
+            named.insert(tile);
     return named;
 }
 
@@ -504,14 +574,15 @@ TEST(LevelPictures, LdtkTilesShowTheSameTilesAfterTheRemap)
         if (turns)
             sheet.padding = sheet.spacing = 0;
         TileRemap remap = randomRemap(sheet.columns, 1 + int(random() % 5), random);
+        const LdtkBlock door = ldtkMovingBlock(remap, sheet.columns, random);
         const int count = remap.tileCount();
         LdtkGeometry after = sheet;
         if (round % 3 == 1) {
             after.padding = remap.margin = int(random() % 3);
             after.spacing = remap.spacing = int(random() % 4);
         }
-        const QJsonObject project = ldtkProject(sheet, count, random);
-        const QJsonObject external = ldtkLevel(sheet, count, random, 1);
+        const QJsonObject project = ldtkProject(sheet, count, door, random);
+        const QJsonObject external = ldtkLevel(sheet, count, door, random, 1);
         if (turns) {
             const std::set<int> named = ldtkNamedTiles(project, external, sheet);
             remap.symmetryOf.resize(size_t(count));
@@ -545,8 +616,9 @@ TEST(LevelPictures, LdtkTilesShowTheSameTilesAfterTheRemap)
             const std::vector<int32_t> holds = positionsAfter(remap);
             for (uint32_t& cell : is) {
                 const uint32_t id = cell & 0x0fffffffu;
-                const unsigned turn =
-                    id >= 1 && id < 1000 ? remap.symmetry(size_t(holds[id - 1])).bits() : 0;
+                const unsigned turn = id >= 1 && id <= holds.size()
+                                          ? remap.symmetry(size_t(holds[id - 1])).bits()
+                                          : 0;
                 cell ^= (turn & TileSymmetry::kH ? 0x80000000u : 0) |
                         (turn & TileSymmetry::kV ? 0x40000000u : 0);
             }

@@ -91,6 +91,10 @@ TEST(RemapFile, ReadsBackWhatItWroteAndNamesTheBadLine)
         {"tilegrid-remap 1\n2 2\n0\n2 v\n", "line 4: tile 1 becomes 2"},
         {"tilegrid-remap 1\n2 2\n0 v\ndropped\n\n", "line 2: new tile 1 is shown by no tile"},
         {"tilegrid-remap 1\n", "line 1: "},
+        // At most nine digits, leading zeros counted.
+        {"tilegrid-remap 1\n0000000001 1\n0\n", "line 2: the second line holds"},
+        {"tilegrid-remap 1\n1 0000000001\n0\n", "line 2: the second line holds"},
+        {"tilegrid-remap 1\n1 1\n0000000000\n", "line 3: \"0000000000\" is not a tile number"},
     };
     for (const auto& c : bad) {
         const RemapParseResult result = parseRemapText(QByteArray(c.text));
@@ -140,6 +144,8 @@ TEST(LayerCodec, RefusesDataThatDoesNotFitTheLayer)
          "the zstd data is damaged"},
         {LayerCompression::Zlib, encodeLayerData(four, LayerCompression::Zlib), qint64(1) << 40,
          "it holds 1099511627776 cells, more than the 67108864"},
+        {LayerCompression::None, encodeLayerData(four, LayerCompression::None), -1,
+         "the layer's size is negative"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reason);
