@@ -13,6 +13,7 @@
 #include "support/image_files.h"
 #include "support/scripted_dialogs.h"
 #include "support/test_images.h"
+#include "support/test_names.h"
 
 namespace {
 
@@ -168,7 +169,14 @@ INSTANTIATE_TEST_SUITE_P(
                     SaveName{"sheet.", 0, "sheet..png"},
                     SaveName{"my sheet.old png", 0, "my sheet.old png.png"},
                     SaveName{"sheet", 1, "sheet.bmp"}, SaveName{"sheet.png", 1, "sheet.png.bmp"},
-                    SaveName{"sheet.BMP", 1, "sheet.BMP"}));
+                    SaveName{"sheet.BMP", 1, "sheet.BMP"}),
+    [](const testing::TestParamInfo<SaveName>& info) {
+        // Dots spelt out, so that "sheet." and "sheet" differ.
+        return testNameOf(QString::fromUtf8(info.param.typed)
+                              .replace('.', QStringLiteral(" dot "))
+                              .toStdString()) +
+               (info.param.filterIndex == 0 ? "_PngFilter" : "_BmpFilter");
+    });
 
 TEST_F(ImageCommandsTest, SaveWithoutImageOrWhenCancelledWritesNothing)
 {

@@ -88,6 +88,7 @@ TEST_P(KeepTransparencyTest, EveryKindKeepsItsAlphaThroughEditsAndSaves)
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('\n').toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, KeepTransparencyTest, testing::ValuesIn(transparentPngLayouts()));
+INSTANTIATE_TEST_SUITE_P(Kinds, KeepTransparencyTest, testing::ValuesIn(transparentPngLayouts()),
+                         [](const auto& info) { return pngLayoutName(info.param); });
 
 }  // namespace

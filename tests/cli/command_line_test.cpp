@@ -28,6 +28,7 @@
 #include "support/image_files.h"
 #include "support/level_files.h"
 #include "support/test_images.h"
+#include "support/test_names.h"
 #include "support/tile_model.h"
 #include "tilemap/tile_ops.h"
 
@@ -424,7 +425,8 @@ TEST_P(TransparentPngs, KeepEveryAlphaThroughEveryCommand)
     expectAlphaKept([this](const QStringList& arguments) { return run(arguments); }, input, 16);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, TransparentPngs, ::testing::ValuesIn(transparentPngLayouts()));
+INSTANTIATE_TEST_SUITE_P(Kinds, TransparentPngs, ::testing::ValuesIn(transparentPngLayouts()),
+                         [](const auto& info) { return pngLayoutName(info.param); });
 
 // A released game's tile sheet, mostly transparent, keeps every alpha value. Debian's
 // crawl-tiles-data has it; without that package there is nothing to check.
@@ -516,7 +518,24 @@ const UsageCase kUsageCases[] = {
     {{"levels", "remap", "--grid", "added", "--spacing", "2", "a.tmx", "--in-place"}, "--grid"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Table, UsageErrors, ::testing::ValuesIn(kUsageCases));
+// A row's name: its command and what the message must name, "GridAdd_Frob".
+std::string usageCaseName(const UsageCase& row)
+{
+    std::string command;
+    for (const QString& argument : row.arguments) {
+        if (argument.startsWith(QLatin1Char('-')) || argument.contains(QLatin1Char('.')))
+            break;
+        command += testNameOf(argument.toStdString());
+    }
+    return (command.empty() ? "" : command + "_") + shortTestNameOf(row.named, 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, UsageErrors, ::testing::ValuesIn(kUsageCases),
+                         [](const testing::TestParamInfo<UsageCase>& info) {
+                             static const std::vector<std::string> names =
+                                 uniqueRowNames(kUsageCases, usageCaseName);
+                             return names[info.index];
+                         });
 
 TEST_F(CommandLineTest, HelpCoversEveryCommandAndVersionNamesTheRelease)
 {

@@ -66,7 +66,16 @@ TEST_P(LosslessDecodeTest, GivesTheFilesSizeAndColoursAs24Bit)
 
 INSTANTIATE_TEST_SUITE_P(Formats, LosslessDecodeTest,
                          testing::Combine(testing::Values(Format::Png, Format::Bmp, Format::Gif),
-                                          testing::Values(QSize(1, 1), QSize(5, 3), QSize(13, 7))));
+                                          testing::Values(QSize(1, 1), QSize(5, 3), QSize(13, 7))),
+                         [](const auto& info) {
+                             const Format format = std::get<0>(info.param);
+                             const QSize size = std::get<1>(info.param);
+                             return std::string(format == Format::Png   ? "Png"
+                                                : format == Format::Bmp ? "Bmp"
+                                                                        : "Gif") +
+                                    "_" + std::to_string(size.width()) + "x" +
+                                    std::to_string(size.height());
+                         });
 
 TEST(ImageDecoder, DecodesJpegToNearlyTheSameColours)
 {
@@ -240,7 +249,11 @@ INSTANTIATE_TEST_SUITE_P(
                                      PngLayout{6, 8, false, false, PNG_FILTER_AVG},
                                      PngLayout{6, 8, false, false, PNG_FILTER_PAETH},
                                      PngLayout{2, 8, false, false, PNG_FILTER_PAETH}),
-                     testing::Bool()));
+                     testing::Bool()),
+    [](const auto& info) {
+        return pngLayoutName(std::get<0>(info.param)) +
+               (std::get<1>(info.param) ? "_Interlaced" : "");
+    });
 
 struct BadFile {
     const char* what;

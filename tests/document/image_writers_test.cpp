@@ -121,7 +121,18 @@ INSTANTIATE_TEST_SUITE_P(
                     PngCase{QImage::Format_RGB32, QSize(3, 50), pieces(1, 1)},
                     PngCase{QImage::Format_ARGB32, QSize(1, 1)},
                     PngCase{QImage::Format_ARGB32, QSize(513, 10)},
-                    PngCase{QImage::Format_ARGB32, QSize(37, 29), pieces(400, 2)}));
+                    PngCase{QImage::Format_ARGB32, QSize(37, 29), pieces(400, 2)}),
+    [](const testing::TestParamInfo<PngCase>& info) {
+        const PngCase& c = info.param;
+        std::string name = c.format == QImage::Format_ARGB32  ? "Alpha32"
+                           : c.format == QImage::Format_RGB32 ? "Rgb32"
+                                                              : "Rgb24";
+        name += "_" + std::to_string(c.size.width()) + "x" + std::to_string(c.size.height());
+        if (c.options.pieceBytes != PngWriteOptions().pieceBytes)
+            name += "_Pieces" + std::to_string(c.options.pieceBytes) + "On" +
+                    std::to_string(c.options.threads);
+        return name;
+    });
 
 // Every compression keeps the pixels, alpha and colour type exactly, as libpng (in Qt's reader and
 // ours) and ImageMagick read them; on a sheet of repeated tiles the stronger ones are no larger.
@@ -300,6 +311,12 @@ INSTANTIATE_TEST_SUITE_P(Sizes, BmpWriterTest,
                                          BmpRow{4, 2, 24, 12}, BmpRow{7, 2, 24, 24},
                                          BmpRow{5, 3, 32, 20}, BmpRow{1, 1, 32, 4},
                                          BmpRow{5, 3, 32, 20, true},
-                                         BmpRow{1, 1, 32, 4, true}));
+                                         BmpRow{1, 1, 32, 4, true}),
+                         [](const testing::TestParamInfo<BmpRow>& info) {
+                             const BmpRow& row = info.param;
+                             return std::string(row.alpha ? "Alpha" : "Bmp") +
+                                    std::to_string(row.bits) + "_" + std::to_string(row.width) +
+                                    "x" + std::to_string(row.height);
+                         });
 
 }  // namespace

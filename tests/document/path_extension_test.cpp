@@ -7,6 +7,7 @@
 #include "document/file_identity.h"
 #include "document/path_extension.h"
 #include "support/image_files.h"
+#include "support/test_names.h"
 
 namespace {
 
@@ -39,7 +40,12 @@ INSTANTIATE_TEST_SUITE_P(
                     // A double quote ends the extension; the scan itself runs past it.
                     ExtensionRow{R"(sheet.png"x)", "png"},
                     ExtensionRow{"", ""},
-                    ExtensionRow{"sheet", ""}));
+                    ExtensionRow{"sheet", ""}),
+    [](const testing::TestParamInfo<ExtensionRow>& info) {
+        // Dots spelt out, so that "sheet." and "sheet" differ.
+        return testNameOf(
+            QString::fromUtf8(info.param.path).replace('.', QStringLiteral(" dot ")).toStdString());
+    });
 
 // Links and ".." lead where the file system says, for files there or not: "deep" links to
 // real/sub, so "deep/.." is real, not the folder that holds the link.

@@ -3,11 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <iterator>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "level/layer_codec.h"
 #include "level/level_remap.h"
 #include "support/image_files.h"
 #include "support/level_files.h"
+#include "support/test_names.h"
 
 namespace {
 
@@ -479,7 +485,18 @@ TEST(LevelFormats, LdtkDefinitionsFollowAPackedSheet)
         << wider.data();
 }
 
-TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
+// A file the remap must refuse, the place its message names (empty: none) and how the reason
+// starts.
+struct BadLevelInput {
+    const char* file;
+    QByteArray text;
+    const char* place;
+    const char* reason;
+    TileRemap remap;
+    LevelRemapOptions options;
+};
+
+std::vector<BadLevelInput> badLevelInputs()
 {
     const QByteArray sheet =
         R"(<tileset firstgid="1" name="sheet" tilewidth="8" tileheight="8" tilecount="4" columns="2"><image source="s.png"/></tileset>)";
@@ -537,14 +554,7 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
     };
     TileRemap turned = fourTiles();
     turned.symmetryOf = {TileSymmetry(1), TileSymmetry(), TileSymmetry(), TileSymmetry()};
-    const struct {
-        const char* file;
-        QByteArray text;
-        const char* place;
-        const char* reason;
-        TileRemap remap;
-        LevelRemapOptions options;
-    } cases[] = {
+    const BadLevelInput cases[] = {
         {"a.tmx", "<map>\n<layer></map>", "line 2, column 14", "the XML is malformed", fourTiles(),
          named},
         {"a.tmx", "<level/>", "line 1, column 1",
@@ -834,18 +844,43 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
          fourTiles(),
          {}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text.toStdString());
-        const LevelBytesResult result = remapText(c.text, c.file, c.remap, c.options);
-        EXPECT_EQ(result.status, LevelFileStatus::Failed);
-        EXPECT_TRUE(result.bytes.isEmpty());
-        EXPECT_TRUE(c.place[0] ? result.place.contains(QString::fromUtf8(c.place))
-                               : result.place.isEmpty())
-            << result.place.toStdString();
-        EXPECT_TRUE(result.reason.startsWith(QString::fromUtf8(c.reason)))
-            << result.reason.toStdString();
-    }
+    return {std::begin(cases), std::end(cases)};
 }
+
+void PrintTo(const BadLevelInput& row, std::ostream* out)
+{
+    *out << row.file << ": " << row.reason;
+}
+
+class LevelFormatsTable : public testing::TestWithParam<BadLevelInput> {};
+
+TEST_P(LevelFormatsTable, BadInputIsRefusedWithItsPlaceAndReason)
+{
+    const BadLevelInput& c = GetParam();
+    SCOPED_TRACE(c.text.toStdString());
+    const LevelBytesResult result = remapText(c.text, c.file, c.remap, c.options);
+    EXPECT_EQ(result.status, LevelFileStatus::Failed);
+    EXPECT_TRUE(result.bytes.isEmpty());
+    EXPECT_TRUE(c.place[0] ? result.place.contains(QString::fromUtf8(c.place))
+                           : result.place.isEmpty())
+        << result.place.toStdString();
+    EXPECT_TRUE(result.reason.startsWith(QString::fromUtf8(c.reason)))
+        << result.reason.toStdString();
+}
+
+// A row's name: the kind of file and the reason's first words, "Tmx_EncodingHexUnknown".
+std::string badLevelInputName(const BadLevelInput& row)
+{
+    const std::string_view file = row.file;
+    return testNameOf(file.substr(file.rfind('.') + 1)) + "_" + shortTestNameOf(row.reason, 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, LevelFormatsTable, testing::ValuesIn(badLevelInputs()),
+                         [](const testing::TestParamInfo<BadLevelInput>& info) {
+                             static const std::vector<std::string> names =
+                                 uniqueRowNames(badLevelInputs(), badLevelInputName);
+                             return names[info.index];
+                         });
 
 // Files made to hurt are refused at once, naming the layer and the limit it passes; unusual files
 // that the tools write are read as they mean.

@@ -11,6 +11,7 @@
 #include <csetjmp>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "support/test_images.h"
 
@@ -285,6 +286,23 @@ void PrintTo(const PngLayout& layout, std::ostream* out)
     *out << "colour type " << layout.colourType << ", " << layout.bitDepth << " bits"
          << (layout.trns ? ", tRNS" : "") << (layout.interlaced ? ", interlaced" : "")
          << (layout.filters ? ", filters " + std::to_string(layout.filters) : "");
+}
+
+std::string pngLayoutName(const PngLayout& layout)
+{
+    static const char* const kinds[] = {"Grey", "", "Rgb", "Palette", "GreyAlpha", "", "Rgba"};
+    std::string name = kinds[layout.colourType] + std::to_string(layout.bitDepth);
+    if (layout.trns)
+        name += "Trns";
+    if (layout.interlaced)
+        name += "Interlaced";
+    for (const auto& [filter, filterName] :
+         {std::pair{PNG_FILTER_NONE, "None"}, std::pair{PNG_FILTER_SUB, "Sub"},
+          std::pair{PNG_FILTER_UP, "Up"}, std::pair{PNG_FILTER_AVG, "Avg"},
+          std::pair{PNG_FILTER_PAETH, "Paeth"}})
+        if (layout.filters & filter)
+            name += std::string("Filter") + filterName;
+    return name;
 }
 
 QByteArray imageMagickRgb(const QByteArray& file, const char* channels)

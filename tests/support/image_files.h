@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <ostream>
+#include <string>
 #include <vector>
 
 // Image files made and taken apart byte by byte, for tests of the readers and writers.
@@ -56,3 +57,5 @@ QByteArray makePng(int width, int height, const PngLayout& layout);
 // interlaced), a palette with tRNS, RGB and grey with a tRNS colour.
 std::vector<PngLayout> transparentPngLayouts();
 void PrintTo(const PngLayout& layout, std::ostream* out);
+// A layout as a test name: "Rgba16", "Palette8Trns", "Rgb8Interlaced", "Grey8FilterSub".
+std::string pngLayoutName(const PngLayout& layout);

@@ -71,7 +71,13 @@ INSTANTIATE_TEST_SUITE_P(Geometries, Rebuild,
                                            RebuildCase{45, 18, 8, 1, 5, 2},
                                            RebuildCase{7, 40, 8, 0, 0, 5},
                                            RebuildCase{40, 16, 16, 1, 2, 0},
-                                           RebuildCase{0, 0, 16, 0, 0, 0}));
+                                           RebuildCase{0, 0, 16, 0, 0, 0}),
+                         [](const testing::TestParamInfo<RebuildCase>& info) {
+                             const RebuildCase& c = info.param;
+                             return std::to_string(c.width) + "x" + std::to_string(c.height) +
+                                    "_Tile" + std::to_string(c.tileSize) +
+                                    (c.gridFlag ? "_Grid" : "");
+                         });
 
 TEST(RebuildTileMap, TheExampleSheetHoldsFourteenAtColumnFourRowTwo)
 {
@@ -140,7 +146,13 @@ TEST_P(SwapAtPitch, ExchangesWholePitchBlocksAndMapEntries)
 INSTANTIATE_TEST_SUITE_P(Pitches, SwapAtPitch,
                          ::testing::Combine(::testing::Values(8, 16), ::testing::Values(0, 1),
                                             ::testing::Values(QImage::Format_BGR888,
-                                                              QImage::Format_RGB32)));
+                                                              QImage::Format_RGB32)),
+                         [](const auto& info) {
+                             return "Tile" + std::to_string(std::get<0>(info.param)) +
+                                    (std::get<1>(info.param) ? "_Grid" : "_NoGrid") +
+                                    (std::get<2>(info.param) == QImage::Format_BGR888 ? "_24bit"
+                                                                                      : "_32bit");
+                         });
 
 TEST(SwapTiles, RefusesAnythingButTwoDifferentFullTiles)
 {
