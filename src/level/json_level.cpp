@@ -30,6 +30,16 @@ void addEntry(const JsonScanner& json, TilesetSite& site, int list, Span id, Spa
                 if (const Value tile = Fields(json, frame).value(u"tileid"); tile.valid())
                     entry.frames.push_back(tile.span);
         });
+        json.elements(fields.value(u"properties"), [&](int64_t, Value property) {
+            if (property.kind != '{')
+                return;
+            const Fields named(json, property);
+            const Value value = named.value(u"value");
+            if (value.kind == '"' || value.kind == '0')
+                entry.properties.push_back({json.string(named.value(u"name")),
+                                            value.kind == '"' ? json.stringInside(value)
+                                                              : value.span});
+        });
         // An object holding only its id, or nothing at all when keyed by it.
         const bool keyed = whole.begin != object.span.begin;
         entry.empty = fields.all().size() == (keyed ? 0u : 1u);
