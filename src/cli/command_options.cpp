@@ -52,7 +52,9 @@ constexpr std::array kOptionSpecs{
     OptionSpec{Option::Remap, "remap", 0, "R",
                "the remap file (sheet dedupe or prune writes it) to follow"},
     OptionSpec{Option::UsedBy, "used-by", 0, "LEVEL...",
-               "the levels whose tiles are kept (the arguments up to the next option)"},
+               "the levels that use the sheet (the arguments up to the next option)"},
+    OptionSpec{Option::TileProperty, "tile-property", 0, "NAME",
+               "a tile property holding tile ids (may repeat; * for any text)"},
     OptionSpec{Option::Compression, "compression", 0, "Z",
                "how hard PNG results are compressed: fast (default), small or smallest"},
     OptionSpec{Option::Px, "px", 0, "E",
@@ -215,6 +217,12 @@ QString store(CommandOptions& options, Option option, const QString& name, const
     case Option::UsedBy:
         options.usedBy << value;
         return {};
+    case Option::TileProperty:
+        if (value.isEmpty())
+            return QStringLiteral("%1 takes the name of a tile property, not an empty one.")
+                .arg(name);
+        options.tileProperties << value;
+        return {};
     case Option::Compression:
         if (value == QLatin1String("fast"))
             options.compression = PngCompression::Fast;
@@ -317,7 +325,8 @@ ParsedOptions parseCommandOptions(const QStringList& arguments, OptionSet accept
         levelsFollow = entry->option == Option::UsedBy;
         // Block moves come in pairs, as many as the user likes.
         const bool repeats = entry->option == Option::Block || entry->option == Option::To ||
-                             entry->option == Option::UsedBy;
+                             entry->option == Option::UsedBy ||
+                             entry->option == Option::TileProperty;
         if (seen[index] && !repeats) {
             parsed.error = QStringLiteral("%1 is given twice.").arg(displayName(*entry));
             return parsed;

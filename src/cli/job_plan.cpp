@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include "cli/sheet_jobs.h"
 #include "document/file_identity.h"
 #include "document/file_messages.h"
 #include "document/path_extension.h"
@@ -161,8 +162,15 @@ JobPlan planJobs(const CommandSpec& command, const CommandOptions& options)
         plan.error = QStringLiteral("%1 takes --map M or --remap R, not both.").arg(command.words());
         return plan;
     }
-    if (command.options.has(Option::UsedBy) && options.usedBy.isEmpty()) {
+    if (command.run == pruneJob && options.usedBy.isEmpty()) {
         plan.error = QStringLiteral("%1 needs the levels that use the sheet: --used-by LEVEL...")
+                         .arg(command.words());
+        return plan;
+    }
+    if (command.options.has(Option::UsedBy) && options.usedBy.isEmpty() &&
+        (!options.tileProperties.isEmpty() || !options.sheet.isEmpty() || options.firstId != 0)) {
+        plan.error = QStringLiteral("%1 takes --tile-property, --sheet and --first-id only with "
+                                    "the levels they speak of: --used-by LEVEL...")
                          .arg(command.words());
         return plan;
     }
