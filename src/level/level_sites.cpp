@@ -309,8 +309,11 @@ std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteAr
                     : QStringLiteral("the property %1 of tile %2")
                           .arg(quotedPath(tile.property))
                           .arg(tiles[i]);
-            if (!readTile(tile.span, false, tile.tile, what))
+            // A property of -1 names no tile, as a Wang set's picture of -1 does.
+            if (!readTile(tile.span, !tile.property.isEmpty(), tile.tile, what))
                 return problem;
+            if (tile.tile < 0)
+                continue;
             const int32_t becomes = remap.newIndexOf[size_t(tile.tile)];
             if (becomes < 0 || !remap.symmetry(size_t(tile.tile)).isIdentity())
                 return LevelProblem{
@@ -328,6 +331,7 @@ std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteAr
             if (use)
                 use->frames.emplace_back(int32_t(tiles[i]), int32_t(tile.tile));
         }
+        std::erase_if(shown, [](const ShownTile& tile) { return tile.tile < 0; });
         shownTiles[i] = std::move(shown);
         if (!entry.empty)
             data[i] = entryData(bytes, entry, remap, shownTiles[i]);
