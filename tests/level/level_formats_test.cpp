@@ -709,6 +709,12 @@ TEST(LevelFormats, BadInputIsRefusedWithItsPlaceAndReason)
          "the property “animation-frame1” of tile 0 shows the tile id 9, which lies beyond the "
          "tileset's 4 tiles",
          fourTiles(), framesNamed},
+        {"a.tsj",
+         "{\"type\":\"tileset\",\"image\":\"s.png\",\"tilecount\":4,\"columns\":2,"
+         "\"tileproperties\":{\"2\":{\"animation-frame0\":1}}}",
+         "line 1, column 103, tileset “s.png”",
+         "the property “animation-frame0” of tile 2 shows tile 1, which is dropped", pruned,
+         framesNamed},
         {"a.tmx", withData(QString::fromUtf8(animated).arg(3).toUtf8()), "line 2",
          "an animation frame of tile 0 shows tile 3, which becomes tile 1 turned", merged, named},
         {"a.tmx", withData(QString::fromUtf8(animated).arg(1).toUtf8()), "line 2",
