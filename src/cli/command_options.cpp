@@ -148,6 +148,14 @@ QString storeLevel(CommandOptions& options, const QString&, const QString& value
     return {};
 }
 
+QString storeTileProperty(CommandOptions& options, const QString& name, const QString& value)
+{
+    if (value.isEmpty())
+        return QStringLiteral("%1 takes the name of a tile property, not an empty one.").arg(name);
+    options.tileProperties << value;
+    return {};
+}
+
 QString storeCompression(CommandOptions& options, const QString& name, const QString& value)
 {
     if (value == QLatin1String("fast"))
@@ -233,7 +241,9 @@ constexpr std::array kOptionSpecs{
                "the remap file (sheet dedupe or prune writes it) to follow",
                storeText<&CommandOptions::remapPath>},
     OptionSpec{Option::UsedBy, "used-by", 0, "LEVEL...", ValueKind::Level, Count::Many,
-               "the levels whose tiles are kept (the arguments up to the next option)", storeLevel},
+               "the levels that use the sheet (the arguments up to the next option)", storeLevel},
+    OptionSpec{Option::TileProperty, "tile-property", 0, "NAME", ValueKind::Other, Count::Repeats,
+               "a tile property holding tile ids (may repeat; * for any text)", storeTileProperty},
     OptionSpec{Option::Compression, "compression", 0, "Z", ValueKind::Other, Count::Once,
                "how hard PNG results are compressed: fast (default), small or smallest",
                storeCompression},

@@ -39,6 +39,7 @@ enum class Option {
     RemapOut,
     Remap,
     UsedBy,
+    TileProperty,
     Compression,
     Jobs,
     Quiet,
@@ -92,10 +93,11 @@ struct CommandOptions {
     QString mapOut;     // where the map after the moves is written; empty: nowhere
     QString remapOut;   // where the remap of a sheet command is written
     QString remapPath;  // the remap file levels remap follows instead of a map
-    bool flips = false; // a tile turned by a symmetry counts as the same tile
-    int columns = 0;    // tile columns of a packed result; 0: the input's
-    QStringList usedBy; // the levels whose tiles a sheet keeps
-    QString sheet;      // the levels' tileset image that shows the sheet; empty: each level's one
+    bool flips = false;  // a tile turned by a symmetry counts as the same tile
+    int columns = 0;     // tile columns of a packed result; 0: the input's
+    QStringList usedBy;  // the levels whose tiles a sheet keeps
+    QStringList tileProperties;  // tile properties whose values are tile ids ('*' for any text)
+    QString sheet;  // the levels' tileset image that shows the sheet; empty: each level's one
     TileRemap::GridChange gridChange = TileRemap::GridChange::None;
     int firstId = 0; // the number of the sheet's first tile in CSV levels
     QString output;

@@ -160,7 +160,8 @@ const std::array kCommands{
         OutputKind::MapFile, deriveMapJob},
     CommandSpec{
         "sheet", "dedupe",
-        "IN [--tile N] [--gutter G] [--flips] [--columns C] [--crop] OUTPUT --remap-out R",
+        "IN [--tile N] [--gutter G] [--flips] [--columns C] [--crop] [--used-by LEVEL...] "
+        "OUTPUT --remap-out R",
         "merge identical tiles and write the remap that keeps levels valid",
         "Keeps the first tile, in reading order, of every group of identical whole tiles (all\n"
         "four channels compared; grid lines are not) and packs the kept tiles in reading order\n"
@@ -169,6 +170,15 @@ const std::array kCommands{
         "kept tile mirrored or turned (any of the 8 symmetries of a square) joins it too. For\n"
         "a sheet with a grid give --gutter: the lines travel with their tiles. A sheet that is\n"
         "not whole tiles fails, naming the partial strips; --crop drops them.\n"
+        "\n"
+        "Padding is no tile: it is left out and not counted. Without levels it is the fully\n"
+        "transparent tiles that end the last row of a sheet with alpha, fewer than a row (what\n"
+        "a packing leaves). With --used-by the levels are read as sheet prune reads them\n"
+        "(--sheet, --first-id and --tile-property too): their tilesets give the tile size\n"
+        "unless --tile does, padding is every tile past their tile count, and a merge they\n"
+        "cannot follow (a frame or tile property showing a tile that becomes a turned one,\n"
+        "merged tiles with different data) is refused, naming the place, before anything is\n"
+        "written.\n"
         "\n"
         "The remap file R (see README, \"Remap files\") says where every tile went and how it\n"
         "is turned; levels remap --remap R carries it into the levels. It prints what it did:\n"
@@ -179,12 +189,13 @@ const std::array kCommands{
         "  tilegrid sheet dedupe --tile 32 --flips --columns 8 --in-place art.png \\\n"
         "      --remap-out art.remap\n",
         kSheetOutput.with({Option::Tile, Option::Gutter, Option::Flips, Option::Columns,
-                           Option::Crop, Option::RemapOut}),
-        InputCount::OneOrMore, OutputKind::Sheets, dedupeJob, checkRemapOut},
+                           Option::Crop, Option::RemapOut, Option::UsedBy, Option::Sheet,
+                           Option::FirstId, Option::TileProperty}),
+        InputCount::OneOrMore, OutputKind::Sheets, dedupeJob, checkDedupe},
     CommandSpec{
         "sheet", "prune",
         "IN --used-by LEVEL... [--tile N] [--gutter G] [--columns C] [--sheet SHEET] "
-        "[--first-id 0|1] [--crop] OUTPUT --remap-out R",
+        "[--first-id 0|1] [--tile-property NAME] [--crop] OUTPUT --remap-out R",
         "drop the tiles no level uses and write the remap that keeps levels valid",
         "Keeps the whole tiles of IN that the levels use and packs them in reading order into\n"
         "C tile columns (default: IN's), as sheet dedupe packs them; the rest of the last row\n"
@@ -200,7 +211,11 @@ const std::array kCommands{
         "followed.\n"
         "The sheet's tileset in each level is found as levels remap finds it: the tileset\n"
         "whose image is IN, by its path and then by its file name, or the image --sheet names.\n"
-        "--first-id is the number of the sheet's first tile in CSV levels.\n"
+        "--first-id is the number of the sheet's first tile in CSV levels. --tile-property\n"
+        "names tile properties whose values are tile ids (see levels remap): the tile such a\n"
+        "value of a used tile names is used too. Without --tile the tile size is that of the\n"
+        "sheet's tilesets in the levels. Tiles past their tile count (the empty end of an\n"
+        "earlier packing's last row) are padding: left out and not counted.\n"
         "\n"
         "A level that cannot be read fails the command, and nothing is written; so does a run\n"
         "in which no level shows the sheet. A level that does not show it is named and passed\n"
@@ -220,12 +235,13 @@ const std::array kCommands{
         "      --first-id 1 --remap-out art.remap\n"
         "  tilegrid sheet prune tiles.png --used-by game.ldtk -o small.png --remap-out t.remap\n",
         kSheetOutput.with({Option::UsedBy, Option::Tile, Option::Gutter, Option::Columns,
-                           Option::Sheet, Option::FirstId, Option::Crop, Option::RemapOut}),
+                           Option::Sheet, Option::FirstId, Option::Crop, Option::RemapOut,
+                           Option::TileProperty}),
         InputCount::OneOrMore, OutputKind::Sheets, pruneJob, checkPrune},
     CommandSpec{
         "levels", "remap",
         "[--map M | --remap R] [--margin M] [--spacing S] [--sheet SHEET] [--grid added|removed] "
-        "[--first-id 0|1] LEVEL... OUTPUT",
+        "[--first-id 0|1] [--tile-property NAME] LEVEL... OUTPUT",
         "carry a rearrangement, packing or extrusion of the sheet into the levels made against it",
         "Renumbers the tiles that levels made against the sheet name, so that every cell shows\n"
         "the same picture with the sheet arranged as the map file M says (the window's Map\n"
@@ -254,9 +270,15 @@ const std::array kCommands{
         "data are the same apart from the id. Refused, naming the place, and the file left as\n"
         "it was: a CSV cell whose tile became a turned tile (CSV holds no flips), a cell of a\n"
         "dropped tile, two tiles that merge with different data (data against none counts as\n"
-        "different), data of a turned tile that no unturned tile merged with it carries too\n"
-        "(its collision shapes would need turning), and an animation frame that shows a\n"
-        "dropped or turned tile.\n"
+        "different; the message names what differs), data of a turned tile that no unturned\n"
+        "tile merged with it carries too (its collision shapes would need turning), and an\n"
+        "animation frame that shows a dropped or turned tile.\n"
+        "\n"
+        "--tile-property NAME (may repeat; * matches any text: --tile-property\n"
+        "'animation-frame*') names the properties of the sheet tileset's tiles in TMX, TSX,\n"
+        "TMJ and TSJ files whose values are tile ids of that tileset. They count as animation\n"
+        "frames do: renumbered with their tiles, and refused, naming the place, when the tile\n"
+        "they name is dropped or becomes a turned tile. LDtk has no named tile properties.\n"
         "\n"
         "--sheet names the sheet's tileset image (its path, or its file name) when a level shows\n"
         "several; without it each level's one tileset image is the sheet. --grid added or\n"
@@ -301,8 +323,9 @@ const std::array kCommands{
         "      -o level1-new.csv\n"
         "  tilegrid grid extrude --px 1 tiles.png --in-place\n"
         "  tilegrid levels remap --margin 1 --spacing 2 levels/*.tmx --in-place\n",
-        OptionSet{Option::Map, Option::Remap, Option::Margin, Option::Spacing, Option::Sheet,
-                  Option::Grid, Option::FirstId, Option::Output, Option::OutDir, Option::InPlace},
+        OptionSet{Option::Map, Option::Remap, Option::Margin, Option::Spacing, Option::Sheet, Option::Grid,
+                  Option::FirstId, Option::TileProperty, Option::Output, Option::OutDir,
+                  Option::InPlace},
         InputCount::OneRun, OutputKind::Levels, remapLevelsJob, checkLevelRemap},
     CommandSpec{
         "info", "", "IN... [--tile N] [--gutter G]",

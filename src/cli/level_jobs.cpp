@@ -67,9 +67,12 @@ JobResult remapLevelsJob(const CommandOptions& options, const Job& job)
     remap.spacing = options.spacing.value_or(-1);
 
     std::map<QString, QString> refused;
+    LevelRemapOptions levels;
+    levels.sheet = options.sheet;
+    levels.firstId = options.firstId;
+    levels.tileProperties = options.tileProperties;
     const LevelRemapRun run =
-        remapLevelFiles(job.inputs, remap, LevelRemapOptions{options.sheet, options.firstId, nullptr, {}},
-                        levelTargets(options, job, refused));
+        remapLevelFiles(job.inputs, remap, levels, levelTargets(options, job, refused));
     if (!run.error.isEmpty())
         return JobResult{run.error, QString()};
 

@@ -32,6 +32,16 @@ QString checkRemapOut(const CommandSpec& command, const CommandOptions& options)
     return {};
 }
 
+QString checkDedupe(const CommandSpec& command, const CommandOptions& options)
+{
+    if (options.usedBy.isEmpty() &&
+        (!options.tileProperties.isEmpty() || !options.sheet.isEmpty() || options.firstId != 0))
+        return QStringLiteral("%1 takes --tile-property, --sheet and --first-id only with the "
+                              "levels they speak of: --used-by LEVEL...")
+            .arg(command.words());
+    return checkRemapOut(command, options);
+}
+
 QString checkPrune(const CommandSpec& command, const CommandOptions& options)
 {
     if (options.usedBy.isEmpty())

@@ -13,5 +13,6 @@ using OptionCheck = QString (*)(const CommandSpec& command, const CommandOptions
 QString checkMapGiven(const CommandSpec& command, const CommandOptions& options); // --map M
 QString checkBlockMoves(const CommandSpec& command, const CommandOptions& options);
 QString checkRemapOut(const CommandSpec& command, const CommandOptions& options);
+QString checkDedupe(const CommandSpec& command, const CommandOptions& options);
 QString checkPrune(const CommandSpec& command, const CommandOptions& options);
 QString checkLevelRemap(const CommandSpec& command, const CommandOptions& options);

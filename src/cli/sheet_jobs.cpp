@@ -228,46 +228,27 @@ SheetOutcome rearranged(const QImage& sheet, const CommandOptions& options, cons
     return SheetOutcome{std::move(result), {}, {}};
 }
 
-// Which tiles a packing command keeps: fills remap.newIndexOf (and symmetryOf) and kept, the
-// kept tiles in reading order; or says why not. notes is printed before the result's line, and
-// done says what became of the others ("3 duplicates merged").
-struct TileChoice {
-    std::vector<int32_t> kept;
-    QString error;
-    QString notes;
-    QString done;
-};
-using ChooseTiles = TileChoice (*)(const QImage& sheet, const CommandOptions& options,
-                                   const QString& input, TileRemap& remap);
-
-TileChoice mergedDuplicates(const QImage& sheet, const CommandOptions& options, const QString&,
-                            TileRemap& remap)
+// How the levels given to a packing command are read: the sheet is IN unless --sheet names it.
+LevelRemapOptions levelOptions(const CommandOptions& options, const QString& input)
 {
-    TileDuplicates groups =
-        findDuplicateTiles(sheet, options.tileSize, options.pitch(), options.flips);
-    remap.newIndexOf = std::move(groups.keptIndexOf);
-    if (std::any_of(groups.symmetryOf.begin(), groups.symmetryOf.end(),
-                    [](TileSymmetry s) { return !s.isIdentity(); }))
-        remap.symmetryOf = std::move(groups.symmetryOf);
-    const int32_t merged = remap.tileCount() - int32_t(groups.kept.size());
-    return {std::move(groups.kept), {}, {},
-            QStringLiteral("%1 duplicate%2 merged").arg(merged).arg(merged == 1 ? "" : "s")};
-}
-
-TileChoice unusedDropped(const QImage& sheet, const CommandOptions& options,
-                         const QString& input, TileRemap& remap)
-{
-    TileChoice choice;
-    const int count = remap.columns * (sheet.height() / options.pitch());
     LevelRemapOptions levels;
     levels.sheet = options.sheet.isEmpty() ? input : options.sheet;
     levels.firstId = options.firstId;
-    const TileUseRun use = findUsedTiles(options.usedBy, count, remap.columns, levels);
-    if (!use.run.error.isEmpty())
-        return {{}, use.run.error, {}, {}};
+    levels.tileProperties = options.tileProperties;
+    return levels;
+}
+
+// The notes and the refusal for a run over the levels that a packing command reads: a level that
+// cannot be read leaves the tiles it uses unknown, and a run in which no level shows the sheet
+// knows nothing of it.
+QString levelsRefused(const LevelRemapRun& run, const QString& input, const QString& sheet,
+                      QString& notes)
+{
+    if (!run.error.isEmpty())
+        return run.error;
     QStringList unread;
     bool shown = false;
-    for (const LevelFileResult& file : use.run.files) {
+    for (const LevelFileResult& file : run.files) {
         if (file.status == LevelFileStatus::Failed)
             unread << (file.place.isEmpty()
                            ? QStringLiteral("%1 cannot be used: %2.")
@@ -275,21 +256,156 @@ TileChoice unusedDropped(const QImage& sheet, const CommandOptions& options,
                            : QStringLiteral("%1 cannot be used: %2: %3.")
                                  .arg(quotedPath(file.path), file.place, file.reason));
         else if (file.status == LevelFileStatus::Skipped)
-            choice.notes += file.message() + u'\n';
+            notes += file.message() + u'\n';
         else
             shown = true;
     }
+    if (!unread.isEmpty())
+        return unread.join(u'\n') +
+               QStringLiteral("\n%1 is left as it was: the tiles those levels use are "
+                              "not known.")
+                   .arg(quotedPath(input));
+    if (!shown)
+        return QStringLiteral("None of the levels shows %1; --sheet names the image "
+                              "their tilesets show. Nothing was written.")
+            .arg(quotedPath(sheet));
+    return {};
+}
+
+// The tiles of a sheet of count tiles that no level can show: those past the largest tile count
+// of the sheet's tilesets (the empty end of a packed sheet's last row), as the first of them;
+// count when there are none.
+int tilesShown(const std::vector<TilesetFacts>& tilesets, int count)
+{
+    int64_t largest = -1;
+    for (const TilesetFacts& tileset : tilesets)
+        largest = std::max(largest, tileset.knownTileCount());
+    return largest < 0 ? count : int(std::min<int64_t>(largest, count));
+}
+
+// Without levels, the padding a packing leaves is known by its pixels: the fully transparent
+// tiles that end the last row of a sheet with alpha, fewer than a row (a packed sheet has no
+// empty row). The first of them, or count.
+int firstPaddingTile(const QImage& sheet, const CommandOptions& options, int columns, int count)
+{
+    if (!keepsAlpha(sheet) || count < columns)
+        return count;
+    const int pitch = options.pitch();
+    const auto transparent = [&](int tile) {
+        const int x0 = tile % columns * pitch;
+        const int y0 = tile / columns * pitch;
+        for (int y = 0; y < options.tileSize; ++y)
+            for (int x = 0; x < options.tileSize; ++x)
+                if (qAlpha(sheet.pixel(x0 + x, y0 + y)) != 0)
+                    return false;
+        return true;
+    };
+    int first = count;
+    while (first > count - columns && transparent(first - 1))
+        --first;
+    return first == count - columns ? count : first;
+}
+
+QString paddingNote(int padding)
+{
+    return padding == 0 ? QString()
+                        : QStringLiteral("; %1 padding tile%2 left out")
+                              .arg(padding)
+                              .arg(padding == 1 ? "" : "s");
+}
+
+// Which tiles a packing command keeps: fills remap.newIndexOf (and symmetryOf) and kept, the
+// kept tiles in reading order; or says why not. notes is printed before the result's line, done
+// says what became of the others ("3 duplicates merged"), and counted how many of the sheet's
+// tiles are tiles at all (padding left out).
+struct TileChoice {
+    std::vector<int32_t> kept;
+    QString error;
+    QString notes;
+    QString done;
+    int counted = 0;
+};
+using ChooseTiles = TileChoice (*)(const QImage& sheet, const CommandOptions& options,
+                                   const QString& input, TileRemap& remap);
+
+TileChoice mergedDuplicates(const QImage& sheet, const CommandOptions& options,
+                            const QString& input, TileRemap& remap)
+{
+    TileChoice choice;
+    const int count = remap.columns * (sheet.height() / options.pitch());
+    LevelRemapOptions levels = levelOptions(options, input);
+    int padding = count;  // the first padding tile
+    if (!options.usedBy.isEmpty()) {
+        const TileUseRun found =
+            findUsedTiles(options.usedBy, count, remap.columns, levels, options.tileSize);
+        if (QString why = levelsRefused(found.run, input, levels.sheet, choice.notes);
+            !why.isEmpty())
+            return {{}, why, {}, {}, 0};
+        padding = tilesShown(found.tilesets, count);
+    } else {
+        padding = firstPaddingTile(sheet, options, remap.columns, count);
+    }
+
+    TileDuplicates groups =
+        findDuplicateTiles(sheet, options.tileSize, options.pitch(), options.flips);
+    remap.newIndexOf = std::move(groups.keptIndexOf);
+    // Padding is no tile: it goes, and so does a kept tile that only padding showed (kept tiles
+    // come in reading order, so those are the last).
+    for (int tile = padding; tile < count; ++tile) {
+        remap.newIndexOf[size_t(tile)] = TileRemap::kDropped;
+        groups.symmetryOf[size_t(tile)] = TileSymmetry();
+    }
+    while (!groups.kept.empty() && groups.kept.back() >= padding)
+        groups.kept.pop_back();
+    if (std::any_of(groups.symmetryOf.begin(), groups.symmetryOf.end(),
+                    [](TileSymmetry s) { return !s.isIdentity(); }))
+        remap.symmetryOf = std::move(groups.symmetryOf);
+    choice.kept = std::move(groups.kept);
+    choice.counted = padding;
+    const int merged = padding - int(choice.kept.size());
+    choice.done = QStringLiteral("%1 duplicate%2 merged").arg(merged).arg(merged == 1 ? "" : "s") +
+                  paddingNote(count - padding);
+
+    // With the levels, a merge they cannot follow (a frame or tile property that shows a tile
+    // turned, tiles of different data) is refused now, before anything is written.
+    if (!options.usedBy.isEmpty()) {
+        TileRemap trial = remap;
+        trial.newTiles = int32_t(choice.kept.size());
+        trial.newColumnCount = options.columns > 0 ? options.columns : remap.columns;
+        TileUse use;  // a run that only reads
+        use.named.assign(size_t(count), 0);
+        levels.use = &use;
+        const LevelRemapRun run = remapLevelFiles(options.usedBy, trial, levels);
+        QStringList refused;
+        for (const LevelFileResult& file : run.files)
+            if (file.status == LevelFileStatus::Failed)
+                refused << QStringLiteral("%1 could not follow it: %2.")
+                               .arg(quotedPath(file.path),
+                                    file.place.isEmpty() ? file.reason
+                                                         : file.place + QStringLiteral(": ") +
+                                                               file.reason);
+        if (!run.error.isEmpty())
+            refused << run.error;
+        if (!refused.isEmpty())
+            choice.error = refused.join(u'\n') +
+                           QStringLiteral("\n%1 is left as it was: the levels cannot follow "
+                                          "this merge of its tiles.")
+                               .arg(quotedPath(input));
+    }
+    return choice;
+}
+
+TileChoice unusedDropped(const QImage& sheet, const CommandOptions& options,
+                         const QString& input, TileRemap& remap)
+{
+    TileChoice choice;
+    const int count = remap.columns * (sheet.height() / options.pitch());
+    const LevelRemapOptions levels = levelOptions(options, input);
+    const TileUseRun use =
+        findUsedTiles(options.usedBy, count, remap.columns, levels, options.tileSize);
     // Dropping the tiles that a level might use would break it; so would dropping every tile
     // because no level named this sheet.
-    if (!unread.isEmpty())
-        choice.error = unread.join(u'\n') +
-                       QStringLiteral("\n%1 is left as it was: the tiles those levels use are "
-                                      "not known.")
-                           .arg(quotedPath(input));
-    else if (!shown)
-        choice.error = QStringLiteral("None of the levels shows %1; --sheet names the image "
-                                      "their tilesets show. Nothing was written.")
-                           .arg(quotedPath(levels.sheet));
+    choice.error = levelsRefused(use.run, input, levels.sheet, choice.notes);
     if (!choice.error.isEmpty())
         return choice;
     remap.newIndexOf.assign(size_t(count), TileRemap::kDropped);
@@ -302,15 +418,41 @@ TileChoice unusedDropped(const QImage& sheet, const CommandOptions& options,
         choice.error = QStringLiteral("The levels use none of the tiles of %1; a sheet without "
                                       "tiles is not written.")
                            .arg(quotedPath(input));
-    choice.done = QStringLiteral("%1 unused dropped").arg(count - int(choice.kept.size()));
+    // Tiles past the tilesets' count are no level's tiles: padding, not unused tiles (a CSV
+    // level, which has no tileset, may show more).
+    choice.counted = tilesShown(use.tilesets, count);
+    if (!choice.kept.empty())
+        choice.counted = std::max(choice.counted, choice.kept.back() + 1);
+    choice.done = QStringLiteral("%1 unused dropped").arg(choice.counted - int(choice.kept.size())) +
+                  paddingNote(count - choice.counted);
     return choice;
+}
+
+// The tile size of the sheet's tilesets in the levels a packing command is given, when they agree
+// on one of square tiles; 0 otherwise.
+int levelsTileSize(const CommandOptions& options, const QString& input)
+{
+    int size = 0;
+    for (const TilesetFacts& tileset :
+         findSheetTilesets(options.usedBy, levelOptions(options, input))) {
+        if (tileset.tileWidth != tileset.tileHeight || tileset.tileWidth < kMinTileSize ||
+            tileset.tileWidth > kMaxTileSize || (size != 0 && size != tileset.tileWidth))
+            return 0;
+        size = int(tileset.tileWidth);
+    }
+    return size;
 }
 
 // Keeps the tiles choose picks, packs them in reading order into --columns columns (default:
 // the input's), and writes the sheet and the remap that carries the change into the levels.
-JobResult packSheet(const CommandOptions& options, const Job& job, ChooseTiles choose)
+// Without --tile, the tile size is that of the sheet's tilesets in the levels given.
+JobResult packSheet(const CommandOptions& given, const Job& job, ChooseTiles choose)
 {
     const QString& input = job.inputs.front();
+    CommandOptions options = given;
+    if (!options.tileGiven && !options.usedBy.isEmpty())
+        if (const int size = levelsTileSize(options, input); size > 0)
+            options.tileSize = size;
     TileRemap remap;
     QImage packed;
     TileChoice choice;
@@ -321,6 +463,7 @@ JobResult packSheet(const CommandOptions& options, const Job& job, ChooseTiles c
         const QImage& sheet = decoded.image;
         const int pitch = options.pitch();
         remap.columns = sheet.width() / pitch;
+        remap.tileSize = options.tileSize;
         if (remap.columns == 0 || sheet.height() / pitch == 0)
             return failed(noWholeTile(input, options));
         if (QString why = strippedWithoutCrop(sheet, options, input, pitch); !why.isEmpty())
@@ -344,7 +487,7 @@ JobResult packSheet(const CommandOptions& options, const Job& job, ChooseTiles c
         return {};
     return JobResult{QString(),
                      choice.notes + QStringLiteral("%1 -> %2: %3 tiles → %4 (%5)\n")
-                                        .arg(input, job.output, QString::number(remap.tileCount()),
+                                        .arg(input, job.output, QString::number(choice.counted),
                                              QString::number(remap.newTileCount()), choice.done)};
 }
 

@@ -30,6 +30,16 @@ void addEntry(const JsonScanner& json, TilesetSite& site, int list, Span id, Spa
                 if (const Value tile = Fields(json, frame).value(u"tileid"); tile.valid())
                     entry.frames.push_back(tile.span);
         });
+        json.elements(fields.value(u"properties"), [&](int64_t, Value property) {
+            if (property.kind != '{')
+                return;
+            const Fields named(json, property);
+            const Value value = named.value(u"value");
+            if (value.kind == '"' || value.kind == '0')
+                entry.properties.push_back({json.string(named.value(u"name")),
+                                            value.kind == '"' ? json.stringInside(value)
+                                                              : value.span});
+        });
         // An object holding only its id, or nothing at all when keyed by it.
         const bool keyed = whole.begin != object.span.begin;
         entry.empty = fields.all().size() == (keyed ? 0u : 1u);
@@ -158,8 +168,9 @@ class JsonLevelScanner
         return {member.keyText.begin - 1, member.value.span.end};
     }
 
-    // Each member of an object as an entry of list, keyed by its tile id.
-    void addKeyedEntries(TilesetSite& site, Value object, int list)
+    // Each member of an object as an entry of list, keyed by its tile id. properties: each
+    // entry's members are its tile's properties by name (an older file's tileproperties).
+    void addKeyedEntries(TilesetSite& site, Value object, int list, bool properties = false)
     {
         if (object.kind != '{')
             return;
@@ -168,8 +179,17 @@ class JsonLevelScanner
         int index = 0;
         json_.members(object, [&](const Member& member) {
             site.containers.back().items.push_back(memberSpan(member));
+            const size_t before = site.entries.size();
             addEntry(json_, site, list, member.keyText, memberSpan(member), member.value, container,
                      index++);
+            if (!properties || site.entries.size() == before)
+                return;
+            json_.members(member.value, [&](const Member& property) {
+                const Value value = property.value;
+                if (value.kind == '"' || value.kind == '0')
+                    site.entries.back().properties.push_back(
+                        {property.key, value.kind == '"' ? json_.stringInside(value) : value.span});
+            });
         });
     }
 
@@ -224,8 +244,8 @@ class JsonLevelScanner
         // Older files key the tiles, and their properties, by their id.
         addJsonArrayEntries(json_, site, fields.value(u"tiles"), 0, u"id");
         addKeyedEntries(site, fields.value(u"tiles"), 0);
-        for (const char16_t* keyed : {u"tileproperties", u"tilepropertytypes"})
-            addKeyedEntries(site, fields.value(keyed), site.lists++);
+        addKeyedEntries(site, fields.value(u"tileproperties"), site.lists++, true);
+        addKeyedEntries(site, fields.value(u"tilepropertytypes"), site.lists++);
         json_.elements(fields.value(u"wangsets"), [&](int64_t, Value set) {
             if (set.kind != '{')
                 return;

@@ -659,6 +659,8 @@ class Remapper
             }
             const qsizetype at = sheet.site ? sheet.site->at : 0;
             QString unfit = completeFromImage(sheet.facts);
+            if (unfit.isEmpty() && use_)
+                use_->tilesets.push_back(sheet.facts);
             if (unfit.isEmpty())
                 unfit = checkSheetTileset(sheet.facts, remap_);
             if (unfit.isEmpty() && sheet.facts.tileWidth <= 0)

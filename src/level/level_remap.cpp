@@ -538,6 +538,33 @@ ExternalTileset readTilesetFacts(const QByteArray& bytes, const QString& path)
     return result;
 }
 
+bool matchesTileProperty(const QString& name, const QStringList& patterns)
+{
+    for (const QString& pattern : patterns) {
+        const QStringList pieces = pattern.split(u'*');
+        // The first piece starts the name, the last ends it, the others follow in order between.
+        if (pieces.size() == 1) {
+            if (name == pattern)
+                return true;
+            continue;
+        }
+        if (!name.startsWith(pieces.front()) || !name.endsWith(pieces.back()) ||
+            name.size() < pieces.front().size() + pieces.back().size())
+            continue;
+        qsizetype at = pieces.front().size();
+        const qsizetype end = name.size() - pieces.back().size();
+        bool found = true;
+        for (qsizetype p = 1; p + 1 < pieces.size() && found; ++p) {
+            const qsizetype next = name.indexOf(pieces[p], at);
+            found = next >= 0 && next + pieces[p].size() <= end;
+            at = next + pieces[p].size();
+        }
+        if (found)
+            return true;
+    }
+    return false;
+}
+
 LevelOutputPath levelOutputInPlace()
 {
     return [](const QString& path) { return path; };
@@ -609,7 +636,7 @@ LevelRemapRun remapLevelFiles(const QStringList& paths, const TileRemap& remap,
 }
 
 TileUseRun findUsedTiles(const QStringList& paths, int tileCount, int columns,
-                         LevelRemapOptions options)
+                         LevelRemapOptions options, int tileSize)
 {
     TileUseRun found;
     TileRemap same;  // every tile stays: the run only looks
@@ -617,6 +644,7 @@ TileUseRun findUsedTiles(const QStringList& paths, int tileCount, int columns,
     for (size_t tile = 0; tile < same.newIndexOf.size(); ++tile)
         same.newIndexOf[tile] = int32_t(tile);
     same.columns = columns;
+    same.tileSize = tileSize;
     // Counted as a packing: levels made against a packed sheet may leave out its empty tiles.
     same.newTiles = tileCount;
     TileUse use;
@@ -627,5 +655,16 @@ TileUseRun findUsedTiles(const QStringList& paths, int tileCount, int columns,
     for (const auto& [tile, frame] : use.frames)
         if (use.named[size_t(tile)])
             found.used[size_t(frame)] = true;
+    found.tilesets = std::move(use.tilesets);
     return found;
+}
+
+std::vector<TilesetFacts> findSheetTilesets(const QStringList& paths, LevelRemapOptions options)
+{
+    TileRemap looking;  // the tile numbers are not looked at: no sheet is known yet
+    looking.keepsIds = true;
+    TileUse use;
+    options.use = &use;
+    remapLevelFiles(paths, looking, options);
+    return use.tilesets;
 }

@@ -24,6 +24,9 @@ struct TileUse {
     std::vector<uint8_t> named;  // tile -> 1 when a cell or tile object shows it
     // Every animation of the sheet's tilesets: the animated tile and one of its frames' tiles.
     std::vector<std::pair<int32_t, int32_t>> frames;
+    // The sheet's tilesets as the files give them (one per tileset read), for their tile size and
+    // tile count.
+    std::vector<TilesetFacts> tilesets;
 };
 
 struct LevelRemapOptions {
@@ -39,7 +42,13 @@ struct LevelRemapOptions {
     // An LDtk level file's project, which defines its tilesets; empty: the project the level's
     // folder is named after, beside that folder (where LDtk keeps a project's level files).
     QString ldtkProject;
+    // Names of tile properties (Tiled's TMX, TSX, TMJ, TSJ) whose values are tile ids of the
+    // tile's own tileset, as animation frames are; '*' stands for any text ("animation-frame*").
+    QStringList tileProperties;
 };
+
+// Whether a property called name is one of patterns ('*' matching any text, nothing else special).
+bool matchesTileProperty(const QString& name, const QStringList& patterns);
 
 enum class LevelFileStatus {
     Updated,    // remapped and written
@@ -148,9 +157,15 @@ LevelRemapRun remapLevelFiles(const QStringList& paths, const TileRemap& remap,
 // cells and tile objects show (in templates and CSV files too), and the animation frames of those.
 // The files are found and read as remapLevelFiles reads them, and none is written; run tells of
 // each file as remapLevelFiles does (one that cannot be read is Failed).
+// tileSize, when known, is the sheet's tile edge, for the messages of a tileset that does not fit.
 struct TileUseRun {
     LevelRemapRun run;
     std::vector<bool> used;
+    std::vector<TilesetFacts> tilesets;  // the sheet's tilesets the files hold
 };
 TileUseRun findUsedTiles(const QStringList& paths, int tileCount, int columns,
-                         LevelRemapOptions options);
+                         LevelRemapOptions options, int tileSize = 0);
+
+// The sheet's tilesets that the levels hold, read as findUsedTiles reads them but checked against
+// no sheet: what they say of the sheet's tiles before anything else is known.
+std::vector<TilesetFacts> findSheetTilesets(const QStringList& paths, LevelRemapOptions options);

@@ -10,6 +10,7 @@
 #include "level/gid_remapper.h"
 #include "level/level_limits.h"
 #include "level/sheet_choice.h"
+#include "level/tile_data_difference.h"
 
 namespace {
 
@@ -195,13 +196,24 @@ Span elementWithItsLine(const QByteArray& bytes, Span whole)
     return {begin, whole.end};
 }
 
-// An entry's data as it will read: its text without its id, its frames renumbered.
+// A tile that an entry shows: an animation frame, or the value of a property that holds a tile
+// id (property names it; empty for a frame).
+struct ShownTile {
+    Span span;
+    int64_t tile = 0;
+    QString property;
+};
+
+// An entry's data as it will read: its text without its id (or with it, to be read as a whole),
+// the tiles it shows renumbered.
 QByteArray entryData(const QByteArray& bytes, const TileEntry& entry, const TileRemap& remap,
-                     const std::vector<int64_t>& frameTiles)
+                     const std::vector<ShownTile>& shown, bool withId = false)
 {
-    std::vector<std::pair<Span, int64_t>> parts{{entry.id, -1}};
-    for (size_t f = 0; f < entry.frames.size(); ++f)
-        parts.push_back({entry.frames[f], remap.newIndexOf[size_t(frameTiles[f])]});
+    std::vector<std::pair<Span, int64_t>> parts;
+    if (!withId)
+        parts.push_back({entry.id, -1});
+    for (const ShownTile& tile : shown)
+        parts.push_back({tile.span, remap.newIndexOf[size_t(tile.tile)]});
     std::sort(parts.begin(), parts.end(),
               [](const auto& a, const auto& b) { return a.first.begin < b.first.begin; });
     QByteArray data;
@@ -226,22 +238,34 @@ QByteArray entryData(const QByteArray& bytes, const TileEntry& entry, const Tile
 // refused.
 std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteArray& bytes,
                                           const TileRemap& remap, const QString& where,
-                                          TextSplice& splice, qint64& moved, TileUse* use)
+                                          TextSplice& splice, qint64& moved, TileUse* use,
+                                          const QStringList& tileProperties)
 {
     const int64_t tileCount = remap.tileCount();
     std::optional<LevelProblem> problem;
-    auto readTile = [&](Span span, bool noneAllowed, int64_t& value) {
+    // what: what holds the id, for a message ("an animation frame of tile 5"); empty for an id
+    // of its own.
+    auto readTile = [&](Span span, bool noneAllowed, int64_t& value, const QString& what = {}) {
         const QByteArrayView text = QByteArrayView(bytes).sliced(span.begin, span.size());
         if (!parseWholeNumber(text, noneAllowed, value))
-            problem = LevelProblem{span.begin, where,
-                                   QStringLiteral("the tile id %1 is not a whole number")
-                                       .arg(quotedPath(QString::fromUtf8(text)))};
+            problem = LevelProblem{
+                span.begin, where,
+                what.isEmpty() ? QStringLiteral("the tile id %1 is not a whole number")
+                                     .arg(quotedPath(QString::fromUtf8(text)))
+                               : QStringLiteral("%1 holds %2, which is not a tile id")
+                                     .arg(what, quotedPath(QString::fromUtf8(text)))};
         else if ((value < 0 && !(noneAllowed && value == -1)) || value >= tileCount)
             problem = LevelProblem{
                 span.begin, where,
-                QStringLiteral("the tile id %1 lies beyond the tileset's %2 tiles")
-                    .arg(value)
-                    .arg(tileCount)};
+                what.isEmpty()
+                    ? QStringLiteral("the tile id %1 lies beyond the tileset's %2 tiles")
+                          .arg(value)
+                          .arg(tileCount)
+                    : QStringLiteral("%1 shows the tile id %2, which lies beyond the tileset's "
+                                     "%3 tiles")
+                          .arg(what)
+                          .arg(value)
+                          .arg(tileCount)};
         return !problem;
     };
     auto renumber = [&](Span span, int64_t from, int64_t to) {
@@ -263,7 +287,7 @@ std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteAr
     std::vector<int64_t> tiles(count);
     std::vector<bool> removed(count, false);
     std::vector<QByteArray> data(count);  // empty for an entry that carries nothing
-    std::vector<std::vector<int64_t>> frameTiles(count);
+    std::vector<std::vector<ShownTile>> shownTiles(count);
     for (size_t i = 0; i < count; ++i) {
         const TileEntry& entry = site.entries[i];
         if (!readTile(entry.id, false, tiles[i]))
@@ -272,27 +296,45 @@ std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteAr
         removed[i] = now < 0;
         if (removed[i])
             continue;
-        for (const Span& frame : entry.frames) {
-            int64_t shown = 0;
-            if (!readTile(frame, false, shown))
+        std::vector<ShownTile> shown;
+        for (const Span& frame : entry.frames)
+            shown.push_back({frame, 0, QString()});
+        for (const TileProperty& property : entry.properties)
+            if (property.value.size() > 0 && matchesTileProperty(property.name, tileProperties))
+                shown.push_back({property.value, 0, property.name});
+        for (ShownTile& tile : shown) {
+            const QString what =
+                tile.property.isEmpty()
+                    ? QStringLiteral("an animation frame of tile %1").arg(tiles[i])
+                    : QStringLiteral("the property %1 of tile %2")
+                          .arg(quotedPath(tile.property))
+                          .arg(tiles[i]);
+            // A property of -1 names no tile, as a Wang set's picture of -1 does.
+            if (!readTile(tile.span, !tile.property.isEmpty(), tile.tile, what))
                 return problem;
-            const int32_t becomes = remap.newIndexOf[size_t(shown)];
-            if (becomes < 0 || !remap.symmetry(size_t(shown)).isIdentity())
+            if (tile.tile < 0)
+                continue;
+            const int32_t becomes = remap.newIndexOf[size_t(tile.tile)];
+            if (becomes < 0 || !remap.symmetry(size_t(tile.tile)).isIdentity())
                 return LevelProblem{
-                    frame.begin, where,
-                    QStringLiteral("an animation frame of tile %1 shows tile %2, which %3")
-                        .arg(tiles[i])
-                        .arg(shown)
+                    tile.span.begin, where,
+                    QStringLiteral("%1 shows tile %2, which %3")
+                        .arg(what)
+                        .arg(tile.tile)
                         .arg(becomes < 0 ? QStringLiteral("is dropped")
-                                         : QStringLiteral("becomes tile %1 turned, and frames "
-                                                          "hold no flips")
-                                               .arg(becomes))};
-            frameTiles[i].push_back(shown);
+                                         : QStringLiteral("becomes tile %1 turned, and %2 hold "
+                                                          "no flips")
+                                               .arg(becomes)
+                                               .arg(tile.property.isEmpty()
+                                                        ? QStringLiteral("frames")
+                                                        : QStringLiteral("properties")))};
             if (use)
-                use->frames.emplace_back(int32_t(tiles[i]), int32_t(shown));
+                use->frames.emplace_back(int32_t(tiles[i]), int32_t(tile.tile));
         }
+        std::erase_if(shown, [](const ShownTile& tile) { return tile.tile < 0; });
+        shownTiles[i] = std::move(shown);
         if (!entry.empty)
-            data[i] = entryData(bytes, entry, remap, frameTiles[i]);
+            data[i] = entryData(bytes, entry, remap, shownTiles[i]);
     }
 
     // The entries of each list that end up at one new tile: all must carry the same data, which
@@ -303,14 +345,31 @@ std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteAr
         bool unturned = false;
     };
     std::map<std::pair<int, int32_t>, Group> groups;
-    auto differ = [&](int64_t one, int64_t other, int32_t now, size_t at) {
-        return LevelProblem{site.entries[at].whole.begin, where,
-                            QStringLiteral("tiles %1 and %2 merge into tile %3, but the data "
-                                           "they carry differ (properties, animation, collision "
-                                           "shapes, Wang or terrain ids)")
-                                .arg(std::min(one, other))
-                                .arg(std::max(one, other))
-                                .arg(now)};
+    // entry and otherEntry carry the data of tiles one and other; otherEntry is none when other
+    // carries nothing of the kind.
+    auto differ = [&](int64_t one, size_t entry, int64_t other, std::optional<size_t> otherEntry,
+                      int32_t now, size_t at) {
+        const TileEntry& first = site.entries[entry];
+        const bool xml = first.container < 0;
+        // An older JSON file's keyed lists after its tiles hold properties, named by their keys.
+        const bool keyed = !xml && first.list > 0 && first.id.begin > first.whole.begin &&
+                           first.id.begin <= first.whole.begin + 1;
+        const QString difference = tileDataDifference(
+            entryData(bytes, first, remap, shownTiles[entry], true), one,
+            otherEntry ? QByteArrayView(entryData(bytes, site.entries[*otherEntry], remap,
+                                                  shownTiles[*otherEntry], true))
+                       : QByteArrayView(),
+            other, xml, keyed);
+        return LevelProblem{
+            site.entries[at].whole.begin, where,
+            QStringLiteral("tiles %1 and %2 merge into tile %3, but %4")
+                .arg(std::min(one, other))
+                .arg(std::max(one, other))
+                .arg(now)
+                .arg(difference.isEmpty()
+                         ? QStringLiteral("the data they carry differ (properties, animation, "
+                                          "collision shapes, Wang or terrain ids)")
+                         : difference)};
     };
     for (size_t i = 0; i < count; ++i) {
         if (removed[i])
@@ -321,7 +380,7 @@ std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteAr
         if (!fresh && tiles[i] == tiles[group.first])
             continue;  // a second entry of the same tile merges with nothing
         if (!fresh && data[i] != data[group.first])
-            return differ(tiles[group.first], tiles[i], now, i);
+            return differ(tiles[group.first], group.first, tiles[i], i, now, i);
         removed[i] = !fresh;  // the same data once is enough
         ++group.carriers;
         group.unturned = group.unturned || remap.symmetry(size_t(tiles[i])).isIdentity();
@@ -345,7 +404,8 @@ std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteAr
                     carries[size_t(tiles[i])] = true;
             for (size_t t = 0; t < carries.size(); ++t)
                 if (remap.newIndexOf[t] == now && !carries[t])
-                    return differ(tiles[group.first], int64_t(t), now, group.first);
+                    return differ(tiles[group.first], group.first, int64_t(t), std::nullopt,
+                                  now, group.first);
         }
         if (!group.unturned)
             return LevelProblem{site.entries[group.first].whole.begin, where,
@@ -370,9 +430,8 @@ std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteAr
             continue;
         }
         renumber(entry.id, tiles[i], remap.newIndexOf[size_t(tiles[i])]);
-        for (size_t f = 0; f < entry.frames.size(); ++f)
-            renumber(entry.frames[f], frameTiles[i][f],
-                     remap.newIndexOf[size_t(frameTiles[i][f])]);
+        for (const ShownTile& tile : shownTiles[i])
+            renumber(tile.span, tile.tile, remap.newIndexOf[size_t(tile.tile)]);
     }
     for (size_t c = 0; c < site.containers.size(); ++c)
         removeItems(site.containers[c], removedItems[c], splice);
@@ -539,6 +598,8 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
         QString unfit = externalProblems[t];
         if (unfit.isEmpty())
             unfit = completeFromImage(tileset);
+        if (unfit.isEmpty() && context.options.use)
+            context.options.use->tilesets.push_back(tileset);
         if (unfit.isEmpty())
             unfit = checkSheetTileset(tileset, remap);
         // What is wrong with a tileset file lies in that file, not in the map.
@@ -553,7 +614,7 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
         }
         if (!remap.keepsIds)
             if (auto problem = remapTileData(site, bytes, remap, where, splice, result.tilesMoved,
-                                             context.options.use))
+                                             context.options.use, context.options.tileProperties))
                 return failedAt(bytes, *problem);
         if (!remap.isRearrangement()) {
             if (tileset.margin != 0)

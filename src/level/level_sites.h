@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -33,11 +34,19 @@ struct TileIdSite {
 // What a tileset keeps for one tile: a <tile> element or tiles[] object (properties, animation,
 // collision shapes, terrain), a Wang tile of one Wang set, or an older JSON file's keyed
 // properties. The entry goes where its tile goes, and leaves the file with a dropped tile.
+// A custom property of a tile, with the place of its value (inside the quotes of a string).
+struct TileProperty {
+    QString name;
+    Span value;
+};
+
 struct TileEntry {
     int list = 0;  // 0: the <tile> entries; entries of one list are one kind of data
     Span id;       // the tile id (a key's text for keyed entries)
     Span whole;    // the element, object or member
     std::vector<Span> frames;  // the tile ids of its animation frames
+    // Its custom properties; those the run names as holding tile ids count like frames.
+    std::vector<TileProperty> properties;
     bool empty = false;        // it holds nothing but its id
     int container = -1;  // JSON: the array or object holding it; -1: an XML element
     int item = 0;        // JSON: its place among the container's items
@@ -134,9 +143,12 @@ bool parseGid(QByteArrayView text, uint32_t& gid);
 // Moves the entries that a tileset keeps for its tiles (site.entries, site.ids) with their
 // tiles: merged tiles keep one entry when their data are the same and are refused naming both when
 // they differ, and a dropped tile's entries leave the file. use, when set, notes the animations.
+// The values of the properties that tileProperties names (see matchesTileProperty) are tile ids
+// of this tileset, kept and renumbered as animation frames are.
 std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteArray& bytes,
                                           const TileRemap& remap, const QString& where,
-                                          TextSplice& splice, qint64& moved, TileUse* use);
+                                          TextSplice& splice, qint64& moved, TileUse* use,
+                                          const QStringList& tileProperties = {});
 
 // Chooses the sheet among the sites' tilesets and rewrites what names its tiles.
 LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,

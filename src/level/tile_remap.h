@@ -35,6 +35,7 @@ struct TileRemap {
     bool keepsIds = false;
     int32_t newTiles = -1;  // tiles afterwards; -1: as many as before
     int newColumnCount = 0;  // columns afterwards; 0: as before
+    int tileSize = 0;  // the sheet's tile edge in pixels when known (for messages); 0: unknown
 
     // The remap of a sheet's tile map (position -> original tile): its inverse, with the map's
     // columns. A map that is not a permutation gives a remap that check() refuses.

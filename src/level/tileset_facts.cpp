@@ -71,9 +71,21 @@ QString checkSheetTileset(const TilesetFacts& tileset, const TileRemap& remap)
     if (count < 0)
         return QStringLiteral("the tileset %1 does not say how many tiles it has")
             .arg(tileset.label());
-    if (!remap.keepsIds && count != remap.tileCount() && !leavesOutPadding(tileset, remap))
-        return QStringLiteral("the tileset %1 has %2 tiles, the tile map %3")
-            .arg(tileset.label(), QString::number(count), QString::number(remap.tileCount()));
+    if (!remap.keepsIds && count != remap.tileCount() && !leavesOutPadding(tileset, remap)) {
+        QString message = QStringLiteral("the tileset %1 has %2 tiles, the tile map %3")
+                              .arg(tileset.label(), QString::number(count),
+                                   QString::number(remap.tileCount()));
+        // Tiles cut at another size than the tileset's are the likely cause.
+        const bool square = tileset.tileWidth == tileset.tileHeight;
+        if (remap.tileSize > 0 && tileset.tileWidth > 0 && tileset.tileHeight > 0 &&
+            (!square || tileset.tileWidth != remap.tileSize))
+            message += QStringLiteral(" (the tileset's tiles are %1 × %2%3)")
+                           .arg(tileset.tileWidth)
+                           .arg(tileset.tileHeight)
+                           .arg(square ? QStringLiteral("; --tile %1?").arg(tileset.tileWidth)
+                                       : QString());
+        return message;
+    }
     const int64_t columns = tileset.knownColumns();
     if (remap.columns > 0 && columns >= 0 && columns != remap.columns)
         return QStringLiteral("the tileset %1 has %2 tile columns, the sheet %3")

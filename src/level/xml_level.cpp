@@ -16,6 +16,8 @@ enum class Kind {
     Tileset,
     TilesetImage,
     TileDef,
+    TileProperties,
+    TileProperty,
     Animation,
     Frame,
     WangSets,
@@ -66,6 +68,12 @@ Kind classify(Kind parent, QStringView name)
     case Kind::TileDef:
         if (name == u"animation")
             return Kind::Animation;
+        if (name == u"properties")
+            return Kind::TileProperties;
+        break;
+    case Kind::TileProperties:
+        if (name == u"property")
+            return Kind::TileProperty;
         break;
     case Kind::Animation:
         if (name == u"frame")
@@ -376,6 +384,9 @@ class XmlScanner
         case Kind::Frame:
             addFrame(open);
             break;
+        case Kind::TileProperty:
+            addProperty(open);
+            break;
         case Kind::WangSet:
             if (!sites_.tilesets.empty())
                 ++sites_.tilesets.back().lists;
@@ -527,6 +538,17 @@ class XmlScanner
         const Span value = attribute(open, "tileid");
         if (tile.entry >= 0 && value.valid())
             sites_.tilesets.back().entries[size_t(tile.entry)].frames.push_back(value);
+    }
+
+    // A custom property of the <tile> entry two levels up; one whose value is its text (several
+    // lines) names no tile.
+    void addProperty(const Open& open)
+    {
+        const Open& tile = stack_[stack_.size() - 3];
+        const Span value = attribute(open, "value");
+        if (tile.entry >= 0 && value.valid())
+            sites_.tilesets.back().entries[size_t(tile.entry)].properties.push_back(
+                {attributeText("name"), value});
     }
 
     void addTileId(const Open& open, QByteArrayView name, bool noneAllowed)

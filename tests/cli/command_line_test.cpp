@@ -30,6 +30,7 @@
 #include "support/test_images.h"
 #include "support/test_names.h"
 #include "support/tile_model.h"
+#include "tilemap/tile_dedupe.h"
 #include "tilemap/tile_ops.h"
 
 namespace {
@@ -471,6 +472,10 @@ TEST_P(UsageErrors, AreRefusedBeforeAnythingIsWritten)
 
 const UsageCase kUsageCases[] = {
     {{"grid", "add", "a.png"}, "-o OUT, --out-dir DIR or --in-place"},
+    {{"sheet", "dedupe", "a.png", "--tile-property", "frame*", "-o", "x.png", "--remap-out", "r"},
+     "--used-by LEVEL..."},
+    {{"levels", "remap", "--map", "m", "l.tmx", "--tile-property=", "--in-place"},
+     "the name of a tile property"},
     {{"grid", "add", "a.png", "--frob", "-o", "x.png"}, "--frob"},
     {{"grdi", "add", "a.png"}, "grdi"},
     {{"--jobs", "2", "grid", "add", "a.png", "-o", "x.png"}, "--jobs"},
@@ -975,7 +980,8 @@ struct CarefulCase {
     const char* written;  // the result, or nullptr: in.png as it was and nothing else written
     std::function<QImage(const QImage& in)> expected = {};
     QFile::Permissions mode = {};  // of in.png before the run, kept by the result in place
-    std::function<void(QImage& sheet)> paint = {};  // over the sheet before it is saved
+    std::vector<std::pair<QString, QByteArray>> files = {};  // levels beside in.png, by name
+    std::function<void(QImage& in)> paint = {};  // changes the sheet before it is saved
 };
 
 class CarefulTable : public CommandLineTest, public ::testing::WithParamInterface<CarefulCase>
@@ -992,6 +998,12 @@ TEST_P(CarefulTable, ChangesOnlyWhatItIsTold)
     if (c.paint)
         c.paint(sheet);
     saveSheet(sheet, input);
+    QStringList entries{QStringLiteral("in.png")};
+    for (const auto& [name, bytes] : c.files) {
+        writeFileBytes(path(name), bytes);
+        entries << name;
+    }
+    entries.sort();
     const QByteArray before = readFileBytes(input);
     ASSERT_TRUE(!c.mode || QFile::setPermissions(input, c.mode));
 
@@ -1001,7 +1013,7 @@ TEST_P(CarefulTable, ChangesOnlyWhatItIsTold)
     EXPECT_TRUE((result.out + result.err).contains(QString::fromUtf8(c.says))) << describe(result);
     if (!c.written) {
         EXPECT_EQ(readFileBytes(input), before);
-        EXPECT_EQ(folderEntries(folder.path()), QStringList({"in.png"}));
+        EXPECT_EQ(folderEntries(folder.path()), entries);
         return;
     }
     EXPECT_TRUE(sameRgb(loadResult(path(QLatin1StringView(c.written))), c.expected(sheet)));
@@ -1019,6 +1031,31 @@ const auto kBlackFirstColumn = [](QImage& sheet) {
     for (int y = 0; y < sheet.height(); ++y)
         sheet.setPixel(0, y, qRgb(0, 0, 0));
 };
+// A level of the sheet in.png cut into 16 tiles of 8 × 8 (count of them in its tileset), showing
+// tiles 0 and 5; tiles holds its tiles' entries.
+QByteArray caveLevel(const QByteArray& tiles = {}, int count = 16)
+{
+    return tmxLevel(" <tileset firstgid=\"1\" name=\"cave\" tilewidth=\"8\" tileheight=\"8\" "
+                    "tilecount=\"" + QByteArray::number(count) + "\" columns=\"4\">\n  <image "
+                    "source=\"in.png\" width=\"32\" height=\"32\"/>\n" + tiles +
+                        " </tileset>\n",
+                    "1,6,0,\n0,0,0");
+}
+QByteArray framedBy(int tile, int frame)
+{
+    return "  <tile id=\"" + QByteArray::number(tile) +
+           "\"><properties><property name=\"animation-frame0\" type=\"int\" value=\"" +
+           QByteArray::number(frame) + "\"/></properties></tile>\n";
+}
+// The sheet's 8 × 8 tiles packed in four columns.
+std::function<QImage(const QImage&)> packedOf(std::vector<int32_t> kept)
+{
+    return [kept](const QImage& in) { return packTiles(in, kept, 8, 4); };
+}
+const QStringList kPruneA{"sheet", "prune", "IN", "--used-by", "a.tmx", "-o", "o.png",
+                          "--remap-out", "o.remap"};
+const QStringList kDedupeA{"sheet", "dedupe", "IN", "--used-by", "a.tmx", "-o", "o.png",
+                           "--remap-out", "o.remap"};
 // As root a read-only file is replaced, keeping its mode; for anyone else it is refused.
 const bool kRoot = geteuid() == 0;
 
@@ -1041,13 +1078,13 @@ const CarefulCase kCarefulCases[] = {
     {"AddForced", {32, 32}, 16, {"grid", "add", "--force", "--crop", "IN", "--in-place"}, 0,
      "-> in.png", "in.png", kGridded16},
     {"InfoSeesNoGridBelowALineColouredFirstRow", {32, 32}, 16, {"info", "IN"}, 0,
-     "grid: none found at pitch 9 or 17", nullptr, {}, {}, kBlackFirstRow},
+     "grid: none found at pitch 9 or 17", nullptr, {}, {}, {}, kBlackFirstRow},
     {"InfoSeesNoGridRightOfALineColouredFirstColumn", {32, 32}, 16, {"info", "IN"}, 0,
-     "grid: none found at pitch 9 or 17", nullptr, {}, {}, kBlackFirstColumn},
+     "grid: none found at pitch 9 or 17", nullptr, {}, {}, {}, kBlackFirstColumn},
     {"AddDoesNotSkipALineColouredFirstRow", {32, 32}, 16, {"grid", "add", "--crop", "IN", "-o",
-     "o.png"}, 0, "-> o.png", "o.png", kGridded16, {}, kBlackFirstRow},
+     "o.png"}, 0, "-> o.png", "o.png", kGridded16, {}, {}, kBlackFirstRow},
     {"AddDoesNotSkipALineColouredFirstColumn", {32, 32}, 16, {"grid", "add", "--crop", "IN", "-o",
-     "o.png"}, 0, "-> o.png", "o.png", kGridded16, {}, kBlackFirstColumn},
+     "o.png"}, 0, "-> o.png", "o.png", kGridded16, {}, {}, kBlackFirstColumn},
     {"ColourWithAlpha", {32, 32}, 0, {"grid", "add", "--color", "#ff000080", "IN", "-o", "o.png"},
      2, "#ff000080", nullptr},
     {"Transparent", {32, 32}, 0, {"grid", "add", "--color", "transparent", "IN", "-o", "o.png"}, 2,
@@ -1060,6 +1097,43 @@ const CarefulCase kCarefulCases[] = {
      QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther},
     {"OutputFolderIsMade", {32, 32}, 0, {"grid", "add", "IN", "-o", "new/o.png"}, 0, "-> new/o.png",
      "new/o.png", kGridded16},
+    {"PruneCutsTilesAsItsLevelsDo", {32, 32}, 0, kPruneA, 0,
+     "in.png -> o.png: 16 tiles → 2 (14 unused dropped)", "o.png", packedOf({0, 5}), {},
+     {{"a.tmx", caveLevel()}}},
+    {"PruneNamesTheLikelyTileSize", {32, 32}, 0, kPruneA + QStringList{"--tile", "16"}, 1,
+     "has 16 tiles, the tile map 4 (the tileset's tiles are 8 × 8; --tile 8?)", nullptr, {}, {},
+     {{"a.tmx", caveLevel()}}},
+    {"PruneKeepsTheTilesPropertiesName", {32, 32}, 0,
+     kPruneA + QStringList{"--tile-property", "animation-frame*"}, 0,
+     "in.png -> o.png: 16 tiles → 3 (13 unused dropped)", "o.png", packedOf({0, 5, 9}), {},
+     {{"a.tmx", caveLevel(framedBy(0, 9))}}},
+    {"PruneLeavesPaddingOut", {32, 32}, 0, kPruneA, 0,
+     "in.png -> o.png: 14 tiles → 2 (12 unused dropped; 2 padding tiles left out)", "o.png",
+     packedOf({0, 5}), {}, {{"a.tmx", caveLevel({}, 14)}}},
+    {"DedupeCutsTilesAsItsLevelsDo", {32, 32}, 0, kDedupeA, 0,
+     "in.png -> o.png: 16 tiles → 16 (0 duplicates merged)", "o.png",
+     packedOf({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}), {},
+     {{"a.tmx", caveLevel()}}},
+    {"DedupeLeavesTransparentPaddingOut", {32, 32}, 0,
+     {"sheet", "dedupe", "--tile", "8", "IN", "-o", "o.png", "--remap-out", "o.remap"}, 0,
+     "in.png -> o.png: 14 tiles → 14 (0 duplicates merged; 2 padding tiles left out)", "o.png",
+     packedOf({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}), {}, {},
+     [](QImage& in) {
+         in = in.convertToFormat(QImage::Format_ARGB32);
+         for (int y = 24; y < 32; ++y)
+             for (int x = 16; x < 32; ++x)
+                 in.setPixel(x, y, qRgba(0, 0, 0, 0));
+     }},
+    {"DedupeRefusesAMergeItsLevelsCannotFollow", {32, 32}, 0,
+     kDedupeA + QStringList{"--flips", "--tile-property", "animation-frame*"}, 1,
+     "the property “animation-frame0” of tile 1 shows tile 5, which becomes tile 0 turned",
+     nullptr, {}, {}, {{"a.tmx", caveLevel(framedBy(1, 5))}},
+     [](QImage& in) {  // tile 5 is tile 0 mirrored
+         const QImage tile = in.copy(0, 0, 8, 8).mirrored(true, false);
+         for (int y = 0; y < 8; ++y)
+             for (int x = 0; x < 8; ++x)
+                 in.setPixel(8 + x, 8 + y, tile.pixel(x, y));
+     }},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, CarefulTable, ::testing::ValuesIn(kCarefulCases),

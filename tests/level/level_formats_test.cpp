@@ -552,6 +552,12 @@ std::vector<BadLevelInput> badLevelInputs()
                tiles + R"(]},{"__tilesetDefUid":null,"entityInstances":[{"__identifier":"Door",
 "__tile":)" + tile + "}]}]}]}";
     };
+    LevelRemapOptions framesNamed = named;  // properties that hold tile ids, as frames do
+    framesNamed.tileProperties = {QStringLiteral("animation-frame*")};
+    const char* propertyFrame = "<tile id=\"0\"><properties><property name=\"animation-frame0\" "
+                                "type=\"int\" value=\"%1\"/></properties></tile>";
+    TileRemap sixCutAt16 = six;  // a sheet cut into 16-pixel tiles
+    sixCutAt16.tileSize = 16;
     TileRemap turned = fourTiles();
     turned.symmetryOf = {TileSymmetry(1), TileSymmetry(), TileSymmetry(), TileSymmetry()};
     const BadLevelInput cases[] = {
@@ -674,11 +680,51 @@ std::vector<BadLevelInput> badLevelInputs()
          merged,
          {}},
         {"a.tmx", withData("<tile id=\"0\" type=\"a\"/><tile id=\"2\" type=\"b\"/>"), "line 2",
-         "tiles 0 and 2 merge into tile 0, but the data they carry differ", merged, named},
+         "tiles 0 and 2 merge into tile 0, but they have different types", merged, named},
         {"a.tmx",
          withData("<tile id=\"3\"><objectgroup><object width=\"4\"/></objectgroup></tile>"),
-         "line 2", "tiles 1 and 3 merge into tile 1, but the data they carry differ", merged,
+         "line 2", "tiles 1 and 3 merge into tile 1, but tile 3 has collision shapes, tile 1 none",
+         merged, named},
+        {"a.tmx", withData(QString::fromUtf8(animated).arg(1).toUtf8()), "line 2",
+         "tiles 0 and 2 merge into tile 0, but tile 0 has an animation, tile 2 none", merged,
          named},
+        {"a.tmx",
+         withData("<tile id=\"0\"><properties><property name=\"solid\" value=\"1\"/></properties>"
+                  "</tile><tile id=\"2\"><properties><property name=\"solid\" value=\"0\"/>"
+                  "</properties></tile>"),
+         "line 2",
+         "tiles 0 and 2 merge into tile 0, but they have different values of the property "
+         "“solid”",
+         merged, named},
+        {"a.tmx", withData(QString::fromUtf8(animated).arg(7).toUtf8()), "line 2",
+         "an animation frame of tile 0 shows the tile id 7, which lies beyond the tileset's 4 "
+         "tiles",
+         fourTiles(), named},
+        {"a.tmx", map(""), "line 2, column 1",
+         "the tileset “sheet” has 4 tiles, the tile map 6 (the tileset's tiles are 8 × 8; --tile "
+         "8?)",
+         sixCutAt16, named},
+        {"a.tmx", withData(QString::fromUtf8(propertyFrame).arg(1).toUtf8()), "line 2",
+         "the property “animation-frame0” of tile 0 shows tile 1, which is dropped", pruned,
+         framesNamed},
+        {"a.tmx", withData(QString::fromUtf8(propertyFrame).arg(3).toUtf8()), "line 2",
+         "the property “animation-frame0” of tile 0 shows tile 3, which becomes tile 1 turned, "
+         "and properties hold no flips",
+         merged, framesNamed},
+        {"a.tsj",
+         "{\"type\":\"tileset\",\"image\":\"s.png\",\"tilecount\":4,\"columns\":2,"
+         "\"tiles\":[{\"id\":0,\"properties\":[{\"name\":\"animation-frame1\",\"type\":"
+         "\"string\",\"value\":\"9\"}]}]}",
+         "line 1, column 144, tileset “s.png”",
+         "the property “animation-frame1” of tile 0 shows the tile id 9, which lies beyond the "
+         "tileset's 4 tiles",
+         fourTiles(), framesNamed},
+        {"a.tsj",
+         "{\"type\":\"tileset\",\"image\":\"s.png\",\"tilecount\":4,\"columns\":2,"
+         "\"tileproperties\":{\"2\":{\"animation-frame0\":1}}}",
+         "line 1, column 103, tileset “s.png”",
+         "the property “animation-frame0” of tile 2 shows tile 1, which is dropped", pruned,
+         framesNamed},
         {"a.tmx", withData(QString::fromUtf8(animated).arg(3).toUtf8()), "line 2",
          "an animation frame of tile 0 shows tile 3, which becomes tile 1 turned", merged, named},
         {"a.tmx", withData(QString::fromUtf8(animated).arg(1).toUtf8()), "line 2",
@@ -687,7 +733,7 @@ std::vector<BadLevelInput> badLevelInputs()
          "{\"type\":\"tileset\",\"image\":\"s.png\",\"tilecount\":4,\"columns\":2,"
          "\"tiles\":[{\"id\":2,\"type\":\"b\"},{\"id\":0,\"type\":\"a\"}]}",
          "line 1, column 90, tileset “s.png”",
-         "tiles 0 and 2 merge into tile 0, but the data they carry differ",
+         "tiles 0 and 2 merge into tile 0, but they have different types",
          merged,
          {}},
         {"a.csv", "1,x,3\n", "line 1, column 3", "“x” is not a tile number", fourTiles(), {}},
@@ -822,7 +868,7 @@ std::vector<BadLevelInput> badLevelInputs()
              "\"padding\":0",
              R"("padding":0,"customData":[{"tileId":0,"data":"a"},{"tileId":2,"data":"b"}])"),
          "line 2, column 120, defs.tilesets[0] (tileset “sheet”), customData",
-         "tiles 0 and 2 merge into tile 0, but the data they carry differ",
+         "tiles 0 and 2 merge into tile 0, but they have different custom data",
          merged,
          {}},
         {"a.ldtk",

@@ -118,11 +118,17 @@ void checkMapFormat(const QString& fileName, Write write, Read read)
         const QByteArray before = write(level, round);
         LevelRemapOptions options;
         options.sheet = QStringLiteral("sheet.png");
+        // Every other round the entries' "tile" property is named as holding a tile id.
+        if (round % 2 == 1)
+            options.tileProperties = {QStringLiteral("other"), QStringLiteral("t*e")};
 
         const LevelBytesResult result = remapLevelBytes(before, fileName, remap, options);
         ASSERT_EQ(result.status, LevelFileStatus::Updated)
             << result.place.toStdString() << ": " << result.reason.toStdString();
         expectSamePictures(level, remap, read(result.bytes));
+        EXPECT_EQ(read(result.bytes).tileProperties,
+                  options.tileProperties.isEmpty() ? level.tileEntries
+                                                   : remappedIds(level.tileEntries, remap));
         EXPECT_EQ(result.cellsChanged, expectedChanges(level, remap));
         if (extruded) {
             EXPECT_EQ(

@@ -267,6 +267,9 @@ ReadBack readTmx(const QByteArray& text)
             content.clear();
             if (name == u"tile" && attributes.hasAttribute(QLatin1StringView("id"))) {
                 back.sheetTileIds.push_back(int(number("id")));
+            } else if (name == u"property" &&
+                       attributes.value(QLatin1StringView("name")) == u"tile") {
+                back.tileProperties.push_back(int(number("value")));
             } else if (name == u"frame" || name == u"wangtile") {
                 back.sheetTileIds.push_back(int(number("tileid")));
             } else if (name == u"wangset" || name == u"wangcolor") {
@@ -441,6 +444,9 @@ ReadBack readTmj(const QByteArray& text)
     for (const QJsonValue& tileset : map["tilesets"].toArray()) {
         for (const QJsonValue& tile : tileset["tiles"].toArray()) {
             back.sheetTileIds.push_back(tile["id"].toInt());
+            for (const QJsonValue& property : tile["properties"].toArray())
+                if (property["name"].toString() == u"tile")
+                    back.tileProperties.push_back(property["value"].toInt());
             for (const QJsonValue& frame : tile["animation"].toArray())
                 back.sheetTileIds.push_back(frame["tileid"].toInt());
         }

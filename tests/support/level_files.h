@@ -42,7 +42,8 @@ struct TestLevel {
     std::vector<uint32_t> objectGids;  // tile objects in one object layer
     int chunkSize = 0;                 // > 0: an infinite map, layers written in chunks this wide
     // Tile ids of the sheet named in its tileset: <tile id> entries (each with one animation
-    // frame naming the next tile), Wang tiles and a Wang set's tile, in this order.
+    // frame naming the next tile, and a property "tile" naming its own tile), Wang tiles and a
+    // Wang set's tile, in this order.
     std::vector<int> tileEntries;
     std::vector<int> wangTiles;
     int wangSetTile = -1;
@@ -61,6 +62,7 @@ struct ReadBack {
     std::vector<std::vector<uint32_t>> layers;
     std::vector<uint32_t> objectGids;
     std::vector<int> sheetTileIds;
+    std::vector<int> tileProperties;  // the values of the entries' "tile" properties, in order
     QString error;  // set when the text could not be read
 };
 
