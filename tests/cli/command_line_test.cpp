@@ -10,11 +10,14 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <numeric>
 #include <random>
 #include <set>
 
+#include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include "cli/command_table.h"
@@ -35,10 +38,58 @@ namespace {
 
 const QRgb kMagenta = qRgb(255, 0, 255);
 
+// How the program is started, beyond its arguments.
+struct Conditions {
+    int addressSpaceKiB = 0;  // > 0: the program may hold no more address space (ulimit -v)
+    int fileBlocks = -1;      // >= 0: no file it writes may grow beyond this many 512-byte blocks
+    bool onTerminal = false;  // its standard error is a terminal, read into Finished::terminal
+};
+
+// A terminal for the program's standard error: the end the program writes to and the end read.
+class Terminal
+{
+  public:
+    Terminal()
+    {
+        reader_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (reader_ < 0 || ::grantpt(reader_) != 0 || ::unlockpt(reader_) != 0)
+            return;
+        writer_ = ::open(::ptsname(reader_), O_RDWR | O_NOCTTY);
+    }
+    ~Terminal()
+    {
+        closeWriter();
+        if (reader_ >= 0)
+            ::close(reader_);
+    }
+    bool ok() const { return writer_ >= 0; }
+    int writer() const { return writer_; }
+    void closeWriter()
+    {
+        if (writer_ >= 0)
+            ::close(writer_);
+        writer_ = -1;
+    }
+    // What was written, once every writer has closed its end.
+    QString text() const
+    {
+        QByteArray bytes;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(reader_, buffer, sizeof buffer)) > 0;)
+            bytes.append(buffer, qsizetype(n));
+        return QString::fromUtf8(bytes);
+    }
+
+  private:
+    int reader_ = -1;
+    int writer_ = -1;
+};
+
 struct Finished {
     int exitCode = -1;
     QString out;
     QString err;
+    QString terminal;  // what it wrote to the terminal, when it had one
 };
 
 QString programPath()
@@ -48,9 +99,9 @@ QString programPath()
 }
 
 // Messages are compared as written, in a UTF-8 locale unless locale names another.
-// addressSpaceKiB > 0: the program may hold no more address space than that (ulimit -v).
 Finished runTilegrid(const QStringList& arguments, const QString& folder,
-                     const QString& locale = QStringLiteral("C.UTF-8"), int addressSpaceKiB = 0)
+                     const QString& locale = QStringLiteral("C.UTF-8"),
+                     const Conditions& conditions = {})
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
@@ -59,30 +110,47 @@ Finished runTilegrid(const QStringList& arguments, const QString& folder,
     QProcess process;
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(folder);
-    if (addressSpaceKiB > 0)
+    Terminal terminal;
+    if (conditions.onTerminal) {
+        EXPECT_TRUE(terminal.ok()) << "no terminal to be had";
+        process.setChildProcessModifier([fd = terminal.writer()] { ::dup2(fd, STDERR_FILENO); });
+    }
+    QStringList limits;
+    if (conditions.addressSpaceKiB > 0)
+        limits << QStringLiteral("ulimit -v %1").arg(conditions.addressSpaceKiB);
+    // A file grown beyond the limit fails its write, as on a full disk, instead of ending the
+    // program by a signal.
+    if (conditions.fileBlocks >= 0)
+        limits << QStringLiteral("trap '' XFSZ")
+               << QStringLiteral("ulimit -f %1").arg(conditions.fileBlocks);
+    if (!limits.isEmpty())
         process.start(QStringLiteral("/bin/sh"),
-                      QStringList{"-c", QStringLiteral("ulimit -v %1 && exec \"$0\" \"$@\"")
-                                            .arg(addressSpaceKiB),
+                      QStringList{"-c", limits.join(QStringLiteral(" && ")) +
+                                            QStringLiteral(" && exec \"$0\" \"$@\""),
                                   programPath()} +
                           arguments);
     else
         process.start(programPath(), arguments);
     Finished run;
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
+    const bool finished = process.waitForFinished(120000);
+    terminal.closeWriter();
+    if (!finished || process.exitStatus() != QProcess::NormalExit) {
         ADD_FAILURE() << "tilegrid did not finish: " << arguments.join(' ').toStdString();
         return run;
     }
     run.exitCode = process.exitCode();
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
+    if (conditions.onTerminal)
+        run.terminal = terminal.text();
     return run;
 }
 
 std::string describe(const Finished& run)
 {
-    return QStringLiteral("exit %1\n--- stdout\n%2--- stderr\n%3")
+    return QStringLiteral("exit %1\n--- stdout\n%2--- stderr\n%3--- terminal\n%4")
         .arg(run.exitCode)
-        .arg(run.out, run.err)
+        .arg(run.out, run.err, run.terminal)
         .toStdString();
 }
 
@@ -932,7 +1000,7 @@ TEST_F(LevelsRemapTest, ALevelBeyondTheMemoryWithinReachFailsAloneAndUpFront)
     put("big.tmx", big);
     const Finished limited = runTilegrid(
         {"levels", "remap", "--map", "m.zeko-map", "big.tmx", "a.tmx", "--in-place"},
-        folder.path(), QStringLiteral("C.UTF-8"), 1024 * 1024);
+        folder.path(), QStringLiteral("C.UTF-8"), Conditions{1024 * 1024});
     EXPECT_EQ(limited.exitCode, 1) << describe(limited);
     EXPECT_TRUE(limited.err.startsWith(
         QStringLiteral("tilegrid: Left “big.tmx” as it was: not enough memory (remapping it needs "
@@ -956,6 +1024,7 @@ struct CarefulCase {
     const char* written;  // the result, or nullptr: in.png as it was and nothing else written
     std::function<QImage(const QImage& in)> expected = {};
     QFile::Permissions mode = {};  // of in.png before the run, kept by the result in place
+    Conditions conditions = {};
 };
 
 class CarefulTable : public CommandLineTest, public ::testing::WithParamInterface<CarefulCase>
@@ -973,10 +1042,13 @@ TEST_P(CarefulTable, ChangesOnlyWhatItIsTold)
     const QByteArray before = readFileBytes(input);
     ASSERT_TRUE(!c.mode || QFile::setPermissions(input, c.mode));
 
-    const Finished result = run(QStringList(c.arguments).replaceInStrings("IN", "in.png"));
+    const Finished result =
+        runTilegrid(QStringList(c.arguments).replaceInStrings("IN", "in.png"), folder.path(),
+                    QStringLiteral("C.UTF-8"), c.conditions);
 
     EXPECT_EQ(result.exitCode, c.exitCode) << describe(result);
-    EXPECT_TRUE((result.out + result.err).contains(QString::fromUtf8(c.says))) << describe(result);
+    EXPECT_TRUE((result.out + result.err + result.terminal).contains(QString::fromUtf8(c.says)))
+        << describe(result);
     if (!c.written) {
         EXPECT_EQ(readFileBytes(input), before);
         EXPECT_EQ(folderEntries(folder.path()), QStringList({"in.png"}));
@@ -988,6 +1060,8 @@ TEST_P(CarefulTable, ChangesOnlyWhatItIsTold)
 }
 
 const auto kGridded16 = [](const QImage& in) { return insertGrid(in, 16, kMagenta).image; };
+const std::string kTooLargeText = std::strerror(EFBIG);
+const char* const kTooLarge = kTooLargeText.c_str();
 // As root a read-only file is replaced, keeping its mode; for anyone else it is refused.
 const bool kRoot = geteuid() == 0;
 
@@ -1021,6 +1095,26 @@ const CarefulCase kCarefulCases[] = {
      QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther},
     {"OutputFolderIsMade", {32, 32}, 0, {"grid", "add", "IN", "-o", "new/o.png"}, 0, "-> new/o.png",
      "new/o.png", kGridded16},
+    // A failed run makes no folder.
+    {"NoFolderForAFailedSheet", {48, 49}, 0,
+     {"grid", "add", "--tile", "24", "IN", "-o", "newdir/deep/x.png"}, 1, "partial strip", nullptr},
+    {"NoFolderForFailedLevels", {32, 32}, 0,
+     {"levels", "remap", "--grid", "added", "IN", "--out-dir", "lvs/out dir"}, 1, "in.png",
+     nullptr},
+    // A disk that takes no more (here: a file that may not grow) fails the write, in the system's
+    // words, and leaves the old file as it was.
+    {"FullDiskInPlace", {40, 32}, 0, {"grid", "add", "--tile", "16", "--crop", "IN", "--in-place"},
+     1, kTooLarge, nullptr, {}, {}, {0, 0}},
+    {"FullDiskMap", {32, 32}, 0, {"map", "derive", "IN", "IN", "-o", "d.zeko-map"}, 1, kTooLarge,
+     nullptr, {}, {}, {0, 0}},
+    {"FullDiskRemap", {32, 32}, 0,
+     {"sheet", "dedupe", "IN", "-o", "o.png", "--remap-out", "r.remap"}, 1, kTooLarge, nullptr, {},
+     {}, {0, 0}},
+    {"FullDiskLargeSheet", {512, 512}, 0, {"grid", "add", "IN", "-o", "o.png"}, 1, kTooLarge,
+     nullptr, {}, {}, {0, 4}},
+    // The progress line's last word on a terminal is how the whole run went.
+    {"SummaryOnATerminal", {32, 32}, 0, {"info", "IN", "missing.png"}, 1,
+     "2 sheets: 1 done, 1 failed", nullptr, {}, {}, {0, -1, true}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, CarefulTable, ::testing::ValuesIn(kCarefulCases),
@@ -1205,7 +1299,7 @@ TEST_F(CommandLineTest, DedupeThenRemapKeepsWhatEveryCellShows)
             const Finished remap = run(QStringList{"levels", "remap", "--remap", "r.remap", level} + levelOut);
             const Finished project =
                 ldtk.isEmpty()
-                    ? Finished{0, {}, {}}
+                    ? Finished{0, {}, {}, {}}
                     : run({"levels", "remap", "--remap", "r.remap", "w.ldtk", "--in-place"});
             again = true;
             return packed.exitCode + remap.exitCode + project.exitCode == 0
