@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -1012,7 +1013,8 @@ TEST_F(LevelsRemapTest, ALevelBeyondTheMemoryWithinReachFailsAloneAndUpFront)
 
 // ---------------------------------------------------------------------------------------------
 // Nothing is dropped, doubled, misread or loosened without being asked for. The sheet is in.png:
-// size pixels, gridded with black lines at tile griddedAt + 1 when griddedAt is not 0.
+// size pixels, gridded with black lines at tile griddedAt + 1 when griddedAt is not 0; or, when
+// claimed is given, a PNG whose header claims that size and whose picture data is garbage.
 
 struct CarefulCase {
     const char* name;
@@ -1025,7 +1027,31 @@ struct CarefulCase {
     std::function<QImage(const QImage& in)> expected = {};
     QFile::Permissions mode = {};  // of in.png before the run, kept by the result in place
     Conditions conditions = {};
+    QSize claimed = {};
 };
+
+// A PNG whose header claims size and whose picture data is garbage.
+QByteArray pngClaiming(QSize size)
+{
+    QByteArray header(13, '\0');
+    qToBigEndian<quint32>(quint32(size.width()), header.data());
+    qToBigEndian<quint32>(quint32(size.height()), header.data() + 4);
+    header[8] = 8;  // bits
+    header[9] = 6;  // RGBA
+    const auto chunk = [](const char* type, const QByteArray& data) {
+        QByteArray bytes(4, '\0');
+        qToBigEndian<quint32>(quint32(data.size()), bytes.data());
+        const QByteArray typed = QByteArray(type) + data;
+        bytes += typed;
+        QByteArray crc(4, '\0');
+        qToBigEndian<quint32>(
+            quint32(crc32(0, reinterpret_cast<const Bytef*>(typed.constData()), uInt(typed.size()))),
+            crc.data());
+        return bytes + crc;
+    };
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) +
+           chunk("IDAT", QByteArray(64, '\x5a'));
+}
 
 class CarefulTable : public CommandLineTest, public ::testing::WithParamInterface<CarefulCase>
 {
@@ -1035,10 +1061,15 @@ TEST_P(CarefulTable, ChangesOnlyWhatItIsTold)
 {
     const CarefulCase& c = GetParam();
     const QString input = path(QStringLiteral("in.png"));
-    QImage sheet = makeTestImage(c.size.width(), c.size.height());
-    if (c.griddedAt > 0)
-        sheet = insertGrid(sheet, c.griddedAt, qRgb(0, 0, 0)).image;
-    saveSheet(sheet, input);
+    QImage sheet;
+    if (c.claimed.isEmpty()) {
+        sheet = makeTestImage(c.size.width(), c.size.height());
+        if (c.griddedAt > 0)
+            sheet = insertGrid(sheet, c.griddedAt, qRgb(0, 0, 0)).image;
+        saveSheet(sheet, input);
+    } else {
+        writeFileBytes(input, pngClaiming(c.claimed));
+    }
     const QByteArray before = readFileBytes(input);
     ASSERT_TRUE(!c.mode || QFile::setPermissions(input, c.mode));
 
@@ -1115,6 +1146,10 @@ const CarefulCase kCarefulCases[] = {
     // The progress line's last word on a terminal is how the whole run went.
     {"SummaryOnATerminal", {32, 32}, 0, {"info", "IN", "missing.png"}, 1,
      "2 sheets: 1 done, 1 failed", nullptr, {}, {}, {0, -1, true}},
+    // A sheet that is not whole tiles is refused from its header, before its pixels are decoded.
+    {"PartialStripFromTheHeader", {}, 0, {"grid", "add", "--tile", "32", "IN", "-o", "o.png"}, 1,
+     "would drop partial strips of 16 pixels at the right and 17 pixels at the bottom", nullptr,
+     {}, {}, {}, {30000, 30001}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, CarefulTable, ::testing::ValuesIn(kCarefulCases),
