@@ -51,7 +51,7 @@ DecodeResult fromStraightAlpha(QImage argb, Transparency transparency)
     result.transparent = hasTransparentPixels(argb);
     result.image = transparency == Transparency::Keep && result.transparent
                        ? std::move(argb)
-                       : overBlack24(argb);
+                       : overBlack24InPlace(std::move(argb));
     return result;
 }
 
@@ -343,7 +343,7 @@ DecodeResult readPng(QIODevice& device, const QString& name, Transparency transp
         return failure(unreadableMessage(name, png.error()));
     // A file that could hold transparency but has none gives the same sheet as ever.
     if (keep && !png.transparent())
-        image = overBlack24(image);
+        image = overBlack24InPlace(std::move(image));
     if (image.isNull())
         return failure(noMemoryMessage(name, png.size()));
     return DecodeResult{std::move(image), QString(), png.transparent()};
