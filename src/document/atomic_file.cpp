@@ -129,7 +129,8 @@ class TemporaryFile
         if (g_makeMissingFolders) {
             made_ = missingFolders(target);
             if (!made_.isEmpty() && !QDir().mkpath(made_.front())) {
-                const QString why = whyNotCreated(made_.front() + QStringLiteral("/x"), errno);
+                const QString why = QStringLiteral("the folder %1 cannot be made (%2)")
+                                        .arg(quotedPath(made_.front()), systemReason(errno));
                 removeFolders();
                 return why;
             }
@@ -205,14 +206,25 @@ class TemporaryFile
         return why;
     }
 
-    // Keeps the finished file where it is: another step places it, or removes it.
-    QString release()
+    // Keeps the finished file where it is: another step places it, or removes it and then the
+    // folders made for it (given to made, nearest first) with removeFolders.
+    QString release(QStringList& made)
     {
-        made_.clear();
+        made = std::exchange(made_, QStringList());
         return std::exchange(name_, QString());
     }
 
     const QString& reason() const { return reason_; }
+
+    // Takes away folders made for a file, nearest first, as far as nothing else has been put in
+    // them. The caller holds g_foldersMutex.
+    static void removeFolders(QStringList& made)
+    {
+        for (const QString& folder : std::as_const(made))
+            if (::rmdir(QFile::encodeName(folder).constData()) != 0 && errno != ENOENT)
+                break;
+        made.clear();
+    }
 
     static QString renamed(const QString& from, const QString& to)
     {
@@ -284,14 +296,7 @@ class TemporaryFile
         removeFolders();
     }
 
-    // Takes away the folders made for this file, as far as nothing else has been put in them.
-    void removeFolders()
-    {
-        for (const QString& folder : std::as_const(made_))
-            if (::rmdir(QFile::encodeName(folder).constData()) != 0)
-                break;
-        made_.clear();
-    }
+    void removeFolders() { removeFolders(made_); }
 
     int fd_ = -1;
     QString name_;
@@ -332,6 +337,7 @@ struct Staged {
     QString target;
     QString temporary;
     QString backup;
+    QStringList made;  // folders made for it, nearest first
 };
 
 QString stage(const FileToWrite& file, Staged& staged)
@@ -347,7 +353,7 @@ QString stage(const FileToWrite& file, Staged& staged)
     out.write(file.bytes.constData(), file.bytes.size());
     if (const QString why = out.finish(); !why.isEmpty())
         return why;
-    staged.temporary = out.release();
+    staged.temporary = out.release(staged.made);
     if (!exists)
         return {};
     const QString backup = besideName(target, "old");
@@ -419,9 +425,14 @@ QString writeFilesTogether(const std::vector<FileToWrite>& files, qsizetype* fai
                                                                                    QString()))));
         file.temporary.clear();
     }
-    for (const Staged& file : staged) {
+    for (Staged& file : staged) {
         removeIfSet(file.temporary);
         removeIfSet(file.backup);
+    }
+    {
+        const std::lock_guard lock(g_foldersMutex);
+        for (auto file = staged.rbegin(); file != staged.rend(); ++file)
+            TemporaryFile::removeFolders(file->made);
     }
     if (failedIndex)
         *failedIndex = failed - 1;

@@ -138,6 +138,7 @@ const FailureCase kFailureCases[] = {
     {"TogetherClose", FileStep::Close, 0, true},
     {"TogetherRename", FileStep::Rename, 0, true},
     {"CloseInNewFolders", FileStep::Close, 0, false, true},
+    {"TogetherRenameInNewFolders", FileStep::Rename, 0, true, true},
     {"SmallFileOnTheSystem", FileStep::Write, 0, false, false, 1000},
     {"LargeFileOnTheSystem", FileStep::Write, 0, false, false, 70000},
     {"TogetherOnTheSystem", FileStep::Write, 0, true, false, 1000},
