@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QThread>
 #include <clocale>
@@ -16,6 +15,7 @@
 #include "cli/batch_runner.h"
 #include "cli/command_table.h"
 #include "cli/job_plan.h"
+#include "document/atomic_file.h"
 #include "document/file_messages.h"
 #include "threads/worker_pool.h"
 
@@ -116,6 +116,19 @@ class Reporter
             write(stderr, progressLine());
     }
 
+    // The progress line's last word: how the whole run went.
+    void summary() const
+    {
+        if (!progressShown_)
+            return;
+        QString line = QStringLiteral("\r\x1b[K%1 sheets: %2 done")
+                           .arg(jobs_.size())
+                           .arg(qsizetype(jobs_.size()) - failures_);
+        if (failures_ > 0)
+            line += QStringLiteral(", %1 failed").arg(failures_);
+        write(stderr, line + u'\n');
+    }
+
     int failures() const { return failures_; }
 
   private:
@@ -170,15 +183,8 @@ int runCommand(const CommandSpec& command, const QStringList& arguments)
     if (!plan.error.isEmpty())
         return usageError(command.words(), plan.error, command.words());
 
-    // -o and --out-dir alike create the folder their results go into.
-    const QString folder = !options.outDir.isEmpty()   ? options.outDir
-                           : !options.output.isEmpty() ? QFileInfo(options.output).path()
-                                                       : QString();
-    if (!folder.isEmpty() && !QDir().mkpath(folder)) {
-        write(stderr, QStringLiteral("tilegrid: the folder %1 cannot be created.\n")
-                          .arg(quotedPath(folder)));
-        return kFailed;
-    }
+    // -o and --out-dir alike make the folder their results go into, when the first is written.
+    setMakeMissingFolders(true);
 
     std::vector<JobResult> results(plan.jobs.size());
     Reporter reporter(plan.jobs, results, options.quiet);
@@ -186,6 +192,7 @@ int runCommand(const CommandSpec& command, const QStringList& arguments)
         int(plan.jobs.size()), options.jobs > 0 ? options.jobs : WorkerPool::shared().cores(),
         [&](int i) { results[size_t(i)] = runJob(command, options, plan.jobs[size_t(i)]); },
         [&](int i) { reporter.finished(i); }, [&](int done) { reporter.progress(done); });
+    reporter.summary();
     return reporter.failures() > 0 ? kFailed : 0;
 }
 

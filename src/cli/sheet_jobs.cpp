@@ -9,6 +9,7 @@
 #include "document/sheet_files.h"
 #include "grid/grid_transform.h"
 #include "grid/tile_extrusion.h"
+#include "image/pixel_block.h"
 #include "image/pixel_format.h"
 #include "level/level_remap.h"
 #include "level/remap_file.h"
@@ -54,6 +55,10 @@ struct SheetOutcome {
 using SheetEdit = SheetOutcome (*)(const QImage& sheet, const CommandOptions& options,
                                    const QString& input);
 
+// A refusal that the sheet's size alone decides, or an empty string. It is made from the file's
+// header before the pixels are decoded, which for a large sheet takes long.
+using SizeCheck = QString (*)(QSize size, const CommandOptions& options, const QString& input);
+
 QString saveResult(const QImage& result, const CommandOptions& options, const Job& job)
 {
     SaveOptions save;
@@ -62,9 +67,15 @@ QString saveResult(const QImage& result, const CommandOptions& options, const Jo
                          imageFormatOf(job.output).value_or(ImageFileFormat::Png), save);
 }
 
-JobResult editSheet(const CommandOptions& options, const Job& job, SheetEdit edit)
+JobResult editSheet(const CommandOptions& options, const Job& job, SheetEdit edit,
+                    SizeCheck bySize = nullptr)
 {
     const QString& input = job.inputs.front();
+    // A size beyond what can be opened gets the decoder's own message.
+    if (const QSize size = imageFileSize(input);
+        bySize && size.isValid() && size.width() <= kMaxImageSide && size.height() <= kMaxImageSide)
+        if (const QString why = bySize(size, options, input); !why.isEmpty())
+            return failed(why);
     QImage result;
     {
         const DecodeResult decoded = loadSheet(input);
@@ -110,8 +121,8 @@ QString stripsWithoutCrop(const CommandOptions& options, const QString& input, c
 }
 
 // The same for the strips beyond the last whole tile at this pitch.
-QString strippedWithoutCrop(const QImage& sheet, const CommandOptions& options,
-                            const QString& input, int pitch)
+QString strippedWithoutCrop(QSize sheet, const CommandOptions& options, const QString& input,
+                            int pitch)
 {
     // A sheet of no whole tile gets the grid functions' own message.
     if (sheet.width() < pitch || sheet.height() < pitch)
@@ -122,6 +133,12 @@ QString strippedWithoutCrop(const QImage& sheet, const CommandOptions& options,
                                     .arg(options.tileSize)
                                     .arg(pitch - options.tileSize);
     return stripsWithoutCrop(options, input, tiles, sheet.width() % pitch, sheet.height() % pitch);
+}
+
+QString strippedWithoutCrop(const QImage& sheet, const CommandOptions& options,
+                            const QString& input, int pitch)
+{
+    return strippedWithoutCrop(sheet.size(), options, input, pitch);
 }
 
 // Before a grid is added, a sheet that has one at that pitch is left alone; before one is removed,
@@ -150,6 +167,20 @@ QString gridMismatch(const QImage& sheet, const CommandOptions& options, const Q
         .arg(quotedPath(input), QString::number(pitch), found);
 }
 
+// Unless forced, whether the sheet has a grid is asked of its pixels first: adding skips a sheet
+// that has one, removing names the grid found at another pitch. Only a sheet to add a grid to
+// that is whole tiles neither without a grid nor with one is refused from its size alone.
+template <bool Insert>
+QString griddedBySize(QSize size, const CommandOptions& options, const QString& input)
+{
+    const int plain = options.tileSize;
+    const int withGrid = plain + options.gutter.value_or(1);
+    const bool wholeWithGrid = size.width() % withGrid == 0 && size.height() % withGrid == 0;
+    if (!options.force && (!Insert || wholeWithGrid))
+        return {};
+    return strippedWithoutCrop(size, options, input, Insert ? plain : withGrid);
+}
+
 template <bool Insert>
 SheetOutcome gridded(const QImage& sheet, const CommandOptions& options, const QString& input)
 {
@@ -170,25 +201,31 @@ SheetOutcome gridded(const QImage& sheet, const CommandOptions& options, const Q
 // Extrusion keeps the sheet's margin and spacing around tiles that grow by the extrusion; the
 // sheet to unextrude is laid out as extrude leaves it.
 template <bool Extrude>
-SheetOutcome extruded(const QImage& sheet, const CommandOptions& options, const QString& input)
+QString extrudedBySize(QSize size, const CommandOptions& options, const QString& input)
 {
     const TileLayout layout{options.tileSize, options.margin.value_or(0),
                             options.spacing.value_or(0)};
     const TileLayout from = Extrude ? layout : extrudedLayout(layout, options.extrusion);
-    const LayoutFit fit = fitLayout(sheet.size(), from);
-    if (!fit.tiles.isEmpty()) {
-        QString tiles = QStringLiteral("%1 × %1 tiles").arg(options.tileSize);
-        if (!Extrude)
-            tiles += QStringLiteral(" extruded by %1").arg(options.extrusion);
-        if (from.margin > 0 || from.spacing > 0)
-            tiles += QStringLiteral(" at a margin of %1 and a spacing of %2")
-                         .arg(from.margin)
-                         .arg(from.spacing);
-        if (QString why =
-                stripsWithoutCrop(options, input, tiles, fit.strips.width(), fit.strips.height());
-            !why.isEmpty())
-            return SheetOutcome{QImage(), why, {}};
-    }
+    const LayoutFit fit = fitLayout(size, from);
+    if (fit.tiles.isEmpty())
+        return {};
+    QString tiles = QStringLiteral("%1 × %1 tiles").arg(options.tileSize);
+    if (!Extrude)
+        tiles += QStringLiteral(" extruded by %1").arg(options.extrusion);
+    if (from.margin > 0 || from.spacing > 0)
+        tiles += QStringLiteral(" at a margin of %1 and a spacing of %2")
+                     .arg(from.margin)
+                     .arg(from.spacing);
+    return stripsWithoutCrop(options, input, tiles, fit.strips.width(), fit.strips.height());
+}
+
+template <bool Extrude>
+SheetOutcome extruded(const QImage& sheet, const CommandOptions& options, const QString& input)
+{
+    const TileLayout layout{options.tileSize, options.margin.value_or(0),
+                            options.spacing.value_or(0)};
+    if (QString why = extrudedBySize<Extrude>(sheet.size(), options, input); !why.isEmpty())
+        return SheetOutcome{QImage(), why, {}};
     // Taking off a ring that is no extrusion would lose real pixels.
     if (!Extrude && !options.force)
         if (const auto tile = firstUnextrudedTile(sheet, layout, options.extrusion))
@@ -495,22 +532,22 @@ JobResult packSheet(const CommandOptions& given, const Job& job, ChooseTiles cho
 
 JobResult addGridJob(const CommandOptions& options, const Job& job)
 {
-    return editSheet(options, job, gridded<true>);
+    return editSheet(options, job, gridded<true>, griddedBySize<true>);
 }
 
 JobResult removeGridJob(const CommandOptions& options, const Job& job)
 {
-    return editSheet(options, job, gridded<false>);
+    return editSheet(options, job, gridded<false>, griddedBySize<false>);
 }
 
 JobResult extrudeJob(const CommandOptions& options, const Job& job)
 {
-    return editSheet(options, job, extruded<true>);
+    return editSheet(options, job, extruded<true>, extrudedBySize<true>);
 }
 
 JobResult unextrudeJob(const CommandOptions& options, const Job& job)
 {
-    return editSheet(options, job, extruded<false>);
+    return editSheet(options, job, extruded<false>, extrudedBySize<false>);
 }
 
 JobResult restoreMapJob(const CommandOptions& options, const Job& job)

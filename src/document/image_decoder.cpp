@@ -5,6 +5,7 @@
 #include <QImageReader>
 #include <QtEndian>
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <limits>
 
@@ -50,7 +51,7 @@ DecodeResult fromStraightAlpha(QImage argb, Transparency transparency)
     result.transparent = hasTransparentPixels(argb);
     result.image = transparency == Transparency::Keep && result.transparent
                        ? std::move(argb)
-                       : overBlack24(argb);
+                       : overBlack24InPlace(std::move(argb));
     return result;
 }
 
@@ -342,7 +343,7 @@ DecodeResult readPng(QIODevice& device, const QString& name, Transparency transp
         return failure(unreadableMessage(name, png.error()));
     // A file that could hold transparency but has none gives the same sheet as ever.
     if (keep && !png.transparent())
-        image = overBlack24(image);
+        image = overBlack24InPlace(std::move(image));
     if (image.isNull())
         return failure(noMemoryMessage(name, png.size()));
     return DecodeResult{std::move(image), QString(), png.transparent()};
@@ -422,6 +423,38 @@ DecodeResult loadImageFile(const QString& path, Transparency transparency)
         return failure(QStringLiteral("%1 is empty, not a BMP, JPEG, PNG or GIF image.")
                            .arg(quotedPath(path)));
     return decodeDevice(file, path, transparency);
+}
+
+QSize imageFileSize(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    // PNG and BMP are read here: Qt's BMP reader gives no size for the largest sheets.
+    const QByteArray head = file.peek(26);
+    const auto* h = reinterpret_cast<const uchar*>(head.constData());
+    if (head.size() >= 24 && head.startsWith("\x89PNG\r\n\x1a\n") && head.mid(12, 4) == "IHDR") {
+        const quint32 width = qFromBigEndian<quint32>(h + 16);
+        const quint32 height = qFromBigEndian<quint32>(h + 20);
+        if (width == 0 || height == 0 || width > quint32(INT_MAX) || height > quint32(INT_MAX))
+            return {};
+        return QSize(int(width), int(height));
+    }
+    if (head.size() >= 26 && head.startsWith("BM")) {
+        const quint32 infoSize = qFromLittleEndian<quint32>(h + 14);
+        if (infoSize == 12)
+            return QSize(qFromLittleEndian<quint16>(h + 18), qFromLittleEndian<quint16>(h + 20));
+        const qint32 width = qFromLittleEndian<qint32>(h + 18);
+        const qint32 height = qFromLittleEndian<qint32>(h + 22);
+        if (infoSize < 40 || width <= 0 || height == 0 || height == INT_MIN)
+            return {};
+        return QSize(width, qAbs(height));
+    }
+    QImageReader reader(&file);
+    reader.setDecideFormatFromContent(true);
+    if (!reader.canRead() || !isAcceptedFormat(reader.format()))
+        return {};
+    return reader.size();
 }
 
 DecodeResult decodeImageData(const QByteArray& data, const QString& fileName,

@@ -23,6 +23,11 @@ struct DecodeResult {
 // the header, before any pixel memory is allocated.
 DecodeResult loadImageFile(const QString& path, Transparency transparency = Transparency::OverBlack);
 
+// The picture's size as the file's header states it, read without decoding a pixel; an invalid
+// size when the file is no BMP, JPEG, PNG or GIF image or its header cannot be read. The pixels
+// may still turn out to be damaged.
+QSize imageFileSize(const QString& path);
+
 // The same for bytes already in memory; fileName only names the file in messages.
 DecodeResult decodeImageData(const QByteArray& data, const QString& fileName,
                              Transparency transparency = Transparency::OverBlack);

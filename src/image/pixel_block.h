@@ -22,3 +22,8 @@ bool sameBlocks(const QImage& image, QPoint a, QPoint b, QSize size);
 // every pixel themselves. Returns a null image when the memory cannot be had.
 QImage createUninitialized(int width, int height, QImage::Format format);
 
+
+// argb (straight alpha) laid over black as 24-bit B,G,R, as overBlack24 gives it. When argb was
+// made by createUninitialized and nothing else shares it, that is done in its own memory, which
+// then shrinks: a large sheet never needs a second copy of its pixels.
+QImage overBlack24InPlace(QImage argb);

@@ -9,12 +9,16 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <numeric>
 #include <random>
 #include <set>
 
+#include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include "cli/command_table.h"
@@ -37,10 +41,58 @@ namespace {
 
 const QRgb kMagenta = qRgb(255, 0, 255);
 
+// How the program is started, beyond its arguments.
+struct Conditions {
+    int addressSpaceKiB = 0;  // > 0: the program may hold no more address space (ulimit -v)
+    int fileBlocks = -1;      // >= 0: no file it writes may grow beyond this many 512-byte blocks
+    bool onTerminal = false;  // its standard error is a terminal, read into Finished::terminal
+};
+
+// A terminal for the program's standard error: the end the program writes to and the end read.
+class Terminal
+{
+  public:
+    Terminal()
+    {
+        reader_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (reader_ < 0 || ::grantpt(reader_) != 0 || ::unlockpt(reader_) != 0)
+            return;
+        writer_ = ::open(::ptsname(reader_), O_RDWR | O_NOCTTY);
+    }
+    ~Terminal()
+    {
+        closeWriter();
+        if (reader_ >= 0)
+            ::close(reader_);
+    }
+    bool ok() const { return writer_ >= 0; }
+    int writer() const { return writer_; }
+    void closeWriter()
+    {
+        if (writer_ >= 0)
+            ::close(writer_);
+        writer_ = -1;
+    }
+    // What was written, once every writer has closed its end.
+    QString text() const
+    {
+        QByteArray bytes;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(reader_, buffer, sizeof buffer)) > 0;)
+            bytes.append(buffer, qsizetype(n));
+        return QString::fromUtf8(bytes);
+    }
+
+  private:
+    int reader_ = -1;
+    int writer_ = -1;
+};
+
 struct Finished {
     int exitCode = -1;
     QString out;
     QString err;
+    QString terminal;  // what it wrote to the terminal, when it had one
 };
 
 QString programPath()
@@ -50,9 +102,9 @@ QString programPath()
 }
 
 // Messages are compared as written, in a UTF-8 locale unless locale names another.
-// addressSpaceKiB > 0: the program may hold no more address space than that (ulimit -v).
 Finished runTilegrid(const QStringList& arguments, const QString& folder,
-                     const QString& locale = QStringLiteral("C.UTF-8"), int addressSpaceKiB = 0)
+                     const QString& locale = QStringLiteral("C.UTF-8"),
+                     const Conditions& conditions = {})
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
@@ -61,30 +113,47 @@ Finished runTilegrid(const QStringList& arguments, const QString& folder,
     QProcess process;
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(folder);
-    if (addressSpaceKiB > 0)
+    Terminal terminal;
+    if (conditions.onTerminal) {
+        EXPECT_TRUE(terminal.ok()) << "no terminal to be had";
+        process.setChildProcessModifier([fd = terminal.writer()] { ::dup2(fd, STDERR_FILENO); });
+    }
+    QStringList limits;
+    if (conditions.addressSpaceKiB > 0)
+        limits << QStringLiteral("ulimit -v %1").arg(conditions.addressSpaceKiB);
+    // A file grown beyond the limit fails its write, as on a full disk, instead of ending the
+    // program by a signal.
+    if (conditions.fileBlocks >= 0)
+        limits << QStringLiteral("trap '' XFSZ")
+               << QStringLiteral("ulimit -f %1").arg(conditions.fileBlocks);
+    if (!limits.isEmpty())
         process.start(QStringLiteral("/bin/sh"),
-                      QStringList{"-c", QStringLiteral("ulimit -v %1 && exec \"$0\" \"$@\"")
-                                            .arg(addressSpaceKiB),
+                      QStringList{"-c", limits.join(QStringLiteral(" && ")) +
+                                            QStringLiteral(" && exec \"$0\" \"$@\""),
                                   programPath()} +
                           arguments);
     else
         process.start(programPath(), arguments);
     Finished run;
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
+    const bool finished = process.waitForFinished(120000);
+    terminal.closeWriter();
+    if (!finished || process.exitStatus() != QProcess::NormalExit) {
         ADD_FAILURE() << "tilegrid did not finish: " << arguments.join(' ').toStdString();
         return run;
     }
     run.exitCode = process.exitCode();
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
+    if (conditions.onTerminal)
+        run.terminal = terminal.text();
     return run;
 }
 
 std::string describe(const Finished& run)
 {
-    return QStringLiteral("exit %1\n--- stdout\n%2--- stderr\n%3")
+    return QStringLiteral("exit %1\n--- stdout\n%2--- stderr\n%3--- terminal\n%4")
         .arg(run.exitCode)
-        .arg(run.out, run.err)
+        .arg(run.out, run.err, run.terminal)
         .toStdString();
 }
 
@@ -956,7 +1025,7 @@ TEST_F(LevelsRemapTest, ALevelBeyondTheMemoryWithinReachFailsAloneAndUpFront)
     put("big.tmx", big);
     const Finished limited = runTilegrid(
         {"levels", "remap", "--map", "m.zeko-map", "big.tmx", "a.tmx", "--in-place"},
-        folder.path(), QStringLiteral("C.UTF-8"), 1024 * 1024);
+        folder.path(), QStringLiteral("C.UTF-8"), Conditions{1024 * 1024});
     EXPECT_EQ(limited.exitCode, 1) << describe(limited);
     EXPECT_TRUE(limited.err.startsWith(
         QStringLiteral("tilegrid: Left “big.tmx” as it was: not enough memory (remapping it needs "
@@ -968,7 +1037,8 @@ TEST_F(LevelsRemapTest, ALevelBeyondTheMemoryWithinReachFailsAloneAndUpFront)
 
 // ---------------------------------------------------------------------------------------------
 // Nothing is dropped, doubled, misread or loosened without being asked for. The sheet is in.png:
-// size pixels, gridded with black lines at tile griddedAt + 1 when griddedAt is not 0.
+// size pixels, gridded with black lines at tile griddedAt + 1 when griddedAt is not 0; or, when
+// claimed is given, a PNG whose header claims that size and whose picture data is garbage.
 
 struct CarefulCase {
     const char* name;
@@ -982,7 +1052,32 @@ struct CarefulCase {
     QFile::Permissions mode = {};  // of in.png before the run, kept by the result in place
     std::vector<std::pair<QString, QByteArray>> files = {};  // levels beside in.png, by name
     std::function<void(QImage& in)> paint = {};  // changes the sheet before it is saved
+    Conditions conditions = {};
+    QSize claimed = {};
 };
+
+// A PNG whose header claims size and whose picture data is garbage.
+QByteArray pngClaiming(QSize size)
+{
+    QByteArray header(13, '\0');
+    qToBigEndian<quint32>(quint32(size.width()), header.data());
+    qToBigEndian<quint32>(quint32(size.height()), header.data() + 4);
+    header[8] = 8;  // bits
+    header[9] = 6;  // RGBA
+    const auto chunk = [](const char* type, const QByteArray& data) {
+        QByteArray bytes(4, '\0');
+        qToBigEndian<quint32>(quint32(data.size()), bytes.data());
+        const QByteArray typed = QByteArray(type) + data;
+        bytes += typed;
+        QByteArray crc(4, '\0');
+        qToBigEndian<quint32>(
+            quint32(crc32(0, reinterpret_cast<const Bytef*>(typed.constData()), uInt(typed.size()))),
+            crc.data());
+        return bytes + crc;
+    };
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) +
+           chunk("IDAT", QByteArray(64, '\x5a'));
+}
 
 class CarefulTable : public CommandLineTest, public ::testing::WithParamInterface<CarefulCase>
 {
@@ -992,12 +1087,17 @@ TEST_P(CarefulTable, ChangesOnlyWhatItIsTold)
 {
     const CarefulCase& c = GetParam();
     const QString input = path(QStringLiteral("in.png"));
-    QImage sheet = makeTestImage(c.size.width(), c.size.height());
-    if (c.griddedAt > 0)
-        sheet = insertGrid(sheet, c.griddedAt, qRgb(0, 0, 0)).image;
-    if (c.paint)
-        c.paint(sheet);
-    saveSheet(sheet, input);
+    QImage sheet;
+    if (c.claimed.isEmpty()) {
+        sheet = makeTestImage(c.size.width(), c.size.height());
+        if (c.griddedAt > 0)
+            sheet = insertGrid(sheet, c.griddedAt, qRgb(0, 0, 0)).image;
+        if (c.paint)
+            c.paint(sheet);
+        saveSheet(sheet, input);
+    } else {
+        writeFileBytes(input, pngClaiming(c.claimed));
+    }
     QStringList entries{QStringLiteral("in.png")};
     for (const auto& [name, bytes] : c.files) {
         writeFileBytes(path(name), bytes);
@@ -1007,10 +1107,13 @@ TEST_P(CarefulTable, ChangesOnlyWhatItIsTold)
     const QByteArray before = readFileBytes(input);
     ASSERT_TRUE(!c.mode || QFile::setPermissions(input, c.mode));
 
-    const Finished result = run(QStringList(c.arguments).replaceInStrings("IN", "in.png"));
+    const Finished result =
+        runTilegrid(QStringList(c.arguments).replaceInStrings("IN", "in.png"), folder.path(),
+                    QStringLiteral("C.UTF-8"), c.conditions);
 
     EXPECT_EQ(result.exitCode, c.exitCode) << describe(result);
-    EXPECT_TRUE((result.out + result.err).contains(QString::fromUtf8(c.says))) << describe(result);
+    EXPECT_TRUE((result.out + result.err + result.terminal).contains(QString::fromUtf8(c.says)))
+        << describe(result);
     if (!c.written) {
         EXPECT_EQ(readFileBytes(input), before);
         EXPECT_EQ(folderEntries(folder.path()), entries);
@@ -1056,6 +1159,8 @@ const QStringList kPruneA{"sheet", "prune", "IN", "--used-by", "a.tmx", "-o", "o
                           "--remap-out", "o.remap"};
 const QStringList kDedupeA{"sheet", "dedupe", "IN", "--used-by", "a.tmx", "-o", "o.png",
                            "--remap-out", "o.remap"};
+const std::string kTooLargeText = std::strerror(EFBIG);
+const char* const kTooLarge = kTooLargeText.c_str();
 // As root a read-only file is replaced, keeping its mode; for anyone else it is refused.
 const bool kRoot = geteuid() == 0;
 
@@ -1134,6 +1239,30 @@ const CarefulCase kCarefulCases[] = {
              for (int x = 0; x < 8; ++x)
                  in.setPixel(8 + x, 8 + y, tile.pixel(x, y));
      }},
+    // A failed run makes no folder.
+    {"NoFolderForAFailedSheet", {48, 49}, 0,
+     {"grid", "add", "--tile", "24", "IN", "-o", "newdir/deep/x.png"}, 1, "partial strip", nullptr},
+    {"NoFolderForFailedLevels", {32, 32}, 0,
+     {"levels", "remap", "--grid", "added", "IN", "--out-dir", "lvs/out dir"}, 1, "in.png",
+     nullptr},
+    // A disk that takes no more (here: a file that may not grow) fails the write, in the system's
+    // words, and leaves the old file as it was.
+    {"FullDiskInPlace", {40, 32}, 0, {"grid", "add", "--tile", "16", "--crop", "IN", "--in-place"},
+     1, kTooLarge, nullptr, {}, {}, {}, {}, {0, 0}},
+    {"FullDiskMap", {32, 32}, 0, {"map", "derive", "IN", "IN", "-o", "d.zeko-map"}, 1, kTooLarge,
+     nullptr, {}, {}, {}, {}, {0, 0}},
+    {"FullDiskRemap", {32, 32}, 0,
+     {"sheet", "dedupe", "IN", "-o", "o.png", "--remap-out", "r.remap"}, 1, kTooLarge, nullptr, {},
+     {}, {}, {}, {0, 0}},
+    {"FullDiskLargeSheet", {512, 512}, 0, {"grid", "add", "IN", "-o", "o.png"}, 1, kTooLarge,
+     nullptr, {}, {}, {}, {}, {0, 4}},
+    // The progress line's last word on a terminal is how the whole run went.
+    {"SummaryOnATerminal", {32, 32}, 0, {"info", "IN", "missing.png"}, 1,
+     "2 sheets: 1 done, 1 failed", nullptr, {}, {}, {}, {}, {0, -1, true}},
+    // A sheet that is not whole tiles is refused from its header, before its pixels are decoded.
+    {"PartialStripFromTheHeader", {}, 0, {"grid", "add", "--tile", "32", "IN", "-o", "o.png"}, 1,
+     "would drop partial strips of 16 pixels at the right and 17 pixels at the bottom", nullptr,
+     {}, {}, {}, {}, {}, {30000, 30001}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, CarefulTable, ::testing::ValuesIn(kCarefulCases),
@@ -1318,7 +1447,7 @@ TEST_F(CommandLineTest, DedupeThenRemapKeepsWhatEveryCellShows)
             const Finished remap = run(QStringList{"levels", "remap", "--remap", "r.remap", level} + levelOut);
             const Finished project =
                 ldtk.isEmpty()
-                    ? Finished{0, {}, {}}
+                    ? Finished{0, {}, {}, {}}
                     : run({"levels", "remap", "--remap", "r.remap", "w.ldtk", "--in-place"});
             again = true;
             return packed.exitCode + remap.exitCode + project.exitCode == 0

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "image/pixel_block.h"
+#include "image/pixel_format.h"
 #include "support/test_images.h"
 
 namespace {
@@ -26,6 +27,34 @@ TEST(CreateUninitialized, GivesWritableImagesThatShareAndDetachLikeAnyOther)
             EXPECT_EQ(rgbAt(image, 0, 0), qRgb(10, 20, 30));
             EXPECT_EQ(rgbAt(image, side - 1, side), qRgb(1, 2, 3));
             EXPECT_EQ(rgbAt(copy, 0, 0), qRgb(4, 5, 6));
+        }
+    }
+}
+
+// A straight-alpha sheet laid over black gives the pixels overBlack24 gives; a large one that
+// nothing shares becomes them in its own memory, so opening it never needs a second copy.
+TEST(CreateUninitialized, LaysALargeSheetOverBlackInItsOwnMemory)
+{
+    for (const int side : {3, kLargeSide}) {
+        for (const bool shared : {false, true}) {
+            SCOPED_TRACE(testing::Message() << side << (shared ? " shared" : ""));
+            QImage argb = createUninitialized(side + 1, side, QImage::Format_ARGB32);
+            ASSERT_FALSE(argb.isNull());
+            for (int y = 0; y < argb.height(); ++y)
+                for (int x = 0; x < argb.width(); ++x)
+                    argb.setPixel(x, y, qRgba(x * 7, y * 3, x ^ y, (x + y) % 5 == 0 ? 255 : x * y));
+            const QImage expected = overBlack24(argb);
+            const QImage keep = shared ? argb : QImage();
+            const uchar* memory = argb.constBits();
+
+            const QImage opaque = overBlack24InPlace(std::move(argb));
+
+            ASSERT_EQ(opaque.format(), QImage::Format_BGR888);
+            EXPECT_EQ(opaque, expected);
+            EXPECT_EQ(opaque.constBits() == memory, side == kLargeSide && !shared);
+            if (shared) {
+                EXPECT_EQ(overBlack24(keep), expected);
+            }
         }
     }
 }
