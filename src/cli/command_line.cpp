@@ -175,8 +175,17 @@ int runCommand(const CommandSpec& command, const QStringList& arguments)
                            : !options.output.isEmpty() ? QFileInfo(options.output).path()
                                                        : QString();
     if (!folder.isEmpty() && !QDir().mkpath(folder)) {
-        write(stderr, QStringLiteral("tilegrid: the folder %1 cannot be created.\n")
-                          .arg(quotedPath(folder)));
+        // mkpath fails on a file standing where a folder should be, the folder itself or above.
+        QString file = QFileInfo(folder).absoluteFilePath();
+        while (!QFileInfo(file).isFile() && QFileInfo(file).absolutePath() != file)
+            file = QFileInfo(file).absolutePath();
+        write(stderr, QFileInfo(file).isFile()
+                          ? QStringLiteral("tilegrid: the folder %1 cannot be created: %2 is a "
+                                           "file, not a folder.\n")
+                                .arg(quotedPath(folder),
+                                     quotedPath(QDir::current().relativeFilePath(file)))
+                          : QStringLiteral("tilegrid: the folder %1 cannot be created.\n")
+                                .arg(quotedPath(folder)));
         return kFailed;
     }
 

@@ -35,6 +35,13 @@ QString planFileOutputs(OutputKind kind, const CommandOptions& options, std::vec
     if (sheets && !options.output.isEmpty() && !imageFormatOf(options.output))
         return formatError(options.output);
 
+    // Levels keep their places below the folder that holds all the run's files.
+    LevelOutputPath levelTree;
+    if (!sheets && !options.outDir.isEmpty())
+        levelTree = levelOutputIntoTree(
+            options.outDir,
+            levelRunFiles(options.inputs,
+                          LevelRemapOptions{options.sheet, options.firstId, nullptr, {}}));
     for (Job& job : jobs) {
         const QString& input = job.inputs.front();
         if (options.inPlace) {
@@ -44,8 +51,7 @@ QString planFileOutputs(OutputKind kind, const CommandOptions& options, std::vec
                     .arg(quotedPath(input));
             job.output = input;
         } else if (!options.outDir.isEmpty()) {
-            job.output = sheets ? outDirTarget(options.outDir, input)
-                                : levelOutputIntoFolder(options.outDir)(input);
+            job.output = sheets ? outDirTarget(options.outDir, input) : levelTree(input);
         } else {
             job.output = options.output;
         }

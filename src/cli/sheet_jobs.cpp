@@ -12,6 +12,7 @@
 #include "image/pixel_format.h"
 #include "level/level_remap.h"
 #include "level/remap_file.h"
+#include "level/sheet_choice.h"
 #include "tilemap/block_move.h"
 #include "tilemap/tile_dedupe.h"
 #include "tilemap/tile_ops.h"
@@ -260,7 +261,11 @@ TileChoice unusedDropped(const QImage& sheet, const CommandOptions& options,
     TileChoice choice;
     const int count = remap.columns * (sheet.height() / options.pitch());
     LevelRemapOptions levels;
-    levels.sheet = options.sheet.isEmpty() ? input : options.sheet;
+    // IN is a file: the sheet's tilesets are those that show that very file, never another image
+    // of its name, so a bare file name is made a path.
+    levels.sheet = !options.sheet.isEmpty() ? options.sheet
+                   : isBareFileName(input)  ? QStringLiteral("./") + input
+                                            : input;
     levels.firstId = options.firstId;
     const TileUseRun use = findUsedTiles(options.usedBy, count, remap.columns, levels);
     if (!use.run.error.isEmpty())
@@ -289,7 +294,7 @@ TileChoice unusedDropped(const QImage& sheet, const CommandOptions& options,
     else if (!shown)
         choice.error = QStringLiteral("None of the levels shows %1; --sheet names the image "
                                       "their tilesets show. Nothing was written.")
-                           .arg(quotedPath(levels.sheet));
+                           .arg(quotedPath(options.sheet.isEmpty() ? input : options.sheet));
     if (!choice.error.isEmpty())
         return choice;
     remap.newIndexOf.assign(size_t(count), TileRemap::kDropped);
