@@ -129,7 +129,7 @@ std::vector<SheetImage> sheetImagesOf(const std::vector<Group>& groups, const Do
     std::vector<SheetImage> images;
     for (const Group& group : groups)
         for (const QString& file : group.files)
-            for (const QString& path : levelSheetImages(file, doc.openedPath())) {
+            for (const QString& path : levelSheetImages(file, doc.openedPath(), true)) {
                 auto image =
                     std::find_if(images.begin(), images.end(),
                                  [&](const SheetImage& known) { return known.path == path; });
@@ -303,6 +303,7 @@ void applyToLevelFiles(Document& doc, Dialogs& dialogs, BackgroundWork& work,
 
     LevelRemapOptions options;
     options.sheet = doc.openedPath();
+    options.sheetOrByName = true;  // the images were checked, and asked about, above
     std::optional<GroupRun> groupRun;
     work.run(
         QStringLiteral("Applying the tile map to %1 level files…").arg(files.size()),

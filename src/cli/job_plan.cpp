@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include "cli/level_jobs.h"
 #include "document/file_identity.h"
 #include "document/file_messages.h"
 #include "document/path_extension.h"
@@ -36,6 +37,12 @@ QString planFileOutputs(OutputKind kind, const CommandOptions& options, std::vec
     if (sheets && !options.output.isEmpty() && !imageFormatOf(options.output))
         return formatError(options.output);
 
+    // Levels keep their places below the folder that holds all the run's files.
+    LevelOutputPath levelTree;
+    if (!sheets && !options.outDir.isEmpty())
+        levelTree = levelOutputIntoTree(
+            options.outDir,
+            levelRunFiles(options.inputs, levelRemapOptions(options)));
     for (Job& job : jobs) {
         const QString& input = job.inputs.front();
         if (options.inPlace) {
@@ -45,8 +52,7 @@ QString planFileOutputs(OutputKind kind, const CommandOptions& options, std::vec
                     .arg(quotedPath(input));
             job.output = input;
         } else if (!options.outDir.isEmpty()) {
-            job.output = sheets ? outDirTarget(options.outDir, input)
-                                : levelOutputIntoFolder(options.outDir)(input);
+            job.output = sheets ? outDirTarget(options.outDir, input) : levelTree(input);
         } else {
             job.output = options.output;
         }

@@ -1,32 +1,49 @@
 #include "cli/level_jobs.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <map>
+#include <set>
 
 #include "document/file_identity.h"
+#include "document/file_messages.h"
 #include "document/sheet_files.h"
 #include "level/level_remap.h"
 #include "level/remap_file.h"
 
 namespace {
 
-// Where each file of the run goes: the places planJobs checked for the levels given. A run also
-// writes the tileset and template files that maps keep apart; such a file gets no place when -o names one for
-// the level alone, or when --out-dir would write it over itself. refused keeps why, by the path
-// file's identity.
+// Where each file of the run goes. A run also writes the tileset and template files that maps
+// keep apart; such a file gets no place when -o names one for the level alone. --out-dir keeps
+// the files' places relative to each other, and gives no place where a result would be written
+// over a file the run reads. refused keeps why, by the path file's identity.
 LevelOutputPath levelTargets(const CommandOptions& options, const Job& job,
-                             std::map<QString, QString>& refused)
+                             const LevelRemapOptions& levels, std::map<QString, QString>& refused)
 {
     if (options.inPlace)
         return levelOutputInPlace();
-    if (!options.outDir.isEmpty())
-        return [intoFolder = levelOutputIntoFolder(options.outDir), &refused](const QString& path) {
-            const QString target = intoFolder(path);
-            if (fileIdentity(target) != fileIdentity(path))
+    if (!options.outDir.isEmpty()) {
+        const QStringList files = levelRunFiles(job.inputs, levels);
+        const LevelOutputPath tree = levelOutputIntoTree(options.outDir, files);
+        std::set<QString> read;
+        for (const QString& file : files + QStringList{options.mapPath, options.remapPath})
+            if (!file.isEmpty())
+                read.insert(fileIdentity(file));
+        return [tree, read, &refused](const QString& path) {
+            const QString target = tree(path);
+            const QString key = fileIdentity(target);
+            if (key != fileIdentity(path) && read.count(key) == 0)
                 return target;
-            refused[fileIdentity(path)] = QStringLiteral(
-                "--out-dir would write it over itself; name another folder, or give --in-place");
+            refused[fileIdentity(path)] =
+                key == fileIdentity(path)
+                    ? QStringLiteral("--out-dir would write it over itself; name another folder, "
+                                     "or give --in-place")
+                    : QStringLiteral("--out-dir would write it over %1, which this run reads; "
+                                     "name another folder")
+                          .arg(quotedPath(target));
             return QString();
         };
+    }
     return [level = fileIdentity(job.inputs.front()), output = options.output,
             &refused](const QString& path) {
         if (fileIdentity(path) == level)
@@ -67,12 +84,9 @@ JobResult remapLevelsJob(const CommandOptions& options, const Job& job)
     remap.spacing = options.spacing.value_or(-1);
 
     std::map<QString, QString> refused;
-    LevelRemapOptions levels;
-    levels.sheet = options.sheet;
-    levels.firstId = options.firstId;
-    levels.tileProperties = options.tileProperties;
-    const LevelRemapRun run =
-        remapLevelFiles(job.inputs, remap, levels, levelTargets(options, job, refused));
+    const LevelRemapOptions levels = levelRemapOptions(options);
+    const LevelRemapRun run = remapLevelFiles(job.inputs, remap, levels,
+                                              levelTargets(options, job, levels, refused));
     if (!run.error.isEmpty())
         return JobResult{run.error, QString()};
 
@@ -92,4 +106,13 @@ JobResult remapLevelsJob(const CommandOptions& options, const Job& job)
     if (!options.quiet)
         report += run.summary() + QLatin1Char('\n');
     return JobResult{failures.join(QLatin1Char('\n')), report};
+}
+
+LevelRemapOptions levelRemapOptions(const CommandOptions& options)
+{
+    LevelRemapOptions levels;
+    levels.sheet = options.sheet;
+    levels.firstId = options.firstId;
+    levels.tileProperties = options.tileProperties;
+    return levels;
 }

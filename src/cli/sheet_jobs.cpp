@@ -13,6 +13,7 @@
 #include "image/pixel_format.h"
 #include "level/level_remap.h"
 #include "level/remap_file.h"
+#include "level/sheet_choice.h"
 #include "tilemap/block_move.h"
 #include "tilemap/tile_dedupe.h"
 #include "tilemap/tile_ops.h"
@@ -269,10 +270,20 @@ SheetOutcome rearranged(const QImage& sheet, const CommandOptions& options, cons
 LevelRemapOptions levelOptions(const CommandOptions& options, const QString& input)
 {
     LevelRemapOptions levels;
-    levels.sheet = options.sheet.isEmpty() ? input : options.sheet;
+    // IN is a file: the sheet's tilesets are those that show that very file, never another image
+    // of its name, so a bare file name is made a path.
+    levels.sheet = !options.sheet.isEmpty() ? options.sheet
+                   : isBareFileName(input)  ? QStringLiteral("./") + input
+                                            : input;
     levels.firstId = options.firstId;
     levels.tileProperties = options.tileProperties;
     return levels;
+}
+
+// The sheet as the user named it, for messages.
+QString shownName(const CommandOptions& options, const QString& input)
+{
+    return options.sheet.isEmpty() ? input : options.sheet;
 }
 
 // The notes and the refusal for a run over the levels that a packing command reads: a level that
@@ -375,7 +386,7 @@ TileChoice mergedDuplicates(const QImage& sheet, const CommandOptions& options,
     if (!options.usedBy.isEmpty()) {
         const TileUseRun found =
             findUsedTiles(options.usedBy, count, remap.columns, levels, options.tileSize);
-        if (QString why = levelsRefused(found.run, input, levels.sheet, choice.notes);
+        if (QString why = levelsRefused(found.run, input, shownName(options, input), choice.notes);
             !why.isEmpty())
             return {{}, why, {}, {}, 0};
         padding = tilesShown(found.tilesets, count);
@@ -442,7 +453,7 @@ TileChoice unusedDropped(const QImage& sheet, const CommandOptions& options,
         findUsedTiles(options.usedBy, count, remap.columns, levels, options.tileSize);
     // Dropping the tiles that a level might use would break it; so would dropping every tile
     // because no level named this sheet.
-    choice.error = levelsRefused(use.run, input, levels.sheet, choice.notes);
+    choice.error = levelsRefused(use.run, input, shownName(options, input), choice.notes);
     if (!choice.error.isEmpty())
         return choice;
     remap.newIndexOf.assign(size_t(count), TileRemap::kDropped);

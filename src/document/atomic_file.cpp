@@ -129,8 +129,18 @@ class TemporaryFile
         if (g_makeMissingFolders) {
             made_ = missingFolders(target);
             if (!made_.isEmpty() && !QDir().mkpath(made_.front())) {
-                const QString why = QStringLiteral("the folder %1 cannot be made (%2)")
-                                        .arg(quotedPath(made_.front()), systemReason(errno));
+                const int error = errno;
+                // A file standing where a folder should be is the likeliest cause: name it.
+                QString file = QFileInfo(made_.front()).absoluteFilePath();
+                while (!QFileInfo(file).isFile() && QFileInfo(file).absolutePath() != file)
+                    file = QFileInfo(file).absolutePath();
+                const QString why =
+                    QFileInfo(file).isFile()
+                        ? QStringLiteral("the folder %1 cannot be made: %2 is a file, not a folder")
+                              .arg(quotedPath(made_.front()),
+                                   quotedPath(QDir::current().relativeFilePath(file)))
+                        : QStringLiteral("the folder %1 cannot be made (%2)")
+                              .arg(quotedPath(made_.front()), systemReason(error));
                 removeFolders();
                 return why;
             }

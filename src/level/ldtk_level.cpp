@@ -1152,7 +1152,7 @@ LevelBytesResult remapLdtkLevel(const QByteArray& bytes, const LevelContext& con
             context.readTileset
                 ? context.readTileset(project)
                 : ExternalTileset{
-                      {}, QStringLiteral("%1 is not read here.").arg(quotedPath(project)), {}, {}};
+                      {}, QStringLiteral("%1 is not read here").arg(quotedPath(project)), {}, {}};
         if (!read.error.isEmpty())
             return failed(QStringLiteral("its project cannot be used: %1").arg(read.error));
         for (const TilesetFacts& tileset : read.projectTilesets) {
@@ -1164,7 +1164,8 @@ LevelBytesResult remapLdtkLevel(const QByteArray& bytes, const LevelContext& con
     }
 
     LevelBytesResult result;
-    const SheetChoice choice = chooseSheet(facts, context.options.sheet);
+    const SheetChoice choice =
+        chooseSheet(facts, context.options.sheet, context.options.sheetOrByName);
     if (choice.verdict != SheetChoice::Verdict::Use) {
         // A level file carried along with its project that shows none of the sheet stays as it is.
         if (!sites.isProject && !context.options.ldtkProject.isEmpty() &&

@@ -16,6 +16,8 @@
 #include "level/ldtk_level.h"
 #include "level/level_limits.h"
 #include "level/level_sites.h"
+#include "level/sheet_choice.h"
+#include "level/sheet_images.h"
 #include "level/xml_level.h"
 
 namespace {
@@ -164,8 +166,10 @@ class SharedFiles
 class Run
 {
   public:
-    Run(const TileRemap& remap, const LevelRemapOptions& options, const LevelOutputPath& output)
-        : remap_(remap), options_(options), output_(output)
+    // seen: when set, nothing is written; the files that would be are listed there instead.
+    Run(const TileRemap& remap, const LevelRemapOptions& options, const LevelOutputPath& output,
+        QStringList* seen = nullptr)
+        : remap_(remap), options_(options), output_(output), seen_(seen)
     {
     }
 
@@ -235,7 +239,12 @@ class Run
 
     ExternalTilesetReader reader()
     {
-        return [this](const QString& path) { return shared_.read(path).tileset; };
+        // What went wrong with the file is told inside a sentence about the map.
+        return [this](const QString& path) {
+            ExternalTileset tileset = shared_.read(path).tileset;
+            tileset.error = asReason(tileset.error);
+            return tileset;
+        };
     }
 
     static LevelFileResult resultOf(const QString& path, const LevelBytesResult& remapped)
@@ -340,9 +349,12 @@ class Run
     // target holds their result already. On failure each part's result says why.
     bool write(std::vector<Part>& parts)
     {
-        if (options_.use) {  // a run that only reads
-            for (Part& part : parts)
+        if (options_.use || seen_) {  // a run that only reads
+            for (Part& part : parts) {
                 done_.insert(fileIdentity(part.path));
+                if (seen_)
+                    *seen_ << part.path;
+            }
             return true;
         }
         std::vector<FileToWrite> files;
@@ -406,6 +418,7 @@ class Run
     const TileRemap& remap_;
     const LevelRemapOptions& options_;
     LevelOutputPath output_;
+    QStringList* seen_;
     SharedFiles shared_;
     std::set<QString> done_;          // files remapped (or tried) in this run
     std::set<QString> failedShared_;  // tileset and template files whose remap or write failed
@@ -450,6 +463,27 @@ QString LevelFileResult::message() const
 }
 
 namespace {
+
+// A sheet named by its file name alone must be one image across the run: levels that show two
+// files of that name would be renumbered for two different sheets.
+QString sheetNameClash(const QStringList& paths, const QString& sheet)
+{
+    if (!isBareFileName(sheet) || paths.size() < 2)
+        return {};
+    QStringList images;
+    for (const QString& path : paths)
+        for (const QString& image : levelSheetImages(path, sheet))
+            if (!images.contains(image))
+                images << image;
+    if (images.size() < 2)
+        return {};
+    QStringList named;
+    for (const QString& image : images)
+        named << quotedPath(QDir::current().relativeFilePath(image));
+    return QStringLiteral("Several images that the levels show are called %1 (%2); name the sheet "
+                          "by its path. Nothing was changed.")
+        .arg(quotedPath(sheet), named.join(QStringLiteral(", ")));
+}
 
 LevelBytesResult remapLevelText(const QByteArray& bytes, const QString& path,
                                 const TileRemap& remap, const LevelRemapOptions& options,
@@ -576,6 +610,51 @@ LevelOutputPath levelOutputIntoFolder(const QString& folder)
         [folder](const QString& path) { return QDir(folder).filePath(QFileInfo(path).fileName()); };
 }
 
+LevelOutputPath levelOutputIntoTree(const QString& folder, const QStringList& files)
+{
+    // The deepest folder that holds them all, one name at a time.
+    QStringList base;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QStringList names =
+            QFileInfo(files[i]).absolutePath().split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        if (i == 0) {
+            base = names;
+            continue;
+        }
+        qsizetype same = 0;
+        while (same < base.size() && same < names.size() && base[same] == names[same])
+            ++same;
+        base = base.mid(0, same);
+    }
+    const QDir from(QLatin1Char('/') + base.join(QLatin1Char('/')));
+    return [folder, from](const QString& path) {
+        return QDir::cleanPath(QDir(folder).filePath(from.relativeFilePath(path)));
+    };
+}
+
+QStringList levelRunFiles(const QStringList& paths, const LevelRemapOptions& options)
+{
+    QStringList files;
+    for (const QString& path : paths)
+        files << QFileInfo(path).absoluteFilePath();
+    // Which files go along depends on the sheet alone, not on how its tiles move.
+    TileRemap same;
+    same.keepsIds = true;
+    QStringList seen;
+    Run run(same, options, levelOutputInPlace(), &seen);
+    LevelRemapRun ignored;
+    for (const QString& path : paths) {
+        try {
+            run.file(path, ignored);
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    for (const QString& path : seen)
+        if (!files.contains(path))
+            files << path;
+    return files;
+}
+
 int LevelRemapRun::count(LevelFileStatus status) const
 {
     return int(std::count_if(files.begin(), files.end(), [status](const LevelFileResult& file) {
@@ -619,6 +698,10 @@ LevelRemapRun remapLevelFiles(const QStringList& paths, const TileRemap& remap,
     if (options.firstId != 0 && options.firstId != 1) {
         run.error = QStringLiteral("The first tile number of CSV levels must be 0 or 1, not %1.")
                         .arg(options.firstId);
+        return run;
+    }
+    if (const QString clash = sheetNameClash(paths, options.sheet); !clash.isEmpty()) {
+        run.error = clash;
         return run;
     }
     Run files(remap, options, output ? output : levelOutputInPlace());

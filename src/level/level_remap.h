@@ -30,9 +30,10 @@ struct TileUse {
 };
 
 struct LevelRemapOptions {
-    // The sheet's image: a path (relative ones from the working folder) or a bare file name,
-    // matched against the images the levels' tilesets show, by the file first, then by file name.
-    // Empty: each level's one tileset image, and a level that shows several is refused.
+    // The sheet's image: a path (relative ones from the working folder), matched against the
+    // images the levels' tilesets show by the file it names, or a bare file name, matched by name
+    // where the levels show one image of that name (several refuse the run). Empty: each level's
+    // one tileset image, and a level that shows several is refused.
     QString sheet;
     // CSV levels: the number that names the sheet's first tile, 0 or 1. Smaller numbers (and empty
     // fields) are empty cells.
@@ -45,6 +46,9 @@ struct LevelRemapOptions {
     // Names of tile properties (Tiled's TMX, TSX, TMJ, TSJ) whose values are tile ids of the
     // tile's own tileset, as animation frames are; '*' stands for any text ("animation-frame*").
     QStringList tileProperties;
+    // A sheet named by a path that a level's tilesets do not show is still the one image of its
+    // file name there (the window asks first whether that image holds the sheet).
+    bool sheetOrByName = false;
 };
 
 // Whether a property called name is one of patterns ('*' matching any text, nothing else special).
@@ -78,7 +82,7 @@ struct LevelFileResult {
 // cannot be read.
 struct ExternalTileset {
     TilesetFacts facts;
-    QString error;  // a full sentence naming the file; empty when facts hold
+    QString error;  // why, naming the file, with no full stop; empty when facts hold
     // A value of the file that could not be read, with its place; it matters only when the
     // tileset shows the sheet.
     QString problem;
@@ -127,6 +131,9 @@ using LevelOutputPath = std::function<QString(const QString& path)>;
 LevelOutputPath levelOutputInPlace();
 // Each file into folder under its own file name.
 LevelOutputPath levelOutputIntoFolder(const QString& folder);
+// Each file into folder at its path below the deepest folder that holds all of files (the run's,
+// levelRunFiles), so that the files still find each other by the relative paths inside them.
+LevelOutputPath levelOutputIntoTree(const QString& folder, const QStringList& files);
 
 struct LevelRemapRun {
     QString
@@ -152,6 +159,11 @@ struct LevelRemapRun {
 LevelRemapRun remapLevelFiles(const QStringList& paths, const TileRemap& remap,
                               const LevelRemapOptions& options,
                               const LevelOutputPath& output = levelOutputInPlace());
+
+// The files of a run of remapLevelFiles(paths, ..., options): the levels given, then the tileset,
+// template and level files of the sheet they carry along, as absolute paths, each once. Nothing
+// is written.
+QStringList levelRunFiles(const QStringList& paths, const LevelRemapOptions& options);
 
 // Which of the sheet's tiles (tileCount of them in columns columns) the levels use: those their
 // cells and tile objects show (in templates and CSV files too), and the animation frames of those.

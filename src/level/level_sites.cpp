@@ -512,7 +512,7 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
     auto readFile = [&](const QString& file) {
         return context.readTileset ? context.readTileset(file)
                                    : ExternalTileset{{},
-                                                     QStringLiteral("%1 is not read here.")
+                                                     QStringLiteral("%1 is not read here")
                                                          .arg(quotedPath(file)),
                                                      {},
                                                      {}};
@@ -552,7 +552,7 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
     auto imageOf = [](const TilesetFacts& tileset) {
         return pathFrom(tileset.folder, tileset.image);
     };
-    SheetChoice choice = chooseSheet(facts, context.options.sheet);
+    SheetChoice choice = chooseSheet(facts, context.options.sheet, context.options.sheetOrByName);
     // A template's tile is the sheet's when its tileset shows the image the map's own tilesets
     // were found to show; only a map whose own tilesets do not show the sheet goes by its
     // templates alone. A template of another sheet is left as it is.

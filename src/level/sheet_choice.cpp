@@ -24,7 +24,13 @@ QString quotedList(const QStringList& names)
 
 }  // namespace
 
-SheetChoice chooseSheet(const std::vector<TilesetFacts>& tilesets, const QString& sheet)
+bool isBareFileName(const QString& sheet)
+{
+    return !sheet.isEmpty() && QFileInfo(sheet).fileName() == sheet;
+}
+
+SheetChoice chooseSheet(const std::vector<TilesetFacts>& tilesets, const QString& sheet,
+                        bool orByName)
 {
     SheetChoice choice;
     choice.isSheet.assign(tilesets.size(), false);
@@ -68,14 +74,31 @@ SheetChoice chooseSheet(const std::vector<TilesetFacts>& tilesets, const QString
         return choice;
     }
 
-    const QString wanted = fileIdentity(sheet);
-    if (markWhere([&](const TilesetFacts& t) { return imageIdentity(t) == wanted; }) > 0) {
-        choice.verdict = SheetChoice::Verdict::Use;
-        return choice;
+    // A path names one file, whatever other images share its name; a name alone names the one
+    // image of that name.
+    if (!isBareFileName(sheet)) {
+        const QString wanted = fileIdentity(sheet);
+        if (markWhere([&](const TilesetFacts& t) { return imageIdentity(t) == wanted; }) > 0) {
+            choice.verdict = SheetChoice::Verdict::Use;
+            return choice;
+        }
+        if (!orByName) {
+            choice.reason = QStringLiteral("it does not use the sheet %1 (its tilesets show %2)")
+                                .arg(quotedPath(sheet), quotedList(shown));
+            return choice;
+        }
     }
     const QString name = QFileInfo(sheet).fileName();
-    const qsizetype byName =
-        markWhere([&](const TilesetFacts& t) { return QFileInfo(t.image).fileName() == name; });
+    QStringList candidates;  // the images of that name as written, each file once
+    QStringList candidateFiles;
+    for (const TilesetFacts& tileset : tilesets)
+        if (!tileset.image.isEmpty() && QFileInfo(tileset.image).fileName() == name &&
+            !candidateFiles.contains(imageIdentity(tileset))) {
+            candidateFiles << imageIdentity(tileset);
+            candidates << tileset.image;
+        }
+    const qsizetype byName = markWhere(
+        [&](const TilesetFacts& t) { return QFileInfo(t.image).fileName() == name; });
     if (byName == 1) {
         choice.verdict = SheetChoice::Verdict::Use;
     } else if (byName > 1) {
@@ -83,7 +106,7 @@ SheetChoice chooseSheet(const std::vector<TilesetFacts>& tilesets, const QString
         choice.isSheet.assign(tilesets.size(), false);
         choice.reason = QStringLiteral("several of its tileset images are called %1 (%2); name "
                                        "the sheet by its path")
-                            .arg(quotedPath(name), quotedList(shown));
+                            .arg(quotedPath(name), quotedList(candidates));
     } else {
         choice.reason = QStringLiteral("it does not use the sheet %1 (its tilesets show %2)")
                             .arg(quotedPath(sheet), quotedList(shown));

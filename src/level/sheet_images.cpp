@@ -61,12 +61,12 @@ bool readTilesets(const QString& path, std::vector<TilesetFacts>& tilesets)
 
 }  // namespace
 
-QStringList levelSheetImages(const QString& path, const QString& sheet)
+QStringList levelSheetImages(const QString& path, const QString& sheet, bool orByName)
 {
     std::vector<TilesetFacts> tilesets;
     if (!readTilesets(QFileInfo(path).absoluteFilePath(), tilesets))
         return {};
-    const SheetChoice choice = chooseSheet(tilesets, sheet);
+    const SheetChoice choice = chooseSheet(tilesets, sheet, orByName);
     QStringList images;
     if (choice.verdict != SheetChoice::Verdict::Use)
         return images;

@@ -16,6 +16,44 @@ int64_t tilesAlong(int64_t side, int64_t tile, int64_t spacing, int64_t margin)
     return usable <= 0 ? 0 : usable / (tile + spacing);
 }
 
+QString pixelSize(int64_t width, int64_t height)
+{
+    return QStringLiteral("%1 × %2 pixels").arg(width).arg(height);
+}
+
+// A new margin and spacing only describe the sheet's image as it now is: an image of another size
+// was extruded otherwise (at another tile size, say), and its tiles would be cut wrongly.
+QString checkLaidOutImage(const TilesetFacts& tileset, const TileRemap& remap)
+{
+    if (tileset.tileWidth != tileset.tileHeight)
+        return QStringLiteral("the tileset %1 has tiles of %2 × %3 pixels, but a new margin and "
+                              "spacing are given only to square tiles, as grid extrude makes them")
+            .arg(tileset.label())
+            .arg(tileset.tileWidth)
+            .arg(tileset.tileHeight);
+    const SheetGeometry after = geometryAfter(tileset, remap);
+    // The header alone tells the size; no pixel is decoded.
+    QImageReader reader(QDir(tileset.folder).absoluteFilePath(tileset.image));
+    const QSize size = reader.size();
+    if (!size.isValid())
+        return QStringLiteral("the image %1 of the tileset %2 cannot be read (%3), so it is not "
+                              "known to have the size its new margin and spacing give (%4)")
+            .arg(quotedPath(tileset.image), tileset.label(), reader.errorString(),
+                 pixelSize(after.imageWidth, after.imageHeight));
+    if (size.width() != after.imageWidth || size.height() != after.imageHeight)
+        return QStringLiteral("the image %1 of the tileset %2 is %3, but a margin of %4 and a "
+                              "spacing of %5 around its %6 × %7 tiles of %8 pixels give %9")
+            .arg(quotedPath(tileset.image), tileset.label(),
+                 pixelSize(size.width(), size.height()))
+            .arg(after.margin)
+            .arg(after.spacing)
+            .arg(tileset.knownColumns())
+            .arg(tileset.knownTileCount() / tileset.knownColumns())
+            .arg(tileset.tileWidth)
+            .arg(pixelSize(after.imageWidth, after.imageHeight));
+    return QString();
+}
+
 }  // namespace
 
 int64_t TilesetFacts::knownColumns() const
@@ -96,7 +134,7 @@ QString checkSheetTileset(const TilesetFacts& tileset, const TileRemap& remap)
         return QStringLiteral("the tileset %1 does not say how its tiles stand in columns")
             .arg(tileset.label());
     if (remap.grid == TileRemap::GridChange::None)
-        return QString();
+        return checkLaidOutImage(tileset, remap);
     if (tileset.margin != 0)
         return QStringLiteral("the tileset %1 has a margin of %2 pixels, but a grid starts at the "
                               "sheet's corner")

@@ -86,9 +86,10 @@ QString blockMoveProblem(const TileMap& map, const BlockMove& move)
             .arg(whole.width()).arg(whole.height());
     const QRect target = move.target();
     if (!whole.contains(target))
-        return QStringLiteral("Moved to column %1, row %2 the block would lie outside the %3 x %4 "
-                              "whole tiles.")
-            .arg(target.x()).arg(target.y()).arg(whole.width()).arg(whole.height());
+        return QStringLiteral("The block of %1 x %2 tiles, moved to column %3, row %4, would lie "
+                              "outside the %5 x %6 whole tiles.")
+            .arg(block.width()).arg(block.height()).arg(target.x()).arg(target.y())
+            .arg(whole.width()).arg(whole.height());
     return {};
 }
 

@@ -944,16 +944,35 @@ TEST_F(LevelsRemapTest, ATilesetFileNeedsAPlaceOfItsOwn)
         << describe(oneFile);
     EXPECT_TRUE(oneFile.err.contains(QStringLiteral("tilegrid: Left “maps/a.tmx” as it was")))
         << describe(oneFile);
-    // Nor over itself by --out-dir.
+    // Nor over itself by --out-dir: the folder that holds the map and its tileset is this one.
     const Finished overItself =
         run({"levels", "remap", "--map", "m.zeko-map", "maps/a.tmx", "--out-dir", "."});
-    EXPECT_EQ(overItself.exitCode, 1) << describe(overItself);
-    EXPECT_TRUE(overItself.err.contains(QStringLiteral("--out-dir would write it over itself")))
+    EXPECT_EQ(overItself.exitCode, 2) << describe(overItself);
+    EXPECT_TRUE(overItself.err.contains(
+        QStringLiteral("“maps/a.tmx” is an input and would be written over")))
         << describe(overItself);
     EXPECT_EQ(folderEntries(folder.path()), QStringList({"m.zeko-map", "maps", "sheet.tsx"}));
     EXPECT_EQ(folderEntries(path("maps")), QStringList({"a.tmx"}));
     EXPECT_EQ(get("sheet.tsx"), tsx);
     EXPECT_EQ(get("maps/a.tmx"), tmx);
+
+    // Into another folder the map and its tileset keep their places below the folder that holds
+    // them both, so the copy of the map shows the copy of the tileset.
+    const Finished intoTree =
+        run({"levels", "remap", "--map", "m.zeko-map", "maps/a.tmx", "--out-dir", "out"});
+    EXPECT_EQ(intoTree.exitCode, 0) << describe(intoTree);
+    EXPECT_EQ(intoTree.out,
+              QStringLiteral("Updated “maps/a.tmx” into “out/maps/a.tmx” for the sheet "
+                             "“sheet.png”: 4 cells changed.\n"
+                             "Updated “sheet.tsx” into “out/sheet.tsx” for the sheet “sheet.png”: "
+                             "1 tile entry renumbered.\n"
+                             "2 files updated (4 cells changed), 0 skipped, 0 failed.\n"))
+        << describe(intoTree);
+    EXPECT_EQ(get("out/maps/a.tmx"),
+              tmxLevel(" <tileset firstgid=\"1\" source=\"../sheet.tsx\"/>\n", "3,1,0,\n4,2,0"));
+    EXPECT_EQ(get("out/sheet.tsx"), QByteArray(tsx).replace("tile id=\"1\"", "tile id=\"0\""));
+    EXPECT_EQ(get("maps/a.tmx"), tmx);
+    EXPECT_EQ(get("sheet.tsx"), tsx);
 
     // In place both change: the map's cells and the tileset's per-tile entry.
     const Finished inPlace =
@@ -1263,6 +1282,12 @@ const CarefulCase kCarefulCases[] = {
     {"PartialStripFromTheHeader", {}, 0, {"grid", "add", "--tile", "32", "IN", "-o", "o.png"}, 1,
      "would drop partial strips of 16 pixels at the right and 17 pixels at the bottom", nullptr,
      {}, {}, {}, {}, {}, {30000, 30001}},
+    {"OutputFolderIsAFile", {32, 32}, 0, {"grid", "add", "IN", "--out-dir", "in.png/x"}, 1,
+     "“in.png” is a file, not a folder", nullptr},
+    {"BlockMovedOutside", {32, 32}, 0,
+     {"map", "move", "IN", "--block", "0,0,1,2", "--to", "1,1", "-o", "o.png"}, 1,
+     "The block of 1 x 2 tiles, moved to column 1, row 1, would lie outside the 2 x 2 whole "
+     "tiles.", nullptr},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, CarefulTable, ::testing::ValuesIn(kCarefulCases),
@@ -1425,6 +1450,15 @@ TEST_F(CommandLineTest, DedupeThenRemapKeepsWhatEveryCellShows)
             const Finished refused = run({"sheet", "prune", "s.png", "--tile", "8", "-o", "x.png",
                                           "--remap-out", "x.remap", "--used-by", in, "gone.tmx"});
             EXPECT_EQ(refused.exitCode, 1) << describe(refused);
+            EXPECT_FALSE(QFileInfo::exists(path("x.png")) || QFileInfo::exists(path("x.remap")));
+            // Nor does a level that shows another image of the sheet's name.
+            writeFileBytes(path("elsewhere.tmx"),
+                           readFileBytes(path(in)).replace("s.png", "sub/s.png"));
+            const Finished elsewhere = run({"sheet", "prune", "s.png", "--tile", "8", "-o", "x.png",
+                                            "--remap-out", "x.remap", "--used-by", "elsewhere.tmx"});
+            EXPECT_EQ(elsewhere.exitCode, 1) << describe(elsewhere);
+            EXPECT_TRUE(elsewhere.err.contains(QStringLiteral("None of the levels shows “s.png”")))
+                << describe(elsewhere);
             EXPECT_FALSE(QFileInfo::exists(path("x.png")) || QFileInfo::exists(path("x.remap")));
             writeFileBytes(path("l.csv"), "0,5\n");  // a CSV level's numbers are used tiles too
             const Finished csv = run({"sheet", "prune", "s.png", "--tile", "8", "--columns", "2",

@@ -169,8 +169,9 @@ TEST_F(ClientRenderTest, AnExtrudedSheetDrawsTheSameWithTheNewMarginAndSpacing)
 
     const QByteArray text = writeTmx(level, TestEncoding::Zlib);
     writeFileBytes(path("before/level.tmx"), text);
+    // The level is remapped where it will stand: beside the extruded sheet, whose size it checks.
     const LevelBytesResult result =
-        remapLevelBytes(text, path("before/level.tmx"), extruded, sheetNamed());
+        remapLevelBytes(text, path("after/level.tmx"), extruded, sheetNamed());
     ASSERT_EQ(result.status, LevelFileStatus::Updated) << result.reason.toStdString();
     writeFileBytes(path("after/level.tmx"), result.bytes);
     expectSameRender("before/level.tmx", "after/level.tmx");

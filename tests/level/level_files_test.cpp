@@ -219,7 +219,11 @@ TEST_F(LevelRunTest, AnLdtkProjectIsWrittenWithItsLevelFilesAllOrNothing)
 TEST_F(LevelRunTest, FailedAndSkippedFilesStayAsTheyWereWhileTheOthersAreDone)
 {
     put("tiles/sheet.tsx", kSheetTsx);
-    put("broken.tsx", QByteArray(kSheetTsx).replace("tile id=\"1\"", "tile id=\"7\""));
+    // Every level shows the one file called sheet.png: by its name alone it is the sheet.
+    const QByteArray broken = QByteArray(kSheetTsx)
+                                  .replace("tile id=\"1\"", "tile id=\"7\"")
+                                  .replace("\"sheet.png\"", "\"tiles/sheet.png\"");
+    put("broken.tsx", broken);
     const QByteArray beyond = mapUsing("tiles/sheet.tsx", "1,9");
     const QByteArray other =
         "<map><tileset firstgid=\"1\" name=\"o\" tilecount=\"4\"><image source=\"o.png\"/>"
@@ -232,7 +236,7 @@ TEST_F(LevelRunTest, FailedAndSkippedFilesStayAsTheyWereWhileTheOthersAreDone)
     put("missing-tileset.tmx", missingTileset);
     put("good.tmx", mapUsing("tiles/sheet.tsx", "1,2"));
     const QByteArray lost = R"({"defs":{"tilesets":[{"__cWid":2,"__cHei":2,"uid":1,)"
-                            R"("relPath":"sheet.png","tileGridSize":8}]},)"
+                            R"("relPath":"tiles/sheet.png","tileGridSize":8}]},)"
                             R"("levels":[{"externalRelPath":"lost/a.ldtkl"}]})";
     put("lost.ldtk", lost);
     LevelRemapOptions options;
@@ -251,7 +255,7 @@ TEST_F(LevelRunTest, FailedAndSkippedFilesStayAsTheyWereWhileTheOthersAreDone)
     EXPECT_EQ(get("beyond.tmx"), beyond);
     EXPECT_EQ(get("other.tmx"), other);
     EXPECT_EQ(get("uses-broken.tmx"), usesBroken);
-    EXPECT_EQ(get("broken.tsx"), QByteArray(kSheetTsx).replace("tile id=\"1\"", "tile id=\"7\""));
+    EXPECT_EQ(get("broken.tsx"), broken);
     EXPECT_EQ(get("missing-tileset.tmx"), missingTileset);
     EXPECT_FALSE(QFileInfo::exists(path("nowhere.tmx")));
     EXPECT_EQ(get("good.tmx"), mapUsing("tiles/sheet.tsx", "3,1"));
@@ -273,9 +277,10 @@ TEST_F(LevelRunTest, FailedAndSkippedFilesStayAsTheyWereWhileTheOthersAreDone)
               QStringLiteral("Left “%1” as it was: line 3, column 12, tileset "
                              "“sheet”: the tile id 7 lies beyond the tileset's 4 tiles.")
                   .arg(path("broken.tsx")));
-    EXPECT_TRUE(run.files[5].reason.startsWith(
-        QStringLiteral("its tileset cannot be used: “%1” does not exist").arg(path("gone.tsx"))))
-        << run.files[5].reason.toStdString();
+    EXPECT_EQ(run.files[5].message(),
+              QStringLiteral("Left “%1” as it was: line 2, column 2: its tileset cannot be used: "
+                             "“%2” does not exist.")
+                  .arg(path("missing-tileset.tmx"), path("gone.tsx")));
     EXPECT_EQ(get("lost.ldtk"), lost);
     EXPECT_TRUE(run.files[6].reason.startsWith(QStringLiteral("its level file “%1” cannot be read")
                                                    .arg(path("lost/a.ldtkl"))))
@@ -351,8 +356,9 @@ TEST_F(LevelRunTest, ARunRefusesARemapThatIsNoPermutation)
     EXPECT_EQ(get("a.csv"), QByteArray("0\n"));
 }
 
-// Which tilesets show the sheet, named by path, by file name or not at all.
-TEST_F(LevelRunTest, TheSheetIsFoundByItsFileFirstThenByItsName)
+// Which tilesets show the sheet, named by path (that file only), by file name (the one image of
+// that name) or not at all.
+TEST_F(LevelRunTest, TheSheetIsFoundByItsFileOrByItsName)
 {
     put("art/sheet.png", "png");
     put("old/sheet.png", "png");
@@ -376,6 +382,9 @@ TEST_F(LevelRunTest, TheSheetIsFoundByItsFileFirstThenByItsName)
         {path("art/sheet.png"), tilesets, V::Use, {true, false, false, false}},
         {path("art/../old/sheet.png"), tilesets, V::Use, {false, true, false, false}},
         {QStringLiteral("other.png"), tilesets, V::Use, {false, false, true, false}},
+        // Another file of a tileset image's name is another sheet.
+        {path("old/other.png"), tilesets, V::Skip, {false, false, false, false}},
+        {path("art/../sheet.png"), tilesets, V::Skip, {false, false, false, false}},
         {QStringLiteral("sheet.png"), tilesets, V::Refuse, {false, false, false, false}},
         {QStringLiteral("missing.png"), tilesets, V::Skip, {false, false, false, false}},
         {QString(), tilesets, V::Refuse, {false, false, false, false}},
@@ -393,6 +402,29 @@ TEST_F(LevelRunTest, TheSheetIsFoundByItsFileFirstThenByItsName)
         EXPECT_EQ(choice.isSheet, c.isSheet);
         EXPECT_EQ(choice.reason.isEmpty(), c.verdict == V::Use);
     }
+
+    // By its name alone the sheet is one image in the whole run: levels that show two files of
+    // that name leave it open, and nothing is changed.
+    put("art/sheet.tsx", kSheetTsx);
+    put("old/sheet.tsx", kSheetTsx);
+    put("art/c.tmx", mapUsing("sheet.tsx", "1,2"));
+    put("old/d.tmx", mapUsing("sheet.tsx", "1,2"));
+    LevelRemapOptions byName;
+    byName.sheet = QStringLiteral("sheet.png");
+    const LevelRemapRun open =
+        remapLevelFiles(paths({"art/c.tmx", "old/d.tmx"}), fourTiles(), byName);
+    EXPECT_TRUE(open.files.empty());
+    EXPECT_EQ(open.error,
+              QStringLiteral("Several images that the levels show are called “sheet.png” (“%1”, "
+                             "“%2”); name the sheet by its path. Nothing was changed.")
+                  .arg(QDir::current().relativeFilePath(path("art/sheet.png")),
+                       QDir::current().relativeFilePath(path("old/sheet.png"))));
+    EXPECT_EQ(get("art/c.tmx"), mapUsing("sheet.tsx", "1,2"));
+    EXPECT_EQ(get("art/sheet.tsx"), kSheetTsx);
+    // By its path, only the levels of that file change.
+    byName.sheet = path("old/sheet.png");
+    EXPECT_EQ(outcomes(remapLevelFiles(paths({"art/c.tmx", "old/d.tmx"}), fourTiles(), byName)),
+              QStringList({"art/c.tmx skipped", "old/d.tmx updated 2", "old/sheet.tsx updated 2"}));
 }
 
 }  // namespace

@@ -558,6 +558,11 @@ std::vector<BadLevelInput> badLevelInputs()
                                 "type=\"int\" value=\"%1\"/></properties></tile>";
     TileRemap sixCutAt16 = six;  // a sheet cut into 16-pixel tiles
     sixCutAt16.tileSize = 16;
+    TileRemap extruded;  // the tiles stay, the sheet now has a margin of 1 and a spacing of 2
+    extruded.keepsIds = true;
+    extruded.margin = 1;
+    extruded.spacing = 2;
+    const char* twoSheets = R"(<map><tileset firstgid="1" name="a" tilecount="4"><image source="s.png"/></tileset><tileset firstgid="5" name="b" tilecount="4"><image source="old/s.png"/></tileset><tileset firstgid="9" name="c" tilecount="4"><image source="o.png"/></tileset></map>)";
     TileRemap turned = fourTiles();
     turned.symmetryOf = {TileSymmetry(1), TileSymmetry(), TileSymmetry(), TileSymmetry()};
     const BadLevelInput cases[] = {
@@ -639,6 +644,24 @@ std::vector<BadLevelInput> badLevelInputs()
          "the tileset “s” has a margin of 2 pixels, but a grid starts at the sheet's corner",
          fourTiles(TileRemap::GridChange::Added),
          {}},
+        {"a.tsx",
+         "<tileset name=\"s\" tilewidth=\"8\" tileheight=\"16\" tilecount=\"4\" "
+         "columns=\"2\"><image source=\"s.png\"/></tileset>",
+         "line 1, column 1",
+         "the tileset “s” has tiles of 8 × 16 pixels, but a new margin and spacing are given only "
+         "to square tiles",
+         extruded,
+         {}},
+        {"a.tsx",
+         "<tileset name=\"s\" tilewidth=\"8\" tileheight=\"8\" tilecount=\"4\" "
+         "columns=\"2\"><image source=\"no-such-sheet.png\"/></tileset>",
+         "line 1, column 1",
+         "the image “no-such-sheet.png” of the tileset “s” cannot be read",
+         extruded,
+         {}},
+        {"a.tmx", twoSheets, "",
+         "several of its tileset images are called “s.png” (“s.png”, “old/s.png”); name the sheet "
+         "by its path", fourTiles(), named},
         {"a.tsx",
          "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><tileset/>",
          "line 1, column 1",

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QJsonArray>
@@ -121,8 +122,30 @@ void checkMapFormat(const QString& fileName, Write write, Read read)
         // Every other round the entries' "tile" property is named as holding a tile id.
         if (round % 2 == 1)
             options.tileProperties = {QStringLiteral("other"), QStringLiteral("t*e")};
+        // The level stands beside its sheet, whose size a new margin and spacing must match.
+        QTemporaryDir folder;
+        const QString levelPath = folder.filePath(QFileInfo(fileName).fileName());
+        const QString sheetPath = folder.filePath(QStringLiteral("sheet.png"));
+        const int width = 2 * remap.margin + columns * 8 + (columns - 1) * remap.spacing;
+        const int height = 2 * remap.margin + rows * 8 + (rows - 1) * remap.spacing;
+        if (extruded) {
+            // One pixel more or less than the layout gives is refused, both sizes named.
+            const bool wider = random() % 2 == 0;
+            ASSERT_TRUE(QImage(width + int(wider), height + int(!wider), QImage::Format_RGB32)
+                            .save(sheetPath));
+            const LevelBytesResult refused = remapLevelBytes(before, levelPath, remap, options);
+            EXPECT_EQ(refused.status, LevelFileStatus::Failed);
+            EXPECT_TRUE(refused.reason.contains(QStringLiteral("is %1 × %2 pixels")
+                                                    .arg(width + int(wider))
+                                                    .arg(height + int(!wider))) &&
+                        refused.reason.endsWith(QStringLiteral("give %1 × %2 pixels")
+                                                    .arg(width)
+                                                    .arg(height)))
+                << refused.reason.toStdString();
+            ASSERT_TRUE(QImage(width, height, QImage::Format_RGB32).save(sheetPath));
+        }
 
-        const LevelBytesResult result = remapLevelBytes(before, fileName, remap, options);
+        const LevelBytesResult result = remapLevelBytes(before, levelPath, remap, options);
         ASSERT_EQ(result.status, LevelFileStatus::Updated)
             << result.place.toStdString() << ": " << result.reason.toStdString();
         expectSamePictures(level, remap, read(result.bytes));
@@ -131,17 +154,15 @@ void checkMapFormat(const QString& fileName, Write write, Read read)
                                                    : remappedIds(level.tileEntries, remap));
         EXPECT_EQ(result.cellsChanged, expectedChanges(level, remap));
         if (extruded) {
-            EXPECT_EQ(
-                sheetGeometry(result.bytes, level),
-                std::vector<int>({remap.margin, remap.spacing,
-                                  2 * remap.margin + columns * 8 + (columns - 1) * remap.spacing,
-                                  2 * remap.margin + rows * 8 + (rows - 1) * remap.spacing}));
+            EXPECT_EQ(sheetGeometry(result.bytes, level),
+                      std::vector<int>({remap.margin, remap.spacing, width, height}));
         }
 
         TileRemap inverse = remap.inverse();
         inverse.margin = extruded ? 0 : -1;
         inverse.spacing = extruded ? 0 : -1;
-        const LevelBytesResult back = remapLevelBytes(result.bytes, fileName, inverse, options);
+        ASSERT_TRUE(QImage(columns * 8, rows * 8, QImage::Format_RGB32).save(sheetPath));
+        const LevelBytesResult back = remapLevelBytes(result.bytes, levelPath, inverse, options);
         ASSERT_EQ(back.status, LevelFileStatus::Updated) << back.reason.toStdString();
         // A map that left the margin and spacing out now says they are 0.
         EXPECT_EQ(QByteArray(back.bytes).replace(" spacing=\"0\"", "").replace(" margin=\"0\"", ""),
@@ -608,6 +629,14 @@ TEST(LevelPictures, LdtkTilesShowTheSameTilesAfterTheRemap)
 
         LevelRemapOptions options;
         options.sheet = QStringLiteral("sheet.png");
+        // The sheet's image as each run finds it: extruded for the first, as it was for the second.
+        const int rows = count / sheet.columns;
+        auto saveSheetOf = [&](const LdtkGeometry& g) {
+            return QImage(2 * g.padding + g.columns * 8 + (g.columns - 1) * g.spacing,
+                          2 * g.padding + rows * 8 + (rows - 1) * g.spacing, QImage::Format_RGB32)
+                .save(folder.filePath(QStringLiteral("sheet.png")));
+        };
+        ASSERT_TRUE(saveSheetOf(after));
         const LevelRemapRun run = remapLevelFiles({path}, remap, options);
         ASSERT_EQ(run.files.size(), 2u);
         ASSERT_EQ(run.count(LevelFileStatus::Failed), 0) << run.files[0].message().toStdString();
@@ -650,6 +679,7 @@ TEST(LevelPictures, LdtkTilesShowTheSameTilesAfterTheRemap)
         TileRemap inverse = remap.inverse();
         inverse.margin = remap.margin >= 0 ? sheet.padding : -1;
         inverse.spacing = remap.spacing >= 0 ? sheet.spacing : -1;
+        ASSERT_TRUE(saveSheetOf(sheet));
         const LevelRemapRun back = remapLevelFiles({path}, inverse, options);
         ASSERT_EQ(back.count(LevelFileStatus::Failed), 0) << back.files[0].message().toStdString();
         EXPECT_EQ(readFileBytes(path), projectText);
