@@ -18,8 +18,9 @@
 
 namespace {
 const QString kResetQuestion = QStringLiteral("Reset alle remapped tiles?");
-const QString kTransparencyDroppedText = QStringLiteral(
-    "Transparent pixels are shown and saved as black (Settings > Keep Transparency keeps them)");
+// Short enough for the status bar of the window at its smallest.
+const QString kTransparencyDroppedText =
+    QStringLiteral("Transparent pixels shown as black: Settings > Keep Transparency");
 
 int floorDiv(int value, int divisor)
 {
