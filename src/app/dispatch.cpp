@@ -336,7 +336,7 @@ void Dispatch::onSelectAll()
         select(whole.topLeft(), whole.bottomRight());
 }
 
-void Dispatch::onWheel(int delta)
+void Dispatch::onWheel(int delta, std::optional<QPoint> pointer)
 {
     record(EventKind::Wheel, 0, delta);
     // Touchpads and fine-grained wheels send parts of a notch; they add up to whole steps. Turning
@@ -349,8 +349,9 @@ void Dispatch::onWheel(int delta)
     wheelTurn_ = int(turn % kNotch);
     if (steps == 0)
         return;
+    const int before = state_.zoom;
     state_.zoom += steps;
-    window_.redrawView();
+    window_.redrawViewAbout(before, pointer);
     window_.showZoomText();
 }
 

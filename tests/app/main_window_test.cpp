@@ -194,22 +194,51 @@ INSTANTIATE_TEST_SUITE_P(
         return QString::fromUtf8(info.param.what).replace(' ', '_').toStdString();
     });
 
-TEST_F(WindowTest, WheelOverOtherControlsZoomsAndNeverScrollsOrChangesTheList)
+// The wheel zooms about the pointer: the image pixel under it stays under it. Over the other
+// controls (the list, a scroll bar) the one in the middle of the view stays; the wheel never
+// changes the list.
+TEST_F(WindowTest, WheelZoomsAboutThePointerAndNeverChangesTheList)
 {
-    openSheet(makeTestImage(400, 600), 8);
-    turnWheel(window->viewCanvas, 120);
-    turnWheel(window->viewCanvas, 120);
-    ASSERT_EQ(state.zoom, 3);
+    openSheet(makeTestImage(1000, 800), 8);
+    state.zoom = 3;
+    window->redrawView();
+    QTest::qWait(1);  // the scroll bars show
+    QWidget* viewport = window->viewScrollArea->viewport();
+    QScrollBar* horizontal = window->viewScrollArea->horizontalScrollBar();
     QScrollBar* vertical = window->viewScrollArea->verticalScrollBar();
-    ASSERT_GT(vertical->maximum(), 0);
-    vertical->setValue(40);
-
-    turnWheel(window->tileModeCombo, -120);
-    turnWheel(window->viewScrollArea->viewport(), -120);
-    turnWheel(vertical, 120);
-    EXPECT_EQ(state.zoom, 2);
+    horizontal->setValue(600);
+    vertical->setValue(700);
+    ASSERT_EQ(QPoint(horizontal->value(), vertical->value()), QPoint(600, 700));
+    const QPoint middle = viewport->rect().center();
+    // The image pixel shown at a point of the view.
+    const auto imagePixelAt = [&](QPoint inView) {
+        const QPoint canvas = inView - window->viewInner->pos();
+        return QPoint(canvas.x() / state.zoom, canvas.y() / state.zoom);
+    };
+    struct Turn {
+        QWidget* widget;  // turned over, at its point that shows fixed (or at)
+        QPoint at;
+        int delta;
+        QPoint fixed;  // in the view
+        int zoom;      // afterwards
+    };
+    const Turn turns[] = {
+        {window->viewCanvas, {}, 120, QPoint(37, 51), 4},
+        {viewport, QPoint(301, 203), -120, QPoint(301, 203), 3},
+        {window->tileModeCombo, QPoint(10, 10), -120, middle, 2},
+        {vertical, QPoint(5, 30), 120, middle, 3},
+        {window->viewCanvas, {}, 240, QPoint(500, 300), 5},
+    };
+    for (const Turn& turn : turns) {
+        const QPoint before = imagePixelAt(turn.fixed);
+        const bool onCanvas = turn.widget == window->viewCanvas;
+        const QPoint at = onCanvas ? turn.widget->mapFrom(viewport, turn.fixed) : turn.at;
+        turnWheel(turn.widget, turn.delta, at);
+        ASSERT_EQ(state.zoom, turn.zoom);
+        EXPECT_EQ(imagePixelAt(turn.fixed), before)
+            << "zoom " << turn.zoom << " at " << turn.fixed.x() << "," << turn.fixed.y();
+    }
     EXPECT_EQ(window->tileModeCombo->currentIndex(), 0);
-    EXPECT_EQ(vertical->value(), 40);
     EXPECT_TRUE(dialogs.asked.isEmpty());
 }
 
