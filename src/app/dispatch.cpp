@@ -362,7 +362,8 @@ void Dispatch::onFilesDropped(const QString& dropList)
         return;
     const DropTarget target = dropTarget(dropList);
     if (target.kind == DropKind::Map) {
-        openMapFile(doc(), dialogs_, target.path);
+        if (openMapFile(doc(), dialogs_, target.path))
+            dialogs_.fileNamed(target.path);  // the file dialogs open beside it from now on
         return;
     }
     if (confirmDiscardingChanges())
@@ -453,8 +454,10 @@ void Dispatch::openSheet(const QString& path)
     // show it.
     state_.zoom = 1;
     const bool opened = openSheetFile(path);
-    if (opened)
+    if (opened) {
         state_.levelArrangements.clear();  // levels know only the sheet as opened now
+        dialogs_.fileNamed(path);          // one chosen in a file dialog is known there already
+    }
 }
 
 void Dispatch::onSaveImage()

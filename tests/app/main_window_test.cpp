@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -344,6 +346,52 @@ TEST_F(WindowTest, OpenCancelledStillResetsTheZoomAndKeepsTheSheet)
     EXPECT_EQ(dialogs.asked.first(), QStringLiteral("open: Please choose file to open.. | "
                                                     "Supported Images (*.bmp;*.jpg;*.png;*.gif)|"
                                                     "*.bmp;*.jpg;*.png;*.gif"));
+}
+
+// The file dialogs open in the folder of the last file named in this run: the sheet's, given at
+// start-up or dropped, or that of a file chosen in any of them; before any, where the platform
+// starts them.
+TEST_F(WindowTest, FileDialogsOpenInTheFolderOfTheLastFileNamed)
+{
+    QTemporaryDir folder;
+    for (const char* name : {"a", "b", "c"})
+        ASSERT_TRUE(QDir(folder.path()).mkdir(QString::fromLatin1(name)));
+    const auto at = [&folder](const char* name) {
+        return folder.filePath(QString::fromLatin1(name));
+    };
+    ASSERT_TRUE(makeTestImage(32, 32).save(at("a/sheet.png")));
+    ASSERT_TRUE(makeTestImage(32, 32).save(at("c/dropped.png")));
+    // Open, Save As, Map Open and Save As, Apply to Level Files, each cancelled.
+    const auto everyFileDialog = [this] {
+        dialogs.folders.clear();
+        dialogs.openAnswers = {FileChoice{}, FileChoice{}};
+        dialogs.saveAnswers = {FileChoice{}, FileChoice{}};
+        dialogs.openFilesAnswers = {QStringList{}};
+        for (MenuCommand command : {MenuCommand::OpenImage, MenuCommand::SaveImage,
+                                    MenuCommand::OpenMap, MenuCommand::SaveMap,
+                                    MenuCommand::ApplyToLevels})
+            window->menuAction(command)->trigger();
+        return dialogs.folders;
+    };
+
+    dialogs.openAnswers = {FileChoice{}};
+    window->menuAction(MenuCommand::OpenImage)->trigger();
+    EXPECT_EQ(dialogs.folders, QStringList{QString()});
+
+    dialogs.gridAnswers = {GridAnswer::NoGrid};
+    window->dispatch().onOpenAtStart(at("a/sheet.png"));
+    EXPECT_EQ(everyFileDialog(), QStringList(5, at("a")));
+
+    dialogs.saveAnswers = {{at("b/saved.png"), 0}};
+    window->menuAction(MenuCommand::SaveImage)->trigger();
+    ASSERT_TRUE(QFileInfo::exists(at("b/saved.png")));
+    EXPECT_EQ(everyFileDialog(), QStringList(5, at("b")));
+
+    dialogs.gridAnswers = {GridAnswer::NoGrid};
+    window->dispatch().onFilesDropped(at("c/dropped.png"));
+    ASSERT_EQ(state.document.openedPath(), at("c/dropped.png"));
+    EXPECT_EQ(everyFileDialog(), QStringList(5, at("c")));
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('\n').toStdString();
 }
 
 TEST_F(WindowTest, CtrlOAndCtrlSRaiseOpenAndSave)
