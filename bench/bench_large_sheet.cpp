@@ -29,9 +29,18 @@ class BenchDialogs : public Dialogs {
 public:
     std::deque<FileChoice> files;
     QStringList errors;
-    FileChoice openFile(const QString&, const QString&) override { return next(); }
-    FileChoice saveFile(const QString&, const QString&) override { return next(); }
-    QStringList openFiles(const QString&, const QString&) override { return {}; }
+    FileChoice chooseOpenFile(const QString&, const QString&, const QString&) override
+    {
+        return next();
+    }
+    FileChoice chooseSaveFile(const QString&, const QString&, const QString&) override
+    {
+        return next();
+    }
+    QStringList chooseOpenFiles(const QString&, const QString&, const QString&) override
+    {
+        return {};
+    }
     std::optional<QRgb> chooseColor(QRgb) override { return std::nullopt; }
     bool askYesNo(const QString&) override { return true; }
     GridAnswer askGridLayout() override { return GridAnswer::NoGrid; }

@@ -18,8 +18,9 @@
 
 namespace {
 const QString kResetQuestion = QStringLiteral("Reset alle remapped tiles?");
-const QString kTransparencyDroppedText = QStringLiteral(
-    "Transparent pixels are shown and saved as black (Settings > Keep Transparency keeps them)");
+// Short enough for the status bar of the window at its smallest.
+const QString kTransparencyDroppedText =
+    QStringLiteral("Transparent pixels shown as black: Settings > Keep Transparency");
 
 int floorDiv(int value, int divisor)
 {
@@ -335,7 +336,7 @@ void Dispatch::onSelectAll()
         select(whole.topLeft(), whole.bottomRight());
 }
 
-void Dispatch::onWheel(int delta)
+void Dispatch::onWheel(int delta, std::optional<QPoint> pointer)
 {
     record(EventKind::Wheel, 0, delta);
     // Touchpads and fine-grained wheels send parts of a notch; they add up to whole steps. Turning
@@ -348,8 +349,9 @@ void Dispatch::onWheel(int delta)
     wheelTurn_ = int(turn % kNotch);
     if (steps == 0)
         return;
+    const int before = state_.zoom;
     state_.zoom += steps;
-    window_.redrawView();
+    window_.redrawViewAbout(before, pointer);
     window_.showZoomText();
 }
 
@@ -360,7 +362,8 @@ void Dispatch::onFilesDropped(const QString& dropList)
         return;
     const DropTarget target = dropTarget(dropList);
     if (target.kind == DropKind::Map) {
-        openMapFile(doc(), dialogs_, target.path);
+        if (openMapFile(doc(), dialogs_, target.path))
+            dialogs_.fileNamed(target.path);  // the file dialogs open beside it from now on
         return;
     }
     if (confirmDiscardingChanges())
@@ -451,8 +454,10 @@ void Dispatch::openSheet(const QString& path)
     // show it.
     state_.zoom = 1;
     const bool opened = openSheetFile(path);
-    if (opened)
+    if (opened) {
         state_.levelArrangements.clear();  // levels know only the sheet as opened now
+        dialogs_.fileNamed(path);          // one chosen in a file dialog is known there already
+    }
 }
 
 void Dispatch::onSaveImage()

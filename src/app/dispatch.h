@@ -37,7 +37,9 @@ public:
     // tiles; Escape clears the selection, Ctrl+A selects every whole tile.
     void onCanvasKey(int key, Qt::KeyboardModifiers modifiers);
     void onSelectAll();
-    void onWheel(int delta);
+    // pointer: where the wheel turned, in pixels of the view's visible part; the image point there
+    // stays there. Elsewhere (or nullopt) the one in the middle of the view does.
+    void onWheel(int delta, std::optional<QPoint> pointer = std::nullopt);
     void onFilesDropped(const QString& dropList);
     // Returns true when the window may close.
     bool onCloseRequested();

@@ -16,6 +16,7 @@
 #include "document/file_identity.h"
 #include "document/file_messages.h"
 #include "document/image_decoder.h"
+#include "image/pixel_format.h"
 #include "level/level_remap.h"
 #include "level/sheet_images.h"
 #include "platform/dialogs.h"
@@ -82,71 +83,55 @@ QString groupFiles(const QStringList& files, const LevelArrangements& brought, c
     return {};
 }
 
-// Whether image shows the sheet's tiles at pitch: at position p the tile that stands at position
-// sourceOf[p] of the working image (at p itself when sourceOf is empty), in an image of the size
-// this gives. Grid lines and partial strips do not count: no level shows them.
-bool showsTiles(const QImage& image, int pitch, const Document& doc,
-                const std::vector<int32_t>& sourceOf)
+// An image file that a sheet tileset of the levels shows.
+struct SheetImage {
+    QString path;
+    bool holds = false;  // it holds the sheet as the levels will show it
+};
+
+// Whether image holds the sheet's tiles as the window shows them now. Grid lines and partial
+// strips do not count: no level shows them.
+bool showsTiles(const QImage& image, const Document& doc)
 {
     const QImage& sheet = doc.workingImage();
-    const int columns = doc.tileMap().columns();
-    const int rows = doc.tileMap().rows();
-    const int sheetPitch = doc.tilePitch();
-    const QSize size(sheet.width() + columns * (pitch - sheetPitch),
-                     sheet.height() + rows * (pitch - sheetPitch));
-    if (image.size() != size)
+    if (image.size() != sheet.size())
         return false;
     const QImage::Format format = sheet.depth() % 8 == 0 ? sheet.format() : QImage::Format_ARGB32;
     const QImage shown = image.convertToFormat(format);
     const QImage own = sheet.convertToFormat(format);  // shares the pixels in the usual case
-    const int bytesPerPixel = own.depth() / 8;
-    const size_t rowBytes = size_t(doc.tileSize()) * size_t(bytesPerPixel);
+    const int columns = doc.tileMap().columns();
+    const int rows = doc.tileMap().rows();
+    const int pitch = doc.tilePitch();
+    const size_t rowBytes = size_t(doc.tileSize()) * size_t(own.depth() / 8);
     for (int p = 0; p < columns * rows; ++p) {
-        const int from = sourceOf.empty() ? p : sourceOf[size_t(p)];
-        for (int y = 0; y < doc.tileSize(); ++y) {
-            const uchar* a = shown.constScanLine(p / columns * pitch + y) +
-                             qsizetype(p % columns) * pitch * bytesPerPixel;
-            const uchar* b = own.constScanLine(from / columns * sheetPitch + y) +
-                             qsizetype(from % columns) * sheetPitch * bytesPerPixel;
-            if (std::memcmp(a, b, rowBytes) != 0)
+        const qsizetype left = qsizetype(p % columns) * pitch * (own.depth() / 8);
+        const int top = p / columns * pitch;
+        for (int y = top; y < top + doc.tileSize(); ++y)
+            if (std::memcmp(shown.constScanLine(y) + left, own.constScanLine(y) + left, rowBytes))
                 return false;
-        }
     }
     return true;
 }
 
-// An image file that a sheet tileset of the levels shows.
-struct SheetImage {
-    QString path;
-    bool onlyNewLevels = true;  // no level naming it was brought along yet
-    bool holds = false;         // it holds the sheet as those levels may show it
-};
-
-// Finds the images the levels name and whether each holds the sheet as it is now, or as it was
-// opened when only levels not yet brought along name it.
+// Finds the images the levels name and whether each holds the sheet as it is now, which every
+// level shows once it is brought along. The file is read as the sheet is kept: laid over black
+// for a sheet that was, with its alpha for one that keeps it, so that a sheet saved over it
+// holds.
 std::vector<SheetImage> sheetImagesOf(const std::vector<Group>& groups, const Document& doc)
 {
     std::vector<SheetImage> images;
     for (const Group& group : groups)
         for (const QString& file : group.files)
-            for (const QString& path : levelSheetImages(file, doc.openedPath(), true)) {
-                auto image =
-                    std::find_if(images.begin(), images.end(),
-                                 [&](const SheetImage& known) { return known.path == path; });
-                if (image == images.end())
-                    image = images.insert(images.end(), SheetImage{path});
-                image->onlyNewLevels = image->onlyNewLevels && !group.from;
-            }
-    const TileMap& map = doc.tileMap();
-    const std::vector<int32_t> opened =
-        map.isPermutation() ? map.inverse().numbers() : std::vector<int32_t>{};
-    const int openedPitch = doc.tileSize() + doc.openedGridFlag();
+            for (const QString& path : levelSheetImages(file, doc.openedPath(), true))
+                if (std::none_of(images.begin(), images.end(),
+                                 [&](const SheetImage& known) { return known.path == path; }))
+                    images.push_back(SheetImage{path});
+    const Transparency transparency =
+        keepsAlpha(doc.workingImage()) ? Transparency::Keep : Transparency::OverBlack;
     for (SheetImage& image : images) {
         try {
-            const DecodeResult file = loadImageFile(image.path);
-            image.holds = file.ok() && (showsTiles(file.image, doc.tilePitch(), doc, {}) ||
-                                        (image.onlyNewLevels && !opened.empty() &&
-                                         showsTiles(file.image, openedPitch, doc, opened)));
+            const DecodeResult file = loadImageFile(image.path, transparency);
+            image.holds = file.ok() && showsTiles(file.image, doc);
         } catch (const std::bad_alloc&) {
             image.holds = false;  // not known to hold it: the user decides
         }

@@ -16,6 +16,7 @@
 #include <QStatusBar>
 #include <QUrl>
 #include <QWheelEvent>
+#include <cmath>
 
 #include "app/app_icon.h"
 #include "app/background_work.h"
@@ -333,6 +334,22 @@ void MainWindow::redrawView()
     ::redrawView(state_.zoom, state_.document.workingImage(), *viewInner, *viewCanvas);
 }
 
+void MainWindow::redrawViewAbout(int fromZoom, std::optional<QPoint> anchor)
+{
+    const QWidget* viewport = viewScrollArea->viewport();
+    const QPoint fixed =
+        anchor && viewport->rect().contains(*anchor) ? *anchor : viewport->rect().center();
+    // The image point at the middle of the canvas pixel there; the canvas lies at the inner
+    // widget's origin.
+    const QPointF imagePoint = (QPointF(fixed - viewInner->pos()) + QPointF(0.5, 0.5)) / fromZoom;
+    redrawView();  // clamps the zoom and resizes the inner widget, and so the scroll ranges
+    if (state_.zoom == fromZoom || !state_.document.hasImage())
+        return;
+    const QPointF canvasPoint = imagePoint * state_.zoom;
+    viewScrollArea->horizontalScrollBar()->setValue(int(std::floor(canvasPoint.x())) - fixed.x());
+    viewScrollArea->verticalScrollBar()->setValue(int(std::floor(canvasPoint.y())) - fixed.y());
+}
+
 void MainWindow::showDragMarks(const QRect& pressed, const QRect& target, bool refused)
 {
     viewCanvas->setDragMarks(pressed, target, refused);
@@ -365,7 +382,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::Wheel && watched->isWidgetType() &&
         static_cast<QWidget*>(watched)->window() == this) {
         auto* wheel = static_cast<QWheelEvent*>(event);
-        dispatch_.onWheel(wheel->angleDelta().y());
+        dispatch_.onWheel(wheel->angleDelta().y(), viewScrollArea->viewport()->mapFromGlobal(
+                                                       wheel->globalPosition().toPoint()));
         // Accepted here so that no widget scrolls or changes its selection with it.
         wheel->accept();
         return true;

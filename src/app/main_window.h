@@ -28,6 +28,10 @@ public:
     // Fits the scroll area and the right-hand button to the window's size.
     void layoutMainWindow();
     void redrawView();
+    // Redraws after the zoom changed from fromZoom, scrolled so that the image point at anchor
+    // (pixels of the view's visible part) stays there, as far as the scroll bars reach; without
+    // an anchor inside the view, the point in its middle.
+    void redrawViewAbout(int fromZoom, std::optional<QPoint> anchor);
     void showZoomText();
     // A message in the status bar until the next one; empty clears it.
     void showStatusText(const QString& text);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFileInfo>
 #include <QRgb>
 #include <QString>
 #include <QStringList>
@@ -30,10 +31,31 @@ class Dialogs {
 public:
     virtual ~Dialogs() = default;
 
-    virtual FileChoice openFile(const QString& title, const QString& filter) = 0;
-    virtual FileChoice saveFile(const QString& title, const QString& filter) = 0;
+    // The file dialogs open in the folder of the last file the user named in this run: chosen in
+    // one of them, or given another way (fileNamed); before any, where the platform starts them.
+    FileChoice openFile(const QString& title, const QString& filter)
+    {
+        return remembered(chooseOpenFile(title, filter, folder_));
+    }
+    FileChoice saveFile(const QString& title, const QString& filter)
+    {
+        return remembered(chooseSaveFile(title, filter, folder_));
+    }
     // Any number of existing files; empty when cancelled.
-    virtual QStringList openFiles(const QString& title, const QString& filter) = 0;
+    QStringList openFiles(const QString& title, const QString& filter)
+    {
+        QStringList chosen = chooseOpenFiles(title, filter, folder_);
+        if (!chosen.isEmpty())
+            fileNamed(chosen.constFirst());
+        return chosen;
+    }
+    // A file the user named without a file dialog: dropped, or given at start-up.
+    void fileNamed(const QString& path)
+    {
+        if (!path.isEmpty())
+            folder_ = QFileInfo(path).absolutePath();
+    }
+
     // The colour chosen, or nullopt when cancelled. initial is also put into custom colour 0.
     virtual std::optional<QRgb> chooseColor(QRgb initial) = 0;
     virtual bool askYesNo(const QString& text) = 0;
@@ -46,4 +68,22 @@ public:
     virtual void showError(const QString& text) = 0;
     // A report that is not an error, such as what a run over several files did.
     virtual void showInfo(const QString& text) = 0;
+
+protected:
+    // The file dialogs themselves, opening in folder (empty: the platform's default).
+    virtual FileChoice chooseOpenFile(const QString& title, const QString& filter,
+                                      const QString& folder) = 0;
+    virtual FileChoice chooseSaveFile(const QString& title, const QString& filter,
+                                      const QString& folder) = 0;
+    virtual QStringList chooseOpenFiles(const QString& title, const QString& filter,
+                                        const QString& folder) = 0;
+
+private:
+    FileChoice remembered(FileChoice choice)
+    {
+        fileNamed(choice.path);
+        return choice;
+    }
+
+    QString folder_;
 };

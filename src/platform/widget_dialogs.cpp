@@ -33,9 +33,10 @@ QWidget* WidgetDialogs::dialogOwner() const
     return owner_;
 }
 
-FileChoice WidgetDialogs::runFileDialog(const QString& title, const QString& filter, bool save)
+FileChoice WidgetDialogs::runFileDialog(const QString& title, const QString& filter,
+                                        const QString& folder, bool save)
 {
-    QFileDialog dialog(dialogOwner(), title);
+    QFileDialog dialog(dialogOwner(), title, folder);
     dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails |
                       QFileDialog::DontConfirmOverwrite);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
@@ -56,14 +57,16 @@ FileChoice WidgetDialogs::runFileDialog(const QString& title, const QString& fil
     return {dialog.selectedFiles().constFirst(), index};
 }
 
-FileChoice WidgetDialogs::openFile(const QString& title, const QString& filter)
+FileChoice WidgetDialogs::chooseOpenFile(const QString& title, const QString& filter,
+                                         const QString& folder)
 {
-    return runFileDialog(title, filter, false);
+    return runFileDialog(title, filter, folder, false);
 }
 
-QStringList WidgetDialogs::openFiles(const QString& title, const QString& filter)
+QStringList WidgetDialogs::chooseOpenFiles(const QString& title, const QString& filter,
+                                           const QString& folder)
 {
-    QFileDialog dialog(dialogOwner(), title);
+    QFileDialog dialog(dialogOwner(), title, folder);
     dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFiles);
@@ -75,9 +78,10 @@ QStringList WidgetDialogs::openFiles(const QString& title, const QString& filter
     return dialog.selectedFiles();
 }
 
-FileChoice WidgetDialogs::saveFile(const QString& title, const QString& filter)
+FileChoice WidgetDialogs::chooseSaveFile(const QString& title, const QString& filter,
+                                         const QString& folder)
 {
-    return runFileDialog(title, filter, true);
+    return runFileDialog(title, filter, folder, true);
 }
 
 std::optional<QRgb> WidgetDialogs::chooseColor(QRgb initial)

@@ -13,9 +13,6 @@ public:
     explicit WidgetDialogs(QWidget* owner = nullptr) : owner_(owner) {}
     void setOwner(QWidget* owner) { owner_ = owner; }
 
-    FileChoice openFile(const QString& title, const QString& filter) override;
-    FileChoice saveFile(const QString& title, const QString& filter) override;
-    QStringList openFiles(const QString& title, const QString& filter) override;
     std::optional<QRgb> chooseColor(QRgb initial) override;
     bool askYesNo(const QString& text) override;
     GridAnswer askGridLayout() override;
@@ -30,8 +27,17 @@ public:
     // stands, and its pattern list is appended as the hidden details that Qt filters by.
     static QStringList nameFilters(const QString& filter);
 
+protected:
+    FileChoice chooseOpenFile(const QString& title, const QString& filter,
+                              const QString& folder) override;
+    FileChoice chooseSaveFile(const QString& title, const QString& filter,
+                              const QString& folder) override;
+    QStringList chooseOpenFiles(const QString& title, const QString& filter,
+                                const QString& folder) override;
+
 private:
-    FileChoice runFileDialog(const QString& title, const QString& filter, bool save);
+    FileChoice runFileDialog(const QString& title, const QString& filter, const QString& folder,
+                             bool save);
     QWidget* dialogOwner() const;
 
     QWidget* owner_;

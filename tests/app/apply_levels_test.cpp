@@ -2,6 +2,7 @@
 
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -9,6 +10,8 @@
 
 #include "app/background_work.h"
 #include "document/atomic_file.h"
+#include "document/image_decoder.h"
+#include "image/pixel_format.h"
 #include "support/image_files.h"
 #include "support/test_images.h"
 #include "support/window_fixture.h"
@@ -56,6 +59,9 @@ TEST_F(WindowTest, ApplyToLevelFilesCarriesTheMapAndTheGridIntoThePickedLevels)
  "gridTiles": [{"src": [0, 0], "f": 1, "t": 0}]}]}]})";
     writeFileBytes(project, ldtk);
     dialogs.openFilesAnswers = {{csv, map, other, project}};
+    // tiles.png still holds the sheet as it was opened: saved over first, it shows what the
+    // levels will show.
+    dialogs.outdatedSheetAnswers = {OutdatedSheetAnswer::Save};
 
     window->menuAction(MenuCommand::ApplyToLevels)->trigger();
 
@@ -64,6 +70,10 @@ TEST_F(WindowTest, ApplyToLevelFilesCarriesTheMapAndTheGridIntoThePickedLevels)
                              "(*.tmx;*.tsx;*.tx;*.tmj;*.tsj;*.tj;*.json;*.csv;*.ldtk;*.ldtkl)|"
                              "*.tmx;*.tsx;*.tx;*.tmj;*.tsj;*.tj;*.json;*.csv;*.ldtk;*.ldtkl|"
                              "All Files (*)|*"));
+    EXPECT_EQ(dialogs.asked.value(2),
+              QStringLiteral("outdated sheet: “tiles.png”, which these levels use, does not hold "
+                             "the sheet as it is now. Save the sheet over it first?"));
+    EXPECT_TRUE(sameRgb(QImage(sheet), state.document.workingImage()));
     EXPECT_EQ(readFileBytes(csv), "5,0,-1\n3,,7\n");
     const QByteArray remapped = readFileBytes(map);
     EXPECT_TRUE(remapped.contains("\n6,1\n")) << remapped.toStdString();
@@ -122,14 +132,15 @@ TEST_F(ApplyLevelsTest, ASecondApplyCarriesOnlyWhatChangedSince)
     writeFileBytes(path("late.tmx"), tmx("tiles.png", "1,6"));
     ASSERT_EQ(state.document.swapTiles(0, 0, 1, 1), QString());
     ASSERT_EQ(state.document.insertGrid(), QString());
+    // tiles.png still holds the sheet as opened, which neither level shows once brought along.
+    dialogs.outdatedSheetAnswers = {OutdatedSheetAnswer::ApplyAnyway};
     apply({path("early.tmx")});
     ASSERT_EQ(state.document.swapTiles(0, 0, 2, 0), QString());
-    // tiles.png still holds the sheet as opened, which the early level no longer shows.
     dialogs.outdatedSheetAnswers = {OutdatedSheetAnswer::ApplyAnyway};
     apply({path("early.tmx"), path("late.tmx")});
 
     EXPECT_EQ(dialogs.asked.filter(QStringLiteral("outdated")),
-              QStringList{outdated(QStringLiteral("tiles.png"))});
+              QStringList(2, outdated(QStringLiteral("tiles.png"))));
     const QByteArray late = readFileBytes(path("late.tmx"));
     EXPECT_TRUE(late.contains("\n6,3\n") && late.contains("spacing=\"1\"")) << late.toStdString();
     EXPECT_EQ(readFileBytes(path("early.tmx")), late);
@@ -199,6 +210,7 @@ TEST_F(ApplyLevelsTest, ApplyingRunsInTheBackgroundAndCancelLeavesEveryFileAsItW
         }
     });
     presser.start(20);
+    dialogs.outdatedSheetAnswers = {OutdatedSheetAnswer::ApplyAnyway};
     apply({path("a.tmx"), path("b.csv")});
     g_failWriteForTesting = nullptr;
 
@@ -208,5 +220,68 @@ TEST_F(ApplyLevelsTest, ApplyingRunsInTheBackgroundAndCancelLeavesEveryFileAsItW
     EXPECT_EQ(readFileBytes(path("b.csv")), "0,5\n");
     EXPECT_TRUE(dialogs.infos.isEmpty() && dialogs.errors.isEmpty());
 }
+
+// A level whose image holds the sheet as it was opened asks before it follows the rearranged
+// sheet, and once the sheet is saved over that image it asks no more: the image is read as the
+// sheet shows, laid over black or with its alpha kept.
+class ApplyTransparentSheetTest : public WindowTest, public testing::WithParamInterface<bool> {
+protected:
+    void TearDown() override
+    {
+        QSettings(QSettings::UserScope, QStringLiteral("tilegrid"), QStringLiteral("tilegrid"))
+            .clear();
+        WindowTest::TearDown();
+    }
+};
+
+TEST_P(ApplyTransparentSheetTest, AsksToSaveTheSheetUntilItsImageHoldsItAsShown)
+{
+    const bool keep = GetParam();
+    QTemporaryDir folder;
+    const QString sheet = folder.filePath(QStringLiteral("tiles.png"));
+    ASSERT_TRUE(makeTestImage(64, 32, QImage::Format_ARGB32).save(sheet));
+    if (keep)
+        window->menuAction(MenuCommand::KeepTransparency)->trigger();
+    dialogs.gridAnswers = {GridAnswer::NoGrid};
+    window->dispatch().onOpenAtStart(sheet);
+    ASSERT_EQ(keepsAlpha(state.document.workingImage()), keep);
+    dialogs.tileSizeAnswers = {TileSizeAnswer{32, false}};
+    window->menuAction(MenuCommand::TileSize)->trigger();
+    ASSERT_EQ(state.document.tileSize(), 32);
+    ASSERT_EQ(state.document.swapTiles(0, 0, 1, 0), QString());
+    const auto level = [](const char* cells) {
+        return tmx("tiles.png", cells)
+            .replace("tilewidth=\"16\" tileheight=\"16\"", "tilewidth=\"32\" tileheight=\"32\"")
+            .replace("tilecount=\"8\" columns=\"4\"", "tilecount=\"2\" columns=\"2\"");
+    };
+    const QString first = folder.filePath(QStringLiteral("first.tmx"));
+    const QString second = folder.filePath(QStringLiteral("second.tmx"));
+    writeFileBytes(first, level("1,2"));
+    writeFileBytes(second, level("1,2"));
+    const auto apply = [this](const QString& file, std::optional<OutdatedSheetAnswer> answer) {
+        dialogs.asked.clear();
+        if (answer)
+            dialogs.outdatedSheetAnswers = {*answer};
+        dialogs.openFilesAnswers = {{file}};
+        window->menuAction(MenuCommand::ApplyToLevels)->trigger();
+        return dialogs.asked.filter(QStringLiteral("outdated")).size();
+    };
+
+    EXPECT_EQ(apply(first, OutdatedSheetAnswer::Cancel), 1);
+    EXPECT_EQ(readFileBytes(first), level("1,2"));
+    EXPECT_EQ(apply(first, OutdatedSheetAnswer::Save), 1);
+    EXPECT_EQ(readFileBytes(first), level("2,1"));
+    EXPECT_EQ(loadImageFile(sheet, keep ? Transparency::Keep : Transparency::OverBlack).image,
+              state.document.workingImage().convertToFormat(keep ? QImage::Format_ARGB32
+                                                                 : QImage::Format_BGR888));
+    EXPECT_EQ(apply(second, std::nullopt), 0);
+    EXPECT_EQ(readFileBytes(second), level("2,1"));
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Transparency, ApplyTransparentSheetTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "KeptAlpha" : "OverBlack";
+                         });
 
 }  // namespace

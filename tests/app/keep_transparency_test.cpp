@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
@@ -10,6 +11,7 @@
 #include "support/image_files.h"
 #include "support/window_fixture.h"
 #include "view/zoom_canvas.h"
+#include "view/zoom_render.h"
 
 namespace {
 
@@ -47,9 +49,15 @@ TEST_F(KeepTransparencyTest, IsOffAtFirstSaysWhatIsLostAndIsRemembered)
     EXPECT_FALSE(keepItem()->isChecked());
     open(PngLayout{6, 8});
     EXPECT_EQ(state.document.workingImage().format(), QImage::Format_BGR888);
-    EXPECT_EQ(window->statusBar()->currentMessage(),
-              QStringLiteral("Transparent pixels are shown and saved as black (Settings > Keep "
-                             "Transparency keeps them)"));
+    const QString note = window->statusBar()->currentMessage();
+    EXPECT_EQ(note,
+              QStringLiteral("Transparent pixels shown as black: Settings > Keep Transparency"));
+    // Whole in the message field of the window at its smallest, left of the zoom field.
+    window->resize(window->minimumSize());
+    QTest::qWait(1);
+    EXPECT_LE(window->statusBar()->fontMetrics().horizontalAdvance(note) + 12,
+              window->zoomField->x());
+    const QImage shownBlack = window->viewCanvas->grab(QRect(0, 0, 37, 35)).toImage();
 
     keepItem()->trigger();
     EXPECT_EQ(state.document.workingImage().format(), QImage::Format_BGR888);
@@ -59,6 +67,26 @@ TEST_F(KeepTransparencyTest, IsOffAtFirstSaysWhatIsLostAndIsRemembered)
     const QImage kept = open(PngLayout{6, 8});
     EXPECT_EQ(state.document.workingImage(), kept);
     EXPECT_EQ(window->statusBar()->currentMessage(), QString());
+
+    // Off, transparent pixels show black; on, over light and dark checks, opaque ones as they are.
+    const QImage shownChecked = window->viewCanvas->grab(QRect(0, 0, 37, 35)).toImage();
+    int transparent = 0;
+    for (int y = 0; y < kept.height(); ++y)
+        for (int x = 0; x < kept.width(); ++x) {
+            const QRgb pixel = kept.pixel(x, y);
+            const QRgb check = checkAt(x, y);
+            ASSERT_EQ(shownChecked.pixel(x, y) | 0xff000000u, laidOver(pixel, check))
+                << x << "," << y;
+            ASSERT_EQ(shownBlack.pixel(x, y) | 0xff000000u, laidOver(pixel, qRgb(0, 0, 0)))
+                << x << "," << y;
+            if (qAlpha(pixel) == 0) {
+                ++transparent;
+                EXPECT_EQ(shownChecked.pixel(x, y) | 0xff000000u, check);
+            }
+        }
+    EXPECT_GT(transparent, 0);
+    EXPECT_NE(checkAt(0, 0), checkAt(kCheckSize, 0));
+    EXPECT_EQ(checkAt(0, 0), checkAt(kCheckSize, kCheckSize));
 }
 
 // Checked, every kind of PNG keeps its alpha through Add Grid (opaque lines), a swap, Remove Grid

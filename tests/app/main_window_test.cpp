@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -194,22 +196,51 @@ INSTANTIATE_TEST_SUITE_P(
         return QString::fromUtf8(info.param.what).replace(' ', '_').toStdString();
     });
 
-TEST_F(WindowTest, WheelOverOtherControlsZoomsAndNeverScrollsOrChangesTheList)
+// The wheel zooms about the pointer: the image pixel under it stays under it. Over the other
+// controls (the list, a scroll bar) the one in the middle of the view stays; the wheel never
+// changes the list.
+TEST_F(WindowTest, WheelZoomsAboutThePointerAndNeverChangesTheList)
 {
-    openSheet(makeTestImage(400, 600), 8);
-    turnWheel(window->viewCanvas, 120);
-    turnWheel(window->viewCanvas, 120);
-    ASSERT_EQ(state.zoom, 3);
+    openSheet(makeTestImage(1000, 800), 8);
+    state.zoom = 3;
+    window->redrawView();
+    QTest::qWait(1);  // the scroll bars show
+    QWidget* viewport = window->viewScrollArea->viewport();
+    QScrollBar* horizontal = window->viewScrollArea->horizontalScrollBar();
     QScrollBar* vertical = window->viewScrollArea->verticalScrollBar();
-    ASSERT_GT(vertical->maximum(), 0);
-    vertical->setValue(40);
-
-    turnWheel(window->tileModeCombo, -120);
-    turnWheel(window->viewScrollArea->viewport(), -120);
-    turnWheel(vertical, 120);
-    EXPECT_EQ(state.zoom, 2);
+    horizontal->setValue(600);
+    vertical->setValue(700);
+    ASSERT_EQ(QPoint(horizontal->value(), vertical->value()), QPoint(600, 700));
+    const QPoint middle = viewport->rect().center();
+    // The image pixel shown at a point of the view.
+    const auto imagePixelAt = [&](QPoint inView) {
+        const QPoint canvas = inView - window->viewInner->pos();
+        return QPoint(canvas.x() / state.zoom, canvas.y() / state.zoom);
+    };
+    struct Turn {
+        QWidget* widget;  // turned over, at its point that shows fixed (or at)
+        QPoint at;
+        int delta;
+        QPoint fixed;  // in the view
+        int zoom;      // afterwards
+    };
+    const Turn turns[] = {
+        {window->viewCanvas, {}, 120, QPoint(37, 51), 4},
+        {viewport, QPoint(301, 203), -120, QPoint(301, 203), 3},
+        {window->tileModeCombo, QPoint(10, 10), -120, middle, 2},
+        {vertical, QPoint(5, 30), 120, middle, 3},
+        {window->viewCanvas, {}, 240, QPoint(500, 300), 5},
+    };
+    for (const Turn& turn : turns) {
+        const QPoint before = imagePixelAt(turn.fixed);
+        const bool onCanvas = turn.widget == window->viewCanvas;
+        const QPoint at = onCanvas ? turn.widget->mapFrom(viewport, turn.fixed) : turn.at;
+        turnWheel(turn.widget, turn.delta, at);
+        ASSERT_EQ(state.zoom, turn.zoom);
+        EXPECT_EQ(imagePixelAt(turn.fixed), before)
+            << "zoom " << turn.zoom << " at " << turn.fixed.x() << "," << turn.fixed.y();
+    }
     EXPECT_EQ(window->tileModeCombo->currentIndex(), 0);
-    EXPECT_EQ(vertical->value(), 40);
     EXPECT_TRUE(dialogs.asked.isEmpty());
 }
 
@@ -315,6 +346,52 @@ TEST_F(WindowTest, OpenCancelledStillResetsTheZoomAndKeepsTheSheet)
     EXPECT_EQ(dialogs.asked.first(), QStringLiteral("open: Please choose file to open.. | "
                                                     "Supported Images (*.bmp;*.jpg;*.png;*.gif)|"
                                                     "*.bmp;*.jpg;*.png;*.gif"));
+}
+
+// The file dialogs open in the folder of the last file named in this run: the sheet's, given at
+// start-up or dropped, or that of a file chosen in any of them; before any, where the platform
+// starts them.
+TEST_F(WindowTest, FileDialogsOpenInTheFolderOfTheLastFileNamed)
+{
+    QTemporaryDir folder;
+    for (const char* name : {"a", "b", "c"})
+        ASSERT_TRUE(QDir(folder.path()).mkdir(QString::fromLatin1(name)));
+    const auto at = [&folder](const char* name) {
+        return folder.filePath(QString::fromLatin1(name));
+    };
+    ASSERT_TRUE(makeTestImage(32, 32).save(at("a/sheet.png")));
+    ASSERT_TRUE(makeTestImage(32, 32).save(at("c/dropped.png")));
+    // Open, Save As, Map Open and Save As, Apply to Level Files, each cancelled.
+    const auto everyFileDialog = [this] {
+        dialogs.folders.clear();
+        dialogs.openAnswers = {FileChoice{}, FileChoice{}};
+        dialogs.saveAnswers = {FileChoice{}, FileChoice{}};
+        dialogs.openFilesAnswers = {QStringList{}};
+        for (MenuCommand command : {MenuCommand::OpenImage, MenuCommand::SaveImage,
+                                    MenuCommand::OpenMap, MenuCommand::SaveMap,
+                                    MenuCommand::ApplyToLevels})
+            window->menuAction(command)->trigger();
+        return dialogs.folders;
+    };
+
+    dialogs.openAnswers = {FileChoice{}};
+    window->menuAction(MenuCommand::OpenImage)->trigger();
+    EXPECT_EQ(dialogs.folders, QStringList{QString()});
+
+    dialogs.gridAnswers = {GridAnswer::NoGrid};
+    window->dispatch().onOpenAtStart(at("a/sheet.png"));
+    EXPECT_EQ(everyFileDialog(), QStringList(5, at("a")));
+
+    dialogs.saveAnswers = {{at("b/saved.png"), 0}};
+    window->menuAction(MenuCommand::SaveImage)->trigger();
+    ASSERT_TRUE(QFileInfo::exists(at("b/saved.png")));
+    EXPECT_EQ(everyFileDialog(), QStringList(5, at("b")));
+
+    dialogs.gridAnswers = {GridAnswer::NoGrid};
+    window->dispatch().onFilesDropped(at("c/dropped.png"));
+    ASSERT_EQ(state.document.openedPath(), at("c/dropped.png"));
+    EXPECT_EQ(everyFileDialog(), QStringList(5, at("c")));
+    EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('\n').toStdString();
 }
 
 TEST_F(WindowTest, CtrlOAndCtrlSRaiseOpenAndSave)

@@ -46,10 +46,13 @@ QStringList comboItems(const QComboBox* combo)
 TEST(WidgetDialogs, OpenDialogShowsTheTitleAndFilterAsGivenWithAnEmptyNameBox)
 {
     WidgetDialogs dialogs;
-    QString title, nameBox;
+    QTemporaryDir folder;
+    dialogs.fileNamed(folder.filePath(QStringLiteral("sheet.png")));
+    QString title, nameBox, directory;
     QStringList filters;
     whenShown<QFileDialog>([&](QFileDialog* dialog) {
         title = dialog->windowTitle();
+        directory = dialog->directory().absolutePath();
         filters = comboItems(dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")));
         nameBox = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
         dialog->reject();
@@ -60,6 +63,7 @@ TEST(WidgetDialogs, OpenDialogShowsTheTitleAndFilterAsGivenWithAnEmptyNameBox)
     EXPECT_EQ(title, QStringLiteral("Please choose file to open.."));
     EXPECT_EQ(filters, QStringList{QStringLiteral("Supported Images (*.bmp;*.jpg;*.png;*.gif)")});
     EXPECT_EQ(nameBox, QString());
+    EXPECT_EQ(directory, folder.path());  // beside the last file named
     EXPECT_EQ(QDir::currentPath(), before);
 }
 

@@ -16,14 +16,18 @@ T take(std::deque<T>& queue, const QString& what, T fallback)
 }
 }  // namespace
 
-FileChoice ScriptedDialogs::openFile(const QString& title, const QString& filter)
+FileChoice ScriptedDialogs::chooseOpenFile(const QString& title, const QString& filter,
+                                          const QString& folder)
 {
+    folders << folder;
     asked << QStringLiteral("open: %1 | %2").arg(title, filter);
     return take(openAnswers, asked.last(), FileChoice{});
 }
 
-FileChoice ScriptedDialogs::saveFile(const QString& title, const QString& filter)
+FileChoice ScriptedDialogs::chooseSaveFile(const QString& title, const QString& filter,
+                                          const QString& folder)
 {
+    folders << folder;
     asked << QStringLiteral("save: %1 | %2").arg(title, filter);
     return take(saveAnswers, asked.last(), FileChoice{});
 }
@@ -73,8 +77,10 @@ void ScriptedDialogs::showAbout(const QString& text)
     abouts << text;
 }
 
-QStringList ScriptedDialogs::openFiles(const QString& title, const QString& filter)
+QStringList ScriptedDialogs::chooseOpenFiles(const QString& title, const QString& filter,
+                                             const QString& folder)
 {
+    folders << folder;
     asked << QStringLiteral("open files: %1 | %2").arg(title, filter);
     return take(openFilesAnswers, asked.last(), QStringList());
 }

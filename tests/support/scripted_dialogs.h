@@ -22,6 +22,7 @@ public:
     std::deque<std::optional<TileSizeAnswer>> tileSizeAnswers;
 
     QStringList asked;   // "open: title | filter", "save: ...", "color", "yesno: text", ...
+    QStringList folders;  // the folder each file dialog opened in, in order
     QStringList errors;  // texts of showError
     QStringList abouts;  // texts of showAbout
     QStringList infos;   // texts of showInfo
@@ -29,9 +30,6 @@ public:
     // Runs while the grid question is asked, as if it stood on screen that long.
     std::function<void()> duringGridQuestion;
 
-    FileChoice openFile(const QString& title, const QString& filter) override;
-    FileChoice saveFile(const QString& title, const QString& filter) override;
-    QStringList openFiles(const QString& title, const QString& filter) override;
     std::optional<QRgb> chooseColor(QRgb initial) override;
     bool askYesNo(const QString& text) override;
     GridAnswer askGridLayout() override;
@@ -44,4 +42,12 @@ public:
 
     // True when every queued answer was used.
     bool allAnswered() const;
+
+protected:
+    FileChoice chooseOpenFile(const QString& title, const QString& filter,
+                              const QString& folder) override;
+    FileChoice chooseSaveFile(const QString& title, const QString& filter,
+                              const QString& folder) override;
+    QStringList chooseOpenFiles(const QString& title, const QString& filter,
+                                const QString& folder) override;
 };

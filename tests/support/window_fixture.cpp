@@ -30,9 +30,10 @@ void WindowTest::openSheet(const QImage& image, int tileSize, int gridFlag)
     window->refreshControls();
 }
 
-void WindowTest::turnWheel(QWidget* widget, int delta)
+void WindowTest::turnWheel(QWidget* widget, int delta, std::optional<QPoint> at)
 {
-    const QPointF local(widget->width() / 2.0, widget->height() / 2.0);
+    const QPointF local =
+        at ? QPointF(*at) : QPointF(widget->width() / 2.0, widget->height() / 2.0);
     QWheelEvent event(local, widget->mapToGlobal(local), QPoint(), QPoint(0, delta), Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(widget, &event);

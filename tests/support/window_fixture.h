@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <memory>
+#include <optional>
 
 #include "app/app_state.h"
 #include "app/main_window.h"
@@ -18,8 +19,8 @@ protected:
     // Makes image the open sheet (tile size 16, no grid) as a successful open would, and redraws.
     void openSheet(const QImage& image, int tileSize = 16, int gridFlag = 0);
 
-    // Sends one wheel event with the given vertical delta to widget.
-    void turnWheel(QWidget* widget, int delta);
+    // Sends one wheel event with the given vertical delta to widget, at its middle or at.
+    void turnWheel(QWidget* widget, int delta, std::optional<QPoint> at = std::nullopt);
 
     AppState state;
     ScriptedDialogs dialogs;
