@@ -88,11 +88,15 @@ constexpr int kTrialLevel = 6;
 class PieceCompressor
 {
 public:
-    explicit PieceCompressor(const PngWriteOptions& options) : compression_(options.compression)
+    // packed: the rows are a palette's indices or grey, a few bytes a pixel or less, where zlib's
+    // level 9 beats libdeflate's 12 now and then; Smallest tries both on those.
+    PieceCompressor(const PngWriteOptions& options, bool packed)
+        : compression_(options.compression),
+          zlibNine_(compression_ == PngCompression::Smallest && packed)
     {
-        if (compression_ == PngCompression::Small)
-            zlibReady_ = deflateInit2(&zlib_, kSmallZlibLevel, Z_DEFLATED, -MAX_WBITS, 8,
-                                      Z_DEFAULT_STRATEGY) == Z_OK;
+        if (compression_ == PngCompression::Small || zlibNine_)
+            zlibReady_ = deflateInit2(&zlib_, zlibNine_ ? 9 : kSmallZlibLevel, Z_DEFLATED,
+                                      -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
         deflater_.reset(libdeflate_alloc_compressor(filters() ? kSmallestLevel : options.level));
         if (filters())
             trial_.reset(libdeflate_alloc_compressor(kTrialLevel));
@@ -108,7 +112,7 @@ public:
     bool ready() const
     {
         return deflater_ && (compression_ != PngCompression::Small || zlibReady_) &&
-               (!filters() || trial_);
+               (!zlibNine_ || zlibReady_) && (!filters() || trial_);
     }
     // Whether the rows may be filtered when that compresses better.
     bool filters() const { return compression_ == PngCompression::Smallest; }
@@ -117,7 +121,7 @@ public:
     // the next piece can follow it. False when the compressor failed.
     bool compress(const std::vector<uint8_t>& in, bool last, std::vector<uint8_t>& out)
     {
-        if (compression_ != PngCompression::Small)
+        if (compression_ != PngCompression::Small && !zlibNine_)
             return compressWithLibdeflate(in, last, out);
         if (!compressWithZlib(in, last, out))
             return false;
@@ -135,7 +139,7 @@ public:
         return size == 0 ? SIZE_MAX : size;
     }
 
-    std::vector<uint8_t> raw, filtered, above;
+    std::vector<uint8_t> raw, filtered, above, packedFiltered;
 
 private:
     bool compressWithLibdeflate(const std::vector<uint8_t>& in, bool last, std::vector<uint8_t>& out)
@@ -152,8 +156,8 @@ private:
         const uLong bound = deflateBound(&zlib_, uLong(in.size())) + 8;
         // A reset brings back the level's own search; the tuning follows it each time.
         if (deflateReset(&zlib_) != Z_OK ||
-            deflateTune(&zlib_, kSmallGoodLength, kSmallLazyMatch, kSmallNiceLength,
-                        kSmallChain) != Z_OK ||
+            (!zlibNine_ && deflateTune(&zlib_, kSmallGoodLength, kSmallLazyMatch,
+                                     kSmallNiceLength, kSmallChain) != Z_OK) ||
             in.size() > UINT_MAX || bound > UINT_MAX)
             return false;
         out.resize(bound);
@@ -168,6 +172,7 @@ private:
     }
 
     PngCompression compression_;
+    bool zlibNine_;
     Compressor deflater_{nullptr, libdeflate_free_compressor};
     Compressor trial_{nullptr, libdeflate_free_compressor};
     z_stream zlib_{};
@@ -226,6 +231,21 @@ const char* compressPiece(const Rows& rows, int index, PieceCompressor& compress
             }
             filterRows(raw, first > 0 ? compressor.above.data() + 1 : nullptr,
                        rows.fileRowBytes, rows.filterStep, compressor.filtered);
+            // Packed rows are few bytes, and the trial level misjudges them now and then: both
+            // are compressed in full there.
+            if (rows.plan) {
+                const bool last = index + 1 == rows.pieces;
+                if (!compressor.compress(raw, last, piece.packed) ||
+                    !compressor.compress(compressor.filtered, last, compressor.packedFiltered))
+                    return "the compressor's output could not be joined";
+                if (compressor.packedFiltered.size() < piece.packed.size()) {
+                    raw.swap(compressor.filtered);
+                    piece.packed.swap(compressor.packedFiltered);
+                }
+                piece.rawBytes = raw.size();
+                piece.adler = libdeflate_adler32(1, raw.data(), raw.size());
+                return nullptr;
+            }
             if (compressor.trialSize(compressor.filtered) < compressor.trialSize(raw))
                 raw.swap(compressor.filtered);
         }
@@ -293,7 +313,7 @@ QString writeIdat(const Rows& rows, const PngWriteOptions& options, int threads,
     };
 
     const std::function<void()> helper = [&] {
-        PieceCompressor compressor(options);
+        PieceCompressor compressor(options, rows.plan != nullptr);
         std::unique_lock lock(mutex);
         if (!compressor.ready()) {
             failure = failure ? failure : kNoMemory;
@@ -325,7 +345,7 @@ QString writeIdat(const Rows& rows, const PngWriteOptions& options, int threads,
     } joinAtExit{stopHelpers};
 
     QString reason;
-    PieceCompressor compressor(options);
+    PieceCompressor compressor(options, rows.plan != nullptr);
     uLong adler = 1;
     for (int index = 0; index < rows.pieces && compressor.ready(); ++index) {
         Piece& piece = ring[size_t(index % window)];

@@ -494,6 +494,18 @@ TEST_F(CommandLineTest, EveryStoredFormKeepsItsPixelsAndItsKindThroughEveryComma
         QByteArray palette = chunkOf(bytes, "PLTE"), alphas = chunkOf(bytes, "tRNS");
         if (gif)
             palette = bytes.mid(13, 3 * 16);
+        // info tells the colour type and bit depth a PNG stores, and a palette's size.
+        const Finished info = run({"info", input});
+        const QString entries = colourType == 3
+                                    ? QStringLiteral(" of %1 colours").arg(palette.size() / 3)
+                                    : QString();
+        EXPECT_TRUE(info.out.contains(
+            gif ? QStringLiteral("-bit palette%1\n").arg(entries)
+                : QStringLiteral("%1 (PNG colour type %2, bit depth %3)\n")
+                      .arg(entries)
+                      .arg(colourType)
+                      .arg(depth)))
+            << describe(info);
         for (const QStringList& command : commands) {
             SCOPED_TRACE(command.join(' ').toStdString());
             QStringList arguments = command, reference = command;
