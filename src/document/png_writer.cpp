@@ -83,21 +83,26 @@ constexpr int kSmallestLevel = 12;
 // out smaller: filtered rows compress a quarter to a third worse on pixel art and on tiles with
 // flat backgrounds, and better on painted or photographic sheets.
 constexpr int kTrialLevel = 6;
+// Rows of palette indices or grey are compressed both filtered and not, in full, for the trial
+// level misjudges them now and then; libdeflate's level 10 comes within 1 % of 12 there at a
+// third of its time.
+constexpr int kPackedLevel = 10;
 
 // One thread's compressors for the chosen compression, and the room it works in.
 class PieceCompressor
 {
 public:
-    // packed: the rows are a palette's indices or grey, a few bytes a pixel or less, where zlib's
-    // level 9 beats libdeflate's 12 now and then; Smallest tries both on those.
+    // packed: the rows are a palette's indices or grey, a byte a pixel or less, which Smallest
+    // compresses both filtered and not, at kPackedLevel and as Small does, keeping the smallest.
     PieceCompressor(const PngWriteOptions& options, bool packed)
-        : compression_(options.compression),
-          zlibNine_(compression_ == PngCompression::Smallest && packed)
+        : compression_(options.compression), bothWays_(compression_ == PngCompression::Small ||
+                                                       (filters() && packed))
     {
-        if (compression_ == PngCompression::Small || zlibNine_)
-            zlibReady_ = deflateInit2(&zlib_, zlibNine_ ? 9 : kSmallZlibLevel, Z_DEFLATED,
-                                      -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-        deflater_.reset(libdeflate_alloc_compressor(filters() ? kSmallestLevel : options.level));
+        if (bothWays_)
+            zlibReady_ = deflateInit2(&zlib_, kSmallZlibLevel, Z_DEFLATED, -MAX_WBITS, 8,
+                                      Z_DEFAULT_STRATEGY) == Z_OK;
+        deflater_.reset(libdeflate_alloc_compressor(
+            !filters() ? options.level : packed ? kPackedLevel : kSmallestLevel));
         if (filters())
             trial_.reset(libdeflate_alloc_compressor(kTrialLevel));
     }
@@ -111,8 +116,8 @@ public:
 
     bool ready() const
     {
-        return deflater_ && (compression_ != PngCompression::Small || zlibReady_) &&
-               (!zlibNine_ || zlibReady_) && (!filters() || trial_);
+        return deflater_ && (!bothWays_ || zlibReady_) &&
+               (!filters() || trial_);
     }
     // Whether the rows may be filtered when that compresses better.
     bool filters() const { return compression_ == PngCompression::Smallest; }
@@ -121,7 +126,7 @@ public:
     // the next piece can follow it. False when the compressor failed.
     bool compress(const std::vector<uint8_t>& in, bool last, std::vector<uint8_t>& out)
     {
-        if (compression_ != PngCompression::Small && !zlibNine_)
+        if (!bothWays_)
             return compressWithLibdeflate(in, last, out);
         if (!compressWithZlib(in, last, out))
             return false;
@@ -156,8 +161,8 @@ private:
         const uLong bound = deflateBound(&zlib_, uLong(in.size())) + 8;
         // A reset brings back the level's own search; the tuning follows it each time.
         if (deflateReset(&zlib_) != Z_OK ||
-            (!zlibNine_ && deflateTune(&zlib_, kSmallGoodLength, kSmallLazyMatch,
-                                     kSmallNiceLength, kSmallChain) != Z_OK) ||
+            deflateTune(&zlib_, kSmallGoodLength, kSmallLazyMatch, kSmallNiceLength,
+                        kSmallChain) != Z_OK ||
             in.size() > UINT_MAX || bound > UINT_MAX)
             return false;
         out.resize(bound);
@@ -172,7 +177,7 @@ private:
     }
 
     PngCompression compression_;
-    bool zlibNine_;
+    bool bothWays_;  // zlib as well as libdeflate, the smaller kept
     Compressor deflater_{nullptr, libdeflate_free_compressor};
     Compressor trial_{nullptr, libdeflate_free_compressor};
     z_stream zlib_{};
@@ -231,8 +236,6 @@ const char* compressPiece(const Rows& rows, int index, PieceCompressor& compress
             }
             filterRows(raw, first > 0 ? compressor.above.data() + 1 : nullptr,
                        rows.fileRowBytes, rows.filterStep, compressor.filtered);
-            // Packed rows are few bytes, and the trial level misjudges them now and then: both
-            // are compressed in full there.
             if (rows.plan) {
                 const bool last = index + 1 == rows.pieces;
                 if (!compressor.compress(raw, last, piece.packed) ||
@@ -392,6 +395,9 @@ QString writeIdat(const Rows& rows, const PngWriteOptions& options, int threads,
 
 namespace {
 
+// How much larger than the smallest a form's quick file may be and still be tried in full.
+constexpr double kNearSmallest = 1.15;
+
 // Writes pixels in plan's form; returns the reason on failure.
 QString writePlanned(const QImage& pixels, const PngPlan& plan, QIODevice& device,
                      const PngWriteOptions& options)
@@ -473,9 +479,31 @@ bool writePng(const QImage& image, QIODevice& device, QString& error,
         return false;
     }
     size_t chosen = 0;
-    if (plans.size() == 1) {
+    if (plans.size() > 1) {
+        // A quick look at each form first: only those within kNearSmallest of the smallest
+        // quick file are written in full.
+        PngWriteOptions quick = options;
+        quick.compression = PngCompression::Fast;
+        quick.progress = nullptr;
+        std::vector<qsizetype> quickSizes;
+        for (size_t i = 0; i < plans.size() && error.isEmpty(); ++i) {
+            QBuffer buffer;
+            buffer.open(QIODevice::WriteOnly);
+            error = writePlanned(pixels, plans[i], buffer, quick);
+            quickSizes.push_back(buffer.data().size());
+        }
+        if (!error.isEmpty())
+            return false;
+        const qsizetype least = *std::min_element(quickSizes.begin(), quickSizes.end());
+        std::vector<PngPlan> near;
+        for (size_t i = 0; i < plans.size(); ++i)
+            if (double(quickSizes[i]) <= double(least) * kNearSmallest)
+                near.push_back(std::move(plans[i]));
+        plans = std::move(near);
+    }
+    if (plans.size() == 1 && error.isEmpty()) {
         error = writePlanned(pixels, plans[0], device, options);
-    } else {
+    } else if (error.isEmpty()) {
         // Each form is written to memory and the smallest file kept; progress runs over them all.
         QByteArray smallest;
         for (size_t i = 0; i < plans.size() && error.isEmpty(); ++i) {
