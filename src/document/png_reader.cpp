@@ -193,14 +193,16 @@ bool readRows(PngReadState* state, png_bytepp rows, int height, uchar* bgr, qsiz
     return true;
 }
 
-// A palette's entries as an image takes them: straight, or laid over black.
+// A palette's entries as an image takes them: straight, or laid over black; the alpha byte is
+// the entry's own either way (a 24-bit image leaves it out).
 std::array<QRgb, 256> imageEntries(const PngReadState* state, bool keepAlpha)
 {
     std::array<QRgb, 256> entries{};
     for (int i = 0; i < state->paletteSize; ++i) {
         const QRgb c = state->palette[i];
         const auto over = [&](int channel) { return (channel * qAlpha(c) + 127) / 255; };
-        entries[size_t(i)] = keepAlpha ? c : qRgb(over(qRed(c)), over(qGreen(c)), over(qBlue(c)));
+        entries[size_t(i)] =
+            keepAlpha ? c : qRgba(over(qRed(c)), over(qGreen(c)), over(qBlue(c)), qAlpha(c));
     }
     return entries;
 }
@@ -210,22 +212,39 @@ std::array<QRgb, 256> imageEntries(const PngReadState* state, bool keepAlpha)
 bool expandIndices(const PngReadState* state, const std::array<QRgb, 256>& entries,
                    const uchar* row, int depth, int width, bool keepAlpha, uchar* to, bool& clear)
 {
+    if (width == 0)
+        return true;
     const int perByte = 8 / depth, mask = (1 << depth) - 1;
-    for (int x = 0; x < width; ++x) {
-        const int index =
-            depth == 8 ? row[x] : row[x / perByte] >> (8 - depth * (x % perByte + 1)) & mask;
-        if (index >= state->paletteSize)
+    QRgb alphas = 0xffffffffu;  // the alpha bytes of every entry named, and-ed
+    const auto indexAt = [&](int x) {
+        return depth == 8 ? row[x] : uchar(row[x / perByte] >> (8 - depth * (x % perByte + 1)) & mask);
+    };
+    if (depth == 8) {
+        if (*std::max_element(row, row + width) >= state->paletteSize)
             return false;
-        const QRgb c = entries[size_t(index)];
-        clear = clear || qAlpha(state->palette[index]) != 255;
-        if (keepAlpha) {
-            std::memcpy(to + size_t(x) * 4, &c, 4);
-        } else {
-            to[size_t(x) * 3] = uchar(c);
-            to[size_t(x) * 3 + 1] = uchar(c >> 8);
-            to[size_t(x) * 3 + 2] = uchar(c >> 16);
-        }
+    } else {
+        for (int x = 0; x < width; ++x)
+            if (indexAt(x) >= state->paletteSize)
+                return false;
     }
+    if (keepAlpha) {
+        for (int x = 0; x < width; ++x) {
+            const QRgb c = entries[indexAt(x)];
+            alphas &= c;
+            std::memcpy(to + size_t(x) * 4, &c, 4);
+        }
+    } else {
+        // Four bytes at a time; the fourth is the next pixel's, written again by it.
+        for (int x = 0; x + 1 < width; ++x) {
+            const QRgb c = entries[indexAt(x)];
+            alphas &= c;
+            std::memcpy(to + size_t(x) * 3, &c, 4);
+        }
+        const QRgb c = entries[indexAt(width - 1)];
+        alphas &= c;
+        std::memcpy(to + size_t(width - 1) * 3, &c, 3);
+    }
+    clear = clear || qAlpha(alphas) != 255;
     return true;
 }
 

@@ -93,7 +93,8 @@ class PieceCompressor
 {
 public:
     // packed: the rows are a palette's indices or grey, a byte a pixel or less, which Smallest
-    // compresses both filtered and not, at kPackedLevel and as Small does, keeping the smallest.
+    // compresses both filtered and not at kPackedLevel, and unfiltered as Small does too, keeping
+    // the smallest.
     PieceCompressor(const PngWriteOptions& options, bool packed)
         : compression_(options.compression), bothWays_(compression_ == PngCompression::Small ||
                                                        (filters() && packed))
@@ -124,9 +125,11 @@ public:
 
     // Compresses in into out as raw deflate; unless last, out ends as a sync flush ends, so that
     // the next piece can follow it. False when the compressor failed.
-    bool compress(const std::vector<uint8_t>& in, bool last, std::vector<uint8_t>& out)
+    // Without zlib, libdeflate alone.
+    bool compress(const std::vector<uint8_t>& in, bool last, std::vector<uint8_t>& out,
+                  bool zlib = true)
     {
-        if (!bothWays_)
+        if (!bothWays_ || !zlib)
             return compressWithLibdeflate(in, last, out);
         if (!compressWithZlib(in, last, out))
             return false;
@@ -239,7 +242,7 @@ const char* compressPiece(const Rows& rows, int index, PieceCompressor& compress
             if (rows.plan) {
                 const bool last = index + 1 == rows.pieces;
                 if (!compressor.compress(raw, last, piece.packed) ||
-                    !compressor.compress(compressor.filtered, last, compressor.packedFiltered))
+                    !compressor.compress(compressor.filtered, last, compressor.packedFiltered, false))
                     return "the compressor's output could not be joined";
                 if (compressor.packedFiltered.size() < piece.packed.size()) {
                     raw.swap(compressor.filtered);
