@@ -87,6 +87,9 @@ constexpr int kTrialLevel = 6;
 // level misjudges them now and then; libdeflate's level 10 comes within 1 % of 12 there at a
 // third of its time.
 constexpr int kPackedLevel = 10;
+// Fast and Small compress such rows at level 9 at least: a third the bytes of RGB rows, they
+// take little time even so, for files some 2 to 10 % smaller than at 7.
+constexpr int kPackedFastLevel = 9;
 
 // One thread's compressors for the chosen compression, and the room it works in.
 class PieceCompressor
@@ -103,7 +106,9 @@ public:
             zlibReady_ = deflateInit2(&zlib_, kSmallZlibLevel, Z_DEFLATED, -MAX_WBITS, 8,
                                       Z_DEFAULT_STRATEGY) == Z_OK;
         deflater_.reset(libdeflate_alloc_compressor(
-            !filters() ? options.level : packed ? kPackedLevel : kSmallestLevel));
+            !filters() ? (packed ? std::max(options.level, kPackedFastLevel) : options.level)
+            : packed   ? kPackedLevel
+                       : kSmallestLevel));
         if (filters())
             trial_.reset(libdeflate_alloc_compressor(kTrialLevel));
     }
