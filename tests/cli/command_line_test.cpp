@@ -462,6 +462,7 @@ TEST_F(CommandLineTest, EveryStoredFormKeepsItsPixelsAndItsKindThroughEveryComma
     const DecodeResult fewColours = decodeImageData(makePng(32, 24, {3, 4}), "four.png");
     ASSERT_TRUE(fewColours.ok());
     inputs.emplace_back("GIF of 16 colours", makeGif(fewColours.image));
+    inputs.emplace_back("GIF of 16 colours, one transparent", makeGif(fewColours.image, 1));
 
     ASSERT_EQ(writeMapFile(shuffledMap(4, 3, 3), path(QStringLiteral("m.zeko-map"))), QString());
     writeFileBytes(path(QStringLiteral("l.csv")), "0,5\n");
