@@ -220,9 +220,11 @@ std::optional<PngPlan> keptPngPlan(const QImage& image, const StoredForm& form)
             table.append(entry);
         PngPlan plan;
         plan.colourType = 3;
-        pixelFacts(image, &table, &plan.indices);
-        if (plan.indices.empty() && image.width() > 0 && image.height() > 0)
+        auto indices = std::make_shared<std::vector<uint8_t>>();
+        pixelFacts(image, &table, indices.get());
+        if (indices->empty() && image.width() > 0 && image.height() > 0)
             return std::nullopt;
+        plan.indices = std::move(indices);
         plan.palette = table.colours();
         plan.bitDepth = depthFor(plan.palette.size(), std::min(form.bitDepth, 8));
         plan.alphaEntries = form.alphaEntries;
@@ -277,16 +279,17 @@ std::vector<PngPlan> reducedPngPlans(const QImage& image, bool onlyPalette)
     }
     for (uint8_t& index : indices)
         index = entryOf[index];
+    auto shared = std::make_shared<const std::vector<uint8_t>>(std::move(indices));
     palette.bitDepth = depthFor(colours.size(), 1);
     // Grey says the same without a palette at its depth or below.
     if (palette.bitDepth < greyDepth) {
         if (palette.bitDepth < 8 && greyDepth > 8) {
             PngPlan eight = palette;
             eight.bitDepth = 8;
-            eight.indices = indices;
+            eight.indices = shared;
             plans.push_back(std::move(eight));
         }
-        palette.indices = std::move(indices);
+        palette.indices = std::move(shared);
         plans.push_back(std::move(palette));
     }
     return plans;
@@ -316,7 +319,7 @@ void pngPlanRow(const PngPlan& plan, const QImage& image, int y, uint8_t* out)
 {
     const int width = image.width();
     if (plan.colourType == 3) {
-        packSamples(plan.indices.data() + size_t(y) * size_t(width), width, plan.bitDepth, out);
+        packSamples(plan.indices->data() + size_t(y) * size_t(width), width, plan.bitDepth, out);
         return;
     }
     thread_local std::vector<QRgb> buffer;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -27,7 +28,8 @@ struct PngPlan {
     std::vector<QRgb> palette;     // colour type 3
     int alphaEntries = 0;          // colour type 3: tRNS entries to write
     std::optional<QRgb> key;       // colour type 0 or 2: the colour tRNS makes transparent
-    std::vector<uint8_t> indices;  // colour type 3: each pixel's entry, row after row
+    // Colour type 3: each pixel's entry, row after row; shared by the plans of one palette.
+    std::shared_ptr<const std::vector<uint8_t>> indices;
     bool alpha() const { return colourType == 4 || colourType == 6; }
     int channels() const;
     // Bytes a pixel takes at least, the distance the row filters look back.
