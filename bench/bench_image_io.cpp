@@ -534,6 +534,142 @@ void depthsAndArt(benchmark::internal::Benchmark* b)
             b->Args({bits, art});
 }
 
+
+// Palettes and optipng. Sources: 0 the pixel-art sheet, 1 the game tiles (both 24-bit, no form
+// to keep), 2 a real paletted sheet (TILEGRID_PALETTED_SHEET, or the title picture of Debian's
+// crawl-tiles-data), saved keeping its palette. BM_SaveVsOptipng saves with compression 0 fast
+// or 2 smallest and sets the file and the time against `optipng -o2` on the same pixels
+// (size_vs_optipng, time_vs_optipng; without optipng installed only file_KiB).
+// BM_DecodePaletted reads a paletted PNG of the source (source 2 as saved, the pixel art as
+// small writes it) and sets it against reading the same pixels as RGB (vs_rgb).
+struct PalettedSource {
+    QImage image;
+    StoredForm form;
+};
+
+const PalettedSource& palettedSource(int source)
+{
+    static std::map<int, PalettedSource> made;
+    if (const auto it = made.find(source); it != made.end())
+        return it->second;
+    PalettedSource& made_ = made[source];
+    if (source < 2) {
+        made_.image = sheet(24, source);
+        return made_;
+    }
+    QString path = qEnvironmentVariable("TILEGRID_PALETTED_SHEET");
+    if (path.isEmpty())
+        path = QStringLiteral("/usr/share/crawl/dat/tiles/title_froggy_goodgod_tengu_gold.png");
+    const DecodeResult decoded = loadImageFile(path, Transparency::Keep);
+    if (decoded.ok() && decoded.stored.paletted()) {
+        made_.image = decoded.image;
+        made_.form = decoded.stored;
+    }
+    return made_;
+}
+
+QByteArray savedAs(const PalettedSource& source, PngCompression compression, double* seconds)
+{
+    PngWriteOptions options;
+    options.compression = compression;
+    options.keep = source.form.known() ? &source.form : nullptr;
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QString error;
+    const auto start = Clock::now();
+    writePng(source.image, buffer, error, options);
+    if (seconds)
+        *seconds = since(start);
+    return buffer.data();
+}
+
+// optipng -o2's file size and seconds on the pixels of source, once; {0, 0} without optipng.
+std::pair<qint64, double> optipngOf(int source)
+{
+    static std::map<int, std::pair<qint64, double>> kept;
+    if (const auto it = kept.find(source); it != kept.end())
+        return it->second;
+    const QString optipng = QStandardPaths::findExecutable(QStringLiteral("optipng"));
+    if (optipng.isEmpty())
+        return kept[source] = {0, 0.0};
+    const QString path = benchPath("optipng_in.png");
+    writeFileAtomically(path, savedAs(palettedSource(source), PngCompression::Fast, nullptr));
+    QProcess process;
+    const auto start = Clock::now();
+    process.start(optipng, {QStringLiteral("-quiet"), QStringLiteral("-o2"), path});
+    process.waitForFinished(-1);
+    const double seconds = since(start);
+    const qint64 size = QFileInfo(path).size();
+    QFile::remove(path);
+    return kept[source] = {size, seconds};
+}
+
+bool havePalettedSource(benchmark::State& state, int source)
+{
+    if (!palettedSource(source).image.isNull())
+        return true;
+    state.SkipWithError(source == 2 ? "no paletted sheet: set TILEGRID_PALETTED_SHEET"
+                                    : "no game tiles");
+    return false;
+}
+
+void BM_SaveVsOptipng(benchmark::State& state)
+{
+    const int source = int(state.range(0));
+    if (!havePalettedSource(state, source))
+        return;
+    const PngCompression compression = PngCompression(state.range(1));
+    double seconds = 0, total = 0;
+    qsizetype size = 0;
+    for (auto _ : state) {
+        size = savedAs(palettedSource(source), compression, &seconds).size();
+        total += seconds;
+        state.SetIterationTime(seconds);
+    }
+    state.counters["file_KiB"] = double(size) / 1024.0;
+    const auto [optipngSize, optipngSeconds] = optipngOf(source);
+    if (optipngSize > 0) {
+        state.counters["size_vs_optipng"] = double(size) / double(optipngSize);
+        state.counters["time_vs_optipng"] = total / double(state.iterations()) / optipngSeconds;
+    }
+}
+
+void BM_DecodePaletted(benchmark::State& state)
+{
+    const int source = int(state.range(0));
+    if (!havePalettedSource(state, source))
+        return;
+    const PalettedSource& from = palettedSource(source);
+    const QByteArray paletted =
+        savedAs(from, source == 2 ? PngCompression::Fast : PngCompression::Small, nullptr);
+    const QByteArray rgb = pngOf(from.image);
+    if (paletted.at(25) != 3) {
+        state.SkipWithError("more than 256 colours");
+        return;
+    }
+    const auto timeOf = [&](const QByteArray& png) {
+        double best = 1e9;
+        for (int i = 0; i < 5; ++i) {
+            const auto start = Clock::now();
+            benchmark::DoNotOptimize(decodeImageData(png, QStringLiteral("p.png"), Transparency::Keep));
+            best = std::min(best, since(start));
+        }
+        return best;
+    };
+    const double rgbSeconds = timeOf(rgb);
+    double seconds = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        benchmark::DoNotOptimize(
+            decodeImageData(paletted, QStringLiteral("p.png"), Transparency::Keep));
+        const double one = since(start);
+        seconds += one;
+        state.SetIterationTime(one);
+    }
+    state.counters["vs_rgb"] = seconds / double(state.iterations()) / rgbSeconds;
+    state.counters["file_KiB"] = double(paletted.size()) / 1024.0;
+}
+
 // The zlib-9 references: filter None, then libpng's own filter choice.
 void depthsArtAndFilters(benchmark::internal::Benchmark* b)
 {
@@ -586,6 +722,18 @@ BENCHMARK(BM_SaveRawFile)->Apply(depths);
 BENCHMARK(BM_ImageMagickGrid)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 BENCHMARK(BM_OpenGridSave)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_MemcpyImage)->Apply(depths);
+BENCHMARK(BM_SaveVsOptipng)
+    ->ArgNames({"source", "compression"})
+    ->ArgsProduct({{0, 1, 2}, {0, 2}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(1);
+BENCHMARK(BM_DecodePaletted)
+    ->ArgNames({"source"})
+    ->Args({0})
+    ->Args({2})
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
 BENCHMARK(BM_SavePngZlib9Large)
     ->Arg(24)
     ->Unit(benchmark::kMillisecond)

@@ -335,7 +335,8 @@ const std::array kCommands{
         "info", "", "IN... [--tile N] [--gutter G]",
         "size, depth, whole tiles and grid of each sheet",
         "Prints one block per sheet, in the order given, separated by blank lines: its name,\n"
-        "size, the depth its file stores, the whole tiles of 8 and 16 pixels (and of N pixels\n"
+        "size, the depth its file stores (for a PNG its colour type and bit depth, and the size\n"
+        "of a palette), the whole tiles of 8 and 16 pixels (and of N pixels\n"
         "with --tile, at a pitch of N + G with --gutter) with the partial strips left over, and\n"
         "whether it looks gridded: lines of one colour after every tile column and row, none\n"
         "before the first, at a pitch of 9 or 17 (or N + G; G is 1 unless given); and how many\n"
@@ -349,7 +350,7 @@ const std::array kCommands{
         "What it prints for a sheet of 2 × 2 tiles of 16 × 16 with a grid:\n"
         "  sheet-grid.png\n"
         "    size: 34 × 34 pixels\n"
-        "    depth: 32-bit RGBA\n"
+        "    depth: 32-bit RGBA (PNG colour type 6, bit depth 8)\n"
         "    8 × 8 tiles: 4 × 4 whole; partial strips: 2 pixels at the right, 2 pixels at the "
         "bottom\n"
         "    16 × 16 tiles: 2 × 2 whole; partial strips: 2 pixels at the right, 2 pixels at the "

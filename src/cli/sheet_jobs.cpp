@@ -60,12 +60,38 @@ using SheetEdit = SheetOutcome (*)(const QImage& sheet, const CommandOptions& op
 // header before the pixels are decoded, which for a large sheet takes long.
 using SizeCheck = QString (*)(QSize size, const CommandOptions& options, const QString& input);
 
-QString saveResult(const QImage& result, const CommandOptions& options, const Job& job)
+// Saves the result, as a palette or grey again when the input was one and the pixels allow. When
+// they do not, note says in a line how the result was written instead (without --quiet).
+QString saveResult(const QImage& result, const CommandOptions& options, const Job& job,
+                   const StoredForm& stored, QString& note)
 {
     SaveOptions save;
     save.compression = options.compression;
-    return saveImageFile(result, job.output,
-                         imageFormatOf(job.output).value_or(ImageFileFormat::Png), save);
+    save.keep = &stored;
+    int written = -1;
+    save.writtenColourType = &written;
+    const QString error = saveImageFile(
+        result, job.output, imageFormatOf(job.output).value_or(ImageFileFormat::Png), save);
+    if (!error.isEmpty() || written < 0 || options.quiet)
+        return error;
+    const QString as = written == 3   ? QStringLiteral("a palette")
+                       : written == 6 ? QStringLiteral("RGBA")
+                       : written == 2 ? QStringLiteral("RGB")
+                                      : QStringLiteral("grey");
+    if (stored.paletted() && written != 3)
+        note = QStringLiteral("%1 -> %2: written as %3: the colours added do not fit in its "
+                              "palette of at most 256\n")
+                   .arg(job.inputs.front(), job.output, as);
+    else if (stored.grey() && written != 0 && written != 4)
+        note = QStringLiteral("%1 -> %2: written as %3: the result is no longer grey\n")
+                   .arg(job.inputs.front(), job.output, as);
+    return error;
+}
+
+// The job's result after saving: the failure, or the note (empty for the usual line).
+JobResult saved(const QString& error, const QString& note)
+{
+    return error.isEmpty() ? JobResult{QString(), note} : failed(error);
 }
 
 JobResult editSheet(const CommandOptions& options, const Job& job, SheetEdit edit,
@@ -78,10 +104,12 @@ JobResult editSheet(const CommandOptions& options, const Job& job, SheetEdit edi
         if (const QString why = bySize(size, options, input); !why.isEmpty())
             return failed(why);
     QImage result;
+    StoredForm stored;
     {
         const DecodeResult decoded = loadSheet(input);
         if (!decoded.ok())
             return failed(decoded.error);
+        stored = decoded.stored;
         SheetOutcome outcome = edit(decoded.image, options, input);
         if (!outcome.skipped.isEmpty())
             return JobResult{QString(), options.quiet ? QString() : outcome.skipped + u'\n'};
@@ -89,7 +117,9 @@ JobResult editSheet(const CommandOptions& options, const Job& job, SheetEdit edi
             return failed(outcome.error);
         result = std::move(outcome.image);
     } // the source's memory is given back before the result is encoded
-    return failed(saveResult(result, options, job));
+    QString note;
+    const QString error = saveResult(result, options, job, stored, note);
+    return saved(error, note);
 }
 
 // The map of a sheet of columns x rows whole tiles: read from --map, or the original order.
@@ -504,10 +534,12 @@ JobResult packSheet(const CommandOptions& given, const Job& job, ChooseTiles cho
     TileRemap remap;
     QImage packed;
     TileChoice choice;
+    StoredForm stored;
     {
         const DecodeResult decoded = loadSheet(input);
         if (!decoded.ok())
             return failed(decoded.error);
+        stored = decoded.stored;
         const QImage& sheet = decoded.image;
         const int pitch = options.pitch();
         remap.columns = sheet.width() / pitch;
@@ -529,14 +561,16 @@ JobResult packSheet(const CommandOptions& given, const Job& job, ChooseTiles cho
     // The remap goes first: a sheet changed without the remap its levels need would strand them.
     if (const QString error = writeRemapFile(remap, options.remapOut); !error.isEmpty())
         return failed(error);
-    if (const QString error = saveResult(packed, options, job); !error.isEmpty())
+    QString note;
+    if (const QString error = saveResult(packed, options, job, stored, note); !error.isEmpty())
         return failed(error);
     if (options.quiet)
         return {};
     return JobResult{QString(),
                      choice.notes + QStringLiteral("%1 -> %2: %3 tiles → %4 (%5)\n")
                                         .arg(input, job.output, QString::number(choice.counted),
-                                             QString::number(remap.newTileCount()), choice.done)};
+                                             QString::number(remap.newTileCount()), choice.done) +
+                         note};
 }
 
 }  // namespace
@@ -604,9 +638,11 @@ JobResult moveBlocksJob(const CommandOptions& options, const Job& job)
         if (!moveBlock(sheet, *map, pitch, {options.blocks[i], options.targets[i] - options.blocks[i].topLeft()}))
             return failed(QStringLiteral("There is not enough memory to move the tiles of %1.")
                               .arg(quotedPath(input)));
-    if (const QString error = saveResult(sheet, options, job); !error.isEmpty())
+    QString note;
+    if (const QString error = saveResult(sheet, options, job, decoded.stored, note);
+        !error.isEmpty())
         return failed(error);
-    return failed(options.mapOut.isEmpty() ? QString() : writeMapFile(*map, options.mapOut));
+    return saved(options.mapOut.isEmpty() ? QString() : writeMapFile(*map, options.mapOut), note);
 }
 
 JobResult deriveMapJob(const CommandOptions& options, const Job& job)
@@ -675,5 +711,5 @@ JobResult infoJob(const CommandOptions& options, const Job& job)
     const DecodeResult decoded = loadSheet(input);
     if (!decoded.ok())
         return failed(decoded.error);
-    return JobResult{QString(), sheetReport(input, decoded.image, storedDepth(input), options)};
+    return JobResult{QString(), sheetReport(input, decoded.image, storedDepth(input, decoded.stored), options)};
 }

@@ -134,20 +134,32 @@ QStringList stripSizes(int right, int bottom)
     return parts;
 }
 
-QString storedDepth(const QString& path)
+QString storedDepth(const QString& path, const StoredForm& form)
 {
     QFile file(path);
     QString depth;
     if (file.open(QIODevice::ReadOnly)) {
         const QByteArray head = file.read(70);
-        if (head.startsWith("\x89PNG\r\n\x1a\n"))
+        const auto paletteSize = [&] {
+            const size_t count = form.palette.size();
+            return QStringLiteral(" of %1 colour%2").arg(count).arg(count == 1 ? "" : "s");
+        };
+        if (head.startsWith("\x89PNG\r\n\x1a\n")) {
             depth = pngDepth(head);
-        else if (head.startsWith("BM"))
-            depth = bmpDepth(head);
-        else if (head.startsWith("GIF8"))
+            if (!depth.isEmpty() && form.known())
+                depth += (form.paletted() ? paletteSize() : QString()) +
+                         QStringLiteral(" (PNG colour type %1, bit depth %2)")
+                             .arg(form.colourType)
+                             .arg(form.bitDepth);
+        } else if (head.startsWith("GIF8")) {
             depth = gifDepth(head);
-        else if (head.startsWith("\xff\xd8"))
+            if (!depth.isEmpty() && form.paletted())
+                depth += paletteSize();
+        } else if (head.startsWith("BM")) {
+            depth = bmpDepth(head);
+        } else if (head.startsWith("\xff\xd8")) {
             depth = jpegDepth(file);
+        }
     }
     return depth.isEmpty() ? QStringLiteral("unknown") : depth;
 }

@@ -6,10 +6,13 @@
 #include <optional>
 
 #include "cli/command_options.h"
+#include "document/png_form.h"
 
 // How the file at path stores its pixels, read from its header ("24-bit RGB", "8-bit palette",
-// "32-bit RGBA"); "unknown" when the header says nothing we know.
-QString storedDepth(const QString& path);
+// "32-bit RGBA"); "unknown" when the header says nothing we know. With the form its decoder found,
+// a palette's size follows ("4-bit palette of 13 colours"), and for a PNG its colour type and bit
+// depth ("(PNG colour type 3, bit depth 4)").
+QString storedDepth(const QString& path, const StoredForm& form = {});
 
 // The colour of the grid when image looks gridded at this tile size and gutter: lines of gutter
 // pixels, all of one colour, after every whole tile column and row, none before the first, and

@@ -346,7 +346,63 @@ DecodeResult readPng(QIODevice& device, const QString& name, Transparency transp
         image = overBlack24InPlace(std::move(image));
     if (image.isNull())
         return failure(noMemoryMessage(name, png.size()));
-    return DecodeResult{std::move(image), QString(), png.transparent()};
+    return DecodeResult{std::move(image), QString(), png.transparent(), png.storedForm()};
+}
+
+// A GIF's first picture as a palette: the global colour table, or the picture's own, with its
+// transparent entry; the table's size gives the bit depth. Unknown when the blocks before the
+// picture cannot be walked in the first bytes.
+StoredForm gifForm(QIODevice& device)
+{
+    const qint64 resume = device.pos();
+    device.seek(0);
+    const QByteArray head = device.peek(1 << 16);
+    device.seek(resume);
+    const auto* h = reinterpret_cast<const uchar*>(head.constData());
+    const qsizetype size = head.size();
+    StoredForm form;
+    if (size < 13)
+        return {};
+    const auto table = [&](qsizetype at, int flags) {
+        const int entries = 2 << (flags & 7);
+        if (at + 3 * entries > size)
+            return false;
+        form.palette.clear();
+        for (int i = 0; i < entries; ++i)
+            form.palette.push_back(qRgb(h[at + 3 * i], h[at + 3 * i + 1], h[at + 3 * i + 2]));
+        const int bits = (flags & 7) + 1;
+        form.bitDepth = bits <= 2 ? bits : bits <= 4 ? 4 : 8;
+        return true;
+    };
+    qsizetype at = 13;
+    if ((h[10] & 0x80) && !table(at, h[10]))
+        return {};
+    if (h[10] & 0x80)
+        at += 3 * (2 << (h[10] & 7));
+    int transparentIndex = -1;
+    while (at < size) {
+        if (h[at] == 0x2c) {  // the picture: its own table replaces the global one
+            if (at + 10 > size || ((h[at + 9] & 0x80) && !table(at + 10, h[at + 9])))
+                return {};
+            break;
+        }
+        if (h[at] != 0x21 || at + 2 > size)
+            return {};
+        if (h[at + 1] == 0xf9 && at + 6 < size && (h[at + 3] & 1))
+            transparentIndex = h[at + 6];
+        at += 2;
+        while (at < size && h[at] != 0)  // the extension's sub-blocks
+            at += 1 + h[at];
+        ++at;
+    }
+    if (at >= size || form.palette.empty())
+        return {};
+    form.colourType = 3;
+    if (transparentIndex >= 0 && transparentIndex < qsizetype(form.palette.size())) {
+        form.palette[size_t(transparentIndex)] &= 0x00ffffffu;
+        form.alphaEntries = transparentIndex + 1;
+    }
+    return form;
 }
 
 DecodeResult decodeDevice(QIODevice& device, const QString& name, Transparency transparency)
@@ -399,6 +455,8 @@ DecodeResult decodeDevice(QIODevice& device, const QString& name, Transparency t
             !why.isEmpty())
             return failure(why);
 
+    // Read before the decoder moves on past the header.
+    const StoredForm gif = reader.format().toLower() == "gif" ? gifForm(device) : StoredForm();
     QImage decoded;
     if (!reader.read(&decoded) || decoded.isNull())
         return failure(unreadableMessage(name, reader.errorString()));
@@ -409,6 +467,20 @@ DecodeResult decodeDevice(QIODevice& device, const QString& name, Transparency t
     DecodeResult sheet = toSheet(decoded, transparency);
     if (sheet.image.isNull())
         return failure(noMemoryMessage(name, decoded.size()));
+    if (gif.known()) {
+        sheet.stored = gif;
+        // The transparent entry takes the colour the decoder gives its pixels.
+        if (sheet.stored.alphaEntries > 0 && keepsAlpha(sheet.image))
+            for (int y = 0; y < sheet.image.height(); ++y) {
+                const auto* row = reinterpret_cast<const QRgb*>(sheet.image.constScanLine(y));
+                const auto* clear = std::find_if(row, row + sheet.image.width(),
+                                                 [](QRgb pixel) { return qAlpha(pixel) == 0; });
+                if (clear != row + sheet.image.width()) {
+                    sheet.stored.palette[size_t(sheet.stored.alphaEntries - 1)] = *clear;
+                    break;
+                }
+            }
+    }
     return sheet;
 }
 

@@ -3,6 +3,8 @@
 #include <QImage>
 #include <QString>
 
+#include "document/png_form.h"
+
 // What becomes of pixels that are not opaque.
 enum class Transparency {
     OverBlack,  // laid over black: every sheet is opaque 24-bit
@@ -15,6 +17,8 @@ struct DecodeResult {
     QImage image;
     QString error;             // the reason in plain words, naming the file
     bool transparent = false;  // the file has pixels that are not opaque
+    // How a PNG or GIF stores its pixels (a GIF as a palette); unknown for other formats.
+    StoredForm stored{};
     bool ok() const { return !image.isNull(); }
 };
 

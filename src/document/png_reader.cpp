@@ -7,6 +7,7 @@
 #include <QIODevice>
 #include <QtEndian>
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <csetjmp>
 #include <cstdlib>
@@ -29,7 +30,15 @@ struct PngReadState {
     png_infop info = nullptr;
     bool alpha = false;
     bool interlaced = false;
-    bool plain = false;  // 8-bit RGB or RGBA, not interlaced, no tRNS
+    bool plain = false;  // 8-bit RGB or RGBA without tRNS, or a palette; not interlaced
+    int colourType = 0;
+    int bitDepth = 0;
+    // A palette's entries as straight 0xAARRGGBB, tRNS's alpha in them; 256 for any index a file
+    // of bad indices may hold.
+    QRgb palette[256] = {};
+    int paletteSize = 0;
+    int alphaEntries = 0;
+    bool badTransparency = false;  // libpng found the tRNS chunk invalid and passed over it
     qint64 inflatedSize = 0;  // of the image data: every row of every pass with its filter byte
     bool transparent = false;  // some pixel read was not opaque
     char message[256] = "libpng could not start (out of memory)";
@@ -56,7 +65,20 @@ void readFromDevice(png_structp png, png_bytep data, png_size_t length)
     png_longjmp(png, 1);
 }
 
-void onPngWarning(png_structp, png_const_charp) {}
+// libpng passes over a tRNS chunk it finds invalid (longer than the palette, or of the wrong
+// length) with a warning: refused here, as damage that would change the picture. (A palette
+// index beyond the palette, which libpng would read as black, is refused where it is looked up.)
+void onPngWarning(png_structp png, png_const_charp text)
+{
+    auto* state = static_cast<PngReadState*>(png_get_error_ptr(png));
+    if (!text)
+        return;
+    if (std::strcmp(text, "tRNS: invalid") == 0)
+        state->badTransparency = true;
+}
+
+constexpr const char* kBadTransparency = "its tRNS chunk does not fit its colour type or palette";
+constexpr const char* kBadIndex = "a pixel names a palette entry beyond the palette";
 
 }  // namespace
 
@@ -88,17 +110,46 @@ bool readInfo(PngReadState* state)
     // Our own guard words the size limit; libpng's would only stop the absurd.
     png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     png_read_info(png, info);
+    if (state->badTransparency)
+        png_error(png, kBadTransparency);
 
     const int colourType = png_get_color_type(png, info);
+    state->colourType = colourType;
+    state->bitDepth = png_get_bit_depth(png, info);
+    if (colourType == PNG_COLOR_TYPE_PALETTE) {
+        png_colorp entries = nullptr;
+        int count = 0;
+        png_get_PLTE(png, info, &entries, &count);
+        png_bytep alphas = nullptr;
+        int alphaCount = 0;
+        if (png_get_valid(png, info, PNG_INFO_tRNS))
+            png_get_tRNS(png, info, &alphas, &alphaCount, nullptr);
+        state->paletteSize = std::clamp(count, 0, 256);
+        state->alphaEntries = std::clamp(alphaCount, 0, state->paletteSize);
+        for (int i = 0; i < state->paletteSize; ++i)
+            state->palette[i] = qRgba(entries[i].red, entries[i].green, entries[i].blue,
+                                      i < state->alphaEntries ? alphas[i] : 255);
+    }
     state->alpha = (colourType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
     state->interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
-    state->plain = png_get_bit_depth(png, info) == 8 && !state->interlaced &&
-                   (colourType == PNG_COLOR_TYPE_RGB || colourType == PNG_COLOR_TYPE_RGB_ALPHA) &&
-                   !png_get_valid(png, info, PNG_INFO_tRNS);
+    state->plain = !state->interlaced &&
+                   ((png_get_bit_depth(png, info) == 8 &&
+                     (colourType == PNG_COLOR_TYPE_RGB || colourType == PNG_COLOR_TYPE_RGB_ALPHA) &&
+                     !png_get_valid(png, info, PNG_INFO_tRNS)) ||
+                    colourType == PNG_COLOR_TYPE_PALETTE);
     state->inflatedSize = pngInflatedSize(
         png_get_image_width(png, info), png_get_image_height(png, info),
         png_get_bit_depth(png, info) * png_get_channels(png, info), state->interlaced);
-    // Whatever the file holds becomes 8-bit B,G,R, with A where it has transparency.
+    // Whatever the file holds becomes 8-bit B,G,R, with A where it has transparency; a palette's
+    // indices a byte each, which this reader looks up itself to refuse those beyond it.
+    if (colourType == PNG_COLOR_TYPE_PALETTE) {
+        png_set_packing(png);
+        png_set_interlace_handling(png);
+        png_read_update_info(png, info);
+        if (png_get_rowbytes(png, info) != png_get_image_width(png, info))
+            png_error(png, "unexpected pixel layout");
+        return true;
+    }
     png_set_expand(png);
     png_set_scale_16(png);
     if (!(colourType & PNG_COLOR_MASK_COLOR))
@@ -142,15 +193,88 @@ bool readRows(PngReadState* state, png_bytepp rows, int height, uchar* bgr, qsiz
     return true;
 }
 
+// A palette's entries as an image takes them: straight, or laid over black; the alpha byte is
+// the entry's own either way (a 24-bit image leaves it out).
+std::array<QRgb, 256> imageEntries(const PngReadState* state, bool keepAlpha)
+{
+    std::array<QRgb, 256> entries{};
+    for (int i = 0; i < state->paletteSize; ++i) {
+        const QRgb c = state->palette[i];
+        const auto over = [&](int channel) { return (channel * qAlpha(c) + 127) / 255; };
+        entries[size_t(i)] =
+            keepAlpha ? c : qRgba(over(qRed(c)), over(qGreen(c)), over(qBlue(c)), qAlpha(c));
+    }
+    return entries;
+}
+
+// One row of indices of depth bits into the image's B,G,R(,A) pixels; clear is set when some
+// entry named is not opaque. False at an index beyond the palette.
+bool expandIndices(const PngReadState* state, const std::array<QRgb, 256>& entries,
+                   const uchar* row, int depth, int width, bool keepAlpha, uchar* to, bool& clear)
+{
+    if (width == 0)
+        return true;
+    const int perByte = 8 / depth, mask = (1 << depth) - 1;
+    QRgb alphas = 0xffffffffu;  // the alpha bytes of every entry named, and-ed
+    const auto indexAt = [&](int x) {
+        return depth == 8 ? row[x] : uchar(row[x / perByte] >> (8 - depth * (x % perByte + 1)) & mask);
+    };
+    if (depth == 8) {
+        if (*std::max_element(row, row + width) >= state->paletteSize)
+            return false;
+    } else {
+        for (int x = 0; x < width; ++x)
+            if (indexAt(x) >= state->paletteSize)
+                return false;
+    }
+    if (keepAlpha) {
+        for (int x = 0; x < width; ++x) {
+            const QRgb c = entries[indexAt(x)];
+            alphas &= c;
+            std::memcpy(to + size_t(x) * 4, &c, 4);
+        }
+    } else {
+        // Four bytes at a time; the fourth is the next pixel's, written again by it.
+        for (int x = 0; x + 1 < width; ++x) {
+            const QRgb c = entries[indexAt(x)];
+            alphas &= c;
+            std::memcpy(to + size_t(x) * 3, &c, 4);
+        }
+        const QRgb c = entries[indexAt(width - 1)];
+        alphas &= c;
+        std::memcpy(to + size_t(width - 1) * 3, &c, 3);
+    }
+    clear = clear || qAlpha(alphas) != 255;
+    return true;
+}
+
+// Reads a palette's indices, one byte each, into rows (one row reused, or all when interlaced)
+// and expands each into the image's rows at bits.
+bool readIndexedRows(PngReadState* state, png_bytepp rows, int height, uchar* bits,
+                     qsizetype stride, int width, bool keepAlpha)
+{
+    png_structp png = state->png;
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    const std::array<QRgb, 256> entries = imageEntries(state, keepAlpha);
+    bool clear = false;
+    if (state->interlaced)
+        png_read_image(png, rows);
+    for (int y = 0; y < height; ++y) {
+        if (!state->interlaced)
+            png_read_row(png, rows[y], nullptr);
+        if (!expandIndices(state, entries, rows[y], 8, width, keepAlpha, bits + y * stride, clear))
+            png_error(png, kBadIndex);
+    }
+    state->transparent = clear;
+    png_read_end(png, nullptr);
+    return true;
+}
+
 // The plain layouts, as nearly every PNG is, are inflated by libdeflate, several times faster
 // than zlib, into the filtered rows as a whole (libdeflate takes no stream in parts); above this
 // that copy would cost too much memory, and libpng reads them row by row instead.
 constexpr qint64 kMaxInflatedBytes = qint64(512) << 20;
-
-qint64 inflatedBytes(QSize size, bool alpha)
-{
-    return qint64(size.height()) * (1 + qint64(size.width()) * (alpha ? 4 : 3));
-}
 
 // Reads the remaining chunks from the first image data chunk, whose header libpng has read, to
 // the end chunk, and returns the image data and where each of its chunks ends in it. Sets why
@@ -363,6 +487,24 @@ PngReader::~PngReader()
 
 bool PngReader::readHeader()
 {
+    // libpng says only "Invalid IHDR data" of a bit depth the colour type does not allow.
+    const QByteArray head = state_->device->peek(26);
+    if (head.size() == 26 && head.startsWith("\x89PNG\r\n\x1a\n") && head.mid(12, 4) == "IHDR") {
+        const int depth = uchar(head[24]), type = uchar(head[25]);
+        const bool allowed = type == 0   ? depth == 1 || depth == 2 || depth == 4 || depth == 8 ||
+                                               depth == 16
+                             : type == 3 ? depth == 1 || depth == 2 || depth == 4 || depth == 8
+                                         : depth == 8 || depth == 16;
+        if (!allowed && (type == 0 || type == 2 || type == 3 || type == 4 || type == 6)) {
+            const QByteArray why = QStringLiteral("its bit depth of %1 is not one colour type %2 "
+                                                  "allows")
+                                       .arg(depth)
+                                       .arg(type)
+                                       .toUtf8();
+            keepMessage(state_, why.constData());
+            return false;
+        }
+    }
     if (!state_->info || !readInfo(state_))
         return false;
     size_ = QSize(int(png_get_image_width(state_->png, state_->info)),
@@ -375,7 +517,7 @@ bool PngReader::readPixels(QImage& image)
     Q_ASSERT(image.format() == QImage::Format_BGR888 ||
              (image.format() == QImage::Format_ARGB32 && state_->alpha));
     state_->transparent = false;
-    if (state_->plain && inflatedBytes(size_, state_->alpha) <= kMaxInflatedBytes)
+    if (state_->plain && state_->inflatedSize <= kMaxInflatedBytes)
         return inflatePlain(image);
     const int width = image.width(), height = image.height();
     uchar* bits = image.bits();
@@ -384,6 +526,14 @@ bool PngReader::readPixels(QImage& image)
     // interlaced, laid over black. Otherwise libpng writes straight into the image.
     const bool overBlack = state_->alpha && image.format() == QImage::Format_BGR888;
     try {
+        if (state_->colourType == PNG_COLOR_TYPE_PALETTE) {
+            std::vector<uchar> indices(size_t(width) * size_t(state_->interlaced ? height : 1));
+            std::vector<png_bytep> rows(static_cast<size_t>(height));
+            for (int y = 0; y < height; ++y)
+                rows[size_t(y)] = indices.data() + (state_->interlaced ? size_t(y) * size_t(width) : 0);
+            return readIndexedRows(state_, rows.data(), height, bits, stride, width,
+                                   image.format() == QImage::Format_ARGB32);
+        }
         std::vector<uchar> rgba;
         if (overBlack)
             rgba.resize(size_t(width) * 4 * size_t(state_->interlaced ? height : 1));
@@ -409,6 +559,16 @@ bool PngReader::hasAlpha() const
     return state_->alpha;
 }
 
+StoredForm PngReader::storedForm() const
+{
+    StoredForm form;
+    form.colourType = state_->colourType;
+    form.bitDepth = state_->bitDepth;
+    form.palette.assign(state_->palette, state_->palette + state_->paletteSize);
+    form.alphaEntries = state_->alphaEntries;
+    return form;
+}
+
 bool PngReader::transparent() const
 {
     return state_->transparent;
@@ -429,10 +589,13 @@ bool PngReader::inflatePlain(QImage& image)
             keepMessage(state_, why);
             return false;
         }
-        const int pixelBytes = state_->alpha ? 4 : 3;
-        const size_t rowBytes = size_t(size_.width()) * size_t(pixelBytes);
+        const bool indexed = state_->colourType == PNG_COLOR_TYPE_PALETTE;
+        const int depth = state_->bitDepth;
+        const int pixelBytes = indexed ? 1 : state_->alpha ? 4 : 3;
+        const size_t rowBytes = indexed ? (size_t(size_.width()) * size_t(depth) + 7) / 8
+                                        : size_t(size_.width()) * size_t(pixelBytes);
         // Not zeroed first: the inflater writes every byte, or the file is refused.
-        const size_t rowsSize = size_t(inflatedBytes(size_, state_->alpha));
+        const size_t rowsSize = size_t(state_->inflatedSize);
         const std::unique_ptr<uchar[]> rows(new uchar[rowsSize]);
         const std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)>
             inflater(libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
@@ -463,12 +626,15 @@ bool PngReader::inflatePlain(QImage& image)
         uchar* const bgr = image.bits();
         const qsizetype stride = image.bytesPerLine();
         const bool alpha = state_->alpha;
+        std::atomic<bool> transparent{false};
         const bool keepAlpha = image.format() == QImage::Format_ARGB32;
+        const std::array<QRgb, 256> entries = imageEntries(state_, keepAlpha);
         std::atomic<int> nextBand{0};
         std::atomic<bool> unknownFilter{false};
-        std::atomic<bool> transparent{false};
+        std::atomic<bool> badIndex{false};
         WorkerPool::shared().run(bands - 1, [&]() noexcept {
-            for (int band = nextBand++; band < bands && !unknownFilter; band = nextBand++) {
+            for (int band = nextBand++; band < bands && !unknownFilter && !badIndex;
+                 band = nextBand++) {
                 for (int y = int(qint64(height) * band / bands);
                      y < int(qint64(height) * (band + 1) / bands); ++y) {
                     uchar* row = rows.get() + size_t(y) * (rowBytes + 1) + 1;
@@ -478,7 +644,16 @@ bool PngReader::inflatePlain(QImage& image)
                         return;
                     }
                     uchar* to = bgr + y * stride;
-                    if (keepAlpha) {
+                    if (indexed) {
+                        bool clear = false;
+                        if (!expandIndices(state_, entries, row, depth, width, keepAlpha, to,
+                                           clear)) {
+                            badIndex = true;
+                            return;
+                        }
+                        if (clear)
+                            transparent.store(true, std::memory_order_relaxed);
+                    } else if (keepAlpha) {
                         swapRedBlue32(row, to, width, Alpha::Keep);
                         if (!rowIsOpaque(to, width))
                             transparent.store(true, std::memory_order_relaxed);
@@ -492,6 +667,10 @@ bool PngReader::inflatePlain(QImage& image)
             }
         });
         state_->transparent = transparent;
+        if (badIndex) {
+            keepMessage(state_, kBadIndex);
+            return false;
+        }
         if (unknownFilter) {
             keepMessage(state_, "a row has an unknown filter");
             return false;

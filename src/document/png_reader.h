@@ -4,6 +4,8 @@
 #include <QSize>
 #include <QString>
 
+#include "document/png_form.h"
+
 class QIODevice;
 struct PngReadState;
 
@@ -37,6 +39,8 @@ public:
 
     // Whether the file has transparency: an alpha channel or a tRNS chunk. Valid after readHeader.
     bool hasAlpha() const;
+    // The colour type, bit depth and palette the file stores. Valid after readHeader.
+    StoredForm storedForm() const;
 
     // Decodes every row into image, an image of size(): Format_BGR888, or Format_ARGB32 when the
     // file hasAlpha(); then reads the rest of the file up to its end chunk.

@@ -4,6 +4,8 @@
 #include <QString>
 #include <functional>
 
+#include "document/png_form.h"
+
 class QIODevice;
 
 // How hard a PNG save works for a small file. Fast suits saving while working; the others are
@@ -29,13 +31,20 @@ struct PngWriteOptions {
     // Bytes of unfiltered rows each thread compresses at a time (at least one row). Every piece
     // starts without the history of the one before, so smaller pieces mean slightly larger files.
     qint64 pieceBytes = 4 << 20;
+    // The form the pixels came in: a palette or grey is written so again while the pixels allow
+    // (see keptPngPlan); otherwise, and when null, 8-bit RGB or RGBA, or with Small and Smallest
+    // whichever smaller form tried makes the smallest file.
+    const StoredForm* keep = nullptr;
+    // Told the colour type written, when not null.
+    int* writtenColourType = nullptr;
 };
 
 // The reason writePng gives when the progress callback cancelled the save.
 inline constexpr char kSaveCancelled[] = "the save was cancelled";
 
 // Writes image as PNG: IHDR, IDAT, IEND only; 8 bits; colour type 2 for a 24-bit image, 6 for a
-// 32-bit one (its own alpha for a sheet that keeps it, 255 for an opaque one); filter None on
+// 32-bit one (its own alpha for a sheet that keeps it, 255 for an opaque one), unless options
+// keep or find another form (then PLTE and tRNS as it needs, and its depth); filter None on
 // every row, except that Smallest may filter a piece's rows when that compresses better. The
 // rows are compressed (by libdeflate, or zlib where Small finds it smaller) in pieces on several
 // threads, joined into one zlib stream; each piece is an IDAT chunk of its own, which lets the

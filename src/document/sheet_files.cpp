@@ -28,6 +28,8 @@ QString saveImageFile(const QImage& image, const QString& path, ImageFileFormat 
         png.threads = options.threads;
         png.progress = options.progress;
         png.compression = options.compression;
+        png.keep = options.keep;
+        png.writtenColourType = options.writtenColourType;
         return writePng(image, device, reason, png);
     });
 }

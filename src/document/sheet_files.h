@@ -28,6 +28,9 @@ struct SaveOptions {
     // false cancels the save, and any existing file stays as it was.
     std::function<bool(qint64 done, qint64 total)> progress;
     PngCompression compression = PngCompression::Fast;  // BMP has no choice
+    // A PNG's form to keep, and where to tell the colour type written (see PngWriteOptions).
+    const StoredForm* keep = nullptr;
+    int* writtenColourType = nullptr;
 };
 
 // Writes image to path in format through a temporary file that replaces the target when complete.

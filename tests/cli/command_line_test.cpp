@@ -16,6 +16,7 @@
 #include <numeric>
 #include <random>
 #include <set>
+#include <sstream>
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -297,7 +298,9 @@ const PixelCase kPixelCases[] = {
      "out.png",
      {16, 16},
      0,
-     [](const QImage& in, const TileMap&) { return insertGrid(in, 16, qRgb(0, 100, 0)).image; }},
+     [](const QImage& in, const TileMap&) { return insertGrid(in, 16, qRgb(0, 100, 0)).image; },
+     // 256 pixels of 256 colours fill the GIF's palette.
+     ": written as RGBA: the colours added do not fit in its palette of at most 256"},
     {"GridRemove8",
      {"grid", "remove", "IN", "--tile", "8", "--force", "--crop", "-o", "OUT"},
      "in.png",
@@ -429,7 +432,8 @@ qint64 notOpaque(const QImage& image)
 
 // Adds a grid of tile and takes it off again, moves the tiles by a shuffled map into a BMP and puts
 // them back: each result keeps the alpha of input, straight, and the gridded one has opaque
-// magenta lines. The PNGs it writes are colour type 6.
+// magenta lines. The gridded PNG is colour type 6 (magenta leaves no grey sheet grey, nor fits a
+// full palette); small and smallest may find a smaller form for the others.
 void expectAlphaKept(const std::function<Finished(QStringList)>& run, const QString& input,
                      int tile)
 {
@@ -464,8 +468,7 @@ void expectAlphaKept(const std::function<Finished(QStringList)>& run, const QStr
     EXPECT_EQ(loadWithAlpha(file("moved.bmp")),
               appliedImage(reference, map, tile).convertToFormat(QImage::Format_ARGB32));
     EXPECT_EQ(loadWithAlpha(file("back.png")), reference);
-    for (const char* name : {"grid.png", "plain.png", "back.png"})
-        EXPECT_EQ(readFileBytes(file(name)).at(25), 6) << name;
+    EXPECT_EQ(readFileBytes(file("grid.png")).at(25), 6);
     // The compression asked for reaches the writer: each file is the one it makes.
     for (const auto& [name, compression] : {std::pair{"plain.png", PngCompression::Smallest},
                                             std::pair{"back.png", PngCompression::Small}}) {
@@ -497,6 +500,138 @@ TEST_P(TransparentPngs, KeepEveryAlphaThroughEveryCommand)
 
 INSTANTIATE_TEST_SUITE_P(Kinds, TransparentPngs, ::testing::ValuesIn(transparentPngLayouts()),
                          [](const auto& info) { return pngLayoutName(info.param); });
+
+// ---------------------------------------------------------------------------------------------
+// Stored forms: every kind of PNG (and a GIF) goes through every command that writes a sheet with
+// the pixels it gives when stored as a plain BMP instead, all four channels. A palette stays a
+// palette, its entries and tRNS first in the same order and its bit depth while the entries fit
+// it, unless the colours added do not fit in 256 entries; grey stays grey while the result is
+// grey; RGB and RGBA are written as before. When a palette or grey cannot be kept, the command
+// says so.
+
+// The chunk of type in png, empty when it has none.
+QByteArray chunkOf(const QByteArray& png, const char* type)
+{
+    for (const PngChunk& chunk : pngChunks(png))
+        if (chunk.type == type)
+            return chunk.data;
+    return {};
+}
+
+TEST_F(CommandLineTest, EveryStoredFormKeepsItsPixelsAndItsKindThroughEveryCommand)
+{
+    std::vector<std::pair<std::string, QByteArray>> inputs;
+    for (const PngLayout layout :
+         {PngLayout{0, 1}, PngLayout{0, 2}, PngLayout{0, 4}, PngLayout{0, 8}, PngLayout{0, 16},
+          PngLayout{0, 4, true}, PngLayout{2, 8}, PngLayout{2, 16}, PngLayout{2, 8, true},
+          PngLayout{3, 1}, PngLayout{3, 2}, PngLayout{3, 4}, PngLayout{3, 8}, PngLayout{3, 2, true},
+          PngLayout{3, 8, true}, PngLayout{4, 8}, PngLayout{4, 16}, PngLayout{6, 8},
+          PngLayout{6, 16}}) {
+        std::ostringstream name;
+        PrintTo(layout, &name);
+        inputs.emplace_back(name.str(), makePng(32, 24, layout));
+    }
+    const DecodeResult fewColours = decodeImageData(makePng(32, 24, {3, 4}), "four.png");
+    ASSERT_TRUE(fewColours.ok());
+    inputs.emplace_back("GIF of 16 colours", makeGif(fewColours.image));
+    inputs.emplace_back("GIF of 16 colours, one transparent", makeGif(fewColours.image, 1));
+
+    ASSERT_EQ(writeMapFile(shuffledMap(4, 3, 3), path(QStringLiteral("m.zeko-map"))), QString());
+    writeFileBytes(path(QStringLiteral("l.csv")), "0,5\n");
+    const QList<QStringList> commands = {
+        {"grid", "add", "--tile", "8", "--crop", "IN", "-o", "OUT"},
+        {"grid", "remove", "--tile", "8", "--force", "--crop", "IN", "-o", "OUT", "--compression",
+         "small"},
+        {"grid", "extrude", "--tile", "8", "IN", "-o", "OUT", "--compression", "smallest"},
+        {"grid", "unextrude", "--tile", "8", "--force", "--crop", "IN", "-o", "OUT"},
+        {"map", "apply", "--tile", "8", "IN", "--map", "m.zeko-map", "-o", "OUT"},
+        {"map", "restore", "--tile", "8", "IN", "--map", "m.zeko-map", "-o", "OUT",
+         "--compression", "smallest"},
+        {"map", "move", "--tile", "8", "IN", "--map", "m.zeko-map", "--block", "0,0,1,1", "--to",
+         "1,1", "-o", "OUT"},
+        {"sheet", "dedupe", "--tile", "8", "--columns", "3", "IN", "-o", "OUT", "--remap-out",
+         "r.remap", "--compression", "small"},
+        {"sheet", "prune", "--tile", "8", "IN", "--used-by", "l.csv", "--remap-out", "r.remap",
+         "-o", "OUT"},
+    };
+    for (const auto& [name, bytes] : inputs) {
+        SCOPED_TRACE(name);
+        const bool gif = bytes.startsWith("GIF");
+        const QString input = path(gif ? QStringLiteral("in.gif") : QStringLiteral("in.png"));
+        writeFileBytes(input, bytes);
+        const QString plain = path(QStringLiteral("plain.bmp"));
+        ASSERT_EQ(saveImageFile(loadWithAlpha(input), plain, ImageFileFormat::Bmp), QString());
+        // What the input stores: colour type, bit depth, and a palette's RGB and alpha bytes.
+        const int colourType = gif ? 3 : bytes.at(25);
+        const int depth = gif ? 4 : bytes.at(24);
+        QByteArray palette = chunkOf(bytes, "PLTE"), alphas = chunkOf(bytes, "tRNS");
+        if (gif)
+            palette = bytes.mid(13, 3 * 16);
+        // info tells the colour type and bit depth a PNG stores, and a palette's size.
+        const Finished info = run({"info", input});
+        const QString entries = colourType == 3
+                                    ? QStringLiteral(" of %1 colours").arg(palette.size() / 3)
+                                    : QString();
+        EXPECT_TRUE(info.out.contains(
+            gif ? QStringLiteral("-bit palette%1\n").arg(entries)
+                : QStringLiteral("%1 (PNG colour type %2, bit depth %3)\n")
+                      .arg(entries)
+                      .arg(colourType)
+                      .arg(depth)))
+            << describe(info);
+        for (const QStringList& command : commands) {
+            SCOPED_TRACE(command.join(' ').toStdString());
+            QStringList arguments = command, reference = command;
+            arguments.replaceInStrings(QStringLiteral("IN"), input);
+            arguments.replaceInStrings(QStringLiteral("OUT"), path(QStringLiteral("out.png")));
+            reference.replaceInStrings(QStringLiteral("IN"), plain);
+            reference.replaceInStrings(QStringLiteral("OUT"), path(QStringLiteral("ref.png")));
+            const Finished result = run(arguments);
+            ASSERT_EQ(result.exitCode, 0) << describe(result);
+            ASSERT_EQ(run(reference).exitCode, 0);
+            const QImage out = loadWithAlpha(path(QStringLiteral("out.png")));
+            const QImage expected = loadWithAlpha(path(QStringLiteral("ref.png")));
+            ASSERT_EQ(out, expected);
+
+            const QByteArray file = readFileBytes(path(QStringLiteral("out.png")));
+            const int written = file.at(25);
+            std::set<QRgb> colours, greys;
+            for (int i = 0; i + 2 < palette.size(); i += 3)
+                colours.insert(qRgba(uchar(palette[i]), uchar(palette[i + 1]),
+                                     uchar(palette[i + 2]),
+                                     i / 3 < alphas.size() ? uchar(alphas[i / 3]) : 255));
+            bool grey = true;
+            for (int y = 0; y < expected.height(); ++y)
+                for (int x = 0; x < expected.width(); ++x) {
+                    const QRgb pixel = expected.pixel(x, y);
+                    colours.insert(pixel);
+                    grey = grey && qRed(pixel) == qGreen(pixel) && qGreen(pixel) == qBlue(pixel);
+                }
+            bool fallback = false;
+            if (colourType == 3) {
+                fallback = colours.size() > 256;
+                if (fallback) {
+                    EXPECT_TRUE(written == 2 || written == 6) << written;
+                } else {
+                    EXPECT_EQ(written, 3);
+                    const QByteArray entries = chunkOf(file, "PLTE");
+                    EXPECT_TRUE(entries.startsWith(palette));
+                    EXPECT_TRUE(chunkOf(file, "tRNS").startsWith(alphas));
+                    int fits = depth;
+                    while ((3 << fits) < entries.size())
+                        fits *= 2;
+                    EXPECT_EQ(file.at(24), fits);
+                }
+            } else if (colourType == 0 || colourType == 4) {
+                fallback = !grey;
+                EXPECT_EQ(written == 0 || written == 4, grey) << written;
+            } else {
+                EXPECT_EQ(written, readFileBytes(path(QStringLiteral("ref.png"))).at(25));
+            }
+            EXPECT_EQ(result.out.contains(QStringLiteral("written as")), fallback) << describe(result);
+        }
+    }
+}
 
 // A released game's tile sheet, mostly transparent, keeps every alpha value. Debian's
 // crawl-tiles-data has it; without that package there is nothing to check.
@@ -1560,7 +1695,7 @@ TEST_F(CommandLineTest, InfoPrintsOneStableBlockPerSheet)
     EXPECT_EQ(result.out,
               QStringLiteral("plain.png\n"
                              "  size: 40 × 35 pixels\n"
-                             "  depth: 24-bit RGB\n"
+                             "  depth: 24-bit RGB (PNG colour type 2, bit depth 8)\n"
                              "  transparent pixels: none\n"
                              "  8 × 8 tiles: 5 × 4 whole; partial strips: 3 pixels at the bottom\n"
                              "  16 × 16 tiles: 2 × 2 whole; partial strips: 8 pixels at the right, "

@@ -274,6 +274,36 @@ QByteArray pngOf(int width, int height)
     return encodedByQt(makeTestImage(width, height), "PNG");
 }
 
+// A PNG of width x height pixels of the given layout and raw rows (each with its filter byte),
+// with PLTE and tRNS when given, as no writer would make it.
+QByteArray handMadePng(int width, int height, int bitDepth, int colourType, const QByteArray& rows,
+                       const QByteArray& palette = {}, const QByteArray& alphas = {},
+                       bool interlaced = false)
+{
+    QByteArray header(13, '\0');
+    qToBigEndian(quint32(width), header.data());
+    qToBigEndian(quint32(height), header.data() + 4);
+    header[8] = char(bitDepth);
+    header[9] = char(colourType);
+    header[12] = char(interlaced);
+    QByteArray packed(qsizetype(compressBound(uLong(rows.size()))), '\0');
+    uLongf size = uLongf(packed.size());
+    compress(reinterpret_cast<Bytef*>(packed.data()), &size,
+             reinterpret_cast<const Bytef*>(rows.constData()), uLong(rows.size()));
+    packed.resize(qsizetype(size));
+    return kPngSignature + pngChunk("IHDR", header) +
+           (palette.isEmpty() ? QByteArray() : pngChunk("PLTE", palette)) +
+           (alphas.isEmpty() ? QByteArray() : pngChunk("tRNS", alphas)) +
+           pngChunk("IDAT", packed) + pngChunk("IEND", {});
+}
+
+// Two palette entries and, row after row, 4 x 2 pixels that name entries 0, 1, 0 and index.
+QByteArray twoEntryPng(int index, const QByteArray& alphas = {})
+{
+    const QByteArray row = QByteArray(1, '\0') + QByteArray("\0\1\0", 3) + char(index);
+    return handMadePng(4, 2, 8, 3, row + row, QByteArray("\xff\0\0\0\0\xff", 6), alphas);
+}
+
 void PrintTo(const BadFile& file, std::ostream* out)
 {
     *out << file.what;
@@ -332,6 +362,26 @@ INSTANTIATE_TEST_SUITE_P(
                     return fileWith(d, png);
                 },
                 "is damaged"},
+        BadFile{"png palette index beyond the palette",
+                [](const QTemporaryDir& d) { return fileWith(d, twoEntryPng(2)); },
+                "a pixel names a palette entry beyond the palette"},
+        BadFile{"interlaced png palette index beyond the palette",
+                [](const QTemporaryDir& d) {
+                    return fileWith(d, handMadePng(1, 1, 8, 3, QByteArray("\0\x07", 2),
+                                                   QByteArray("\xff\0\0\0\0\xff", 6), {},
+                                                   true));
+                },
+                "a pixel names a palette entry beyond the palette"},
+        BadFile{"png tRNS longer than the palette",
+                [](const QTemporaryDir& d) {
+                    return fileWith(d, twoEntryPng(1, QByteArray("\0\x80\x40", 3)));
+                },
+                "its tRNS chunk does not fit its colour type or palette"},
+        BadFile{"png bit depth its colour type does not allow",
+                [](const QTemporaryDir& d) {
+                    return fileWith(d, handMadePng(2, 1, 4, 2, QByteArray(4, '\0')));
+                },
+                "its bit depth of 4 is not one colour type 2 allows"},
         BadFile{"truncated bmp",
                 [](const QTemporaryDir& d) {
                     const QByteArray bmp = encodedByQt(makeTestImage(64, 64), "BMP");
