@@ -25,6 +25,16 @@ bool hasSecondWord(const QString& group)
     return !commands.empty() && commands.front()->name[0] != 0;
 }
 
+// The first words that take a second one ("grid", "map", ...), in table order.
+QStringList twoWordGroups()
+{
+    QStringList found;
+    for (const QString& group : groups())
+        if (hasSecondWord(group))
+            found << group;
+    return found;
+}
+
 // What a group word alone says in a list of commands: its commands, or the command's summary.
 QString groupSummary(const QString& group)
 {
@@ -87,11 +97,11 @@ QString roff(const QString& text)
         else if (c == U'-')
             out += QStringLiteral("\\-");
         else if (c > 0x7f)
-            out += QStringLiteral("\\[u%1]").arg(uint(c), 4, 16, QLatin1Char('0')).toUpper();
+            out += QStringLiteral("\\[u%1]").arg(
+                QString::number(uint(c), 16).toUpper().rightJustified(4, u'0'));
         else
             out += QChar(char16_t(c));
     }
-    out.replace(QStringLiteral("\\[U"), QStringLiteral("\\[u"));
     QStringList lines = out.split(QLatin1Char('\n'));
     for (QString& line : lines)
         if (line.startsWith(QLatin1Char('.')) || line.startsWith(QLatin1Char('\'')))
@@ -278,10 +288,7 @@ QString bashCompletion()
             "    fi\n"
             "    case $command in\n")
             .arg(groups().join(QLatin1Char(' ')), bashFiles(ValueKind::Sheet));
-    QStringList twoWordGroups;
-    for (const QString& group : groups())
-        if (hasSecondWord(group))
-            twoWordGroups << group;
+    const QStringList twoWordGroups = ::twoWordGroups();
     script += QStringLiteral("    %1)\n"
                              "        if ((COMP_CWORD == 2)); then\n"
                              "            case $command in\n")
@@ -459,10 +466,7 @@ QString fishCompletion()
         "complete -c tilegrid -n '__tilegrid_at \"\"' -l help -d 'show the help'\n"
         "complete -c tilegrid -n '__tilegrid_at \"\"' -l version -d 'show the version'\n"
         "complete -c tilegrid -n '__tilegrid_at \"\"' -a '%2'\n");
-    QStringList twoWordGroups;
-    for (const QString& group : groups())
-        if (hasSecondWord(group))
-            twoWordGroups << group;
+    const QStringList twoWordGroups = ::twoWordGroups();
     script = script.arg(twoWordGroups.join(QLatin1Char(' ')), fishFiles(ValueKind::Sheet));
     for (const QString& group : groups())
         script += QStringLiteral("complete -c tilegrid -n '__tilegrid_at \"\"' -a %1 -d '%2'\n")
