@@ -9,6 +9,7 @@
 #include <set>
 
 #include "document/atomic_file.h"
+#include "document/problem.h"
 #include "document/file_identity.h"
 #include "document/file_messages.h"
 #include "level/csv_level.h"
@@ -88,11 +89,6 @@ QString readLevelFile(const QString& path, QByteArray& bytes)
     if (error.isEmpty())
         bytes = file.readAll();
     return error;
-}
-
-QString plural(qint64 count, const QString& one, const QString& many)
-{
-    return QStringLiteral("%1 %2").arg(count).arg(count == 1 ? one : many);
 }
 
 // Tileset and template files read in this run, by identity: each is read once, and what a map

@@ -4,11 +4,14 @@
 #include <cstdint>
 #include <vector>
 
-namespace {
+#include "document/problem.h"
+
+namespace
+{
 
 struct ScannedNumber {
     bool hasDigits = false;
-    std::optional<int32_t> value;  // nullopt when beyond 32 bits
+    std::optional<int32_t> value; // nullopt when beyond 32 bits
 };
 
 int digitValue(char c, int base)
@@ -95,12 +98,7 @@ std::vector<QByteArrayView> numberLines(QByteArrayView text)
     return lines;
 }
 
-QString plural(qint64 count, const char* one, const char* many)
-{
-    return QStringLiteral("%1 %2").arg(count).arg(QLatin1StringView(count == 1 ? one : many));
-}
-
-}  // namespace
+} // namespace
 
 QByteArray writeMapText(const TileMap& map)
 {
@@ -155,11 +153,12 @@ MapParseResult parseMapText(QByteArrayView text, int columns, int rows, const QS
     const qint64 tiles = qint64(columns) * rows;
     if (qint64(numbers.size()) != tiles) {
         // The name is put in last, so a "%" in it is never taken for a placeholder.
-        result.error = fileName + QStringLiteral(" holds %1, but the open sheet has %2 of %3 × %3.")
-                                      .arg(plural(qint64(numbers.size()), "tile number",
-                                                  "tile numbers"),
-                                           plural(tiles, "tile", "tiles"))
-                                      .arg(tileSize);
+        result.error =
+            fileName + QStringLiteral(" holds %1, but the open sheet has %2 of %3 × %3.")
+                           .arg(plural(qint64(numbers.size()), QStringLiteral("tile number"),
+                                       QStringLiteral("tile numbers")),
+                                plural(tiles, QStringLiteral("tile"), QStringLiteral("tiles")))
+                           .arg(tileSize);
         return result;
     }
 
