@@ -38,8 +38,8 @@ ExternalTilesetReader externalSheet(int count, int spacing)
         tileset.facts.tileWidth = 8;
         tileset.facts.tileHeight = 8;
         tileset.facts.spacing = spacing;
-        tileset.facts.uid = 1;
-        tileset.projectTilesets = {tileset.facts};
+        tileset.facts.key = 1;
+        tileset.tilesets = {tileset.facts};
         return tileset;
     };
 }

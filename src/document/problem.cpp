@@ -4,8 +4,6 @@
 
 Problem& Problem::locate(QByteArrayView text)
 {
-    if (at < 0)
-        return *this;
     const qsizetype offset = std::clamp<qsizetype>(at, 0, text.size());
     line = 1;
     qsizetype lineStart = 0;

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-namespace {
+namespace
+{
 
 bool isDigit(char c)
 {
@@ -215,12 +216,12 @@ class Checker
     const QByteArray& text_;
     const qsizetype size_;
     std::vector<Span>& containers_;
-    std::vector<size_t> openAt_;  // the open containers' places in containers_
+    std::vector<size_t> openAt_; // the open containers' places in containers_
     qsizetype at_ = 0;
     QString reason_;
 };
 
-}  // namespace
+} // namespace
 
 bool JsonScanner::check(qsizetype& errorAt, QString& error) const
 {
@@ -296,7 +297,7 @@ QString JsonScanner::string(Value value) const
     if (!inside.contains('\\'))
         return QString::fromUtf8(inside);
     QString out;
-    QByteArray run;  // plain bytes waiting for UTF-8 decoding
+    QByteArray run; // plain bytes waiting for UTF-8 decoding
     for (qsizetype i = 0; i < inside.size(); ++i) {
         if (inside[i] != '\\') {
             run.append(inside[i]);

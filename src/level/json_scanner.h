@@ -14,14 +14,14 @@ class JsonScanner
   public:
     struct Value {
         Span span;
-        char kind = 0;  // '{', '[', '"', '0' for a number, 't', 'f', 'n'
+        char kind = 0; // '{', '[', '"', '0' for a number, 't', 'f', 'n'
         bool valid() const { return kind != 0; }
     };
 
     struct Member {
         QString key;
-        Span keyText;         // inside the key's quotes
-        qsizetype leadBegin;  // just after the '{' or ',' before the member
+        Span keyText;        // inside the key's quotes
+        qsizetype leadBegin; // just after the '{' or ',' before the member
         Value value;
     };
 
@@ -95,7 +95,7 @@ template <typename Visit> void JsonScanner::members(Value object, Visit visit) c
         const qsizetype keyEnd = skipString(at);
         member.keyText = {at + 1, keyEnd - 1};
         member.key = string({{at, keyEnd}, '"'});
-        at = skipBlanks(skipBlanks(keyEnd) + 1);  // past the colon
+        at = skipBlanks(skipBlanks(keyEnd) + 1); // past the colon
         member.value = valueAt(at);
         visit(static_cast<const Member&>(member));
         at = skipBlanks(member.value.span.end);

@@ -9,60 +9,21 @@
 #include <set>
 
 #include "document/atomic_file.h"
-#include "document/problem.h"
 #include "document/file_identity.h"
 #include "document/file_messages.h"
-#include "level/csv_level.h"
-#include "level/json_level.h"
-#include "level/ldtk_level.h"
+#include "document/problem.h"
+#include "level/level_format.h"
 #include "level/level_limits.h"
-#include "level/level_sites.h"
 #include "level/sheet_choice.h"
 #include "level/sheet_images.h"
-#include "level/xml_level.h"
 
-namespace {
-
-enum class Family { Xml, Json, Csv, Ldtk, Unknown };
-
-Family familyOf(const QString& path, const QByteArray& bytes)
+namespace
 {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix == u"tmx" || suffix == u"tsx" || suffix == u"tx" || suffix == u"xml")
-        return Family::Xml;
-    if (suffix == u"tmj" || suffix == u"tsj" || suffix == u"tj" || suffix == u"json")
-        return Family::Json;
-    if (suffix == u"csv" || suffix == u"txt")
-        return Family::Csv;
-    if (isLdtkFile(path))
-        return Family::Ldtk;
-    // Anything else by its first character.
-    qsizetype i = bytes.startsWith("\xef\xbb\xbf") ? 3 : 0;
-    while (i < bytes.size() && isBlank(bytes[i]))
-        ++i;
-    if (i == bytes.size())
-        return Family::Csv;
-    const char first = bytes[i];
-    if (first == '<')
-        return Family::Xml;
-    if (first == '{')
-        return Family::Json;
-    if ((first >= '0' && first <= '9') || first == '-' || first == ',')
-        return Family::Csv;
-    return Family::Unknown;
-}
-
-bool scanSites(Family family, const QByteArray& bytes, const QString& folder, LevelSites& sites,
-               LevelProblem& problem)
-{
-    return family == Family::Xml ? scanXmlLevel(bytes, folder, sites, problem)
-                                 : scanJsonLevel(bytes, folder, sites, problem);
-}
 
 QString unknownFormat()
 {
-    return QStringLiteral(
-        "it is none of the level files Tilegrid reads (TMX, TSX, TX, TMJ, TSJ, TJ, CSV, LDtk)");
+    return QStringLiteral("it is none of the level files Tilegrid reads (%1)")
+        .arg(levelFormatNames());
 }
 
 // path as the user would name it: from the working folder when given is named so.
@@ -143,7 +104,8 @@ class SharedFiles
                     .arg(quotedPath(path), tileset.error.isEmpty()
                                                ? QStringLiteral("it is a template, not a tileset")
                                                : tileset.error),
-                {}, {}};
+                {},
+                {}};
         if (!named.isEmpty()) {
             // A template counts its gid from its own first gid in the tileset file it names.
             const ExternalTileset used = read(named, false).tileset;
@@ -189,16 +151,10 @@ class Run
         }
         main.remapped = remapLevelBytes(main.before, path, remap_, options_, reader());
         main.result = resultOf(given, main.remapped);
-        if (isLdtkFile(path) && !main.remapped.sheetLevelFiles.isEmpty())
-            shared_.remember(path, main.before);  // its levels read its tilesets as they stood
-        // A project cannot go on without a level file of its own that failed.
-        if (isLdtkFile(path) && main.remapped.status == LevelFileStatus::Failed)
+        if (main.remapped.othersRead)
+            shared_.remember(path, main.before); // the files it carries read it as it stood
+        if (main.remapped.status == LevelFileStatus::Failed)
             failedShared_.insert(fileIdentity(path));
-        if (main.remapped.isTileset || main.remapped.isTemplate) {
-            shared_.remember(path, main.before);
-            if (main.remapped.status == LevelFileStatus::Failed)
-                failedShared_.insert(fileIdentity(path));
-        }
         if (main.remapped.status != LevelFileStatus::Updated) {
             run.files.push_back(main.result);
             return;
@@ -210,9 +166,7 @@ class Run
             if (!blocked.isEmpty())
                 parts.front().result.reason = blocked;
             parts.front().result.status = LevelFileStatus::Failed;
-            if (parts.front().remapped.isTileset || parts.front().remapped.isTemplate ||
-                isLdtkFile(path))
-                failedShared_.insert(fileIdentity(path));
+            failedShared_.insert(fileIdentity(path));
         }
         for (const Part& part : parts)
             if (&part == &parts.front() || part.result.status == LevelFileStatus::Failed ||
@@ -224,8 +178,8 @@ class Run
     // One file of those that are written together: a map and the sheet's tilesets and templates
     // it names (and their tilesets).
     struct Part {
-        QString path;  // absolute
-        QString from;  // the file that names it; empty for the file given
+        QString path; // absolute
+        QString from; // the file that names it; empty for the file given
         QByteArray before;
         LevelBytesResult remapped;
         LevelFileResult result;
@@ -266,20 +220,16 @@ class Run
         if (options.sheet.isEmpty())
             options.sheet = parts.front().remapped.sheetImage;
         for (size_t i = 0; i < parts.size(); ++i) {
-            // Copies: parts grows below.
-            const qsizetype tilesets = parts[i].remapped.sheetTilesetFiles.size();
-            const qsizetype templates = parts[i].remapped.sheetTemplateFiles.size();
-            const QStringList named = parts[i].remapped.sheetTilesetFiles +
-                                      parts[i].remapped.sheetTemplateFiles +
-                                      parts[i].remapped.sheetLevelFiles;
-            for (qsizetype n = 0; n < named.size(); ++n) {
-                const QString& path = named[n];
-                const QString kind = n < tilesets               ? QStringLiteral("tileset")
-                                     : n < tilesets + templates ? QStringLiteral("template")
-                                                                : QStringLiteral("level file");
-                LevelRemapOptions partOptions = options;
-                if (n >= tilesets + templates)
-                    partOptions.ldtkProject = parts[i].path;
+            // A copy: parts grows below. Tilesets first, then templates, then level files.
+            std::vector<CarriedFile> carried = parts[i].remapped.carried;
+            std::stable_sort(carried.begin(), carried.end(),
+                             [](const auto& a, const auto& b) { return a.kind < b.kind; });
+            for (const CarriedFile& file : carried) {
+                const QString& path = file.path;
+                const QString kind =
+                    file.kind == CarriedFile::Kind::Tileset    ? QStringLiteral("tileset")
+                    : file.kind == CarriedFile::Kind::Template ? QStringLiteral("template")
+                                                               : QStringLiteral("level file");
                 const QString key = fileIdentity(path);
                 if (std::any_of(parts.begin(), parts.end(),
                                 [&](const Part& part) { return fileIdentity(part.path) == key; }))
@@ -293,7 +243,7 @@ class Run
                 Part part;
                 part.path = path;
                 part.from = parts[i].path;
-                if (n >= tilesets + templates) {
+                if (file.kind == CarriedFile::Kind::Level) {
                     // A level file is read as a level, whatever it holds.
                     if (const QString error = readLevelFile(path, part.before); !error.isEmpty())
                         return QStringLiteral("its level file %1 cannot be read: %2")
@@ -303,7 +253,8 @@ class Run
                 }
                 if (const QString misplaced = placement(part, kind); !misplaced.isEmpty())
                     return misplaced;
-                part.remapped = remapLevelBytes(part.before, path, remap_, partOptions, reader());
+                part.remapped =
+                    remapLevelBytes(part.before, path, remap_, options, reader(), parts[i].path);
                 part.result = resultOf(namedLike(parts.front().result.path, path), part.remapped);
                 parts.push_back(part);
                 if (part.remapped.status != LevelFileStatus::Updated) {
@@ -345,7 +296,7 @@ class Run
     // target holds their result already. On failure each part's result says why.
     bool write(std::vector<Part>& parts)
     {
-        if (options_.use || seen_) {  // a run that only reads
+        if (options_.use || seen_) { // a run that only reads
             for (Part& part : parts) {
                 done_.insert(fileIdentity(part.path));
                 if (seen_)
@@ -416,12 +367,12 @@ class Run
     LevelOutputPath output_;
     QStringList* seen_;
     SharedFiles shared_;
-    std::set<QString> done_;          // files remapped (or tried) in this run
-    std::set<QString> failedShared_;  // tileset and template files whose remap or write failed
-    std::set<QString> written_;       // outputs written in this run
+    std::set<QString> done_;         // files remapped (or tried) in this run
+    std::set<QString> failedShared_; // tileset and template files whose remap or write failed
+    std::set<QString> written_;      // outputs written in this run
 };
 
-}  // namespace
+} // namespace
 
 QString LevelFileResult::message() const
 {
@@ -430,8 +381,8 @@ QString LevelFileResult::message() const
                               : namedLike(path, sheetImage);
     const QString forSheet =
         sheet.isEmpty() ? QString() : QStringLiteral(" for the sheet %1").arg(quotedPath(sheet));
-    const bool elsewhere = !outputPath.isEmpty() &&
-                           QFileInfo(outputPath).absoluteFilePath() != QFileInfo(path).absoluteFilePath();
+    const bool elsewhere = !outputPath.isEmpty() && QFileInfo(outputPath).absoluteFilePath() !=
+                                                        QFileInfo(path).absoluteFilePath();
     switch (status) {
     case LevelFileStatus::Updated: {
         const QString what = isTileset ? plural(tilesMoved, QStringLiteral("tile entry renumbered"),
@@ -458,7 +409,8 @@ QString LevelFileResult::message() const
                : QStringLiteral("Left %1 as it was: %2: %3.").arg(quotedPath(path), place, reason);
 }
 
-namespace {
+namespace
+{
 
 // A sheet named by its file name alone must be one image across the run: levels that show two
 // files of that name would be renumbered for two different sheets.
@@ -483,7 +435,7 @@ QString sheetNameClash(const QStringList& paths, const QString& sheet)
 
 LevelBytesResult remapLevelText(const QByteArray& bytes, const QString& path,
                                 const TileRemap& remap, const LevelRemapOptions& options,
-                                const ExternalTilesetReader& readTileset)
+                                const ExternalTilesetReader& readTileset, const QString& carriedBy)
 {
     LevelBytesResult result;
     result.reason = levelFileTooLarge(bytes.size());
@@ -494,43 +446,27 @@ LevelBytesResult remapLevelText(const QByteArray& bytes, const QString& path,
         result.reason = QStringLiteral("the tile map is no rearrangement: %1").arg(unfit);
         return result;
     }
-    const Family family = familyOf(path, bytes);
-    if (family == Family::Unknown) {
+    const LevelFormat* format = levelFormatOf(path, bytes);
+    if (!format) {
         result.reason = unknownFormat();
         return result;
     }
-    if (family == Family::Csv) {
-        if (options.firstId != 0 && options.firstId != 1) {
-            result.reason =
-                QStringLiteral("the first tile number must be 0 or 1, not %1").arg(options.firstId);
-            return result;
-        }
-        LevelBytesResult csv = remapCsvLevel(bytes, remap, options.firstId,
-                                             options.use ? &options.use->named : nullptr);
-        csv.sheetImage = options.sheet;
-        return csv;
-    }
     const QString absolutePath = QFileInfo(path).absoluteFilePath();
-    const LevelContext context{remap, options, absolutePath, QFileInfo(absolutePath).absolutePath(),
-                               readTileset};
-    if (family == Family::Ldtk)
-        return remapLdtkLevel(bytes, context);
-    LevelSites sites;
-    LevelProblem problem;
-    if (!scanSites(family, bytes, context.folder, sites, problem))
-        return failedAt(bytes, problem);
-    return remapSites(sites, bytes, context);
+    const LevelContext context{remap,        options,
+                               absolutePath, QFileInfo(absolutePath).absolutePath(),
+                               readTileset,  carriedBy};
+    return format->remap(bytes, context);
 }
 
-}  // namespace
+} // namespace
 
 LevelBytesResult remapLevelBytes(const QByteArray& bytes, const QString& path,
                                  const TileRemap& remap, const LevelRemapOptions& options,
-                                 const ExternalTilesetReader& readTileset)
+                                 const ExternalTilesetReader& readTileset, const QString& carriedBy)
 {
     // Whatever the estimate let through, running out fails this file alone.
     try {
-        return remapLevelText(bytes, path, remap, options, readTileset);
+        return remapLevelText(bytes, path, remap, options, readTileset, carriedBy);
     } catch (const std::bad_alloc&) {
         LevelBytesResult result;
         result.reason = notEnoughMemory();
@@ -540,32 +476,18 @@ LevelBytesResult remapLevelBytes(const QByteArray& bytes, const QString& path,
 
 ExternalTileset readTilesetFacts(const QByteArray& bytes, const QString& path)
 {
-    ExternalTileset result;
-    const Family family = familyOf(path, bytes);
-    LevelSites sites;
-    LevelProblem problem;
-    if (family == Family::Ldtk) {
-        if (!readLdtkTilesets(bytes, QFileInfo(path).absolutePath(), result.projectTilesets,
-                              problem))
-            result.error =
-                QStringLiteral("%1: %2").arg(linePlace(bytes, problem.at), problem.reason);
-        return result;
-    }
-    if (family != Family::Xml && family != Family::Json)
-        result.error = QStringLiteral("it is not a TSX or TSJ tileset");
-    else if (!scanSites(family, bytes, QFileInfo(path).absolutePath(), sites, problem))
-        result.error = QStringLiteral("%1: %2").arg(linePlace(bytes, problem.at), problem.reason);
-    else if (sites.isTemplate)
-        result.facts = sites.tilesets.empty() ? TilesetFacts{} : sites.tilesets.front().facts;
-    else if (!sites.isTileset || sites.tilesets.empty())
-        result.error = QStringLiteral("it is a map, not a tileset");
-    else
-        result.facts = sites.tilesets.front().facts;
-    if (result.error.isEmpty() && sites.tilesets.front().problem) {
-        const LevelBytesResult failed = failedAt(bytes, *sites.tilesets.front().problem);
-        result.problem = QStringLiteral("%1: %2").arg(failed.place, failed.reason);
-    }
-    return result;
+    const LevelFormat* format = levelFormatOf(path, bytes);
+    return format ? format->readTilesets(bytes, path)
+                  : ExternalTileset{{}, notATilesetFile(), {}, {}};
+}
+
+QStringList LevelBytesResult::carriedOf(CarriedFile::Kind kind) const
+{
+    QStringList files;
+    for (const CarriedFile& file : carried)
+        if (file.kind == kind)
+            files << file.path;
+    return files;
 }
 
 bool matchesTileProperty(const QString& name, const QStringList& patterns)
@@ -718,7 +640,7 @@ TileUseRun findUsedTiles(const QStringList& paths, int tileCount, int columns,
                          LevelRemapOptions options, int tileSize)
 {
     TileUseRun found;
-    TileRemap same;  // every tile stays: the run only looks
+    TileRemap same; // every tile stays: the run only looks
     same.newIndexOf.resize(size_t(std::max(tileCount, 0)));
     for (size_t tile = 0; tile < same.newIndexOf.size(); ++tile)
         same.newIndexOf[tile] = int32_t(tile);
@@ -740,7 +662,7 @@ TileUseRun findUsedTiles(const QStringList& paths, int tileCount, int columns,
 
 std::vector<TilesetFacts> findSheetTilesets(const QStringList& paths, LevelRemapOptions options)
 {
-    TileRemap looking;  // the tile numbers are not looked at: no sheet is known yet
+    TileRemap looking; // the tile numbers are not looked at: no sheet is known yet
     looking.keepsIds = true;
     TileUse use;
     options.use = &use;

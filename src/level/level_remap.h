@@ -21,7 +21,7 @@
 
 // The sheet's tiles that levels name, as a run that changes nothing finds them.
 struct TileUse {
-    std::vector<uint8_t> named;  // tile -> 1 when a cell or tile object shows it
+    std::vector<uint8_t> named; // tile -> 1 when a cell or tile object shows it
     // Every animation of the sheet's tilesets: the animated tile and one of its frames' tiles.
     std::vector<std::pair<int32_t, int32_t>> frames;
     // The sheet's tilesets as the files give them (one per tileset read), for their tile size and
@@ -35,14 +35,11 @@ struct LevelRemapOptions {
     // where the levels show one image of that name (several refuse the run). Empty: each level's
     // one tileset image, and a level that shows several is refused.
     QString sheet;
-    // CSV levels: the number that names the sheet's first tile, 0 or 1. Smaller numbers (and empty
-    // fields) are empty cells.
+    // Levels of bare tile numbers, which name no tileset: the number that names the sheet's first
+    // tile, 0 or 1. Smaller numbers (and empty fields) are empty cells.
     int firstId = 0;
     // When set, what the files name is noted here; such a run is for reading only.
     TileUse* use = nullptr;
-    // An LDtk level file's project, which defines its tilesets; empty: the project the level's
-    // folder is named after, beside that folder (where LDtk keeps a project's level files).
-    QString ldtkProject;
     // Names of tile properties (Tiled's TMX, TSX, TMJ, TSJ) whose values are tile ids of the
     // tile's own tileset, as animation frames are; '*' stands for any text ("animation-frame*").
     QStringList tileProperties;
@@ -55,23 +52,23 @@ struct LevelRemapOptions {
 bool matchesTileProperty(const QString& name, const QStringList& patterns);
 
 enum class LevelFileStatus {
-    Updated,    // remapped and written
-    Unchanged,  // remapped, but its result is what its target holds already: not written
-    Skipped,    // does not use the sheet, or came twice; left as it was
-    Failed,     // could not be read, understood or written; left as it was
+    Updated,   // remapped and written
+    Unchanged, // remapped, but its result is what its target holds already: not written
+    Skipped,   // does not use the sheet, or came twice; left as it was
+    Failed,    // could not be read, understood or written; left as it was
 };
 
 struct LevelFileResult {
-    QString path;        // the file read
-    QString outputPath;  // where the result went (Updated, Unchanged)
-    QString sheetImage;  // Updated, Unchanged: the sheet's image as the file names it (absolute),
-                         // or as the run was told for a CSV file
+    QString path;       // the file read
+    QString outputPath; // where the result went (Updated, Unchanged)
+    QString sheetImage; // Updated, Unchanged: the sheet's image as the file names it (absolute),
+                        // or as the run was told for a CSV file
     LevelFileStatus status = LevelFileStatus::Failed;
-    bool isTileset = false;   // a TSX or TSJ file
-    qint64 cellsChanged = 0;  // layer cells and tile objects that now name another tile
-    qint64 tilesMoved = 0;    // per-tile entries, animation frames, Wang and terrain ids renumbered
-    QString place;            // Failed: where in the file ("line 4, column 9, layer “Ground”")
-    QString reason;           // Skipped or Failed: why, in plain words
+    bool isTileset = false;  // a TSX or TSJ file
+    qint64 cellsChanged = 0; // layer cells and tile objects that now name another tile
+    qint64 tilesMoved = 0;   // per-tile entries, animation frames, Wang and terrain ids renumbered
+    QString place;           // Failed: where in the file ("line 4, column 9, layer “Ground”")
+    QString reason;          // Skipped or Failed: why, in plain words
 
     // One sentence for people: the file, what happened, and where and why when it did not work.
     QString message() const;
@@ -82,42 +79,51 @@ struct LevelFileResult {
 // cannot be read.
 struct ExternalTileset {
     TilesetFacts facts;
-    QString error;  // why, naming the file, with no full stop; empty when facts hold
+    QString error; // why, naming the file, with no full stop; empty when facts hold
     // A value of the file that could not be read, with its place; it matters only when the
     // tileset shows the sheet.
     QString problem;
-    // An LDtk project: its tileset definitions (each with its uid), for its level files.
-    std::vector<TilesetFacts> projectTilesets;
+    // A file that defines several tilesets for other files (each with its key), such as a project
+    // for its level files.
+    std::vector<TilesetFacts> tilesets;
 };
 // Gives the tileset stored in, or named by, the file at an absolute path.
 using ExternalTilesetReader = std::function<ExternalTileset(const QString& path)>;
 
+// A file that goes with a level: a tileset or template file it names, a level file of a project.
+struct CarriedFile {
+    enum class Kind { Tileset, Template, Level };
+    QString path; // absolute
+    Kind kind = Kind::Tileset;
+};
+
 // What remapping one file's text gives; nothing is written.
 struct LevelBytesResult {
     LevelFileStatus status = LevelFileStatus::Failed;
-    QByteArray bytes;  // Updated: the new text (the same bytes when nothing needed to change)
+    QByteArray bytes; // Updated: the new text (the same bytes when nothing needed to change)
     bool isTileset = false;
-    bool isTemplate = false;  // a TX or TJ file
+    bool isTemplate = false; // a TX or TJ file
     qint64 cellsChanged = 0;
     qint64 tilesMoved = 0;
     QString place;
     QString reason;
-    // External tileset files (absolute paths) that show the sheet: they hold the per-tile data and
-    // the spacing, so they need remapping as well, once however many maps name them.
-    QStringList sheetTilesetFiles;
-    // Likewise the template files whose tile is one of the sheet's.
-    QStringList sheetTemplateFiles;
-    // Likewise an LDtk project's level files of their own: written with the project.
-    QStringList sheetLevelFiles;
-    QString sheetImage;  // Updated: the sheet's image (see LevelFileResult)
+    // The files that go with this one and show the sheet: they are remapped with it, once however
+    // many files name them, and written with it all or nothing.
+    std::vector<CarriedFile> carried;
+    bool othersRead = false; // other files may read this one (a tileset, a template, a project)
+    QString sheetImage;      // Updated: the sheet's image (see LevelFileResult)
+
+    QStringList carriedOf(CarriedFile::Kind kind) const;
 };
 
 // Remaps the text of the level file at path (which only tells the format by its extension, and
 // the folder that relative sources start from). readTileset is asked for each external tileset and
 // template a map names; without it such maps are refused.
+// carriedBy: the file that carried this one along (a map its tileset, a project its level file).
 LevelBytesResult remapLevelBytes(const QByteArray& bytes, const QString& path,
                                  const TileRemap& remap, const LevelRemapOptions& options,
-                                 const ExternalTilesetReader& readTileset = {});
+                                 const ExternalTilesetReader& readTileset = {},
+                                 const QString& carriedBy = {});
 
 // Reads a TSX or TSJ tileset file's text, or a template's tileset (facts.file is set when the
 // template names a tileset file, whose facts then still have to be read). error is a plain reason
@@ -137,7 +143,7 @@ LevelOutputPath levelOutputIntoTree(const QString& folder, const QStringList& fi
 
 struct LevelRemapRun {
     QString
-        error;  // set when the run could not start (a remap that is no permutation, a bad first id)
+        error; // set when the run could not start (a remap that is no permutation, a bad first id)
     std::vector<LevelFileResult> files;
 
     int count(LevelFileStatus status) const;
@@ -173,7 +179,7 @@ QStringList levelRunFiles(const QStringList& paths, const LevelRemapOptions& opt
 struct TileUseRun {
     LevelRemapRun run;
     std::vector<bool> used;
-    std::vector<TilesetFacts> tilesets;  // the sheet's tilesets the files hold
+    std::vector<TilesetFacts> tilesets; // the sheet's tilesets the files hold
 };
 TileUseRun findUsedTiles(const QStringList& paths, int tileCount, int columns,
                          LevelRemapOptions options, int tileSize = 0);

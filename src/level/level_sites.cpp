@@ -12,7 +12,8 @@
 #include "level/sheet_choice.h"
 #include "level/tile_data_difference.h"
 
-namespace {
+namespace
+{
 
 QString cellName(const CellBlock& block, size_t index)
 {
@@ -31,14 +32,14 @@ QString joinWhere(const QString& first, const QString& second)
 
 // Splits "1,2,\n3" into its numbers and their places.
 bool splitCommaList(const QByteArray& bytes, const CellBlock& block, std::vector<uint32_t>& cells,
-                    std::vector<Span>& spans, LevelProblem& problem)
+                    std::vector<Span>& spans, Problem& problem)
 {
     qsizetype i = block.text.begin;
     const qsizetype end = block.text.end;
     while (i < end && isBlank(bytes[i]))
         ++i;
     if (i == end)
-        return true;  // no cells at all
+        return true; // no cells at all
     for (;;) {
         while (i < end && isBlank(bytes[i]))
             ++i;
@@ -64,7 +65,7 @@ bool splitCommaList(const QByteArray& bytes, const CellBlock& block, std::vector
         spans.push_back(number);
         if (i == end)
             return true;
-        ++i;  // the comma
+        ++i; // the comma
     }
 }
 
@@ -88,7 +89,7 @@ bool base64Text(const QByteArray& bytes, const CellBlock& block, QByteArray& tex
 }
 
 bool remapBlock(const CellBlock& block, const GidRemapper& gids, int level, const QByteArray& bytes,
-                TextSplice& splice, qint64& changed, LevelProblem& problem)
+                TextSplice& splice, qint64& changed, Problem& problem)
 {
     const int64_t expected = block.width * block.height;
     std::vector<uint32_t> cells;
@@ -228,7 +229,7 @@ QByteArray entryData(const QByteArray& bytes, const TileEntry& entry, const Tile
     return data;
 }
 
-}  // namespace
+} // namespace
 
 // Moves what the sheet's tileset keeps for each tile along with the tile: the entries are
 // renumbered, tiles merged into one keep one entry when they carry the same data, and a dropped
@@ -236,26 +237,26 @@ QByteArray entryData(const QByteArray& bytes, const TileEntry& entry, const Tile
 // then point at none. The data of merged tiles that differ, of a tile shown turned (its collision
 // shapes and Wang ids would need turning), and frames that show a dropped or turned tile are
 // refused.
-std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteArray& bytes,
-                                          const TileRemap& remap, const QString& where,
-                                          TextSplice& splice, qint64& moved, TileUse* use,
-                                          const QStringList& tileProperties)
+std::optional<Problem> remapTileData(const TilesetSite& site, const QByteArray& bytes,
+                                     const TileRemap& remap, const QString& where,
+                                     TextSplice& splice, qint64& moved, TileUse* use,
+                                     const QStringList& tileProperties)
 {
     const int64_t tileCount = remap.tileCount();
-    std::optional<LevelProblem> problem;
+    std::optional<Problem> problem;
     // what: what holds the id, for a message ("an animation frame of tile 5"); empty for an id
     // of its own.
     auto readTile = [&](Span span, bool noneAllowed, int64_t& value, const QString& what = {}) {
         const QByteArrayView text = QByteArrayView(bytes).sliced(span.begin, span.size());
         if (!parseWholeNumber(text, noneAllowed, value))
-            problem = LevelProblem{
-                span.begin, where,
-                what.isEmpty() ? QStringLiteral("the tile id %1 is not a whole number")
-                                     .arg(quotedPath(QString::fromUtf8(text)))
-                               : QStringLiteral("%1 holds %2, which is not a tile id")
-                                     .arg(what, quotedPath(QString::fromUtf8(text)))};
+            problem =
+                Problem{span.begin, where,
+                        what.isEmpty() ? QStringLiteral("the tile id %1 is not a whole number")
+                                             .arg(quotedPath(QString::fromUtf8(text)))
+                                       : QStringLiteral("%1 holds %2, which is not a tile id")
+                                             .arg(what, quotedPath(QString::fromUtf8(text)))};
         else if ((value < 0 && !(noneAllowed && value == -1)) || value >= tileCount)
-            problem = LevelProblem{
+            problem = Problem{
                 span.begin, where,
                 what.isEmpty()
                     ? QStringLiteral("the tile id %1 lies beyond the tileset's %2 tiles")
@@ -286,7 +287,7 @@ std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteAr
     const size_t count = site.entries.size();
     std::vector<int64_t> tiles(count);
     std::vector<bool> removed(count, false);
-    std::vector<QByteArray> data(count);  // empty for an entry that carries nothing
+    std::vector<QByteArray> data(count); // empty for an entry that carries nothing
     std::vector<std::vector<ShownTile>> shownTiles(count);
     for (size_t i = 0; i < count; ++i) {
         const TileEntry& entry = site.entries[i];
@@ -303,12 +304,11 @@ std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteAr
             if (property.value.size() > 0 && matchesTileProperty(property.name, tileProperties))
                 shown.push_back({property.value, 0, property.name});
         for (ShownTile& tile : shown) {
-            const QString what =
-                tile.property.isEmpty()
-                    ? QStringLiteral("an animation frame of tile %1").arg(tiles[i])
-                    : QStringLiteral("the property %1 of tile %2")
-                          .arg(quotedPath(tile.property))
-                          .arg(tiles[i]);
+            const QString what = tile.property.isEmpty()
+                                     ? QStringLiteral("an animation frame of tile %1").arg(tiles[i])
+                                     : QStringLiteral("the property %1 of tile %2")
+                                           .arg(quotedPath(tile.property))
+                                           .arg(tiles[i]);
             // A property of -1 names no tile, as a Wang set's picture of -1 does.
             if (!readTile(tile.span, !tile.property.isEmpty(), tile.tile, what))
                 return problem;
@@ -316,18 +316,18 @@ std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteAr
                 continue;
             const int32_t becomes = remap.newIndexOf[size_t(tile.tile)];
             if (becomes < 0 || !remap.symmetry(size_t(tile.tile)).isIdentity())
-                return LevelProblem{
-                    tile.span.begin, where,
-                    QStringLiteral("%1 shows tile %2, which %3")
-                        .arg(what)
-                        .arg(tile.tile)
-                        .arg(becomes < 0 ? QStringLiteral("is dropped")
-                                         : QStringLiteral("becomes tile %1 turned, and %2 hold "
-                                                          "no flips")
-                                               .arg(becomes)
-                                               .arg(tile.property.isEmpty()
-                                                        ? QStringLiteral("frames")
-                                                        : QStringLiteral("properties")))};
+                return Problem{tile.span.begin, where,
+                               QStringLiteral("%1 shows tile %2, which %3")
+                                   .arg(what)
+                                   .arg(tile.tile)
+                                   .arg(becomes < 0
+                                            ? QStringLiteral("is dropped")
+                                            : QStringLiteral("becomes tile %1 turned, and %2 hold "
+                                                             "no flips")
+                                                  .arg(becomes)
+                                                  .arg(tile.property.isEmpty()
+                                                           ? QStringLiteral("frames")
+                                                           : QStringLiteral("properties")))};
             if (use)
                 use->frames.emplace_back(int32_t(tiles[i]), int32_t(tile.tile));
         }
@@ -360,7 +360,7 @@ std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteAr
                                                   shownTiles[*otherEntry], true))
                        : QByteArrayView(),
             other, xml, keyed);
-        return LevelProblem{
+        return Problem{
             site.entries[at].whole.begin, where,
             QStringLiteral("tiles %1 and %2 merge into tile %3, but %4")
                 .arg(std::min(one, other))
@@ -378,14 +378,14 @@ std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteAr
         const auto [found, fresh] = groups.emplace(std::pair(site.entries[i].list, now), Group{i});
         Group& group = found->second;
         if (!fresh && tiles[i] == tiles[group.first])
-            continue;  // a second entry of the same tile merges with nothing
+            continue; // a second entry of the same tile merges with nothing
         if (!fresh && data[i] != data[group.first])
             return differ(tiles[group.first], group.first, tiles[i], i, now, i);
-        removed[i] = !fresh;  // the same data once is enough
+        removed[i] = !fresh; // the same data once is enough
         ++group.carriers;
         group.unturned = group.unturned || remap.symmetry(size_t(tiles[i])).isIdentity();
     }
-    std::vector<int32_t> sources;  // new tile -> how many tiles become it
+    std::vector<int32_t> sources; // new tile -> how many tiles become it
     for (const auto& [key, group] : groups) {
         if (data[group.first].isEmpty())
             continue;
@@ -404,16 +404,16 @@ std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteAr
                     carries[size_t(tiles[i])] = true;
             for (size_t t = 0; t < carries.size(); ++t)
                 if (remap.newIndexOf[t] == now && !carries[t])
-                    return differ(tiles[group.first], group.first, int64_t(t), std::nullopt,
-                                  now, group.first);
+                    return differ(tiles[group.first], group.first, int64_t(t), std::nullopt, now,
+                                  group.first);
         }
         if (!group.unturned)
-            return LevelProblem{site.entries[group.first].whole.begin, where,
-                                QStringLiteral("tile %1 carries data, but it becomes tile %2 "
-                                               "turned, and its collision shapes and Wang ids "
-                                               "cannot be turned with it")
-                                    .arg(tiles[group.first])
-                                    .arg(now)};
+            return Problem{site.entries[group.first].whole.begin, where,
+                           QStringLiteral("tile %1 carries data, but it becomes tile %2 "
+                                          "turned, and its collision shapes and Wang ids "
+                                          "cannot be turned with it")
+                               .arg(tiles[group.first])
+                               .arg(now)};
     }
 
     std::vector<std::vector<bool>> removedItems(site.containers.size());
@@ -438,7 +438,8 @@ std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteAr
     return std::nullopt;
 }
 
-namespace {
+namespace
+{
 
 LevelBytesResult failedWith(const QString& reason)
 {
@@ -475,7 +476,7 @@ std::optional<LevelBytesResult> refuseOversized(const LevelSites& sites, const Q
     return std::nullopt;
 }
 
-}  // namespace
+} // namespace
 
 void addTemplate(LevelSites& sites, const QString& folder, const QString& source, qsizetype at,
                  const QString& where)
@@ -498,9 +499,9 @@ bool parseGid(QByteArrayView text, uint32_t& gid)
     return true;
 }
 
-LevelBytesResult failedAt(const QByteArray& bytes, const LevelProblem& problem)
+LevelBytesResult failedAt(const QByteArray& bytes, const Problem& problem)
 {
-    LevelBytesResult result = failedWith(problem.reason);
+    LevelBytesResult result = failedWith(problem.why);
     result.place = joinWhere(linePlace(bytes, problem.at), problem.where);
     return result;
 }
@@ -510,12 +511,10 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
 {
     const TileRemap& remap = context.remap;
     auto readFile = [&](const QString& file) {
-        return context.readTileset ? context.readTileset(file)
-                                   : ExternalTileset{{},
-                                                     QStringLiteral("%1 is not read here")
-                                                         .arg(quotedPath(file)),
-                                                     {},
-                                                     {}};
+        return context.readTileset
+                   ? context.readTileset(file)
+                   : ExternalTileset{
+                         {}, QStringLiteral("%1 is not read here").arg(quotedPath(file)), {}, {}};
     };
     std::vector<TilesetFacts> facts;
     std::vector<QString> externalProblems;
@@ -536,19 +535,20 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
         }
         facts.push_back(tileset);
     }
-    std::vector<TilesetFacts> templates;  // the tilesets of the templates' tiles
+    std::vector<TilesetFacts> templates; // the tilesets of the templates' tiles
     for (const TemplateSite& site : sites.templates) {
         const ExternalTileset used = readFile(site.file);
         if (!used.error.isEmpty())
-            return failedAt(bytes, {site.at, site.where,
-                                    QStringLiteral("its template cannot be used: %1")
-                                        .arg(used.error)});
+            return failedAt(bytes,
+                            {site.at, site.where,
+                             QStringLiteral("its template cannot be used: %1").arg(used.error)});
         templates.push_back(used.facts);
     }
 
     LevelBytesResult result;
     result.isTileset = sites.isTileset;
     result.isTemplate = sites.isTemplate;
+    result.othersRead = sites.isTileset || sites.isTemplate;
     auto imageOf = [](const TilesetFacts& tileset) {
         return pathFrom(tileset.folder, tileset.image);
     };
@@ -580,7 +580,7 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
     for (size_t t = 0; t < templates.size(); ++t) {
         if (!templateIsSheet[t])
             continue;
-        result.sheetTemplateFiles << sites.templates[t].file;
+        result.carried.push_back({sites.templates[t].file, CarriedFile::Kind::Template});
         if (result.sheetImage.isEmpty())
             result.sheetImage = imageOf(templates[t]);
     }
@@ -609,7 +609,7 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
         if (!unfit.isEmpty())
             return failedAt(bytes, {site.at, QString(), unfit});
         if (!tileset.file.isEmpty()) {
-            result.sheetTilesetFiles << tileset.file;
+            result.carried.push_back({tileset.file, CarriedFile::Kind::Tileset});
             continue;
         }
         if (!remap.keepsIds)
@@ -630,9 +630,11 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
             if (site.columns.valid())
                 splice.replaceNumber(site.columns, columns);
             if (site.imageWidth.valid())
-                splice.replaceNumber(site.imageWidth, columns * (tileset.tileWidth + tileset.spacing));
+                splice.replaceNumber(site.imageWidth,
+                                     columns * (tileset.tileWidth + tileset.spacing));
             if (site.imageHeight.valid())
-                splice.replaceNumber(site.imageHeight, rows * (tileset.tileHeight + tileset.spacing));
+                splice.replaceNumber(site.imageHeight,
+                                     rows * (tileset.tileHeight + tileset.spacing));
         } else if (remap.grid != TileRemap::GridChange::None || remap.changesLayout()) {
             const SheetGeometry after = geometryAfter(tileset, remap);
             // A missing margin or spacing goes in where a missing spacing goes, once.
@@ -663,7 +665,7 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
             return failedWith(gids.problem());
         if (auto refused = refuseOversized(sites, bytes))
             return *refused;
-        LevelProblem problem;
+        Problem problem;
         for (const CellBlock& block : sites.blocks) {
             if (block.problem)
                 return failedAt(bytes, *block.problem);

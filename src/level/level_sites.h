@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "document/problem.h"
 #include "level/layer_codec.h"
 #include "level/level_remap.h"
 #include "level/text_splice.h"
@@ -15,14 +16,6 @@
 // Everything in a map or tileset file that the remap may rewrite, found by the XML or JSON reader
 // with its place in the text. The readers only find; remapSites() decides and rewrites, the same
 // way for both formats.
-
-// Something wrong at a place in the file: at is a byte offset (for the line), where names the
-// part ("layer “Ground”", "layers[2].data").
-struct LevelProblem {
-    qsizetype at = 0;
-    QString where;
-    QString reason;
-};
 
 // A tile number local to a tileset that only points at a tile: the representative tile of a Wang
 // set, colour or terrain (which may be -1, none).
@@ -41,63 +34,63 @@ struct TileProperty {
 };
 
 struct TileEntry {
-    int list = 0;  // 0: the <tile> entries; entries of one list are one kind of data
-    Span id;       // the tile id (a key's text for keyed entries)
-    Span whole;    // the element, object or member
-    std::vector<Span> frames;  // the tile ids of its animation frames
+    int list = 0;             // 0: the <tile> entries; entries of one list are one kind of data
+    Span id;                  // the tile id (a key's text for keyed entries)
+    Span whole;               // the element, object or member
+    std::vector<Span> frames; // the tile ids of its animation frames
     // Its custom properties; those the run names as holding tile ids count like frames.
     std::vector<TileProperty> properties;
-    bool empty = false;        // it holds nothing but its id
-    int container = -1;  // JSON: the array or object holding it; -1: an XML element
-    int item = 0;        // JSON: its place among the container's items
+    bool empty = false; // it holds nothing but its id
+    int container = -1; // JSON: the array or object holding it; -1: an XML element
+    int item = 0;       // JSON: its place among the container's items
 };
 
 // A JSON array or object of entries, with the places of all its items (entries or not), so that
 // items can be taken out with their commas.
 struct EntryContainer {
-    Span inside;  // between the brackets
+    Span inside; // between the brackets
     std::vector<Span> items;
 };
 
 struct TilesetSite {
     TilesetFacts facts;
-    qsizetype at = 0;  // where the tileset starts
+    qsizetype at = 0; // where the tileset starts
     std::vector<TileIdSite> ids;
     std::vector<TileEntry> entries;
     std::vector<EntryContainer> containers;
-    int lists = 1;  // entry lists so far: <tile> entries, then one per Wang set or keyed table
-    Span spacing;                    // the spacing value; invalid when the file leaves it out
-    Span margin;                     // the same for the margin; a missing one goes with spacing
-    qsizetype spacingInsertAt = -1;  // where a missing spacing goes: prefix, the number, suffix
+    int lists = 1; // entry lists so far: <tile> entries, then one per Wang set or keyed table
+    Span spacing;  // the spacing value; invalid when the file leaves it out
+    Span margin;   // the same for the margin; a missing one goes with spacing
+    qsizetype spacingInsertAt = -1; // where a missing spacing goes: prefix, the number, suffix
     QByteArray spacingPrefix;
     QByteArray spacingSuffix;
-    Span tileCount;  // the tile count and columns values; invalid when absent
+    Span tileCount; // the tile count and columns values; invalid when absent
     Span columns;
-    Span imageWidth;  // the image size values; invalid when absent
+    Span imageWidth; // the image size values; invalid when absent
     Span imageHeight;
     // A value that could not be read; it matters only when the tileset shows the sheet.
-    std::optional<LevelProblem> problem;
+    std::optional<Problem> problem;
 };
 
 // The cells of one layer or chunk, in one of the forms the files write them.
 struct CellBlock {
     enum class Form {
-        CommaList,  // decimal gids separated by commas (XML csv, the inside of a JSON array)
-        Numbers,  // gids already located one by one (XML <tile gid> elements); invalid: empty cell
-        Base64,  // base64 of 32-bit little-endian gids, maybe compressed
+        CommaList, // decimal gids separated by commas (XML csv, the inside of a JSON array)
+        Numbers,   // gids already located one by one (XML <tile gid> elements); invalid: empty cell
+        Base64,    // base64 of 32-bit little-endian gids, maybe compressed
     };
     Form form = Form::CommaList;
-    Span text;                  // CommaList, Base64: the text of the cells
-    bool jsonString = false;    // Base64 inside a JSON string (its escapes are undone first)
-    std::vector<Span> numbers;  // Numbers
+    Span text;                 // CommaList, Base64: the text of the cells
+    bool jsonString = false;   // Base64 inside a JSON string (its escapes are undone first)
+    std::vector<Span> numbers; // Numbers
     LayerCompression compression = LayerCompression::None;
     int64_t width = 0;
     int64_t height = 0;
-    int64_t originX = 0;  // a chunk's position, for naming cells
+    int64_t originX = 0; // a chunk's position, for naming cells
     int64_t originY = 0;
     qsizetype at = 0;
     QString where;
-    std::optional<LevelProblem> problem;  // the block cannot be read; matters for the sheet only
+    std::optional<Problem> problem; // the block cannot be read; matters for the sheet only
 };
 
 // A tile object's gid.
@@ -109,19 +102,19 @@ struct GidSite {
 
 // An object placed through a template file, which holds its tile and that tile's tileset.
 struct TemplateSite {
-    QString file;  // absolute
+    QString file; // absolute
     qsizetype at = 0;
     QString where;
 };
 
 struct LevelSites {
     bool isTileset = false;
-    bool isTemplate = false;  // a template file: one object and the tileset its gid counts in
+    bool isTemplate = false; // a template file: one object and the tileset its gid counts in
     int compressionLevel = -1;
     std::vector<TilesetSite> tilesets;
     std::vector<CellBlock> blocks;
     std::vector<GidSite> objects;
-    std::vector<TemplateSite> templates;  // each template file once
+    std::vector<TemplateSite> templates; // each template file once
 };
 
 // Notes that an object at `at` is placed through the template file source (relative to folder),
@@ -132,9 +125,10 @@ void addTemplate(LevelSites& sites, const QString& folder, const QString& source
 struct LevelContext {
     const TileRemap& remap;
     const LevelRemapOptions& options;
-    QString path;    // absolute
-    QString folder;  // the folder of path: where relative sources start
+    QString path;   // absolute
+    QString folder; // the folder of path: where relative sources start
     const ExternalTilesetReader& readTileset;
+    QString carriedBy; // the file this one goes along with (its map, its project); empty if none
 };
 
 // A whole number within [0, 2^32) written with decimal digits only.
@@ -145,14 +139,14 @@ bool parseGid(QByteArrayView text, uint32_t& gid);
 // they differ, and a dropped tile's entries leave the file. use, when set, notes the animations.
 // The values of the properties that tileProperties names (see matchesTileProperty) are tile ids
 // of this tileset, kept and renumbered as animation frames are.
-std::optional<LevelProblem> remapTileData(const TilesetSite& site, const QByteArray& bytes,
-                                          const TileRemap& remap, const QString& where,
-                                          TextSplice& splice, qint64& moved, TileUse* use,
-                                          const QStringList& tileProperties = {});
+std::optional<Problem> remapTileData(const TilesetSite& site, const QByteArray& bytes,
+                                     const TileRemap& remap, const QString& where,
+                                     TextSplice& splice, qint64& moved, TileUse* use,
+                                     const QStringList& tileProperties = {});
 
 // Chooses the sheet among the sites' tilesets and rewrites what names its tiles.
 LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
                             const LevelContext& context);
 
 // A failed result with the place of problem in bytes.
-LevelBytesResult failedAt(const QByteArray& bytes, const LevelProblem& problem);
+LevelBytesResult failedAt(const QByteArray& bytes, const Problem& problem);

@@ -4,14 +4,12 @@
 #include <QFileInfo>
 
 #include "document/file_identity.h"
-#include "level/json_level.h"
-#include "level/ldtk_level.h"
+#include "level/level_format.h"
 #include "level/level_remap.h"
 #include "level/sheet_choice.h"
-#include "level/text_splice.h"
-#include "level/xml_level.h"
 
-namespace {
+namespace
+{
 
 bool readBytes(const QString& path, QByteArray& bytes)
 {
@@ -22,50 +20,28 @@ bool readBytes(const QString& path, QByteArray& bytes)
     return true;
 }
 
-// Only the tiled formats name images; they tell themselves apart by their first character.
-bool scan(const QByteArray& bytes, const QString& folder, LevelSites& sites)
-{
-    qsizetype i = bytes.startsWith("\xef\xbb\xbf") ? 3 : 0;
-    while (i < bytes.size() && isBlank(bytes[i]))
-        ++i;
-    LevelProblem problem;
-    if (i < bytes.size() && bytes[i] == '<')
-        return scanXmlLevel(bytes, folder, sites, problem);
-    if (i < bytes.size() && bytes[i] == '{')
-        return scanJsonLevel(bytes, folder, sites, problem);
-    return false;
-}
-
-// The tilesets of a Tiled level, or of an LDtk project (a level file's: its project's).
-bool readTilesets(const QString& path, std::vector<TilesetFacts>& tilesets)
+// The tilesets a level shows, those of other files read from them.
+std::vector<TilesetFacts> shownTilesets(const QString& path)
 {
     QByteArray bytes;
-    if (isLdtkFile(path)) {
-        const QString project = ldtkProjectOf(path);
-        LevelProblem problem;
-        return readBytes(project, bytes) &&
-               readLdtkTilesets(bytes, QFileInfo(project).absolutePath(), tilesets, problem);
-    }
-    LevelSites sites;
-    if (!readBytes(path, bytes) || !scan(bytes, QFileInfo(path).absolutePath(), sites))
-        return false;
-    for (const TilesetSite& site : sites.tilesets) {
-        TilesetFacts facts = site.facts;
-        QByteArray tilesetBytes;
-        if (!facts.file.isEmpty() && readBytes(facts.file, tilesetBytes))
-            facts = readTilesetFacts(tilesetBytes, facts.file).facts;
-        tilesets.push_back(facts);
-    }
-    return true;
+    const LevelFormat* format = nullptr;
+    if (!readBytes(path, bytes) || !(format = levelFormatOf(path, bytes)))
+        return {};
+    const TileRemap none;
+    const LevelRemapOptions options;
+    const ExternalTilesetReader read = [](const QString& file) {
+        QByteArray tileset;
+        return readBytes(file, tileset) ? readTilesetFacts(tileset, file) : ExternalTileset{};
+    };
+    const LevelContext context{none, options, path, QFileInfo(path).absolutePath(), read, {}};
+    return format->shownTilesets(bytes, context);
 }
 
-}  // namespace
+} // namespace
 
 QStringList levelSheetImages(const QString& path, const QString& sheet, bool orByName)
 {
-    std::vector<TilesetFacts> tilesets;
-    if (!readTilesets(QFileInfo(path).absoluteFilePath(), tilesets))
-        return {};
+    const std::vector<TilesetFacts> tilesets = shownTilesets(QFileInfo(path).absoluteFilePath());
     const SheetChoice choice = chooseSheet(tilesets, sheet, orByName);
     QStringList images;
     if (choice.verdict != SheetChoice::Verdict::Use)

@@ -374,7 +374,7 @@ TEST(LevelFormats, MapsNameTheTemplatesOfTheSheet)
         remapLevelBytes(tmx, QStringLiteral("/levels/a.tmx"), fourTiles(), {}, readTemplate);
     ASSERT_EQ(map.status, LevelFileStatus::Updated) << map.reason.toStdString();
     EXPECT_EQ(map.bytes, QByteArray(tmx).replace("gid=\"3\"", "gid=\"4\""));
-    EXPECT_EQ(map.sheetTemplateFiles, QStringList(QStringLiteral("/levels/tree.tx")));
+    EXPECT_EQ(map.carriedOf(CarriedFile::Kind::Template), QStringList(QStringLiteral("/levels/tree.tx")));
     EXPECT_EQ(map.sheetImage, QStringLiteral("/levels/sheet.png"));
 
     QByteArray other = tmx;
@@ -385,7 +385,7 @@ TEST(LevelFormats, MapsNameTheTemplatesOfTheSheet)
         remapLevelBytes(other, QStringLiteral("/levels/b.tmx"), fourTiles(), options, readTemplate);
     ASSERT_EQ(byTemplate.status, LevelFileStatus::Updated) << byTemplate.reason.toStdString();
     EXPECT_EQ(byTemplate.bytes, other);
-    EXPECT_EQ(byTemplate.sheetTemplateFiles, QStringList(QStringLiteral("/levels/tree.tx")));
+    EXPECT_EQ(byTemplate.carriedOf(CarriedFile::Kind::Template), QStringList(QStringLiteral("/levels/tree.tx")));
 }
 
 TEST(LevelFormats, AGridChangeSetsSpacingAndImageSize)

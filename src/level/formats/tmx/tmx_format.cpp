@@ -1,4 +1,4 @@
-#include "level/xml_level.h"
+#include "level/formats/tmx/tmx_format.h"
 
 #include <QStringDecoder>
 #include <QXmlStreamReader>
@@ -6,7 +6,8 @@
 #include "document/file_identity.h"
 #include "document/file_messages.h"
 
-namespace {
+namespace
+{
 
 // The elements that matter, by where they stand; everything else is Other and only passed over.
 enum class Kind {
@@ -256,7 +257,7 @@ struct LayerFacts {
     QString where;
     int64_t width = 0;
     int64_t height = 0;
-    std::optional<LevelProblem> problem;
+    std::optional<Problem> problem;
 };
 
 class XmlScanner
@@ -267,7 +268,7 @@ class XmlScanner
     {
     }
 
-    bool run(LevelProblem& problem)
+    bool run(Problem& problem)
     {
         while (!reader_.atEnd()) {
             const QXmlStreamReader::TokenType token = reader_.readNext();
@@ -340,14 +341,14 @@ class XmlScanner
         Kind kind;
         qsizetype tagBegin;
         qsizetype tagEnd;
-        int block = -1;       // Data, Chunk: the cell block its tiles go to
-        int entry = -1;       // TileDef, WangTile: its entry in the tileset
-        bool chunks = false;  // Data: held chunks
+        int block = -1;      // Data, Chunk: the cell block its tiles go to
+        int entry = -1;      // TileDef, WangTile: its entry in the tileset
+        bool chunks = false; // Data: held chunks
     };
 
     // Whether [begin, end) is a tag, as the reader's offsets promise; a defence against text the
     // offsets cannot follow.
-    bool isTag(qsizetype begin, qsizetype end, LevelProblem& problem) const
+    bool isTag(qsizetype begin, qsizetype end, Problem& problem) const
     {
         if (begin >= 0 && end > begin && end <= bytes_.size() && bytes_[begin] == '<' &&
             bytes_[end - 1] == '>')
@@ -413,9 +414,9 @@ class XmlScanner
             break;
         case Kind::Object: {
             const QString where =
-                layers_.empty() ? QStringLiteral("object")
-                                : layers_.back().where +
-                                      QStringLiteral(", object %1").arg(attributeText("id"));
+                layers_.empty()
+                    ? QStringLiteral("object")
+                    : layers_.back().where + QStringLiteral(", object %1").arg(attributeText("id"));
             if (const Span gid = attribute(open, "gid"); gid.valid())
                 sites_.objects.push_back({gid, open.tagBegin, where});
             addTemplate(sites_, folder_, attributeText("template"), open.tagBegin, where);
@@ -571,9 +572,9 @@ class XmlScanner
             const Span value = attribute(open, name);
             int64_t& target = name[0] == 'w' ? layer.width : layer.height;
             if (!parseWholeNumber(text(value), false, target) || target > INT32_MAX)
-                layer.problem = LevelProblem{
-                    open.tagBegin, layer.where,
-                    QStringLiteral("its %1 is not a size").arg(QString::fromLatin1(name))};
+                layer.problem =
+                    Problem{open.tagBegin, layer.where,
+                            QStringLiteral("its %1 is not a size").arg(QString::fromLatin1(name))};
         }
         layers_.push_back(layer);
     }
@@ -591,20 +592,20 @@ class XmlScanner
         } else if (encoding == u"base64") {
             dataForm_ = CellBlock::Form::Base64;
         } else {
-            dataProblem_ = LevelProblem{
-                open.tagBegin, layers_.back().where,
-                QStringLiteral("the encoding %1 is unknown").arg(quotedPath(encoding))};
+            dataProblem_ =
+                Problem{open.tagBegin, layers_.back().where,
+                        QStringLiteral("the encoding %1 is unknown").arg(quotedPath(encoding))};
         }
         if (const auto method = layerCompressionNamed(compression)) {
             dataCompression_ = *method;
         } else {
-            dataProblem_ = LevelProblem{
+            dataProblem_ = Problem{
                 open.tagBegin, layers_.back().where,
                 QStringLiteral("the compression %1 is unknown").arg(quotedPath(compression))};
         }
         if (dataCompression_ != LayerCompression::None && dataForm_ != CellBlock::Form::Base64)
-            dataProblem_ = LevelProblem{open.tagBegin, layers_.back().where,
-                                        QStringLiteral("only base64 data can be compressed")};
+            dataProblem_ = Problem{open.tagBegin, layers_.back().where,
+                                   QStringLiteral("only base64 data can be compressed")};
     }
 
     void newBlock(Open& open, CellBlock::Form form)
@@ -630,8 +631,8 @@ class XmlScanner
         CellBlock& block = sites_.blocks.back();
         block.problem = dataProblem_;
         if (data.block >= 0 && !block.problem)
-            block.problem = LevelProblem{open.tagBegin, block.where,
-                                         QStringLiteral("the data mixes chunks and tiles")};
+            block.problem = Problem{open.tagBegin, block.where,
+                                    QStringLiteral("the data mixes chunks and tiles")};
         int64_t* targets[] = {&block.originX, &block.originY, &block.width, &block.height};
         const char* names[] = {"x", "y", "width", "height"};
         for (int i = 0; i < 4; ++i) {
@@ -640,9 +641,9 @@ class XmlScanner
                 *targets[i] > INT32_MAX || *targets[i] < INT32_MIN) {
                 *targets[i] = 0;
                 if (!block.problem)
-                    block.problem = LevelProblem{open.tagBegin, block.where,
-                                                 QStringLiteral("the chunk's %1 is not a number")
-                                                     .arg(QString::fromLatin1(names[i]))};
+                    block.problem = Problem{open.tagBegin, block.where,
+                                            QStringLiteral("the chunk's %1 is not a number")
+                                                .arg(QString::fromLatin1(names[i]))};
             }
         }
         block.where += QStringLiteral(", chunk at (%1, %2)").arg(block.originX).arg(block.originY);
@@ -652,15 +653,15 @@ class XmlScanner
     {
         Open& parent = stack_[stack_.size() - 2];
         if (parent.kind == Kind::Data && parent.chunks)
-            return;  // a stray tile beside chunks; the chunks already carry the complaint
+            return; // a stray tile beside chunks; the chunks already carry the complaint
         if (parent.block < 0)
             newBlock(parent, dataForm_);
         CellBlock& block = sites_.blocks[size_t(parent.block)];
         if (block.form != CellBlock::Form::Numbers) {
             if (!block.problem)
-                block.problem = LevelProblem{open.tagBegin, block.where,
-                                             QStringLiteral("the data holds <tile> elements, but "
-                                                            "says it is encoded")};
+                block.problem = Problem{open.tagBegin, block.where,
+                                        QStringLiteral("the data holds <tile> elements, but "
+                                                       "says it is encoded")};
             return;
         }
         block.numbers.push_back(attribute(open, "gid"));
@@ -699,10 +700,10 @@ class XmlScanner
             return;
         target = -1;
         if (!site.problem)
-            site.problem = LevelProblem{
-                value.begin, QStringLiteral("tileset %1").arg(quotedPath(site.facts.name)),
-                QStringLiteral("%1 is not a whole number")
-                    .arg(quotedPath(QString::fromUtf8(text(value))))};
+            site.problem =
+                Problem{value.begin, QStringLiteral("tileset %1").arg(quotedPath(site.facts.name)),
+                        QStringLiteral("%1 is not a whole number")
+                            .arg(quotedPath(QString::fromUtf8(text(value))))};
     }
 
     const QByteArray& bytes_;
@@ -714,22 +715,49 @@ class XmlScanner
     std::vector<LayerFacts> layers_;
     CellBlock::Form dataForm_ = CellBlock::Form::Numbers;
     LayerCompression dataCompression_ = LayerCompression::None;
-    std::optional<LevelProblem> dataProblem_;
+    std::optional<Problem> dataProblem_;
     bool infinite_ = false;
 };
 
-}  // namespace
+} // namespace
 
-bool scanXmlLevel(const QByteArray& bytes, const QString& folder, LevelSites& sites,
-                  LevelProblem& problem)
+namespace
 {
-    if (bytes.startsWith("\xff\xfe") || bytes.startsWith("\xfe\xff")) {
-        problem = {0, QString(), QStringLiteral("the file is UTF-16 text; only UTF-8 is read")};
-        return false;
+
+class TmxFormat : public LevelFormat
+{
+  public:
+    QString names() const override { return QStringLiteral("TMX, TSX, TX"); }
+    QString tilesetNames() const override { return QStringLiteral("TSX"); }
+    QStringList patterns() const override
+    {
+        return {QStringLiteral("*.tmx"), QStringLiteral("*.tsx"), QStringLiteral("*.tx")};
     }
-    if (!isUtf8(bytes)) {
-        problem = {0, QString(), QStringLiteral("the file is not UTF-8 text")};
-        return false;
+    bool claimsName(const QString& suffix) const override
+    {
+        return LevelFormat::claimsName(suffix) || suffix.compare(u"xml", Qt::CaseInsensitive) == 0;
     }
-    return XmlScanner(asciiAsUtf8(bytes), folder, sites).run(problem);
+    bool claimsContent(char first) const override { return first == '<'; }
+
+    bool scan(const QByteArray& bytes, const LevelContext& context, LevelSites& sites,
+              Problem& problem) const override
+    {
+        if (bytes.startsWith("\xff\xfe") || bytes.startsWith("\xfe\xff")) {
+            problem = {0, QString(), QStringLiteral("the file is UTF-16 text; only UTF-8 is read")};
+            return false;
+        }
+        if (!isUtf8(bytes)) {
+            problem = {0, QString(), QStringLiteral("the file is not UTF-8 text")};
+            return false;
+        }
+        return XmlScanner(asciiAsUtf8(bytes), context.folder, sites).run(problem);
+    }
+};
+
+} // namespace
+
+const LevelFormat& tmxFormat()
+{
+    static const TmxFormat format;
+    return format;
 }

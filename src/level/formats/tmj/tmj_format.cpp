@@ -1,10 +1,11 @@
-#include "level/json_level.h"
+#include "level/formats/tmj/tmj_format.h"
 
 #include "document/file_identity.h"
 #include "document/file_messages.h"
 #include "level/json_scanner.h"
 
-namespace {
+namespace
+{
 
 using Value = JsonScanner::Value;
 using Member = JsonScanner::Member;
@@ -36,9 +37,9 @@ void addEntry(const JsonScanner& json, TilesetSite& site, int list, Span id, Spa
             const Fields named(json, property);
             const Value value = named.value(u"value");
             if (value.kind == '"' || value.kind == '0')
-                entry.properties.push_back({json.string(named.value(u"name")),
-                                            value.kind == '"' ? json.stringInside(value)
-                                                              : value.span});
+                entry.properties.push_back(
+                    {json.string(named.value(u"name")),
+                     value.kind == '"' ? json.stringInside(value) : value.span});
         });
         // An object holding only its id, or nothing at all when keyed by it.
         const bool keyed = whole.begin != object.span.begin;
@@ -47,7 +48,7 @@ void addEntry(const JsonScanner& json, TilesetSite& site, int list, Span id, Spa
     site.entries.push_back(std::move(entry));
 }
 
-}  // namespace
+} // namespace
 
 void addJsonArrayEntries(const JsonScanner& json, TilesetSite& site, Value array, int list,
                          QStringView key)
@@ -64,7 +65,8 @@ void addJsonArrayEntries(const JsonScanner& json, TilesetSite& site, Value array
     });
 }
 
-namespace {
+namespace
+{
 
 class JsonLevelScanner
 {
@@ -74,7 +76,7 @@ class JsonLevelScanner
     {
     }
 
-    bool run(LevelProblem& problem)
+    bool run(Problem& problem)
     {
         qsizetype errorAt = 0;
         QString error;
@@ -142,9 +144,9 @@ class JsonLevelScanner
             return;
         target = -1;
         if (!site.problem)
-            site.problem = LevelProblem{value.span.begin, path,
-                                        QStringLiteral("%1 is not a whole number")
-                                            .arg(quotedPath(QString::fromUtf8(text(value.span))))};
+            site.problem = Problem{value.span.begin, path,
+                                   QStringLiteral("%1 is not a whole number")
+                                       .arg(quotedPath(QString::fromUtf8(text(value.span))))};
     }
 
     void addId(TilesetSite& site, Value value, bool noneAllowed)
@@ -300,20 +302,20 @@ class JsonLevelScanner
     {
         const QString encoding = json_.string(fields.value(u"encoding"));
         const QString compression = json_.string(fields.value(u"compression"));
-        std::optional<LevelProblem> problem;
+        std::optional<Problem> problem;
         const auto method = layerCompressionNamed(compression);
         const bool base64 = encoding == u"base64";
         if (!base64 && !encoding.isEmpty() && encoding != u"csv")
-            problem = LevelProblem{
-                fields.value(u"encoding").span.begin, where,
-                QStringLiteral("the encoding %1 is unknown").arg(quotedPath(encoding))};
+            problem =
+                Problem{fields.value(u"encoding").span.begin, where,
+                        QStringLiteral("the encoding %1 is unknown").arg(quotedPath(encoding))};
         else if (!method)
-            problem = LevelProblem{
+            problem = Problem{
                 fields.value(u"compression").span.begin, where,
                 QStringLiteral("the compression %1 is unknown").arg(quotedPath(compression))};
         else if (*method != LayerCompression::None && !base64)
-            problem = LevelProblem{fields.value(u"compression").span.begin, where,
-                                   QStringLiteral("only base64 data can be compressed")};
+            problem = Problem{fields.value(u"compression").span.begin, where,
+                              QStringLiteral("only base64 data can be compressed")};
 
         auto addBlock = [&](const Fields& holder, Value data, const QString& blockWhere,
                             bool chunk) {
@@ -338,9 +340,9 @@ class JsonLevelScanner
                 block.where +=
                     QStringLiteral(", chunk at (%1, %2)").arg(block.originX).arg(block.originY);
             if (unreadable && !block.problem)
-                block.problem = LevelProblem{block.at, block.where,
-                                             QStringLiteral("its %1 is not a size or place")
-                                                 .arg(QString::fromUtf16(unreadable))};
+                block.problem = Problem{block.at, block.where,
+                                        QStringLiteral("its %1 is not a size or place")
+                                            .arg(QString::fromUtf16(unreadable))};
             if (base64 && data.kind == '"') {
                 block.form = CellBlock::Form::Base64;
                 block.text = json_.stringInside(data);
@@ -350,9 +352,9 @@ class JsonLevelScanner
                 block.text = {data.span.begin + 1, data.span.end - 1};
             } else if (!block.problem) {
                 block.problem =
-                    LevelProblem{block.at, block.where,
-                                 base64 ? QStringLiteral("the data is not base64 text")
-                                        : QStringLiteral("the data is not an array of tile ids")};
+                    Problem{block.at, block.where,
+                            base64 ? QStringLiteral("the data is not base64 text")
+                                   : QStringLiteral("the data is not an array of tile ids")};
             }
             sites_.blocks.push_back(std::move(block));
         };
@@ -383,10 +385,34 @@ class JsonLevelScanner
     bool infinite_ = false;
 };
 
-}  // namespace
+} // namespace
 
-bool scanJsonLevel(const QByteArray& bytes, const QString& folder, LevelSites& sites,
-                   LevelProblem& problem)
+namespace
 {
-    return JsonLevelScanner(bytes, folder, sites).run(problem);
+
+class TmjFormat : public LevelFormat
+{
+  public:
+    QString names() const override { return QStringLiteral("TMJ, TSJ, TJ"); }
+    QString tilesetNames() const override { return QStringLiteral("TSJ"); }
+    QStringList patterns() const override
+    {
+        return {QStringLiteral("*.tmj"), QStringLiteral("*.tsj"), QStringLiteral("*.tj"),
+                QStringLiteral("*.json")};
+    }
+    bool claimsContent(char first) const override { return first == '{'; }
+
+    bool scan(const QByteArray& bytes, const LevelContext& context, LevelSites& sites,
+              Problem& problem) const override
+    {
+        return JsonLevelScanner(bytes, context.folder, sites).run(problem);
+    }
+};
+
+} // namespace
+
+const LevelFormat& tmjFormat()
+{
+    static const TmjFormat format;
+    return format;
 }

@@ -1,6 +1,7 @@
-#include "level/ldtk_level.h"
+#include "level/formats/ldtk/ldtk_format.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <map>
@@ -8,12 +9,13 @@
 
 #include "document/file_identity.h"
 #include "document/file_messages.h"
-#include "level/json_level.h"
+#include "level/formats/tmj/tmj_format.h"
 #include "level/json_scanner.h"
 #include "level/level_limits.h"
 #include "level/sheet_choice.h"
 
-namespace {
+namespace
+{
 
 using Value = JsonScanner::Value;
 using Member = JsonScanner::Member;
@@ -31,14 +33,14 @@ struct IdSite {
     int64_t tilesetUid = -1;
     Number id;
     QString where;
-    int list = -1;  // a list that lets dropped tiles go (IdList), or -1
+    int list = -1; // a list that lets dropped tiles go (IdList), or -1
 };
 
 // A list of tiles where a dropped tile may simply leave and merged tiles stand once: an enum
 // tag's tiles, a saved selection.
 struct IdList {
-    Span elements;         // from the first element to the end of the last
-    QByteArray separator;  // as written between the first two
+    Span elements;        // from the first element to the end of the last
+    QByteArray separator; // as written between the first two
 };
 
 // The tiles a stamp rule draws as one block, laid out as they lie in the tileset: a range of ids.
@@ -54,11 +56,11 @@ struct TileSite {
     Number t;
     Number srcX;
     Number srcY;
-    Number f;  // invalid when the tile leaves it out (no flip)
+    Number f; // invalid when the tile leaves it out (no flip)
     qsizetype at = 0;
-    qsizetype end = 0;  // just after the tile's object, where a missing f goes
-    int layer = 0;      // index into layerNames
-    int index = 0;      // in its array
+    qsizetype end = 0; // just after the tile's object, where a missing f goes
+    int layer = 0;     // index into layerNames
+    int index = 0;     // in its array
     bool autoTile = false;
 };
 
@@ -70,7 +72,7 @@ struct RectSite {
     Number w;
     Number h;
     qsizetype at = 0;
-    QString owner;  // the entity or definition that shows it
+    QString owner; // the entity or definition that shows it
     // A Tile field's value as the editor keeps it, "x,y,w,h" in a string: the text inside the
     // quotes (the numbers then have no span of their own); invalid for an object.
     Span text;
@@ -86,10 +88,10 @@ struct LdtkTilesetSite {
     Span pxHei;
     Span cWid;
     Span cHei;
-    Span opaqueTiles;  // inside the quotes; invalid when absent or null
+    Span opaqueTiles; // inside the quotes; invalid when absent or null
     Span averageColors;
-    TilesetSite customData;  // its entries, which move as a TSJ tileset's tiles[] do
-    std::optional<LevelProblem> problem;  // matters only when the tileset shows the sheet
+    TilesetSite customData;         // its entries, which move as a TSJ tileset's tiles[] do
+    std::optional<Problem> problem; // matters only when the tileset shows the sheet
 };
 
 struct Sites {
@@ -101,8 +103,8 @@ struct Sites {
     std::vector<TileSite> tiles;
     std::vector<QString> layerNames;
     std::vector<RectSite> rects;
-    QStringList levelFiles;       // a project's levels kept in files of their own (absolute)
-    std::set<int64_t> drawnFrom;  // a level file: the tilesets its layers and rectangles name
+    QStringList levelFiles;      // a project's levels kept in files of their own (absolute)
+    std::set<int64_t> drawnFrom; // a level file: the tilesets its layers and rectangles name
 };
 
 QString joined(const QString& first, const QString& second)
@@ -118,7 +120,7 @@ class Scanner
     {
     }
 
-    bool run(LevelProblem& problem, bool tilesetsOnly = false)
+    bool run(Problem& problem, bool tilesetsOnly = false)
     {
         qsizetype errorAt = 0;
         QString error;
@@ -192,9 +194,9 @@ class Scanner
         target = -1;
         span = Span();
         if (!site.problem)
-            site.problem = LevelProblem{value.span.begin, joined(site.where, key),
-                                        QStringLiteral("%1 is not a whole number")
-                                            .arg(quotedPath(QString::fromUtf8(text(value.span))))};
+            site.problem = Problem{value.span.begin, joined(site.where, key),
+                                   QStringLiteral("%1 is not a whole number")
+                                       .arg(quotedPath(QString::fromUtf8(text(value.span))))};
     }
 
     // A list of ids whose dropped tiles leave it.
@@ -221,7 +223,7 @@ class Scanner
     void addIds(int64_t uid, Value array, const QString& where)
     {
         json_.elements(array, [&](int64_t index, Value id) {
-            if (id.kind == '[') {  // a rule's rectangles of tiles
+            if (id.kind == '[') { // a rule's rectangles of tiles
                 addIds(uid, id, QStringLiteral("%1[%2]").arg(where, QString::number(index)));
                 return;
             }
@@ -236,7 +238,7 @@ class Scanner
         Number number;
         number.span = id.span;
         if (!json_.integer(id, number.value))
-            number.value = -1;  // refused when the tileset is the sheet
+            number.value = -1; // refused when the tileset is the sheet
         sites_.ids.push_back({uid, number, where});
     }
 
@@ -253,7 +255,7 @@ class Scanner
         facts.image = string(fields.value(u"relPath"));
         site.where = QStringLiteral("%1 (tileset %2)").arg(where, quotedPath(facts.name));
         Span uidSpan;
-        readNumber(site, fields.value(u"uid"), QStringLiteral("uid"), facts.uid, uidSpan);
+        readNumber(site, fields.value(u"uid"), QStringLiteral("uid"), facts.key, uidSpan);
         readNumber(site, fields.value(u"tileGridSize"), QStringLiteral("tileGridSize"),
                    facts.tileWidth, uidSpan);
         facts.tileHeight = facts.tileWidth;
@@ -274,13 +276,13 @@ class Scanner
         if (facts.margin < 0)
             facts.margin = 0;
         if (facts.tileWidth <= 0 && !site.problem)
-            site.problem = LevelProblem{site.at, site.where,
-                                        QStringLiteral("the tileset gives no tileGridSize")};
+            site.problem =
+                Problem{site.at, site.where, QStringLiteral("the tileset gives no tileGridSize")};
         // LDtk counts its tiles over the columns and rows it states.
         if (facts.columns >= 0 && rows >= 0)
             facts.tileCount = facts.columns * rows;
 
-        const int64_t uid = facts.uid;
+        const int64_t uid = facts.key;
         addJsonArrayEntries(json_, site.customData, fields.value(u"customData"), 0, u"tileId");
         json_.elements(fields.value(u"enumTags"), [&](int64_t index, Value tag) {
             addIdList(
@@ -308,35 +310,34 @@ class Scanner
         const JsonFields fields(json_, object);
         int64_t uid = -1;
         if (!json_.integer(fields.value(u"tilesetDefUid"), uid))
-            json_.integer(fields.value(u"autoTilesetDefUid"), uid);  // before LDtk 1.2
+            json_.integer(fields.value(u"autoTilesetDefUid"), uid); // before LDtk 1.2
         const QString name = QStringLiteral("%1 (layer %2)")
                                  .arg(where, quotedPath(string(fields.value(u"identifier"))));
         json_.elements(fields.value(u"autoRuleGroups"), [&](int64_t group, Value value) {
-            json_.elements(
-                JsonFields(json_, value).value(u"rules"), [&](int64_t index, Value rule) {
-                    const JsonFields ruleFields(json_, rule);
-                    const QString at =
-                        QStringLiteral("%1, autoRuleGroups[%2].rules[%3]")
-                            .arg(name, QString::number(group), QString::number(index));
-                    // Each rectangle of tiles (before LDtk 1.4 all the tiles) is one stamp.
-                    const bool stamp = string(ruleFields.value(u"tileMode")) == u"Stamp";
-                    const Value rects = ruleFields.value(u"tileRectsIds");
-                    json_.elements(rects, [&](int64_t index, Value rect) {
-                        const size_t first = sites_.ids.size();
-                        const QString name =
-                            QStringLiteral("%1.tileRectsIds[%2]").arg(at, QString::number(index));
-                        if (rect.kind == '[')
-                            addIds(uid, rect, name);
-                        else
-                            addId(uid, rect, name);
-                        if (stamp)
-                            sites_.stamps.push_back({first, sites_.ids.size(), at});
-                    });
+            json_.elements(JsonFields(json_, value).value(u"rules"), [&](int64_t index,
+                                                                         Value rule) {
+                const JsonFields ruleFields(json_, rule);
+                const QString at = QStringLiteral("%1, autoRuleGroups[%2].rules[%3]")
+                                       .arg(name, QString::number(group), QString::number(index));
+                // Each rectangle of tiles (before LDtk 1.4 all the tiles) is one stamp.
+                const bool stamp = string(ruleFields.value(u"tileMode")) == u"Stamp";
+                const Value rects = ruleFields.value(u"tileRectsIds");
+                json_.elements(rects, [&](int64_t index, Value rect) {
                     const size_t first = sites_.ids.size();
-                    addIds(uid, ruleFields.value(u"tileIds"), at + QStringLiteral(".tileIds"));
+                    const QString name =
+                        QStringLiteral("%1.tileRectsIds[%2]").arg(at, QString::number(index));
+                    if (rect.kind == '[')
+                        addIds(uid, rect, name);
+                    else
+                        addId(uid, rect, name);
                     if (stamp)
                         sites_.stamps.push_back({first, sites_.ids.size(), at});
                 });
+                const size_t first = sites_.ids.size();
+                addIds(uid, ruleFields.value(u"tileIds"), at + QStringLiteral(".tileIds"));
+                if (stamp)
+                    sites_.stamps.push_back({first, sites_.ids.size(), at});
+            });
         });
     }
 
@@ -406,7 +407,7 @@ class Scanner
         int64_t uid = -1;
         if (!json_.integer(fields.value(u"overrideTilesetUid"), uid) &&
             !json_.integer(fields.value(u"__tilesetDefUid"), uid))
-            return;  // draws no tiles
+            return; // draws no tiles
         if (!sites_.isProject)
             sites_.drawnFrom.insert(uid);
         const int layer = int(sites_.layerNames.size());
@@ -446,12 +447,12 @@ class Scanner
                     else if (i == 1)
                         tile.srcY = number(coordinate);
                     else
-                        tile.srcY = Number();  // more than two: unreadable
+                        tile.srcY = Number(); // more than two: unreadable
                 });
             }
         });
         if (tile.f.value < 0)
-            tile.f = {{-2, -2}, -1};  // present but unreadable
+            tile.f = {{-2, -2}, -1}; // present but unreadable
         sites_.tiles.push_back(tile);
     }
 
@@ -556,7 +557,7 @@ class Scanner
             for (qsizetype i = 0; readable && i < 4; ++i)
                 *numbers[i] = parts[i].toLongLong(&readable);
             if (!readable)
-                continue;  // not a rectangle: some other value
+                continue; // not a rectangle: some other value
             rect.uid.value = uid;
             rect.at = param.span.begin;
             rect.owner = owner;
@@ -579,7 +580,7 @@ struct SheetTileset {
     TilesetFacts facts;
     int64_t count = 0;
     int64_t columns = 0;
-    int64_t pitch = 0;  // tile size and spacing
+    int64_t pitch = 0; // tile size and spacing
     // Afterwards.
     int64_t newPadding = 0;
     int64_t newSpacing = 0;
@@ -626,7 +627,7 @@ void remapCache(const QByteArray& bytes, Span span, int width, int64_t units,
     for (size_t tile = 0; tile < remap.newIndexOf.size(); ++tile) {
         const int32_t to = remap.newIndexOf[tile];
         if (to < 0 || filled[size_t(to)])
-            continue;  // a merged tile keeps the first original's data
+            continue; // a merged tile keeps the first original's data
         filled[size_t(to)] = true;
         std::copy_n(old.data() + tile * width, width, now.data() + qsizetype(to) * width);
     }
@@ -645,7 +646,7 @@ class Remapper
 
     // The sheet's tilesets among facts, checked against the remap; false with problem.
     bool prepare(const std::vector<TilesetFacts>& facts, const std::vector<bool>& isSheet,
-                 const std::vector<const LdtkTilesetSite*>& tilesetSites, LevelProblem& problem)
+                 const std::vector<const LdtkTilesetSite*>& tilesetSites, Problem& problem)
     {
         for (size_t i = 0; i < facts.size(); ++i) {
             if (!isSheet[i])
@@ -664,8 +665,8 @@ class Remapper
             if (unfit.isEmpty())
                 unfit = checkSheetTileset(sheet.facts, remap_);
             if (unfit.isEmpty() && sheet.facts.tileWidth <= 0)
-                unfit = QStringLiteral("the tileset %1 gives no tileGridSize")
-                            .arg(sheet.facts.label());
+                unfit =
+                    QStringLiteral("the tileset %1 gives no tileGridSize").arg(sheet.facts.label());
             if (unfit.isEmpty() && sheet.facts.knownColumns() <= 0)
                 unfit = QStringLiteral("the tileset %1 does not say how many columns it has")
                             .arg(sheet.facts.label());
@@ -703,13 +704,13 @@ class Remapper
             }
             if (sheet.site && !geometryWritable(sheet, problem))
                 return false;
-            sheets_.emplace(sheet.facts.uid, sheet);
+            sheets_.emplace(sheet.facts.key, sheet);
         }
         return true;
     }
 
     // A value of the tileset that the remap must change has to be there to be changed.
-    static bool geometryWritable(const SheetTileset& sheet, LevelProblem& problem)
+    static bool geometryWritable(const SheetTileset& sheet, Problem& problem)
     {
         const LdtkTilesetSite& site = *sheet.site;
         const struct {
@@ -737,7 +738,7 @@ class Remapper
         return true;
     }
 
-    bool run(LevelProblem& problem)
+    bool run(Problem& problem)
     {
         for (const auto& [uid, sheet] : sheets_) {
             if (!sheet.site)
@@ -745,10 +746,10 @@ class Remapper
             rewriteTileset(sheet);
             // Custom data follows the rule of a Tiled tileset's per-tile data.
             if (!remap_.keepsIds)
-                if (const std::optional<LevelProblem> refused = remapTileData(
-                        sheet.site->customData, bytes_, remap_,
-                        joined(sheet.site->where, QStringLiteral("customData")), splice_,
-                        result_.tilesMoved, nullptr)) {
+                if (const std::optional<Problem> refused =
+                        remapTileData(sheet.site->customData, bytes_, remap_,
+                                      joined(sheet.site->where, QStringLiteral("customData")),
+                                      splice_, result_.tilesMoved, nullptr)) {
                     problem = *refused;
                     return false;
                 }
@@ -798,7 +799,7 @@ class Remapper
 
     // A stamp rule lays its tiles out as they lie against each other in the tileset: they have to
     // keep that. Tiles beyond the tileset, dropped or turned are left for ids() to name.
-    bool stamps(LevelProblem& problem) const
+    bool stamps(Problem& problem) const
     {
         for (const Stamp& stamp : sites_.stamps) {
             const SheetTileset* sheet =
@@ -835,16 +836,16 @@ class Remapper
         return true;
     }
 
-    bool ids(LevelProblem& problem)
+    bool ids(Problem& problem)
     {
         if (remap_.keepsIds)
             return true;
         // A list whose tiles were dropped or merged is written anew.
         int list = -1;
         QByteArray listText;
-        std::map<int32_t, int64_t> listed;  // new tile -> the original that named it first
+        std::map<int32_t, int64_t> listed; // new tile -> the original that named it first
         bool shrinks = false;
-        std::vector<std::pair<Span, int32_t>> renumbered;  // in the list, when it keeps its size
+        std::vector<std::pair<Span, int32_t>> renumbered; // in the list, when it keeps its size
         auto endList = [&] {
             if (list >= 0 && shrinks)
                 splice_.replace(sites_.lists[size_t(list)].elements, listText);
@@ -915,7 +916,7 @@ class Remapper
         return true;
     }
 
-    bool tiles(LevelProblem& problem)
+    bool tiles(Problem& problem)
     {
         for (const TileSite& tile : sites_.tiles) {
             const SheetTileset* sheet = sheetOf(tile.tilesetUid);
@@ -987,7 +988,7 @@ class Remapper
         return true;
     }
 
-    bool rects(LevelProblem& problem)
+    bool rects(Problem& problem)
     {
         for (const RectSite& rect : sites_.rects) {
             const SheetTileset* sheet = sheetOf(rect.uid.value);
@@ -1101,7 +1102,11 @@ LevelBytesResult failed(const QString& reason)
 
 } // namespace
 
-QString ldtkProjectOf(const QString& path)
+namespace
+{
+
+// The project of an LDtk file: a project is its own; a level file's is where LDtk keeps it.
+QString projectOf(const QString& path)
 {
     if (QFileInfo(path).suffix().toLower() != u"ldtkl")
         return QFileInfo(path).absoluteFilePath();
@@ -1110,14 +1115,8 @@ QString ldtkProjectOf(const QString& path)
         folder.absoluteFilePath(QStringLiteral("../%1.ldtk").arg(folder.dirName())));
 }
 
-bool isLdtkFile(const QString& path)
-{
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return suffix == u"ldtk" || suffix == u"ldtkl";
-}
-
-bool readLdtkTilesets(const QByteArray& bytes, const QString& folder,
-                      std::vector<TilesetFacts>& tilesets, LevelProblem& problem)
+bool readProjectTilesets(const QByteArray& bytes, const QString& folder,
+                         std::vector<TilesetFacts>& tilesets, Problem& problem)
 {
     Sites sites;
     if (!Scanner(bytes, folder, sites).run(problem, true))
@@ -1127,10 +1126,10 @@ bool readLdtkTilesets(const QByteArray& bytes, const QString& folder,
     return true;
 }
 
-LevelBytesResult remapLdtkLevel(const QByteArray& bytes, const LevelContext& context)
+LevelBytesResult remapLdtk(const QByteArray& bytes, const LevelContext& context)
 {
     Sites sites;
-    LevelProblem problem;
+    Problem problem;
     if (!Scanner(bytes, context.folder, sites).run(problem))
         return failedAt(bytes, problem);
     if (const QString shortfall =
@@ -1146,8 +1145,8 @@ LevelBytesResult remapLdtkLevel(const QByteArray& bytes, const LevelContext& con
             tilesetSites.push_back(&site);
         }
     } else {
-        const QString project = context.options.ldtkProject.isEmpty() ? ldtkProjectOf(context.path)
-                                                                      : context.options.ldtkProject;
+        const QString project =
+            context.carriedBy.isEmpty() ? projectOf(context.path) : context.carriedBy;
         const ExternalTileset read =
             context.readTileset
                 ? context.readTileset(project)
@@ -1155,8 +1154,8 @@ LevelBytesResult remapLdtkLevel(const QByteArray& bytes, const LevelContext& con
                       {}, QStringLiteral("%1 is not read here").arg(quotedPath(project)), {}, {}};
         if (!read.error.isEmpty())
             return failed(QStringLiteral("its project cannot be used: %1").arg(read.error));
-        for (const TilesetFacts& tileset : read.projectTilesets) {
-            if (sites.drawnFrom.count(tileset.uid)) {
+        for (const TilesetFacts& tileset : read.tilesets) {
+            if (sites.drawnFrom.count(tileset.key)) {
                 facts.push_back(tileset);
                 tilesetSites.push_back(nullptr);
             }
@@ -1168,7 +1167,7 @@ LevelBytesResult remapLdtkLevel(const QByteArray& bytes, const LevelContext& con
         chooseSheet(facts, context.options.sheet, context.options.sheetOrByName);
     if (choice.verdict != SheetChoice::Verdict::Use) {
         // A level file carried along with its project that shows none of the sheet stays as it is.
-        if (!sites.isProject && !context.options.ldtkProject.isEmpty() &&
+        if (!sites.isProject && !context.carriedBy.isEmpty() &&
             choice.verdict == SheetChoice::Verdict::Skip) {
             result.status = LevelFileStatus::Updated;
             result.bytes = bytes;
@@ -1187,7 +1186,57 @@ LevelBytesResult remapLdtkLevel(const QByteArray& bytes, const LevelContext& con
     if (!remapper.prepare(facts, choice.isSheet, tilesetSites, problem) || !remapper.run(problem))
         return failedAt(bytes, problem);
     result.status = LevelFileStatus::Updated;
-    result.sheetLevelFiles = sites.levelFiles;
+    for (const QString& file : sites.levelFiles)
+        result.carried.push_back({file, CarriedFile::Kind::Level});
     result.bytes = remapper.splice().isEmpty() ? bytes : remapper.splice().apply(bytes);
     return result;
+}
+
+class LdtkFormat : public LevelFormat
+{
+  public:
+    QString names() const override { return QStringLiteral("LDtk"); }
+    QStringList patterns() const override
+    {
+        return {QStringLiteral("*.ldtk"), QStringLiteral("*.ldtkl")};
+    }
+
+    ExternalTileset readTilesets(const QByteArray& bytes, const QString& path) const override
+    {
+        ExternalTileset result;
+        Problem problem;
+        if (!readProjectTilesets(bytes, QFileInfo(path).absolutePath(), result.tilesets, problem))
+            result.error = QStringLiteral("%1: %2").arg(linePlace(bytes, problem.at), problem.why);
+        return result;
+    }
+    std::vector<TilesetFacts> shownTilesets(const QByteArray&,
+                                            const LevelContext& context) const override
+    {
+        const QString project = projectOf(context.path);
+        QFile file(project);
+        std::vector<TilesetFacts> tilesets;
+        Problem problem;
+        if (file.open(QIODevice::ReadOnly))
+            readProjectTilesets(file.readAll(), QFileInfo(project).absolutePath(), tilesets,
+                                problem);
+        return tilesets;
+    }
+    bool scan(const QByteArray&, const LevelContext&, LevelSites&, Problem&) const override
+    {
+        return false;
+    }
+    LevelBytesResult remap(const QByteArray& bytes, const LevelContext& context) const override
+    {
+        LevelBytesResult result = remapLdtk(bytes, context);
+        result.othersRead = true; // a project's level files read it, a project its level files
+        return result;
+    }
+};
+
+} // namespace
+
+const LevelFormat& ldtkFormat()
+{
+    static const LdtkFormat format;
+    return format;
 }

@@ -1,18 +1,22 @@
-#include "level/csv_level.h"
+#include "level/formats/csv/csv_format.h"
 
 #include "document/file_messages.h"
 #include "level/text_splice.h"
 
 #include <algorithm>
 
-namespace {
+namespace
+{
 
 bool isSeparator(char c)
 {
     return c == ',' || c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-}  // namespace
+} // namespace
+
+namespace
+{
 
 LevelBytesResult remapCsvLevel(const QByteArray& bytes, const TileRemap& remap, int firstId,
                                std::vector<uint8_t>* named)
@@ -80,4 +84,50 @@ LevelBytesResult remapCsvLevel(const QByteArray& bytes, const TileRemap& remap, 
     numbers.finish(splice);
     result.bytes = splice.isEmpty() ? bytes : splice.apply(bytes);
     return result;
+}
+
+class CsvFormat : public LevelFormat
+{
+  public:
+    QString names() const override { return QStringLiteral("CSV"); }
+    QStringList patterns() const override { return {QStringLiteral("*.csv")}; }
+    bool claimsName(const QString& suffix) const override
+    {
+        return LevelFormat::claimsName(suffix) || suffix.compare(u"txt", Qt::CaseInsensitive) == 0;
+    }
+    bool claimsContent(char first) const override
+    {
+        return first == 0 || (first >= '0' && first <= '9') || first == '-' || first == ',';
+    }
+
+    ExternalTileset readTilesets(const QByteArray&, const QString&) const override
+    {
+        return {{}, notATilesetFile(), {}, {}};
+    }
+    bool scan(const QByteArray&, const LevelContext&, LevelSites&, Problem&) const override
+    {
+        return true; // no tilesets
+    }
+    LevelBytesResult remap(const QByteArray& bytes, const LevelContext& context) const override
+    {
+        const LevelRemapOptions& options = context.options;
+        if (options.firstId != 0 && options.firstId != 1) {
+            LevelBytesResult result;
+            result.reason =
+                QStringLiteral("the first tile number must be 0 or 1, not %1").arg(options.firstId);
+            return result;
+        }
+        LevelBytesResult csv = remapCsvLevel(bytes, context.remap, options.firstId,
+                                             options.use ? &options.use->named : nullptr);
+        csv.sheetImage = options.sheet;
+        return csv;
+    }
+};
+
+} // namespace
+
+const LevelFormat& csvFormat()
+{
+    static const CsvFormat format;
+    return format;
 }
