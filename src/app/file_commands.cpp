@@ -10,6 +10,7 @@
 #include "document/path_extension.h"
 #include "document/sheet_files.h"
 #include "image/pixel_format.h"
+#include "level/level_format.h"
 #include "platform/dialogs.h"
 
 namespace {
@@ -28,6 +29,12 @@ bool runWork(BackgroundWork* work, const QString& what, qint64 bytes,
 }
 
 }  // namespace
+
+QString levelFilter()
+{
+    const QString patterns = levelFilePatterns().join(u';');
+    return QStringLiteral("Level Files (%1)|%1|All Files (*)|*").arg(patterns);
+}
 
 QString quotedFileName(const QString& path)
 {

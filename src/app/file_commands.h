@@ -21,10 +21,8 @@ inline const QString kImageSaveFilter = QStringLiteral(
     "Portable Network Graphics (*.png)|*.png|Windows Bitmap (*.bmp)|*.bmp");
 inline const QString kMapFilter = QStringLiteral("ZEKO Image MapData (*.zeko-map)|*.zeko-map");
 inline const QString kLevelsTitle = QStringLiteral("Please choose level files..");
-inline const QString kLevelFilter = QStringLiteral(
-    "Level Files (*.tmx;*.tsx;*.tx;*.tmj;*.tsj;*.tj;*.json;*.csv;*.ldtk;*.ldtkl)|"
-    "*.tmx;*.tsx;*.tx;*.tmj;*.tsj;*.tj;*.json;*.csv;*.ldtk;*.ldtkl|"
-    "All Files (*)|*");
+// "Level Files (*.tmx;…)|*.tmx;…|All Files (*)|*", from the level formats there are.
+QString levelFilter();
 
 // “sheet.png” for a path: how the window's messages name a file.
 QString quotedFileName(const QString& path);

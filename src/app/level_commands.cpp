@@ -275,7 +275,7 @@ void applyToLevelFiles(Document& doc, Dialogs& dialogs, BackgroundWork& work,
         dialogs.showError(QStringLiteral("Open the sheet whose levels are to follow it first."));
         return;
     }
-    const QStringList files = dialogs.openFiles(kLevelsTitle, kLevelFilter);
+    const QStringList files = dialogs.openFiles(kLevelsTitle, levelFilter());
     if (files.isEmpty())
         return;
     std::vector<Group> groups;

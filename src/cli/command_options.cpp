@@ -5,6 +5,7 @@
 #include <array>
 
 #include "image/pixel_block.h"
+#include "level/level_format.h"
 
 namespace
 {
@@ -418,9 +419,7 @@ QStringList filePatterns(ValueKind kind)
         return {QStringLiteral("*.png"), QStringLiteral("*.bmp"), QStringLiteral("*.jpg"),
                 QStringLiteral("*.jpeg"), QStringLiteral("*.gif")};
     case ValueKind::Level:
-        return {QStringLiteral("*.tmx"),  QStringLiteral("*.tsx"), QStringLiteral("*.tx"),
-                QStringLiteral("*.tmj"),  QStringLiteral("*.tsj"), QStringLiteral("*.tj"),
-                QStringLiteral("*.json"), QStringLiteral("*.csv"), QStringLiteral("*.ldtk")};
+        return levelFilePatterns();
     case ValueKind::MapFile:
         return {QStringLiteral("*.zeko-map")};
     case ValueKind::RemapFile:

@@ -15,7 +15,7 @@ class GidRemapper
 {
   public:
     static constexpr uint32_t kFlagBits = 0xf0000000u;
-    static constexpr uint32_t kOtherFlagBits = 0x10000000u; // not a symmetry of the square
+    static constexpr uint32_t kOtherFlagBits = 0x10000000u;  // not a symmetry of the square
 
     // tilesets: all of the map's tilesets; isSheet: which show the sheet (their tile count already
     // checked against remap). remap must outlive the remapper, and so must named: when given, each
@@ -43,7 +43,8 @@ class GidRemapper
                     return false;
                 // The cell showed its turn of the old tile, which is the new tile turned by the
                 // tile's symmetry: both turns, the tile's first.
-                const TileSymmetry turn = TileSymmetry::ofGid(gid).after(remap_.symmetry(tile));
+                const TileSymmetry turn =
+                    TileSymmetry::ofGid(gid).after(remap_.symmetry(tile));
                 result = (gid & kOtherFlagBits) | turn.gidBits() | (range.first + uint32_t(now));
                 return true;
             }
@@ -57,9 +58,9 @@ class GidRemapper
 
   private:
     struct Range {
-        uint32_t first; // the sheet tileset's first gid
-        uint32_t end;   // one past its last tile
-        uint32_t owned; // one past the last gid it owns: the next tileset's first gid
+        uint32_t first;  // the sheet tileset's first gid
+        uint32_t end;    // one past its last tile
+        uint32_t owned;  // one past the last gid it owns: the next tileset's first gid
         QString label;
     };
     std::vector<Range> ranges_;

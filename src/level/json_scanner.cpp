@@ -1,10 +1,11 @@
 #include "level/json_scanner.h"
 
+#include "level/level_sites.h"
+
 #include <algorithm>
 #include <vector>
 
-namespace
-{
+namespace {
 
 bool isDigit(char c)
 {
@@ -216,12 +217,12 @@ class Checker
     const QByteArray& text_;
     const qsizetype size_;
     std::vector<Span>& containers_;
-    std::vector<size_t> openAt_; // the open containers' places in containers_
+    std::vector<size_t> openAt_;  // the open containers' places in containers_
     qsizetype at_ = 0;
     QString reason_;
 };
 
-} // namespace
+}  // namespace
 
 bool JsonScanner::check(qsizetype& errorAt, QString& error) const
 {
@@ -297,7 +298,7 @@ QString JsonScanner::string(Value value) const
     if (!inside.contains('\\'))
         return QString::fromUtf8(inside);
     QString out;
-    QByteArray run; // plain bytes waiting for UTF-8 decoding
+    QByteArray run;  // plain bytes waiting for UTF-8 decoding
     for (qsizetype i = 0; i < inside.size(); ++i) {
         if (inside[i] != '\\') {
             run.append(inside[i]);
@@ -344,3 +345,61 @@ bool JsonScanner::integer(Value value, int64_t& result) const
            parseWholeNumber(QByteArrayView(text_).sliced(value.span.begin, value.span.size()), true,
                             result);
 }
+
+namespace {
+
+using Fields = JsonFields;
+using Value = JsonScanner::Value;
+
+}  // namespace
+
+void addJsonEntry(const JsonScanner& json, TilesetSite& site, int list, Span id, Span whole,
+              Value object, int container, int item)
+{
+    if (!id.valid())
+        return;
+    TileEntry entry;
+    entry.list = list;
+    entry.id = id;
+    entry.whole = whole;
+    entry.container = container;
+    entry.item = item;
+    if (object.kind == '{') {
+        const Fields fields(json, object);
+        json.elements(fields.value(u"animation"), [&](int64_t, Value frame) {
+            if (frame.kind == '{')
+                if (const Value tile = Fields(json, frame).value(u"tileid"); tile.valid())
+                    entry.frames.push_back(tile.span);
+        });
+        json.elements(fields.value(u"properties"), [&](int64_t, Value property) {
+            if (property.kind != '{')
+                return;
+            const Fields named(json, property);
+            const Value value = named.value(u"value");
+            if (value.kind == '"' || value.kind == '0')
+                entry.properties.push_back(
+                    {json.string(named.value(u"name")),
+                     value.kind == '"' ? json.stringInside(value) : value.span});
+        });
+        // An object holding only its id, or nothing at all when keyed by it.
+        const bool keyed = whole.begin != object.span.begin;
+        entry.empty = fields.all().size() == (keyed ? 0u : 1u);
+    }
+    site.entries.push_back(std::move(entry));
+}
+
+void addJsonArrayEntries(const JsonScanner& json, TilesetSite& site, Value array, int list,
+                         QStringView key)
+{
+    if (array.kind != '[')
+        return;
+    const int container = int(site.containers.size());
+    site.containers.push_back({{array.span.begin + 1, array.span.end - 1}, {}});
+    json.elements(array, [&](int64_t index, Value item) {
+        site.containers.back().items.push_back(item.span);
+        if (item.kind == '{')
+            addJsonEntry(json, site, list, Fields(json, item).value(key).span, item.span, item,
+                     container, int(index));
+    });
+}
+

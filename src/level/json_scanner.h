@@ -14,14 +14,14 @@ class JsonScanner
   public:
     struct Value {
         Span span;
-        char kind = 0; // '{', '[', '"', '0' for a number, 't', 'f', 'n'
+        char kind = 0;  // '{', '[', '"', '0' for a number, 't', 'f', 'n'
         bool valid() const { return kind != 0; }
     };
 
     struct Member {
         QString key;
-        Span keyText;        // inside the key's quotes
-        qsizetype leadBegin; // just after the '{' or ',' before the member
+        Span keyText;         // inside the key's quotes
+        qsizetype leadBegin;  // just after the '{' or ',' before the member
         Value value;
     };
 
@@ -95,7 +95,7 @@ template <typename Visit> void JsonScanner::members(Value object, Visit visit) c
         const qsizetype keyEnd = skipString(at);
         member.keyText = {at + 1, keyEnd - 1};
         member.key = string({{at, keyEnd}, '"'});
-        at = skipBlanks(skipBlanks(keyEnd) + 1); // past the colon
+        at = skipBlanks(skipBlanks(keyEnd) + 1);  // past the colon
         member.value = valueAt(at);
         visit(static_cast<const Member&>(member));
         at = skipBlanks(member.value.span.end);
@@ -119,3 +119,15 @@ template <typename Visit> void JsonScanner::elements(Value array, Visit visit) c
             at = skipBlanks(at + 1);
     }
 }
+
+struct TilesetSite;
+
+// An entry of list in site for the tile id at id, with the animation frames and properties of its
+// object; container and item: its place in site.containers.
+void addJsonEntry(const JsonScanner& json, TilesetSite& site, int list, Span id, Span whole,
+                  JsonScanner::Value object, int container, int item);
+
+// Each element of array (the objects among them) as an entry of list in site, its tile id under
+// key, in a container of its own so that entries can leave with their commas.
+void addJsonArrayEntries(const JsonScanner& json, TilesetSite& site, JsonScanner::Value array,
+                         int list, QStringView key);

@@ -11,8 +11,7 @@
 #include <cstring>
 #include <utility>
 
-namespace
-{
+namespace {
 
 constexpr qsizetype kPiece = 256 * 1024;
 
@@ -163,7 +162,7 @@ QByteArray zstdBytes(const QByteArray& raw, int level)
     return packed;
 }
 
-} // namespace
+}  // namespace
 
 std::optional<LayerCompression> layerCompressionNamed(QStringView name)
 {

@@ -21,7 +21,7 @@ class LevelFormat
     virtual QString names() const = 0;
     // Its files of tilesets alone, for messages ("TSX"); empty when it has none.
     virtual QString tilesetNames() const { return {}; }
-    // File name patterns, for the window's filter and the shells' completions ("*.tmx").
+    // File name patterns, for the window's filter and the shells' completions ("*.abc").
     virtual QStringList patterns() const = 0;
     // Whether a file of this name is this format's (by its suffix, lower case).
     virtual bool claimsName(const QString& suffix) const;

@@ -6,8 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 
 constexpr int64_t kMiB = 1024 * 1024;
 
@@ -21,7 +20,7 @@ int64_t addressSpaceInUse()
     return pages * int64_t(sysconf(_SC_PAGESIZE));
 }
 
-} // namespace
+}  // namespace
 
 int64_t levelMemoryNeed(int64_t fileBytes, int64_t largestLayer)
 {

@@ -6,8 +6,7 @@
 #include "document/atomic_file.h"
 #include "document/file_messages.h"
 
-namespace
-{
+namespace {
 
 constexpr char kHeader[] = "tilegrid-remap 1";
 constexpr char kDropped[] = "dropped";
@@ -43,7 +42,7 @@ std::optional<TileSymmetry> symmetryOf(QByteArrayView word)
     return TileSymmetry(bits);
 }
 
-} // namespace
+}  // namespace
 
 QByteArray writeRemapText(const TileRemap& remap)
 {
@@ -105,7 +104,7 @@ RemapParseResult parseRemapText(QByteArrayView text)
             remap.newColumnCount = *columns;
         } else if (blank) {
             if (text.sliced(at).trimmed().isEmpty())
-                break; // trailing empty lines
+                break;  // trailing empty lines
             return refuse(QStringLiteral("an empty line among the tiles"));
         } else if (words.size() == 1 && words[0] == kDropped) {
             remap.newIndexOf.push_back(TileRemap::kDropped);
@@ -115,10 +114,10 @@ RemapParseResult parseRemapText(QByteArrayView text)
             const auto symmetry =
                 words.size() == 2 ? symmetryOf(words[1]) : std::optional(TileSymmetry());
             if (!now || !symmetry)
-                return refuse(
-                    QStringLiteral("\"%1\" is not a tile number, a tile number and "
-                                   "its flips (h, v, d), or \"dropped\"")
-                        .arg(QString::fromUtf8(line.first(std::min<qsizetype>(line.size(), 40)))));
+                return refuse(QStringLiteral("\"%1\" is not a tile number, a tile number and "
+                                             "its flips (h, v, d), or \"dropped\"")
+                                  .arg(QString::fromUtf8(line.first(std::min<qsizetype>(
+                                      line.size(), 40)))));
             if (*now >= remap.newTiles)
                 return refuse(QStringLiteral("tile %1 becomes %2, but there are %3 new tiles")
                                   .arg(remap.newIndexOf.size())

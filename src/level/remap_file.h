@@ -16,8 +16,8 @@
 QByteArray writeRemapText(const TileRemap& remap);
 
 struct RemapParseResult {
-    std::optional<TileRemap> remap; // set when the text is a valid remap
-    QString error;                  // otherwise "line N: why"
+    std::optional<TileRemap> remap;  // set when the text is a valid remap
+    QString error;                   // otherwise "line N: why"
 };
 RemapParseResult parseRemapText(QByteArrayView text);
 

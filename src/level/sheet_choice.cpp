@@ -7,8 +7,7 @@
 #include "document/file_identity.h"
 #include "document/file_messages.h"
 
-namespace
-{
+namespace {
 
 QString imageIdentity(const TilesetFacts& tileset)
 {
@@ -23,7 +22,7 @@ QString quotedList(const QStringList& names)
     return quoted.join(QStringLiteral(", "));
 }
 
-} // namespace
+}  // namespace
 
 bool isBareFileName(const QString& sheet)
 {
@@ -35,8 +34,8 @@ SheetChoice chooseSheet(const std::vector<TilesetFacts>& tilesets, const QString
 {
     SheetChoice choice;
     choice.isSheet.assign(tilesets.size(), false);
-    QStringList shown;      // the images as written, each once
-    QStringList identities; // the files they resolve to, each once
+    QStringList shown;       // the images as written, each once
+    QStringList identities;  // the files they resolve to, each once
     for (const TilesetFacts& tileset : tilesets) {
         if (tileset.image.isEmpty())
             continue;
@@ -90,7 +89,7 @@ SheetChoice chooseSheet(const std::vector<TilesetFacts>& tilesets, const QString
         }
     }
     const QString name = QFileInfo(sheet).fileName();
-    QStringList candidates; // the images of that name as written, each file once
+    QStringList candidates;  // the images of that name as written, each file once
     QStringList candidateFiles;
     for (const TilesetFacts& tileset : tilesets)
         if (!tileset.image.isEmpty() && QFileInfo(tileset.image).fileName() == name &&
@@ -98,8 +97,8 @@ SheetChoice chooseSheet(const std::vector<TilesetFacts>& tilesets, const QString
             candidateFiles << imageIdentity(tileset);
             candidates << tileset.image;
         }
-    const qsizetype byName =
-        markWhere([&](const TilesetFacts& t) { return QFileInfo(t.image).fileName() == name; });
+    const qsizetype byName = markWhere(
+        [&](const TilesetFacts& t) { return QFileInfo(t.image).fileName() == name; });
     if (byName == 1) {
         choice.verdict = SheetChoice::Verdict::Use;
     } else if (byName > 1) {

@@ -14,9 +14,9 @@
 // Unnamed, the sheet is the one image the level's tilesets show.
 struct SheetChoice {
     enum class Verdict {
-        Use,    // isSheet marks the sheet's tilesets (at least one)
-        Skip,   // the level does not use the sheet; reason says why
-        Refuse, // the level's tilesets leave it open which is the sheet; reason says why
+        Use,     // isSheet marks the sheet's tilesets (at least one)
+        Skip,    // the level does not use the sheet; reason says why
+        Refuse,  // the level's tilesets leave it open which is the sheet; reason says why
     };
     Verdict verdict = Verdict::Skip;
     std::vector<bool> isSheet;

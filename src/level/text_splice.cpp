@@ -83,7 +83,7 @@ QString linePlace(QByteArrayView text, qsizetype offset)
     }
     qsizetype column = 1;
     for (qsizetype i = lineStart; i < offset; ++i)
-        if ((uchar(text[i]) & 0xc0) != 0x80) // continuation bytes belong to the character before
+        if ((uchar(text[i]) & 0xc0) != 0x80)  // continuation bytes belong to the character before
             ++column;
     return QStringLiteral("line %1, column %2").arg(line).arg(column);
 }

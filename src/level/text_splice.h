@@ -52,7 +52,7 @@ class StretchWriter
 
   private:
     QByteArrayView original_;
-    QByteArray text_; // grown ahead of need; used_ bytes hold the stretch so far
+    QByteArray text_;  // grown ahead of need; used_ bytes hold the stretch so far
     qsizetype used_ = 0;
     qsizetype begin_ = -1;
     qsizetype from_ = 0;

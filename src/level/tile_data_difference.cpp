@@ -9,8 +9,7 @@
 
 #include "document/file_messages.h"
 
-namespace
-{
+namespace {
 
 // The parts of a tile's data, each by a key ("@type" for an XML attribute, "animation",
 // "property:solid") with its text written one way, so that equal parts compare equal.
@@ -90,7 +89,8 @@ Parts jsonParts(QByteArrayView text, bool keyed)
     const QByteArray trimmed = text.toByteArray().trimmed();
     // A keyed entry is a member ("5": {...}) rather than an object.
     const bool member = trimmed.startsWith('"');
-    QJsonObject object = QJsonDocument::fromJson(member ? '{' + trimmed + '}' : trimmed).object();
+    QJsonObject object =
+        QJsonDocument::fromJson(member ? '{' + trimmed + '}' : trimmed).object();
     if (member && !object.isEmpty())
         object = object.begin()->toObject();
     for (auto it = object.begin(); it != object.end(); ++it) {
@@ -99,8 +99,8 @@ Parts jsonParts(QByteArrayView text, bool keyed)
             parts.push_back({QStringLiteral("property:") + key, jsonText(it.value())});
         } else if (key == u"properties" && it.value().isArray()) {
             for (const QJsonValue property : it.value().toArray())
-                parts.push_back({QStringLiteral("property:") + property[u"name"].toString(),
-                                 jsonText(property)});
+                parts.push_back(
+                    {QStringLiteral("property:") + property[u"name"].toString(), jsonText(property)});
         } else if (!isIdKey(key)) {
             parts.push_back({key, jsonText(it.value())});
         }
@@ -147,7 +147,7 @@ const QString* find(const Parts& parts, const QString& key)
     return nullptr;
 }
 
-} // namespace
+}  // namespace
 
 QString tileDataDifference(QByteArrayView first, int64_t firstTile, QByteArrayView second,
                            int64_t secondTile, bool xml, bool keyed)

@@ -16,17 +16,17 @@
 struct TileRemap {
     enum class GridChange {
         None,
-        Added,   // a one-pixel line now follows every tile: the tileset's spacing becomes 1
-        Removed, // the lines are gone: spacing becomes 0
+        Added,    // a one-pixel line now follows every tile: the tileset's spacing becomes 1
+        Removed,  // the lines are gone: spacing becomes 0
     };
 
     static constexpr int32_t kDropped = -1;
 
-    std::vector<int32_t> newIndexOf;      // original tile number -> its new number, or kDropped
-    std::vector<TileSymmetry> symmetryOf; // original tile number -> how it shows its new tile;
-                                          // empty: every tile unturned
+    std::vector<int32_t> newIndexOf;  // original tile number -> its new number, or kDropped
+    std::vector<TileSymmetry> symmetryOf;  // original tile number -> how it shows its new tile;
+                                           // empty: every tile unturned
     GridChange grid = GridChange::None;
-    int columns = 0; // whole tile columns of the sheet when known (0: tilesets go unchecked)
+    int columns = 0;  // whole tile columns of the sheet when known (0: tilesets go unchecked)
     // The margin and spacing the sheet's tilesets get (its tiles extruded, say); -1 keeps each
     // tileset's own. Their image size follows.
     int margin = -1;
@@ -34,8 +34,8 @@ struct TileRemap {
     // The tile numbers stay as they are (newIndexOf is not used): only the tilesets change.
     bool keepsIds = false;
     int32_t newTiles = -1;  // tiles afterwards; -1: as many as before
-    int newColumnCount = 0; // columns afterwards; 0: as before
-    int tileSize = 0;       // the sheet's tile edge in pixels when known (for messages); 0: unknown
+    int newColumnCount = 0;  // columns afterwards; 0: as before
+    int tileSize = 0;  // the sheet's tile edge in pixels when known (for messages); 0: unknown
 
     // The remap of a sheet's tile map (position -> original tile): its inverse, with the map's
     // columns. A map that is not a permutation gives a remap that check() refuses.

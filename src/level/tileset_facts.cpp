@@ -5,8 +5,7 @@
 
 #include "document/file_messages.h"
 
-namespace
-{
+namespace {
 
 // How many tiles of edge tile fit along side pixels between margins, spacing apart.
 int64_t tilesAlong(int64_t side, int64_t tile, int64_t spacing, int64_t margin)
@@ -44,7 +43,8 @@ QString checkLaidOutImage(const TilesetFacts& tileset, const TileRemap& remap)
     if (size.width() != after.imageWidth || size.height() != after.imageHeight)
         return QStringLiteral("the image %1 of the tileset %2 is %3, but a margin of %4 and a "
                               "spacing of %5 around its %6 × %7 tiles of %8 pixels give %9")
-            .arg(quotedPath(tileset.image), tileset.label(), pixelSize(size.width(), size.height()))
+            .arg(quotedPath(tileset.image), tileset.label(),
+                 pixelSize(size.width(), size.height()))
             .arg(after.margin)
             .arg(after.spacing)
             .arg(tileset.knownColumns())
@@ -54,7 +54,7 @@ QString checkLaidOutImage(const TilesetFacts& tileset, const TileRemap& remap)
     return QString();
 }
 
-} // namespace
+}  // namespace
 
 int64_t TilesetFacts::knownColumns() const
 {
@@ -84,7 +84,7 @@ QString completeFromImage(TilesetFacts& tileset)
     QImageReader reader(QDir(tileset.folder).absoluteFilePath(tileset.image));
     const QSize size = reader.size();
     if (!size.isValid() && tileset.tileCount >= 0)
-        return QString(); // the count is known; only the columns stay unknown
+        return QString();  // the count is known; only the columns stay unknown
     if (!size.isValid())
         return QStringLiteral("the tileset %1 gives neither its tile count nor its image size, and "
                               "its image %2 cannot be read (%3)")
@@ -110,9 +110,9 @@ QString checkSheetTileset(const TilesetFacts& tileset, const TileRemap& remap)
         return QStringLiteral("the tileset %1 does not say how many tiles it has")
             .arg(tileset.label());
     if (!remap.keepsIds && count != remap.tileCount() && !leavesOutPadding(tileset, remap)) {
-        QString message =
-            QStringLiteral("the tileset %1 has %2 tiles, the tile map %3")
-                .arg(tileset.label(), QString::number(count), QString::number(remap.tileCount()));
+        QString message = QStringLiteral("the tileset %1 has %2 tiles, the tile map %3")
+                              .arg(tileset.label(), QString::number(count),
+                                   QString::number(remap.tileCount()));
         // Tiles cut at another size than the tileset's are the likely cause.
         const bool square = tileset.tileWidth == tileset.tileHeight;
         if (remap.tileSize > 0 && tileset.tileWidth > 0 && tileset.tileHeight > 0 &&

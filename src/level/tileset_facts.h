@@ -9,11 +9,11 @@
 // of its own.
 struct TilesetFacts {
     QString name;
-    QString image;        // the image source as written; empty when the tileset has no single image
-    QString folder;       // the folder image is relative to: that of the file holding the tileset
-    QString file;         // a map's external tileset: its file (absolute); empty when embedded
-    int64_t firstGid = 0; // in a map; 0 in a tileset file
-    int64_t tileCount = -1; // -1 where the file does not say
+    QString image;  // the image source as written; empty when the tileset has no single image
+    QString folder;  // the folder image is relative to: that of the file holding the tileset
+    QString file;  // a map's external tileset: its file (absolute); empty when embedded
+    int64_t firstGid = 0;  // in a map; 0 in a tileset file
+    int64_t tileCount = -1;  // -1 where the file does not say
     int64_t columns = -1;
     int64_t tileWidth = 0;
     int64_t tileHeight = 0;
@@ -21,7 +21,7 @@ struct TilesetFacts {
     int64_t margin = 0;
     int64_t imageWidth = -1;
     int64_t imageHeight = -1;
-    int64_t key = -1; // the number the file's sites name the tileset by, where they do
+    int64_t key = -1;  // the number the file's sites name the tileset by, where they do
 
     // The tile count and columns as given, or as the image size implies; -1 when neither says.
     int64_t knownTileCount() const;

@@ -9,7 +9,6 @@
 
 #include "document/file_identity.h"
 #include "document/file_messages.h"
-#include "level/formats/tmj/tmj_format.h"
 #include "level/json_scanner.h"
 #include "level/level_limits.h"
 #include "level/sheet_choice.h"

@@ -12,62 +12,6 @@ using Member = JsonScanner::Member;
 
 using Fields = JsonFields;
 
-// An entry of list for the tile id at id, with the animation frames of its object.
-void addEntry(const JsonScanner& json, TilesetSite& site, int list, Span id, Span whole,
-              Value object, int container, int item)
-{
-    if (!id.valid())
-        return;
-    TileEntry entry;
-    entry.list = list;
-    entry.id = id;
-    entry.whole = whole;
-    entry.container = container;
-    entry.item = item;
-    if (object.kind == '{') {
-        const Fields fields(json, object);
-        json.elements(fields.value(u"animation"), [&](int64_t, Value frame) {
-            if (frame.kind == '{')
-                if (const Value tile = Fields(json, frame).value(u"tileid"); tile.valid())
-                    entry.frames.push_back(tile.span);
-        });
-        json.elements(fields.value(u"properties"), [&](int64_t, Value property) {
-            if (property.kind != '{')
-                return;
-            const Fields named(json, property);
-            const Value value = named.value(u"value");
-            if (value.kind == '"' || value.kind == '0')
-                entry.properties.push_back(
-                    {json.string(named.value(u"name")),
-                     value.kind == '"' ? json.stringInside(value) : value.span});
-        });
-        // An object holding only its id, or nothing at all when keyed by it.
-        const bool keyed = whole.begin != object.span.begin;
-        entry.empty = fields.all().size() == (keyed ? 0u : 1u);
-    }
-    site.entries.push_back(std::move(entry));
-}
-
-} // namespace
-
-void addJsonArrayEntries(const JsonScanner& json, TilesetSite& site, Value array, int list,
-                         QStringView key)
-{
-    if (array.kind != '[')
-        return;
-    const int container = int(site.containers.size());
-    site.containers.push_back({{array.span.begin + 1, array.span.end - 1}, {}});
-    json.elements(array, [&](int64_t index, Value item) {
-        site.containers.back().items.push_back(item.span);
-        if (item.kind == '{')
-            addEntry(json, site, list, Fields(json, item).value(key).span, item.span, item,
-                     container, int(index));
-    });
-}
-
-namespace
-{
-
 class JsonLevelScanner
 {
   public:
@@ -182,7 +126,7 @@ class JsonLevelScanner
         json_.members(object, [&](const Member& member) {
             site.containers.back().items.push_back(memberSpan(member));
             const size_t before = site.entries.size();
-            addEntry(json_, site, list, member.keyText, memberSpan(member), member.value, container,
+            addJsonEntry(json_, site, list, member.keyText, memberSpan(member), member.value, container,
                      index++);
             if (!properties || site.entries.size() == before)
                 return;
