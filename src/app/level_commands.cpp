@@ -1,8 +1,6 @@
 #include "app/level_commands.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -24,11 +22,6 @@
 namespace {
 
 using Arrangement = std::shared_ptr<const LevelArrangement>;
-
-QString plainPath(const QString& path)
-{
-    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-}
 
 Arrangement arrangementOf(const LevelArrangements& brought, const QString& path)
 {
@@ -212,58 +205,51 @@ public:
             putBack();
     }
 
-    // Files the run refused to write say why.
-    void explainRefusals()
-    {
-        for (LevelFileResult& file : result.files)
-            if (file.status == LevelFileStatus::Failed && refused_.count(plainPath(file.path)))
-                file.reason = refused_[plainPath(file.path)];
-    }
-
     LevelRemapRun result;
     QStringList notPutBack;  // why files could not be put back
 
 private:
-    QString output(const QString& path, const Group& group)
+    // What a file written held, and the path it was written by.
+    struct Kept {
+        QString path;
+        QByteArray bytes;
+    };
+
+    LevelOutput output(const QString& path, const Group& group)
     {
         if (progress_.cancelled())
             return {};
-        if (written_.count(fileIdentity(path))) {
-            refused_[path] = QStringLiteral("it was already remapped in this run");
-            return {};
-        }
-        if (arrangementOf(brought_, path) != group.from) {
-            refused_[path] = QStringLiteral("it knows another arrangement of the sheet than the "
-                                            "files given with it");
-            return {};
-        }
-        if (!before_.count(path)) {
+        const QString key = fileIdentity(path);
+        if (written_.count(key))
+            return {{}, QStringLiteral("it was already remapped in this run")};
+        if (arrangementOf(brought_, path) != group.from)
+            return {{},
+                    QStringLiteral("it knows another arrangement of the sheet than the files "
+                                   "given with it")};
+        if (!before_.count(key)) {
             QFile file(path);
-            if (!file.open(QIODevice::ReadOnly)) {
-                refused_[path] = QStringLiteral("it cannot be read again to keep a copy");
-                return {};
-            }
-            before_[path] = file.readAll();
+            if (!file.open(QIODevice::ReadOnly))
+                return {{}, QStringLiteral("it cannot be read again to keep a copy")};
+            before_[key] = Kept{path, file.readAll()};
         }
-        return path;
+        return {path, {}};
     }
 
     void putBack()
     {
-        for (const auto& [path, bytes] : before_) {
-            QFile file(path);
-            if (file.open(QIODevice::ReadOnly) && file.readAll() == bytes)
+        for (const auto& [key, kept] : before_) {
+            QFile file(kept.path);
+            if (file.open(QIODevice::ReadOnly) && file.readAll() == kept.bytes)
                 continue;
-            if (const QString error = writeFileAtomically(path, bytes); !error.isEmpty())
+            if (const QString error = writeFileAtomically(kept.path, kept.bytes); !error.isEmpty())
                 notPutBack << error;
         }
     }
 
     const LevelArrangements& brought_;
     BackgroundWork::Progress& progress_;
-    std::set<QString> written_;            // by earlier groups, canonical paths
-    std::map<QString, QByteArray> before_;  // what each file written held, by the path written
-    std::map<QString, QString> refused_;    // files that must not be written, and why
+    std::set<QString> written_;       // by earlier groups, by file identity
+    std::map<QString, Kept> before_;  // what each file written held, by file identity
 };
 
 }  // namespace
@@ -311,7 +297,6 @@ void applyToLevelFiles(Document& doc, Dialogs& dialogs, BackgroundWork& work,
         return;  // every file is as it was
 
     // What each file knows of the sheet from now on.
-    groupRun->explainRefusals();
     const auto now =
         std::make_shared<const LevelArrangement>(LevelArrangement{doc.tileMap(), doc.gridFlag()});
     QStringList since;

@@ -52,7 +52,7 @@ QString planFileOutputs(OutputKind kind, const CommandOptions& options, std::vec
                     .arg(quotedPath(input));
             job.output = input;
         } else if (!options.outDir.isEmpty()) {
-            job.output = sheets ? outDirTarget(options.outDir, input) : levelTree(input);
+            job.output = sheets ? outDirTarget(options.outDir, input) : levelTree(input).path;
         } else {
             job.output = options.output;
         }

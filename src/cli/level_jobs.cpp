@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <map>
 #include <set>
 
 #include "document/file_identity.h"
@@ -16,9 +15,9 @@ namespace {
 // Where each file of the run goes. A run also writes the tileset and template files that maps
 // keep apart; such a file gets no place when -o names one for the level alone. --out-dir keeps
 // the files' places relative to each other, and gives no place where a result would be written
-// over a file the run reads. refused keeps why, by the path file's identity.
+// over a file the run reads.
 LevelOutputPath levelTargets(const CommandOptions& options, const Job& job,
-                             const LevelRemapOptions& levels, std::map<QString, QString>& refused)
+                             const LevelRemapOptions& levels)
 {
     if (options.inPlace)
         return levelOutputInPlace();
@@ -29,29 +28,27 @@ LevelOutputPath levelTargets(const CommandOptions& options, const Job& job,
         for (const QString& file : files + QStringList{options.mapPath, options.remapPath})
             if (!file.isEmpty())
                 read.insert(fileIdentity(file));
-        return [tree, read, &refused](const QString& path) {
-            const QString target = tree(path);
+        return [tree, read](const QString& path) {
+            const QString target = tree(path).path;
             const QString key = fileIdentity(target);
             if (key != fileIdentity(path) && read.count(key) == 0)
-                return target;
-            refused[fileIdentity(path)] =
+                return LevelOutput{target, {}};
+            return LevelOutput{
+                {},
                 key == fileIdentity(path)
                     ? QStringLiteral("--out-dir would write it over itself; name another folder, "
                                      "or give --in-place")
                     : QStringLiteral("--out-dir would write it over %1, which this run reads; "
                                      "name another folder")
-                          .arg(quotedPath(target));
-            return QString();
+                          .arg(quotedPath(target))};
         };
     }
-    return [level = fileIdentity(job.inputs.front()), output = options.output,
-            &refused](const QString& path) {
+    return [level = fileIdentity(job.inputs.front()), output = options.output](const QString& path) {
         if (fileIdentity(path) == level)
-            return output;
-        refused[fileIdentity(path)] = QStringLiteral("-o is the place of the level alone, but this tileset or "
+            return LevelOutput{output, {}};
+        return LevelOutput{{}, QStringLiteral("-o is the place of the level alone, but this tileset or "
                                        "template of it is remapped too; use --out-dir DIR or "
-                                       "--in-place");
-        return QString();
+                                       "--in-place")};
     };
 }
 
@@ -83,21 +80,16 @@ JobResult remapLevelsJob(const CommandOptions& options, const Job& job)
     remap.margin = options.margin.value_or(-1);
     remap.spacing = options.spacing.value_or(-1);
 
-    std::map<QString, QString> refused;
     const LevelRemapOptions levels = levelRemapOptions(options);
-    const LevelRemapRun run = remapLevelFiles(job.inputs, remap, levels,
-                                              levelTargets(options, job, levels, refused));
+    const LevelRemapRun run =
+        remapLevelFiles(job.inputs, remap, levels, levelTargets(options, job, levels));
     if (!run.error.isEmpty())
         return JobResult{run.error, QString()};
 
     QStringList failures;
     QString report;
-    for (LevelFileResult file : run.files) {
+    for (const LevelFileResult& file : run.files) {
         if (file.status == LevelFileStatus::Failed) {
-            if (const auto why = refused.find(fileIdentity(file.path)); why != refused.end()) {
-                file.reason = why->second;
-                file.place.clear();
-            }
             failures << file.message();
         } else if (!options.quiet) {
             report += file.message() + QLatin1Char('\n');

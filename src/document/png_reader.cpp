@@ -20,7 +20,7 @@
 #include "document/png_pieces.h"
 #include "image/pixel_block.h"
 #include "image/pixel_format.h"
-#include "threads/worker_pool.h"
+#include "threads/ordered_loop.h"
 
 // Everything the libpng callbacks need. Plain data only: libpng leaves by longjmp, which must
 // never skip a destructor.
@@ -404,28 +404,30 @@ bool inflatePieces(const QByteArray& data, const std::vector<Piece>& pieces, uch
         return false;
     adlers[0] = libdeflate_adler32(1, rows, pieceSize);
 
-    std::atomic<size_t> next{1};
-    std::atomic<bool> failed{false};
-    WorkerPool::shared().run(int(count) - 2, [&]() noexcept {
+    // Pieces 1 .. count - 1, the first being done.
+    OrderedLoop loop(int(count) - 1);
+    loop.run(WorkerPool::shared(), int(count) - 2, [&]() noexcept {
         try {
             const Inflater inflater = makeInflater();
-            failed = failed || !inflater;
+            if (!inflater)
+                return loop.stop();
             std::vector<uchar> buffer;
-            for (size_t i = next++; i < count && !failed; i = next++) {
+            for (int taken; loop.take(taken);) {
+                const size_t i = size_t(taken) + 1;
                 const bool last = i + 1 == count;
                 const size_t at = i * pieceSize;
                 const size_t size = pngPieceSize(i, count, pieceSize, rowsSize);
                 if (inflatePiece(inflater.get(), data, pieces[i], last, buffer, rows + at, size) !=
                     size)
-                    failed = true;
+                    loop.stop();
                 else
                     adlers[i] = libdeflate_adler32(1, rows + at, size);
             }
         } catch (const std::bad_alloc&) {
-            failed = true;
+            loop.stop();
         }
     });
-    if (failed)
+    if (loop.stopped())
         return false;
     uLong adler = adlers[0];
     for (size_t i = 1; i < count; ++i) {
@@ -629,18 +631,17 @@ bool PngReader::inflatePlain(QImage& image)
         std::atomic<bool> transparent{false};
         const bool keepAlpha = image.format() == QImage::Format_ARGB32;
         const std::array<QRgb, 256> entries = imageEntries(state_, keepAlpha);
-        std::atomic<int> nextBand{0};
-        std::atomic<bool> unknownFilter{false};
+        // A row that cannot be laid out stops the loop; badIndex tells which way it failed.
+        OrderedLoop loop(bands);
         std::atomic<bool> badIndex{false};
-        WorkerPool::shared().run(bands - 1, [&]() noexcept {
-            for (int band = nextBand++; band < bands && !unknownFilter && !badIndex;
-                 band = nextBand++) {
+        loop.run(WorkerPool::shared(), bands - 1, [&]() noexcept {
+            for (int band; loop.take(band);) {
                 for (int y = int(qint64(height) * band / bands);
                      y < int(qint64(height) * (band + 1) / bands); ++y) {
                     uchar* row = rows.get() + size_t(y) * (rowBytes + 1) + 1;
                     if (!unfilter(row, y > 0 ? row - rowBytes - 1 : nullptr, rowBytes,
                                   pixelBytes)) {
-                        unknownFilter = true;
+                        loop.stop();
                         return;
                     }
                     uchar* to = bgr + y * stride;
@@ -649,6 +650,7 @@ bool PngReader::inflatePlain(QImage& image)
                         if (!expandIndices(state_, entries, row, depth, width, keepAlpha, to,
                                            clear)) {
                             badIndex = true;
+                            loop.stop();
                             return;
                         }
                         if (clear)
@@ -671,7 +673,7 @@ bool PngReader::inflatePlain(QImage& image)
             keepMessage(state_, kBadIndex);
             return false;
         }
-        if (unknownFilter) {
+        if (loop.stopped()) {
             keepMessage(state_, "a row has an unknown filter");
             return false;
         }

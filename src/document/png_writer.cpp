@@ -8,14 +8,13 @@
 #include <QtEndian>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
-#include <condition_variable>
 #include <cstring>
 #include <iterator>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <vector>
 
@@ -23,7 +22,7 @@
 #include "document/png_form.h"
 #include "document/png_pieces.h"
 #include "image/pixel_format.h"
-#include "threads/worker_pool.h"
+#include "threads/ordered_loop.h"
 
 namespace {
 
@@ -64,7 +63,6 @@ struct Piece {
     std::vector<uint8_t> packed;  // raw deflate, joinable unless it is the last piece
     uint32_t adler = 1;           // of the piece's uncompressed rows
     size_t rawBytes = 0;
-    bool ready = false;
 };
 
 using Compressor = std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)>;
@@ -300,74 +298,46 @@ QString writeIdat(const Rows& rows, const PngWriteOptions& options, int threads,
 {
     const int window = 2 * threads;
     std::vector<Piece> ring(static_cast<size_t>(window));
-    std::mutex mutex;
-    std::condition_variable changed;
-    int nextToTake = 0;
-    int written = 0;
-    bool stop = false;
-    const char* failure = nullptr;
+    std::atomic<const char*> failure{nullptr};
+    OrderedLoop loop(rows.pieces, window);
 
-    // Takes the next piece if the window allows; false when there is none to take now.
-    const auto takePiece = [&](std::unique_lock<std::mutex>& lock, PieceCompressor& compressor) {
-        if (stop || failure || nextToTake >= std::min(rows.pieces, written + window))
-            return false;
-        const int index = nextToTake++;
-        Piece& piece = ring[size_t(index % window)];
-        lock.unlock();
-        const char* why = compressPiece(rows, index, compressor, piece);
-        lock.lock();
-        if (why && !failure)
-            failure = why;
-        piece.ready = !why;
-        changed.notify_all();
-        return true;
+    const auto fail = [&](const char* why) {
+        const char* none = nullptr;
+        failure.compare_exchange_strong(none, why);
+        loop.stop();
     };
-
-    const std::function<void()> helper = [&] {
-        PieceCompressor compressor(options, rows.plan != nullptr);
-        std::unique_lock lock(mutex);
-        if (!compressor.ready()) {
-            failure = failure ? failure : kNoMemory;
-            changed.notify_all();
-            return;
-        }
-        for (;;) {
-            if (stop || failure || nextToTake >= rows.pieces)
-                return;
-            if (!takePiece(lock, compressor))
-                changed.wait(lock);
-        }
+    const auto compress = [&](PieceCompressor& compressor, int index) {
+        if (const char* why = compressPiece(rows, index, compressor, ring[size_t(index % window)]))
+            fail(why);
     };
-    WorkerPool::Team helpers(WorkerPool::shared(), std::min(threads, rows.pieces) - 1, helper,
-                             true);
     // However this function is left (a throwing progress callback included), the helpers stop
     // and are joined before the state they share goes.
-    const auto stopHelpers = [&] {
+    struct JoinAtExit {
+        OrderedLoop& loop;
+        ~JoinAtExit()
         {
-            std::lock_guard lock(mutex);
-            stop = true;
-            changed.notify_all();
+            loop.stop();
+            loop.join();
         }
-        helpers.join();
-    };
-    struct OnExit {
-        const decltype(stopHelpers)& run;
-        ~OnExit() { run(); }
-    } joinAtExit{stopHelpers};
+    } joinAtExit{loop};
+    loop.start(
+        WorkerPool::shared(), std::min(threads, rows.pieces) - 1,
+        [&] {
+            PieceCompressor compressor(options, rows.plan != nullptr);
+            if (!compressor.ready())
+                return fail(kNoMemory);
+            for (int index; loop.take(index);) {
+                compress(compressor, index);
+                loop.done(index);
+            }
+        },
+        true);
 
     QString reason;
     PieceCompressor compressor(options, rows.plan != nullptr);
     uLong adler = 1;
-    for (int index = 0; index < rows.pieces && compressor.ready(); ++index) {
-        Piece& piece = ring[size_t(index % window)];
-        {
-            std::unique_lock lock(mutex);
-            while (!piece.ready && !failure)
-                if (!takePiece(lock, compressor))
-                    changed.wait(lock);
-            if (failure)
-                break;
-        }
+    const auto write = [&](int index) {
+        const Piece& piece = ring[size_t(index % window)];
         adler = adler32_combine(adler, piece.adler, z_off_t(piece.rawBytes));
         uchar trailer[4];
         qToBigEndian(quint32(adler), trailer);
@@ -377,25 +347,23 @@ QString writeIdat(const Rows& rows, const PngWriteOptions& options, int threads,
                          {piece.packed.data(), piece.packed.size()},
                          {trailer, last ? 4 : 0}})) {
             reason = QString::fromUtf8(kDeviceFailed);
-            break;
+            return false;
         }
-        {
-            std::lock_guard lock(mutex);
-            piece.ready = false;
-            ++written;
-            changed.notify_all();
-        }
-        const qint64 done = std::min<qint64>(qint64(written) * rows.rowsPerPiece, rows.height);
+        const qint64 done = std::min<qint64>(qint64(index + 1) * rows.rowsPerPiece, rows.height);
         if (options.progress && !options.progress(done, rows.height)) {
             reason = QString::fromUtf8(kSaveCancelled);
-            break;
+            return false;
         }
-    }
-    stopHelpers();
+        return true;
+    };
+    if (compressor.ready())
+        loop.deliver(write, {}, [&](int index) { compress(compressor, index); });
+    loop.stop();
+    loop.join();
     if (!compressor.ready())
         return QString::fromUtf8(kNoMemory);
-    if (failure)
-        return QString::fromUtf8(failure);
+    if (const char* why = failure.load())
+        return QString::fromUtf8(why);
     return reason;
 }
 

@@ -280,8 +280,8 @@ class Run
         const QString relative = part.path.startsWith(folder)
                                      ? part.path.mid(folder.size())
                                      : QFileInfo(part.from).dir().relativeFilePath(part.path);
-        const QString fromTarget = output_(part.from);
-        const QString partTarget = output_(part.path);
+        const QString fromTarget = output_(part.from).path;
+        const QString partTarget = output_(part.path).path;
         if (fromTarget.isEmpty() || partTarget.isEmpty() ||
             fileIdentity(QFileInfo(fromTarget).dir().absoluteFilePath(relative)) ==
                 fileIdentity(partTarget))
@@ -308,7 +308,7 @@ class Run
         std::vector<Part*> writing;
         std::set<QString> targets;
         for (Part& part : parts) {
-            part.target = output_(part.path);
+            part.target = output_(part.path).path;
             if (part.target.isEmpty())
                 return fail(parts, part, QStringLiteral("it has no place to be written"));
             const QString key = fileIdentity(part.target);
@@ -517,39 +517,6 @@ bool matchesTileProperty(const QString& name, const QStringList& patterns)
     return false;
 }
 
-LevelOutputPath levelOutputInPlace()
-{
-    return [](const QString& path) { return path; };
-}
-
-LevelOutputPath levelOutputIntoFolder(const QString& folder)
-{
-    return
-        [folder](const QString& path) { return QDir(folder).filePath(QFileInfo(path).fileName()); };
-}
-
-LevelOutputPath levelOutputIntoTree(const QString& folder, const QStringList& files)
-{
-    // The deepest folder that holds them all, one name at a time.
-    QStringList base;
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        const QStringList names =
-            QFileInfo(files[i]).absolutePath().split(QLatin1Char('/'), Qt::SkipEmptyParts);
-        if (i == 0) {
-            base = names;
-            continue;
-        }
-        qsizetype same = 0;
-        while (same < base.size() && same < names.size() && base[same] == names[same])
-            ++same;
-        base = base.mid(0, same);
-    }
-    const QDir from(QLatin1Char('/') + base.join(QLatin1Char('/')));
-    return [folder, from](const QString& path) {
-        return QDir::cleanPath(QDir(folder).filePath(from.relativeFilePath(path)));
-    };
-}
-
 QStringList levelRunFiles(const QStringList& paths, const LevelRemapOptions& options)
 {
     QStringList files;
@@ -622,7 +589,15 @@ LevelRemapRun remapLevelFiles(const QStringList& paths, const TileRemap& remap,
         run.error = clash;
         return run;
     }
-    Run files(remap, options, output ? output : levelOutputInPlace());
+    // Why the output refused files, by their identity: each that fails says so.
+    std::map<QString, QString> refused;
+    const LevelOutputPath to = output ? output : levelOutputInPlace();
+    Run files(remap, options, [&](const QString& path) {
+        LevelOutput target = to(path);
+        if (target.path.isEmpty() && !target.refused.isEmpty())
+            refused[fileIdentity(path)] = target.refused;
+        return target;
+    });
     for (const QString& path : paths) {
         try {
             files.file(path, run);
@@ -631,6 +606,14 @@ LevelRemapRun remapLevelFiles(const QStringList& paths, const TileRemap& remap,
             failed.path = path;
             failed.reason = notEnoughMemory();
             run.files.push_back(failed);
+        }
+    }
+    for (LevelFileResult& file : run.files) {
+        if (file.status != LevelFileStatus::Failed)
+            continue;
+        if (const auto why = refused.find(fileIdentity(file.path)); why != refused.end()) {
+            file.reason = why->second;
+            file.place.clear();
         }
     }
     return run;

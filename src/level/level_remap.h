@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "level/level_output.h"
 #include "level/tile_remap.h"
 #include "level/tileset_facts.h"
 
@@ -130,17 +131,6 @@ LevelBytesResult remapLevelBytes(const QByteArray& bytes, const QString& path,
 // when it is neither.
 ExternalTileset readTilesetFacts(const QByteArray& bytes, const QString& path);
 
-// Where the result for a file goes: given the absolute path of a file read, the path to write, or
-// an empty string when the file has no place to go (it then fails and is left as it was, and so is
-// a map whose tileset it is).
-using LevelOutputPath = std::function<QString(const QString& path)>;
-LevelOutputPath levelOutputInPlace();
-// Each file into folder under its own file name.
-LevelOutputPath levelOutputIntoFolder(const QString& folder);
-// Each file into folder at its path below the deepest folder that holds all of files (the run's,
-// levelRunFiles), so that the files still find each other by the relative paths inside them.
-LevelOutputPath levelOutputIntoTree(const QString& folder, const QStringList& files);
-
 struct LevelRemapRun {
     QString
         error; // set when the run could not start (a remap that is no permutation, a bad first id)
@@ -154,7 +144,7 @@ struct LevelRemapRun {
 };
 
 // Remaps each level file in turn and writes each result to output(path); a file that is skipped
-// or fails is left untouched, and the others are still done. External tilesets and templates that
+// or fails is left untouched (one output refused says why), and the others are still done. External tilesets and templates that
 // show the sheet are remapped once per run (however many maps name them, and whether or not they
 // are in paths too), and only along with a map that uses them or when given themselves; each
 // appears as a result of its own after the first map that names it. A map and the files it

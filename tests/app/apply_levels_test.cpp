@@ -152,6 +152,42 @@ TEST_F(ApplyLevelsTest, ASecondApplyCarriesOnlyWhatChangedSince)
                                     .arg(path("early.tmx")));
 }
 
+// A tileset brought along with one level knows the sheet as it was then: a level not brought
+// along before cannot carry it along, so both are left as they were and the report says why.
+TEST_F(ApplyLevelsTest, ATilesetThatKnowsAnotherArrangementIsLeftAndSaysWhy)
+{
+    const QByteArray tsx = R"(<?xml version="1.0" encoding="UTF-8"?>
+<tileset version="1.10" name="tiles" tilewidth="16" tileheight="16" tilecount="8" columns="4">
+ <image source="tiles.png" width="64" height="32"/>
+ <tile id="1" type="wall"/>
+</tileset>
+)";
+    QByteArray map = tmx("tiles.png", "1,6");
+    map.replace(map.indexOf(" <tileset"), map.indexOf(" <layer") - map.indexOf(" <tileset"),
+                " <tileset firstgid=\"1\" source=\"tiles.tsx\"/>\n");
+    writeFileBytes(path("tiles.tsx"), tsx);
+    writeFileBytes(path("first.tmx"), map);
+    writeFileBytes(path("second.tmx"), map);
+    ASSERT_EQ(state.document.swapTiles(0, 0, 1, 0), QString());
+    dialogs.outdatedSheetAnswers = {OutdatedSheetAnswer::ApplyAnyway};
+    apply({path("first.tmx")});
+    const QByteArray tsxOnce = readFileBytes(path("tiles.tsx"));
+    ASSERT_NE(tsxOnce, tsx);
+    dialogs.outdatedSheetAnswers = {OutdatedSheetAnswer::ApplyAnyway};
+    apply({path("second.tmx")});
+
+    EXPECT_EQ(readFileBytes(path("second.tmx")), map);
+    EXPECT_EQ(readFileBytes(path("tiles.tsx")), tsxOnce);
+    ASSERT_EQ(dialogs.infos.size(), 2);
+    EXPECT_EQ(dialogs.infos[1],
+              QStringLiteral("0 files updated (0 cells changed), 0 skipped, 2 failed.\n\n"
+                             "Left “%1” as it was: it goes with “%2”, which could not be "
+                             "written.\n\n"
+                             "Left “%2” as it was: it knows another arrangement of the sheet than "
+                             "the files given with it.")
+                  .arg(path("second.tmx"), path("tiles.tsx")));
+}
+
 // Levels whose image holds another sheet: Cancel changes nothing, Apply Anyway only the level,
 // Save puts the sheet as it is now into that image first.
 TEST_F(ApplyLevelsTest, ALevelWhoseImageHoldsAnotherSheetAsksFirst)
