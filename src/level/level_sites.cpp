@@ -490,6 +490,19 @@ void addTemplate(LevelSites& sites, const QString& folder, const QString& source
     sites.templates.push_back({file, at, where});
 }
 
+void readTilesetNumber(TilesetSite& site, QByteArrayView bytes, Span span, bool allowSign,
+                       const QString& where, int64_t& target)
+{
+    const QByteArrayView text = bytes.sliced(span.begin, span.size());
+    if (parseWholeNumber(text, allowSign, target) && target >= 0 && target <= INT32_MAX)
+        return;
+    target = -1;
+    if (!site.problem)
+        site.problem = Problem{span.begin, where,
+                               QStringLiteral("%1 is not a whole number")
+                                   .arg(quotedPath(QString::fromUtf8(text)))};
+}
+
 bool parseGid(QByteArrayView text, uint32_t& gid)
 {
     int64_t value = 0;

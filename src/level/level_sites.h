@@ -131,6 +131,12 @@ struct LevelContext {
     QString carriedBy; // the file this one goes along with (its map, its project); empty if none
 };
 
+// Reads a tileset's value at span (the whole number the format wrote, signed where allowSign)
+// into target when it lies in [0, 2^31); otherwise target becomes -1 and, unless one is noted
+// already, the tileset's problem is "“text” is not a whole number" at the value, in where.
+void readTilesetNumber(TilesetSite& site, QByteArrayView bytes, Span span, bool allowSign,
+                       const QString& where, int64_t& target);
+
 // A whole number within [0, 2^32) written with decimal digits only.
 bool parseGid(QByteArrayView text, uint32_t& gid);
 

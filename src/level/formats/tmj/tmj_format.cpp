@@ -82,15 +82,8 @@ class JsonLevelScanner
 
     void readNumber(TilesetSite& site, const QString& path, Value value, int64_t& target)
     {
-        if (!value.valid())
-            return;
-        if (json_.integer(value, target) && target >= 0 && target <= INT32_MAX)
-            return;
-        target = -1;
-        if (!site.problem)
-            site.problem = Problem{value.span.begin, path,
-                                   QStringLiteral("%1 is not a whole number")
-                                       .arg(quotedPath(QString::fromUtf8(text(value.span))))};
+        if (value.valid())
+            readTilesetNumber(site, bytes_, value.span, true, path, target);
     }
 
     void addId(TilesetSite& site, Value value, bool noneAllowed)

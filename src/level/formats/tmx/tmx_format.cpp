@@ -696,14 +696,8 @@ class XmlScanner
 
     void readNumber(TilesetSite& site, Span value, int64_t& target)
     {
-        if (parseWholeNumber(text(value), false, target) && target <= INT32_MAX)
-            return;
-        target = -1;
-        if (!site.problem)
-            site.problem =
-                Problem{value.begin, QStringLiteral("tileset %1").arg(quotedPath(site.facts.name)),
-                        QStringLiteral("%1 is not a whole number")
-                            .arg(quotedPath(QString::fromUtf8(text(value))))};
+        readTilesetNumber(site, bytes_, value, false,
+                          QStringLiteral("tileset %1").arg(quotedPath(site.facts.name)), target);
     }
 
     const QByteArray& bytes_;
