@@ -69,26 +69,18 @@ bool splitCommaList(const QByteArray& bytes, const CellBlock& block, std::vector
     }
 }
 
-// The text of base64 data, with a JSON string's escaped slashes undone.
-bool base64Text(const QByteArray& bytes, const CellBlock& block, QByteArray& text)
+// The text of base64 data, with the format's escapes undone.
+bool base64Text(const QByteArray& bytes, const CellBlock& block, const LevelEdits& edits,
+                QByteArray& text)
 {
-    text = bytes.sliced(block.text.begin, block.text.size());
-    if (!block.jsonString || !text.contains('\\'))
-        return true;
-    QByteArray plain;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\') {
-            if (i + 1 >= text.size() || text[i + 1] != '/')
-                return false;
-            ++i;
-        }
-        plain.append(text[i]);
-    }
-    text = plain;
+    const QByteArrayView written = QByteArrayView(bytes).sliced(block.text.begin, block.text.size());
+    if (block.escaped)
+        return edits.plainText(written, text);
+    text = written.toByteArray();
     return true;
 }
 
-bool remapBlock(const CellBlock& block, const GidRemapper& gids, int level, const QByteArray& bytes,
+bool remapBlock(const CellBlock& block, const GidRemapper& gids, const LevelSites& sites, const QByteArray& bytes,
                 TextSplice& splice, qint64& changed, Problem& problem)
 {
     const int64_t expected = block.width * block.height;
@@ -117,7 +109,7 @@ bool remapBlock(const CellBlock& block, const GidRemapper& gids, int level, cons
     case CellBlock::Form::Base64: {
         QByteArray text;
         QString error;
-        if (!base64Text(bytes, block, text))
+        if (!base64Text(bytes, block, *sites.edits, text))
             error = QStringLiteral("the data is not valid base64");
         else
             decodeLayerData(text, block.compression, expected, cells, error);
@@ -158,285 +150,12 @@ bool remapBlock(const CellBlock& block, const GidRemapper& gids, int level, cons
     numbers.finish(splice);
     // Untouched data keeps its bytes: compressed data is only written anew when it must change.
     if (block.form == CellBlock::Form::Base64 && changedHere > 0)
-        splice.replace(block.text, encodeLayerData(cells, block.compression, level));
+        splice.replace(block.text, encodeLayerData(cells, block.compression, sites.compressionLevel));
     changed += changedHere;
     return true;
 }
 
-// Takes the removed items of a JSON array or object out, each with a comma beside it: a run of
-// them after a kept item with the comma before the run, a run at the start with the comma after
-// it; when none stays the brackets are left empty.
-void removeItems(const EntryContainer& container, const std::vector<bool>& removed,
-                 TextSplice& splice)
-{
-    const size_t count = container.items.size();
-    for (size_t first = 0; first < count;) {
-        if (!removed[first]) {
-            ++first;
-            continue;
-        }
-        size_t last = first;
-        while (last + 1 < count && removed[last + 1])
-            ++last;
-        if (first > 0)
-            splice.replace({container.items[first - 1].end, container.items[last].end}, {});
-        else if (last + 1 < count)
-            splice.replace({container.items[first].begin, container.items[last + 1].begin}, {});
-        else
-            splice.replace(container.inside, {});
-        first = last + 1;
-    }
-}
-
-// An XML element leaves with the blanks before it, so that its line goes.
-Span elementWithItsLine(const QByteArray& bytes, Span whole)
-{
-    qsizetype begin = whole.begin;
-    while (begin > 0 && isBlank(bytes[begin - 1]))
-        --begin;
-    return {begin, whole.end};
-}
-
-// A tile that an entry shows: an animation frame, or the value of a property that holds a tile
-// id (property names it; empty for a frame).
-struct ShownTile {
-    Span span;
-    int64_t tile = 0;
-    QString property;
-};
-
-// An entry's data as it will read: its text without its id (or with it, to be read as a whole),
-// the tiles it shows renumbered.
-QByteArray entryData(const QByteArray& bytes, const TileEntry& entry, const TileRemap& remap,
-                     const std::vector<ShownTile>& shown, bool withId = false)
-{
-    std::vector<std::pair<Span, int64_t>> parts;
-    if (!withId)
-        parts.push_back({entry.id, -1});
-    for (const ShownTile& tile : shown)
-        parts.push_back({tile.span, remap.newIndexOf[size_t(tile.tile)]});
-    std::sort(parts.begin(), parts.end(),
-              [](const auto& a, const auto& b) { return a.first.begin < b.first.begin; });
-    QByteArray data;
-    qsizetype at = entry.whole.begin;
-    for (const auto& [span, now] : parts) {
-        data += QByteArrayView(bytes).sliced(at, span.begin - at);
-        if (now >= 0)
-            data += QByteArray::number(now);
-        at = span.end;
-    }
-    data += QByteArrayView(bytes).sliced(at, entry.whole.end - at);
-    return data;
-}
-
 } // namespace
-
-// Moves what the sheet's tileset keeps for each tile along with the tile: the entries are
-// renumbered, tiles merged into one keep one entry when they carry the same data, and a dropped
-// tile's entries leave the file. Pointers at a dropped tile (a Wang set's or terrain's picture)
-// then point at none. The data of merged tiles that differ, of a tile shown turned (its collision
-// shapes and Wang ids would need turning), and frames that show a dropped or turned tile are
-// refused.
-std::optional<Problem> remapTileData(const TilesetSite& site, const QByteArray& bytes,
-                                     const TileRemap& remap, const QString& where,
-                                     TextSplice& splice, qint64& moved, TileUse* use,
-                                     const QStringList& tileProperties)
-{
-    const int64_t tileCount = remap.tileCount();
-    std::optional<Problem> problem;
-    // what: what holds the id, for a message ("an animation frame of tile 5"); empty for an id
-    // of its own.
-    auto readTile = [&](Span span, bool noneAllowed, int64_t& value, const QString& what = {}) {
-        const QByteArrayView text = QByteArrayView(bytes).sliced(span.begin, span.size());
-        if (!parseWholeNumber(text, noneAllowed, value))
-            problem =
-                Problem{span.begin, where,
-                        what.isEmpty() ? QStringLiteral("the tile id %1 is not a whole number")
-                                             .arg(quotedPath(QString::fromUtf8(text)))
-                                       : QStringLiteral("%1 holds %2, which is not a tile id")
-                                             .arg(what, quotedPath(QString::fromUtf8(text)))};
-        else if ((value < 0 && !(noneAllowed && value == -1)) || value >= tileCount)
-            problem = Problem{
-                span.begin, where,
-                what.isEmpty()
-                    ? QStringLiteral("the tile id %1 lies beyond the tileset's %2 tiles")
-                          .arg(value)
-                          .arg(tileCount)
-                    : QStringLiteral("%1 shows the tile id %2, which lies beyond the tileset's "
-                                     "%3 tiles")
-                          .arg(what)
-                          .arg(value)
-                          .arg(tileCount)};
-        return !problem;
-    };
-    auto renumber = [&](Span span, int64_t from, int64_t to) {
-        if (to != from) {
-            splice.replaceNumber(span, to);
-            ++moved;
-        }
-    };
-
-    for (const TileIdSite& id : site.ids) {
-        int64_t value = 0;
-        if (!readTile(id.value, id.noneAllowed, value))
-            return problem;
-        if (value >= 0)
-            renumber(id.value, value, remap.newIndexOf[size_t(value)]);
-    }
-
-    const size_t count = site.entries.size();
-    std::vector<int64_t> tiles(count);
-    std::vector<bool> removed(count, false);
-    std::vector<QByteArray> data(count); // empty for an entry that carries nothing
-    std::vector<std::vector<ShownTile>> shownTiles(count);
-    for (size_t i = 0; i < count; ++i) {
-        const TileEntry& entry = site.entries[i];
-        if (!readTile(entry.id, false, tiles[i]))
-            return problem;
-        const int32_t now = remap.newIndexOf[size_t(tiles[i])];
-        removed[i] = now < 0;
-        if (removed[i])
-            continue;
-        std::vector<ShownTile> shown;
-        for (const Span& frame : entry.frames)
-            shown.push_back({frame, 0, QString()});
-        for (const TileProperty& property : entry.properties)
-            if (property.value.size() > 0 && matchesTileProperty(property.name, tileProperties))
-                shown.push_back({property.value, 0, property.name});
-        for (ShownTile& tile : shown) {
-            const QString what = tile.property.isEmpty()
-                                     ? QStringLiteral("an animation frame of tile %1").arg(tiles[i])
-                                     : QStringLiteral("the property %1 of tile %2")
-                                           .arg(quotedPath(tile.property))
-                                           .arg(tiles[i]);
-            // A property of -1 names no tile, as a Wang set's picture of -1 does.
-            if (!readTile(tile.span, !tile.property.isEmpty(), tile.tile, what))
-                return problem;
-            if (tile.tile < 0)
-                continue;
-            const int32_t becomes = remap.newIndexOf[size_t(tile.tile)];
-            if (becomes < 0 || !remap.symmetry(size_t(tile.tile)).isIdentity())
-                return Problem{tile.span.begin, where,
-                               QStringLiteral("%1 shows tile %2, which %3")
-                                   .arg(what)
-                                   .arg(tile.tile)
-                                   .arg(becomes < 0
-                                            ? QStringLiteral("is dropped")
-                                            : QStringLiteral("becomes tile %1 turned, and %2 hold "
-                                                             "no flips")
-                                                  .arg(becomes)
-                                                  .arg(tile.property.isEmpty()
-                                                           ? QStringLiteral("frames")
-                                                           : QStringLiteral("properties")))};
-            if (use)
-                use->frames.emplace_back(int32_t(tiles[i]), int32_t(tile.tile));
-        }
-        std::erase_if(shown, [](const ShownTile& tile) { return tile.tile < 0; });
-        shownTiles[i] = std::move(shown);
-        if (!entry.empty)
-            data[i] = entryData(bytes, entry, remap, shownTiles[i]);
-    }
-
-    // The entries of each list that end up at one new tile: all must carry the same data, which
-    // every tile that becomes that tile must carry, one of them unturned.
-    struct Group {
-        size_t first;
-        int carriers = 0;
-        bool unturned = false;
-    };
-    std::map<std::pair<int, int32_t>, Group> groups;
-    // entry and otherEntry carry the data of tiles one and other; otherEntry is none when other
-    // carries nothing of the kind.
-    auto differ = [&](int64_t one, size_t entry, int64_t other, std::optional<size_t> otherEntry,
-                      int32_t now, size_t at) {
-        const TileEntry& first = site.entries[entry];
-        const bool xml = first.container < 0;
-        // An older JSON file's keyed lists after its tiles hold properties, named by their keys.
-        const bool keyed = !xml && first.list > 0 && first.id.begin > first.whole.begin &&
-                           first.id.begin <= first.whole.begin + 1;
-        const QString difference = tileDataDifference(
-            entryData(bytes, first, remap, shownTiles[entry], true), one,
-            otherEntry ? QByteArrayView(entryData(bytes, site.entries[*otherEntry], remap,
-                                                  shownTiles[*otherEntry], true))
-                       : QByteArrayView(),
-            other, xml, keyed);
-        return Problem{
-            site.entries[at].whole.begin, where,
-            QStringLiteral("tiles %1 and %2 merge into tile %3, but %4")
-                .arg(std::min(one, other))
-                .arg(std::max(one, other))
-                .arg(now)
-                .arg(difference.isEmpty()
-                         ? QStringLiteral("the data they carry differ (properties, animation, "
-                                          "collision shapes, Wang or terrain ids)")
-                         : difference)};
-    };
-    for (size_t i = 0; i < count; ++i) {
-        if (removed[i])
-            continue;
-        const int32_t now = remap.newIndexOf[size_t(tiles[i])];
-        const auto [found, fresh] = groups.emplace(std::pair(site.entries[i].list, now), Group{i});
-        Group& group = found->second;
-        if (!fresh && tiles[i] == tiles[group.first])
-            continue; // a second entry of the same tile merges with nothing
-        if (!fresh && data[i] != data[group.first])
-            return differ(tiles[group.first], group.first, tiles[i], i, now, i);
-        removed[i] = !fresh; // the same data once is enough
-        ++group.carriers;
-        group.unturned = group.unturned || remap.symmetry(size_t(tiles[i])).isIdentity();
-    }
-    std::vector<int32_t> sources; // new tile -> how many tiles become it
-    for (const auto& [key, group] : groups) {
-        if (data[group.first].isEmpty())
-            continue;
-        if (sources.empty()) {
-            sources.assign(size_t(remap.newTileCount()), 0);
-            for (const int32_t now : remap.newIndexOf)
-                if (now >= 0)
-                    ++sources[size_t(now)];
-        }
-        const int32_t now = key.second;
-        if (group.carriers < sources[size_t(now)]) {
-            // Some tile that becomes this one carries nothing of this kind.
-            std::vector<bool> carries(remap.newIndexOf.size(), false);
-            for (size_t i = 0; i < count; ++i)
-                if (site.entries[i].list == key.first && remap.newIndexOf[size_t(tiles[i])] == now)
-                    carries[size_t(tiles[i])] = true;
-            for (size_t t = 0; t < carries.size(); ++t)
-                if (remap.newIndexOf[t] == now && !carries[t])
-                    return differ(tiles[group.first], group.first, int64_t(t), std::nullopt, now,
-                                  group.first);
-        }
-        if (!group.unturned)
-            return Problem{site.entries[group.first].whole.begin, where,
-                           QStringLiteral("tile %1 carries data, but it becomes tile %2 "
-                                          "turned, and its collision shapes and Wang ids "
-                                          "cannot be turned with it")
-                               .arg(tiles[group.first])
-                               .arg(now)};
-    }
-
-    std::vector<std::vector<bool>> removedItems(site.containers.size());
-    for (size_t c = 0; c < site.containers.size(); ++c)
-        removedItems[c].assign(site.containers[c].items.size(), false);
-    for (size_t i = 0; i < count; ++i) {
-        const TileEntry& entry = site.entries[i];
-        if (removed[i]) {
-            ++moved;
-            if (entry.container < 0)
-                splice.replace(elementWithItsLine(bytes, entry.whole), {});
-            else
-                removedItems[size_t(entry.container)][size_t(entry.item)] = true;
-            continue;
-        }
-        renumber(entry.id, tiles[i], remap.newIndexOf[size_t(tiles[i])]);
-        for (const ShownTile& tile : shownTiles[i])
-            renumber(tile.span, tile.tile, remap.newIndexOf[size_t(tile.tile)]);
-    }
-    for (size_t c = 0; c < site.containers.size(); ++c)
-        removeItems(site.containers[c], removedItems[c], splice);
-    return std::nullopt;
-}
 
 namespace
 {
@@ -627,7 +346,7 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
         }
         if (!remap.keepsIds)
             if (auto problem = remapTileData(site, bytes, remap, where, splice, result.tilesMoved,
-                                             context.options.use, context.options.tileProperties))
+                                             context.options.use, context.options.tileProperties, *sites.edits))
                 return failedAt(bytes, *problem);
         if (!remap.isRearrangement()) {
             if (tileset.margin != 0)
@@ -682,7 +401,7 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
         for (const CellBlock& block : sites.blocks) {
             if (block.problem)
                 return failedAt(bytes, *block.problem);
-            if (!remapBlock(block, gids, sites.compressionLevel, bytes, splice, result.cellsChanged,
+            if (!remapBlock(block, gids, sites, bytes, splice, result.cellsChanged,
                             problem))
                 return failedAt(bytes, problem);
         }

@@ -9,6 +9,7 @@
 
 #include "document/problem.h"
 #include "level/layer_codec.h"
+#include "level/level_edits.h"
 #include "level/level_remap.h"
 #include "level/text_splice.h"
 #include "level/tileset_facts.h"
@@ -81,7 +82,7 @@ struct CellBlock {
     };
     Form form = Form::CommaList;
     Span text;                 // CommaList, Base64: the text of the cells
-    bool jsonString = false;   // Base64 inside a JSON string (its escapes are undone first)
+    bool escaped = false;  // written with the format's escapes, undone before it is read
     std::vector<Span> numbers; // Numbers
     LayerCompression compression = LayerCompression::None;
     int64_t width = 0;
@@ -108,6 +109,7 @@ struct TemplateSite {
 };
 
 struct LevelSites {
+    const LevelEdits* edits = nullptr;  // the format's own way of writing its text
     bool isTileset = false;
     bool isTemplate = false; // a template file: one object and the tileset its gid counts in
     int compressionLevel = -1;
@@ -148,7 +150,7 @@ bool parseGid(QByteArrayView text, uint32_t& gid);
 std::optional<Problem> remapTileData(const TilesetSite& site, const QByteArray& bytes,
                                      const TileRemap& remap, const QString& where,
                                      TextSplice& splice, qint64& moved, TileUse* use,
-                                     const QStringList& tileProperties = {});
+                                     const QStringList& tileProperties, const LevelEdits& edits);
 
 // Chooses the sheet among the sites' tilesets and rewrites what names its tiles.
 LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,

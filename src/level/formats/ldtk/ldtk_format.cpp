@@ -748,7 +748,7 @@ class Remapper
                 if (const std::optional<Problem> refused =
                         remapTileData(sheet.site->customData, bytes_, remap_,
                                       joined(sheet.site->where, QStringLiteral("customData")),
-                                      splice_, result_.tilesMoved, nullptr)) {
+                                      splice_, result_.tilesMoved, nullptr, {}, jsonEdits())) {
                     problem = *refused;
                     return false;
                 }

@@ -283,7 +283,7 @@ class JsonLevelScanner
             if (base64 && data.kind == '"') {
                 block.form = CellBlock::Form::Base64;
                 block.text = json_.stringInside(data);
-                block.jsonString = true;
+                block.escaped = true;
             } else if (!base64 && data.kind == '[') {
                 block.form = CellBlock::Form::CommaList;
                 block.text = {data.span.begin + 1, data.span.end - 1};
@@ -342,6 +342,7 @@ class TmjFormat : public LevelFormat
     bool scan(const QByteArray& bytes, const LevelContext& context, LevelSites& sites,
               Problem& problem) const override
     {
+        sites.edits = &jsonEdits();
         return JsonLevelScanner(bytes, context.folder, sites).run(problem);
     }
 };

@@ -718,6 +718,24 @@ class XmlScanner
 namespace
 {
 
+// An element leaves with the blanks before it, so that its line goes.
+class XmlEdits : public LevelEdits
+{
+  public:
+    void removeEntries(const TilesetSite& site, const std::vector<bool>& removed,
+                       const QByteArray& bytes, TextSplice& splice) const override
+    {
+        for (size_t i = 0; i < site.entries.size(); ++i) {
+            if (!removed[i])
+                continue;
+            qsizetype begin = site.entries[i].whole.begin;
+            while (begin > 0 && isBlank(bytes[begin - 1]))
+                --begin;
+            splice.replace({begin, site.entries[i].whole.end}, {});
+        }
+    }
+};
+
 class TmxFormat : public LevelFormat
 {
   public:
@@ -744,6 +762,8 @@ class TmxFormat : public LevelFormat
             problem = {0, QString(), QStringLiteral("the file is not UTF-8 text")};
             return false;
         }
+        static const XmlEdits edits;
+        sites.edits = &edits;
         return XmlScanner(asciiAsUtf8(bytes), context.folder, sites).run(problem);
     }
 };

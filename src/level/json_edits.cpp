@@ -1,0 +1,77 @@
+#include "level/level_edits.h"
+
+#include "level/level_sites.h"
+
+bool LevelEdits::plainText(QByteArrayView written, QByteArray& plain) const
+{
+    plain = written.toByteArray();
+    return true;
+}
+
+namespace {
+
+// Takes the removed items of a JSON array or object out, each with a comma beside it: a run of
+// them after a kept item with the comma before the run, a run at the start with the comma after
+// it; when none stays the brackets are left empty.
+void removeItems(const EntryContainer& container, const std::vector<bool>& removed,
+                 TextSplice& splice)
+{
+    const size_t count = container.items.size();
+    for (size_t first = 0; first < count;) {
+        if (!removed[first]) {
+            ++first;
+            continue;
+        }
+        size_t last = first;
+        while (last + 1 < count && removed[last + 1])
+            ++last;
+        if (first > 0)
+            splice.replace({container.items[first - 1].end, container.items[last].end}, {});
+        else if (last + 1 < count)
+            splice.replace({container.items[first].begin, container.items[last + 1].begin}, {});
+        else
+            splice.replace(container.inside, {});
+        first = last + 1;
+    }
+}
+
+class JsonEdits : public LevelEdits
+{
+  public:
+    void removeEntries(const TilesetSite& site, const std::vector<bool>& removed,
+                       const QByteArray&, TextSplice& splice) const override
+    {
+        std::vector<std::vector<bool>> items(site.containers.size());
+        for (size_t c = 0; c < site.containers.size(); ++c)
+            items[c].assign(site.containers[c].items.size(), false);
+        for (size_t i = 0; i < site.entries.size(); ++i)
+            if (removed[i])
+                items[size_t(site.entries[i].container)][size_t(site.entries[i].item)] = true;
+        for (size_t c = 0; c < site.containers.size(); ++c)
+            removeItems(site.containers[c], items[c], splice);
+    }
+
+    bool plainText(QByteArrayView written, QByteArray& plain) const override
+    {
+        if (!written.contains('\\'))
+            return LevelEdits::plainText(written, plain);
+        plain.clear();
+        for (qsizetype i = 0; i < written.size(); ++i) {
+            if (written[i] == '\\') {
+                if (i + 1 >= written.size() || written[i + 1] != '/')
+                    return false;
+                ++i;
+            }
+            plain.append(written[i]);
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+const LevelEdits& jsonEdits()
+{
+    static const JsonEdits edits;
+    return edits;
+}

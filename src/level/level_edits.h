@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <vector>
+
+#include "level/text_splice.h"
+
+struct TilesetSite;
+
+// How a format writes its own text, for the changes that are more than a new number.
+class LevelEdits
+{
+  public:
+    virtual ~LevelEdits() = default;
+    // Takes the entries of site that removed marks out of the text, each with what separates it
+    // from the others.
+    virtual void removeEntries(const TilesetSite& site, const std::vector<bool>& removed,
+                               const QByteArray& bytes, TextSplice& splice) const = 0;
+    // A value's text as it reads, the format's escapes undone; false when it cannot be read.
+    virtual bool plainText(QByteArrayView written, QByteArray& plain) const;
+};
+
+// JSON's way: an item leaves with a comma beside it, and a string may write '/' as "\/".
+const LevelEdits& jsonEdits();
