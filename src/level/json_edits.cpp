@@ -75,3 +75,19 @@ const LevelEdits& jsonEdits()
     static const JsonEdits edits;
     return edits;
 }
+
+TileSymmetry LevelEdits::symmetryOfFlips(int64_t) const
+{
+    return TileSymmetry();
+}
+
+bool LevelEdits::flipsOf(TileSymmetry symmetry, int64_t& flips) const
+{
+    flips = 0;
+    return symmetry.isIdentity();
+}
+
+QByteArray LevelEdits::newFlips(int64_t) const
+{
+    return {};
+}

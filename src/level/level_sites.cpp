@@ -1,5 +1,7 @@
 #include "level/level_sites.h"
 
+#include "level/sheet_tileset.h"
+
 #include <algorithm>
 #include <map>
 
@@ -238,190 +240,241 @@ LevelBytesResult failedAt(const QByteArray& bytes, const Problem& problem)
     return result;
 }
 
-LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
-                            const LevelContext& context)
-{
-    const TileRemap& remap = context.remap;
-    auto readFile = [&](const QString& file) {
-        return context.readTileset
-                   ? context.readTileset(file)
-                   : ExternalTileset{
-                         {}, QStringLiteral("%1 is not read here").arg(quotedPath(file)), {}, {}};
-    };
+namespace {
+
+// The tilesets a file's sites count in: its own (with their sites) and those it names in other
+// files, then the tilesets of its templates' tiles.
+struct Tilesets {
     std::vector<TilesetFacts> facts;
-    std::vector<QString> externalProblems;
+    std::vector<const TilesetSite*> sites;  // null for a tileset only read from another file
+    std::vector<QString> problems;          // what is wrong with a tileset file
+    std::vector<TilesetFacts> templates;
+};
+
+ExternalTileset readFile(const LevelContext& context, const QString& file)
+{
+    return context.readTileset
+               ? context.readTileset(file)
+               : ExternalTileset{{}, QStringLiteral("%1 is not read here").arg(quotedPath(file)),
+                                 {}, {}};
+}
+
+std::optional<LevelBytesResult> readTilesets(const LevelSites& sites, const QByteArray& bytes,
+                                             const LevelContext& context, Tilesets& found)
+{
     for (const TilesetSite& site : sites.tilesets) {
-        externalProblems.emplace_back();
         TilesetFacts tileset = site.facts;
+        QString problem;
         if (!tileset.file.isEmpty()) {
-            const ExternalTileset external = readFile(tileset.file);
+            const ExternalTileset external = readFile(context, tileset.file);
             if (!external.error.isEmpty())
                 return failedAt(
                     bytes, {site.at, QString(),
                             QStringLiteral("its tileset cannot be used: %1").arg(external.error)});
-            const int64_t firstGid = tileset.firstGid;
             tileset = external.facts;
-            externalProblems.back() = external.problem;
-            tileset.firstGid = firstGid;
+            problem = external.problem;
+            tileset.firstGid = site.facts.firstGid;
             tileset.file = site.facts.file;
         }
-        facts.push_back(tileset);
+        found.facts.push_back(tileset);
+        found.sites.push_back(&site);
+        found.problems.push_back(problem);
     }
-    std::vector<TilesetFacts> templates; // the tilesets of the templates' tiles
-    for (const TemplateSite& site : sites.templates) {
-        const ExternalTileset used = readFile(site.file);
-        if (!used.error.isEmpty())
-            return failedAt(bytes,
-                            {site.at, site.where,
-                             QStringLiteral("its template cannot be used: %1").arg(used.error)});
-        templates.push_back(used.facts);
-    }
-
-    LevelBytesResult result;
-    result.isTileset = sites.isTileset;
-    result.isTemplate = sites.isTemplate;
-    result.othersRead = sites.isTileset || sites.isTemplate;
-    auto imageOf = [](const TilesetFacts& tileset) {
-        return pathFrom(tileset.folder, tileset.image);
-    };
-    SheetChoice choice = chooseSheet(facts, context.options.sheet, context.options.sheetOrByName);
-    // A template's tile is the sheet's when its tileset shows the image the map's own tilesets
-    // were found to show; only a map whose own tilesets do not show the sheet goes by its
-    // templates alone. A template of another sheet is left as it is.
-    std::vector<bool> templateIsSheet(templates.size(), false);
-    if (!templates.empty() && choice.verdict != SheetChoice::Verdict::Refuse) {
-        QString sheet = context.options.sheet;
-        for (size_t t = 0; t < facts.size() && sheet.isEmpty(); ++t)
-            if (choice.isSheet[t])
-                sheet = imageOf(facts[t]);
-        SheetChoice byTemplates = chooseSheet(templates, sheet);
-        templateIsSheet = byTemplates.isSheet;
-        if (byTemplates.verdict == SheetChoice::Verdict::Refuse ||
-            (byTemplates.verdict == SheetChoice::Verdict::Use &&
-             choice.verdict == SheetChoice::Verdict::Skip)) {
-            byTemplates.isSheet.assign(facts.size(), false);
-            choice = byTemplates;
+    if (!sites.tilesetsFrom.isEmpty()) {
+        const ExternalTileset read = readFile(context, sites.tilesetsFrom);
+        if (!read.error.isEmpty())
+            return failedWith(QStringLiteral("its %1 cannot be used: %2")
+                                  .arg(sites.tilesetsFromNoun, read.error));
+        for (const TilesetFacts& tileset : read.tilesets) {
+            if (sites.drawnFrom.count(tileset.key)) {
+                found.facts.push_back(tileset);
+                found.sites.push_back(nullptr);
+                found.problems.emplace_back();
+            }
         }
     }
-    if (choice.verdict != SheetChoice::Verdict::Use) {
-        result.status = choice.verdict == SheetChoice::Verdict::Skip ? LevelFileStatus::Skipped
-                                                                     : LevelFileStatus::Failed;
-        result.reason = choice.reason;
-        return result;
+    for (const TemplateSite& site : sites.templates) {
+        const ExternalTileset used = readFile(context, site.file);
+        if (!used.error.isEmpty())
+            return failedAt(bytes, {site.at, site.where,
+                                    QStringLiteral("its template cannot be used: %1")
+                                        .arg(used.error)});
+        found.templates.push_back(used.facts);
     }
-    for (size_t t = 0; t < templates.size(); ++t) {
+    return std::nullopt;
+}
+
+QString imageOf(const TilesetFacts& tileset)
+{
+    return pathFrom(tileset.folder, tileset.image);
+}
+
+// Which tilesets show the sheet. A template's tile is the sheet's when its tileset shows the
+// image the map's own tilesets were found to show; only a map whose own tilesets do not show the
+// sheet goes by its templates alone. A template of another sheet is left as it is.
+SheetChoice chooseAmong(const Tilesets& tilesets, const LevelSites& sites,
+                        const LevelRemapOptions& options, LevelBytesResult& result)
+{
+    SheetChoice choice = chooseSheet(tilesets.facts, options.sheet, options.sheetOrByName);
+    if (tilesets.templates.empty() || choice.verdict == SheetChoice::Verdict::Refuse)
+        return choice;
+    QString sheet = options.sheet;
+    for (size_t t = 0; t < tilesets.facts.size() && sheet.isEmpty(); ++t)
+        if (choice.isSheet[t])
+            sheet = imageOf(tilesets.facts[t]);
+    SheetChoice byTemplates = chooseSheet(tilesets.templates, sheet);
+    const std::vector<bool> templateIsSheet = byTemplates.isSheet;
+    if (byTemplates.verdict == SheetChoice::Verdict::Refuse ||
+        (byTemplates.verdict == SheetChoice::Verdict::Use &&
+         choice.verdict == SheetChoice::Verdict::Skip)) {
+        byTemplates.isSheet.assign(tilesets.facts.size(), false);
+        choice = byTemplates;
+    }
+    if (choice.verdict != SheetChoice::Verdict::Use)
+        return choice;
+    for (size_t t = 0; t < tilesets.templates.size(); ++t) {
         if (!templateIsSheet[t])
             continue;
         result.carried.push_back({sites.templates[t].file, CarriedFile::Kind::Template});
         if (result.sheetImage.isEmpty())
-            result.sheetImage = imageOf(templates[t]);
+            result.sheetImage = imageOf(tilesets.templates[t]);
     }
+    return choice;
+}
 
+// Checks one of the sheet's tilesets and rewrites it (its per-tile data, geometry and caches);
+// a tileset file of its own only goes along.
+std::optional<LevelBytesResult> remapSheetTileset(size_t t, Tilesets& tilesets,
+                                                  const QByteArray& bytes,
+                                                  const LevelContext& context,
+                                                  const LevelEdits& edits,
+                                                  LevelBytesResult& result, TextSplice& splice,
+                                                  std::map<int64_t, SheetTileset>& sheets)
+{
+    const TileRemap& remap = context.remap;
+    const TilesetSite* site = tilesets.sites[t];
+    TilesetFacts& tileset = tilesets.facts[t];
+    result.sheetImage = imageOf(tileset);
+    if (site && site->problem)
+        return failedAt(bytes, *site->problem);
+    QString unfit = tilesets.problems[t];
+    if (unfit.isEmpty())
+        unfit = completeFromImage(tileset);
+    if (unfit.isEmpty() && context.options.use)
+        context.options.use->tilesets.push_back(tileset);
+    SheetTileset sheet;
+    const bool external = !tileset.file.isEmpty();
+    if (unfit.isEmpty())
+        unfit = external ? checkSheetTileset(tileset, remap)
+                         : planSheetTileset(site, tileset, remap, sheet);
+    // What is wrong with a tileset file lies in that file, not in the map.
+    if (!unfit.isEmpty() && external)
+        return failedWith(QStringLiteral("its tileset %1 cannot be used: %2")
+                              .arg(quotedPath(tileset.file), unfit));
+    if (!unfit.isEmpty())
+        return failedAt(bytes, {site ? site->at : 0, site ? site->where : QString(), unfit});
+    if (external) {
+        result.carried.push_back({tileset.file, CarriedFile::Kind::Tileset});
+        return std::nullopt;
+    }
+    if (site && !remap.keepsIds) {
+        const QString where = site->dataWhere.isEmpty()
+                                  ? QStringLiteral("tileset %1").arg(tileset.label())
+                                  : site->dataWhere;
+        if (auto problem = remapTileData(*site, bytes, remap, where, splice, result.tilesMoved,
+                                         context.options.use, context.options.tileProperties,
+                                         edits))
+            return failedAt(bytes, *problem);
+    }
+    rewriteSheetTileset(sheet, remap, bytes, splice);
+    sheets.emplace(tileset.key, sheet);
+    return std::nullopt;
+}
+
+// Rewrites the gids of the cells and tile objects.
+std::optional<LevelBytesResult> remapCells(const LevelSites& sites, const QByteArray& bytes,
+                                           const Tilesets& tilesets, const SheetChoice& choice,
+                                           const TileRemap& remap, TileUse* use,
+                                           LevelBytesResult& result, TextSplice& splice)
+{
+    const GidRemapper gids(tilesets.facts, choice.isSheet, remap, use ? &use->named : nullptr);
+    if (!gids.problem().isEmpty())
+        return failedWith(gids.problem());
+    if (auto refused = refuseOversized(sites, bytes))
+        return *refused;
+    Problem problem;
+    for (const CellBlock& block : sites.blocks) {
+        if (block.problem)
+            return failedAt(bytes, *block.problem);
+        if (!remapBlock(block, gids, sites, bytes, splice, result.cellsChanged, problem))
+            return failedAt(bytes, problem);
+    }
+    for (const GidSite& object : sites.objects) {
+        uint32_t gid = 0;
+        uint32_t now = 0;
+        const QByteArrayView text =
+            QByteArrayView(bytes).sliced(object.value.begin, object.value.size());
+        if (!parseGid(text, gid))
+            return failedAt(bytes, {object.value.begin, object.where,
+                                    QStringLiteral("the gid %1 is not a tile id")
+                                        .arg(quotedPath(QString::fromUtf8(text)))});
+        if (!gids.map(gid, now))
+            return failedAt(bytes, {object.value.begin, object.where, gids.beyondReason(gid)});
+        if (now != gid) {
+            splice.replaceNumber(object.value, now);
+            ++result.cellsChanged;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
+                            const LevelContext& context)
+{
+    const TileRemap& remap = context.remap;
+    if (!sites.placed.empty())
+        if (const QString shortfall =
+                memoryShortfall(levelMemoryNeed(bytes.size(), int64_t(sites.placed.size())));
+            !shortfall.isEmpty())
+            return failedWith(shortfall);
+    Tilesets tilesets;
+    if (auto failed = readTilesets(sites, bytes, context, tilesets))
+        return *failed;
+    LevelBytesResult result;
+    result.isTileset = sites.isTileset;
+    result.isTemplate = sites.isTemplate;
+    result.othersRead = sites.isTileset || sites.isTemplate;
+    const SheetChoice choice = chooseAmong(tilesets, sites, context.options, result);
+    if (choice.verdict != SheetChoice::Verdict::Use) {
+        // A file carried along that shows none of the sheet stays as it is.
+        const bool stays =
+            !context.carriedBy.isEmpty() && choice.verdict == SheetChoice::Verdict::Skip;
+        result.status = stays ? LevelFileStatus::Updated
+                        : choice.verdict == SheetChoice::Verdict::Skip ? LevelFileStatus::Skipped
+                                                                       : LevelFileStatus::Failed;
+        if (stays)
+            result.bytes = bytes;
+        else
+            result.reason = choice.reason;
+        return result;
+    }
     TextSplice splice;
-    for (size_t t = 0; t < facts.size(); ++t) {
-        if (!choice.isSheet[t])
-            continue;
-        const TilesetSite& site = sites.tilesets[t];
-        TilesetFacts& tileset = facts[t];
-        result.sheetImage = imageOf(tileset);
-        const QString where = QStringLiteral("tileset %1").arg(tileset.label());
-        if (site.problem)
-            return failedAt(bytes, *site.problem);
-        QString unfit = externalProblems[t];
-        if (unfit.isEmpty())
-            unfit = completeFromImage(tileset);
-        if (unfit.isEmpty() && context.options.use)
-            context.options.use->tilesets.push_back(tileset);
-        if (unfit.isEmpty())
-            unfit = checkSheetTileset(tileset, remap);
-        // What is wrong with a tileset file lies in that file, not in the map.
-        if (!unfit.isEmpty() && !tileset.file.isEmpty())
-            return failedWith(QStringLiteral("its tileset %1 cannot be used: %2")
-                                  .arg(quotedPath(tileset.file), unfit));
-        if (!unfit.isEmpty())
-            return failedAt(bytes, {site.at, QString(), unfit});
-        if (!tileset.file.isEmpty()) {
-            result.carried.push_back({tileset.file, CarriedFile::Kind::Tileset});
-            continue;
-        }
-        if (!remap.keepsIds)
-            if (auto problem = remapTileData(site, bytes, remap, where, splice, result.tilesMoved,
-                                             context.options.use, context.options.tileProperties, *sites.edits))
-                return failedAt(bytes, *problem);
-        if (!remap.isRearrangement()) {
-            if (tileset.margin != 0)
-                return failedAt(bytes,
-                                {site.at, QString(),
-                                 QStringLiteral("the tileset %1 has a margin of %2 pixels, "
-                                                "but a packed sheet starts at its corner")
-                                     .arg(tileset.label(), QString::number(tileset.margin))});
-            const int64_t columns = remap.newColumns();
-            const int64_t rows = (remap.newTileCount() + columns - 1) / columns;
-            if (site.tileCount.valid())
-                splice.replaceNumber(site.tileCount, remap.newTileCount());
-            if (site.columns.valid())
-                splice.replaceNumber(site.columns, columns);
-            if (site.imageWidth.valid())
-                splice.replaceNumber(site.imageWidth,
-                                     columns * (tileset.tileWidth + tileset.spacing));
-            if (site.imageHeight.valid())
-                splice.replaceNumber(site.imageHeight,
-                                     rows * (tileset.tileHeight + tileset.spacing));
-        } else if (remap.grid != TileRemap::GridChange::None || remap.changesLayout()) {
-            const SheetGeometry after = geometryAfter(tileset, remap);
-            // A missing margin or spacing goes in where a missing spacing goes, once.
-            QByteArray missing;
-            if (site.spacing.valid())
-                splice.replaceNumber(site.spacing, after.spacing);
-            else
-                missing +=
-                    site.spacingPrefix + QByteArray::number(after.spacing) + site.spacingSuffix;
-            if (site.margin.valid())
-                splice.replaceNumber(site.margin, after.margin);
-            else if (after.margin != 0)
-                missing += QByteArray(site.spacingPrefix).replace("spacing", "margin") +
-                           QByteArray::number(after.margin) + site.spacingSuffix;
-            if (!missing.isEmpty())
-                splice.insert(site.spacingInsertAt, missing);
-            if (site.imageWidth.valid())
-                splice.replaceNumber(site.imageWidth, after.imageWidth);
-            if (site.imageHeight.valid())
-                splice.replaceNumber(site.imageHeight, after.imageHeight);
-        }
-    }
-
-    if (!sites.isTileset && !remap.keepsIds) {
-        TileUse* use = context.options.use;
-        const GidRemapper gids(facts, choice.isSheet, remap, use ? &use->named : nullptr);
-        if (!gids.problem().isEmpty())
-            return failedWith(gids.problem());
-        if (auto refused = refuseOversized(sites, bytes))
-            return *refused;
-        Problem problem;
-        for (const CellBlock& block : sites.blocks) {
-            if (block.problem)
-                return failedAt(bytes, *block.problem);
-            if (!remapBlock(block, gids, sites, bytes, splice, result.cellsChanged,
-                            problem))
-                return failedAt(bytes, problem);
-        }
-        for (const GidSite& object : sites.objects) {
-            uint32_t gid = 0;
-            uint32_t now = 0;
-            const QByteArrayView text =
-                QByteArrayView(bytes).sliced(object.value.begin, object.value.size());
-            if (!parseGid(text, gid))
-                return failedAt(bytes, {object.value.begin, object.where,
-                                        QStringLiteral("the gid %1 is not a tile id")
-                                            .arg(quotedPath(QString::fromUtf8(text)))});
-            if (!gids.map(gid, now))
-                return failedAt(bytes, {object.value.begin, object.where, gids.beyondReason(gid)});
-            if (now != gid) {
-                splice.replaceNumber(object.value, now);
-                ++result.cellsChanged;
-            }
-        }
-    }
+    std::map<int64_t, SheetTileset> sheets;
+    for (size_t t = 0; t < tilesets.facts.size(); ++t)
+        if (choice.isSheet[t])
+            if (auto failed = remapSheetTileset(t, tilesets, bytes, context, *sites.edits, result,
+                                                 splice, sheets))
+                return *failed;
+    TileUse* use = context.options.use;
+    if (sites.byGid && !sites.isTileset && !remap.keepsIds)
+        if (auto failed = remapCells(sites, bytes, tilesets, choice, remap, use, result, splice))
+            return *failed;
+    if (auto problem = remapKeyedSites(sites, bytes, remap, sheets, use, result, splice))
+        return failedAt(bytes, *problem);
+    for (const QString& file : sites.levelFiles)
+        result.carried.push_back({file, CarriedFile::Kind::Level});
     result.status = LevelFileStatus::Updated;
     result.bytes = splice.isEmpty() ? bytes : splice.apply(bytes);
     return result;

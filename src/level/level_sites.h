@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "document/problem.h"
@@ -64,11 +65,21 @@ struct TilesetSite {
     Span margin;   // the same for the margin; a missing one goes with spacing
     qsizetype spacingInsertAt = -1; // where a missing spacing goes: prefix, the number, suffix
     QByteArray spacingPrefix;
+    QByteArray marginPrefix;  // the same for a missing margin
     QByteArray spacingSuffix;
     Span tileCount; // the tile count and columns values; invalid when absent
     Span columns;
     Span imageWidth; // the image size values; invalid when absent
     Span imageHeight;
+    Span rows;       // where the file states its rows
+    // Per-tile caches the file keeps, one unit of width characters per tile in tile order.
+    struct Cache {
+        Span span;
+        int width = 1;
+    };
+    std::vector<Cache> caches;
+    QString where;      // the tileset's place in the file, for messages; may be empty
+    QString dataWhere;  // where its per-tile data is; empty: “tileset “name””
     // A value that could not be read; it matters only when the tileset shows the sheet.
     std::optional<Problem> problem;
 };
@@ -108,8 +119,65 @@ struct TemplateSite {
     QString where;
 };
 
+// A whole number in the text and where it stands.
+struct NumberSite {
+    Span span;
+    int64_t value = 0;
+    bool valid() const { return span.valid(); }
+};
+
+// A tile named by its number in the tileset keyed tileset, outside that tileset: a rule's tile,
+// an enum tag, a saved selection. One in a list (NamedTileList) may leave it when dropped and
+// stands once when merged; any other must stay unturned.
+struct NamedTile {
+    int64_t tileset = -1;
+    NumberSite id;  // value -1 when the text is no whole number
+    QString where;
+    int list = -1;
+};
+
+struct NamedTileList {
+    Span elements;         // from the first element to the end of the last
+    QByteArray separator;  // as written between the first two
+};
+
+// Named tiles [first, end) that are drawn as one block, laid out as they lie in the tileset.
+struct TileStamp {
+    size_t first = 0;
+    size_t end = 0;
+    QString where;
+};
+
+// A tile placed in a layer by its number and its pixel place in the image, with its flips.
+struct PlacedTile {
+    int64_t tileset = -1;
+    NumberSite t;
+    NumberSite x;
+    NumberSite y;
+    NumberSite flips;    // invalid when left out (no flip); span.begin -2 when unreadable
+    qsizetype at = 0;
+    qsizetype end = 0;   // where missing flips go
+    int group = 0;       // its layer: an index into LevelSites::groupNames
+    int index = 0;       // its place in the layer
+};
+
+// A rectangle of a tileset in pixels: an entity's tile, a field's value, an icon.
+struct TileRect {
+    NumberSite tileset;
+    NumberSite x;
+    NumberSite y;
+    NumberSite w;
+    NumberSite h;
+    qsizetype at = 0;
+    QString owner;  // what shows it
+    // The four numbers written as one text "x,y,w,h" (the numbers then have no span of their
+    // own); invalid for numbers of their own.
+    Span text;
+};
+
 struct LevelSites {
     const LevelEdits* edits = nullptr;  // the format's own way of writing its text
+    bool byGid = true;  // cells and objects name tiles by global ids over all the tilesets
     bool isTileset = false;
     bool isTemplate = false; // a template file: one object and the tileset its gid counts in
     int compressionLevel = -1;
@@ -117,6 +185,18 @@ struct LevelSites {
     std::vector<CellBlock> blocks;
     std::vector<GidSite> objects;
     std::vector<TemplateSite> templates; // each template file once
+    std::vector<NamedTile> named;
+    std::vector<NamedTileList> lists;
+    std::vector<TileStamp> stamps;
+    std::vector<PlacedTile> placed;
+    std::vector<QString> groupNames;  // the layers of placed tiles, for messages
+    std::vector<TileRect> rects;
+    // The file whose tilesets the keyed sites name when this one defines none of its own (a level
+    // file's project), with the keys they name; noun: what it is, for messages ("project").
+    QString tilesetsFrom;
+    QString tilesetsFromNoun;
+    std::set<int64_t> drawnFrom;
+    QStringList levelFiles;  // files of its own that go with it and are remapped with it
 };
 
 // Notes that an object at `at` is placed through the template file source (relative to folder),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 #include "level/tile_remap.h"
@@ -22,6 +23,11 @@ struct TilesetFacts {
     int64_t imageWidth = -1;
     int64_t imageHeight = -1;
     int64_t key = -1;  // the number the file's sites name the tileset by, where they do
+    // A format that states every value of its geometry names them here (spacing, margin, image
+    // width, image height, columns, rows, tile size): a value it leaves out cannot change, and a
+    // tileset without a tile size or columns is refused. Empty: missing values are left out, or go
+    // in where a missing spacing goes.
+    QStringList geometryNames;
 
     // The tile count and columns as given, or as the image size implies; -1 when neither says.
     int64_t knownTileCount() const;

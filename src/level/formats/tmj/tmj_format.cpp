@@ -343,7 +343,12 @@ class TmjFormat : public LevelFormat
               Problem& problem) const override
     {
         sites.edits = &jsonEdits();
-        return JsonLevelScanner(bytes, context.folder, sites).run(problem);
+        if (!JsonLevelScanner(bytes, context.folder, sites).run(problem))
+            return false;
+        // A missing margin is written as a missing spacing is.
+        for (TilesetSite& tileset : sites.tilesets)
+            tileset.marginPrefix = QByteArray(tileset.spacingPrefix).replace("spacing", "margin");
+        return true;
     }
 };
 

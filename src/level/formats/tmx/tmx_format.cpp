@@ -764,7 +764,12 @@ class TmxFormat : public LevelFormat
         }
         static const XmlEdits edits;
         sites.edits = &edits;
-        return XmlScanner(asciiAsUtf8(bytes), context.folder, sites).run(problem);
+        if (!XmlScanner(asciiAsUtf8(bytes), context.folder, sites).run(problem))
+            return false;
+        // A missing margin is written as a missing spacing is.
+        for (TilesetSite& tileset : sites.tilesets)
+            tileset.marginPrefix = QByteArray(tileset.spacingPrefix).replace("spacing", "margin");
+        return true;
     }
 };
 
