@@ -23,6 +23,15 @@ template <typename Int> struct BasicTileLayout {
     Int spacing = 0; // between two neighbouring tiles only
     Int gutter = 0;  // after every tile, the last one too
 
+    // All five or none (16 x 16 tiles side by side): a shorter list would be read silently in
+    // the wrong places.
+    constexpr BasicTileLayout() = default;
+    constexpr BasicTileLayout(Int tileWidth, Int tileHeight, Int margin, Int spacing, Int gutter)
+        : tileWidth(tileWidth), tileHeight(tileHeight), margin(margin), spacing(spacing),
+          gutter(gutter)
+    {
+    }
+
     // Tiles one after the other, each followed by gutter pixels (a sheet with Tilegrid's grid
     // has a gutter of 1, one without it none).
     static constexpr BasicTileLayout grid(Int width, Int height, Int gutter = 0)
