@@ -125,11 +125,9 @@ template <typename Int> struct BasicTileLayout {
     }
     QRect blockRect(QRect tiles) const
     {
-        if (tiles.isEmpty())
-            return QRect();
         return QRect(QPoint(int(columnLeft(Int(tiles.left()))), int(rowTop(Int(tiles.top())))),
-                     QSize(int(widthFor(tiles.width()) - 2 * margin),
-                           int(heightFor(tiles.height()) - 2 * margin)));
+                     QSize(int(tiles.width() * pitchX() - spacing),
+                           int(tiles.height() * pitchY() - spacing)));
     }
 
     // A run of whole columns (rows).
