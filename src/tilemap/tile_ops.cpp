@@ -13,8 +13,9 @@ namespace {
 // was built for the image; a map from elsewhere must not make us read or write past its pixels.
 bool mapFitsImage(const QImage& image, const TileMap& map, int pitch)
 {
-    return qint64(map.columns()) * pitch <= image.width() &&
-           qint64(map.rows()) * pitch <= image.height();
+    const TileLayout cells = TileLayout::grid(pitch, pitch);
+    return cells.widthFor(map.columns()) <= image.width() &&
+           cells.heightFor(map.rows()) <= image.height();
 }
 
 }  // namespace
