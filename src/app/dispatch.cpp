@@ -177,12 +177,10 @@ void Dispatch::moveSelection(QPoint offset)
 
 void Dispatch::showDragFeedback(QPoint endTile)
 {
-    const int pitch = doc().tilePitch();
+    const TileLayout layout = doc().tileLayout();
     const QPoint start(state_.dragStartX, state_.dragStartY);
     const QRect whole = wholeTiles();
-    auto pixels = [pitch](const QRect& tiles) {
-        return QRect(tiles.topLeft() * pitch, tiles.size() * pitch);
-    };
+    auto pixels = [layout](const QRect& tiles) { return layout.blockRect(tiles); };
     switch (state_.dragKind) {
     case AppState::DragKind::Select:
         window_.showDragMarks({}, {});

@@ -94,12 +94,13 @@ bool showsTiles(const QImage& image, const Document& doc)
     const QImage own = sheet.convertToFormat(format);  // shares the pixels in the usual case
     const int columns = doc.tileMap().columns();
     const int rows = doc.tileMap().rows();
-    const int pitch = doc.tilePitch();
-    const size_t rowBytes = size_t(doc.tileSize()) * size_t(own.depth() / 8);
+    const TileLayout layout = doc.tileLayout();
+    const size_t rowBytes = size_t(layout.tileWidth) * size_t(own.depth() / 8);
     for (int p = 0; p < columns * rows; ++p) {
-        const qsizetype left = qsizetype(p % columns) * pitch * (own.depth() / 8);
-        const int top = p / columns * pitch;
-        for (int y = top; y < top + doc.tileSize(); ++y)
+        const QRect tile = layout.tileRect(p, columns);
+        const qsizetype left = qsizetype(tile.x()) * (own.depth() / 8);
+        const int top = tile.y();
+        for (int y = top; y <= tile.bottom(); ++y)
             if (std::memcmp(shown.constScanLine(y) + left, own.constScanLine(y) + left, rowBytes))
                 return false;
     }

@@ -291,8 +291,7 @@ void MainWindow::refreshControls()
 void MainWindow::showSelection()
 {
     const QRect& tiles = state_.selection;
-    const int pitch = state_.document.tilePitch();
-    viewCanvas->setSelectionFrame(QRect(tiles.topLeft() * pitch, tiles.size() * pitch));
+    viewCanvas->setSelectionFrame(state_.document.tileLayout().blockRect(tiles));
     selectionField->setText(tiles.isEmpty() ? QString()
                                             : QStringLiteral("%1 × %2 selected").arg(tiles.width()).arg(tiles.height()));
 }

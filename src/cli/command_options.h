@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "document/png_writer.h"
+#include "image/tile_layout.h"
 #include "level/tile_remap.h"
 
 // The options a command can take. Each command names the ones it accepts; --jobs, --quiet and
@@ -118,6 +119,13 @@ struct CommandOptions {
     // Tile edge plus gutter: where the next tile starts. Without --gutter the sheet is taken
     // to have no grid.
     int pitch() const { return tileSize + gutter.value_or(0); }
+    // The tiles as the sheet holds them: --tile, with the --gutter (none without) after each.
+    TileLayout layout() const { return TileLayout::grid(tileSize, tileSize, gutter.value_or(0)); }
+    // The tiles at --margin and --spacing, as extrusion takes them.
+    TileLayout spacedLayout() const
+    {
+        return TileLayout::spaced(tileSize, tileSize, margin.value_or(0), spacing.value_or(0));
+    }
 };
 
 struct ParsedOptions {

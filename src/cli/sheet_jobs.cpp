@@ -151,25 +151,30 @@ QString stripsWithoutCrop(const CommandOptions& options, const QString& input, c
              strips.size() == 1 ? QStringLiteral("it") : QStringLiteral("them"));
 }
 
-// The same for the strips beyond the last whole tile at this pitch.
+// The same for the strips beyond the last whole tile of this layout (a grid as each tile's
+// gutter).
 QString strippedWithoutCrop(QSize sheet, const CommandOptions& options, const QString& input,
-                            int pitch)
+                            const TileLayout& layout)
 {
     // A sheet of no whole tile gets the grid functions' own message.
-    if (sheet.width() < pitch || sheet.height() < pitch)
+    if (layout.tilesIn(sheet).isEmpty())
         return {};
-    const QString tiles = pitch == options.tileSize
-                              ? QStringLiteral("%1 × %1 tiles").arg(options.tileSize)
-                              : QStringLiteral("%1 × %1 tiles with their %2-pixel grid")
-                                    .arg(options.tileSize)
-                                    .arg(pitch - options.tileSize);
-    return stripsWithoutCrop(options, input, tiles, sheet.width() % pitch, sheet.height() % pitch);
+    const QString tiles = layout.gutter == 0
+                              ? QStringLiteral("%1 × %2 tiles")
+                                    .arg(layout.tileWidth)
+                                    .arg(layout.tileHeight)
+                              : QStringLiteral("%1 × %2 tiles with their %3-pixel grid")
+                                    .arg(layout.tileWidth)
+                                    .arg(layout.tileHeight)
+                                    .arg(layout.gutter);
+    const QSize strips = layout.strips(sheet);
+    return stripsWithoutCrop(options, input, tiles, strips.width(), strips.height());
 }
 
 QString strippedWithoutCrop(const QImage& sheet, const CommandOptions& options,
-                            const QString& input, int pitch)
+                            const QString& input, const TileLayout& layout)
 {
-    return strippedWithoutCrop(sheet.size(), options, input, pitch);
+    return strippedWithoutCrop(sheet.size(), options, input, layout);
 }
 
 // Before a grid is added, a sheet that has one at that pitch is left alone; before one is removed,
@@ -204,9 +209,10 @@ QString gridMismatch(const QImage& sheet, const CommandOptions& options, const Q
 template <bool Insert>
 QString griddedBySize(QSize size, const CommandOptions& options, const QString& input)
 {
-    const int plain = options.tileSize;
-    const int withGrid = plain + options.gutter.value_or(1);
-    const bool wholeWithGrid = size.width() % withGrid == 0 && size.height() % withGrid == 0;
+    const TileLayout plain = TileLayout::grid(options.tileSize, options.tileSize);
+    const TileLayout withGrid =
+        TileLayout::grid(options.tileSize, options.tileSize, options.gutter.value_or(1));
+    const bool wholeWithGrid = withGrid.strips(size).isNull();
     if (!options.force && (!Insert || wholeWithGrid))
         return {};
     return strippedWithoutCrop(size, options, input, Insert ? plain : withGrid);
@@ -219,8 +225,9 @@ SheetOutcome gridded(const QImage& sheet, const CommandOptions& options, const Q
     const int withGrid = plain + options.gutter.value_or(1);
     if (QString why = gridMismatch(sheet, options, input, Insert); !why.isEmpty())
         return Insert ? SheetOutcome{QImage(), QString(), why} : SheetOutcome{QImage(), why, {}};
-    if (QString why = strippedWithoutCrop(sheet, options, input, Insert ? plain : withGrid);
-        !why.isEmpty())
+    const TileLayout before =
+        TileLayout::grid(options.tileSize, options.tileSize, Insert ? 0 : withGrid - plain);
+    if (QString why = strippedWithoutCrop(sheet, options, input, before); !why.isEmpty())
         return SheetOutcome{QImage(), why, {}};
     GridResult result = Insert ? transformTiles(sheet, plain, plain, withGrid, options.gridColor)
                                : transformTiles(sheet, plain, withGrid, plain, options.gridColor);
@@ -234,13 +241,12 @@ SheetOutcome gridded(const QImage& sheet, const CommandOptions& options, const Q
 template <bool Extrude>
 QString extrudedBySize(QSize size, const CommandOptions& options, const QString& input)
 {
-    const TileLayout layout{options.tileSize, options.margin.value_or(0),
-                            options.spacing.value_or(0)};
+    const TileLayout layout = options.spacedLayout();
     const TileLayout from = Extrude ? layout : extrudedLayout(layout, options.extrusion);
     const LayoutFit fit = fitLayout(size, from);
     if (fit.tiles.isEmpty())
         return {};
-    QString tiles = QStringLiteral("%1 × %1 tiles").arg(options.tileSize);
+    QString tiles = QStringLiteral("%1 × %2 tiles").arg(from.tileWidth).arg(from.tileHeight);
     if (!Extrude)
         tiles += QStringLiteral(" extruded by %1").arg(options.extrusion);
     if (from.margin > 0 || from.spacing > 0)
@@ -253,8 +259,7 @@ QString extrudedBySize(QSize size, const CommandOptions& options, const QString&
 template <bool Extrude>
 SheetOutcome extruded(const QImage& sheet, const CommandOptions& options, const QString& input)
 {
-    const TileLayout layout{options.tileSize, options.margin.value_or(0),
-                            options.spacing.value_or(0)};
+    const TileLayout layout = options.spacedLayout();
     if (QString why = extrudedBySize<Extrude>(sheet.size(), options, input); !why.isEmpty())
         return SheetOutcome{QImage(), why, {}};
     // Taking off a ring that is no extrusion would lose real pixels.
@@ -278,9 +283,10 @@ SheetOutcome extruded(const QImage& sheet, const CommandOptions& options, const 
 template <bool Restore>
 SheetOutcome rearranged(const QImage& sheet, const CommandOptions& options, const QString& input)
 {
-    const int pitch = options.pitch();
-    const int columns = sheet.width() / pitch;
-    const int rows = sheet.height() / pitch;
+    const TileLayout layout = options.layout();
+    const int pitch = layout.pitchX();
+    const int columns = layout.columnsIn(sheet.width());
+    const int rows = layout.rowsIn(sheet.height());
     if (columns == 0 || rows == 0)
         return SheetOutcome{QImage(), noWholeTile(input, options), {}};
     QString why;
@@ -368,12 +374,13 @@ int firstPaddingTile(const QImage& sheet, const CommandOptions& options, int col
 {
     if (!keepsAlpha(sheet) || count < columns)
         return count;
-    const int pitch = options.pitch();
+    const TileLayout layout = options.layout();
     const auto transparent = [&](int tile) {
-        const int x0 = tile % columns * pitch;
-        const int y0 = tile / columns * pitch;
-        for (int y = 0; y < options.tileSize; ++y)
-            for (int x = 0; x < options.tileSize; ++x)
+        const QRect pixels = layout.tileRect(tile, columns);
+        const int x0 = pixels.x();
+        const int y0 = pixels.y();
+        for (int y = 0; y < pixels.height(); ++y)
+            for (int x = 0; x < pixels.width(); ++x)
                 if (qAlpha(sheet.pixel(x0 + x, y0 + y)) != 0)
                     return false;
         return true;
@@ -410,7 +417,7 @@ TileChoice mergedDuplicates(const QImage& sheet, const CommandOptions& options,
                             const QString& input, TileRemap& remap)
 {
     TileChoice choice;
-    const int count = remap.columns * (sheet.height() / options.pitch());
+    const int count = remap.columns * options.layout().rowsIn(sheet.height());
     LevelRemapOptions levels = levelOptions(options, input);
     int padding = count;  // the first padding tile
     if (!options.usedBy.isEmpty()) {
@@ -477,7 +484,7 @@ TileChoice unusedDropped(const QImage& sheet, const CommandOptions& options,
                          const QString& input, TileRemap& remap)
 {
     TileChoice choice;
-    const int count = remap.columns * (sheet.height() / options.pitch());
+    const int count = remap.columns * options.layout().rowsIn(sheet.height());
     const LevelRemapOptions levels = levelOptions(options, input);
     const TileUseRun use =
         findUsedTiles(options.usedBy, count, remap.columns, levels, options.tileSize);
@@ -541,12 +548,13 @@ JobResult packSheet(const CommandOptions& given, const Job& job, ChooseTiles cho
             return failed(decoded.error);
         stored = decoded.stored;
         const QImage& sheet = decoded.image;
-        const int pitch = options.pitch();
-        remap.columns = sheet.width() / pitch;
+        const TileLayout layout = options.layout();
+        const int pitch = layout.pitchX();
+        remap.columns = layout.columnsIn(sheet.width());
         remap.tileSize = options.tileSize;
-        if (remap.columns == 0 || sheet.height() / pitch == 0)
+        if (remap.columns == 0 || layout.rowsIn(sheet.height()) == 0)
             return failed(noWholeTile(input, options));
-        if (QString why = strippedWithoutCrop(sheet, options, input, pitch); !why.isEmpty())
+        if (QString why = strippedWithoutCrop(sheet, options, input, layout); !why.isEmpty())
             return failed(why);
         choice = choose(sheet, options, input, remap);
         if (!choice.error.isEmpty())
@@ -612,9 +620,10 @@ JobResult moveBlocksJob(const CommandOptions& options, const Job& job)
     if (!decoded.ok())
         return failed(decoded.error);
     QImage& sheet = decoded.image;
-    const int pitch = options.pitch();
-    const int columns = sheet.width() / pitch;
-    const int rows = sheet.height() / pitch;
+    const TileLayout layout = options.layout();
+    const int pitch = layout.pitchX();
+    const int columns = layout.columnsIn(sheet.width());
+    const int rows = layout.rowsIn(sheet.height());
     if (columns == 0 || rows == 0)
         return failed(noWholeTile(input, options));
     QString why;
@@ -665,28 +674,29 @@ JobResult deriveMapJob(const CommandOptions& options, const Job& job)
                               .arg(quotedPath(originalPath), quotedPath(rearrangedPath)));
     }
 
-    const int pitch = options.pitch();
-    const int columns = original.image.width() / pitch;
-    const int rows = original.image.height() / pitch;
-    if (columns == 0 || rows == 0)
+    const TileLayout layout = options.layout();
+    const QSize tiles = layout.tilesIn(original.image.size());
+    const int columns = tiles.width();
+    if (tiles.isEmpty())
         return failed(noWholeTile(originalPath, options));
-    if (moved.image.width() / pitch != columns || moved.image.height() / pitch != rows)
+    if (const QSize movedTiles = layout.tilesIn(moved.image.size()); movedTiles != tiles)
         return failed(
             QStringLiteral("%1 holds %2 × %3 whole tiles, but %4 holds %5 × %6: a "
                            "rearrangement keeps every tile.")
-                .arg(quotedPath(rearrangedPath), QString::number(moved.image.width() / pitch),
-                     QString::number(moved.image.height() / pitch), quotedPath(originalPath),
-                     QString::number(columns), QString::number(rows)));
+                .arg(quotedPath(rearrangedPath), QString::number(movedTiles.width()),
+                     QString::number(movedTiles.height()), quotedPath(originalPath),
+                     QString::number(tiles.width()), QString::number(tiles.height())));
 
-    const TileMatch match = matchTiles(original.image, moved.image, options.tileSize, pitch);
+    const TileMatch match =
+        matchTiles(original.image, moved.image, options.tileSize, layout.pitchX());
     if (!match.map) {
-        const int column = match.unmatched % columns;
-        const int row = match.unmatched / columns;
+        const QPoint tile = TileLayout::tileAt(match.unmatched, columns);
+        const QPoint pixel = layout.tileRect(tile).topLeft();
         const QString where =
             QStringLiteral("The tile in column %1, row %2 of %3 (at pixel %4, %5)")
-                .arg(QString::number(column + 1), QString::number(row + 1),
-                     quotedPath(rearrangedPath), QString::number(column * pitch),
-                     QString::number(row * pitch));
+                .arg(QString::number(tile.x() + 1), QString::number(tile.y() + 1),
+                     quotedPath(rearrangedPath), QString::number(pixel.x()),
+                     QString::number(pixel.y()));
         return failed(
             match.used ? QStringLiteral("%1 occurs more often there than in %2.")
                              .arg(where, quotedPath(originalPath))

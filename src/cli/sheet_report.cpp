@@ -98,18 +98,21 @@ QString partialStrips(int right, int bottom)
 
 QString tilesLine(const QImage& image, int tileSize, int gutter)
 {
-    const int pitch = tileSize + gutter;
-    const int columns = image.width() / pitch;
-    const int rows = image.height() / pitch;
-    const QString layout =
-        gutter == 0
-            ? QStringLiteral("%1 × %1 tiles").arg(tileSize)
-            : QStringLiteral("%1 × %1 tiles with a %2-pixel grid").arg(tileSize).arg(gutter);
+    const TileLayout tiles = TileLayout::grid(tileSize, tileSize, gutter);
+    const QSize whole = tiles.tilesIn(image.size());
+    const QSize strips = tiles.strips(image.size());
+    const QString layout = gutter == 0 ? QStringLiteral("%1 × %2 tiles")
+                                             .arg(tiles.tileWidth)
+                                             .arg(tiles.tileHeight)
+                                       : QStringLiteral("%1 × %2 tiles with a %3-pixel grid")
+                                             .arg(tiles.tileWidth)
+                                             .arg(tiles.tileHeight)
+                                             .arg(gutter);
     return QStringLiteral("  %1: %2 × %3 whole; partial strips: %4\n")
         .arg(layout)
-        .arg(columns)
-        .arg(rows)
-        .arg(partialStrips(image.width() - columns * pitch, image.height() - rows * pitch));
+        .arg(whole.width())
+        .arg(whole.height())
+        .arg(partialStrips(strips.width(), strips.height()));
 }
 
 struct GridLayout {
@@ -166,9 +169,10 @@ QString storedDepth(const QString& path, const StoredForm& form)
 
 std::optional<QRgb> gridLineColour(const QImage& image, int tileSize, int gutter)
 {
-    const int pitch = tileSize + gutter;
-    const int columns = image.width() / pitch;
-    const int rows = image.height() / pitch;
+    const TileLayout layout = TileLayout::grid(tileSize, tileSize, gutter);
+    const int pitch = layout.pitchX();
+    const int columns = layout.columnsIn(image.width());
+    const int rows = layout.rowsIn(image.height());
     const int bytes = image.depth() / 8;
     if (columns == 0 || rows == 0 || bytes == 0 || bytes > 4)
         return std::nullopt;
@@ -183,10 +187,11 @@ std::optional<QRgb> gridLineColour(const QImage& image, int tileSize, int gutter
     bool tilesDiffer = false;
     bool firstColumnIsLine = true;
     bool firstRowIsLine = true;
-    const int width = columns * pitch;
-    for (int y = 0; y < rows * pitch; ++y) {
+    const int width = int(layout.widthFor(columns));
+    const int height = int(layout.heightFor(rows));
+    for (int y = 0; y < height; ++y) {
         const uchar* row = image.constScanLine(y);
-        if (y % pitch >= tileSize) {
+        if (layout.rowAt(y).within >= layout.tileHeight) {
             for (int x = 0; x < width; ++x)
                 if (!isLine(row, x))
                     return std::nullopt;

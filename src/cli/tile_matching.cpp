@@ -6,6 +6,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "image/tile_layout.h"
+
 namespace {
 
 // The tiles of one image, numbered row by row.
@@ -13,17 +15,17 @@ class Tiles
 {
   public:
     Tiles(const QImage& image, int tileSize, int pitch)
-        : image_(image), columns_(image.width() / pitch), tileSize_(tileSize), pitch_(pitch),
+        : image_(image), layout_(TileLayout::grid(tileSize, tileSize, pitch - tileSize)),
+          columns_(layout_.columnsIn(image.width())), tileSize_(tileSize),
           rowBytes_(size_t(tileSize) * size_t(image.depth() / 8))
     {
     }
 
     const uchar* line(int tile, int y) const
     {
-        const int column = tile % columns_;
-        const int row = tile / columns_;
-        return image_.constScanLine(row * pitch_ + y) +
-               size_t(column) * size_t(pitch_) * size_t(image_.depth() / 8);
+        const QRect pixels = layout_.tileRect(tile, columns_);
+        return image_.constScanLine(pixels.y() + y) +
+               size_t(pixels.x()) * size_t(image_.depth() / 8);
     }
 
     size_t hash(int tile) const
@@ -44,9 +46,9 @@ class Tiles
 
   private:
     const QImage& image_;
+    TileLayout layout_;
     int columns_;
     int tileSize_;
-    int pitch_;
     size_t rowBytes_;
 };
 
@@ -60,8 +62,10 @@ struct Twins {
 
 TileMatch matchTiles(const QImage& original, const QImage& rearranged, int tileSize, int pitch)
 {
-    const int columns = original.width() / pitch;
-    const int rows = original.height() / pitch;
+    const QSize tiles =
+        TileLayout::grid(tileSize, tileSize, pitch - tileSize).tilesIn(original.size());
+    const int columns = tiles.width();
+    const int rows = tiles.height();
     const int count = columns * rows;
     const Tiles from(original, tileSize, pitch);
     const Tiles to(rearranged, tileSize, pitch);

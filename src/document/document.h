@@ -30,6 +30,7 @@ public:
     int gridFlag() const { return sheet_.gridFlag; }
     int remapped() const { return sheet_.remapped; }
     int tilePitch() const { return sheet_.tilePitch(); }
+    TileLayout tileLayout() const { return sheet_.tileLayout(); }
     bool hasImage() const { return sheet_.hasImage(); }
     // The file the sheet was opened from, or last saved as; empty when it has none.
     const QString& sheetPath() const { return sheetPath_; }

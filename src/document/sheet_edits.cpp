@@ -94,9 +94,10 @@ public:
             !isFullTile(sheet.tileMap, x2_, y2_))
             return QStringLiteral("Only two different whole tiles can swap places.");
         // Two tiles of the same pixels (blank ones, say) leave the image as it was.
-        const int pitch = sheet.tilePitch();
-        samePixels_ = sameBlocks(sheet.workingImage, QPoint(x1_, y1_) * pitch,
-                                 QPoint(x2_, y2_) * pitch, QSize(pitch, pitch));
+        const TileLayout layout = sheet.tileLayout();
+        const QRect first = layout.cellRect(QPoint(x1_, y1_));
+        samePixels_ = sameBlocks(sheet.workingImage, first.topLeft(),
+                                 layout.cellRect(QPoint(x2_, y2_)).topLeft(), first.size());
         return {};
     }
 

@@ -6,6 +6,7 @@
 
 #include "image/pixel_block.h"
 #include "image/pixel_format.h"
+#include "image/tile_layout.h"
 
 namespace {
 
@@ -35,27 +36,27 @@ struct FromBgr888 {
 
 // One pass over the target, row by row: each row is either a row of tile pixels (whole tile rows
 // copied, the grid column after each tile filled) or a grid row (filled). Nothing is written twice.
-// A FixedTile of 8 or 16 lets the compiler unroll the copy of one tile row; 0 takes tileSize.
+// A FixedTile of 8 or 16 lets the compiler unroll the copy of one tile row; 0 takes the layout's.
 template <typename From, int FixedTile>
-void buildRows(const QImage& source, QImage& target, int tileSize, int sourcePitch,
-               int targetPitch, int tilesX, QRgb fill)
+void buildRows(const QImage& source, QImage& target, const TileLayout& from, const TileLayout& to,
+               int tilesX, QRgb fill)
 {
-    const int tile = FixedTile ? FixedTile : tileSize;
-    const int gapX = targetPitch - tile;
-    const size_t sourceStep = size_t(sourcePitch) * From::kBytes;
+    const int tile = FixedTile ? FixedTile : to.tileWidth;
+    const int gapX = to.pitchX() - tile;
+    const size_t sourceStep = size_t(from.pitchX()) * From::kBytes;
     const uchar* sourceBits = source.constBits();
     const qsizetype sourceStride = source.bytesPerLine();
     uchar* targetBits = target.bits();
     const qsizetype targetStride = target.bytesPerLine();
     for (int ty = 0; ty < target.height(); ++ty) {
         auto* out = reinterpret_cast<QRgb*>(targetBits + ty * targetStride);
-        const int tileRow = ty / targetPitch;
-        const int inTile = ty % targetPitch;
-        if (inTile >= tile) {
+        const auto [tileRow, inTile] = to.rowAt(ty);
+        if (inTile >= to.tileHeight) {
             std::fill(out, out + target.width(), fill);
             continue;
         }
-        const uchar* in = sourceBits + qsizetype(tileRow * sourcePitch + inTile) * sourceStride;
+        const uchar* in = sourceBits + qsizetype(from.rowTop(tileRow) + inTile) * sourceStride +
+                          qsizetype(from.columnLeft(0)) * From::kBytes;
         for (int x = 0; x < tilesX; ++x, in += sourceStep) {
             From::copy(out, in, tile);
             out += tile;
@@ -66,18 +67,18 @@ void buildRows(const QImage& source, QImage& target, int tileSize, int sourcePit
 }
 
 template <typename From>
-void buildRowsFor(const QImage& source, QImage& target, int tileSize, int sourcePitch,
-                  int targetPitch, int tilesX, QRgb fill)
+void buildRowsFor(const QImage& source, QImage& target, const TileLayout& from,
+                  const TileLayout& to, int tilesX, QRgb fill)
 {
-    switch (tileSize) {
+    switch (to.tileWidth) {
     case 8:
-        buildRows<From, 8>(source, target, tileSize, sourcePitch, targetPitch, tilesX, fill);
+        buildRows<From, 8>(source, target, from, to, tilesX, fill);
         break;
     case 16:
-        buildRows<From, 16>(source, target, tileSize, sourcePitch, targetPitch, tilesX, fill);
+        buildRows<From, 16>(source, target, from, to, tilesX, fill);
         break;
     default:
-        buildRows<From, 0>(source, target, tileSize, sourcePitch, targetPitch, tilesX, fill);
+        buildRows<From, 0>(source, target, from, to, tilesX, fill);
     }
 }
 
@@ -100,13 +101,16 @@ GridResult transformTiles(const QImage& source, int tileSize, int sourcePitch, i
     if (source.isNull())
         return refuse(QStringLiteral("No sheet is open."));
 
-    const int tilesX = source.width() / sourcePitch;
-    const int tilesY = source.height() / sourcePitch;
-    if (tilesX == 0 || tilesY == 0)
+    // The grid line of either sheet is the gutter after every tile.
+    const TileLayout fromLayout = TileLayout::grid(tileSize, tileSize, sourcePitch - tileSize);
+    const TileLayout toLayout = TileLayout::grid(tileSize, tileSize, targetPitch - tileSize);
+    const QSize tiles = fromLayout.tilesIn(source.size());
+    const int tilesX = tiles.width();
+    if (tiles.isEmpty())
         return refuse(tooSmallMessage(tileSize, sourcePitch));
 
-    const qint64 width = qint64(tilesX) * targetPitch;
-    const qint64 height = qint64(tilesY) * targetPitch;
+    const qint64 width = toLayout.widthFor(tiles.width());
+    const qint64 height = toLayout.heightFor(tiles.height());
     if (width > kMaxImageSide || height > kMaxImageSide)
         return refuse(QStringLiteral("The result would be %1 × %2 pixels, but a sheet can be at "
                                      "most %3 pixels wide and high.")
@@ -132,9 +136,9 @@ GridResult transformTiles(const QImage& source, int tileSize, int sourcePitch, i
 
     const QRgb fill = 0xff000000u | (gridColor & 0x00ffffffu);
     if (from.format() == QImage::Format_BGR888)
-        buildRowsFor<FromBgr888>(from, target, tileSize, sourcePitch, targetPitch, tilesX, fill);
+        buildRowsFor<FromBgr888>(from, target, fromLayout, toLayout, tilesX, fill);
     else
-        buildRowsFor<FromRgb32>(from, target, tileSize, sourcePitch, targetPitch, tilesX, fill);
+        buildRowsFor<FromRgb32>(from, target, fromLayout, toLayout, tilesX, fill);
     return GridResult{target, QString()};
 }
 

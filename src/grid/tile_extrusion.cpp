@@ -8,15 +8,12 @@
 namespace
 {
 
-int wholeTiles(int side, const TileLayout& layout)
+// The extruded tiles of bare, ring and all, as the tiles of a layout: where each row of a sheet
+// that carries extrusion pixels around bare's tiles belongs.
+TileLayout ringedTiles(const TileLayout& bare, int extrusion)
 {
-    const int room = side - 2 * layout.margin + layout.spacing;
-    return room < layout.tileSize ? 0 : room / (layout.tileSize + layout.spacing);
-}
-
-int sideOf(int tiles, const TileLayout& layout)
-{
-    return 2 * layout.margin + tiles * layout.tileSize + (tiles - 1) * layout.spacing;
+    return TileLayout::spaced(bare.tileWidth + 2 * extrusion, bare.tileHeight + 2 * extrusion,
+                              bare.margin, bare.spacing);
 }
 
 // Copies the whole tiles of a sheet whose tiles carry `from` pixels of extrusion to a sheet whose
@@ -26,22 +23,21 @@ int sideOf(int tiles, const TileLayout& layout)
 void copyExtruded(const QImage& source, QImage& target, const TileLayout& bare, int from, int to,
                   QSize tiles, QRgb fill)
 {
-    const int n = bare.tileSize;
-    const int sourcePitch = n + 2 * from + bare.spacing;
-    const int targetPitch = n + 2 * to + bare.spacing;
+    const int n = bare.tileWidth;
+    const TileLayout sourceLayout = extrudedLayout(bare, from);
+    const int sourcePitch = sourceLayout.pitchX();
+    const TileLayout targetCells = ringedTiles(bare, to);
     const int width = target.width();
     for (int y = 0; y < target.height(); ++y) {
         auto* out = reinterpret_cast<QRgb*>(target.scanLine(y));
-        const int inside = y - bare.margin;
-        const int row = inside < 0 ? -1 : inside / targetPitch;
-        const int v = inside - row * targetPitch; // within the extruded tile, ring included
-        if (inside < 0 || row >= tiles.height() || v >= n + 2 * to) {
+        const auto [row, v] = targetCells.rowAt(y); // v: within the extruded tile, ring included
+        if (row < 0 || row >= tiles.height() || v >= targetCells.tileHeight) {
             std::fill(out, out + width, fill);
             continue;
         }
-        const int sourceY = bare.margin + row * sourcePitch + from + std::clamp(v - to, 0, n - 1);
-        const auto* in =
-            reinterpret_cast<const QRgb*>(source.constScanLine(sourceY)) + bare.margin + from;
+        const int sourceY = sourceLayout.rowTop(row) + std::clamp(v - to, 0, bare.tileHeight - 1);
+        const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(sourceY)) +
+                         sourceLayout.columnLeft(0);
         QRgb* at = std::fill_n(out, bare.margin, fill);
         for (int column = 0; column < tiles.width(); ++column, in += sourcePitch) {
             if (column > 0)
@@ -62,19 +58,14 @@ GridResult convert(const QImage& source, const TileLayout& bare, int from, int t
     const LayoutFit fit = fitLayout(source.size(), sourceLayout);
     if (fit.tiles.isEmpty())
         return GridResult{
-            QImage(), QStringLiteral("The sheet holds no whole %1 × %1 tile%2.")
-                          .arg(bare.tileSize)
+            QImage(), QStringLiteral("The sheet holds no whole %1 × %2 tile%3.")
+                          .arg(bare.tileWidth)
+                          .arg(bare.tileHeight)
                           .arg(from > 0 ? QStringLiteral(" with its %1-pixel extrusion").arg(from)
                                         : QString())};
     const TileLayout targetLayout = extrudedLayout(bare, to);
-    const qint64 width =
-        2 * qint64(targetLayout.margin) +
-        qint64(fit.tiles.width()) * (targetLayout.tileSize + targetLayout.spacing) -
-        targetLayout.spacing;
-    const qint64 height =
-        2 * qint64(targetLayout.margin) +
-        qint64(fit.tiles.height()) * (targetLayout.tileSize + targetLayout.spacing) -
-        targetLayout.spacing;
+    const qint64 width = targetLayout.widthFor(fit.tiles.width());
+    const qint64 height = targetLayout.heightFor(fit.tiles.height());
     if (width > kMaxImageSide || height > kMaxImageSide)
         return GridResult{QImage(),
                           QStringLiteral("The result would be %1 × %2 pixels, but a sheet can be "
@@ -111,19 +102,19 @@ std::optional<QPoint> firstUnextrudedTile(const QImage& sheet, const TileLayout&
                                           int extrusion)
 {
     const QImage rows = sheet.convertToFormat(QImage::Format_ARGB32);
-    const int n = layout.tileSize;
-    const int cell = n + 2 * extrusion;
-    const int pitch = cell + layout.spacing;
+    const int n = layout.tileWidth;
+    const TileLayout cells = ringedTiles(layout, extrusion);
+    const int cell = cells.tileWidth;
     const QSize tiles = fitLayout(rows.size(), extrudedLayout(layout, extrusion)).tiles;
     for (int row = 0; row < tiles.height(); ++row) {
-        const int top = layout.margin + row * pitch;
-        for (int v = 0; v < cell; ++v) {
+        const int top = cells.rowTop(row);
+        for (int v = 0; v < cells.tileHeight; ++v) {
             // Each row of the cell against the tile row it copies, or against itself.
             const auto* line = reinterpret_cast<const QRgb*>(rows.constScanLine(top + v));
-            const auto* edge = reinterpret_cast<const QRgb*>(
-                rows.constScanLine(top + extrusion + std::clamp(v - extrusion, 0, n - 1)));
+            const auto* edge = reinterpret_cast<const QRgb*>(rows.constScanLine(
+                top + extrusion + std::clamp(v - extrusion, 0, layout.tileHeight - 1)));
             for (int column = 0; column < tiles.width(); ++column) {
-                const int left = layout.margin + column * pitch;
+                const int left = cells.columnLeft(column);
                 const QRgb* at = line + left;
                 const bool same =
                     std::memcmp(at, edge + left, size_t(cell) * sizeof(QRgb)) == 0 &&
@@ -140,16 +131,16 @@ std::optional<QPoint> firstUnextrudedTile(const QImage& sheet, const TileLayout&
 
 LayoutFit fitLayout(QSize sheet, const TileLayout& layout)
 {
-    const QSize tiles(wholeTiles(sheet.width(), layout), wholeTiles(sheet.height(), layout));
+    const QSize tiles = layout.tilesIn(sheet);
     if (tiles.isEmpty())
         return LayoutFit{tiles, QSize()};
-    return LayoutFit{tiles, QSize(sheet.width() - sideOf(tiles.width(), layout),
-                                  sheet.height() - sideOf(tiles.height(), layout))};
+    return LayoutFit{tiles, layout.strips(sheet)};
 }
 
 TileLayout extrudedLayout(const TileLayout& layout, int extrusion)
 {
-    return TileLayout{layout.tileSize, layout.margin + extrusion, layout.spacing + 2 * extrusion};
+    return TileLayout::spaced(layout.tileWidth, layout.tileHeight, layout.margin + extrusion,
+                              layout.spacing + 2 * extrusion);
 }
 
 GridResult extrudeTiles(const QImage& source, const TileLayout& layout, int extrusion)

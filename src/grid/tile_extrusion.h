@@ -6,16 +6,9 @@
 #include <optional>
 
 #include "grid/grid_transform.h"
+#include "image/tile_layout.h"
 
-// Where the tiles of a sheet lie: the first at (margin, margin), the next one tileSize + spacing
-// further on, and margin pixels again after the last one (so a sheet of whole tiles is
-// 2 margin + n tileSize + (n - 1) spacing wide).
-struct TileLayout {
-    int tileSize = 16;
-    int margin = 0;
-    int spacing = 0;
-};
-
+// Extrusion works on sheets whose tiles lie at a margin and spacing apart (no gutter).
 // The whole tiles across and down a sheet of that size, and the pixels left over at the right and
 // bottom beyond them and their margin.
 struct LayoutFit {

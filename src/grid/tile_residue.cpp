@@ -5,6 +5,7 @@
 
 #include "image/pixel_block.h"
 #include "image/pixel_format.h"
+#include "image/tile_layout.h"
 
 namespace {
 
@@ -24,9 +25,15 @@ void fromRgb(const QRgb* in, bool bgr, uchar* out, int count)
         std::memcpy(out, in, size_t(count) * sizeof(QRgb));
 }
 
-qint64 tilePixels(QSize size, int tileSize, int pitch)
+// Square tiles of tileSize, each followed by the rest of its pitch as gutter.
+TileLayout layoutAt(int tileSize, int pitch)
 {
-    return qint64(size.width() / pitch) * (size.height() / pitch) * tileSize * tileSize;
+    return TileLayout::grid(tileSize, tileSize, pitch - tileSize);
+}
+
+qint64 tilePixels(QSize size, const TileLayout& layout)
+{
+    return layout.tileCountIn(size) * layout.tileWidth * layout.tileHeight;
 }
 
 }  // namespace
@@ -38,8 +45,9 @@ PixelRuns pixelsOutsideTiles(const QImage& image, int tileSize, int pitch)
     if (source.isNull() || tileSize <= 0 || pitch < tileSize)
         return runs;
     const bool bgr = source.format() == QImage::Format_BGR888;
-    const int columns = source.width() / pitch;
-    const int tileRows = source.height() / pitch * pitch;
+    const TileLayout layout = layoutAt(tileSize, pitch);
+    const int columns = layout.columnsIn(source.width());
+    const int tileRows = int(layout.heightFor(layout.rowsIn(source.height())));
     std::vector<QRgb> row(size_t(source.width()));
     const int bpp = bgr ? 3 : 4;
     // Only the kept pixels are read: on a sheet without grid or strips, nothing of a tile row.
@@ -49,15 +57,16 @@ PixelRuns pixelsOutsideTiles(const QImage& image, int tileSize, int pitch)
     };
     for (int y = 0; y < source.height(); ++y) {
         const uchar* line = source.constScanLine(y);
-        if (y >= tileRows || y % pitch >= tileSize) {
+        if (y >= tileRows || layout.rowAt(y).within >= layout.tileHeight) {
             keep(line, 0, source.width());
             continue;
         }
         // The gap after each tile, then whatever follows the last whole tile.
-        if (pitch > tileSize)
+        if (layout.gutter > 0)
             for (int c = 0; c < columns; ++c)
-                keep(line, c * pitch + tileSize, pitch - tileSize);
-        keep(line, columns * pitch, source.width() - columns * pitch);
+                keep(line, layout.columnLeft(c) + layout.tileWidth, layout.gutter);
+        const int tilesWidth = int(layout.widthFor(columns));
+        keep(line, tilesWidth, source.width() - tilesWidth);
     }
     runs.finish();
     return runs;
@@ -71,11 +80,13 @@ QImage placeTiles(const QImage& tiles, int tileSize, int tilesPitch, QSize size,
     const QImage source = inSheetLayout(tiles);
     if (source.isNull())
         return QImage();
-    const int columns = source.width() / tilesPitch;
-    const int rows = source.height() / tilesPitch;
-    if (size.width() / pitch != columns || size.height() / pitch != rows ||
-        qint64(size.width()) * size.height() - tilePixels(size, tileSize, pitch) !=
-            qint64(rest.count()))
+    const TileLayout from = layoutAt(tileSize, tilesPitch);
+    const TileLayout layout = layoutAt(tileSize, pitch);
+    const QSize tileCount = from.tilesIn(source.size());
+    const int columns = tileCount.width();
+    const int rows = tileCount.height();
+    if (layout.tilesIn(size) != tileCount ||
+        qint64(size.width()) * size.height() - tilePixels(size, layout) != qint64(rest.count()))
         return QImage();
 
     // Written in a sheet layout directly; any other format is made from RGB32 at the end.
@@ -93,15 +104,16 @@ QImage placeTiles(const QImage& tiles, int tileSize, int tilesPitch, QSize size,
 
     PixelRuns::Reader reader(rest);
     std::vector<QRgb> buffer(size_t(size.width()));
-    const int tileRows = rows * pitch;
+    const int tileRows = int(layout.heightFor(rows));
     for (int y = 0; y < size.height(); ++y) {
         uchar* out = result.scanLine(y);
-        if (y >= tileRows || y % pitch >= tileSize) {
+        const auto [row, within] = layout.rowAt(y);
+        if (y >= tileRows || within >= layout.tileHeight) {
             reader.take(buffer.data(), buffer.size());
             fromRgb(buffer.data(), outBgr, out, size.width());
             continue;
         }
-        const uchar* in = source.constScanLine(y / pitch * tilesPitch + y % pitch);
+        const uchar* in = source.constScanLine(from.rowTop(row) + within);
         for (int c = 0; c < columns; ++c) {
             const uchar* from = in + size_t(c) * tilesPitch * inBpp;
             uchar* to = out + size_t(c) * pitch * outBpp;
@@ -116,9 +128,10 @@ QImage placeTiles(const QImage& tiles, int tileSize, int tilesPitch, QSize size,
                 fromRgb(buffer.data(), outBgr, to + size_t(tileSize) * outBpp, pitch - tileSize);
             }
         }
-        const int tail = size.width() - columns * pitch;
+        const int tilesWidth = int(layout.widthFor(columns));
+        const int tail = size.width() - tilesWidth;
         reader.take(buffer.data(), size_t(tail));
-        fromRgb(buffer.data(), outBgr, out + size_t(columns) * pitch * outBpp, tail);
+        fromRgb(buffer.data(), outBgr, out + size_t(tilesWidth) * outBpp, tail);
     }
     if (!direct)
         return result.convertToFormat(format);

@@ -22,6 +22,58 @@ bool TileRemap::isRearrangement() const
                        [](TileSymmetry s) { return s.isIdentity(); });
 }
 
+namespace {
+
+// Where a tile number stands among columns columns.
+struct Place {
+    int64_t column;
+    int64_t row;
+};
+
+Place placeOf(int64_t tile, int64_t columns)
+{
+    return Place{tile % columns, tile / columns};
+}
+
+}  // namespace
+
+bool TileRemap::movesTogether(std::span<const int64_t> tiles, int64_t columns,
+                              int64_t newColumns) const
+{
+    if (keepsIds || tiles.empty())
+        return true;
+    if (columns <= 0 || newColumns <= 0)
+        return false;
+    const auto keeps = [&](int64_t tile) {
+        return tile >= 0 && tile < tileCount() && newIndexOf[size_t(tile)] >= 0 &&
+               symmetry(size_t(tile)).isIdentity();
+    };
+    const int64_t first = tiles.front();
+    if (!keeps(first))
+        return false;
+    const Place from = placeOf(first, columns);
+    const Place to = placeOf(newIndexOf[size_t(first)], newColumns);
+    return std::all_of(tiles.begin(), tiles.end(), [&](int64_t tile) {
+        if (!keeps(tile))
+            return false;
+        const Place was = placeOf(tile, columns);
+        const Place now = placeOf(newIndexOf[size_t(tile)], newColumns);
+        return was.column - from.column == now.column - to.column &&
+               was.row - from.row == now.row - to.row;
+    });
+}
+
+bool TileRemap::movesTogether(int64_t first, int64_t across, int64_t down, int64_t columns,
+                              int64_t newColumns) const
+{
+    std::vector<int64_t> tiles;
+    tiles.reserve(size_t(std::max<int64_t>(across, 0) * std::max<int64_t>(down, 0)));
+    for (int64_t r = 0; r < down; ++r)
+        for (int64_t c = 0; c < across; ++c)
+            tiles.push_back(first + r * columns + c);
+    return movesTogether(tiles, columns, newColumns);
+}
+
 QString TileRemap::check() const
 {
     if (keepsIds)

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "tilemap/tile_map.h"
@@ -51,6 +52,14 @@ struct TileRemap {
     }
     // True when the remap only moves tiles: no symmetry, no drop, no change of count or columns.
     bool isRearrangement() const;
+
+    // Whether the tiles (original numbers, counted over columns columns) moved together as one
+    // block: every one keeps a number, shows unturned, and lies against the first as before, in
+    // the newColumns columns afterwards. A remap that keeps the numbers moves nothing apart.
+    bool movesTogether(std::span<const int64_t> tiles, int64_t columns, int64_t newColumns) const;
+    // The same for the across x down block of whole tiles whose top-left tile is first.
+    bool movesTogether(int64_t first, int64_t across, int64_t down, int64_t columns,
+                       int64_t newColumns) const;
 
     // Empty when the remap can be carried out, otherwise why not: a rearrangement must be a
     // permutation of 0 .. n-1; in general every tile keeps a number below newTileCount() or is

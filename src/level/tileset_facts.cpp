@@ -4,16 +4,21 @@
 #include <QImageReader>
 
 #include "document/file_messages.h"
+#include "image/tile_layout.h"
 
 namespace {
 
-// How many tiles of edge tile fit along side pixels between margins, spacing apart.
-int64_t tilesAlong(int64_t side, int64_t tile, int64_t spacing, int64_t margin)
+// The tileset's tiles as it lays them out: margin and spacing, no gutter.
+TileLayout64 layoutOf(const TilesetFacts& tileset)
 {
-    if (side < 0 || tile <= 0 || spacing < 0 || margin < 0)
-        return -1;
-    const int64_t usable = side - 2 * margin + spacing;
-    return usable <= 0 ? 0 : usable / (tile + spacing);
+    return TileLayout64::spaced(tileset.tileWidth, tileset.tileHeight, tileset.margin,
+                                tileset.spacing);
+}
+
+// Whether the tileset's numbers make a layout at all; how many tiles fit is unknown otherwise.
+bool laidOut(const TilesetFacts& tileset, int64_t side, int64_t tile)
+{
+    return side >= 0 && tile > 0 && tileset.spacing >= 0 && tileset.margin >= 0;
 }
 
 QString pixelSize(int64_t width, int64_t height)
@@ -58,7 +63,9 @@ QString checkLaidOutImage(const TilesetFacts& tileset, const TileRemap& remap)
 
 int64_t TilesetFacts::knownColumns() const
 {
-    return columns >= 0 ? columns : tilesAlong(imageWidth, tileWidth, spacing, margin);
+    if (columns >= 0)
+        return columns;
+    return laidOut(*this, imageWidth, tileWidth) ? layoutOf(*this).columnsIn(imageWidth) : -1;
 }
 
 int64_t TilesetFacts::knownTileCount() const
@@ -66,7 +73,8 @@ int64_t TilesetFacts::knownTileCount() const
     if (tileCount >= 0)
         return tileCount;
     const int64_t across = knownColumns();
-    const int64_t down = tilesAlong(imageHeight, tileHeight, spacing, margin);
+    const int64_t down =
+        laidOut(*this, imageHeight, tileHeight) ? layoutOf(*this).rowsIn(imageHeight) : -1;
     return across < 0 || down < 0 ? -1 : across * down;
 }
 
@@ -162,13 +170,16 @@ SheetGeometry geometryAfter(const TilesetFacts& tileset, const TileRemap& remap)
         // The margin on all four sides, the spacing only between tiles.
         after.margin = remap.margin >= 0 ? remap.margin : tileset.margin;
         after.spacing = remap.spacing >= 0 ? remap.spacing : tileset.spacing;
-        after.imageWidth =
-            2 * after.margin + columns * tileset.tileWidth + (columns - 1) * after.spacing;
-        after.imageHeight =
-            2 * after.margin + rows * tileset.tileHeight + (rows - 1) * after.spacing;
+        const TileLayout64 layout = TileLayout64::spaced(tileset.tileWidth, tileset.tileHeight,
+                                                         after.margin, after.spacing);
+        after.imageWidth = layout.widthFor(columns);
+        after.imageHeight = layout.heightFor(rows);
         return after;
     }
-    after.imageWidth = columns * (tileset.tileWidth + after.spacing);
-    after.imageHeight = rows * (tileset.tileHeight + after.spacing);
+    // The grid's line is the gutter after every tile; the tileset calls it spacing.
+    const TileLayout64 grid =
+        TileLayout64::grid(tileset.tileWidth, tileset.tileHeight, after.spacing);
+    after.imageWidth = grid.widthFor(columns);
+    after.imageHeight = grid.heightFor(rows);
     return after;
 }

@@ -1,5 +1,7 @@
 #include "tilemap/block_move.h"
 
+#include "image/tile_layout.h"
+
 #include <cstring>
 #include <new>
 
@@ -101,8 +103,11 @@ size_t blockMoveScratchBytes(const BlockMove& move, int pitch, int bytesPerPixel
 
 bool moveBlock(QImage& image, TileMap& map, int pitch, const BlockMove& move, uchar* scratch)
 {
+    // A tile moves with its pitch, grid line and all, as one cell.
+    const TileLayout cells = TileLayout::grid(pitch, pitch);
     if (image.isNull() || !blockMoveProblem(map, move).isEmpty() ||
-        qint64(map.columns()) * pitch > image.width() || qint64(map.rows()) * pitch > image.height())
+        cells.widthFor(map.columns()) > image.width() ||
+        cells.heightFor(map.rows()) > image.height())
         return false;
 
     // The tiles landed on are put aside, the block is shifted by whole lines, and the tiles put
@@ -113,7 +118,8 @@ bool moveBlock(QImage& image, TileMap& map, int pitch, const BlockMove& move, uc
     if (!pixels)
         return false;
     const auto tileStart = [&](QPoint tile) {
-        return pixels + qsizetype(tile.y()) * pitch * stride + qsizetype(tile.x()) * qsizetype(tileBytes);
+        const QRect at = cells.cellRect(tile);
+        return pixels + qsizetype(at.y()) * stride + qsizetype(at.x()) * (image.depth() / 8);
     };
     const size_t count = size_t(tilesOutside(move.block, move.target()));
     uchar* aside = scratch;

@@ -2,6 +2,7 @@
 
 #include <QImage>
 
+#include "image/tile_layout.h"
 #include "tilemap/tile_map.h"
 
 // The open sheet: its pixels, how they divide into tiles, and where each tile came from.
@@ -13,5 +14,7 @@ struct Sheet {
     int remapped = 0;   // 1 when tileMap may differ from the identity
 
     int tilePitch() const { return tileSize + gridFlag; }
+    // The grid's line, when there is one, is the gutter after every tile.
+    TileLayout tileLayout() const { return TileLayout::grid(tileSize, tileSize, gridFlag); }
     bool hasImage() const { return !workingImage.isNull(); }
 };

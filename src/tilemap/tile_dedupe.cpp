@@ -5,6 +5,8 @@
 #include <bit>
 #include <cstring>
 
+#include "image/tile_layout.h"
+
 namespace {
 
 // The weight of each pixel position in a tile's hash, and how a pixel value is spread over 64
@@ -68,8 +70,10 @@ TileDuplicates findDuplicateTiles(const QImage& image, int tile, int pitch, bool
 {
     TileDuplicates result;
     const QImage sheet = readable(image);
-    const int columns = pitch > 0 ? sheet.width() / pitch : 0;
-    const int rows = pitch > 0 ? sheet.height() / pitch : 0;
+    // The tile's pitch beyond its edge is its gutter; no pitch, no tiles.
+    const TileLayout layout = TileLayout::grid(tile, tile, pitch - tile);
+    const int columns = pitch > 0 ? layout.columnsIn(sheet.width()) : 0;
+    const int rows = pitch > 0 ? layout.rowsIn(sheet.height()) : 0;
     const size_t count = size_t(columns) * size_t(rows);
     if (count == 0 || tile <= 0)
         return result;
@@ -108,8 +112,8 @@ TileDuplicates findDuplicateTiles(const QImage& image, int tile, int pitch, bool
     std::vector<uint32_t> kept(area);
     for (size_t t = 0; t < count; ++t) {
         const auto origin = [&](size_t number) {
-            return std::array<int, 2>{int(number % size_t(columns)) * pitch,
-                                      int(number / size_t(columns)) * pitch};
+            const QRect pixels = layout.tileRect(int64_t(number), columns);
+            return std::array<int, 2>{pixels.x(), pixels.y()};
         };
         const auto [left, top] = origin(t);
         loadTile(sheet, left, top, tile, pixels.data());
@@ -156,9 +160,11 @@ QImage packTiles(const QImage& image, const std::vector<int32_t>& kept, int pitc
 {
     const QImage sheet = readable(image);
     const size_t bytes = size_t(sheet.depth() / 8);
-    const int sheetColumns = sheet.width() / pitch;
-    const int rows = int((kept.size() + size_t(columns) - 1) / size_t(columns));
-    QImage packed(columns * pitch, std::max(rows, 1) * pitch, sheet.format());
+    // Each tile is copied with its pitch (gutter and all) as one cell.
+    const TileLayout cells = TileLayout::grid(pitch, pitch);
+    const int sheetColumns = cells.columnsIn(sheet.width());
+    const QSize tiles = TileLayout::packed(int64_t(kept.size()), columns);
+    QImage packed(cells.imageSize(QSize(columns, std::max(tiles.height(), 1))), sheet.format());
     if (packed.isNull())
         return packed;
     if (sheet.hasAlphaChannel())
@@ -166,10 +172,12 @@ QImage packTiles(const QImage& image, const std::vector<int32_t>& kept, int pitc
     else
         packed.fill(Qt::black);
     for (size_t k = 0; k < kept.size(); ++k) {
-        const int fromX = kept[k] % sheetColumns * pitch;
-        const int fromY = kept[k] / sheetColumns * pitch;
-        const int toX = int(k % size_t(columns)) * pitch;
-        const int toY = int(k / size_t(columns)) * pitch;
+        const QPoint fromAt = cells.tileRect(kept[k], sheetColumns).topLeft();
+        const QPoint toAt = cells.tileRect(int64_t(k), columns).topLeft();
+        const int fromX = fromAt.x();
+        const int fromY = fromAt.y();
+        const int toX = toAt.x();
+        const int toY = toAt.y();
         for (int y = 0; y < pitch; ++y)
             std::memcpy(packed.scanLine(toY + y) + size_t(toX) * bytes,
                         sheet.constScanLine(fromY + y) + size_t(fromX) * bytes,

@@ -13,17 +13,19 @@ namespace {
 // was built for the image; a map from elsewhere must not make us read or write past its pixels.
 bool mapFitsImage(const QImage& image, const TileMap& map, int pitch)
 {
-    return qint64(map.columns()) * pitch <= image.width() &&
-           qint64(map.rows()) * pitch <= image.height();
+    const TileLayout cells = TileLayout::grid(pitch, pitch);
+    return cells.widthFor(map.columns()) <= image.width() &&
+           cells.heightFor(map.rows()) <= image.height();
 }
 
 }  // namespace
 
 void rebuildTileMap(Sheet& sheet)
 {
-    const int pitch = sheet.tilePitch();
-    const int columns = sheet.hasImage() ? sheet.workingImage.width() / pitch : 0;
-    const int rows = sheet.hasImage() ? sheet.workingImage.height() / pitch : 0;
+    const QSize tiles =
+        sheet.hasImage() ? sheet.tileLayout().tilesIn(sheet.workingImage.size()) : QSize(0, 0);
+    const int columns = tiles.width();
+    const int rows = tiles.height();
     sheet.tileMap = TileMap::identity(columns, rows);
     sheet.remapped = 0;
 }
@@ -40,8 +42,11 @@ bool swapTiles(Sheet& sheet, int x1, int y1, int x2, int y2)
         !isFullTile(sheet.tileMap, x2, y2) || !mapFitsImage(sheet.workingImage, sheet.tileMap, pitch))
         return false;
 
-    swapBlocks(sheet.workingImage, QPoint(x1 * pitch, y1 * pitch), QPoint(x2 * pitch, y2 * pitch),
-               QSize(pitch, pitch));
+    // Whole cells swap: each tile together with the grid line after it.
+    const TileLayout layout = sheet.tileLayout();
+    const QRect first = layout.cellRect(QPoint(x1, y1));
+    swapBlocks(sheet.workingImage, first.topLeft(), layout.cellRect(QPoint(x2, y2)).topLeft(),
+               first.size());
     std::swap(sheet.tileMap.at(x1, y1), sheet.tileMap.at(x2, y2));
     sheet.remapped = 1;
     return true;

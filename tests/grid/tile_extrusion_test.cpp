@@ -21,7 +21,7 @@ QImage randomSheet(int width, int height, std::mt19937& random)
 // tile decides which source pixel it shows; margin and spacing show the fill.
 QRgb expectedPixel(const QImage& source, const TileLayout& layout, int extrusion, int x, int y)
 {
-    const int cell = layout.tileSize + 2 * extrusion;
+    const int cell = layout.tileWidth + 2 * extrusion;
     const QSize tiles = fitLayout(source.size(), layout).tiles;
     const auto place = [&](int at, int count, int& sourceAt) {
         const int inside = at - layout.margin;
@@ -29,8 +29,8 @@ QRgb expectedPixel(const QImage& source, const TileLayout& layout, int extrusion
         const int offset = inside % (cell + layout.spacing);
         if (inside < 0 || tile >= count || offset >= cell)
             return false;
-        sourceAt = layout.margin + tile * (layout.tileSize + layout.spacing) +
-                   std::clamp(offset - extrusion, 0, layout.tileSize - 1);
+        sourceAt = layout.margin + tile * (layout.tileWidth + layout.spacing) +
+                   std::clamp(offset - extrusion, 0, layout.tileWidth - 1);
         return true;
     };
     int sx = 0, sy = 0;
@@ -42,14 +42,16 @@ TEST(TileExtrusion, ExtrudesEveryTileFromItsEdgesAndUnextrudesBackExactly)
 {
     std::mt19937 random(21);
     for (int round = 0; round < 60; ++round) {
-        const TileLayout layout{1 + int(random() % 9), int(random() % 3), int(random() % 3)};
+        const int tileSize = 1 + int(random() % 9);
+        const int margin = int(random() % 3);
+        const TileLayout layout = TileLayout::spaced(tileSize, tileSize, margin, int(random() % 3));
         const int extrusion = 1 + int(random() % 4);
         const QSize tiles(1 + int(random() % 4), 1 + int(random() % 4));
-        const QSize strips(round % 2 ? int(random() % layout.tileSize) : 0,
-                           round % 3 ? int(random() % layout.tileSize) : 0);
-        const int width = 2 * layout.margin + tiles.width() * (layout.tileSize + layout.spacing) -
+        const QSize strips(round % 2 ? int(random() % layout.tileWidth) : 0,
+                           round % 3 ? int(random() % layout.tileWidth) : 0);
+        const int width = 2 * layout.margin + tiles.width() * (layout.tileWidth + layout.spacing) -
                           layout.spacing + strips.width();
-        const int height = 2 * layout.margin + tiles.height() * (layout.tileSize + layout.spacing) -
+        const int height = 2 * layout.margin + tiles.height() * (layout.tileWidth + layout.spacing) -
                            layout.spacing + strips.height();
         SCOPED_TRACE(testing::Message() << "round " << round);
         const QImage source = randomSheet(width, height, random);
@@ -71,7 +73,7 @@ TEST(TileExtrusion, ExtrudesEveryTileFromItsEdgesAndUnextrudesBackExactly)
         // Every ring is copies of its edges until one pixel of the last tile's changes.
         EXPECT_EQ(firstUnextrudedTile(image, layout, extrusion), std::nullopt);
         QImage touched = image.copy();
-        const int pitch = layout.tileSize + 2 * extrusion + layout.spacing;
+        const int pitch = layout.tileWidth + 2 * extrusion + layout.spacing;
         const QPoint corner(layout.margin + (tiles.width() - 1) * pitch,
                             layout.margin + (tiles.height() - 1) * pitch);
         touched.setPixel(corner, touched.pixel(corner) ^ 1);
@@ -82,9 +84,9 @@ TEST(TileExtrusion, ExtrudesEveryTileFromItsEdgesAndUnextrudesBackExactly)
         std::mt19937 pick{unsigned(round)};
         const QPoint tile(int(pick() % unsigned(tiles.width())),
                           int(pick() % unsigned(tiles.height())));
-        const int along = extrusion + int(pick() % unsigned(layout.tileSize));
+        const int along = extrusion + int(pick() % unsigned(layout.tileWidth));
         const int out = int(pick() % unsigned(extrusion));
-        const int beyond = extrusion + layout.tileSize + out;
+        const int beyond = extrusion + layout.tileWidth + out;
         for (const QPoint side : {QPoint(along, out), QPoint(along, beyond), QPoint(out, along),
                                   QPoint(beyond, along)}) {
             QImage painted = image.copy();
@@ -121,7 +123,7 @@ TEST(TileExtrusion, TwoByTwoTilesGiveTheseExactPixels)
     for (int y = 0; y < 6; ++y)
         for (int x = 0; x < 6; ++x)
             sheet.setPixel(x, y, colour(source[y][x]));
-    const GridResult result = extrudeTiles(sheet, TileLayout{3, 0, 0}, 1);
+    const GridResult result = extrudeTiles(sheet, TileLayout::spaced(3, 3, 0, 0), 1);
     ASSERT_TRUE(result.ok());
     ASSERT_EQ(result.image.size(), QSize(10, 10));
     for (int y = 0; y < 10; ++y)

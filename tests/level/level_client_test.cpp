@@ -160,7 +160,7 @@ TEST_F(ClientRenderTest, AnExtrudedSheetDrawsTheSameWithTheNewMarginAndSpacing)
     const TestLevel level = randomLevel(made, kColumns, random);
     writeImages(level, made);
     const QString sheet = level.tilesets[level.sheet].image;
-    ASSERT_TRUE(extrudeTiles(QImage(path("before/" + sheet)), {kTile, 0, 0}, 2)
+    ASSERT_TRUE(extrudeTiles(QImage(path("before/" + sheet)), TileLayout::spaced(kTile, kTile, 0, 0), 2)
                     .image.save(path("after/" + sheet)));
     TileRemap extruded;
     extruded.keepsIds = true;
