@@ -1,6 +1,7 @@
 #include "level/sheet_tileset.h"
 
 #include <QStringList>
+#include <algorithm>
 
 #include "document/file_messages.h"
 
@@ -47,30 +48,22 @@ class KeyedSites
                 stamp.first < stamp.end ? sheetOf(sites_.named[stamp.first].tileset) : nullptr;
             if (!sheet || remap_.keepsIds)
                 continue;
-            auto place = [](int64_t tile, int64_t columns) {
-                return std::pair{tile % columns, tile / columns};
-            };
-            QStringList tiles;
-            bool together = true;
-            const int64_t first = sites_.named[stamp.first].id.value;
-            for (size_t i = stamp.first; i < stamp.end; ++i) {
-                const int64_t tile = sites_.named[i].id.value;
-                if (first < 0 || first >= sheet->count || tile < 0 || tile >= sheet->count ||
-                    remap_.newIndexOf[size_t(tile)] < 0 ||
-                    !remap_.symmetry(size_t(tile)).isIdentity())
-                    break;
-                tiles << QString::number(tile);
-                const auto [x, y] = place(tile, sheet->columns);
-                const auto [x0, y0] = place(first, sheet->columns);
-                const auto [nx, ny] = place(remap_.newIndexOf[size_t(tile)], sheet->newColumns);
-                const auto [nx0, ny0] = place(remap_.newIndexOf[size_t(first)], sheet->newColumns);
-                together = together && x - x0 == nx - nx0 && y - y0 == ny - ny0;
-            }
-            if (!together && tiles.size() == qsizetype(stamp.end - stamp.first)) {
+            std::vector<int64_t> tiles;
+            for (size_t i = stamp.first; i < stamp.end; ++i)
+                tiles.push_back(sites_.named[i].id.value);
+            // Tiles beyond the tileset, dropped or turned are left for ids() to name.
+            const bool kept = std::all_of(tiles.begin(), tiles.end(), [&](int64_t tile) {
+                return tile >= 0 && tile < sheet->count && remap_.newIndexOf[size_t(tile)] >= 0 &&
+                       remap_.symmetry(size_t(tile)).isIdentity();
+            });
+            if (kept && !remap_.movesTogether(tiles, sheet->columns, sheet->newColumns)) {
+                QStringList numbers;
+                for (const int64_t tile : tiles)
+                    numbers << QString::number(tile);
                 problem = {sites_.named[stamp.first].id.span.begin, stamp.where,
                            QStringLiteral("its stamp of tiles %1 does not move together as one "
                                           "block")
-                               .arg(tiles.join(QStringLiteral(", ")))};
+                               .arg(numbers.join(QStringLiteral(", ")))};
                 return false;
             }
         }
@@ -246,17 +239,11 @@ class KeyedSites
             for (const NumberSite& side : {rect.x, rect.y, rect.w, rect.h})
                 if (side.value < 0 || side.value > INT32_MAX)
                     return fail(QStringLiteral("%1 is not a place in the tileset").arg(side.value));
-            const int64_t spacing = sheet->facts.spacing;
-            const int64_t left = rect.x.value - sheet->facts.margin;
-            const int64_t top = rect.y.value - sheet->facts.margin;
-            const int64_t across = (rect.w.value + spacing) / sheet->pitchX();
-            const int64_t down = (rect.h.value + spacing) / sheet->pitchY();
-            const int64_t column = left >= 0 ? left / sheet->pitchX() : -1;
-            const int64_t row = top >= 0 ? top / sheet->pitchY() : -1;
-            if (left < 0 || top < 0 || left % sheet->pitchX() != 0 || top % sheet->pitchY() != 0 ||
-                across < 1 || down < 1 || across * sheet->pitchX() - spacing != rect.w.value ||
-                down * sheet->pitchY() - spacing != rect.h.value || column + across > sheet->columns ||
-                (row + down) * sheet->columns > sheet->count)
+            const TileLayout64 layout = sheet->layout();
+            const auto columns = layout.columnsSpanning(rect.x.value, rect.w.value);
+            const auto rows = layout.rowsSpanning(rect.y.value, rect.h.value);
+            if (!columns || !rows || columns->first + columns->count > sheet->columns ||
+                (rows->first + rows->count) * sheet->columns > sheet->count)
                 return fail(QStringLiteral("[%1, %2, %3, %4] does not cover whole tiles of the "
                                            "tileset %5")
                                 .arg(rect.x.value)
@@ -264,40 +251,30 @@ class KeyedSites
                                 .arg(rect.w.value)
                                 .arg(rect.h.value)
                                 .arg(sheet->facts.label()));
-            const int64_t first = row * sheet->columns + column;
+            const int64_t across = columns->count;
+            const int64_t down = rows->count;
+            const int64_t first = rows->first * sheet->columns + columns->first;
             for (int64_t r = 0; use_ && r < down; ++r)
                 for (int64_t c = 0; c < across; ++c)
                     markUsed(first + r * sheet->columns + c);
-            int64_t newFirst = first;
-            if (!remap_.keepsIds) {
-                newFirst = remap_.newIndexOf[size_t(first)];
-                for (int64_t r = 0; r < down; ++r) {
-                    for (int64_t c = 0; c < across; ++c) {
-                        const int64_t tile = first + r * sheet->columns + c;
-                        const int32_t now = remap_.newIndexOf[size_t(tile)];
-                        const bool together =
-                            newFirst >= 0 && now >= 0 &&
-                            newFirst % sheet->newColumns + across <= sheet->newColumns &&
-                            now == newFirst + r * sheet->newColumns + c &&
-                            remap_.symmetry(size_t(tile)).isIdentity();
-                        if (!together)
-                            return fail(across * down == 1
-                                            ? QStringLiteral("its tile %1 is %2")
-                                                  .arg(tile)
-                                                  .arg(now < 0 ? QStringLiteral("dropped")
-                                                               : QStringLiteral("turned"))
-                                            : QStringLiteral("its %1 × %2 tiles from tile %3 do "
-                                                             "not move together as one block")
-                                                  .arg(across)
-                                                  .arg(down)
-                                                  .arg(first));
-                    }
-                }
-            }
+            if (!remap_.movesTogether(first, across, down, sheet->columns, sheet->newColumns))
+                return fail(across * down == 1
+                                ? QStringLiteral("its tile %1 is %2")
+                                      .arg(first)
+                                      .arg(remap_.newIndexOf[size_t(first)] < 0
+                                               ? QStringLiteral("dropped")
+                                               : QStringLiteral("turned"))
+                                : QStringLiteral("its %1 × %2 tiles from tile %3 do not move "
+                                                 "together as one block")
+                                      .arg(across)
+                                      .arg(down)
+                                      .arg(first));
+            const int64_t newFirst = remap_.keepsIds ? first : remap_.newIndexOf[size_t(first)];
             const int64_t x = sheet->newX(newFirst);
             const int64_t y = sheet->newY(newFirst);
-            const int64_t w = across * (sheet->facts.tileWidth + sheet->newSpacing) - sheet->newSpacing;
-            const int64_t h = down * (sheet->facts.tileHeight + sheet->newSpacing) - sheet->newSpacing;
+            const TileLayout64 after = sheet->newLayout();
+            const int64_t w = after.widthFor(across) - 2 * after.margin;
+            const int64_t h = after.heightFor(down) - 2 * after.margin;
             if (x != rect.x.value || y != rect.y.value || newFirst != first)
                 ++result_.tilesMoved;
             if (rect.text.valid()) {

@@ -88,8 +88,11 @@ QString planSheetTileset(const TilesetSite* site, const TilesetFacts& facts,
                      QString::number(facts.margin));
         sheet.newColumns = remap.newColumns() > 0 ? remap.newColumns() : sheet.columns;
         sheet.newRows = (remap.newTileCount() + sheet.newColumns - 1) / sheet.newColumns;
-        sheet.newWidth = sheet.newColumns * sheet.pitchX();
-        sheet.newHeight = sheet.newRows * sheet.pitchY();
+        // Laid out with the spacing after every tile, as the sheet was packed.
+        const TileLayout64 packed =
+            TileLayout64::grid(facts.tileWidth, facts.tileHeight, facts.spacing);
+        sheet.newWidth = packed.widthFor(sheet.newColumns);
+        sheet.newHeight = packed.heightFor(sheet.newRows);
     } else if (changesGeometry(remap)) {
         const SheetGeometry after = geometryAfter(facts, remap);
         sheet.newMargin = after.margin;

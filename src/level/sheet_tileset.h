@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 
+#include "image/tile_layout.h"
 #include "level/level_sites.h"
 
 // One of the sheet's tilesets in a file, before and after the remap.
@@ -18,18 +19,18 @@ struct SheetTileset {
     int64_t newWidth = 0;
     int64_t newHeight = 0;
 
-    int64_t x(int64_t tile) const { return facts.margin + tile % columns * pitchX(); }
-    int64_t y(int64_t tile) const { return facts.margin + tile / columns * pitchY(); }
-    int64_t newX(int64_t tile) const
+    TileLayout64 layout() const
     {
-        return newMargin + tile % newColumns * (facts.tileWidth + newSpacing);
+        return TileLayout64::spaced(facts.tileWidth, facts.tileHeight, facts.margin, facts.spacing);
     }
-    int64_t newY(int64_t tile) const
+    TileLayout64 newLayout() const
     {
-        return newMargin + tile / newColumns * (facts.tileHeight + newSpacing);
+        return TileLayout64::spaced(facts.tileWidth, facts.tileHeight, newMargin, newSpacing);
     }
-    int64_t pitchX() const { return facts.tileWidth + facts.spacing; }
-    int64_t pitchY() const { return facts.tileHeight + facts.spacing; }
+    int64_t x(int64_t tile) const { return layout().columnLeft(tile % columns); }
+    int64_t y(int64_t tile) const { return layout().rowTop(tile / columns); }
+    int64_t newX(int64_t tile) const { return newLayout().columnLeft(tile % newColumns); }
+    int64_t newY(int64_t tile) const { return newLayout().rowTop(tile / newColumns); }
 };
 
 // Checks a tileset that shows the sheet against the remap and works out its geometry after it;
