@@ -4,6 +4,7 @@
 
 #include <QTemporaryDir>
 #include <iterator>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 #include "support/image_files.h"
 #include "support/level_files.h"
 #include "support/test_names.h"
+#include "support/toy_level_format.h"
 
 namespace {
 
@@ -906,6 +908,18 @@ std::vector<BadLevelInput> badLevelInputs()
          "its project cannot be used",
          fourTiles(),
          {}},
+        {"a.toy",
+         "toy s.png 8 2 4\n1 2 x",
+         "line 2, column 5, cells, cell (2, 0)",
+         "the gid “x” is not a tile id",
+         fourTiles(),
+         {}},
+        {"a.toy",
+         "toy s.png 8 2 4\n1 2\n6",
+         "line 3, column 1, cells, cell (2, 0)",
+         "gid 6 lies beyond the tileset “toy” (gids 1 to 4)",
+         fourTiles(),
+         {}},
         {"a.dat",
          "GIF89a",
          "",
@@ -927,6 +941,10 @@ TEST_P(LevelFormatsTable, BadInputIsRefusedWithItsPlaceAndReason)
 {
     const BadLevelInput& c = GetParam();
     SCOPED_TRACE(c.text.toStdString());
+    // The tests' own format goes through the same paths as the real ones.
+    std::optional<ExtraLevelFormat> toy;
+    if (QByteArrayView(c.file).endsWith(".toy"))
+        toy.emplace(toyLevelFormat());
     const LevelBytesResult result = remapText(c.text, c.file, c.remap, c.options);
     EXPECT_EQ(result.status, LevelFileStatus::Failed);
     EXPECT_TRUE(result.bytes.isEmpty());

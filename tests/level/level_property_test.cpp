@@ -20,6 +20,7 @@
 #include "level/level_remap.h"
 #include "support/image_files.h"
 #include "support/level_files.h"
+#include "support/toy_level_format.h"
 
 namespace {
 
@@ -285,6 +286,42 @@ TEST(LevelPictures, CsvCellsShowTheSameTilesAfterTheRemap)
         const LevelBytesResult back =
             remapLevelBytes(result.bytes, QStringLiteral("l.csv"), remap.inverse(), options);
         EXPECT_EQ(back.bytes, level.text);
+    }
+}
+
+// A format that only the tests register goes through the same remap as the real ones: its cells,
+// with random flips, show the same tiles afterwards, and the inverse gives back the very bytes.
+TEST(LevelPictures, CellsOfAFormatOfTheTestsOwnShowTheSameTilesAfterTheRemap)
+{
+    const ExtraLevelFormat toy(toyLevelFormat());
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        std::mt19937 random(3000 + unsigned(round));
+        const int columns = 1 + int(random() % 6);
+        const TileRemap remap = randomRemap(columns, 1 + int(random() % 5), random);
+        std::vector<uint32_t> cells(1 + random() % 30);
+        QByteArray text = "toy sheet.png 8 " + QByteArray::number(columns) + " " +
+                          QByteArray::number(remap.tileCount()) + "\n";
+        for (uint32_t& cell : cells) {
+            cell = uint32_t(random() % uint32_t(remap.tileCount() + 1));
+            if (cell > 0)
+                cell |= uint32_t(random() % 8) << 29;
+            text += QByteArray::number(cell) + (random() % 4 == 0 ? "\n" : " ");
+        }
+        const auto cellsOf = [](const QByteArray& bytes) {
+            std::vector<uint32_t> found;
+            for (const QByteArray& word : bytes.simplified().split(' ').mid(5))
+                found.push_back(word.toUInt());
+            return found;
+        };
+        const std::vector<TestTileset> tilesets{{1, remap.tileCount(), columns, {}}};
+        const QString path = QStringLiteral("l.toy");
+        const LevelBytesResult result = remapLevelBytes(text, path, remap, {});
+        ASSERT_EQ(result.status, LevelFileStatus::Updated) << result.reason.toStdString();
+        const int width = int(cells.size());
+        EXPECT_EQ(renderCells(cells, width, tilesets, 0, identityPositions(remap.tileCount())),
+                  renderCells(cellsOf(result.bytes), width, tilesets, 0, positionsAfter(remap)));
+        EXPECT_EQ(remapLevelBytes(result.bytes, path, remap.inverse(), {}).bytes, text);
     }
 }
 
