@@ -123,9 +123,11 @@ template <typename Visit> void JsonScanner::elements(Value array, Visit visit) c
 struct TilesetSite;
 
 // An entry of list in site for the tile id at id, with the animation frames and properties of its
-// object; container and item: its place in site.containers.
+// object; container and item: its place in site.containers. keyedProperties: the object's members
+// are its tile's properties by name too (an older file's tileproperties).
 void addJsonEntry(const JsonScanner& json, TilesetSite& site, int list, Span id, Span whole,
-                  JsonScanner::Value object, int container, int item);
+                  JsonScanner::Value object, int container, int item,
+                  bool keyedProperties = false);
 
 // Each element of array (the objects among them) as an entry of list in site, its tile id under
 // key, in a container of its own so that entries can leave with their commas.
