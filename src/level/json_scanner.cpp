@@ -205,7 +205,7 @@ class Checker
     static constexpr size_t kDeepest = 512;
     const QByteArrayView text_;
     std::vector<Span>& containers_;
-    std::vector<char> open_;      // the open containers' brackets: what may follow depends on the top
+    std::vector<char> open_;      // the open containers' brackets; what may follow is the top's
     std::vector<size_t> openAt_;  // the open containers' places in containers_
     qsizetype at_ = 0;
     QString reason_;
@@ -269,14 +269,12 @@ QString JsonScanner::string(Value value) const
     if (!inside.contains('\\'))
         return QString::fromUtf8(inside);
     QString out;
-    QByteArray run;  // plain bytes waiting for UTF-8 decoding
+    qsizetype plain = 0;  // where the bytes waiting for UTF-8 decoding start
     for (qsizetype i = 0; i < inside.size(); ++i) {
-        if (inside[i] != '\\') {
-            run.append(inside[i]);
+        if (inside[i] != '\\')
             continue;
-        }
-        out += QString::fromUtf8(run);
-        run.clear();
+        out += QString::fromUtf8(inside.sliced(plain, i - plain));
+        plain = i + 2;
         const char escape = inside[++i];
         if (escape == 'u') {
             int code = 0;
@@ -284,13 +282,14 @@ QString JsonScanner::string(Value value) const
                 code = code * 16 + hexValue(inside[i + k]);
             out += QChar(char16_t(code));
             i += 4;
+            plain = i + 1;
             continue;
         }
         // Five letters stand for control characters; any other escaped character for itself.
         const qsizetype control = QByteArrayView("bfnrt").indexOf(escape);
         out += QChar::fromLatin1(control < 0 ? escape : "\b\f\n\r\t"[control]);
     }
-    return out + QString::fromUtf8(run);
+    return out + QString::fromUtf8(inside.sliced(plain));
 }
 
 bool JsonScanner::integer(Value value, int64_t& result) const

@@ -96,18 +96,19 @@ class JsonLevelScanner
         return std::all_of(inside.begin(), inside.end(), isBlank);
     }
 
-    void addId(TilesetSite& site, Value value, bool noneAllowed)
+    // A tile id that may be -1, none.
+    void addId(TilesetSite& site, Value value)
     {
         if (value.valid())
-            site.ids.push_back({value.span, noneAllowed});
+            site.ids.push_back({value.span, true});
     }
 
     // Each element of array that is an object: its member key as a tile id.
-    void addIdsOf(TilesetSite& site, Value array, QStringView key, bool noneAllowed)
+    void addIdsOf(TilesetSite& site, Value array, QStringView key)
     {
         json_.elements(array, [&](int64_t, Value item) {
             if (item.kind == '{')
-                addId(site, JsonFields(json_, item).value(key), noneAllowed);
+                addId(site, JsonFields(json_, item).value(key));
         });
     }
 
@@ -178,12 +179,12 @@ class JsonLevelScanner
             if (set.kind != '{')
                 return;
             const JsonFields wang(json_, set);
-            addId(site, wang.value(u"tile"), true);
+            addId(site, wang.value(u"tile"));
             for (const char16_t* colours : {u"colors", u"cornercolors", u"edgecolors"})
-                addIdsOf(site, wang.value(colours), u"tile", true);
+                addIdsOf(site, wang.value(colours), u"tile");
             addJsonArrayEntries(json_, site, wang.value(u"wangtiles"), site.lists++, u"tileid");
         });
-        addIdsOf(site, fields.value(u"terrains"), u"tile", true);
+        addIdsOf(site, fields.value(u"terrains"), u"tile");
         sites_.tilesets.push_back(std::move(site));
     }
 
@@ -233,17 +234,17 @@ class JsonLevelScanner
         // What every block of the layer starts from.
         CellBlock model;
         model.compression = method.value_or(LayerCompression::None);
+        const auto refuse = [&](QStringView key, const QString& why) {
+            model.problem = Problem{fields.value(key).span.begin, where, why};
+        };
         if (!base64 && !encoding.isEmpty() && encoding != u"csv")
-            model.problem =
-                Problem{fields.value(u"encoding").span.begin, where,
-                        QStringLiteral("the encoding %1 is unknown").arg(quotedPath(encoding))};
+            refuse(u"encoding",
+                   QStringLiteral("the encoding %1 is unknown").arg(quotedPath(encoding)));
         else if (!method)
-            model.problem = Problem{
-                fields.value(u"compression").span.begin, where,
-                QStringLiteral("the compression %1 is unknown").arg(quotedPath(compression))};
+            refuse(u"compression",
+                   QStringLiteral("the compression %1 is unknown").arg(quotedPath(compression)));
         else if (*method != LayerCompression::None && !base64)
-            model.problem = Problem{fields.value(u"compression").span.begin, where,
-                                    QStringLiteral("only base64 data can be compressed")};
+            refuse(u"compression", QStringLiteral("only base64 data can be compressed"));
 
         const Value chunks = fields.value(u"chunks");
         if (chunks.kind == '[') {
