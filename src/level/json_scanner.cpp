@@ -17,13 +17,8 @@ bool isDigit(char c)
 
 int hexValue(char c)
 {
-    if (isDigit(c))
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    const int at = int(QByteArrayView("0123456789abcdefABCDEF").indexOf(c));
+    return at < 16 ? at : at - 6;
 }
 
 qsizetype pastBlanks(QByteArrayView text, qsizetype at)
@@ -104,10 +99,9 @@ class Checker
             return string();
         if (c == '-' || isDigit(c))
             return number();
-        for (const char* word : {"true", "false", "null"}) {
-            const QByteArrayView literal(word);
-            if (text_.sliced(at_).startsWith(literal)) {
-                at_ += literal.size();
+        for (const QByteArrayView word : {"true", "false", "null"}) {
+            if (text_.sliced(at_).startsWith(word)) {
+                at_ += word.size();
                 return true;
             }
         }
