@@ -90,14 +90,11 @@ template <typename Visit> void JsonScanner::members(Value object, Visit visit) c
     qsizetype at = skipBlanks(object.span.begin + 1);
     qsizetype lead = object.span.begin + 1;
     while (text_[at] == '"') {
-        Member member;
-        member.leadBegin = lead;
         const qsizetype keyEnd = skipString(at);
-        member.keyText = {at + 1, keyEnd - 1};
-        member.key = string({{at, keyEnd}, '"'});
-        at = skipBlanks(skipBlanks(keyEnd) + 1);  // past the colon
-        member.value = valueAt(at);
-        visit(static_cast<const Member&>(member));
+        const qsizetype valueBegin = skipBlanks(skipBlanks(keyEnd) + 1);  // past the colon
+        const Member member{string({{at, keyEnd}, '"'}), {at + 1, keyEnd - 1}, lead,
+                            valueAt(valueBegin)};
+        visit(member);
         at = skipBlanks(member.value.span.end);
         if (text_[at] != ',')
             break;
