@@ -7,6 +7,9 @@
 
 namespace {
 
+using Value = JsonScanner::Value;
+using Member = JsonScanner::Member;
+
 bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
@@ -14,90 +17,91 @@ bool isDigit(char c)
 
 int hexValue(char c)
 {
-    if (isDigit(c))
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    const int at = int(QByteArrayView("0123456789abcdefABCDEF").indexOf(c));
+    return at < 16 ? at : at - 6;
+}
+
+qsizetype pastBlanks(QByteArrayView text, qsizetype at)
+{
+    while (at < text.size() && isBlank(text[at]))
+        ++at;
+    return at;
 }
 
 // A strict reader of the JSON grammar with an explicit stack, so deep nesting costs no call depth.
 class Checker
 {
   public:
-    Checker(const QByteArray& text, std::vector<Span>& containers)
-        : text_(text), size_(text.size()), containers_(containers)
+    Checker(QByteArrayView text, std::vector<Span>& containers)
+        : text_(text), containers_(containers)
     {
     }
 
     bool run(qsizetype& errorAt, QString& error)
     {
-        // Containers still open: '{' or '['; after each value, what may follow depends on the top.
-        std::vector<char> open;
-        at_ = blanks(0);
+        if (document())
+            return true;
+        errorAt = at_;
+        error = reason_;
+        return false;
+    }
+
+  private:
+    // One value with blanks around it at most.
+    bool document()
+    {
+        at_ = pastBlanks(text_, 0);
         for (;;) {
-            if (!value(open))
-                return fail(errorAt, error);
+            if (!value())
+                return false;
             // Close containers and move to the next member or element.
             for (;;) {
-                at_ = blanks(at_);
-                if (open.empty()) {
-                    if (at_ != size_)
-                        return fail(errorAt, error,
-                                    QStringLiteral("text follows the end of the JSON"));
-                    return true;
-                }
-                const char closer = open.back() == '{' ? '}' : ']';
-                if (at_ < size_ && text_[at_] == closer) {
-                    close(open);
+                at_ = pastBlanks(text_, at_);
+                if (open_.empty())
+                    return at_ == text_.size() ||
+                           expected(QStringLiteral("text follows the end of the JSON"));
+                const char closer = open_.back() == '{' ? '}' : ']';
+                if (holds(at_, closer)) {
+                    close();
                     continue;
                 }
-                if (at_ < size_ && text_[at_] == ',') {
-                    at_ = blanks(at_ + 1);
-                    if (open.back() == '{' && !key())
-                        return fail(errorAt, error);
-                    break;
-                }
-                return fail(
-                    errorAt, error,
-                    QStringLiteral("a ',' or '%1' is missing").arg(QChar::fromLatin1(closer)));
+                if (!holds(at_, ','))
+                    return expected(
+                        QStringLiteral("a ',' or '%1' is missing").arg(QChar::fromLatin1(closer)));
+                at_ = pastBlanks(text_, at_ + 1);
+                if (open_.back() == '{' && !key())
+                    return false;
+                break;
             }
         }
     }
 
-  private:
     // One value, or the opening of a container (then its first key when an object).
-    bool value(std::vector<char>& open)
+    bool value()
     {
-        if (at_ >= size_)
+        if (at_ >= text_.size())
             return expected(QStringLiteral("the JSON ends too early"));
         const char c = text_[at_];
         if (c == '{' || c == '[') {
-            if (open.size() >= kDeepest)
+            if (open_.size() >= kDeepest)
                 return expected(QStringLiteral("the JSON is nested too deeply"));
-            open.push_back(c);
+            open_.push_back(c);
             openAt_.push_back(containers_.size());
             containers_.push_back({at_, -1});
-            at_ = blanks(at_ + 1);
-            const char closer = c == '{' ? '}' : ']';
-            if (at_ < size_ && text_[at_] == closer) {
-                close(open);
+            at_ = pastBlanks(text_, at_ + 1);
+            if (holds(at_, c == '{' ? '}' : ']')) {
+                close();
                 return true;
             }
-            if (c == '{')
-                return key() && value(open);
-            return value(open);
+            return (c == '[' || key()) && value();
         }
         if (c == '"')
             return string();
         if (c == '-' || isDigit(c))
             return number();
-        for (const char* word : {"true", "false", "null"}) {
-            const QByteArrayView literal(word);
-            if (QByteArrayView(text_).sliced(at_).startsWith(literal)) {
-                at_ += literal.size();
+        for (const QByteArrayView word : {"true", "false", "null"}) {
+            if (text_.sliced(at_).startsWith(word)) {
+                at_ += word.size();
                 return true;
             }
         }
@@ -105,9 +109,9 @@ class Checker
     }
 
     // Closes the innermost container at its closing bracket.
-    void close(std::vector<char>& open)
+    void close()
     {
-        open.pop_back();
+        open_.pop_back();
         containers_[openAt_.back()].end = ++at_;
         openAt_.pop_back();
     }
@@ -115,21 +119,21 @@ class Checker
     // A member's key and its colon, leaving at_ on the value.
     bool key()
     {
-        if (at_ >= size_ || text_[at_] != '"')
+        if (!holds(at_, '"'))
             return expected(QStringLiteral("a member name is missing"));
         if (!string())
             return false;
-        at_ = blanks(at_);
-        if (at_ >= size_ || text_[at_] != ':')
+        at_ = pastBlanks(text_, at_);
+        if (!holds(at_, ':'))
             return expected(QStringLiteral("a ':' is missing"));
-        at_ = blanks(at_ + 1);
+        at_ = pastBlanks(text_, at_ + 1);
         return true;
     }
 
     bool string()
     {
         ++at_;
-        while (at_ < size_) {
+        while (at_ < text_.size()) {
             const uchar c = uchar(text_[at_]);
             if (c == '"') {
                 ++at_;
@@ -137,23 +141,21 @@ class Checker
             }
             if (c < 0x20)
                 return expected(QStringLiteral("a string holds a control character"));
-            if (c == '\\') {
-                if (at_ + 1 >= size_)
-                    break;
-                const char escape = text_[at_ + 1];
-                if (escape == 'u') {
-                    for (int i = 2; i < 6; ++i)
-                        if (at_ + i >= size_ || hexValue(text_[at_ + i]) < 0)
-                            return expected(QStringLiteral("a \\u escape is incomplete"));
-                    at_ += 6;
-                    continue;
-                }
-                if (!QByteArrayView("\"\\/bfnrt").contains(escape))
-                    return expected(QStringLiteral("a string holds an unknown escape"));
-                at_ += 2;
+            if (c != '\\') {
+                ++at_;
                 continue;
             }
-            ++at_;
+            if (at_ + 1 >= text_.size())
+                break;
+            const char escape = text_[at_ + 1];
+            if (escape == 'u') {
+                for (int i = 2; i < 6; ++i)
+                    if (at_ + i >= text_.size() || hexValue(text_[at_ + i]) < 0)
+                        return expected(QStringLiteral("a \\u escape is incomplete"));
+            } else if (!QByteArrayView("\"\\/bfnrt").contains(escape)) {
+                return expected(QStringLiteral("a string holds an unknown escape"));
+            }
+            at_ += escape == 'u' ? 6 : 2;
         }
         return expected(QStringLiteral("a string is not closed"));
     }
@@ -162,43 +164,31 @@ class Checker
     {
         if (text_[at_] == '-')
             ++at_;
-        if (at_ >= size_ || !isDigit(text_[at_]))
-            return expected(QStringLiteral("a number has no digits"));
-        if (text_[at_] == '0')
+        if (holds(at_, '0'))
             ++at_;
-        else
-            at_ = digits(at_);
-        if (at_ < size_ && text_[at_] == '.') {
-            const qsizetype after = digits(at_ + 1);
-            if (after == at_ + 1)
-                return expected(QStringLiteral("a number has no digits after its point"));
-            at_ = after;
-        }
-        if (at_ < size_ && (text_[at_] == 'e' || text_[at_] == 'E')) {
-            qsizetype from = at_ + 1;
-            if (from < size_ && (text_[from] == '+' || text_[from] == '-'))
-                ++from;
-            const qsizetype after = digits(from);
-            if (after == from)
-                return expected(QStringLiteral("a number has no digits in its exponent"));
-            at_ = after;
-        }
+        else if (!digitsFrom(at_, "a number has no digits"))
+            return false;
+        if (holds(at_, '.') && !digitsFrom(at_ + 1, "a number has no digits after its point"))
+            return false;
+        if (!holds(at_, 'e') && !holds(at_, 'E'))
+            return true;
+        const qsizetype from = holds(at_ + 1, '+') || holds(at_ + 1, '-') ? at_ + 2 : at_ + 1;
+        return digitsFrom(from, "a number has no digits in its exponent");
+    }
+
+    // At least one digit from `from` on; at_ goes past them.
+    bool digitsFrom(qsizetype from, const char* missing)
+    {
+        qsizetype after = from;
+        while (after < text_.size() && isDigit(text_[after]))
+            ++after;
+        if (after == from)
+            return expected(QString::fromLatin1(missing));
+        at_ = after;
         return true;
     }
 
-    qsizetype digits(qsizetype at) const
-    {
-        while (at < size_ && isDigit(text_[at]))
-            ++at;
-        return at;
-    }
-
-    qsizetype blanks(qsizetype at) const
-    {
-        while (at < size_ && isBlank(text_[at]))
-            ++at;
-        return at;
-    }
+    bool holds(qsizetype at, char c) const { return at < text_.size() && text_[at] == c; }
 
     bool expected(const QString& reason)
     {
@@ -206,17 +196,10 @@ class Checker
         return false;
     }
 
-    bool fail(qsizetype& errorAt, QString& error, const QString& reason = QString())
-    {
-        errorAt = at_;
-        error = reason.isEmpty() ? reason_ : reason;
-        return false;
-    }
-
     static constexpr size_t kDeepest = 512;
-    const QByteArray& text_;
-    const qsizetype size_;
+    const QByteArrayView text_;
     std::vector<Span>& containers_;
+    std::vector<char> open_;      // the open containers' brackets; what may follow is the top's
     std::vector<size_t> openAt_;  // the open containers' places in containers_
     qsizetype at_ = 0;
     QString reason_;
@@ -235,9 +218,7 @@ bool JsonScanner::check(qsizetype& errorAt, QString& error) const
 
 qsizetype JsonScanner::skipBlanks(qsizetype at) const
 {
-    while (at < text_.size() && isBlank(text_[at]))
-        ++at;
-    return at;
+    return pastBlanks(text_, at);
 }
 
 qsizetype JsonScanner::skipString(qsizetype at) const
@@ -259,27 +240,11 @@ JsonScanner::Value JsonScanner::valueAt(qsizetype at) const
     if (c == '"')
         return {{at, skipString(at)}, '"'};
     if (c == '{' || c == '[') {
+        // check() noted every container of the text.
         const auto found = std::lower_bound(
             containers_.begin(), containers_.end(), at,
             [](const Span& container, qsizetype begin) { return container.begin < begin; });
-        if (found != containers_.end() && found->begin == at)
-            return {*found, c};
-        // The text is checked, so only strings can hide brackets.
-        qsizetype depth = 0;
-        qsizetype i = at;
-        do {
-            const char d = text_[i];
-            if (d == '"') {
-                i = skipString(i);
-                continue;
-            }
-            if (d == '{' || d == '[')
-                ++depth;
-            else if (d == '}' || d == ']')
-                --depth;
-            ++i;
-        } while (depth > 0);
-        return {{at, i}, c};
+        return found != containers_.end() && found->begin == at ? Value{*found, c} : Value();
     }
     qsizetype i = at;
     while (i < text_.size() && !isBlank(text_[i]) && text_[i] != ',' && text_[i] != '}' &&
@@ -298,45 +263,27 @@ QString JsonScanner::string(Value value) const
     if (!inside.contains('\\'))
         return QString::fromUtf8(inside);
     QString out;
-    QByteArray run;  // plain bytes waiting for UTF-8 decoding
+    qsizetype plain = 0;  // where the bytes waiting for UTF-8 decoding start
     for (qsizetype i = 0; i < inside.size(); ++i) {
-        if (inside[i] != '\\') {
-            run.append(inside[i]);
+        if (inside[i] != '\\')
             continue;
-        }
-        out += QString::fromUtf8(run);
-        run.clear();
+        out += QString::fromUtf8(inside.sliced(plain, i - plain));
+        plain = i + 2;
         const char escape = inside[++i];
-        switch (escape) {
-        case 'b':
-            out += QChar(u'\b');
-            break;
-        case 'f':
-            out += QChar(u'\f');
-            break;
-        case 'n':
-            out += QChar(u'\n');
-            break;
-        case 'r':
-            out += QChar(u'\r');
-            break;
-        case 't':
-            out += QChar(u'\t');
-            break;
-        case 'u': {
+        if (escape == 'u') {
             int code = 0;
             for (int k = 1; k <= 4; ++k)
                 code = code * 16 + hexValue(inside[i + k]);
             out += QChar(char16_t(code));
             i += 4;
-            break;
+            plain = i + 1;
+            continue;
         }
-        default:
-            out += QChar::fromLatin1(escape);
-            break;
-        }
+        // Five letters stand for control characters; any other escaped character for itself.
+        const qsizetype control = QByteArrayView("bfnrt").indexOf(escape);
+        out += QChar::fromLatin1(control < 0 ? escape : "\b\f\n\r\t"[control]);
     }
-    return out + QString::fromUtf8(run);
+    return out + QString::fromUtf8(inside.sliced(plain));
 }
 
 bool JsonScanner::integer(Value value, int64_t& result) const
@@ -346,15 +293,8 @@ bool JsonScanner::integer(Value value, int64_t& result) const
                             result);
 }
 
-namespace {
-
-using Fields = JsonFields;
-using Value = JsonScanner::Value;
-
-}  // namespace
-
 void addJsonEntry(const JsonScanner& json, TilesetSite& site, int list, Span id, Span whole,
-              Value object, int container, int item)
+                  Value object, int container, int item, bool keyedProperties)
 {
     if (!id.valid())
         return;
@@ -364,23 +304,28 @@ void addJsonEntry(const JsonScanner& json, TilesetSite& site, int list, Span id,
     entry.whole = whole;
     entry.container = container;
     entry.item = item;
+    const auto addProperty = [&](const QString& name, Value value) {
+        if (value.kind == '"' || value.kind == '0')
+            entry.properties.push_back(
+                {name, value.kind == '"' ? json.stringInside(value) : value.span});
+    };
     if (object.kind == '{') {
-        const Fields fields(json, object);
+        const JsonFields fields(json, object);
         json.elements(fields.value(u"animation"), [&](int64_t, Value frame) {
             if (frame.kind == '{')
-                if (const Value tile = Fields(json, frame).value(u"tileid"); tile.valid())
+                if (const Value tile = JsonFields(json, frame).value(u"tileid"); tile.valid())
                     entry.frames.push_back(tile.span);
         });
         json.elements(fields.value(u"properties"), [&](int64_t, Value property) {
             if (property.kind != '{')
                 return;
-            const Fields named(json, property);
-            const Value value = named.value(u"value");
-            if (value.kind == '"' || value.kind == '0')
-                entry.properties.push_back(
-                    {json.string(named.value(u"name")),
-                     value.kind == '"' ? json.stringInside(value) : value.span});
+            const JsonFields named(json, property);
+            addProperty(json.string(named.value(u"name")), named.value(u"value"));
         });
+        if (keyedProperties)
+            json.members(object, [&](const Member& member) {
+                addProperty(member.key, member.value);
+            });
         // An object holding only its id, or nothing at all when keyed by it.
         const bool keyed = whole.begin != object.span.begin;
         entry.empty = fields.all().size() == (keyed ? 0u : 1u);
@@ -398,8 +343,7 @@ void addJsonArrayEntries(const JsonScanner& json, TilesetSite& site, Value array
     json.elements(array, [&](int64_t index, Value item) {
         site.containers.back().items.push_back(item.span);
         if (item.kind == '{')
-            addJsonEntry(json, site, list, Fields(json, item).value(key).span, item.span, item,
-                     container, int(index));
+            addJsonEntry(json, site, list, JsonFields(json, item).value(key).span, item.span, item,
+                         container, int(index));
     });
 }
-

@@ -90,14 +90,11 @@ template <typename Visit> void JsonScanner::members(Value object, Visit visit) c
     qsizetype at = skipBlanks(object.span.begin + 1);
     qsizetype lead = object.span.begin + 1;
     while (text_[at] == '"') {
-        Member member;
-        member.leadBegin = lead;
         const qsizetype keyEnd = skipString(at);
-        member.keyText = {at + 1, keyEnd - 1};
-        member.key = string({{at, keyEnd}, '"'});
-        at = skipBlanks(skipBlanks(keyEnd) + 1);  // past the colon
-        member.value = valueAt(at);
-        visit(static_cast<const Member&>(member));
+        const qsizetype valueBegin = skipBlanks(skipBlanks(keyEnd) + 1);  // past the colon
+        const Member member{string({{at, keyEnd}, '"'}), {at + 1, keyEnd - 1}, lead,
+                            valueAt(valueBegin)};
+        visit(member);
         at = skipBlanks(member.value.span.end);
         if (text_[at] != ',')
             break;
@@ -123,9 +120,11 @@ template <typename Visit> void JsonScanner::elements(Value array, Visit visit) c
 struct TilesetSite;
 
 // An entry of list in site for the tile id at id, with the animation frames and properties of its
-// object; container and item: its place in site.containers.
+// object; container and item: its place in site.containers. keyedProperties: the object's members
+// are its tile's properties by name too (an older file's tileproperties).
 void addJsonEntry(const JsonScanner& json, TilesetSite& site, int list, Span id, Span whole,
-                  JsonScanner::Value object, int container, int item);
+                  JsonScanner::Value object, int container, int item,
+                  bool keyedProperties = false);
 
 // Each element of array (the objects among them) as an entry of list in site, its tile id under
 // key, in a container of its own so that entries can leave with their commas.

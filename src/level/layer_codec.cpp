@@ -8,7 +8,7 @@
 
 #include <QtEndian>
 #include <algorithm>
-#include <cstring>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -28,8 +28,14 @@ class GrowingOutput
     }
     char* at(qint64 produced) { return bytes_.data() + produced; }
     qint64 capacity() const { return bytes_.size(); }
-    bool full() const { return capacity() == limit_; }
-    void grow() { bytes_.resize(qsizetype(std::min<qint64>(limit_, capacity() * 2))); }
+    // Doubles the room, up to the limit; false when it stands there already.
+    bool grow()
+    {
+        if (capacity() == limit_)
+            return false;
+        bytes_.resize(qsizetype(std::min<qint64>(limit_, capacity() * 2)));
+        return true;
+    }
     QByteArray take(qint64 produced)
     {
         bytes_.resize(qsizetype(produced));
@@ -46,14 +52,19 @@ QString tooMany()
     return QStringLiteral("the data holds more cells than the layer");
 }
 
+bool failed(QString& error, const QString& reason)
+{
+    error = reason;
+    return false;
+}
+
 bool inflateInto(QByteArrayView packed, bool gzip, qint64 expectedBytes, QByteArray& raw,
                  QString& error)
 {
     z_stream stream{};
-    if (inflateInit2(&stream, gzip ? 16 + MAX_WBITS : MAX_WBITS) != Z_OK) {
-        error = QStringLiteral("zlib could not start");
-        return false;
-    }
+    if (inflateInit2(&stream, gzip ? 16 + MAX_WBITS : MAX_WBITS) != Z_OK)
+        return failed(error, QStringLiteral("zlib could not start"));
+    const std::unique_ptr<z_stream, decltype(&inflateEnd)> ending(&stream, &inflateEnd);
     const QString method = gzip ? QStringLiteral("gzip") : QStringLiteral("zlib");
     GrowingOutput out(expectedBytes, packed.size());
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
@@ -65,73 +76,52 @@ bool inflateInto(QByteArrayView packed, bool gzip, qint64 expectedBytes, QByteAr
         if (status == Z_STREAM_END)
             break;
         const bool stuck = status == Z_BUF_ERROR && stream.avail_in != 0 && stream.avail_out != 0;
-        if ((status != Z_OK && status != Z_BUF_ERROR) || stuck) {
-            error = QStringLiteral("the %1 data is damaged").arg(method);
-        } else if (stream.avail_out == 0) {
-            if (!out.full()) {
-                out.grow();
-                stream.next_out = reinterpret_cast<Bytef*>(out.at(qint64(stream.total_out)));
-                stream.avail_out = uInt(out.capacity() - qint64(stream.total_out));
-                continue;
-            }
-            error = tooMany();
+        if ((status != Z_OK && status != Z_BUF_ERROR) || stuck)
+            return failed(error, QStringLiteral("the %1 data is damaged").arg(method));
+        if (stream.avail_out == 0) {
+            if (!out.grow())
+                return failed(error, tooMany());
+            stream.next_out = reinterpret_cast<Bytef*>(out.at(qint64(stream.total_out)));
+            stream.avail_out = uInt(out.capacity() - qint64(stream.total_out));
         } else if (stream.avail_in == 0) {
-            error = QStringLiteral("the %1 data ends too early").arg(method);
-        } else {
-            continue;
+            return failed(error, QStringLiteral("the %1 data ends too early").arg(method));
         }
-        inflateEnd(&stream);
-        return false;
     }
-    const qint64 produced = qint64(stream.total_out);
-    const bool trailing = stream.avail_in != 0;
-    inflateEnd(&stream);
-    if (trailing) {
-        error = QStringLiteral("bytes follow the end of the %1 data").arg(method);
-        return false;
-    }
-    raw = out.take(produced);
+    if (stream.avail_in != 0)
+        return failed(error, QStringLiteral("bytes follow the end of the %1 data").arg(method));
+    raw = out.take(qint64(stream.total_out));
     return true;
 }
 
 bool zstdInto(QByteArrayView packed, qint64 expectedBytes, QByteArray& raw, QString& error)
 {
-    ZSTD_DStream* stream = ZSTD_createDStream();
-    if (!stream) {
-        error = QStringLiteral("zstd could not start");
-        return false;
-    }
+    const std::unique_ptr<ZSTD_DStream, decltype(&ZSTD_freeDStream)> stream(ZSTD_createDStream(),
+                                                                            &ZSTD_freeDStream);
+    if (!stream)
+        return failed(error, QStringLiteral("zstd could not start"));
     GrowingOutput out(expectedBytes, packed.size());
     ZSTD_inBuffer in{packed.data(), size_t(packed.size()), 0};
     ZSTD_outBuffer target{out.at(0), size_t(out.capacity()), 0};
     for (;;) {
         const size_t before = in.pos + target.pos;
-        const size_t status = ZSTD_decompressStream(stream, &target, &in);
-        if (ZSTD_isError(status)) {
-            error = QStringLiteral("the zstd data is damaged (%1)")
-                        .arg(QString::fromLatin1(ZSTD_getErrorName(status)));
-        } else if (target.pos == target.size) {
-            if (!out.full()) {
-                out.grow();
-                target.dst = out.at(0);
-                target.size = size_t(out.capacity());
-                continue;
-            }
-            error = tooMany();
+        const size_t status = ZSTD_decompressStream(stream.get(), &target, &in);
+        if (ZSTD_isError(status))
+            return failed(error, QStringLiteral("the zstd data is damaged (%1)")
+                                     .arg(QString::fromLatin1(ZSTD_getErrorName(status))));
+        if (target.pos == target.size) {
+            if (!out.grow())
+                return failed(error, tooMany());
+            target.dst = out.at(0);
+            target.size = size_t(out.capacity());
         } else if (in.pos == in.size) {
             // Everything read and room left: the stream has given all it holds.
             if (status == 0)
                 break;
-            error = QStringLiteral("the zstd data ends too early");
+            return failed(error, QStringLiteral("the zstd data ends too early"));
         } else if (in.pos + target.pos == before) {
-            error = QStringLiteral("the zstd data is damaged");
-        } else {
-            continue;
+            return failed(error, QStringLiteral("the zstd data is damaged"));
         }
-        ZSTD_freeDStream(stream);
-        return false;
     }
-    ZSTD_freeDStream(stream);
     raw = out.take(qint64(target.pos));
     return true;
 }
@@ -166,14 +156,14 @@ QByteArray zstdBytes(const QByteArray& raw, int level)
 
 std::optional<LayerCompression> layerCompressionNamed(QStringView name)
 {
-    if (name.isEmpty())
-        return LayerCompression::None;
-    if (name == u"zlib")
-        return LayerCompression::Zlib;
-    if (name == u"gzip")
-        return LayerCompression::Gzip;
-    if (name == u"zstd")
-        return LayerCompression::Zstd;
+    static constexpr std::pair<const char16_t*, LayerCompression> kNames[] = {
+        {u"", LayerCompression::None},
+        {u"zlib", LayerCompression::Zlib},
+        {u"gzip", LayerCompression::Gzip},
+        {u"zstd", LayerCompression::Zstd}};
+    for (const auto& [named, compression] : kNames)
+        if (name == QStringView(named))
+            return compression;
     return std::nullopt;
 }
 
@@ -193,29 +183,24 @@ bool decodeLayerData(QByteArrayView base64, LayerCompression compression, qint64
             compact.append(c);
     const auto decoded = QByteArray::fromBase64Encoding(
         compact, QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded) {
-        error = QStringLiteral("the data is not valid base64");
-        return false;
-    }
+    if (!decoded)
+        return failed(error, QStringLiteral("the data is not valid base64"));
     const qint64 expectedBytes = expectedCells * 4;
-    QByteArray raw;
-    if (compression == LayerCompression::None) {
-        raw = decoded.decoded;
-    } else {
-        const bool ok = compression == LayerCompression::Zstd
-                            ? zstdInto(decoded.decoded, expectedBytes, raw, error)
-                            : inflateInto(decoded.decoded, compression == LayerCompression::Gzip,
-                                          expectedBytes, raw, error);
-        if (!ok)
-            return false;
-    }
-    if (raw.size() != expectedBytes) {
-        error = raw.size() % 4 != 0 ? QStringLiteral("the data ends in the middle of a cell")
-                                    : QStringLiteral("the data holds %1 cells instead of %2")
-                                          .arg(raw.size() / 4)
-                                          .arg(expectedCells);
+    QByteArray raw = decoded.decoded;
+    const bool unpacked =
+        compression == LayerCompression::None ||
+        (compression == LayerCompression::Zstd
+             ? zstdInto(decoded.decoded, expectedBytes, raw, error)
+             : inflateInto(decoded.decoded, compression == LayerCompression::Gzip, expectedBytes,
+                           raw, error));
+    if (!unpacked)
         return false;
-    }
+    if (raw.size() != expectedBytes)
+        return failed(error, raw.size() % 4 != 0
+                                 ? QStringLiteral("the data ends in the middle of a cell")
+                                 : QStringLiteral("the data holds %1 cells instead of %2")
+                                       .arg(raw.size() / 4)
+                                       .arg(expectedCells));
     cells.resize(size_t(expectedCells));
     qFromLittleEndian<uint32_t>(raw.constData(), qsizetype(expectedCells), cells.data());
     return true;
@@ -226,18 +211,9 @@ QByteArray encodeLayerData(const std::vector<uint32_t>& cells, LayerCompression 
 {
     QByteArray raw(qsizetype(cells.size() * 4), Qt::Uninitialized);
     qToLittleEndian<uint32_t>(cells.data(), qsizetype(cells.size()), raw.data());
-    switch (compression) {
-    case LayerCompression::None:
-        break;
-    case LayerCompression::Zlib:
-        raw = deflateBytes(raw, false, level);
-        break;
-    case LayerCompression::Gzip:
-        raw = deflateBytes(raw, true, level);
-        break;
-    case LayerCompression::Zstd:
+    if (compression == LayerCompression::Zstd)
         raw = zstdBytes(raw, level);
-        break;
-    }
+    else if (compression != LayerCompression::None)
+        raw = deflateBytes(raw, compression == LayerCompression::Gzip, level);
     return raw.toBase64();
 }

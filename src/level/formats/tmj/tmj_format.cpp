@@ -10,7 +10,23 @@ namespace
 using Value = JsonScanner::Value;
 using Member = JsonScanner::Member;
 
-using Fields = JsonFields;
+// A tileset's whole numbers, and where the remap finds those it may rewrite (null: never).
+struct TilesetNumber {
+    const char16_t* key;
+    int64_t TilesetFacts::*fact;
+    Span TilesetSite::*site;
+};
+constexpr TilesetNumber kTilesetNumbers[] = {
+    {u"firstgid", &TilesetFacts::firstGid, nullptr},
+    {u"tilewidth", &TilesetFacts::tileWidth, nullptr},
+    {u"tileheight", &TilesetFacts::tileHeight, nullptr},
+    {u"spacing", &TilesetFacts::spacing, &TilesetSite::spacing},
+    {u"margin", &TilesetFacts::margin, &TilesetSite::margin},
+    {u"tilecount", &TilesetFacts::tileCount, &TilesetSite::tileCount},
+    {u"columns", &TilesetFacts::columns, &TilesetSite::columns},
+    {u"imagewidth", &TilesetFacts::imageWidth, &TilesetSite::imageWidth},
+    {u"imageheight", &TilesetFacts::imageHeight, &TilesetSite::imageHeight},
+};
 
 class JsonLevelScanner
 {
@@ -29,7 +45,7 @@ class JsonLevelScanner
             return false;
         }
         const Value root = json_.root();
-        const Fields fields(json_, root);
+        const JsonFields fields(json_, root);
         const QString type = json_.string(fields.value(u"type"));
         const bool looksLikeTileset =
             !fields.find(u"layers") &&
@@ -80,31 +96,20 @@ class JsonLevelScanner
         return std::all_of(inside.begin(), inside.end(), isBlank);
     }
 
-    void readNumber(TilesetSite& site, const QString& path, Value value, int64_t& target)
+    // A tile id that may be -1, none.
+    void addId(TilesetSite& site, Value value)
     {
         if (value.valid())
-            readTilesetNumber(site, bytes_, value.span, true, path, target);
-    }
-
-    void addId(TilesetSite& site, Value value, bool noneAllowed)
-    {
-        if (value.valid())
-            site.ids.push_back({value.span, noneAllowed});
+            site.ids.push_back({value.span, true});
     }
 
     // Each element of array that is an object: its member key as a tile id.
-    void addIdsOf(TilesetSite& site, Value array, QStringView key, bool noneAllowed)
+    void addIdsOf(TilesetSite& site, Value array, QStringView key)
     {
         json_.elements(array, [&](int64_t, Value item) {
             if (item.kind == '{')
-                addId(site, Fields(json_, item).value(key), noneAllowed);
+                addId(site, JsonFields(json_, item).value(key));
         });
-    }
-
-    // A member's whole text, from its key's opening quote to the end of its value.
-    static Span memberSpan(const Member& member)
-    {
-        return {member.keyText.begin - 1, member.value.span.end};
     }
 
     // Each member of an object as an entry of list, keyed by its tile id. properties: each
@@ -117,18 +122,11 @@ class JsonLevelScanner
         site.containers.push_back({{object.span.begin + 1, object.span.end - 1}, {}});
         int index = 0;
         json_.members(object, [&](const Member& member) {
-            site.containers.back().items.push_back(memberSpan(member));
-            const size_t before = site.entries.size();
-            addJsonEntry(json_, site, list, member.keyText, memberSpan(member), member.value, container,
-                     index++);
-            if (!properties || site.entries.size() == before)
-                return;
-            json_.members(member.value, [&](const Member& property) {
-                const Value value = property.value;
-                if (value.kind == '"' || value.kind == '0')
-                    site.entries.back().properties.push_back(
-                        {property.key, value.kind == '"' ? json_.stringInside(value) : value.span});
-            });
+            // The member's whole text, from its key's opening quote to the end of its value.
+            const Span whole{member.keyText.begin - 1, member.value.span.end};
+            site.containers.back().items.push_back(whole);
+            addJsonEntry(json_, site, list, member.keyText, whole, member.value, container, index++,
+                         properties);
         });
     }
 
@@ -136,7 +134,7 @@ class JsonLevelScanner
     {
         if (object.kind != '{')
             return;
-        const Fields fields(json_, object);
+        const JsonFields fields(json_, object);
         TilesetSite site;
         site.at = object.span.begin;
         TilesetFacts& facts = site.facts;
@@ -149,23 +147,15 @@ class JsonLevelScanner
         const QString source = json_.string(fields.value(u"source"));
         if (!sites_.isTileset && !source.isEmpty())
             facts.file = pathFrom(folder_, source);
-        readNumber(site, where, fields.value(u"firstgid"), facts.firstGid);
-        readNumber(site, where, fields.value(u"tilewidth"), facts.tileWidth);
-        readNumber(site, where, fields.value(u"tileheight"), facts.tileHeight);
-        readNumber(site, where, fields.value(u"spacing"), facts.spacing);
-        readNumber(site, where, fields.value(u"margin"), facts.margin);
-        readNumber(site, where, fields.value(u"tilecount"), facts.tileCount);
-        readNumber(site, where, fields.value(u"columns"), facts.columns);
-        readNumber(site, where, fields.value(u"imagewidth"), facts.imageWidth);
-        readNumber(site, where, fields.value(u"imageheight"), facts.imageHeight);
+        for (const TilesetNumber& number : kTilesetNumbers) {
+            const Value value = fields.value(number.key);
+            if (value.valid())
+                readTilesetNumber(site, bytes_, value.span, true, where, facts.*number.fact);
+            if (number.site)
+                site.*number.site = value.span;
+        }
         if (facts.spacing < 0)
             facts.spacing = 0;
-        site.spacing = fields.value(u"spacing").span;
-        site.margin = fields.value(u"margin").span;
-        site.tileCount = fields.value(u"tilecount").span;
-        site.columns = fields.value(u"columns").span;
-        site.imageWidth = fields.value(u"imagewidth").span;
-        site.imageHeight = fields.value(u"imageheight").span;
 
         // A missing spacing goes after the tile height (else after the last member), written
         // the way that member is.
@@ -188,13 +178,13 @@ class JsonLevelScanner
         json_.elements(fields.value(u"wangsets"), [&](int64_t, Value set) {
             if (set.kind != '{')
                 return;
-            const Fields wang(json_, set);
-            addId(site, wang.value(u"tile"), true);
+            const JsonFields wang(json_, set);
+            addId(site, wang.value(u"tile"));
             for (const char16_t* colours : {u"colors", u"cornercolors", u"edgecolors"})
-                addIdsOf(site, wang.value(colours), u"tile", true);
+                addIdsOf(site, wang.value(colours), u"tile");
             addJsonArrayEntries(json_, site, wang.value(u"wangtiles"), site.lists++, u"tileid");
         });
-        addIdsOf(site, fields.value(u"terrains"), u"tile", true);
+        addIdsOf(site, fields.value(u"terrains"), u"tile");
         sites_.tilesets.push_back(std::move(site));
     }
 
@@ -204,20 +194,19 @@ class JsonLevelScanner
             if (layer.kind != '{')
                 return;
             const QString here = QStringLiteral("%1[%2]").arg(path, QString::number(index));
-            const Fields fields(json_, layer);
+            const JsonFields fields(json_, layer);
             const QString type = json_.string(fields.value(u"type"));
-            const QString where = QStringLiteral("%1, layer %2")
-                                      .arg(here, quotedPath(json_.string(fields.value(u"name"))));
+            // What follows the path of each part of the layer in messages.
+            const QString named = QStringLiteral(", layer %1")
+                                      .arg(quotedPath(json_.string(fields.value(u"name"))));
             if (type == u"group") {
                 walkLayers(fields.value(u"layers"), here + QStringLiteral(".layers"));
             } else if (type == u"objectgroup") {
                 json_.elements(fields.value(u"objects"), [&](int64_t item, Value object) {
-                    addObject(object, QStringLiteral("%1, layer %2")
-                                          .arg(here + QStringLiteral(".objects[%1]").arg(item),
-                                               quotedPath(json_.string(fields.value(u"name")))));
+                    addObject(object, here + QStringLiteral(".objects[%1]").arg(item) + named);
                 });
             } else if (type == u"tilelayer" || (type.isEmpty() && fields.find(u"data"))) {
-                addTileLayer(fields, here, where);
+                addTileLayer(fields, here, named);
             }
         });
     }
@@ -227,7 +216,7 @@ class JsonLevelScanner
     {
         if (object.kind != '{')
             return;
-        const Fields fields(json_, object);
+        const JsonFields fields(json_, object);
         const Value gid = fields.value(u"gid");
         if (gid.valid())
             sites_.objects.push_back({gid.span, gid.span.begin, where});
@@ -235,84 +224,82 @@ class JsonLevelScanner
                     where);
     }
 
-    void addTileLayer(const Fields& fields, const QString& here, const QString& where)
+    void addTileLayer(const JsonFields& fields, const QString& here, const QString& named)
     {
+        const QString where = here + named;
         const QString encoding = json_.string(fields.value(u"encoding"));
         const QString compression = json_.string(fields.value(u"compression"));
-        std::optional<Problem> problem;
         const auto method = layerCompressionNamed(compression);
         const bool base64 = encoding == u"base64";
-        if (!base64 && !encoding.isEmpty() && encoding != u"csv")
-            problem =
-                Problem{fields.value(u"encoding").span.begin, where,
-                        QStringLiteral("the encoding %1 is unknown").arg(quotedPath(encoding))};
-        else if (!method)
-            problem = Problem{
-                fields.value(u"compression").span.begin, where,
-                QStringLiteral("the compression %1 is unknown").arg(quotedPath(compression))};
-        else if (*method != LayerCompression::None && !base64)
-            problem = Problem{fields.value(u"compression").span.begin, where,
-                              QStringLiteral("only base64 data can be compressed")};
-
-        auto addBlock = [&](const Fields& holder, Value data, const QString& blockWhere,
-                            bool chunk) {
-            CellBlock block;
-            block.at = data.valid() ? data.span.begin : 0;
-            block.where = blockWhere;
-            block.compression = method.value_or(LayerCompression::None);
-            block.problem = problem;
-            int64_t* targets[] = {&block.width, &block.height, &block.originX, &block.originY};
-            const char16_t* names[] = {u"width", u"height", u"x", u"y"};
-            const char16_t* unreadable = nullptr;
-            for (int i = 0; i < (chunk ? 4 : 2); ++i) {
-                const Value value = holder.value(names[i]);
-                if (!json_.integer(value, *targets[i]) || *targets[i] > INT32_MAX ||
-                    *targets[i] < (i < 2 ? 0 : INT32_MIN)) {
-                    *targets[i] = 0;
-                    if (!unreadable)
-                        unreadable = names[i];
-                }
-            }
-            if (chunk)
-                block.where +=
-                    QStringLiteral(", chunk at (%1, %2)").arg(block.originX).arg(block.originY);
-            if (unreadable && !block.problem)
-                block.problem = Problem{block.at, block.where,
-                                        QStringLiteral("its %1 is not a size or place")
-                                            .arg(QString::fromUtf16(unreadable))};
-            if (base64 && data.kind == '"') {
-                block.form = CellBlock::Form::Base64;
-                block.text = json_.stringInside(data);
-                block.escaped = true;
-            } else if (!base64 && data.kind == '[') {
-                block.form = CellBlock::Form::CommaList;
-                block.text = {data.span.begin + 1, data.span.end - 1};
-            } else if (!block.problem) {
-                block.problem =
-                    Problem{block.at, block.where,
-                            base64 ? QStringLiteral("the data is not base64 text")
-                                   : QStringLiteral("the data is not an array of tile ids")};
-            }
-            sites_.blocks.push_back(std::move(block));
+        // What every block of the layer starts from.
+        CellBlock model;
+        model.compression = method.value_or(LayerCompression::None);
+        const auto refuse = [&](QStringView key, const QString& why) {
+            model.problem = Problem{fields.value(key).span.begin, where, why};
         };
+        if (!base64 && !encoding.isEmpty() && encoding != u"csv")
+            refuse(u"encoding",
+                   QStringLiteral("the encoding %1 is unknown").arg(quotedPath(encoding)));
+        else if (!method)
+            refuse(u"compression",
+                   QStringLiteral("the compression %1 is unknown").arg(quotedPath(compression)));
+        else if (*method != LayerCompression::None && !base64)
+            refuse(u"compression", QStringLiteral("only base64 data can be compressed"));
 
         const Value chunks = fields.value(u"chunks");
         if (chunks.kind == '[') {
             json_.elements(chunks, [&](int64_t index, Value chunk) {
-                if (chunk.kind != '{')
-                    return;
-                const Fields chunkFields(json_, chunk);
-                addBlock(chunkFields, chunkFields.value(u"data"),
-                         QStringLiteral("%1.chunks[%2]").arg(here).arg(index) +
-                             where.mid(here.size()),
-                         true);
+                if (chunk.kind == '{')
+                    addBlock(model, JsonFields(json_, chunk), base64,
+                             here + QStringLiteral(".chunks[%1]").arg(index) + named, true);
             });
         } else if (fields.find(u"data") && !(infinite_ && holdsNothing(fields.value(u"data")))) {
             // Unless empty in an infinite map: without chunks such a layer has no cells, whatever
             // size it gives.
-            addBlock(fields, fields.value(u"data"),
-                     here + QStringLiteral(".data") + where.mid(here.size()), false);
+            addBlock(model, fields, base64, here + QStringLiteral(".data") + named, false);
         }
+    }
+
+    // The cells of a layer (holder) or of one of its chunks, and their size (and place).
+    void addBlock(CellBlock block, const JsonFields& holder, bool base64, const QString& where,
+                  bool chunk)
+    {
+        const Value data = holder.value(u"data");
+        block.at = data.valid() ? data.span.begin : 0;
+        block.where = where;
+        int64_t* targets[] = {&block.width, &block.height, &block.originX, &block.originY};
+        const char16_t* names[] = {u"width", u"height", u"x", u"y"};
+        const char16_t* unreadable = nullptr;
+        for (int i = 0; i < (chunk ? 4 : 2); ++i) {
+            const Value value = holder.value(names[i]);
+            if (!json_.integer(value, *targets[i]) || *targets[i] > INT32_MAX ||
+                *targets[i] < (i < 2 ? 0 : INT32_MIN)) {
+                *targets[i] = 0;
+                if (!unreadable)
+                    unreadable = names[i];
+            }
+        }
+        if (chunk)
+            block.where +=
+                QStringLiteral(", chunk at (%1, %2)").arg(block.originX).arg(block.originY);
+        if (unreadable && !block.problem)
+            block.problem = Problem{block.at, block.where,
+                                    QStringLiteral("its %1 is not a size or place")
+                                        .arg(QString::fromUtf16(unreadable))};
+        if (base64 && data.kind == '"') {
+            block.form = CellBlock::Form::Base64;
+            block.text = json_.stringInside(data);
+            block.escaped = true;
+        } else if (!base64 && data.kind == '[') {
+            block.form = CellBlock::Form::CommaList;
+            block.text = {data.span.begin + 1, data.span.end - 1};
+        } else if (!block.problem) {
+            block.problem =
+                Problem{block.at, block.where,
+                        base64 ? QStringLiteral("the data is not base64 text")
+                               : QStringLiteral("the data is not an array of tile ids")};
+        }
+        sites_.blocks.push_back(std::move(block));
     }
 
     const QByteArray& bytes_;
@@ -321,11 +308,6 @@ class JsonLevelScanner
     LevelSites& sites_;
     bool infinite_ = false;
 };
-
-} // namespace
-
-namespace
-{
 
 class TmjFormat : public LevelFormat
 {
