@@ -29,6 +29,56 @@ bool isBareFileName(const QString& sheet)
     return !sheet.isEmpty() && QFileInfo(sheet).fileName() == sheet;
 }
 
+namespace {
+
+// Marks the tilesets with an image that matches; how many files they show.
+template <typename Matches>
+qsizetype markWhere(const std::vector<TilesetFacts>& tilesets, SheetChoice& choice,
+                    Matches&& matches)
+{
+    QStringList matched;
+    for (size_t i = 0; i < tilesets.size(); ++i) {
+        if (!tilesets[i].image.isEmpty() && matches(tilesets[i])) {
+            choice.isSheet[i] = true;
+            if (!matched.contains(imageIdentity(tilesets[i])))
+                matched << imageIdentity(tilesets[i]);
+        }
+    }
+    return matched.size();
+}
+
+// The one image of the sheet's file name, as a name alone names it.
+SheetChoice chooseByName(const std::vector<TilesetFacts>& tilesets, const QString& sheet,
+                         const QStringList& shown, SheetChoice choice)
+{
+    const QString name = QFileInfo(sheet).fileName();
+    QStringList candidates;  // the images of that name as written, each file once
+    QStringList candidateFiles;
+    for (const TilesetFacts& tileset : tilesets)
+        if (!tileset.image.isEmpty() && QFileInfo(tileset.image).fileName() == name &&
+            !candidateFiles.contains(imageIdentity(tileset))) {
+            candidateFiles << imageIdentity(tileset);
+            candidates << tileset.image;
+        }
+    const qsizetype byName = markWhere(
+        tilesets, choice, [&](const TilesetFacts& t) { return QFileInfo(t.image).fileName() == name; });
+    if (byName == 1) {
+        choice.verdict = SheetChoice::Verdict::Use;
+    } else if (byName > 1) {
+        choice.verdict = SheetChoice::Verdict::Refuse;
+        choice.isSheet.assign(tilesets.size(), false);
+        choice.reason = QStringLiteral("several of its tileset images are called %1 (%2); name "
+                                       "the sheet by its path")
+                            .arg(quotedPath(name), quotedList(candidates));
+    } else {
+        choice.reason = QStringLiteral("it does not use the sheet %1 (its tilesets show %2)")
+                            .arg(quotedPath(sheet), quotedList(shown));
+    }
+    return choice;
+}
+
+}  // namespace
+
 SheetChoice chooseSheet(const std::vector<TilesetFacts>& tilesets, const QString& sheet,
                         bool orByName)
 {
@@ -48,19 +98,6 @@ SheetChoice chooseSheet(const std::vector<TilesetFacts>& tilesets, const QString
         choice.reason = QStringLiteral("none of its tilesets has an image");
         return choice;
     }
-
-    auto markWhere = [&](auto&& matches) {
-        QStringList matched;
-        for (size_t i = 0; i < tilesets.size(); ++i) {
-            if (!tilesets[i].image.isEmpty() && matches(tilesets[i])) {
-                choice.isSheet[i] = true;
-                if (!matched.contains(imageIdentity(tilesets[i])))
-                    matched << imageIdentity(tilesets[i]);
-            }
-        }
-        return matched.size();
-    };
-
     if (sheet.isEmpty()) {
         if (identities.size() > 1) {
             choice.verdict = SheetChoice::Verdict::Refuse;
@@ -69,16 +106,16 @@ SheetChoice chooseSheet(const std::vector<TilesetFacts>& tilesets, const QString
                                 .arg(quotedList(shown));
             return choice;
         }
-        markWhere([](const TilesetFacts&) { return true; });
+        markWhere(tilesets, choice, [](const TilesetFacts&) { return true; });
         choice.verdict = SheetChoice::Verdict::Use;
         return choice;
     }
-
     // A path names one file, whatever other images share its name; a name alone names the one
     // image of that name.
     if (!isBareFileName(sheet)) {
         const QString wanted = fileIdentity(sheet);
-        if (markWhere([&](const TilesetFacts& t) { return imageIdentity(t) == wanted; }) > 0) {
+        if (markWhere(tilesets, choice,
+                      [&](const TilesetFacts& t) { return imageIdentity(t) == wanted; }) > 0) {
             choice.verdict = SheetChoice::Verdict::Use;
             return choice;
         }
@@ -88,28 +125,5 @@ SheetChoice chooseSheet(const std::vector<TilesetFacts>& tilesets, const QString
             return choice;
         }
     }
-    const QString name = QFileInfo(sheet).fileName();
-    QStringList candidates;  // the images of that name as written, each file once
-    QStringList candidateFiles;
-    for (const TilesetFacts& tileset : tilesets)
-        if (!tileset.image.isEmpty() && QFileInfo(tileset.image).fileName() == name &&
-            !candidateFiles.contains(imageIdentity(tileset))) {
-            candidateFiles << imageIdentity(tileset);
-            candidates << tileset.image;
-        }
-    const qsizetype byName = markWhere(
-        [&](const TilesetFacts& t) { return QFileInfo(t.image).fileName() == name; });
-    if (byName == 1) {
-        choice.verdict = SheetChoice::Verdict::Use;
-    } else if (byName > 1) {
-        choice.verdict = SheetChoice::Verdict::Refuse;
-        choice.isSheet.assign(tilesets.size(), false);
-        choice.reason = QStringLiteral("several of its tileset images are called %1 (%2); name "
-                                       "the sheet by its path")
-                            .arg(quotedPath(name), quotedList(candidates));
-    } else {
-        choice.reason = QStringLiteral("it does not use the sheet %1 (its tilesets show %2)")
-                            .arg(quotedPath(sheet), quotedList(shown));
-    }
-    return choice;
+    return chooseByName(tilesets, sheet, shown, choice);
 }
