@@ -164,10 +164,13 @@ class JsonLevelScanner
             anchor = &fields.all().back();
         if (anchor) {
             site.spacingInsertAt = anchor->value.span.end;
-            site.spacingPrefix =
-                "," + text({anchor->leadBegin, anchor->keyText.begin - 1}).toByteArray() +
-                "\"spacing\"" +
+            // A missing value is written as the one it follows: its blanks, its colon.
+            const QByteArray before =
+                "," + text({anchor->leadBegin, anchor->keyText.begin - 1}).toByteArray();
+            const QByteArray after =
                 text({anchor->keyText.end + 1, anchor->value.span.begin}).toByteArray();
+            site.spacingPrefix = before + "\"spacing\"" + after;
+            site.marginPrefix = before + "\"margin\"" + after;
         }
 
         // Older files key the tiles, and their properties, by their id.
@@ -325,12 +328,7 @@ class TmjFormat : public LevelFormat
               Problem& problem) const override
     {
         sites.edits = &jsonEdits();
-        if (!JsonLevelScanner(bytes, context.folder, sites).run(problem))
-            return false;
-        // A missing margin is written as a missing spacing is.
-        for (TilesetSite& tileset : sites.tilesets)
-            tileset.marginPrefix = QByteArray(tileset.spacingPrefix).replace("spacing", "margin");
-        return true;
+        return JsonLevelScanner(bytes, context.folder, sites).run(problem);
     }
 };
 
