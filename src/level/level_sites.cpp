@@ -430,9 +430,75 @@ std::optional<LevelBytesResult> remapCells(const LevelSites& sites, const QByteA
 
 }  // namespace
 
+LevelBytesResult remapBareNumbers(const LevelSites& sites, const QByteArray& bytes,
+                                  const LevelContext& context)
+{
+    const TileRemap& remap = context.remap;
+    const int64_t firstId = context.options.firstId;
+    LevelBytesResult result;
+    if (firstId != 0 && firstId != 1) {
+        result.reason = QStringLiteral("the first tile number must be 0 or 1, not %1").arg(firstId);
+        return result;
+    }
+    if (remap.keepsIds) {
+        result.status = LevelFileStatus::Skipped;
+        result.reason = QStringLiteral("it holds only tile numbers, and they stay");
+        return result;
+    }
+    auto fail = [&](Span span, const QString& reason) {
+        result.place = linePlace(bytes, span.begin);
+        result.reason = reason;
+        return result;
+    };
+    std::vector<uint8_t>* named = context.options.use ? &context.options.use->named : nullptr;
+    const int64_t count = remap.tileCount();
+    StretchWriter numbers(bytes);
+    for (const Span& span : sites.bareNumbers) {
+        const QByteArrayView field = QByteArrayView(bytes).sliced(span.begin, span.size());
+        int64_t number = 0;
+        if (!parseWholeNumber(field, true, number))
+            return fail(span, QStringLiteral("%1 is not a tile number")
+                                  .arg(quotedPath(QString::fromUtf8(
+                                      field.first(std::min<qsizetype>(field.size(), 40))))));
+        if (number < firstId)
+            continue;
+        if (number - firstId >= count)
+            return fail(span, QStringLiteral("the tile number %1 lies beyond the sheet's %2 tiles "
+                                             "(numbers %3 to %4)")
+                                  .arg(number)
+                                  .arg(count)
+                                  .arg(firstId)
+                                  .arg(firstId + count - 1));
+        const size_t tile = size_t(number - firstId);
+        if (named)
+            (*named)[tile] = 1;
+        if (remap.newIndexOf[tile] < 0)
+            return fail(span, QStringLiteral("tile %1 is dropped").arg(number));
+        if (!remap.symmetry(tile).isIdentity())
+            return fail(span, QStringLiteral("tile %1 becomes tile %2 turned, and %3 cells hold "
+                                             "no flips")
+                                  .arg(number)
+                                  .arg(firstId + remap.newIndexOf[tile])
+                                  .arg(sites.edits->name()));
+        const int64_t now = firstId + remap.newIndexOf[tile];
+        if (now != number) {
+            numbers.replaceNumber(span, now);
+            ++result.cellsChanged;
+        }
+    }
+    result.status = LevelFileStatus::Updated;
+    result.sheetImage = context.options.sheet;
+    TextSplice splice;
+    numbers.finish(splice);
+    result.bytes = splice.isEmpty() ? bytes : splice.apply(bytes);
+    return result;
+}
+
 LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
                             const LevelContext& context)
 {
+    if (sites.bare)
+        return remapBareNumbers(sites, bytes, context);
     const TileRemap& remap = context.remap;
     if (!sites.placed.empty())
         if (const QString shortfall =

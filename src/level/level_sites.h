@@ -178,6 +178,11 @@ struct TileRect {
 struct LevelSites {
     const LevelEdits* edits = nullptr;  // the format's own way of writing its text
     bool byGid = true;  // cells and objects name tiles by global ids over all the tilesets
+    // Cells of bare tile numbers that name no tileset (bareNumbers, in the order they stand): the
+    // sheet is the one the run names, its first tile is numbered options.firstId, smaller numbers
+    // are empty cells, and the cells hold no flips.
+    bool bare = false;
+    std::vector<Span> bareNumbers;
     bool isTileset = false;
     bool isTemplate = false; // a template file: one object and the tileset its gid counts in
     int compressionLevel = -1;
@@ -231,6 +236,10 @@ std::optional<Problem> remapTileData(const TilesetSite& site, const QByteArray& 
                                      const TileRemap& remap, const QString& where,
                                      TextSplice& splice, qint64& moved, TileUse* use,
                                      const QStringList& tileProperties, const LevelEdits& edits);
+
+// Rewrites bare tile numbers (LevelSites::bare).
+LevelBytesResult remapBareNumbers(const LevelSites& sites, const QByteArray& bytes,
+                                  const LevelContext& context);
 
 // Chooses the sheet among the sites' tilesets and rewrites what names its tiles.
 LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
