@@ -10,111 +10,60 @@ namespace
 {
 
 // The elements that matter, by where they stand; everything else is Other and only passed over.
+// File stands above the root element.
 enum class Kind {
-    Other,
-    Map,
-    Template,
-    Tileset,
-    TilesetImage,
-    TileDef,
-    TileProperties,
-    TileProperty,
-    Animation,
-    Frame,
-    WangSets,
-    WangSet,
-    WangColor,
-    WangTile,
-    TerrainTypes,
-    Terrain,
-    Layer,
-    Data,
-    Chunk,
-    DataTile,
-    ObjectLayer,
-    Object,
-    Group,
+    Other, File, Map, Template, Group,
+    Tileset, TilesetImage, TileDef, TileProperties, TileProperty, Animation, Frame,
+    WangSets, WangSet, WangColor, WangTile, TerrainTypes, Terrain,
+    Layer, Data, Chunk, DataTile, ObjectLayer, Object,
+};
+
+// Each element that matters, under the parent it matters in.
+struct ChildRule {
+    Kind parent;
+    const char16_t* name;
+    Kind kind;
+};
+
+constexpr ChildRule kChildRules[] = {
+    {Kind::File, u"map", Kind::Map},
+    {Kind::File, u"tileset", Kind::Tileset},
+    {Kind::File, u"template", Kind::Template},
+    {Kind::Template, u"tileset", Kind::Tileset},
+    {Kind::Template, u"object", Kind::Object},
+    {Kind::Map, u"tileset", Kind::Tileset},
+    {Kind::Map, u"layer", Kind::Layer},
+    {Kind::Map, u"objectgroup", Kind::ObjectLayer},
+    {Kind::Map, u"group", Kind::Group},
+    {Kind::Group, u"layer", Kind::Layer},
+    {Kind::Group, u"objectgroup", Kind::ObjectLayer},
+    {Kind::Group, u"group", Kind::Group},
+    {Kind::Tileset, u"image", Kind::TilesetImage},
+    {Kind::Tileset, u"tile", Kind::TileDef},
+    {Kind::Tileset, u"wangsets", Kind::WangSets},
+    {Kind::Tileset, u"terraintypes", Kind::TerrainTypes},
+    {Kind::TileDef, u"animation", Kind::Animation},
+    {Kind::TileDef, u"properties", Kind::TileProperties},
+    {Kind::TileProperties, u"property", Kind::TileProperty},
+    {Kind::Animation, u"frame", Kind::Frame},
+    {Kind::WangSets, u"wangset", Kind::WangSet},
+    {Kind::WangSet, u"wangcolor", Kind::WangColor},
+    {Kind::WangSet, u"wangcornercolor", Kind::WangColor},
+    {Kind::WangSet, u"wangedgecolor", Kind::WangColor},
+    {Kind::WangSet, u"wangtile", Kind::WangTile},
+    {Kind::TerrainTypes, u"terrain", Kind::Terrain},
+    {Kind::Layer, u"data", Kind::Data},
+    {Kind::Data, u"chunk", Kind::Chunk},
+    {Kind::Data, u"tile", Kind::DataTile},
+    {Kind::Chunk, u"tile", Kind::DataTile},
+    {Kind::ObjectLayer, u"object", Kind::Object},
 };
 
 Kind classify(Kind parent, QStringView name)
 {
-    switch (parent) {
-    case Kind::Template:
-        if (name == u"tileset")
-            return Kind::Tileset;
-        if (name == u"object")
-            return Kind::Object;
-        break;
-    case Kind::Map:
-    case Kind::Group:
-        if (name == u"tileset" && parent == Kind::Map)
-            return Kind::Tileset;
-        if (name == u"layer")
-            return Kind::Layer;
-        if (name == u"objectgroup")
-            return Kind::ObjectLayer;
-        if (name == u"group")
-            return Kind::Group;
-        break;
-    case Kind::Tileset:
-        if (name == u"image")
-            return Kind::TilesetImage;
-        if (name == u"tile")
-            return Kind::TileDef;
-        if (name == u"wangsets")
-            return Kind::WangSets;
-        if (name == u"terraintypes")
-            return Kind::TerrainTypes;
-        break;
-    case Kind::TileDef:
-        if (name == u"animation")
-            return Kind::Animation;
-        if (name == u"properties")
-            return Kind::TileProperties;
-        break;
-    case Kind::TileProperties:
-        if (name == u"property")
-            return Kind::TileProperty;
-        break;
-    case Kind::Animation:
-        if (name == u"frame")
-            return Kind::Frame;
-        break;
-    case Kind::WangSets:
-        if (name == u"wangset")
-            return Kind::WangSet;
-        break;
-    case Kind::WangSet:
-        if (name == u"wangcolor" || name == u"wangcornercolor" || name == u"wangedgecolor")
-            return Kind::WangColor;
-        if (name == u"wangtile")
-            return Kind::WangTile;
-        break;
-    case Kind::TerrainTypes:
-        if (name == u"terrain")
-            return Kind::Terrain;
-        break;
-    case Kind::Layer:
-        if (name == u"data")
-            return Kind::Data;
-        break;
-    case Kind::Data:
-        if (name == u"chunk")
-            return Kind::Chunk;
-        if (name == u"tile")
-            return Kind::DataTile;
-        break;
-    case Kind::Chunk:
-        if (name == u"tile")
-            return Kind::DataTile;
-        break;
-    case Kind::ObjectLayer:
-        if (name == u"object")
-            return Kind::Object;
-        break;
-    default:
-        break;
-    }
+    for (const ChildRule& rule : kChildRules)
+        if (rule.parent == parent && name == QStringView(rule.name))
+            return rule.kind;
     return Kind::Other;
 }
 
@@ -294,12 +243,9 @@ class XmlScanner
                 const qsizetype tagBegin = bytes_.lastIndexOf('<', tagEnd - 1);
                 if (!isTag(tagBegin, tagEnd, problem))
                     return false;
-                Kind kind = Kind::Other;
+                const Kind kind =
+                    classify(stack_.empty() ? Kind::File : stack_.back().kind, reader_.name());
                 if (stack_.empty()) {
-                    kind = reader_.name() == u"map"        ? Kind::Map
-                           : reader_.name() == u"tileset"  ? Kind::Tileset
-                           : reader_.name() == u"template" ? Kind::Template
-                                                           : Kind::Other;
                     if (kind == Kind::Other) {
                         problem = {tagBegin, QString(),
                                    QStringLiteral("it is neither a map nor a tileset nor a "
@@ -309,8 +255,6 @@ class XmlScanner
                     }
                     sites_.isTileset = kind == Kind::Tileset;
                     sites_.isTemplate = kind == Kind::Template;
-                } else {
-                    kind = classify(stack_.back().kind, reader_.name());
                 }
                 stack_.push_back({kind, tagBegin, tagEnd});
                 start(stack_.back());
