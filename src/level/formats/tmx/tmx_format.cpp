@@ -161,16 +161,6 @@ class TagAttributes
     Span value_;
 };
 
-Span attributeSpan(const QByteArray& bytes, qsizetype tagBegin, qsizetype tagEnd,
-                   QByteArrayView name)
-{
-    TagAttributes attributes(bytes, tagBegin, tagEnd);
-    while (attributes.next())
-        if (attributes.name() == name)
-            return attributes.value();
-    return {};
-}
-
 bool isUtf8(const QByteArray& bytes)
 {
     for (const char c : bytes) {
@@ -202,6 +192,39 @@ QByteArray asciiAsUtf8(const QByteArray& bytes)
     return bytes;
 }
 
+// Refuses the whole file for why, at the byte offset at.
+bool refuse(Problem& problem, qsizetype at, const QString& why)
+{
+    problem = {at, QString(), why};
+    return false;
+}
+
+// The first thing wrong with a layer or cell block is the one it reports.
+void noteFirst(std::optional<Problem>& problem, qsizetype at, const QString& where,
+               const QString& why)
+{
+    if (!problem)
+        problem = Problem{at, where, why};
+}
+
+// A tileset's whole-number attributes: the fact each one gives and, for those the remap may
+// rewrite, where the site keeps its value's place.
+struct TilesetNumber {
+    const char* name;
+    int64_t TilesetFacts::*fact;
+    Span TilesetSite::*place;
+};
+
+constexpr TilesetNumber kTilesetNumbers[] = {
+    {"firstgid", &TilesetFacts::firstGid, nullptr},
+    {"tilewidth", &TilesetFacts::tileWidth, nullptr},
+    {"tileheight", &TilesetFacts::tileHeight, nullptr},
+    {"spacing", &TilesetFacts::spacing, &TilesetSite::spacing},
+    {"margin", &TilesetFacts::margin, &TilesetSite::margin},
+    {"tilecount", &TilesetFacts::tileCount, &TilesetSite::tileCount},
+    {"columns", &TilesetFacts::columns, &TilesetSite::columns},
+};
+
 struct LayerFacts {
     QString where;
     int64_t width = 0;
@@ -223,60 +246,27 @@ class XmlScanner
             const QXmlStreamReader::TokenType token = reader_.readNext();
             if (token == QXmlStreamReader::StartDocument) {
                 const QStringView encoding = reader_.documentEncoding();
-                if (!encoding.isEmpty() && encoding.compare(u"utf-8", Qt::CaseInsensitive) != 0) {
-                    problem = {0, QString(),
-                               QStringLiteral("the file is written in %1; only UTF-8 is read")
-                                   .arg(encoding.toString())};
-                    return false;
-                }
+                if (!encoding.isEmpty() && encoding.compare(u"utf-8", Qt::CaseInsensitive) != 0)
+                    return refuse(problem, 0,
+                                  QStringLiteral("the file is written in %1; only UTF-8 is read")
+                                      .arg(encoding.toString()));
             } else if (token == QXmlStreamReader::DTD) {
                 // Text expanded from the file's own entities stands nowhere in the file.
-                if (!reader_.entityDeclarations().isEmpty()) {
-                    problem = {offsets_.byteAt(reader_.characterOffset()), QString(),
-                               QStringLiteral("the file declares entities of its own, which are "
-                                              "not read here")};
-                    return false;
-                }
+                if (!reader_.entityDeclarations().isEmpty())
+                    return refuse(problem, offsets_.byteAt(reader_.characterOffset()),
+                                  QStringLiteral("the file declares entities of its own, which "
+                                                 "are not read here"));
             } else if (token == QXmlStreamReader::StartElement) {
-                const qsizetype tagEnd = offsets_.byteAt(reader_.characterOffset());
-                // '<' cannot stand inside an attribute value, so the last one opens this tag.
-                const qsizetype tagBegin = bytes_.lastIndexOf('<', tagEnd - 1);
-                if (!isTag(tagBegin, tagEnd, problem))
+                if (!startElement(problem))
                     return false;
-                const Kind kind =
-                    classify(stack_.empty() ? Kind::File : stack_.back().kind, reader_.name());
-                if (stack_.empty()) {
-                    if (kind == Kind::Other) {
-                        problem = {tagBegin, QString(),
-                                   QStringLiteral("it is neither a map nor a tileset nor a "
-                                                  "template (it starts with <%1>)")
-                                       .arg(reader_.name().toString())};
-                        return false;
-                    }
-                    sites_.isTileset = kind == Kind::Tileset;
-                    sites_.isTemplate = kind == Kind::Template;
-                }
-                stack_.push_back({kind, tagBegin, tagEnd});
-                start(stack_.back());
             } else if (token == QXmlStreamReader::EndElement) {
-                const qsizetype closeEnd = offsets_.byteAt(reader_.characterOffset());
-                const Open open = stack_.back();
-                stack_.pop_back();
-                // A self-closing tag reads nothing more before its end.
-                const qsizetype contentEnd =
-                    closeEnd == open.tagEnd ? open.tagEnd : bytes_.lastIndexOf('<', closeEnd - 1);
-                if (contentEnd < open.tagEnd ||
-                    !isTag(contentEnd == open.tagEnd ? open.tagBegin : contentEnd, closeEnd,
-                           problem))
+                if (!endElement(problem))
                     return false;
-                finish(open, contentEnd, closeEnd);
             }
         }
-        if (reader_.hasError()) {
-            problem = {offsets_.byteAt(reader_.characterOffset()), QString(),
-                       QStringLiteral("the XML is malformed (%1)").arg(reader_.errorString())};
-            return false;
-        }
+        if (reader_.hasError())
+            return refuse(problem, offsets_.byteAt(reader_.characterOffset()),
+                          QStringLiteral("the XML is malformed (%1)").arg(reader_.errorString()));
         return true;
     }
 
@@ -290,6 +280,44 @@ class XmlScanner
         bool chunks = false; // Data: held chunks
     };
 
+    bool startElement(Problem& problem)
+    {
+        const qsizetype tagEnd = offsets_.byteAt(reader_.characterOffset());
+        // '<' cannot stand inside an attribute value, so the last one opens this tag.
+        const qsizetype tagBegin = bytes_.lastIndexOf('<', tagEnd - 1);
+        if (!isTag(tagBegin, tagEnd, problem))
+            return false;
+        const Kind kind =
+            classify(stack_.empty() ? Kind::File : stack_.back().kind, reader_.name());
+        if (stack_.empty()) {
+            if (kind == Kind::Other)
+                return refuse(problem, tagBegin,
+                              QStringLiteral("it is neither a map nor a tileset nor a template "
+                                             "(it starts with <%1>)")
+                                  .arg(reader_.name().toString()));
+            sites_.isTileset = kind == Kind::Tileset;
+            sites_.isTemplate = kind == Kind::Template;
+        }
+        stack_.push_back({kind, tagBegin, tagEnd});
+        start(stack_.back());
+        return true;
+    }
+
+    bool endElement(Problem& problem)
+    {
+        const qsizetype closeEnd = offsets_.byteAt(reader_.characterOffset());
+        const Open open = stack_.back();
+        stack_.pop_back();
+        // A self-closing tag reads nothing more before its end.
+        const qsizetype contentEnd =
+            closeEnd == open.tagEnd ? open.tagEnd : bytes_.lastIndexOf('<', closeEnd - 1);
+        if (contentEnd < open.tagEnd ||
+            !isTag(contentEnd == open.tagEnd ? open.tagBegin : contentEnd, closeEnd, problem))
+            return false;
+        finish(open, contentEnd, closeEnd);
+        return true;
+    }
+
     // Whether [begin, end) is a tag, as the reader's offsets promise; a defence against text the
     // offsets cannot follow.
     bool isTag(qsizetype begin, qsizetype end, Problem& problem) const
@@ -297,77 +325,48 @@ class XmlScanner
         if (begin >= 0 && end > begin && end <= bytes_.size() && bytes_[begin] == '<' &&
             bytes_[end - 1] == '>')
             return true;
-        problem = {std::max<qsizetype>(begin, 0), QString(),
-                   QStringLiteral("the XML could not be followed here")};
-        return false;
+        return refuse(problem, std::max<qsizetype>(begin, 0),
+                      QStringLiteral("the XML could not be followed here"));
     }
 
+    // Every element below a tileset's belongs to the tileset read last.
     void start(Open& open)
     {
         switch (open.kind) {
         case Kind::Map:
-            infinite_ = attributeText("infinite") == u"1";
-            if (const Span span = attribute(open, "compressionlevel"); span.valid()) {
-                int64_t level = -1;
-                if (parseWholeNumber(text(span), true, level))
-                    sites_.compressionLevel = int(std::clamp<int64_t>(level, -1, 22));
-            }
-            break;
+            return startMap(open);
         case Kind::Tileset:
-            startTileset(open);
-            break;
+            return startTileset(open);
         case Kind::TilesetImage:
-            startImage(open);
-            break;
+            return startImage(open);
         case Kind::TileDef:
-            addEntry(open, "id", 0);
-            break;
+            return addEntry(open, "id", false);
         case Kind::WangTile:
-            if (!sites_.tilesets.empty())
-                addEntry(open, "tileid", sites_.tilesets.back().lists - 1);
-            break;
+            return addEntry(open, "tileid", true);
         case Kind::Frame:
-            addFrame(open);
-            break;
+            return addFrame(open);
         case Kind::TileProperty:
-            addProperty(open);
-            break;
+            return addProperty(open);
         case Kind::WangSet:
-            if (!sites_.tilesets.empty())
-                ++sites_.tilesets.back().lists;
-            addTileId(open, "tile", true);
-            break;
+            ++sites_.tilesets.back().lists;
+            return addTileId(open);
         case Kind::WangColor:
         case Kind::Terrain:
-            addTileId(open, "tile", true);
-            break;
+            return addTileId(open);
         case Kind::Layer:
-            startLayer(open);
-            break;
-        case Kind::Data:
-            startData(open);
-            break;
-        case Kind::Chunk:
-            startChunk(open);
-            break;
-        case Kind::DataTile:
-            addCell(open);
-            break;
+            return startLayer(open);
         case Kind::ObjectLayer:
-            layers_.push_back({layerWhere(), 0, 0, {}});
-            break;
-        case Kind::Object: {
-            const QString where =
-                layers_.empty()
-                    ? QStringLiteral("object")
-                    : layers_.back().where + QStringLiteral(", object %1").arg(attributeText("id"));
-            if (const Span gid = attribute(open, "gid"); gid.valid())
-                sites_.objects.push_back({gid, open.tagBegin, where});
-            addTemplate(sites_, folder_, attributeText("template"), open.tagBegin, where);
-            break;
-        }
+            return layers_.push_back({layerWhere(), 0, 0, {}});
+        case Kind::Data:
+            return startData(open);
+        case Kind::Chunk:
+            return startChunk(open);
+        case Kind::DataTile:
+            return addCell(open);
+        case Kind::Object:
+            return addObject(open);
         default:
-            break;
+            return;
         }
     }
 
@@ -389,10 +388,8 @@ class XmlScanner
             // A layer of an infinite map holds its cells in chunks; without any it is empty.
             if (infinite_ && open.block < 0 && isBlankText(open.tagEnd, contentEnd))
                 return;
-            Open data = open;
-            if (data.block < 0)
-                newBlock(data, dataForm_);
-            CellBlock& block = sites_.blocks[size_t(data.block)];
+            const int index = open.block >= 0 ? open.block : newBlock(open.tagBegin);
+            CellBlock& block = sites_.blocks[size_t(index)];
             if (block.form != CellBlock::Form::Numbers)
                 setText(block, open.tagEnd, contentEnd);
         }
@@ -406,16 +403,23 @@ class XmlScanner
         return true;
     }
 
+    void startMap(const Open& open)
+    {
+        infinite_ = attributeText("infinite") == u"1";
+        int64_t level = -1;
+        if (parseWholeNumber(text(attribute(open, "compressionlevel")), true, level))
+            sites_.compressionLevel = int(std::clamp<int64_t>(level, -1, 22));
+    }
+
     void startTileset(const Open& open)
     {
         TilesetSite site;
         site.at = open.tagBegin;
-        TilesetFacts& facts = site.facts;
-        facts.folder = folder_;
-        facts.name = attributeText("name");
+        site.facts.folder = folder_;
+        site.facts.name = attributeText("name");
         const QString source = attributeText("source");
         if (!sites_.isTileset && !source.isEmpty())
-            facts.file = pathFrom(folder_, source);
+            site.facts.file = pathFrom(folder_, source);
         TagAttributes attributes(bytes_, open.tagBegin, open.tagEnd);
         // A missing spacing goes after the tile height, as the attributes are usually ordered, with
         // the same blanks before it; without a tile height, after the last attribute.
@@ -423,26 +427,17 @@ class XmlScanner
         site.spacingPrefix = " spacing=\"";
         bool placed = false;
         while (attributes.next()) {
-            const QByteArrayView name = attributes.name();
-            const Span value = attributes.value();
-            if (name == "firstgid")
-                readNumber(site, value, facts.firstGid);
-            else if (name == "tilewidth")
-                readNumber(site, value, facts.tileWidth);
-            else if (name == "tileheight")
-                readNumber(site, value, facts.tileHeight);
-            else if (name == "spacing")
-                readNumber(site, site.spacing = value, facts.spacing);
-            else if (name == "margin")
-                readNumber(site, site.margin = value, facts.margin);
-            else if (name == "tilecount")
-                readNumber(site, site.tileCount = value, facts.tileCount);
-            else if (name == "columns")
-                readNumber(site, site.columns = value, facts.columns);
+            for (const TilesetNumber& number : kTilesetNumbers) {
+                if (attributes.name() != number.name)
+                    continue;
+                if (number.place)
+                    site.*number.place = attributes.value();
+                readNumber(site, attributes.value(), site.facts.*number.fact);
+            }
             if (!placed) {
                 site.spacingInsertAt = attributes.afterLast();
                 site.spacingPrefix = attributes.gap().toByteArray() + "spacing=\"";
-                placed = name == "tileheight";
+                placed = attributes.name() == "tileheight";
             }
         }
         site.spacingSuffix = "\"";
@@ -453,21 +448,16 @@ class XmlScanner
     {
         TilesetSite& site = sites_.tilesets.back();
         site.facts.image = attributeText("source");
-        site.imageWidth = attribute(open, "width");
-        site.imageHeight = attribute(open, "height");
-        if (site.imageWidth.valid())
-            readNumber(site, site.imageWidth, site.facts.imageWidth);
-        if (site.imageHeight.valid())
-            readNumber(site, site.imageHeight, site.facts.imageHeight);
+        readNumber(site, site.imageWidth = attribute(open, "width"), site.facts.imageWidth);
+        readNumber(site, site.imageHeight = attribute(open, "height"), site.facts.imageHeight);
     }
 
-    void addEntry(Open& open, QByteArrayView name, int list)
+    // A <tile> entry of the tileset, or a Wang tile in the list of the Wang set read last.
+    void addEntry(Open& open, QByteArrayView name, bool ofWangSet)
     {
-        if (sites_.tilesets.empty())
-            return;
         TilesetSite& site = sites_.tilesets.back();
         TileEntry entry;
-        entry.list = list;
+        entry.list = ofWangSet ? site.lists - 1 : 0;
         entry.id = attribute(open, name);
         entry.whole.begin = open.tagBegin;
         if (!entry.id.valid())
@@ -476,32 +466,35 @@ class XmlScanner
         site.entries.push_back(std::move(entry));
     }
 
+    // The entry of the <tile> two levels up; null when it has none.
+    TileEntry* outerEntry()
+    {
+        const Open& tile = stack_[stack_.size() - 3];
+        return tile.entry >= 0 ? &sites_.tilesets.back().entries[size_t(tile.entry)] : nullptr;
+    }
+
     // An animation frame's tile, inside the <tile> entry two levels up.
     void addFrame(const Open& open)
     {
-        const Open& tile = stack_[stack_.size() - 3];
-        const Span value = attribute(open, "tileid");
-        if (tile.entry >= 0 && value.valid())
-            sites_.tilesets.back().entries[size_t(tile.entry)].frames.push_back(value);
+        TileEntry* entry = outerEntry();
+        if (const Span value = attribute(open, "tileid"); entry && value.valid())
+            entry->frames.push_back(value);
     }
 
     // A custom property of the <tile> entry two levels up; one whose value is its text (several
     // lines) names no tile.
     void addProperty(const Open& open)
     {
-        const Open& tile = stack_[stack_.size() - 3];
-        const Span value = attribute(open, "value");
-        if (tile.entry >= 0 && value.valid())
-            sites_.tilesets.back().entries[size_t(tile.entry)].properties.push_back(
-                {attributeText("name"), value});
+        TileEntry* entry = outerEntry();
+        if (const Span value = attribute(open, "value"); entry && value.valid())
+            entry->properties.push_back({attributeText("name"), value});
     }
 
-    void addTileId(const Open& open, QByteArrayView name, bool noneAllowed)
+    // The representative tile of a Wang set, colour or terrain; -1 is none.
+    void addTileId(const Open& open)
     {
-        if (sites_.tilesets.empty())
-            return;
-        if (const Span value = attribute(open, name); value.valid())
-            sites_.tilesets.back().ids.push_back({value, noneAllowed});
+        if (const Span value = attribute(open, "tile"); value.valid())
+            sites_.tilesets.back().ids.push_back({value, true});
     }
 
     QString layerWhere() const
@@ -523,60 +516,59 @@ class XmlScanner
         layers_.push_back(layer);
     }
 
-    void startData(Open& open)
+    // The data's form and compression hold for its chunks too; what is wrong with them, for every
+    // block of the data.
+    void startData(const Open& open)
     {
         const QString encoding = attributeText("encoding");
         const QString compression = attributeText("compression");
+        const auto refuseData = [&](const QString& why) {
+            dataProblem_ = Problem{open.tagBegin, layers_.back().where, why};
+        };
         dataProblem_.reset();
-        dataCompression_ = LayerCompression::None;
-        if (encoding.isEmpty()) {
+        if (encoding.isEmpty())
             dataForm_ = CellBlock::Form::Numbers;
-        } else if (encoding == u"csv") {
+        else if (encoding == u"csv")
             dataForm_ = CellBlock::Form::CommaList;
-        } else if (encoding == u"base64") {
+        else if (encoding == u"base64")
             dataForm_ = CellBlock::Form::Base64;
-        } else {
-            dataProblem_ =
-                Problem{open.tagBegin, layers_.back().where,
-                        QStringLiteral("the encoding %1 is unknown").arg(quotedPath(encoding))};
-        }
-        if (const auto method = layerCompressionNamed(compression)) {
-            dataCompression_ = *method;
-        } else {
-            dataProblem_ = Problem{
-                open.tagBegin, layers_.back().where,
-                QStringLiteral("the compression %1 is unknown").arg(quotedPath(compression))};
-        }
+        else
+            refuseData(QStringLiteral("the encoding %1 is unknown").arg(quotedPath(encoding)));
+        const auto method = layerCompressionNamed(compression);
+        dataCompression_ = method.value_or(LayerCompression::None);
+        if (!method)
+            refuseData(
+                QStringLiteral("the compression %1 is unknown").arg(quotedPath(compression)));
         if (dataCompression_ != LayerCompression::None && dataForm_ != CellBlock::Form::Base64)
-            dataProblem_ = Problem{open.tagBegin, layers_.back().where,
-                                   QStringLiteral("only base64 data can be compressed")};
+            refuseData(QStringLiteral("only base64 data can be compressed"));
     }
 
-    void newBlock(Open& open, CellBlock::Form form)
+    // A block of cells of the layer read last, starting at at; its index.
+    int newBlock(qsizetype at)
     {
         const LayerFacts& layer = layers_.back();
         CellBlock block;
-        block.form = form;
+        block.form = dataForm_;
         block.compression = dataCompression_;
         block.width = layer.width;
         block.height = layer.height;
-        block.at = open.tagBegin;
+        block.at = at;
         block.where = layer.where;
         block.problem = layer.problem ? layer.problem : dataProblem_;
-        open.block = int(sites_.blocks.size());
         sites_.blocks.push_back(std::move(block));
+        return int(sites_.blocks.size()) - 1;
     }
 
     void startChunk(Open& open)
     {
         Open& data = stack_[stack_.size() - 2];
         data.chunks = true;
-        newBlock(open, dataForm_);
-        CellBlock& block = sites_.blocks.back();
+        open.block = newBlock(open.tagBegin);
+        CellBlock& block = sites_.blocks[size_t(open.block)];
         block.problem = dataProblem_;
-        if (data.block >= 0 && !block.problem)
-            block.problem = Problem{open.tagBegin, block.where,
-                                    QStringLiteral("the data mixes chunks and tiles")};
+        if (data.block >= 0)
+            noteFirst(block.problem, open.tagBegin, block.where,
+                      QStringLiteral("the data mixes chunks and tiles"));
         int64_t* targets[] = {&block.originX, &block.originY, &block.width, &block.height};
         const char* names[] = {"x", "y", "width", "height"};
         for (int i = 0; i < 4; ++i) {
@@ -584,10 +576,9 @@ class XmlScanner
             if (!parseWholeNumber(text(attribute(open, names[i])), signedValue, *targets[i]) ||
                 *targets[i] > INT32_MAX || *targets[i] < INT32_MIN) {
                 *targets[i] = 0;
-                if (!block.problem)
-                    block.problem = Problem{open.tagBegin, block.where,
-                                            QStringLiteral("the chunk's %1 is not a number")
-                                                .arg(QString::fromLatin1(names[i]))};
+                noteFirst(block.problem, open.tagBegin, block.where,
+                          QStringLiteral("the chunk's %1 is not a number")
+                              .arg(QString::fromLatin1(names[i])));
             }
         }
         block.where += QStringLiteral(", chunk at (%1, %2)").arg(block.originX).arg(block.originY);
@@ -599,16 +590,24 @@ class XmlScanner
         if (parent.kind == Kind::Data && parent.chunks)
             return; // a stray tile beside chunks; the chunks already carry the complaint
         if (parent.block < 0)
-            newBlock(parent, dataForm_);
+            parent.block = newBlock(parent.tagBegin);
         CellBlock& block = sites_.blocks[size_t(parent.block)];
-        if (block.form != CellBlock::Form::Numbers) {
-            if (!block.problem)
-                block.problem = Problem{open.tagBegin, block.where,
-                                        QStringLiteral("the data holds <tile> elements, but "
-                                                       "says it is encoded")};
-            return;
-        }
-        block.numbers.push_back(attribute(open, "gid"));
+        if (block.form == CellBlock::Form::Numbers)
+            block.numbers.push_back(attribute(open, "gid"));
+        else
+            noteFirst(block.problem, open.tagBegin, block.where,
+                      QStringLiteral("the data holds <tile> elements, but says it is encoded"));
+    }
+
+    void addObject(const Open& open)
+    {
+        const QString where =
+            layers_.empty()
+                ? QStringLiteral("object")
+                : layers_.back().where + QStringLiteral(", object %1").arg(attributeText("id"));
+        if (const Span gid = attribute(open, "gid"); gid.valid())
+            sites_.objects.push_back({gid, open.tagBegin, where});
+        addTemplate(sites_, folder_, attributeText("template"), open.tagBegin, where);
     }
 
     void setText(CellBlock& block, qsizetype begin, qsizetype end)
@@ -627,9 +626,14 @@ class XmlScanner
         return reader_.attributes().value(QLatin1StringView(name)).toString();
     }
 
+    // Where the value of open's attribute name stands (inside the quotes); invalid when absent.
     Span attribute(const Open& open, QByteArrayView name) const
     {
-        return attributeSpan(bytes_, open.tagBegin, open.tagEnd, name);
+        TagAttributes attributes(bytes_, open.tagBegin, open.tagEnd);
+        while (attributes.next())
+            if (attributes.name() == name)
+                return attributes.value();
+        return {};
     }
 
     QByteArrayView text(Span span) const
@@ -638,10 +642,13 @@ class XmlScanner
                             : QByteArrayView();
     }
 
+    // An absent value leaves the fact as it is.
     void readNumber(TilesetSite& site, Span value, int64_t& target)
     {
-        readTilesetNumber(site, bytes_, value, false,
-                          QStringLiteral("tileset %1").arg(quotedPath(site.facts.name)), target);
+        if (value.valid())
+            readTilesetNumber(site, bytes_, value, false,
+                              QStringLiteral("tileset %1").arg(quotedPath(site.facts.name)),
+                              target);
     }
 
     const QByteArray& bytes_;
@@ -656,11 +663,6 @@ class XmlScanner
     std::optional<Problem> dataProblem_;
     bool infinite_ = false;
 };
-
-} // namespace
-
-namespace
-{
 
 class TmxFormat : public LevelFormat
 {
@@ -680,14 +682,11 @@ class TmxFormat : public LevelFormat
     bool scan(const QByteArray& bytes, const LevelContext& context, LevelSites& sites,
               Problem& problem) const override
     {
-        if (bytes.startsWith("\xff\xfe") || bytes.startsWith("\xfe\xff")) {
-            problem = {0, QString(), QStringLiteral("the file is UTF-16 text; only UTF-8 is read")};
-            return false;
-        }
-        if (!isUtf8(bytes)) {
-            problem = {0, QString(), QStringLiteral("the file is not UTF-8 text")};
-            return false;
-        }
+        if (bytes.startsWith("\xff\xfe") || bytes.startsWith("\xfe\xff"))
+            return refuse(problem, 0,
+                          QStringLiteral("the file is UTF-16 text; only UTF-8 is read"));
+        if (!isUtf8(bytes))
+            return refuse(problem, 0, QStringLiteral("the file is not UTF-8 text"));
         return XmlScanner(asciiAsUtf8(bytes), context.folder, sites).run(problem);
     }
 };
