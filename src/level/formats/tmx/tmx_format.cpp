@@ -2,6 +2,7 @@
 
 #include <QStringDecoder>
 #include <QXmlStreamReader>
+#include <algorithm>
 
 #include "document/file_identity.h"
 #include "document/file_messages.h"
@@ -101,76 +102,58 @@ class ByteOffsets
     qint64 unit_ = 0;
 };
 
-// Walks the attributes of a start tag in the raw text, giving each value's span (inside quotes).
-class TagAttributes
-{
-  public:
-    TagAttributes(const QByteArray& bytes, qsizetype tagBegin, qsizetype tagEnd)
-        : bytes_(bytes), at_(tagBegin + 1), end_(tagEnd)
-    {
-        while (at_ < end_ && !isBlank(bytes_[at_]) && bytes_[at_] != '/' && bytes_[at_] != '>')
-            ++at_;
-        afterLast_ = at_;
-    }
-
-    bool next()
-    {
-        gapBegin_ = at_;
-        while (at_ < end_ && isBlank(bytes_[at_]))
-            ++at_;
-        if (at_ >= end_ || bytes_[at_] == '/' || bytes_[at_] == '>')
-            return false;
-        const qsizetype nameBegin = at_;
-        while (at_ < end_ && bytes_[at_] != '=' && !isBlank(bytes_[at_]))
-            ++at_;
-        nameBegin_ = nameBegin;
-        name_ = QByteArrayView(bytes_).sliced(nameBegin, at_ - nameBegin);
-        while (at_ < end_ && bytes_[at_] != '"' && bytes_[at_] != '\'')
-            ++at_;
-        if (at_ >= end_)
-            return false;
-        const char quote = bytes_[at_++];
-        value_.begin = at_;
-        while (at_ < end_ && bytes_[at_] != quote)
-            ++at_;
-        value_.end = at_;
-        if (at_ < end_)
-            ++at_;
-        afterLast_ = at_;
-        return true;
-    }
-
-    QByteArrayView name() const { return name_; }
-    Span value() const { return value_; }
-    // The blanks before this attribute's name.
-    QByteArrayView gap() const
-    {
-        return QByteArrayView(bytes_).sliced(gapBegin_, nameBegin_ - gapBegin_);
-    }
-    // Just after the last attribute read (after the tag's name when none was).
-    qsizetype afterLast() const { return afterLast_; }
-
-  private:
-    const QByteArray& bytes_;
-    qsizetype at_;
-    qsizetype end_;
-    qsizetype gapBegin_ = 0;
-    qsizetype nameBegin_ = 0;
-    qsizetype afterLast_ = 0;
-    QByteArrayView name_;
-    Span value_;
+// One attribute of a start tag as the raw text writes it.
+struct RawAttribute {
+    QByteArrayView name;
+    Span gap;      // the blanks before the name
+    Span value;    // inside the quotes
+    qsizetype end; // just after the closing quote
 };
+
+struct RawTag {
+    qsizetype nameEnd = 0; // just after the element's name
+    std::vector<RawAttribute> attributes;
+};
+
+// Reads the attributes of the start tag [tagBegin, tagEnd) from the raw text into tag.
+void readTag(QByteArrayView bytes, qsizetype tagBegin, qsizetype tagEnd, RawTag& tag)
+{
+    qsizetype at = tagBegin + 1;
+    const auto skipWhile = [&](auto keepGoing) {
+        while (at < tagEnd && keepGoing(bytes[at]))
+            ++at;
+    };
+    skipWhile([](char c) { return !isBlank(c) && c != '/' && c != '>'; });
+    tag.nameEnd = at;
+    tag.attributes.clear();
+    for (;;) {
+        const qsizetype gapBegin = at;
+        skipWhile(isBlank);
+        if (at >= tagEnd || bytes[at] == '/' || bytes[at] == '>')
+            return;
+        const qsizetype nameBegin = at;
+        skipWhile([](char c) { return c != '=' && !isBlank(c); });
+        const QByteArrayView name = bytes.sliced(nameBegin, at - nameBegin);
+        skipWhile([](char c) { return c != '"' && c != '\''; });
+        if (at >= tagEnd)
+            return;
+        const char quote = bytes[at++];
+        const qsizetype valueBegin = at;
+        skipWhile([quote](char c) { return c != quote; });
+        const Span value{valueBegin, at};
+        if (at < tagEnd)
+            ++at;
+        tag.attributes.push_back({name, {gapBegin, nameBegin}, value, at});
+    }
+}
 
 bool isUtf8(const QByteArray& bytes)
 {
-    for (const char c : bytes) {
-        if (uchar(c) >= 0x80) {
-            QStringDecoder decoder(QStringDecoder::Utf8);
-            const QString text = decoder.decode(bytes);
-            return !decoder.hasError();
-        }
-    }
-    return true;
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; }))
+        return true;
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = decoder.decode(bytes);
+    return !decoder.hasError();
 }
 
 // ASCII text is UTF-8 already: a declaration of US-ASCII is read as one of UTF-8, which the reader
@@ -299,7 +282,10 @@ class XmlScanner
             sites_.isTemplate = kind == Kind::Template;
         }
         stack_.push_back({kind, tagBegin, tagEnd});
-        start(stack_.back());
+        if (kind != Kind::Other) {
+            readTag(bytes_, tagBegin, tagEnd, tag_);
+            start(stack_.back());
+        }
         return true;
     }
 
@@ -329,30 +315,48 @@ class XmlScanner
                       QStringLiteral("the XML could not be followed here"));
     }
 
-    // Every element below a tileset's belongs to the tileset read last.
+    // Every element below a tileset's belongs to the tileset read last; frames and properties to
+    // the <tile> two levels up.
     void start(Open& open)
     {
         switch (open.kind) {
-        case Kind::Map:
-            return startMap(open);
+        case Kind::Map: {
+            infinite_ = attributeText("infinite") == u"1";
+            int64_t level = -1;
+            if (parseWholeNumber(text(attribute("compressionlevel")), true, level))
+                sites_.compressionLevel = int(std::clamp<int64_t>(level, -1, 22));
+            return;
+        }
         case Kind::Tileset:
             return startTileset(open);
-        case Kind::TilesetImage:
-            return startImage(open);
+        case Kind::TilesetImage: {
+            TilesetSite& site = sites_.tilesets.back();
+            site.facts.image = attributeText("source");
+            readNumber(site, site.imageWidth = attribute("width"), site.facts.imageWidth);
+            readNumber(site, site.imageHeight = attribute("height"), site.facts.imageHeight);
+            return;
+        }
         case Kind::TileDef:
-            return addEntry(open, "id", false);
         case Kind::WangTile:
-            return addEntry(open, "tileid", true);
+            return addEntry(open);
         case Kind::Frame:
-            return addFrame(open);
+            if (const Span value = attribute("tileid"); value.valid() && outerEntry())
+                outerEntry()->frames.push_back(value);
+            return;
         case Kind::TileProperty:
-            return addProperty(open);
+            // One whose value is its text (several lines) names no tile.
+            if (const Span value = attribute("value"); value.valid() && outerEntry())
+                outerEntry()->properties.push_back({attributeText("name"), value});
+            return;
         case Kind::WangSet:
             ++sites_.tilesets.back().lists;
-            return addTileId(open);
+            [[fallthrough]];
         case Kind::WangColor:
         case Kind::Terrain:
-            return addTileId(open);
+            // The representative tile; -1 is none.
+            if (const Span value = attribute("tile"); value.valid())
+                sites_.tilesets.back().ids.push_back({value, true});
+            return;
         case Kind::Layer:
             return startLayer(open);
         case Kind::ObjectLayer:
@@ -375,13 +379,7 @@ class XmlScanner
         if (open.entry >= 0) {
             TileEntry& entry = sites_.tilesets.back().entries[size_t(open.entry)];
             entry.whole.end = closeEnd;
-            if (open.kind == Kind::TileDef) {
-                TagAttributes attributes(bytes_, open.tagBegin, open.tagEnd);
-                int count = 0;
-                while (attributes.next())
-                    ++count;
-                entry.empty = count == 1 && isBlankText(open.tagEnd, contentEnd);
-            }
+            entry.empty = entry.empty && isBlankText(open.tagEnd, contentEnd);
         } else if (open.kind == Kind::Chunk && open.block >= 0) {
             setText(sites_.blocks[size_t(open.block)], open.tagEnd, contentEnd);
         } else if (open.kind == Kind::Data && !open.chunks) {
@@ -397,18 +395,7 @@ class XmlScanner
 
     bool isBlankText(qsizetype begin, qsizetype end) const
     {
-        for (qsizetype i = begin; i < end; ++i)
-            if (!isBlank(bytes_[i]))
-                return false;
-        return true;
-    }
-
-    void startMap(const Open& open)
-    {
-        infinite_ = attributeText("infinite") == u"1";
-        int64_t level = -1;
-        if (parseWholeNumber(text(attribute(open, "compressionlevel")), true, level))
-            sites_.compressionLevel = int(std::clamp<int64_t>(level, -1, 22));
+        return std::all_of(bytes_.begin() + begin, bytes_.begin() + end, isBlank);
     }
 
     void startTileset(const Open& open)
@@ -420,46 +407,40 @@ class XmlScanner
         const QString source = attributeText("source");
         if (!sites_.isTileset && !source.isEmpty())
             site.facts.file = pathFrom(folder_, source);
-        TagAttributes attributes(bytes_, open.tagBegin, open.tagEnd);
         // A missing spacing goes after the tile height, as the attributes are usually ordered, with
         // the same blanks before it; without a tile height, after the last attribute.
-        site.spacingInsertAt = attributes.afterLast();
+        site.spacingInsertAt = tag_.nameEnd;
         site.spacingPrefix = " spacing=\"";
         bool placed = false;
-        while (attributes.next()) {
+        for (const RawAttribute& raw : tag_.attributes) {
             for (const TilesetNumber& number : kTilesetNumbers) {
-                if (attributes.name() != number.name)
+                if (raw.name != number.name)
                     continue;
                 if (number.place)
-                    site.*number.place = attributes.value();
-                readNumber(site, attributes.value(), site.facts.*number.fact);
+                    site.*number.place = raw.value;
+                readNumber(site, raw.value, site.facts.*number.fact);
             }
             if (!placed) {
-                site.spacingInsertAt = attributes.afterLast();
-                site.spacingPrefix = attributes.gap().toByteArray() + "spacing=\"";
-                placed = attributes.name() == "tileheight";
+                site.spacingInsertAt = raw.end;
+                site.spacingPrefix = text(raw.gap).toByteArray() + "spacing=\"";
+                placed = raw.name == "tileheight";
             }
         }
         site.spacingSuffix = "\"";
         sites_.tilesets.push_back(std::move(site));
     }
 
-    void startImage(const Open& open)
-    {
-        TilesetSite& site = sites_.tilesets.back();
-        site.facts.image = attributeText("source");
-        readNumber(site, site.imageWidth = attribute(open, "width"), site.facts.imageWidth);
-        readNumber(site, site.imageHeight = attribute(open, "height"), site.facts.imageHeight);
-    }
-
     // A <tile> entry of the tileset, or a Wang tile in the list of the Wang set read last.
-    void addEntry(Open& open, QByteArrayView name, bool ofWangSet)
+    void addEntry(Open& open)
     {
+        const bool wang = open.kind == Kind::WangTile;
         TilesetSite& site = sites_.tilesets.back();
         TileEntry entry;
-        entry.list = ofWangSet ? site.lists - 1 : 0;
-        entry.id = attribute(open, name);
+        entry.list = wang ? site.lists - 1 : 0;
+        entry.id = attribute(wang ? "tileid" : "id");
         entry.whole.begin = open.tagBegin;
+        // A <tile> that holds nothing but its id, unless its end finds content.
+        entry.empty = !wang && tag_.attributes.size() == 1;
         if (!entry.id.valid())
             return;
         open.entry = int(site.entries.size());
@@ -473,30 +454,6 @@ class XmlScanner
         return tile.entry >= 0 ? &sites_.tilesets.back().entries[size_t(tile.entry)] : nullptr;
     }
 
-    // An animation frame's tile, inside the <tile> entry two levels up.
-    void addFrame(const Open& open)
-    {
-        TileEntry* entry = outerEntry();
-        if (const Span value = attribute(open, "tileid"); entry && value.valid())
-            entry->frames.push_back(value);
-    }
-
-    // A custom property of the <tile> entry two levels up; one whose value is its text (several
-    // lines) names no tile.
-    void addProperty(const Open& open)
-    {
-        TileEntry* entry = outerEntry();
-        if (const Span value = attribute(open, "value"); entry && value.valid())
-            entry->properties.push_back({attributeText("name"), value});
-    }
-
-    // The representative tile of a Wang set, colour or terrain; -1 is none.
-    void addTileId(const Open& open)
-    {
-        if (const Span value = attribute(open, "tile"); value.valid())
-            sites_.tilesets.back().ids.push_back({value, true});
-    }
-
     QString layerWhere() const
     {
         return QStringLiteral("layer %1").arg(quotedPath(attributeText("name")));
@@ -505,14 +462,11 @@ class XmlScanner
     void startLayer(const Open& open)
     {
         LayerFacts layer{layerWhere(), 0, 0, {}};
-        for (const char* name : {"width", "height"}) {
-            const Span value = attribute(open, name);
-            int64_t& target = name[0] == 'w' ? layer.width : layer.height;
-            if (!parseWholeNumber(text(value), false, target) || target > INT32_MAX)
+        for (const char* name : {"width", "height"})
+            if (!readInt32(name, false, name[0] == 'w' ? layer.width : layer.height))
                 layer.problem =
                     Problem{open.tagBegin, layer.where,
                             QStringLiteral("its %1 is not a size").arg(QString::fromLatin1(name))};
-        }
         layers_.push_back(layer);
     }
 
@@ -572,9 +526,7 @@ class XmlScanner
         int64_t* targets[] = {&block.originX, &block.originY, &block.width, &block.height};
         const char* names[] = {"x", "y", "width", "height"};
         for (int i = 0; i < 4; ++i) {
-            const bool signedValue = i < 2;
-            if (!parseWholeNumber(text(attribute(open, names[i])), signedValue, *targets[i]) ||
-                *targets[i] > INT32_MAX || *targets[i] < INT32_MIN) {
+            if (!readInt32(names[i], i < 2, *targets[i])) {
                 *targets[i] = 0;
                 noteFirst(block.problem, open.tagBegin, block.where,
                           QStringLiteral("the chunk's %1 is not a number")
@@ -593,7 +545,7 @@ class XmlScanner
             parent.block = newBlock(parent.tagBegin);
         CellBlock& block = sites_.blocks[size_t(parent.block)];
         if (block.form == CellBlock::Form::Numbers)
-            block.numbers.push_back(attribute(open, "gid"));
+            block.numbers.push_back(attribute("gid"));
         else
             noteFirst(block.problem, open.tagBegin, block.where,
                       QStringLiteral("the data holds <tile> elements, but says it is encoded"));
@@ -605,7 +557,7 @@ class XmlScanner
             layers_.empty()
                 ? QStringLiteral("object")
                 : layers_.back().where + QStringLiteral(", object %1").arg(attributeText("id"));
-        if (const Span gid = attribute(open, "gid"); gid.valid())
+        if (const Span gid = attribute("gid"); gid.valid())
             sites_.objects.push_back({gid, open.tagBegin, where});
         addTemplate(sites_, folder_, attributeText("template"), open.tagBegin, where);
     }
@@ -626,14 +578,21 @@ class XmlScanner
         return reader_.attributes().value(QLatin1StringView(name)).toString();
     }
 
-    // Where the value of open's attribute name stands (inside the quotes); invalid when absent.
-    Span attribute(const Open& open, QByteArrayView name) const
+    // Where the value of the current element's attribute name stands (inside the quotes); invalid
+    // when it has none.
+    Span attribute(QByteArrayView name) const
     {
-        TagAttributes attributes(bytes_, open.tagBegin, open.tagEnd);
-        while (attributes.next())
-            if (attributes.name() == name)
-                return attributes.value();
+        for (const RawAttribute& raw : tag_.attributes)
+            if (raw.name == name)
+                return raw.value;
         return {};
+    }
+
+    // The named attribute's whole number (signed where allowSign) when it fits in 32 bits.
+    bool readInt32(const char* name, bool allowSign, int64_t& target) const
+    {
+        return parseWholeNumber(text(attribute(name)), allowSign, target) &&
+               target >= INT32_MIN && target <= INT32_MAX;
     }
 
     QByteArrayView text(Span span) const
@@ -657,6 +616,7 @@ class XmlScanner
     QXmlStreamReader reader_;
     ByteOffsets offsets_;
     std::vector<Open> stack_;
+    RawTag tag_; // the current element's
     std::vector<LayerFacts> layers_;
     CellBlock::Form dataForm_ = CellBlock::Form::Numbers;
     LayerCompression dataCompression_ = LayerCompression::None;
