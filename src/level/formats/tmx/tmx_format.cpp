@@ -19,52 +19,44 @@ enum class Kind {
     Layer, Data, Chunk, DataTile, ObjectLayer, Object,
 };
 
-// Each element that matters, under the parent it matters in.
+// Under each parent, the children that matter and what they are.
 struct ChildRule {
     Kind parent;
-    const char16_t* name;
-    Kind kind;
+    std::pair<const char16_t*, Kind> children[4];
 };
 
 constexpr ChildRule kChildRules[] = {
-    {Kind::File, u"map", Kind::Map},
-    {Kind::File, u"tileset", Kind::Tileset},
-    {Kind::File, u"template", Kind::Template},
-    {Kind::Template, u"tileset", Kind::Tileset},
-    {Kind::Template, u"object", Kind::Object},
-    {Kind::Map, u"tileset", Kind::Tileset},
-    {Kind::Map, u"layer", Kind::Layer},
-    {Kind::Map, u"objectgroup", Kind::ObjectLayer},
-    {Kind::Map, u"group", Kind::Group},
-    {Kind::Group, u"layer", Kind::Layer},
-    {Kind::Group, u"objectgroup", Kind::ObjectLayer},
-    {Kind::Group, u"group", Kind::Group},
-    {Kind::Tileset, u"image", Kind::TilesetImage},
-    {Kind::Tileset, u"tile", Kind::TileDef},
-    {Kind::Tileset, u"wangsets", Kind::WangSets},
-    {Kind::Tileset, u"terraintypes", Kind::TerrainTypes},
-    {Kind::TileDef, u"animation", Kind::Animation},
-    {Kind::TileDef, u"properties", Kind::TileProperties},
-    {Kind::TileProperties, u"property", Kind::TileProperty},
-    {Kind::Animation, u"frame", Kind::Frame},
-    {Kind::WangSets, u"wangset", Kind::WangSet},
-    {Kind::WangSet, u"wangcolor", Kind::WangColor},
-    {Kind::WangSet, u"wangcornercolor", Kind::WangColor},
-    {Kind::WangSet, u"wangedgecolor", Kind::WangColor},
-    {Kind::WangSet, u"wangtile", Kind::WangTile},
-    {Kind::TerrainTypes, u"terrain", Kind::Terrain},
-    {Kind::Layer, u"data", Kind::Data},
-    {Kind::Data, u"chunk", Kind::Chunk},
-    {Kind::Data, u"tile", Kind::DataTile},
-    {Kind::Chunk, u"tile", Kind::DataTile},
-    {Kind::ObjectLayer, u"object", Kind::Object},
+    {Kind::File, {{u"map", Kind::Map}, {u"tileset", Kind::Tileset}, {u"template", Kind::Template}}},
+    {Kind::Template, {{u"tileset", Kind::Tileset}, {u"object", Kind::Object}}},
+    {Kind::Map,
+     {{u"tileset", Kind::Tileset}, {u"layer", Kind::Layer}, {u"objectgroup", Kind::ObjectLayer},
+      {u"group", Kind::Group}}},
+    {Kind::Group,
+     {{u"layer", Kind::Layer}, {u"objectgroup", Kind::ObjectLayer}, {u"group", Kind::Group}}},
+    {Kind::Tileset,
+     {{u"image", Kind::TilesetImage}, {u"tile", Kind::TileDef}, {u"wangsets", Kind::WangSets},
+      {u"terraintypes", Kind::TerrainTypes}}},
+    {Kind::TileDef, {{u"animation", Kind::Animation}, {u"properties", Kind::TileProperties}}},
+    {Kind::TileProperties, {{u"property", Kind::TileProperty}}},
+    {Kind::Animation, {{u"frame", Kind::Frame}}},
+    {Kind::WangSets, {{u"wangset", Kind::WangSet}}},
+    {Kind::WangSet,
+     {{u"wangcolor", Kind::WangColor}, {u"wangcornercolor", Kind::WangColor},
+      {u"wangedgecolor", Kind::WangColor}, {u"wangtile", Kind::WangTile}}},
+    {Kind::TerrainTypes, {{u"terrain", Kind::Terrain}}},
+    {Kind::Layer, {{u"data", Kind::Data}}},
+    {Kind::Data, {{u"chunk", Kind::Chunk}, {u"tile", Kind::DataTile}}},
+    {Kind::Chunk, {{u"tile", Kind::DataTile}}},
+    {Kind::ObjectLayer, {{u"object", Kind::Object}}},
 };
 
 Kind classify(Kind parent, QStringView name)
 {
     for (const ChildRule& rule : kChildRules)
-        if (rule.parent == parent && name == QStringView(rule.name))
-            return rule.kind;
+        if (rule.parent == parent)
+            for (const auto& [childName, kind] : rule.children)
+                if (childName && name == QStringView(childName))
+                    return kind;
     return Kind::Other;
 }
 
@@ -206,13 +198,6 @@ constexpr TilesetNumber kTilesetNumbers[] = {
     {"margin", &TilesetFacts::margin, &TilesetSite::margin},
     {"tilecount", &TilesetFacts::tileCount, &TilesetSite::tileCount},
     {"columns", &TilesetFacts::columns, &TilesetSite::columns},
-};
-
-struct LayerFacts {
-    QString where;
-    int64_t width = 0;
-    int64_t height = 0;
-    std::optional<Problem> problem;
 };
 
 class XmlScanner
@@ -358,9 +343,8 @@ class XmlScanner
                 sites_.tilesets.back().ids.push_back({value, true});
             return;
         case Kind::Layer:
-            return startLayer(open);
         case Kind::ObjectLayer:
-            return layers_.push_back({layerWhere(), 0, 0, {}});
+            return startLayer(open);
         case Kind::Data:
             return startData(open);
         case Kind::Chunk:
@@ -454,20 +438,17 @@ class XmlScanner
         return tile.entry >= 0 ? &sites_.tilesets.back().entries[size_t(tile.entry)] : nullptr;
     }
 
-    QString layerWhere() const
-    {
-        return QStringLiteral("layer %1").arg(quotedPath(attributeText("name")));
-    }
-
+    // What a layer's tag says of each block of its cells; an object layer, only its name.
     void startLayer(const Open& open)
     {
-        LayerFacts layer{layerWhere(), 0, 0, {}};
+        CellBlock& layer = layers_.emplace_back();
+        layer.where = QStringLiteral("layer %1").arg(quotedPath(attributeText("name")));
         for (const char* name : {"width", "height"})
-            if (!readInt32(name, false, name[0] == 'w' ? layer.width : layer.height))
+            if (open.kind == Kind::Layer &&
+                !readInt32(name, false, name[0] == 'w' ? layer.width : layer.height))
                 layer.problem =
                     Problem{open.tagBegin, layer.where,
                             QStringLiteral("its %1 is not a size").arg(QString::fromLatin1(name))};
-        layers_.push_back(layer);
     }
 
     // The data's form and compression hold for its chunks too; what is wrong with them, for every
@@ -500,16 +481,12 @@ class XmlScanner
     // A block of cells of the layer read last, starting at at; its index.
     int newBlock(qsizetype at)
     {
-        const LayerFacts& layer = layers_.back();
-        CellBlock block;
+        CellBlock& block = sites_.blocks.emplace_back(layers_.back());
         block.form = dataForm_;
         block.compression = dataCompression_;
-        block.width = layer.width;
-        block.height = layer.height;
         block.at = at;
-        block.where = layer.where;
-        block.problem = layer.problem ? layer.problem : dataProblem_;
-        sites_.blocks.push_back(std::move(block));
+        if (!block.problem)
+            block.problem = dataProblem_;
         return int(sites_.blocks.size()) - 1;
     }
 
@@ -617,7 +594,7 @@ class XmlScanner
     ByteOffsets offsets_;
     std::vector<Open> stack_;
     RawTag tag_; // the current element's
-    std::vector<LayerFacts> layers_;
+    std::vector<CellBlock> layers_;
     CellBlock::Form dataForm_ = CellBlock::Form::Numbers;
     LayerCompression dataCompression_ = LayerCompression::None;
     std::optional<Problem> dataProblem_;
