@@ -246,6 +246,7 @@ class XmlScanner
         int block = -1;      // Data, Chunk: the cell block its tiles go to
         int entry = -1;      // TileDef, WangTile: its entry in the tileset
         bool chunks = false; // Data: held chunks
+        bool onlyId = false; // TileDef: has no other attribute
     };
 
     bool startElement(Problem& problem)
@@ -363,7 +364,7 @@ class XmlScanner
         if (open.entry >= 0) {
             TileEntry& entry = sites_.tilesets.back().entries[size_t(open.entry)];
             entry.whole.end = closeEnd;
-            entry.empty = entry.empty && isBlankText(open.tagEnd, contentEnd);
+            entry.empty = open.onlyId && isBlankText(open.tagEnd, contentEnd);
         } else if (open.kind == Kind::Chunk && open.block >= 0) {
             setText(sites_.blocks[size_t(open.block)], open.tagEnd, contentEnd);
         } else if (open.kind == Kind::Data && !open.chunks) {
@@ -423,11 +424,10 @@ class XmlScanner
         entry.list = wang ? site.lists - 1 : 0;
         entry.id = attribute(wang ? "tileid" : "id");
         entry.whole.begin = open.tagBegin;
-        // A <tile> that holds nothing but its id, unless its end finds content.
-        entry.empty = !wang && tag_.attributes.size() == 1;
         if (!entry.id.valid())
             return;
         open.entry = int(site.entries.size());
+        open.onlyId = !wang && tag_.attributes.size() == 1;
         site.entries.push_back(std::move(entry));
     }
 
