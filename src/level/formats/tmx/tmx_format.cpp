@@ -443,9 +443,10 @@ class XmlScanner
     {
         CellBlock& layer = layers_.emplace_back();
         layer.where = QStringLiteral("layer %1").arg(quotedPath(attributeText("name")));
+        if (open.kind == Kind::ObjectLayer)
+            return;
         for (const char* name : {"width", "height"})
-            if (open.kind == Kind::Layer &&
-                !readInt32(name, false, name[0] == 'w' ? layer.width : layer.height))
+            if (!readInt32(name, false, name[0] == 'w' ? layer.width : layer.height))
                 layer.problem =
                     Problem{open.tagBegin, layer.where,
                             QStringLiteral("its %1 is not a size").arg(QString::fromLatin1(name))};
