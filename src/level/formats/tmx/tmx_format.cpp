@@ -2,6 +2,7 @@
 
 #include <QStringDecoder>
 #include <QXmlStreamReader>
+#include <algorithm>
 
 #include "document/file_identity.h"
 #include "document/file_messages.h"
@@ -10,111 +11,52 @@ namespace
 {
 
 // The elements that matter, by where they stand; everything else is Other and only passed over.
+// File stands above the root element.
 enum class Kind {
-    Other,
-    Map,
-    Template,
-    Tileset,
-    TilesetImage,
-    TileDef,
-    TileProperties,
-    TileProperty,
-    Animation,
-    Frame,
-    WangSets,
-    WangSet,
-    WangColor,
-    WangTile,
-    TerrainTypes,
-    Terrain,
-    Layer,
-    Data,
-    Chunk,
-    DataTile,
-    ObjectLayer,
-    Object,
-    Group,
+    Other, File, Map, Template, Group,
+    Tileset, TilesetImage, TileDef, TileProperties, TileProperty, Animation, Frame,
+    WangSets, WangSet, WangColor, WangTile, TerrainTypes, Terrain,
+    Layer, Data, Chunk, DataTile, ObjectLayer, Object,
+};
+
+// Under each parent, the children that matter and what they are.
+struct ChildRule {
+    Kind parent;
+    std::pair<const char16_t*, Kind> children[4];
+};
+
+constexpr ChildRule kChildRules[] = {
+    {Kind::File, {{u"map", Kind::Map}, {u"tileset", Kind::Tileset}, {u"template", Kind::Template}}},
+    {Kind::Template, {{u"tileset", Kind::Tileset}, {u"object", Kind::Object}}},
+    {Kind::Map,
+     {{u"tileset", Kind::Tileset}, {u"layer", Kind::Layer}, {u"objectgroup", Kind::ObjectLayer},
+      {u"group", Kind::Group}}},
+    {Kind::Group,
+     {{u"layer", Kind::Layer}, {u"objectgroup", Kind::ObjectLayer}, {u"group", Kind::Group}}},
+    {Kind::Tileset,
+     {{u"image", Kind::TilesetImage}, {u"tile", Kind::TileDef}, {u"wangsets", Kind::WangSets},
+      {u"terraintypes", Kind::TerrainTypes}}},
+    {Kind::TileDef, {{u"animation", Kind::Animation}, {u"properties", Kind::TileProperties}}},
+    {Kind::TileProperties, {{u"property", Kind::TileProperty}}},
+    {Kind::Animation, {{u"frame", Kind::Frame}}},
+    {Kind::WangSets, {{u"wangset", Kind::WangSet}}},
+    {Kind::WangSet,
+     {{u"wangcolor", Kind::WangColor}, {u"wangcornercolor", Kind::WangColor},
+      {u"wangedgecolor", Kind::WangColor}, {u"wangtile", Kind::WangTile}}},
+    {Kind::TerrainTypes, {{u"terrain", Kind::Terrain}}},
+    {Kind::Layer, {{u"data", Kind::Data}}},
+    {Kind::Data, {{u"chunk", Kind::Chunk}, {u"tile", Kind::DataTile}}},
+    {Kind::Chunk, {{u"tile", Kind::DataTile}}},
+    {Kind::ObjectLayer, {{u"object", Kind::Object}}},
 };
 
 Kind classify(Kind parent, QStringView name)
 {
-    switch (parent) {
-    case Kind::Template:
-        if (name == u"tileset")
-            return Kind::Tileset;
-        if (name == u"object")
-            return Kind::Object;
-        break;
-    case Kind::Map:
-    case Kind::Group:
-        if (name == u"tileset" && parent == Kind::Map)
-            return Kind::Tileset;
-        if (name == u"layer")
-            return Kind::Layer;
-        if (name == u"objectgroup")
-            return Kind::ObjectLayer;
-        if (name == u"group")
-            return Kind::Group;
-        break;
-    case Kind::Tileset:
-        if (name == u"image")
-            return Kind::TilesetImage;
-        if (name == u"tile")
-            return Kind::TileDef;
-        if (name == u"wangsets")
-            return Kind::WangSets;
-        if (name == u"terraintypes")
-            return Kind::TerrainTypes;
-        break;
-    case Kind::TileDef:
-        if (name == u"animation")
-            return Kind::Animation;
-        if (name == u"properties")
-            return Kind::TileProperties;
-        break;
-    case Kind::TileProperties:
-        if (name == u"property")
-            return Kind::TileProperty;
-        break;
-    case Kind::Animation:
-        if (name == u"frame")
-            return Kind::Frame;
-        break;
-    case Kind::WangSets:
-        if (name == u"wangset")
-            return Kind::WangSet;
-        break;
-    case Kind::WangSet:
-        if (name == u"wangcolor" || name == u"wangcornercolor" || name == u"wangedgecolor")
-            return Kind::WangColor;
-        if (name == u"wangtile")
-            return Kind::WangTile;
-        break;
-    case Kind::TerrainTypes:
-        if (name == u"terrain")
-            return Kind::Terrain;
-        break;
-    case Kind::Layer:
-        if (name == u"data")
-            return Kind::Data;
-        break;
-    case Kind::Data:
-        if (name == u"chunk")
-            return Kind::Chunk;
-        if (name == u"tile")
-            return Kind::DataTile;
-        break;
-    case Kind::Chunk:
-        if (name == u"tile")
-            return Kind::DataTile;
-        break;
-    case Kind::ObjectLayer:
-        if (name == u"object")
-            return Kind::Object;
-        break;
-    default:
-        break;
-    }
+    for (const ChildRule& rule : kChildRules)
+        if (rule.parent == parent)
+            for (const auto& [childName, kind] : rule.children)
+                if (childName && name == QStringView(childName))
+                    return kind;
     return Kind::Other;
 }
 
@@ -152,86 +94,58 @@ class ByteOffsets
     qint64 unit_ = 0;
 };
 
-// Walks the attributes of a start tag in the raw text, giving each value's span (inside quotes).
-class TagAttributes
-{
-  public:
-    TagAttributes(const QByteArray& bytes, qsizetype tagBegin, qsizetype tagEnd)
-        : bytes_(bytes), at_(tagBegin + 1), end_(tagEnd)
-    {
-        while (at_ < end_ && !isBlank(bytes_[at_]) && bytes_[at_] != '/' && bytes_[at_] != '>')
-            ++at_;
-        afterLast_ = at_;
-    }
-
-    bool next()
-    {
-        gapBegin_ = at_;
-        while (at_ < end_ && isBlank(bytes_[at_]))
-            ++at_;
-        if (at_ >= end_ || bytes_[at_] == '/' || bytes_[at_] == '>')
-            return false;
-        const qsizetype nameBegin = at_;
-        while (at_ < end_ && bytes_[at_] != '=' && !isBlank(bytes_[at_]))
-            ++at_;
-        nameBegin_ = nameBegin;
-        name_ = QByteArrayView(bytes_).sliced(nameBegin, at_ - nameBegin);
-        while (at_ < end_ && bytes_[at_] != '"' && bytes_[at_] != '\'')
-            ++at_;
-        if (at_ >= end_)
-            return false;
-        const char quote = bytes_[at_++];
-        value_.begin = at_;
-        while (at_ < end_ && bytes_[at_] != quote)
-            ++at_;
-        value_.end = at_;
-        if (at_ < end_)
-            ++at_;
-        afterLast_ = at_;
-        return true;
-    }
-
-    QByteArrayView name() const { return name_; }
-    Span value() const { return value_; }
-    // The blanks before this attribute's name.
-    QByteArrayView gap() const
-    {
-        return QByteArrayView(bytes_).sliced(gapBegin_, nameBegin_ - gapBegin_);
-    }
-    // Just after the last attribute read (after the tag's name when none was).
-    qsizetype afterLast() const { return afterLast_; }
-
-  private:
-    const QByteArray& bytes_;
-    qsizetype at_;
-    qsizetype end_;
-    qsizetype gapBegin_ = 0;
-    qsizetype nameBegin_ = 0;
-    qsizetype afterLast_ = 0;
-    QByteArrayView name_;
-    Span value_;
+// One attribute of a start tag as the raw text writes it.
+struct RawAttribute {
+    QByteArrayView name;
+    Span gap;      // the blanks before the name
+    Span value;    // inside the quotes
+    qsizetype end; // just after the closing quote
 };
 
-Span attributeSpan(const QByteArray& bytes, qsizetype tagBegin, qsizetype tagEnd,
-                   QByteArrayView name)
+struct RawTag {
+    qsizetype nameEnd = 0; // just after the element's name
+    std::vector<RawAttribute> attributes;
+};
+
+// Reads the attributes of the start tag [tagBegin, tagEnd) from the raw text into tag.
+void readTag(QByteArrayView bytes, qsizetype tagBegin, qsizetype tagEnd, RawTag& tag)
 {
-    TagAttributes attributes(bytes, tagBegin, tagEnd);
-    while (attributes.next())
-        if (attributes.name() == name)
-            return attributes.value();
-    return {};
+    qsizetype at = tagBegin + 1;
+    const auto skipWhile = [&](auto keepGoing) {
+        while (at < tagEnd && keepGoing(bytes[at]))
+            ++at;
+    };
+    skipWhile([](char c) { return !isBlank(c) && c != '/' && c != '>'; });
+    tag.nameEnd = at;
+    tag.attributes.clear();
+    for (;;) {
+        const qsizetype gapBegin = at;
+        skipWhile(isBlank);
+        if (at >= tagEnd || bytes[at] == '/' || bytes[at] == '>')
+            return;
+        const qsizetype nameBegin = at;
+        skipWhile([](char c) { return c != '=' && !isBlank(c); });
+        const QByteArrayView name = bytes.sliced(nameBegin, at - nameBegin);
+        skipWhile([](char c) { return c != '"' && c != '\''; });
+        if (at >= tagEnd)
+            return;
+        const char quote = bytes[at++];
+        const qsizetype valueBegin = at;
+        skipWhile([quote](char c) { return c != quote; });
+        const Span value{valueBegin, at};
+        if (at < tagEnd)
+            ++at;
+        tag.attributes.push_back({name, {gapBegin, nameBegin}, value, at});
+    }
 }
 
 bool isUtf8(const QByteArray& bytes)
 {
-    for (const char c : bytes) {
-        if (uchar(c) >= 0x80) {
-            QStringDecoder decoder(QStringDecoder::Utf8);
-            const QString text = decoder.decode(bytes);
-            return !decoder.hasError();
-        }
-    }
-    return true;
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; }))
+        return true;
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = decoder.decode(bytes);
+    return !decoder.hasError();
 }
 
 // ASCII text is UTF-8 already: a declaration of US-ASCII is read as one of UTF-8, which the reader
@@ -253,11 +167,37 @@ QByteArray asciiAsUtf8(const QByteArray& bytes)
     return bytes;
 }
 
-struct LayerFacts {
-    QString where;
-    int64_t width = 0;
-    int64_t height = 0;
-    std::optional<Problem> problem;
+// Refuses the whole file for why, at the byte offset at.
+bool refuse(Problem& problem, qsizetype at, const QString& why)
+{
+    problem = {at, QString(), why};
+    return false;
+}
+
+// The first thing wrong with a layer or cell block is the one it reports.
+void noteFirst(std::optional<Problem>& problem, qsizetype at, const QString& where,
+               const QString& why)
+{
+    if (!problem)
+        problem = Problem{at, where, why};
+}
+
+// A tileset's whole-number attributes: the fact each one gives and, for those the remap may
+// rewrite, where the site keeps its value's place.
+struct TilesetNumber {
+    const char* name;
+    int64_t TilesetFacts::*fact;
+    Span TilesetSite::*place;
+};
+
+constexpr TilesetNumber kTilesetNumbers[] = {
+    {"firstgid", &TilesetFacts::firstGid, nullptr},
+    {"tilewidth", &TilesetFacts::tileWidth, nullptr},
+    {"tileheight", &TilesetFacts::tileHeight, nullptr},
+    {"spacing", &TilesetFacts::spacing, &TilesetSite::spacing},
+    {"margin", &TilesetFacts::margin, &TilesetSite::margin},
+    {"tilecount", &TilesetFacts::tileCount, &TilesetSite::tileCount},
+    {"columns", &TilesetFacts::columns, &TilesetSite::columns},
 };
 
 class XmlScanner
@@ -274,65 +214,27 @@ class XmlScanner
             const QXmlStreamReader::TokenType token = reader_.readNext();
             if (token == QXmlStreamReader::StartDocument) {
                 const QStringView encoding = reader_.documentEncoding();
-                if (!encoding.isEmpty() && encoding.compare(u"utf-8", Qt::CaseInsensitive) != 0) {
-                    problem = {0, QString(),
-                               QStringLiteral("the file is written in %1; only UTF-8 is read")
-                                   .arg(encoding.toString())};
-                    return false;
-                }
+                if (!encoding.isEmpty() && encoding.compare(u"utf-8", Qt::CaseInsensitive) != 0)
+                    return refuse(problem, 0,
+                                  QStringLiteral("the file is written in %1; only UTF-8 is read")
+                                      .arg(encoding.toString()));
             } else if (token == QXmlStreamReader::DTD) {
                 // Text expanded from the file's own entities stands nowhere in the file.
-                if (!reader_.entityDeclarations().isEmpty()) {
-                    problem = {offsets_.byteAt(reader_.characterOffset()), QString(),
-                               QStringLiteral("the file declares entities of its own, which are "
-                                              "not read here")};
-                    return false;
-                }
+                if (!reader_.entityDeclarations().isEmpty())
+                    return refuse(problem, offsets_.byteAt(reader_.characterOffset()),
+                                  QStringLiteral("the file declares entities of its own, which "
+                                                 "are not read here"));
             } else if (token == QXmlStreamReader::StartElement) {
-                const qsizetype tagEnd = offsets_.byteAt(reader_.characterOffset());
-                // '<' cannot stand inside an attribute value, so the last one opens this tag.
-                const qsizetype tagBegin = bytes_.lastIndexOf('<', tagEnd - 1);
-                if (!isTag(tagBegin, tagEnd, problem))
+                if (!startElement(problem))
                     return false;
-                Kind kind = Kind::Other;
-                if (stack_.empty()) {
-                    kind = reader_.name() == u"map"        ? Kind::Map
-                           : reader_.name() == u"tileset"  ? Kind::Tileset
-                           : reader_.name() == u"template" ? Kind::Template
-                                                           : Kind::Other;
-                    if (kind == Kind::Other) {
-                        problem = {tagBegin, QString(),
-                                   QStringLiteral("it is neither a map nor a tileset nor a "
-                                                  "template (it starts with <%1>)")
-                                       .arg(reader_.name().toString())};
-                        return false;
-                    }
-                    sites_.isTileset = kind == Kind::Tileset;
-                    sites_.isTemplate = kind == Kind::Template;
-                } else {
-                    kind = classify(stack_.back().kind, reader_.name());
-                }
-                stack_.push_back({kind, tagBegin, tagEnd});
-                start(stack_.back());
             } else if (token == QXmlStreamReader::EndElement) {
-                const qsizetype closeEnd = offsets_.byteAt(reader_.characterOffset());
-                const Open open = stack_.back();
-                stack_.pop_back();
-                // A self-closing tag reads nothing more before its end.
-                const qsizetype contentEnd =
-                    closeEnd == open.tagEnd ? open.tagEnd : bytes_.lastIndexOf('<', closeEnd - 1);
-                if (contentEnd < open.tagEnd ||
-                    !isTag(contentEnd == open.tagEnd ? open.tagBegin : contentEnd, closeEnd,
-                           problem))
+                if (!endElement(problem))
                     return false;
-                finish(open, contentEnd, closeEnd);
             }
         }
-        if (reader_.hasError()) {
-            problem = {offsets_.byteAt(reader_.characterOffset()), QString(),
-                       QStringLiteral("the XML is malformed (%1)").arg(reader_.errorString())};
-            return false;
-        }
+        if (reader_.hasError())
+            return refuse(problem, offsets_.byteAt(reader_.characterOffset()),
+                          QStringLiteral("the XML is malformed (%1)").arg(reader_.errorString()));
         return true;
     }
 
@@ -344,7 +246,49 @@ class XmlScanner
         int block = -1;      // Data, Chunk: the cell block its tiles go to
         int entry = -1;      // TileDef, WangTile: its entry in the tileset
         bool chunks = false; // Data: held chunks
+        bool onlyId = false; // TileDef: has no other attribute
     };
+
+    bool startElement(Problem& problem)
+    {
+        const qsizetype tagEnd = offsets_.byteAt(reader_.characterOffset());
+        // '<' cannot stand inside an attribute value, so the last one opens this tag.
+        const qsizetype tagBegin = bytes_.lastIndexOf('<', tagEnd - 1);
+        if (!isTag(tagBegin, tagEnd, problem))
+            return false;
+        const Kind kind =
+            classify(stack_.empty() ? Kind::File : stack_.back().kind, reader_.name());
+        if (stack_.empty()) {
+            if (kind == Kind::Other)
+                return refuse(problem, tagBegin,
+                              QStringLiteral("it is neither a map nor a tileset nor a template "
+                                             "(it starts with <%1>)")
+                                  .arg(reader_.name().toString()));
+            sites_.isTileset = kind == Kind::Tileset;
+            sites_.isTemplate = kind == Kind::Template;
+        }
+        stack_.push_back({kind, tagBegin, tagEnd});
+        if (kind != Kind::Other) {
+            readTag(bytes_, tagBegin, tagEnd, tag_);
+            start(stack_.back());
+        }
+        return true;
+    }
+
+    bool endElement(Problem& problem)
+    {
+        const qsizetype closeEnd = offsets_.byteAt(reader_.characterOffset());
+        const Open open = stack_.back();
+        stack_.pop_back();
+        // A self-closing tag reads nothing more before its end.
+        const qsizetype contentEnd =
+            closeEnd == open.tagEnd ? open.tagEnd : bytes_.lastIndexOf('<', closeEnd - 1);
+        if (contentEnd < open.tagEnd ||
+            !isTag(contentEnd == open.tagEnd ? open.tagBegin : contentEnd, closeEnd, problem))
+            return false;
+        finish(open, contentEnd, closeEnd);
+        return true;
+    }
 
     // Whether [begin, end) is a tag, as the reader's offsets promise; a defence against text the
     // offsets cannot follow.
@@ -353,77 +297,65 @@ class XmlScanner
         if (begin >= 0 && end > begin && end <= bytes_.size() && bytes_[begin] == '<' &&
             bytes_[end - 1] == '>')
             return true;
-        problem = {std::max<qsizetype>(begin, 0), QString(),
-                   QStringLiteral("the XML could not be followed here")};
-        return false;
+        return refuse(problem, std::max<qsizetype>(begin, 0),
+                      QStringLiteral("the XML could not be followed here"));
     }
 
+    // Every element below a tileset's belongs to the tileset read last; frames and properties to
+    // the <tile> two levels up.
     void start(Open& open)
     {
         switch (open.kind) {
-        case Kind::Map:
+        case Kind::Map: {
             infinite_ = attributeText("infinite") == u"1";
-            if (const Span span = attribute(open, "compressionlevel"); span.valid()) {
-                int64_t level = -1;
-                if (parseWholeNumber(text(span), true, level))
-                    sites_.compressionLevel = int(std::clamp<int64_t>(level, -1, 22));
-            }
-            break;
+            int64_t level = -1;
+            if (parseWholeNumber(text(attribute("compressionlevel")), true, level))
+                sites_.compressionLevel = int(std::clamp<int64_t>(level, -1, 22));
+            return;
+        }
         case Kind::Tileset:
-            startTileset(open);
-            break;
-        case Kind::TilesetImage:
-            startImage(open);
-            break;
+            return startTileset(open);
+        case Kind::TilesetImage: {
+            TilesetSite& site = sites_.tilesets.back();
+            site.facts.image = attributeText("source");
+            readNumber(site, site.imageWidth = attribute("width"), site.facts.imageWidth);
+            readNumber(site, site.imageHeight = attribute("height"), site.facts.imageHeight);
+            return;
+        }
         case Kind::TileDef:
-            addEntry(open, "id", 0);
-            break;
         case Kind::WangTile:
-            if (!sites_.tilesets.empty())
-                addEntry(open, "tileid", sites_.tilesets.back().lists - 1);
-            break;
+            return addEntry(open);
         case Kind::Frame:
-            addFrame(open);
-            break;
+            if (const Span value = attribute("tileid"); value.valid() && outerEntry())
+                outerEntry()->frames.push_back(value);
+            return;
         case Kind::TileProperty:
-            addProperty(open);
-            break;
+            // One whose value is its text (several lines) names no tile.
+            if (const Span value = attribute("value"); value.valid() && outerEntry())
+                outerEntry()->properties.push_back({attributeText("name"), value});
+            return;
         case Kind::WangSet:
-            if (!sites_.tilesets.empty())
-                ++sites_.tilesets.back().lists;
-            addTileId(open, "tile", true);
-            break;
+            ++sites_.tilesets.back().lists;
+            [[fallthrough]];
         case Kind::WangColor:
         case Kind::Terrain:
-            addTileId(open, "tile", true);
-            break;
+            // The representative tile; -1 is none.
+            if (const Span value = attribute("tile"); value.valid())
+                sites_.tilesets.back().ids.push_back({value, true});
+            return;
         case Kind::Layer:
-            startLayer(open);
-            break;
-        case Kind::Data:
-            startData(open);
-            break;
-        case Kind::Chunk:
-            startChunk(open);
-            break;
-        case Kind::DataTile:
-            addCell(open);
-            break;
         case Kind::ObjectLayer:
-            layers_.push_back({layerWhere(), 0, 0, {}});
-            break;
-        case Kind::Object: {
-            const QString where =
-                layers_.empty()
-                    ? QStringLiteral("object")
-                    : layers_.back().where + QStringLiteral(", object %1").arg(attributeText("id"));
-            if (const Span gid = attribute(open, "gid"); gid.valid())
-                sites_.objects.push_back({gid, open.tagBegin, where});
-            addTemplate(sites_, folder_, attributeText("template"), open.tagBegin, where);
-            break;
-        }
+            return startLayer(open);
+        case Kind::Data:
+            return startData(open);
+        case Kind::Chunk:
+            return startChunk(open);
+        case Kind::DataTile:
+            return addCell(open);
+        case Kind::Object:
+            return addObject(open);
         default:
-            break;
+            return;
         }
     }
 
@@ -432,23 +364,15 @@ class XmlScanner
         if (open.entry >= 0) {
             TileEntry& entry = sites_.tilesets.back().entries[size_t(open.entry)];
             entry.whole.end = closeEnd;
-            if (open.kind == Kind::TileDef) {
-                TagAttributes attributes(bytes_, open.tagBegin, open.tagEnd);
-                int count = 0;
-                while (attributes.next())
-                    ++count;
-                entry.empty = count == 1 && isBlankText(open.tagEnd, contentEnd);
-            }
+            entry.empty = open.onlyId && isBlankText(open.tagEnd, contentEnd);
         } else if (open.kind == Kind::Chunk && open.block >= 0) {
             setText(sites_.blocks[size_t(open.block)], open.tagEnd, contentEnd);
         } else if (open.kind == Kind::Data && !open.chunks) {
             // A layer of an infinite map holds its cells in chunks; without any it is empty.
             if (infinite_ && open.block < 0 && isBlankText(open.tagEnd, contentEnd))
                 return;
-            Open data = open;
-            if (data.block < 0)
-                newBlock(data, dataForm_);
-            CellBlock& block = sites_.blocks[size_t(data.block)];
+            const int index = open.block >= 0 ? open.block : newBlock(open.tagBegin);
+            CellBlock& block = sites_.blocks[size_t(index)];
             if (block.form != CellBlock::Form::Numbers)
                 setText(block, open.tagEnd, contentEnd);
         }
@@ -456,194 +380,137 @@ class XmlScanner
 
     bool isBlankText(qsizetype begin, qsizetype end) const
     {
-        for (qsizetype i = begin; i < end; ++i)
-            if (!isBlank(bytes_[i]))
-                return false;
-        return true;
+        return std::all_of(bytes_.begin() + begin, bytes_.begin() + end, isBlank);
     }
 
     void startTileset(const Open& open)
     {
         TilesetSite site;
         site.at = open.tagBegin;
-        TilesetFacts& facts = site.facts;
-        facts.folder = folder_;
-        facts.name = attributeText("name");
+        site.facts.folder = folder_;
+        site.facts.name = attributeText("name");
         const QString source = attributeText("source");
         if (!sites_.isTileset && !source.isEmpty())
-            facts.file = pathFrom(folder_, source);
-        TagAttributes attributes(bytes_, open.tagBegin, open.tagEnd);
+            site.facts.file = pathFrom(folder_, source);
         // A missing spacing goes after the tile height, as the attributes are usually ordered, with
         // the same blanks before it; without a tile height, after the last attribute.
-        site.spacingInsertAt = attributes.afterLast();
-        site.spacingPrefix = " spacing=\"";
+        site.spacingInsertAt = tag_.nameEnd;
+        QByteArray gap = " ";
         bool placed = false;
-        while (attributes.next()) {
-            const QByteArrayView name = attributes.name();
-            const Span value = attributes.value();
-            if (name == "firstgid")
-                readNumber(site, value, facts.firstGid);
-            else if (name == "tilewidth")
-                readNumber(site, value, facts.tileWidth);
-            else if (name == "tileheight")
-                readNumber(site, value, facts.tileHeight);
-            else if (name == "spacing")
-                readNumber(site, site.spacing = value, facts.spacing);
-            else if (name == "margin")
-                readNumber(site, site.margin = value, facts.margin);
-            else if (name == "tilecount")
-                readNumber(site, site.tileCount = value, facts.tileCount);
-            else if (name == "columns")
-                readNumber(site, site.columns = value, facts.columns);
+        for (const RawAttribute& raw : tag_.attributes) {
+            for (const TilesetNumber& number : kTilesetNumbers) {
+                if (raw.name != number.name)
+                    continue;
+                if (number.place)
+                    site.*number.place = raw.value;
+                readNumber(site, raw.value, site.facts.*number.fact);
+            }
             if (!placed) {
-                site.spacingInsertAt = attributes.afterLast();
-                site.spacingPrefix = attributes.gap().toByteArray() + "spacing=\"";
-                placed = name == "tileheight";
+                site.spacingInsertAt = raw.end;
+                gap = text(raw.gap).toByteArray();
+                placed = raw.name == "tileheight";
             }
         }
+        site.spacingPrefix = gap + "spacing=\"";
+        site.marginPrefix = gap + "margin=\"";
         site.spacingSuffix = "\"";
         sites_.tilesets.push_back(std::move(site));
     }
 
-    void startImage(const Open& open)
+    // A <tile> entry of the tileset, or a Wang tile in the list of the Wang set read last.
+    void addEntry(Open& open)
     {
-        TilesetSite& site = sites_.tilesets.back();
-        site.facts.image = attributeText("source");
-        site.imageWidth = attribute(open, "width");
-        site.imageHeight = attribute(open, "height");
-        if (site.imageWidth.valid())
-            readNumber(site, site.imageWidth, site.facts.imageWidth);
-        if (site.imageHeight.valid())
-            readNumber(site, site.imageHeight, site.facts.imageHeight);
-    }
-
-    void addEntry(Open& open, QByteArrayView name, int list)
-    {
-        if (sites_.tilesets.empty())
-            return;
+        const bool wang = open.kind == Kind::WangTile;
         TilesetSite& site = sites_.tilesets.back();
         TileEntry entry;
-        entry.list = list;
-        entry.id = attribute(open, name);
+        entry.list = wang ? site.lists - 1 : 0;
+        entry.id = attribute(wang ? "tileid" : "id");
         entry.whole.begin = open.tagBegin;
         if (!entry.id.valid())
             return;
         open.entry = int(site.entries.size());
+        open.onlyId = !wang && tag_.attributes.size() == 1;
         site.entries.push_back(std::move(entry));
     }
 
-    // An animation frame's tile, inside the <tile> entry two levels up.
-    void addFrame(const Open& open)
+    // The entry of the <tile> two levels up; null when it has none.
+    TileEntry* outerEntry()
     {
         const Open& tile = stack_[stack_.size() - 3];
-        const Span value = attribute(open, "tileid");
-        if (tile.entry >= 0 && value.valid())
-            sites_.tilesets.back().entries[size_t(tile.entry)].frames.push_back(value);
+        return tile.entry >= 0 ? &sites_.tilesets.back().entries[size_t(tile.entry)] : nullptr;
     }
 
-    // A custom property of the <tile> entry two levels up; one whose value is its text (several
-    // lines) names no tile.
-    void addProperty(const Open& open)
-    {
-        const Open& tile = stack_[stack_.size() - 3];
-        const Span value = attribute(open, "value");
-        if (tile.entry >= 0 && value.valid())
-            sites_.tilesets.back().entries[size_t(tile.entry)].properties.push_back(
-                {attributeText("name"), value});
-    }
-
-    void addTileId(const Open& open, QByteArrayView name, bool noneAllowed)
-    {
-        if (sites_.tilesets.empty())
-            return;
-        if (const Span value = attribute(open, name); value.valid())
-            sites_.tilesets.back().ids.push_back({value, noneAllowed});
-    }
-
-    QString layerWhere() const
-    {
-        return QStringLiteral("layer %1").arg(quotedPath(attributeText("name")));
-    }
-
+    // What a layer's tag says of each block of its cells; an object layer, only its name.
     void startLayer(const Open& open)
     {
-        LayerFacts layer{layerWhere(), 0, 0, {}};
-        for (const char* name : {"width", "height"}) {
-            const Span value = attribute(open, name);
-            int64_t& target = name[0] == 'w' ? layer.width : layer.height;
-            if (!parseWholeNumber(text(value), false, target) || target > INT32_MAX)
+        CellBlock& layer = layers_.emplace_back();
+        layer.where = QStringLiteral("layer %1").arg(quotedPath(attributeText("name")));
+        if (open.kind == Kind::ObjectLayer)
+            return;
+        for (const char* name : {"width", "height"})
+            if (!readInt32(name, false, name[0] == 'w' ? layer.width : layer.height))
                 layer.problem =
                     Problem{open.tagBegin, layer.where,
                             QStringLiteral("its %1 is not a size").arg(QString::fromLatin1(name))};
-        }
-        layers_.push_back(layer);
     }
 
-    void startData(Open& open)
+    // The data's form and compression hold for its chunks too; what is wrong with them, for every
+    // block of the data.
+    void startData(const Open& open)
     {
         const QString encoding = attributeText("encoding");
         const QString compression = attributeText("compression");
+        const auto refuseData = [&](const QString& why) {
+            dataProblem_ = Problem{open.tagBegin, layers_.back().where, why};
+        };
         dataProblem_.reset();
-        dataCompression_ = LayerCompression::None;
-        if (encoding.isEmpty()) {
+        if (encoding.isEmpty())
             dataForm_ = CellBlock::Form::Numbers;
-        } else if (encoding == u"csv") {
+        else if (encoding == u"csv")
             dataForm_ = CellBlock::Form::CommaList;
-        } else if (encoding == u"base64") {
+        else if (encoding == u"base64")
             dataForm_ = CellBlock::Form::Base64;
-        } else {
-            dataProblem_ =
-                Problem{open.tagBegin, layers_.back().where,
-                        QStringLiteral("the encoding %1 is unknown").arg(quotedPath(encoding))};
-        }
-        if (const auto method = layerCompressionNamed(compression)) {
-            dataCompression_ = *method;
-        } else {
-            dataProblem_ = Problem{
-                open.tagBegin, layers_.back().where,
-                QStringLiteral("the compression %1 is unknown").arg(quotedPath(compression))};
-        }
+        else
+            refuseData(QStringLiteral("the encoding %1 is unknown").arg(quotedPath(encoding)));
+        const auto method = layerCompressionNamed(compression);
+        dataCompression_ = method.value_or(LayerCompression::None);
+        if (!method)
+            refuseData(
+                QStringLiteral("the compression %1 is unknown").arg(quotedPath(compression)));
         if (dataCompression_ != LayerCompression::None && dataForm_ != CellBlock::Form::Base64)
-            dataProblem_ = Problem{open.tagBegin, layers_.back().where,
-                                   QStringLiteral("only base64 data can be compressed")};
+            refuseData(QStringLiteral("only base64 data can be compressed"));
     }
 
-    void newBlock(Open& open, CellBlock::Form form)
+    // A block of cells of the layer read last, starting at at; its index.
+    int newBlock(qsizetype at)
     {
-        const LayerFacts& layer = layers_.back();
-        CellBlock block;
-        block.form = form;
+        CellBlock& block = sites_.blocks.emplace_back(layers_.back());
+        block.form = dataForm_;
         block.compression = dataCompression_;
-        block.width = layer.width;
-        block.height = layer.height;
-        block.at = open.tagBegin;
-        block.where = layer.where;
-        block.problem = layer.problem ? layer.problem : dataProblem_;
-        open.block = int(sites_.blocks.size());
-        sites_.blocks.push_back(std::move(block));
+        block.at = at;
+        if (!block.problem)
+            block.problem = dataProblem_;
+        return int(sites_.blocks.size()) - 1;
     }
 
     void startChunk(Open& open)
     {
         Open& data = stack_[stack_.size() - 2];
         data.chunks = true;
-        newBlock(open, dataForm_);
-        CellBlock& block = sites_.blocks.back();
+        open.block = newBlock(open.tagBegin);
+        CellBlock& block = sites_.blocks[size_t(open.block)];
         block.problem = dataProblem_;
-        if (data.block >= 0 && !block.problem)
-            block.problem = Problem{open.tagBegin, block.where,
-                                    QStringLiteral("the data mixes chunks and tiles")};
+        if (data.block >= 0)
+            noteFirst(block.problem, open.tagBegin, block.where,
+                      QStringLiteral("the data mixes chunks and tiles"));
         int64_t* targets[] = {&block.originX, &block.originY, &block.width, &block.height};
         const char* names[] = {"x", "y", "width", "height"};
         for (int i = 0; i < 4; ++i) {
-            const bool signedValue = i < 2;
-            if (!parseWholeNumber(text(attribute(open, names[i])), signedValue, *targets[i]) ||
-                *targets[i] > INT32_MAX || *targets[i] < INT32_MIN) {
+            if (!readInt32(names[i], i < 2, *targets[i])) {
                 *targets[i] = 0;
-                if (!block.problem)
-                    block.problem = Problem{open.tagBegin, block.where,
-                                            QStringLiteral("the chunk's %1 is not a number")
-                                                .arg(QString::fromLatin1(names[i]))};
+                noteFirst(block.problem, open.tagBegin, block.where,
+                          QStringLiteral("the chunk's %1 is not a number")
+                              .arg(QString::fromLatin1(names[i])));
             }
         }
         block.where += QStringLiteral(", chunk at (%1, %2)").arg(block.originX).arg(block.originY);
@@ -655,16 +522,24 @@ class XmlScanner
         if (parent.kind == Kind::Data && parent.chunks)
             return; // a stray tile beside chunks; the chunks already carry the complaint
         if (parent.block < 0)
-            newBlock(parent, dataForm_);
+            parent.block = newBlock(parent.tagBegin);
         CellBlock& block = sites_.blocks[size_t(parent.block)];
-        if (block.form != CellBlock::Form::Numbers) {
-            if (!block.problem)
-                block.problem = Problem{open.tagBegin, block.where,
-                                        QStringLiteral("the data holds <tile> elements, but "
-                                                       "says it is encoded")};
-            return;
-        }
-        block.numbers.push_back(attribute(open, "gid"));
+        if (block.form == CellBlock::Form::Numbers)
+            block.numbers.push_back(attribute("gid"));
+        else
+            noteFirst(block.problem, open.tagBegin, block.where,
+                      QStringLiteral("the data holds <tile> elements, but says it is encoded"));
+    }
+
+    void addObject(const Open& open)
+    {
+        const QString where =
+            layers_.empty()
+                ? QStringLiteral("object")
+                : layers_.back().where + QStringLiteral(", object %1").arg(attributeText("id"));
+        if (const Span gid = attribute("gid"); gid.valid())
+            sites_.objects.push_back({gid, open.tagBegin, where});
+        addTemplate(sites_, folder_, attributeText("template"), open.tagBegin, where);
     }
 
     void setText(CellBlock& block, qsizetype begin, qsizetype end)
@@ -683,9 +558,21 @@ class XmlScanner
         return reader_.attributes().value(QLatin1StringView(name)).toString();
     }
 
-    Span attribute(const Open& open, QByteArrayView name) const
+    // Where the value of the current element's attribute name stands (inside the quotes); invalid
+    // when it has none.
+    Span attribute(QByteArrayView name) const
     {
-        return attributeSpan(bytes_, open.tagBegin, open.tagEnd, name);
+        for (const RawAttribute& raw : tag_.attributes)
+            if (raw.name == name)
+                return raw.value;
+        return {};
+    }
+
+    // The named attribute's whole number (signed where allowSign) when it fits in 32 bits.
+    bool readInt32(const char* name, bool allowSign, int64_t& target) const
+    {
+        return parseWholeNumber(text(attribute(name)), allowSign, target) &&
+               target >= INT32_MIN && target <= INT32_MAX;
     }
 
     QByteArrayView text(Span span) const
@@ -694,10 +581,13 @@ class XmlScanner
                             : QByteArrayView();
     }
 
+    // An absent value leaves the fact as it is.
     void readNumber(TilesetSite& site, Span value, int64_t& target)
     {
-        readTilesetNumber(site, bytes_, value, false,
-                          QStringLiteral("tileset %1").arg(quotedPath(site.facts.name)), target);
+        if (value.valid())
+            readTilesetNumber(site, bytes_, value, false,
+                              QStringLiteral("tileset %1").arg(quotedPath(site.facts.name)),
+                              target);
     }
 
     const QByteArray& bytes_;
@@ -706,17 +596,13 @@ class XmlScanner
     QXmlStreamReader reader_;
     ByteOffsets offsets_;
     std::vector<Open> stack_;
-    std::vector<LayerFacts> layers_;
+    RawTag tag_; // the current element's
+    std::vector<CellBlock> layers_;
     CellBlock::Form dataForm_ = CellBlock::Form::Numbers;
     LayerCompression dataCompression_ = LayerCompression::None;
     std::optional<Problem> dataProblem_;
     bool infinite_ = false;
 };
-
-} // namespace
-
-namespace
-{
 
 // An element leaves with the blanks before it, so that its line goes.
 class XmlEdits : public LevelEdits
@@ -754,22 +640,14 @@ class TmxFormat : public LevelFormat
     bool scan(const QByteArray& bytes, const LevelContext& context, LevelSites& sites,
               Problem& problem) const override
     {
-        if (bytes.startsWith("\xff\xfe") || bytes.startsWith("\xfe\xff")) {
-            problem = {0, QString(), QStringLiteral("the file is UTF-16 text; only UTF-8 is read")};
-            return false;
-        }
-        if (!isUtf8(bytes)) {
-            problem = {0, QString(), QStringLiteral("the file is not UTF-8 text")};
-            return false;
-        }
+        if (bytes.startsWith("\xff\xfe") || bytes.startsWith("\xfe\xff"))
+            return refuse(problem, 0,
+                          QStringLiteral("the file is UTF-16 text; only UTF-8 is read"));
+        if (!isUtf8(bytes))
+            return refuse(problem, 0, QStringLiteral("the file is not UTF-8 text"));
         static const XmlEdits edits;
         sites.edits = &edits;
-        if (!XmlScanner(asciiAsUtf8(bytes), context.folder, sites).run(problem))
-            return false;
-        // A missing margin is written as a missing spacing is.
-        for (TilesetSite& tileset : sites.tilesets)
-            tileset.marginPrefix = QByteArray(tileset.spacingPrefix).replace("spacing", "margin");
-        return true;
+        return XmlScanner(asciiAsUtf8(bytes), context.folder, sites).run(problem);
     }
 };
 
