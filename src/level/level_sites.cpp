@@ -452,9 +452,20 @@ LevelBytesResult remapBareNumbers(const LevelSites& sites, const QByteArray& byt
     };
     std::vector<uint8_t>* named = context.options.use ? &context.options.use->named : nullptr;
     const int64_t count = remap.tileCount();
+    bool separator[256] = {};
+    for (const char c : sites.bareSeparators)
+        separator[uchar(c)] = true;
     StretchWriter numbers(bytes);
-    for (const Span& span : sites.bareNumbers) {
-        const QByteArrayView field = QByteArrayView(bytes).sliced(span.begin, span.size());
+    for (qsizetype i = sites.bareText.begin; i < sites.bareText.end;) {
+        if (separator[uchar(bytes[i])]) {
+            ++i;
+            continue;
+        }
+        const qsizetype begin = i;
+        while (i < sites.bareText.end && !separator[uchar(bytes[i])])
+            ++i;
+        const Span span{begin, i};
+        const QByteArrayView field = QByteArrayView(bytes).sliced(begin, i - begin);
         int64_t number = 0;
         if (!parseWholeNumber(field, true, number))
             return fail(span, QStringLiteral("%1 is not a tile number")

@@ -178,11 +178,12 @@ struct TileRect {
 struct LevelSites {
     const LevelEdits* edits = nullptr;  // the format's own way of writing its text
     bool byGid = true;  // cells and objects name tiles by global ids over all the tilesets
-    // Cells of bare tile numbers that name no tileset (bareNumbers, in the order they stand): the
-    // sheet is the one the run names, its first tile is numbered options.firstId, smaller numbers
-    // are empty cells, and the cells hold no flips.
+    // Cells of bare tile numbers that name no tileset: the fields of bareText between any of
+    // bareSeparators. The sheet is the one the run names, its first tile is numbered
+    // options.firstId, smaller numbers are empty cells, and the cells hold no flips.
     bool bare = false;
-    std::vector<Span> bareNumbers;
+    Span bareText;
+    QByteArray bareSeparators;
     bool isTileset = false;
     bool isTemplate = false; // a template file: one object and the tileset its gid counts in
     int compressionLevel = -1;

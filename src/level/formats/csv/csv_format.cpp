@@ -2,11 +2,6 @@
 
 namespace {
 
-bool isSeparator(char c)
-{
-    return c == ',' || c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 class CsvEdits : public LevelEdits
 {
   public:
@@ -36,25 +31,15 @@ class CsvFormat : public LevelFormat
         return {{}, notATilesetFile(), {}, {}};
     }
 
-    // Every field between separators is a cell; empty fields are not fields at all.
+    // Every field between commas and blanks is a cell; empty fields are not fields at all.
     bool scan(const QByteArray& bytes, const LevelContext&, LevelSites& sites,
               Problem&) const override
     {
         static const CsvEdits edits;
         sites.edits = &edits;
         sites.bare = true;
-        const qsizetype size = bytes.size();
-        qsizetype i = bytes.startsWith("\xef\xbb\xbf") ? 3 : 0;
-        while (i < size) {
-            if (isSeparator(bytes[i])) {
-                ++i;
-                continue;
-            }
-            const qsizetype begin = i;
-            while (i < size && !isSeparator(bytes[i]))
-                ++i;
-            sites.bareNumbers.push_back({begin, i});
-        }
+        sites.bareText = {bytes.startsWith("\xef\xbb\xbf") ? 3 : 0, bytes.size()};
+        sites.bareSeparators = ", \t\r\n";
         return true;
     }
 };
