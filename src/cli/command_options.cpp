@@ -85,12 +85,28 @@ template <auto field> QString storeSwitch(CommandOptions& options, const QString
     return {};
 }
 
+// A tile shape: N for N x N, or WxH. Only square shapes are cut so far, so a WxH whose sides
+// differ is named and refused rather than read as something else.
 QString storeTile(CommandOptions& options, const QString& name, const QString& value)
 {
-    QString why =
-        storeNumber<&CommandOptions::tileSize, kMinTileSize, kMaxTileSize>(options, name, value);
-    options.tileGiven = options.tileGiven || why.isEmpty();
-    return why;
+    const QStringList sides =
+        value.split(QLatin1Char('x'), Qt::KeepEmptyParts, Qt::CaseInsensitive);
+    std::vector<int> edges;
+    for (const QString& side : sides)
+        if (const auto n = numberIn(side, kMinTileSize, kMaxTileSize))
+            edges.push_back(*n);
+    if (sides.size() > 2 || edges.size() != size_t(sides.size()))
+        return QStringLiteral("%1 takes N or WxH, each a whole number from %2 to %3, not “%4”.")
+            .arg(name)
+            .arg(kMinTileSize)
+            .arg(kMaxTileSize)
+            .arg(value);
+    if (edges.size() == 2 && edges[0] != edges[1])
+        return QStringLiteral("%1 %2: only square tiles are cut so far; give N or NxN.")
+            .arg(name, value);
+    options.tileSize = edges[0];
+    options.tileGiven = true;
+    return {};
 }
 
 QString storeColour(CommandOptions& options, const QString& name, const QString& value)
