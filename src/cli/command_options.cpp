@@ -85,8 +85,7 @@ template <auto field> QString storeSwitch(CommandOptions& options, const QString
     return {};
 }
 
-// A tile shape: N for N x N, or WxH. Only square shapes are cut so far, so a WxH whose sides
-// differ is named and refused rather than read as something else.
+// A tile shape: N for N x N, or WxH.
 QString storeTile(CommandOptions& options, const QString& name, const QString& value)
 {
     const QStringList sides =
@@ -101,10 +100,7 @@ QString storeTile(CommandOptions& options, const QString& name, const QString& v
             .arg(kMinTileSize)
             .arg(kMaxTileSize)
             .arg(value);
-    if (edges.size() == 2 && edges[0] != edges[1])
-        return QStringLiteral("%1 %2: only square tiles are cut so far; give N or NxN.")
-            .arg(name, value);
-    options.tileSize = edges[0];
+    options.tile = TileShape(edges.front(), edges.back());
     options.tileGiven = true;
     return {};
 }
@@ -207,8 +203,9 @@ struct OptionSpec {
 };
 
 constexpr std::array kOptionSpecs{
-    OptionSpec{Option::Tile, "tile", 0, "N", ValueKind::Other, Count::Once,
-               "tile edge in pixels, 1 to 1024 (default 16)", storeTile},
+    OptionSpec{Option::Tile, "tile", 0, "N|WxH", ValueKind::Other, Count::Once,
+               "tile size in pixels: N for N x N, or width x height, each 1 to 1024 (default 16)",
+               storeTile},
     OptionSpec{Option::Gutter, "gutter", 0, "G", ValueKind::Other, Count::Once,
                "width of the grid after each tile, 1 to 64",
                storeNumber<&CommandOptions::gutter, kMinGutter, kMaxGutter>},

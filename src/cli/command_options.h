@@ -83,7 +83,7 @@ inline constexpr int kMaxMargin = 1024; // for margin and spacing alike
 // What the arguments after the command words said. Values not given keep these defaults.
 struct CommandOptions {
     QStringList inputs;
-    int tileSize = 16;
+    TileShape tile{16};
     bool tileGiven = false;
     std::optional<int> gutter;          // the grid's width, when the sheet has or gets one
     QRgb gridColor = qRgb(255, 0, 255); // the window's default grid colour
@@ -116,15 +116,12 @@ struct CommandOptions {
     bool quiet = false;
     bool help = false;
 
-    // Tile edge plus gutter: where the next tile starts. Without --gutter the sheet is taken
-    // to have no grid.
-    int pitch() const { return tileSize + gutter.value_or(0); }
     // The tiles as the sheet holds them: --tile, with the --gutter (none without) after each.
-    TileLayout layout() const { return TileLayout::grid(tileSize, tileSize, gutter.value_or(0)); }
+    TileLayout layout() const { return TileLayout::grid(tile, gutter.value_or(0)); }
     // The tiles at --margin and --spacing, as extrusion takes them.
     TileLayout spacedLayout() const
     {
-        return TileLayout::spaced(tileSize, tileSize, margin.value_or(0), spacing.value_or(0));
+        return TileLayout::spaced(tile.width, tile.height, margin.value_or(0), spacing.value_or(0));
     }
 };
 

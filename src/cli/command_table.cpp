@@ -13,7 +13,7 @@ constexpr OptionSet kSheetOutput{Option::Output, Option::OutDir, Option::InPlace
 
 const std::array kCommands{
     CommandSpec{
-        "grid", "add", "IN... [--tile N] [--gutter G] [--color COLOR] [--crop] [--force] OUTPUT",
+        "grid", "add", "IN... [--tile N|WxH] [--gutter G] [--color COLOR] [--crop] [--force] OUTPUT",
         "insert a grid line after every whole tile",
         "Inserts a line of G pixels (default 1) in COLOR after every whole tile column and\n"
         "row. With --tile 8 or 16 and a gutter of 1 the pixels are exactly those of the\n"
@@ -32,7 +32,7 @@ const std::array kCommands{
             {Option::Tile, Option::Gutter, Option::Color, Option::Crop, Option::Force}),
         InputCount::OneOrMore, OutputKind::Sheets, addGridJob},
     CommandSpec{
-        "grid", "remove", "IN... [--tile N] [--gutter G] [--crop] [--force] OUTPUT",
+        "grid", "remove", "IN... [--tile N|WxH] [--gutter G] [--crop] [--force] OUTPUT",
         "strip the grid lines that follow every tile",
         "Keeps the N × N pixels of every whole tile and drops the G pixels of grid (default 1)\n"
         "after each: tiles are taken to start every N + G pixels. With --tile 8 or 16 and a\n"
@@ -49,7 +49,7 @@ const std::array kCommands{
         kSheetOutput.with({Option::Tile, Option::Gutter, Option::Crop, Option::Force}),
         InputCount::OneOrMore, OutputKind::Sheets, removeGridJob},
     CommandSpec{
-        "grid", "extrude", "IN... [--tile N] [--px E] [--margin M] [--spacing S] [--crop] OUTPUT",
+        "grid", "extrude", "IN... [--tile N|WxH] [--px E] [--margin M] [--spacing S] [--crop] OUTPUT",
         "surround every tile with copies of its own edge pixels",
         "Every whole tile gets E pixels (default 1) on each side copied from its own edge row\n"
         "or column, and E × E pixels at each corner from its corner pixel, so that a game\n"
@@ -72,7 +72,7 @@ const std::array kCommands{
         InputCount::OneOrMore, OutputKind::Sheets, extrudeJob},
     CommandSpec{
         "grid", "unextrude",
-        "IN... [--tile N] [--px E] [--margin M] [--spacing S] [--crop] [--force] OUTPUT",
+        "IN... [--tile N|WxH] [--px E] [--margin M] [--spacing S] [--crop] [--force] OUTPUT",
         "take the extruded edges off every tile again",
         "Gives back the sheet that grid extrude was given with the same --tile, --px, --margin\n"
         "and --spacing: IN's tiles start M + E pixels in and lie S + 2E apart, and each loses\n"
@@ -89,7 +89,7 @@ const std::array kCommands{
                            Option::Force}),
         InputCount::OneOrMore, OutputKind::Sheets, unextrudeJob},
     CommandSpec{
-        "map", "restore", "IN... --map M [--tile N] [--gutter G] OUTPUT",
+        "map", "restore", "IN... --map M [--tile N|WxH] [--gutter G] OUTPUT",
         "put every tile back at its original place, as a map file says",
         "IN is arranged as the map file M says: M holds, for each whole tile position row by\n"
         "row, the original number of the tile standing there (the window's Map \"Save As..\"\n"
@@ -104,7 +104,7 @@ const std::array kCommands{
         kSheetOutput.with({Option::Map, Option::Tile, Option::Gutter}), InputCount::OneOrMore,
         OutputKind::Sheets, restoreMapJob, checkMapGiven},
     CommandSpec{
-        "map", "apply", "IN... --map M [--tile N] [--gutter G] OUTPUT",
+        "map", "apply", "IN... --map M [--tile N|WxH] [--gutter G] OUTPUT",
         "arrange a sheet in its original order as a map file says",
         "The other way round from map restore: IN holds its tiles in their original order, and\n"
         "each position of the result takes the original tile that M names for it. Applying a\n"
@@ -117,7 +117,7 @@ const std::array kCommands{
         OutputKind::Sheets, applyMapJob, checkMapGiven},
     CommandSpec{
         "map", "move",
-        "IN --block C,R,W,H --to C,R [--tile N] [--gutter G] [--map M] OUTPUT [--map-out MAP]",
+        "IN --block C,R,W,H --to C,R [--tile N|WxH] [--gutter G] [--map M] OUTPUT [--map-out MAP]",
         "move blocks of whole tiles, as a drag of a selection in the window does",
         "Moves the block of W x H whole tiles whose top-left tile is at column C, row R (both\n"
         "counted from 0) so that its top-left tile lands on the --to tile. The tiles the block\n"
@@ -143,7 +143,7 @@ const std::array kCommands{
             {Option::Block, Option::To, Option::Map, Option::MapOut, Option::Tile, Option::Gutter}),
         InputCount::OneOrMore, OutputKind::Sheets, moveBlocksJob, checkBlockMoves},
     CommandSpec{
-        "map", "derive", "ORIGINAL REARRANGED -o M [--tile N] [--gutter G]",
+        "map", "derive", "ORIGINAL REARRANGED -o M [--tile N|WxH] [--gutter G]",
         "find the map that turns one sheet into another",
         "Finds, by matching tile pixels, the map that turns ORIGINAL into REARRANGED, and\n"
         "writes it to M. Both must hold the same number of whole tile columns and rows; grid\n"
@@ -160,7 +160,7 @@ const std::array kCommands{
         OutputKind::MapFile, deriveMapJob},
     CommandSpec{
         "sheet", "dedupe",
-        "IN [--tile N] [--gutter G] [--flips] [--columns C] [--crop] [--used-by LEVEL...] "
+        "IN [--tile N|WxH] [--gutter G] [--flips] [--columns C] [--crop] [--used-by LEVEL...] "
         "OUTPUT --remap-out R",
         "merge identical tiles and write the remap that keeps levels valid",
         "Keeps the first tile, in reading order, of every group of identical whole tiles (all\n"
@@ -194,7 +194,7 @@ const std::array kCommands{
         InputCount::OneOrMore, OutputKind::Sheets, dedupeJob, checkDedupe},
     CommandSpec{
         "sheet", "prune",
-        "IN --used-by LEVEL... [--tile N] [--gutter G] [--columns C] [--sheet SHEET] "
+        "IN --used-by LEVEL... [--tile N|WxH] [--gutter G] [--columns C] [--sheet SHEET] "
         "[--first-id 0|1] [--tile-property NAME] [--crop] OUTPUT --remap-out R",
         "drop the tiles no level uses and write the remap that keeps levels valid",
         "Keeps the whole tiles of IN that the levels use and packs them in reading order into\n"
@@ -332,7 +332,7 @@ const std::array kCommands{
                   Option::InPlace},
         InputCount::OneRun, OutputKind::Levels, remapLevelsJob, checkLevelRemap},
     CommandSpec{
-        "info", "", "IN... [--tile N] [--gutter G]",
+        "info", "", "IN... [--tile N|WxH] [--gutter G]",
         "size, depth, whole tiles and grid of each sheet",
         "Prints one block per sheet, in the order given, separated by blank lines: its name,\n"
         "size, the depth its file stores (for a PNG its colour type and bit depth, and the size\n"

@@ -37,13 +37,23 @@ QString aboutSheet(const QString& path, const QString& why)
     return QStringLiteral("%1: %2").arg(quotedPath(path), why);
 }
 
-QString noWholeTile(const QString& path, const CommandOptions& options)
+// A sheet too small for one tile of the layout: both sizes are named.
+QString noWholeTile(const QString& path, const TileLayout& layout, QSize sheet)
 {
-    if (!options.gutter)
-        return QStringLiteral("%1 holds no whole %2 × %2 tile.")
-            .arg(quotedPath(path), QString::number(options.tileSize));
-    return QStringLiteral("%1 holds no whole %2 × %2 tile with its %3-pixel grid.")
-        .arg(quotedPath(path), QString::number(options.tileSize), QString::number(*options.gutter));
+    QString tile = tileText(layout.tile()) + QStringLiteral(" tile");
+    if (layout.gutter > 0)
+        tile += QStringLiteral(" with its %1-pixel grid").arg(layout.gutter);
+    if (layout.margin > 0 || layout.spacing > 0)
+        tile += QStringLiteral(" at a margin of %1 and a spacing of %2")
+                    .arg(layout.margin)
+                    .arg(layout.spacing);
+    return QStringLiteral("%1 holds no whole %2. It is %3 pixels.")
+        .arg(quotedPath(path), tile, tileText(TileShape(sheet.width(), sheet.height())));
+}
+
+QString noWholeTile(const QString& path, const CommandOptions& options, QSize sheet)
+{
+    return noWholeTile(path, options.layout(), sheet);
 }
 
 // What one decoded sheet becomes: the result to save, a failure, or a sheet left as it was.
@@ -128,7 +138,7 @@ std::optional<TileMap> sheetMap(const CommandOptions& options, const QString& in
 {
     if (options.mapPath.isEmpty())
         return TileMap::identity(columns, rows);
-    MapParseResult parsed = readMapFile(options.mapPath, columns, rows, options.tileSize);
+    MapParseResult parsed = readMapFile(options.mapPath, columns, rows, options.tile);
     if (!parsed.map)
         why = QStringLiteral("%1 with the map %2: %3")
                   .arg(quotedPath(input), quotedPath(options.mapPath), parsed.error);
@@ -185,22 +195,23 @@ QString gridMismatch(const QImage& sheet, const CommandOptions& options, const Q
     if (options.force)
         return {};
     const int gutter = options.gutter.value_or(1);
-    const int pitch = options.tileSize + gutter;
-    const bool hasGrid = gridLineColour(sheet, options.tileSize, gutter).has_value();
+    const QString pitch = shapeText(options.tile.grown(gutter));
+    const bool hasGrid = gridLineColour(sheet, options.tile, gutter).has_value();
     if (insert && hasGrid)
         return QStringLiteral("Skipped %1: it already has a grid at pitch %2; --force adds "
                               "another.")
-            .arg(quotedPath(input), QString::number(pitch));
+            .arg(quotedPath(input), pitch);
     if (insert || hasGrid)
         return {};
-    const std::optional<int> other = gridTileSizeFound(sheet, gutter, options.tileSize);
+    const std::optional<int> other =
+        gridTileSizeFound(sheet, gutter, options.tile.square() ? options.tile.width : 0);
     const QString found = other ? QStringLiteral("; a grid at pitch %1 was found: --tile %2?")
                                       .arg(*other + gutter)
                                       .arg(*other)
                                 : QStringLiteral(", nor at another tile size.");
     return QStringLiteral("%1 has no grid at pitch %2%3 --force removes the lines at pitch %2 "
                           "all the same.")
-        .arg(quotedPath(input), QString::number(pitch), found);
+        .arg(quotedPath(input), pitch, found);
 }
 
 // Unless forced, whether the sheet has a grid is asked of its pixels first: adding skips a sheet
@@ -209,28 +220,28 @@ QString gridMismatch(const QImage& sheet, const CommandOptions& options, const Q
 template <bool Insert>
 QString griddedBySize(QSize size, const CommandOptions& options, const QString& input)
 {
-    const TileLayout plain = TileLayout::grid(options.tileSize, options.tileSize);
-    const TileLayout withGrid =
-        TileLayout::grid(options.tileSize, options.tileSize, options.gutter.value_or(1));
+    const TileLayout plain = TileLayout::grid(options.tile);
+    const TileLayout withGrid = TileLayout::grid(options.tile, options.gutter.value_or(1));
+    const TileLayout& before = Insert ? plain : withGrid;
+    if (before.tilesIn(size).isEmpty())
+        return noWholeTile(input, before, size);
     const bool wholeWithGrid = withGrid.strips(size).isNull();
     if (!options.force && (!Insert || wholeWithGrid))
         return {};
-    return strippedWithoutCrop(size, options, input, Insert ? plain : withGrid);
+    return strippedWithoutCrop(size, options, input, before);
 }
 
 template <bool Insert>
 SheetOutcome gridded(const QImage& sheet, const CommandOptions& options, const QString& input)
 {
-    const int plain = options.tileSize;
-    const int withGrid = plain + options.gutter.value_or(1);
+    const int gutter = options.gutter.value_or(1);
     if (QString why = gridMismatch(sheet, options, input, Insert); !why.isEmpty())
         return Insert ? SheetOutcome{QImage(), QString(), why} : SheetOutcome{QImage(), why, {}};
-    const TileLayout before =
-        TileLayout::grid(options.tileSize, options.tileSize, Insert ? 0 : withGrid - plain);
+    const TileLayout before = TileLayout::grid(options.tile, Insert ? 0 : gutter);
     if (QString why = strippedWithoutCrop(sheet, options, input, before); !why.isEmpty())
         return SheetOutcome{QImage(), why, {}};
-    GridResult result = Insert ? transformTiles(sheet, plain, plain, withGrid, options.gridColor)
-                               : transformTiles(sheet, plain, withGrid, plain, options.gridColor);
+    GridResult result = Insert ? transformTiles(sheet, options.tile, 0, gutter, options.gridColor)
+                               : transformTiles(sheet, options.tile, gutter, 0, options.gridColor);
     if (!result.ok())
         return SheetOutcome{QImage(), aboutSheet(input, result.error), {}};
     return SheetOutcome{std::move(result.image), {}, {}};
@@ -245,7 +256,7 @@ QString extrudedBySize(QSize size, const CommandOptions& options, const QString&
     const TileLayout from = Extrude ? layout : extrudedLayout(layout, options.extrusion);
     const LayoutFit fit = fitLayout(size, from);
     if (fit.tiles.isEmpty())
-        return {};
+        return noWholeTile(input, from, size);
     QString tiles = QStringLiteral("%1 × %2 tiles").arg(from.tileWidth).arg(from.tileHeight);
     if (!Extrude)
         tiles += QStringLiteral(" extruded by %1").arg(options.extrusion);
@@ -284,16 +295,16 @@ template <bool Restore>
 SheetOutcome rearranged(const QImage& sheet, const CommandOptions& options, const QString& input)
 {
     const TileLayout layout = options.layout();
-    const int pitch = layout.pitchX();
+    const TileShape cell = layout.cell();
     const int columns = layout.columnsIn(sheet.width());
     const int rows = layout.rowsIn(sheet.height());
     if (columns == 0 || rows == 0)
-        return SheetOutcome{QImage(), noWholeTile(input, options), {}};
+        return SheetOutcome{QImage(), noWholeTile(input, options, sheet.size()), {}};
     QString why;
     const std::optional<TileMap> map = sheetMap(options, input, columns, rows, why);
     if (!map)
         return SheetOutcome{QImage(), why, {}};
-    QImage result = Restore ? restoredImage(sheet, *map, pitch) : appliedImage(sheet, *map, pitch);
+    QImage result = Restore ? restoredImage(sheet, *map, cell) : appliedImage(sheet, *map, cell);
     if (result.isNull())
         return SheetOutcome{
             QImage(),
@@ -422,7 +433,7 @@ TileChoice mergedDuplicates(const QImage& sheet, const CommandOptions& options,
     int padding = count;  // the first padding tile
     if (!options.usedBy.isEmpty()) {
         const TileUseRun found =
-            findUsedTiles(options.usedBy, count, remap.columns, levels, options.tileSize);
+            findUsedTiles(options.usedBy, count, remap.columns, levels, options.tile);
         if (QString why = levelsRefused(found.run, input, shownName(options, input), choice.notes);
             !why.isEmpty())
             return {{}, why, {}, {}, 0};
@@ -432,7 +443,7 @@ TileChoice mergedDuplicates(const QImage& sheet, const CommandOptions& options,
     }
 
     TileDuplicates groups =
-        findDuplicateTiles(sheet, options.tileSize, options.pitch(), options.flips);
+        findDuplicateTiles(sheet, options.tile, options.layout().cell(), options.flips);
     remap.newIndexOf = std::move(groups.keptIndexOf);
     // Padding is no tile: it goes, and so does a kept tile that only padding showed (kept tiles
     // come in reading order, so those are the last).
@@ -487,7 +498,7 @@ TileChoice unusedDropped(const QImage& sheet, const CommandOptions& options,
     const int count = remap.columns * options.layout().rowsIn(sheet.height());
     const LevelRemapOptions levels = levelOptions(options, input);
     const TileUseRun use =
-        findUsedTiles(options.usedBy, count, remap.columns, levels, options.tileSize);
+        findUsedTiles(options.usedBy, count, remap.columns, levels, options.tile);
     // Dropping the tiles that a level might use would break it; so would dropping every tile
     // because no level named this sheet.
     choice.error = levelsRefused(use.run, input, shownName(options, input), choice.notes);
@@ -513,31 +524,34 @@ TileChoice unusedDropped(const QImage& sheet, const CommandOptions& options,
     return choice;
 }
 
-// The tile size of the sheet's tilesets in the levels a packing command is given, when they agree
-// on one of square tiles; 0 otherwise.
-int levelsTileSize(const CommandOptions& options, const QString& input)
+// The tile shape of the sheet's tilesets in the levels a packing command is given, when they
+// agree on one; nullopt otherwise.
+std::optional<TileShape> levelsTileShape(const CommandOptions& options, const QString& input)
 {
-    int size = 0;
+    std::optional<TileShape> shape;
+    const auto fits = [](int64_t side) { return side >= kMinTileSize && side <= kMaxTileSize; };
     for (const TilesetFacts& tileset :
          findSheetTilesets(options.usedBy, levelOptions(options, input))) {
-        if (tileset.tileWidth != tileset.tileHeight || tileset.tileWidth < kMinTileSize ||
-            tileset.tileWidth > kMaxTileSize || (size != 0 && size != tileset.tileWidth))
-            return 0;
-        size = int(tileset.tileWidth);
+        if (!fits(tileset.tileWidth) || !fits(tileset.tileHeight))
+            return std::nullopt;
+        const TileShape here(int(tileset.tileWidth), int(tileset.tileHeight));
+        if (shape && *shape != here)
+            return std::nullopt;
+        shape = here;
     }
-    return size;
+    return shape;
 }
 
 // Keeps the tiles choose picks, packs them in reading order into --columns columns (default:
 // the input's), and writes the sheet and the remap that carries the change into the levels.
-// Without --tile, the tile size is that of the sheet's tilesets in the levels given.
+// Without --tile, the tile shape is that of the sheet's tilesets in the levels given.
 JobResult packSheet(const CommandOptions& given, const Job& job, ChooseTiles choose)
 {
     const QString& input = job.inputs.front();
     CommandOptions options = given;
     if (!options.tileGiven && !options.usedBy.isEmpty())
-        if (const int size = levelsTileSize(options, input); size > 0)
-            options.tileSize = size;
+        if (const std::optional<TileShape> shape = levelsTileShape(options, input))
+            options.tile = *shape;
     TileRemap remap;
     QImage packed;
     TileChoice choice;
@@ -549,11 +563,10 @@ JobResult packSheet(const CommandOptions& given, const Job& job, ChooseTiles cho
         stored = decoded.stored;
         const QImage& sheet = decoded.image;
         const TileLayout layout = options.layout();
-        const int pitch = layout.pitchX();
         remap.columns = layout.columnsIn(sheet.width());
-        remap.tileSize = options.tileSize;
+        remap.tile = options.tile;
         if (remap.columns == 0 || layout.rowsIn(sheet.height()) == 0)
-            return failed(noWholeTile(input, options));
+            return failed(noWholeTile(input, options, sheet.size()));
         if (QString why = strippedWithoutCrop(sheet, options, input, layout); !why.isEmpty())
             return failed(why);
         choice = choose(sheet, options, input, remap);
@@ -561,7 +574,7 @@ JobResult packSheet(const CommandOptions& given, const Job& job, ChooseTiles cho
             return failed(choice.error);
         remap.newTiles = int32_t(choice.kept.size());
         remap.newColumnCount = options.columns > 0 ? options.columns : remap.columns;
-        packed = packTiles(sheet, choice.kept, pitch, remap.newColumnCount);
+        packed = packTiles(sheet, choice.kept, layout.cell(), remap.newColumnCount);
         if (packed.isNull())
             return failed(QStringLiteral("There is not enough memory to pack the tiles of %1.")
                               .arg(quotedPath(input)));
@@ -621,11 +634,11 @@ JobResult moveBlocksJob(const CommandOptions& options, const Job& job)
         return failed(decoded.error);
     QImage& sheet = decoded.image;
     const TileLayout layout = options.layout();
-    const int pitch = layout.pitchX();
+    const TileShape cell = layout.cell();
     const int columns = layout.columnsIn(sheet.width());
     const int rows = layout.rowsIn(sheet.height());
     if (columns == 0 || rows == 0)
-        return failed(noWholeTile(input, options));
+        return failed(noWholeTile(input, options, sheet.size()));
     QString why;
     std::optional<TileMap> map = sheetMap(options, input, columns, rows, why);
     if (!map)
@@ -644,7 +657,8 @@ JobResult moveBlocksJob(const CommandOptions& options, const Job& job)
                                    QString::number(options.targets[i].y()), problem));
     }
     for (size_t i = 0; i < options.blocks.size(); ++i)
-        if (!moveBlock(sheet, *map, pitch, {options.blocks[i], options.targets[i] - options.blocks[i].topLeft()}))
+        if (!moveBlock(sheet, *map, cell,
+                       {options.blocks[i], options.targets[i] - options.blocks[i].topLeft()}))
             return failed(QStringLiteral("There is not enough memory to move the tiles of %1.")
                               .arg(quotedPath(input)));
     QString note;
@@ -678,7 +692,7 @@ JobResult deriveMapJob(const CommandOptions& options, const Job& job)
     const QSize tiles = layout.tilesIn(original.image.size());
     const int columns = tiles.width();
     if (tiles.isEmpty())
-        return failed(noWholeTile(originalPath, options));
+        return failed(noWholeTile(originalPath, options, original.image.size()));
     if (const QSize movedTiles = layout.tilesIn(moved.image.size()); movedTiles != tiles)
         return failed(
             QStringLiteral("%1 holds %2 × %3 whole tiles, but %4 holds %5 × %6: a "
@@ -687,8 +701,7 @@ JobResult deriveMapJob(const CommandOptions& options, const Job& job)
                      QString::number(movedTiles.height()), quotedPath(originalPath),
                      QString::number(tiles.width()), QString::number(tiles.height())));
 
-    const TileMatch match =
-        matchTiles(original.image, moved.image, options.tileSize, layout.pitchX());
+    const TileMatch match = matchTiles(original.image, moved.image, layout);
     if (!match.map) {
         const QPoint tile = TileLayout::tileAt(match.unmatched, columns);
         const QPoint pixel = layout.tileRect(tile).topLeft();

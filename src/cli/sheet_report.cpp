@@ -96,9 +96,9 @@ QString partialStrips(int right, int bottom)
     return parts.isEmpty() ? QStringLiteral("none") : parts.join(QStringLiteral(", "));
 }
 
-QString tilesLine(const QImage& image, int tileSize, int gutter)
+QString tilesLine(const QImage& image, TileShape tile, int gutter)
 {
-    const TileLayout tiles = TileLayout::grid(tileSize, tileSize, gutter);
+    const TileLayout tiles = TileLayout::grid(tile, gutter);
     const QSize whole = tiles.tilesIn(image.size());
     const QSize strips = tiles.strips(image.size());
     const QString layout = gutter == 0 ? QStringLiteral("%1 × %2 tiles")
@@ -116,7 +116,7 @@ QString tilesLine(const QImage& image, int tileSize, int gutter)
 }
 
 struct GridLayout {
-    int tileSize;
+    TileShape tile;
     int gutter;
 };
 
@@ -167,10 +167,11 @@ QString storedDepth(const QString& path, const StoredForm& form)
     return depth.isEmpty() ? QStringLiteral("unknown") : depth;
 }
 
-std::optional<QRgb> gridLineColour(const QImage& image, int tileSize, int gutter)
+std::optional<QRgb> gridLineColour(const QImage& image, TileShape tile, int gutter)
 {
-    const TileLayout layout = TileLayout::grid(tileSize, tileSize, gutter);
+    const TileLayout layout = TileLayout::grid(tile, gutter);
     const int pitch = layout.pitchX();
+    const int tileWidth = tile.width;
     const int columns = layout.columnsIn(image.width());
     const int rows = layout.rowsIn(image.height());
     const int bytes = image.depth() / 8;
@@ -178,7 +179,7 @@ std::optional<QRgb> gridLineColour(const QImage& image, int tileSize, int gutter
         return std::nullopt;
 
     std::array<uchar, 4> line{};
-    std::memcpy(line.data(), image.constScanLine(0) + size_t(tileSize) * size_t(bytes),
+    std::memcpy(line.data(), image.constScanLine(0) + size_t(tileWidth) * size_t(bytes),
                 size_t(bytes));
     const auto isLine = [&](const uchar* row, int x) {
         return std::memcmp(row + size_t(x) * size_t(bytes), line.data(), size_t(bytes)) == 0;
@@ -197,21 +198,21 @@ std::optional<QRgb> gridLineColour(const QImage& image, int tileSize, int gutter
                     return std::nullopt;
             continue;
         }
-        for (int x = tileSize; x < width; x += pitch)
+        for (int x = tileWidth; x < width; x += pitch)
             for (int g = 0; g < gutter; ++g)
                 if (!isLine(row, x + g))
                     return std::nullopt;
         firstColumnIsLine = firstColumnIsLine && isLine(row, 0);
         if (y == 0) {
             for (int x = 0; x < width && firstRowIsLine; ++x)
-                firstRowIsLine = x % pitch >= tileSize || isLine(row, x);
+                firstRowIsLine = x % pitch >= tileWidth || isLine(row, x);
         }
         for (int x = 0; x < width && !tilesDiffer; ++x)
-            tilesDiffer = x % pitch < tileSize && !isLine(row, x);
+            tilesDiffer = x % pitch < tileWidth && !isLine(row, x);
     }
     if (!tilesDiffer || firstColumnIsLine || firstRowIsLine)
         return std::nullopt;
-    return image.pixel(tileSize, 0) | 0xff000000u;
+    return image.pixel(tileWidth, 0) | 0xff000000u;
 }
 
 std::optional<int> gridTileSizeFound(const QImage& image, int gutter, int except)
@@ -257,11 +258,11 @@ QString sheetReport(const QString& name, const QImage& image, const QString& dep
     text += tilesLine(image, 16, 0);
     if (options.tileGiven || options.gutter) {
         const int gutter = options.gutter.value_or(0);
-        if (gutter > 0 || (options.tileSize != 8 && options.tileSize != 16))
-            text += tilesLine(image, options.tileSize, gutter);
-        const GridLayout asked{options.tileSize, options.gutter.value_or(1)};
+        if (gutter > 0 || (options.tile != TileShape(8) && options.tile != TileShape(16)))
+            text += tilesLine(image, options.tile, gutter);
+        const GridLayout asked{options.tile, options.gutter.value_or(1)};
         if (std::none_of(grids.begin(), grids.end(), [&](const GridLayout& g) {
-                return g.tileSize == asked.tileSize && g.gutter == asked.gutter;
+                return g.tile == asked.tile && g.gutter == asked.gutter;
             }))
             grids.push_back(asked);
     }
@@ -269,14 +270,12 @@ QString sheetReport(const QString& name, const QImage& image, const QString& dep
     QStringList pitches;
     bool found = false;
     for (const GridLayout& grid : grids) {
-        if (const QString pitch = QString::number(grid.tileSize + grid.gutter);
-            !pitches.contains(pitch))
+        if (const QString pitch = shapeText(grid.tile.grown(grid.gutter)); !pitches.contains(pitch))
             pitches << pitch;
-        if (const std::optional<QRgb> colour = gridLineColour(image, grid.tileSize, grid.gutter)) {
-            text += QStringLiteral("  grid: %1-pixel lines of %2 after every %3 × %3 tile\n")
+        if (const std::optional<QRgb> colour = gridLineColour(image, grid.tile, grid.gutter)) {
+            text += QStringLiteral("  grid: %1-pixel lines of %2 after every %3 tile\n")
                         .arg(grid.gutter)
-                        .arg(QColor(*colour).name())
-                        .arg(grid.tileSize);
+                        .arg(QColor(*colour).name(), tileText(grid.tile));
             found = true;
         }
     }
@@ -287,12 +286,12 @@ QString sheetReport(const QString& name, const QImage& image, const QString& dep
                               : pitches.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
         text += QStringLiteral("  grid: none found at pitch %1\n").arg(list);
     }
-    if (image.width() >= options.pitch() && image.height() >= options.pitch()) {
-        const int pitch = options.pitch();
-        text += QStringLiteral("  duplicate %1 × %1 tiles: %2 exact, %3 with flips\n")
-                    .arg(options.tileSize)
-                    .arg(findDuplicateTiles(image, options.tileSize, pitch, false).merged())
-                    .arg(findDuplicateTiles(image, options.tileSize, pitch, true).merged());
+    if (const TileShape cell = options.layout().cell();
+        image.width() >= cell.width && image.height() >= cell.height) {
+        text += QStringLiteral("  duplicate %1 tiles: %2 exact, %3 with flips\n")
+                    .arg(tileText(options.tile))
+                    .arg(findDuplicateTiles(image, options.tile, cell, false).merged())
+                    .arg(findDuplicateTiles(image, options.tile, cell, true).merged());
     }
     return text;
 }

@@ -17,7 +17,7 @@ QString storedDepth(const QString& path, const StoredForm& form = {});
 // The colour of the grid when image looks gridded at this tile size and gutter: lines of gutter
 // pixels, all of one colour, after every whole tile column and row, none before the first, and
 // tiles that are not all that colour. nullopt otherwise.
-std::optional<QRgb> gridLineColour(const QImage& image, int tileSize, int gutter);
+std::optional<QRgb> gridLineColour(const QImage& image, TileShape tile, int gutter);
 
 // Another tile size than except at which image looks gridded with lines of gutter pixels, the
 // smallest found; nullopt when none is found.

@@ -14,10 +14,9 @@ namespace {
 class Tiles
 {
   public:
-    Tiles(const QImage& image, int tileSize, int pitch)
-        : image_(image), layout_(TileLayout::grid(tileSize, tileSize, pitch - tileSize)),
-          columns_(layout_.columnsIn(image.width())), tileSize_(tileSize),
-          rowBytes_(size_t(tileSize) * size_t(image.depth() / 8))
+    Tiles(const QImage& image, const TileLayout& layout)
+        : image_(image), layout_(layout), columns_(layout_.columnsIn(image.width())),
+          rowBytes_(size_t(layout.tileWidth) * size_t(image.depth() / 8))
     {
     }
 
@@ -31,14 +30,14 @@ class Tiles
     size_t hash(int tile) const
     {
         size_t seed = 0;
-        for (int y = 0; y < tileSize_; ++y)
+        for (int y = 0; y < layout_.tileHeight; ++y)
             seed = qHashBits(line(tile, y), rowBytes_, seed);
         return seed;
     }
 
     bool same(int tile, const Tiles& other, int otherTile) const
     {
-        for (int y = 0; y < tileSize_; ++y)
+        for (int y = 0; y < layout_.tileHeight; ++y)
             if (std::memcmp(line(tile, y), other.line(otherTile, y), rowBytes_) != 0)
                 return false;
         return true;
@@ -48,7 +47,6 @@ class Tiles
     const QImage& image_;
     TileLayout layout_;
     int columns_;
-    int tileSize_;
     size_t rowBytes_;
 };
 
@@ -60,15 +58,14 @@ struct Twins {
 
 }  // namespace
 
-TileMatch matchTiles(const QImage& original, const QImage& rearranged, int tileSize, int pitch)
+TileMatch matchTiles(const QImage& original, const QImage& rearranged, const TileLayout& layout)
 {
-    const QSize tiles =
-        TileLayout::grid(tileSize, tileSize, pitch - tileSize).tilesIn(original.size());
+    const QSize tiles = layout.tilesIn(original.size());
     const int columns = tiles.width();
     const int rows = tiles.height();
     const int count = columns * rows;
-    const Tiles from(original, tileSize, pitch);
-    const Tiles to(rearranged, tileSize, pitch);
+    const Tiles from(original, layout);
+    const Tiles to(rearranged, layout);
 
     // Hashing sorts the tiles into buckets; within a bucket every group is checked pixel by pixel,
     // so a hash collision can never pair two different tiles.

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <optional>
 
+#include "image/tile_layout.h"
 #include "tilemap/tile_map.h"
 
 struct TileMatch {
@@ -12,8 +13,8 @@ struct TileMatch {
 };
 
 // The map that turns original into rearranged: for each whole tile of rearranged, row by row, the
-// number of the original tile with the same tileSize x tileSize pixels; when several are the same,
-// the first one not yet taken, in reading order. Tiles stand every pitch pixels; what lies
-// between them (grid lines) and the partial strips are not compared. Both images must have the
-// same format and the same number of whole tile columns and rows at this pitch.
-TileMatch matchTiles(const QImage& original, const QImage& rearranged, int tileSize, int pitch);
+// number of the original tile with the same pixels; when several are the same, the first one not
+// yet taken, in reading order. Tiles stand where layout puts them; what lies between them (grid
+// lines) and the partial strips are not compared. Both images must have the same format and the
+// same number of whole tile columns and rows in that layout.
+TileMatch matchTiles(const QImage& original, const QImage& rearranged, const TileLayout& layout);

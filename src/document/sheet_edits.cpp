@@ -137,7 +137,7 @@ public:
         if (!problem.isEmpty())
             return problem;
         // Taken here, where running out of memory is a refusal that changes nothing.
-        scratch_.resize(blockMoveScratchBytes(move, sheet.tilePitch(), sheet.workingImage.depth() / 8));
+        scratch_.resize(blockMoveScratchBytes(move, sheet.tileLayout().cell(), sheet.workingImage.depth() / 8));
         return {};
     }
 
@@ -145,7 +145,7 @@ public:
     {
         if (direction == Direction::Forward)
             remappedBefore_ = sheet.remapped;
-        moveBlock(sheet.workingImage, sheet.tileMap, sheet.tilePitch(),
+        moveBlock(sheet.workingImage, sheet.tileMap, sheet.tileLayout().cell(),
                   direction == Direction::Forward ? move_ : move_.inverse(), scratch_.data());
         sheet.remapped = direction == Direction::Forward ? 1 : remappedBefore_;
         std::vector<uchar>().swap(scratch_);
@@ -186,14 +186,14 @@ public:
                                               : removeGrid(sheet.workingImage, tile, gridColor_);
             if (!result.ok())
                 return result.error;
-            rest_ = pixelsOutsideTiles(sheet.workingImage, tile, sheet.tilePitch());
+            rest_ = pixelsOutsideTiles(sheet.workingImage, tile, sheet.gridFlag);
             before_ = sheet.workingImage.size();
             format_ = sheet.workingImage.format();
             next_ = result.image;
             return {};
         }
-        next_ = placeTiles(sheet.workingImage, tile, sheet.tilePitch(), before_,
-                           addsGrid ? tile + 1 : tile, format_, rest_);
+        next_ = placeTiles(sheet.workingImage, tile, sheet.gridFlag, before_, addsGrid ? 1 : 0,
+                           format_, rest_);
         if (next_.isNull())
             return QStringLiteral("There is not enough memory to undo the grid step.");
         return {};
@@ -246,7 +246,7 @@ public:
                        tileSize_.value_or(sheet.tileSize) == sheet.tileSize &&
                        gridFlag_.value_or(sheet.gridFlag) == sheet.gridFlag;
             if (moved_) {
-                next_ = restoredImage(sheet.workingImage, sheet.tileMap, sheet.tilePitch());
+                next_ = restoredImage(sheet.workingImage, sheet.tileMap, sheet.tileLayout().cell());
                 if (next_.isNull())
                     return QStringLiteral("There is not enough memory to restore the tile order. "
                                           "Nothing was changed.");

@@ -61,7 +61,7 @@ std::optional<QByteArray> readMapBytes(const QString& path, qint64 largest,
 
 }  // namespace
 
-MapParseResult readMapFile(const QString& path, int columns, int rows, int tileSize)
+MapParseResult readMapFile(const QString& path, int columns, int rows, TileShape tile)
 {
     MapParseResult result;
     const std::optional<QByteArray> bytes =
@@ -69,7 +69,7 @@ MapParseResult readMapFile(const QString& path, int columns, int rows, int tileS
                      QStringLiteral("the map of the open sheet"), result.error);
     if (!bytes)
         return result;
-    return parseMapText(*bytes, columns, rows, quotedPath(path), tileSize);
+    return parseMapText(*bytes, columns, rows, quotedPath(path), tile);
 }
 
 MapParseResult readMapFileAsOneRow(const QString& path)

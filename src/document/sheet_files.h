@@ -37,9 +37,9 @@ struct SaveOptions {
 QString saveImageFile(const QImage& image, const QString& path, ImageFileFormat format,
                       const SaveOptions& options = {});
 
-// Reads the map file at path for a sheet of columns x rows full tiles of tileSize; accepted only
+// Reads the map file at path for a sheet of columns x rows full tiles of that shape; accepted only
 // when it holds a permutation of their numbers.
-MapParseResult readMapFile(const QString& path, int columns, int rows, int tileSize);
+MapParseResult readMapFile(const QString& path, int columns, int rows, TileShape tile);
 
 // Reads the map file at path as one row of however many numbers it holds, for a use that has no
 // sheet to fit it to (carrying it into level files); accepted only when they are a permutation.

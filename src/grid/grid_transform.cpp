@@ -82,32 +82,36 @@ void buildRowsFor(const QImage& source, QImage& target, const TileLayout& from,
     }
 }
 
-QString tooSmallMessage(int tileSize, int sourcePitch)
+QString tooSmallMessage(const TileLayout& layout)
 {
-    if (sourcePitch == tileSize)
-        return QStringLiteral("The sheet is smaller than one %1 × %1 tile.").arg(tileSize);
-    return QStringLiteral("The sheet is smaller than one %1 × %1 tile with its grid line "
-                          "(%2 × %2 pixels).")
-        .arg(tileSize)
-        .arg(sourcePitch);
+    if (layout.gutter == 0)
+        return QStringLiteral("The sheet is smaller than one %1 × %2 tile.")
+            .arg(layout.tileWidth)
+            .arg(layout.tileHeight);
+    return QStringLiteral("The sheet is smaller than one %1 × %2 tile with its grid line "
+                          "(%3 × %4 pixels).")
+        .arg(layout.tileWidth)
+        .arg(layout.tileHeight)
+        .arg(layout.cellWidth())
+        .arg(layout.cellHeight());
 }
 
 }  // namespace
 
-GridResult transformTiles(const QImage& source, int tileSize, int sourcePitch, int targetPitch,
+GridResult transformTiles(const QImage& source, TileShape tile, int sourceGutter, int targetGutter,
                           QRgb gridColor)
 {
-    Q_ASSERT(tileSize > 0 && sourcePitch >= tileSize && targetPitch >= tileSize);
+    Q_ASSERT(tile.width > 0 && tile.height > 0 && sourceGutter >= 0 && targetGutter >= 0);
     if (source.isNull())
         return refuse(QStringLiteral("No sheet is open."));
 
     // The grid line of either sheet is the gutter after every tile.
-    const TileLayout fromLayout = TileLayout::grid(tileSize, tileSize, sourcePitch - tileSize);
-    const TileLayout toLayout = TileLayout::grid(tileSize, tileSize, targetPitch - tileSize);
+    const TileLayout fromLayout = TileLayout::grid(tile, sourceGutter);
+    const TileLayout toLayout = TileLayout::grid(tile, targetGutter);
     const QSize tiles = fromLayout.tilesIn(source.size());
     const int tilesX = tiles.width();
     if (tiles.isEmpty())
-        return refuse(tooSmallMessage(tileSize, sourcePitch));
+        return refuse(tooSmallMessage(fromLayout));
 
     const qint64 width = toLayout.widthFor(tiles.width());
     const qint64 height = toLayout.heightFor(tiles.height());
@@ -142,12 +146,12 @@ GridResult transformTiles(const QImage& source, int tileSize, int sourcePitch, i
     return GridResult{target, QString()};
 }
 
-GridResult insertGrid(const QImage& source, int tileSize, QRgb gridColor)
+GridResult insertGrid(const QImage& source, TileShape tile, QRgb gridColor)
 {
-    return transformTiles(source, tileSize, tileSize, tileSize + 1, gridColor);
+    return transformTiles(source, tile, 0, 1, gridColor);
 }
 
-GridResult removeGrid(const QImage& source, int tileSize, QRgb gridColor)
+GridResult removeGrid(const QImage& source, TileShape tile, QRgb gridColor)
 {
-    return transformTiles(source, tileSize, tileSize + 1, tileSize, gridColor);
+    return transformTiles(source, tile, 1, 0, gridColor);
 }

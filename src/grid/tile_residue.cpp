@@ -25,12 +25,6 @@ void fromRgb(const QRgb* in, bool bgr, uchar* out, int count)
         std::memcpy(out, in, size_t(count) * sizeof(QRgb));
 }
 
-// Square tiles of tileSize, each followed by the rest of its pitch as gutter.
-TileLayout layoutAt(int tileSize, int pitch)
-{
-    return TileLayout::grid(tileSize, tileSize, pitch - tileSize);
-}
-
 qint64 tilePixels(QSize size, const TileLayout& layout)
 {
     return layout.tileCountIn(size) * layout.tileWidth * layout.tileHeight;
@@ -38,14 +32,14 @@ qint64 tilePixels(QSize size, const TileLayout& layout)
 
 }  // namespace
 
-PixelRuns pixelsOutsideTiles(const QImage& image, int tileSize, int pitch)
+PixelRuns pixelsOutsideTiles(const QImage& image, TileShape tile, int gutter)
 {
     PixelRuns runs;
     const QImage source = inSheetLayout(image);
-    if (source.isNull() || tileSize <= 0 || pitch < tileSize)
+    if (source.isNull() || tile.width <= 0 || tile.height <= 0 || gutter < 0)
         return runs;
     const bool bgr = source.format() == QImage::Format_BGR888;
-    const TileLayout layout = layoutAt(tileSize, pitch);
+    const TileLayout layout = TileLayout::grid(tile, gutter);
     const int columns = layout.columnsIn(source.width());
     const int tileRows = int(layout.heightFor(layout.rowsIn(source.height())));
     std::vector<QRgb> row(size_t(source.width()));
@@ -72,17 +66,18 @@ PixelRuns pixelsOutsideTiles(const QImage& image, int tileSize, int pitch)
     return runs;
 }
 
-QImage placeTiles(const QImage& tiles, int tileSize, int tilesPitch, QSize size, int pitch,
+QImage placeTiles(const QImage& tiles, TileShape tile, int tilesGutter, QSize size, int gutter,
                   QImage::Format format, const PixelRuns& rest)
 {
-    if (tileSize <= 0 || pitch < tileSize || tilesPitch < tileSize || size.isEmpty())
+    if (tile.width <= 0 || tile.height <= 0 || gutter < 0 || tilesGutter < 0 || size.isEmpty())
         return QImage();
     const QImage source = inSheetLayout(tiles);
     if (source.isNull())
         return QImage();
-    const TileLayout from = layoutAt(tileSize, tilesPitch);
-    const TileLayout layout = layoutAt(tileSize, pitch);
-    const QSize tileCount = from.tilesIn(source.size());
+    const TileLayout given = TileLayout::grid(tile, tilesGutter);
+    const TileLayout layout = TileLayout::grid(tile, gutter);
+    const int tileWidth = tile.width;
+    const QSize tileCount = given.tilesIn(source.size());
     const int columns = tileCount.width();
     const int rows = tileCount.height();
     if (layout.tilesIn(size) != tileCount ||
@@ -113,19 +108,19 @@ QImage placeTiles(const QImage& tiles, int tileSize, int tilesPitch, QSize size,
             fromRgb(buffer.data(), outBgr, out, size.width());
             continue;
         }
-        const uchar* in = source.constScanLine(from.rowTop(row) + within);
+        const uchar* in = source.constScanLine(given.rowTop(row) + within);
         for (int c = 0; c < columns; ++c) {
-            const uchar* from = in + size_t(c) * tilesPitch * inBpp;
-            uchar* to = out + size_t(c) * pitch * outBpp;
+            const uchar* from = in + size_t(given.columnLeft(c)) * inBpp;
+            uchar* to = out + size_t(layout.columnLeft(c)) * outBpp;
             if (sameLayout) {
-                std::memcpy(to, from, size_t(tileSize) * outBpp);
+                std::memcpy(to, from, size_t(tileWidth) * outBpp);
             } else {
-                toRgb(from, inBgr, buffer.data(), tileSize);
-                fromRgb(buffer.data(), outBgr, to, tileSize);
+                toRgb(from, inBgr, buffer.data(), tileWidth);
+                fromRgb(buffer.data(), outBgr, to, tileWidth);
             }
-            if (pitch > tileSize) {
-                reader.take(buffer.data(), size_t(pitch - tileSize));
-                fromRgb(buffer.data(), outBgr, to + size_t(tileSize) * outBpp, pitch - tileSize);
+            if (gutter > 0) {
+                reader.take(buffer.data(), size_t(gutter));
+                fromRgb(buffer.data(), outBgr, to + size_t(tileWidth) * outBpp, gutter);
             }
         }
         const int tilesWidth = int(layout.widthFor(columns));

@@ -78,5 +78,16 @@ template <typename Int> QRect BasicTileLayout<Int>::tilesTouching(QRect pixels, 
     return QRect(QPoint(int(left), int(top)), QPoint(int(right), int(bottom)));
 }
 
+QString shapeText(TileShape shape)
+{
+    return shape.square() ? QString::number(shape.width)
+                          : QStringLiteral("%1x%2").arg(shape.width).arg(shape.height);
+}
+
+QString tileText(TileShape shape)
+{
+    return QStringLiteral("%1 × %2").arg(shape.width).arg(shape.height);
+}
+
 template struct BasicTileLayout<int>;
 template struct BasicTileLayout<int64_t>;

@@ -3,8 +3,32 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <QString>
 #include <cstdint>
 #include <optional>
+
+// The width and height of a tile, or of a tile with its gutter (a cell). One number is a square:
+// the square sheets that most callers speak of pass their edge as it is.
+struct TileShape {
+    int width = 16;
+    int height = 16;
+
+    constexpr TileShape() = default;
+    constexpr TileShape(int side) : width(side), height(side) {} // NOLINT: N is N x N
+    constexpr TileShape(int width, int height) : width(width), height(height) {}
+
+    constexpr bool square() const { return width == height; }
+    constexpr int64_t area() const { return int64_t(width) * int64_t(height); }
+    // The shape with by pixels more on the right and at the bottom (a cell of by-pixel gutter).
+    constexpr TileShape grown(int by) const { return TileShape(width + by, height + by); }
+    QSize size() const { return QSize(width, height); }
+    friend constexpr bool operator==(TileShape, TileShape) = default;
+};
+
+// A tile shape as --tile takes it: "16" for a square, "32x64" otherwise.
+QString shapeText(TileShape shape);
+// A tile shape as messages show it: "16 × 16", "32 × 64".
+QString tileText(TileShape shape);
 
 // Where the tiles of a sheet lie, the one description of it for the whole program. The first
 // tile's top left is at (margin, margin). Every tile is followed by gutter pixels, the last one
@@ -38,12 +62,18 @@ template <typename Int> struct BasicTileLayout {
     {
         return BasicTileLayout{width, height, 0, 0, gutter};
     }
+    static constexpr BasicTileLayout grid(TileShape tile, Int gutter = 0)
+    {
+        return BasicTileLayout{tile.width, tile.height, 0, 0, gutter};
+    }
     // Tiles with a margin around them all and spacing between them.
     static constexpr BasicTileLayout spaced(Int width, Int height, Int margin, Int spacing)
     {
         return BasicTileLayout{width, height, margin, spacing, 0};
     }
 
+    constexpr TileShape tile() const { return TileShape(int(tileWidth), int(tileHeight)); }
+    constexpr TileShape cell() const { return TileShape(int(cellWidth()), int(cellHeight())); }
     constexpr Int cellWidth() const { return tileWidth + gutter; }
     constexpr Int cellHeight() const { return tileHeight + gutter; }
     // From one tile's left (top) to its neighbour's.

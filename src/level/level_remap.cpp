@@ -620,7 +620,7 @@ LevelRemapRun remapLevelFiles(const QStringList& paths, const TileRemap& remap,
 }
 
 TileUseRun findUsedTiles(const QStringList& paths, int tileCount, int columns,
-                         LevelRemapOptions options, int tileSize)
+                         LevelRemapOptions options, std::optional<TileShape> tile)
 {
     TileUseRun found;
     TileRemap same; // every tile stays: the run only looks
@@ -628,7 +628,7 @@ TileUseRun findUsedTiles(const QStringList& paths, int tileCount, int columns,
     for (size_t tile = 0; tile < same.newIndexOf.size(); ++tile)
         same.newIndexOf[tile] = int32_t(tile);
     same.columns = columns;
-    same.tileSize = tileSize;
+    same.tile = tile;
     // Counted as a packing: levels made against a packed sheet may leave out its empty tiles.
     same.newTiles = tileCount;
     TileUse use;

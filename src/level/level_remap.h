@@ -165,14 +165,14 @@ QStringList levelRunFiles(const QStringList& paths, const LevelRemapOptions& opt
 // cells and tile objects show (in templates and CSV files too), and the animation frames of those.
 // The files are found and read as remapLevelFiles reads them, and none is written; run tells of
 // each file as remapLevelFiles does (one that cannot be read is Failed).
-// tileSize, when known, is the sheet's tile edge, for the messages of a tileset that does not fit.
+// tile, when known, is the shape the sheet's tiles were cut at; its tilesets must have it.
 struct TileUseRun {
     LevelRemapRun run;
     std::vector<bool> used;
     std::vector<TilesetFacts> tilesets; // the sheet's tilesets the files hold
 };
 TileUseRun findUsedTiles(const QStringList& paths, int tileCount, int columns,
-                         LevelRemapOptions options, int tileSize = 0);
+                         LevelRemapOptions options, std::optional<TileShape> tile = {});
 
 // The sheet's tilesets that the levels hold, read as findUsedTiles reads them but checked against
 // no sheet: what they say of the sheet's tiles before anything else is known.

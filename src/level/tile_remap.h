@@ -2,9 +2,11 @@
 
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
+#include "image/tile_layout.h"
 #include "tilemap/tile_map.h"
 #include "tilemap/tile_symmetry.h"
 
@@ -36,7 +38,8 @@ struct TileRemap {
     bool keepsIds = false;
     int32_t newTiles = -1;  // tiles afterwards; -1: as many as before
     int newColumnCount = 0;  // columns afterwards; 0: as before
-    int tileSize = 0;  // the sheet's tile edge in pixels when known (for messages); 0: unknown
+    // The shape the sheet's tiles were cut at, when known: its tilesets must have it.
+    std::optional<TileShape> tile;
 
     // The remap of a sheet's tile map (position -> original tile): its inverse, with the map's
     // columns. A map that is not a permutation gives a remap that check() refuses.

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QImageReader>
+#include <climits>
 
 #include "document/file_messages.h"
 #include "image/tile_layout.h"
@@ -117,21 +118,25 @@ QString checkSheetTileset(const TilesetFacts& tileset, const TileRemap& remap)
     if (count < 0)
         return QStringLiteral("the tileset %1 does not say how many tiles it has")
             .arg(tileset.label());
+    // Tiles cut at another shape than the tileset's would show the wrong pixels.
+    const bool known = tileset.tileWidth > 0 && tileset.tileHeight > 0 &&
+                       tileset.tileWidth <= INT_MAX && tileset.tileHeight <= INT_MAX;
+    const TileShape shape = known ? TileShape(int(tileset.tileWidth), int(tileset.tileHeight))
+                                  : TileShape();
+    const bool otherShape = known && remap.tile && *remap.tile != shape;
     if (!remap.keepsIds && count != remap.tileCount() && !leavesOutPadding(tileset, remap)) {
         QString message = QStringLiteral("the tileset %1 has %2 tiles, the tile map %3")
                               .arg(tileset.label(), QString::number(count),
                                    QString::number(remap.tileCount()));
-        // Tiles cut at another size than the tileset's are the likely cause.
-        const bool square = tileset.tileWidth == tileset.tileHeight;
-        if (remap.tileSize > 0 && tileset.tileWidth > 0 && tileset.tileHeight > 0 &&
-            (!square || tileset.tileWidth != remap.tileSize))
-            message += QStringLiteral(" (the tileset's tiles are %1 × %2%3)")
-                           .arg(tileset.tileWidth)
-                           .arg(tileset.tileHeight)
-                           .arg(square ? QStringLiteral("; --tile %1?").arg(tileset.tileWidth)
-                                       : QString());
+        if (otherShape)
+            message += QStringLiteral(" (the tileset's tiles are %1; --tile %2?)")
+                           .arg(tileText(shape), shapeText(shape));
         return message;
     }
+    if (otherShape)
+        return QStringLiteral("the tileset %1's tiles are %2, but the sheet's were cut at %3; "
+                              "--tile %4?")
+            .arg(tileset.label(), tileText(shape), tileText(*remap.tile), shapeText(shape));
     const int64_t columns = tileset.knownColumns();
     if (remap.columns > 0 && columns >= 0 && columns != remap.columns)
         return QStringLiteral("the tileset %1 has %2 tile columns, the sheet %3")

@@ -95,16 +95,16 @@ QString blockMoveProblem(const TileMap& map, const BlockMove& move)
     return {};
 }
 
-size_t blockMoveScratchBytes(const BlockMove& move, int pitch, int bytesPerPixel)
+size_t blockMoveScratchBytes(const BlockMove& move, TileShape cell, int bytesPerPixel)
 {
     const size_t tiles = size_t(tilesOutside(move.block, move.target()));
-    return tiles * (size_t(pitch) * size_t(pitch) * size_t(bytesPerPixel) + sizeof(int32_t));
+    return tiles * (size_t(cell.area()) * size_t(bytesPerPixel) + sizeof(int32_t));
 }
 
-bool moveBlock(QImage& image, TileMap& map, int pitch, const BlockMove& move, uchar* scratch)
+bool moveBlock(QImage& image, TileMap& map, TileShape cell, const BlockMove& move, uchar* scratch)
 {
-    // A tile moves with its pitch, grid line and all, as one cell.
-    const TileLayout cells = TileLayout::grid(pitch, pitch);
+    // A tile moves with its gutter, grid line and all, as one cell.
+    const TileLayout cells = TileLayout::grid(cell);
     if (image.isNull() || !blockMoveProblem(map, move).isEmpty() ||
         cells.widthFor(map.columns()) > image.width() ||
         cells.heightFor(map.rows()) > image.height())
@@ -112,7 +112,7 @@ bool moveBlock(QImage& image, TileMap& map, int pitch, const BlockMove& move, uc
 
     // The tiles landed on are put aside, the block is shifted by whole lines, and the tiles put
     // aside fill the places it left: each moving byte is copied once, those landed on twice.
-    const size_t tileBytes = size_t(pitch) * size_t(image.depth() / 8);
+    const size_t tileBytes = size_t(cell.width) * size_t(image.depth() / 8);
     const qsizetype stride = image.bytesPerLine();
     uchar* pixels = image.bits();  // no copy: the sheet's pixels are shared with no one
     if (!pixels)
@@ -123,18 +123,18 @@ bool moveBlock(QImage& image, TileMap& map, int pitch, const BlockMove& move, uc
     };
     const size_t count = size_t(tilesOutside(move.block, move.target()));
     uchar* aside = scratch;
-    auto* asideNumbers = reinterpret_cast<int32_t*>(scratch + count * tileBytes * size_t(pitch));
+    auto* asideNumbers = reinterpret_cast<int32_t*>(scratch + count * tileBytes * size_t(cell.height));
 
     OutsideWalk landedOn(move.target(), move.block);
     QPoint tile;
     for (size_t k = 0; landedOn.next(tile); ++k) {
         const uchar* in = tileStart(tile);
-        for (int line = 0; line < pitch; ++line, aside += tileBytes)
+        for (int line = 0; line < cell.height; ++line, aside += tileBytes)
             std::memcpy(aside, in + qsizetype(line) * stride, tileBytes);
         std::memcpy(asideNumbers + k, &map.at(tile.x(), tile.y()), sizeof(int32_t));
     }
 
-    shiftCells(pixels, stride, move.block, move.offset, tileBytes, pitch);
+    shiftCells(pixels, stride, move.block, move.offset, tileBytes, cell.height);
     shiftCells(reinterpret_cast<uchar*>(&map.at(0, 0)), qsizetype(map.extentX()) * qsizetype(sizeof(int32_t)),
                move.block, move.offset, sizeof(int32_t), 1);
 
@@ -142,22 +142,22 @@ bool moveBlock(QImage& image, TileMap& map, int pitch, const BlockMove& move, uc
     aside = scratch;
     for (size_t k = 0; left.next(tile); ++k) {
         uchar* out = tileStart(tile);
-        for (int line = 0; line < pitch; ++line, aside += tileBytes)
+        for (int line = 0; line < cell.height; ++line, aside += tileBytes)
             std::memcpy(out + qsizetype(line) * stride, aside, tileBytes);
         std::memcpy(&map.at(tile.x(), tile.y()), asideNumbers + k, sizeof(int32_t));
     }
     return true;
 }
 
-bool moveBlock(QImage& image, TileMap& map, int pitch, const BlockMove& move)
+bool moveBlock(QImage& image, TileMap& map, TileShape cell, const BlockMove& move)
 {
     if (image.isNull() || !blockMoveProblem(map, move).isEmpty())
         return false;
     std::vector<uchar> scratch;
     try {
-        scratch.resize(blockMoveScratchBytes(move, pitch, image.depth() / 8));
+        scratch.resize(blockMoveScratchBytes(move, cell, image.depth() / 8));
     } catch (const std::bad_alloc&) {
         return false;
     }
-    return moveBlock(image, map, pitch, move, scratch.data());
+    return moveBlock(image, map, cell, move, scratch.data());
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <QImage>
+#include "image/tile_layout.h"
 #include "tilemap/tile_map.h"
 
 // A block of whole tiles moved by an offset, both in tiles. The tiles the block lands on that lie
@@ -35,12 +36,13 @@ std::vector<TileStep> blockMoveSteps(const BlockMove& move);
 // nothing.
 QString blockMoveProblem(const TileMap& map, const BlockMove& move);
 
-// The memory moveBlock puts the landed-on tiles aside in, for a sheet of this pitch and pixel size.
-size_t blockMoveScratchBytes(const BlockMove& move, int pitch, int bytesPerPixel);
+// The memory moveBlock puts the landed-on tiles aside in, for a sheet of this cell (a tile and
+// its gutter) and pixel size.
+size_t blockMoveScratchBytes(const BlockMove& move, TileShape cell, int bytesPerPixel);
 
-// Moves the tiles (pitch x pitch blocks, grid lines included) and their map entries in place,
+// Moves the tiles (whole cells, grid lines included) and their map entries in place,
 // using scratch (blockMoveScratchBytes long) and no other new memory. Returns false and changes
 // nothing when blockMoveProblem names one or the map's tiles do not lie inside the image.
-bool moveBlock(QImage& image, TileMap& map, int pitch, const BlockMove& move, uchar* scratch);
+bool moveBlock(QImage& image, TileMap& map, TileShape cell, const BlockMove& move, uchar* scratch);
 // The same with scratch of its own; false, changing nothing, also when memory for it cannot be had.
-bool moveBlock(QImage& image, TileMap& map, int pitch, const BlockMove& move);
+bool moveBlock(QImage& image, TileMap& map, TileShape cell, const BlockMove& move);

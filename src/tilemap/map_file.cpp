@@ -130,7 +130,7 @@ qsizetype mapLineCount(QByteArrayView text)
 }
 
 MapParseResult parseMapText(QByteArrayView text, int columns, int rows, const QString& fileName,
-                            int tileSize)
+                            TileShape tile)
 {
     MapParseResult result;
     const std::vector<QByteArrayView> lines = numberLines(text);
@@ -154,11 +154,11 @@ MapParseResult parseMapText(QByteArrayView text, int columns, int rows, const QS
     if (qint64(numbers.size()) != tiles) {
         // The name is put in last, so a "%" in it is never taken for a placeholder.
         result.error =
-            fileName + QStringLiteral(" holds %1, but the open sheet has %2 of %3 × %3.")
+            fileName + QStringLiteral(" holds %1, but the open sheet has %2 of %3.")
                            .arg(plural(qint64(numbers.size()), QStringLiteral("tile number"),
                                        QStringLiteral("tile numbers")),
-                                plural(tiles, QStringLiteral("tile"), QStringLiteral("tiles")))
-                           .arg(tileSize);
+                                plural(tiles, QStringLiteral("tile"), QStringLiteral("tiles")),
+                                tileText(tile));
         return result;
     }
 

@@ -4,6 +4,7 @@
 #include <QString>
 #include <optional>
 
+#include "image/tile_layout.h"
 #include "tilemap/tile_map.h"
 
 // The text of a map file: one decimal number per full tile, row by row, each line ending in CR LF.
@@ -22,9 +23,9 @@ struct MapParseResult {
 // Reads a map file for a sheet of columns x rows full tiles. Accepted only when the file holds
 // exactly columns * rows numbers (trailing empty lines aside) that are each of
 // 0 .. columns * rows - 1 exactly once. fileName (as the message should show it, quoted by the
-// caller) and tileSize only make the message concrete.
+// caller) and tile only make the message concrete.
 MapParseResult parseMapText(QByteArrayView text, int columns, int rows, const QString& fileName,
-                            int tileSize);
+                            TileShape tile);
 
 // How many tile numbers parseMapText looks for in text: one a line, trailing empty lines aside. For
 // a map read without a sheet to fit, such as the one carried into level files.

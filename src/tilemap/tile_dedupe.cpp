@@ -48,17 +48,17 @@ QImage readable(const QImage& image)
 }
 
 // A tile's pixels as ARGB32 values, row by row (B,G,R bytes gain alpha 255).
-void loadTile(const QImage& sheet, int left, int top, int tile, uint32_t* to)
+void loadTile(const QImage& sheet, int left, int top, TileShape tile, uint32_t* to)
 {
     const bool packed = sheet.format() == QImage::Format_BGR888;
-    for (int y = 0; y < tile; ++y, to += tile) {
+    for (int y = 0; y < tile.height; ++y, to += tile.width) {
         const uchar* line = sheet.constScanLine(top + y);
         if (!packed) {
-            std::memcpy(to, line + size_t(left) * 4, size_t(tile) * 4);
+            std::memcpy(to, line + size_t(left) * 4, size_t(tile.width) * 4);
             continue;
         }
         const uchar* from = line + size_t(left) * 3;
-        for (int x = 0; x < tile; ++x, from += 3)
+        for (int x = 0; x < tile.width; ++x, from += 3)
             to[x] = 0xff000000u | uint32_t(from[0]) | uint32_t(from[1]) << 8 |
                     uint32_t(from[2]) << 16;
     }
@@ -66,29 +66,37 @@ void loadTile(const QImage& sheet, int left, int top, int tile, uint32_t* to)
 
 }  // namespace
 
-TileDuplicates findDuplicateTiles(const QImage& image, int tile, int pitch, bool flips)
+TileDuplicates findDuplicateTiles(const QImage& image, TileShape tile, TileShape cell, bool flips)
 {
     TileDuplicates result;
     const QImage sheet = readable(image);
-    // The tile's pitch beyond its edge is its gutter; no pitch, no tiles.
-    const TileLayout layout = TileLayout::grid(tile, tile, pitch - tile);
-    const int columns = pitch > 0 ? layout.columnsIn(sheet.width()) : 0;
-    const int rows = pitch > 0 ? layout.rowsIn(sheet.height()) : 0;
-    const size_t count = size_t(columns) * size_t(rows);
-    if (count == 0 || tile <= 0)
+    if (tile.width <= 0 || tile.height <= 0 || cell.width < tile.width ||
+        cell.height < tile.height)
         return result;
-    const size_t area = size_t(tile) * size_t(tile);
-    const int symmetries = flips ? TileSymmetry::kCount : 1;
+    // The cell beyond the tile is its gutter.
+    const TileLayout cells = TileLayout::grid(cell);
+    const int columns = cells.columnsIn(sheet.width());
+    const int rows = cells.rowsIn(sheet.height());
+    const size_t count = size_t(columns) * size_t(rows);
+    if (count == 0)
+        return result;
+    const size_t area = size_t(tile.area());
+    // A tile that is not square is only ever mirrored: a quarter turn would change its shape.
+    std::vector<TileSymmetry> turns;
+    for (unsigned g = 0; g < (flips ? unsigned(TileSymmetry::kCount) : 1u); ++g)
+        if (tile.square() || TileSymmetry(g).keepsShape())
+            turns.push_back(TileSymmetry(g));
+    const int symmetries = int(turns.size());
 
     // sourceIndex[g][i]: the pixel of a tile that shows at position i once it is turned by g.
     std::vector<std::vector<uint32_t>> sourceIndex(
         static_cast<size_t>(symmetries), std::vector<uint32_t>(area));
     for (int g = 0; g < symmetries; ++g)
-        for (int y = 0; y < tile; ++y)
-            for (int x = 0; x < tile; ++x) {
-                const auto [sx, sy] = TileSymmetry(unsigned(g)).sourceOf(x, y, tile);
-                sourceIndex[size_t(g)][size_t(y) * size_t(tile) + size_t(x)] =
-                    uint32_t(sy) * uint32_t(tile) + uint32_t(sx);
+        for (int y = 0; y < tile.height; ++y)
+            for (int x = 0; x < tile.width; ++x) {
+                const auto [sx, sy] = turns[size_t(g)].sourceOf(x, y, tile.width, tile.height);
+                sourceIndex[size_t(g)][size_t(y) * size_t(tile.width) + size_t(x)] =
+                    uint32_t(sy) * uint32_t(tile.width) + uint32_t(sx);
             }
     // With flips every position weighs as the least of the positions the turns take it to, so
     // a tile and its turned copies hash alike and one hash per tile finds them all.
@@ -112,7 +120,7 @@ TileDuplicates findDuplicateTiles(const QImage& image, int tile, int pitch, bool
     std::vector<uint32_t> kept(area);
     for (size_t t = 0; t < count; ++t) {
         const auto origin = [&](size_t number) {
-            const QRect pixels = layout.tileRect(int64_t(number), columns);
+            const QRect pixels = cells.tileRect(int64_t(number), columns);
             return std::array<int, 2>{pixels.x(), pixels.y()};
         };
         const auto [left, top] = origin(t);
@@ -144,7 +152,7 @@ TileDuplicates findDuplicateTiles(const QImage& image, int tile, int pitch, bool
         }
         if (found >= 0) {
             result.keptIndexOf[t] = found;
-            result.symmetryOf[t] = TileSymmetry(unsigned(foundSymmetry));
+            result.symmetryOf[t] = turns[size_t(foundSymmetry)];
             continue;
         }
         while (table[slot].kept >= 0)
@@ -156,12 +164,13 @@ TileDuplicates findDuplicateTiles(const QImage& image, int tile, int pitch, bool
     return result;
 }
 
-QImage packTiles(const QImage& image, const std::vector<int32_t>& kept, int pitch, int columns)
+QImage packTiles(const QImage& image, const std::vector<int32_t>& kept, TileShape cell,
+                 int columns)
 {
     const QImage sheet = readable(image);
     const size_t bytes = size_t(sheet.depth() / 8);
-    // Each tile is copied with its pitch (gutter and all) as one cell.
-    const TileLayout cells = TileLayout::grid(pitch, pitch);
+    // Each tile is copied with its gutter as one cell.
+    const TileLayout cells = TileLayout::grid(cell);
     const int sheetColumns = cells.columnsIn(sheet.width());
     const QSize tiles = TileLayout::packed(int64_t(kept.size()), columns);
     QImage packed(cells.imageSize(QSize(columns, std::max(tiles.height(), 1))), sheet.format());
@@ -178,10 +187,10 @@ QImage packTiles(const QImage& image, const std::vector<int32_t>& kept, int pitc
         const int fromY = fromAt.y();
         const int toX = toAt.x();
         const int toY = toAt.y();
-        for (int y = 0; y < pitch; ++y)
+        for (int y = 0; y < cell.height; ++y)
             std::memcpy(packed.scanLine(toY + y) + size_t(toX) * bytes,
                         sheet.constScanLine(fromY + y) + size_t(fromX) * bytes,
-                        size_t(pitch) * bytes);
+                        size_t(cell.width) * bytes);
     }
     return packed;
 }

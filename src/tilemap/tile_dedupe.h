@@ -4,11 +4,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "image/tile_layout.h"
 #include "tilemap/tile_symmetry.h"
 
-// The groups of identical whole tiles of a sheet. Tiles are n × n at a pitch (n plus any grid
-// after them), numbered in reading order; all four channels of every pixel are compared, grid
-// lines not at all.
+// The groups of identical whole tiles of a sheet. Tiles of a shape each stand in a cell (the tile
+// and any grid after it), numbered in reading order; all four channels of every pixel are
+// compared, grid lines not at all.
 struct TileDuplicates {
     std::vector<int32_t> kept;         // the first tile of each group, in reading order
     std::vector<int32_t> keptIndexOf;  // tile -> the index in kept of its group
@@ -18,13 +19,15 @@ struct TileDuplicates {
     int32_t merged() const { return int32_t(keptIndexOf.size() - kept.size()); }
 };
 
-// Groups the columns x rows whole tiles (as many as fit at pitch). With flips a tile that is a kept
-// tile turned by one of the 8 symmetries joins it (the identity preferred). Linear in the sheet:
+// Groups the columns x rows whole tiles (as many cells as fit). With flips a tile that is a kept
+// tile turned by one of the 8 symmetries joins it (the identity preferred); a tile that is not
+// square only by the three mirrors. Linear in the sheet:
 // tiles are hashed (with flips, a hash all turns of a tile share), and only tiles of equal hash
 // are compared.
-TileDuplicates findDuplicateTiles(const QImage& sheet, int tile, int pitch, bool flips);
+TileDuplicates findDuplicateTiles(const QImage& sheet, TileShape tile, TileShape cell, bool flips);
 
 // The kept tiles, each with the grid after it, packed in reading order into columns tile columns
 // and as many rows as they need; the rest of the last row is transparent (black when the sheet
 // has no alpha). Null when the memory cannot be had.
-QImage packTiles(const QImage& sheet, const std::vector<int32_t>& kept, int pitch, int columns);
+QImage packTiles(const QImage& sheet, const std::vector<int32_t>& kept, TileShape cell,
+                 int columns);

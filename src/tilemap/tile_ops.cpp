@@ -11,9 +11,9 @@ namespace {
 
 // True when the map's full tiles at this pitch lie inside the image. They always do when the map
 // was built for the image; a map from elsewhere must not make us read or write past its pixels.
-bool mapFitsImage(const QImage& image, const TileMap& map, int pitch)
+bool mapFitsImage(const QImage& image, const TileMap& map, TileShape cell)
 {
-    const TileLayout cells = TileLayout::grid(pitch, pitch);
+    const TileLayout cells = TileLayout::grid(cell);
     return cells.widthFor(map.columns()) <= image.width() &&
            cells.heightFor(map.rows()) <= image.height();
 }
@@ -37,9 +37,9 @@ bool isFullTile(const TileMap& map, int x, int y)
 
 bool swapTiles(Sheet& sheet, int x1, int y1, int x2, int y2)
 {
-    const int pitch = sheet.tilePitch();
     if (!sheet.hasImage() || (x1 == x2 && y1 == y2) || !isFullTile(sheet.tileMap, x1, y1) ||
-        !isFullTile(sheet.tileMap, x2, y2) || !mapFitsImage(sheet.workingImage, sheet.tileMap, pitch))
+        !isFullTile(sheet.tileMap, x2, y2) ||
+        !mapFitsImage(sheet.workingImage, sheet.tileMap, sheet.tileLayout().cell()))
         return false;
 
     // Whole cells swap: each tile together with the grid line after it.
@@ -117,10 +117,11 @@ RowCopier rowCopierFor(size_t bytes)
 }  // namespace
 
 QImage arrangedImage(const QImage& image, const std::vector<int>& sourceOf, int columns, int rows,
-                     int pitch)
+                     TileShape cell)
 {
-    if (image.isNull() || qint64(columns) * pitch > image.width() ||
-        qint64(rows) * pitch > image.height() || sourceOf.size() != size_t(columns) * size_t(rows))
+    if (image.isNull() || qint64(columns) * cell.width > image.width() ||
+        qint64(rows) * cell.height > image.height() ||
+        sourceOf.size() != size_t(columns) * size_t(rows))
         return QImage();
 
     QImage result = createUninitialized(image.width(), image.height(), image.format());
@@ -132,8 +133,8 @@ QImage arrangedImage(const QImage& image, const std::vector<int>& sourceOf, int 
 
     // The partial strips at the right and bottom never move; every other pixel is written once
     // by the tile copies below.
-    const int tilesWidth = columns * pitch;
-    const int tilesHeight = rows * pitch;
+    const int tilesWidth = columns * cell.width;
+    const int tilesHeight = rows * cell.height;
     if (tilesWidth < image.width() && tilesHeight > 0)
         copyBlock(image, QPoint(tilesWidth, 0), result, QPoint(tilesWidth, 0),
                   QSize(image.width() - tilesWidth, tilesHeight));
@@ -144,11 +145,11 @@ QImage arrangedImage(const QImage& image, const std::vector<int>& sourceOf, int 
         return result;
 
     // Where each tile of the source starts, in the order the result takes them.
-    const size_t tileBytes = size_t(pitch) * size_t(image.depth() / 8);
+    const size_t tileBytes = size_t(cell.width) * size_t(image.depth() / 8);
     const qsizetype inStride = image.bytesPerLine();
     std::vector<qsizetype> sources(sourceOf.size());
     for (size_t k = 0; k < sourceOf.size(); ++k)
-        sources[k] = qsizetype(sourceOf[k] / columns) * pitch * inStride +
+        sources[k] = qsizetype(sourceOf[k] / columns) * cell.height * inStride +
                      qsizetype(sourceOf[k] % columns) * qsizetype(tileBytes);
 
     // The result is written row after row, so its memory is filled front to back.
@@ -158,34 +159,34 @@ QImage arrangedImage(const QImage& image, const std::vector<int>& sourceOf, int 
     const qsizetype outStride = result.bytesPerLine();
     for (int tileRow = 0; tileRow < rows; ++tileRow) {
         const qsizetype* rowSources = sources.data() + size_t(tileRow) * size_t(columns);
-        for (int line = 0; line < pitch; ++line) {
-            const qsizetype y = qsizetype(tileRow) * pitch + line;
+        for (int line = 0; line < cell.height; ++line) {
+            const qsizetype y = qsizetype(tileRow) * cell.height + line;
             copyRows(out + y * outStride, in + line * inStride, rowSources, columns, tileBytes);
         }
     }
     return result;
 }
 
-QImage restoredImage(const QImage& image, const TileMap& map, int pitch)
+QImage restoredImage(const QImage& image, const TileMap& map, TileShape cell)
 {
-    if (image.isNull() || !mapFitsImage(image, map, pitch))
+    if (image.isNull() || !mapFitsImage(image, map, cell))
         return QImage();
-    return arrangedImage(image, restoreOrder(map), map.columns(), map.rows(), pitch);
+    return arrangedImage(image, restoreOrder(map), map.columns(), map.rows(), cell);
 }
 
-QImage appliedImage(const QImage& image, const TileMap& map, int pitch)
+QImage appliedImage(const QImage& image, const TileMap& map, TileShape cell)
 {
-    if (image.isNull() || !mapFitsImage(image, map, pitch) || !map.isPermutation())
+    if (image.isNull() || !mapFitsImage(image, map, cell) || !map.isPermutation())
         return QImage();
     const std::vector<int32_t> numbers = map.numbers();
     return arrangedImage(image, std::vector<int>(numbers.begin(), numbers.end()), map.columns(),
-                         map.rows(), pitch);
+                         map.rows(), cell);
 }
 
 bool restoreTileOrder(Sheet& sheet)
 {
     if (sheet.hasImage()) {
-        QImage restored = restoredImage(sheet.workingImage, sheet.tileMap, sheet.tilePitch());
+        QImage restored = restoredImage(sheet.workingImage, sheet.tileMap, sheet.tileLayout().cell());
         if (restored.isNull())
             return false;
         sheet.workingImage = std::move(restored);

@@ -48,12 +48,21 @@ class TileSymmetry
         return {};
     }
 
-    // The pixel of the tile (edge n) that shows at (x, y) once the tile is turned.
+    // Whether a tile keeps its shape when turned: only the mirrors do for tiles that are not
+    // square (the diagonal, and with it the quarter turns, swaps width and height).
+    constexpr bool keepsShape() const { return (bits_ & kD) == 0; }
+
+    // The pixel of a width x height tile that shows at (x, y) once the tile is turned. A turn
+    // that does not keep the shape is for square tiles only.
+    constexpr std::array<int, 2> sourceOf(int x, int y, int width, int height) const
+    {
+        const int sx = (bits_ & kH) ? width - 1 - x : x;
+        const int sy = (bits_ & kV) ? height - 1 - y : y;
+        return (bits_ & kD) ? std::array<int, 2>{sy, sx} : std::array<int, 2>{sx, sy};
+    }
     constexpr std::array<int, 2> sourceOf(int x, int y, int n) const
     {
-        const int sx = (bits_ & kH) ? n - 1 - x : x;
-        const int sy = (bits_ & kV) ? n - 1 - y : y;
-        return (bits_ & kD) ? std::array<int, 2>{sy, sx} : std::array<int, 2>{sx, sy};
+        return sourceOf(x, y, n, n);
     }
 
   private:

@@ -559,7 +559,7 @@ std::vector<BadLevelInput> badLevelInputs()
     const char* propertyFrame = "<tile id=\"0\"><properties><property name=\"animation-frame0\" "
                                 "type=\"int\" value=\"%1\"/></properties></tile>";
     TileRemap sixCutAt16 = six;  // a sheet cut into 16-pixel tiles
-    sixCutAt16.tileSize = 16;
+    sixCutAt16.tile = TileShape(16);
     TileRemap extruded;  // the tiles stay, the sheet now has a margin of 1 and a spacing of 2
     extruded.keepsIds = true;
     extruded.margin = 1;

@@ -7,64 +7,70 @@
 
 namespace {
 
-constexpr int kTile = 4;
-
-QImage tileAt(const QImage& sheet, int number, int pitch)
+QImage tileAt(const QImage& sheet, int number, TileShape tile, TileShape cell)
 {
-    const int columns = sheet.width() / pitch;
-    return sheet.copy(number % columns * pitch, number / columns * pitch, kTile, kTile);
+    const int columns = sheet.width() / cell.width;
+    return sheet.copy(number % columns * cell.width, number / columns * cell.height, tile.width,
+                      tile.height);
 }
 
 // Random sheets with planted copies, turned copies and copies that differ in one alpha value: every
-// tile is its kept tile turned by its symmetry (checked with whole-image mirrors), and kept tiles
-// are the first of their group and no two are alike.
+// tile is its kept tile turned by its symmetry (checked with whole-image mirrors and transposes, so
+// a tile that is not square and is said to be a quarter turn of another fails), and kept tiles are
+// the first of their group and no two are alike. Half the sheets have tiles that are not square.
 TEST(TileDedupe, KeepsTheFirstOfEveryGroup)
 {
     std::mt19937 random(5);
-    for (int round = 0; round < 40; ++round) {
+    for (int round = 0; round < 60; ++round) {
         const bool flips = round % 2 == 1;
         const int gutter = round % 3 == 0 ? 1 : 0;
-        const int pitch = kTile + gutter;
+        const int side = 2 + int(random() % 4);
+        const TileShape shape =
+            round % 4 < 2 ? TileShape(side) : TileShape(side, 2 + int(random() % 4));
+        const TileShape cell = shape.grown(gutter);
         const int columns = 1 + int(random() % 7);
         const int rows = 1 + int(random() % 5);
-        QImage sheet(columns * pitch + int(random() % pitch), rows * pitch, QImage::Format_ARGB32);
+        QImage sheet(columns * cell.width + int(random() % unsigned(cell.width)),
+                     rows * cell.height, QImage::Format_ARGB32);
         sheet.fill(qRgba(9, 9, 9, 9));
         for (int t = 0; t < columns * rows; ++t) {
-            QImage tile(kTile, kTile, QImage::Format_ARGB32);
+            QImage tile(shape.size(), QImage::Format_ARGB32);
             const int kind = int(random() % 4);
             if (t == 0 || kind == 0) {
-                for (int y = 0; y < kTile; ++y)
-                    for (int x = 0; x < kTile; ++x)
+                for (int y = 0; y < shape.height; ++y)
+                    for (int x = 0; x < shape.width; ++x)
                         tile.setPixel(x, y, qRgba(int(random() % 2) * 255, 0, 0,
                                                   int(random() % 2) * 255));
             } else {
-                tile = turnedTile(tileAt(sheet, int(random() % unsigned(t)), pitch),
-                                  kind == 1 ? 0 : random() % 8);
+                // Only the mirrors keep a tile that is not square in its shape.
+                const unsigned turn = kind == 1 ? 0 : random() % 8 & (shape.square() ? 7u : 6u);
+                tile = turnedTile(tileAt(sheet, int(random() % unsigned(t)), shape, cell), turn);
                 if (kind == 3)
-                    tile.setPixel(1, 2, tile.pixel(1, 2) ^ 0x01000000u);
+                    tile.setPixel(1, 1, tile.pixel(1, 1) ^ 0x01000000u);
             }
-            for (int y = 0; y < kTile; ++y)
-                for (int x = 0; x < kTile; ++x)
-                    sheet.setPixel(t % columns * pitch + x, t / columns * pitch + y,
+            for (int y = 0; y < shape.height; ++y)
+                for (int x = 0; x < shape.width; ++x)
+                    sheet.setPixel(t % columns * cell.width + x, t / columns * cell.height + y,
                                    tile.pixel(x, y));
         }
 
-        const TileDuplicates groups = findDuplicateTiles(sheet, kTile, pitch, flips);
+        const TileDuplicates groups = findDuplicateTiles(sheet, shape, cell, flips);
         ASSERT_EQ(groups.keptIndexOf.size(), size_t(columns * rows));
         for (int t = 0; t < columns * rows; ++t) {
             const int kept = groups.kept.at(size_t(groups.keptIndexOf[size_t(t)]));
             EXPECT_LE(kept, t);
             EXPECT_TRUE(flips || groups.symmetryOf[size_t(t)].isIdentity());
-            EXPECT_EQ(turnedTile(tileAt(sheet, kept, pitch), groups.symmetryOf[size_t(t)].bits()),
-                      tileAt(sheet, t, pitch))
+            EXPECT_EQ(turnedTile(tileAt(sheet, kept, shape, cell),
+                                 groups.symmetryOf[size_t(t)].bits()),
+                      tileAt(sheet, t, shape, cell))
                 << round << " " << t;
         }
         for (size_t a = 0; a < groups.kept.size(); ++a) {
             EXPECT_EQ(groups.keptIndexOf[size_t(groups.kept[a])], int32_t(a));
             for (size_t b = 0; b < a; ++b)
                 for (unsigned g = 0; g < (flips ? 8u : 1u); ++g)
-                    EXPECT_NE(turnedTile(tileAt(sheet, groups.kept[b], pitch), g),
-                              tileAt(sheet, groups.kept[a], pitch));
+                    EXPECT_NE(turnedTile(tileAt(sheet, groups.kept[b], shape, cell), g),
+                              tileAt(sheet, groups.kept[a], shape, cell));
         }
     }
 }
