@@ -31,12 +31,6 @@ QString pixelSize(int64_t width, int64_t height)
 // was extruded otherwise (at another tile size, say), and its tiles would be cut wrongly.
 QString checkLaidOutImage(const TilesetFacts& tileset, const TileRemap& remap)
 {
-    if (tileset.tileWidth != tileset.tileHeight)
-        return QStringLiteral("the tileset %1 has tiles of %2 × %3 pixels, but a new margin and "
-                              "spacing are given only to square tiles, as grid extrude makes them")
-            .arg(tileset.label())
-            .arg(tileset.tileWidth)
-            .arg(tileset.tileHeight);
     const SheetGeometry after = geometryAfter(tileset, remap);
     // The header alone tells the size; no pixel is decoded.
     QImageReader reader(QDir(tileset.folder).absoluteFilePath(tileset.image));
@@ -48,14 +42,16 @@ QString checkLaidOutImage(const TilesetFacts& tileset, const TileRemap& remap)
                  pixelSize(after.imageWidth, after.imageHeight));
     if (size.width() != after.imageWidth || size.height() != after.imageHeight)
         return QStringLiteral("the image %1 of the tileset %2 is %3, but a margin of %4 and a "
-                              "spacing of %5 around its %6 × %7 tiles of %8 pixels give %9")
+                              "spacing of %5 around its %6 × %7 tiles of %8 × %9 pixels give "
+                              "%10")
             .arg(quotedPath(tileset.image), tileset.label(),
                  pixelSize(size.width(), size.height()))
             .arg(after.margin)
             .arg(after.spacing)
             .arg(tileset.knownColumns())
-            .arg(tileset.knownTileCount() / tileset.knownColumns())
+            .arg((tileset.knownTileCount() + tileset.knownColumns() - 1) / tileset.knownColumns())
             .arg(tileset.tileWidth)
+            .arg(tileset.tileHeight)
             .arg(pixelSize(after.imageWidth, after.imageHeight));
     return QString();
 }
@@ -143,7 +139,8 @@ QString checkSheetTileset(const TilesetFacts& tileset, const TileRemap& remap)
             .arg(tileset.label(), QString::number(columns), QString::number(remap.columns));
     if (remap.grid == TileRemap::GridChange::None && !remap.changesLayout())
         return QString();
-    if (columns <= 0 || count % columns != 0)
+    // A packed sheet's last row may be short: its image still holds whole rows.
+    if (columns <= 0)
         return QStringLiteral("the tileset %1 does not say how its tiles stand in columns")
             .arg(tileset.label());
     if (remap.grid == TileRemap::GridChange::None)
@@ -170,7 +167,7 @@ SheetGeometry geometryAfter(const TilesetFacts& tileset, const TileRemap& remap)
     SheetGeometry after;
     after.spacing = remap.grid == TileRemap::GridChange::Added ? 1 : 0;
     const int64_t columns = tileset.knownColumns();
-    const int64_t rows = tileset.knownTileCount() / columns;
+    const int64_t rows = (tileset.knownTileCount() + columns - 1) / columns;
     if (remap.changesLayout()) {
         // The margin on all four sides, the spacing only between tiles.
         after.margin = remap.margin >= 0 ? remap.margin : tileset.margin;

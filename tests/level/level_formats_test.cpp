@@ -560,6 +560,8 @@ std::vector<BadLevelInput> badLevelInputs()
                                 "type=\"int\" value=\"%1\"/></properties></tile>";
     TileRemap sixCutAt16 = six;  // a sheet cut into 16-pixel tiles
     sixCutAt16.tile = TileShape(16);
+    TileRemap cutAt8x16 = fourTiles();  // the same count, but tiles of another shape
+    cutAt8x16.tile = TileShape(8, 16);
     TileRemap extruded;  // the tiles stay, the sheet now has a margin of 1 and a spacing of 2
     extruded.keepsIds = true;
     extruded.margin = 1;
@@ -650,8 +652,9 @@ std::vector<BadLevelInput> badLevelInputs()
          "<tileset name=\"s\" tilewidth=\"8\" tileheight=\"16\" tilecount=\"4\" "
          "columns=\"2\"><image source=\"s.png\"/></tileset>",
          "line 1, column 1",
-         "the tileset “s” has tiles of 8 × 16 pixels, but a new margin and spacing are given only "
-         "to square tiles",
+         // Tiles that are not square are laid out at their own width and height.
+         "the image “s.png” of the tileset “s” cannot be read (File not found), so it is not known "
+         "to have the size its new margin and spacing give (20 × 36 pixels)",
          extruded,
          {}},
         {"a.tsx",
@@ -793,6 +796,9 @@ std::vector<BadLevelInput> badLevelInputs()
          "it shows tile 1, which is dropped",
          pruned,
          {}},
+        {"a.ldtk", ldtk(R"({"src":[8,0],"f":0,"t":1})"), "defs.tilesets[0] (tileset “sheet”)",
+         "the tileset “sheet”'s tiles are 8 × 8, but the sheet's were cut at 8 × 16; --tile 8?",
+         cutAt8x16, {}},
         {"a.ldtk",
          ldtk("", R"({"tilesetUid":5,"x":8,"y":8,"w":8,"h":8})"),
          "the tile rectangle of “Door”",

@@ -110,7 +110,13 @@ void checkMapFormat(const QString& fileName, Write write, Read read)
         const int columns = 1 + int(random() % 6);
         const int rows = 1 + int(random() % 5);
         TileRemap remap = randomRemap(columns, rows, random);
-        const TestLevel level = randomLevel(remap, columns, random, round % 4 == 3 ? 4 : 0);
+        TestLevel level = randomLevel(remap, columns, random, round % 4 == 3 ? 4 : 0);
+        // Half the sheets have tiles that are not square, which the map's own grid need not match.
+        const TileShape shape = round % 2 == 0 ? TileShape(8)
+                                               : TileShape(2 + int(random() % 15), 8 * int(1 + random() % 3));
+        level.tilesets[level.sheet].tileWidth = shape.width;
+        level.tilesets[level.sheet].tileHeight = shape.height;
+        remap.tile = shape;
         // Every third round the sheet was also extruded: its tiles lie elsewhere in a larger image.
         const bool extruded = round % 3 == 1;
         if (extruded) {
@@ -127,8 +133,8 @@ void checkMapFormat(const QString& fileName, Write write, Read read)
         QTemporaryDir folder;
         const QString levelPath = folder.filePath(QFileInfo(fileName).fileName());
         const QString sheetPath = folder.filePath(QStringLiteral("sheet.png"));
-        const int width = 2 * remap.margin + columns * 8 + (columns - 1) * remap.spacing;
-        const int height = 2 * remap.margin + rows * 8 + (rows - 1) * remap.spacing;
+        const int width = 2 * remap.margin + columns * shape.width + (columns - 1) * remap.spacing;
+        const int height = 2 * remap.margin + rows * shape.height + (rows - 1) * remap.spacing;
         if (extruded) {
             // One pixel more or less than the layout gives is refused, both sizes named.
             const bool wider = random() % 2 == 0;
@@ -162,7 +168,8 @@ void checkMapFormat(const QString& fileName, Write write, Read read)
         TileRemap inverse = remap.inverse();
         inverse.margin = extruded ? 0 : -1;
         inverse.spacing = extruded ? 0 : -1;
-        ASSERT_TRUE(QImage(columns * 8, rows * 8, QImage::Format_RGB32).save(sheetPath));
+        ASSERT_TRUE(QImage(columns * shape.width, rows * shape.height, QImage::Format_RGB32)
+                        .save(sheetPath));
         const LevelBytesResult back = remapLevelBytes(result.bytes, levelPath, inverse, options);
         ASSERT_EQ(back.status, LevelFileStatus::Updated) << back.reason.toStdString();
         // A map that left the margin and spacing out now says they are 0.

@@ -165,10 +165,12 @@ QByteArray writeTmx(const TestLevel& level, TestEncoding encoding)
     for (size_t t = 0; t < level.tilesets.size(); ++t) {
         const TestTileset& tileset = level.tilesets[t];
         out += " <tileset firstgid=\"" + num(tileset.firstGid) + "\" name=\"tiles" + num(t) +
-               "\" tilewidth=\"8\" tileheight=\"8\" tilecount=\"" + num(tileset.tileCount) +
+               "\" tilewidth=\"" + num(tileset.tileWidth) + "\" tileheight=\"" +
+               num(tileset.tileHeight) + "\" tilecount=\"" + num(tileset.tileCount) +
                "\" columns=\"" + num(tileset.columns) + "\">\n";
         out += "  <image source=\"" + tileset.image.toUtf8() + "\" width=\"" +
-               num(tileset.columns * 8) + "\" height=\"" + num(rowsOf(tileset) * 8) + "\"/>\n";
+               num(tileset.columns * tileset.tileWidth) + "\" height=\"" +
+               num(rowsOf(tileset) * tileset.tileHeight) + "\"/>\n";
         if (t == level.sheet) {
             for (int entry : level.tileEntries)
                 out += "  <tile id=\"" + num(entry) +
@@ -327,14 +329,14 @@ QByteArray writeTmj(const TestLevel& level, TestEncoding encoding, bool indented
         QJsonObject object{{"firstgid", qint64(tileset.firstGid)},
                            {"name", QStringLiteral("tiles%1").arg(t)},
                            {"image", tileset.image},
-                           {"imagewidth", tileset.columns * 8},
-                           {"imageheight", rowsOf(tileset) * 8},
+                           {"imagewidth", tileset.columns * tileset.tileWidth},
+                           {"imageheight", rowsOf(tileset) * tileset.tileHeight},
                            {"margin", 0},
                            {"spacing", 0},
                            {"tilecount", tileset.tileCount},
                            {"columns", tileset.columns},
-                           {"tilewidth", 8},
-                           {"tileheight", 8}};
+                           {"tilewidth", tileset.tileWidth},
+                           {"tileheight", tileset.tileHeight}};
         if (t == level.sheet) {
             QJsonArray tiles;
             for (int entry : level.tileEntries)

@@ -25,6 +25,8 @@ struct TestTileset {
     int tileCount = 0;
     int columns = 1;
     QString image;  // its image source
+    int tileWidth = 8;
+    int tileHeight = 8;
 };
 
 struct TestLayer {
