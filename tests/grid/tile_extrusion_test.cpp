@@ -21,37 +21,42 @@ QImage randomSheet(int width, int height, std::mt19937& random)
 // tile decides which source pixel it shows; margin and spacing show the fill.
 QRgb expectedPixel(const QImage& source, const TileLayout& layout, int extrusion, int x, int y)
 {
-    const int cell = layout.tileWidth + 2 * extrusion;
     const QSize tiles = fitLayout(source.size(), layout).tiles;
-    const auto place = [&](int at, int count, int& sourceAt) {
+    const auto place = [&](int at, int count, int side, int& sourceAt) {
+        const int cell = side + 2 * extrusion;
         const int inside = at - layout.margin;
         const int tile = inside / (cell + layout.spacing);
         const int offset = inside % (cell + layout.spacing);
         if (inside < 0 || tile >= count || offset >= cell)
             return false;
-        sourceAt = layout.margin + tile * (layout.tileWidth + layout.spacing) +
-                   std::clamp(offset - extrusion, 0, layout.tileWidth - 1);
+        sourceAt = layout.margin + tile * (side + layout.spacing) +
+                   std::clamp(offset - extrusion, 0, side - 1);
         return true;
     };
     int sx = 0, sy = 0;
-    return place(x, tiles.width(), sx) && place(y, tiles.height(), sy) ? source.pixel(sx, sy)
-                                                                       : 0x00ffffffu;
+    return place(x, tiles.width(), layout.tileWidth, sx) &&
+                   place(y, tiles.height(), layout.tileHeight, sy)
+               ? source.pixel(sx, sy)
+               : 0x00ffffffu;
 }
 
 TEST(TileExtrusion, ExtrudesEveryTileFromItsEdgesAndUnextrudesBackExactly)
 {
     std::mt19937 random(21);
     for (int round = 0; round < 60; ++round) {
-        const int tileSize = 1 + int(random() % 9);
+        // Half the rounds cut tiles that are not square.
+        const int tileWidth = 1 + int(random() % 9);
+        const int tileHeight = round % 2 ? 1 + int(random() % 9) : tileWidth;
         const int margin = int(random() % 3);
-        const TileLayout layout = TileLayout::spaced(tileSize, tileSize, margin, int(random() % 3));
+        const TileLayout layout =
+            TileLayout::spaced(tileWidth, tileHeight, margin, int(random() % 3));
         const int extrusion = 1 + int(random() % 4);
         const QSize tiles(1 + int(random() % 4), 1 + int(random() % 4));
-        const QSize strips(round % 2 ? int(random() % layout.tileWidth) : 0,
-                           round % 3 ? int(random() % layout.tileWidth) : 0);
+        const QSize strips(round % 4 < 2 ? int(random() % layout.tileWidth) : 0,
+                           round % 3 ? int(random() % layout.tileHeight) : 0);
         const int width = 2 * layout.margin + tiles.width() * (layout.tileWidth + layout.spacing) -
                           layout.spacing + strips.width();
-        const int height = 2 * layout.margin + tiles.height() * (layout.tileWidth + layout.spacing) -
+        const int height = 2 * layout.margin + tiles.height() * (layout.tileHeight + layout.spacing) -
                            layout.spacing + strips.height();
         SCOPED_TRACE(testing::Message() << "round " << round);
         const QImage source = randomSheet(width, height, random);
@@ -73,9 +78,10 @@ TEST(TileExtrusion, ExtrudesEveryTileFromItsEdgesAndUnextrudesBackExactly)
         // Every ring is copies of its edges until one pixel of the last tile's changes.
         EXPECT_EQ(firstUnextrudedTile(image, layout, extrusion), std::nullopt);
         QImage touched = image.copy();
-        const int pitch = layout.tileWidth + 2 * extrusion + layout.spacing;
-        const QPoint corner(layout.margin + (tiles.width() - 1) * pitch,
-                            layout.margin + (tiles.height() - 1) * pitch);
+        const QSize pitch(layout.tileWidth + 2 * extrusion + layout.spacing,
+                          layout.tileHeight + 2 * extrusion + layout.spacing);
+        const QPoint corner(layout.margin + (tiles.width() - 1) * pitch.width(),
+                            layout.margin + (tiles.height() - 1) * pitch.height());
         touched.setPixel(corner, touched.pixel(corner) ^ 1);
         EXPECT_EQ(firstUnextrudedTile(touched, layout, extrusion),
                   QPoint(tiles.width() - 1, tiles.height() - 1));
@@ -84,14 +90,17 @@ TEST(TileExtrusion, ExtrudesEveryTileFromItsEdgesAndUnextrudesBackExactly)
         std::mt19937 pick{unsigned(round)};
         const QPoint tile(int(pick() % unsigned(tiles.width())),
                           int(pick() % unsigned(tiles.height())));
-        const int along = extrusion + int(pick() % unsigned(layout.tileWidth));
+        const int alongX = extrusion + int(pick() % unsigned(layout.tileWidth));
+        const int alongY = extrusion + int(pick() % unsigned(layout.tileHeight));
         const int out = int(pick() % unsigned(extrusion));
-        const int beyond = extrusion + layout.tileWidth + out;
-        for (const QPoint side : {QPoint(along, out), QPoint(along, beyond), QPoint(out, along),
-                                  QPoint(beyond, along)}) {
+        const int right = extrusion + layout.tileWidth + out;
+        const int below = extrusion + layout.tileHeight + out;
+        for (const QPoint side : {QPoint(alongX, out), QPoint(alongX, below), QPoint(out, alongY),
+                                  QPoint(right, alongY)}) {
             QImage painted = image.copy();
-            const QPoint at =
-                QPoint(layout.margin + tile.x() * pitch, layout.margin + tile.y() * pitch) + side;
+            const QPoint at = QPoint(layout.margin + tile.x() * pitch.width(),
+                                     layout.margin + tile.y() * pitch.height()) +
+                              side;
             painted.setPixel(at, painted.pixel(at) ^ 1);
             EXPECT_EQ(firstUnextrudedTile(painted, layout, extrusion), tile)
                 << "pixel " << at.x() << "," << at.y();
