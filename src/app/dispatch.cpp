@@ -127,8 +127,9 @@ void Dispatch::onResetMap()
 
 QPoint Dispatch::tileAt(QPoint position) const
 {
-    const int span = state_.document.tilePitch() * state_.zoom;
-    return {floorDiv(position.x(), span), floorDiv(position.y(), span)};
+    const TileShape pitch = state_.document.tilePitch();
+    return {floorDiv(position.x(), pitch.width * state_.zoom),
+            floorDiv(position.y(), pitch.height * state_.zoom)};
 }
 
 QRect Dispatch::wholeTiles() const

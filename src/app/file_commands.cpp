@@ -67,7 +67,7 @@ bool openImage(Document& doc, Dialogs& dialogs, const QString& path, BackgroundW
         dialogs.showError(decoded.error);
         return false;
     }
-    int tileSize = doc.tileSize();
+    TileShape tileSize = doc.tileSize();
     int gridFlag = doc.gridFlag();
     switch (dialogs.askGridLayout()) {
     case GridAnswer::Grid8x8:

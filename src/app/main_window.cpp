@@ -255,17 +255,17 @@ void MainWindow::refreshControls()
         resetMapButton->setEnabled(doc.remapped() != 0);
         // A size from Settings "Tile Size.." shows as a third item while it is in use.
         const QSignalBlocker quiet(tileModeCombo);
-        const int size = doc.tileSize();
-        const bool listed = size == 8 || size == 16;
+        const TileShape size = doc.tileSize();
+        const bool listed = size == TileShape(8) || size == TileShape(16);
         if (listed && tileModeCombo->count() > 2)
             tileModeCombo->removeItem(2);
         if (!listed) {
-            const QString other = QStringLiteral("%1x%1 Grid").arg(size);
+            const QString other = QStringLiteral("%1x%2 Grid").arg(size.width).arg(size.height);
             if (tileModeCombo->count() < 3)
                 tileModeCombo->addItem(other);
             tileModeCombo->setItemText(2, other);
         }
-        tileModeCombo->setCurrentIndex(size == 8 ? 0 : size == 16 ? 1 : 2);
+        tileModeCombo->setCurrentIndex(size == TileShape(8) ? 0 : size == TileShape(16) ? 1 : 2);
     }
     // Undo and Redo say which step they would take.
     const auto name = [](const char* verb, const QString& step, const char* keys) {

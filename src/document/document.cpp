@@ -18,7 +18,7 @@ void Document::setGridColor(QRgb color)
     gridColor_ = color;
 }
 
-void Document::replaceSheet(QImage image, int tileSize, int gridFlag, const QString& path,
+void Document::replaceSheet(QImage image, TileShape tileSize, int gridFlag, const QString& path,
                             bool transparencyDropped)
 {
     transparencyDropped_ = transparencyDropped;
@@ -35,7 +35,7 @@ void Document::replaceSheet(QImage image, int tileSize, int gridFlag, const QStr
     emit changed();
 }
 
-QString Document::openSheet(const QString& path, int tileSize, int gridFlag)
+QString Document::openSheet(const QString& path, TileShape tileSize, int gridFlag)
 {
     DecodeResult decoded = loadImageFile(path, transparency());
     if (!decoded.ok())
@@ -106,7 +106,7 @@ QString Document::resetMap()
     return perform(makeResetMapEdit());
 }
 
-QString Document::changeTileMode(int tileSize, bool restoreFirst)
+QString Document::changeTileMode(TileShape tileSize, bool restoreFirst)
 {
     return perform(makeTileModeEdit(tileSize, restoreFirst));
 }

@@ -26,10 +26,10 @@ public:
     const Sheet& sheet() const { return sheet_; }
     const QImage& workingImage() const { return sheet_.workingImage; }
     const TileMap& tileMap() const { return sheet_.tileMap; }
-    int tileSize() const { return sheet_.tileSize; }
+    TileShape tileSize() const { return sheet_.tileSize; }
     int gridFlag() const { return sheet_.gridFlag; }
     int remapped() const { return sheet_.remapped; }
-    int tilePitch() const { return sheet_.tilePitch(); }
+    TileShape tilePitch() const { return sheet_.tilePitch(); }
     TileLayout tileLayout() const { return sheet_.tileLayout(); }
     bool hasImage() const { return sheet_.hasImage(); }
     // The file the sheet was opened from, or last saved as; empty when it has none.
@@ -59,9 +59,9 @@ public:
     // the file; a failure changes nothing.
     //
     // A new sheet with the given layout; it starts a new history, and nothing is unsaved.
-    void replaceSheet(QImage image, int tileSize, int gridFlag, const QString& path = {},
+    void replaceSheet(QImage image, TileShape tileSize, int gridFlag, const QString& path = {},
                       bool transparencyDropped = false);
-    QString openSheet(const QString& path, int tileSize, int gridFlag);
+    QString openSheet(const QString& path, TileShape tileSize, int gridFlag);
     QString saveSheet(const QString& path, ImageFileFormat format);
     // Reads a map file of the sheet's geometry and makes it the tile map, as a step that can be
     // undone.
@@ -75,7 +75,7 @@ public:
     QString insertGrid();
     QString removeGrid();
     QString resetMap();
-    QString changeTileMode(int tileSize, bool restoreFirst);
+    QString changeTileMode(TileShape tileSize, bool restoreFirst);
     QString perform(std::unique_ptr<Edit> edit);
 
     QString undo();

@@ -175,7 +175,7 @@ public:
     {
         if (!sheet.hasImage())
             return kNoSheet;
-        const int tile = sheet.tileSize;
+        const TileShape tile = sheet.tileSize;
         // Forward goes from no grid to a grid when inserting; backward the other way.
         const bool addsGrid = insert_ == (direction == Direction::Forward);
         if (direction == Direction::Forward) {
@@ -225,7 +225,7 @@ private:
 // moved, arranges them forward by it.
 class RenumberEdit : public Edit {
 public:
-    RenumberEdit(QString name, std::optional<int> tileSize, bool restore,
+    RenumberEdit(QString name, std::optional<TileShape> tileSize, bool restore,
                  std::optional<int> gridFlag = std::nullopt)
         : name_(std::move(name)), tileSize_(tileSize), gridFlag_(gridFlag), restore_(restore)
     {
@@ -254,7 +254,7 @@ public:
             return {};
         }
         if (moved_) {
-            next_ = appliedImage(sheet.workingImage, kept_.map.map(), oldTileSize_ + oldGridFlag_);
+            next_ = appliedImage(sheet.workingImage, kept_.map.map(), oldTileSize_.grown(oldGridFlag_));
             if (next_.isNull())
                 return QStringLiteral("There is not enough memory to undo the restore. Nothing "
                                       "was changed.");
@@ -286,11 +286,11 @@ public:
 
 private:
     QString name_;
-    std::optional<int> tileSize_;  // the new tile size; none for Reset Map
+    std::optional<TileShape> tileSize_;  // the new tile size; none for Reset Map
     std::optional<int> gridFlag_;  // whether the sheet has a grid, when that is said anew
     bool restore_;
     KeptMapState kept_;
-    int oldTileSize_ = 16;
+    TileShape oldTileSize_ = 16;
     int oldGridFlag_ = 0;
     bool moved_ = false;
     bool nothing_ = false;
@@ -364,7 +364,7 @@ std::unique_ptr<Edit> makeResetMapEdit()
     return std::make_unique<RenumberEdit>(QStringLiteral("Reset Map"), std::nullopt, true);
 }
 
-std::unique_ptr<Edit> makeTileModeEdit(int tileSize, bool restoreFirst, std::optional<int> gridFlag)
+std::unique_ptr<Edit> makeTileModeEdit(TileShape tileSize, bool restoreFirst, std::optional<int> gridFlag)
 {
     return std::make_unique<RenumberEdit>(QStringLiteral("Change Tile Mode"), tileSize,
                                           restoreFirst, gridFlag);

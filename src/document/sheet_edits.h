@@ -30,7 +30,7 @@ std::unique_ptr<Edit> makeResetMapEdit();
 // The tile-mode change: with restoreFirst (the user answered Yes while tiles were moved) the
 // tiles go back first; then the tile size (and, when given, whether the sheet has a grid) changes
 // and the map is numbered afresh.
-std::unique_ptr<Edit> makeTileModeEdit(int tileSize, bool restoreFirst,
+std::unique_ptr<Edit> makeTileModeEdit(TileShape tileSize, bool restoreFirst,
                                        std::optional<int> gridFlag = std::nullopt);
 
 // Makes map (read from a file, of the sheet's geometry) the tile map and sets remapped.

@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <optional>
 
+#include "image/tile_layout.h"
+
 // Every question the program asks goes through here, so that the commands can be driven by a
 // script in tests. Filters are written as "label|pattern|label|pattern...".
 struct FileChoice {
@@ -19,9 +21,10 @@ enum class UnsavedAnswer { Save, Discard, Cancel };
 // levels all the same, or do nothing.
 enum class OutdatedSheetAnswer { Save, ApplyAnyway, Cancel };
 
-// What Settings "Tile Size.." was told: the tile edge and whether the sheet already has a grid.
+// What Settings "Tile Size.." was told: the tile's width and height and whether the sheet
+// already has a grid.
 struct TileSizeAnswer {
-    int tileSize = 16;
+    TileShape tileSize{16};
     bool gridded = false;
 };
 inline constexpr int kLeastTileSize = 2;
@@ -63,7 +66,7 @@ public:
     virtual UnsavedAnswer askUnsaved(const QString& text) = 0;
     virtual OutdatedSheetAnswer askOutdatedSheet(const QString& text) = 0;
     // The tile size (current shown first) and the grid check box; nullopt when cancelled.
-    virtual std::optional<TileSizeAnswer> askTileSize(int current) = 0;
+    virtual std::optional<TileSizeAnswer> askTileSize(TileShape current) = 0;
     virtual void showAbout(const QString& text) = 0;
     virtual void showError(const QString& text) = 0;
     // A report that is not an error, such as what a run over several files did.

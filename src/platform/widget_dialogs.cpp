@@ -9,7 +9,8 @@
 #include <QFormLayout>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSpinBox>
+#include <QLineEdit>
+#include <QRegularExpression>
 
 #include "platform/grid_question_window.h"
 
@@ -111,31 +112,59 @@ GridAnswer WidgetDialogs::askGridLayout()
     return answer;
 }
 
-std::optional<TileSizeAnswer> WidgetDialogs::askTileSize(int current)
+namespace {
+
+// A tile size as Settings "Tile Size.." takes it, when it is one.
+std::optional<TileShape> tileShapeIn(const QString& text)
+{
+    static const QRegularExpression shape(
+        QStringLiteral(R"(^\s*(\d{1,3})\s*(?:[xX×]\s*(\d{1,3}))?\s*$)"));
+    const QRegularExpressionMatch match = shape.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const int width = match.captured(1).toInt();
+    const int height = match.hasCaptured(2) ? match.captured(2).toInt() : width;
+    const auto fits = [](int side) { return side >= kLeastTileSize && side <= kMostTileSize; };
+    if (!fits(width) || !fits(height))
+        return std::nullopt;
+    return TileShape(width, height);
+}
+
+}  // namespace
+
+std::optional<TileSizeAnswer> WidgetDialogs::askTileSize(TileShape current)
 {
     QDialog dialog(dialogOwner());
     dialog.setWindowTitle(QStringLiteral("Tile Size"));
-    auto* size = new QSpinBox(&dialog);
-    size->setRange(kLeastTileSize, kMostTileSize);
-    size->setValue(current);
-    size->setSuffix(QStringLiteral(" pixels"));
+    // One number is a square tile; width x height one that is not.
+    auto* size = new QLineEdit(shapeText(current), &dialog);
+    size->setPlaceholderText(QStringLiteral("16 or 32x64"));
+    size->setToolTip(QStringLiteral("Pixels, %1 to %2: one number for square tiles, or width x "
+                                    "height (32x64).")
+                         .arg(kLeastTileSize)
+                         .arg(kMostTileSize));
     auto* gridded = new QCheckBox(QStringLiteral("The sheet already has a grid"), &dialog);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+    // Enter takes only a size that can be used.
+    QObject::connect(size, &QLineEdit::textChanged, ok,
+                     [ok](const QString& text) { ok->setEnabled(tileShapeIn(text).has_value()); });
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     auto* form = new QFormLayout(&dialog);
     form->addRow(QStringLiteral("Tile size:"), size);
     form->addRow(gridded);
     form->addRow(buttons);
-    // Typing a number and Enter is enough.
+    // Typing a size and Enter is enough.
     size->setFocus();
     size->selectAll();
     const bool accepted = dialog.exec() == QDialog::Accepted;
     if (owner_)
         owner_->activateWindow();
-    if (!accepted)
+    const std::optional<TileShape> shape = tileShapeIn(size->text());
+    if (!accepted || !shape)
         return std::nullopt;
-    return TileSizeAnswer{size->value(), gridded->isChecked()};
+    return TileSizeAnswer{*shape, gridded->isChecked()};
 }
 
 UnsavedAnswer WidgetDialogs::askUnsaved(const QString& text)

@@ -9,12 +9,15 @@
 struct Sheet {
     QImage workingImage;  // null while no sheet is open
     TileMap tileMap = TileMap(2, 2);
-    int tileSize = 16;  // 8 or 16 from the list, 2 to 256 from Settings "Tile Size.."
-    int gridFlag = 0;   // 1 when a one-pixel grid follows every tile
-    int remapped = 0;   // 1 when tileMap may differ from the identity
+    // 8 or 16 from the list; from Settings "Tile Size.." each side 2 to 256, width and height
+    // apart (32 x 64).
+    TileShape tileSize{16};
+    int gridFlag = 0;  // 1 when a one-pixel grid follows every tile
+    int remapped = 0;  // 1 when tileMap may differ from the identity
 
-    int tilePitch() const { return tileSize + gridFlag; }
+    // A tile with the grid line after it: from one tile to the next.
+    TileShape tilePitch() const { return tileSize.grown(gridFlag); }
     // The grid's line, when there is one, is the gutter after every tile.
-    TileLayout tileLayout() const { return TileLayout::grid(tileSize, tileSize, gridFlag); }
+    TileLayout tileLayout() const { return TileLayout::grid(tileSize, gridFlag); }
     bool hasImage() const { return !workingImage.isNull(); }
 };

@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include "support/test_images.h"
+#include "support/tile_model.h"
 #include "support/window_fixture.h"
 #include "tilemap/tile_ops.h"
 #include "view/zoom_canvas.h"
@@ -21,9 +22,10 @@ protected:
     // A press on tile a and a release on tile b, each a few pixels into the tile.
     void drag(QPoint a, QPoint b)
     {
-        const int span = state.document.tilePitch() * state.zoom;
-        QTest::mousePress(window->viewCanvas, Qt::LeftButton, {}, a * span + QPoint(2, 1));
-        QTest::mouseRelease(window->viewCanvas, Qt::LeftButton, {}, b * span + QPoint(span - 1, 3));
+        const TileShape pitch = state.document.tilePitch();
+        QTest::mousePress(window->viewCanvas, Qt::LeftButton, {}, canvasPoint(a));
+        QTest::mouseRelease(window->viewCanvas, Qt::LeftButton, {},
+                            canvasPoint(b, QPoint(pitch.width * state.zoom - 1, 3)));
     }
 
     void dropFiles(const QStringList& paths)
@@ -213,6 +215,28 @@ TEST_F(RearrangeTest, TileSizeSetsAnySizeAndTheGridAsOneStep)
     window->tileModeCombo->setCurrentIndex(1);
     EXPECT_EQ(state.document.tileSize(), 16);
     EXPECT_EQ(listed(), QStringLiteral(" 8x8 Grid|16x16 Grid (default)@16x16 Grid (default)"));
+}
+
+// Tiles that are not square: set through Settings "Tile Size..", swapped, pointed at and reset.
+TEST_F(RearrangeTest, TallTilesRearrangeThroughTileSizeAndResetBack)
+{
+    const QImage sheet = makeTestImage(4 * 32 + 5, 2 * 64 + 3);
+    openSheet(sheet, 16);
+    dialogs.tileSizeAnswers = {TileSizeAnswer{TileShape(32, 64), false}};
+    window->menuAction(MenuCommand::TileSize)->trigger();
+    EXPECT_EQ(window->tileModeCombo->currentText(), QStringLiteral("32x64 Grid"));
+    EXPECT_EQ(state.document.tileMap(), TileMap::identity(4, 2));
+
+    drag({0, 0}, {3, 1});
+    TileModel model(4, 2);
+    model.apply(blockMoveSteps({QRect(0, 0, 1, 1), QPoint(3, 1)}));
+    expectArrangedAs(state.document, sheet, model);
+    QTest::mouseMove(window->viewCanvas, canvasPoint({3, 1}, {31, 63}));
+    EXPECT_EQ(window->tileField->text(), QStringLiteral("Tile 7 (3, 1), from 0"));
+
+    QTest::mouseClick(window->resetMapButton, Qt::LeftButton);
+    EXPECT_EQ(state.document.workingImage(), sheet);
+    EXPECT_EQ(state.document.tileMap(), TileMap::identity(4, 2));
 }
 
 TEST_F(RearrangeTest, DropOpensOnlyTheFirstFileAndMapsByExtension)

@@ -16,7 +16,7 @@ namespace {
 class SelectionTest : public WindowTest {
 protected:
     // A canvas point a few pixels into a tile.
-    QPoint at(QPoint tile) const { return tile * state.document.tilePitch() * state.zoom + QPoint(2, 1); }
+    QPoint at(QPoint tile) const { return canvasPoint(tile); }
     void press(QPoint tile, Qt::KeyboardModifiers with = {}) { QTest::mousePress(window->viewCanvas, Qt::LeftButton, with, at(tile)); }
     void release(QPoint tile) { QTest::mouseRelease(window->viewCanvas, Qt::LeftButton, {}, at(tile)); }
     // The pointer moves with the left button held.
@@ -116,10 +116,13 @@ TEST_F(SelectionTest, EveryActionAgreesWithThePlainModel)
 {
     std::mt19937 random(7);
     const auto pick = [&random](int low, int high) { return std::uniform_int_distribution(low, high)(random); };
-    for (auto [tileSize, gridFlag, format] : {std::tuple{2, 1, QImage::Format_BGR888}, {5, 0, QImage::Format_RGB32},
-                                              {16, 0, QImage::Format_BGR888}, {32, 1, QImage::Format_RGB32}}) {
-        const int pitch = tileSize + gridFlag, columns = 7, rows = 5;
-        const QImage sheet = makeTestImage(columns * pitch + pitch - 1, rows * pitch + 1, format);
+    // Half the shapes are not square.
+    for (auto [tileSize, gridFlag, format] :
+         {std::tuple{TileShape(2), 1, QImage::Format_BGR888}, {TileShape(5, 3), 0, QImage::Format_RGB32},
+          {TileShape(16), 0, QImage::Format_BGR888}, {TileShape(12, 32), 1, QImage::Format_RGB32}}) {
+        const TileShape pitch = tileSize.grown(gridFlag);
+        const int columns = 7, rows = 5;
+        const QImage sheet = makeTestImage(columns * pitch.width + pitch.width - 1, rows * pitch.height + 1, format);
         openSheet(sheet, tileSize, gridFlag);
         Dispatch& dispatch = window->dispatch();
         const QRect whole(0, 0, columns, rows);
@@ -174,7 +177,7 @@ TEST_F(SelectionTest, EveryActionAgreesWithThePlainModel)
                 dispatch.onSelectAll();
                 break;
             }
-            SCOPED_TRACE(testing::Message() << "pitch " << pitch << " action " << action);
+            SCOPED_TRACE(testing::Message() << "pitch " << shapeText(pitch).toStdString() << " action " << action);
             expectArrangedAs(state.document, sheet, done[now]);
             EXPECT_EQ(state.document.remapped(), now > 0 ? 1 : 0);
             ASSERT_TRUE(whole.contains(state.selection) || state.selection.isEmpty());

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <QComboBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -26,7 +28,7 @@ struct Step {
 
     QPoint a, b;       // Swap
     QRgb colour = 0;   // Insert, Remove
-    int tileSize = 0;  // TileMode
+    TileShape tileSize{0};  // TileMode
     bool yes = false;  // TileMode: the answer to the question
     TileMap map;       // OpenMap
     int id = 0;
@@ -143,10 +145,11 @@ protected:
     {
         const QImage& image = doc.workingImage();
         ASSERT_EQ(image.format(), QImage::Format_ARGB32);
-        const int pitch = doc.tilePitch();
-        for (int y = 0; y < doc.tileMap().rows() * pitch; ++y)
-            for (int x = 0; x < doc.tileMap().columns() * pitch; ++x)
-                if (x % pitch < doc.tileSize() && y % pitch < doc.tileSize()) {
+        const TileShape pitch = doc.tilePitch();
+        const TileShape tile = doc.tileSize();
+        for (int y = 0; y < doc.tileMap().rows() * pitch.height; ++y)
+            for (int x = 0; x < doc.tileMap().columns() * pitch.width; ++x)
+                if (x % pitch.width < tile.width && y % pitch.height < tile.height) {
                     ASSERT_EQ(qAlpha(image.pixel(x, y)), pixelAlphaOf(image.pixel(x, y)))
                         << x << "," << y;
                 }
@@ -172,9 +175,8 @@ protected:
                 step.b = b;
                 expectStep(step);
             }
-            const int span = now.tilePitch() * state.zoom;
-            QTest::mousePress(window->viewCanvas, Qt::LeftButton, {}, a * span + QPoint(1, 2));
-            QTest::mouseRelease(window->viewCanvas, Qt::LeftButton, {}, b * span + QPoint(2, 1));
+            QTest::mousePress(window->viewCanvas, Qt::LeftButton, {}, canvasPoint(a, {1, 2}));
+            QTest::mouseRelease(window->viewCanvas, Qt::LeftButton, {}, canvasPoint(b));
             return "swap";
         }
         case 2: {
@@ -187,13 +189,21 @@ protected:
         }
         case 3:
             if (now.gridFlag == 0) {
+                // From the list, or any shape from Settings "Tile Size..".
                 Step step(Step::TileMode);
-                step.tileSize = now.tileSize == 8 ? 16 : 8;
+                const bool listed = random() % 2;
+                step.tileSize = listed ? TileShape(now.tileSize == TileShape(8) ? 16 : 8)
+                                       : TileShape(3 + int(random() % 6), 3 + int(random() % 9));
                 step.yes = random() % 2;
                 if (now.remapped == 1)
                     dialogs.yesNoAnswers.push_back(step.yes);
                 expectStep(step);
-                window->tileModeCombo->setCurrentIndex(step.tileSize == 8 ? 0 : 1);
+                if (!listed) {
+                    dialogs.tileSizeAnswers.push_back(TileSizeAnswer{step.tileSize, false});
+                    window->menuAction(MenuCommand::TileSize)->trigger();
+                    return "tile size";
+                }
+                window->tileModeCombo->setCurrentIndex(step.tileSize == TileShape(8) ? 0 : 1);
                 return "tile mode";
             }
             [[fallthrough]];
@@ -265,14 +275,16 @@ TEST_F(UndoTest, AnyMixOfEditsUndosAndRedosEqualsAReplayOfWhatRemains)
                                       QImage::Format_ARGB32};
     for (int round = 0; round < 24; ++round) {
         random.seed(unsigned(round));
-        const int tileSize = round % 2 ? 8 : 16;
+        // Half the sheets open with tiles that are not square.
+        const TileShape tileSize = std::array{TileShape(16), TileShape(8), TileShape(6, 10),
+                                              TileShape(16, 8)}[size_t(round + round / 4) % 4];
         const int gridFlag = round / 2 % 2;
         const QImage::Format format = formats[round / 4 % 3];
-        const int pitch = tileSize + gridFlag;
+        const TileShape pitch = tileSize.grown(gridFlag);
         const int columns = 2 + int(random() % 4), rows = 2 + int(random() % 3);
         initial = Sheet();
-        initial.workingImage = makeTestImage(columns * pitch + int(random() % 4),
-                                             rows * pitch + int(random() % 3), format);
+        initial.workingImage = makeTestImage(columns * pitch.width + int(random() % 4),
+                                             rows * pitch.height + int(random() % 3), format);
         initial.tileSize = tileSize;
         initial.gridFlag = gridFlag;
         rebuildTileMap(initial);
@@ -282,7 +294,8 @@ TEST_F(UndoTest, AnyMixOfEditsUndosAndRedosEqualsAReplayOfWhatRemains)
         imageSaved.clear();
         mapSaved.clear();
 
-        SCOPED_TRACE(testing::Message() << "round " << round << ": " << tileSize << " grid "
+        SCOPED_TRACE(testing::Message() << "round " << round << ": "
+                                        << shapeText(tileSize).toStdString() << " grid "
                                         << gridFlag << " depth " << initial.workingImage.depth());
         expectMatchesReplay("open");
         for (int i = 0; i < 40; ++i) {

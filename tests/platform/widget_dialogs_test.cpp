@@ -180,22 +180,35 @@ TEST(GridQuestionWindow, EscapeLeavesWithoutAnAnswer)
     EXPECT_EQ(window.ask(), GridAnswer::Closed);
 }
 
-TEST(WidgetDialogs, TileSizeTakesATypedNumberAndEnterWithTheGridUnchecked)
+TEST(WidgetDialogs, TileSizeTakesATypedSizeAndEnterWithTheGridUnchecked)
 {
-    WidgetDialogs dialogs;
-    bool unchecked = false;
-    whenShown<QDialog>([&](QDialog* dialog) {
-        unchecked = !dialog->findChild<QCheckBox*>()->isChecked();
-        auto* size = dialog->findChild<QSpinBox*>();
-        QWidget* focus = dialog->focusWidget();
-        EXPECT_TRUE(focus == size || size->isAncestorOf(focus)) << "the size does not have the focus";
-        EXPECT_EQ(size->value(), 8);
-        QTest::keyClicks(size, QStringLiteral("24"));
-        QTest::keyClick(size, Qt::Key_Return);
-    });
-    const std::optional<TileSizeAnswer> answer = dialogs.askTileSize(8);
-    ASSERT_TRUE(answer);
-    EXPECT_EQ(answer->tileSize, 24);
-    EXPECT_FALSE(answer->gridded);
-    EXPECT_TRUE(unchecked);
+    // A number is a square; WxH a tile that is not; a size out of range is not taken by Enter.
+    const struct {
+        const char* typed;
+        std::optional<TileShape> taken;
+    } cases[] = {{"24", TileShape(24)}, {"32x64", TileShape(32, 64)}, {"64X32", TileShape(64, 32)},
+                 {"300", std::nullopt}, {"32x", std::nullopt}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        WidgetDialogs dialogs;
+        bool unchecked = false;
+        whenShown<QDialog>([&](QDialog* dialog) {
+            unchecked = !dialog->findChild<QCheckBox*>()->isChecked();
+            auto* size = dialog->findChild<QLineEdit*>();
+            QWidget* focus = dialog->focusWidget();
+            EXPECT_TRUE(focus == size) << "the size does not have the focus";
+            EXPECT_EQ(size->text(), QStringLiteral("8"));
+            QTest::keyClicks(size, QString::fromUtf8(c.typed));
+            QTest::keyClick(size, Qt::Key_Return);
+            if (dialog->isVisible())  // Enter was refused: the user gives up
+                dialog->reject();
+        });
+        const std::optional<TileSizeAnswer> answer = dialogs.askTileSize(8);
+        ASSERT_EQ(answer.has_value(), c.taken.has_value());
+        if (answer) {
+            EXPECT_TRUE(answer->tileSize == *c.taken);
+            EXPECT_FALSE(answer->gridded);
+        }
+        EXPECT_TRUE(unchecked);
+    }
 }

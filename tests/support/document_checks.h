@@ -9,7 +9,7 @@
 struct DocumentState {
     QImage image;
     TileMap map;
-    int tileSize = 0;
+    TileShape tileSize{0};
     int gridFlag = 0;
     int remapped = 0;
     QRgb gridColor = 0;

@@ -53,9 +53,9 @@ GridAnswer ScriptedDialogs::askGridLayout()
     return take(gridAnswers, asked.last(), GridAnswer::Closed);
 }
 
-std::optional<TileSizeAnswer> ScriptedDialogs::askTileSize(int current)
+std::optional<TileSizeAnswer> ScriptedDialogs::askTileSize(TileShape current)
 {
-    asked << QStringLiteral("tile size: %1").arg(current);
+    asked << QStringLiteral("tile size: %1").arg(shapeText(current));
     return take(tileSizeAnswers, asked.last(), std::optional<TileSizeAnswer>());
 }
 

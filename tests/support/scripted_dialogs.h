@@ -35,7 +35,7 @@ public:
     GridAnswer askGridLayout() override;
     UnsavedAnswer askUnsaved(const QString& text) override;
     OutdatedSheetAnswer askOutdatedSheet(const QString& text) override;
-    std::optional<TileSizeAnswer> askTileSize(int current) override;
+    std::optional<TileSizeAnswer> askTileSize(TileShape current) override;
     void showAbout(const QString& text) override;
     void showError(const QString& text) override;
     void showInfo(const QString& text) override;

@@ -34,17 +34,19 @@ void expectArrangedAs(const Document& doc, const QImage& original, const TileMod
     ASSERT_EQ(map.columns(), model.columns);
     ASSERT_EQ(map.rows(), model.rows);
     EXPECT_EQ(map.numbers(), std::vector<int32_t>(model.numbers.begin(), model.numbers.end()));
-    const int pitch = doc.tilePitch();
+    const TileShape pitch = doc.tilePitch();
+    const int w = pitch.width;
+    const int h = pitch.height;
     const QImage& image = doc.workingImage();
     ASSERT_EQ(image.size(), original.size());
     for (int y = 0; y < model.rows; ++y)
         for (int x = 0; x < model.columns; ++x) {
             const int number = model.numbers[size_t(y * model.columns + x)];
-            EXPECT_TRUE(sameBlock(image, x * pitch, y * pitch, original, number % model.columns * pitch,
-                                  number / model.columns * pitch, pitch, pitch))
+            EXPECT_TRUE(sameBlock(image, x * w, y * h, original, number % model.columns * w,
+                                  number / model.columns * h, w, h))
                 << "tile (" << x << ", " << y << ") should show tile " << number;
         }
-    const int tilesWidth = model.columns * pitch, tilesHeight = model.rows * pitch;
+    const int tilesWidth = model.columns * w, tilesHeight = model.rows * h;
     EXPECT_TRUE(sameBlock(image, tilesWidth, 0, original, tilesWidth, 0, image.width() - tilesWidth,
                           image.height()));
     EXPECT_TRUE(sameBlock(image, 0, tilesHeight, original, 0, tilesHeight, tilesWidth,

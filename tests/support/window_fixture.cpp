@@ -22,12 +22,18 @@ void WindowTest::TearDown()
     window.reset();
 }
 
-void WindowTest::openSheet(const QImage& image, int tileSize, int gridFlag)
+void WindowTest::openSheet(const QImage& image, TileShape tileSize, int gridFlag)
 {
     state.zoom = 1;
     state.document.replaceSheet(image, tileSize, gridFlag);
     window->redrawView();
     window->refreshControls();
+}
+
+QPoint WindowTest::canvasPoint(QPoint tile, QPoint into) const
+{
+    const TileShape pitch = state.document.tilePitch();
+    return QPoint(tile.x() * pitch.width, tile.y() * pitch.height) * state.zoom + into;
 }
 
 void WindowTest::turnWheel(QWidget* widget, int delta, std::optional<QPoint> at)

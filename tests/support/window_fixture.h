@@ -17,7 +17,10 @@ protected:
     void TearDown() override;
 
     // Makes image the open sheet (tile size 16, no grid) as a successful open would, and redraws.
-    void openSheet(const QImage& image, int tileSize = 16, int gridFlag = 0);
+    void openSheet(const QImage& image, TileShape tileSize = 16, int gridFlag = 0);
+
+    // The canvas point into pixels (unzoomed) into a tile, at the current pitch and zoom.
+    QPoint canvasPoint(QPoint tile, QPoint into = QPoint(2, 1)) const;
 
     // Sends one wheel event with the given vertical delta to widget, at its middle or at.
     void turnWheel(QWidget* widget, int delta, std::optional<QPoint> at = std::nullopt);
