@@ -349,9 +349,10 @@ void BM_StepSave(benchmark::State& state)
     state.SetLabel(png ? "PNG" : "BMP");
 }
 
-// Dedupe of the large sheet's 65,536 tiles of 16 pixels, decoded already and not encoded: range(0)
-// 1 with flips; range(1) 0 the pixel-art sheet (few designs, many duplicates), 1 a sheet of noise
-// (every tile its own, so every kept tile is hashed in all its turns).
+// Dedupe of the large sheet, decoded already and not encoded: range(0) 1 with flips; range(1) 0
+// the pixel-art sheet (few designs, many duplicates), 1 a sheet of noise (every tile its own, so
+// every kept tile is hashed in all its turns); range(2) 0 its 65,536 tiles of 16 x 16, 1 its
+// 8,192 tiles of 32 x 64 (the same bytes; only the mirrors are flips).
 void BM_StepDedupe(benchmark::State& state)
 {
     QImage sheet = pixelArtSheet(kLargeSide, 1);
@@ -362,14 +363,18 @@ void BM_StepDedupe(benchmark::State& state)
                 sheet.scanLine(y)[x] = uchar(random());
     }
     const bool flips = state.range(0) == 1;
+    const TileShape tile = state.range(2) == 0 ? TileShape(16) : TileShape(32, 64);
     size_t kept = 0;
-    timeRuns(state, flips ? "step dedupe flips" : "step dedupe", size_t(sheet.sizeInBytes()), [&] {
-        const TileDuplicates groups = findDuplicateTiles(sheet, 16, 16, flips);
+    const std::string name = std::string(flips ? "step dedupe flips" : "step dedupe") +
+                             (tile.square() ? "" : " 32x64");
+    timeRuns(state, name, size_t(sheet.sizeInBytes()), [&] {
+        const TileDuplicates groups = findDuplicateTiles(sheet, tile, tile, flips);
         kept = groups.kept.size();
-        return !packTiles(sheet, groups.kept, 16, 256).isNull();
+        return !packTiles(sheet, groups.kept, tile, kLargeSide / tile.width).isNull();
     });
     state.SetLabel(std::string(state.range(1) ? "noise" : "pixel art") +
-                   (flips ? ", --flips" : "") + ", " + std::to_string(kept) + " kept");
+                   (flips ? ", --flips" : "") + ", " + tileText(tile).toStdString() + ", " +
+                   std::to_string(kept) + " kept");
 }
 
 void BM_MemcpyLargeResult(benchmark::State& state)
@@ -468,10 +473,12 @@ BENCHMARK(BM_StepSave)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2);
 BENCHMARK(BM_StepDedupe)
-    ->Args({0, 0})
-    ->Args({1, 0})
-    ->Args({0, 1})
-    ->Args({1, 1})
+    ->Args({0, 0, 0})
+    ->Args({1, 0, 0})
+    ->Args({0, 1, 0})
+    ->Args({1, 1, 0})
+    ->Args({0, 0, 1})
+    ->Args({1, 1, 1})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5);

@@ -102,26 +102,29 @@ void BM_ParseMapText(benchmark::State& state)
     state.counters["file_KiB"] = double(text.size()) / 1024.0;
 }
 
-// Moving a block of 128 x 128 tiles of 16 pixels on a 4096 x 4096 sheet as the window's step, and
-// undoing it, each beside a memcpy of the bytes that change place (the block and the tiles it lands
-// on). Arg: the offset in tiles along both axes; 128 lands beside the block, 1 overlaps it.
+// Moving a block of 2048 x 2048 pixels on a 4096 x 4096 sheet as the window's step, and undoing
+// it, each beside a memcpy of the bytes that change place (the block and the tiles it lands on).
+// range(0): 0 lands the block beside itself, 1 one tile down and right, overlapping it; range(1):
+// 0 tiles of 16 x 16 (128 x 128 of them), 1 of 32 x 64 (64 x 32).
 void BM_MoveBlock(benchmark::State& state)
 {
-    constexpr int kBlockTile = 16;
-    constexpr int kBlock = 128;
-    const int offset = int(state.range(0));
+    const TileShape tile = state.range(1) == 0 ? TileShape(16) : TileShape(32, 64);
+    const QSize blockTiles(2048 / tile.width, 2048 / tile.height);
+    const QPoint offset =
+        state.range(0) == 0 ? QPoint(blockTiles.width(), blockTiles.height()) : QPoint(1, 1);
     Document doc;
-    doc.replaceSheet(makeBenchSheet(kSide, kSide), kBlockTile, 0);
-    const QRect block(0, 0, kBlock, kBlock);
-    const QRect moved = block.translated(offset, offset);
+    doc.replaceSheet(makeBenchSheet(kSide, kSide), tile, 0);
+    const QRect block(QPoint(0, 0), blockTiles);
+    const QRect moved = block.translated(offset);
     // Every place of the block and of where it lands gets another tile.
     const QRect overlap = block & moved;
-    const qint64 changing = 2 * qint64(kBlock) * kBlock - qint64(overlap.width()) * overlap.height();
-    const size_t bytes = size_t(changing) * kBlockTile * kBlockTile * 3;
+    const qint64 changing = 2 * qint64(block.width()) * block.height() -
+                            qint64(overlap.width()) * overlap.height();
+    const size_t bytes = size_t(changing) * size_t(tile.area()) * 3;
     double moveSeconds = 0, undoSeconds = 0;
     for (auto _ : state) {
         auto start = std::chrono::steady_clock::now();
-        if (!doc.moveTiles(block, QPoint(offset, offset)).isEmpty()) {
+        if (!doc.moveTiles(block, offset).isEmpty()) {
             state.SkipWithError("the move was refused");
             return;
         }
@@ -134,6 +137,8 @@ void BM_MoveBlock(benchmark::State& state)
     state.counters["moved_MiB"] = double(bytes) / (1024.0 * 1024.0);
     state.counters["move_vs_memcpy"] = moveSeconds / double(state.iterations()) / baseline;
     state.counters["undo_vs_memcpy"] = undoSeconds / double(state.iterations()) / baseline;
+    state.SetLabel(std::string(state.range(0) == 0 ? "beside" : "overlapping") + ", " +
+                   tileText(tile).toStdString() + " tiles");
 }
 
 void depths(benchmark::internal::Benchmark* b)
@@ -145,7 +150,13 @@ void depths(benchmark::internal::Benchmark* b)
 }  // namespace
 
 BENCHMARK(BM_RestoreTileOrder)->Apply(depths);
-BENCHMARK(BM_MoveBlock)->ArgName("offset")->Arg(128)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MoveBlock)
+    ->ArgNames({"overlap", "shape"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({0, 1})
+    ->Args({1, 1})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RestoreOrder)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NewImageFill)->Apply(depths);
 BENCHMARK(BM_MemcpyImage)->Apply(depths);

@@ -629,30 +629,30 @@ std::vector<int32_t> positionsAfter(const TileRemap& remap)
     return positions;
 }
 
-QImage makePatternSheet(int columns, int rows, int tile, bool grid, QRgb gridColour)
+QImage makePatternSheet(int columns, int rows, TileShape tile, bool grid, QRgb gridColour)
 {
-    const int pitch = tile + (grid ? 1 : 0);
-    QImage image(columns * pitch, rows * pitch, QImage::Format_RGB32);
+    const TileShape pitch = tile.grown(grid ? 1 : 0);
+    QImage image(columns * pitch.width, rows * pitch.height, QImage::Format_RGB32);
     image.fill(gridColour);
     for (int t = 0; t < columns * rows; ++t)
-        for (int y = 0; y < tile; ++y)
-            for (int x = 0; x < tile; ++x)
-                image.setPixel((t % columns) * pitch + x, (t / columns) * pitch + y,
+        for (int y = 0; y < tile.height; ++y)
+            for (int x = 0; x < tile.width; ++x)
+                image.setPixel((t % columns) * pitch.width + x, (t / columns) * pitch.height + y,
                                qRgb((t * 29) & 0xff, 8 + x * 30, 8 + y * 30 + (t >> 3) % 4));
     return image;
 }
 
-QImage rearrangedSheet(const QImage& sheet, const TileRemap& remap, int columns, int tile,
-                       int pitch)
+QImage rearrangedSheet(const QImage& sheet, const TileRemap& remap, int columns, TileShape tile,
+                       TileShape pitch)
 {
     QImage after = sheet.copy();
     QPainter painter(&after);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     for (size_t t = 0; t < remap.newIndexOf.size(); ++t) {
         const int to = remap.newIndexOf[t];
-        painter.drawImage((to % columns) * pitch, (to / columns) * pitch, sheet,
-                          int(t % size_t(columns)) * pitch, int(t / size_t(columns)) * pitch, tile,
-                          tile);
+        painter.drawImage((to % columns) * pitch.width, (to / columns) * pitch.height, sheet,
+                          int(t % size_t(columns)) * pitch.width,
+                          int(t / size_t(columns)) * pitch.height, tile.width, tile.height);
     }
     return after;
 }

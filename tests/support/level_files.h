@@ -98,8 +98,8 @@ std::vector<int32_t> positionsAfter(const TileRemap& remap);
 
 // A sheet image of columns x rows tiles of edge tile: each tile its own asymmetric pattern, and a
 // grid line of gridColour after every tile when grid is set.
-QImage makePatternSheet(int columns, int rows, int tile, bool grid = false,
+QImage makePatternSheet(int columns, int rows, TileShape tile, bool grid = false,
                         QRgb gridColour = qRgb(255, 0, 255));
 // The sheet after remap: position p holds the tile that was at the position remap sends there.
-QImage rearrangedSheet(const QImage& sheet, const TileRemap& remap, int columns, int tile,
-                       int pitch);
+QImage rearrangedSheet(const QImage& sheet, const TileRemap& remap, int columns, TileShape tile,
+                       TileShape pitch);
