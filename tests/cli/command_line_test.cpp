@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -1799,6 +1800,32 @@ TEST_F(CommandLineTest, InfoPrintsOneStableBlockPerSheet)
                              "right, 12 pixels at the bottom\n"
                              "  grid: 1-pixel lines of #000000 after every 8 × 8 tile\n"
                              "  duplicate 24 × 24 tiles: 0 exact, 0 with flips\n"));
+}
+
+// Tiles that are not square: whole tiles, grid and duplicates at that shape, flips only mirrors.
+TEST_F(CommandLineTest, InfoReportsTilesThatAreNotSquareAtTheirShape)
+{
+    const QImage a = makeTestImage(5, 8);
+    QImage b = a.copy();
+    b.invertPixels();
+    QImage row(20, 8, QImage::Format_RGB32);
+    QPainter painter(&row);
+    int x = 0;
+    for (const QImage& tile : {a, a, a.mirrored(true, false), b}) {
+        painter.drawImage(x, 0, tile);
+        x += 5;
+    }
+    painter.end();
+    saveSheet(insertGrid(row, {5, 8}, qRgb(0, 0, 0)).image, path(QStringLiteral("tall.png")));
+
+    const Finished result = run({"info", "tall.png", "--tile", "5x8", "--gutter", "1"});
+
+    EXPECT_EQ(result.exitCode, 0) << describe(result);
+    for (const char* line : {"  size: 24 × 9 pixels\n",
+                             "  5 × 8 tiles with a 1-pixel grid: 4 × 1 whole; partial strips: none\n",
+                             "  grid: 1-pixel lines of #000000 after every 5 × 8 tile\n",
+                             "  duplicate 5 × 8 tiles: 1 exact, 2 with flips\n"})
+        EXPECT_TRUE(result.out.contains(QString::fromUtf8(line))) << line << describe(result);
 }
 
 }  // namespace
