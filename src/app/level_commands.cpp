@@ -72,6 +72,8 @@ QString groupFiles(const QStringList& files, const LevelArrangements& brought, c
             // each of those tiles stands now.
             group.remap = TileRemap::fromTileMap(group.from->map.inverse().compose(now), grid);
         }
+        // A tileset of another tile shape would show the wrong pixels: it is refused, named.
+        group.remap.tile = doc.tileSize();
     }
     return {};
 }
