@@ -950,7 +950,7 @@ TEST_F(CommandLineTest, FailuresAreNamedAndTheOtherFilesAreStillDone)
 
 struct DeriveCase {
     const char* name;
-    int tile;
+    TileShape tile;
     int gutter;  // 0: no grid
 };
 
@@ -965,13 +965,14 @@ class DeriveThenRestore : public CommandLineTest, public ::testing::WithParamInt
 
 // columns x rows tiles, each one of only five patterns so that many are identical, and partial
 // strips of 3 pixels.
-QImage sheetWithTwins(int columns, int rows, int tile, int gutter)
+QImage sheetWithTwins(int columns, int rows, TileShape tile, int gutter)
 {
-    QImage sheet(columns * tile + 3, rows * tile + 3, QImage::Format_RGB32);
+    QImage sheet(columns * tile.width + 3, rows * tile.height + 3, QImage::Format_RGB32);
     for (int y = 0; y < sheet.height(); ++y)
         for (int x = 0; x < sheet.width(); ++x) {
-            const int pattern = (x / tile * 7 + y / tile * 3) % 5;
-            sheet.setPixel(x, y, pixelColour(x % tile + pattern * tile, y % tile));
+            const int pattern = (x / tile.width * 7 + y / tile.height * 3) % 5;
+            sheet.setPixel(x, y,
+                           pixelColour(x % tile.width + pattern * tile.width, y % tile.height));
         }
     return gutter == 0 ? sheet
                        : transformTiles(sheet, tile, 0, gutter, qRgb(9, 9, 9)).image;
@@ -980,13 +981,15 @@ QImage sheetWithTwins(int columns, int rows, int tile, int gutter)
 TEST_P(DeriveThenRestore, GivesBackBothSheets)
 {
     const DeriveCase& c = GetParam();
-    const int pitch = c.tile + c.gutter;
+    const TileShape pitch = c.tile.grown(c.gutter);
+    const int w = pitch.width;
+    const int h = pitch.height;
     const QImage original = sheetWithTwins(6, 5, c.tile, c.gutter);
     const TileMap moves = shuffledMap(6, 5, 11);
     const QImage rearranged = appliedImage(original, moves, pitch);
     saveSheet(original, path(QStringLiteral("original.png")));
     saveSheet(rearranged, path(QStringLiteral("rearranged.bmp")));
-    QStringList layout{QStringLiteral("--tile"), QString::number(c.tile)};
+    QStringList layout{QStringLiteral("--tile"), shapeText(c.tile)};
     if (c.gutter > 0)
         layout << QStringLiteral("--gutter") << QString::number(c.gutter);
 
@@ -1011,21 +1014,21 @@ TEST_P(DeriveThenRestore, GivesBackBothSheets)
     const std::vector<int32_t> numbers = read.map->numbers();
     for (size_t p = 0; p < numbers.size(); ++p)
         for (size_t q = p + 1; q < numbers.size(); ++q)
-            if (sameBlock(rearranged, int(p % 6) * pitch, int(p / 6) * pitch, rearranged,
-                          int(q % 6) * pitch, int(q / 6) * pitch, c.tile, c.tile)) {
+            if (sameBlock(rearranged, int(p % 6) * w, int(p / 6) * h, rearranged, int(q % 6) * w,
+                          int(q / 6) * h, c.tile.width, c.tile.height)) {
                 EXPECT_LT(numbers[p], numbers[q]) << p << " " << q;
             }
 
     // A tile that is not in the original, or that is there fewer times, is refused by its
     // position, and no map is written.
     QImage altered = rearranged;
-    altered.setPixel(2 * pitch + 1, 3 * pitch + 1, qRgb(1, 254, 3));
+    altered.setPixel(2 * w + 1, 3 * h + 1, qRgb(1, 254, 3));
     QImage doubled = rearranged;
     int from = 0;
-    while (sameBlock(rearranged, from * pitch, 0, rearranged, 2 * pitch, 3 * pitch, c.tile, c.tile))
+    while (sameBlock(rearranged, from * w, 0, rearranged, 2 * w, 3 * h, c.tile.width,
+                     c.tile.height))
         ++from;
-    copyBlock(rearranged, QPoint(from * pitch, 0), doubled, QPoint(2 * pitch, 3 * pitch),
-              QSize(c.tile, c.tile));
+    copyBlock(rearranged, QPoint(from * w, 0), doubled, QPoint(2 * w, 3 * h), c.tile.size());
     const struct {
         QString file;
         const QImage& image;
@@ -1047,7 +1050,9 @@ TEST_P(DeriveThenRestore, GivesBackBothSheets)
 INSTANTIATE_TEST_SUITE_P(Layouts, DeriveThenRestore,
                          ::testing::Values(DeriveCase{"Tiles8", 8, 0},
                                            DeriveCase{"Tiles16Grid1", 16, 1},
-                                           DeriveCase{"Tiles24Grid2", 24, 2}),
+                                           DeriveCase{"Tiles24Grid2", 24, 2},
+                                           DeriveCase{"Tiles6x10", {6, 10}, 0},
+                                           DeriveCase{"Tiles12x5Grid1", {12, 5}, 1}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------
