@@ -57,6 +57,7 @@ LevelOutputPath levelTargets(const CommandOptions& options, const Job& job,
 JobResult remapLevelsJob(const CommandOptions& options, const Job& job)
 {
     TileRemap remap;
+    QString namedSheet;  // the sheet the remap file was made for
     if (!options.remapPath.isEmpty()) {
         if (options.gridChange != TileRemap::GridChange::None)
             return JobResult{QStringLiteral("--grid goes with --map; a remap file says all."),
@@ -65,6 +66,7 @@ JobResult remapLevelsJob(const CommandOptions& options, const Job& job)
         if (!read.remap)
             return JobResult{read.error, QString()};
         remap = std::move(*read.remap);
+        namedSheet = read.files.sheet;
     } else if (options.mapPath.isEmpty()) {
         remap.keepsIds = true;
         remap.grid = options.gridChange;
@@ -80,7 +82,11 @@ JobResult remapLevelsJob(const CommandOptions& options, const Job& job)
     remap.margin = options.margin.value_or(-1);
     remap.spacing = options.spacing.value_or(-1);
 
-    const LevelRemapOptions levels = levelRemapOptions(options);
+    LevelRemapOptions levels = levelRemapOptions(options);
+    // The tilesets that show the sheet the remap was made for, without --sheet; when that file is
+    // gone from where the remap names it, those that show an image of its name.
+    if (levels.sheet.isEmpty() && !namedSheet.isEmpty())
+        levels.sheet = QFileInfo::exists(namedSheet) ? namedSheet : QFileInfo(namedSheet).fileName();
     const LevelRemapRun run =
         remapLevelFiles(job.inputs, remap, levels, levelTargets(options, job, levels));
     if (!run.error.isEmpty())

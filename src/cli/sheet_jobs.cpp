@@ -580,7 +580,9 @@ JobResult packSheet(const CommandOptions& given, const Job& job, ChooseTiles cho
                               .arg(quotedPath(input)));
     } // the source's memory is given back before the result is encoded
     // The remap goes first: a sheet changed without the remap its levels need would strand them.
-    if (const QString error = writeRemapFile(remap, options.remapOut); !error.isEmpty())
+    // The remap names the sheet the levels show (IN, or --sheet) and the atlas.
+    const RemapFiles files{shownName(options, input), job.output};
+    if (const QString error = writeRemapFile(remap, options.remapOut, files); !error.isEmpty())
         return failed(error);
     QString note;
     if (const QString error = saveResult(packed, options, job, stored, note); !error.isEmpty())

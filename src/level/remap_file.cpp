@@ -1,6 +1,8 @@
 #include "level/remap_file.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 
 #include "document/atomic_file.h"
@@ -9,6 +11,7 @@
 namespace {
 
 constexpr char kHeader[] = "tilegrid-remap 1";
+constexpr char kHeader2[] = "tilegrid-remap 2";
 constexpr char kDropped[] = "dropped";
 constexpr char kLetters[] = {'h', 'v', 'd'};
 constexpr unsigned kBits[] = {TileSymmetry::kH, TileSymmetry::kV, TileSymmetry::kD};
@@ -44,10 +47,19 @@ std::optional<TileSymmetry> symmetryOf(QByteArrayView word)
 
 }  // namespace
 
-QByteArray writeRemapText(const TileRemap& remap)
+QByteArray writeRemapText(const TileRemap& remap, const RemapFiles& files)
 {
-    QByteArray text = QByteArray(kHeader) + '\n' + QByteArray::number(remap.newTileCount()) + ' ' +
-                      QByteArray::number(remap.newColumns()) + '\n';
+    QByteArray text;
+    if (files.sheet.isEmpty()) {
+        text = QByteArray(kHeader) + '\n';
+    } else {
+        const TileShape tile = remap.tile.value_or(TileShape(0));
+        text = QByteArray(kHeader2) + "\nsheet " + files.sheet.toUtf8() + "\natlas " +
+               files.atlas.toUtf8() + "\ntiles " + QByteArray::number(tile.width) + 'x' +
+               QByteArray::number(tile.height) + ' ' + QByteArray::number(remap.columns) + '\n';
+    }
+    text += QByteArray::number(remap.newTileCount()) + ' ' +
+            QByteArray::number(remap.newColumns()) + '\n';
     for (size_t tile = 0; tile < remap.newIndexOf.size(); ++tile) {
         const int32_t now = remap.newIndexOf[tile];
         if (now == TileRemap::kDropped) {
@@ -79,6 +91,16 @@ RemapParseResult parseRemapText(QByteArrayView text)
     qsizetype at = 0;
     bool turned = false;
     std::vector<TileSymmetry> symmetries;
+    // Version 2 names its files and the tiles' shape before the count line.
+    qsizetype countLine = 2;
+    // What follows a line's first word, as written.
+    const auto rest = [](QByteArrayView line, const char* key) {
+        const QByteArrayView prefix(key);
+        return line.startsWith(prefix) && line.size() > prefix.size() + 1 &&
+                       line[prefix.size()] == ' '
+                   ? QString::fromUtf8(line.sliced(prefix.size() + 1)).trimmed()
+                   : QString();
+    };
     while (at < text.size()) {
         qsizetype end = text.indexOf('\n', at);
         if (end < 0)
@@ -91,15 +113,38 @@ RemapParseResult parseRemapText(QByteArrayView text)
         const QList<QByteArray> words = line.toByteArray().simplified().split(' ');
         const bool blank = words.size() == 1 && words.front().isEmpty();
         if (lineNumber == 1) {
-            if (line != QByteArrayView(kHeader))
-                return refuse(
-                    QStringLiteral("a remap file starts with \"%1\"").arg(QLatin1String(kHeader)));
-        } else if (lineNumber == 2) {
+            if (line == QByteArrayView(kHeader2))
+                countLine = 5;
+            else if (line != QByteArrayView(kHeader))
+                return refuse(QStringLiteral("a remap file starts with \"%1\" or \"%2\"")
+                                  .arg(QLatin1String(kHeader2), QLatin1String(kHeader)));
+        } else if (lineNumber == 2 && countLine == 5) {
+            result.files.sheet = rest(line, "sheet");
+            if (result.files.sheet.isEmpty())
+                return refuse(QStringLiteral("the second line names the sheet: \"sheet PATH\""));
+        } else if (lineNumber == 3 && countLine == 5) {
+            result.files.atlas = rest(line, "atlas");
+            if (result.files.atlas.isEmpty())
+                return refuse(QStringLiteral("the third line names the atlas: \"atlas PATH\""));
+        } else if (lineNumber == 4 && countLine == 5) {
+            const QList<QByteArray> shape =
+                words.size() == 3 && words[0] == "tiles" ? words[1].split('x') : QList<QByteArray>();
+            const int32_t width = shape.size() == 2 ? smallNumber(shape[0]).value_or(0) : 0;
+            const int32_t height = shape.size() == 2 ? smallNumber(shape[1]).value_or(0) : 0;
+            const int32_t columns = words.size() == 3 ? smallNumber(words[2]).value_or(0) : 0;
+            if (width == 0 || height == 0 || columns == 0)
+                return refuse(QStringLiteral("the fourth line gives the tiles' shape and columns: "
+                                             "\"tiles WxH COLUMNS\", each at least 1"));
+            remap.tile = TileShape(width, height);
+            remap.columns = columns;
+        } else if (lineNumber == countLine) {
             const auto count = words.size() == 2 ? smallNumber(words[0]) : std::nullopt;
             const auto columns = words.size() == 2 ? smallNumber(words[1]) : std::nullopt;
             if (!count || !columns || *columns == 0)
-                return refuse(QStringLiteral("the second line holds the new tile count and the "
-                                             "new column count, the columns at least 1"));
+                return refuse(QStringLiteral("the %1 line holds the new tile count and the "
+                                             "new column count, the columns at least 1")
+                                  .arg(countLine == 2 ? QStringLiteral("second")
+                                                      : QStringLiteral("fifth")));
             remap.newTiles = *count;
             remap.newColumnCount = *columns;
         } else if (blank) {
@@ -128,12 +173,12 @@ RemapParseResult parseRemapText(QByteArrayView text)
             turned = turned || !symmetry->isIdentity();
         }
     }
-    if (lineNumber < 2)
+    if (lineNumber < countLine)
         return refuse(QStringLiteral("the file ends before the new tile count"));
     if (turned)
         remap.symmetryOf = std::move(symmetries);
     // What is wrong with the tiles as a whole goes against the line that counts the new ones.
-    lineNumber = 2;
+    lineNumber = countLine;
     if (const QString why = remap.check(); !why.isEmpty())
         return refuse(why);
     result.remap = std::move(remap);
@@ -159,12 +204,23 @@ RemapParseResult readRemapFile(const QString& path)
         return result;
     }
     result = parseRemapText(bytes);
-    if (!result.remap)
+    if (!result.remap) {
         result.error = QStringLiteral("%1, %2.").arg(quotedPath(path), result.error);
+        return result;
+    }
+    const QDir folder = QFileInfo(path).absoluteDir();
+    for (QString* named : {&result.files.sheet, &result.files.atlas})
+        if (!named->isEmpty())
+            *named = QDir::cleanPath(folder.absoluteFilePath(*named));
     return result;
 }
 
-QString writeRemapFile(const TileRemap& remap, const QString& path)
+QString writeRemapFile(const TileRemap& remap, const QString& path, const RemapFiles& files)
 {
-    return writeFileAtomically(path, writeRemapText(remap));
+    const QDir folder = QFileInfo(path).absoluteDir();
+    RemapFiles relative = files;
+    for (QString* named : {&relative.sheet, &relative.atlas})
+        if (!named->isEmpty())
+            *named = folder.relativeFilePath(QFileInfo(*named).absoluteFilePath());
+    return writeFileAtomically(path, writeRemapText(remap, relative));
 }

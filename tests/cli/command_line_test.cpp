@@ -1559,6 +1559,32 @@ TEST_F(LevelsRemapTest, TemplatesGoWithTheirMapsAndUnchangedFilesAreLeftAlone)
 // carry random flips: after sheet dedupe --flips, sheet prune, or both, each followed by levels
 // remap --remap, every cell shows the same pixels, each cell drawn here from the sheet as its flip
 // bits say. Prune keeps exactly the tiles the cells, objects and one animation show.
+// A remap file names the sheet it was made for (from its own folder), so that levels remap finds
+// that sheet's tileset among a map's others without --sheet.
+TEST_F(CommandLineTest, ARemapFindsItsSheetAmongAMapsTilesets)
+{
+    QImage twins(16, 8, QImage::Format_RGB32);
+    twins.fill(qRgb(10, 200, 30));
+    saveSheet(twins, path(QStringLiteral("b.png")));
+    saveSheet(makeTestImage(16, 8), path(QStringLiteral("a.png")));
+    TestLevel level;
+    level.tilesets = {TestTileset{1, 2, 2, QStringLiteral("a.png")},
+                      TestTileset{3, 2, 2, QStringLiteral("b.png")}};
+    level.sheet = 1;
+    level.layers = {TestLayer{QStringLiteral("ground"), 4, 1, {1, 2, 3, 4}, false}};
+    writeFileBytes(path("l.tmx"), writeTmx(level, TestEncoding::Csv));
+    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("remaps")));
+
+    const Finished dedupe = run({"sheet", "dedupe", "b.png", "--tile", "8", "-o", "b2.png",
+                                 "--remap-out", "remaps/b.remap"});
+    ASSERT_EQ(dedupe.exitCode, 0) << describe(dedupe);
+    EXPECT_TRUE(readFileBytes(path("remaps/b.remap")).startsWith(
+        "tilegrid-remap 2\nsheet ../b.png\natlas ../b2.png\ntiles 8x8 2\n1 2\n"));
+    const Finished remap = run({"levels", "remap", "--remap", "remaps/b.remap", "l.tmx", "-o", "n.tmx"});
+    ASSERT_EQ(remap.exitCode, 0) << describe(remap);
+    EXPECT_EQ(readTmx(readFileBytes(path("n.tmx"))).layers.at(0), std::vector<uint32_t>({1, 2, 3, 3}));
+}
+
 TEST_F(CommandLineTest, DedupeThenRemapKeepsWhatEveryCellShows)
 {
     std::mt19937 random(17);

@@ -77,12 +77,28 @@ TEST(RemapFile, ReadsBackWhatItWroteAndNamesTheBadLine)
                   remap.newIndexOf[tile] < 0 ? TileSymmetry() : remap.symmetryOf[tile]);
     EXPECT_EQ(back.remap->newTileCount(), 9);
     EXPECT_EQ(back.remap->newColumns(), 4);
+    // Version 2 names the files and the tiles' shape and columns as well, paths with spaces too.
+    remap.tile = TileShape(32, 64);
+    remap.columns = 8;
+    const RemapParseResult named =
+        parseRemapText(writeRemapText(remap, {QStringLiteral("art/tree sheet.png"), QStringLiteral("a.png")}));
+    ASSERT_TRUE(named.remap) << named.error.toStdString();
+    EXPECT_EQ(named.remap->newIndexOf, remap.newIndexOf);
+    EXPECT_TRUE(named.remap->tile == TileShape(32, 64));
+    EXPECT_EQ(named.remap->columns, 8);
+    EXPECT_EQ(named.files.sheet, QStringLiteral("art/tree sheet.png"));
+    EXPECT_EQ(named.files.atlas, QStringLiteral("a.png"));
 
     const struct {
         const char* text;
         const char* error;
     } bad[] = {
-        {"tilegrid-remap 2\n1 1\n0\n", "line 1: "},
+        {"tilegrid-remap 3\n1 1\n0\n", "line 1: "},
+        {"tilegrid-remap 2\n1 1\n0\n", "line 2: the second line names the sheet"},
+        {"tilegrid-remap 2\nsheet a.png\nsheet b.png\n", "line 3: the third line names the atlas"},
+        {"tilegrid-remap 2\nsheet a.png\natlas b.png\ntiles 8x 2\n1 1\n0\n", "line 4: "},
+        {"tilegrid-remap 2\nsheet a.png\natlas b.png\ntiles 8x8 2\n1\n0\n", "line 5: the fifth"},
+        {"tilegrid-remap 2\nsheet a.png\natlas b.png\ntiles 8x8 1\n1 1\n1\n", "line 6: tile 0"},
         {"tilegrid-remap 1\n1\n0\n", "line 2: "},
         {"tilegrid-remap 1\n2 0\n0\n1\n", "line 2: "},
         {"tilegrid-remap 1\r\n2 2\r\n0\r\n1 hx\r\n", "line 4: "},
