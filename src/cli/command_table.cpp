@@ -13,7 +13,8 @@ constexpr OptionSet kSheetOutput{Option::Output, Option::OutDir, Option::InPlace
 
 const std::array kCommands{
     CommandSpec{
-        "grid", "add", "IN... [--tile N|WxH] [--gutter G] [--color COLOR] [--crop] [--force] OUTPUT",
+        "grid", "add",
+        "IN... [--tile N|WxH] [--gutter G] [--color COLOR] [--crop] [--force] OUTPUT",
         "insert a grid line after every whole tile",
         "Inserts a line of G pixels (default 1) in COLOR after every whole tile column and\n"
         "row. With --tile 8 or 16 and a gutter of 1 the pixels are exactly those of the\n"
@@ -49,7 +50,8 @@ const std::array kCommands{
         kSheetOutput.with({Option::Tile, Option::Gutter, Option::Crop, Option::Force}),
         InputCount::OneOrMore, OutputKind::Sheets, removeGridJob},
     CommandSpec{
-        "grid", "extrude", "IN... [--tile N|WxH] [--px E] [--margin M] [--spacing S] [--crop] OUTPUT",
+        "grid", "extrude",
+        "IN... [--tile N|WxH] [--px E] [--margin M] [--spacing S] [--crop] OUTPUT",
         "surround every tile with copies of its own edge pixels",
         "Every whole tile gets E pixels (default 1) on each side copied from its own edge row\n"
         "or column, and E × E pixels at each corner from its corner pixel, so that a game\n"

@@ -86,7 +86,8 @@ JobResult remapLevelsJob(const CommandOptions& options, const Job& job)
     // The tilesets that show the sheet the remap was made for, without --sheet; when that file is
     // gone from where the remap names it, those that show an image of its name.
     if (levels.sheet.isEmpty() && !namedSheet.isEmpty())
-        levels.sheet = QFileInfo::exists(namedSheet) ? namedSheet : QFileInfo(namedSheet).fileName();
+        levels.sheet =
+            QFileInfo::exists(namedSheet) ? namedSheet : QFileInfo(namedSheet).fileName();
     const LevelRemapRun run =
         remapLevelFiles(job.inputs, remap, levels, levelTargets(options, job, levels));
     if (!run.error.isEmpty())

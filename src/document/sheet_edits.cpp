@@ -137,7 +137,8 @@ public:
         if (!problem.isEmpty())
             return problem;
         // Taken here, where running out of memory is a refusal that changes nothing.
-        scratch_.resize(blockMoveScratchBytes(move, sheet.tileLayout().cell(), sheet.workingImage.depth() / 8));
+        scratch_.resize(
+            blockMoveScratchBytes(move, sheet.tileLayout().cell(), sheet.workingImage.depth() / 8));
         return {};
     }
 
@@ -254,7 +255,8 @@ public:
             return {};
         }
         if (moved_) {
-            next_ = appliedImage(sheet.workingImage, kept_.map.map(), oldTileSize_.grown(oldGridFlag_));
+            next_ =
+                appliedImage(sheet.workingImage, kept_.map.map(), oldTileSize_.grown(oldGridFlag_));
             if (next_.isNull())
                 return QStringLiteral("There is not enough memory to undo the restore. Nothing "
                                       "was changed.");
@@ -364,7 +366,8 @@ std::unique_ptr<Edit> makeResetMapEdit()
     return std::make_unique<RenumberEdit>(QStringLiteral("Reset Map"), std::nullopt, true);
 }
 
-std::unique_ptr<Edit> makeTileModeEdit(TileShape tileSize, bool restoreFirst, std::optional<int> gridFlag)
+std::unique_ptr<Edit> makeTileModeEdit(TileShape tileSize, bool restoreFirst,
+                                       std::optional<int> gridFlag)
 {
     return std::make_unique<RenumberEdit>(QStringLiteral("Change Tile Mode"), tileSize,
                                           restoreFirst, gridFlag);

@@ -12,7 +12,8 @@ struct GridResult {
 };
 
 // Copies every whole tile of its shape, each followed by sourceGutter pixels, to tiles followed by
-// targetGutter pixels on a new 32-bit image filled with gridColor, opaque; the fill that the tiles leave uncovered becomes the grid lines.
+// targetGutter pixels on a new 32-bit image filled with gridColor, opaque; the fill that the tiles
+// leave uncovered becomes the grid lines.
 // The image is RGB32, or ARGB32 with every tile pixel's alpha when the source keeps alpha.
 // Pixels beyond the last whole tile are dropped. Refused (null image and a message) when the source
 // holds no whole tile in a direction, when the result would be wider or higher than kMaxImageSide,

@@ -15,7 +15,7 @@
 PixelRuns pixelsOutsideTiles(const QImage& image, TileShape tile, int gutter);
 
 // The inverse: a size image in format whose whole tiles (each followed by gutter pixels) are those
-// of tiles (followed by tilesGutter, in the same columns and rows) and whose every other pixel comes from rest, row by
-// row. Null when rest does not hold exactly those pixels, the tiles do not fit, or memory runs out.
+// of tiles (followed by tilesGutter, in the same columns and rows) and whose every other pixel
+// comes from rest, row by row. Null when rest does not hold exactly those pixels, the tiles do not fit, or memory runs out.
 QImage placeTiles(const QImage& tiles, TileShape tile, int tilesGutter, QSize size, int gutter,
                   QImage::Format format, const PixelRuns& rest);

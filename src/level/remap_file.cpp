@@ -45,6 +45,45 @@ std::optional<TileSymmetry> symmetryOf(QByteArrayView word)
     return TileSymmetry(bits);
 }
 
+// What follows a line's first word, as written; empty when the line does not start with it.
+QString restAfter(QByteArrayView line, const char* key)
+{
+    const QByteArrayView prefix(key);
+    return line.startsWith(prefix) && line.size() > prefix.size() + 1 && line[prefix.size()] == ' '
+               ? QString::fromUtf8(line.sliced(prefix.size() + 1)).trimmed()
+               : QString();
+}
+
+// Lines 2 to 4 of version 2: the sheet, the atlas, and the tiles' shape and columns. Empty when
+// the line is fine, otherwise why not.
+QString readNamingLine(qsizetype lineNumber, QByteArrayView line, const QList<QByteArray>& words,
+                       RemapFiles& files, TileRemap& remap)
+{
+    if (lineNumber == 2) {
+        files.sheet = restAfter(line, "sheet");
+        return files.sheet.isEmpty()
+                   ? QStringLiteral("the second line names the sheet: \"sheet PATH\"")
+                   : QString();
+    }
+    if (lineNumber == 3) {
+        files.atlas = restAfter(line, "atlas");
+        return files.atlas.isEmpty()
+                   ? QStringLiteral("the third line names the atlas: \"atlas PATH\"")
+                   : QString();
+    }
+    const QList<QByteArray> shape =
+        words.size() == 3 && words[0] == "tiles" ? words[1].split('x') : QList<QByteArray>();
+    const int32_t width = shape.size() == 2 ? smallNumber(shape[0]).value_or(0) : 0;
+    const int32_t height = shape.size() == 2 ? smallNumber(shape[1]).value_or(0) : 0;
+    const int32_t columns = words.size() == 3 ? smallNumber(words[2]).value_or(0) : 0;
+    if (width == 0 || height == 0 || columns == 0)
+        return QStringLiteral("the fourth line gives the tiles' shape and columns: \"tiles WxH "
+                              "COLUMNS\", each at least 1");
+    remap.tile = TileShape(width, height);
+    remap.columns = columns;
+    return {};
+}
+
 }  // namespace
 
 QByteArray writeRemapText(const TileRemap& remap, const RemapFiles& files)
@@ -93,14 +132,6 @@ RemapParseResult parseRemapText(QByteArrayView text)
     std::vector<TileSymmetry> symmetries;
     // Version 2 names its files and the tiles' shape before the count line.
     qsizetype countLine = 2;
-    // What follows a line's first word, as written.
-    const auto rest = [](QByteArrayView line, const char* key) {
-        const QByteArrayView prefix(key);
-        return line.startsWith(prefix) && line.size() > prefix.size() + 1 &&
-                       line[prefix.size()] == ' '
-                   ? QString::fromUtf8(line.sliced(prefix.size() + 1)).trimmed()
-                   : QString();
-    };
     while (at < text.size()) {
         qsizetype end = text.indexOf('\n', at);
         if (end < 0)
@@ -118,25 +149,10 @@ RemapParseResult parseRemapText(QByteArrayView text)
             else if (line != QByteArrayView(kHeader))
                 return refuse(QStringLiteral("a remap file starts with \"%1\" or \"%2\"")
                                   .arg(QLatin1String(kHeader2), QLatin1String(kHeader)));
-        } else if (lineNumber == 2 && countLine == 5) {
-            result.files.sheet = rest(line, "sheet");
-            if (result.files.sheet.isEmpty())
-                return refuse(QStringLiteral("the second line names the sheet: \"sheet PATH\""));
-        } else if (lineNumber == 3 && countLine == 5) {
-            result.files.atlas = rest(line, "atlas");
-            if (result.files.atlas.isEmpty())
-                return refuse(QStringLiteral("the third line names the atlas: \"atlas PATH\""));
-        } else if (lineNumber == 4 && countLine == 5) {
-            const QList<QByteArray> shape =
-                words.size() == 3 && words[0] == "tiles" ? words[1].split('x') : QList<QByteArray>();
-            const int32_t width = shape.size() == 2 ? smallNumber(shape[0]).value_or(0) : 0;
-            const int32_t height = shape.size() == 2 ? smallNumber(shape[1]).value_or(0) : 0;
-            const int32_t columns = words.size() == 3 ? smallNumber(words[2]).value_or(0) : 0;
-            if (width == 0 || height == 0 || columns == 0)
-                return refuse(QStringLiteral("the fourth line gives the tiles' shape and columns: "
-                                             "\"tiles WxH COLUMNS\", each at least 1"));
-            remap.tile = TileShape(width, height);
-            remap.columns = columns;
+        } else if (lineNumber < countLine) {
+            if (const QString why = readNamingLine(lineNumber, line, words, result.files, remap);
+                !why.isEmpty())
+                return refuse(why);
         } else if (lineNumber == countLine) {
             const auto count = words.size() == 2 ? smallNumber(words[0]) : std::nullopt;
             const auto columns = words.size() == 2 ? smallNumber(words[1]) : std::nullopt;

@@ -123,7 +123,8 @@ bool moveBlock(QImage& image, TileMap& map, TileShape cell, const BlockMove& mov
     };
     const size_t count = size_t(tilesOutside(move.block, move.target()));
     uchar* aside = scratch;
-    auto* asideNumbers = reinterpret_cast<int32_t*>(scratch + count * tileBytes * size_t(cell.height));
+    auto* asideNumbers =
+        reinterpret_cast<int32_t*>(scratch + count * tileBytes * size_t(cell.height));
 
     OutsideWalk landedOn(move.target(), move.block);
     QPoint tile;

@@ -186,7 +186,8 @@ QImage appliedImage(const QImage& image, const TileMap& map, TileShape cell)
 bool restoreTileOrder(Sheet& sheet)
 {
     if (sheet.hasImage()) {
-        QImage restored = restoredImage(sheet.workingImage, sheet.tileMap, sheet.tileLayout().cell());
+        QImage restored =
+            restoredImage(sheet.workingImage, sheet.tileMap, sheet.tileLayout().cell());
         if (restored.isNull())
             return false;
         sheet.workingImage = std::move(restored);
