@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev qt6-image-formats-plugins
   libpng-dev zlib1g-dev libzstd-dev libdeflate-dev
   googletest libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev

@@ -367,10 +367,11 @@ const std::array kCommands{
 // The help texts are UTF-8 ("N × N") and are read with QString::fromUtf8 wherever they are used.
 const char* const kOutputHelp =
     "OUTPUT, for commands that write sheets, is one of:\n"
-    "  -o OUT         for one input; OUT must end in .png or .bmp, which picks the format\n"
+    "  -o OUT         for one input; OUT must end in .png, .bmp or .webp, which picks\n"
+    "                 the format (WebP is written lossless)\n"
     "  --out-dir DIR  for any number of inputs; each result is DIR/NAME, NAME being the\n"
     "                 input's file name, with .png in place of any other extension\n"
-    "  --in-place     replace each input (only .png and .bmp inputs)\n"
+    "  --in-place     replace each input (only .png, .bmp and .webp inputs)\n"
     "The folder of OUT, and DIR, are created when missing. No input is ever written over\n"
     "unless --in-place is given, and a file replaced in place keeps its permissions. Every\n"
     "file is written to a temporary file first and takes the target's place only when\n"

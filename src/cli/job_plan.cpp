@@ -16,7 +16,7 @@ namespace
 
 QString formatError(const QString& output)
 {
-    return QStringLiteral("%1 must end in .png or .bmp, which picks the format.")
+    return QStringLiteral("%1 must end in .png, .bmp or .webp, which picks the format.")
         .arg(quotedPath(output));
 }
 
@@ -47,8 +47,8 @@ QString planFileOutputs(OutputKind kind, const CommandOptions& options, std::vec
         const QString& input = job.inputs.front();
         if (options.inPlace) {
             if (sheets && !imageFormatOf(input))
-                return QStringLiteral("%1 cannot be written in place: only .png and .bmp files "
-                                      "can. Use -o or --out-dir.")
+                return QStringLiteral("%1 cannot be written in place: only .png, .bmp and .webp "
+                                      "files can. Use -o or --out-dir.")
                     .arg(quotedPath(input));
             job.output = input;
         } else if (!options.outDir.isEmpty()) {

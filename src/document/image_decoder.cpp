@@ -39,7 +39,8 @@ DecodeResult failure(const QString& message)
 bool isAcceptedFormat(const QByteArray& format)
 {
     const QByteArray f = format.toLower();
-    return f == "bmp" || f == "png" || f == "gif" || f == "jpeg" || f == "jpg";
+    // WebP comes through Qt's image-formats plugin, when it is installed.
+    return f == "bmp" || f == "png" || f == "gif" || f == "jpeg" || f == "jpg" || f == "webp";
 }
 
 // The sheet made of a decoded picture that may have straight alpha (ARGB32): kept as it is when

@@ -1,10 +1,12 @@
 #include "document/sheet_files.h"
 
 #include <QFile>
+#include <QImageWriter>
 
 #include "document/atomic_file.h"
 #include "document/bmp_writer.h"
 #include "document/file_messages.h"
+#include "image/pixel_format.h"
 #include "document/path_extension.h"
 #include "document/png_writer.h"
 
@@ -15,8 +17,38 @@ std::optional<ImageFileFormat> imageFormatOf(const QString& path)
         return ImageFileFormat::Png;
     if (extension == QLatin1StringView("BMP"))
         return ImageFileFormat::Bmp;
+    if (extension == QLatin1StringView("WEBP"))
+        return ImageFileFormat::Webp;
     return std::nullopt;
 }
+
+namespace {
+
+// WebP goes through Qt's image-formats plugin, lossless (its quality 100), alpha kept when the
+// sheet keeps it.
+bool writeWebp(const QImage& image, QIODevice& device, QString& reason)
+{
+    QImageWriter writer(&device, "webp");
+    if (!writer.canWrite()) {
+        reason = QStringLiteral("WebP cannot be written here: Qt's image-formats plugin "
+                                "(qt6-image-formats-plugins) is missing");
+        return false;
+    }
+    writer.setQuality(100);
+    const QImage pixels = image.convertToFormat(keepsAlpha(image) ? QImage::Format_ARGB32
+                                                                  : QImage::Format_RGB32);
+    if (pixels.isNull()) {
+        reason = QStringLiteral("not enough memory to prepare the image");
+        return false;
+    }
+    if (!writer.write(pixels)) {
+        reason = writer.errorString();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 QString saveImageFile(const QImage& image, const QString& path, ImageFileFormat format,
                       const SaveOptions& options)
@@ -24,6 +56,8 @@ QString saveImageFile(const QImage& image, const QString& path, ImageFileFormat 
     return writeFileAtomically(path, [&](QIODevice& device, QString& reason) {
         if (format == ImageFileFormat::Bmp)
             return writeBmp(image, device, reason, options.progress);
+        if (format == ImageFileFormat::Webp)
+            return writeWebp(image, device, reason);
         PngWriteOptions png;
         png.threads = options.threads;
         png.progress = options.progress;

@@ -14,9 +14,9 @@
 // otherwise the reason in plain words, naming the file; a failed save leaves any existing file as
 // it was.
 
-enum class ImageFileFormat { Png, Bmp };
+enum class ImageFileFormat { Png, Bmp, Webp };
 
-// The format a path's extension names (".png" or ".bmp", in any case), or nullopt.
+// The format a path's extension names (".png", ".bmp" or ".webp", in any case), or nullopt.
 std::optional<ImageFileFormat> imageFormatOf(const QString& path);
 
 // What a save may be told besides the image.

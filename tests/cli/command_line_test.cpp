@@ -296,8 +296,9 @@ TEST_P(PixelTable, WritesThePixelsOfTheReference)
     EXPECT_EQ(result.out, QStringLiteral("%1 -> %2%3\n").arg(input, output, QString::fromUtf8(c.said)));
     EXPECT_EQ(result.err, QString());
     const QByteArray magic = readFileBytes(output).left(8);
-    EXPECT_TRUE(output.endsWith(QLatin1String(".bmp")) ? magic.startsWith("BM")
-                                                       : magic == kPngSignature);
+    EXPECT_TRUE(output.endsWith(QLatin1String(".bmp"))    ? magic.startsWith("BM")
+                : output.endsWith(QLatin1String(".webp")) ? magic.startsWith("RIFF")
+                                                          : magic == kPngSignature);
     const QImage expected = c.expected(loadResult(input), map);
     ASSERT_FALSE(expected.isNull());
     EXPECT_TRUE(sameRgb(loadResult(output), expected));
@@ -338,6 +339,13 @@ const PixelCase kPixelCases[] = {
      {26, 18},
      0,
      [](const QImage& in, const TileMap&) { return removeGrid(in, 8, kMagenta).image; }},
+    {"GridAdd8WebpToWebp",
+     {"grid", "add", "--tile", "8", "--crop", "IN", "-o", "OUT"},
+     "in.webp",
+     "out.webp",
+     {26, 18},
+     0,
+     [](const QImage& in, const TileMap&) { return insertGrid(in, 8, kMagenta).image; }},
     {"GridRemove16",
      {"grid", "remove", "IN", "--force", "--crop", "-o", "OUT"},
      "in.bmp",
@@ -1831,6 +1839,29 @@ TEST_F(CommandLineTest, InfoPrintsOneStableBlockPerSheet)
                              "right, 12 pixels at the bottom\n"
                              "  grid: 1-pixel lines of #000000 after every 8 × 8 tile\n"
                              "  duplicate 24 × 24 tiles: 0 exact, 0 with flips\n"));
+}
+
+// WebP is written lossless: every pixel a game can show comes back exactly, alpha too (the
+// encoder keeps no colour under full transparency).
+TEST_F(CommandLineTest, WebpKeepsEveryVisiblePixelAndItsAlpha)
+{
+    QImage sheet = makeTestImage(32, 16, QImage::Format_ARGB32);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 32; ++x)
+            sheet.setPixel(x, y, (sheet.pixel(x, y) & 0x00ffffffu) | uint32_t((x * 8 + y) % 256) << 24);
+    saveSheet(sheet, path(QStringLiteral("a.png")));
+    const Finished result = run({"grid", "add", "a.png", "-o", "a.webp"});
+    ASSERT_EQ(result.exitCode, 0) << describe(result);
+    const QImage expected = insertGrid(sheet, 16, kMagenta).image;
+    const DecodeResult back = loadImageFile(path(QStringLiteral("a.webp")), Transparency::Keep);
+    ASSERT_TRUE(back.ok()) << back.error.toStdString();
+    const QImage written = back.image.convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(written.size(), expected.size());
+    for (int y = 0; y < expected.height(); ++y)
+        for (int x = 0; x < expected.width(); ++x)
+            if (qAlpha(expected.pixel(x, y)) != 0 || qAlpha(written.pixel(x, y)) != 0) {
+                ASSERT_EQ(written.pixel(x, y), expected.pixel(x, y)) << x << "," << y;
+            }
 }
 
 // Tiles that are not square: whole tiles, grid and duplicates at that shape, flips only mirrors.
