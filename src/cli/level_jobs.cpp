@@ -63,10 +63,17 @@ JobResult remapLevelsJob(const CommandOptions& options, const Job& job)
             return JobResult{QStringLiteral("--grid goes with --map; a remap file says all."),
                              QString()};
         RemapParseResult read = readRemapFile(options.remapPath);
-        if (!read.remap)
+        if (!read.file)
             return JobResult{read.error, QString()};
-        remap = std::move(*read.remap);
-        namedSheet = read.files.sheet;
+        if (!read.single())
+            return JobResult{QStringLiteral("%1 merges %2 sheets into one atlas; levels remap "
+                                            "carries the remap of one sheet, so no level was "
+                                            "changed.")
+                                 .arg(quotedPath(options.remapPath))
+                                 .arg(read.file->sheets.size()),
+                             QString()};
+        remap = *read.single();
+        namedSheet = read.file->sheets.front().path;
     } else if (options.mapPath.isEmpty()) {
         remap.keepsIds = true;
         remap.grid = options.gridChange;

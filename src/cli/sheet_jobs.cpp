@@ -581,8 +581,8 @@ JobResult packSheet(const CommandOptions& given, const Job& job, ChooseTiles cho
     } // the source's memory is given back before the result is encoded
     // The remap goes first: a sheet changed without the remap its levels need would strand them.
     // The remap names the sheet the levels show (IN, or --sheet) and the atlas.
-    const RemapFiles files{shownName(options, input), job.output};
-    if (const QString error = writeRemapFile(remap, options.remapOut, files); !error.isEmpty())
+    const RemapFile file{job.output, {RemapSheet{shownName(options, input), remap}}};
+    if (const QString error = writeRemapFile(file, options.remapOut); !error.isEmpty())
         return failed(error);
     QString note;
     if (const QString error = saveResult(packed, options, job, stored, note); !error.isEmpty())

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <algorithm>
 
 #include "document/atomic_file.h"
 #include "document/file_messages.h"
@@ -54,51 +55,24 @@ QString restAfter(QByteArrayView line, const char* key)
                : QString();
 }
 
-// Lines 2 to 4 of version 2: the sheet, the atlas, and the tiles' shape and columns. Empty when
-// the line is fine, otherwise why not.
-QString readNamingLine(qsizetype lineNumber, QByteArrayView line, const QList<QByteArray>& words,
-                       RemapFiles& files, TileRemap& remap)
+// "tiles WxH COLUMNS" into remap; empty when the line is one, otherwise why not.
+QString readTilesLine(const QList<QByteArray>& words, TileRemap& remap)
 {
-    if (lineNumber == 2) {
-        files.sheet = restAfter(line, "sheet");
-        return files.sheet.isEmpty()
-                   ? QStringLiteral("the second line names the sheet: \"sheet PATH\"")
-                   : QString();
-    }
-    if (lineNumber == 3) {
-        files.atlas = restAfter(line, "atlas");
-        return files.atlas.isEmpty()
-                   ? QStringLiteral("the third line names the atlas: \"atlas PATH\"")
-                   : QString();
-    }
     const QList<QByteArray> shape =
         words.size() == 3 && words[0] == "tiles" ? words[1].split('x') : QList<QByteArray>();
     const int32_t width = shape.size() == 2 ? smallNumber(shape[0]).value_or(0) : 0;
     const int32_t height = shape.size() == 2 ? smallNumber(shape[1]).value_or(0) : 0;
     const int32_t columns = words.size() == 3 ? smallNumber(words[2]).value_or(0) : 0;
     if (width == 0 || height == 0 || columns == 0)
-        return QStringLiteral("the fourth line gives the tiles' shape and columns: \"tiles WxH "
-                              "COLUMNS\", each at least 1");
+        return QStringLiteral("a sheet's line is followed by its tiles' shape and columns: "
+                              "\"tiles WxH COLUMNS\", each at least 1");
     remap.tile = TileShape(width, height);
     remap.columns = columns;
     return {};
 }
 
-}  // namespace
-
-QByteArray writeRemapText(const TileRemap& remap, const RemapFiles& files)
+void writeTiles(const TileRemap& remap, QByteArray& text)
 {
-    QByteArray text;
-    if (files.sheet.isEmpty()) {
-        text = QByteArray(kHeader) + '\n';
-    } else {
-        const TileShape tile = remap.tile.value_or(TileShape(0));
-        text = QByteArray(kHeader2) + "\nsheet " + files.sheet.toUtf8() + "\natlas " +
-               files.atlas.toUtf8() + "\ntiles " + QByteArray::number(tile.width) + 'x' +
-               QByteArray::number(tile.height) + ' ' + QByteArray::number(remap.columns) + '\n';
-    }
-    text += QByteArray::number(remap.newTileCount()) + ' ' +
-            QByteArray::number(remap.newColumns()) + '\n';
     for (size_t tile = 0; tile < remap.newIndexOf.size(); ++tile) {
         const int32_t now = remap.newIndexOf[tile];
         if (now == TileRemap::kDropped) {
@@ -115,23 +89,65 @@ QByteArray writeRemapText(const TileRemap& remap, const RemapFiles& files)
         }
         text += '\n';
     }
+}
+
+// Every new tile must be shown by a tile of some sheet: the sheets are checked as one remap.
+QString checkTogether(const std::vector<RemapSheet>& sheets)
+{
+    TileRemap all = sheets.front().remap;
+    all.newIndexOf.clear();
+    all.symmetryOf.clear();
+    const bool turned = std::any_of(sheets.begin(), sheets.end(),
+                                    [](const RemapSheet& s) { return !s.remap.symmetryOf.empty(); });
+    for (const RemapSheet& sheet : sheets) {
+        all.newIndexOf.insert(all.newIndexOf.end(), sheet.remap.newIndexOf.begin(),
+                              sheet.remap.newIndexOf.end());
+        if (turned)
+            for (size_t tile = 0; tile < sheet.remap.newIndexOf.size(); ++tile)
+                all.symmetryOf.push_back(sheet.remap.symmetry(tile));
+    }
+    return all.check();
+}
+
+}  // namespace
+
+QByteArray writeRemapText(const RemapFile& file)
+{
+    const bool named = !file.sheets.empty() && !file.sheets.front().path.isEmpty();
+    const TileRemap& first = file.sheets.front().remap;
+    QByteArray text = named ? QByteArray(kHeader2) + "\natlas " + file.atlas.toUtf8() + '\n'
+                            : QByteArray(kHeader) + '\n';
+    text += QByteArray::number(first.newTileCount()) + ' ' +
+            QByteArray::number(first.newColumns()) + '\n';
+    for (const RemapSheet& sheet : file.sheets) {
+        if (named) {
+            const TileShape tile = sheet.remap.tile.value_or(TileShape(0));
+            text += "sheet " + sheet.path.toUtf8() + "\ntiles " + QByteArray::number(tile.width) +
+                    'x' + QByteArray::number(tile.height) + ' ' +
+                    QByteArray::number(sheet.remap.columns) + '\n';
+        }
+        writeTiles(sheet.remap, text);
+    }
     return text;
 }
 
 RemapParseResult parseRemapText(QByteArrayView text)
 {
     RemapParseResult result;
-    TileRemap remap;
+    RemapFile file;
     qsizetype lineNumber = 0;
     auto refuse = [&](const QString& why) {
         result.error = QStringLiteral("line %1: %2").arg(lineNumber).arg(why);
         return result;
     };
     qsizetype at = 0;
-    bool turned = false;
-    std::vector<TileSymmetry> symmetries;
-    // Version 2 names its files and the tiles' shape before the count line.
-    qsizetype countLine = 2;
+    bool version2 = false;
+    qsizetype countLine = 2;  // version 2 names the atlas first
+    int32_t newTiles = 0;
+    int newColumns = 0;
+    std::vector<bool> turned;  // of each sheet
+    std::vector<std::vector<TileSymmetry>> symmetries;
+    bool expectTiles = false;  // a sheet's line was just read
     while (at < text.size()) {
         qsizetype end = text.indexOf('\n', at);
         if (end < 0)
@@ -144,33 +160,49 @@ RemapParseResult parseRemapText(QByteArrayView text)
         const QList<QByteArray> words = line.toByteArray().simplified().split(' ');
         const bool blank = words.size() == 1 && words.front().isEmpty();
         if (lineNumber == 1) {
-            if (line == QByteArrayView(kHeader2))
-                countLine = 5;
-            else if (line != QByteArrayView(kHeader))
+            version2 = line == QByteArrayView(kHeader2);
+            if (!version2 && line != QByteArrayView(kHeader))
                 return refuse(QStringLiteral("a remap file starts with \"%1\" or \"%2\"")
                                   .arg(QLatin1String(kHeader2), QLatin1String(kHeader)));
-        } else if (lineNumber < countLine) {
-            if (const QString why = readNamingLine(lineNumber, line, words, result.files, remap);
-                !why.isEmpty())
-                return refuse(why);
+            countLine = version2 ? 3 : 2;
+        } else if (lineNumber == 2 && version2) {
+            file.atlas = restAfter(line, "atlas");
+            if (file.atlas.isEmpty())
+                return refuse(QStringLiteral("the second line names the atlas: \"atlas PATH\""));
         } else if (lineNumber == countLine) {
             const auto count = words.size() == 2 ? smallNumber(words[0]) : std::nullopt;
             const auto columns = words.size() == 2 ? smallNumber(words[1]) : std::nullopt;
             if (!count || !columns || *columns == 0)
                 return refuse(QStringLiteral("the %1 line holds the new tile count and the "
                                              "new column count, the columns at least 1")
-                                  .arg(countLine == 2 ? QStringLiteral("second")
-                                                      : QStringLiteral("fifth")));
-            remap.newTiles = *count;
-            remap.newColumnCount = *columns;
+                                  .arg(version2 ? QStringLiteral("third")
+                                                : QStringLiteral("second")));
+            newTiles = *count;
+            newColumns = *columns;
+            if (!version2)
+                file.sheets.push_back({});
+        } else if (expectTiles) {
+            if (const QString why = readTilesLine(words, file.sheets.back().remap); !why.isEmpty())
+                return refuse(why);
+            expectTiles = false;
+        } else if (version2 && !restAfter(line, "sheet").isEmpty()) {
+            file.sheets.push_back(RemapSheet{restAfter(line, "sheet"), {}});
+            expectTiles = true;
+        } else if (file.sheets.empty()) {
+            return refuse(QStringLiteral("the tiles of a sheet follow its line: \"sheet PATH\""));
         } else if (blank) {
             if (text.sliced(at).trimmed().isEmpty())
                 break;  // trailing empty lines
             return refuse(QStringLiteral("an empty line among the tiles"));
-        } else if (words.size() == 1 && words[0] == kDropped) {
-            remap.newIndexOf.push_back(TileRemap::kDropped);
-            symmetries.push_back({});
         } else {
+            TileRemap& remap = file.sheets.back().remap;
+            symmetries.resize(file.sheets.size());
+            turned.resize(file.sheets.size(), false);
+            if (words.size() == 1 && words[0] == kDropped) {
+                remap.newIndexOf.push_back(TileRemap::kDropped);
+                symmetries.back().push_back({});
+                continue;
+            }
             const auto now = words.size() <= 2 ? smallNumber(words[0]) : std::nullopt;
             const auto symmetry =
                 words.size() == 2 ? symmetryOf(words[1]) : std::optional(TileSymmetry());
@@ -179,25 +211,36 @@ RemapParseResult parseRemapText(QByteArrayView text)
                                              "its flips (h, v, d), or \"dropped\"")
                                   .arg(QString::fromUtf8(line.first(std::min<qsizetype>(
                                       line.size(), 40)))));
-            if (*now >= remap.newTiles)
+            if (*now >= newTiles)
                 return refuse(QStringLiteral("tile %1 becomes %2, but there are %3 new tiles")
                                   .arg(remap.newIndexOf.size())
                                   .arg(*now)
-                                  .arg(remap.newTiles));
+                                  .arg(newTiles));
             remap.newIndexOf.push_back(*now);
-            symmetries.push_back(*symmetry);
-            turned = turned || !symmetry->isIdentity();
+            symmetries.back().push_back(*symmetry);
+            turned.back() = turned.back() || !symmetry->isIdentity();
         }
     }
     if (lineNumber < countLine)
         return refuse(QStringLiteral("the file ends before the new tile count"));
-    if (turned)
-        remap.symmetryOf = std::move(symmetries);
+    if (expectTiles)
+        return refuse(QStringLiteral("the file ends before the sheet's tiles' shape"));
+    if (file.sheets.empty())
+        return refuse(QStringLiteral("the file names no sheet"));
+    symmetries.resize(file.sheets.size());
+    turned.resize(file.sheets.size(), false);
+    for (size_t i = 0; i < file.sheets.size(); ++i) {
+        TileRemap& remap = file.sheets[i].remap;
+        remap.newTiles = newTiles;
+        remap.newColumnCount = newColumns;
+        if (turned[i])
+            remap.symmetryOf = std::move(symmetries[i]);
+    }
     // What is wrong with the tiles as a whole goes against the line that counts the new ones.
     lineNumber = countLine;
-    if (const QString why = remap.check(); !why.isEmpty())
+    if (const QString why = checkTogether(file.sheets); !why.isEmpty())
         return refuse(why);
-    result.remap = std::move(remap);
+    result.file = std::move(file);
     return result;
 }
 
@@ -220,23 +263,31 @@ RemapParseResult readRemapFile(const QString& path)
         return result;
     }
     result = parseRemapText(bytes);
-    if (!result.remap) {
+    if (!result.file) {
         result.error = QStringLiteral("%1, %2.").arg(quotedPath(path), result.error);
         return result;
     }
     const QDir folder = QFileInfo(path).absoluteDir();
-    for (QString* named : {&result.files.sheet, &result.files.atlas})
-        if (!named->isEmpty())
-            *named = QDir::cleanPath(folder.absoluteFilePath(*named));
+    const auto resolved = [&](QString& named) {
+        if (!named.isEmpty())
+            named = QDir::cleanPath(folder.absoluteFilePath(named));
+    };
+    resolved(result.file->atlas);
+    for (RemapSheet& sheet : result.file->sheets)
+        resolved(sheet.path);
     return result;
 }
 
-QString writeRemapFile(const TileRemap& remap, const QString& path, const RemapFiles& files)
+QString writeRemapFile(const RemapFile& file, const QString& path)
 {
     const QDir folder = QFileInfo(path).absoluteDir();
-    RemapFiles relative = files;
-    for (QString* named : {&relative.sheet, &relative.atlas})
-        if (!named->isEmpty())
-            *named = folder.relativeFilePath(QFileInfo(*named).absoluteFilePath());
-    return writeFileAtomically(path, writeRemapText(remap, relative));
+    RemapFile relative = file;
+    const auto fromFolder = [&](QString& named) {
+        if (!named.isEmpty())
+            named = folder.relativeFilePath(QFileInfo(named).absoluteFilePath());
+    };
+    fromFolder(relative.atlas);
+    for (RemapSheet& sheet : relative.sheets)
+        fromFolder(sheet.path);
+    return writeFileAtomically(path, writeRemapText(relative));
 }

@@ -1587,7 +1587,7 @@ TEST_F(CommandLineTest, ARemapFindsItsSheetAmongAMapsTilesets)
                                  "--remap-out", "remaps/b.remap"});
     ASSERT_EQ(dedupe.exitCode, 0) << describe(dedupe);
     EXPECT_TRUE(readFileBytes(path("remaps/b.remap")).startsWith(
-        "tilegrid-remap 2\nsheet ../b.png\natlas ../b2.png\ntiles 8x8 2\n1 2\n"));
+        "tilegrid-remap 2\natlas ../b2.png\n1 2\nsheet ../b.png\ntiles 8x8 2\n0\n0\n"));
     const Finished remap = run({"levels", "remap", "--remap", "remaps/b.remap", "l.tmx", "-o", "n.tmx"});
     ASSERT_EQ(remap.exitCode, 0) << describe(remap);
     EXPECT_EQ(readTmx(readFileBytes(path("n.tmx"))).layers.at(0), std::vector<uint32_t>({1, 2, 3, 3}));

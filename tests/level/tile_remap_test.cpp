@@ -69,36 +69,60 @@ TEST(RemapFile, ReadsBackWhatItWroteAndNamesTheBadLine)
         remap.newIndexOf.push_back(tile < 9 ? tile : int32_t(random() % 10) - 1);
         remap.symmetryOf.push_back(TileSymmetry(tile < 9 ? 0 : random() % 8));
     }
-    const RemapParseResult back = parseRemapText(writeRemapText(remap));
-    ASSERT_TRUE(back.remap) << back.error.toStdString();
-    EXPECT_EQ(back.remap->newIndexOf, remap.newIndexOf);
+    const RemapParseResult back = parseRemapText(writeRemapText(RemapFile{{}, {{{}, remap}}}));
+    ASSERT_TRUE(back.single()) << back.error.toStdString();
+    EXPECT_EQ(back.single()->newIndexOf, remap.newIndexOf);
     for (size_t tile = 0; tile < 40; ++tile)
-        EXPECT_EQ(back.remap->symmetry(tile),
+        EXPECT_EQ(back.single()->symmetry(tile),
                   remap.newIndexOf[tile] < 0 ? TileSymmetry() : remap.symmetryOf[tile]);
-    EXPECT_EQ(back.remap->newTileCount(), 9);
-    EXPECT_EQ(back.remap->newColumns(), 4);
-    // Version 2 names the files and the tiles' shape and columns as well, paths with spaces too.
-    remap.tile = TileShape(32, 64);
-    remap.columns = 8;
-    const RemapParseResult named =
-        parseRemapText(writeRemapText(remap, {QStringLiteral("art/tree sheet.png"), QStringLiteral("a.png")}));
-    ASSERT_TRUE(named.remap) << named.error.toStdString();
-    EXPECT_EQ(named.remap->newIndexOf, remap.newIndexOf);
-    EXPECT_TRUE(named.remap->tile == TileShape(32, 64));
-    EXPECT_EQ(named.remap->columns, 8);
-    EXPECT_EQ(named.files.sheet, QStringLiteral("art/tree sheet.png"));
-    EXPECT_EQ(named.files.atlas, QStringLiteral("a.png"));
+    EXPECT_EQ(back.single()->newTileCount(), 9);
+    EXPECT_EQ(back.single()->newColumns(), 4);
+
+    // Version 2 names the atlas and each sheet (paths with spaces too) with its tiles' shape and
+    // columns. The tiles of two sheets together show every new tile; neither does alone.
+    TileRemap first = remap, second = remap;
+    first.newIndexOf.assign(remap.newIndexOf.begin(), remap.newIndexOf.begin() + 5);
+    first.symmetryOf.assign(remap.symmetryOf.begin(), remap.symmetryOf.begin() + 5);
+    second.newIndexOf.assign(remap.newIndexOf.begin() + 5, remap.newIndexOf.end());
+    second.symmetryOf.assign(remap.symmetryOf.begin() + 5, remap.symmetryOf.end());
+    first.tile = TileShape(32, 64);
+    first.columns = 5;
+    second.tile = TileShape(32, 64);
+    second.columns = 7;
+    const RemapFile merged{QStringLiteral("atlas.png"),
+                           {{QStringLiteral("art/tree sheet.png"), first},
+                            {QStringLiteral("b.png"), second}}};
+    const RemapParseResult named = parseRemapText(writeRemapText(merged));
+    ASSERT_TRUE(named.file) << named.error.toStdString();
+    EXPECT_EQ(named.single(), nullptr);
+    EXPECT_EQ(named.file->atlas, QStringLiteral("atlas.png"));
+    ASSERT_EQ(named.file->sheets.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        const TileRemap& read = named.file->sheets[i].remap;
+        const TileRemap& written = merged.sheets[i].remap;
+        EXPECT_EQ(named.file->sheets[i].path, merged.sheets[i].path);
+        EXPECT_EQ(read.newIndexOf, written.newIndexOf);
+        for (size_t tile = 0; tile < read.newIndexOf.size(); ++tile)
+            EXPECT_EQ(read.symmetry(tile), read.newIndexOf[tile] < 0 ? TileSymmetry()
+                                                                     : written.symmetryOf[tile]);
+        EXPECT_TRUE(read.tile == TileShape(32, 64));
+        EXPECT_EQ(read.columns, written.columns);
+        EXPECT_EQ(read.newTileCount(), 9);
+    }
 
     const struct {
         const char* text;
         const char* error;
     } bad[] = {
         {"tilegrid-remap 3\n1 1\n0\n", "line 1: "},
-        {"tilegrid-remap 2\n1 1\n0\n", "line 2: the second line names the sheet"},
-        {"tilegrid-remap 2\nsheet a.png\nsheet b.png\n", "line 3: the third line names the atlas"},
-        {"tilegrid-remap 2\nsheet a.png\natlas b.png\ntiles 8x 2\n1 1\n0\n", "line 4: "},
-        {"tilegrid-remap 2\nsheet a.png\natlas b.png\ntiles 8x8 2\n1\n0\n", "line 5: the fifth"},
-        {"tilegrid-remap 2\nsheet a.png\natlas b.png\ntiles 8x8 1\n1 1\n1\n", "line 6: tile 0"},
+        {"tilegrid-remap 2\n1 1\n0\n", "line 2: the second line names the atlas"},
+        {"tilegrid-remap 2\natlas a.png\n1\n", "line 3: the third line holds"},
+        {"tilegrid-remap 2\natlas a.png\n1 1\n0\n", "line 4: the tiles of a sheet follow its line"},
+        {"tilegrid-remap 2\natlas a.png\n1 1\nsheet b.png\ntiles 8x 2\n0\n", "line 5: "},
+        {"tilegrid-remap 2\natlas a.png\n1 1\nsheet b.png\n", "line 4: the file ends before"},
+        {"tilegrid-remap 2\natlas a.png\n1 1\nsheet b.png\ntiles 8x8 1\n1\n", "line 6: tile 0"},
+        {"tilegrid-remap 2\natlas a.png\n2 1\nsheet b.png\ntiles 8x8 1\n0\nsheet c.png\ntiles 8x8 1\n0\n",
+         "line 3: new tile 1 is shown by no tile"},
         {"tilegrid-remap 1\n1\n0\n", "line 2: "},
         {"tilegrid-remap 1\n2 0\n0\n1\n", "line 2: "},
         {"tilegrid-remap 1\r\n2 2\r\n0\r\n1 hx\r\n", "line 4: "},
@@ -114,7 +138,7 @@ TEST(RemapFile, ReadsBackWhatItWroteAndNamesTheBadLine)
     };
     for (const auto& c : bad) {
         const RemapParseResult result = parseRemapText(QByteArray(c.text));
-        EXPECT_FALSE(result.remap) << c.text;
+        EXPECT_FALSE(result.file) << c.text;
         EXPECT_TRUE(result.error.startsWith(QLatin1StringView(c.error))) << result.error.toStdString();
     }
 }
