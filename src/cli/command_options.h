@@ -36,6 +36,7 @@ enum class Option {
     Margin,
     Spacing,
     Flips,
+    Dedupe,
     Columns,
     RemapOut,
     Remap,
@@ -95,6 +96,7 @@ struct CommandOptions {
     QString remapOut;   // where the remap of a sheet command is written
     QString remapPath;  // the remap file levels remap follows instead of a map
     bool flips = false;  // a tile turned by a symmetry counts as the same tile
+    bool dedupe = false; // identical tiles become one (sheet merge)
     int columns = 0;     // tile columns of a packed result; 0: the input's
     QStringList usedBy;  // the levels whose tiles a sheet keeps
     QStringList tileProperties;  // tile properties whose values are tile ids ('*' for any text)

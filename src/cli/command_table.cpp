@@ -169,9 +169,10 @@ const std::array kCommands{
         "four channels compared; grid lines are not) and packs the kept tiles in reading order\n"
         "into C tile columns (default: IN's), as many rows as they need; the rest of the last\n"
         "row is transparent (black for a sheet without alpha). With --flips a tile that is a\n"
-        "kept tile mirrored or turned (any of the 8 symmetries of a square) joins it too. For\n"
-        "a sheet with a grid give --gutter: the lines travel with their tiles. A sheet that is\n"
-        "not whole tiles fails, naming the partial strips; --crop drops them.\n"
+        "kept tile mirrored or turned (any of the 8 symmetries of a square; only the mirrors\n"
+        "for tiles that are not square) joins it too. For a sheet with a grid give --gutter:\n"
+        "the lines travel with their tiles. A sheet that is not whole tiles fails, naming the\n"
+        "partial strips; --crop drops them.\n"
         "\n"
         "Padding is no tile: it is left out and not counted. Without levels it is the fully\n"
         "transparent tiles that end the last row of a sheet with alpha, fewer than a row (what\n"
@@ -194,6 +195,32 @@ const std::array kCommands{
                            Option::Crop, Option::RemapOut, Option::UsedBy, Option::Sheet,
                            Option::FirstId, Option::TileProperty}),
         InputCount::OneOrMore, OutputKind::Sheets, dedupeJob, checkDedupe},
+    CommandSpec{
+        "sheet", "merge",
+        "SHEET... [--tile N|WxH] [--gutter G] [--dedupe [--flips]] [--columns C] [--crop] "
+        "-o ATLAS --remap-out R",
+        "pack the tiles of many sheets into one atlas and write the remap of each",
+        "Packs the whole tiles of every SHEET, in the order given and in reading order within\n"
+        "each, into one atlas of C tile columns (default: the widest sheet's), as many rows as\n"
+        "they need; the rest of the last row is transparent (black when no sheet has alpha).\n"
+        "Every sheet is cut at --tile (default 16), with --gutter for sheets that have a grid.\n"
+        "With --dedupe identical tiles, within a sheet and across sheets, become one: the first\n"
+        "in that order; --flips lets a tile mirrored or turned join too (only mirrored, for\n"
+        "tiles that are not square). A sheet that is not whole tiles fails, naming the partial\n"
+        "strips; --crop drops them.\n"
+        "\n"
+        "The remap file R (see README, \"Remap files\") names the atlas and each sheet, and says\n"
+        "where each of a sheet's tiles went and how it is turned. It prints what it did:\n"
+        "\"3 sheets, 1792 tiles → atlas.png: 1714 tiles (78 duplicates merged)\". levels remap\n"
+        "carries the remap of one sheet; the levels do not follow a merge of several yet.\n"
+        "\n"
+        "Examples:\n"
+        "  tilegrid sheet merge ground.png trees.png -o atlas.png --remap-out atlas.remap\n"
+        "  tilegrid sheet merge --tile 32 --dedupe --flips --columns 16 a.png b.png c.png \\\n"
+        "      -o atlas.png --remap-out atlas.remap\n",
+        OptionSet{Option::Output, Option::Tile, Option::Gutter, Option::Dedupe, Option::Flips,
+                  Option::Columns, Option::Crop, Option::RemapOut, Option::Compression},
+        InputCount::AllInOne, OutputKind::Sheets, mergeSheetsJob, checkMerge},
     CommandSpec{
         "sheet", "prune",
         "IN --used-by LEVEL... [--tile N|WxH] [--gutter G] [--columns C] [--sheet SHEET] "

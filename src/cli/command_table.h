@@ -21,6 +21,7 @@ enum class InputCount {
     OneOrMore, // a job per input
     Two,       // one job of exactly two inputs
     OneRun,    // one or more inputs in one job: they depend on each other (maps share tilesets)
+    AllInOne,  // one or more inputs in one job with one result (sheets merged into an atlas)
 };
 
 // One row per command. Adding a command is adding a row and its job function.

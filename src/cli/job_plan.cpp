@@ -145,7 +145,7 @@ JobPlan planJobs(const CommandSpec& command, const CommandOptions& options)
             return plan;
     }
 
-    if (command.inputs == InputCount::Two)
+    if (command.inputs == InputCount::Two || command.inputs == InputCount::AllInOne)
         plan.jobs.push_back(Job{options.inputs, QString()});
     else
         for (const QString& input : options.inputs)

@@ -21,11 +21,18 @@ QString checkBlockMoves(const CommandSpec& command, const CommandOptions& option
     return {};
 }
 
+static QString remapOutMissing(const CommandSpec& command, const CommandOptions& options)
+{
+    return options.remapOut.isEmpty()
+               ? QStringLiteral("%1 needs --remap-out R for the remap file the levels need.")
+                     .arg(command.words())
+               : QString();
+}
+
 QString checkRemapOut(const CommandSpec& command, const CommandOptions& options)
 {
-    if (options.remapOut.isEmpty())
-        return QStringLiteral("%1 needs --remap-out R for the remap file the levels need.")
-            .arg(command.words());
+    if (const QString why = remapOutMissing(command, options); !why.isEmpty())
+        return why;
     if (options.inputs.size() > 1)
         return QStringLiteral("--remap-out takes one input, but %1 are given.")
             .arg(options.inputs.size());
@@ -40,6 +47,14 @@ QString checkDedupe(const CommandSpec& command, const CommandOptions& options)
                               "levels they speak of: --used-by LEVEL...")
             .arg(command.words());
     return checkRemapOut(command, options);
+}
+
+QString checkMerge(const CommandSpec& command, const CommandOptions& options)
+{
+    if (options.flips && !options.dedupe)
+        return QStringLiteral("%1 takes --flips with --dedupe: only merged tiles are turned.")
+            .arg(command.words());
+    return remapOutMissing(command, options);
 }
 
 QString checkPrune(const CommandSpec& command, const CommandOptions& options)

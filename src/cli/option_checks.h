@@ -15,4 +15,6 @@ QString checkBlockMoves(const CommandSpec& command, const CommandOptions& option
 QString checkRemapOut(const CommandSpec& command, const CommandOptions& options);
 QString checkDedupe(const CommandSpec& command, const CommandOptions& options);
 QString checkPrune(const CommandSpec& command, const CommandOptions& options);
+// sheet merge: --flips only with --dedupe, and the remap's place.
+QString checkMerge(const CommandSpec& command, const CommandOptions& options);
 QString checkLevelRemap(const CommandSpec& command, const CommandOptions& options);

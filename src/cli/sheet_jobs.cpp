@@ -1,6 +1,7 @@
 #include "cli/sheet_jobs.h"
 
 #include <algorithm>
+#include <numeric>
 
 #include "cli/sheet_report.h"
 #include "cli/tile_matching.h"
@@ -737,4 +738,127 @@ JobResult infoJob(const CommandOptions& options, const Job& job)
     if (!decoded.ok())
         return failed(decoded.error);
     return JobResult{QString(), sheetReport(input, decoded.image, storedDepth(input, decoded.stored), options)};
+}
+
+namespace {
+
+// One input of a merge, decoded, and where its tiles start among all of them.
+struct MergeInput {
+    QString path;
+    QImage image;
+    int columns = 0;
+    int count = 0;
+    int first = 0;
+};
+
+// The tiles of every input, one after the other in reading order, each with its gutter, in an
+// image of columns tile columns: what dedupe and packing then work on. The rest of the last row
+// is transparent (black when no input keeps alpha).
+QImage allTiles(const std::vector<MergeInput>& inputs, const TileLayout& layout, int columns,
+                int total)
+{
+    const bool alpha = std::any_of(inputs.begin(), inputs.end(),
+                                   [](const MergeInput& in) { return keepsAlpha(in.image); });
+    const TileLayout cells = TileLayout::grid(layout.cell());
+    QImage all(cells.imageSize(TileLayout::packed(total, columns)),
+               alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (all.isNull())
+        return all;
+    all.fill(alpha ? 0u : 0xff000000u);
+    for (const MergeInput& in : inputs) {
+        const QImage source = in.image.convertToFormat(all.format());
+        if (source.isNull())
+            return QImage();
+        for (int t = 0; t < in.count; ++t)
+            copyBlock(source, cells.tileRect(t, in.columns).topLeft(), all,
+                      cells.tileRect(in.first + t, columns).topLeft(), layout.cell().size());
+    }
+    return all;
+}
+
+}  // namespace
+
+JobResult mergeSheetsJob(const CommandOptions& options, const Job& job)
+{
+    const TileLayout layout = options.layout();
+    std::vector<MergeInput> inputs;
+    int total = 0;
+    int widest = 0;
+    for (const QString& path : job.inputs) {
+        DecodeResult decoded = loadSheet(path);
+        if (!decoded.ok())
+            return failed(decoded.error);
+        const QSize tiles = layout.tilesIn(decoded.image.size());
+        if (tiles.isEmpty())
+            return failed(noWholeTile(path, options, decoded.image.size()));
+        if (QString why = strippedWithoutCrop(decoded.image, options, path, layout); !why.isEmpty())
+            return failed(why);
+        const int count = tiles.width() * tiles.height();
+        inputs.push_back(MergeInput{path, std::move(decoded.image), tiles.width(), count, total});
+        total += count;
+        widest = std::max(widest, tiles.width());
+    }
+    const int columns = options.columns > 0 ? options.columns : widest;
+    QImage atlas;
+    RemapFile file{job.output, {}};
+    int kept = total;
+    {
+        const QImage all = allTiles(inputs, layout, columns, total);
+        if (all.isNull())
+            return failed(QStringLiteral("There is not enough memory to merge the sheets."));
+        std::vector<int32_t> keptIndexOf(static_cast<size_t>(total));
+        std::vector<TileSymmetry> symmetryOf(static_cast<size_t>(total));
+        std::iota(keptIndexOf.begin(), keptIndexOf.end(), 0);
+        atlas = all;
+        if (options.dedupe) {
+            // The padding at the end of the last row comes after every tile: it is never kept
+            // before a tile, and goes.
+            TileDuplicates groups =
+                findDuplicateTiles(all, options.tile, layout.cell(), options.flips);
+            while (!groups.kept.empty() && groups.kept.back() >= total)
+                groups.kept.pop_back();
+            kept = int(groups.kept.size());
+            std::copy_n(groups.keptIndexOf.begin(), total, keptIndexOf.begin());
+            std::copy_n(groups.symmetryOf.begin(), total, symmetryOf.begin());
+            atlas = packTiles(all, groups.kept, layout.cell(), columns);
+            if (atlas.isNull())
+                return failed(QStringLiteral("There is not enough memory to pack the tiles."));
+        }
+        for (const MergeInput& in : inputs) {
+            RemapSheet sheet{in.path, {}};
+            TileRemap& remap = sheet.remap;
+            remap.columns = in.columns;
+            remap.tile = options.tile;
+            remap.newTiles = kept;
+            remap.newColumnCount = columns;
+            remap.newIndexOf.assign(keptIndexOf.begin() + in.first,
+                                    keptIndexOf.begin() + in.first + in.count);
+            if (std::any_of(symmetryOf.begin() + in.first, symmetryOf.begin() + in.first + in.count,
+                            [](TileSymmetry s) { return !s.isIdentity(); }))
+                remap.symmetryOf.assign(symmetryOf.begin() + in.first,
+                                        symmetryOf.begin() + in.first + in.count);
+            file.sheets.push_back(std::move(sheet));
+        }
+    }
+    inputs.clear();  // the sources' memory is given back before the atlas is encoded
+    // The remap goes first: an atlas without the remap its levels need would strand them.
+    if (const QString error = writeRemapFile(file, options.remapOut); !error.isEmpty())
+        return failed(error);
+    QString note;
+    if (const QString error = saveResult(atlas, options, job, StoredForm(), note); !error.isEmpty())
+        return failed(error);
+    if (options.quiet)
+        return {};
+    const int merged = total - kept;
+    return JobResult{
+        QString(),
+        QStringLiteral("%1 sheet%2, %3 tiles → %4: %5 tiles (%6 duplicate%7 merged)\n")
+                .arg(job.inputs.size())
+                .arg(job.inputs.size() == 1 ? "" : "s")
+                .arg(total)
+                .arg(job.output)
+                .arg(kept)
+                .arg(merged)
+                .arg(merged == 1 ? "" : "s") +
+            note};
 }

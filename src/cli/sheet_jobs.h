@@ -15,4 +15,7 @@ JobResult moveBlocksJob(const CommandOptions& options, const Job& job);
 JobResult deriveMapJob(const CommandOptions& options, const Job& job);
 JobResult dedupeJob(const CommandOptions& options, const Job& job);
 JobResult pruneJob(const CommandOptions& options, const Job& job);
+// Packs the tiles of every input, in order, into one atlas (identical ones as one with --dedupe)
+// and writes the remap of each input's tiles.
+JobResult mergeSheetsJob(const CommandOptions& options, const Job& job);
 JobResult infoJob(const CommandOptions& options, const Job& job);

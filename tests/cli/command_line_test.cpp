@@ -30,6 +30,7 @@
 #include "document/sheet_files.h"
 #include "grid/grid_transform.h"
 #include "image/pixel_block.h"
+#include "level/remap_file.h"
 #include "grid/tile_extrusion.h"
 #include "support/image_files.h"
 #include "support/level_files.h"
@@ -777,6 +778,8 @@ const UsageCase kUsageCases[] = {
     {{"grid", "add", "--tile", "32x", "a.png", "-o", "x.png"}, "32x"},
     {{"sheet", "dedupe", "--tile=0x8", "a.png", "-o", "x.png", "--remap-out", "r"}, "0x8"},
     {{"info", "--tile", "32x64x2", "a.png"}, "32x64x2"},
+    {{"sheet", "merge", "a.png", "b.png", "--flips", "-o", "x.png", "--remap-out", "x.remap"},
+     "--flips with --dedupe"},
     {{"grid", "add", "--gutter", "65", "a.png", "-o", "x.png"}, "--gutter"},
     {{"grid", "add", "--color", "nocolour", "a.png", "-o", "x.png"}, "nocolour"},
     {{"grid", "add", "a.png", "-o", "x.png", "--compression", "tiny"}, "tiny"},
@@ -1567,6 +1570,82 @@ TEST_F(LevelsRemapTest, TemplatesGoWithTheirMapsAndUnchangedFilesAreLeftAlone)
 // carry random flips: after sheet dedupe --flips, sheet prune, or both, each followed by levels
 // remap --remap, every cell shows the same pixels, each cell drawn here from the sheet as its flip
 // bits say. Prune keeps exactly the tiles the cells, objects and one animation show.
+// sheet merge: every tile of every sheet is found in the atlas where the remap says, turned as
+// it says (by mirrors only for tiles that are not square), whatever the shapes and flips; the
+// remap's tiles together show every atlas tile once the duplicates are merged.
+TEST_F(CommandLineTest, MergedSheetsShowEveryTileWhereTheRemapSays)
+{
+    std::mt19937 random(23);
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE(round);
+        const TileShape shape = round % 2 ? TileShape(6, 4) : TileShape(5);
+        const bool dedupe = round > 0, flips = round > 1;
+        // Three sheets, the later ones partly made of the earlier ones' tiles, some turned.
+        std::vector<QImage> sheets;
+        const auto tileOf = [&](const QImage& sheet, int t) {
+            const int columns = sheet.width() / shape.width;
+            return sheet.copy(t % columns * shape.width, t / columns * shape.height, shape.width,
+                              shape.height);
+        };
+        QStringList arguments{"sheet", "merge", "--tile", shapeText(shape)};
+        for (int n = 0; n < 3; ++n) {
+            const int columns = 2 + n, rows = 1 + n % 2;
+            QImage sheet(columns * shape.width, rows * shape.height, QImage::Format_RGB32);
+            for (int t = 0; t < columns * rows; ++t) {
+                QImage tile(shape.size(), QImage::Format_RGB32);
+                for (int y = 0; y < shape.height; ++y)
+                    for (int x = 0; x < shape.width; ++x)
+                        tile.setPixel(x, y, qRgb(int(random() % 256), n * 80, t * 9));
+                if (n > 0 && random() % 2)
+                    tile = turnedTile(tileOf(sheets[random() % sheets.size()], 0),
+                                      random() % 8 & (shape.square() ? 7u : 6u));
+                QPainter(&sheet).drawImage(t % columns * shape.width, t / columns * shape.height, tile);
+            }
+            sheets.push_back(sheet);
+            const QString name = QStringLiteral("m%1.png").arg(n);
+            saveSheet(sheet, path(name));
+            arguments << name;
+        }
+        if (dedupe)
+            arguments << "--dedupe";
+        if (flips)
+            arguments << "--flips";
+        const Finished merged = run(arguments + QStringList{"--columns", "3", "-o", "atlas.png",
+                                                            "--remap-out", "atlas.remap"});
+        ASSERT_EQ(merged.exitCode, 0) << describe(merged);
+        const RemapParseResult read = readRemapFile(path(QStringLiteral("atlas.remap")));
+        ASSERT_TRUE(read.file) << read.error.toStdString();
+        ASSERT_EQ(read.file->sheets.size(), 3u);
+        const QImage atlas = loadResult(path(QStringLiteral("atlas.png")));
+        const int atlasTiles = read.file->sheets.front().remap.newTileCount();
+        EXPECT_EQ(atlas.size(), QSize(3 * shape.width, (atlasTiles + 2) / 3 * shape.height));
+        int total = 0;
+        for (size_t n = 0; n < 3; ++n) {
+            const TileRemap& remap = read.file->sheets[n].remap;
+            EXPECT_EQ(QFileInfo(read.file->sheets[n].path).fileName(), QStringLiteral("m%1.png").arg(n));
+            ASSERT_EQ(remap.tileCount(), sheets[n].width() / shape.width * (sheets[n].height() / shape.height));
+            for (int t = 0; t < remap.tileCount(); ++t) {
+                EXPECT_TRUE(flips || remap.symmetry(size_t(t)).isIdentity());
+                EXPECT_EQ(turnedTile(tileOf(atlas, remap.newIndexOf[size_t(t)]), remap.symmetry(size_t(t)).bits()),
+                          tileOf(sheets[n], t).convertToFormat(atlas.format()))
+                    << "sheet " << n << " tile " << t;
+            }
+            total += remap.tileCount();
+        }
+        EXPECT_TRUE(dedupe ? atlasTiles < total : atlasTiles == total);
+        EXPECT_TRUE(merged.out.startsWith(QStringLiteral("3 sheets, %1 tiles → atlas.png: %2 tiles")
+                                              .arg(total)
+                                              .arg(atlasTiles)))
+            << describe(merged);
+    }
+    // The levels do not follow a merge yet: refused, nothing changed.
+    writeFileBytes(path("l.csv"), "0,1\n");
+    const Finished remap = run({"levels", "remap", "--remap", "atlas.remap", "l.csv", "--in-place"});
+    EXPECT_EQ(remap.exitCode, 1);
+    EXPECT_TRUE(remap.err.contains(QStringLiteral("merges 3 sheets"))) << describe(remap);
+    EXPECT_EQ(readFileBytes(path("l.csv")), QByteArray("0,1\n"));
+}
+
 // A remap file names the sheet it was made for (from its own folder), so that levels remap finds
 // that sheet's tileset among a map's others without --sheet.
 TEST_F(CommandLineTest, ARemapFindsItsSheetAmongAMapsTilesets)
