@@ -71,6 +71,33 @@ QString readTilesLine(const QList<QByteArray>& words, TileRemap& remap)
     return {};
 }
 
+// One tile's line into remap and symmetries: its new number and flips, or "dropped". Empty when
+// the line is one, otherwise why not.
+QString readTileLine(QByteArrayView line, const QList<QByteArray>& words, int32_t newTiles,
+                     TileRemap& remap, std::vector<TileSymmetry>& symmetries)
+{
+    if (words.size() == 1 && words[0] == kDropped) {
+        remap.newIndexOf.push_back(TileRemap::kDropped);
+        symmetries.push_back({});
+        return {};
+    }
+    const auto now = words.size() <= 2 ? smallNumber(words[0]) : std::nullopt;
+    const auto symmetry =
+        words.size() == 2 ? symmetryOf(words[1]) : std::optional(TileSymmetry());
+    if (!now || !symmetry)
+        return QStringLiteral("\"%1\" is not a tile number, a tile number and its flips (h, v, "
+                              "d), or \"dropped\"")
+            .arg(QString::fromUtf8(line.first(std::min<qsizetype>(line.size(), 40))));
+    if (*now >= newTiles)
+        return QStringLiteral("tile %1 becomes %2, but there are %3 new tiles")
+            .arg(remap.newIndexOf.size())
+            .arg(*now)
+            .arg(newTiles);
+    remap.newIndexOf.push_back(*now);
+    symmetries.push_back(*symmetry);
+    return {};
+}
+
 void writeTiles(const TileRemap& remap, QByteArray& text)
 {
     for (size_t tile = 0; tile < remap.newIndexOf.size(); ++tile) {
@@ -145,7 +172,6 @@ RemapParseResult parseRemapText(QByteArrayView text)
     qsizetype countLine = 2;  // version 2 names the atlas first
     int32_t newTiles = 0;
     int newColumns = 0;
-    std::vector<bool> turned;  // of each sheet
     std::vector<std::vector<TileSymmetry>> symmetries;
     bool expectTiles = false;  // a sheet's line was just read
     while (at < text.size()) {
@@ -170,15 +196,12 @@ RemapParseResult parseRemapText(QByteArrayView text)
             if (file.atlas.isEmpty())
                 return refuse(QStringLiteral("the second line names the atlas: \"atlas PATH\""));
         } else if (lineNumber == countLine) {
-            const auto count = words.size() == 2 ? smallNumber(words[0]) : std::nullopt;
-            const auto columns = words.size() == 2 ? smallNumber(words[1]) : std::nullopt;
-            if (!count || !columns || *columns == 0)
+            newTiles = words.size() == 2 ? smallNumber(words[0]).value_or(-1) : -1;
+            newColumns = words.size() == 2 ? smallNumber(words[1]).value_or(0) : 0;
+            if (newTiles < 0 || newColumns == 0)
                 return refuse(QStringLiteral("the %1 line holds the new tile count and the "
                                              "new column count, the columns at least 1")
-                                  .arg(version2 ? QStringLiteral("third")
-                                                : QStringLiteral("second")));
-            newTiles = *count;
-            newColumns = *columns;
+                                  .arg(version2 ? "third" : "second"));
             if (!version2)
                 file.sheets.push_back({});
         } else if (expectTiles) {
@@ -195,30 +218,11 @@ RemapParseResult parseRemapText(QByteArrayView text)
                 break;  // trailing empty lines
             return refuse(QStringLiteral("an empty line among the tiles"));
         } else {
-            TileRemap& remap = file.sheets.back().remap;
             symmetries.resize(file.sheets.size());
-            turned.resize(file.sheets.size(), false);
-            if (words.size() == 1 && words[0] == kDropped) {
-                remap.newIndexOf.push_back(TileRemap::kDropped);
-                symmetries.back().push_back({});
-                continue;
-            }
-            const auto now = words.size() <= 2 ? smallNumber(words[0]) : std::nullopt;
-            const auto symmetry =
-                words.size() == 2 ? symmetryOf(words[1]) : std::optional(TileSymmetry());
-            if (!now || !symmetry)
-                return refuse(QStringLiteral("\"%1\" is not a tile number, a tile number and "
-                                             "its flips (h, v, d), or \"dropped\"")
-                                  .arg(QString::fromUtf8(line.first(std::min<qsizetype>(
-                                      line.size(), 40)))));
-            if (*now >= newTiles)
-                return refuse(QStringLiteral("tile %1 becomes %2, but there are %3 new tiles")
-                                  .arg(remap.newIndexOf.size())
-                                  .arg(*now)
-                                  .arg(newTiles));
-            remap.newIndexOf.push_back(*now);
-            symmetries.back().push_back(*symmetry);
-            turned.back() = turned.back() || !symmetry->isIdentity();
+            if (const QString why = readTileLine(line, words, newTiles, file.sheets.back().remap,
+                                                 symmetries.back());
+                !why.isEmpty())
+                return refuse(why);
         }
     }
     if (lineNumber < countLine)
@@ -228,12 +232,12 @@ RemapParseResult parseRemapText(QByteArrayView text)
     if (file.sheets.empty())
         return refuse(QStringLiteral("the file names no sheet"));
     symmetries.resize(file.sheets.size());
-    turned.resize(file.sheets.size(), false);
     for (size_t i = 0; i < file.sheets.size(); ++i) {
         TileRemap& remap = file.sheets[i].remap;
         remap.newTiles = newTiles;
         remap.newColumnCount = newColumns;
-        if (turned[i])
+        if (std::any_of(symmetries[i].begin(), symmetries[i].end(),
+                        [](TileSymmetry g) { return !g.isIdentity(); }))
             remap.symmetryOf = std::move(symmetries[i]);
     }
     // What is wrong with the tiles as a whole goes against the line that counts the new ones.
