@@ -82,10 +82,8 @@ TileDuplicates findDuplicateTiles(const QImage& image, TileShape tile, TileShape
         return result;
     const size_t area = size_t(tile.area());
     // A tile that is not square is only ever mirrored: a quarter turn would change its shape.
-    std::vector<TileSymmetry> turns;
-    for (unsigned g = 0; g < (flips ? unsigned(TileSymmetry::kCount) : 1u); ++g)
-        if (tile.square() || TileSymmetry(g).keepsShape())
-            turns.push_back(TileSymmetry(g));
+    const std::vector<TileSymmetry> turns =
+        flips ? TileSymmetry::keepingShape(tile.square()) : std::vector<TileSymmetry>(1);
     const int symmetries = int(turns.size());
 
     // sourceIndex[g][i]: the pixel of a tile that shows at position i once it is turned by g.

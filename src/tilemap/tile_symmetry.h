@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 // One of the 8 ways a square tile can be shown turned over or round, in the three bits level
 // files keep beside a tile number: H mirrors left to right, V top to bottom, and D mirrors across
@@ -51,6 +52,16 @@ class TileSymmetry
     // Whether a tile keeps its shape when turned: only the mirrors do for tiles that are not
     // square (the diagonal, and with it the quarter turns, swaps width and height).
     constexpr bool keepsShape() const { return (bits_ & kD) == 0; }
+    // The symmetries that show a tile in its own shape, the identity first: all 8 for a square,
+    // the identity and the three mirrors otherwise.
+    static std::vector<TileSymmetry> keepingShape(bool square)
+    {
+        std::vector<TileSymmetry> turns;
+        for (unsigned g = 0; g < unsigned(kCount); ++g)
+            if (square || TileSymmetry(g).keepsShape())
+                turns.push_back(TileSymmetry(g));
+        return turns;
+    }
 
     // The pixel of a width x height tile that shows at (x, y) once the tile is turned. A turn
     // that does not keep the shape is for square tiles only.

@@ -29,4 +29,21 @@ TEST(TileSymmetry, AgreesWithMirroredPixels)
     }
 }
 
+// Dedupe turns a tile only by the symmetries that keep its shape: every one of a square, the
+// identity and the three mirrors of a tile that is not square, each once, the identity first.
+TEST(TileSymmetry, OnlyTheMirrorsKeepATileThatIsNotSquareInItsShape)
+{
+    const QImage tall(3, 5, QImage::Format_RGB32);
+    for (const bool square : {true, false}) {
+        const std::vector<TileSymmetry> turns = TileSymmetry::keepingShape(square);
+        ASSERT_EQ(turns.size(), square ? 8u : 4u);
+        EXPECT_TRUE(turns.front().isIdentity());
+        for (size_t a = 0; a < turns.size(); ++a) {
+            EXPECT_TRUE(square || turnedTile(tall, turns[a].bits()).size() == tall.size());
+            for (size_t b = 0; b < a; ++b)
+                EXPECT_NE(turns[a].bits(), turns[b].bits());
+        }
+    }
+}
+
 }  // namespace
