@@ -49,7 +49,7 @@ public:
     {
         return OutdatedSheetAnswer::Cancel;
     }
-    std::optional<TileSizeAnswer> askTileSize(int) override { return std::nullopt; }
+    std::optional<TileSizeAnswer> askTileSize(TileShape) override { return std::nullopt; }
     void showAbout(const QString&) override {}
     void showError(const QString& text) override { errors << text; }
     void showInfo(const QString&) override {}

@@ -57,7 +57,7 @@ TileRemap benchPacking()
         remap.newIndexOf.push_back(tile < 192 ? tile : (tile - 192) * 3 % 192);
         remap.symmetryOf.push_back(TileSymmetry(tile < 192 ? 0u : unsigned(tile) % 8u));
     }
-    return *parseRemapText(writeRemapText(remap)).remap;
+    return *parseRemapText(writeRemapText(RemapFile{{}, {RemapSheet{{}, remap}}})).single();
 }
 
 // Gids of the sheet (first gid 1, flipped now and then), another tileset and empty cells.
