@@ -40,6 +40,7 @@ enum class Option {
     Columns,
     RemapOut,
     Remap,
+    TilesetOut,
     UsedBy,
     TileProperty,
     Compression,
@@ -95,6 +96,7 @@ struct CommandOptions {
     QString mapOut;     // where the map after the moves is written; empty: nowhere
     QString remapOut;   // where the remap of a sheet command is written
     QString remapPath;  // the remap file levels remap follows instead of a map
+    QString tilesetOut; // where the atlas's tileset goes when levels follow a merge
     bool flips = false;  // a tile turned by a symmetry counts as the same tile
     bool dedupe = false; // identical tiles become one (sheet merge)
     int columns = 0;     // tile columns of a packed result; 0: the input's

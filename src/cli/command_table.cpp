@@ -212,7 +212,7 @@ const std::array kCommands{
         "The remap file R (see README, \"Remap files\") names the atlas and each sheet, and says\n"
         "where each of a sheet's tiles went and how it is turned. It prints what it did:\n"
         "\"3 sheets, 1792 tiles → atlas.png: 1714 tiles (78 duplicates merged)\". levels remap\n"
-        "carries the remap of one sheet; the levels do not follow a merge of several yet.\n"
+        "--remap R then gives the maps one tileset of the atlas in place of the merged ones.\n"
         "\n"
         "Examples:\n"
         "  tilegrid sheet merge ground.png trees.png -o atlas.png --remap-out atlas.remap\n"
@@ -260,6 +260,8 @@ const std::array kCommands{
         "  tilegrid sheet prune beach.png --used-by levels/*.tmx -o beach-small.png \\\n"
         "      --remap-out beach.remap\n"
         "  tilegrid levels remap --remap beach.remap levels/*.tmx --in-place\n"
+        "  tilegrid levels remap --remap atlas.remap --tileset-out tilesets/atlas.tsx \\\n"
+        "      maps/*.tmx --in-place\n"
         "  tilegrid sheet prune --tile 32 --in-place art.png --used-by world.tmj town.csv \\\n"
         "      --first-id 1 --remap-out art.remap\n"
         "  tilegrid sheet prune tiles.png --used-by game.ldtk -o small.png --remap-out t.remap\n",
@@ -270,7 +272,7 @@ const std::array kCommands{
     CommandSpec{
         "levels", "remap",
         "[--map M | --remap R] [--margin M] [--spacing S] [--sheet SHEET] [--grid added|removed] "
-        "[--first-id 0|1] [--tile-property NAME] LEVEL... OUTPUT",
+        "[--first-id 0|1] [--tile-property NAME] [--tileset-out FILE] LEVEL... OUTPUT",
         "carry a rearrangement, packing or extrusion of the sheet into the levels made against it",
         "Renumbers the tiles that levels made against the sheet name, so that every cell shows\n"
         "the same picture with the sheet arranged as the map file M says (the window's Map\n"
@@ -302,6 +304,20 @@ const std::array kCommands{
         "different; the message names what differs), data of a turned tile that no unturned\n"
         "tile merged with it carries too (its collision shapes would need turning), and an\n"
         "animation frame that shows a dropped or turned tile.\n"
+        "\n"
+        "A remap file that sheet merge wrote names several sheets and their atlas. In each TMX\n"
+        "map, the tilesets that show merged sheets become one tileset of the atlas, at the\n"
+        "first gid of the first of them, and every cell and tile object keeps its picture and\n"
+        "flips. The atlas's tileset gathers their per-tile data (<tile> entries with their\n"
+        "properties, animations and collision shapes, renumbered; Wang sets) and is embedded\n"
+        "where they were embedded; where they were files of their own it is written once, as\n"
+        "--tileset-out FILE (required then), and the maps name it; the old files stay as they\n"
+        "are. The map's other tilesets keep their first gids unless the atlas's overlap them;\n"
+        "then they move after the others, with their cells. Refused, the map left as it was:\n"
+        "tiles of two sheets that become one atlas tile with different data (or data against\n"
+        "none), two Wang sets of one name, a template that shows a merged sheet, and a CSV\n"
+        "level unless --sheet names the one merged sheet it shows. Tileset and template files\n"
+        "given themselves are skipped; other formats do not follow a merge yet.\n"
         "\n"
         "--tile-property NAME (may repeat; * matches any text: --tile-property\n"
         "'animation-frame*') names the properties of the sheet tileset's tiles in TMX, TSX,\n"
@@ -352,14 +368,16 @@ const std::array kCommands{
         "  tilegrid levels remap --map sheet.zeko-map levels/*.tmx --in-place\n"
         "  tilegrid levels remap --map sheet.zeko-map --sheet tiles.png --out-dir new world.tmj\n"
         "  tilegrid levels remap --remap beach.remap levels/*.tmx --in-place\n"
+        "  tilegrid levels remap --remap atlas.remap --tileset-out tilesets/atlas.tsx \\\n"
+        "      maps/*.tmx --in-place\n"
         "  tilegrid levels remap --map sheet.zeko-map --sheet tiles.png world.ldtk --in-place\n"
         "  tilegrid levels remap --map sheet.zeko-map --grid added --first-id 1 level1.csv \\\n"
         "      -o level1-new.csv\n"
         "  tilegrid grid extrude --px 1 tiles.png --in-place\n"
         "  tilegrid levels remap --margin 1 --spacing 2 levels/*.tmx --in-place\n",
-        OptionSet{Option::Map, Option::Remap, Option::Margin, Option::Spacing, Option::Sheet, Option::Grid,
-                  Option::FirstId, Option::TileProperty, Option::Output, Option::OutDir,
-                  Option::InPlace},
+        OptionSet{Option::Map, Option::Remap, Option::Margin, Option::Spacing, Option::Sheet,
+                  Option::Grid, Option::FirstId, Option::TileProperty, Option::TilesetOut,
+                  Option::Output, Option::OutDir, Option::InPlace},
         InputCount::OneRun, OutputKind::Levels, remapLevelsJob, checkLevelRemap},
     CommandSpec{
         "info", "", "IN... [--tile N|WxH] [--gutter G]",

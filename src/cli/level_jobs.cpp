@@ -7,6 +7,7 @@
 #include "document/file_identity.h"
 #include "document/file_messages.h"
 #include "document/sheet_files.h"
+#include "level/atlas_merge.h"
 #include "level/level_remap.h"
 #include "level/remap_file.h"
 
@@ -52,6 +53,9 @@ LevelOutputPath levelTargets(const CommandOptions& options, const Job& job,
     };
 }
 
+JobResult reportRun(const CommandOptions& options, const LevelRemapRun& run);
+JobResult followMerge(const CommandOptions& options, const Job& job, const RemapFile& file);
+
 }  // namespace
 
 JobResult remapLevelsJob(const CommandOptions& options, const Job& job)
@@ -66,12 +70,7 @@ JobResult remapLevelsJob(const CommandOptions& options, const Job& job)
         if (!read.file)
             return JobResult{read.error, QString()};
         if (!read.single())
-            return JobResult{QStringLiteral("%1 merges %2 sheets into one atlas; levels remap "
-                                            "carries the remap of one sheet, so no level was "
-                                            "changed.")
-                                 .arg(quotedPath(options.remapPath))
-                                 .arg(read.file->sheets.size()),
-                             QString()};
+            return followMerge(options, job, *read.file);
         remap = *read.single();
         namedSheet = read.file->sheets.front().path;
     } else if (options.mapPath.isEmpty()) {
@@ -95,8 +94,14 @@ JobResult remapLevelsJob(const CommandOptions& options, const Job& job)
     if (levels.sheet.isEmpty() && !namedSheet.isEmpty())
         levels.sheet =
             QFileInfo::exists(namedSheet) ? namedSheet : QFileInfo(namedSheet).fileName();
-    const LevelRemapRun run =
-        remapLevelFiles(job.inputs, remap, levels, levelTargets(options, job, levels));
+    return reportRun(options, remapLevelFiles(job.inputs, remap, levels,
+                                              levelTargets(options, job, levels)));
+}
+
+namespace {
+
+JobResult reportRun(const CommandOptions& options, const LevelRemapRun& run)
+{
     if (!run.error.isEmpty())
         return JobResult{run.error, QString()};
 
@@ -113,6 +118,27 @@ JobResult remapLevelsJob(const CommandOptions& options, const Job& job)
         report += run.summary() + QLatin1Char('\n');
     return JobResult{failures.join(QLatin1Char('\n')), report};
 }
+
+// The maps of several sheets merged into one atlas take one tileset of the atlas.
+JobResult followMerge(const CommandOptions& options, const Job& job, const RemapFile& file)
+{
+    if (options.margin || options.spacing)
+        return JobResult{QStringLiteral("--margin and --spacing do not go with the remap of a "
+                                        "merge; the atlas's tileset takes the sheets' own."),
+                         QString()};
+    AtlasMerge merge;
+    merge.atlas = QFileInfo(file.atlas).absoluteFilePath();
+    if (!options.tilesetOut.isEmpty())
+        merge.tilesetOut = QFileInfo(options.tilesetOut).absoluteFilePath();
+    for (const RemapSheet& sheet : file.sheets)
+        merge.sheets.push_back({QFileInfo(sheet.path).absoluteFilePath(), sheet.remap});
+    LevelRemapOptions levels = levelRemapOptions(options);
+    levels.merge = &merge;
+    return reportRun(options, remapLevelFiles(job.inputs, merge.sheets.front().remap, levels,
+                                              levelTargets(options, job, levels)));
+}
+
+}  // namespace
 
 LevelRemapOptions levelRemapOptions(const CommandOptions& options)
 {

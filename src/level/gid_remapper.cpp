@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
-GidRemapper::GidRemapper(const std::vector<TilesetFacts>& tilesets,
-                         const std::vector<bool>& isSheet, const TileRemap& remap,
-                         std::vector<uint8_t>* named)
-    : remap_(remap), named_(named)
+namespace {
+constexpr int64_t kIdLimit = int64_t(~GidRemapper::kFlagBits) + 1;
+}  // namespace
+
+std::vector<const TilesetFacts*> GidRemapper::ordered(const std::vector<TilesetFacts>& tilesets)
 {
-    constexpr int64_t kIdLimit = int64_t(~kFlagBits) + 1;
     std::vector<const TilesetFacts*> order;
     for (const TilesetFacts& tileset : tilesets)
         order.push_back(&tileset);
@@ -19,15 +19,24 @@ GidRemapper::GidRemapper(const std::vector<TilesetFacts>& tilesets,
             problem_ = QStringLiteral("the tileset %1 starts at gid %2, outside 1 to %3")
                            .arg(tileset.label(), QString::number(tileset.firstGid),
                                 QString::number(kIdLimit - 1));
-            return;
+            return {};
         }
         if (i > 0 && order[i - 1]->firstGid == tileset.firstGid) {
             problem_ =
                 QStringLiteral("the tilesets %1 and %2 both start at gid %3")
                     .arg(order[i - 1]->label(), tileset.label(), QString::number(tileset.firstGid));
-            return;
+            return {};
         }
     }
+    return order;
+}
+
+GidRemapper::GidRemapper(const std::vector<TilesetFacts>& tilesets,
+                         const std::vector<bool>& isSheet, const TileRemap& remap,
+                         std::vector<uint8_t>* named)
+    : named_(named)
+{
+    const std::vector<const TilesetFacts*> order = ordered(tilesets);
     for (size_t i = 0; i < order.size(); ++i) {
         const size_t index = size_t(order[i] - tilesets.data());
         if (!isSheet[index])
@@ -45,8 +54,38 @@ GidRemapper::GidRemapper(const std::vector<TilesetFacts>& tilesets,
                                 QString::number(end - 1), QString::number(owned));
             return;
         }
-        ranges_.push_back(
-            {uint32_t(tileset.firstGid), uint32_t(end), uint32_t(owned), tileset.label()});
+        ranges_.push_back({uint32_t(tileset.firstGid), uint32_t(end), uint32_t(owned),
+                           tileset.label(), &remap, uint32_t(tileset.firstGid)});
+    }
+}
+
+GidRemapper::GidRemapper(const std::vector<TilesetFacts>& tilesets,
+                         const std::vector<const TileRemap*>& remaps, uint32_t atlasFirst,
+                         const std::vector<int64_t>& newFirst)
+    : named_(nullptr)
+{
+    const std::vector<const TilesetFacts*> order = ordered(tilesets);
+    for (size_t i = 0; i < order.size(); ++i) {
+        const size_t index = size_t(order[i] - tilesets.data());
+        const TilesetFacts& tileset = *order[i];
+        const TileRemap* remap = remaps[index];
+        const int64_t owned = i + 1 < order.size() ? order[i + 1]->firstGid : kIdLimit;
+        if (!remap && newFirst[index] == tileset.firstGid)
+            continue;
+        const int64_t end = remap ? tileset.firstGid + (leavesOutPadding(tileset, *remap)
+                                                            ? tileset.knownTileCount()
+                                                            : int64_t(remap->tileCount()))
+                                  : owned;
+        if (end > owned) {
+            problem_ = QStringLiteral("the tileset %1 (gids %2 to %3) overlaps the next tileset, "
+                                      "which starts at gid %4")
+                           .arg(tileset.label(), QString::number(tileset.firstGid),
+                                QString::number(end - 1), QString::number(owned));
+            return;
+        }
+        ranges_.push_back({uint32_t(tileset.firstGid), uint32_t(end), uint32_t(owned),
+                           tileset.label(), remap,
+                           remap ? atlasFirst : uint32_t(newFirst[index])});
     }
 }
 
@@ -54,6 +93,13 @@ QString GidRemapper::beyondReason(uint32_t gid) const
 {
     const uint32_t id = gid & ~kFlagBits;
     for (const Range& range : ranges_) {
+        if (!range.remap && id >= range.first && id < range.owned)
+            return QStringLiteral("gid %1 of the tileset %2 would lie beyond gid %3 once the "
+                                  "tileset moves to start at gid %4")
+                .arg(id)
+                .arg(range.label)
+                .arg(~kFlagBits)
+                .arg(range.newFirst);
         if (id >= range.first && id < range.end)
             return QStringLiteral("gid %1 names tile %2 of the tileset %3, which is dropped")
                 .arg(id)

@@ -22,6 +22,11 @@ class GidRemapper
     // sheet tile that map() meets is marked there.
     GidRemapper(const std::vector<TilesetFacts>& tilesets, const std::vector<bool>& isSheet,
                 const TileRemap& remap, std::vector<uint8_t>* named = nullptr);
+    // A merge into an atlas: a tileset with a remap names atlas tiles from atlasFirst on; any
+    // other keeps its tiles, which start at newFirst[t] (its own first gid when it stays).
+    GidRemapper(const std::vector<TilesetFacts>& tilesets,
+                const std::vector<const TileRemap*>& remaps, uint32_t atlasFirst,
+                const std::vector<int64_t>& newFirst);
 
     // Empty when the tilesets' gid ranges can be told apart, otherwise why not.
     const QString& problem() const { return problem_; }
@@ -36,16 +41,23 @@ class GidRemapper
                 if (id >= range.end)
                     return false;
                 const uint32_t tile = id - range.first;
+                if (!range.remap) {
+                    if (uint64_t(range.newFirst) + tile > ~kFlagBits)
+                        return false;
+                    result = (gid & kFlagBits) | (range.newFirst + tile);
+                    return true;
+                }
                 if (named_)
                     (*named_)[tile] = 1;
-                const int32_t now = remap_.newIndexOf[tile];
+                const int32_t now = range.remap->newIndexOf[tile];
                 if (now < 0)
                     return false;
                 // The cell showed its turn of the old tile, which is the new tile turned by the
                 // tile's symmetry: both turns, the tile's first.
                 const TileSymmetry turn =
-                    TileSymmetry::ofGid(gid).after(remap_.symmetry(tile));
-                result = (gid & kOtherFlagBits) | turn.gidBits() | (range.first + uint32_t(now));
+                    TileSymmetry::ofGid(gid).after(range.remap->symmetry(tile));
+                result =
+                    (gid & kOtherFlagBits) | turn.gidBits() | (range.newFirst + uint32_t(now));
                 return true;
             }
         }
@@ -62,9 +74,13 @@ class GidRemapper
         uint32_t end;    // one past its last tile
         uint32_t owned;  // one past the last gid it owns: the next tileset's first gid
         QString label;
+        const TileRemap* remap;  // null: the tiles only move to start at newFirst
+        uint32_t newFirst;
     };
+    // The tilesets by first gid; empty with problem_ when two cannot be told apart.
+    std::vector<const TilesetFacts*> ordered(const std::vector<TilesetFacts>& tilesets);
+
     std::vector<Range> ranges_;
-    const TileRemap& remap_;
     std::vector<uint8_t>* named_;
     QString problem_;
 };

@@ -2,12 +2,34 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QString>
+#include <cstdint>
 #include <vector>
 
 #include "level/text_splice.h"
 #include "tilemap/tile_symmetry.h"
 
 struct TilesetSite;
+
+// The one tileset of an atlas that replaces a map's tilesets of the sheets merged into it.
+struct AtlasTileset {
+    int64_t firstGid = 0;  // 0: the tileset is a file of its own
+    QString source;        // set: only a reference to that file (relative), with firstGid
+    QString name;
+    QString image;         // relative to the file that holds the tileset
+    int64_t tileWidth = 0;
+    int64_t tileHeight = 0;
+    int64_t margin = 0;
+    int64_t spacing = 0;
+    int64_t tileCount = 0;
+    int64_t columns = 0;
+    int64_t imageWidth = 0;
+    int64_t imageHeight = 0;
+    std::vector<QByteArray> tiles;     // its per-tile entries as written, in tile order
+    std::vector<QByteArray> wangSets;  // its Wang sets as written
+    QByteArray terrains;               // an older file's terrain types as written, or empty
+    QByteArray indent;                 // the blanks before the tileset's own line
+};
 
 // How a format writes its own text, for the changes that are more than a new number.
 class LevelEdits
@@ -18,6 +40,10 @@ class LevelEdits
     // from the others.
     virtual void removeEntries(const TilesetSite& site, const std::vector<bool>& removed,
                                const QByteArray& bytes, TextSplice& splice) const = 0;
+    // The text of an atlas tileset, or empty when the format cannot write one yet.
+    virtual QByteArray atlasTileset(const AtlasTileset&) const { return {}; }
+    // Takes a tileset out of a map, with what separates it from the others.
+    virtual void removeTileset(const TilesetSite&, const QByteArray&, TextSplice&) const {}
     // A value's text as it reads, the format's escapes undone; false when it cannot be read.
     virtual bool plainText(QByteArrayView written, QByteArray& plain) const;
 

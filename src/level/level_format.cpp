@@ -45,9 +45,9 @@ ExternalTileset LevelFormat::readTilesets(const QByteArray& bytes, const QString
     const LevelContext context{none, options, path, QFileInfo(path).absolutePath(), noReader, {}};
     if (!scan(bytes, context, sites, problem))
         return {
-            {}, QStringLiteral("%1: %2").arg(linePlace(bytes, problem.at), problem.why), {}, {}};
+            {}, QStringLiteral("%1: %2").arg(linePlace(bytes, problem.at), problem.why), {}, {}, {}};
     if (!sites.isTemplate && (!sites.isTileset || sites.tilesets.empty()))
-        return {{}, QStringLiteral("it is a map, not a tileset"), {}, {}};
+        return {{}, QStringLiteral("it is a map, not a tileset"), {}, {}, {}};
     if (sites.tilesets.empty())
         return result;
     result.facts = sites.tilesets.front().facts;

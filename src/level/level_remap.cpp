@@ -105,7 +105,7 @@ class SharedFiles
                                                ? QStringLiteral("it is a template, not a tileset")
                                                : tileset.error),
                 {},
-                {}};
+                {}, {}};
         if (!named.isEmpty()) {
             // A template counts its gid from its own first gid in the tileset file it names.
             const ExternalTileset used = read(named, false).tileset;
@@ -191,7 +191,9 @@ class Run
     {
         // What went wrong with the file is told inside a sentence about the map.
         return [this](const QString& path) {
-            ExternalTileset tileset = shared_.read(path).tileset;
+            const SharedFiles::Entry& entry = shared_.read(path);
+            ExternalTileset tileset = entry.tileset;
+            tileset.text = entry.bytes;
             tileset.error = asReason(tileset.error);
             return tileset;
         };
@@ -326,10 +328,38 @@ class Run
                 writing.push_back(&part);
             }
         }
+        std::vector<std::pair<QString, QByteArray>> created;
+        for (Part& part : parts) {
+            for (const auto& [path, text] : part.remapped.created) {
+                const QString key = fileIdentity(path);
+                if (const auto before = created_.find(key); before != created_.end()) {
+                    if (before->second != text)
+                        return fail(parts, part,
+                                    QStringLiteral("the atlas's tileset it needs differs from the "
+                                                   "one written to %1 before in this run, since "
+                                                   "it names other tilesets of the merged "
+                                                   "sheets; remap it with another --tileset-out")
+                                        .arg(quotedPath(path)));
+                    continue;
+                }
+                if (targets.count(key) || written_.count(key))
+                    return fail(parts, part,
+                                QStringLiteral("the atlas's tileset would overwrite %1, which "
+                                               "this run writes too")
+                                    .arg(quotedPath(path)));
+                created.emplace_back(key, text);
+                if (contentOf(path) != std::optional(text)) {
+                    files.push_back({path, text});
+                    writing.push_back(&part);
+                }
+            }
+        }
         qsizetype failed = -1;
         const QString error = writeFilesTogether(files, &failed);
         if (!error.isEmpty())
             return fail(parts, *writing[size_t(failed)], asReason(error));
+        for (auto& [key, text] : created)
+            created_.emplace(key, text);
         for (Part& part : parts) {
             done_.insert(fileIdentity(part.path));
             written_.insert(fileIdentity(part.target));
@@ -370,6 +400,7 @@ class Run
     std::set<QString> done_;         // files remapped (or tried) in this run
     std::set<QString> failedShared_; // tileset and template files whose remap or write failed
     std::set<QString> written_;      // outputs written in this run
+    std::map<QString, QByteArray> created_;  // new files written in this run, by identity
 };
 
 } // namespace
@@ -441,7 +472,7 @@ LevelBytesResult remapLevelText(const QByteArray& bytes, const QString& path,
     result.reason = levelFileTooLarge(bytes.size());
     if (!result.reason.isEmpty())
         return result;
-    const QString unfit = remap.check();
+    const QString unfit = options.merge ? QString() : remap.check();
     if (!unfit.isEmpty()) {
         result.reason = QStringLiteral("the tile map is no rearrangement: %1").arg(unfit);
         return result;
@@ -478,7 +509,7 @@ ExternalTileset readTilesetFacts(const QByteArray& bytes, const QString& path)
 {
     const LevelFormat* format = levelFormatOf(path, bytes);
     return format ? format->readTilesets(bytes, path)
-                  : ExternalTileset{{}, notATilesetFile(), {}, {}};
+                  : ExternalTileset{{}, notATilesetFile(), {}, {}, {}};
 }
 
 QStringList LevelBytesResult::carriedOf(CarriedFile::Kind kind) const
@@ -575,7 +606,7 @@ LevelRemapRun remapLevelFiles(const QStringList& paths, const TileRemap& remap,
                               const LevelRemapOptions& options, const LevelOutputPath& output)
 {
     LevelRemapRun run;
-    const QString unfit = remap.check();
+    const QString unfit = options.merge ? QString() : remap.check();
     if (!unfit.isEmpty()) {
         run.error = QStringLiteral("The tile map cannot be applied to levels: %1.").arg(unfit);
         return run;

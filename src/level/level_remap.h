@@ -20,6 +20,8 @@
 #include "level/tile_remap.h"
 #include "level/tileset_facts.h"
 
+struct AtlasMerge;
+
 // The sheet's tiles that levels name, as a run that changes nothing finds them.
 struct TileUse {
     std::vector<uint8_t> named; // tile -> 1 when a cell or tile object shows it
@@ -47,6 +49,8 @@ struct LevelRemapOptions {
     // A sheet named by a path that a level's tilesets do not show is still the one image of its
     // file name there (the window asks first whether that image holds the sheet).
     bool sheetOrByName = false;
+    // A merge of several sheets into one atlas: when set, the remap given is not used.
+    const AtlasMerge* merge = nullptr;
 };
 
 // Whether a property called name is one of patterns ('*' matching any text, nothing else special).
@@ -87,6 +91,7 @@ struct ExternalTileset {
     // A file that defines several tilesets for other files (each with its key), such as a project
     // for its level files.
     std::vector<TilesetFacts> tilesets;
+    QByteArray text; // the file's text, when it was read
 };
 // Gives the tileset stored in, or named by, the file at an absolute path.
 using ExternalTilesetReader = std::function<ExternalTileset(const QString& path)>;
@@ -113,6 +118,8 @@ struct LevelBytesResult {
     std::vector<CarriedFile> carried;
     bool othersRead = false; // other files may read this one (a tileset, a template, a project)
     QString sheetImage;      // Updated: the sheet's image (see LevelFileResult)
+    // New files written with this one, all or nothing (absolute path, text): an atlas's tileset.
+    std::vector<std::pair<QString, QByteArray>> created;
 
     QStringList carriedOf(CarriedFile::Kind kind) const;
 };

@@ -242,25 +242,18 @@ LevelBytesResult failedAt(const QByteArray& bytes, const Problem& problem)
 
 namespace {
 
-// The tilesets a file's sites count in: its own (with their sites) and those it names in other
-// files, then the tilesets of its templates' tiles.
-struct Tilesets {
-    std::vector<TilesetFacts> facts;
-    std::vector<const TilesetSite*> sites;  // null for a tileset only read from another file
-    std::vector<QString> problems;          // what is wrong with a tileset file
-    std::vector<TilesetFacts> templates;
-};
-
 ExternalTileset readFile(const LevelContext& context, const QString& file)
 {
     return context.readTileset
                ? context.readTileset(file)
                : ExternalTileset{{}, QStringLiteral("%1 is not read here").arg(quotedPath(file)),
-                                 {}, {}};
+                                 {}, {}, {}};
 }
 
-std::optional<LevelBytesResult> readTilesets(const LevelSites& sites, const QByteArray& bytes,
-                                             const LevelContext& context, Tilesets& found)
+}  // namespace
+
+std::optional<LevelBytesResult> readLevelTilesets(const LevelSites& sites, const QByteArray& bytes,
+                                                  const LevelContext& context, LevelTilesets& found)
 {
     for (const TilesetSite& site : sites.tilesets) {
         TilesetFacts tileset = site.facts;
@@ -304,6 +297,8 @@ std::optional<LevelBytesResult> readTilesets(const LevelSites& sites, const QByt
     return std::nullopt;
 }
 
+namespace {
+
 QString imageOf(const TilesetFacts& tileset)
 {
     return pathFrom(tileset.folder, tileset.image);
@@ -312,7 +307,7 @@ QString imageOf(const TilesetFacts& tileset)
 // Which tilesets show the sheet. A template's tile is the sheet's when its tileset shows the
 // image the map's own tilesets were found to show; only a map whose own tilesets do not show the
 // sheet goes by its templates alone. A template of another sheet is left as it is.
-SheetChoice chooseAmong(const Tilesets& tilesets, const LevelSites& sites,
+SheetChoice chooseAmong(const LevelTilesets& tilesets, const LevelSites& sites,
                         const LevelRemapOptions& options, LevelBytesResult& result)
 {
     SheetChoice choice = chooseSheet(tilesets.facts, options.sheet, options.sheetOrByName);
@@ -344,7 +339,7 @@ SheetChoice chooseAmong(const Tilesets& tilesets, const LevelSites& sites,
 
 // Checks one of the sheet's tilesets and rewrites it (its per-tile data, geometry and caches);
 // a tileset file of its own only goes along.
-std::optional<LevelBytesResult> remapSheetTileset(size_t t, Tilesets& tilesets,
+std::optional<LevelBytesResult> remapSheetTileset(size_t t, LevelTilesets& tilesets,
                                                   const QByteArray& bytes,
                                                   const LevelContext& context,
                                                   const LevelEdits& edits,
@@ -391,15 +386,12 @@ std::optional<LevelBytesResult> remapSheetTileset(size_t t, Tilesets& tilesets,
     return std::nullopt;
 }
 
-// Rewrites the gids of the cells and tile objects.
-std::optional<LevelBytesResult> remapCells(const LevelSites& sites, const QByteArray& bytes,
-                                           const Tilesets& tilesets, const SheetChoice& choice,
-                                           const TileRemap& remap, TileUse* use,
-                                           LevelBytesResult& result, TextSplice& splice)
+}  // namespace
+
+std::optional<LevelBytesResult> remapLevelGids(const LevelSites& sites, const QByteArray& bytes,
+                                               const GidRemapper& gids, LevelBytesResult& result,
+                                               TextSplice& splice)
 {
-    const GidRemapper gids(tilesets.facts, choice.isSheet, remap, use ? &use->named : nullptr);
-    if (!gids.problem().isEmpty())
-        return failedWith(gids.problem());
     if (auto refused = refuseOversized(sites, bytes))
         return *refused;
     Problem problem;
@@ -427,8 +419,6 @@ std::optional<LevelBytesResult> remapCells(const LevelSites& sites, const QByteA
     }
     return std::nullopt;
 }
-
-}  // namespace
 
 LevelBytesResult remapBareNumbers(const LevelSites& sites, const QByteArray& bytes,
                                   const LevelContext& context)
@@ -508,6 +498,8 @@ LevelBytesResult remapBareNumbers(const LevelSites& sites, const QByteArray& byt
 LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
                             const LevelContext& context)
 {
+    if (context.options.merge)
+        return mergeSites(sites, bytes, context);
     if (sites.bare)
         return remapBareNumbers(sites, bytes, context);
     const TileRemap& remap = context.remap;
@@ -516,8 +508,8 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
                 memoryShortfall(levelMemoryNeed(bytes.size(), int64_t(sites.placed.size())));
             !shortfall.isEmpty())
             return failedWith(shortfall);
-    Tilesets tilesets;
-    if (auto failed = readTilesets(sites, bytes, context, tilesets))
+    LevelTilesets tilesets;
+    if (auto failed = readLevelTilesets(sites, bytes, context, tilesets))
         return *failed;
     LevelBytesResult result;
     result.isTileset = sites.isTileset;
@@ -545,9 +537,13 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
                                                  splice, sheets))
                 return *failed;
     TileUse* use = context.options.use;
-    if (sites.byGid && !sites.isTileset && !remap.keepsIds)
-        if (auto failed = remapCells(sites, bytes, tilesets, choice, remap, use, result, splice))
+    if (sites.byGid && !sites.isTileset && !remap.keepsIds) {
+        const GidRemapper gids(tilesets.facts, choice.isSheet, remap, use ? &use->named : nullptr);
+        if (!gids.problem().isEmpty())
+            return failedWith(gids.problem());
+        if (auto failed = remapLevelGids(sites, bytes, gids, result, splice))
             return *failed;
+    }
     if (auto problem = remapKeyedSites(sites, bytes, remap, sheets, use, result, splice))
         return failedAt(bytes, *problem);
     for (const QString& file : sites.levelFiles)

@@ -57,6 +57,15 @@ struct EntryContainer {
 struct TilesetSite {
     TilesetFacts facts;
     qsizetype at = 0; // where the tileset starts
+    Span whole;       // the whole tileset, where the format keeps it apart
+    Span firstGid;    // the first gid's value, in a map
+    // Its Wang sets (and an older file's terrain types) as written, each with its name.
+    struct Set {
+        QString name;
+        Span whole;
+        bool terrains = false;  // the terrain types, which the tiles name by their place
+    };
+    std::vector<Set> sets;
     std::vector<TileIdSite> ids;
     std::vector<TileEntry> entries;
     std::vector<EntryContainer> containers;
@@ -218,6 +227,28 @@ struct LevelContext {
     const ExternalTilesetReader& readTileset;
     QString carriedBy; // the file this one goes along with (its map, its project); empty if none
 };
+
+// The tilesets a file's sites count in: its own (with their sites) and those it names in other
+// files, then the tilesets of its templates' tiles.
+struct LevelTilesets {
+    std::vector<TilesetFacts> facts;
+    std::vector<const TilesetSite*> sites;  // null for a tileset only read from another file
+    std::vector<QString> problems;          // what is wrong with a tileset file
+    std::vector<TilesetFacts> templates;
+};
+std::optional<LevelBytesResult> readLevelTilesets(const LevelSites& sites, const QByteArray& bytes,
+                                                  const LevelContext& context,
+                                                  LevelTilesets& found);
+
+class GidRemapper;
+// Rewrites the gids of the cells and tile objects as gids says.
+std::optional<LevelBytesResult> remapLevelGids(const LevelSites& sites, const QByteArray& bytes,
+                                               const GidRemapper& gids, LevelBytesResult& result,
+                                               TextSplice& splice);
+
+// Carries a map through a merge of several sheets into one atlas (context.options.merge).
+LevelBytesResult mergeSites(const LevelSites& sites, const QByteArray& bytes,
+                            const LevelContext& context);
 
 // Reads a tileset's value at span (the whole number the format wrote, signed where allowSign)
 // into target when it lies in [0, 2^31); otherwise target becomes -1 and, unless one is noted

@@ -46,6 +46,16 @@ QByteArray TextSplice::apply(QByteArrayView original) const
     return out;
 }
 
+QByteArray TextSplice::applyWithin(QByteArrayView original, Span span) const
+{
+    TextSplice inside;
+    for (const Edit& edit : edits_)
+        if (edit.begin >= span.begin && edit.end <= span.end)
+            inside.replace({edit.begin - span.begin, edit.end - span.begin},
+                           QByteArrayView(pool_).sliced(edit.textBegin, edit.textSize));
+    return inside.apply(original.sliced(span.begin, span.size()));
+}
+
 void StretchWriter::replaceNumber(Span span, int64_t value)
 {
     if (begin_ < 0) {

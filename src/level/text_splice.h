@@ -25,6 +25,8 @@ class TextSplice
 
     bool isEmpty() const { return edits_.empty(); }
     QByteArray apply(QByteArrayView original) const;
+    // The text of span once the replacements inside it are made (those outside are not).
+    QByteArray applyWithin(QByteArrayView original, Span span) const;
 
   private:
     struct Edit {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QCryptographicHash>
+#include <QXmlStreamReader>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -14,6 +16,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <numeric>
 #include <random>
 #include <set>
@@ -1638,11 +1641,285 @@ TEST_F(CommandLineTest, MergedSheetsShowEveryTileWhereTheRemapSays)
                                               .arg(atlasTiles)))
             << describe(merged);
     }
-    // The levels do not follow a merge yet: refused, nothing changed.
+}
+
+namespace {
+
+// What a map's cells and tile objects show, read here with a plain XML reader: each one's
+// pixels as its flip bits turn them, and the data its tileset keeps for its tile (properties,
+// the pictures of its animation frames, its Wang ids).
+struct MapLook {
+    std::vector<QImage> pixels;
+    std::vector<QString> data;
+    int tilesets = 0;
+};
+
+MapLook lookOfMap(const QString& file)
+{
+    struct Tileset {
+        int64_t first = 0;
+        QImage image;
+        int width = 0, height = 0;
+        std::map<int64_t, QStringList> data;
+        std::map<int64_t, std::vector<int64_t>> frames;
+    };
+    std::vector<Tileset> tilesets;
+    std::vector<uint32_t> gids;
+    // Reads a tileset's own elements, from the map or from its file.
+    const auto readTileset = [](QXmlStreamReader& xml, const QString& folder, Tileset& into) {
+        into.width = xml.attributes().value("tilewidth").toInt();
+        into.height = xml.attributes().value("tileheight").toInt();
+        int64_t tile = -1;
+        QString wangSet;
+        while (!xml.atEnd()) {
+            const auto token = xml.readNext();
+            if (token == QXmlStreamReader::EndElement && xml.name() == u"tileset")
+                return;
+            if (token != QXmlStreamReader::StartElement)
+                continue;
+            const QXmlStreamAttributes a = xml.attributes();
+            if (xml.name() == u"image")
+                into.image = QImage(QDir(folder).filePath(a.value("source").toString()))
+                                 .convertToFormat(QImage::Format_ARGB32);
+            else if (xml.name() == u"tile")
+                tile = a.value("id").toLongLong();
+            else if (xml.name() == u"property")
+                into.data[tile] << a.value("name").toString() + u'=' + a.value("value").toString();
+            else if (xml.name() == u"frame")
+                into.frames[tile].push_back(a.value("tileid").toLongLong());
+            else if (xml.name() == u"wangset")
+                wangSet = a.value("name").toString();
+            else if (xml.name() == u"wangtile")
+                into.data[a.value("tileid").toLongLong()]
+                    << wangSet + u':' + a.value("wangid").toString();
+        }
+    };
+    QFile map(file);
+    EXPECT_TRUE(map.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&map);
+    const QString folder = QFileInfo(file).path();
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QXmlStreamAttributes a = xml.attributes();
+        if (xml.name() == u"tileset") {
+            Tileset& tileset = tilesets.emplace_back();
+            tileset.first = a.value("firstgid").toLongLong();
+            if (a.hasAttribute("source")) {
+                const QString tsxPath = QDir(folder).filePath(a.value("source").toString());
+                QFile tsx(tsxPath);
+                EXPECT_TRUE(tsx.open(QIODevice::ReadOnly)) << tsxPath.toStdString();
+                QXmlStreamReader own(&tsx);
+                while (!own.atEnd() && !(own.readNext() == QXmlStreamReader::StartElement &&
+                                         own.name() == u"tileset")) {
+                }
+                readTileset(own, QFileInfo(tsxPath).path(), tileset);
+            } else {
+                readTileset(xml, folder, tileset);
+            }
+        } else if (xml.name() == u"data") {
+            for (const QString& cell : xml.readElementText().split(u',', Qt::SkipEmptyParts))
+                gids.push_back(uint32_t(cell.trimmed().toULongLong()));
+        } else if (xml.name() == u"object" && a.hasAttribute("gid")) {
+            gids.push_back(uint32_t(a.value("gid").toULongLong()));
+        }
+    }
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    MapLook look;
+    look.tilesets = int(tilesets.size());
+    for (const uint32_t gid : gids) {
+        const int64_t id = gid & 0x0fffffffu;
+        const Tileset* owner = nullptr;
+        for (const Tileset& tileset : tilesets)
+            if (id != 0 && tileset.first <= id && (!owner || tileset.first > owner->first))
+                owner = &tileset;
+        if (!owner) {
+            look.pixels.emplace_back();
+            look.data.emplace_back();
+            continue;
+        }
+        const auto tileImage = [owner](int64_t tile) {
+            const int columns = owner->image.width() / owner->width;
+            return owner->image.copy(int(tile % columns) * owner->width,
+                                     int(tile / columns) * owner->height, owner->width,
+                                     owner->height);
+        };
+        const int64_t tile = id - owner->first;
+        look.pixels.push_back(turnedTile(tileImage(tile), gid >> 29));
+        QStringList data = owner->data.count(tile) ? owner->data.at(tile) : QStringList();
+        data.sort();
+        if (owner->frames.count(tile))
+            for (const int64_t frame : owner->frames.at(tile)) {
+                const QImage shown = tileImage(frame);
+                data << QString::fromLatin1(
+                    QCryptographicHash::hash(
+                        QByteArrayView(shown.constBits(), shown.sizeInBytes()),
+                        QCryptographicHash::Md5)
+                        .toHex());
+            }
+        look.data.push_back(data.join(u' '));
+    }
+    return look;
+}
+
+}  // namespace
+
+// Maps that name the merged sheets among another tileset, embedded or as files of their own, with
+// flipped cells, tile objects, properties, animations and Wang sets: after sheet merge and levels
+// remap every cell and object shows the same pixels with the same data, drawn here from the
+// files as they stand; the merged tilesets are one.
+TEST_F(CommandLineTest, MergedLevelsShowEveryCellAsBefore)
+{
+    std::mt19937 random(31);
+    ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("maps")));
+    ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("tilesets")));
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        const TileShape shape = round % 3 == 2 ? TileShape(8, 6) : TileShape(8);
+        const bool external = round >= 3, flips = round % 2 == 1;
+        const unsigned turns = shape.square() ? 7u : 6u;
+        std::vector<QImage> sheets;
+        QStringList merge{"sheet", "merge", "--tile", shapeText(shape), "--dedupe"};
+        for (int n = 0; n < 4; ++n) {
+            const int columns = 2 + n % 3, rows = 1 + n % 2;
+            QImage sheet(columns * shape.width, rows * shape.height, QImage::Format_ARGB32);
+            for (int t = 0; t < columns * rows; ++t) {
+                QImage tile(shape.size(), QImage::Format_ARGB32);
+                for (int y = 0; y < shape.height; ++y)
+                    for (int x = 0; x < shape.width; ++x)
+                        tile.setPixel(x, y, qRgb(int(random() % 256), n * 60, t * 9));
+                if (n > 0 && n < 3 && random() % 2)
+                    tile = turnedTile(sheets[random() % sheets.size()].copy(0, 0, shape.width,
+                                                                            shape.height),
+                                      flips ? random() % 8 & turns : 0);
+                QPainter(&sheet).drawImage(t % columns * shape.width, t / columns * shape.height,
+                                           tile);
+            }
+            sheets.push_back(sheet);
+            saveSheet(sheet, path(QStringLiteral("m%1.png").arg(n)));
+            if (n < 3)  // the fourth stays a tileset of its own
+                merge << QStringLiteral("m%1.png").arg(n);
+        }
+        if (flips)
+            merge << "--flips";
+        const Finished merged = run(merge + QStringList{"--columns", "3", "-o", "atlas.png",
+                                                        "--remap-out", "atlas.remap"});
+        ASSERT_EQ(merged.exitCode, 0) << describe(merged);
+        const RemapParseResult read = readRemapFile(path(QStringLiteral("atlas.remap")));
+        ASSERT_TRUE(read.file);
+        const auto& remapped = read.file->sheets;
+
+        // Data on an atlas tile that every tile becoming it carries unturned; an animation and a
+        // Wang tile only where one tile becomes it.
+        std::map<int32_t, int> sources;
+        std::map<int32_t, bool> turned;
+        for (const RemapSheet& sheet : remapped)
+            for (int t = 0; t < sheet.remap.tileCount(); ++t) {
+                ++sources[sheet.remap.newIndexOf[size_t(t)]];
+                turned[sheet.remap.newIndexOf[size_t(t)]] |=
+                    !sheet.remap.symmetry(size_t(t)).isIdentity();
+            }
+        std::map<int32_t, bool> carries;
+        for (const auto& [now, count] : sources)
+            carries[now] = !turned[now] && random() % 2;
+        // Tileset n's text: embedded (from firstgid) or in a file of its own.
+        const auto tilesetText = [&](int n, int64_t first) {
+            const int columns = sheets[n].width() / shape.width;
+            const int count = columns * (sheets[n].height() / shape.height);
+            QByteArray text = QStringLiteral("name=\"m%1\" tilewidth=\"%2\" tileheight=\"%3\" "
+                                             "tilecount=\"%4\" columns=\"%5\">\n"
+                                             "  <image source=\"%6m%1.png\" width=\"%7\" "
+                                             "height=\"%8\"/>\n")
+                                  .arg(n).arg(shape.width).arg(shape.height).arg(count)
+                                  .arg(columns).arg(external ? "../" : "../")
+                                  .arg(sheets[n].width()).arg(sheets[n].height()).toUtf8();
+            QByteArray wang;
+            for (int t = 0; n < 3 && t < count; ++t) {
+                const int32_t now = remapped[size_t(n)].remap.newIndexOf[size_t(t)];
+                if (!carries[now])
+                    continue;
+                text += "  <tile id=\"" + QByteArray::number(t) + "\">\n   <properties>\n"
+                        "    <property name=\"kind\" value=\"" + QByteArray::number(now % 3) +
+                        "\"/>\n   </properties>\n";
+                if (sources[now] == 1 && t + 1 < count &&
+                    remapped[size_t(n)].remap.symmetry(size_t(t + 1)).isIdentity())
+                    text += "   <animation>\n    <frame tileid=\"" + QByteArray::number(t + 1) +
+                            "\" duration=\"100\"/>\n   </animation>\n";
+                text += "  </tile>\n";
+                if (sources[now] == 1)
+                    wang += "    <wangtile tileid=\"" + QByteArray::number(t) +
+                            "\" wangid=\"0,1,0,1,0,1,0,1\"/>\n";
+            }
+            if (!wang.isEmpty())
+                text += "  <wangsets>\n   <wangset name=\"w" + QByteArray::number(n) +
+                        "\" type=\"corner\" tile=\"-1\">\n    <wangcolor name=\"c\" "
+                        "color=\"#ff0000\" tile=\"-1\" probability=\"1\"/>\n" + wang +
+                        "   </wangset>\n  </wangsets>\n";
+            text += " </tileset>\n";
+            if (!external || n == 3)
+                return " <tileset firstgid=\"" + QByteArray::number(first) + "\" " + text;
+            writeFileBytes(path(QStringLiteral("tilesets/m%1.tsx").arg(n)),
+                           "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<tileset " + text);
+            return " <tileset firstgid=\"" + QByteArray::number(first) + "\" source=\"../tilesets/m" +
+                   QByteArray::number(n) + ".tsx\"/>\n";
+        };
+        // The fourth tileset first in some rounds, between the merged ones in others.
+        std::vector<int> order = round % 2 ? std::vector<int>{3, 0, 1, 2}
+                                           : std::vector<int>{0, 3, 1, 2};
+        QByteArray text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<map version=\"1.10\" "
+                          "orientation=\"orthogonal\" renderorder=\"right-down\" width=\"9\" "
+                          "height=\"5\" tilewidth=\"8\" tileheight=\"8\" infinite=\"0\">\n";
+        std::vector<uint32_t> usable;
+        int64_t first = 1;
+        for (const int n : order) {
+            text += tilesetText(n, first);
+            const int count = sheets[n].width() / shape.width * (sheets[n].height() / shape.height);
+            for (int t = 0; t < count; ++t)
+                usable.push_back(uint32_t(first + t));
+            first += count;
+        }
+        const auto randomGid = [&] {
+            return random() % 6 == 0 ? 0u
+                                     : usable[random() % usable.size()] |
+                                           uint32_t(random() % 8 & turns) << 29;
+        };
+        text += " <layer id=\"1\" name=\"ground\" width=\"9\" height=\"5\">\n  <data "
+                "encoding=\"csv\">\n";
+        for (int cell = 0; cell < 45; ++cell)
+            text += QByteArray::number(randomGid()) + (cell < 44 ? "," : "\n");
+        text += "</data>\n </layer>\n <objectgroup id=\"2\" name=\"things\">\n";
+        for (int object = 0; object < 4; ++object)
+            text += "  <object id=\"" + QByteArray::number(object + 1) + "\" gid=\"" +
+                    QByteArray::number(usable[random() % usable.size()]) +
+                    "\" x=\"8\" y=\"8\" width=\"8\" height=\"8\"/>\n";
+        text += " </objectgroup>\n</map>\n";
+        writeFileBytes(path("maps/m.tmx"), text);
+        const MapLook before = lookOfMap(path(QStringLiteral("maps/m.tmx")));
+        const QByteArray oldTileset =
+            external ? readFileBytes(path("tilesets/m0.tsx")) : QByteArray();
+
+        QStringList remap{"levels", "remap", "--remap", "atlas.remap", "maps/m.tmx", "--in-place"};
+        if (external) {
+            remap << "--tileset-out" << "tilesets/atlas.tsx";
+        }
+        const Finished done = run(remap);
+        ASSERT_EQ(done.exitCode, 0) << describe(done) << text.toStdString();
+        const MapLook after = lookOfMap(path(QStringLiteral("maps/m.tmx")));
+        EXPECT_EQ(after.tilesets, 2);
+        ASSERT_EQ(after.pixels.size(), before.pixels.size());
+        for (size_t i = 0; i < before.pixels.size(); ++i) {
+            EXPECT_EQ(after.pixels[i], before.pixels[i]) << "cell or object " << i;
+            EXPECT_EQ(after.data[i], before.data[i]) << "cell or object " << i;
+        }
+        if (external) {
+            EXPECT_EQ(readFileBytes(path("tilesets/m0.tsx")), oldTileset);
+        }
+    }
+    // A CSV level names no tileset: refused unless --sheet names the one sheet it shows.
     writeFileBytes(path("l.csv"), "0,1\n");
-    const Finished remap = run({"levels", "remap", "--remap", "atlas.remap", "l.csv", "--in-place"});
-    EXPECT_EQ(remap.exitCode, 1);
-    EXPECT_TRUE(remap.err.contains(QStringLiteral("merges 3 sheets"))) << describe(remap);
+    const Finished csv = run({"levels", "remap", "--remap", "atlas.remap", "l.csv", "--in-place"});
+    EXPECT_EQ(csv.exitCode, 1);
+    EXPECT_TRUE(csv.err.contains(QStringLiteral("which of the 3 merged sheets"))) << describe(csv);
     EXPECT_EQ(readFileBytes(path("l.csv")), QByteArray("0,1\n"));
 }
 

@@ -28,7 +28,7 @@ class CsvFormat : public LevelFormat
 
     ExternalTileset readTilesets(const QByteArray&, const QString&) const override
     {
-        return {{}, notATilesetFile(), {}, {}};
+        return {{}, notATilesetFile(), {}, {}, {}};
     }
 
     // Every field between commas and blanks is a cell; empty fields are not fields at all.

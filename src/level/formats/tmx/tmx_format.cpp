@@ -191,7 +191,7 @@ struct TilesetNumber {
 };
 
 constexpr TilesetNumber kTilesetNumbers[] = {
-    {"firstgid", &TilesetFacts::firstGid, nullptr},
+    {"firstgid", &TilesetFacts::firstGid, &TilesetSite::firstGid},
     {"tilewidth", &TilesetFacts::tileWidth, nullptr},
     {"tileheight", &TilesetFacts::tileHeight, nullptr},
     {"spacing", &TilesetFacts::spacing, &TilesetSite::spacing},
@@ -334,8 +334,13 @@ class XmlScanner
             if (const Span value = attribute("value"); value.valid() && outerEntry())
                 outerEntry()->properties.push_back({attributeText("name"), value});
             return;
+        case Kind::TerrainTypes:
+            sites_.tilesets.back().sets.push_back({{}, {open.tagBegin, -1}, true});
+            return;
         case Kind::WangSet:
             ++sites_.tilesets.back().lists;
+            sites_.tilesets.back().sets.push_back(
+                {attributeText("name"), {open.tagBegin, -1}, false});
             [[fallthrough]];
         case Kind::WangColor:
         case Kind::Terrain:
@@ -361,7 +366,11 @@ class XmlScanner
 
     void finish(const Open& open, qsizetype contentEnd, qsizetype closeEnd)
     {
-        if (open.entry >= 0) {
+        if (open.kind == Kind::Tileset) {
+            sites_.tilesets.back().whole = {open.tagBegin, closeEnd};
+        } else if (open.kind == Kind::WangSet || open.kind == Kind::TerrainTypes) {
+            sites_.tilesets.back().sets.back().whole.end = closeEnd;
+        } else if (open.entry >= 0) {
             TileEntry& entry = sites_.tilesets.back().entries[size_t(open.entry)];
             entry.whole.end = closeEnd;
             entry.empty = open.onlyId && isBlankText(open.tagEnd, contentEnd);
@@ -604,6 +613,11 @@ class XmlScanner
     bool infinite_ = false;
 };
 
+QByteArray escapedXml(const QString& text)
+{
+    return text.toHtmlEscaped().toUtf8();
+}
+
 // An element leaves with the blanks before it, so that its line goes.
 class XmlEdits : public LevelEdits
 {
@@ -611,14 +625,59 @@ class XmlEdits : public LevelEdits
     void removeEntries(const TilesetSite& site, const std::vector<bool>& removed,
                        const QByteArray& bytes, TextSplice& splice) const override
     {
-        for (size_t i = 0; i < site.entries.size(); ++i) {
-            if (!removed[i])
-                continue;
-            qsizetype begin = site.entries[i].whole.begin;
-            while (begin > 0 && isBlank(bytes[begin - 1]))
-                --begin;
-            splice.replace({begin, site.entries[i].whole.end}, {});
+        for (size_t i = 0; i < site.entries.size(); ++i)
+            if (removed[i])
+                removeElement(site.entries[i].whole, bytes, splice);
+    }
+
+    void removeTileset(const TilesetSite& site, const QByteArray& bytes,
+                       TextSplice& splice) const override
+    {
+        removeElement(site.whole, bytes, splice);
+    }
+
+    QByteArray atlasTileset(const AtlasTileset& atlas) const override
+    {
+        QByteArray text;
+        if (atlas.firstGid > 0)
+            text += "<tileset firstgid=\"" + QByteArray::number(atlas.firstGid) + "\"";
+        if (!atlas.source.isEmpty())
+            return text + " source=\"" + escapedXml(atlas.source) + "\"/>";
+        if (atlas.firstGid == 0)
+            text += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<tileset version=\"1.10\"";
+        const auto number = [](const char* name, int64_t value) {
+            return QByteArray(" ") + name + "=\"" + QByteArray::number(value) + "\"";
+        };
+        text += " name=\"" + escapedXml(atlas.name) + "\"" + number("tilewidth", atlas.tileWidth) +
+                number("tileheight", atlas.tileHeight);
+        if (atlas.spacing != 0)
+            text += number("spacing", atlas.spacing);
+        if (atlas.margin != 0)
+            text += number("margin", atlas.margin);
+        text += number("tilecount", atlas.tileCount) + number("columns", atlas.columns) + ">\n";
+        const QByteArray inner = atlas.indent + ' ';
+        text += inner + "<image source=\"" + escapedXml(atlas.image) + "\"" +
+                number("width", atlas.imageWidth) + number("height", atlas.imageHeight) + "/>\n";
+        if (!atlas.terrains.isEmpty())
+            text += inner + atlas.terrains + '\n';
+        for (const QByteArray& tile : atlas.tiles)
+            text += inner + tile + '\n';
+        if (!atlas.wangSets.empty()) {
+            text += inner + "<wangsets>\n";
+            for (const QByteArray& set : atlas.wangSets)
+                text += inner + ' ' + set + '\n';
+            text += inner + "</wangsets>\n";
         }
+        return text + atlas.indent + "</tileset>" + (atlas.firstGid == 0 ? "\n" : "");
+    }
+
+  private:
+    static void removeElement(Span whole, const QByteArray& bytes, TextSplice& splice)
+    {
+        qsizetype begin = whole.begin;
+        while (begin > 0 && isBlank(bytes[begin - 1]))
+            --begin;
+        splice.replace({begin, whole.end}, {});
     }
 };
 

@@ -1,0 +1,408 @@
+#include "level/atlas_merge.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "document/file_identity.h"
+#include "document/file_messages.h"
+#include "level/gid_remapper.h"
+#include "level/level_format.h"
+#include "level/level_sites.h"
+#include "level/sheet_choice.h"
+
+namespace {
+
+LevelBytesResult failedWith(const QString& reason)
+{
+    LevelBytesResult result;
+    result.reason = reason;
+    return result;
+}
+
+// A tileset of a merged sheet: its text with the per-tile data renumbered for the atlas, read
+// again for the entries and sets it keeps.
+struct Source {
+    size_t tileset = 0;  // among the map's tilesets
+    size_t sheet = 0;    // among the merge's sheets
+    QByteArray text;
+    LevelSites sites;
+    std::set<int64_t> tiles;  // atlas tiles it keeps data for
+};
+
+// An entry of the atlas's tileset, and which source it came from.
+struct Gathered {
+    QByteArray text;
+    QByteArray data;  // the text without its id
+    size_t source = 0;
+};
+
+// The first of the sheet's tiles that becomes atlas tile now.
+int64_t tileBecoming(const TileRemap& remap, int64_t now)
+{
+    for (size_t tile = 0; tile < remap.newIndexOf.size(); ++tile)
+        if (remap.newIndexOf[tile] == now)
+            return int64_t(tile);
+    return -1;
+}
+
+class Merge
+{
+  public:
+    Merge(const LevelSites& sites, const QByteArray& bytes, const LevelContext& context)
+        : sites_(sites), bytes_(bytes), context_(context), merge_(*context.options.merge)
+    {
+    }
+
+    LevelBytesResult run()
+    {
+        if (sites_.isTileset || sites_.isTemplate) {
+            LevelBytesResult skipped;
+            skipped.status = LevelFileStatus::Skipped;
+            skipped.isTileset = sites_.isTileset;
+            skipped.reason = QStringLiteral("a tileset or template file stays as it is in a "
+                                            "merge; the maps that name it name the atlas's "
+                                            "tileset instead");
+            return skipped;
+        }
+        if (sites_.bare)
+            return bareNumbers();
+        if (!sites_.byGid || !sites_.tilesetsFrom.isEmpty() || !sites_.placed.empty() ||
+            sites_.edits->atlasTileset(AtlasTileset{}).isEmpty())
+            return failedWith(QStringLiteral("levels of this kind do not follow a merge of "
+                                             "several sheets yet (TMX maps do)"));
+        if (auto failed = readLevelTilesets(sites_, bytes_, context_, tilesets_))
+            return *failed;
+        if (auto failed = findSources())
+            return *failed;
+        if (sources_.empty()) {
+            LevelBytesResult skipped;
+            skipped.status = LevelFileStatus::Skipped;
+            skipped.reason = QStringLiteral("it shows none of the %1 merged sheets")
+                                 .arg(merge_.sheets.size());
+            return skipped;
+        }
+        for (Source& source : sources_)
+            if (auto failed = gather(source))
+                return *failed;
+        if (auto failed = checkCarriers())
+            return *failed;
+        return rewrite();
+    }
+
+  private:
+    const TileRemap& remapOf(const Source& source) const
+    {
+        return merge_.sheets[source.sheet].remap;
+    }
+    const TilesetFacts& factsOf(const Source& source) const
+    {
+        return tilesets_.facts[source.tileset];
+    }
+    QString sheetName(const Source& source) const
+    {
+        return quotedPath(QDir::current().relativeFilePath(merge_.sheets[source.sheet].image));
+    }
+
+    // A CSV grid names no tileset: the run must say which of the sheets it shows.
+    LevelBytesResult bareNumbers() const
+    {
+        const QString named = context_.options.sheet.isEmpty()
+                                  ? QString()
+                                  : fileIdentity(QFileInfo(context_.options.sheet).absoluteFilePath());
+        for (const MergedSheet& sheet : merge_.sheets) {
+            if (named.isEmpty() || fileIdentity(sheet.image) != named)
+                continue;
+            const LevelContext context{sheet.remap,    context_.options,     context_.path,
+                                       context_.folder, context_.readTileset, context_.carriedBy};
+            return remapBareNumbers(sites_, bytes_, context);
+        }
+        return failedWith(QStringLiteral("it names no tileset, so it does not say which of the "
+                                         "%1 merged sheets it shows; give --sheet with the one "
+                                         "it shows")
+                              .arg(merge_.sheets.size()));
+    }
+
+    std::optional<LevelBytesResult> findSources()
+    {
+        std::vector<int> sheetOf(tilesets_.facts.size(), -1);
+        for (size_t s = 0; s < merge_.sheets.size(); ++s) {
+            const SheetChoice choice = chooseSheet(tilesets_.facts, merge_.sheets[s].image);
+            for (size_t t = 0; t < choice.isSheet.size(); ++t)
+                if (choice.verdict == SheetChoice::Verdict::Use && choice.isSheet[t] &&
+                    sheetOf[t] < 0)
+                    sheetOf[t] = int(s);
+            for (size_t t = 0; t < tilesets_.templates.size(); ++t)
+                if (chooseSheet({tilesets_.templates[t]}, merge_.sheets[s].image).verdict ==
+                    SheetChoice::Verdict::Use)
+                    return failedAt(bytes_, {sites_.templates[t].at, sites_.templates[t].where,
+                                             QStringLiteral("its template %1 shows a merged "
+                                                            "sheet, and templates do not follow a "
+                                                            "merge yet")
+                                                 .arg(quotedPath(sites_.templates[t].file))});
+        }
+        for (size_t t = 0; t < sheetOf.size(); ++t)
+            if (sheetOf[t] >= 0)
+                sources_.push_back({t, size_t(sheetOf[t]), {}, {}, {}});
+        return std::nullopt;
+    }
+
+    // The tileset checked against its sheet, its per-tile data renumbered for the atlas and
+    // gathered; refused where two sheets' data for one atlas tile differ.
+    std::optional<LevelBytesResult> gather(Source& source)
+    {
+        TilesetFacts& facts = tilesets_.facts[source.tileset];
+        const TilesetSite* site = tilesets_.sites[source.tileset];
+        const TileRemap& remap = remapOf(source);
+        if (site && site->problem)
+            return failedAt(bytes_, *site->problem);
+        QString unfit = tilesets_.problems[source.tileset];
+        if (unfit.isEmpty())
+            unfit = completeFromImage(facts);
+        if (unfit.isEmpty())
+            unfit = checkSheetTileset(facts, remap);
+        const bool external = !facts.file.isEmpty();
+        if (!unfit.isEmpty())
+            return external ? failedWith(QStringLiteral("its tileset %1 cannot be used: %2")
+                                             .arg(quotedPath(facts.file), unfit))
+                            : failedAt(bytes_, {site ? site->at : 0, site ? site->where : QString(),
+                                                unfit});
+        QByteArray text = bytes_;
+        QString file = context_.path;
+        LevelSites own;
+        if (external) {
+            file = facts.file;
+            text = context_.readTileset(file).text;
+            if (!scan(text, file, own) || own.tilesets.size() != 1)
+                return failedWith(QStringLiteral("its tileset %1 cannot be read").arg(quotedPath(file)));
+            site = &own.tilesets.front();
+        }
+        if (!site || !site->whole.valid())
+            return failedWith(QStringLiteral("the tileset %1 cannot be merged").arg(facts.label()));
+        TextSplice splice;
+        const QString where = QStringLiteral("tileset %1").arg(facts.label());
+        const LevelEdits& edits = external ? *own.edits : *sites_.edits;
+        if (auto problem = remapTileData(*site, text, remap, where, splice, moved_, nullptr,
+                                         context_.options.tileProperties, edits))
+            return failedWith(QStringLiteral("the tileset %1 cannot be merged: %2, %3: %4")
+                                  .arg(facts.label(), linePlace(text, problem->at),
+                                       problem->where, problem->why));
+        source.text = splice.applyWithin(text, site->whole);
+        if (!scan(source.text, file, source.sites) || source.sites.tilesets.size() != 1)
+            return failedWith(QStringLiteral("the tileset %1 cannot be merged").arg(facts.label()));
+        return addEntries(source);
+    }
+
+    bool scan(const QByteArray& text, const QString& file, LevelSites& into) const
+    {
+        const LevelFormat* format = levelFormatOf(file, text);
+        const LevelContext context{context_.remap,       context_.options,
+                                   file,                 QFileInfo(file).absolutePath(),
+                                   context_.readTileset, context_.path};
+        Problem problem;
+        return format && format->scan(text, context, into, problem);
+    }
+
+    std::optional<LevelBytesResult> addEntries(Source& source)
+    {
+        const TilesetSite& site = source.sites.tilesets.front();
+        const QByteArrayView text(source.text);
+        const size_t index = size_t(&source - sources_.data());
+        for (const TileEntry& entry : site.entries) {
+            int64_t now = 0;
+            if (entry.list != 0 ||
+                !parseWholeNumber(text.sliced(entry.id.begin, entry.id.size()), false, now))
+                continue;
+            Gathered gathered{text.sliced(entry.whole.begin, entry.whole.size()).toByteArray(),
+                              text.sliced(entry.whole.begin, entry.id.begin - entry.whole.begin)
+                                      .toByteArray() +
+                                  text.sliced(entry.id.end, entry.whole.end - entry.id.end)
+                                      .toByteArray(),
+                              index};
+            source.tiles.insert(now);
+            const auto [found, fresh] = tiles_.emplace(now, gathered);
+            if (!fresh && found->second.data != gathered.data)
+                return differ(sources_[found->second.source], source, now);
+        }
+        for (const TilesetSite::Set& set : site.sets) {
+            const QByteArray written = text.sliced(set.whole.begin, set.whole.size()).toByteArray();
+            const auto [found, fresh] = sets_.emplace(std::pair(set.terrains, set.name), index);
+            if (!fresh)
+                return failedWith(
+                    set.terrains
+                        ? QStringLiteral("the tilesets of the sheets %1 and %2 both hold terrain "
+                                         "types of an older Tiled, which cannot be merged; save "
+                                         "them in a newer Tiled first")
+                              .arg(sheetName(sources_[found->second]), sheetName(source))
+                        : QStringLiteral("the Wang sets of the sheets %1 and %2 are both called "
+                                         "%3; rename one first")
+                              .arg(sheetName(sources_[found->second]), sheetName(source),
+                                   quotedPath(set.name)));
+            (set.terrains ? atlas_.terrains : atlas_.wangSets.emplace_back()) = written;
+        }
+        return std::nullopt;
+    }
+
+    LevelBytesResult differ(const Source& one, const Source& other, int64_t now) const
+    {
+        return failedWith(QStringLiteral("tile %1 of the sheet %2 and tile %3 of the sheet %4 "
+                                         "both become tile %5 of the atlas, but %6")
+                              .arg(tileBecoming(remapOf(one), now))
+                              .arg(sheetName(one))
+                              .arg(tileBecoming(remapOf(other), now))
+                              .arg(sheetName(other))
+                              .arg(now)
+                              .arg(one.tiles.count(now) && other.tiles.count(now)
+                                       ? QStringLiteral("the data they carry differ")
+                                       : QStringLiteral("only the first carries data")));
+    }
+
+    // Every merged tile that becomes an atlas tile with data must carry those data itself.
+    std::optional<LevelBytesResult> checkCarriers() const
+    {
+        for (const auto& [now, gathered] : tiles_)
+            for (const Source& source : sources_)
+                if (!source.tiles.count(now) && tileBecoming(remapOf(source), now) >= 0)
+                    return differ(sources_[gathered.source], source, now);
+        return std::nullopt;
+    }
+
+    LevelBytesResult rewrite()
+    {
+        const auto byFirst = [this](const Source& a, const Source& b) {
+            return factsOf(a).firstGid < factsOf(b).firstGid;
+        };
+        const Source& base = *std::min_element(sources_.begin(), sources_.end(), byFirst);
+        const TilesetFacts& facts = factsOf(base);
+        const TileRemap& remap = remapOf(base);
+        const SheetGeometry geometry = geometryAfter(facts, remap);
+        atlas_.name = QFileInfo(merge_.atlas).completeBaseName();
+        atlas_.tileWidth = facts.tileWidth;
+        atlas_.tileHeight = facts.tileHeight;
+        atlas_.margin = geometry.margin;
+        atlas_.spacing = geometry.spacing;
+        atlas_.tileCount = remap.newTileCount();
+        atlas_.columns = remap.newColumns();
+        atlas_.imageWidth = geometry.imageWidth;
+        atlas_.imageHeight = geometry.imageHeight;
+        for (const auto& [now, gathered] : tiles_)
+            atlas_.tiles.push_back(gathered.text);
+        const int64_t first = facts.firstGid;
+
+        LevelBytesResult result;
+        const bool external = std::any_of(sources_.begin(), sources_.end(), [this](const Source& s) {
+            return !factsOf(s).file.isEmpty();
+        });
+        QByteArray replacement;
+        if (external) {
+            if (merge_.tilesetOut.isEmpty())
+                return failedWith(QStringLiteral("the merged sheets' tilesets are files of their "
+                                                 "own, so the atlas's tileset needs one too: "
+                                                 "name it with --tileset-out FILE"));
+            atlas_.image = QFileInfo(merge_.tilesetOut).dir().relativeFilePath(merge_.atlas);
+            result.created.emplace_back(merge_.tilesetOut, sites_.edits->atlasTileset(atlas_));
+            AtlasTileset reference;
+            reference.firstGid = first;
+            reference.source = QDir(context_.folder).relativeFilePath(merge_.tilesetOut);
+            replacement = sites_.edits->atlasTileset(reference);
+        } else {
+            const TilesetSite& site = *tilesets_.sites[base.tileset];
+            qsizetype line = site.whole.begin;
+            while (line > 0 && (bytes_[line - 1] == ' ' || bytes_[line - 1] == '\t'))
+                --line;
+            atlas_.indent = bytes_.mid(line, site.whole.begin - line);
+            atlas_.firstGid = first;
+            atlas_.image = QDir(context_.folder).relativeFilePath(merge_.atlas);
+            replacement = sites_.edits->atlasTileset(atlas_);
+        }
+
+        TextSplice splice;
+        std::vector<const TileRemap*> remaps(tilesets_.facts.size(), nullptr);
+        for (const Source& source : sources_) {
+            remaps[source.tileset] = &remapOf(source);
+            const TilesetSite& site = *tilesets_.sites[source.tileset];
+            if (&source == &base)
+                splice.replace(site.whole, replacement);
+            else
+                sites_.edits->removeTileset(site, bytes_, splice);
+        }
+        const std::vector<int64_t> newFirst = placeOthers(remaps, first, first + atlas_.tileCount);
+        for (size_t t = 0; t < newFirst.size(); ++t) {
+            if (remaps[t] || newFirst[t] == tilesets_.facts[t].firstGid)
+                continue;
+            const TilesetSite* site = tilesets_.sites[t];
+            if (!site || !site->firstGid.valid())
+                return failedWith(QStringLiteral("the tileset %1 would have to move to gid %2")
+                                      .arg(tilesets_.facts[t].label())
+                                      .arg(newFirst[t]));
+            splice.replaceNumber(site->firstGid, newFirst[t]);
+        }
+        const GidRemapper gids(tilesets_.facts, remaps, uint32_t(first), newFirst);
+        if (!gids.problem().isEmpty())
+            return failedWith(gids.problem());
+        if (auto failed = remapLevelGids(sites_, bytes_, gids, result, splice))
+            return *failed;
+        result.status = LevelFileStatus::Updated;
+        result.tilesMoved = moved_;
+        result.sheetImage = merge_.atlas;
+        result.bytes = splice.apply(bytes_);
+        return result;
+    }
+
+    // The first gid of each tileset that is not merged: its own where the atlas's gids leave it
+    // room, otherwise the first free gid after all the others.
+    std::vector<int64_t> placeOthers(const std::vector<const TileRemap*>& remaps, int64_t first,
+                                     int64_t end) const
+    {
+        const std::vector<TilesetFacts>& facts = tilesets_.facts;
+        std::vector<size_t> order;
+        for (size_t t = 0; t < facts.size(); ++t)
+            order.push_back(t);
+        std::sort(order.begin(), order.end(),
+                  [&](size_t a, size_t b) { return facts[a].firstGid < facts[b].firstGid; });
+        std::vector<int64_t> newFirst(facts.size());
+        std::vector<int64_t> counts(facts.size(), 1);
+        std::vector<size_t> moving;
+        int64_t free = end;
+        for (size_t i = 0; i < order.size(); ++i) {
+            const size_t t = order[i];
+            newFirst[t] = facts[t].firstGid;
+            if (remaps[t])
+                continue;
+            const int64_t known = facts[t].knownTileCount();
+            counts[t] = known >= 0         ? known
+                        : i + 1 < order.size() ? facts[order[i + 1]].firstGid - facts[t].firstGid
+                                               : 1;
+            if (facts[t].firstGid < end && facts[t].firstGid + counts[t] > first)
+                moving.push_back(t);
+            else
+                free = std::max(free, facts[t].firstGid + counts[t]);
+        }
+        for (const size_t t : moving) {
+            newFirst[t] = free;
+            free += counts[t];
+        }
+        return newFirst;
+    }
+
+    const LevelSites& sites_;
+    const QByteArray& bytes_;
+    const LevelContext& context_;
+    const AtlasMerge& merge_;
+    LevelTilesets tilesets_;
+    std::vector<Source> sources_;
+    std::map<int64_t, Gathered> tiles_;
+    std::map<std::pair<bool, QString>, size_t> sets_;
+    AtlasTileset atlas_;
+    qint64 moved_ = 0;
+};
+
+}  // namespace
+
+LevelBytesResult mergeSites(const LevelSites& sites, const QByteArray& bytes,
+                            const LevelContext& context)
+{
+    return Merge(sites, bytes, context).run();
+}
