@@ -31,32 +31,32 @@ std::vector<const TilesetFacts*> GidRemapper::ordered(const std::vector<TilesetF
     return order;
 }
 
+namespace {
+
+std::vector<const TileRemap*> sheetRemaps(const std::vector<bool>& isSheet, const TileRemap& remap)
+{
+    std::vector<const TileRemap*> remaps;
+    for (const bool sheet : isSheet)
+        remaps.push_back(sheet ? &remap : nullptr);
+    return remaps;
+}
+
+std::vector<int64_t> ownFirstGids(const std::vector<TilesetFacts>& tilesets)
+{
+    std::vector<int64_t> firsts;
+    for (const TilesetFacts& tileset : tilesets)
+        firsts.push_back(tileset.firstGid);
+    return firsts;
+}
+
+}  // namespace
+
 GidRemapper::GidRemapper(const std::vector<TilesetFacts>& tilesets,
                          const std::vector<bool>& isSheet, const TileRemap& remap,
                          std::vector<uint8_t>* named)
-    : named_(named)
+    : GidRemapper(tilesets, sheetRemaps(isSheet, remap), 0, ownFirstGids(tilesets))
 {
-    const std::vector<const TilesetFacts*> order = ordered(tilesets);
-    for (size_t i = 0; i < order.size(); ++i) {
-        const size_t index = size_t(order[i] - tilesets.data());
-        if (!isSheet[index])
-            continue;
-        const TilesetFacts& tileset = *order[i];
-        // A tileset without a packed sheet's empty tiles ends before them.
-        const int64_t end =
-            tileset.firstGid + (leavesOutPadding(tileset, remap) ? tileset.knownTileCount()
-                                                                 : int64_t(remap.tileCount()));
-        const int64_t owned = i + 1 < order.size() ? order[i + 1]->firstGid : kIdLimit;
-        if (end > owned) {
-            problem_ = QStringLiteral("the tileset %1 (gids %2 to %3) overlaps the next tileset, "
-                                      "which starts at gid %4")
-                           .arg(tileset.label(), QString::number(tileset.firstGid),
-                                QString::number(end - 1), QString::number(owned));
-            return;
-        }
-        ranges_.push_back({uint32_t(tileset.firstGid), uint32_t(end), uint32_t(owned),
-                           tileset.label(), &remap, uint32_t(tileset.firstGid)});
-    }
+    named_ = named;
 }
 
 GidRemapper::GidRemapper(const std::vector<TilesetFacts>& tilesets,
@@ -85,7 +85,7 @@ GidRemapper::GidRemapper(const std::vector<TilesetFacts>& tilesets,
         }
         ranges_.push_back({uint32_t(tileset.firstGid), uint32_t(end), uint32_t(owned),
                            tileset.label(), remap,
-                           remap ? atlasFirst : uint32_t(newFirst[index])});
+                           uint32_t(remap && atlasFirst > 0 ? atlasFirst : newFirst[index])});
     }
 }
 

@@ -22,8 +22,9 @@ class GidRemapper
     // sheet tile that map() meets is marked there.
     GidRemapper(const std::vector<TilesetFacts>& tilesets, const std::vector<bool>& isSheet,
                 const TileRemap& remap, std::vector<uint8_t>* named = nullptr);
-    // A merge into an atlas: a tileset with a remap names atlas tiles from atlasFirst on; any
-    // other keeps its tiles, which start at newFirst[t] (its own first gid when it stays).
+    // A merge into an atlas: a tileset with a remap names atlas tiles from atlasFirst on (from its
+    // own first gid when atlasFirst is 0); any other keeps its tiles, which start at newFirst[t]
+    // (its own first gid when it stays).
     GidRemapper(const std::vector<TilesetFacts>& tilesets,
                 const std::vector<const TileRemap*>& remaps, uint32_t atlasFirst,
                 const std::vector<int64_t>& newFirst);
