@@ -30,6 +30,7 @@ struct Source {
     QByteArray text;
     LevelSites sites;
     std::set<int64_t> tiles;  // atlas tiles it keeps data for
+    std::set<int64_t> wang;   // atlas tiles that are Wang tiles of its Wang sets
 };
 
 // An entry of the atlas's tileset, and which source it came from.
@@ -145,7 +146,7 @@ class Merge
         }
         for (size_t t = 0; t < sheetOf.size(); ++t)
             if (sheetOf[t] >= 0)
-                sources_.push_back({t, size_t(sheetOf[t]), {}, {}, {}});
+                sources_.push_back({t, size_t(sheetOf[t]), {}, {}, {}, {}});
         return std::nullopt;
     }
 
@@ -212,9 +213,13 @@ class Merge
         const size_t index = size_t(&source - sources_.data());
         for (const TileEntry& entry : site.entries) {
             int64_t now = 0;
-            if (entry.list != 0 ||
-                !parseWholeNumber(text.sliced(entry.id.begin, entry.id.size()), false, now))
+            if (!parseWholeNumber(text.sliced(entry.id.begin, entry.id.size()), false, now))
                 continue;
+            if (entry.list != 0) {
+                source.wang.insert(now);
+                wang_.emplace(now, index);
+                continue;
+            }
             Gathered gathered{text.sliced(entry.whole.begin, entry.whole.size()).toByteArray(),
                               text.sliced(entry.whole.begin, entry.id.begin - entry.whole.begin)
                                       .toByteArray() +
@@ -245,7 +250,8 @@ class Merge
         return std::nullopt;
     }
 
-    LevelBytesResult differ(const Source& one, const Source& other, int64_t now) const
+    LevelBytesResult differ(const Source& one, const Source& other, int64_t now,
+                            bool wang = false) const
     {
         return failedWith(QStringLiteral("tile %1 of the sheet %2 and tile %3 of the sheet %4 "
                                          "both become tile %5 of the atlas, but %6")
@@ -254,18 +260,24 @@ class Merge
                               .arg(tileBecoming(remapOf(other), now))
                               .arg(sheetName(other))
                               .arg(now)
-                              .arg(one.tiles.count(now) && other.tiles.count(now)
+                              .arg(!wang && one.tiles.count(now) && other.tiles.count(now)
                                        ? QStringLiteral("the data they carry differ")
-                                       : QStringLiteral("only the first carries data")));
+                                       : QStringLiteral("only the first carries %1")
+                                             .arg(wang ? QStringLiteral("Wang ids")
+                                                       : QStringLiteral("data"))));
     }
 
-    // Every merged tile that becomes an atlas tile with data must carry those data itself.
+    // Every merged tile that becomes an atlas tile with data (or Wang ids) must carry them itself.
     std::optional<LevelBytesResult> checkCarriers() const
     {
         for (const auto& [now, gathered] : tiles_)
             for (const Source& source : sources_)
                 if (!source.tiles.count(now) && tileBecoming(remapOf(source), now) >= 0)
                     return differ(sources_[gathered.source], source, now);
+        for (const auto& [now, carrier] : wang_)
+            for (const Source& source : sources_)
+                if (!source.wang.count(now) && tileBecoming(remapOf(source), now) >= 0)
+                    return differ(sources_[carrier], source, now, true);
         return std::nullopt;
     }
 
@@ -394,6 +406,7 @@ class Merge
     LevelTilesets tilesets_;
     std::vector<Source> sources_;
     std::map<int64_t, Gathered> tiles_;
+    std::map<int64_t, size_t> wang_;  // atlas Wang tiles, and the first source that has each
     std::map<std::pair<bool, QString>, size_t> sets_;
     AtlasTileset atlas_;
     qint64 moved_ = 0;

@@ -1915,6 +1915,40 @@ TEST_F(CommandLineTest, MergedLevelsShowEveryCellAsBefore)
             EXPECT_EQ(readFileBytes(path("tilesets/m0.tsx")), oldTileset);
         }
     }
+    // A tile that is a Wang tile in one sheet merges with its copy in another that is none:
+    // refused, naming both, and the map stays.
+    QImage a(16, 8, QImage::Format_RGB32), b(16, 8, QImage::Format_RGB32);
+    a.fill(qRgb(1, 2, 3));
+    a.setPixel(9, 1, qRgb(200, 0, 0));
+    b.fill(qRgb(1, 2, 3));
+    b.setPixel(1, 1, qRgb(0, 200, 0));
+    saveSheet(a, path(QStringLiteral("wa.png")));
+    saveSheet(b, path(QStringLiteral("wb.png")));
+    ASSERT_EQ(run({"sheet", "merge", "--tile", "8", "--dedupe", "wa.png", "wb.png", "-o", "w.png",
+                   "--remap-out", "w.remap"}).exitCode, 0);
+    const auto tileset = [](int first, const char* image, const QByteArray& inside) {
+        return " <tileset firstgid=\"" + QByteArray::number(first) + "\" name=\"" + image +
+               "\" tilewidth=\"8\" tileheight=\"8\" tilecount=\"2\" columns=\"2\">\n  <image "
+               "source=\"" + image + ".png\" width=\"16\" height=\"8\"/>\n" + inside +
+               " </tileset>\n";
+    };
+    const QByteArray wangMap =
+        "<map version=\"1.10\" orientation=\"orthogonal\" width=\"2\" height=\"1\" "
+        "tilewidth=\"8\" tileheight=\"8\">\n" +
+        tileset(1, "wa", "  <wangsets>\n   <wangset name=\"w\" type=\"corner\" tile=\"-1\">\n"
+                         "    <wangtile tileid=\"0\" wangid=\"0,1,0,1,0,1,0,1\"/>\n   </wangset>\n"
+                         "  </wangsets>\n") +
+        tileset(3, "wb", "") +
+        " <layer id=\"1\" name=\"g\" width=\"2\" height=\"1\">\n  <data encoding=\"csv\">1,4"
+        "</data>\n </layer>\n</map>\n";
+    writeFileBytes(path("w.tmx"), wangMap);
+    const Finished wang = run({"levels", "remap", "--remap", "w.remap", "w.tmx", "--in-place"});
+    EXPECT_EQ(wang.exitCode, 1);
+    EXPECT_TRUE(wang.err.contains(QStringLiteral("tile 0 of the sheet “wa.png” and tile 1 of the "
+                                                 "sheet “wb.png” both become tile 0 of the atlas, "
+                                                 "but only the first carries Wang ids")))
+        << describe(wang);
+    EXPECT_EQ(readFileBytes(path("w.tmx")), wangMap);
     // A CSV level names no tileset: refused unless --sheet names the one sheet it shows.
     writeFileBytes(path("l.csv"), "0,1\n");
     const Finished csv = run({"levels", "remap", "--remap", "atlas.remap", "l.csv", "--in-place"});
