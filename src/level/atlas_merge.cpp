@@ -270,14 +270,24 @@ class Merge
     // Every merged tile that becomes an atlas tile with data (or Wang ids) must carry them itself.
     std::optional<LevelBytesResult> checkCarriers() const
     {
+        // Which atlas tiles each source's tiles become, found once rather than per atlas tile.
+        std::vector<std::set<int32_t>> becomes(sources_.size());
+        for (size_t i = 0; i < sources_.size(); ++i)
+            for (const int32_t now : remapOf(sources_[i]).newIndexOf)
+                becomes[i].insert(now);
+        const auto missing = [&](int64_t now, size_t carrier, std::set<int64_t> Source::*kept,
+                                 bool wang) -> std::optional<LevelBytesResult> {
+            for (size_t i = 0; i < sources_.size(); ++i)
+                if (!(sources_[i].*kept).count(now) && becomes[i].count(int32_t(now)))
+                    return differ(sources_[carrier], sources_[i], now, wang);
+            return std::nullopt;
+        };
         for (const auto& [now, gathered] : tiles_)
-            for (const Source& source : sources_)
-                if (!source.tiles.count(now) && tileBecoming(remapOf(source), now) >= 0)
-                    return differ(sources_[gathered.source], source, now);
+            if (auto refused = missing(now, gathered.source, &Source::tiles, false))
+                return refused;
         for (const auto& [now, carrier] : wang_)
-            for (const Source& source : sources_)
-                if (!source.wang.count(now) && tileBecoming(remapOf(source), now) >= 0)
-                    return differ(sources_[carrier], source, now, true);
+            if (auto refused = missing(now, carrier, &Source::wang, true))
+                return refused;
         return std::nullopt;
     }
 

@@ -1949,6 +1949,17 @@ TEST_F(CommandLineTest, MergedLevelsShowEveryCellAsBefore)
                                                  "but only the first carries Wang ids")))
         << describe(wang);
     EXPECT_EQ(readFileBytes(path("w.tmx")), wangMap);
+    // The same for a property that only one of the two tiles carries.
+    QByteArray propertyMap = wangMap;
+    propertyMap.replace(propertyMap.indexOf("  <wangsets>"),
+                        propertyMap.indexOf(" </tileset>") - propertyMap.indexOf("  <wangsets>"),
+                        "  <tile id=\"0\">\n   <properties>\n    <property name=\"k\" "
+                        "value=\"1\"/>\n   </properties>\n  </tile>\n");
+    writeFileBytes(path("w.tmx"), propertyMap);
+    const Finished property = run({"levels", "remap", "--remap", "w.remap", "w.tmx", "--in-place"});
+    EXPECT_TRUE(property.err.contains(QStringLiteral("but only the first carries data")))
+        << describe(property);
+    EXPECT_EQ(readFileBytes(path("w.tmx")), propertyMap);
     // A CSV level names no tileset: refused unless --sheet names the one sheet it shows.
     writeFileBytes(path("l.csv"), "0,1\n");
     const Finished csv = run({"levels", "remap", "--remap", "atlas.remap", "l.csv", "--in-place"});
