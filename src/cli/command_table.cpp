@@ -178,10 +178,11 @@ const std::array kCommands{
         "transparent tiles that end the last row of a sheet with alpha, fewer than a row (what\n"
         "a packing leaves). With --used-by the levels are read as sheet prune reads them\n"
         "(--sheet, --first-id and --tile-property too): their tilesets give the tile size\n"
-        "unless --tile does, padding is every tile past their tile count, and a merge they\n"
-        "cannot follow (a frame or tile property showing a tile that becomes a turned one,\n"
-        "merged tiles with different data) is refused, naming the place, before anything is\n"
-        "written.\n"
+        "unless --tile does, padding is every tile past their tile count, tiles whose data\n"
+        "differ in their tilesets (properties, animations, collision shapes, Wang and terrain\n"
+        "ids) are not duplicates, and a tile with collision shapes, Wang or terrain ids or an\n"
+        "animation, or an animation frame, merges only unturned. A merge they still cannot\n"
+        "follow is refused, naming the place, before anything is written.\n"
         "\n"
         "The remap file R (see README, \"Remap files\") says where every tile went and how it\n"
         "is turned; levels remap --remap R carries it into the levels. It prints what it did:\n"
@@ -197,8 +198,8 @@ const std::array kCommands{
         InputCount::OneOrMore, OutputKind::Sheets, dedupeJob, checkDedupe},
     CommandSpec{
         "sheet", "merge",
-        "SHEET... [--tile N|WxH] [--gutter G] [--dedupe [--flips]] [--columns C] [--crop] "
-        "-o ATLAS --remap-out R",
+        "SHEET... [--tile N|WxH] [--gutter G] [--used-by LEVEL...] [--dedupe [--flips]] "
+        "[--columns C] [--crop] -o ATLAS --remap-out R",
         "pack the tiles of many sheets into one atlas and write the remap of each",
         "Packs the whole tiles of every SHEET, in the order given and in reading order within\n"
         "each, into one atlas of C tile columns (default: the widest sheet's), as many rows as\n"
@@ -209,17 +210,28 @@ const std::array kCommands{
         "tiles that are not square). A sheet that is not whole tiles fails, naming the partial\n"
         "strips; --crop drops them.\n"
         "\n"
+        "With --used-by only the tiles that the levels show are kept, counted as sheet prune\n"
+        "counts them, and the tile shape is the levels' (unless --tile says it; sheets they cut\n"
+        "at different shapes are refused). --dedupe then keeps apart tiles whose data differ in\n"
+        "the levels' tilesets (properties, animations, collision shapes, Wang and terrain ids),\n"
+        "and turns no tile with collision shapes, Wang or terrain ids or an animation, nor an\n"
+        "animation frame, so that the levels can always follow the remap.\n"
+        "\n"
         "The remap file R (see README, \"Remap files\") names the atlas and each sheet, and says\n"
         "where each of a sheet's tiles went and how it is turned. It prints what it did:\n"
-        "\"3 sheets, 1792 tiles → atlas.png: 1714 tiles (78 duplicates merged)\". levels remap\n"
+        "\"3 sheets, 1792 tiles → atlas.png: 612 tiles (1102 unused dropped, 78 duplicates\n"
+        "merged)\" (without --used-by, only the duplicates). levels remap\n"
         "--remap R then gives the maps one tileset of the atlas in place of the merged ones.\n"
         "\n"
         "Examples:\n"
         "  tilegrid sheet merge ground.png trees.png -o atlas.png --remap-out atlas.remap\n"
         "  tilegrid sheet merge --tile 32 --dedupe --flips --columns 16 a.png b.png c.png \\\n"
+        "      -o atlas.png --remap-out atlas.remap\n"
+        "  tilegrid sheet merge ground.png trees.png --used-by maps/*.tmx --dedupe \\\n"
         "      -o atlas.png --remap-out atlas.remap\n",
         OptionSet{Option::Output, Option::Tile, Option::Gutter, Option::Dedupe, Option::Flips,
-                  Option::Columns, Option::Crop, Option::RemapOut, Option::Compression},
+                  Option::Columns, Option::Crop, Option::RemapOut, Option::Compression,
+                  Option::UsedBy, Option::FirstId, Option::TileProperty},
         InputCount::AllInOne, OutputKind::Sheets, mergeSheetsJob, checkMerge},
     CommandSpec{
         "sheet", "prune",

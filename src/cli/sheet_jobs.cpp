@@ -1,5 +1,6 @@
 #include "cli/sheet_jobs.h"
 
+#include <QHash>
 #include <algorithm>
 #include <numeric>
 
@@ -411,6 +412,36 @@ QString paddingNote(int padding)
                               .arg(padding == 1 ? "" : "s");
 }
 
+// The kinds given to tiles by what levels keep for them (see TileKinds).
+struct TileKindNames {
+    QHash<QByteArray, uint32_t> known{{QByteArray(), 0}};
+    uint32_t next = 1;
+};
+
+// Gives the tiles of the sheet'th sheet their kinds after the kinds of the sheets before: tiles
+// that carry the same data are of one kind, a tile its tilesets disagree on is of a kind of its
+// own, and data that mean something only among a sheet's tiles belong to that sheet alone.
+void addTileKinds(TileKinds& kinds, const std::vector<TileData>& data, int sheet,
+                  TileKindNames& names)
+{
+    for (const TileData& tile : data) {
+        uint32_t kind = names.next;
+        if (!tile.differs) {
+            const QByteArray key =
+                tile.local ? QByteArray::number(sheet) + '#' + tile.text : tile.text;
+            const auto known = names.known.constFind(key);
+            if (known != names.known.cend())
+                kind = known.value();
+            else
+                names.known.insert(key, kind);
+        }
+        if (kind == names.next)
+            ++names.next;
+        kinds.kind.push_back(kind);
+        kinds.unturned.push_back(tile.unturned);
+    }
+}
+
 // Which tiles a packing command keeps: fills remap.newIndexOf (and symmetryOf) and kept, the
 // kept tiles in reading order; or says why not. notes is printed before the result's line, done
 // says what became of the others ("3 duplicates merged"), and counted how many of the sheet's
@@ -432,6 +463,7 @@ TileChoice mergedDuplicates(const QImage& sheet, const CommandOptions& options,
     const int count = remap.columns * options.layout().rowsIn(sheet.height());
     LevelRemapOptions levels = levelOptions(options, input);
     int padding = count;  // the first padding tile
+    TileKinds kinds;
     if (!options.usedBy.isEmpty()) {
         const TileUseRun found =
             findUsedTiles(options.usedBy, count, remap.columns, levels, options.tile);
@@ -439,12 +471,14 @@ TileChoice mergedDuplicates(const QImage& sheet, const CommandOptions& options,
             !why.isEmpty())
             return {{}, why, {}, {}, 0};
         padding = tilesShown(found.tilesets, count);
+        TileKindNames names;
+        addTileKinds(kinds, found.data, 0, names);
     } else {
         padding = firstPaddingTile(sheet, options, remap.columns, count);
     }
 
     TileDuplicates groups =
-        findDuplicateTiles(sheet, options.tile, options.layout().cell(), options.flips);
+        findDuplicateTiles(sheet, options.tile, options.layout().cell(), options.flips, kinds);
     remap.newIndexOf = std::move(groups.keptIndexOf);
     // Padding is no tile: it goes, and so does a kept tile that only padding showed (kept tiles
     // come in reading order, so those are the last).
@@ -778,8 +812,29 @@ QImage allTiles(const std::vector<MergeInput>& inputs, const TileLayout& layout,
 
 }  // namespace
 
-JobResult mergeSheetsJob(const CommandOptions& options, const Job& job)
+JobResult mergeSheetsJob(const CommandOptions& given, const Job& job)
 {
+    // Without --tile, the levels say the tile shape, which every sheet must share.
+    CommandOptions options = given;
+    if (!options.tileGiven && !options.usedBy.isEmpty()) {
+        std::optional<TileShape> shared;
+        QString first;
+        for (const QString& path : job.inputs) {
+            const std::optional<TileShape> shape = levelsTileShape(options, path);
+            if (!shape)
+                continue;
+            if (shared && *shape != *shared)
+                return failed(QStringLiteral("The levels cut %1 into %2 tiles, but %3 into %4 "
+                                             "tiles: the sheets of one atlas share one tile "
+                                             "shape. Nothing was written.")
+                                  .arg(quotedPath(path), tileText(*shape), quotedPath(first),
+                                       tileText(*shared)));
+            shared = shape;
+            first = path;
+        }
+        if (shared)
+            options.tile = *shared;
+    }
     const TileLayout layout = options.layout();
     std::vector<MergeInput> inputs;
     int total = 0;
@@ -798,32 +853,75 @@ JobResult mergeSheetsJob(const CommandOptions& options, const Job& job)
         total += count;
         widest = std::max(widest, tiles.width());
     }
+    // With the levels, only the tiles they show are merged, and tiles whose data differ there
+    // stay apart.
+    std::vector<int32_t> candidates;  // the tiles that may go into the atlas, in order
+    TileKinds kinds;
+    QString notes;
+    if (options.usedBy.isEmpty()) {
+        candidates.resize(size_t(total));
+        std::iota(candidates.begin(), candidates.end(), 0);
+    } else {
+        TileKindNames names;
+        for (size_t i = 0; i < inputs.size(); ++i) {
+            const MergeInput& in = inputs[i];
+            const TileUseRun found = findUsedTiles(options.usedBy, in.count, in.columns,
+                                                   levelOptions(options, in.path), options.tile);
+            if (QString why = levelsRefused(found.run, in.path, in.path, notes); !why.isEmpty())
+                return failed(why);
+            for (int t = 0; t < in.count; ++t)
+                if (found.used[size_t(t)])
+                    candidates.push_back(in.first + t);
+            addTileKinds(kinds, found.data, int(i), names);
+        }
+        if (candidates.empty())
+            return failed(QStringLiteral("The levels use none of the tiles of the sheets; an atlas "
+                                         "without tiles is not written."));
+    }
     const int columns = options.columns > 0 ? options.columns : widest;
     QImage atlas;
     RemapFile file{job.output, {}};
-    int kept = total;
+    int kept = int(candidates.size());
     {
         const QImage all = allTiles(inputs, layout, columns, total);
         if (all.isNull())
             return failed(QStringLiteral("There is not enough memory to merge the sheets."));
-        std::vector<int32_t> keptIndexOf(static_cast<size_t>(total));
+        std::vector<int32_t> keptIndexOf(static_cast<size_t>(total), TileRemap::kDropped);
         std::vector<TileSymmetry> symmetryOf(static_cast<size_t>(total));
-        std::iota(keptIndexOf.begin(), keptIndexOf.end(), 0);
-        atlas = all;
+        std::vector<int32_t> keptTiles = candidates;
         if (options.dedupe) {
-            // The padding at the end of the last row comes after every tile: it is never kept
-            // before a tile, and goes.
-            TileDuplicates groups =
-                findDuplicateTiles(all, options.tile, layout.cell(), options.flips);
-            while (!groups.kept.empty() && groups.kept.back() >= total)
-                groups.kept.pop_back();
-            kept = int(groups.kept.size());
-            std::copy_n(groups.keptIndexOf.begin(), total, keptIndexOf.begin());
-            std::copy_n(groups.symmetryOf.begin(), total, symmetryOf.begin());
-            atlas = packTiles(all, groups.kept, layout.cell(), columns);
-            if (atlas.isNull())
-                return failed(QStringLiteral("There is not enough memory to pack the tiles."));
+            // The candidates are deduped packed together; padding comes after every one of them,
+            // is never kept before one, and goes.
+            const bool every = int(candidates.size()) == total;
+            TileKinds theirs;
+            for (const int32_t tile : candidates) {
+                theirs.kind.push_back(size_t(tile) < kinds.kind.size() ? kinds.kind[size_t(tile)]
+                                                                       : 0);
+                theirs.unturned.push_back(size_t(tile) < kinds.unturned.size() &&
+                                          kinds.unturned[size_t(tile)]);
+            }
+            const QImage packed = every ? all : packTiles(all, candidates, layout.cell(), columns);
+            if (packed.isNull())
+                return failed(QStringLiteral("There is not enough memory to merge the sheets."));
+            const TileDuplicates groups =
+                findDuplicateTiles(packed, options.tile, layout.cell(), options.flips, theirs);
+            keptTiles.clear();
+            for (const int32_t k : groups.kept)
+                if (size_t(k) < candidates.size())
+                    keptTiles.push_back(candidates[size_t(k)]);
+            for (size_t i = 0; i < candidates.size(); ++i) {
+                keptIndexOf[size_t(candidates[i])] = groups.keptIndexOf[i];
+                symmetryOf[size_t(candidates[i])] = groups.symmetryOf[i];
+            }
+        } else {
+            for (size_t i = 0; i < candidates.size(); ++i)
+                keptIndexOf[size_t(candidates[i])] = int32_t(i);
         }
+        kept = int(keptTiles.size());
+        atlas = int(keptTiles.size()) == total ? all
+                                                : packTiles(all, keptTiles, layout.cell(), columns);
+        if (atlas.isNull())
+            return failed(QStringLiteral("There is not enough memory to pack the tiles."));
         for (const MergeInput& in : inputs) {
             RemapSheet sheet{in.path, {}};
             TileRemap& remap = sheet.remap;
@@ -849,15 +947,19 @@ JobResult mergeSheetsJob(const CommandOptions& options, const Job& job)
         return failed(error);
     if (options.quiet)
         return {};
-    const int merged = total - kept;
+    const int unused = total - int(candidates.size());
+    const int merged = int(candidates.size()) - kept;
     return JobResult{
         QString(),
-        QStringLiteral("%1 sheet%2, %3 tiles → %4: %5 tiles (%6 duplicate%7 merged)\n")
+        notes +
+            QStringLiteral("%1 sheet%2, %3 tiles → %4: %5 tiles (%6%7 duplicate%8 merged)\n")
                 .arg(job.inputs.size())
                 .arg(job.inputs.size() == 1 ? "" : "s")
                 .arg(total)
                 .arg(job.output)
                 .arg(kept)
+                .arg(options.usedBy.isEmpty() ? QString()
+                                              : QStringLiteral("%1 unused dropped, ").arg(unused))
                 .arg(merged)
                 .arg(merged == 1 ? "" : "s") +
             note};

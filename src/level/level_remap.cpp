@@ -671,6 +671,8 @@ TileUseRun findUsedTiles(const QStringList& paths, int tileCount, int columns,
         if (use.named[size_t(tile)])
             found.used[size_t(frame)] = true;
     found.tilesets = std::move(use.tilesets);
+    found.data = std::move(use.data);
+    found.data.resize(same.newIndexOf.size());
     return found;
 }
 

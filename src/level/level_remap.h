@@ -22,6 +22,17 @@
 
 struct AtlasMerge;
 
+// What the sheet's tilesets keep for one tile, as a run that changes nothing reads it.
+struct TileData {
+    QByteArray text;         // its entries' text without ids, list by list; empty: none
+    bool differs = false;    // tilesets read gave it different data
+    bool unturned = false;   // turned it would not show right: collision shapes, Wang or terrain
+                             // ids, an animation, or it is another tile's frame
+    // Its data mean something only among the sheet's tiles: they name tiles (frames, tile
+    // properties), a Wang set or terrain types of the tileset.
+    bool local = false;
+};
+
 // The sheet's tiles that levels name, as a run that changes nothing finds them.
 struct TileUse {
     std::vector<uint8_t> named; // tile -> 1 when a cell or tile object shows it
@@ -30,6 +41,9 @@ struct TileUse {
     // The sheet's tilesets as the files give them (one per tileset read), for their tile size and
     // tile count.
     std::vector<TilesetFacts> tilesets;
+    // tile -> its data, once a tileset's data were read (as many as named)
+    std::vector<TileData> data;
+    int dataRead = 0; // tilesets whose data were read
 };
 
 struct LevelRemapOptions {
@@ -177,6 +191,7 @@ struct TileUseRun {
     LevelRemapRun run;
     std::vector<bool> used;
     std::vector<TilesetFacts> tilesets; // the sheet's tilesets the files hold
+    std::vector<TileData> data;          // tile -> what its tilesets keep for it
 };
 TileUseRun findUsedTiles(const QStringList& paths, int tileCount, int columns,
                          LevelRemapOptions options, std::optional<TileShape> tile = {});

@@ -68,6 +68,8 @@ class TileDataRemap
         for (size_t i = 0; i < count_; ++i)
             if (!readEntry(i, use, tileProperties))
                 return problem_;
+        if (use)
+            noteData(*use);
         if (!mergeEntries())
             return problem_;
         for (size_t i = 0; i < count_; ++i) {
@@ -170,6 +172,39 @@ class TileDataRemap
         if (!entry.empty)
             data_[i] = entryData(bytes_, entry, remap_, shown_[i]);
         return true;
+    }
+
+    // What each tile carries here, folded into what the tilesets read before said of it.
+    void noteData(TileUse& use) const
+    {
+        const size_t count = use.named.size();
+        std::vector<TileData> here(count);
+        for (size_t i = 0; i < count_; ++i) {
+            const size_t tile = size_t(tiles_[i]);
+            if (removed_[i] || tile >= count || data_[i].isEmpty())
+                continue;
+            TileData& data = here[tile];
+            data.text += QByteArray::number(site_.entries[i].list) + ':' + data_[i] + '\n';
+            const bool terrain = data_[i].contains("terrain");
+            data.local =
+                data.local || !shown_[i].empty() || site_.entries[i].list > 0 || terrain;
+            data.unturned = data.unturned || !site_.entries[i].frames.empty() ||
+                            data_[i].contains("objectgroup") || data_[i].contains("wangid") ||
+                            terrain;
+            for (const ShownTile& shown : shown_[i])
+                here[size_t(shown.tile)].unturned = true;
+        }
+        if (use.dataRead++ == 0) {
+            use.data = std::move(here);
+            return;
+        }
+        use.data.resize(count);
+        for (size_t tile = 0; tile < count; ++tile) {
+            TileData& data = use.data[tile];
+            data.differs = data.differs || data.text != here[tile].text;
+            data.unturned = data.unturned || here[tile].unturned;
+            data.local = data.local || here[tile].local;
+        }
     }
 
     // Entries of tiles one and other merge but differ; otherEntry is none when other carries

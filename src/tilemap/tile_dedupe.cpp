@@ -66,7 +66,8 @@ void loadTile(const QImage& sheet, int left, int top, TileShape tile, uint32_t* 
 
 }  // namespace
 
-TileDuplicates findDuplicateTiles(const QImage& image, TileShape tile, TileShape cell, bool flips)
+TileDuplicates findDuplicateTiles(const QImage& image, TileShape tile, TileShape cell, bool flips,
+                                  const TileKinds& kinds)
 {
     TileDuplicates result;
     const QImage sheet = readable(image);
@@ -123,7 +124,15 @@ TileDuplicates findDuplicateTiles(const QImage& image, TileShape tile, TileShape
         };
         const auto [left, top] = origin(t);
         loadTile(sheet, left, top, tile, pixels.data());
-        uint64_t hash = 0;
+        const auto kindOf = [&](size_t number) {
+            return number < kinds.kind.size() ? kinds.kind[number] : 0u;
+        };
+        const auto unturned = [&](size_t number) {
+            return number < kinds.unturned.size() && kinds.unturned[number];
+        };
+        const uint32_t kind = kindOf(t);
+        // The kind is hashed as a pixel nowhere in the tile, the same whichever way it turns.
+        uint64_t hash = spread(kind);
         for (size_t i = 0; i < area; ++i)
             hash += spread(pixels[i]) * weights[i];
 
@@ -135,9 +144,13 @@ TileDuplicates findDuplicateTiles(const QImage& image, TileShape tile, TileShape
             if (table[slot].hash != hash)
                 continue;
             const int32_t index = table[slot].kept;
-            const auto [keptLeft, keptTop] = origin(size_t(result.kept[size_t(index)]));
+            const size_t keptTile = size_t(result.kept[size_t(index)]);
+            if (kindOf(keptTile) != kind)
+                continue;
+            const auto [keptLeft, keptTop] = origin(keptTile);
             loadTile(sheet, keptLeft, keptTop, tile, kept.data());
-            for (int g = 0; g < symmetries && found < 0; ++g) {
+            const int tried = unturned(t) || unturned(keptTile) ? 1 : symmetries;
+            for (int g = 0; g < tried && found < 0; ++g) {
                 const uint32_t* source = sourceIndex[size_t(g)].data();
                 size_t i = 0;
                 while (i < area && pixels[i] == kept[source[i]])

@@ -19,12 +19,21 @@ struct TileDuplicates {
     int32_t merged() const { return int32_t(keptIndexOf.size() - kept.size()); }
 };
 
+// What keeps tiles apart beyond their pixels (what levels keep for them): tiles of different
+// kinds never merge, and a tile marked unturned merges only as it stands, with a tile that
+// stands as it does.
+struct TileKinds {
+    std::vector<uint32_t> kind;    // tile -> its kind; a tile past the end is of kind 0
+    std::vector<uint8_t> unturned; // tile -> 1 when it may not be turned; past the end: 0
+};
+
 // Groups the columns x rows whole tiles (as many cells as fit). With flips a tile that is a kept
 // tile turned by one of the 8 symmetries joins it (the identity preferred); a tile that is not
 // square only by the three mirrors. Linear in the sheet:
 // tiles are hashed (with flips, a hash all turns of a tile share), and only tiles of equal hash
 // are compared.
-TileDuplicates findDuplicateTiles(const QImage& sheet, TileShape tile, TileShape cell, bool flips);
+TileDuplicates findDuplicateTiles(const QImage& sheet, TileShape tile, TileShape cell, bool flips,
+                                  const TileKinds& kinds = {});
 
 // The kept tiles, each with the grid after it, packed in reading order into columns tile columns
 // and as many rows as they need; the rest of the last row is transparent (black when the sheet

@@ -1406,6 +1406,16 @@ QByteArray framedBy(int tile, int frame)
            "\"><properties><property name=\"animation-frame0\" type=\"int\" value=\"" +
            QByteArray::number(frame) + "\"/></properties></tile>\n";
 }
+QByteArray solid(int tile, int value)
+{
+    return "  <tile id=\"" + QByteArray::number(tile) + "\"><properties><property name=\"solid\" "
+           "value=\"" + QByteArray::number(value) + "\"/></properties></tile>\n";
+}
+const auto kTileFiveIsZero = [](QImage& in) {
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            in.setPixel(8 + x, 8 + y, in.pixel(x, y));
+};
 // The sheet's 8 × 8 tiles packed in four columns.
 std::function<QImage(const QImage&)> packedOf(std::vector<int32_t> kept)
 {
@@ -1485,16 +1495,28 @@ const CarefulCase kCarefulCases[] = {
              for (int x = 16; x < 32; ++x)
                  in.setPixel(x, y, qRgba(0, 0, 0, 0));
      }},
-    {"DedupeRefusesAMergeItsLevelsCannotFollow", {32, 32}, 0,
-     kDedupeA + QStringList{"--flips", "--tile-property", "animation-frame*"}, 1,
-     "the property “animation-frame0” of tile 1 shows tile 5, which becomes tile 0 turned",
-     nullptr, {}, {}, {{"a.tmx", caveLevel(framedBy(1, 5))}},
+    // A tile that a tile property shows stays unturned: its mirrored twin stays apart.
+    {"DedupeKeepsWhatItsLevelsShowUnturned", {32, 32}, 0,
+     kDedupeA + QStringList{"--flips", "--tile-property", "animation-frame*"}, 0,
+     "in.png -> o.png: 16 tiles → 16 (0 duplicates merged)", "o.png",
+     packedOf({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}), {},
+     {{"a.tmx", caveLevel(framedBy(1, 5))}},
      [](QImage& in) {  // tile 5 is tile 0 mirrored
          const QImage tile = in.copy(0, 0, 8, 8).mirrored(true, false);
          for (int y = 0; y < 8; ++y)
              for (int x = 0; x < 8; ++x)
                  in.setPixel(8 + x, 8 + y, tile.pixel(x, y));
      }},
+    // Tiles 0 and 5 alike but for the data the level keeps for them are no duplicates; with the
+    // same data they are.
+    {"DedupeKeepsTilesOfDifferentDataApart", {32, 32}, 0, kDedupeA, 0,
+     "in.png -> o.png: 16 tiles → 16 (0 duplicates merged)", "o.png",
+     packedOf({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}), {},
+     {{"a.tmx", caveLevel(solid(0, 1) + solid(5, 0))}}, kTileFiveIsZero},
+    {"DedupeMergesTilesOfTheSameData", {32, 32}, 0, kDedupeA, 0,
+     "in.png -> o.png: 16 tiles → 15 (1 duplicate merged)", "o.png",
+     packedOf({0, 1, 2, 3, 4, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}), {},
+     {{"a.tmx", caveLevel(solid(0, 1) + solid(5, 1))}}, kTileFiveIsZero},
     // A failed run makes no folder.
     {"NoFolderForAFailedSheet", {48, 49}, 0,
      {"grid", "add", "--tile", "24", "IN", "-o", "newdir/deep/x.png"}, 1, "partial strip", nullptr},
@@ -1767,16 +1789,18 @@ MapLook lookOfMap(const QString& file)
 // Maps that name the merged sheets among another tileset, embedded or as files of their own, with
 // flipped cells, tile objects, properties, animations and Wang sets: after sheet merge and levels
 // remap every cell and object shows the same pixels with the same data, drawn here from the
-// files as they stand; the merged tilesets are one.
+// files as they stand; the merged tilesets are one. Without --used-by the data are made to fit
+// the merge; with it they are random and made first, and the merge must fit them.
 TEST_F(CommandLineTest, MergedLevelsShowEveryCellAsBefore)
 {
     std::mt19937 random(31);
     ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("maps")));
     ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("tilesets")));
-    for (int round = 0; round < 6; ++round) {
+    for (int round = 0; round < 12; ++round) {
         SCOPED_TRACE(round);
         const TileShape shape = round % 3 == 2 ? TileShape(8, 6) : TileShape(8);
-        const bool external = round >= 3, flips = round % 2 == 1;
+        const bool usedBy = round >= 6;
+        const bool external = round % 6 >= 3, flips = round % 2 == 1;
         const unsigned turns = shape.square() ? 7u : 6u;
         std::vector<QImage> sheets;
         QStringList merge{"sheet", "merge", "--tile", shapeText(shape), "--dedupe"};
@@ -1802,15 +1826,21 @@ TEST_F(CommandLineTest, MergedLevelsShowEveryCellAsBefore)
         }
         if (flips)
             merge << "--flips";
-        const Finished merged = run(merge + QStringList{"--columns", "3", "-o", "atlas.png",
-                                                        "--remap-out", "atlas.remap"});
-        ASSERT_EQ(merged.exitCode, 0) << describe(merged);
-        const RemapParseResult read = readRemapFile(path(QStringLiteral("atlas.remap")));
-        ASSERT_TRUE(read.file);
-        const auto& remapped = read.file->sheets;
+        merge << "--columns" << "3" << "-o" << "atlas.png" << "--remap-out" << "atlas.remap";
+        std::vector<RemapSheet> remapped;
+        const auto mergeSheets = [&] {
+            const Finished merged = run(merge);
+            ASSERT_EQ(merged.exitCode, 0) << describe(merged);
+            const RemapParseResult read = readRemapFile(path(QStringLiteral("atlas.remap")));
+            ASSERT_TRUE(read.file);
+            remapped = read.file->sheets;
+        };
+        if (!usedBy)
+            mergeSheets();
 
         // Data on an atlas tile that every tile becoming it carries unturned; an animation and a
-        // Wang tile only where one tile becomes it.
+        // Wang tile only where one tile becomes it. With --used-by: at random, of two kinds of
+        // property, with an animation or a Wang tile.
         std::map<int32_t, int> sources;
         std::map<int32_t, bool> turned;
         for (const RemapSheet& sheet : remapped)
@@ -1822,6 +1852,21 @@ TEST_F(CommandLineTest, MergedLevelsShowEveryCellAsBefore)
         std::map<int32_t, bool> carries;
         for (const auto& [now, count] : sources)
             carries[now] = !turned[now] && random() % 2;
+        std::map<std::pair<int, int>, unsigned> randomData;
+        const auto entry = [&](int n, int t) {  // none, kind 0, kind 1, animated, Wang tile
+            if (!usedBy) {
+                const int32_t now = remapped[size_t(n)].remap.newIndexOf[size_t(t)];
+                const bool only = sources[now] == 1;
+                const TileRemap& remap = remapped[size_t(n)].remap;
+                const bool animated = only && t + 1 < remap.tileCount() &&
+                                      remap.symmetry(size_t(t + 1)).isIdentity();
+                return !carries[now] ? 0u : animated ? 3u : only ? 4u : 1u + unsigned(now % 2);
+            }
+            const auto [at, fresh] = randomData.emplace(std::pair(n, t), 0u);
+            if (fresh)
+                at->second = random() % 3 == 0 ? 0u : random() % 5;
+            return at->second;
+        };
         // Tileset n's text: embedded (from firstgid) or in a file of its own.
         const auto tilesetText = [&](int n, int64_t first) {
             const int columns = sheets[n].width() / shape.width;
@@ -1835,18 +1880,17 @@ TEST_F(CommandLineTest, MergedLevelsShowEveryCellAsBefore)
                                   .arg(sheets[n].width()).arg(sheets[n].height()).toUtf8();
             QByteArray wang;
             for (int t = 0; n < 3 && t < count; ++t) {
-                const int32_t now = remapped[size_t(n)].remap.newIndexOf[size_t(t)];
-                if (!carries[now])
+                const unsigned data = entry(n, t);
+                if (data == 0)
                     continue;
                 text += "  <tile id=\"" + QByteArray::number(t) + "\">\n   <properties>\n"
-                        "    <property name=\"kind\" value=\"" + QByteArray::number(now % 3) +
+                        "    <property name=\"kind\" value=\"" + QByteArray::number(data % 2) +
                         "\"/>\n   </properties>\n";
-                if (sources[now] == 1 && t + 1 < count &&
-                    remapped[size_t(n)].remap.symmetry(size_t(t + 1)).isIdentity())
+                if (data == 3 && t + 1 < count)
                     text += "   <animation>\n    <frame tileid=\"" + QByteArray::number(t + 1) +
                             "\" duration=\"100\"/>\n   </animation>\n";
                 text += "  </tile>\n";
-                if (sources[now] == 1)
+                if (data >= 3)
                     wang += "    <wangtile tileid=\"" + QByteArray::number(t) +
                             "\" wangid=\"0,1,0,1,0,1,0,1\"/>\n";
             }
@@ -1894,6 +1938,10 @@ TEST_F(CommandLineTest, MergedLevelsShowEveryCellAsBefore)
                     "\" x=\"8\" y=\"8\" width=\"8\" height=\"8\"/>\n";
         text += " </objectgroup>\n</map>\n";
         writeFileBytes(path("maps/m.tmx"), text);
+        if (usedBy) {
+            merge << "--used-by" << "maps/m.tmx";
+            mergeSheets();
+        }
         const MapLook before = lookOfMap(path(QStringLiteral("maps/m.tmx")));
         const QByteArray oldTileset =
             external ? readFileBytes(path("tilesets/m0.tsx")) : QByteArray();
