@@ -235,8 +235,8 @@ const std::array kCommands{
         InputCount::AllInOne, OutputKind::Sheets, mergeSheetsJob, checkMerge},
     CommandSpec{
         "sheet", "prune",
-        "IN --used-by LEVEL... [--tile N|WxH] [--gutter G] [--columns C] [--sheet SHEET] "
-        "[--first-id 0|1] [--tile-property NAME] [--crop] OUTPUT --remap-out R",
+        "IN --used-by LEVEL... [--tile N|WxH] [--gutter G] [--dedupe [--flips]] [--columns C] "
+        "[--sheet SHEET] [--first-id 0|1] [--tile-property NAME] [--crop] OUTPUT --remap-out R",
         "drop the tiles no level uses and write the remap that keeps levels valid",
         "Keeps the whole tiles of IN that the levels use and packs them in reading order into\n"
         "C tile columns (default: IN's), as sheet dedupe packs them; the rest of the last row\n"
@@ -256,7 +256,8 @@ const std::array kCommands{
         "names tile properties whose values are tile ids (see levels remap): the tile such a\n"
         "value of a used tile names is used too. Without --tile the tile size is that of the\n"
         "sheet's tilesets in the levels. Tiles past their tile count (the empty end of an\n"
-        "earlier packing's last row) are padding: left out and not counted.\n"
+        "earlier packing's last row) are padding: left out and not counted. With --dedupe the\n"
+        "used tiles are deduped as sheet dedupe --used-by dedupes them (--flips too).\n"
         "\n"
         "A level that cannot be read fails the command, and nothing is written; so does a run\n"
         "in which no level shows the sheet. A level that does not show it is named and passed\n"
@@ -279,7 +280,7 @@ const std::array kCommands{
         "  tilegrid sheet prune tiles.png --used-by game.ldtk -o small.png --remap-out t.remap\n",
         kSheetOutput.with({Option::UsedBy, Option::Tile, Option::Gutter, Option::Columns,
                            Option::Sheet, Option::FirstId, Option::Crop, Option::RemapOut,
-                           Option::TileProperty}),
+                           Option::TileProperty, Option::Dedupe, Option::Flips}),
         InputCount::OneOrMore, OutputKind::Sheets, pruneJob, checkPrune},
     CommandSpec{
         "levels", "remap",

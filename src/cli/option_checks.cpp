@@ -49,11 +49,22 @@ QString checkDedupe(const CommandSpec& command, const CommandOptions& options)
     return checkRemapOut(command, options);
 }
 
-QString checkMerge(const CommandSpec& command, const CommandOptions& options)
+namespace {
+
+QString flipsWithoutDedupe(const CommandSpec& command, const CommandOptions& options)
 {
     if (options.flips && !options.dedupe)
         return QStringLiteral("%1 takes --flips with --dedupe: only merged tiles are turned.")
             .arg(command.words());
+    return {};
+}
+
+}  // namespace
+
+QString checkMerge(const CommandSpec& command, const CommandOptions& options)
+{
+    if (QString why = flipsWithoutDedupe(command, options); !why.isEmpty())
+        return why;
     return remapOutMissing(command, options);
 }
 
@@ -62,6 +73,8 @@ QString checkPrune(const CommandSpec& command, const CommandOptions& options)
     if (options.usedBy.isEmpty())
         return QStringLiteral("%1 needs the levels that use the sheet: --used-by LEVEL...")
             .arg(command.words());
+    if (QString why = flipsWithoutDedupe(command, options); !why.isEmpty())
+        return why;
     return checkRemapOut(command, options);
 }
 

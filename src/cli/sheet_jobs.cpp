@@ -442,6 +442,53 @@ void addTileKinds(TileKinds& kinds, const std::vector<TileData>& data, int sheet
     }
 }
 
+// The tiles a packing keeps of candidates (tiles of sheet in reading order, of count tiles in
+// all): with dedupe the first of every group of duplicates among them (kinds apart, --flips
+// as asked), else every one. keptIndexOf and symmetryOf say for each of the count tiles where it
+// went (kDropped: nowhere) and how it is turned. Empty kept and keptIndexOf: no memory.
+struct KeptTiles {
+    std::vector<int32_t> kept;
+    std::vector<int32_t> keptIndexOf;
+    std::vector<TileSymmetry> symmetryOf;
+};
+KeptTiles keepAmong(const QImage& sheet, int count, const std::vector<int32_t>& candidates,
+                    const TileKinds& kinds, const CommandOptions& options)
+{
+    KeptTiles result;
+    result.keptIndexOf.assign(size_t(count), TileRemap::kDropped);
+    result.symmetryOf.resize(size_t(count));
+    if (!options.dedupe) {
+        result.kept = candidates;
+        for (size_t i = 0; i < candidates.size(); ++i)
+            result.keptIndexOf[size_t(candidates[i])] = int32_t(i);
+        return result;
+    }
+    // The candidates are deduped packed together; padding comes after every one of them, is
+    // never kept before one, and goes.
+    TileKinds theirs;
+    for (const int32_t tile : candidates) {
+        const size_t t = size_t(tile);
+        theirs.kind.push_back(t < kinds.kind.size() ? kinds.kind[t] : 0);
+        theirs.unturned.push_back(t < kinds.unturned.size() && kinds.unturned[t]);
+    }
+    const TileShape cell = options.layout().cell();
+    const int columns = TileLayout::grid(cell).columnsIn(sheet.width());
+    const bool every = int(candidates.size()) == count;
+    const QImage packed = every ? sheet : packTiles(sheet, candidates, cell, columns);
+    if (packed.isNull())
+        return {};
+    const TileDuplicates groups =
+        findDuplicateTiles(packed, options.tile, cell, options.flips, theirs);
+    for (const int32_t k : groups.kept)
+        if (size_t(k) < candidates.size())
+            result.kept.push_back(candidates[size_t(k)]);
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        result.keptIndexOf[size_t(candidates[i])] = groups.keptIndexOf[i];
+        result.symmetryOf[size_t(candidates[i])] = groups.symmetryOf[i];
+    }
+    return result;
+}
+
 // Which tiles a packing command keeps: fills remap.newIndexOf (and symmetryOf) and kept, the
 // kept tiles in reading order; or says why not. notes is printed before the result's line, done
 // says what became of the others ("3 duplicates merged"), and counted how many of the sheet's
@@ -539,12 +586,22 @@ TileChoice unusedDropped(const QImage& sheet, const CommandOptions& options,
     choice.error = levelsRefused(use.run, input, shownName(options, input), choice.notes);
     if (!choice.error.isEmpty())
         return choice;
-    remap.newIndexOf.assign(size_t(count), TileRemap::kDropped);
+    std::vector<int32_t> used;
     for (int tile = 0; tile < count; ++tile)
-        if (use.used[size_t(tile)]) {
-            remap.newIndexOf[size_t(tile)] = int32_t(choice.kept.size());
-            choice.kept.push_back(tile);
-        }
+        if (use.used[size_t(tile)])
+            used.push_back(tile);
+    TileKinds kinds;
+    TileKindNames names;
+    addTileKinds(kinds, use.data, 0, names);
+    KeptTiles keeping = keepAmong(sheet, count, used, kinds, options);
+    if (keeping.keptIndexOf.empty())
+        return {{}, QStringLiteral("There is not enough memory to pack the tiles of %1.")
+                        .arg(quotedPath(input)), {}, {}, 0};
+    choice.kept = std::move(keeping.kept);
+    remap.newIndexOf = std::move(keeping.keptIndexOf);
+    if (std::any_of(keeping.symmetryOf.begin(), keeping.symmetryOf.end(),
+                    [](TileSymmetry s) { return !s.isIdentity(); }))
+        remap.symmetryOf = std::move(keeping.symmetryOf);
     if (choice.kept.empty())
         choice.error = QStringLiteral("The levels use none of the tiles of %1; a sheet without "
                                       "tiles is not written.")
@@ -552,10 +609,15 @@ TileChoice unusedDropped(const QImage& sheet, const CommandOptions& options,
     // Tiles past the tilesets' count are no level's tiles: padding, not unused tiles (a CSV
     // level, which has no tileset, may show more).
     choice.counted = tilesShown(use.tilesets, count);
-    if (!choice.kept.empty())
-        choice.counted = std::max(choice.counted, choice.kept.back() + 1);
-    choice.done = QStringLiteral("%1 unused dropped").arg(choice.counted - int(choice.kept.size())) +
-                  paddingNote(count - choice.counted);
+    if (!used.empty())
+        choice.counted = std::max(choice.counted, used.back() + 1);
+    const int merged = int(used.size() - choice.kept.size());
+    choice.done =
+        QStringLiteral("%1 unused dropped").arg(choice.counted - int(used.size())) +
+        (options.dedupe
+             ? QStringLiteral(", %1 duplicate%2 merged").arg(merged).arg(merged == 1 ? "" : "s")
+             : QString()) +
+        paddingNote(count - choice.counted);
     return choice;
 }
 
@@ -881,46 +943,17 @@ JobResult mergeSheetsJob(const CommandOptions& given, const Job& job)
     const int columns = options.columns > 0 ? options.columns : widest;
     QImage atlas;
     RemapFile file{job.output, {}};
-    int kept = int(candidates.size());
+    int kept = 0;
     {
         const QImage all = allTiles(inputs, layout, columns, total);
         if (all.isNull())
             return failed(QStringLiteral("There is not enough memory to merge the sheets."));
-        std::vector<int32_t> keptIndexOf(static_cast<size_t>(total), TileRemap::kDropped);
-        std::vector<TileSymmetry> symmetryOf(static_cast<size_t>(total));
-        std::vector<int32_t> keptTiles = candidates;
-        if (options.dedupe) {
-            // The candidates are deduped packed together; padding comes after every one of them,
-            // is never kept before one, and goes.
-            const bool every = int(candidates.size()) == total;
-            TileKinds theirs;
-            for (const int32_t tile : candidates) {
-                theirs.kind.push_back(size_t(tile) < kinds.kind.size() ? kinds.kind[size_t(tile)]
-                                                                       : 0);
-                theirs.unturned.push_back(size_t(tile) < kinds.unturned.size() &&
-                                          kinds.unturned[size_t(tile)]);
-            }
-            const QImage packed = every ? all : packTiles(all, candidates, layout.cell(), columns);
-            if (packed.isNull())
-                return failed(QStringLiteral("There is not enough memory to merge the sheets."));
-            const TileDuplicates groups =
-                findDuplicateTiles(packed, options.tile, layout.cell(), options.flips, theirs);
-            keptTiles.clear();
-            for (const int32_t k : groups.kept)
-                if (size_t(k) < candidates.size())
-                    keptTiles.push_back(candidates[size_t(k)]);
-            for (size_t i = 0; i < candidates.size(); ++i) {
-                keptIndexOf[size_t(candidates[i])] = groups.keptIndexOf[i];
-                symmetryOf[size_t(candidates[i])] = groups.symmetryOf[i];
-            }
-        } else {
-            for (size_t i = 0; i < candidates.size(); ++i)
-                keptIndexOf[size_t(candidates[i])] = int32_t(i);
-        }
-        kept = int(keptTiles.size());
-        atlas = int(keptTiles.size()) == total ? all
-                                                : packTiles(all, keptTiles, layout.cell(), columns);
-        if (atlas.isNull())
+        const KeptTiles keeping = keepAmong(all, total, candidates, kinds, options);
+        const std::vector<int32_t>& keptIndexOf = keeping.keptIndexOf;
+        const std::vector<TileSymmetry>& symmetryOf = keeping.symmetryOf;
+        kept = int(keeping.kept.size());
+        atlas = kept == total ? all : packTiles(all, keeping.kept, layout.cell(), columns);
+        if (keptIndexOf.empty() || atlas.isNull())
             return failed(QStringLiteral("There is not enough memory to pack the tiles."));
         for (const MergeInput& in : inputs) {
             RemapSheet sheet{in.path, {}};
