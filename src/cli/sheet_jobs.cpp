@@ -13,6 +13,7 @@
 #include "grid/tile_extrusion.h"
 #include "image/pixel_block.h"
 #include "image/pixel_format.h"
+#include "level/level_format.h"
 #include "level/level_remap.h"
 #include "level/remap_file.h"
 #include "level/sheet_choice.h"
@@ -623,12 +624,14 @@ TileChoice unusedDropped(const QImage& sheet, const CommandOptions& options,
 
 // The tile shape of the sheet's tilesets in the levels a packing command is given, when they
 // agree on one; nullopt otherwise.
-std::optional<TileShape> levelsTileShape(const CommandOptions& options, const QString& input)
+std::optional<TileShape> levelsTileShape(const CommandOptions& options, const QString& input,
+                                         LevelScans* scans = nullptr)
 {
     std::optional<TileShape> shape;
     const auto fits = [](int64_t side) { return side >= kMinTileSize && side <= kMaxTileSize; };
-    for (const TilesetFacts& tileset :
-         findSheetTilesets(options.usedBy, levelOptions(options, input))) {
+    LevelRemapOptions levels = levelOptions(options, input);
+    levels.scans = scans;
+    for (const TilesetFacts& tileset : findSheetTilesets(options.usedBy, levels)) {
         if (!fits(tileset.tileWidth) || !fits(tileset.tileHeight))
             return std::nullopt;
         const TileShape here(int(tileset.tileWidth), int(tileset.tileHeight));
@@ -878,11 +881,12 @@ JobResult mergeSheetsJob(const CommandOptions& given, const Job& job)
 {
     // Without --tile, the levels say the tile shape, which every sheet must share.
     CommandOptions options = given;
+    LevelScans scans;  // every level is read once for every sheet
     if (!options.tileGiven && !options.usedBy.isEmpty()) {
         std::optional<TileShape> shared;
         QString first;
         for (const QString& path : job.inputs) {
-            const std::optional<TileShape> shape = levelsTileShape(options, path);
+            const std::optional<TileShape> shape = levelsTileShape(options, path, &scans);
             if (!shape)
                 continue;
             if (shared && *shape != *shared)
@@ -927,8 +931,10 @@ JobResult mergeSheetsJob(const CommandOptions& given, const Job& job)
         TileKindNames names;
         for (size_t i = 0; i < inputs.size(); ++i) {
             const MergeInput& in = inputs[i];
-            const TileUseRun found = findUsedTiles(options.usedBy, in.count, in.columns,
-                                                   levelOptions(options, in.path), options.tile);
+            LevelRemapOptions levels = levelOptions(options, in.path);
+            levels.scans = &scans;
+            const TileUseRun found =
+                findUsedTiles(options.usedBy, in.count, in.columns, levels, options.tile);
             if (QString why = levelsRefused(found.run, in.path, in.path, notes); !why.isEmpty())
                 return failed(why);
             for (int t = 0; t < in.count; ++t)

@@ -77,11 +77,31 @@ std::vector<TilesetFacts> LevelFormat::shownTilesets(const QByteArray& bytes,
 
 LevelBytesResult LevelFormat::remap(const QByteArray& bytes, const LevelContext& context) const
 {
-    LevelSites sites;
     Problem problem;
+    if (context.options.scans) {
+        const LevelSites* sites = context.options.scans->sites(*this, bytes, context, problem);
+        return sites ? remapSites(*sites, bytes, context) : failedAt(bytes, problem);
+    }
+    LevelSites sites;
     if (!scan(bytes, context, sites, problem))
         return failedAt(bytes, problem);
     return remapSites(sites, bytes, context);
+}
+
+const LevelSites* LevelScans::sites(const LevelFormat& format, const QByteArray& bytes,
+                                    const LevelContext& context, Problem& problem)
+{
+    const size_t hash = qHash(bytes);
+    const QString where = context.path + u'\n' + context.carriedBy;
+    for (auto [at, end] = scans_.equal_range(hash); at != end; ++at) {
+        const Scan& scan = *at->second;
+        if (scan.format == &format && scan.where == where && scan.bytes == bytes)
+            return &scan.sites;
+    }
+    auto scan = std::make_unique<Scan>(Scan{&format, where, bytes, {}});
+    if (!format.scan(bytes, context, scan->sites, problem))
+        return nullptr;
+    return &scans_.emplace(hash, std::move(scan))->second->sites;
 }
 
 const std::vector<const LevelFormat*>& levelFormats()

@@ -4,6 +4,8 @@
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
+#include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "level/level_sites.h"
@@ -40,6 +42,27 @@ class LevelFormat
                                                     const LevelContext& context) const;
     // The file's text rewritten for context.remap: its sites found and remapped.
     virtual LevelBytesResult remap(const QByteArray& bytes, const LevelContext& context) const;
+};
+
+// Scans of level files kept for later runs over the same files, as LevelRemapOptions::scans: a
+// merge reads every level once for each of its sheets. A file whose text changed is scanned
+// anew. For one thread at a time.
+class LevelScans
+{
+  public:
+    // The sites format finds in bytes, read at context's path; null with problem when the text
+    // cannot be read.
+    const LevelSites* sites(const LevelFormat& format, const QByteArray& bytes,
+                            const LevelContext& context, Problem& problem);
+
+  private:
+    struct Scan {
+        const LevelFormat* format;
+        QString where; // path and carrier
+        QByteArray bytes;
+        LevelSites sites;
+    };
+    std::unordered_multimap<size_t, std::unique_ptr<Scan>> scans_;  // by the text's hash
 };
 
 // The formats Tilegrid reads, in the order they are asked.

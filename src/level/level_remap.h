@@ -21,6 +21,7 @@
 #include "level/tileset_facts.h"
 
 struct AtlasMerge;
+class LevelScans;
 
 // What the sheet's tilesets keep for one tile, as a run that changes nothing reads it.
 struct TileData {
@@ -65,6 +66,8 @@ struct LevelRemapOptions {
     bool sheetOrByName = false;
     // A merge of several sheets into one atlas: when set, the remap given is not used.
     const AtlasMerge* merge = nullptr;
+    // Where the files' scans are kept for later runs over them; none when null.
+    LevelScans* scans = nullptr;
 };
 
 // Whether a property called name is one of patterns ('*' matching any text, nothing else special).

@@ -32,36 +32,38 @@ bool isBareFileName(const QString& sheet)
 namespace {
 
 // Marks the tilesets with an image that matches; how many files they show.
+// files: each tileset's image file (imageIdentity), found once.
 template <typename Matches>
-qsizetype markWhere(const std::vector<TilesetFacts>& tilesets, SheetChoice& choice,
-                    Matches&& matches)
+qsizetype markWhere(const std::vector<TilesetFacts>& tilesets, const QStringList& files,
+                    SheetChoice& choice, Matches&& matches)
 {
     QStringList matched;
     for (size_t i = 0; i < tilesets.size(); ++i) {
-        if (!tilesets[i].image.isEmpty() && matches(tilesets[i])) {
+        if (!tilesets[i].image.isEmpty() && matches(i)) {
             choice.isSheet[i] = true;
-            if (!matched.contains(imageIdentity(tilesets[i])))
-                matched << imageIdentity(tilesets[i]);
+            if (!matched.contains(files[qsizetype(i)]))
+                matched << files[qsizetype(i)];
         }
     }
     return matched.size();
 }
 
 // The one image of the sheet's file name, as a name alone names it.
-SheetChoice chooseByName(const std::vector<TilesetFacts>& tilesets, const QString& sheet,
-                         const QStringList& shown, SheetChoice choice)
+SheetChoice chooseByName(const std::vector<TilesetFacts>& tilesets, const QStringList& files,
+                         const QString& sheet, const QStringList& shown, SheetChoice choice)
 {
     const QString name = QFileInfo(sheet).fileName();
     QStringList candidates;  // the images of that name as written, each file once
     QStringList candidateFiles;
-    for (const TilesetFacts& tileset : tilesets)
-        if (!tileset.image.isEmpty() && QFileInfo(tileset.image).fileName() == name &&
-            !candidateFiles.contains(imageIdentity(tileset))) {
-            candidateFiles << imageIdentity(tileset);
-            candidates << tileset.image;
+    for (size_t i = 0; i < tilesets.size(); ++i)
+        if (!tilesets[i].image.isEmpty() && QFileInfo(tilesets[i].image).fileName() == name &&
+            !candidateFiles.contains(files[qsizetype(i)])) {
+            candidateFiles << files[qsizetype(i)];
+            candidates << tilesets[i].image;
         }
-    const qsizetype byName = markWhere(
-        tilesets, choice, [&](const TilesetFacts& t) { return QFileInfo(t.image).fileName() == name; });
+    const qsizetype byName = markWhere(tilesets, files, choice, [&](size_t i) {
+        return QFileInfo(tilesets[i].image).fileName() == name;
+    });
     if (byName == 1) {
         choice.verdict = SheetChoice::Verdict::Use;
     } else if (byName > 1) {
@@ -86,13 +88,15 @@ SheetChoice chooseSheet(const std::vector<TilesetFacts>& tilesets, const QString
     choice.isSheet.assign(tilesets.size(), false);
     QStringList shown;       // the images as written, each once
     QStringList identities;  // the files they resolve to, each once
+    QStringList files;       // each tileset's
     for (const TilesetFacts& tileset : tilesets) {
+        files << (tileset.image.isEmpty() ? QString() : imageIdentity(tileset));
         if (tileset.image.isEmpty())
             continue;
         if (!shown.contains(tileset.image))
             shown << tileset.image;
-        if (!identities.contains(imageIdentity(tileset)))
-            identities << imageIdentity(tileset);
+        if (!identities.contains(files.back()))
+            identities << files.back();
     }
     if (shown.isEmpty()) {
         choice.reason = QStringLiteral("none of its tilesets has an image");
@@ -106,7 +110,7 @@ SheetChoice chooseSheet(const std::vector<TilesetFacts>& tilesets, const QString
                                 .arg(quotedList(shown));
             return choice;
         }
-        markWhere(tilesets, choice, [](const TilesetFacts&) { return true; });
+        markWhere(tilesets, files, choice, [](size_t) { return true; });
         choice.verdict = SheetChoice::Verdict::Use;
         return choice;
     }
@@ -114,8 +118,8 @@ SheetChoice chooseSheet(const std::vector<TilesetFacts>& tilesets, const QString
     // image of that name.
     if (!isBareFileName(sheet)) {
         const QString wanted = fileIdentity(sheet);
-        if (markWhere(tilesets, choice,
-                      [&](const TilesetFacts& t) { return imageIdentity(t) == wanted; }) > 0) {
+        if (markWhere(tilesets, files, choice, [&](size_t i) { return files[qsizetype(i)] == wanted; }) >
+            0) {
             choice.verdict = SheetChoice::Verdict::Use;
             return choice;
         }
@@ -125,5 +129,5 @@ SheetChoice chooseSheet(const std::vector<TilesetFacts>& tilesets, const QString
             return choice;
         }
     }
-    return chooseByName(tilesets, sheet, shown, choice);
+    return chooseByName(tilesets, files, sheet, shown, choice);
 }
