@@ -12,6 +12,7 @@
 #include "level/level_format.h"
 #include "level/level_sites.h"
 #include "level/sheet_choice.h"
+#include "level/tile_data_difference.h"
 
 namespace {
 
@@ -229,13 +230,16 @@ class Merge
             source.tiles.insert(now);
             const auto [found, fresh] = tiles_.emplace(now, gathered);
             if (!fresh && found->second.data != gathered.data)
-                return differ(sources_[found->second.source], source, now);
+                return differ(sources_[found->second.source], source, now, false,
+                              tileDataDifference(found->second.text, now, gathered.text, now,
+                                                 gathered.text.trimmed().startsWith('<'), false));
         }
         for (const TilesetSite::Set& set : site.sets) {
             const QByteArray written = text.sliced(set.whole.begin, set.whole.size()).toByteArray();
             const auto [found, fresh] = sets_.emplace(std::pair(set.terrains, set.name), index);
             if (!fresh)
-                return failedWith(
+                return refusedAt(
+                    source,
                     set.terrains
                         ? QStringLiteral("the tilesets of the sheets %1 and %2 both hold terrain "
                                          "types of an older Tiled, which cannot be merged; save "
@@ -250,10 +254,25 @@ class Merge
         return std::nullopt;
     }
 
-    LevelBytesResult differ(const Source& one, const Source& other, int64_t now,
-                            bool wang = false) const
+    // Refused at other's tileset where the map holds it, else (a file of its own) in general.
+    LevelBytesResult refusedAt(const Source& other, const QString& why) const
     {
-        return failedWith(QStringLiteral("tile %1 of the sheet %2 and tile %3 of the sheet %4 "
+        const TilesetSite* site = tilesets_.sites[other.tileset];
+        if (!site || !factsOf(other).file.isEmpty())
+            return failedWith(why);
+        return failedAt(bytes_,
+                        {site->at,
+                         site->where.isEmpty()
+                             ? QStringLiteral("tileset %1").arg(factsOf(other).label())
+                             : site->where,
+                         why});
+    }
+
+    // how: what differs ("they have different types"), when it can be said.
+    LevelBytesResult differ(const Source& one, const Source& other, int64_t now,
+                            bool wang = false, const QString& how = {}) const
+    {
+        return refusedAt(other, QStringLiteral("tile %1 of the sheet %2 and tile %3 of the sheet %4 "
                                          "both become tile %5 of the atlas, but %6")
                               .arg(tileBecoming(remapOf(one), now))
                               .arg(sheetName(one))
@@ -261,7 +280,8 @@ class Merge
                               .arg(sheetName(other))
                               .arg(now)
                               .arg(!wang && one.tiles.count(now) && other.tiles.count(now)
-                                       ? QStringLiteral("the data they carry differ")
+                                       ? how.isEmpty() ? QStringLiteral("the data they carry differ")
+                                                       : how
                                        : QStringLiteral("only the first carries %1")
                                              .arg(wang ? QStringLiteral("Wang ids")
                                                        : QStringLiteral("data"))));

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "level/atlas_merge.h"
 #include "level/layer_codec.h"
 #include "level/level_remap.h"
 #include "support/image_files.h"
@@ -569,7 +570,49 @@ std::vector<BadLevelInput> badLevelInputs()
     const char* twoSheets = R"(<map><tileset firstgid="1" name="a" tilecount="4"><image source="s.png"/></tileset><tileset firstgid="5" name="b" tilecount="4"><image source="old/s.png"/></tileset><tileset firstgid="9" name="c" tilecount="4"><image source="o.png"/></tileset></map>)";
     TileRemap turned = fourTiles();
     turned.symmetryOf = {TileSymmetry(1), TileSymmetry(), TileSymmetry(), TileSymmetry()};
+    // s.png and t.png, of two tiles each, merged: the first tiles of both become atlas tile 0.
+    static AtlasMerge atlas;
+    if (atlas.sheets.empty()) {
+        TileRemap merging;
+        merging.columns = 2;
+        merging.tile = TileShape(8);
+        merging.newIndexOf = {0, 1};
+        merging.newTiles = 3;
+        atlas.atlas = QFileInfo(QStringLiteral("atlas.png")).absoluteFilePath();
+        atlas.sheets = {{QFileInfo(QStringLiteral("s.png")).absoluteFilePath(), merging}};
+        merging.newIndexOf = {0, 2};
+        atlas.sheets.push_back({QFileInfo(QStringLiteral("t.png")).absoluteFilePath(), merging});
+    }
+    LevelRemapOptions merged2;  // the map follows the merge
+    merged2.merge = &atlas;
+    auto mergedMap = [](const char* s, const char* t, int tSide = 8) {
+        const auto tileset = [](int first, const char* image, int side, const char* inside) {
+            return QStringLiteral("<tileset firstgid=\"%1\" name=\"%2\" tilewidth=\"%3\" "
+                                  "tileheight=\"%3\" tilecount=\"2\" columns=\"2\"><image "
+                                  "source=\"%2.png\" width=\"%4\" height=\"%3\"/>%5</tileset>")
+                .arg(first).arg(QLatin1StringView(image)).arg(side).arg(2 * side)
+                .arg(QLatin1StringView(inside)).toUtf8();
+        };
+        return "<map tilewidth=\"8\" tileheight=\"8\">\n" + tileset(1, "s", 8, s) + "\n" +
+               tileset(3, tSide == 8 ? "t" : "s", tSide, t) + "\n</map>\n";
+    };
+    const char* kindOne = "<tile id=\"0\"><properties><property name=\"k\" value=\"1\"/>"
+                          "</properties></tile>";
+    const char* wangW = "<wangsets><wangset name=\"w\" type=\"corner\" tile=\"-1\"><wangtile "
+                        "tileid=\"1\" wangid=\"0,1,0,1,0,1,0,1\"/></wangset></wangsets>";
     const BadLevelInput cases[] = {
+        {"a.tmx", mergedMap(kindOne, QByteArray(kindOne).replace("\"1\"/>", "\"2\"/>")),
+         "line 3, column 1, tileset “t”",
+         "tile 0 of the sheet “s.png” and tile 0 of the sheet “t.png” both become tile 0 of the "
+         "atlas, but they have different values of the property “k”",
+         fourTiles(), merged2},
+        {"a.tmx", mergedMap(wangW, wangW), "line 3, column 1, tileset “t”",
+         "the Wang sets of the sheets “s.png” and “t.png” are both called “w”", fourTiles(),
+         merged2},
+        // The merged sheet s.png twice, the second time cut into other tiles.
+        {"a.tmx", mergedMap("", "", 16), "line 3, column 1",
+         "the tileset “s”'s tiles are 16 × 16, but the sheet's were cut at 8 × 8", fourTiles(),
+         merged2},
         {"a.tmx", "<map>\n<layer></map>", "line 2, column 14", "the XML is malformed", fourTiles(),
          named},
         {"a.tmx", "<level/>", "line 1, column 1",
