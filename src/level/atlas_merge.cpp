@@ -12,6 +12,7 @@
 #include "level/level_format.h"
 #include "level/level_sites.h"
 #include "level/sheet_choice.h"
+#include "level/sheet_tileset.h"
 #include "level/tile_data_difference.h"
 
 namespace {
@@ -32,6 +33,8 @@ struct Source {
     LevelSites sites;
     std::set<int64_t> tiles;  // atlas tiles it keeps data for
     std::set<int64_t> wang;   // atlas tiles that are Wang tiles of its Wang sets
+    const LevelFormat* format = nullptr;  // of the text its tileset is written in
+    const LevelEdits* edits = nullptr;    // that format's
 };
 
 // An entry of the atlas's tileset, and which source it came from.
@@ -183,9 +186,16 @@ class Merge
         }
         if (!site || !site->whole.valid())
             return failedWith(QStringLiteral("the tileset %1 cannot be merged").arg(facts.label()));
+        if (site->keyed)
+            return failedWith(QStringLiteral("the tileset %1 keeps its tiles by their ids, as an "
+                                             "older Tiled wrote them, which cannot be merged; "
+                                             "save it in a newer Tiled first")
+                                  .arg(facts.label()));
+        source.format = levelFormatOf(file, text);
         TextSplice splice;
         const QString where = QStringLiteral("tileset %1").arg(facts.label());
         const LevelEdits& edits = external ? *own.edits : *sites_.edits;
+        source.edits = &edits;
         if (auto problem = remapTileData(*site, text, remap, where, splice, moved_, nullptr,
                                          context_.options.tileProperties, edits))
             return failedWith(QStringLiteral("the tileset %1 cannot be merged: %2, %3: %4")
@@ -319,16 +329,19 @@ class Merge
         const Source& base = *std::min_element(sources_.begin(), sources_.end(), byFirst);
         const TilesetFacts& facts = factsOf(base);
         const TileRemap& remap = remapOf(base);
-        const SheetGeometry geometry = geometryAfter(facts, remap);
+        // The atlas is packed as a deduped sheet is.
+        SheetTileset packed;
+        if (const QString unfit = planSheetTileset(nullptr, facts, remap, packed); !unfit.isEmpty())
+            return failedWith(unfit);
         atlas_.name = QFileInfo(merge_.atlas).completeBaseName();
         atlas_.tileWidth = facts.tileWidth;
         atlas_.tileHeight = facts.tileHeight;
-        atlas_.margin = geometry.margin;
-        atlas_.spacing = geometry.spacing;
+        atlas_.margin = packed.newMargin;
+        atlas_.spacing = packed.newSpacing;
         atlas_.tileCount = remap.newTileCount();
-        atlas_.columns = remap.newColumns();
-        atlas_.imageWidth = geometry.imageWidth;
-        atlas_.imageHeight = geometry.imageHeight;
+        atlas_.columns = packed.newColumns;
+        atlas_.imageWidth = packed.newWidth;
+        atlas_.imageHeight = packed.newHeight;
         for (const auto& [now, gathered] : tiles_)
             atlas_.tiles.push_back(gathered.text);
         const int64_t first = facts.firstGid;
@@ -337,14 +350,27 @@ class Merge
         const bool external = std::any_of(sources_.begin(), sources_.end(), [this](const Source& s) {
             return !factsOf(s).file.isEmpty();
         });
+        // The atlas's tileset is written as the merged ones are, which gives its entries.
+        const LevelFormat* format = sources_.front().format;
+        for (const Source& source : sources_)
+            if (source.format != format)
+                return failedWith(QStringLiteral("the merged sheets' tilesets are written as %1 "
+                                                 "and as %2, and one tileset cannot hold both")
+                                      .arg(format->tilesetNames(), source.format->tilesetNames()));
         QByteArray replacement;
         if (external) {
             if (merge_.tilesetOut.isEmpty())
                 return failedWith(QStringLiteral("the merged sheets' tilesets are files of their "
                                                  "own, so the atlas's tileset needs one too: "
                                                  "name it with --tileset-out FILE"));
+            if (levelFormatOf(merge_.tilesetOut, {}) != format)
+                return failedWith(QStringLiteral("the merged sheets' tilesets are %1, so the "
+                                                 "atlas's tileset is one too; --tileset-out %2 "
+                                                 "names another kind of file")
+                                      .arg(format->tilesetNames(),
+                                           quotedPath(QFileInfo(merge_.tilesetOut).fileName())));
             atlas_.image = QFileInfo(merge_.tilesetOut).dir().relativeFilePath(merge_.atlas);
-            result.created.emplace_back(merge_.tilesetOut, sites_.edits->atlasTileset(atlas_));
+            result.created.emplace_back(merge_.tilesetOut, sources_.front().edits->atlasTileset(atlas_));
             AtlasTileset reference;
             reference.firstGid = first;
             reference.source = QDir(context_.folder).relativeFilePath(merge_.tilesetOut);
@@ -357,19 +383,21 @@ class Merge
             atlas_.indent = bytes_.mid(line, site.whole.begin - line);
             atlas_.firstGid = first;
             atlas_.image = QDir(context_.folder).relativeFilePath(merge_.atlas);
-            replacement = sites_.edits->atlasTileset(atlas_);
+            replacement = sources_.front().edits->atlasTileset(atlas_);
         }
 
         TextSplice splice;
         std::vector<const TileRemap*> remaps(tilesets_.facts.size(), nullptr);
+        std::vector<bool> removed(sites_.tilesets.size(), false);
         for (const Source& source : sources_) {
             remaps[source.tileset] = &remapOf(source);
             const TilesetSite& site = *tilesets_.sites[source.tileset];
             if (&source == &base)
                 splice.replace(site.whole, replacement);
             else
-                sites_.edits->removeTileset(site, bytes_, splice);
+                removed[size_t(&site - sites_.tilesets.data())] = true;
         }
+        sites_.edits->removeTilesets(sites_.tilesets, removed, bytes_, splice);
         const std::vector<int64_t> newFirst = placeOthers(remaps, first, first + atlas_.tileCount);
         for (size_t t = 0; t < newFirst.size(); ++t) {
             if (remaps[t] || newFirst[t] == tilesets_.facts[t].firstGid)

@@ -35,6 +35,21 @@ void removeItems(const EntryContainer& container, const std::vector<bool>& remov
     }
 }
 
+// A string as JSON writes it.
+QByteArray jsonString(const QString& text)
+{
+    QByteArray written = "\"";
+    for (const char c : text.toUtf8()) {
+        if (c == '"' || c == '\\')
+            written += '\\';
+        if (uchar(c) < 0x20)
+            written += "\\u00" + QByteArray::number(uchar(c), 16).rightJustified(2, '0');
+        else
+            written += c;
+    }
+    return written + '"';
+}
+
 class JsonEdits : public LevelEdits
 {
   public:
@@ -49,6 +64,62 @@ class JsonEdits : public LevelEdits
                 items[size_t(site.entries[i].container)][size_t(site.entries[i].item)] = true;
         for (size_t c = 0; c < site.containers.size(); ++c)
             removeItems(site.containers[c], items[c], splice);
+    }
+
+    void removeTilesets(const std::vector<TilesetSite>& tilesets, const std::vector<bool>& removed,
+                        const QByteArray&, TextSplice& splice) const override
+    {
+        // The map's tilesets are the items of its one array of them.
+        EntryContainer list;
+        for (const TilesetSite& tileset : tilesets)
+            list.items.push_back(tileset.whole);
+        removeItems(list, removed, splice);
+    }
+
+    QByteArray atlasTileset(const AtlasTileset& atlas) const override
+    {
+        const QByteArray inner = atlas.indent + ' ';
+        QByteArrayList members;
+        const auto add = [&](const char* key, const QByteArray& value) {
+            members << inner + '"' + key + "\":" + value;
+        };
+        const auto number = [&](const char* key, int64_t value) {
+            add(key, QByteArray::number(value));
+        };
+        const auto list = [&](const std::vector<QByteArray>& items) {
+            QByteArray text = "[\n";
+            for (size_t i = 0; i < items.size(); ++i)
+                text += inner + ' ' + items[i] + (i + 1 < items.size() ? ",\n" : "\n");
+            return text + inner + ']';
+        };
+        if (atlas.firstGid > 0)
+            number("firstgid", atlas.firstGid);
+        if (!atlas.source.isEmpty())
+            return "{\"firstgid\":" + QByteArray::number(atlas.firstGid) +
+                   ", \"source\":" + jsonString(atlas.source) + "}";
+        // In the order Tiled writes them.
+        number("columns", atlas.columns);
+        add("image", jsonString(atlas.image));
+        number("imageheight", atlas.imageHeight);
+        number("imagewidth", atlas.imageWidth);
+        number("margin", atlas.margin);
+        add("name", jsonString(atlas.name));
+        number("spacing", atlas.spacing);
+        if (!atlas.terrains.isEmpty())
+            add("terrains", atlas.terrains);
+        number("tilecount", atlas.tileCount);
+        number("tileheight", atlas.tileHeight);
+        if (!atlas.tiles.empty())
+            add("tiles", list(atlas.tiles));
+        number("tilewidth", atlas.tileWidth);
+        if (atlas.firstGid == 0) {
+            add("type", "\"tileset\"");
+            add("version", "\"1.10\"");
+        }
+        if (!atlas.wangSets.empty())
+            add("wangsets", list(atlas.wangSets));
+        return "{\n" + members.join(",\n") + "\n" + atlas.indent + '}' +
+               (atlas.firstGid == 0 ? "\n" : "");
     }
 
     bool plainText(QByteArrayView written, QByteArray& plain) const override

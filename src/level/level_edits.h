@@ -42,8 +42,12 @@ class LevelEdits
                                const QByteArray& bytes, TextSplice& splice) const = 0;
     // The text of an atlas tileset, or empty when the format cannot write one yet.
     virtual QByteArray atlasTileset(const AtlasTileset&) const { return {}; }
-    // Takes a tileset out of a map, with what separates it from the others.
-    virtual void removeTileset(const TilesetSite&, const QByteArray&, TextSplice&) const {}
+    // Takes the map's tilesets that removed marks out of it, with what separates them from the
+    // others; one at least stays.
+    virtual void removeTilesets(const std::vector<TilesetSite>&, const std::vector<bool>&,
+                                const QByteArray&, TextSplice&) const
+    {
+    }
     // A value's text as it reads, the format's escapes undone; false when it cannot be read.
     virtual bool plainText(QByteArrayView written, QByteArray& plain) const;
 

@@ -70,6 +70,7 @@ struct TilesetSite {
     std::vector<TileEntry> entries;
     std::vector<EntryContainer> containers;
     int lists = 1; // entry lists so far: <tile> entries, then one per Wang set or keyed table
+    bool keyed = false; // some entries are keyed by their tile id (an older JSON file)
     Span spacing;  // the spacing value; invalid when the file leaves it out
     Span margin;   // the same for the margin; a missing one goes with spacing
     qsizetype spacingInsertAt = -1; // where a missing spacing goes: prefix, the number, suffix

@@ -1707,9 +1707,12 @@ MapLook lookOfMap(const QString& file)
             if (token != QXmlStreamReader::StartElement)
                 continue;
             const QXmlStreamAttributes a = xml.attributes();
-            if (xml.name() == u"image")
+            if (xml.name() == u"image") {
                 into.image = QImage(QDir(folder).filePath(a.value("source").toString()))
                                  .convertToFormat(QImage::Format_ARGB32);
+                EXPECT_EQ(QSize(a.value("width").toInt(), a.value("height").toInt()),
+                          into.image.size());
+            }
             else if (xml.name() == u"tile")
                 tile = a.value("id").toLongLong();
             else if (xml.name() == u"property")

@@ -137,6 +137,8 @@ class JsonLevelScanner
         const JsonFields fields(json_, object);
         TilesetSite site;
         site.at = object.span.begin;
+        site.whole = object.span;
+        site.firstGid = fields.value(u"firstgid").span;
         TilesetFacts& facts = site.facts;
         facts.folder = folder_;
         facts.name = json_.string(fields.value(u"name"));
@@ -175,19 +177,24 @@ class JsonLevelScanner
 
         // Older files key the tiles, and their properties, by their id.
         addJsonArrayEntries(json_, site, fields.value(u"tiles"), 0, u"id");
+        const size_t arrayEntries = site.entries.size();
         addKeyedEntries(site, fields.value(u"tiles"), 0);
         addKeyedEntries(site, fields.value(u"tileproperties"), site.lists++, true);
         addKeyedEntries(site, fields.value(u"tilepropertytypes"), site.lists++);
+        site.keyed = site.entries.size() > arrayEntries;
         json_.elements(fields.value(u"wangsets"), [&](int64_t, Value set) {
             if (set.kind != '{')
                 return;
             const JsonFields wang(json_, set);
+            site.sets.push_back({json_.string(wang.value(u"name")), set.span, false});
             addId(site, wang.value(u"tile"));
             for (const char16_t* colours : {u"colors", u"cornercolors", u"edgecolors"})
                 addIdsOf(site, wang.value(colours), u"tile");
             addJsonArrayEntries(json_, site, wang.value(u"wangtiles"), site.lists++, u"tileid");
         });
         addIdsOf(site, fields.value(u"terrains"), u"tile");
+        if (const Value terrains = fields.value(u"terrains"); terrains.valid())
+            site.sets.push_back({{}, terrains.span, true});
         sites_.tilesets.push_back(std::move(site));
     }
 

@@ -630,10 +630,12 @@ class XmlEdits : public LevelEdits
                 removeElement(site.entries[i].whole, bytes, splice);
     }
 
-    void removeTileset(const TilesetSite& site, const QByteArray& bytes,
-                       TextSplice& splice) const override
+    void removeTilesets(const std::vector<TilesetSite>& tilesets, const std::vector<bool>& removed,
+                        const QByteArray& bytes, TextSplice& splice) const override
     {
-        removeElement(site.whole, bytes, splice);
+        for (size_t t = 0; t < tilesets.size(); ++t)
+            if (removed[t])
+                removeElement(tilesets[t].whole, bytes, splice);
     }
 
     QByteArray atlasTileset(const AtlasTileset& atlas) const override
