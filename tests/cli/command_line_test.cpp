@@ -7,7 +7,9 @@
 #include <QXmlStreamReader>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
@@ -1674,24 +1676,84 @@ TEST_F(CommandLineTest, MergedSheetsShowEveryTileWhereTheRemapSays)
 
 namespace {
 
-// What a map's cells and tile objects show, read here with a plain XML reader: each one's
-// pixels as its flip bits turn them, and the data its tileset keeps for its tile (properties,
-// the pictures of its animation frames, its Wang ids).
+// What a map's cells and tile objects show, read here with a plain XML or JSON reader: each
+// one's pixels as its flip bits turn them, and the data its tileset keeps for its tile
+// (properties, the pictures of its animation frames, its Wang ids).
 struct MapLook {
     std::vector<QImage> pixels;
     std::vector<QString> data;
     int tilesets = 0;
 };
 
+struct LookTileset {
+    int64_t first = 0;
+    QImage image;
+    int width = 0, height = 0;
+    std::map<int64_t, QStringList> data;
+    std::map<int64_t, std::vector<int64_t>> frames;
+};
+
+MapLook lookOf(const std::vector<LookTileset>& tilesets, const std::vector<uint32_t>& gids);
+
+// A map in Tiled's JSON, its tilesets embedded or TSJ files, its layers' data arrays of gids.
+MapLook lookOfJsonMap(const QString& file)
+{
+    const auto read = [](const QString& path) {
+        QFile in(path);
+        EXPECT_TRUE(in.open(QIODevice::ReadOnly)) << path.toStdString();
+        QJsonParseError error;
+        const QJsonObject object = QJsonDocument::fromJson(in.readAll(), &error).object();
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << path.toStdString();
+        return object;
+    };
+    const QJsonObject map = read(file);
+    std::vector<LookTileset> tilesets;
+    for (const QJsonValue reference : map[u"tilesets"].toArray()) {
+        LookTileset& into = tilesets.emplace_back();
+        into.first = reference[u"firstgid"].toInteger();
+        QString folder = QFileInfo(file).path();
+        QJsonObject tileset = reference.toObject();
+        if (tileset.contains(u"source")) {
+            const QString own = QDir(folder).filePath(tileset[u"source"].toString());
+            tileset = read(own);
+            folder = QFileInfo(own).path();
+        }
+        into.width = tileset[u"tilewidth"].toInt();
+        into.height = tileset[u"tileheight"].toInt();
+        into.image = QImage(QDir(folder).filePath(tileset[u"image"].toString()))
+                         .convertToFormat(QImage::Format_ARGB32);
+        EXPECT_EQ(QSize(tileset[u"imagewidth"].toInt(), tileset[u"imageheight"].toInt()),
+                  into.image.size());
+        for (const QJsonValue tile : tileset[u"tiles"].toArray()) {
+            const int64_t id = tile[u"id"].toInteger();
+            for (const QJsonValue property : tile[u"properties"].toArray())
+                into.data[id] << property[u"name"].toString() + u'=' +
+                                     property[u"value"].toVariant().toString();
+            for (const QJsonValue frame : tile[u"animation"].toArray())
+                into.frames[id].push_back(frame[u"tileid"].toInteger());
+        }
+        for (const QJsonValue set : tileset[u"wangsets"].toArray())
+            for (const QJsonValue tile : set[u"wangtiles"].toArray()) {
+                QStringList wangId;
+                for (const QJsonValue colour : tile[u"wangid"].toArray())
+                    wangId << QString::number(colour.toInt());
+                into.data[tile[u"tileid"].toInteger()]
+                    << set[u"name"].toString() + u':' + wangId.join(u',');
+            }
+    }
+    std::vector<uint32_t> gids;
+    for (const QJsonValue layer : map[u"layers"].toArray()) {
+        for (const QJsonValue cell : layer[u"data"].toArray())
+            gids.push_back(uint32_t(cell.toInteger()));
+        for (const QJsonValue object : layer[u"objects"].toArray())
+            gids.push_back(uint32_t(object[u"gid"].toInteger()));
+    }
+    return lookOf(tilesets, gids);
+}
+
 MapLook lookOfMap(const QString& file)
 {
-    struct Tileset {
-        int64_t first = 0;
-        QImage image;
-        int width = 0, height = 0;
-        std::map<int64_t, QStringList> data;
-        std::map<int64_t, std::vector<int64_t>> frames;
-    };
+    using Tileset = LookTileset;
     std::vector<Tileset> tilesets;
     std::vector<uint32_t> gids;
     // Reads a tileset's own elements, from the map or from its file.
@@ -1757,6 +1819,12 @@ MapLook lookOfMap(const QString& file)
         }
     }
     EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    return lookOf(tilesets, gids);
+}
+
+MapLook lookOf(const std::vector<LookTileset>& tilesets, const std::vector<uint32_t>& gids)
+{
+    using Tileset = LookTileset;
     MapLook look;
     look.tilesets = int(tilesets.size());
     for (const uint32_t gid : gids) {
@@ -2024,6 +2092,118 @@ TEST_F(CommandLineTest, MergedLevelsShowEveryCellAsBefore)
     EXPECT_EQ(csv.exitCode, 1);
     EXPECT_TRUE(csv.err.contains(QStringLiteral("which of the 3 merged sheets"))) << describe(csv);
     EXPECT_EQ(readFileBytes(path("l.csv")), QByteArray("0,1\n"));
+}
+
+// The same for Tiled's JSON maps, their tilesets embedded or TSJ files, with random data merged
+// --used-by the map: every cell and object shows what it showed.
+TEST_F(CommandLineTest, MergedJsonMapsShowEveryCellAsBefore)
+{
+    std::mt19937 random(47);
+    ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("maps")));
+    ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("tilesets")));
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE(round);
+        const bool external = round % 2 == 1, flips = round >= 2;
+        QJsonArray tilesets;
+        std::vector<uint32_t> usable;
+        std::vector<QImage> sheets;
+        QStringList merge{"sheet", "merge", "--tile", "8", "--dedupe"};
+        for (int n = 0; n < 4; ++n) {
+            const int columns = 2 + n % 3, rows = 1 + n % 2, count = columns * rows;
+            QImage sheet(columns * 8, rows * 8, QImage::Format_ARGB32);
+            for (int t = 0; t < count; ++t) {
+                QImage tile(8, 8, QImage::Format_ARGB32);
+                for (int y = 0; y < 8; ++y)
+                    for (int x = 0; x < 8; ++x)
+                        tile.setPixel(x, y, qRgb(int(random() % 256), n * 60, t * 9));
+                if (n > 0 && random() % 2)
+                    tile = turnedTile(sheets[random() % sheets.size()].copy(0, 0, 8, 8),
+                                      flips ? random() % 8 : 0);
+                QPainter(&sheet).drawImage(t % columns * 8, t / columns * 8, tile);
+            }
+            sheets.push_back(sheet);
+            const QString name = QStringLiteral("j%1").arg(n);
+            saveSheet(sheet, path(name + ".png"));
+            if (n < 3)
+                merge << name + ".png";
+            QJsonArray tiles, wangTiles;
+            for (int t = 0; n < 3 && t < count; ++t) {
+                const unsigned data = random() % 3 == 0 ? 0u : random() % 5;
+                if (data == 0)
+                    continue;
+                QJsonObject tile{{"id", t},
+                                 {"properties", QJsonArray{QJsonObject{
+                                                    {"name", "kind"}, {"type", "int"},
+                                                    {"value", int(data % 2)}}}}};
+                if (data == 3 && t + 1 < count)
+                    tile["animation"] = QJsonArray{QJsonObject{{"duration", 100},
+                                                               {"tileid", t + 1}}};
+                tiles.append(tile);
+                if (data >= 3)
+                    wangTiles.append(QJsonObject{{"tileid", t},
+                                                 {"wangid", QJsonArray{0, 1, 0, 1, 0, 1, 0, 1}}});
+            }
+            QJsonObject tileset{{"columns", columns}, {"image", "../" + name + ".png"},
+                                {"imageheight", rows * 8}, {"imagewidth", columns * 8},
+                                {"margin", 0}, {"name", name}, {"spacing", 0},
+                                {"tilecount", count}, {"tileheight", 8}, {"tilewidth", 8}};
+            if (!tiles.isEmpty())
+                tileset["tiles"] = tiles;
+            if (!wangTiles.isEmpty())
+                tileset["wangsets"] = QJsonArray{QJsonObject{
+                    {"colors", QJsonArray{QJsonObject{{"color", "#ff0000"}, {"name", "c"},
+                                                      {"probability", 1}, {"tile", -1}}}},
+                    {"name", name}, {"tile", -1}, {"type", "corner"}, {"wangtiles", wangTiles}}};
+            const int first = int(usable.size()) + 1;
+            for (int t = 0; t < count; ++t)
+                usable.push_back(uint32_t(first + t));
+            if (external && n < 3) {
+                tileset["type"] = "tileset";
+                writeFileBytes(path("tilesets/" + name + ".tsj"), QJsonDocument(tileset).toJson());
+                tilesets.append(QJsonObject{{"firstgid", first},
+                                            {"source", "../tilesets/" + name + ".tsj"}});
+            } else {
+                tileset["firstgid"] = first;
+                tilesets.append(tileset);
+            }
+        }
+        QJsonArray cells, objects;
+        for (int cell = 0; cell < 45; ++cell)
+            cells.append(random() % 6 == 0 ? 0.0
+                                           : double(usable[random() % usable.size()] |
+                                                    uint32_t(random() % 8) << 29));
+        for (int object = 1; object <= 4; ++object)
+            objects.append(QJsonObject{{"gid", double(usable[random() % usable.size()])},
+                                       {"id", object}, {"x", 8}, {"y", 8}, {"width", 8},
+                                       {"height", 8}});
+        const QJsonObject map{
+            {"type", "map"}, {"version", "1.10"}, {"orientation", "orthogonal"},
+            {"renderorder", "right-down"}, {"width", 9}, {"height", 5}, {"tilewidth", 8},
+            {"tileheight", 8}, {"infinite", false}, {"tilesets", tilesets},
+            {"layers", QJsonArray{QJsonObject{{"id", 1}, {"name", "ground"}, {"type", "tilelayer"},
+                                              {"width", 9}, {"height", 5}, {"data", cells}},
+                                  QJsonObject{{"id", 2}, {"name", "things"},
+                                              {"type", "objectgroup"}, {"objects", objects}}}}};
+        writeFileBytes(path("maps/m.tmj"), QJsonDocument(map).toJson());
+        if (flips)
+            merge << "--flips";
+        const Finished merged = run(merge + QStringList{"--used-by", "maps/m.tmj", "-o",
+                                                        "atlas.png", "--remap-out", "atlas.remap"});
+        ASSERT_EQ(merged.exitCode, 0) << describe(merged);
+        const MapLook before = lookOfJsonMap(path(QStringLiteral("maps/m.tmj")));
+        QStringList remap{"levels", "remap", "--remap", "atlas.remap", "maps/m.tmj", "--in-place"};
+        if (external)
+            remap << "--tileset-out" << "tilesets/atlas.tsj";
+        const Finished done = run(remap);
+        ASSERT_EQ(done.exitCode, 0) << describe(done);
+        const MapLook after = lookOfJsonMap(path(QStringLiteral("maps/m.tmj")));
+        EXPECT_EQ(after.tilesets, 2);
+        ASSERT_EQ(after.pixels.size(), before.pixels.size());
+        for (size_t i = 0; i < before.pixels.size(); ++i) {
+            EXPECT_EQ(after.pixels[i], before.pixels[i]) << "cell or object " << i;
+            EXPECT_EQ(after.data[i], before.data[i]) << "cell or object " << i;
+        }
+    }
 }
 
 // A remap file names the sheet it was made for (from its own folder), so that levels remap finds
