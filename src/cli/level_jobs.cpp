@@ -8,6 +8,7 @@
 #include "document/file_messages.h"
 #include "document/sheet_files.h"
 #include "level/atlas_merge.h"
+#include "level/level_format.h"
 #include "level/level_remap.h"
 #include "level/remap_file.h"
 
@@ -133,6 +134,19 @@ JobResult followMerge(const CommandOptions& options, const Job& job, const Remap
     for (const RemapSheet& sheet : file.sheets)
         merge.sheets.push_back({QFileInfo(sheet.path).absoluteFilePath(), sheet.remap});
     LevelRemapOptions levels = levelRemapOptions(options);
+    // Each sheet's tileset file, as the levels name it: the atlas's tileset file gathers them all,
+    // whichever each level names.
+    LevelScans scans;
+    levels.scans = &scans;
+    for (const MergedSheet& sheet : merge.sheets) {
+        LevelRemapOptions finding = levels;
+        finding.sheet = sheet.image;
+        QString found;
+        for (const TilesetFacts& tileset : findSheetTilesets(job.inputs, finding))
+            if (found.isEmpty() && !tileset.file.isEmpty())
+                found = tileset.file;
+        merge.tilesetFiles.push_back(found);
+    }
     levels.merge = &merge;
     return reportRun(options, remapLevelFiles(job.inputs, merge.sheets.front().remap, levels,
                                               levelTargets(options, job, levels)));

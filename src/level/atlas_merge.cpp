@@ -27,8 +27,11 @@ LevelBytesResult failedWith(const QString& reason)
 // A tileset of a merged sheet: its text with the per-tile data renumbered for the atlas, read
 // again for the entries and sets it keeps.
 struct Source {
-    size_t tileset = 0;  // among the map's tilesets
+    size_t tileset = 0;  // among the map's tilesets (for a tileset file read alone, none)
     size_t sheet = 0;    // among the merge's sheets
+    TilesetFacts facts;
+    const TilesetSite* site = nullptr;  // where the map holds it, if it does
+    QString problem;                    // what is wrong with its tileset file
     QByteArray text;
     LevelSites sites;
     std::set<int64_t> tiles;  // atlas tiles it keeps data for
@@ -63,13 +66,12 @@ class Merge
 
     LevelBytesResult run()
     {
-        if (sites_.isTileset || sites_.isTemplate) {
+        if (sites_.isTileset) {
             LevelBytesResult skipped;
             skipped.status = LevelFileStatus::Skipped;
-            skipped.isTileset = sites_.isTileset;
-            skipped.reason = QStringLiteral("a tileset or template file stays as it is in a "
-                                            "merge; the maps that name it name the atlas's "
-                                            "tileset instead");
+            skipped.isTileset = true;
+            skipped.reason = QStringLiteral("a tileset file stays as it is in a merge; the maps "
+                                            "that name it name the atlas's tileset instead");
             return skipped;
         }
         if (sites_.bare)
@@ -87,11 +89,22 @@ class Merge
             skipped.status = LevelFileStatus::Skipped;
             skipped.reason = QStringLiteral("it shows none of the %1 merged sheets")
                                  .arg(merge_.sheets.size());
-            return skipped;
+            if (templates_.empty())
+                return skipped;
+            // Only its templates change.
+            LevelBytesResult unchanged;
+            unchanged.status = LevelFileStatus::Updated;
+            unchanged.bytes = bytes_;
+            unchanged.sheetImage = merge_.atlas;
+            for (const QString& file : templates_)
+                unchanged.carried.push_back({file, CarriedFile::Kind::Template});
+            return unchanged;
         }
         for (Source& source : sources_)
             if (auto failed = gather(source))
                 return *failed;
+        if (auto failed = gatherFiles())
+            return *failed;
         if (auto failed = checkCarriers())
             return *failed;
         return rewrite();
@@ -104,7 +117,7 @@ class Merge
     }
     const TilesetFacts& factsOf(const Source& source) const
     {
-        return tilesets_.facts[source.tileset];
+        return source.facts;
     }
     QString sheetName(const Source& source) const
     {
@@ -141,16 +154,15 @@ class Merge
                     sheetOf[t] = int(s);
             for (size_t t = 0; t < tilesets_.templates.size(); ++t)
                 if (chooseSheet({tilesets_.templates[t]}, merge_.sheets[s].image).verdict ==
-                    SheetChoice::Verdict::Use)
-                    return failedAt(bytes_, {sites_.templates[t].at, sites_.templates[t].where,
-                                             QStringLiteral("its template %1 shows a merged "
-                                                            "sheet, and templates do not follow a "
-                                                            "merge yet")
-                                                 .arg(quotedPath(sites_.templates[t].file))});
+                        SheetChoice::Verdict::Use &&
+                    std::find(templates_.begin(), templates_.end(), sites_.templates[t].file) ==
+                        templates_.end())
+                    templates_.push_back(sites_.templates[t].file);
         }
         for (size_t t = 0; t < sheetOf.size(); ++t)
             if (sheetOf[t] >= 0)
-                sources_.push_back({t, size_t(sheetOf[t]), {}, {}, {}, {}});
+                sources_.push_back({t, size_t(sheetOf[t]), tilesets_.facts[t], tilesets_.sites[t],
+                                    tilesets_.problems[t], {}, {}, {}, {}, {}, {}});
         return std::nullopt;
     }
 
@@ -158,12 +170,12 @@ class Merge
     // gathered; refused where two sheets' data for one atlas tile differ.
     std::optional<LevelBytesResult> gather(Source& source)
     {
-        TilesetFacts& facts = tilesets_.facts[source.tileset];
-        const TilesetSite* site = tilesets_.sites[source.tileset];
+        TilesetFacts& facts = source.facts;
+        const TilesetSite* site = source.site;
         const TileRemap& remap = remapOf(source);
         if (site && site->problem)
             return failedAt(bytes_, *site->problem);
-        QString unfit = tilesets_.problems[source.tileset];
+        QString unfit = source.problem;
         if (unfit.isEmpty())
             unfit = completeFromImage(facts);
         if (unfit.isEmpty())
@@ -207,6 +219,48 @@ class Merge
         return addEntries(source);
     }
 
+    // Where the merged tilesets are files of their own, the atlas's tileset file gathers every
+    // merged sheet's tileset file, so that every level writes the same one.
+    std::optional<LevelBytesResult> gatherFiles()
+    {
+        const auto isFile = [](const Source& source) { return !source.facts.file.isEmpty(); };
+        if (merge_.tilesetFiles.empty() || std::none_of(sources_.begin(), sources_.end(), isFile))
+            return std::nullopt;
+        if (!std::all_of(sources_.begin(), sources_.end(), isFile))
+            return failedWith(QStringLiteral("some of its tilesets of the merged sheets are "
+                                             "embedded and others are files of their own; the "
+                                             "atlas's tileset can be one or the other"));
+        for (const Source& source : sources_) {
+            const QString& file = merge_.tilesetFiles[source.sheet];
+            if (fileIdentity(file) != fileIdentity(source.facts.file))
+                return failedWith(QStringLiteral("the sheet %1 is shown by two tileset files, "
+                                                 "%2 and %3; the atlas's tileset gathers one")
+                                      .arg(sheetName(source), quotedPath(file),
+                                           quotedPath(source.facts.file)));
+        }
+        tiles_.clear();
+        wang_.clear();
+        sets_.clear();
+        atlas_.wangSets.clear();
+        atlas_.terrains.clear();
+        const qint64 moved = moved_;  // the level's own count
+        for (size_t s = 0; s < merge_.tilesetFiles.size(); ++s) {
+            const QString& file = merge_.tilesetFiles[s];
+            if (file.isEmpty())
+                continue;
+            const ExternalTileset read = context_.readTileset(file);
+            Source source{size_t(-1), s, read.facts, nullptr, read.problem, {}, {}, {}, {}, {}, {}};
+            source.facts.file = file;
+            files_.push_back(std::move(source));
+        }
+        gathering_ = &files_;
+        for (Source& source : files_)
+            if (auto failed = gather(source))
+                return failed;
+        moved_ = moved;
+        return std::nullopt;
+    }
+
     bool scan(const QByteArray& text, const QString& file, LevelSites& into) const
     {
         const LevelFormat* format = levelFormatOf(file, text);
@@ -221,7 +275,7 @@ class Merge
     {
         const TilesetSite& site = source.sites.tilesets.front();
         const QByteArrayView text(source.text);
-        const size_t index = size_t(&source - sources_.data());
+        const size_t index = size_t(&source - gathering_->data());
         for (const TileEntry& entry : site.entries) {
             int64_t now = 0;
             if (!parseWholeNumber(text.sliced(entry.id.begin, entry.id.size()), false, now))
@@ -240,7 +294,7 @@ class Merge
             source.tiles.insert(now);
             const auto [found, fresh] = tiles_.emplace(now, gathered);
             if (!fresh && found->second.data != gathered.data)
-                return differ(sources_[found->second.source], source, now, false,
+                return differ((*gathering_)[found->second.source], source, now, false,
                               tileDataDifference(found->second.text, now, gathered.text, now,
                                                  gathered.text.trimmed().startsWith('<'), false));
         }
@@ -254,10 +308,10 @@ class Merge
                         ? QStringLiteral("the tilesets of the sheets %1 and %2 both hold terrain "
                                          "types of an older Tiled, which cannot be merged; save "
                                          "them in a newer Tiled first")
-                              .arg(sheetName(sources_[found->second]), sheetName(source))
+                              .arg(sheetName((*gathering_)[found->second]), sheetName(source))
                         : QStringLiteral("the Wang sets of the sheets %1 and %2 are both called "
                                          "%3; rename one first")
-                              .arg(sheetName(sources_[found->second]), sheetName(source),
+                              .arg(sheetName((*gathering_)[found->second]), sheetName(source),
                                    quotedPath(set.name)));
             (set.terrains ? atlas_.terrains : atlas_.wangSets.emplace_back()) = written;
         }
@@ -267,7 +321,7 @@ class Merge
     // Refused at other's tileset where the map holds it, else (a file of its own) in general.
     LevelBytesResult refusedAt(const Source& other, const QString& why) const
     {
-        const TilesetSite* site = tilesets_.sites[other.tileset];
+        const TilesetSite* site = other.site;
         if (!site || !factsOf(other).file.isEmpty())
             return failedWith(why);
         return failedAt(bytes_,
@@ -301,15 +355,16 @@ class Merge
     std::optional<LevelBytesResult> checkCarriers() const
     {
         // Which atlas tiles each source's tiles become, found once rather than per atlas tile.
-        std::vector<std::set<int32_t>> becomes(sources_.size());
-        for (size_t i = 0; i < sources_.size(); ++i)
-            for (const int32_t now : remapOf(sources_[i]).newIndexOf)
+        const std::vector<Source>& sources = *gathering_;
+        std::vector<std::set<int32_t>> becomes(sources.size());
+        for (size_t i = 0; i < sources.size(); ++i)
+            for (const int32_t now : remapOf(sources[i]).newIndexOf)
                 becomes[i].insert(now);
         const auto missing = [&](int64_t now, size_t carrier, std::set<int64_t> Source::*kept,
                                  bool wang) -> std::optional<LevelBytesResult> {
-            for (size_t i = 0; i < sources_.size(); ++i)
-                if (!(sources_[i].*kept).count(now) && becomes[i].count(int32_t(now)))
-                    return differ(sources_[carrier], sources_[i], now, wang);
+            for (size_t i = 0; i < sources.size(); ++i)
+                if (!(sources[i].*kept).count(now) && becomes[i].count(int32_t(now)))
+                    return differ(sources[carrier], sources[i], now, wang);
             return std::nullopt;
         };
         for (const auto& [now, gathered] : tiles_)
@@ -351,8 +406,8 @@ class Merge
             return !factsOf(s).file.isEmpty();
         });
         // The atlas's tileset is written as the merged ones are, which gives its entries.
-        const LevelFormat* format = sources_.front().format;
-        for (const Source& source : sources_)
+        const LevelFormat* format = gathering_->front().format;
+        for (const Source& source : *gathering_)
             if (source.format != format)
                 return failedWith(QStringLiteral("the merged sheets' tilesets are written as %1 "
                                                  "and as %2, and one tileset cannot hold both")
@@ -370,7 +425,8 @@ class Merge
                                       .arg(format->tilesetNames(),
                                            quotedPath(QFileInfo(merge_.tilesetOut).fileName())));
             atlas_.image = QFileInfo(merge_.tilesetOut).dir().relativeFilePath(merge_.atlas);
-            result.created.emplace_back(merge_.tilesetOut, sources_.front().edits->atlasTileset(atlas_));
+            result.created.emplace_back(merge_.tilesetOut,
+                                        gathering_->front().edits->atlasTileset(atlas_));
             AtlasTileset reference;
             reference.firstGid = first;
             reference.source = QDir(context_.folder).relativeFilePath(merge_.tilesetOut);
@@ -383,7 +439,7 @@ class Merge
             atlas_.indent = bytes_.mid(line, site.whole.begin - line);
             atlas_.firstGid = first;
             atlas_.image = QDir(context_.folder).relativeFilePath(merge_.atlas);
-            replacement = sources_.front().edits->atlasTileset(atlas_);
+            replacement = gathering_->front().edits->atlasTileset(atlas_);
         }
 
         TextSplice splice;
@@ -414,6 +470,8 @@ class Merge
             return failedWith(gids.problem());
         if (auto failed = remapLevelGids(sites_, bytes_, gids, result, splice))
             return *failed;
+        for (const QString& file : templates_)
+            result.carried.push_back({file, CarriedFile::Kind::Template});
         result.status = LevelFileStatus::Updated;
         result.tilesMoved = moved_;
         result.sheetImage = merge_.atlas;
@@ -463,6 +521,11 @@ class Merge
     const AtlasMerge& merge_;
     LevelTilesets tilesets_;
     std::vector<Source> sources_;
+    // The tileset of each merged sheet that levels name as a file: the atlas's tileset file is
+    // gathered from all of them, whichever this level names.
+    std::vector<Source> files_;
+    std::vector<Source>* gathering_ = &sources_;  // the sources the atlas's data come from
+    std::vector<QString> templates_;  // the level's templates that show a merged sheet
     std::map<int64_t, Gathered> tiles_;
     std::map<int64_t, size_t> wang_;  // atlas Wang tiles, and the first source that has each
     std::map<std::pair<bool, QString>, size_t> sets_;

@@ -20,4 +20,7 @@ struct AtlasMerge {
     // Where the atlas's tileset goes (absolute) when the merged tilesets were files of their own;
     // empty: such maps are refused.
     QString tilesetOut;
+    // Per merged sheet, the tileset file (absolute) that the levels name for it, or empty: the
+    // atlas's tileset file gathers them all. Empty: each level's own are gathered.
+    std::vector<QString> tilesetFiles;
 };

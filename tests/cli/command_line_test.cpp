@@ -1755,6 +1755,7 @@ MapLook lookOfMap(const QString& file)
 {
     using Tileset = LookTileset;
     std::vector<Tileset> tilesets;
+    std::vector<MapLook> templates;
     std::vector<uint32_t> gids;
     // Reads a tileset's own elements, from the map or from its file.
     const auto readTileset = [](QXmlStreamReader& xml, const QString& folder, Tileset& into) {
@@ -1816,10 +1817,18 @@ MapLook lookOfMap(const QString& file)
                 gids.push_back(uint32_t(cell.trimmed().toULongLong()));
         } else if (xml.name() == u"object" && a.hasAttribute("gid")) {
             gids.push_back(uint32_t(a.value("gid").toULongLong()));
+        } else if (xml.name() == u"object" && a.hasAttribute("template")) {
+            templates.push_back(lookOfMap(QDir(folder).filePath(a.value("template").toString())));
         }
     }
     EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
-    return lookOf(tilesets, gids);
+    // A template's object shows its gid in the template's own tileset.
+    MapLook look = lookOf(tilesets, gids);
+    for (const MapLook& shown : templates) {
+        look.pixels.insert(look.pixels.end(), shown.pixels.begin(), shown.pixels.end());
+        look.data.insert(look.data.end(), shown.data.begin(), shown.data.end());
+    }
+    return look;
 }
 
 MapLook lookOf(const std::vector<LookTileset>& tilesets, const std::vector<uint32_t>& gids)
@@ -2204,6 +2213,59 @@ TEST_F(CommandLineTest, MergedJsonMapsShowEveryCellAsBefore)
             EXPECT_EQ(after.data[i], before.data[i]) << "cell or object " << i;
         }
     }
+}
+
+// Two maps name different merged tileset files, and a template shows one: the atlas's tileset
+// file, written once, gathers every sheet's data, and both maps and the template show what they
+// showed.
+TEST_F(CommandLineTest, MergedTilesetFilesServeEveryMapAndTemplate)
+{
+    ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("maps")));
+    ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("tilesets")));
+    std::mt19937 random(3);
+    for (int n = 0; n < 3; ++n) {
+        QImage sheet(16, 16, QImage::Format_ARGB32);
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+                sheet.setPixel(x, y, qRgb(int(random() % 256), n * 80, 7));
+        saveSheet(sheet, path(QStringLiteral("f%1.png").arg(n)));
+        writeFileBytes(path(QStringLiteral("tilesets/f%1.tsx").arg(n)),
+                       "<tileset name=\"f" + QByteArray::number(n) +
+                           "\" tilewidth=\"8\" tileheight=\"8\" tilecount=\"4\" columns=\"2\">\n"
+                           " <image source=\"../f" + QByteArray::number(n) +
+                           ".png\" width=\"16\" height=\"16\"/>\n <tile id=\"" +
+                           QByteArray::number(n + 1) + "\"><properties><property name=\"from\" "
+                           "value=\"" + QByteArray::number(n) + "\"/></properties></tile>\n"
+                           "</tileset>\n");
+    }
+    writeFileBytes(path("maps/t.tx"), "<template>\n <tileset firstgid=\"1\" "
+                                      "source=\"../tilesets/f2.tsx\"/>\n <object gid=\"4\" "
+                                      "width=\"8\" height=\"8\"/>\n</template>\n");
+    const auto map = [](int a, int b, const QByteArray& objects) {
+        return "<map version=\"1.10\" orientation=\"orthogonal\" width=\"4\" height=\"2\" "
+               "tilewidth=\"8\" tileheight=\"8\">\n <tileset firstgid=\"1\" "
+               "source=\"../tilesets/f" + QByteArray::number(a) + ".tsx\"/>\n <tileset "
+               "firstgid=\"5\" source=\"../tilesets/f" + QByteArray::number(b) + ".tsx\"/>\n"
+               " <layer id=\"1\" name=\"g\" width=\"4\" height=\"2\">\n  <data "
+               "encoding=\"csv\">1,2,3,4,5,6,7,2147483656</data>\n </layer>\n <objectgroup "
+               "id=\"2\" name=\"o\">" + objects + "</objectgroup>\n</map>\n";
+    };
+    writeFileBytes(path("maps/a.tmx"), map(0, 1, {}));
+    writeFileBytes(path("maps/b.tmx"),
+                   map(1, 2, "<object id=\"1\" template=\"t.tx\" x=\"0\" y=\"8\"/>"));
+    const MapLook beforeA = lookOfMap(path("maps/a.tmx"));
+    const MapLook beforeB = lookOfMap(path("maps/b.tmx"));
+    ASSERT_EQ(run({"sheet", "merge", "--tile", "8", "f0.png", "f1.png", "f2.png", "-o", "atlas.png",
+                   "--remap-out", "atlas.remap"}).exitCode, 0);
+    const Finished done = run({"levels", "remap", "--remap", "atlas.remap", "maps/a.tmx",
+                               "maps/b.tmx", "--tileset-out", "tilesets/atlas.tsx", "--in-place"});
+    ASSERT_EQ(done.exitCode, 0) << describe(done);
+    for (const auto& [name, before] : {std::pair("maps/a.tmx", beforeA), {"maps/b.tmx", beforeB}}) {
+        const MapLook after = lookOfMap(path(QString::fromLatin1(name)));
+        EXPECT_EQ(after.pixels, before.pixels) << name;
+        EXPECT_EQ(after.data, before.data) << name;
+    }
+    EXPECT_EQ(readFileBytes(path("tilesets/atlas.tsx")).count("<tile id="), 3);
 }
 
 // A remap file names the sheet it was made for (from its own folder), so that levels remap finds
