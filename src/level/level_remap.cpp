@@ -332,6 +332,16 @@ class Run
         for (Part& part : parts) {
             for (const auto& [path, text] : part.remapped.created) {
                 const QString key = fileIdentity(path);
+                // The level names the new file from where it stands; written elsewhere, that name
+                // would lead elsewhere.
+                const QString named = QFileInfo(part.path).dir().relativeFilePath(path);
+                if (fileIdentity(QFileInfo(part.target).dir().absoluteFilePath(named)) != key)
+                    return fail(parts, part,
+                                QStringLiteral("written to %1 it would not find the atlas's "
+                                               "tileset %2 where it names it; remap in place, or "
+                                               "write it into its own folder")
+                                    .arg(quotedPath(part.target),
+                                         quotedPath(QDir::current().relativeFilePath(path))));
                 if (const auto before = created_.find(key); before != created_.end()) {
                     if (before->second != text)
                         return fail(parts, part,

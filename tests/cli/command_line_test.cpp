@@ -2257,6 +2257,13 @@ TEST_F(CommandLineTest, MergedTilesetFilesServeEveryMapAndTemplate)
     const MapLook beforeB = lookOfMap(path("maps/b.tmx"));
     ASSERT_EQ(run({"sheet", "merge", "--tile", "8", "f0.png", "f1.png", "f2.png", "-o", "atlas.png",
                    "--remap-out", "atlas.remap"}).exitCode, 0);
+    // Written elsewhere, a map would not find the atlas's tileset where it names it.
+    const Finished elsewhere = run({"levels", "remap", "--remap", "atlas.remap", "maps/a.tmx",
+                                    "--tileset-out", "tilesets/atlas.tsx", "--out-dir", "out/deeper"});
+    EXPECT_EQ(elsewhere.exitCode, 1);
+    EXPECT_TRUE(elsewhere.err.contains("it would not find the atlas's tileset “tilesets/atlas.tsx”"))
+        << describe(elsewhere);
+    EXPECT_FALSE(QFileInfo::exists(path("out")) || QFileInfo::exists(path("tilesets/atlas.tsx")));
     const Finished done = run({"levels", "remap", "--remap", "atlas.remap", "maps/a.tmx",
                                "maps/b.tmx", "--tileset-out", "tilesets/atlas.tsx", "--in-place"});
     ASSERT_EQ(done.exitCode, 0) << describe(done);
