@@ -158,6 +158,25 @@ QByteArray writeRemapText(const RemapFile& file)
     return text;
 }
 
+namespace {
+
+// Every sheet's remap takes the atlas's tile and column counts, and its turns where it has any.
+void giveCounts(RemapFile& file, int32_t newTiles, int newColumns,
+                std::vector<std::vector<TileSymmetry>> symmetries)
+{
+    symmetries.resize(file.sheets.size());
+    for (size_t i = 0; i < file.sheets.size(); ++i) {
+        TileRemap& remap = file.sheets[i].remap;
+        remap.newTiles = newTiles;
+        remap.newColumnCount = newColumns;
+        if (std::any_of(symmetries[i].begin(), symmetries[i].end(),
+                        [](TileSymmetry g) { return !g.isIdentity(); }))
+            remap.symmetryOf = std::move(symmetries[i]);
+    }
+}
+
+}  // namespace
+
 RemapParseResult parseRemapText(QByteArrayView text)
 {
     RemapParseResult result;
@@ -231,15 +250,7 @@ RemapParseResult parseRemapText(QByteArrayView text)
         return refuse(QStringLiteral("the file ends before the sheet's tiles' shape"));
     if (file.sheets.empty())
         return refuse(QStringLiteral("the file names no sheet"));
-    symmetries.resize(file.sheets.size());
-    for (size_t i = 0; i < file.sheets.size(); ++i) {
-        TileRemap& remap = file.sheets[i].remap;
-        remap.newTiles = newTiles;
-        remap.newColumnCount = newColumns;
-        if (std::any_of(symmetries[i].begin(), symmetries[i].end(),
-                        [](TileSymmetry g) { return !g.isIdentity(); }))
-            remap.symmetryOf = std::move(symmetries[i]);
-    }
+    giveCounts(file, newTiles, newColumns, std::move(symmetries));
     // What is wrong with the tiles as a whole goes against the line that counts the new ones.
     lineNumber = countLine;
     if (const QString why = checkTogether(file.sheets); !why.isEmpty())
