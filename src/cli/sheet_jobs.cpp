@@ -875,6 +875,77 @@ QImage allTiles(const std::vector<MergeInput>& inputs, const TileLayout& layout,
     return all;
 }
 
+// Without --tile, the levels say the tile shape, which every sheet must share; why not.
+QString takeLevelsTileShape(CommandOptions& options, const QStringList& sheets, LevelScans& scans)
+{
+    if (options.tileGiven || options.usedBy.isEmpty())
+        return {};
+    std::optional<TileShape> shared;
+    QString first;
+    for (const QString& path : sheets) {
+        const std::optional<TileShape> shape = levelsTileShape(options, path, &scans);
+        if (!shape)
+            continue;
+        if (shared && *shape != *shared)
+            return QStringLiteral("The levels cut %1 into %2 tiles, but %3 into %4 tiles: the "
+                                  "sheets of one atlas share one tile shape. Nothing was written.")
+                .arg(quotedPath(path), tileText(*shape), quotedPath(first), tileText(*shared));
+        shared = shape;
+        first = path;
+    }
+    if (shared)
+        options.tile = *shared;
+    return {};
+}
+
+// The tiles of a merge's inputs (total of them) that may go into the atlas, in order, and their
+// kinds: every tile, or with --used-by those the levels show; why not.
+QString chooseMergedTiles(const CommandOptions& options, const std::vector<MergeInput>& inputs,
+                          int total, LevelScans& scans, std::vector<int32_t>& candidates,
+                          TileKinds& kinds, QString& notes)
+{
+    if (options.usedBy.isEmpty()) {
+        candidates.resize(size_t(total));
+        std::iota(candidates.begin(), candidates.end(), 0);
+        return {};
+    }
+    TileKindNames names;
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        const MergeInput& in = inputs[i];
+        LevelRemapOptions levels = levelOptions(options, in.path);
+        levels.scans = &scans;
+        const TileUseRun found =
+            findUsedTiles(options.usedBy, in.count, in.columns, levels, options.tile);
+        if (QString why = levelsRefused(found.run, in.path, in.path, notes); !why.isEmpty())
+            return why;
+        for (int t = 0; t < in.count; ++t)
+            if (found.used[size_t(t)])
+                candidates.push_back(in.first + t);
+        addTileKinds(kinds, found.data, int(i), names);
+    }
+    if (candidates.empty())
+        return QStringLiteral("The levels use none of the tiles of the sheets; an atlas without "
+                              "tiles is not written.");
+    return {};
+}
+
+// Where the tiles of one input of a merge went, as its remap says.
+RemapSheet inputRemap(const MergeInput& in, const KeptTiles& keeping, TileShape tile, int columns)
+{
+    RemapSheet sheet{in.path, {}};
+    TileRemap& remap = sheet.remap;
+    remap.columns = in.columns;
+    remap.tile = tile;
+    remap.newTiles = int32_t(keeping.kept.size());
+    remap.newColumnCount = columns;
+    const auto from = [&](const auto& all) { return all.begin() + in.first; };
+    remap.newIndexOf.assign(from(keeping.keptIndexOf), from(keeping.keptIndexOf) + in.count);
+    if (std::any_of(from(keeping.symmetryOf), from(keeping.symmetryOf) + in.count,
+                    [](TileSymmetry s) { return !s.isIdentity(); }))
+        remap.symmetryOf.assign(from(keeping.symmetryOf), from(keeping.symmetryOf) + in.count);
+    return sheet;
+}
+
 }  // namespace
 
 JobResult mergeSheetsJob(const CommandOptions& given, const Job& job)
@@ -882,25 +953,8 @@ JobResult mergeSheetsJob(const CommandOptions& given, const Job& job)
     // Without --tile, the levels say the tile shape, which every sheet must share.
     CommandOptions options = given;
     LevelScans scans;  // every level is read once for every sheet
-    if (!options.tileGiven && !options.usedBy.isEmpty()) {
-        std::optional<TileShape> shared;
-        QString first;
-        for (const QString& path : job.inputs) {
-            const std::optional<TileShape> shape = levelsTileShape(options, path, &scans);
-            if (!shape)
-                continue;
-            if (shared && *shape != *shared)
-                return failed(QStringLiteral("The levels cut %1 into %2 tiles, but %3 into %4 "
-                                             "tiles: the sheets of one atlas share one tile "
-                                             "shape. Nothing was written.")
-                                  .arg(quotedPath(path), tileText(*shape), quotedPath(first),
-                                       tileText(*shared)));
-            shared = shape;
-            first = path;
-        }
-        if (shared)
-            options.tile = *shared;
-    }
+    if (QString why = takeLevelsTileShape(options, job.inputs, scans); !why.isEmpty())
+        return failed(why);
     const TileLayout layout = options.layout();
     std::vector<MergeInput> inputs;
     int total = 0;
@@ -924,28 +978,9 @@ JobResult mergeSheetsJob(const CommandOptions& given, const Job& job)
     std::vector<int32_t> candidates;  // the tiles that may go into the atlas, in order
     TileKinds kinds;
     QString notes;
-    if (options.usedBy.isEmpty()) {
-        candidates.resize(size_t(total));
-        std::iota(candidates.begin(), candidates.end(), 0);
-    } else {
-        TileKindNames names;
-        for (size_t i = 0; i < inputs.size(); ++i) {
-            const MergeInput& in = inputs[i];
-            LevelRemapOptions levels = levelOptions(options, in.path);
-            levels.scans = &scans;
-            const TileUseRun found =
-                findUsedTiles(options.usedBy, in.count, in.columns, levels, options.tile);
-            if (QString why = levelsRefused(found.run, in.path, in.path, notes); !why.isEmpty())
-                return failed(why);
-            for (int t = 0; t < in.count; ++t)
-                if (found.used[size_t(t)])
-                    candidates.push_back(in.first + t);
-            addTileKinds(kinds, found.data, int(i), names);
-        }
-        if (candidates.empty())
-            return failed(QStringLiteral("The levels use none of the tiles of the sheets; an atlas "
-                                         "without tiles is not written."));
-    }
+    if (QString why = chooseMergedTiles(options, inputs, total, scans, candidates, kinds, notes);
+        !why.isEmpty())
+        return failed(why);
     const int columns = options.columns > 0 ? options.columns : widest;
     QImage atlas;
     RemapFile file{job.output, {}};
@@ -955,27 +990,12 @@ JobResult mergeSheetsJob(const CommandOptions& given, const Job& job)
         if (all.isNull())
             return failed(QStringLiteral("There is not enough memory to merge the sheets."));
         const KeptTiles keeping = keepAmong(all, total, candidates, kinds, options);
-        const std::vector<int32_t>& keptIndexOf = keeping.keptIndexOf;
-        const std::vector<TileSymmetry>& symmetryOf = keeping.symmetryOf;
         kept = int(keeping.kept.size());
         atlas = kept == total ? all : packTiles(all, keeping.kept, layout.cell(), columns);
-        if (keptIndexOf.empty() || atlas.isNull())
+        if (keeping.keptIndexOf.empty() || atlas.isNull())
             return failed(QStringLiteral("There is not enough memory to pack the tiles."));
-        for (const MergeInput& in : inputs) {
-            RemapSheet sheet{in.path, {}};
-            TileRemap& remap = sheet.remap;
-            remap.columns = in.columns;
-            remap.tile = options.tile;
-            remap.newTiles = kept;
-            remap.newColumnCount = columns;
-            remap.newIndexOf.assign(keptIndexOf.begin() + in.first,
-                                    keptIndexOf.begin() + in.first + in.count);
-            if (std::any_of(symmetryOf.begin() + in.first, symmetryOf.begin() + in.first + in.count,
-                            [](TileSymmetry s) { return !s.isIdentity(); }))
-                remap.symmetryOf.assign(symmetryOf.begin() + in.first,
-                                        symmetryOf.begin() + in.first + in.count);
-            file.sheets.push_back(std::move(sheet));
-        }
+        for (const MergeInput& in : inputs)
+            file.sheets.push_back(inputRemap(in, keeping, options.tile, columns));
     }
     inputs.clear();  // the sources' memory is given back before the atlas is encoded
     // The remap goes first: an atlas without the remap its levels need would strand them.
