@@ -270,14 +270,11 @@ void prepare(BenchLevel& level, const QString& name, const QByteArray& text)
     level.size = text.size();
 }
 
-void benchRemap(benchmark::State& state, const QString& name, const QByteArray& text,
-                void (*readWrite)(const QString&, const QString&),
-                const TileRemap& remap = benchRemap())
+// The remap of a prepared level, beside reading and writing it.
+void benchRemapOf(benchmark::State& state, const BenchLevel& level, const TileRemap& remap,
+                  const LevelRemapOptions& options,
+                  void (*readWrite)(const QString&, const QString&))
 {
-    BenchLevel level;
-    prepare(level, name, text);
-    LevelRemapOptions options;
-    options.sheet = QStringLiteral("sheet.png");
     const LevelOutputPath output = levelOutputIntoFolder(QDir(level.folder.path()).filePath("out"));
     double seconds = 0;
     for (auto _ : state) {
@@ -298,6 +295,17 @@ void benchRemap(benchmark::State& state, const QString& name, const QByteArray& 
     state.counters["vs_memcpy"] = remapSeconds / memcpySeconds(size_t(level.size));
     state.counters["file_MiB"] = double(level.size) / (1024.0 * 1024.0);
     state.counters["read_write_ms"] = plain * 1000.0;
+}
+
+void benchRemap(benchmark::State& state, const QString& name, const QByteArray& text,
+                void (*readWrite)(const QString&, const QString&),
+                const TileRemap& remap = benchRemap())
+{
+    BenchLevel level;
+    prepare(level, name, text);
+    LevelRemapOptions options;
+    options.sheet = QStringLiteral("sheet.png");
+    benchRemapOf(state, level, remap, options, readWrite);
 }
 
 void benchReadWrite(benchmark::State& state, const QString& name, const QByteArray& text,
@@ -371,25 +379,7 @@ void BM_MergeTmx(benchmark::State& state)
     }
     LevelRemapOptions options;
     options.merge = &merge;
-    const LevelOutputPath output = levelOutputIntoFolder(QDir(level.folder.path()).filePath("out"));
-    double seconds = 0;
-    for (auto _ : state) {
-        QFile::remove(level.output);
-        const auto start = std::chrono::steady_clock::now();
-        const LevelRemapRun run =
-            remapLevelFiles({level.input}, merge.sheets.front().remap, options, output);
-        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (run.count(LevelFileStatus::Updated) != 1) {
-            state.SkipWithError(run.files.empty() ? "no result"
-                                                  : qPrintable(run.files[0].message()));
-            return;
-        }
-    }
-    const double mergeSeconds = seconds / double(state.iterations());
-    const double plain = secondsOf([&] { readWriteTmx(level.input, level.output); });
-    state.counters["vs_read_write"] = mergeSeconds / plain;
-    state.counters["vs_memcpy"] = mergeSeconds / memcpySeconds(size_t(level.size));
-    state.counters["file_MiB"] = double(level.size) / (1024.0 * 1024.0);
+    benchRemapOf(state, level, merge.sheets.front().remap, options, readWriteTmx);
 }
 
 void BM_ReadWriteTmxZlib(benchmark::State& state)

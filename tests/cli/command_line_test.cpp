@@ -1695,6 +1695,15 @@ struct LookTileset {
 
 MapLook lookOf(const std::vector<LookTileset>& tilesets, const std::vector<uint32_t>& gids);
 
+void expectSameLook(const MapLook& after, const MapLook& before)
+{
+    ASSERT_EQ(after.pixels.size(), before.pixels.size());
+    for (size_t i = 0; i < before.pixels.size(); ++i) {
+        EXPECT_EQ(after.pixels[i], before.pixels[i]) << "cell or object " << i;
+        EXPECT_EQ(after.data[i], before.data[i]) << "cell or object " << i;
+    }
+}
+
 // A map in Tiled's JSON, its tilesets embedded or TSJ files, its layers' data arrays of gids.
 MapLook lookOfJsonMap(const QString& file)
 {
@@ -2041,11 +2050,7 @@ TEST_F(CommandLineTest, MergedLevelsShowEveryCellAsBefore)
         ASSERT_EQ(done.exitCode, 0) << describe(done) << text.toStdString();
         const MapLook after = lookOfMap(path(QStringLiteral("maps/m.tmx")));
         EXPECT_EQ(after.tilesets, 2);
-        ASSERT_EQ(after.pixels.size(), before.pixels.size());
-        for (size_t i = 0; i < before.pixels.size(); ++i) {
-            EXPECT_EQ(after.pixels[i], before.pixels[i]) << "cell or object " << i;
-            EXPECT_EQ(after.data[i], before.data[i]) << "cell or object " << i;
-        }
+        expectSameLook(after, before);
         if (external) {
             EXPECT_EQ(readFileBytes(path("tilesets/m0.tsx")), oldTileset);
         }
@@ -2207,11 +2212,7 @@ TEST_F(CommandLineTest, MergedJsonMapsShowEveryCellAsBefore)
         ASSERT_EQ(done.exitCode, 0) << describe(done);
         const MapLook after = lookOfJsonMap(path(QStringLiteral("maps/m.tmj")));
         EXPECT_EQ(after.tilesets, 2);
-        ASSERT_EQ(after.pixels.size(), before.pixels.size());
-        for (size_t i = 0; i < before.pixels.size(); ++i) {
-            EXPECT_EQ(after.pixels[i], before.pixels[i]) << "cell or object " << i;
-            EXPECT_EQ(after.data[i], before.data[i]) << "cell or object " << i;
-        }
+        expectSameLook(after, before);
     }
 }
 
