@@ -133,6 +133,11 @@ class KeyedSites
                 continue;
             }
             // Definitions name tiles without flips.
+            if (use_) {
+                use_->data.resize(std::max(use_->data.size(), use_->named.size()));
+                if (size_t(value) < use_->data.size())
+                    use_->data[size_t(value)].unturned = true;
+            }
             if (now < 0 || !remap_.symmetry(size_t(value)).isIdentity()) {
                 problem = {site.id.span.begin, site.where,
                            QStringLiteral("tile %1 is named here, but it is %2")

@@ -195,6 +195,9 @@ class TileDataRemap
                 here[size_t(shown.tile)].unturned = true;
         }
         if (use.dataRead++ == 0) {
+            // What other sites noted before stays.
+            for (size_t tile = 0; tile < std::min(count, use.data.size()); ++tile)
+                here[tile].unturned = here[tile].unturned || use.data[tile].unturned;
             use.data = std::move(here);
             return;
         }

@@ -1522,6 +1522,23 @@ const CarefulCase kCarefulCases[] = {
      {"sheet", "merge", "--tile", "8", "IN", "gone.png", "-o", "atlas.png", "--remap-out",
       "atlas.remap"},
      1, "“gone.png” does not exist.", nullptr},
+    // So does a tile that an LDtk rule names.
+    {"DedupeKeepsWhatAnLdtkRuleNamesUnturned", {32, 32}, 0,
+     {"sheet", "dedupe", "IN", "--tile", "8", "--flips", "--used-by", "a.ldtk", "-o", "o.png",
+      "--remap-out", "o.remap"},
+     0, "in.png -> o.png: 16 tiles → 16 (0 duplicates merged)", "o.png",
+     packedOf({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}), {},
+     {{"a.ldtk",
+       R"({"defs":{"tilesets":[{"uid":5,"relPath":"in.png","tileGridSize":8,"__cWid":4,)"
+       R"("__cHei":4,"pxWid":32,"pxHei":32,"spacing":0,"padding":0}],"layers":[{)"
+       R"("tilesetDefUid":5,"autoRuleGroups":[{"rules":[{"tileRectsIds":[[5]]}]}]}]},)"
+       R"("levels":[]})"}},
+     [](QImage& in) {  // tile 5 is tile 0 mirrored
+         const QImage tile = in.copy(0, 0, 8, 8).mirrored(true, false);
+         for (int y = 0; y < 8; ++y)
+             for (int x = 0; x < 8; ++x)
+                 in.setPixel(8 + x, 8 + y, tile.pixel(x, y));
+     }},
     {"DedupeMergesTilesOfTheSameData", {32, 32}, 0, kDedupeA, 0,
      "in.png -> o.png: 16 tiles → 15 (1 duplicate merged)", "o.png",
      packedOf({0, 1, 2, 3, 4, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}), {},
