@@ -180,7 +180,7 @@ const std::array kCommands{
         "(--sheet, --first-id and --tile-property too): their tilesets give the tile size\n"
         "unless --tile does, padding is every tile past their tile count, tiles whose data\n"
         "differ in their tilesets (properties, animations, collision shapes, Wang and terrain\n"
-        "ids) are not duplicates, and a tile with collision shapes, Wang or terrain ids or an\n"
+        "ids, LDtk's custom data and enum tags) are not duplicates, and a tile with collision shapes, Wang or terrain ids or an\n"
         "animation, an animation frame, and a tile that an LDtk definition names merge only\n"
         "unturned. A merge they still cannot follow is refused, naming the place, before\n"
         "anything is written.\n"

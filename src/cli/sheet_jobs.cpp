@@ -428,8 +428,10 @@ void addTileKinds(TileKinds& kinds, const std::vector<TileData>& data, int sheet
     for (const TileData& tile : data) {
         uint32_t kind = names.next;
         if (!tile.differs) {
-            const QByteArray key =
-                tile.local ? QByteArray::number(sheet) + '#' + tile.text : tile.text;
+            // Tags are the project's own: the sheet's alone.
+            const QByteArray key = tile.local || !tile.tags.isEmpty()
+                                       ? QByteArray::number(sheet) + '#' + tile.text + '#' + tile.tags
+                                       : tile.text;
             const auto known = names.known.constFind(key);
             if (known != names.known.cend())
                 kind = known.value();

@@ -114,6 +114,10 @@ class KeyedSites
             if (site.list < 0)
                 markUsed(value);
             const int32_t now = remap_.newIndexOf[size_t(value)];
+            if (use_ && site.list >= 0 && sites_.lists[size_t(site.list)].tags) {
+                use_->data.resize(std::max(use_->data.size(), use_->named.size()));
+                use_->data[size_t(value)].tags += QByteArray::number(site.list) + ';';
+            }
             if (site.list >= 0) {
                 // A tag or a selection holds a picture however it is turned; it lets a dropped
                 // tile go and names a merged one once.

@@ -32,6 +32,7 @@ struct TileData {
     // Its data mean something only among the sheet's tiles: they name tiles (frames, tile
     // properties), a Wang set or terrain types of the tileset.
     bool local = false;
+    QByteArray tags; // the tag lists it is in (LDtk's enum tags), as read
 };
 
 // The sheet's tiles that levels name, as a run that changes nothing finds them.

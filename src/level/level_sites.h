@@ -149,6 +149,7 @@ struct NamedTile {
 struct NamedTileList {
     Span elements;         // from the first element to the end of the last
     QByteArray separator;  // as written between the first two
+    bool tags = false;     // its tiles share a meaning (a tag), not only a place in the editor
 };
 
 // Named tiles [first, end) that are drawn as one block, laid out as they lie in the tileset.

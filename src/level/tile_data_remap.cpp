@@ -196,8 +196,10 @@ class TileDataRemap
         }
         if (use.dataRead++ == 0) {
             // What other sites noted before stays.
-            for (size_t tile = 0; tile < std::min(count, use.data.size()); ++tile)
+            for (size_t tile = 0; tile < std::min(count, use.data.size()); ++tile) {
                 here[tile].unturned = here[tile].unturned || use.data[tile].unturned;
+                here[tile].tags = use.data[tile].tags;
+            }
             use.data = std::move(here);
             return;
         }

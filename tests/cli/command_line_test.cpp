@@ -1539,6 +1539,17 @@ const CarefulCase kCarefulCases[] = {
              for (int x = 0; x < 8; ++x)
                  in.setPixel(8 + x, 8 + y, tile.pixel(x, y));
      }},
+    // An enum tag on one of two alike tiles keeps them apart.
+    {"DedupeKeepsAnLdtkTagApart", {32, 32}, 0,
+     {"sheet", "dedupe", "IN", "--tile", "8", "--used-by", "a.ldtk", "-o", "o.png", "--remap-out",
+      "o.remap"},
+     0, "in.png -> o.png: 16 tiles → 16 (0 duplicates merged)", "o.png",
+     packedOf({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}), {},
+     {{"a.ldtk",
+       R"({"defs":{"tilesets":[{"uid":5,"relPath":"in.png","tileGridSize":8,"__cWid":4,)"
+       R"("__cHei":4,"pxWid":32,"pxHei":32,"spacing":0,"padding":0,"enumTags":[{)"
+       R"("enumValueId":"water","tileIds":[0]}]}],"layers":[]},"levels":[]})"}},
+     kTileFiveIsZero},
     {"DedupeMergesTilesOfTheSameData", {32, 32}, 0, kDedupeA, 0,
      "in.png -> o.png: 16 tiles → 15 (1 duplicate merged)", "o.png",
      packedOf({0, 1, 2, 3, 4, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}), {},

@@ -110,9 +110,10 @@ class Scanner
     }
 
     // A list of ids whose dropped tiles leave it.
-    void addIdList(int64_t uid, Value array, const QString& where)
+    void addIdList(int64_t uid, Value array, const QString& where, bool tags = false)
     {
         NamedTileList list;
+        list.tags = tags;
         list.separator = ",";
         const size_t first = sites_.named.size();
         json_.elements(array, [&](int64_t index, Value id) {
@@ -203,7 +204,8 @@ class Scanner
         json_.elements(fields.value(u"enumTags"), [&](int64_t index, Value tag) {
             addIdList(
                 uid, JsonFields(json_, tag).value(u"tileIds"),
-                QStringLiteral("%1, enumTags[%2].tileIds").arg(site.where, QString::number(index)));
+                QStringLiteral("%1, enumTags[%2].tileIds").arg(site.where, QString::number(index)),
+                true);
         });
         json_.elements(fields.value(u"savedSelections"), [&](int64_t index, Value selection) {
             addIdList(uid, JsonFields(json_, selection).value(u"ids"),
