@@ -100,10 +100,7 @@ class Merge
                 unchanged.carried.push_back({file, CarriedFile::Kind::Template});
             return unchanged;
         }
-        for (Source& source : sources_)
-            if (auto failed = gather(source))
-                return *failed;
-        if (auto failed = gatherFiles())
+        if (auto failed = gatherAll())
             return *failed;
         if (auto failed = checkCarriers())
             return *failed;
@@ -114,10 +111,6 @@ class Merge
     const TileRemap& remapOf(const Source& source) const
     {
         return merge_.sheets[source.sheet].remap;
-    }
-    const TilesetFacts& factsOf(const Source& source) const
-    {
-        return source.facts;
     }
     QString sheetName(const Source& source) const
     {
@@ -219,18 +212,25 @@ class Merge
         return addEntries(source);
     }
 
-    // Where the merged tilesets are files of their own, the atlas's tileset file gathers every
-    // merged sheet's tileset file, so that every level writes the same one.
-    std::optional<LevelBytesResult> gatherFiles()
+    // The level's merged tilesets gathered. Where they are files of their own, the atlas's
+    // tileset file gathers every merged sheet's tileset file instead, so that every level writes
+    // the same one.
+    std::optional<LevelBytesResult> gatherAll()
     {
         const auto isFile = [](const Source& source) { return !source.facts.file.isEmpty(); };
-        if (merge_.tilesetFiles.empty() || std::none_of(sources_.begin(), sources_.end(), isFile))
+        if (merge_.tilesetFiles.empty() || std::none_of(sources_.begin(), sources_.end(), isFile)) {
+            for (Source& source : sources_)
+                if (auto failed = gather(source))
+                    return failed;
             return std::nullopt;
+        }
         if (!std::all_of(sources_.begin(), sources_.end(), isFile))
             return failedWith(QStringLiteral("some of its tilesets of the merged sheets are "
                                              "embedded and others are files of their own; the "
                                              "atlas's tileset can be one or the other"));
         for (const Source& source : sources_) {
+            if (source.site && source.site->problem)
+                return failedAt(bytes_, *source.site->problem);
             const QString& file = merge_.tilesetFiles[source.sheet];
             if (fileIdentity(file) != fileIdentity(source.facts.file))
                 return failedWith(QStringLiteral("the sheet %1 is shown by two tileset files, "
@@ -238,12 +238,7 @@ class Merge
                                       .arg(sheetName(source), quotedPath(file),
                                            quotedPath(source.facts.file)));
         }
-        tiles_.clear();
-        wang_.clear();
-        sets_.clear();
-        atlas_.wangSets.clear();
-        atlas_.terrains.clear();
-        const qint64 moved = moved_;  // the level's own count
+        const qint64 moved = moved_;  // what moves in the file is not the level's
         for (size_t s = 0; s < merge_.tilesetFiles.size(); ++s) {
             const QString& file = merge_.tilesetFiles[s];
             if (file.isEmpty())
@@ -322,12 +317,12 @@ class Merge
     LevelBytesResult refusedAt(const Source& other, const QString& why) const
     {
         const TilesetSite* site = other.site;
-        if (!site || !factsOf(other).file.isEmpty())
+        if (!site || !other.facts.file.isEmpty())
             return failedWith(why);
         return failedAt(bytes_,
                         {site->at,
                          site->where.isEmpty()
-                             ? QStringLiteral("tileset %1").arg(factsOf(other).label())
+                             ? QStringLiteral("tileset %1").arg(other.facts.label())
                              : site->where,
                          why});
     }
@@ -379,10 +374,10 @@ class Merge
     LevelBytesResult rewrite()
     {
         const auto byFirst = [this](const Source& a, const Source& b) {
-            return factsOf(a).firstGid < factsOf(b).firstGid;
+            return a.facts.firstGid < b.facts.firstGid;
         };
         const Source& base = *std::min_element(sources_.begin(), sources_.end(), byFirst);
-        const TilesetFacts& facts = factsOf(base);
+        const TilesetFacts& facts = base.facts;
         const TileRemap& remap = remapOf(base);
         // The atlas is packed as a deduped sheet is.
         SheetTileset packed;
@@ -403,7 +398,7 @@ class Merge
 
         LevelBytesResult result;
         const bool external = std::any_of(sources_.begin(), sources_.end(), [this](const Source& s) {
-            return !factsOf(s).file.isEmpty();
+            return !s.facts.file.isEmpty();
         });
         // The atlas's tileset is written as the merged ones are, which gives its entries.
         const LevelFormat* format = gathering_->front().format;
@@ -432,7 +427,7 @@ class Merge
             reference.source = QDir(context_.folder).relativeFilePath(merge_.tilesetOut);
             replacement = sites_.edits->atlasTileset(reference);
         } else {
-            const TilesetSite& site = *tilesets_.sites[base.tileset];
+            const TilesetSite& site = *base.site;
             qsizetype line = site.whole.begin;
             while (line > 0 && (bytes_[line - 1] == ' ' || bytes_[line - 1] == '\t'))
                 --line;
@@ -447,7 +442,7 @@ class Merge
         std::vector<bool> removed(sites_.tilesets.size(), false);
         for (const Source& source : sources_) {
             remaps[source.tileset] = &remapOf(source);
-            const TilesetSite& site = *tilesets_.sites[source.tileset];
+            const TilesetSite& site = *source.site;
             if (&source == &base)
                 splice.replace(site.whole, replacement);
             else
