@@ -1,5 +1,8 @@
 #include "level/level_edits.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+
 #include "level/level_sites.h"
 
 bool LevelEdits::plainText(QByteArrayView written, QByteArray& plain) const
@@ -38,16 +41,7 @@ void removeItems(const EntryContainer& container, const std::vector<bool>& remov
 // A string as JSON writes it.
 QByteArray jsonString(const QString& text)
 {
-    QByteArray written = "\"";
-    for (const char c : text.toUtf8()) {
-        if (c == '"' || c == '\\')
-            written += '\\';
-        if (uchar(c) < 0x20)
-            written += "\\u00" + QByteArray::number(uchar(c), 16).rightJustified(2, '0');
-        else
-            written += c;
-    }
-    return written + '"';
+    return QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact).chopped(1).sliced(1);
 }
 
 class JsonEdits : public LevelEdits
