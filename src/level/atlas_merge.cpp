@@ -373,7 +373,7 @@ class Merge
 
     LevelBytesResult rewrite()
     {
-        const auto byFirst = [this](const Source& a, const Source& b) {
+        const auto byFirst = [](const Source& a, const Source& b) {
             return a.facts.firstGid < b.facts.firstGid;
         };
         const Source& base = *std::min_element(sources_.begin(), sources_.end(), byFirst);
@@ -397,7 +397,7 @@ class Merge
         const int64_t first = facts.firstGid;
 
         LevelBytesResult result;
-        const bool external = std::any_of(sources_.begin(), sources_.end(), [this](const Source& s) {
+        const bool external = std::any_of(sources_.begin(), sources_.end(), [](const Source& s) {
             return !s.facts.file.isEmpty();
         });
         // The atlas's tileset is written as the merged ones are, which gives its entries.
