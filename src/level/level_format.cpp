@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "level/formats/csv/csv_format.h"
+#include "level/formats/godot/godot_format.h"
 #include "level/formats/ldtk/ldtk_format.h"
 #include "level/formats/tmj/tmj_format.h"
 #include "level/formats/tmx/tmx_format.h"
@@ -15,7 +16,7 @@ std::vector<const LevelFormat*>& registry()
 {
     // One line per format, in the order they are asked.
     static std::vector<const LevelFormat*> formats{&tmxFormat(), &tmjFormat(), &csvFormat(),
-                                                   &ldtkFormat()};
+                                                   &ldtkFormat(), &godotFormat()};
     return formats;
 }
 

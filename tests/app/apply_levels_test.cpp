@@ -67,8 +67,8 @@ TEST_F(WindowTest, ApplyToLevelFilesCarriesTheMapAndTheGridIntoThePickedLevels)
 
     EXPECT_EQ(dialogs.asked.value(1),
               QStringLiteral("open files: Please choose level files.. | Level Files "
-                             "(*.tmx;*.tsx;*.tx;*.tmj;*.tsj;*.tj;*.json;*.csv;*.ldtk;*.ldtkl)|"
-                             "*.tmx;*.tsx;*.tx;*.tmj;*.tsj;*.tj;*.json;*.csv;*.ldtk;*.ldtkl|"
+                             "(*.tmx;*.tsx;*.tx;*.tmj;*.tsj;*.tj;*.json;*.csv;*.ldtk;*.ldtkl;*.tscn;*.tres)|"
+                             "*.tmx;*.tsx;*.tx;*.tmj;*.tsj;*.tj;*.json;*.csv;*.ldtk;*.ldtkl;*.tscn;*.tres|"
                              "All Files (*)|*"));
     EXPECT_EQ(dialogs.asked.value(2),
               QStringLiteral("outdated sheet: “tiles.png”, which these levels use, does not hold "

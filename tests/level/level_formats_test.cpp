@@ -972,7 +972,7 @@ std::vector<BadLevelInput> badLevelInputs()
         {"a.dat",
          "GIF89a",
          "",
-         "it is none of the level files Tilegrid reads (TMX, TSX, TX, TMJ, TSJ, TJ, CSV, LDtk)",
+         "it is none of the level files Tilegrid reads (TMX, TSX, TX, TMJ, TSJ, TJ, CSV, LDtk, Godot TSCN, TRES)",
          fourTiles(),
          {}},
     };

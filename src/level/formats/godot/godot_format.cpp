@@ -1,0 +1,925 @@
+#include "level/formats/godot/godot_format.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "document/file_identity.h"
+#include "document/file_messages.h"
+#include "level/formats/godot/godot_resource.h"
+#include "level/sheet_choice.h"
+
+namespace
+{
+
+// The transform bits of an alternative tile's number in a cell.
+constexpr uint32_t kFlipH = 4096;
+constexpr uint32_t kFlipV = 8192;
+constexpr uint32_t kTranspose = 16384;
+constexpr uint32_t kTransforms = kFlipH | kFlipV | kTranspose;
+
+TileSymmetry symmetryOfAlternative(uint32_t alternative)
+{
+    return TileSymmetry(((alternative & kFlipH) ? TileSymmetry::kH : 0u) |
+                        ((alternative & kFlipV) ? TileSymmetry::kV : 0u) |
+                        ((alternative & kTranspose) ? TileSymmetry::kD : 0u));
+}
+
+uint32_t transformsOf(TileSymmetry symmetry)
+{
+    const unsigned bits = symmetry.bits();
+    return ((bits & TileSymmetry::kH) ? kFlipH : 0u) | ((bits & TileSymmetry::kV) ? kFlipV : 0u) |
+           ((bits & TileSymmetry::kD) ? kTranspose : 0u);
+}
+
+QByteArray vector2i(int64_t both)
+{
+    return "Vector2i(" + QByteArray::number(both) + ", " + QByteArray::number(both) + ')';
+}
+
+QString tileName(int64_t x, int64_t y)
+{
+    return QStringLiteral("%1:%2").arg(x).arg(y);
+}
+
+QByteArrayView textOf(const QByteArray& bytes, Span span)
+{
+    return QByteArrayView(bytes).sliced(span.begin, span.size());
+}
+
+// An atlas source's tile definition: every property under its "X:Y/" prefix.
+struct TileDefinition {
+    int64_t x = 0;
+    int64_t y = 0;
+    std::vector<const GodotProperty*> lines;
+    int64_t width = 1; // size_in_atlas
+    int64_t height = 1;
+    int64_t frames = 1; // animation_frames_count
+    int64_t frameColumns = 0;
+    int64_t frameGapX = 0; // animation_separation
+    int64_t frameGapY = 0;
+    bool plain = true;   // only "X:Y/0 = 0": nothing that a turn would show wrong
+    QByteArrayList data; // its lines without the prefix, sorted: what it keeps, to compare
+};
+
+// The key "X:Y/rest" split, or false for another property.
+bool splitTileKey(QByteArrayView key, int64_t& x, int64_t& y, QByteArrayView& rest)
+{
+    const qsizetype colon = key.indexOf(':');
+    const qsizetype slash = key.indexOf('/');
+    if (colon <= 0 || slash <= colon + 1)
+        return false;
+    const std::optional<int64_t> a = readWhole(key.first(colon));
+    const std::optional<int64_t> b = readWhole(key.sliced(colon + 1, slash - colon - 1));
+    if (!a || !b || *a < 0 || *b < 0)
+        return false;
+    x = *a;
+    y = *b;
+    rest = key.sliced(slash + 1);
+    return true;
+}
+
+struct Atlas {
+    const GodotSection* section = nullptr; // in this file; null for another file's
+    TilesetFacts facts;
+    std::optional<Problem> problem; // matters only when it shows the sheet
+};
+
+// A TileSet that layers use: its sources by their ids, as indexes into Scene::atlases.
+struct TileSetUse {
+    QString file; // the TileSet's own file (absolute); empty for one of this file
+    std::map<int64_t, size_t> sources;
+};
+
+class Scene
+{
+  public:
+    Scene(const QByteArray& bytes, const LevelContext& context)
+        : bytes_(bytes), context_(context), root_(godotProjectRoot(context.path))
+    {
+    }
+
+    GodotResource resource;
+    std::vector<Atlas> atlases;
+    std::map<QByteArray, size_t> tilesetsById; // this file's TileSets ("" for its [resource])
+    std::vector<TileSetUse> tilesets;
+    bool isTileSet = false;
+
+    // Reads the text, this file's atlas sources and TileSets, and (with reader) the TileSet files
+    // its layers name.
+    std::optional<LevelBytesResult> read(Problem& problem, bool others)
+    {
+        if (!resource.read(bytes_, problem))
+            return failedAt(bytes_, problem);
+        const GodotSection& head = resource.sections.front();
+        isTileSet = head.tag == "gd_resource" && head.attribute("type") == "TileSet";
+        for (const GodotSection& section : resource.sections) {
+            if (section.tag == "ext_resource")
+                external_.emplace(section.attribute("id"), &section);
+            else if (section.tag == "sub_resource" &&
+                     section.attribute("type") == "TileSetAtlasSource")
+                addAtlas(section);
+        }
+        for (const GodotSection& section : resource.sections) {
+            if (section.tag == "sub_resource" && section.attribute("type") == "TileSet")
+                addTileSet(section, section.attribute("id"));
+            else if (section.tag == "resource" && isTileSet)
+                addTileSet(section, QByteArray());
+        }
+        if (others)
+            if (auto failed = readTileSetFiles())
+                return failed;
+        return std::nullopt;
+    }
+
+    std::vector<TilesetFacts> facts() const
+    {
+        std::vector<TilesetFacts> all;
+        for (const Atlas& atlas : atlases)
+            all.push_back(atlas.facts);
+        return all;
+    }
+
+    // The TileSet a layer's tile_set names, or null when it names none Tilegrid can find.
+    const TileSetUse* tileSetOf(const GodotSection& layer) const
+    {
+        const GodotProperty* property = layer.property("tile_set");
+        if (!property)
+            return nullptr;
+        const QByteArrayView value = textOf(bytes_, property->value);
+        if (const auto id = resourceRef(value, "SubResource")) {
+            const auto found = tilesetsById.find(*id);
+            return found == tilesetsById.end() ? nullptr : &tilesets[found->second];
+        }
+        if (const auto id = resourceRef(value, "ExtResource")) {
+            const QString file = externalPath(*id);
+            for (const TileSetUse& use : tilesets)
+                if (!file.isEmpty() && use.file == file)
+                    return &use;
+        }
+        return nullptr;
+    }
+
+  private:
+    const QByteArray& bytes_;
+    const LevelContext& context_;
+    QString root_;
+    std::map<QByteArray, const GodotSection*> external_;
+
+    // The file an ext_resource names, absolute; empty when there is none of that id.
+    QString externalPath(const QByteArray& id) const
+    {
+        const auto found = external_.find(id);
+        if (found == external_.end())
+            return QString();
+        const QString path = QString::fromUtf8(found->second->attribute("path"));
+        if (path.startsWith(QLatin1StringView("res://")))
+            return QDir::cleanPath(QDir(root_).absoluteFilePath(path.mid(6)));
+        return QDir::cleanPath(QDir(context_.folder).absoluteFilePath(path));
+    }
+
+    void addAtlas(const GodotSection& section)
+    {
+        Atlas atlas;
+        atlas.section = &section;
+        TilesetFacts& facts = atlas.facts;
+        facts.name = QString::fromUtf8(section.attribute("id"));
+        facts.tileWidth = facts.tileHeight = 16; // what Godot leaves out
+        auto problemAt = [&](const GodotProperty& property, const QString& why) {
+            if (!atlas.problem)
+                atlas.problem = Problem{property.value.begin, section.label(), why};
+        };
+        for (const GodotProperty& property : section.properties) {
+            const QByteArrayView value = textOf(bytes_, property.value);
+            if (property.key == "texture") {
+                const auto id = resourceRef(value, "ExtResource");
+                const QString path = id ? externalPath(*id) : QString();
+                if (path.isEmpty())
+                    continue; // no image of a file: not a sheet
+                const QString relative = QDir(root_).relativeFilePath(path);
+                facts.folder =
+                    relative.startsWith(QLatin1StringView("..")) ? context_.folder : root_;
+                facts.image = QDir(facts.folder).relativeFilePath(path);
+                continue;
+            }
+            const bool region = property.key == "texture_region_size";
+            const bool margins = property.key == "margins";
+            if (!region && !margins && property.key != "separation")
+                continue;
+            const std::optional<GodotPair> pair = readVector2i(value);
+            if (!pair || pair->x < 0 || pair->y < 0 || (region && (pair->x <= 0 || pair->y <= 0))) {
+                problemAt(property, QStringLiteral("“%1” is not a size of whole pixels")
+                                        .arg(QString::fromUtf8(value)));
+                continue;
+            }
+            if (region) {
+                facts.tileWidth = pair->x;
+                facts.tileHeight = pair->y;
+            } else if (pair->x != pair->y) {
+                problemAt(property,
+                          QStringLiteral("its %1 differ across and down (%2), which Tilegrid "
+                                         "cannot carry along")
+                              .arg(QString::fromUtf8(property.key), QString::fromUtf8(value)));
+            } else {
+                (margins ? facts.margin : facts.spacing) = pair->x;
+            }
+        }
+        atlases.push_back(std::move(atlas));
+    }
+
+    void addTileSet(const GodotSection& section, const QByteArray& id)
+    {
+        TileSetUse use;
+        for (const GodotProperty& property : section.properties) {
+            if (!property.key.startsWith("sources/"))
+                continue;
+            const std::optional<int64_t> source = readWhole(QByteArrayView(property.key).sliced(8));
+            const auto ref = resourceRef(textOf(bytes_, property.value), "SubResource");
+            if (!source || !ref)
+                continue;
+            for (size_t a = 0; a < atlases.size(); ++a)
+                if (atlases[a].section->attribute("id") == *ref)
+                    use.sources.emplace(*source, a);
+        }
+        tilesetsById.emplace(id, tilesets.size());
+        tilesets.push_back(std::move(use));
+    }
+
+    std::optional<LevelBytesResult> readTileSetFiles()
+    {
+        std::set<QString> done;
+        for (const GodotSection& layer : resource.sections) {
+            if (layer.tag != "node")
+                continue;
+            const GodotProperty* property = layer.property("tile_set");
+            const auto id = property ? resourceRef(textOf(bytes_, property->value), "ExtResource")
+                                     : std::nullopt;
+            const QString file = id ? externalPath(*id) : QString();
+            if (file.isEmpty() || !done.insert(file).second)
+                continue;
+            if (!context_.readTileset)
+                return failedAt(
+                    bytes_,
+                    {property->value.begin, layer.label(),
+                     QStringLiteral("its TileSet %1 is a file of its own").arg(quotedPath(file))});
+            const ExternalTileset read = context_.readTileset(file);
+            if (!read.error.isEmpty())
+                return failedAt(bytes_,
+                                {property->value.begin, layer.label(),
+                                 QStringLiteral("its TileSet cannot be read: %1").arg(read.error)});
+            TileSetUse use;
+            use.file = file;
+            for (const TilesetFacts& facts : read.tilesets) {
+                Atlas atlas;
+                atlas.facts = facts;
+                atlas.facts.file = file;
+                use.sources.emplace(facts.key, atlases.size());
+                atlases.push_back(std::move(atlas));
+            }
+            tilesets.push_back(std::move(use));
+        }
+        return std::nullopt;
+    }
+};
+
+// One of the sheet's atlas sources, ready for its tiles to be renumbered.
+struct SheetAtlas {
+    int64_t columns = 0;
+    int64_t tiles = 0;
+    int64_t newColumns = 0;
+};
+
+// A TileMapLayer's cells as bytes: a version (0) and 12 bytes a cell. Empty for a layer of none;
+// a problem when the data cannot be such cells.
+std::optional<Problem> decodeLayerData(const QByteArray& bytes, const GodotSection& layer,
+                                       const GodotProperty& property, QByteArray& data,
+                                       bool& base64)
+{
+    const QByteArrayView value = textOf(bytes, property.value);
+    auto refuse = [&](const QString& why) {
+        return Problem{property.value.begin, layer.label(), why};
+    };
+    const std::optional<Span> inside = callArguments(value, "PackedByteArray");
+    if (!inside)
+        return refuse(QStringLiteral("its tile_map_data is not a PackedByteArray"));
+    const QByteArrayView written = value.sliced(inside->begin, inside->size()).trimmed();
+    base64 = written.startsWith('"');
+    if (base64) {
+        const auto decoded = QByteArray::fromBase64Encoding(
+            unquoted(written), QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded)
+            return refuse(QStringLiteral("its tile_map_data is not valid base64"));
+        data = *decoded;
+    } else if (!written.isEmpty()) {
+        for (const QByteArrayView number : written.toByteArray().split(',')) {
+            const std::optional<int64_t> byte = readWhole(number);
+            if (!byte || *byte < 0 || *byte > 255)
+                return refuse(QStringLiteral("its tile_map_data holds “%1”, which is no byte")
+                                  .arg(QString::fromUtf8(number.trimmed())));
+            data += char(*byte);
+        }
+    }
+    if (data.isEmpty())
+        return std::nullopt;
+    const uint32_t version = data.size() < 2 ? 0 : uint8_t(data[0]) | uint8_t(data[1]) << 8;
+    if (data.size() < 2)
+        return refuse(QStringLiteral("its tile_map_data is too short for its version"));
+    if (version != 0)
+        return refuse(QStringLiteral("its tile_map_data is of version %1, which Tilegrid does "
+                                     "not read (only 0)")
+                          .arg(version));
+    if ((data.size() - 2) % 12 != 0)
+        return refuse(QStringLiteral("its tile_map_data holds %1 bytes, which is not two and 12 "
+                                     "for each cell")
+                          .arg(data.size()));
+    return std::nullopt;
+}
+
+class Remapper
+{
+  public:
+    Remapper(const QByteArray& bytes, const LevelContext& context, LevelBytesResult& result)
+        : bytes_(bytes), context_(context), remap_(context.remap), result_(result)
+    {
+    }
+
+    TextSplice splice;
+
+    // Carries one of this file's atlas sources that show the sheet through the remap: its tile
+    // definitions and its margins and separation.
+    std::optional<Problem> remapAtlas(const Atlas& atlas, const SheetAtlas& sheet)
+    {
+        const GodotSection& section = *atlas.section;
+        std::map<std::pair<int64_t, int64_t>, TileDefinition> tiles;
+        for (const GodotProperty& property : section.properties) {
+            int64_t x = 0;
+            int64_t y = 0;
+            QByteArrayView rest;
+            if (!splitTileKey(property.key, x, y, rest))
+                continue;
+            TileDefinition& tile = tiles[{x, y}];
+            tile.x = x;
+            tile.y = y;
+            tile.lines.push_back(&property);
+            const QByteArrayView value = textOf(bytes_, property.value);
+            if (rest == "size_in_atlas" || rest == "animation_separation") {
+                const std::optional<GodotPair> pair = readVector2i(value);
+                if (!pair || pair->x < (rest == "size_in_atlas" ? 1 : 0) || pair->y < 0)
+                    return Problem{property.value.begin, section.label(),
+                                   QStringLiteral("the tile %1 has a %2 of “%3”")
+                                       .arg(tileName(x, y), QString::fromUtf8(rest.toByteArray()),
+                                            QString::fromUtf8(value))};
+                (rest == "size_in_atlas" ? tile.width : tile.frameGapX) = pair->x;
+                (rest == "size_in_atlas" ? tile.height : tile.frameGapY) = pair->y;
+            } else if (rest == "animation_frames_count" || rest == "animation_columns") {
+                const std::optional<int64_t> n = readWhole(value);
+                if (!n || *n < 0 || *n > sheet.tiles)
+                    return Problem{property.value.begin, section.label(),
+                                   QStringLiteral("the tile %1 has an %2 of “%3”")
+                                       .arg(tileName(x, y), QString::fromUtf8(rest.toByteArray()),
+                                            QString::fromUtf8(value))};
+                (rest == "animation_columns" ? tile.frameColumns : tile.frames) = *n;
+            }
+            if (rest != "0" || value != "0")
+                tile.plain = false;
+            tile.data << rest.toByteArray() + " = " + value.toByteArray();
+        }
+        std::map<int32_t, const TileDefinition*> kept; // new tile -> the definition it keeps
+        for (auto& [at, tile] : tiles) {
+            const GodotProperty& first = *tile.lines.front();
+            auto refuse = [&](const QString& why) {
+                return Problem{first.line.begin, section.label(),
+                               QStringLiteral("the tile %1 %2").arg(tileName(tile.x, tile.y), why)};
+            };
+            std::vector<int64_t> cells;
+            if (auto outside = cellsOf(tile, sheet, cells))
+                return refuse(*outside);
+            const int64_t index = cells.front();
+            if (context_.options.use)
+                for (int64_t f = 1; f < tile.frames; ++f)
+                    context_.options.use->frames.emplace_back(
+                        int32_t(index), int32_t(cells[size_t(f * tile.width * tile.height)]));
+            if (remap_.keepsIds)
+                continue;
+            if (cells.size() > 1 && !remap_.movesTogether(cells, sheet.columns, sheet.newColumns))
+                return refuse(QStringLiteral("covers %1 (its size in the atlas or its "
+                                             "animation frames), which do not move as one block")
+                                  .arg(plural(qint64(cells.size()), QStringLiteral("cell"),
+                                              QStringLiteral("cells"))));
+            const int32_t now = remap_.newIndexOf[size_t(index)];
+            if (now == TileRemap::kDropped) {
+                for (const GodotProperty* line : tile.lines)
+                    splice.replace(line->line, {});
+                ++result_.tilesMoved;
+                continue;
+            }
+            if (!remap_.symmetry(size_t(index)).isIdentity() && !tile.plain)
+                return refuse(QStringLiteral("would be turned, and its data (alternatives, "
+                                             "shapes, terrains) would not turn with it"));
+            std::sort(tile.data.begin(), tile.data.end()); // compared as a set of lines below
+            const auto [other, fresh] = kept.emplace(now, &tile);
+            if (!fresh) {
+                if (other->second->data != tile.data)
+                    return refuse(QStringLiteral("and the tile %1 become one tile, but their "
+                                                 "definitions differ")
+                                      .arg(tileName(other->second->x, other->second->y)));
+                for (const GodotProperty* line : tile.lines)
+                    splice.replace(line->line, {});
+                ++result_.tilesMoved;
+                continue;
+            }
+            const int64_t x = now % sheet.newColumns;
+            const int64_t y = now / sheet.newColumns;
+            if (x == tile.x && y == tile.y)
+                continue;
+            const QByteArray prefix = tileName(x, y).toUtf8();
+            const qsizetype length = tileName(tile.x, tile.y).size();
+            for (const GodotProperty* line : tile.lines) {
+                const qsizetype begin = line->keySpan.begin + (bytes_[line->keySpan.begin] == '"');
+                splice.replace({begin, begin + length}, prefix);
+            }
+            ++result_.tilesMoved;
+        }
+        return std::nullopt;
+    }
+
+    // Sets an atlas source's margins and separation as the sheet's layout now has them; Godot
+    // leaves out a value of none, and so does this.
+    void rewriteLayout(const Atlas& atlas)
+    {
+        if (!remap_.changesLayout() && remap_.grid == TileRemap::GridChange::None)
+            return;
+        const SheetGeometry after = geometryAfter(atlas.facts, remap_);
+        const GodotSection& section = *atlas.section;
+        const GodotProperty* margins = section.property("margins");
+        const GodotProperty* separation = section.property("separation");
+        // A new line goes in before the end of the line it follows, so that it never meets an
+        // edit of the line after.
+        auto line = [](QByteArrayView key, int64_t now) {
+            return "\n" + key.toByteArray() + " = " + vector2i(now);
+        };
+        QByteArray afterTexture; // the values Godot had left out
+        auto set = [&](const GodotProperty* property, QByteArrayView key, int64_t was,
+                       int64_t now) {
+            if (now == was)
+                return;
+            if (!property)
+                afterTexture += line(key, now);
+            else if (now == 0)
+                splice.replace(property->line, {});
+            else
+                splice.replace(property->value, vector2i(now));
+        };
+        set(margins, "margins", atlas.facts.margin, after.margin);
+        if (margins && after.margin != 0 && !separation && after.spacing != atlas.facts.spacing)
+            splice.insert(margins->value.end, line("separation", after.spacing));
+        else
+            set(separation, "separation", atlas.facts.spacing, after.spacing);
+        if (!afterTexture.isEmpty())
+            splice.insert(section.property("texture")->value.end, afterTexture);
+    }
+
+    // Rewrites the cells of one layer's data, those of the sheet's sources.
+    std::optional<Problem> remapCells(const GodotSection& layer, const TileSetUse& tileset,
+                                      const std::map<size_t, SheetAtlas>& sheets)
+    {
+        std::map<int64_t, const SheetAtlas*> sources;
+        for (const auto& [source, atlas] : tileset.sources)
+            if (const auto found = sheets.find(atlas); found != sheets.end())
+                sources.emplace(source, &found->second);
+        if (sources.empty())
+            return std::nullopt;
+        for (const GodotProperty& property : layer.properties) {
+            if (property.key == "tile_map_data") {
+                if (auto problem = remapLayerData(layer, property, sources))
+                    return problem;
+            } else if (property.key.startsWith("layer_") && property.key.endsWith("/tile_data")) {
+                if (auto problem = remapOlderLayer(layer, property, sources))
+                    return problem;
+            }
+        }
+        return std::nullopt;
+    }
+
+  private:
+    const QByteArray& bytes_;
+    const LevelContext& context_;
+    const TileRemap& remap_;
+    LevelBytesResult& result_;
+
+    // The sheet's tiles that a definition covers: its own cells, then those of each further
+    // animation frame; why not when one lies outside the texture's tiles.
+    static std::optional<QString> cellsOf(const TileDefinition& tile, const SheetAtlas& sheet,
+                                          std::vector<int64_t>& cells)
+    {
+        const int64_t across = tile.frameColumns > 0 ? tile.frameColumns : tile.frames;
+        for (int64_t f = 0; f < std::max<int64_t>(tile.frames, 1); ++f) {
+            const int64_t left = tile.x + (f % across) * (tile.width + tile.frameGapX);
+            const int64_t top = tile.y + (f / across) * (tile.height + tile.frameGapY);
+            for (int64_t dy = 0; dy < tile.height; ++dy)
+                for (int64_t dx = 0; dx < tile.width; ++dx) {
+                    const int64_t x = left + dx;
+                    const int64_t y = top + dy;
+                    if (x >= sheet.columns || y * sheet.columns + x >= sheet.tiles)
+                        return QStringLiteral("lies outside the texture's %1")
+                            .arg(plural(sheet.tiles, QStringLiteral("tile"),
+                                        QStringLiteral("tiles")));
+                    cells.push_back(y * sheet.columns + x);
+                    if (int64_t(cells.size()) > sheet.tiles)
+                        return QStringLiteral("covers more cells than the texture holds");
+                }
+        }
+        return std::nullopt;
+    }
+
+    // A cell's tile, flips and all, as it is after the remap; false with why when it cannot be.
+    bool mapCell(const SheetAtlas& sheet, uint32_t& atlasX, uint32_t& atlasY, uint32_t& alternative,
+                 QString& why) const
+    {
+        const int64_t index = int64_t(atlasY) * sheet.columns + atlasX;
+        if (int64_t(atlasX) >= sheet.columns || index >= sheet.tiles) {
+            why = QStringLiteral("a cell shows the tile %1, outside the texture's %2")
+                      .arg(tileName(atlasX, atlasY),
+                           plural(sheet.tiles, QStringLiteral("tile"), QStringLiteral("tiles")));
+            return false;
+        }
+        if (TileUse* use = context_.options.use; use && size_t(index) < use->named.size())
+            use->named[size_t(index)] = 1;
+        if (remap_.keepsIds)
+            return true;
+        const int32_t now = remap_.newIndexOf[size_t(index)];
+        if (now == TileRemap::kDropped) {
+            why = QStringLiteral("a cell shows the tile %1, which the sheet no longer holds")
+                      .arg(tileName(atlasX, atlasY));
+            return false;
+        }
+        const TileSymmetry turn = remap_.symmetry(size_t(index));
+        if (!turn.isIdentity()) {
+            if ((alternative & ~kTransforms) != 0) {
+                why = QStringLiteral("a cell shows the alternative %1 of the tile %2, which would "
+                                     "have to be turned")
+                          .arg(alternative & ~kTransforms)
+                          .arg(tileName(atlasX, atlasY));
+                return false;
+            }
+            alternative = (alternative & ~kTransforms) |
+                          transformsOf(symmetryOfAlternative(alternative).after(turn));
+        }
+        atlasX = uint32_t(now % sheet.newColumns);
+        atlasY = uint32_t(now / sheet.newColumns);
+        return true;
+    }
+
+    std::optional<Problem> remapLayerData(const GodotSection& layer, const GodotProperty& property,
+                                          const std::map<int64_t, const SheetAtlas*>& sources)
+    {
+        QByteArray data;
+        bool base64 = false;
+        if (auto problem = decodeLayerData(bytes_, layer, property, data, base64))
+            return problem;
+        if (data.isEmpty())
+            return std::nullopt;
+        auto at = [&](qsizetype i) {
+            return uint32_t(uint8_t(data[i])) | uint32_t(uint8_t(data[i + 1])) << 8;
+        };
+        auto refuse = [&](const QString& why) {
+            return Problem{property.value.begin, layer.label(), why};
+        };
+        bool changed = false;
+        for (qsizetype c = 2; c < data.size(); c += 12) {
+            const auto found = sources.find(at(c + 4));
+            if (found == sources.end())
+                continue;
+            uint32_t x = at(c + 6);
+            uint32_t y = at(c + 8);
+            uint32_t alternative = at(c + 10);
+            QString why;
+            if (!mapCell(*found->second, x, y, alternative, why))
+                return refuse(QStringLiteral("%1 (the cell %2, %3)")
+                                  .arg(why)
+                                  .arg(int16_t(at(c)))
+                                  .arg(int16_t(at(c + 2))));
+            if (x == at(c + 6) && y == at(c + 8) && alternative == at(c + 10))
+                continue;
+            const uint32_t values[3] = {x, y, alternative};
+            for (int v = 0; v < 3; ++v) {
+                data[c + 6 + 2 * v] = char(values[v] & 0xff);
+                data[c + 7 + 2 * v] = char(values[v] >> 8);
+            }
+            changed = true;
+            ++result_.cellsChanged;
+        }
+        if (!changed)
+            return std::nullopt;
+        const QByteArrayView value = textOf(bytes_, property.value);
+        const std::optional<Span> inside = callArguments(value, "PackedByteArray");
+        const Span span{property.value.begin + inside->begin, property.value.begin + inside->end};
+        if (base64) {
+            splice.replace(span, '"' + data.toBase64() + '"');
+        } else {
+            QByteArray list;
+            list.reserve(data.size() * 4);
+            for (qsizetype i = 0; i < data.size(); ++i) {
+                if (i > 0)
+                    list += ", ";
+                list += QByteArray::number(uint8_t(data[i]));
+            }
+            splice.replace(span, list);
+        }
+        return std::nullopt;
+    }
+
+    // The older TileMap node's layers: three 32-bit numbers a cell, laid out as the newer data's
+    // 12 bytes are.
+    std::optional<Problem> remapOlderLayer(const GodotSection& layer, const GodotProperty& property,
+                                           const std::map<int64_t, const SheetAtlas*>& sources)
+    {
+        const QByteArrayView value = textOf(bytes_, property.value);
+        const QString where =
+            QStringLiteral("%1, %2").arg(layer.label(), QString::fromUtf8(property.key));
+        const std::optional<Span> inside = callArguments(value, "PackedInt32Array");
+        if (!inside)
+            return Problem{property.value.begin, where,
+                           QStringLiteral("its tile_data is not a PackedInt32Array")};
+        const GodotProperty* format = layer.property("format");
+        const std::optional<int64_t> version =
+            format ? readWhole(textOf(bytes_, format->value)) : std::nullopt;
+        if (!version || *version != 2)
+            return Problem{format ? format->value.begin : layer.header.begin, layer.label(),
+                           QStringLiteral("its TileMap data are of format %1, which Tilegrid does "
+                                          "not read (only 2)")
+                               .arg(format ? QString::fromUtf8(textOf(bytes_, format->value))
+                                           : QStringLiteral("1"))};
+        std::vector<Span> numbers;
+        std::vector<uint32_t> words;
+        const qsizetype base = property.value.begin;
+        for (qsizetype i = inside->begin; i < inside->end;) {
+            qsizetype end = value.indexOf(',', i);
+            if (end < 0 || end > inside->end)
+                end = inside->end;
+            qsizetype begin = i;
+            while (begin < end &&
+                   (value[begin] == ' ' || value[begin] == '\n' || value[begin] == '\t'))
+                ++begin;
+            qsizetype last = end;
+            while (last > begin &&
+                   (value[last - 1] == ' ' || value[last - 1] == '\n' || value[last - 1] == '\t'))
+                --last;
+            i = end + 1;
+            if (begin == last && end == inside->end && numbers.empty())
+                break; // PackedInt32Array()
+            const std::optional<int64_t> number = readWhole(value.sliced(begin, last - begin));
+            if (!number || *number < INT32_MIN || *number > INT32_MAX)
+                return Problem{base + begin, where,
+                               QStringLiteral("“%1” is not a 32-bit whole number")
+                                   .arg(QString::fromUtf8(value.sliced(begin, last - begin)))};
+            numbers.push_back({base + begin, base + last});
+            words.push_back(uint32_t(int32_t(*number)));
+        }
+        if (words.size() % 3 != 0)
+            return Problem{
+                base, where,
+                QStringLiteral("it holds %1 numbers, not three for each cell").arg(words.size())};
+        StretchWriter writer(bytes_);
+        for (size_t c = 0; c < words.size(); c += 3) {
+            const auto found = sources.find(words[c + 1] & 0xffff);
+            if (found == sources.end())
+                continue;
+            uint32_t x = words[c + 1] >> 16;
+            uint32_t y = words[c + 2] & 0xffff;
+            uint32_t alternative = words[c + 2] >> 16;
+            QString why;
+            if (!mapCell(*found->second, x, y, alternative, why))
+                return Problem{numbers[c + 1].begin, where,
+                               QStringLiteral("%1 (the cell %2, %3)")
+                                   .arg(why)
+                                   .arg(int16_t(words[c] & 0xffff))
+                                   .arg(int16_t(words[c] >> 16))};
+            const uint32_t second = (words[c + 1] & 0xffff) | x << 16;
+            const uint32_t third = y | alternative << 16;
+            if (second == words[c + 1] && third == words[c + 2])
+                continue;
+            if (second != words[c + 1])
+                writer.replaceNumber(numbers[c + 1], int32_t(second));
+            if (third != words[c + 2])
+                writer.replaceNumber(numbers[c + 2], int32_t(third));
+            ++result_.cellsChanged;
+        }
+        if (!writer.isEmpty())
+            writer.finish(splice);
+        return std::nullopt;
+    }
+};
+
+// Godot counts an atlas's tiles from its texture alone, and the texture may be the sheet as it
+// was or, saved before its levels are remapped, as it is afterwards (packed, extruded): counted
+// the way that fits the remap, the tileset takes the tile count and columns from before.
+QString fitSheet(TilesetFacts& facts, const TileRemap& remap)
+{
+    TilesetFacts read = facts;
+    if (QString unreadable = completeFromImage(read); !unreadable.isEmpty())
+        return unreadable;
+    const QString asBefore = checkSheetTileset(read, remap);
+    TilesetFacts after = read;
+    after.spacing = remap.grid == TileRemap::GridChange::Added     ? 1
+                    : remap.grid == TileRemap::GridChange::Removed ? 0
+                    : remap.spacing >= 0                           ? remap.spacing
+                                                                   : read.spacing;
+    if (remap.margin >= 0)
+        after.margin = remap.margin;
+    const int64_t columns = after.knownColumns();
+    const int64_t count = after.knownTileCount();
+    const bool fitsAfter = columns > 0 && columns == remap.newColumns() &&
+                           count >= remap.newTileCount() && count < remap.newTileCount() + columns;
+    if (asBefore.isEmpty() || !fitsAfter) {
+        facts = read;
+        return asBefore;
+    }
+    facts = read;
+    facts.columns = remap.columns > 0 ? remap.columns : columns;
+    facts.tileCount = remap.tileCount();
+    return checkSheetTileset(facts, remap);
+}
+
+QString imageOf(const TilesetFacts& facts)
+{
+    return pathFrom(facts.folder, facts.image);
+}
+
+LevelBytesResult failedWith(const QString& reason)
+{
+    LevelBytesResult result;
+    result.reason = reason;
+    return result;
+}
+
+class GodotFormat final : public LevelFormat
+{
+  public:
+    QString names() const override { return QStringLiteral("Godot TSCN, TRES"); }
+    QString tilesetNames() const override { return QStringLiteral("Godot TileSet"); }
+    QStringList patterns() const override
+    {
+        return {QStringLiteral("*.tscn"), QStringLiteral("*.tres")};
+    }
+
+    ExternalTileset readTilesets(const QByteArray& bytes, const QString& path) const override
+    {
+        ExternalTileset result;
+        const TileRemap none;
+        const LevelRemapOptions options;
+        const ExternalTilesetReader noReader;
+        const LevelContext context{none,     options, path, QFileInfo(path).absolutePath(),
+                                   noReader, {}};
+        Scene scene(bytes, context);
+        Problem problem;
+        if (scene.read(problem, false)) {
+            result.error = QStringLiteral("%1: %2").arg(linePlace(bytes, problem.at), problem.why);
+            return result;
+        }
+        if (!scene.isTileSet) {
+            result.error = QStringLiteral("it is not a Godot TileSet");
+            return result;
+        }
+        for (const auto& [source, atlas] : scene.tilesets.front().sources) {
+            TilesetFacts facts = scene.atlases[atlas].facts;
+            facts.key = source;
+            result.tilesets.push_back(facts);
+        }
+        return result;
+    }
+
+    std::vector<TilesetFacts> shownTilesets(const QByteArray& bytes,
+                                            const LevelContext& context) const override
+    {
+        Scene scene(bytes, context);
+        Problem problem;
+        if (scene.read(problem, bool(context.readTileset)))
+            return {};
+        return scene.facts();
+    }
+
+    bool scan(const QByteArray& bytes, const LevelContext& context, LevelSites& sites,
+              Problem& problem) const override
+    {
+        Scene scene(bytes, context);
+        if (auto failed = scene.read(problem, false))
+            return false;
+        sites.isTileset = scene.isTileSet;
+        for (const Atlas& atlas : scene.atlases) {
+            TilesetSite site;
+            site.facts = atlas.facts;
+            sites.tilesets.push_back(std::move(site));
+        }
+        return true;
+    }
+
+    LevelBytesResult remap(const QByteArray& bytes, const LevelContext& context) const override
+    {
+        if (context.options.merge)
+            return failedWith(QStringLiteral("Godot files do not follow a merge of sheets yet"));
+        Scene scene(bytes, context);
+        Problem problem;
+        if (auto failed = scene.read(problem, true))
+            return *failed;
+        // Broken cell data are refused whichever sheet they show.
+        for (const GodotSection& section : scene.resource.sections)
+            if (const GodotProperty* data =
+                    section.tag == "node" ? section.property("tile_map_data") : nullptr) {
+                QByteArray cells;
+                bool base64 = false;
+                if (auto problem = decodeLayerData(bytes, section, *data, cells, base64))
+                    return failedAt(bytes, *problem);
+            }
+        LevelBytesResult result;
+        result.isTileset = result.othersRead = scene.isTileSet;
+        const std::vector<TilesetFacts> facts = scene.facts();
+        const SheetChoice choice =
+            chooseSheet(facts, context.options.sheet, context.options.sheetOrByName);
+        if (choice.verdict != SheetChoice::Verdict::Use) {
+            // A TileSet carried along that shows none of the sheet stays as it is.
+            const bool stays =
+                !context.carriedBy.isEmpty() && choice.verdict == SheetChoice::Verdict::Skip;
+            result.status = stays ? LevelFileStatus::Updated
+                            : choice.verdict == SheetChoice::Verdict::Skip
+                                ? LevelFileStatus::Skipped
+                                : LevelFileStatus::Failed;
+            if (stays)
+                result.bytes = bytes;
+            else
+                result.reason = choice.reason;
+            return result;
+        }
+        const TileRemap& remap = context.remap;
+        Remapper remapper(bytes, context, result);
+        std::map<size_t, SheetAtlas> sheets;
+        std::set<QString> carried;
+        for (size_t a = 0; a < scene.atlases.size(); ++a) {
+            if (!choice.isSheet[a])
+                continue;
+            Atlas& atlas = scene.atlases[a];
+            result.sheetImage = imageOf(atlas.facts);
+            if (atlas.problem)
+                return failedAt(bytes, *atlas.problem);
+            const QString unfit = fitSheet(atlas.facts, remap);
+            if (unfit.isEmpty() && context.options.use)
+                context.options.use->tilesets.push_back(atlas.facts);
+            const bool external = !atlas.facts.file.isEmpty();
+            if (!unfit.isEmpty() && external)
+                return failedWith(QStringLiteral("its TileSet %1 cannot be used: %2")
+                                      .arg(quotedPath(atlas.facts.file), unfit));
+            if (!unfit.isEmpty())
+                return failedAt(bytes,
+                                {atlas.section->header.begin, atlas.section->label(), unfit});
+            SheetAtlas sheet;
+            sheet.columns = atlas.facts.knownColumns();
+            sheet.tiles = atlas.facts.knownTileCount();
+            sheet.newColumns = remap.newColumnCount > 0 ? remap.newColumnCount : sheet.columns;
+            if (sheet.columns <= 0 || sheet.newColumns <= 0)
+                return failedAt(bytes, {atlas.section ? atlas.section->header.begin : 0,
+                                        atlas.section ? atlas.section->label() : QString(),
+                                        QStringLiteral("its texture holds no whole tile")});
+            sheets.emplace(a, sheet);
+            if (external) {
+                if (carried.insert(atlas.facts.file).second)
+                    result.carried.push_back({atlas.facts.file, CarriedFile::Kind::Tileset});
+                continue;
+            }
+            if (auto problem = remapper.remapAtlas(atlas, sheet))
+                return failedAt(bytes, *problem);
+            remapper.rewriteLayout(atlas);
+        }
+        for (const GodotSection& section : scene.resource.sections) {
+            if (section.tag != "node")
+                continue;
+            if (const TileSetUse* tileset = scene.tileSetOf(section))
+                if (auto problem = remapper.remapCells(section, *tileset, sheets))
+                    return failedAt(bytes, *problem);
+        }
+        result.status = LevelFileStatus::Updated;
+        result.bytes = remapper.splice.isEmpty() ? bytes : remapper.splice.apply(bytes);
+        return result;
+    }
+};
+
+} // namespace
+
+QString godotProjectRoot(const QString& path)
+{
+    QDir folder = QFileInfo(path).absoluteDir();
+    const QString own = folder.absolutePath();
+    for (;;) {
+        if (QFileInfo::exists(folder.absoluteFilePath(QStringLiteral("project.godot"))))
+            return folder.absolutePath();
+        if (!folder.cdUp())
+            return own;
+    }
+}
+
+const LevelFormat& godotFormat()
+{
+    static const GodotFormat format;
+    return format;
+}

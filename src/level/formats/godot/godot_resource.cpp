@@ -1,0 +1,264 @@
+#include "level/formats/godot/godot_resource.h"
+
+#include <charconv>
+
+namespace
+{
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// The end of a quoted string starting at i (at its '"'), or -1 when it never ends.
+qsizetype stringEnd(QByteArrayView text, qsizetype i)
+{
+    for (++i; i < text.size(); ++i) {
+        if (text[i] == '\\')
+            ++i;
+        else if (text[i] == '"')
+            return i + 1;
+    }
+    return -1;
+}
+
+// The end of a value starting at i: the end of its line once every bracket opened is closed, or
+// where stop (outside brackets and strings) stands. -1 when a string or a bracket never ends.
+qsizetype valueEnd(QByteArrayView text, qsizetype i, bool header)
+{
+    int depth = 0;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c == '"') {
+            i = stringEnd(text, i);
+            if (i < 0)
+                return -1;
+            continue;
+        }
+        if (c == '(' || c == '[' || c == '{')
+            ++depth;
+        else if (c == ')' || c == ']' || c == '}') {
+            if (depth == 0)
+                return header ? i : -1;
+            --depth;
+        } else if (depth == 0 && (c == '\n' || (header && isSpace(c))))
+            return i;
+        ++i;
+    }
+    return depth == 0 ? i : -1;
+}
+
+qsizetype trimmedEnd(QByteArrayView text, qsizetype begin, qsizetype end)
+{
+    while (end > begin && isSpace(text[end - 1]))
+        --end;
+    return end;
+}
+
+} // namespace
+
+QByteArray unquoted(QByteArrayView text)
+{
+    if (text.size() < 2 || text.front() != '"' || text.back() != '"')
+        return text.toByteArray();
+    QByteArray plain;
+    plain.reserve(text.size());
+    for (qsizetype i = 1; i + 1 < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\\' && i + 2 < text.size()) {
+            c = text[++i];
+            c = c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
+        }
+        plain += c;
+    }
+    return plain;
+}
+
+QByteArray GodotSection::attribute(QByteArrayView name) const
+{
+    for (const auto& [key, value] : attributes)
+        if (key == name)
+            return value;
+    return {};
+}
+
+const GodotProperty* GodotSection::property(QByteArrayView key) const
+{
+    for (const GodotProperty& property : properties)
+        if (property.key == key)
+            return &property;
+    return nullptr;
+}
+
+QString GodotSection::label() const
+{
+    const QByteArray name = tag == "node" ? attribute("name") : attribute("id");
+    if (name.isEmpty())
+        return QString::fromUtf8(tag);
+    return QStringLiteral("%1 “%2”").arg(QString::fromUtf8(tag), QString::fromUtf8(name));
+}
+
+bool GodotResource::read(QByteArrayView text, Problem& problem)
+{
+    sections.clear();
+    qsizetype i = text.startsWith("\xef\xbb\xbf") ? 3 : 0;
+    auto fail = [&](qsizetype at, const QString& why) {
+        problem = {at, sections.empty() ? QString() : sections.back().label(), why};
+        return false;
+    };
+    while (i < text.size()) {
+        while (i < text.size() && isSpace(text[i]))
+            ++i;
+        if (i >= text.size())
+            break;
+        const qsizetype lineBegin = i;
+        if (text[i] == ';') { // a comment, to the end of its line
+            while (i < text.size() && text[i] != '\n')
+                ++i;
+            continue;
+        }
+        if (text[i] == '[') {
+            GodotSection section;
+            section.header.begin = i;
+            ++i;
+            const qsizetype tagBegin = i;
+            while (i < text.size() && !isSpace(text[i]) && text[i] != ']')
+                ++i;
+            section.tag = text.sliced(tagBegin, i - tagBegin).toByteArray();
+            for (;;) {
+                while (i < text.size() && isSpace(text[i]))
+                    ++i;
+                if (i >= text.size())
+                    return fail(section.header.begin,
+                                QStringLiteral("a section header never ends"));
+                if (text[i] == ']')
+                    break;
+                const qsizetype nameBegin = i;
+                while (i < text.size() && text[i] != '=' && text[i] != ']' && !isSpace(text[i]))
+                    ++i;
+                if (i >= text.size() || text[i] != '=')
+                    return fail(nameBegin, QStringLiteral("a section attribute has no value"));
+                const QByteArray name = text.sliced(nameBegin, i - nameBegin).toByteArray();
+                const qsizetype valueBegin = ++i;
+                const qsizetype end = valueEnd(text, i, true);
+                if (end < 0)
+                    return fail(valueBegin, QStringLiteral("a section attribute never ends"));
+                section.attributes.emplace_back(
+                    name, unquoted(text.sliced(valueBegin, end - valueBegin)));
+                i = end;
+            }
+            section.header.end = ++i;
+            section.whole = {section.header.begin, i};
+            if (sections.empty()) {
+                if (section.tag != "gd_scene" && section.tag != "gd_resource")
+                    return fail(section.header.begin,
+                                QStringLiteral("it is neither a Godot scene nor a Godot resource"));
+                const QByteArray written = section.attribute("format");
+                format = written.toInt();
+                if (format != 3 && format != 4)
+                    return fail(section.header.begin,
+                                QStringLiteral("its format %1 is not Godot 4's (3 or 4)")
+                                    .arg(QString::fromUtf8(written)));
+            }
+            sections.push_back(std::move(section));
+            continue;
+        }
+        if (sections.empty())
+            return fail(i, QStringLiteral("it is neither a Godot scene nor a Godot resource"));
+        GodotProperty property;
+        property.keySpan.begin = i;
+        if (text[i] == '"') {
+            i = stringEnd(text, i);
+            if (i < 0)
+                return fail(lineBegin, QStringLiteral("a property's name never ends"));
+            property.key =
+                unquoted(text.sliced(property.keySpan.begin, i - property.keySpan.begin));
+        } else {
+            while (i < text.size() && text[i] != '=' && !isSpace(text[i]))
+                ++i;
+            property.key =
+                text.sliced(property.keySpan.begin, i - property.keySpan.begin).toByteArray();
+        }
+        property.keySpan.end = i;
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+            ++i;
+        if (i >= text.size() || text[i] != '=' || property.key.isEmpty())
+            return fail(lineBegin, QStringLiteral("a line is neither a section nor a property"));
+        ++i;
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+            ++i;
+        const qsizetype end = valueEnd(text, i, false);
+        if (end < 0)
+            return fail(i, QStringLiteral("the value of “%1” never ends")
+                               .arg(QString::fromUtf8(property.key)));
+        property.value = {i, trimmedEnd(text, i, end)};
+        i = end < text.size() ? end + 1 : end;
+        property.line = {lineBegin, i};
+        GodotSection& section = sections.back();
+        section.whole.end = i;
+        section.properties.push_back(std::move(property));
+    }
+    if (sections.empty())
+        return fail(0, QStringLiteral("it is neither a Godot scene nor a Godot resource"));
+    return true;
+}
+
+const GodotSection* GodotResource::section(QByteArrayView tag, QByteArrayView id) const
+{
+    for (const GodotSection& section : sections)
+        if (section.tag == tag && section.attribute("id") == id)
+            return &section;
+    return nullptr;
+}
+
+std::optional<Span> callArguments(QByteArrayView value, QByteArrayView call)
+{
+    if (!value.startsWith(call) || value.size() < call.size() + 2 || value[call.size()] != '(' ||
+        value.back() != ')')
+        return std::nullopt;
+    return Span{call.size() + 1, value.size() - 1};
+}
+
+std::optional<QByteArray> resourceRef(QByteArrayView value, QByteArrayView call)
+{
+    const std::optional<Span> inside = callArguments(value, call);
+    if (!inside)
+        return std::nullopt;
+    QByteArrayView id = value.sliced(inside->begin, inside->size()).trimmed();
+    return unquoted(id);
+}
+
+std::optional<int64_t> readWhole(QByteArrayView value)
+{
+    value = value.trimmed();
+    int64_t number = 0;
+    const char* end = value.data() + value.size();
+    const auto [at, error] = std::from_chars(value.data(), end, number);
+    if (error != std::errc() || at != end || value.isEmpty())
+        return std::nullopt;
+    return number;
+}
+
+std::optional<GodotPair> readVector2i(QByteArrayView value)
+{
+    const std::optional<Span> inside = callArguments(value, "Vector2i");
+    if (!inside)
+        return std::nullopt;
+    const qsizetype comma = value.indexOf(',', inside->begin);
+    if (comma < 0 || comma >= inside->end)
+        return std::nullopt;
+    auto number = [&](qsizetype begin, qsizetype end, int64_t& target, Span& span) {
+        while (begin < end && isSpace(value[begin]))
+            ++begin;
+        end = trimmedEnd(value, begin, end);
+        span = {begin, end};
+        const std::optional<int64_t> read = readWhole(value.sliced(begin, end - begin));
+        target = read.value_or(0);
+        return read.has_value();
+    };
+    GodotPair pair;
+    if (!number(inside->begin, comma, pair.x, pair.xSpan) ||
+        !number(comma + 1, inside->end, pair.y, pair.ySpan))
+        return std::nullopt;
+    return pair;
+}

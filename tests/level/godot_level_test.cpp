@@ -1,0 +1,458 @@
+// Godot scenes and TileSets against random sheets: after a random rearrangement, dedupe with flips
+// or change of layout every cell must show the picture it showed, every tile definition must be
+// that of the same picture, and the inverse must give back the bytes the files started with.
+// The files are read back here by a reader of the tests' own.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QImage>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <map>
+#include <numeric>
+#include <random>
+#include <set>
+
+#include "level/level_remap.h"
+#include "support/image_files.h"
+#include "support/level_files.h"
+
+namespace
+{
+
+constexpr uint32_t kTransforms = 4096 | 8192 | 16384;
+
+struct Cell {
+    int x = 0;
+    int y = 0;
+    uint32_t source = 0;
+    uint32_t atlasX = 0;
+    uint32_t atlasY = 0;
+    uint32_t alternative = 0;
+};
+using Layer = std::vector<Cell>;
+
+// What a cell shows, as the tests see it: a source, the sheet's original tile it shows and how
+// it is turned (every tile of the random sheets is taken to look unlike any turn of another).
+using Picture = std::tuple<int, int, uint32_t, int, unsigned, uint32_t>;
+
+TileSymmetry turnOf(uint32_t alternative)
+{
+    return TileSymmetry(((alternative & 4096) ? 4u : 0u) | ((alternative & 8192) ? 2u : 0u) |
+                        ((alternative & 16384) ? 1u : 0u));
+}
+
+struct Sheet {
+    int columns = 1;
+    int rows = 1;
+    int width = 8;
+    int height = 8;
+    int margin = 0;
+    int spacing = 0;
+    uint32_t source = 0;
+    uint32_t other = 1;
+    bool square() const { return width == height; }
+    QImage image(int tiles) const
+    {
+        const int down = (tiles + columns - 1) / columns;
+        return QImage(2 * margin + columns * width + (columns - 1) * spacing,
+                      2 * margin + down * height + (down - 1) * spacing, QImage::Format_RGB32);
+    }
+};
+
+QByteArray vector2i(int a, int b)
+{
+    return "Vector2i(" + QByteArray::number(a) + ", " + QByteArray::number(b) + ")";
+}
+
+QByteArray layerBytes(const Layer& layer)
+{
+    QByteArray data(2, '\0');
+    for (const Cell& c : layer)
+        for (uint32_t v : {uint32_t(uint16_t(c.x)), uint32_t(uint16_t(c.y)), c.source, c.atlasX,
+                           c.atlasY, c.alternative}) {
+            data += char(v & 0xff);
+            data += char(v >> 8);
+        }
+    return data;
+}
+
+QByteArray olderLayer(const Layer& layer)
+{
+    QByteArrayList numbers;
+    for (const Cell& c : layer) {
+        numbers << QByteArray::number(int32_t(uint32_t(uint16_t(c.x)) | uint32_t(c.y) << 16))
+                << QByteArray::number(int32_t(c.source | c.atlasX << 16))
+                << QByteArray::number(int32_t(c.atlasY | c.alternative << 16));
+    }
+    return "PackedInt32Array(" + numbers.join(", ") + ")";
+}
+
+// The atlas source of the sheet, its definitions given as tile -> lines below "X:Y/".
+QByteArray sheetAtlas(const Sheet& sheet, const std::map<int, QByteArrayList>& definitions)
+{
+    QByteArray text = "[sub_resource type=\"TileSetAtlasSource\" id=\"TileSetAtlasSource_s\"]\n"
+                      "texture = ExtResource(\"1_sheet\")\n";
+    if (sheet.margin)
+        text += "margins = " + vector2i(sheet.margin, sheet.margin) + "\n";
+    if (sheet.spacing)
+        text += "separation = " + vector2i(sheet.spacing, sheet.spacing) + "\n";
+    if (sheet.width != 16 || sheet.height != 16)
+        text += "texture_region_size = " + vector2i(sheet.width, sheet.height) + "\n";
+    for (const auto& [tile, lines] : definitions)
+        for (const QByteArray& line : lines)
+            text += QByteArray::number(tile % sheet.columns) + ':' +
+                    QByteArray::number(tile / sheet.columns) + '/' + line + '\n';
+    text += "\n[sub_resource type=\"TileSetAtlasSource\" id=\"TileSetAtlasSource_o\"]\n"
+            "texture = ExtResource(\"2_other\")\ntexture_region_size = Vector2i(8, 8)\n"
+            "0:0/0 = 0\n1:0/0 = 0\n\n";
+    return text;
+}
+
+QByteArray textures()
+{
+    return "[ext_resource type=\"Texture2D\" uid=\"uid://s\" path=\"res://art/sheet.png\" "
+           "id=\"1_sheet\"]\n[ext_resource type=\"Texture2D\" path=\"res://art/other.png\" "
+           "id=\"2_other\"]\n";
+}
+
+QByteArray tileSetBody(const Sheet& sheet)
+{
+    return "physics_layer_0/collision_layer = 1\nsources/" + QByteArray::number(sheet.source) +
+           " = SubResource(\"TileSetAtlasSource_s\")\nsources/" + QByteArray::number(sheet.other) +
+           " = SubResource(\"TileSetAtlasSource_o\")\n";
+}
+
+// A scene of three layers (base64 bytes, a list of bytes, the older TileMap), its TileSet inside
+// it or, with tileSetFile, in a resource of its own.
+QByteArray sceneText(const Sheet& sheet, const std::map<int, QByteArrayList>& definitions,
+                     const std::vector<Layer>& layers, QByteArray* tileSetFile)
+{
+    QByteArray text = "[gd_scene load_steps=6 format=4 uid=\"uid://scene\"]\n\n";
+    QByteArray tileSet;
+    if (tileSetFile) {
+        text += "[ext_resource type=\"TileSet\" path=\"res://tiles.tres\" id=\"3_set\"]\n\n";
+        *tileSetFile = "[gd_resource type=\"TileSet\" load_steps=4 format=3]\n\n" + textures() +
+                       "\n" + sheetAtlas(sheet, definitions) + "[resource]\n" + tileSetBody(sheet);
+        tileSet = "ExtResource(\"3_set\")";
+    } else {
+        text += textures() + "\n" + sheetAtlas(sheet, definitions) +
+                "[sub_resource type=\"TileSet\" id=\"TileSet_t\"]\n" + tileSetBody(sheet) + "\n";
+        tileSet = "SubResource(\"TileSet_t\")";
+    }
+    text += "[node name=\"World\" type=\"Node2D\"]\n\n"
+            "[node name=\"Ground\" type=\"TileMapLayer\" parent=\".\"]\n"
+            "tile_map_data = PackedByteArray(\"" +
+            layerBytes(layers[0]).toBase64() +
+            "\")\n"
+            "tile_set = " +
+            tileSet + "\n\n";
+    QByteArrayList list;
+    for (const char byte : layerBytes(layers[1]))
+        list << QByteArray::number(uint8_t(byte));
+    text += "[node name=\"Walls\" type=\"TileMapLayer\" parent=\".\"]\nz_index = 1\n"
+            "tile_map_data = PackedByteArray(" +
+            list.join(", ") + ")\ntile_set = " + tileSet +
+            "\n\n[node name=\"Old\" type=\"TileMap\" parent=\".\"]\ntile_set = " + tileSet +
+            "\nformat = 2\nlayer_0/name = \"Old\"\nlayer_0/tile_data = " + olderLayer(layers[2]) +
+            "\n";
+    return text;
+}
+
+// The reader of the tests' own.
+std::vector<Layer> readLayers(const QByteArray& text)
+{
+    std::vector<Layer> layers;
+    auto fromBytes = [](const QByteArray& data) {
+        Layer layer;
+        auto at = [&](int i) {
+            return uint32_t(uint8_t(data[i])) | uint32_t(uint8_t(data[i + 1])) << 8;
+        };
+        for (int c = 2; c + 12 <= data.size(); c += 12)
+            layer.push_back(
+                {int16_t(at(c)), int16_t(at(c + 2)), at(c + 4), at(c + 6), at(c + 8), at(c + 10)});
+        return layer;
+    };
+    static const QRegularExpression bytes(
+        QStringLiteral("tile_map_data = PackedByteArray\\((.*)\\)"));
+    static const QRegularExpression words(QStringLiteral("tile_data = PackedInt32Array\\((.*)\\)"));
+    for (auto m = bytes.globalMatch(QString::fromUtf8(text)); m.hasNext();) {
+        const QString inside = m.next().captured(1);
+        QByteArray data;
+        if (inside.startsWith(u'"'))
+            data = QByteArray::fromBase64(inside.mid(1, inside.size() - 2).toUtf8());
+        else
+            for (const QString& n : inside.split(u','))
+                data += char(n.trimmed().toInt());
+        layers.push_back(fromBytes(data));
+    }
+    for (auto m = words.globalMatch(QString::fromUtf8(text)); m.hasNext();) {
+        QByteArray data(2, '\0');
+        for (const QString& n : m.next().captured(1).split(u',')) {
+            const uint32_t v = uint32_t(n.trimmed().toInt());
+            for (int b = 0; b < 4; ++b)
+                data += char((v >> (8 * b)) & 0xff);
+        }
+        layers.push_back(fromBytes(data));
+    }
+    return layers;
+}
+
+// The sheet's atlas source: its definitions as (tile, line below the prefix), and its margins
+// and separation.
+struct ReadAtlas {
+    std::multimap<int, QString> lines;
+    int margin = 0;
+    int spacing = 0;
+};
+
+ReadAtlas readAtlas(const QByteArray& text, int columns)
+{
+    ReadAtlas atlas;
+    const QString all = QString::fromUtf8(text);
+    const qsizetype begin = all.indexOf(QStringLiteral("id=\"TileSetAtlasSource_s\"]"));
+    const qsizetype end = all.indexOf(u'[', begin + 30);
+    static const QRegularExpression line(QStringLiteral("^(\\d+):(\\d+)/(.*)$"),
+                                         QRegularExpression::MultilineOption);
+    static const QRegularExpression margins(QStringLiteral("^margins = Vector2i\\((\\d+), \\1\\)$"),
+                                            QRegularExpression::MultilineOption);
+    static const QRegularExpression separation(
+        QStringLiteral("^separation = Vector2i\\((\\d+), \\1\\)$"),
+        QRegularExpression::MultilineOption);
+    const QString section = all.mid(begin, end - begin);
+    for (auto m = line.globalMatch(section); m.hasNext();) {
+        const auto match = m.next();
+        atlas.lines.emplace(match.captured(2).toInt() * columns + match.captured(1).toInt(),
+                            match.captured(3));
+    }
+    atlas.margin = margins.match(section).captured(1).toInt();
+    atlas.spacing = separation.match(section).captured(1).toInt();
+    return atlas;
+}
+
+// A random remap of kind 0 (a rearrangement), 1 (one with a new layout), 2 (one that mirrors
+// tiles without data) or 3 (a dedupe with flips: tiles without data merged, unused ones dropped).
+// canon: tile -> the tile it looks like and the turn that shows it so.
+TileRemap randomGodotRemap(int kind, const Sheet& sheet, const std::set<int>& keepUnturned,
+                           const std::set<int>& used,
+                           const std::map<int, QByteArrayList>& definitions, std::mt19937& random,
+                           std::vector<std::pair<int, TileSymmetry>>& canon)
+{
+    const int count = sheet.columns * sheet.rows;
+    TileRemap remap = randomRemap(sheet.columns, sheet.rows, random);
+    canon.clear();
+    for (int t = 0; t < count; ++t)
+        canon.emplace_back(t, TileSymmetry());
+    auto turn = [&] { return TileSymmetry(sheet.square() ? random() % 8 : random() % 4 * 2); };
+    if (kind == 1) {
+        remap.margin = int(random() % 3);
+        remap.spacing = int(random() % 3);
+    } else if (kind == 2) {
+        remap.symmetryOf.resize(size_t(count));
+        for (int t = 0; t < count; ++t)
+            if (!keepUnturned.count(t))
+                remap.symmetryOf[size_t(t)] = turn();
+    } else if (kind == 3) {
+        remap.symmetryOf.resize(size_t(count));
+        std::vector<int32_t> target(static_cast<size_t>(count));
+        std::iota(target.begin(), target.end(), 0);
+        for (int t = 0; t < count; ++t) {
+            const int into = int(random() % uint32_t(count));
+            // Only tiles of the same data merge, as a dedupe merges them.
+            const bool alike = !definitions.count(t) || !definitions.count(into) ||
+                               definitions.at(t) == definitions.at(into);
+            if (into < t && target[size_t(into)] == into && !keepUnturned.count(t) && alike &&
+                random() % 2) {
+                target[size_t(t)] = into; // the tile looks like into, turned
+                remap.symmetryOf[size_t(t)] = turn();
+                canon[size_t(t)] = {into, remap.symmetryOf[size_t(t)]};
+            } else if (!used.count(t) && random() % 3 == 0) {
+                target[size_t(t)] = -1;
+            }
+        }
+        // The kept tiles packed in their order.
+        std::map<int, int32_t> packed;
+        for (int t = 0; t < count; ++t)
+            if (target[size_t(t)] == t)
+                packed.emplace(t, int32_t(packed.size()));
+        for (int t = 0; t < count; ++t)
+            remap.newIndexOf[size_t(t)] =
+                target[size_t(t)] < 0 ? TileRemap::kDropped
+                                      : packed.at(target[size_t(t)] == t ? t : target[size_t(t)]);
+        remap.newTiles = int32_t(packed.size());
+    }
+    return remap;
+}
+
+TEST(GodotLevels, CellsAndDefinitionsShowTheSameTilesAfterTheRemap)
+{
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        std::mt19937 random(7000 + unsigned(round));
+        auto below = [&](int n) { return int(random() % uint32_t(n)); };
+        const int kind = round % 4;
+        Sheet sheet;
+        sheet.columns = 1 + below(6);
+        sheet.rows = 1 + below(5);
+        if (round % 3 == 1) {
+            sheet.width = 2 + below(15);
+            sheet.height = 8 * (1 + below(3));
+        } else if (round % 3 == 2) {
+            sheet.width = sheet.height = 16;
+        }
+        if (kind != 2 && kind != 3) {
+            sheet.margin = below(3);
+            sheet.spacing = below(3);
+        }
+        sheet.source = uint32_t(below(3));
+        sheet.other = sheet.source + 1 + uint32_t(below(3));
+        const int count = sheet.columns * sheet.rows;
+
+        // Definitions: most tiles have one; some keep data that a turn would not carry.
+        std::map<int, QByteArrayList> definitions;
+        std::set<int> withData;
+        for (int t = 0; t < count; ++t) {
+            if (below(10) < 3)
+                continue;
+            QByteArrayList& lines = definitions[t];
+            lines << "0 = 0";
+            if (below(3) == 0) {
+                withData.insert(t);
+                lines << (below(2) ? "0/probability = 0.5"
+                                   : "0/physics_layer_0/polygon_0/points = "
+                                     "PackedVector2Array(-4, -4, 4, -4, 4, 4)");
+                if (below(2))
+                    lines << "next_alternative_id = 2"
+                          << "1 = 1"
+                          << "1/flip_h = true";
+            }
+        }
+        std::vector<Layer> layers(3);
+        std::set<int> used;
+        for (Layer& layer : layers)
+            for (int c = below(12); c > 0; --c) {
+                Cell cell{below(11) - 5, below(11) - 5, sheet.source, 0, 0, 0};
+                if (below(4) == 0) {
+                    cell.source = sheet.other;
+                    cell.atlasX = uint32_t(below(2));
+                } else {
+                    const int t = below(count);
+                    used.insert(t);
+                    cell.atlasX = uint32_t(t % sheet.columns);
+                    cell.atlasY = uint32_t(t / sheet.columns);
+                    const bool alternative =
+                        definitions.count(t) && definitions[t].contains("1 = 1") && below(2);
+                    cell.alternative = alternative ? 1 : 0;
+                }
+                if (below(2))
+                    cell.alternative |= uint32_t(sheet.square() ? below(8) : below(4) * 2) << 12;
+                layer.push_back(cell);
+            }
+        std::vector<std::pair<int, TileSymmetry>> canon;
+        std::set<int> unturned = withData;
+        // A cell of an alternative tile keeps its tile unturned too.
+        for (const Layer& layer : layers)
+            for (const Cell& c : layer)
+                if (c.source == sheet.source && (c.alternative & ~kTransforms))
+                    unturned.insert(int(c.atlasY) * sheet.columns + int(c.atlasX));
+        const TileRemap remap =
+            randomGodotRemap(kind, sheet, unturned, used, definitions, random, canon);
+        ASSERT_TRUE(remap.check().isEmpty()) << remap.check().toStdString();
+
+        QTemporaryDir folder;
+        ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("art")));
+        ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("levels")));
+        writeFileBytes(folder.filePath(QStringLiteral("project.godot")), "config_version=5\n");
+        ASSERT_TRUE(QImage(16, 8, QImage::Format_RGB32)
+                        .save(folder.filePath(QStringLiteral("art/other.png"))));
+        const bool external = round % 2 == 1;
+        QByteArray tileSetText;
+        const QString scenePath = folder.filePath(QStringLiteral("levels/world.tscn"));
+        const QString tileSetPath = folder.filePath(QStringLiteral("tiles.tres"));
+        const QByteArray sceneBefore =
+            sceneText(sheet, definitions, layers, external ? &tileSetText : nullptr);
+        writeFileBytes(scenePath, sceneBefore);
+        if (external)
+            writeFileBytes(tileSetPath, tileSetText);
+
+        // The texture as the remap leaves it, saved before the levels follow.
+        Sheet after = sheet;
+        if (kind == 1) {
+            after.margin = remap.margin;
+            after.spacing = remap.spacing;
+        }
+        const QString sheetPath = folder.filePath(QStringLiteral("art/sheet.png"));
+        ASSERT_TRUE(after.image(remap.newTileCount()).save(sheetPath));
+        LevelRemapOptions options;
+        options.sheet = sheetPath;
+        const LevelRemapRun run = remapLevelFiles({scenePath}, remap, options);
+        ASSERT_EQ(run.count(LevelFileStatus::Failed), 0)
+            << run.files[0].message().toStdString() << "\n"
+            << sceneBefore.toStdString();
+        ASSERT_EQ(run.files.size(), external ? 2u : 1u);
+
+        // Every cell shows what it showed: a new tile shows the original that it holds, turned
+        // back by the remap's turn of that original.
+        std::vector<int> holds(size_t(remap.newTileCount()), -1);
+        for (int t = 0; t < count; ++t)
+            if (remap.newIndexOf[size_t(t)] >= 0 && canon[size_t(t)].first == t)
+                holds[size_t(remap.newIndexOf[size_t(t)])] = t;
+        auto pictures = [&](const std::vector<Layer>& read, bool afterwards) {
+            std::vector<Picture> shown;
+            for (const Layer& layer : read)
+                for (const Cell& c : layer) {
+                    if (c.source != sheet.source) {
+                        shown.emplace_back(c.x, c.y, c.source, int(c.atlasX), 0, c.alternative);
+                        continue;
+                    }
+                    const int columns = afterwards ? remap.newColumns() : sheet.columns;
+                    int tile = int(c.atlasY) * columns + int(c.atlasX);
+                    TileSymmetry turn = turnOf(c.alternative);
+                    if (afterwards) {
+                        tile = holds.at(size_t(tile));
+                        turn = turn.after(remap.symmetry(size_t(tile)).inverse());
+                    } else {
+                        turn = turn.after(canon[size_t(tile)].second);
+                        tile = canon[size_t(tile)].first;
+                    }
+                    shown.emplace_back(c.x, c.y, c.source, tile, turn.bits(),
+                                       c.alternative & ~kTransforms);
+                }
+            return shown;
+        };
+        const QByteArray sceneAfter = readFileBytes(scenePath);
+        EXPECT_EQ(pictures(readLayers(sceneBefore), false), pictures(readLayers(sceneAfter), true));
+
+        // Every definition stands at its tile's new place, once for tiles merged into one.
+        const QByteArray& atlasBefore = external ? tileSetText : sceneBefore;
+        const QByteArray atlasAfter = external ? readFileBytes(tileSetPath) : sceneAfter;
+        std::set<std::pair<int, QString>> was;
+        std::set<std::pair<int, QString>> is;
+        for (const auto& [tile, line] : readAtlas(atlasBefore, sheet.columns).lines)
+            if (remap.newIndexOf[size_t(tile)] >= 0)
+                was.emplace(canon[size_t(tile)].first, line);
+        const ReadAtlas read = readAtlas(atlasAfter, remap.newColumns());
+        for (const auto& [tile, line] : read.lines)
+            is.emplace(holds.at(size_t(tile)), line);
+        EXPECT_EQ(was, is);
+        EXPECT_EQ(read.lines.size(), is.size()) << "a tile is defined twice";
+        EXPECT_EQ(read.margin, after.margin);
+        EXPECT_EQ(read.spacing, after.spacing);
+
+        if (kind >= 2)
+            continue; // turned, merged and dropped tiles cannot be brought back
+        TileRemap inverse = remap.inverse();
+        inverse.margin = remap.margin >= 0 ? sheet.margin : -1;
+        inverse.spacing = remap.spacing >= 0 ? sheet.spacing : -1;
+        ASSERT_TRUE(sheet.image(count).save(sheetPath));
+        const LevelRemapRun back = remapLevelFiles({scenePath}, inverse, options);
+        ASSERT_EQ(back.count(LevelFileStatus::Failed), 0) << back.files[0].message().toStdString();
+        EXPECT_EQ(readFileBytes(scenePath), sceneBefore);
+        if (external) {
+            EXPECT_EQ(readFileBytes(tileSetPath), tileSetText);
+        }
+    }
+}
+
+} // namespace
