@@ -117,28 +117,41 @@ QByteArray textures()
            "id=\"2_other\"]\n";
 }
 
-QByteArray tileSetBody(const Sheet& sheet)
+// The TileSet's own lines, with a pattern (cells of layers[3]) and proxies from tile to tile.
+QByteArray tileSetBody(const Sheet& sheet, const std::vector<Layer>& layers,
+                       const std::vector<int>& proxies)
 {
-    return "physics_layer_0/collision_layer = 1\nsources/" + QByteArray::number(sheet.source) +
-           " = SubResource(\"TileSetAtlasSource_s\")\nsources/" + QByteArray::number(sheet.other) +
-           " = SubResource(\"TileSetAtlasSource_o\")\n";
+    QByteArray pairs;
+    for (size_t p = 0; p < proxies.size(); ++p)
+        pairs += QByteArray(p ? ", " : "") + "[" + QByteArray::number(sheet.source) + ", " +
+                 vector2i(proxies[p] % sheet.columns, proxies[p] / sheet.columns) + "]";
+    return "[sub_resource type=\"TileMapPattern\" id=\"TileMapPattern_p\"]\ntile_data = " +
+           olderLayer(layers[3]) + "\n\n" +
+           "[resource]\nphysics_layer_0/collision_layer = 1\nsources/" +
+           QByteArray::number(sheet.source) + " = SubResource(\"TileSetAtlasSource_s\")\nsources/" +
+           QByteArray::number(sheet.other) + " = SubResource(\"TileSetAtlasSource_o\")\n" +
+           "tile_proxies/coords_level = [" + pairs +
+           "]\npattern_0 = SubResource(\"TileMapPattern_p\")\n";
 }
 
 // A scene of three layers (base64 bytes, a list of bytes, the older TileMap), its TileSet inside
 // it or, with tileSetFile, in a resource of its own.
 QByteArray sceneText(const Sheet& sheet, const std::map<int, QByteArrayList>& definitions,
-                     const std::vector<Layer>& layers, QByteArray* tileSetFile)
+                     const std::vector<Layer>& layers, const std::vector<int>& proxies,
+                     QByteArray* tileSetFile)
 {
     QByteArray text = "[gd_scene load_steps=6 format=4 uid=\"uid://scene\"]\n\n";
     QByteArray tileSet;
     if (tileSetFile) {
         text += "[ext_resource type=\"TileSet\" path=\"res://tiles.tres\" id=\"3_set\"]\n\n";
         *tileSetFile = "[gd_resource type=\"TileSet\" load_steps=4 format=3]\n\n" + textures() +
-                       "\n" + sheetAtlas(sheet, definitions) + "[resource]\n" + tileSetBody(sheet);
+                       "\n" + sheetAtlas(sheet, definitions) + tileSetBody(sheet, layers, proxies);
         tileSet = "ExtResource(\"3_set\")";
     } else {
         text += textures() + "\n" + sheetAtlas(sheet, definitions) +
-                "[sub_resource type=\"TileSet\" id=\"TileSet_t\"]\n" + tileSetBody(sheet) + "\n";
+                tileSetBody(sheet, layers, proxies)
+                    .replace("[resource]", "[sub_resource type=\"TileSet\" id=\"TileSet_t\"]") +
+                "\n";
         tileSet = "SubResource(\"TileSet_t\")";
     }
     text += "[node name=\"World\" type=\"Node2D\"]\n\n"
@@ -197,6 +210,21 @@ std::vector<Layer> readLayers(const QByteArray& text)
         layers.push_back(fromBytes(data));
     }
     return layers;
+}
+
+// The tiles the proxies name, as tile numbers.
+std::vector<int> readProxies(const QByteArray& text, int columns)
+{
+    static const QRegularExpression pair(
+        QStringLiteral("\\[\\d+, Vector2i\\((\\d+), (\\d+)\\)\\]"));
+    const QString all = QString::fromUtf8(text);
+    const qsizetype at = all.indexOf(QStringLiteral("tile_proxies/coords_level"));
+    std::vector<int> tiles;
+    for (auto m = pair.globalMatch(all.mid(at, all.indexOf(u'\n', at) - at)); m.hasNext();) {
+        const auto match = m.next();
+        tiles.push_back(match.captured(2).toInt() * columns + match.captured(1).toInt());
+    }
+    return tiles;
 }
 
 // The sheet's atlas source: its definitions as (tile, line below the prefix), and its margins
@@ -328,11 +356,17 @@ TEST(GodotLevels, CellsAndDefinitionsShowTheSameTilesAfterTheRemap)
                           << "1/flip_h = true";
             }
         }
-        std::vector<Layer> layers(3);
+        std::vector<Layer> layers(4); // the last is the TileSet's pattern
         std::set<int> used;
         for (Layer& layer : layers)
             for (int c = below(12); c > 0; --c) {
-                Cell cell{below(11) - 5, below(11) - 5, sheet.source, 0, 0, 0};
+                const bool pattern = &layer == &layers.back();
+                Cell cell{below(11) - (pattern ? 0 : 5),
+                          below(11) - (pattern ? 0 : 5),
+                          sheet.source,
+                          0,
+                          0,
+                          0};
                 if (below(4) == 0) {
                     cell.source = sheet.other;
                     cell.atlasX = uint32_t(below(2));
@@ -349,8 +383,12 @@ TEST(GodotLevels, CellsAndDefinitionsShowTheSameTilesAfterTheRemap)
                     cell.alternative |= uint32_t(sheet.square() ? below(8) : below(4) * 2) << 12;
                 layer.push_back(cell);
             }
+        // Two proxies: tiles that stay unturned and are kept.
+        const std::vector<int> proxies{below(count), below(count)};
+        used.insert(proxies.begin(), proxies.end());
         std::vector<std::pair<int, TileSymmetry>> canon;
         std::set<int> unturned = withData;
+        unturned.insert(proxies.begin(), proxies.end());
         // A cell of an alternative tile keeps its tile unturned too.
         for (const Layer& layer : layers)
             for (const Cell& c : layer)
@@ -371,7 +409,7 @@ TEST(GodotLevels, CellsAndDefinitionsShowTheSameTilesAfterTheRemap)
         const QString scenePath = folder.filePath(QStringLiteral("levels/world.tscn"));
         const QString tileSetPath = folder.filePath(QStringLiteral("tiles.tres"));
         const QByteArray sceneBefore =
-            sceneText(sheet, definitions, layers, external ? &tileSetText : nullptr);
+            sceneText(sheet, definitions, layers, proxies, external ? &tileSetText : nullptr);
         writeFileBytes(scenePath, sceneBefore);
         if (external)
             writeFileBytes(tileSetPath, tileSetText);
@@ -422,11 +460,18 @@ TEST(GodotLevels, CellsAndDefinitionsShowTheSameTilesAfterTheRemap)
             return shown;
         };
         const QByteArray sceneAfter = readFileBytes(scenePath);
-        EXPECT_EQ(pictures(readLayers(sceneBefore), false), pictures(readLayers(sceneAfter), true));
-
-        // Every definition stands at its tile's new place, once for tiles merged into one.
         const QByteArray& atlasBefore = external ? tileSetText : sceneBefore;
         const QByteArray atlasAfter = external ? readFileBytes(tileSetPath) : sceneAfter;
+        const QByteArray before = external ? sceneBefore + tileSetText : sceneBefore;
+        const QByteArray afterwards = external ? sceneAfter + atlasAfter : sceneAfter;
+        EXPECT_EQ(pictures(readLayers(before), false), pictures(readLayers(afterwards), true));
+        std::vector<int> proxied;
+        for (const int tile : readProxies(atlasAfter, remap.newColumns()))
+            proxied.push_back(holds.at(size_t(tile)));
+        EXPECT_EQ(proxied, (std::vector<int>{canon[size_t(proxies[0])].first,
+                                             canon[size_t(proxies[1])].first}));
+
+        // Every definition stands at its tile's new place, once for tiles merged into one.
         std::set<std::pair<int, QString>> was;
         std::set<std::pair<int, QString>> is;
         for (const auto& [tile, line] : readAtlas(atlasBefore, sheet.columns).lines)
@@ -456,3 +501,158 @@ TEST(GodotLevels, CellsAndDefinitionsShowTheSameTilesAfterTheRemap)
 }
 
 } // namespace
+
+// A scene of one layer against a sheet of 4 x 2 tiles of 8 pixels, its atlas given more lines.
+struct GodotCase {
+    const char* atlas;       // lines of the sheet's atlas source
+    Layer cells;             // of the TileMapLayer, source 0
+    const char* older;       // an older TileMap node's lines instead, when set
+    std::vector<int32_t> to; // the remap: tile -> new tile
+    std::vector<unsigned> turns;
+    const char* refusal; // the start of the reason; empty: the scene is updated
+    const char* written; // a line the result holds
+};
+
+TEST(GodotLevels, TilesThatCannotFollowAreRefusedAndBlocksMoveWhole)
+{
+    const std::vector<int32_t> swap{1, 0, 2, 3, 4, 5, 6, 7};
+    const std::vector<int32_t> halves{2, 3, 0, 1, 6, 7, 4, 5};
+    const GodotCase cases[] = {
+        {"0:0/0 = 0\n0:0/size_in_atlas = Vector2i(2, 1)\n",
+         {},
+         nullptr,
+         swap,
+         {},
+         "the tile 0:0 covers 2 cells",
+         nullptr},
+        {"0:0/0 = 0\n0:0/size_in_atlas = Vector2i(2, 1)\n",
+         {{0, 0, 0, 0, 0, 0}},
+         nullptr,
+         halves,
+         {},
+         "",
+         "2:0/size_in_atlas = Vector2i(2, 1)"},
+        {"0:0/0 = 0\n0:0/animation_frame_0/duration = 1.0\n0:0/animation_frame_1/duration = 1.0\n",
+         {},
+         nullptr,
+         swap,
+         {},
+         "the tile 0:0 covers 2 cells",
+         nullptr},
+        {"2:1/0 = 0\n2:1/animation_columns = 1\n2:1/animation_frame_0/duration = 1.0\n"
+         "2:1/animation_frame_1/duration = 1.0\n",
+         {},
+         nullptr,
+         swap,
+         {},
+         "the tile 2:1 lies outside the texture's 8 tiles",
+         nullptr},
+        {"0:0/0 = 0\n",
+         {{3, -2, 0, 5, 0, 0}},
+         nullptr,
+         swap,
+         {},
+         "a cell shows the tile 5:0, outside the texture's 8 tiles (the cell 3, -2)",
+         nullptr},
+        {"0:0/0 = 0\n",
+         {{0, 0, 0, 0, 0, 1}},
+         nullptr,
+         swap,
+         {4},
+         "a cell shows the alternative 1 of the tile 0:0",
+         nullptr},
+        {"0:0/0 = 0\n0:0/0/z_index = 1\n",
+         {},
+         nullptr,
+         swap,
+         {4},
+         "the tile 0:0 would be turned",
+         nullptr},
+        {"0:0/0 = 0\n1:0/0 = 0\n1:0/0/z_index = 1\n",
+         {},
+         nullptr,
+         {0, 0, 1, 2, 3, 4, 5, 6},
+         {},
+         "the tile 1:0 and the tile 0:0 become one tile",
+         nullptr},
+        {"0:0/0 = 0\n",
+         {},
+         "format = 1\nlayer_0/tile_data = PackedInt32Array(0, 0, 0)\n",
+         swap,
+         {},
+         "its TileMap data are of format 1",
+         nullptr},
+        {"0:0/0 = 0\n",
+         {},
+         "format = 2\nlayer_0/tile_data = PackedInt32Array(-65537, 0, 268435456)\n",
+         swap,
+         {4},
+         "",
+         "PackedInt32Array(-65537, 65536, 0)"},
+    };
+    QTemporaryDir folder;
+    writeFileBytes(folder.filePath(QStringLiteral("project.godot")), "");
+    ASSERT_TRUE(
+        QImage(32, 16, QImage::Format_RGB32).save(folder.filePath(QStringLiteral("s.png"))));
+    const QString path = folder.filePath(QStringLiteral("a.tscn"));
+    for (const GodotCase& c : cases) {
+        SCOPED_TRACE(c.atlas);
+        QByteArray text =
+            "[gd_scene format=3]\n\n[ext_resource type=\"Texture2D\" "
+            "path=\"res://s.png\" id=\"1\"]\n\n[sub_resource "
+            "type=\"TileSetAtlasSource\" id=\"A\"]\ntexture = ExtResource(\"1\")\n"
+            "texture_region_size = Vector2i(8, 8)\n" +
+            QByteArray(c.atlas) +
+            "\n[sub_resource type=\"TileSet\" id=\"T\"]\nsources/0 = "
+            "SubResource(\"A\")\n\n[node name=\"L\" type=\"" +
+            (c.older ? "TileMap" : "TileMapLayer") + "\"]\ntile_set = SubResource(\"T\")\n" +
+            (c.older
+                 ? QByteArray(c.older)
+                 : "tile_map_data = PackedByteArray(\"" + layerBytes(c.cells).toBase64() + "\")\n");
+        TileRemap remap;
+        remap.columns = 4;
+        remap.newIndexOf = c.to;
+        for (unsigned turn : c.turns)
+            remap.symmetryOf.push_back(TileSymmetry(turn));
+        if (!remap.symmetryOf.empty())
+            remap.symmetryOf.resize(8);
+        remap.newTiles = *std::max_element(c.to.begin(), c.to.end()) + 1;
+        const LevelBytesResult result = remapLevelBytes(text, path, remap, {});
+        if (*c.refusal) {
+            EXPECT_EQ(result.status, LevelFileStatus::Failed);
+            EXPECT_TRUE(result.reason.startsWith(QString::fromUtf8(c.refusal)))
+                << result.reason.toStdString();
+            EXPECT_TRUE(result.place.contains(u"line")) << result.place.toStdString();
+            continue;
+        }
+        ASSERT_EQ(result.status, LevelFileStatus::Updated)
+            << result.place.toStdString() << ": " << result.reason.toStdString();
+        EXPECT_TRUE(result.bytes.contains(c.written)) << result.bytes.toStdString();
+    }
+}
+
+TEST(GodotLevels, PruneCountsCellsPatternsAndAnimationFrames)
+{
+    QTemporaryDir folder;
+    writeFileBytes(folder.filePath(QStringLiteral("project.godot")), "");
+    ASSERT_TRUE(
+        QImage(32, 16, QImage::Format_RGB32).save(folder.filePath(QStringLiteral("s.png"))));
+    const QString path = folder.filePath(QStringLiteral("a.tscn"));
+    writeFileBytes(path,
+                   "[gd_scene format=3]\n[ext_resource type=\"Texture2D\" path=\"res://s.png\" "
+                   "id=\"1\"]\n[sub_resource type=\"TileSetAtlasSource\" id=\"A\"]\n"
+                   "texture = ExtResource(\"1\")\ntexture_region_size = Vector2i(8, 8)\n"
+                   "1:0/0 = 0\n1:0/animation_frame_0/duration = 1.0\n"
+                   "1:0/animation_frame_1/duration = 1.0\n"
+                   "[sub_resource type=\"TileMapPattern\" id=\"P\"]\n"
+                   "tile_data = PackedInt32Array(0, 196608, 1)\n"
+                   "[sub_resource type=\"TileSet\" id=\"T\"]\nsources/0 = SubResource(\"A\")\n"
+                   "pattern_0 = SubResource(\"P\")\n[node name=\"L\" type=\"TileMapLayer\"]\n"
+                   "tile_set = SubResource(\"T\")\ntile_map_data = PackedByteArray(\"" +
+                       layerBytes({{0, 0, 0, 1, 0, 0}}).toBase64() + "\")\n");
+    const TileUseRun found = findUsedTiles({path}, 8, 4, {});
+    ASSERT_EQ(found.run.count(LevelFileStatus::Failed), 0)
+        << found.run.files[0].message().toStdString();
+    // The layer's tile 1:0 and its second frame 2:0; the pattern's 3:1.
+    EXPECT_EQ(found.used, (std::vector<bool>{false, true, true, false, false, false, false, true}));
+}

@@ -969,6 +969,30 @@ std::vector<BadLevelInput> badLevelInputs()
          "gid 6 lies beyond the tileset “toy” (gids 1 to 4)",
          fourTiles(),
          {}},
+        {"a.tscn", "[gd_scene load_steps=2 format=2]\n", "line 1, column 1",
+         "its format 2 is not Godot 4's (3 or 4)", fourTiles(), {}},
+        {"a.tres", "sources/0 = 1\n", "line 1, column 1",
+         "it is neither a Godot scene nor a Godot resource", fourTiles(), {}},
+        {"a.tscn", "[gd_scene format=3]\n[node name=\"G\" type=\"Node2D\"]\nname = \"open\n",
+         "line 3, column 8, node “G”", "the value of “name” never ends", fourTiles(), {}},
+        {"a.tscn",
+         "[gd_scene format=4]\n[node name=\"G\" type=\"TileMapLayer\"]\n"
+         "tile_map_data = PackedByteArray(\"AQA=\")\n",
+         "line 3, column 17, node “G”", "its tile_map_data is of version 1", fourTiles(), {}},
+        {"a.tscn",
+         "[gd_scene format=3]\n[node name=\"G\" type=\"TileMapLayer\"]\n"
+         "tile_map_data = PackedByteArray(0, 0, 5)\n",
+         "line 3, column 17, node “G”", "its tile_map_data holds 3 bytes", fourTiles(), {}},
+        {"a.tscn",
+         "[gd_scene format=4]\n[node name=\"G\" type=\"TileMapLayer\"]\n"
+         "tile_map_data = PackedByteArray(\"A@A=\")\n",
+         "line 3, column 17, node “G”", "its tile_map_data is not valid base64", fourTiles(), {}},
+        {"a.tscn",
+         "[gd_scene format=3]\n[ext_resource type=\"Texture2D\" path=\"res://s.png\" id=\"1\"]\n"
+         "[sub_resource type=\"TileSetAtlasSource\" id=\"A\"]\ntexture = ExtResource(\"1\")\n"
+         "margins = Vector2i(1, 2)\n",
+         "line 5, column 11, sub_resource “A”", "its margins differ across and down", fourTiles(),
+         {}},
         {"a.dat",
          "GIF89a",
          "",

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <algorithm>
 #include <map>
 #include <set>
@@ -90,7 +91,9 @@ struct Atlas {
 // A TileSet that layers use: its sources by their ids, as indexes into Scene::atlases.
 struct TileSetUse {
     QString file; // the TileSet's own file (absolute); empty for one of this file
+    const GodotSection* section = nullptr; // the TileSet, when it is one of this file
     std::map<int64_t, size_t> sources;
+    std::vector<QByteArray> patterns; // its TileMapPatterns' ids
 };
 
 class Scene
@@ -232,7 +235,11 @@ class Scene
     void addTileSet(const GodotSection& section, const QByteArray& id)
     {
         TileSetUse use;
+        use.section = &section;
         for (const GodotProperty& property : section.properties) {
+            if (property.key.startsWith("pattern_"))
+                if (const auto ref = resourceRef(textOf(bytes_, property.value), "SubResource"))
+                    use.patterns.push_back(*ref);
             if (!property.key.startsWith("sources/"))
                 continue;
             const std::optional<int64_t> source = readWhole(QByteArrayView(property.key).sliced(8));
@@ -373,6 +380,11 @@ class Remapper
                                             QString::fromUtf8(value))};
                 (rest == "size_in_atlas" ? tile.width : tile.frameGapX) = pair->x;
                 (rest == "size_in_atlas" ? tile.height : tile.frameGapY) = pair->y;
+            } else if (rest.startsWith("animation_frame_") && rest.endsWith("/duration")) {
+                // Godot writes the frames' durations, not their count.
+                const std::optional<int64_t> n = readWhole(rest.sliced(16, rest.size() - 25));
+                if (n && *n >= 0 && *n < sheet.tiles)
+                    tile.frames = std::max(tile.frames, *n + 1);
             } else if (rest == "animation_frames_count" || rest == "animation_columns") {
                 const std::optional<int64_t> n = readWhole(value);
                 if (!n || *n < 0 || *n > sheet.tiles)
@@ -495,9 +507,52 @@ class Remapper
             if (property.key == "tile_map_data") {
                 if (auto problem = remapLayerData(layer, property, sources))
                     return problem;
-            } else if (property.key.startsWith("layer_") && property.key.endsWith("/tile_data")) {
+            } else if ((property.key.startsWith("layer_") && property.key.endsWith("/tile_data")) ||
+                       (property.key == "tile_data" && layer.tag == "sub_resource")) {
                 if (auto problem = remapOlderLayer(layer, property, sources))
                     return problem;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // A TileSet's proxies that name tiles of the sheet's sources by their place: [source,
+    // Vector2i(x, y)] and [source, Vector2i(x, y), alternative]. A proxy cannot turn a tile.
+    std::optional<Problem> remapProxies(const GodotSection& tileSet, const TileSetUse& use,
+                                        const std::map<size_t, SheetAtlas>& sheets)
+    {
+        static const QRegularExpression named(
+            QStringLiteral("\\[\\s*(\\d+)\\s*,\\s*(Vector2i\\(\\s*(\\d+)\\s*,\\s*(\\d+)\\s*\\))"));
+        for (const GodotProperty& property : tileSet.properties) {
+            if (property.key != "tile_proxies/coords_level" &&
+                property.key != "tile_proxies/alternative_level")
+                continue;
+            const QString value = QString::fromLatin1(textOf(bytes_, property.value));
+            for (auto found = named.globalMatch(value); found.hasNext();) {
+                const QRegularExpressionMatch match = found.next();
+                const auto source = use.sources.find(match.captured(1).toLongLong());
+                if (source == use.sources.end())
+                    continue;
+                const auto sheet = sheets.find(source->second);
+                if (sheet == sheets.end())
+                    continue;
+                uint32_t x = match.captured(3).toUInt();
+                uint32_t y = match.captured(4).toUInt();
+                uint32_t alternative = 0;
+                QString why;
+                const qsizetype at = property.value.begin + match.capturedStart(2);
+                if (!mapCell(sheet->second, x, y, alternative, why) || alternative != 0)
+                    return Problem{at,
+                                   QStringLiteral("%1, %2").arg(tileSet.label(),
+                                                                QString::fromUtf8(property.key)),
+                                   why.isEmpty() ? QStringLiteral("a proxy names a tile that "
+                                                                  "would have to be turned")
+                                                 : why.replace(QStringLiteral("a cell shows"),
+                                                               QStringLiteral("a proxy names"))};
+                const QByteArray now =
+                    "Vector2i(" + QByteArray::number(x) + ", " + QByteArray::number(y) + ')';
+                if (now != match.captured(2).toLatin1())
+                    splice.replace({at, at + match.capturedLength(2)}, now);
             }
         }
         return std::nullopt;
@@ -643,10 +698,11 @@ class Remapper
         if (!inside)
             return Problem{property.value.begin, where,
                            QStringLiteral("its tile_data is not a PackedInt32Array")};
+        // A TileMapPattern has no format: its cells are always laid out so.
         const GodotProperty* format = layer.property("format");
         const std::optional<int64_t> version =
             format ? readWhole(textOf(bytes_, format->value)) : std::nullopt;
-        if (!version || *version != 2)
+        if (layer.tag == "node" && (!version || *version != 2))
             return Problem{format ? format->value.begin : layer.header.begin, layer.label(),
                            QStringLiteral("its TileMap data are of format %1, which Tilegrid does "
                                           "not read (only 2)")
@@ -897,6 +953,16 @@ class GodotFormat final : public LevelFormat
             if (const TileSetUse* tileset = scene.tileSetOf(section))
                 if (auto problem = remapper.remapCells(section, *tileset, sheets))
                     return failedAt(bytes, *problem);
+        }
+        for (const TileSetUse& tileset : scene.tilesets) {
+            if (!tileset.section)
+                continue;
+            for (const QByteArray& id : tileset.patterns)
+                if (const GodotSection* pattern = scene.resource.section("sub_resource", id))
+                    if (auto problem = remapper.remapCells(*pattern, tileset, sheets))
+                        return failedAt(bytes, *problem);
+            if (auto problem = remapper.remapProxies(*tileset.section, tileset, sheets))
+                return failedAt(bytes, *problem);
         }
         result.status = LevelFileStatus::Updated;
         result.bytes = remapper.splice.isEmpty() ? bytes : remapper.splice.apply(bytes);
