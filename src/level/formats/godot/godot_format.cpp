@@ -72,6 +72,10 @@ bool splitTileKey(QByteArrayView key, int64_t& x, int64_t& y, QByteArrayView& re
     const qsizetype slash = key.indexOf('/');
     if (colon <= 0 || slash <= colon + 1)
         return false;
+    // Digits only: Godot writes no sign and no blank there.
+    for (qsizetype i = 0; i < slash; ++i)
+        if (i != colon && (key[i] < '0' || key[i] > '9'))
+            return false;
     const std::optional<int64_t> a = readWhole(key.first(colon));
     const std::optional<int64_t> b = readWhole(key.sliced(colon + 1, slash - colon - 1));
     if (!a || !b || *a < 0 || *b < 0)
@@ -373,7 +377,8 @@ class Remapper
             const QByteArrayView value = textOf(bytes_, property.value);
             if (rest == "size_in_atlas" || rest == "animation_separation") {
                 const std::optional<GodotPair> pair = readVector2i(value);
-                if (!pair || pair->x < (rest == "size_in_atlas" ? 1 : 0) || pair->y < 0)
+                const int64_t least = rest == "size_in_atlas" ? 1 : 0;
+                if (!pair || pair->x < least || pair->y < least)
                     return Problem{property.value.begin, section.label(),
                                    QStringLiteral("the tile %1 has a %2 of “%3”")
                                        .arg(tileName(x, y), QString::fromUtf8(rest.toByteArray()),
@@ -392,14 +397,18 @@ class Remapper
                                    QStringLiteral("the tile %1 has an %2 of “%3”")
                                        .arg(tileName(x, y), QString::fromUtf8(rest.toByteArray()),
                                             QString::fromUtf8(value))};
-                (rest == "animation_columns" ? tile.frameColumns : tile.frames) = *n;
+                if (rest == "animation_columns")
+                    tile.frameColumns = *n;
+                else
+                    tile.frames = std::max<int64_t>(*n, 1);
             }
             if (rest != "0" || value != "0")
                 tile.plain = false;
             tile.data << rest.toByteArray() + " = " + value.toByteArray();
         }
         std::map<int32_t, const TileDefinition*> kept; // new tile -> the definition it keeps
-        for (auto& [at, tile] : tiles) {
+        for (auto& entry : tiles) {
+            TileDefinition& tile = entry.second;
             const GodotProperty& first = *tile.lines.front();
             auto refuse = [&](const QString& why) {
                 return Problem{first.line.begin, section.label(),
@@ -447,14 +456,21 @@ class Remapper
             if (x == tile.x && y == tile.y)
                 continue;
             const QByteArray prefix = tileName(x, y).toUtf8();
-            const qsizetype length = tileName(tile.x, tile.y).size();
             for (const GodotProperty* line : tile.lines) {
+                // The prefix as written, which may have leading zeros.
                 const qsizetype begin = line->keySpan.begin + (bytes_[line->keySpan.begin] == '"');
-                splice.replace({begin, begin + length}, prefix);
+                splice.replace({begin, begin + line->key.indexOf('/')}, prefix);
             }
             ++result_.tilesMoved;
         }
         return std::nullopt;
+    }
+
+    // Where a property's line ends, before its end of line: what follows its value stays on it.
+    qsizetype lineEnd(const GodotProperty& property) const
+    {
+        const Span line = property.line;
+        return line.end > line.begin && bytes_[line.end - 1] == '\n' ? line.end - 1 : line.end;
     }
 
     // Sets an atlas source's margins and separation as the sheet's layout now has them; Godot
@@ -467,8 +483,8 @@ class Remapper
         const GodotSection& section = *atlas.section;
         const GodotProperty* margins = section.property("margins");
         const GodotProperty* separation = section.property("separation");
-        // A new line goes in before the end of the line it follows, so that it never meets an
-        // edit of the line after.
+        // A new line goes in before the end of line of the line it follows, so that it never
+        // meets an edit of the line after.
         auto line = [](QByteArrayView key, int64_t now) {
             return "\n" + key.toByteArray() + " = " + vector2i(now);
         };
@@ -486,11 +502,11 @@ class Remapper
         };
         set(margins, "margins", atlas.facts.margin, after.margin);
         if (margins && after.margin != 0 && !separation && after.spacing != atlas.facts.spacing)
-            splice.insert(margins->value.end, line("separation", after.spacing));
+            splice.insert(lineEnd(*margins), line("separation", after.spacing));
         else
             set(separation, "separation", atlas.facts.spacing, after.spacing);
         if (!afterTexture.isEmpty())
-            splice.insert(section.property("texture")->value.end, afterTexture);
+            splice.insert(lineEnd(*section.property("texture")), afterTexture);
     }
 
     // Rewrites the cells of one layer's data, those of the sheet's sources.
@@ -570,7 +586,7 @@ class Remapper
                                           std::vector<int64_t>& cells)
     {
         const int64_t across = tile.frameColumns > 0 ? tile.frameColumns : tile.frames;
-        for (int64_t f = 0; f < std::max<int64_t>(tile.frames, 1); ++f) {
+        for (int64_t f = 0; f < tile.frames; ++f) {
             const int64_t left = tile.x + (f % across) * (tile.width + tile.frameGapX);
             const int64_t top = tile.y + (f / across) * (tile.height + tile.frameGapY);
             for (int64_t dy = 0; dy < tile.height; ++dy)
@@ -787,7 +803,8 @@ QString fitSheet(TilesetFacts& facts, const TileRemap& remap)
         after.margin = remap.margin;
     const int64_t columns = after.knownColumns();
     const int64_t count = after.knownTileCount();
-    const bool fitsAfter = columns > 0 && columns == remap.newColumns() &&
+    const bool fitsAfter = columns > 0 &&
+                           (remap.newColumns() <= 0 || columns == remap.newColumns()) &&
                            count >= remap.newTileCount() && count < remap.newTileCount() + columns;
     if (asBefore.isEmpty() || !fitsAfter) {
         facts = read;
