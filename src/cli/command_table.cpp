@@ -245,11 +245,12 @@ const std::array kCommands{
         "layer shows it (in every encoding, infinite maps' chunks and layer groups included,\n"
         "and CSV cells), a tile object or an object template shows it, or it is an animation\n"
         "frame of a used tile; in LDtk, when a layer's grid or auto-layer tiles, an auto-layer\n"
-        "rule or a tile rectangle (of an entity, entity definition or field) shows it. Custom\n"
+        "rule or a tile rectangle (of an entity, entity definition or field) shows it; in Godot,\n"
+        "when a cell of a layer or pattern, a tile proxy or an animation frame shows it. Custom\n"
         "data, enum tags and saved selections do not make a tile used. The levels are the\n"
         "arguments after --used-by up to the next option (--used-by may come again); they are\n"
-        "TMX, TMJ or CSV maps, TSX or TSJ tilesets, TX or TJ templates, LDtk projects (.ldtk)\n"
-        "and LDtk level files (.ldtkl), and their tileset, template and level files are\n"
+        "TMX, TMJ or CSV maps, TSX or TSJ tilesets, TX or TJ templates, LDtk projects (.ldtk),\n"
+        "LDtk level files (.ldtkl) and Godot scenes and resources, and their tileset, template and level files are\n"
         "followed.\n"
         "The sheet's tileset in each level is found as levels remap finds it: the tileset\n"
         "whose image is IN, by its path and then by its file name, or the image --sheet names.\n"
@@ -298,6 +299,15 @@ const std::array kCommands{
         "or nothing; so are an LDtk project's level files. A level file named alone takes its\n"
         "tilesets from its project, which LDtk keeps beside the level's folder.\n"
         "\n"
+        "Godot 4 scenes (.tscn) and resources (.tres): the TileSet's atlas source whose texture\n"
+        "is the sheet (res:// paths start at the folder holding project.godot) moves each tile's\n"
+        "definitions (X:Y/..., its alternatives and all their data) with the tile and sets its\n"
+        "margins and separation; TileMapLayer cells (tile_map_data), the older TileMap's layers,\n"
+        "TileMapPatterns and tile proxies that name the sheet's source change, flips in the\n"
+        "alternative's transform bits taking a remap's turn. A TileSet file a scene names goes\n"
+        "with it. A tile of several cells (its size in the atlas, its animation frames) moves\n"
+        "only as a whole block; a turn of a tile with data or of an alternative tile is refused.\n"
+        "\n"
         "In LDtk files each tile's number and its place in the image (src) change together, its\n"
         "X and Y flips take a remap's turn, and so do the tiles that definitions name (rules,\n"
         "custom data, enum tags, saved selections, the per-tile caches) and the tile rectangles\n"
@@ -333,7 +343,8 @@ const std::array kCommands{
         "none), two Wang sets of one name, merged tilesets written as both TSX and TSJ, one of\n"
         "an older Tiled that keys its tiles by id, merged tilesets some embedded and some\n"
         "files, and a CSV level unless --sheet names the one merged sheet it shows. Tileset\n"
-        "files given themselves are skipped; LDtk projects do not follow a merge yet.\n"
+        "files given themselves are skipped; LDtk projects and Godot files do not follow a merge\n"
+        "yet.\n"
         "\n"
         "--tile-property NAME (may repeat; * matches any text: --tile-property\n"
         "'animation-frame*') names the properties of the sheet tileset's tiles in TMX, TSX,\n"
@@ -518,8 +529,9 @@ QString overviewHelp()
 {
     return QStringLiteral(
         "N is the tile edge in pixels (1 to 1024, default 16) and G the grid width (1 to 64).\n"
-        "Sheets may be BMP, JPEG, PNG or GIF; results are written as PNG or BMP by the same\n"
-        "writers as the window's. Levels are TMX, TSX, TX, TMJ, TSJ, TJ, CSV or LDtk files.\n");
+        "Sheets may be BMP, JPEG, PNG, GIF or WebP; results are written as PNG, BMP or WebP\n"
+        "(lossless) by the same writers as the window's. Levels are TMX, TSX, TX, TMJ, TSJ,\n"
+        "TJ, CSV, LDtk or Godot (TSCN, TRES) files.\n");
 }
 
 QString outputHelp()
