@@ -348,6 +348,57 @@ std::optional<Problem> decodeLayerData(const QByteArray& bytes, const GodotSecti
     return std::nullopt;
 }
 
+// The tile definitions of an atlas source, by their place; a problem when a value that says
+// which cells a tile covers cannot be read.
+using TileDefinitions = std::map<std::pair<int64_t, int64_t>, TileDefinition>;
+std::optional<Problem> readDefinitions(const QByteArray& bytes, const GodotSection& section,
+                                       int64_t tiles, TileDefinitions& definitions)
+{
+    for (const GodotProperty& property : section.properties) {
+        int64_t x = 0;
+        int64_t y = 0;
+        QByteArrayView rest;
+        if (!splitTileKey(property.key, x, y, rest))
+            continue;
+        TileDefinition& tile = definitions[{x, y}];
+        tile.x = x;
+        tile.y = y;
+        tile.lines.push_back(&property);
+        const QByteArrayView value = textOf(bytes, property.value);
+        if (rest == "size_in_atlas" || rest == "animation_separation") {
+            const std::optional<GodotPair> pair = readVector2i(value);
+            const int64_t least = rest == "size_in_atlas" ? 1 : 0;
+            if (!pair || pair->x < least || pair->y < least)
+                return Problem{property.value.begin, section.label(),
+                               QStringLiteral("the tile %1 has a %2 of “%3”")
+                                   .arg(tileName(x, y), QString::fromUtf8(rest.toByteArray()),
+                                        QString::fromUtf8(value))};
+            (rest == "size_in_atlas" ? tile.width : tile.frameGapX) = pair->x;
+            (rest == "size_in_atlas" ? tile.height : tile.frameGapY) = pair->y;
+        } else if (rest.startsWith("animation_frame_") && rest.endsWith("/duration")) {
+            // Godot writes the frames' durations, not their count.
+            const std::optional<int64_t> n = readWhole(rest.sliced(16, rest.size() - 25));
+            if (n && *n >= 0 && *n < tiles)
+                tile.frames = std::max(tile.frames, *n + 1);
+        } else if (rest == "animation_frames_count" || rest == "animation_columns") {
+            const std::optional<int64_t> n = readWhole(value);
+            if (!n || *n < 0 || *n > tiles)
+                return Problem{property.value.begin, section.label(),
+                               QStringLiteral("the tile %1 has an %2 of “%3”")
+                                   .arg(tileName(x, y), QString::fromUtf8(rest.toByteArray()),
+                                        QString::fromUtf8(value))};
+            if (rest == "animation_columns")
+                tile.frameColumns = *n;
+            else
+                tile.frames = std::max<int64_t>(*n, 1);
+        }
+        if (rest != "0" || value != "0")
+            tile.plain = false;
+        tile.data << rest.toByteArray() + " = " + value.toByteArray();
+    }
+    return std::nullopt;
+}
+
 class Remapper
 {
   public:
@@ -363,49 +414,9 @@ class Remapper
     std::optional<Problem> remapAtlas(const Atlas& atlas, const SheetAtlas& sheet)
     {
         const GodotSection& section = *atlas.section;
-        std::map<std::pair<int64_t, int64_t>, TileDefinition> tiles;
-        for (const GodotProperty& property : section.properties) {
-            int64_t x = 0;
-            int64_t y = 0;
-            QByteArrayView rest;
-            if (!splitTileKey(property.key, x, y, rest))
-                continue;
-            TileDefinition& tile = tiles[{x, y}];
-            tile.x = x;
-            tile.y = y;
-            tile.lines.push_back(&property);
-            const QByteArrayView value = textOf(bytes_, property.value);
-            if (rest == "size_in_atlas" || rest == "animation_separation") {
-                const std::optional<GodotPair> pair = readVector2i(value);
-                const int64_t least = rest == "size_in_atlas" ? 1 : 0;
-                if (!pair || pair->x < least || pair->y < least)
-                    return Problem{property.value.begin, section.label(),
-                                   QStringLiteral("the tile %1 has a %2 of “%3”")
-                                       .arg(tileName(x, y), QString::fromUtf8(rest.toByteArray()),
-                                            QString::fromUtf8(value))};
-                (rest == "size_in_atlas" ? tile.width : tile.frameGapX) = pair->x;
-                (rest == "size_in_atlas" ? tile.height : tile.frameGapY) = pair->y;
-            } else if (rest.startsWith("animation_frame_") && rest.endsWith("/duration")) {
-                // Godot writes the frames' durations, not their count.
-                const std::optional<int64_t> n = readWhole(rest.sliced(16, rest.size() - 25));
-                if (n && *n >= 0 && *n < sheet.tiles)
-                    tile.frames = std::max(tile.frames, *n + 1);
-            } else if (rest == "animation_frames_count" || rest == "animation_columns") {
-                const std::optional<int64_t> n = readWhole(value);
-                if (!n || *n < 0 || *n > sheet.tiles)
-                    return Problem{property.value.begin, section.label(),
-                                   QStringLiteral("the tile %1 has an %2 of “%3”")
-                                       .arg(tileName(x, y), QString::fromUtf8(rest.toByteArray()),
-                                            QString::fromUtf8(value))};
-                if (rest == "animation_columns")
-                    tile.frameColumns = *n;
-                else
-                    tile.frames = std::max<int64_t>(*n, 1);
-            }
-            if (rest != "0" || value != "0")
-                tile.plain = false;
-            tile.data << rest.toByteArray() + " = " + value.toByteArray();
-        }
+        TileDefinitions tiles;
+        if (auto problem = readDefinitions(bytes_, section, sheet.tiles, tiles))
+            return problem;
         std::map<int32_t, const TileDefinition*> kept; // new tile -> the definition it keeps
         for (auto& entry : tiles) {
             TileDefinition& tile = entry.second;
@@ -828,6 +839,65 @@ LevelBytesResult failedWith(const QString& reason)
     return result;
 }
 
+// Checks one of the sheet's atlas sources against the remap and rewrites it, its definitions and
+// its layout; one of a TileSet file of its own is rewritten with that file. sheet: its tile grid.
+std::optional<LevelBytesResult> remapSheetAtlas(Atlas& atlas, const QByteArray& bytes,
+                                                const LevelContext& context, Remapper& remapper,
+                                                LevelBytesResult& result, SheetAtlas& sheet)
+{
+    const TileRemap& remap = context.remap;
+    result.sheetImage = imageOf(atlas.facts);
+    if (atlas.problem)
+        return failedAt(bytes, *atlas.problem);
+    const QString unfit = fitSheet(atlas.facts, remap);
+    if (unfit.isEmpty() && context.options.use)
+        context.options.use->tilesets.push_back(atlas.facts);
+    const bool external = !atlas.facts.file.isEmpty();
+    if (!unfit.isEmpty() && external)
+        return failedWith(QStringLiteral("its TileSet %1 cannot be used: %2")
+                              .arg(quotedPath(atlas.facts.file), unfit));
+    const Problem at{atlas.section ? atlas.section->header.begin : 0,
+                     atlas.section ? atlas.section->label() : QString(), unfit};
+    if (!unfit.isEmpty())
+        return failedAt(bytes, at);
+    sheet.columns = atlas.facts.knownColumns();
+    sheet.tiles = atlas.facts.knownTileCount();
+    sheet.newColumns = remap.newColumnCount > 0 ? remap.newColumnCount : sheet.columns;
+    if (sheet.columns <= 0 || sheet.newColumns <= 0)
+        return failedAt(bytes,
+                        {at.at, at.where, QStringLiteral("its texture holds no whole tile")});
+    if (external)
+        return std::nullopt;
+    if (auto problem = remapper.remapAtlas(atlas, sheet))
+        return failedAt(bytes, *problem);
+    remapper.rewriteLayout(atlas);
+    return std::nullopt;
+}
+
+// The cells of the scene's layers and of its TileSets' patterns and proxies.
+std::optional<Problem> remapAllCells(const Scene& scene, Remapper& remapper,
+                                     const std::map<size_t, SheetAtlas>& sheets)
+{
+    for (const GodotSection& section : scene.resource.sections) {
+        if (section.tag != "node")
+            continue;
+        if (const TileSetUse* tileset = scene.tileSetOf(section))
+            if (auto problem = remapper.remapCells(section, *tileset, sheets))
+                return problem;
+    }
+    for (const TileSetUse& tileset : scene.tilesets) {
+        if (!tileset.section)
+            continue;
+        for (const QByteArray& id : tileset.patterns)
+            if (const GodotSection* pattern = scene.resource.section("sub_resource", id))
+                if (auto problem = remapper.remapCells(*pattern, tileset, sheets))
+                    return problem;
+        if (auto problem = remapper.remapProxies(*tileset.section, tileset, sheets))
+            return problem;
+    }
+    return std::nullopt;
+}
+
 class GodotFormat final : public LevelFormat
 {
   public:
@@ -925,7 +995,6 @@ class GodotFormat final : public LevelFormat
                 result.reason = choice.reason;
             return result;
         }
-        const TileRemap& remap = context.remap;
         Remapper remapper(bytes, context, result);
         std::map<size_t, SheetAtlas> sheets;
         std::set<QString> carried;
@@ -933,54 +1002,15 @@ class GodotFormat final : public LevelFormat
             if (!choice.isSheet[a])
                 continue;
             Atlas& atlas = scene.atlases[a];
-            result.sheetImage = imageOf(atlas.facts);
-            if (atlas.problem)
-                return failedAt(bytes, *atlas.problem);
-            const QString unfit = fitSheet(atlas.facts, remap);
-            if (unfit.isEmpty() && context.options.use)
-                context.options.use->tilesets.push_back(atlas.facts);
-            const bool external = !atlas.facts.file.isEmpty();
-            if (!unfit.isEmpty() && external)
-                return failedWith(QStringLiteral("its TileSet %1 cannot be used: %2")
-                                      .arg(quotedPath(atlas.facts.file), unfit));
-            if (!unfit.isEmpty())
-                return failedAt(bytes,
-                                {atlas.section->header.begin, atlas.section->label(), unfit});
             SheetAtlas sheet;
-            sheet.columns = atlas.facts.knownColumns();
-            sheet.tiles = atlas.facts.knownTileCount();
-            sheet.newColumns = remap.newColumnCount > 0 ? remap.newColumnCount : sheet.columns;
-            if (sheet.columns <= 0 || sheet.newColumns <= 0)
-                return failedAt(bytes, {atlas.section ? atlas.section->header.begin : 0,
-                                        atlas.section ? atlas.section->label() : QString(),
-                                        QStringLiteral("its texture holds no whole tile")});
+            if (auto failed = remapSheetAtlas(atlas, bytes, context, remapper, result, sheet))
+                return *failed;
             sheets.emplace(a, sheet);
-            if (external) {
-                if (carried.insert(atlas.facts.file).second)
-                    result.carried.push_back({atlas.facts.file, CarriedFile::Kind::Tileset});
-                continue;
-            }
-            if (auto problem = remapper.remapAtlas(atlas, sheet))
-                return failedAt(bytes, *problem);
-            remapper.rewriteLayout(atlas);
+            if (!atlas.facts.file.isEmpty() && carried.insert(atlas.facts.file).second)
+                result.carried.push_back({atlas.facts.file, CarriedFile::Kind::Tileset});
         }
-        for (const GodotSection& section : scene.resource.sections) {
-            if (section.tag != "node")
-                continue;
-            if (const TileSetUse* tileset = scene.tileSetOf(section))
-                if (auto problem = remapper.remapCells(section, *tileset, sheets))
-                    return failedAt(bytes, *problem);
-        }
-        for (const TileSetUse& tileset : scene.tilesets) {
-            if (!tileset.section)
-                continue;
-            for (const QByteArray& id : tileset.patterns)
-                if (const GodotSection* pattern = scene.resource.section("sub_resource", id))
-                    if (auto problem = remapper.remapCells(*pattern, tileset, sheets))
-                        return failedAt(bytes, *problem);
-            if (auto problem = remapper.remapProxies(*tileset.section, tileset, sheets))
-                return failedAt(bytes, *problem);
-        }
+        if (auto problem = remapAllCells(scene, remapper, sheets))
+            return failedAt(bytes, *problem);
         result.status = LevelFileStatus::Updated;
         result.bytes = remapper.splice.isEmpty() ? bytes : remapper.splice.apply(bytes);
         return result;
