@@ -14,6 +14,7 @@
 #include <random>
 #include <set>
 
+#include "level/atlas_merge.h"
 #include "level/level_remap.h"
 #include "support/image_files.h"
 #include "support/level_files.h"
@@ -24,6 +25,7 @@ namespace
 constexpr uint32_t kTransforms = 4096 | 8192 | 16384;
 
 struct Cell {
+    bool operator==(const Cell&) const = default;
     int x = 0;
     int y = 0;
     uint32_t source = 0;
@@ -500,8 +502,6 @@ TEST(GodotLevels, CellsAndDefinitionsShowTheSameTilesAfterTheRemap)
     }
 }
 
-} // namespace
-
 // A scene of one layer against a sheet of 4 x 2 tiles of 8 pixels, its atlas given more lines.
 struct GodotCase {
     const char* atlas;       // lines of the sheet's atlas source
@@ -656,3 +656,86 @@ TEST(GodotLevels, PruneCountsCellsPatternsAndAnimationFrames)
     // The layer's tile 1:0 and its second frame 2:0; the pattern's 3:1.
     EXPECT_EQ(found.used, (std::vector<bool>{false, true, true, false, false, false, false, true}));
 }
+
+TEST(GodotLevels, MergedSheetsBecomeOneAtlasSourceInEveryTileSet)
+{
+    // Sheets a (2 x 2 tiles) and b (2 x 1) packed into an atlas of 2 columns: a's tiles keep
+    // their numbers, b's first tile becomes 4 and its second is a's tile 1 mirrored.
+    AtlasMerge merge;
+    QTemporaryDir folder;
+    writeFileBytes(folder.filePath(QStringLiteral("project.godot")), "");
+    merge.atlas = folder.filePath(QStringLiteral("atlas.png"));
+    TileRemap a;
+    a.columns = 2;
+    a.newIndexOf = {0, 1, 2, 3};
+    a.newTiles = 5;
+    a.newColumnCount = 2;
+    TileRemap b = a;
+    b.newIndexOf = {4, 1};
+    b.symmetryOf = {TileSymmetry(), TileSymmetry(TileSymmetry::kH)};
+    merge.sheets = {{folder.filePath(QStringLiteral("a.png")), a},
+                    {folder.filePath(QStringLiteral("b.png")), b}};
+    ASSERT_TRUE(QImage(16, 16, QImage::Format_RGB32).save(merge.sheets[0].image));
+    ASSERT_TRUE(QImage(16, 8, QImage::Format_RGB32).save(merge.sheets[1].image));
+    ASSERT_TRUE(QImage(16, 24, QImage::Format_RGB32).save(merge.atlas));
+    const QByteArray atlases =
+        "[sub_resource type=\"TileSetAtlasSource\" id=\"TileSetAtlasSource_o\"]\n"
+        "texture = ExtResource(\"3\")\n0:0/0 = 0\n\n"
+        "[sub_resource type=\"TileSetAtlasSource\" id=\"TileSetAtlasSource_b\"]\n"
+        "texture = ExtResource(\"2\")\ntexture_region_size = Vector2i(8, 8)\n0:0/0 = 0\n"
+        "0:0/0/z_index = 1\n1:0/0 = 0\n\n"
+        "[sub_resource type=\"TileSetAtlasSource\" id=\"TileSetAtlasSource_s\"]\n"
+        "texture = ExtResource(\"1\")\ntexture_region_size = Vector2i(8, 8)\n1:0/0 = 0\n"
+        "1:1/0 = 0\n1:1/0/probability = 0.5\n\n";
+    const QByteArray textures =
+        "[ext_resource type=\"Texture2D\" path=\"res://a.png\" id=\"1\"]\n"
+        "[ext_resource type=\"Texture2D\" path=\"res://b.png\" id=\"2\"]\n"
+        "[ext_resource type=\"Texture2D\" path=\"res://o.png\" id=\"3\"]\n\n";
+    const QByteArray sources = "sources/0 = SubResource(\"TileSetAtlasSource_o\")\n"
+                               "sources/5 = SubResource(\"TileSetAtlasSource_b\")\n"
+                               "sources/2 = SubResource(\"TileSetAtlasSource_s\")\n";
+    // Cells of a's tile 1:0, b's 1:0 flipped, b's 0:0 and the other source's.
+    const Layer cells{
+        {0, 0, 2, 1, 0, 0}, {1, 0, 5, 1, 0, 4096}, {2, 0, 5, 0, 0, 0}, {3, 0, 0, 0, 0, 0}};
+    const QByteArray layer = "[node name=\"L\" type=\"TileMapLayer\"]\ntile_map_data = "
+                             "PackedByteArray(\"" +
+                             layerBytes(cells).toBase64() + "\")\n";
+    const Layer expected{
+        {0, 0, 2, 1, 0, 0}, {1, 0, 2, 1, 0, 0}, {2, 0, 2, 0, 2, 0}, {3, 0, 0, 0, 0, 0}};
+    for (const bool external : {false, true}) {
+        SCOPED_TRACE(external ? "a TileSet of its own" : "a TileSet in the scene");
+        const QString scene = folder.filePath(QStringLiteral("world.tscn"));
+        const QString tres = folder.filePath(QStringLiteral("tiles.tres"));
+        if (external) {
+            writeFileBytes(tres, "[gd_resource type=\"TileSet\" format=3]\n\n" + textures +
+                                     atlases + "[resource]\n" + sources);
+            writeFileBytes(scene, "[gd_scene format=3]\n\n[ext_resource type=\"TileSet\" "
+                                  "path=\"res://tiles.tres\" id=\"9\"]\n\n" +
+                                      layer + "tile_set = ExtResource(\"9\")\n");
+        } else {
+            writeFileBytes(scene, "[gd_scene format=3]\n\n" + textures + atlases +
+                                      "[sub_resource type=\"TileSet\" id=\"T\"]\n" + sources +
+                                      "\n" + layer + "tile_set = SubResource(\"T\")\n");
+        }
+        LevelRemapOptions options;
+        options.merge = &merge;
+        const LevelRemapRun run = remapLevelFiles({scene}, a, options);
+        ASSERT_EQ(run.count(LevelFileStatus::Failed), 0) << run.files[0].message().toStdString();
+        const QByteArray tileSet = readFileBytes(external ? tres : scene);
+        EXPECT_EQ(readLayers(readFileBytes(scene)).at(0), expected);
+        // The kept source shows the atlas and holds every definition; b's source is gone.
+        EXPECT_TRUE(tileSet.contains("[ext_resource type=\"Texture2D\" path=\"res://atlas.png\" "
+                                     "id=\"atlas_1\"]\n\n[sub_resource"))
+            << tileSet.toStdString();
+        EXPECT_TRUE(tileSet.contains("texture = ExtResource(\"atlas_1\")"));
+        EXPECT_FALSE(tileSet.contains("TileSetAtlasSource_b"));
+        const std::multimap<int, QString> lines{{1, "0 = 0"},
+                                                {3, "0 = 0"},
+                                                {3, "0/probability = 0.5"},
+                                                {4, "0 = 0"},
+                                                {4, "0/z_index = 1"}};
+        EXPECT_EQ(readAtlas(tileSet, 2).lines, lines);
+    }
+}
+
+} // namespace

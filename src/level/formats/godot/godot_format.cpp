@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QRegularExpression>
 #include <algorithm>
 #include <map>
@@ -9,6 +10,7 @@
 
 #include "document/file_identity.h"
 #include "document/file_messages.h"
+#include "level/atlas_merge.h"
 #include "level/formats/godot/godot_resource.h"
 #include "level/sheet_choice.h"
 
@@ -173,6 +175,11 @@ class Scene
     const QByteArray& bytes_;
     const LevelContext& context_;
     QString root_;
+
+  public:
+    const QString& root() const { return root_; }
+
+  private:
     std::map<QByteArray, const GodotSection*> external_;
 
     // The file an ext_resource names, absolute; empty when there is none of that id.
@@ -300,6 +307,14 @@ struct SheetAtlas {
     int64_t columns = 0;
     int64_t tiles = 0;
     int64_t newColumns = 0;
+    const TileRemap* remap = nullptr; // where its tiles go
+    int64_t newSource = -1;           // a merge: the source its cells name afterwards
+};
+
+// What a new tile of a merge keeps: the definition of the first tile that became it.
+struct KeptDefinition {
+    QString name; // "2:0 of “TileSetAtlasSource_b”"
+    QByteArrayList data;
 };
 
 // A TileMapLayer's cells as bytes: a version (0) and 12 bytes a cell. Empty for a layer of none;
@@ -409,15 +424,28 @@ class Remapper
 
     TextSplice splice;
 
+    // Puts the definitions that a merge moved into other sources where they go.
+    void insertMoved()
+    {
+        for (const auto& [at, text] : moved_)
+            splice.insert(at, text);
+        moved_.clear();
+    }
+
     // Carries one of this file's atlas sources that show the sheet through the remap: its tile
     // definitions and its margins and separation.
-    std::optional<Problem> remapAtlas(const Atlas& atlas, const SheetAtlas& sheet)
+    // Moves an atlas source's definitions with their tiles. moveTo, when set, is where they go
+    // instead (a merge takes them into another source); kept holds what each new tile keeps
+    // so far.
+    std::optional<Problem> remapAtlas(const Atlas& atlas, const SheetAtlas& sheet,
+                                      std::map<int32_t, KeptDefinition>& kept,
+                                      qsizetype moveTo = -1)
     {
+        const TileRemap& remap = *sheet.remap;
         const GodotSection& section = *atlas.section;
         TileDefinitions tiles;
         if (auto problem = readDefinitions(bytes_, section, sheet.tiles, tiles))
             return problem;
-        std::map<int32_t, const TileDefinition*> kept; // new tile -> the definition it keeps
         for (auto& entry : tiles) {
             TileDefinition& tile = entry.second;
             const GodotProperty& first = *tile.lines.front();
@@ -433,40 +461,58 @@ class Remapper
                 for (int64_t f = 1; f < tile.frames; ++f)
                     context_.options.use->frames.emplace_back(
                         int32_t(index), int32_t(cells[size_t(f * tile.width * tile.height)]));
-            if (remap_.keepsIds)
+            if (remap.keepsIds)
                 continue;
-            if (cells.size() > 1 && !remap_.movesTogether(cells, sheet.columns, sheet.newColumns))
+            if (cells.size() > 1 && !remap.movesTogether(cells, sheet.columns, sheet.newColumns))
                 return refuse(QStringLiteral("covers %1 (its size in the atlas or its "
                                              "animation frames), which do not move as one block")
                                   .arg(plural(qint64(cells.size()), QStringLiteral("cell"),
                                               QStringLiteral("cells"))));
-            const int32_t now = remap_.newIndexOf[size_t(index)];
+            // A source that a merge takes into another leaves whole.
+            auto remove = [&] {
+                if (moveTo < 0)
+                    for (const GodotProperty* line : tile.lines)
+                        splice.replace(line->line, {});
+            };
+            const int32_t now = remap.newIndexOf[size_t(index)];
             if (now == TileRemap::kDropped) {
-                for (const GodotProperty* line : tile.lines)
-                    splice.replace(line->line, {});
+                remove();
                 ++result_.tilesMoved;
                 continue;
             }
-            if (!remap_.symmetry(size_t(index)).isIdentity() && !tile.plain)
+            if (!remap.symmetry(size_t(index)).isIdentity() && !tile.plain)
                 return refuse(QStringLiteral("would be turned, and its data (alternatives, "
                                              "shapes, terrains) would not turn with it"));
             std::sort(tile.data.begin(), tile.data.end()); // compared as a set of lines below
-            const auto [other, fresh] = kept.emplace(now, &tile);
+            const QString name = moveTo < 0
+                                     ? QStringLiteral("the tile %1").arg(tileName(tile.x, tile.y))
+                                     : QStringLiteral("the tile %1 of %2")
+                                           .arg(tileName(tile.x, tile.y), section.label());
+            const auto [other, fresh] = kept.emplace(now, KeptDefinition{name, tile.data});
             if (!fresh) {
-                if (other->second->data != tile.data)
-                    return refuse(QStringLiteral("and the tile %1 become one tile, but their "
+                if (other->second.data != tile.data)
+                    return refuse(QStringLiteral("and %1 become one tile, but their "
                                                  "definitions differ")
-                                      .arg(tileName(other->second->x, other->second->y)));
-                for (const GodotProperty* line : tile.lines)
-                    splice.replace(line->line, {});
+                                      .arg(other->second.name));
+                remove();
                 ++result_.tilesMoved;
                 continue;
             }
             const int64_t x = now % sheet.newColumns;
             const int64_t y = now / sheet.newColumns;
+            const QByteArray prefix = tileName(x, y).toUtf8();
+            if (moveTo >= 0) {
+                QByteArray moved;
+                for (const GodotProperty* line : tile.lines) {
+                    moved += '\n' + prefix + line->key.mid(line->key.indexOf('/')) + " = " +
+                             textOf(bytes_, line->value).toByteArray();
+                }
+                moved_[moveTo] += moved;
+                ++result_.tilesMoved;
+                continue;
+            }
             if (x == tile.x && y == tile.y)
                 continue;
-            const QByteArray prefix = tileName(x, y).toUtf8();
             for (const GodotProperty* line : tile.lines) {
                 // The prefix as written, which may have leading zeros.
                 const qsizetype begin = line->keySpan.begin + (bytes_[line->keySpan.begin] == '"');
@@ -491,6 +537,12 @@ class Remapper
         if (!remap_.changesLayout() && remap_.grid == TileRemap::GridChange::None)
             return;
         const SheetGeometry after = geometryAfter(atlas.facts, remap_);
+        setLayout(atlas, after.margin, after.spacing);
+    }
+
+    // Sets an atlas source's margins and separation.
+    void setLayout(const Atlas& atlas, int64_t margin, int64_t spacing)
+    {
         const GodotSection& section = *atlas.section;
         const GodotProperty* margins = section.property("margins");
         const GodotProperty* separation = section.property("separation");
@@ -511,11 +563,11 @@ class Remapper
             else
                 splice.replace(property->value, vector2i(now));
         };
-        set(margins, "margins", atlas.facts.margin, after.margin);
-        if (margins && after.margin != 0 && !separation && after.spacing != atlas.facts.spacing)
-            splice.insert(lineEnd(*margins), line("separation", after.spacing));
+        set(margins, "margins", atlas.facts.margin, margin);
+        if (margins && margin != 0 && !separation && spacing != atlas.facts.spacing)
+            splice.insert(lineEnd(*margins), line("separation", spacing));
         else
-            set(separation, "separation", atlas.facts.spacing, after.spacing);
+            set(separation, "separation", atlas.facts.spacing, spacing);
         if (!afterTexture.isEmpty())
             splice.insert(lineEnd(*section.property("texture")), afterTexture);
     }
@@ -580,6 +632,11 @@ class Remapper
                     "Vector2i(" + QByteArray::number(x) + ", " + QByteArray::number(y) + ')';
                 if (now != match.captured(2).toLatin1())
                     splice.replace({at, at + match.capturedLength(2)}, now);
+                if (const int64_t newSource = sheet->second.newSource; newSource >= 0) {
+                    const qsizetype from = property.value.begin + match.capturedStart(1);
+                    splice.replace({from, from + match.capturedLength(1)},
+                                   QByteArray::number(newSource));
+                }
             }
         }
         return std::nullopt;
@@ -589,6 +646,7 @@ class Remapper
     const QByteArray& bytes_;
     const LevelContext& context_;
     const TileRemap& remap_;
+    std::map<qsizetype, QByteArray> moved_; // a merge's moved definitions, by where they go
     LevelBytesResult& result_;
 
     // The sheet's tiles that a definition covers: its own cells, then those of each further
@@ -629,15 +687,16 @@ class Remapper
         }
         if (TileUse* use = context_.options.use; use && size_t(index) < use->named.size())
             use->named[size_t(index)] = 1;
-        if (remap_.keepsIds)
+        const TileRemap& remap = *sheet.remap;
+        if (remap.keepsIds)
             return true;
-        const int32_t now = remap_.newIndexOf[size_t(index)];
+        const int32_t now = remap.newIndexOf[size_t(index)];
         if (now == TileRemap::kDropped) {
             why = QStringLiteral("a cell shows the tile %1, which the sheet no longer holds")
                       .arg(tileName(atlasX, atlasY));
             return false;
         }
-        const TileSymmetry turn = remap_.symmetry(size_t(index));
+        const TileSymmetry turn = remap.symmetry(size_t(index));
         if (!turn.isIdentity()) {
             if ((alternative & ~kTransforms) != 0) {
                 why = QStringLiteral("a cell shows the alternative %1 of the tile %2, which would "
@@ -683,12 +742,15 @@ class Remapper
                                   .arg(why)
                                   .arg(int16_t(at(c)))
                                   .arg(int16_t(at(c + 2))));
-            if (x == at(c + 6) && y == at(c + 8) && alternative == at(c + 10))
+            const int64_t newSource = found->second->newSource;
+            const uint32_t source = newSource >= 0 ? uint32_t(newSource) : at(c + 4);
+            if (source == at(c + 4) && x == at(c + 6) && y == at(c + 8) &&
+                alternative == at(c + 10))
                 continue;
-            const uint32_t values[3] = {x, y, alternative};
-            for (int v = 0; v < 3; ++v) {
-                data[c + 6 + 2 * v] = char(values[v] & 0xff);
-                data[c + 7 + 2 * v] = char(values[v] >> 8);
+            const uint32_t values[4] = {source, x, y, alternative};
+            for (int v = 0; v < 4; ++v) {
+                data[c + 4 + 2 * v] = char(values[v] & 0xff);
+                data[c + 5 + 2 * v] = char(values[v] >> 8);
             }
             changed = true;
             ++result_.cellsChanged;
@@ -780,7 +842,9 @@ class Remapper
                                    .arg(why)
                                    .arg(int16_t(words[c] & 0xffff))
                                    .arg(int16_t(words[c] >> 16))};
-            const uint32_t second = (words[c + 1] & 0xffff) | x << 16;
+            const int64_t newSource = found->second->newSource;
+            const uint32_t second =
+                (newSource >= 0 ? uint32_t(newSource) : words[c + 1] & 0xffff) | x << 16;
             const uint32_t third = y | alternative << 16;
             if (second == words[c + 1] && third == words[c + 2])
                 continue;
@@ -860,6 +924,7 @@ std::optional<LevelBytesResult> remapSheetAtlas(Atlas& atlas, const QByteArray& 
                      atlas.section ? atlas.section->label() : QString(), unfit};
     if (!unfit.isEmpty())
         return failedAt(bytes, at);
+    sheet.remap = &remap;
     sheet.columns = atlas.facts.knownColumns();
     sheet.tiles = atlas.facts.knownTileCount();
     sheet.newColumns = remap.newColumnCount > 0 ? remap.newColumnCount : sheet.columns;
@@ -868,7 +933,8 @@ std::optional<LevelBytesResult> remapSheetAtlas(Atlas& atlas, const QByteArray& 
                         {at.at, at.where, QStringLiteral("its texture holds no whole tile")});
     if (external)
         return std::nullopt;
-    if (auto problem = remapper.remapAtlas(atlas, sheet))
+    std::map<int32_t, KeptDefinition> kept;
+    if (auto problem = remapper.remapAtlas(atlas, sheet, kept))
         return failedAt(bytes, *problem);
     remapper.rewriteLayout(atlas);
     return std::nullopt;
@@ -896,6 +962,190 @@ std::optional<Problem> remapAllCells(const Scene& scene, Remapper& remapper,
             return problem;
     }
     return std::nullopt;
+}
+
+// The atlas's margin and separation, from its image: packed (none) or with a one-pixel grid after
+// every tile; empty with why when it is neither.
+QString atlasLayout(const QString& atlas, const TilesetFacts& tile, int64_t columns,
+                    int64_t& spacing)
+{
+    const QSize size = QImageReader(atlas).size();
+    if (!size.isValid())
+        return QStringLiteral("the atlas %1 cannot be read").arg(quotedPath(atlas));
+    for (spacing = 0; spacing <= 1; ++spacing)
+        if (size.width() == columns * (tile.tileWidth + spacing) ||
+            size.width() == columns * (tile.tileWidth + spacing) - spacing)
+            return QString();
+    return QStringLiteral("the atlas %1 is %2 pixels wide, which is no packing of %3 columns of "
+                          "tiles %4 pixels wide")
+        .arg(quotedPath(atlas))
+        .arg(size.width())
+        .arg(columns)
+        .arg(tile.tileWidth);
+}
+
+// The atlas source a merge keeps in a TileSet: the merged one of the smallest id.
+size_t keptAtlas(const TileSetUse& tileset, const std::vector<int>& sheetOf)
+{
+    for (const auto& [source, a] : tileset.sources)
+        if (sheetOf[a] >= 0)
+            return a;
+    return size_t(-1);
+}
+
+// One TileSet's sources of merged sheets made one; merged: their ids and atlases, by id.
+std::optional<LevelBytesResult> mergeSources(Scene& scene, const TileSetUse& tileset,
+                                             const std::vector<std::pair<int64_t, size_t>>& merged,
+                                             const std::vector<int>& sheetOf,
+                                             const QByteArray& bytes, const LevelContext& context,
+                                             Remapper& remapper,
+                                             std::map<size_t, SheetAtlas>& sheets)
+{
+    const AtlasMerge& merge = *context.options.merge;
+    const Atlas& first = scene.atlases[merged.front().second];
+    std::map<int32_t, KeptDefinition> kept;
+    for (const auto& [source, a] : merged) {
+        Atlas& atlas = scene.atlases[a];
+        const TileRemap& remap = merge.sheets[size_t(sheetOf[a])].remap;
+        auto refuse = [&](const QString& why) {
+            return atlas.section
+                       ? failedAt(bytes, {atlas.section->header.begin, atlas.section->label(), why})
+                       : failedWith(QStringLiteral("its TileSet %1 cannot be used: %2")
+                                        .arg(quotedPath(atlas.facts.file), why));
+        };
+        if (atlas.problem)
+            return failedAt(bytes, *atlas.problem);
+        if (atlas.facts.tileWidth != first.facts.tileWidth ||
+            atlas.facts.tileHeight != first.facts.tileHeight)
+            return refuse(QStringLiteral("its tiles are %1 × %2 pixels and those of %3 %4 × %5, "
+                                         "but one atlas source has one tile size")
+                              .arg(atlas.facts.tileWidth)
+                              .arg(atlas.facts.tileHeight)
+                              .arg(first.facts.label())
+                              .arg(first.facts.tileWidth)
+                              .arg(first.facts.tileHeight));
+        if (const QString unfit = fitSheet(atlas.facts, remap); !unfit.isEmpty())
+            return refuse(unfit);
+        SheetAtlas sheet;
+        sheet.remap = &remap;
+        sheet.columns = atlas.facts.knownColumns();
+        sheet.tiles = atlas.facts.knownTileCount();
+        sheet.newColumns = remap.newColumns() > 0 ? remap.newColumns() : sheet.columns;
+        sheet.newSource = merged.front().first;
+        if (sheet.columns <= 0 || sheet.newColumns <= 0)
+            return refuse(QStringLiteral("its texture holds no whole tile"));
+        sheets.emplace(a, sheet);
+        if (!atlas.section)
+            continue;
+        const bool keeps = &atlas == &first;
+        const qsizetype moveTo = keeps ? -1 : remapper.lineEnd(*first.section->property("texture"));
+        if (auto problem = remapper.remapAtlas(atlas, sheet, kept, moveTo))
+            return failedAt(bytes, *problem);
+        if (keeps) {
+            int64_t spacing = 0;
+            if (const QString odd =
+                    atlasLayout(merge.atlas, atlas.facts, sheet.newColumns, spacing);
+                !odd.isEmpty())
+                return refuse(odd);
+            remapper.setLayout(atlas, 0, spacing);
+            continue;
+        }
+        // The source leaves, with the blank lines after it, and so does the TileSet's line of it.
+        const auto next =
+            std::find_if(scene.resource.sections.begin(), scene.resource.sections.end(),
+                         [&](const GodotSection& section) {
+                             return section.header.begin > atlas.section->header.begin;
+                         });
+        remapper.splice.replace({atlas.section->header.begin, next == scene.resource.sections.end()
+                                                                  ? bytes.size()
+                                                                  : next->header.begin},
+                                {});
+        if (const GodotProperty* line =
+                tileset.section->property("sources/" + QByteArray::number(source)))
+            remapper.splice.replace(line->line, {});
+    }
+    return std::nullopt;
+}
+
+// Carries a file through a merge of several sheets into one atlas. In each TileSet the sources
+// that show merged sheets become one, that of the smallest id: it shows the atlas and takes the
+// others' definitions, the others leave, and every cell, pattern and proxy of theirs names it.
+LevelBytesResult remapMerge(Scene& scene, const QByteArray& bytes, const LevelContext& context)
+{
+    const AtlasMerge& merge = *context.options.merge;
+    LevelBytesResult result;
+    result.isTileset = result.othersRead = scene.isTileSet;
+    result.sheetImage = merge.atlas;
+    std::vector<int> sheetOf(scene.atlases.size(), -1);
+    for (size_t a = 0; a < scene.atlases.size(); ++a)
+        for (size_t m = 0; m < merge.sheets.size(); ++m)
+            if (!scene.atlases[a].facts.image.isEmpty() &&
+                fileIdentity(imageOf(scene.atlases[a].facts)) ==
+                    fileIdentity(merge.sheets[m].image))
+                sheetOf[a] = int(m);
+    if (std::all_of(sheetOf.begin(), sheetOf.end(), [](int m) { return m < 0; })) {
+        const bool stays = !context.carriedBy.isEmpty();
+        result.status = stays ? LevelFileStatus::Updated : LevelFileStatus::Skipped;
+        if (stays)
+            result.bytes = bytes;
+        else
+            result.reason = QStringLiteral("it shows none of the merged sheets");
+        return result;
+    }
+    Remapper remapper(bytes, context, result);
+    // The atlas's texture, inserted before anything else is edited where it goes.
+    QByteArray atlasTexture;
+    auto texture = [&]() -> std::optional<LevelBytesResult> {
+        if (!atlasTexture.isEmpty())
+            return std::nullopt;
+        const QString relative = QDir(scene.root()).relativeFilePath(merge.atlas);
+        if (relative.startsWith(QLatin1StringView("..")))
+            return failedWith(QStringLiteral("the atlas %1 lies outside the Godot project %2")
+                                  .arg(quotedPath(merge.atlas), quotedPath(scene.root())));
+        atlasTexture = "atlas_1";
+        for (int n = 2; scene.resource.section("ext_resource", atlasTexture); ++n)
+            atlasTexture = "atlas_" + QByteArray::number(n);
+        const auto before =
+            std::find_if(scene.resource.sections.begin() + 1, scene.resource.sections.end(),
+                         [](const GodotSection& section) { return section.tag != "ext_resource"; });
+        const qsizetype at =
+            before == scene.resource.sections.end() ? bytes.size() : before->header.begin;
+        remapper.splice.insert(at, "[ext_resource type=\"Texture2D\" path=\"res://" +
+                                       relative.toUtf8() + "\" id=\"" + atlasTexture + "\"]\n\n");
+        return std::nullopt;
+    };
+    std::map<size_t, SheetAtlas> sheets;
+    std::set<QString> carried;
+    for (const TileSetUse& tileset : scene.tilesets) {
+        std::vector<std::pair<int64_t, size_t>> merged; // by source id
+        for (const auto& [source, a] : tileset.sources)
+            if (sheetOf[a] >= 0)
+                merged.emplace_back(source, a);
+        if (merged.empty())
+            continue;
+        if (tileset.section)
+            if (auto failed = texture())
+                return *failed;
+        if (auto failed =
+                mergeSources(scene, tileset, merged, sheetOf, bytes, context, remapper, sheets))
+            return *failed;
+        if (!tileset.file.isEmpty() && carried.insert(tileset.file).second)
+            result.carried.push_back({tileset.file, CarriedFile::Kind::Tileset});
+    }
+    if (!atlasTexture.isEmpty())
+        for (const TileSetUse& tileset : scene.tilesets)
+            if (tileset.section && !tileset.sources.empty()) {
+                const size_t kept = keptAtlas(tileset, sheetOf);
+                if (kept < scene.atlases.size())
+                    remapper.splice.replace(scene.atlases[kept].section->property("texture")->value,
+                                            "ExtResource(\"" + atlasTexture + "\")");
+            }
+    remapper.insertMoved();
+    if (auto problem = remapAllCells(scene, remapper, sheets))
+        return failedAt(bytes, *problem);
+    result.status = LevelFileStatus::Updated;
+    result.bytes = remapper.splice.isEmpty() ? bytes : remapper.splice.apply(bytes);
+    return result;
 }
 
 class GodotFormat final : public LevelFormat
@@ -961,8 +1211,6 @@ class GodotFormat final : public LevelFormat
 
     LevelBytesResult remap(const QByteArray& bytes, const LevelContext& context) const override
     {
-        if (context.options.merge)
-            return failedWith(QStringLiteral("Godot files do not follow a merge of sheets yet"));
         Scene scene(bytes, context);
         Problem problem;
         if (auto failed = scene.read(problem, true))
@@ -976,6 +1224,8 @@ class GodotFormat final : public LevelFormat
                 if (auto problem = decodeLayerData(bytes, section, *data, cells, base64))
                     return failedAt(bytes, *problem);
             }
+        if (context.options.merge)
+            return remapMerge(scene, bytes, context);
         LevelBytesResult result;
         result.isTileset = result.othersRead = scene.isTileSet;
         const std::vector<TilesetFacts> facts = scene.facts();
