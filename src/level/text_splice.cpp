@@ -10,6 +10,12 @@ void TextSplice::replace(Span span, QByteArrayView text)
     pool_.append(text);
 }
 
+void TextSplice::replace(Span span, QByteArray text, TakeText)
+{
+    edits_.push_back({span.begin, span.end, -1 - qsizetype(taken_.size()), text.size()});
+    taken_.push_back(std::move(text));
+}
+
 void TextSplice::replaceNumber(Span span, int64_t value)
 {
     char digits[24];
@@ -38,7 +44,9 @@ QByteArray TextSplice::apply(QByteArrayView original) const
     for (const Edit& edit : *edits) {
         std::memcpy(to, original.data() + from, size_t(edit.begin - from));
         to += edit.begin - from;
-        std::memcpy(to, pool + edit.textBegin, size_t(edit.textSize));
+        const char* text = edit.textBegin >= 0 ? pool + edit.textBegin
+                                               : taken_[size_t(-1 - edit.textBegin)].constData();
+        std::memcpy(to, text, size_t(edit.textSize));
         to += edit.textSize;
         from = edit.end;
     }
@@ -52,7 +60,9 @@ QByteArray TextSplice::applyWithin(QByteArrayView original, Span span) const
     for (const Edit& edit : edits_)
         if (edit.begin >= span.begin && edit.end <= span.end)
             inside.replace({edit.begin - span.begin, edit.end - span.begin},
-                           QByteArrayView(pool_).sliced(edit.textBegin, edit.textSize));
+                           edit.textBegin >= 0
+                               ? QByteArrayView(pool_).sliced(edit.textBegin, edit.textSize)
+                               : QByteArrayView(taken_[size_t(-1 - edit.textBegin)]));
     return inside.apply(original.sliced(span.begin, span.size()));
 }
 
@@ -93,7 +103,7 @@ QString linePlace(QByteArrayView text, qsizetype offset)
     }
     qsizetype column = 1;
     for (qsizetype i = lineStart; i < offset; ++i)
-        if ((uchar(text[i]) & 0xc0) != 0x80)  // continuation bytes belong to the character before
+        if ((uchar(text[i]) & 0xc0) != 0x80) // continuation bytes belong to the character before
             ++column;
     return QStringLiteral("line %1, column %2").arg(line).arg(column);
 }

@@ -20,6 +20,9 @@ class TextSplice
 {
   public:
     void replace(Span span, QByteArrayView text);
+    // The same for a long text that is not copied but kept as it is given.
+    enum TakeText { Take };
+    void replace(Span span, QByteArray text, TakeText);
     void replaceNumber(Span span, int64_t value);
     void insert(qsizetype at, QByteArrayView text) { replace({at, at}, text); }
 
@@ -37,6 +40,7 @@ class TextSplice
     };
     std::vector<Edit> edits_;
     QByteArray pool_;
+    std::vector<QByteArray> taken_; // texts kept whole; an edit's textBegin -1 - i names one
 };
 
 // Rewrites one stretch of a text front to back, replacing numbers at increasing places, and hands
@@ -54,7 +58,7 @@ class StretchWriter
 
   private:
     QByteArrayView original_;
-    QByteArray text_;  // grown ahead of need; used_ bytes hold the stretch so far
+    QByteArray text_; // grown ahead of need; used_ bytes hold the stretch so far
     qsizetype used_ = 0;
     qsizetype begin_ = -1;
     qsizetype from_ = 0;

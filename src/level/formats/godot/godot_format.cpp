@@ -333,8 +333,13 @@ std::optional<Problem> decodeLayerData(const QByteArray& bytes, const GodotSecti
     const QByteArrayView written = value.sliced(inside->begin, inside->size()).trimmed();
     base64 = written.startsWith('"');
     if (base64) {
+        // Base64 has no escapes: the text between the quotes is decoded where it stands.
+        const QByteArrayView inside =
+            written.sliced(1, written.size() - (written.endsWith('"') ? 2 : 1));
         const auto decoded = QByteArray::fromBase64Encoding(
-            unquoted(written), QByteArray::AbortOnBase64DecodingErrors);
+            inside.contains('\\') ? unquoted(written)
+                                  : QByteArray::fromRawData(inside.data(), inside.size()),
+            QByteArray::AbortOnBase64DecodingErrors);
         if (!decoded)
             return refuse(QStringLiteral("its tile_map_data is not valid base64"));
         data = *decoded;
@@ -423,6 +428,8 @@ class Remapper
     }
 
     TextSplice splice;
+    // Layers' cells decoded already, by their property: its bytes and whether they were base64.
+    std::map<const GodotProperty*, std::pair<QByteArray, bool>> decoded_;
 
     // Puts the definitions that a merge moved into other sources where they go.
     void insertMoved()
@@ -718,20 +725,29 @@ class Remapper
     {
         QByteArray data;
         bool base64 = false;
-        if (auto problem = decodeLayerData(bytes_, layer, property, data, base64))
+        if (const auto found = decoded_.find(&property); found != decoded_.end()) {
+            data = std::move(found->second.first);
+            base64 = found->second.second;
+        } else if (auto problem = decodeLayerData(bytes_, layer, property, data, base64)) {
             return problem;
+        }
         if (data.isEmpty())
             return std::nullopt;
-        auto at = [&](qsizetype i) {
-            return uint32_t(uint8_t(data[i])) | uint32_t(uint8_t(data[i + 1])) << 8;
-        };
+        // Read and written through plain pointers: a layer may hold millions of cells.
+        uint8_t* cells = reinterpret_cast<uint8_t*>(data.data());
+        auto at = [cells](qsizetype i) { return uint32_t(cells[i]) | uint32_t(cells[i + 1]) << 8; };
         auto refuse = [&](const QString& why) {
             return Problem{property.value.begin, layer.label(), why};
         };
+        // The few sources, looked up by a scan rather than a tree.
+        const std::vector<std::pair<uint32_t, const SheetAtlas*>> sheets(sources.begin(),
+                                                                         sources.end());
         bool changed = false;
         for (qsizetype c = 2; c < data.size(); c += 12) {
-            const auto found = sources.find(at(c + 4));
-            if (found == sources.end())
+            const uint32_t shown = at(c + 4);
+            const auto found = std::find_if(sheets.begin(), sheets.end(),
+                                            [shown](const auto& s) { return s.first == shown; });
+            if (found == sheets.end())
                 continue;
             uint32_t x = at(c + 6);
             uint32_t y = at(c + 8);
@@ -749,8 +765,8 @@ class Remapper
                 continue;
             const uint32_t values[4] = {source, x, y, alternative};
             for (int v = 0; v < 4; ++v) {
-                data[c + 4 + 2 * v] = char(values[v] & 0xff);
-                data[c + 5 + 2 * v] = char(values[v] >> 8);
+                cells[c + 4 + 2 * v] = uint8_t(values[v] & 0xff);
+                cells[c + 5 + 2 * v] = uint8_t(values[v] >> 8);
             }
             changed = true;
             ++result_.cellsChanged;
@@ -761,7 +777,10 @@ class Remapper
         const std::optional<Span> inside = callArguments(value, "PackedByteArray");
         const Span span{property.value.begin + inside->begin, property.value.begin + inside->end};
         if (base64) {
-            splice.replace(span, '"' + data.toBase64() + '"');
+            // Only the text between the quotes is written again.
+            const qsizetype open = bytes_.indexOf('"', span.begin);
+            const qsizetype close = bytes_.lastIndexOf('"', span.end - 1);
+            splice.replace({open + 1, close}, data.toBase64(), TextSplice::Take);
         } else {
             QByteArray list;
             list.reserve(data.size() * 4);
@@ -1215,12 +1234,12 @@ class GodotFormat final : public LevelFormat
         Problem problem;
         if (auto failed = scene.read(problem, true))
             return *failed;
-        // Broken cell data are refused whichever sheet they show.
+        // Broken cell data are refused whichever sheet they show; they are decoded once.
+        std::map<const GodotProperty*, std::pair<QByteArray, bool>> decoded;
         for (const GodotSection& section : scene.resource.sections)
             if (const GodotProperty* data =
                     section.tag == "node" ? section.property("tile_map_data") : nullptr) {
-                QByteArray cells;
-                bool base64 = false;
+                auto& [cells, base64] = decoded[data];
                 if (auto problem = decodeLayerData(bytes, section, *data, cells, base64))
                     return failedAt(bytes, *problem);
             }
@@ -1246,6 +1265,7 @@ class GodotFormat final : public LevelFormat
             return result;
         }
         Remapper remapper(bytes, context, result);
+        remapper.decoded_ = std::move(decoded);
         std::map<size_t, SheetAtlas> sheets;
         std::set<QString> carried;
         for (size_t a = 0; a < scene.atlases.size(); ++a) {

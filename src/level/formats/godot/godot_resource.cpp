@@ -13,13 +13,18 @@ bool isSpace(char c)
 // The end of a quoted string starting at i (at its '"'), or -1 when it never ends.
 qsizetype stringEnd(QByteArrayView text, qsizetype i)
 {
-    for (++i; i < text.size(); ++i) {
-        if (text[i] == '\\')
-            ++i;
-        else if (text[i] == '"')
-            return i + 1;
+    // A layer's cells are one long string: its end is found by memchr, not byte by byte.
+    for (qsizetype from = i + 1;;) {
+        const qsizetype quote = text.indexOf('"', from);
+        if (quote < 0)
+            return -1;
+        qsizetype escapes = 0;
+        while (quote - escapes - 1 > i && text[quote - escapes - 1] == '\\')
+            ++escapes;
+        if (escapes % 2 == 0)
+            return quote + 1;
+        from = quote + 1;
     }
-    return -1;
 }
 
 // The end of a value starting at i: the end of its line once every bracket opened is closed, or
@@ -61,6 +66,9 @@ QByteArray unquoted(QByteArrayView text)
 {
     if (text.size() < 2 || text.front() != '"' || text.back() != '"')
         return text.toByteArray();
+    const QByteArrayView inside = text.sliced(1, text.size() - 2);
+    if (!inside.contains('\\'))
+        return inside.toByteArray(); // a long base64 text has no escapes
     QByteArray plain;
     plain.reserve(text.size());
     for (qsizetype i = 1; i + 1 < text.size(); ++i) {
