@@ -75,15 +75,16 @@ bool splitCommaList(const QByteArray& bytes, const CellBlock& block, std::vector
 bool base64Text(const QByteArray& bytes, const CellBlock& block, const LevelEdits& edits,
                 QByteArray& text)
 {
-    const QByteArrayView written = QByteArrayView(bytes).sliced(block.text.begin, block.text.size());
+    const QByteArrayView written =
+        QByteArrayView(bytes).sliced(block.text.begin, block.text.size());
     if (block.escaped)
         return edits.plainText(written, text);
     text = written.toByteArray();
     return true;
 }
 
-bool remapBlock(const CellBlock& block, const GidRemapper& gids, const LevelSites& sites, const QByteArray& bytes,
-                TextSplice& splice, qint64& changed, Problem& problem)
+bool remapBlock(const CellBlock& block, const GidRemapper& gids, const LevelSites& sites,
+                const QByteArray& bytes, TextSplice& splice, qint64& changed, Problem& problem)
 {
     const int64_t expected = block.width * block.height;
     std::vector<uint32_t> cells;
@@ -152,7 +153,8 @@ bool remapBlock(const CellBlock& block, const GidRemapper& gids, const LevelSite
     numbers.finish(splice);
     // Untouched data keeps its bytes: compressed data is only written anew when it must change.
     if (block.form == CellBlock::Form::Base64 && changedHere > 0)
-        splice.replace(block.text, encodeLayerData(cells, block.compression, sites.compressionLevel));
+        splice.replace(block.text,
+                       encodeLayerData(cells, block.compression, sites.compressionLevel));
     changed += changedHere;
     return true;
 }
@@ -219,9 +221,9 @@ void readTilesetNumber(TilesetSite& site, QByteArrayView bytes, Span span, bool 
         return;
     target = -1;
     if (!site.problem)
-        site.problem = Problem{span.begin, where,
-                               QStringLiteral("%1 is not a whole number")
-                                   .arg(quotedPath(QString::fromUtf8(text)))};
+        site.problem = Problem{
+            span.begin, where,
+            QStringLiteral("%1 is not a whole number").arg(quotedPath(QString::fromUtf8(text)))};
 }
 
 bool parseGid(QByteArrayView text, uint32_t& gid)
@@ -240,17 +242,18 @@ LevelBytesResult failedAt(const QByteArray& bytes, const Problem& problem)
     return result;
 }
 
-namespace {
+namespace
+{
 
 ExternalTileset readFile(const LevelContext& context, const QString& file)
 {
     return context.readTileset
                ? context.readTileset(file)
-               : ExternalTileset{{}, QStringLiteral("%1 is not read here").arg(quotedPath(file)),
-                                 {}, {}, {}};
+               : ExternalTileset{
+                     {}, QStringLiteral("%1 is not read here").arg(quotedPath(file)), {}, {}, {}};
 }
 
-}  // namespace
+} // namespace
 
 std::optional<LevelBytesResult> readLevelTilesets(const LevelSites& sites, const QByteArray& bytes,
                                                   const LevelContext& context, LevelTilesets& found)
@@ -289,15 +292,16 @@ std::optional<LevelBytesResult> readLevelTilesets(const LevelSites& sites, const
     for (const TemplateSite& site : sites.templates) {
         const ExternalTileset used = readFile(context, site.file);
         if (!used.error.isEmpty())
-            return failedAt(bytes, {site.at, site.where,
-                                    QStringLiteral("its template cannot be used: %1")
-                                        .arg(used.error)});
+            return failedAt(bytes,
+                            {site.at, site.where,
+                             QStringLiteral("its template cannot be used: %1").arg(used.error)});
         found.templates.push_back(used.facts);
     }
     return std::nullopt;
 }
 
-namespace {
+namespace
+{
 
 QString imageOf(const TilesetFacts& tileset)
 {
@@ -339,12 +343,10 @@ SheetChoice chooseAmong(const LevelTilesets& tilesets, const LevelSites& sites,
 
 // Checks one of the sheet's tilesets and rewrites it (its per-tile data, geometry and caches);
 // a tileset file of its own only goes along.
-std::optional<LevelBytesResult> remapSheetTileset(size_t t, LevelTilesets& tilesets,
-                                                  const QByteArray& bytes,
-                                                  const LevelContext& context,
-                                                  const LevelEdits& edits,
-                                                  LevelBytesResult& result, TextSplice& splice,
-                                                  std::map<int64_t, SheetTileset>& sheets)
+std::optional<LevelBytesResult>
+remapSheetTileset(size_t t, LevelTilesets& tilesets, const QByteArray& bytes,
+                  const LevelContext& context, const LevelEdits& edits, LevelBytesResult& result,
+                  TextSplice& splice, std::map<int64_t, SheetTileset>& sheets)
 {
     const TileRemap& remap = context.remap;
     const TilesetSite* site = tilesets.sites[t];
@@ -376,9 +378,9 @@ std::optional<LevelBytesResult> remapSheetTileset(size_t t, LevelTilesets& tiles
         const QString where = site->dataWhere.isEmpty()
                                   ? QStringLiteral("tileset %1").arg(tileset.label())
                                   : site->dataWhere;
-        if (auto problem = remapTileData(*site, bytes, remap, where, splice, result.tilesMoved,
-                                         context.options.use, context.options.tileProperties,
-                                         edits))
+        if (auto problem =
+                remapTileData(*site, bytes, remap, where, splice, result.tilesMoved,
+                              context.options.use, context.options.tileProperties, edits))
             return failedAt(bytes, *problem);
     }
     rewriteSheetTileset(sheet, remap, bytes, splice);
@@ -386,7 +388,7 @@ std::optional<LevelBytesResult> remapSheetTileset(size_t t, LevelTilesets& tiles
     return std::nullopt;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<LevelBytesResult> remapLevelGids(const LevelSites& sites, const QByteArray& bytes,
                                                const GidRemapper& gids, LevelBytesResult& result,
@@ -495,6 +497,21 @@ LevelBytesResult remapBareNumbers(const LevelSites& sites, const QByteArray& byt
     return result;
 }
 
+LevelBytesResult withoutTheSheet(const SheetChoice& choice, const QByteArray& bytes,
+                                 const LevelContext& context, LevelBytesResult result)
+{
+    // A file carried along that shows none of the sheet stays as it is.
+    const bool stays = !context.carriedBy.isEmpty() && choice.verdict == SheetChoice::Verdict::Skip;
+    result.status = stays                                          ? LevelFileStatus::Updated
+                    : choice.verdict == SheetChoice::Verdict::Skip ? LevelFileStatus::Skipped
+                                                                   : LevelFileStatus::Failed;
+    if (stays)
+        result.bytes = bytes;
+    else
+        result.reason = choice.reason;
+    return result;
+}
+
 LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
                             const LevelContext& context)
 {
@@ -516,25 +533,14 @@ LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
     result.isTemplate = sites.isTemplate;
     result.othersRead = sites.isTileset || sites.isTemplate;
     const SheetChoice choice = chooseAmong(tilesets, sites, context.options, result);
-    if (choice.verdict != SheetChoice::Verdict::Use) {
-        // A file carried along that shows none of the sheet stays as it is.
-        const bool stays =
-            !context.carriedBy.isEmpty() && choice.verdict == SheetChoice::Verdict::Skip;
-        result.status = stays ? LevelFileStatus::Updated
-                        : choice.verdict == SheetChoice::Verdict::Skip ? LevelFileStatus::Skipped
-                                                                       : LevelFileStatus::Failed;
-        if (stays)
-            result.bytes = bytes;
-        else
-            result.reason = choice.reason;
-        return result;
-    }
+    if (choice.verdict != SheetChoice::Verdict::Use)
+        return withoutTheSheet(choice, bytes, context, result);
     TextSplice splice;
     std::map<int64_t, SheetTileset> sheets;
     for (size_t t = 0; t < tilesets.facts.size(); ++t)
         if (choice.isSheet[t])
             if (auto failed = remapSheetTileset(t, tilesets, bytes, context, *sites.edits, result,
-                                                 splice, sheets))
+                                                splice, sheets))
                 return *failed;
     TileUse* use = context.options.use;
     if (sites.byGid && !sites.isTileset && !remap.keepsIds) {

@@ -63,33 +63,33 @@ struct TilesetSite {
     struct Set {
         QString name;
         Span whole;
-        bool terrains = false;  // the terrain types, which the tiles name by their place
+        bool terrains = false; // the terrain types, which the tiles name by their place
     };
     std::vector<Set> sets;
     std::vector<TileIdSite> ids;
     std::vector<TileEntry> entries;
     std::vector<EntryContainer> containers;
-    int lists = 1; // entry lists so far: <tile> entries, then one per Wang set or keyed table
+    int lists = 1;      // entry lists so far: <tile> entries, then one per Wang set or keyed table
     bool keyed = false; // some entries are keyed by their tile id (an older JSON file)
-    Span spacing;  // the spacing value; invalid when the file leaves it out
-    Span margin;   // the same for the margin; a missing one goes with spacing
+    Span spacing;       // the spacing value; invalid when the file leaves it out
+    Span margin;        // the same for the margin; a missing one goes with spacing
     qsizetype spacingInsertAt = -1; // where a missing spacing goes: prefix, the number, suffix
     QByteArray spacingPrefix;
-    QByteArray marginPrefix;  // the same for a missing margin
+    QByteArray marginPrefix; // the same for a missing margin
     QByteArray spacingSuffix;
     Span tileCount; // the tile count and columns values; invalid when absent
     Span columns;
     Span imageWidth; // the image size values; invalid when absent
     Span imageHeight;
-    Span rows;       // where the file states its rows
+    Span rows; // where the file states its rows
     // Per-tile caches the file keeps, one unit of width characters per tile in tile order.
     struct Cache {
         Span span;
         int width = 1;
     };
     std::vector<Cache> caches;
-    QString where;      // the tileset's place in the file, for messages; may be empty
-    QString dataWhere;  // where its per-tile data is; empty: “tileset “name””
+    QString where;     // the tileset's place in the file, for messages; may be empty
+    QString dataWhere; // where its per-tile data is; empty: “tileset “name””
     // A value that could not be read; it matters only when the tileset shows the sheet.
     std::optional<Problem> problem;
 };
@@ -103,7 +103,7 @@ struct CellBlock {
     };
     Form form = Form::CommaList;
     Span text;                 // CommaList, Base64: the text of the cells
-    bool escaped = false;  // written with the format's escapes, undone before it is read
+    bool escaped = false;      // written with the format's escapes, undone before it is read
     std::vector<Span> numbers; // Numbers
     LayerCompression compression = LayerCompression::None;
     int64_t width = 0;
@@ -141,15 +141,15 @@ struct NumberSite {
 // stands once when merged; any other must stay unturned.
 struct NamedTile {
     int64_t tileset = -1;
-    NumberSite id;  // value -1 when the text is no whole number
+    NumberSite id; // value -1 when the text is no whole number
     QString where;
     int list = -1;
 };
 
 struct NamedTileList {
-    Span elements;         // from the first element to the end of the last
-    QByteArray separator;  // as written between the first two
-    bool tags = false;     // its tiles share a meaning (a tag), not only a place in the editor
+    Span elements;        // from the first element to the end of the last
+    QByteArray separator; // as written between the first two
+    bool tags = false;    // its tiles share a meaning (a tag), not only a place in the editor
 };
 
 // Named tiles [first, end) that are drawn as one block, laid out as they lie in the tileset.
@@ -165,11 +165,11 @@ struct PlacedTile {
     NumberSite t;
     NumberSite x;
     NumberSite y;
-    NumberSite flips;    // invalid when left out (no flip); span.begin -2 when unreadable
+    NumberSite flips; // invalid when left out (no flip); span.begin -2 when unreadable
     qsizetype at = 0;
-    qsizetype end = 0;   // where missing flips go
-    int group = 0;       // its layer: an index into LevelSites::groupNames
-    int index = 0;       // its place in the layer
+    qsizetype end = 0; // where missing flips go
+    int group = 0;     // its layer: an index into LevelSites::groupNames
+    int index = 0;     // its place in the layer
 };
 
 // A rectangle of a tileset in pixels: an entity's tile, a field's value, an icon.
@@ -180,15 +180,15 @@ struct TileRect {
     NumberSite w;
     NumberSite h;
     qsizetype at = 0;
-    QString owner;  // what shows it
+    QString owner; // what shows it
     // The four numbers written as one text "x,y,w,h" (the numbers then have no span of their
     // own); invalid for numbers of their own.
     Span text;
 };
 
 struct LevelSites {
-    const LevelEdits* edits = nullptr;  // the format's own way of writing its text
-    bool byGid = true;  // cells and objects name tiles by global ids over all the tilesets
+    const LevelEdits* edits = nullptr; // the format's own way of writing its text
+    bool byGid = true; // cells and objects name tiles by global ids over all the tilesets
     // Cells of bare tile numbers that name no tileset: the fields of bareText between any of
     // bareSeparators. The sheet is the one the run names, its first tile is numbered
     // options.firstId, smaller numbers are empty cells, and the cells hold no flips.
@@ -206,14 +206,14 @@ struct LevelSites {
     std::vector<NamedTileList> lists;
     std::vector<TileStamp> stamps;
     std::vector<PlacedTile> placed;
-    std::vector<QString> groupNames;  // the layers of placed tiles, for messages
+    std::vector<QString> groupNames; // the layers of placed tiles, for messages
     std::vector<TileRect> rects;
     // The file whose tilesets the keyed sites name when this one defines none of its own (a level
     // file's project), with the keys they name; noun: what it is, for messages ("project").
     QString tilesetsFrom;
     QString tilesetsFromNoun;
     std::set<int64_t> drawnFrom;
-    QStringList levelFiles;  // files of its own that go with it and are remapped with it
+    QStringList levelFiles; // files of its own that go with it and are remapped with it
 };
 
 // Notes that an object at `at` is placed through the template file source (relative to folder),
@@ -234,8 +234,8 @@ struct LevelContext {
 // files, then the tilesets of its templates' tiles.
 struct LevelTilesets {
     std::vector<TilesetFacts> facts;
-    std::vector<const TilesetSite*> sites;  // null for a tileset only read from another file
-    std::vector<QString> problems;          // what is wrong with a tileset file
+    std::vector<const TilesetSite*> sites; // null for a tileset only read from another file
+    std::vector<QString> problems;         // what is wrong with a tileset file
     std::vector<TilesetFacts> templates;
 };
 std::optional<LevelBytesResult> readLevelTilesets(const LevelSites& sites, const QByteArray& bytes,
@@ -278,6 +278,13 @@ LevelBytesResult remapBareNumbers(const LevelSites& sites, const QByteArray& byt
 // Chooses the sheet among the sites' tilesets and rewrites what names its tiles.
 LevelBytesResult remapSites(const LevelSites& sites, const QByteArray& bytes,
                             const LevelContext& context);
+
+struct SheetChoice;
+// The result of a file whose tilesets leave no sheet to remap (choice's verdict is not Use): one
+// carried along that shows none of it stays as it is; any other is skipped or refused with
+// choice's reason. result holds what is known of the file so far.
+LevelBytesResult withoutTheSheet(const SheetChoice& choice, const QByteArray& bytes,
+                                 const LevelContext& context, LevelBytesResult result);
 
 // A failed result with the place of problem in bytes.
 LevelBytesResult failedAt(const QByteArray& bytes, const Problem& problem);

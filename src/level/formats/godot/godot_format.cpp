@@ -1250,20 +1250,8 @@ class GodotFormat final : public LevelFormat
         const std::vector<TilesetFacts> facts = scene.facts();
         const SheetChoice choice =
             chooseSheet(facts, context.options.sheet, context.options.sheetOrByName);
-        if (choice.verdict != SheetChoice::Verdict::Use) {
-            // A TileSet carried along that shows none of the sheet stays as it is.
-            const bool stays =
-                !context.carriedBy.isEmpty() && choice.verdict == SheetChoice::Verdict::Skip;
-            result.status = stays ? LevelFileStatus::Updated
-                            : choice.verdict == SheetChoice::Verdict::Skip
-                                ? LevelFileStatus::Skipped
-                                : LevelFileStatus::Failed;
-            if (stays)
-                result.bytes = bytes;
-            else
-                result.reason = choice.reason;
-            return result;
-        }
+        if (choice.verdict != SheetChoice::Verdict::Use)
+            return withoutTheSheet(choice, bytes, context, result);
         Remapper remapper(bytes, context, result);
         remapper.decoded_ = std::move(decoded);
         std::map<size_t, SheetAtlas> sheets;
