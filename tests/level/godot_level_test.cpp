@@ -349,9 +349,16 @@ TEST(GodotLevels, CellsAndDefinitionsShowTheSameTilesAfterTheRemap)
             lines << "0 = 0";
             if (below(3) == 0) {
                 withData.insert(t);
-                lines << (below(2) ? "0/probability = 0.5"
-                                   : "0/physics_layer_0/polygon_0/points = "
-                                     "PackedVector2Array(-4, -4, 4, -4, 4, 4)");
+                const int kind = below(3);
+                if (kind == 0)
+                    lines << "0/probability = 0.5";
+                else if (kind == 1)
+                    lines << "0/physics_layer_0/polygon_0/points = "
+                             "PackedVector2Array(-4, -4, 4, -4, 4, 4)";
+                else
+                    lines << "0/terrain_set = 0"
+                          << "0/terrain = 0"
+                          << "0/terrains_peering_bit/right_side = 0";
                 if (below(2))
                     lines << "next_alternative_id = 2"
                           << "1 = 1"
