@@ -271,6 +271,10 @@ std::optional<Problem> remapTileData(const TilesetSite& site, const QByteArray& 
                                      TextSplice& splice, qint64& moved, TileUse* use,
                                      const QStringList& tileProperties, const LevelEdits& edits);
 
+// Folds what one tileset keeps for each of the sheet's tiles (here, as many as use.named) into
+// what the tilesets read before said of them.
+void foldTileData(TileUse& use, std::vector<TileData> here);
+
 // Rewrites bare tile numbers (LevelSites::bare).
 LevelBytesResult remapBareNumbers(const LevelSites& sites, const QByteArray& bytes,
                                   const LevelContext& context);

@@ -4,7 +4,8 @@
 #include "level/level_sites.h"
 #include "level/tile_data_difference.h"
 
-namespace {
+namespace
+{
 
 // A tile that an entry shows: an animation frame, or the value of a property that holds a tile
 // id (property names it; empty for a frame).
@@ -138,11 +139,12 @@ class TileDataRemap
             if (property.value.size() > 0 && matchesTileProperty(property.name, tileProperties))
                 shown.push_back({property.value, 0, property.name});
         for (ShownTile& tile : shown) {
-            const QString what = tile.property.isEmpty()
-                                     ? QStringLiteral("an animation frame of tile %1").arg(tiles_[i])
-                                     : QStringLiteral("the property %1 of tile %2")
-                                           .arg(quotedPath(tile.property))
-                                           .arg(tiles_[i]);
+            const QString what =
+                tile.property.isEmpty()
+                    ? QStringLiteral("an animation frame of tile %1").arg(tiles_[i])
+                    : QStringLiteral("the property %1 of tile %2")
+                          .arg(quotedPath(tile.property))
+                          .arg(tiles_[i]);
             // A property of -1 names no tile, as a Wang set's picture of -1 does.
             if (!readTile(tile.span, !tile.property.isEmpty(), tile.tile, what))
                 return false;
@@ -186,30 +188,14 @@ class TileDataRemap
             TileData& data = here[tile];
             data.text += QByteArray::number(site_.entries[i].list) + ':' + data_[i] + '\n';
             const bool terrain = data_[i].contains("terrain");
-            data.local =
-                data.local || !shown_[i].empty() || site_.entries[i].list > 0 || terrain;
+            data.local = data.local || !shown_[i].empty() || site_.entries[i].list > 0 || terrain;
             data.unturned = data.unturned || !site_.entries[i].frames.empty() ||
                             data_[i].contains("objectgroup") || data_[i].contains("wangid") ||
                             terrain;
             for (const ShownTile& shown : shown_[i])
                 here[size_t(shown.tile)].unturned = true;
         }
-        if (use.dataRead++ == 0) {
-            // What other sites noted before stays.
-            for (size_t tile = 0; tile < std::min(count, use.data.size()); ++tile) {
-                here[tile].unturned = here[tile].unturned || use.data[tile].unturned;
-                here[tile].tags = use.data[tile].tags;
-            }
-            use.data = std::move(here);
-            return;
-        }
-        use.data.resize(count);
-        for (size_t tile = 0; tile < count; ++tile) {
-            TileData& data = use.data[tile];
-            data.differs = data.differs || data.text != here[tile].text;
-            data.unturned = data.unturned || here[tile].unturned;
-            data.local = data.local || here[tile].local;
-        }
+        foldTileData(use, std::move(here));
     }
 
     // Entries of tiles one and other merge but differ; otherEntry is none when other carries
@@ -260,14 +246,14 @@ class TileDataRemap
                 groups.emplace(std::pair(site_.entries[i].list, now), Group{i});
             Group& group = found->second;
             if (!fresh && tiles_[i] == tiles_[group.first])
-                continue;  // a second entry of the same tile merges with nothing
+                continue; // a second entry of the same tile merges with nothing
             if (!fresh && data_[i] != data_[group.first])
                 return differ(group.first, tiles_[i], i, now, i);
-            removed_[i] = !fresh;  // the same data once is enough
+            removed_[i] = !fresh; // the same data once is enough
             ++group.carriers;
             group.unturned = group.unturned || remap_.symmetry(size_t(tiles_[i])).isIdentity();
         }
-        std::vector<int32_t> sources;  // new tile -> how many tiles become it
+        std::vector<int32_t> sources; // new tile -> how many tiles become it
         for (const auto& [key, group] : groups) {
             if (data_[group.first].isEmpty())
                 continue;
@@ -278,7 +264,8 @@ class TileDataRemap
                         ++sources[size_t(now)];
             }
             const int32_t now = key.second;
-            if (group.carriers < sources[size_t(now)] && !everySourceCarries(key.first, now, group.first))
+            if (group.carriers < sources[size_t(now)] &&
+                !everySourceCarries(key.first, now, group.first))
                 return false;
             if (!group.unturned) {
                 problem_ = Problem{site_.entries[group.first].whole.begin, where_,
@@ -315,12 +302,12 @@ class TileDataRemap
     const size_t count_;
     std::vector<int64_t> tiles_;
     std::vector<bool> removed_;
-    std::vector<QByteArray> data_;  // empty for an entry that carries nothing
+    std::vector<QByteArray> data_; // empty for an entry that carries nothing
     std::vector<std::vector<ShownTile>> shown_;
     std::optional<Problem> problem_;
 };
 
-}  // namespace
+} // namespace
 
 std::optional<Problem> remapTileData(const TilesetSite& site, const QByteArray& bytes,
                                      const TileRemap& remap, const QString& where,
@@ -328,4 +315,25 @@ std::optional<Problem> remapTileData(const TilesetSite& site, const QByteArray& 
                                      const QStringList& tileProperties, const LevelEdits& edits)
 {
     return TileDataRemap(site, bytes, remap, where, splice, moved).run(use, tileProperties, edits);
+}
+
+void foldTileData(TileUse& use, std::vector<TileData> here)
+{
+    const size_t count = here.size();
+    if (use.dataRead++ == 0) {
+        // What other sites noted before stays.
+        for (size_t tile = 0; tile < std::min(count, use.data.size()); ++tile) {
+            here[tile].unturned = here[tile].unturned || use.data[tile].unturned;
+            here[tile].tags = use.data[tile].tags;
+        }
+        use.data = std::move(here);
+        return;
+    }
+    use.data.resize(count);
+    for (size_t tile = 0; tile < count; ++tile) {
+        TileData& data = use.data[tile];
+        data.differs = data.differs || data.text != here[tile].text;
+        data.unturned = data.unturned || here[tile].unturned;
+        data.local = data.local || here[tile].local;
+    }
 }

@@ -662,6 +662,12 @@ TEST(GodotLevels, PruneCountsCellsPatternsAndAnimationFrames)
         << found.run.files[0].message().toStdString();
     // The layer's tile 1:0 and its second frame 2:0; the pattern's 3:1.
     EXPECT_EQ(found.used, (std::vector<bool>{false, true, true, false, false, false, false, true}));
+    // What a dedupe must keep apart: the animated tile merges only unturned and within its own
+    // TileSet, its frame only unturned; a tile of no definition carries nothing.
+    ASSERT_EQ(found.data.size(), 8u);
+    EXPECT_TRUE(found.data[1].unturned && found.data[1].local && !found.data[1].text.isEmpty());
+    EXPECT_TRUE(found.data[2].unturned && found.data[2].text.isEmpty());
+    EXPECT_FALSE(found.data[0].unturned || found.data[3].unturned);
 }
 
 TEST(GodotLevels, MergedSheetsBecomeOneAtlasSourceInEveryTileSet)

@@ -439,8 +439,6 @@ class Remapper
         moved_.clear();
     }
 
-    // Carries one of this file's atlas sources that show the sheet through the remap: its tile
-    // definitions and its margins and separation.
     // Moves an atlas source's definitions with their tiles. moveTo, when set, is where they go
     // instead (a merge takes them into another source); kept holds what each new tile keeps
     // so far.
@@ -453,6 +451,8 @@ class Remapper
         TileDefinitions tiles;
         if (auto problem = readDefinitions(bytes_, section, sheet.tiles, tiles))
             return problem;
+        if (TileUse* use = context_.options.use)
+            noteDefinitions(*use, tiles, sheet);
         for (auto& entry : tiles) {
             TileDefinition& tile = entry.second;
             const GodotProperty& first = *tile.lines.front();
@@ -528,6 +528,30 @@ class Remapper
             ++result_.tilesMoved;
         }
         return std::nullopt;
+    }
+
+    // What the definitions keep for each tile, for a dedupe that the levels must follow: a tile
+    // with more than its plain definition merges only unturned, as do the cells it covers
+    // beyond its own; animations and terrains mean something only in their own TileSet.
+    static void noteDefinitions(TileUse& use, const TileDefinitions& tiles, const SheetAtlas& sheet)
+    {
+        std::vector<TileData> here(use.named.size());
+        for (const auto& entry : tiles) {
+            const TileDefinition& tile = entry.second;
+            std::vector<int64_t> cells;
+            if (tile.plain || cellsOf(tile, sheet, cells) || size_t(cells.front()) >= here.size())
+                continue;
+            QByteArrayList data = tile.data;
+            std::sort(data.begin(), data.end());
+            TileData& noted = here[size_t(cells.front())];
+            noted.text = data.join('\n');
+            noted.unturned = true;
+            noted.local = tile.frames > 1 || noted.text.contains("terrain");
+            for (size_t c = 1; c < cells.size(); ++c)
+                if (size_t(cells[c]) < here.size())
+                    here[size_t(cells[c])].unturned = true;
+        }
+        foldTileData(use, std::move(here));
     }
 
     // Where a property's line ends, before its end of line: what follows its value stays on it.
