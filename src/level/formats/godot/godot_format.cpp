@@ -505,29 +505,33 @@ class Remapper
                 ++result_.tilesMoved;
                 continue;
             }
-            const int64_t x = now % sheet.newColumns;
-            const int64_t y = now / sheet.newColumns;
-            const QByteArray prefix = tileName(x, y).toUtf8();
-            if (moveTo >= 0) {
-                QByteArray moved;
-                for (const GodotProperty* line : tile.lines) {
-                    moved += '\n' + prefix + line->key.mid(line->key.indexOf('/')) + " = " +
-                             textOf(bytes_, line->value).toByteArray();
-                }
-                moved_[moveTo] += moved;
-                ++result_.tilesMoved;
-                continue;
-            }
-            if (x == tile.x && y == tile.y)
-                continue;
-            for (const GodotProperty* line : tile.lines) {
-                // The prefix as written, which may have leading zeros.
-                const qsizetype begin = line->keySpan.begin + (bytes_[line->keySpan.begin] == '"');
-                splice.replace({begin, begin + line->key.indexOf('/')}, prefix);
-            }
-            ++result_.tilesMoved;
+            moveDefinition(tile, now % sheet.newColumns, now / sheet.newColumns, moveTo);
         }
         return std::nullopt;
+    }
+
+    // Writes a definition's lines under the prefix of its new place: renamed where they stand,
+    // or, with moveTo set, written again there.
+    void moveDefinition(const TileDefinition& tile, int64_t x, int64_t y, qsizetype moveTo)
+    {
+        const QByteArray prefix = tileName(x, y).toUtf8();
+        if (moveTo >= 0) {
+            QByteArray moved;
+            for (const GodotProperty* line : tile.lines)
+                moved += '\n' + prefix + line->key.mid(line->key.indexOf('/')) + " = " +
+                         textOf(bytes_, line->value).toByteArray();
+            moved_[moveTo] += moved;
+            ++result_.tilesMoved;
+            return;
+        }
+        if (x == tile.x && y == tile.y)
+            return;
+        for (const GodotProperty* line : tile.lines) {
+            // The prefix as written, which may have leading zeros.
+            const qsizetype begin = line->keySpan.begin + (bytes_[line->keySpan.begin] == '"');
+            splice.replace({begin, begin + line->key.indexOf('/')}, prefix);
+        }
+        ++result_.tilesMoved;
     }
 
     // What the definitions keep for each tile, for a dedupe that the levels must follow: a tile

@@ -106,6 +106,41 @@ QString GodotSection::label() const
     return QStringLiteral("%1 “%2”").arg(QString::fromUtf8(tag), QString::fromUtf8(name));
 }
 
+// Reads the section header at i (its '['), its tag and attributes, and leaves i after its ']'.
+static bool readHeader(QByteArrayView text, qsizetype& i, GodotSection& section, Problem& problem)
+{
+    auto fail = [&](qsizetype at, const QString& why) {
+        problem = {at, QString(), why};
+        return false;
+    };
+    section.header.begin = i;
+    ++i;
+    const qsizetype tagBegin = i;
+    while (i < text.size() && !isSpace(text[i]) && text[i] != ']')
+        ++i;
+    section.tag = text.sliced(tagBegin, i - tagBegin).toByteArray();
+    for (;;) {
+        while (i < text.size() && isSpace(text[i]))
+            ++i;
+        if (i >= text.size())
+            return fail(section.header.begin, QStringLiteral("a section header never ends"));
+        if (text[i] == ']')
+            return true;
+        const qsizetype nameBegin = i;
+        while (i < text.size() && text[i] != '=' && text[i] != ']' && !isSpace(text[i]))
+            ++i;
+        if (i >= text.size() || text[i] != '=')
+            return fail(nameBegin, QStringLiteral("a section attribute has no value"));
+        const QByteArray name = text.sliced(nameBegin, i - nameBegin).toByteArray();
+        const qsizetype valueBegin = ++i;
+        const qsizetype end = valueEnd(text, i, true);
+        if (end < 0)
+            return fail(valueBegin, QStringLiteral("a section attribute never ends"));
+        section.attributes.emplace_back(name, unquoted(text.sliced(valueBegin, end - valueBegin)));
+        i = end;
+    }
+}
+
 bool GodotResource::read(QByteArrayView text, Problem& problem)
 {
     sections.clear();
@@ -127,34 +162,8 @@ bool GodotResource::read(QByteArrayView text, Problem& problem)
         }
         if (text[i] == '[') {
             GodotSection section;
-            section.header.begin = i;
-            ++i;
-            const qsizetype tagBegin = i;
-            while (i < text.size() && !isSpace(text[i]) && text[i] != ']')
-                ++i;
-            section.tag = text.sliced(tagBegin, i - tagBegin).toByteArray();
-            for (;;) {
-                while (i < text.size() && isSpace(text[i]))
-                    ++i;
-                if (i >= text.size())
-                    return fail(section.header.begin,
-                                QStringLiteral("a section header never ends"));
-                if (text[i] == ']')
-                    break;
-                const qsizetype nameBegin = i;
-                while (i < text.size() && text[i] != '=' && text[i] != ']' && !isSpace(text[i]))
-                    ++i;
-                if (i >= text.size() || text[i] != '=')
-                    return fail(nameBegin, QStringLiteral("a section attribute has no value"));
-                const QByteArray name = text.sliced(nameBegin, i - nameBegin).toByteArray();
-                const qsizetype valueBegin = ++i;
-                const qsizetype end = valueEnd(text, i, true);
-                if (end < 0)
-                    return fail(valueBegin, QStringLiteral("a section attribute never ends"));
-                section.attributes.emplace_back(
-                    name, unquoted(text.sliced(valueBegin, end - valueBegin)));
-                i = end;
-            }
+            if (!readHeader(text, i, section, problem))
+                return false;
             section.header.end = ++i;
             section.whole = {section.header.begin, i};
             if (sections.empty()) {
