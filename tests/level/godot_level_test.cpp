@@ -403,8 +403,21 @@ TEST(GodotLevels, CellsAndDefinitionsShowTheSameTilesAfterTheRemap)
             for (const Cell& c : layer)
                 if (c.source == sheet.source && (c.alternative & ~kTransforms))
                     unturned.insert(int(c.atlasY) * sheet.columns + int(c.atlasX));
-        const TileRemap remap =
-            randomGodotRemap(kind, sheet, unturned, used, definitions, random, canon);
+        TileRemap remap = randomGodotRemap(kind, sheet, unturned, used, definitions, random, canon);
+        // In a rearrangement one tile may cover two cells, which then move side by side.
+        if (kind < 2 && sheet.columns > 1) {
+            const int big = below(sheet.rows) * sheet.columns + below(sheet.columns - 1);
+            const int32_t to =
+                int32_t(below(sheet.rows) * sheet.columns + below(sheet.columns - 1));
+            auto place = [&](int tile, int32_t at) {
+                auto held = std::find(remap.newIndexOf.begin(), remap.newIndexOf.end(), at);
+                std::swap(*held, remap.newIndexOf[size_t(tile)]);
+            };
+            place(big, to);
+            place(big + 1, to + 1);
+            definitions[big] = {"0 = 0", "size_in_atlas = Vector2i(2, 1)"};
+            definitions.erase(big + 1);
+        }
         ASSERT_TRUE(remap.check().isEmpty()) << remap.check().toStdString();
 
         QTemporaryDir folder;
