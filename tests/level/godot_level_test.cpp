@@ -764,4 +764,55 @@ TEST(GodotLevels, MergedSheetsBecomeOneAtlasSourceInEveryTileSet)
     }
 }
 
+TEST(GodotLevels, ASourceOfARegionOfTheSheetFollowsIt)
+{
+    QTemporaryDir folder;
+    writeFileBytes(folder.filePath(QStringLiteral("project.godot")), "");
+    ASSERT_TRUE(
+        QImage(32, 16, QImage::Format_RGB32).save(folder.filePath(QStringLiteral("s.png"))));
+    const QString path = folder.filePath(QStringLiteral("a.tscn"));
+    // Source 1 starts at the sheet's tile 2:1: its 0:0 and 1:0 are the sheet's tiles 6 and 7.
+    auto scene = [](const QByteArray& margins, const QByteArray& definitions, const Layer& cells) {
+        return "[gd_scene format=3]\n[ext_resource type=\"Texture2D\" path=\"res://s.png\" "
+               "id=\"1\"]\n[sub_resource type=\"TileSetAtlasSource\" id=\"A\"]\n"
+               "texture = ExtResource(\"1\")\ntexture_region_size = Vector2i(8, 8)\n"
+               "[sub_resource type=\"TileSetAtlasSource\" id=\"R\"]\ntexture = "
+               "ExtResource(\"1\")\n" +
+               margins + "texture_region_size = Vector2i(8, 8)\n" + definitions +
+               "[sub_resource type=\"TileSet\" id=\"T\"]\nsources/0 = SubResource(\"A\")\n"
+               "sources/1 = SubResource(\"R\")\n[node name=\"L\" type=\"TileMapLayer\"]\n"
+               "tile_set = SubResource(\"T\")\ntile_map_data = PackedByteArray(\"" +
+               layerBytes(cells).toBase64() + "\")\n";
+    };
+    TileRemap swap;
+    swap.columns = 4;
+    swap.newIndexOf = {0, 1, 2, 3, 4, 5, 7, 6};
+    const QByteArray before =
+        scene("margins = Vector2i(16, 8)\n", "0:0/0 = 0\n0:0/0/z_index = 1\n1:0/0 = 0\n",
+              {{0, 0, 1, 0, 0, 0}, {1, 0, 1, 1, 0, 0}, {2, 0, 0, 2, 1, 0}});
+    LevelBytesResult result = remapLevelBytes(before, path, swap, {});
+    ASSERT_EQ(result.status, LevelFileStatus::Updated) << result.reason.toStdString();
+    EXPECT_EQ(result.bytes.toStdString(),
+              scene("margins = Vector2i(16, 8)\n", "1:0/0 = 0\n1:0/0/z_index = 1\n0:0/0 = 0\n",
+                    {{0, 0, 1, 1, 0, 0}, {1, 0, 1, 0, 0, 0}, {2, 0, 0, 3, 1, 0}})
+                  .toStdString());
+    // A grid after every tile moves the region's start with it.
+    TileRemap grid = swap;
+    grid.newIndexOf = {0, 1, 2, 3, 4, 5, 6, 7};
+    grid.grid = TileRemap::GridChange::Added;
+    result = remapLevelBytes(before, path, grid, {});
+    ASSERT_EQ(result.status, LevelFileStatus::Updated) << result.reason.toStdString();
+    EXPECT_TRUE(result.bytes.contains("id=\"R\"]\ntexture = ExtResource(\"1\")\n"
+                                      "margins = Vector2i(18, 9)\nseparation = Vector2i(1, 1)\n"))
+        << result.bytes.toStdString();
+    // A tile that would leave the region, and a region off the tiles, are refused.
+    swap.newIndexOf = {0, 1, 2, 3, 4, 6, 5, 7};
+    result = remapLevelBytes(before, path, swap, {});
+    EXPECT_TRUE(result.reason.startsWith(u"the tile 0:0 would move out of its source's region"))
+        << result.reason.toStdString();
+    result = remapLevelBytes(scene("margins = Vector2i(12, 8)\n", "", {}), path, swap, {});
+    EXPECT_TRUE(result.reason.startsWith(u"its margins differ across and down"))
+        << result.reason.toStdString();
+}
+
 } // namespace

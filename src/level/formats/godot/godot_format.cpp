@@ -5,6 +5,7 @@
 #include <QImageReader>
 #include <QRegularExpression>
 #include <algorithm>
+#include <array>
 #include <map>
 #include <set>
 
@@ -37,9 +38,9 @@ uint32_t transformsOf(TileSymmetry symmetry)
            ((bits & TileSymmetry::kD) ? kTranspose : 0u);
 }
 
-QByteArray vector2i(int64_t both)
+QByteArray vector2i(int64_t x, int64_t y)
 {
-    return "Vector2i(" + QByteArray::number(both) + ", " + QByteArray::number(both) + ')';
+    return "Vector2i(" + QByteArray::number(x) + ", " + QByteArray::number(y) + ')';
 }
 
 QString tileName(int64_t x, int64_t y)
@@ -92,6 +93,10 @@ struct Atlas {
     const GodotSection* section = nullptr; // in this file; null for another file's
     TilesetFacts facts;
     std::optional<Problem> problem; // matters only when it shows the sheet
+    int64_t margins[2] = {0, 0};    // as written, across and down
+    int64_t separation[2] = {0, 0};
+    // Margins or separation that differ across and down: a region of the sheet at most.
+    std::optional<Problem> uneven;
 };
 
 // A TileSet that layers use: its sources by their ids, as indexes into Scene::atlases.
@@ -231,14 +236,19 @@ class Scene
             if (region) {
                 facts.tileWidth = pair->x;
                 facts.tileHeight = pair->y;
-            } else if (pair->x != pair->y) {
-                problemAt(property,
-                          QStringLiteral("its %1 differ across and down (%2), which Tilegrid "
-                                         "cannot carry along")
-                              .arg(QString::fromUtf8(property.key), QString::fromUtf8(value)));
-            } else {
-                (margins ? facts.margin : facts.spacing) = pair->x;
+                continue;
             }
+            int64_t* written = margins ? atlas.margins : atlas.separation;
+            written[0] = pair->x;
+            written[1] = pair->y;
+            (margins ? facts.margin : facts.spacing) = pair->x;
+            if (pair->x != pair->y && !atlas.uneven)
+                atlas.uneven =
+                    Problem{property.value.begin, section.label(),
+                            QStringLiteral("its %1 differ across and down (%2), and "
+                                           "its region does not lie on the sheet's "
+                                           "tile grid")
+                                .arg(QString::fromUtf8(property.key), QString::fromUtf8(value))};
         }
         atlases.push_back(std::move(atlas));
     }
@@ -309,6 +319,10 @@ struct SheetAtlas {
     int64_t newColumns = 0;
     const TileRemap* remap = nullptr; // where its tiles go
     int64_t newSource = -1;           // a merge: the source its cells name afterwards
+    // A source of a region of the sheet: the sheet's column and row of its first tile.
+    int64_t offsetX = 0;
+    int64_t offsetY = 0;
+    size_t whole = 0; // a region's: the source of the whole sheet
 };
 
 // What a new tile of a merge keeps: the definition of the first tile that became it.
@@ -505,7 +519,11 @@ class Remapper
                 ++result_.tilesMoved;
                 continue;
             }
-            moveDefinition(tile, now % sheet.newColumns, now / sheet.newColumns, moveTo);
+            const int64_t x = now % sheet.newColumns - sheet.offsetX;
+            const int64_t y = now / sheet.newColumns - sheet.offsetY;
+            if (x < 0 || y < 0)
+                return refuse(QStringLiteral("would move out of its source's region"));
+            moveDefinition(tile, x, y, moveTo);
         }
         return std::nullopt;
     }
@@ -578,31 +596,40 @@ class Remapper
     // Sets an atlas source's margins and separation.
     void setLayout(const Atlas& atlas, int64_t margin, int64_t spacing)
     {
+        setLayout(atlas, {margin, margin}, spacing);
+    }
+
+    // The same for a region of the sheet, whose margins differ across and down.
+    void setLayout(const Atlas& atlas, std::array<int64_t, 2> margin, int64_t spacing)
+    {
         const GodotSection& section = *atlas.section;
         const GodotProperty* margins = section.property("margins");
         const GodotProperty* separation = section.property("separation");
         // A new line goes in before the end of line of the line it follows, so that it never
         // meets an edit of the line after.
-        auto line = [](QByteArrayView key, int64_t now) {
-            return "\n" + key.toByteArray() + " = " + vector2i(now);
+        using Pair = std::array<int64_t, 2>;
+        auto line = [](QByteArrayView key, Pair now) {
+            return "\n" + key.toByteArray() + " = " + vector2i(now[0], now[1]);
         };
         QByteArray afterTexture; // the values Godot had left out
-        auto set = [&](const GodotProperty* property, QByteArrayView key, int64_t was,
-                       int64_t now) {
+        auto set = [&](const GodotProperty* property, QByteArrayView key, Pair was, Pair now) {
             if (now == was)
                 return;
             if (!property)
                 afterTexture += line(key, now);
-            else if (now == 0)
+            else if (now == Pair{0, 0})
                 splice.replace(property->line, {});
             else
-                splice.replace(property->value, vector2i(now));
+                splice.replace(property->value, vector2i(now[0], now[1]));
         };
-        set(margins, "margins", atlas.facts.margin, margin);
-        if (margins && margin != 0 && !separation && spacing != atlas.facts.spacing)
-            splice.insert(lineEnd(*margins), line("separation", spacing));
+        const Pair wasMargins{atlas.margins[0], atlas.margins[1]};
+        const Pair wasSeparation{atlas.separation[0], atlas.separation[1]};
+        const Pair nowSeparation{spacing, spacing};
+        set(margins, "margins", wasMargins, margin);
+        if (margins && margin != Pair{0, 0} && !separation && nowSeparation != wasSeparation)
+            splice.insert(lineEnd(*margins), line("separation", nowSeparation));
         else
-            set(separation, "separation", atlas.facts.spacing, spacing);
+            set(separation, "separation", wasSeparation, nowSeparation);
         if (!afterTexture.isEmpty())
             splice.insert(lineEnd(*section.property("texture")), afterTexture);
     }
@@ -691,8 +718,10 @@ class Remapper
     {
         const int64_t across = tile.frameColumns > 0 ? tile.frameColumns : tile.frames;
         for (int64_t f = 0; f < tile.frames; ++f) {
-            const int64_t left = tile.x + (f % across) * (tile.width + tile.frameGapX);
-            const int64_t top = tile.y + (f / across) * (tile.height + tile.frameGapY);
+            const int64_t left =
+                sheet.offsetX + tile.x + (f % across) * (tile.width + tile.frameGapX);
+            const int64_t top =
+                sheet.offsetY + tile.y + (f / across) * (tile.height + tile.frameGapY);
             for (int64_t dy = 0; dy < tile.height; ++dy)
                 for (int64_t dx = 0; dx < tile.width; ++dx) {
                     const int64_t x = left + dx;
@@ -713,8 +742,9 @@ class Remapper
     bool mapCell(const SheetAtlas& sheet, uint32_t& atlasX, uint32_t& atlasY, uint32_t& alternative,
                  QString& why) const
     {
-        const int64_t index = int64_t(atlasY) * sheet.columns + atlasX;
-        if (int64_t(atlasX) >= sheet.columns || index >= sheet.tiles) {
+        const int64_t index =
+            (int64_t(atlasY) + sheet.offsetY) * sheet.columns + atlasX + sheet.offsetX;
+        if (int64_t(atlasX) + sheet.offsetX >= sheet.columns || index >= sheet.tiles) {
             why = QStringLiteral("a cell shows the tile %1, outside the texture's %2")
                       .arg(tileName(atlasX, atlasY),
                            plural(sheet.tiles, QStringLiteral("tile"), QStringLiteral("tiles")));
@@ -743,8 +773,16 @@ class Remapper
             alternative = (alternative & ~kTransforms) |
                           transformsOf(symmetryOfAlternative(alternative).after(turn));
         }
-        atlasX = uint32_t(now % sheet.newColumns);
-        atlasY = uint32_t(now / sheet.newColumns);
+        const int64_t x = now % sheet.newColumns - sheet.offsetX;
+        const int64_t y = now / sheet.newColumns - sheet.offsetY;
+        if (x < 0 || y < 0) {
+            why = QStringLiteral("a cell shows the tile %1, which would move out of its source's "
+                                 "region")
+                      .arg(tileName(atlasX, atlasY));
+            return false;
+        }
+        atlasX = uint32_t(x);
+        atlasY = uint32_t(y);
         return true;
     }
 
@@ -960,6 +998,8 @@ std::optional<LevelBytesResult> remapSheetAtlas(Atlas& atlas, const QByteArray& 
     result.sheetImage = imageOf(atlas.facts);
     if (atlas.problem)
         return failedAt(bytes, *atlas.problem);
+    if (atlas.uneven)
+        return failedAt(bytes, *atlas.uneven);
     const QString unfit = fitSheet(atlas.facts, remap);
     if (unfit.isEmpty() && context.options.use)
         context.options.use->tilesets.push_back(atlas.facts);
@@ -984,6 +1024,62 @@ std::optional<LevelBytesResult> remapSheetAtlas(Atlas& atlas, const QByteArray& 
     if (auto problem = remapper.remapAtlas(atlas, sheet, kept))
         return failedAt(bytes, *problem);
     remapper.rewriteLayout(atlas);
+    return std::nullopt;
+}
+
+// Whether one of this file's sources of the sheet's texture shows the sheet as the remap knows it.
+bool showsWholeSheet(const Atlas& atlas, const TileRemap& remap)
+{
+    TilesetFacts facts = atlas.facts;
+    return !atlas.uneven && fitSheet(facts, remap).isEmpty();
+}
+
+// Another source of the sheet's texture whose margins start it at a tile of the sheet, its tiles
+// cut alike: it shows a region of the sheet, the part from that tile on. Its place in the sheet,
+// from a source that shows the whole sheet; none when it lies on no tile.
+std::optional<SheetAtlas> regionOf(const Scene& scene, const Atlas& atlas,
+                                   const std::map<size_t, SheetAtlas>& sheets)
+{
+    for (const auto& [index, sheet] : sheets) {
+        const TilesetFacts& whole = scene.atlases[index].facts;
+        if (fileIdentity(imageOf(whole)) != fileIdentity(imageOf(atlas.facts)) ||
+            whole.tileWidth != atlas.facts.tileWidth ||
+            whole.tileHeight != atlas.facts.tileHeight || atlas.separation[0] != whole.spacing ||
+            atlas.separation[1] != whole.spacing)
+            continue;
+        const int64_t across = atlas.margins[0] - whole.margin;
+        const int64_t down = atlas.margins[1] - whole.margin;
+        const int64_t pitchX = whole.tileWidth + whole.spacing;
+        const int64_t pitchY = whole.tileHeight + whole.spacing;
+        if (across < 0 || down < 0 || across % pitchX != 0 || down % pitchY != 0 ||
+            across / pitchX >= sheet.columns)
+            continue;
+        SheetAtlas region = sheet;
+        region.whole = index;
+        region.offsetX = across / pitchX;
+        region.offsetY = down / pitchY;
+        return region;
+    }
+    return std::nullopt;
+}
+
+// Carries a source of a region of the sheet through the remap: its definitions, and its margins
+// once the sheet's layout changes.
+std::optional<Problem> remapRegion(const Scene& scene, const Atlas& atlas, const SheetAtlas& region,
+                                   const LevelContext& context, Remapper& remapper)
+{
+    std::map<int32_t, KeptDefinition> kept;
+    if (auto problem = remapper.remapAtlas(atlas, region, kept))
+        return problem;
+    const TileRemap& remap = context.remap;
+    if (!remap.changesLayout() && remap.grid == TileRemap::GridChange::None)
+        return std::nullopt;
+    const TilesetFacts& whole = scene.atlases[region.whole].facts;
+    const SheetGeometry after = geometryAfter(whole, remap);
+    remapper.setLayout(atlas,
+                       {after.margin + region.offsetX * (whole.tileWidth + after.spacing),
+                        after.margin + region.offsetY * (whole.tileHeight + after.spacing)},
+                       after.spacing);
     return std::nullopt;
 }
 
@@ -1060,8 +1156,8 @@ std::optional<LevelBytesResult> mergeSources(Scene& scene, const TileSetUse& til
                        : failedWith(QStringLiteral("its TileSet %1 cannot be used: %2")
                                         .arg(quotedPath(atlas.facts.file), why));
         };
-        if (atlas.problem)
-            return failedAt(bytes, *atlas.problem);
+        if (atlas.problem || atlas.uneven)
+            return failedAt(bytes, atlas.problem ? *atlas.problem : *atlas.uneven);
         if (atlas.facts.tileWidth != first.facts.tileWidth ||
             atlas.facts.tileHeight != first.facts.tileHeight)
             return refuse(QStringLiteral("its tiles are %1 × %2 pixels and those of %3 %4 × %5, "
@@ -1284,16 +1380,33 @@ class GodotFormat final : public LevelFormat
         remapper.decoded_ = std::move(decoded);
         std::map<size_t, SheetAtlas> sheets;
         std::set<QString> carried;
+        std::vector<size_t> regions; // sources of the texture that may show a region of it
         for (size_t a = 0; a < scene.atlases.size(); ++a) {
             if (!choice.isSheet[a])
                 continue;
             Atlas& atlas = scene.atlases[a];
+            if (atlas.section && !atlas.problem && !showsWholeSheet(atlas, context.remap)) {
+                regions.push_back(a);
+                continue;
+            }
             SheetAtlas sheet;
             if (auto failed = remapSheetAtlas(atlas, bytes, context, remapper, result, sheet))
                 return *failed;
             sheets.emplace(a, sheet);
             if (!atlas.facts.file.isEmpty() && carried.insert(atlas.facts.file).second)
                 result.carried.push_back({atlas.facts.file, CarriedFile::Kind::Tileset});
+        }
+        for (const size_t a : regions) {
+            Atlas& atlas = scene.atlases[a];
+            const std::optional<SheetAtlas> region = regionOf(scene, atlas, sheets);
+            SheetAtlas sheet;
+            if (!region) // refused as the whole sheet would be, saying why
+                if (auto failed = remapSheetAtlas(atlas, bytes, context, remapper, result, sheet))
+                    return *failed;
+            if (region)
+                if (auto problem = remapRegion(scene, atlas, *region, context, remapper))
+                    return failedAt(bytes, *problem);
+            sheets.emplace(a, region ? *region : sheet);
         }
         if (auto problem = remapAllCells(scene, remapper, sheets))
             return failedAt(bytes, *problem);
