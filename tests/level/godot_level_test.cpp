@@ -597,6 +597,13 @@ TEST(GodotLevels, TilesThatCannotFollowAreRefusedAndBlocksMoveWhole)
          nullptr},
         {"0:0/0 = 0\n",
          {},
+         "format = 2\ntile_data = PackedInt32Array(0, 0, 0)\n",
+         swap,
+         {},
+         "",
+         "tile_data = PackedInt32Array(0, 65536, 0)"},
+        {"0:0/0 = 0\n",
+         {},
          "format = 1\nlayer_0/tile_data = PackedInt32Array(0, 0, 0)\n",
          swap,
          {},
@@ -813,6 +820,55 @@ TEST(GodotLevels, ASourceOfARegionOfTheSheetFollowsIt)
     result = remapLevelBytes(scene("margins = Vector2i(12, 8)\n", "", {}), path, swap, {});
     EXPECT_TRUE(result.reason.startsWith(u"its margins differ across and down"))
         << result.reason.toStdString();
+}
+
+TEST(GodotLevels, ALayoutAloneGoesBackAndForthInTheFilesOwnLineEndings)
+{
+    QTemporaryDir folder;
+    writeFileBytes(folder.filePath(QStringLiteral("project.godot")), "");
+    const QString sheet = folder.filePath(QStringLiteral("s.png"));
+    const QString path = folder.filePath(QStringLiteral("a.tscn"));
+    const QByteArray text =
+        "[gd_scene format=3]\r\n\r\n[ext_resource type=\"Texture2D\" "
+        "path=\"res://s.png\" id=\"1\"]\r\n\r\n[sub_resource "
+        "type=\"TileSetAtlasSource\" id=\"A\"]\r\ntexture = ExtResource(\"1\")\r\n"
+        "texture_region_size = Vector2i(8, 8)\r\n0:0/0 = 0\r\n";
+    // Extruded by one pixel: margin 1, spacing 2, the image grown to match before the levels.
+    TileRemap extrude;
+    extrude.keepsIds = true;
+    extrude.margin = 1;
+    extrude.spacing = 2;
+    ASSERT_TRUE(QImage(20, 10, QImage::Format_RGB32).save(sheet));
+    const LevelBytesResult out = remapLevelBytes(text, path, extrude, {});
+    ASSERT_EQ(out.status, LevelFileStatus::Updated) << out.reason.toStdString();
+    EXPECT_TRUE(out.bytes.contains("texture = ExtResource(\"1\")\r\nmargins = Vector2i(1, 1)\r\n"
+                                   "separation = Vector2i(2, 2)\r\n"))
+        << out.bytes.toStdString();
+    TileRemap back = extrude;
+    back.margin = back.spacing = 0;
+    ASSERT_TRUE(QImage(16, 8, QImage::Format_RGB32).save(sheet));
+    const LevelBytesResult again = remapLevelBytes(out.bytes, path, back, {});
+    ASSERT_EQ(again.status, LevelFileStatus::Updated) << again.reason.toStdString();
+    EXPECT_EQ(again.bytes, text);
+}
+
+TEST(GodotLevels, CellsWhoseTileSetIsNotFoundAreRefusedAndATileSetNeedsItsResource)
+{
+    const QByteArray instanced = "[gd_scene format=3]\n[ext_resource type=\"PackedScene\" "
+                                 "path=\"res://base.tscn\" id=\"1\"]\n[node name=\"W\" "
+                                 "type=\"Node2D\"]\n[node name=\"Ground\" parent=\".\" "
+                                 "instance=ExtResource(\"1\")]\ntile_map_data = "
+                                 "PackedByteArray(0, 0)\n";
+    const LevelBytesResult result = remapLevelBytes(instanced, QStringLiteral("/levels/a.tscn"),
+                                                    TileRemap::fromTileMap(TileMap(2, 1)), {});
+    EXPECT_EQ(result.status, LevelFileStatus::Failed);
+    EXPECT_TRUE(result.reason.contains(u"instanced scene")) << result.reason.toStdString();
+    EXPECT_TRUE(result.place.contains(u"node “Ground”")) << result.place.toStdString();
+    const ExternalTileset read = readTilesetFacts(
+        "[gd_resource type=\"TileSet\" format=3]\n[sub_resource type=\"TileSetAtlasSource\" "
+        "id=\"A\"]\n0:0/0 = 0\n",
+        QStringLiteral("/levels/t.tres"));
+    EXPECT_EQ(read.error, QStringLiteral("its TileSet has no [resource] section"));
 }
 
 } // namespace

@@ -536,7 +536,7 @@ class Remapper
         if (moveTo >= 0) {
             QByteArray moved;
             for (const GodotProperty* line : tile.lines)
-                moved += '\n' + prefix + line->key.mid(line->key.indexOf('/')) + " = " +
+                moved += endOfLine() + prefix + line->key.mid(line->key.indexOf('/')) + " = " +
                          textOf(bytes_, line->value).toByteArray();
             moved_[moveTo] += moved;
             ++result_.tilesMoved;
@@ -580,7 +580,17 @@ class Remapper
     qsizetype lineEnd(const GodotProperty& property) const
     {
         const Span line = property.line;
-        return line.end > line.begin && bytes_[line.end - 1] == '\n' ? line.end - 1 : line.end;
+        if (line.end <= line.begin || bytes_[line.end - 1] != '\n')
+            return line.end;
+        return line.end - (line.end - 2 > line.begin && bytes_[line.end - 2] == '\r' ? 2 : 1);
+    }
+
+    // The file's end of line, for the lines it gains: that of its first line.
+    QByteArray endOfLine() const
+    {
+        const qsizetype end = bytes_.indexOf('\n');
+        return end > 0 && bytes_[end - 1] == '\r' ? QByteArrayLiteral("\r\n")
+                                                  : QByteArrayLiteral("\n");
     }
 
     // Sets an atlas source's margins and separation as the sheet's layout now has them; Godot
@@ -608,8 +618,9 @@ class Remapper
         // A new line goes in before the end of line of the line it follows, so that it never
         // meets an edit of the line after.
         using Pair = std::array<int64_t, 2>;
-        auto line = [](QByteArrayView key, Pair now) {
-            return "\n" + key.toByteArray() + " = " + vector2i(now[0], now[1]);
+        const QByteArray eol = endOfLine();
+        auto line = [&eol](QByteArrayView key, Pair now) {
+            return eol + key.toByteArray() + " = " + vector2i(now[0], now[1]);
         };
         QByteArray afterTexture; // the values Godot had left out
         auto set = [&](const GodotProperty* property, QByteArrayView key, Pair was, Pair now) {
@@ -649,7 +660,7 @@ class Remapper
                 if (auto problem = remapLayerData(layer, property, sources))
                     return problem;
             } else if ((property.key.startsWith("layer_") && property.key.endsWith("/tile_data")) ||
-                       (property.key == "tile_data" && layer.tag == "sub_resource")) {
+                       property.key == "tile_data") { // a pattern's, or a TileMap's first layer
                 if (auto problem = remapOlderLayer(layer, property, sources))
                     return problem;
             }
@@ -963,16 +974,18 @@ QString fitSheet(TilesetFacts& facts, const TileRemap& remap)
         after.margin = remap.margin;
     const int64_t columns = after.knownColumns();
     const int64_t count = after.knownTileCount();
-    const bool fitsAfter = columns > 0 &&
-                           (remap.newColumns() <= 0 || columns == remap.newColumns()) &&
-                           count >= remap.newTileCount() && count < remap.newTileCount() + columns;
+    // A change of layout alone knows no tile count: the texture's, counted as it is laid out now.
+    const bool fitsAfter =
+        columns > 0 && (remap.newColumns() <= 0 || columns == remap.newColumns()) &&
+        (remap.keepsIds ? count > 0
+                        : count >= remap.newTileCount() && count < remap.newTileCount() + columns);
     if (asBefore.isEmpty() || !fitsAfter) {
         facts = read;
         return asBefore;
     }
     facts = read;
     facts.columns = remap.columns > 0 ? remap.columns : columns;
-    facts.tileCount = remap.tileCount();
+    facts.tileCount = remap.keepsIds ? count : remap.tileCount();
     return checkSheetTileset(facts, remap);
 }
 
@@ -1080,6 +1093,29 @@ std::optional<Problem> remapRegion(const Scene& scene, const Atlas& atlas, const
                        {after.margin + region.offsetX * (whole.tileWidth + after.spacing),
                         after.margin + region.offsetY * (whole.tileHeight + after.spacing)},
                        after.spacing);
+    return std::nullopt;
+}
+
+// A node whose cells name a TileSet that cannot be found: one of an instanced scene (its TileSet
+// stands in that scene), or a tile_set naming no resource of the file. Its cells may show the
+// sheet, so the file is refused rather than left half remapped.
+std::optional<Problem> unknownTileSet(const Scene& scene)
+{
+    for (const GodotSection& node : scene.resource.sections) {
+        if (node.tag != "node" || scene.tileSetOf(node))
+            continue;
+        const bool cells =
+            std::any_of(node.properties.begin(), node.properties.end(), [](const auto& property) {
+                return property.key == "tile_map_data" || property.key == "tile_data" ||
+                       (property.key.startsWith("layer_") && property.key.endsWith("/tile_data"));
+            });
+        const GodotProperty* tileSet = node.property("tile_set");
+        if (cells && (tileSet || node.attribute("type").isEmpty()))
+            return Problem{node.header.begin, node.label(),
+                           tileSet ? QStringLiteral("its tile_set names no TileSet of this file")
+                                   : QStringLiteral("it holds cells of an instanced scene, whose "
+                                                    "TileSet Tilegrid does not follow")};
+    }
     return std::nullopt;
 }
 
@@ -1254,7 +1290,8 @@ LevelBytesResult remapMerge(Scene& scene, const QByteArray& bytes, const LevelCo
         const qsizetype at =
             before == scene.resource.sections.end() ? bytes.size() : before->header.begin;
         remapper.splice.insert(at, "[ext_resource type=\"Texture2D\" path=\"res://" +
-                                       relative.toUtf8() + "\" id=\"" + atlasTexture + "\"]\n\n");
+                                       relative.toUtf8() + "\" id=\"" + atlasTexture + "\"]" +
+                                       remapper.endOfLine() + remapper.endOfLine());
         return std::nullopt;
     };
     std::map<size_t, SheetAtlas> sheets;
@@ -1319,6 +1356,10 @@ class GodotFormat final : public LevelFormat
             result.error = QStringLiteral("it is not a Godot TileSet");
             return result;
         }
+        if (scene.tilesets.empty()) {
+            result.error = QStringLiteral("its TileSet has no [resource] section");
+            return result;
+        }
         for (const auto& [source, atlas] : scene.tilesets.front().sources) {
             TilesetFacts facts = scene.atlases[atlas].facts;
             facts.key = source;
@@ -1358,6 +1399,8 @@ class GodotFormat final : public LevelFormat
         Problem problem;
         if (auto failed = scene.read(problem, true))
             return *failed;
+        if (auto problem = unknownTileSet(scene))
+            return failedAt(bytes, *problem);
         // Broken cell data are refused whichever sheet they show; they are decoded once.
         std::map<const GodotProperty*, std::pair<QByteArray, bool>> decoded;
         for (const GodotSection& section : scene.resource.sections)

@@ -144,6 +144,7 @@ static bool readHeader(QByteArrayView text, qsizetype& i, GodotSection& section,
 bool GodotResource::read(QByteArrayView text, Problem& problem)
 {
     sections.clear();
+    byId_.clear();
     qsizetype i = text.startsWith("\xef\xbb\xbf") ? 3 : 0;
     auto fail = [&](qsizetype at, const QString& why) {
         problem = {at, sections.empty() ? QString() : sections.back().label(), why};
@@ -217,15 +218,16 @@ bool GodotResource::read(QByteArrayView text, Problem& problem)
     }
     if (sections.empty())
         return fail(0, QStringLiteral("it is neither a Godot scene nor a Godot resource"));
+    byId_.clear();
+    for (size_t s = 0; s < sections.size(); ++s)
+        byId_.emplace(sections[s].tag + ' ' + sections[s].attribute("id"), s);
     return true;
 }
 
 const GodotSection* GodotResource::section(QByteArrayView tag, QByteArrayView id) const
 {
-    for (const GodotSection& section : sections)
-        if (section.tag == tag && section.attribute("id") == id)
-            return &section;
-    return nullptr;
+    const auto found = byId_.find(tag.toByteArray() + ' ' + id.toByteArray());
+    return found == byId_.end() ? nullptr : &sections[found->second];
 }
 
 std::optional<Span> callArguments(QByteArrayView value, QByteArrayView call)

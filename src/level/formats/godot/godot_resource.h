@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QString>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -39,6 +40,9 @@ struct GodotResource {
     // Reads the whole text; false with problem when it is no Godot text resource.
     bool read(QByteArrayView text, Problem& problem);
     const GodotSection* section(QByteArrayView tag, QByteArrayView id) const;
+
+  private:
+    std::map<QByteArray, size_t> byId_; // "tag id" -> its section
 };
 
 // Values as the text writes them.
