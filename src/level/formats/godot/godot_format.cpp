@@ -536,8 +536,8 @@ class Remapper
         if (moveTo >= 0) {
             QByteArray moved;
             for (const GodotProperty* line : tile.lines)
-                moved += endOfLine() + prefix + line->key.mid(line->key.indexOf('/')) + " = " +
-                         textOf(bytes_, line->value).toByteArray();
+                moved += endOfLineAt(moveTo) + prefix + line->key.mid(line->key.indexOf('/')) +
+                         " = " + textOf(bytes_, line->value).toByteArray();
             moved_[moveTo] += moved;
             ++result_.tilesMoved;
             return;
@@ -585,6 +585,13 @@ class Remapper
         return line.end - (line.end - 2 > line.begin && bytes_[line.end - 2] == '\r' ? 2 : 1);
     }
 
+    // The end of line that stands at, where lineEnd put a new line: that of the line it follows.
+    QByteArray endOfLineAt(qsizetype at) const
+    {
+        return QByteArrayView(bytes_).sliced(at).startsWith("\r\n") ? QByteArrayLiteral("\r\n")
+                                                                    : QByteArrayLiteral("\n");
+    }
+
     // The file's end of line, for the lines it gains: that of its first line.
     QByteArray endOfLine() const
     {
@@ -618,7 +625,8 @@ class Remapper
         // A new line goes in before the end of line of the line it follows, so that it never
         // meets an edit of the line after.
         using Pair = std::array<int64_t, 2>;
-        const QByteArray eol = endOfLine();
+        const qsizetype afterTextureAt = lineEnd(*section.property("texture"));
+        const QByteArray eol = endOfLineAt(afterTextureAt);
         auto line = [&eol](QByteArrayView key, Pair now) {
             return eol + key.toByteArray() + " = " + vector2i(now[0], now[1]);
         };
@@ -638,11 +646,12 @@ class Remapper
         const Pair nowSeparation{spacing, spacing};
         set(margins, "margins", wasMargins, margin);
         if (margins && margin != Pair{0, 0} && !separation && nowSeparation != wasSeparation)
-            splice.insert(lineEnd(*margins), line("separation", nowSeparation));
+            splice.insert(lineEnd(*margins), endOfLineAt(lineEnd(*margins)) +
+                                                 "separation = " + vector2i(spacing, spacing));
         else
             set(separation, "separation", wasSeparation, nowSeparation);
         if (!afterTexture.isEmpty())
-            splice.insert(lineEnd(*section.property("texture")), afterTexture);
+            splice.insert(afterTextureAt, afterTexture);
     }
 
     // Rewrites the cells of one layer's data, those of the sheet's sources.
@@ -688,8 +697,14 @@ class Remapper
                 const auto sheet = sheets.find(source->second);
                 if (sheet == sheets.end())
                     continue;
-                uint32_t x = match.captured(3).toUInt();
-                uint32_t y = match.captured(4).toUInt();
+                bool fitsX = false;
+                bool fitsY = false;
+                uint32_t x = match.captured(3).toUInt(&fitsX);
+                uint32_t y = match.captured(4).toUInt(&fitsY);
+                if (!fitsX || !fitsY) // beyond any texture, as mapCell says
+                    x = y = UINT32_MAX / 2;
+                const uint32_t wasX = x;
+                const uint32_t wasY = y;
                 uint32_t alternative = 0;
                 QString why;
                 const qsizetype at = property.value.begin + match.capturedStart(2);
@@ -701,11 +716,10 @@ class Remapper
                                                                   "would have to be turned")
                                                  : why.replace(QStringLiteral("a cell shows"),
                                                                QStringLiteral("a proxy names"))};
-                const QByteArray now =
-                    "Vector2i(" + QByteArray::number(x) + ", " + QByteArray::number(y) + ')';
-                if (now != match.captured(2).toLatin1())
-                    splice.replace({at, at + match.capturedLength(2)}, now);
-                if (const int64_t newSource = sheet->second.newSource; newSource >= 0) {
+                if (x != wasX || y != wasY)
+                    splice.replace({at, at + match.capturedLength(2)}, vector2i(x, y));
+                if (const int64_t newSource = sheet->second.newSource;
+                    newSource >= 0 && newSource != source->first) {
                     const qsizetype from = property.value.begin + match.capturedStart(1);
                     splice.replace({from, from + match.capturedLength(1)},
                                    QByteArray::number(newSource));
@@ -1130,11 +1144,13 @@ std::optional<Problem> remapAllCells(const Scene& scene, Remapper& remapper,
             if (auto problem = remapper.remapCells(section, *tileset, sheets))
                 return problem;
     }
+    std::set<const GodotSection*> patterns; // each once, however many TileSets name it
     for (const TileSetUse& tileset : scene.tilesets) {
         if (!tileset.section)
             continue;
         for (const QByteArray& id : tileset.patterns)
-            if (const GodotSection* pattern = scene.resource.section("sub_resource", id))
+            if (const GodotSection* pattern = scene.resource.section("sub_resource", id);
+                pattern && patterns.insert(pattern).second)
                 if (auto problem = remapper.remapCells(*pattern, tileset, sheets))
                     return problem;
         if (auto problem = remapper.remapProxies(*tileset.section, tileset, sheets))
