@@ -864,6 +864,13 @@ TEST(GodotLevels, CellsWhoseTileSetIsNotFoundAreRefusedAndATileSetNeedsItsResour
     EXPECT_EQ(result.status, LevelFileStatus::Failed);
     EXPECT_TRUE(result.reason.contains(u"instanced scene")) << result.reason.toStdString();
     EXPECT_TRUE(result.place.contains(u"node “Ground”")) << result.place.toStdString();
+    const QByteArray sourceFile = "[gd_scene format=3]\n[ext_resource type=\"TileSetAtlasSource\" "
+                                  "path=\"res://atlas.tres\" id=\"2\"]\n[sub_resource "
+                                  "type=\"TileSet\" id=\"T\"]\nsources/0 = ExtResource(\"2\")\n";
+    const LevelBytesResult elsewhere = remapLevelBytes(sourceFile, QStringLiteral("/levels/a.tscn"),
+                                                       TileRemap::fromTileMap(TileMap(2, 1)), {});
+    EXPECT_TRUE(elsewhere.reason.startsWith(u"its source 0 is a resource of its own"))
+        << elsewhere.reason.toStdString();
     const ExternalTileset read = readTilesetFacts(
         "[gd_resource type=\"TileSet\" format=3]\n[sub_resource type=\"TileSetAtlasSource\" "
         "id=\"A\"]\n0:0/0 = 0\n",

@@ -120,6 +120,8 @@ class Scene
     std::map<QByteArray, size_t> tilesetsById; // this file's TileSets ("" for its [resource])
     std::vector<TileSetUse> tilesets;
     bool isTileSet = false;
+    // A TileSet's source kept in a file of its own: its cells might show the sheet.
+    std::optional<Problem> elsewhere;
 
     // Reads the text, this file's atlas sources and TileSets, and (with reader) the TileSet files
     // its layers name.
@@ -265,6 +267,11 @@ class Scene
                 continue;
             const std::optional<int64_t> source = readWhole(QByteArrayView(property.key).sliced(8));
             const auto ref = resourceRef(textOf(bytes_, property.value), "SubResource");
+            if (source && !ref && !elsewhere)
+                elsewhere = Problem{property.value.begin, section.label(),
+                                    QStringLiteral("its source %1 is a resource of its own, which "
+                                                   "Tilegrid does not follow")
+                                        .arg(*source)};
             if (!source || !ref)
                 continue;
             for (size_t a = 0; a < atlases.size(); ++a)
@@ -1417,6 +1424,8 @@ class GodotFormat final : public LevelFormat
             return *failed;
         if (auto problem = unknownTileSet(scene))
             return failedAt(bytes, *problem);
+        if (scene.elsewhere)
+            return failedAt(bytes, *scene.elsewhere);
         // Broken cell data are refused whichever sheet they show; they are decoded once.
         std::map<const GodotProperty*, std::pair<QByteArray, bool>> decoded;
         for (const GodotSection& section : scene.resource.sections)
