@@ -522,6 +522,16 @@ TEST(GodotLevels, CellsAndDefinitionsShowTheSameTilesAfterTheRemap)
     }
 }
 
+// A Godot project in folder with a sheet s.png of 4 x 2 tiles of 8 pixels; the path of its scene
+// a.tscn, not yet written.
+QString projectOfOneSheet(const QTemporaryDir& folder)
+{
+    writeFileBytes(folder.filePath(QStringLiteral("project.godot")), "");
+    EXPECT_TRUE(
+        QImage(32, 16, QImage::Format_RGB32).save(folder.filePath(QStringLiteral("s.png"))));
+    return folder.filePath(QStringLiteral("a.tscn"));
+}
+
 // A scene of one layer against a sheet of 4 x 2 tiles of 8 pixels, its atlas given more lines.
 struct GodotCase {
     const char* atlas;       // lines of the sheet's atlas source
@@ -618,10 +628,7 @@ TEST(GodotLevels, TilesThatCannotFollowAreRefusedAndBlocksMoveWhole)
          "PackedInt32Array(-65537, 65536, 0)"},
     };
     QTemporaryDir folder;
-    writeFileBytes(folder.filePath(QStringLiteral("project.godot")), "");
-    ASSERT_TRUE(
-        QImage(32, 16, QImage::Format_RGB32).save(folder.filePath(QStringLiteral("s.png"))));
-    const QString path = folder.filePath(QStringLiteral("a.tscn"));
+    const QString path = projectOfOneSheet(folder);
     for (const GodotCase& c : cases) {
         SCOPED_TRACE(c.atlas);
         QByteArray text =
@@ -661,10 +668,7 @@ TEST(GodotLevels, TilesThatCannotFollowAreRefusedAndBlocksMoveWhole)
 TEST(GodotLevels, PruneCountsCellsPatternsAndAnimationFrames)
 {
     QTemporaryDir folder;
-    writeFileBytes(folder.filePath(QStringLiteral("project.godot")), "");
-    ASSERT_TRUE(
-        QImage(32, 16, QImage::Format_RGB32).save(folder.filePath(QStringLiteral("s.png"))));
-    const QString path = folder.filePath(QStringLiteral("a.tscn"));
+    const QString path = projectOfOneSheet(folder);
     writeFileBytes(path,
                    "[gd_scene format=3]\n[ext_resource type=\"Texture2D\" path=\"res://s.png\" "
                    "id=\"1\"]\n[sub_resource type=\"TileSetAtlasSource\" id=\"A\"]\n"
@@ -774,10 +778,7 @@ TEST(GodotLevels, MergedSheetsBecomeOneAtlasSourceInEveryTileSet)
 TEST(GodotLevels, ASourceOfARegionOfTheSheetFollowsIt)
 {
     QTemporaryDir folder;
-    writeFileBytes(folder.filePath(QStringLiteral("project.godot")), "");
-    ASSERT_TRUE(
-        QImage(32, 16, QImage::Format_RGB32).save(folder.filePath(QStringLiteral("s.png"))));
-    const QString path = folder.filePath(QStringLiteral("a.tscn"));
+    const QString path = projectOfOneSheet(folder);
     // Source 1 starts at the sheet's tile 2:1: its 0:0 and 1:0 are the sheet's tiles 6 and 7.
     auto scene = [](const QByteArray& margins, const QByteArray& definitions, const Layer& cells) {
         return "[gd_scene format=3]\n[ext_resource type=\"Texture2D\" path=\"res://s.png\" "
