@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <map>
+#include <memory>
 #include <set>
 
 #include "document/file_identity.h"
@@ -64,9 +65,30 @@ struct TileDefinition {
     int64_t frameColumns = 0;
     int64_t frameGapX = 0; // animation_separation
     int64_t frameGapY = 0;
-    bool plain = true;   // only "X:Y/0 = 0": nothing that a turn would show wrong
+    bool plain = true; // only "X:Y/0 = 0": nothing that a turn would show wrong
+    // Besides that, only alternatives that flip it: a turn composes with their flips.
+    bool flipsOnly = true;
+    std::map<uint32_t, uint32_t> flips; // alternative -> its own transform bits
     QByteArrayList data; // its lines without the prefix, sorted: what it keeps, to compare
 };
+
+// Whether rest names an alternative ("N") or one of its flips ("N/flip_h"); its transform bit,
+// 0 for the alternative itself.
+bool alternativeKey(QByteArrayView rest, uint32_t& alternative, uint32_t& bit)
+{
+    const qsizetype slash = rest.indexOf('/');
+    const QByteArrayView number = slash < 0 ? rest : rest.first(slash);
+    const std::optional<int64_t> n = readWhole(number);
+    if (!n || *n <= 0 || *n > 4095 || number.startsWith('+') || number.startsWith('-'))
+        return false;
+    alternative = uint32_t(*n);
+    const QByteArrayView flag = slash < 0 ? QByteArrayView() : rest.sliced(slash + 1);
+    bit = flag == "flip_h"      ? kFlipH
+          : flag == "flip_v"    ? kFlipV
+          : flag == "transpose" ? kTranspose
+                                : 0;
+    return slash < 0 || bit != 0;
+}
 
 // The key "X:Y/rest" split, or false for another property.
 bool splitTileKey(QByteArrayView key, int64_t& x, int64_t& y, QByteArrayView& rest)
@@ -330,6 +352,9 @@ struct SheetAtlas {
     int64_t offsetX = 0;
     int64_t offsetY = 0;
     size_t whole = 0; // a region's: the source of the whole sheet
+    // Its tiles' alternatives and their own flips, by (tile, alternative); those of a TileSet of
+    // another file are not known here.
+    std::shared_ptr<std::map<std::pair<int64_t, uint32_t>, uint32_t>> alternatives;
 };
 
 // What a new tile of a merge keeps: the definition of the first tile that became it.
@@ -435,6 +460,14 @@ std::optional<Problem> readDefinitions(const QByteArray& bytes, const GodotSecti
         }
         if (rest != "0" || value != "0")
             tile.plain = false;
+        uint32_t alternative = 0;
+        uint32_t bit = 0;
+        if (rest == "next_alternative_id") {
+        } else if (alternativeKey(rest, alternative, bit) && (bit == 0 || value == "true")) {
+            tile.flips[alternative] |= bit;
+        } else if (rest != "0" || value != "0") {
+            tile.flipsOnly = false;
+        }
         tile.data << rest.toByteArray() + " = " + value.toByteArray();
     }
     return std::nullopt;
@@ -508,7 +541,7 @@ class Remapper
                 ++result_.tilesMoved;
                 continue;
             }
-            if (!remap.symmetry(size_t(index)).isIdentity() && !tile.plain)
+            if (!remap.symmetry(size_t(index)).isIdentity() && !tile.plain && !tile.flipsOnly)
                 return refuse(QStringLiteral("would be turned, and its data (alternatives, "
                                              "shapes, terrains) would not turn with it"));
             std::sort(tile.data.begin(), tile.data.end()); // compared as a set of lines below
@@ -794,8 +827,18 @@ class Remapper
             return false;
         }
         const TileSymmetry turn = remap.symmetry(size_t(index));
-        if (!turn.isIdentity()) {
-            if ((alternative & ~kTransforms) != 0) {
+        const uint32_t base = alternative & ~kTransforms;
+        const auto own = base != 0 && sheet.alternatives ? sheet.alternatives->find({index, base})
+                                                         : decltype(sheet.alternatives->end()){};
+        if (!turn.isIdentity() && base != 0 && sheet.alternatives &&
+            own != sheet.alternatives->end()) {
+            // Godot flips an alternative by its own flips and the cell's, one after the other
+            // bit by bit; the turn goes after them.
+            const TileSymmetry shown =
+                symmetryOfAlternative((alternative ^ own->second) & kTransforms);
+            alternative = base | ((transformsOf(shown.after(turn)) ^ own->second) & kTransforms);
+        } else if (!turn.isIdentity()) {
+            if (base != 0) {
                 why = QStringLiteral("a cell shows the alternative %1 of the tile %2, which would "
                                      "have to be turned")
                           .arg(alternative & ~kTransforms)
@@ -1022,6 +1065,22 @@ LevelBytesResult failedWith(const QString& reason)
     return result;
 }
 
+// The alternatives of an atlas source's tiles and their own flips, by (sheet tile, alternative).
+std::shared_ptr<std::map<std::pair<int64_t, uint32_t>, uint32_t>>
+alternativesOf(const QByteArray& bytes, const Atlas& atlas, const SheetAtlas& sheet)
+{
+    auto alternatives = std::make_shared<std::map<std::pair<int64_t, uint32_t>, uint32_t>>();
+    TileDefinitions tiles;
+    if (!atlas.section || readDefinitions(bytes, *atlas.section, sheet.tiles, tiles))
+        return nullptr;
+    for (const auto& [at, tile] : tiles) {
+        const int64_t index = (tile.y + sheet.offsetY) * sheet.columns + tile.x + sheet.offsetX;
+        for (const auto& [alternative, flips] : tile.flips)
+            alternatives->emplace(std::pair(index, alternative), flips);
+    }
+    return alternatives;
+}
+
 // Checks one of the sheet's atlas sources against the remap and rewrites it, its definitions and
 // its layout; one of a TileSet file of its own is rewritten with that file. sheet: its tile grid.
 std::optional<LevelBytesResult> remapSheetAtlas(Atlas& atlas, const QByteArray& bytes,
@@ -1054,6 +1113,7 @@ std::optional<LevelBytesResult> remapSheetAtlas(Atlas& atlas, const QByteArray& 
                         {at.at, at.where, QStringLiteral("its texture holds no whole tile")});
     if (external)
         return std::nullopt;
+    sheet.alternatives = alternativesOf(bytes, atlas, sheet);
     std::map<int32_t, KeptDefinition> kept;
     if (auto problem = remapper.remapAtlas(atlas, sheet, kept))
         return failedAt(bytes, *problem);
@@ -1471,10 +1531,13 @@ class GodotFormat final : public LevelFormat
             if (!region) // refused as the whole sheet would be, saying why
                 if (auto failed = remapSheetAtlas(atlas, bytes, context, remapper, result, sheet))
                     return *failed;
-            if (region)
-                if (auto problem = remapRegion(scene, atlas, *region, context, remapper))
+            if (region) {
+                sheet = *region;
+                sheet.alternatives = alternativesOf(bytes, atlas, sheet);
+                if (auto problem = remapRegion(scene, atlas, sheet, context, remapper))
                     return failedAt(bytes, *problem);
-            sheets.emplace(a, region ? *region : sheet);
+            }
+            sheets.emplace(a, sheet);
         }
         if (auto problem = remapAllCells(scene, remapper, sheets))
             return failedAt(bytes, *problem);
