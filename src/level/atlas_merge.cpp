@@ -17,13 +17,6 @@
 
 namespace {
 
-LevelBytesResult failedWith(const QString& reason)
-{
-    LevelBytesResult result;
-    result.reason = reason;
-    return result;
-}
-
 // A tileset of a merged sheet: its text with the per-tile data renumbered for the atlas, read
 // again for the entries and sets it keeps.
 struct Source {

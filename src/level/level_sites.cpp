@@ -161,15 +161,20 @@ bool remapBlock(const CellBlock& block, const GidRemapper& gids, const LevelSite
 
 } // namespace
 
-namespace
-{
-
 LevelBytesResult failedWith(const QString& reason)
 {
     LevelBytesResult result;
     result.reason = reason;
     return result;
 }
+
+QString imageOf(const TilesetFacts& tileset)
+{
+    return pathFrom(tileset.folder, tileset.image);
+}
+
+namespace
+{
 
 // Refuses, from what the layers declare and before any is read, a file too large to remap here:
 // a layer beyond the limit, too many cells in all, or more memory than the machine can give.
@@ -302,11 +307,6 @@ std::optional<LevelBytesResult> readLevelTilesets(const LevelSites& sites, const
 
 namespace
 {
-
-QString imageOf(const TilesetFacts& tileset)
-{
-    return pathFrom(tileset.folder, tileset.image);
-}
 
 // Which tilesets show the sheet. A template's tile is the sheet's when its tileset shows the
 // image the map's own tilesets were found to show; only a map whose own tilesets do not show the

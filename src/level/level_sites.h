@@ -290,5 +290,10 @@ struct SheetChoice;
 LevelBytesResult withoutTheSheet(const SheetChoice& choice, const QByteArray& bytes,
                                  const LevelContext& context, LevelBytesResult result);
 
+// A failed result that says why, with no place.
+LevelBytesResult failedWith(const QString& reason);
+// The path of the image a tileset shows: its source, from the folder of the file holding it.
+QString imageOf(const TilesetFacts& tileset);
+
 // A failed result with the place of problem in bytes.
 LevelBytesResult failedAt(const QByteArray& bytes, const Problem& problem);

@@ -79,7 +79,7 @@ bool alternativeKey(QByteArrayView rest, uint32_t& alternative, uint32_t& bit)
     const qsizetype slash = rest.indexOf('/');
     const QByteArrayView number = slash < 0 ? rest : rest.first(slash);
     const std::optional<int64_t> n = readWhole(number);
-    if (!n || *n <= 0 || *n > 4095 || number.startsWith('+') || number.startsWith('-'))
+    if (!n || *n <= 0 || *n > 4095)
         return false;
     alternative = uint32_t(*n);
     const QByteArrayView flag = slash < 0 ? QByteArrayView() : rest.sliced(slash + 1);
@@ -88,6 +88,12 @@ bool alternativeKey(QByteArrayView rest, uint32_t& alternative, uint32_t& bit)
           : flag == "transpose" ? kTranspose
                                 : 0;
     return slash < 0 || bit != 0;
+}
+
+// Whether the remap moves the sheet's tiles within its image: a grid, margin or spacing.
+bool layoutMoves(const TileRemap& remap)
+{
+    return remap.changesLayout() || remap.grid != TileRemap::GridChange::None;
 }
 
 // The key "X:Y/rest" split, or false for another property.
@@ -128,6 +134,20 @@ struct TileSetUse {
     std::map<int64_t, size_t> sources;
     std::vector<QByteArray> patterns; // its TileMapPatterns' ids
 };
+
+// The folder whose project.godot holds the file at path (where res:// paths start), or the file's
+// own folder when none above it does.
+QString godotProjectRoot(const QString& path)
+{
+    QDir folder = QFileInfo(path).absoluteDir();
+    const QString own = folder.absolutePath();
+    for (;;) {
+        if (QFileInfo::exists(folder.absoluteFilePath(QStringLiteral("project.godot"))))
+            return folder.absolutePath();
+        if (!folder.cdUp())
+            return own;
+    }
+}
 
 class Scene
 {
@@ -200,15 +220,13 @@ class Scene
         return nullptr;
     }
 
+    // Where res:// paths start.
+    const QString& root() const { return root_; }
+
   private:
     const QByteArray& bytes_;
     const LevelContext& context_;
     QString root_;
-
-  public:
-    const QString& root() const { return root_; }
-
-  private:
     std::map<QByteArray, const GodotSection*> external_;
 
     // The file an ext_resource names, absolute; empty when there is none of that id.
@@ -388,7 +406,7 @@ std::optional<Problem> decodeLayerData(const QByteArray& bytes, const GodotSecti
             QByteArray::AbortOnBase64DecodingErrors);
         if (!decoded)
             return refuse(QStringLiteral("its tile_map_data is not valid base64"));
-        data = *decoded;
+        data = std::move(*decoded);
     } else if (!written.isEmpty()) {
         for (const QByteArrayView number : written.toByteArray().split(',')) {
             const std::optional<int64_t> byte = readWhole(number);
@@ -400,9 +418,9 @@ std::optional<Problem> decodeLayerData(const QByteArray& bytes, const GodotSecti
     }
     if (data.isEmpty())
         return std::nullopt;
-    const uint32_t version = data.size() < 2 ? 0 : uint8_t(data[0]) | uint8_t(data[1]) << 8;
     if (data.size() < 2)
         return refuse(QStringLiteral("its tile_map_data is too short for its version"));
+    const uint32_t version = uint8_t(data[0]) | uint8_t(data[1]) << 8;
     if (version != 0)
         return refuse(QStringLiteral("its tile_map_data is of version %1, which Tilegrid does "
                                      "not read (only 0)")
@@ -470,7 +488,22 @@ std::optional<Problem> readDefinitions(const QByteArray& bytes, const GodotSecti
         }
         tile.data << rest.toByteArray() + " = " + value.toByteArray();
     }
+    for (auto& entry : definitions) // compared as sets of lines
+        std::sort(entry.second.data.begin(), entry.second.data.end());
     return std::nullopt;
+}
+
+// The alternatives that definitions hold and their own flips, by (sheet tile, alternative).
+std::shared_ptr<std::map<std::pair<int64_t, uint32_t>, uint32_t>>
+alternativesIn(const TileDefinitions& tiles, const SheetAtlas& sheet)
+{
+    auto alternatives = std::make_shared<std::map<std::pair<int64_t, uint32_t>, uint32_t>>();
+    for (const auto& [at, tile] : tiles) {
+        const int64_t index = (tile.y + sheet.offsetY) * sheet.columns + tile.x + sheet.offsetX;
+        for (const auto& [alternative, flips] : tile.flips)
+            alternatives->emplace(std::pair(index, alternative), flips);
+    }
+    return alternatives;
 }
 
 class Remapper
@@ -493,10 +526,10 @@ class Remapper
         moved_.clear();
     }
 
-    // Moves an atlas source's definitions with their tiles. moveTo, when set, is where they go
-    // instead (a merge takes them into another source); kept holds what each new tile keeps
-    // so far.
-    std::optional<Problem> remapAtlas(const Atlas& atlas, const SheetAtlas& sheet,
+    // Moves an atlas source's definitions with their tiles, and notes in sheet the alternatives
+    // they define. moveTo, when set, is where they go instead (a merge takes them into another
+    // source); kept holds what each new tile keeps so far.
+    std::optional<Problem> remapAtlas(const Atlas& atlas, SheetAtlas& sheet,
                                       std::map<int32_t, KeptDefinition>& kept,
                                       qsizetype moveTo = -1)
     {
@@ -505,6 +538,7 @@ class Remapper
         TileDefinitions tiles;
         if (auto problem = readDefinitions(bytes_, section, sheet.tiles, tiles))
             return problem;
+        sheet.alternatives = alternativesIn(tiles, sheet);
         if (TileUse* use = context_.options.use)
             noteDefinitions(*use, tiles, sheet);
         for (auto& entry : tiles) {
@@ -542,9 +576,8 @@ class Remapper
                 continue;
             }
             if (!remap.symmetry(size_t(index)).isIdentity() && !tile.plain && !tile.flipsOnly)
-                return refuse(QStringLiteral("would be turned, and its data (alternatives, "
-                                             "shapes, terrains) would not turn with it"));
-            std::sort(tile.data.begin(), tile.data.end()); // compared as a set of lines below
+                return refuse(QStringLiteral("would be turned, and its data (shapes, terrains, "
+                                             "custom data) would not turn with it"));
             const QString name = moveTo < 0
                                      ? QStringLiteral("the tile %1").arg(tileName(tile.x, tile.y))
                                      : QStringLiteral("the tile %1 of %2")
@@ -603,10 +636,8 @@ class Remapper
             std::vector<int64_t> cells;
             if (tile.plain || cellsOf(tile, sheet, cells) || size_t(cells.front()) >= here.size())
                 continue;
-            QByteArrayList data = tile.data;
-            std::sort(data.begin(), data.end());
             TileData& noted = here[size_t(cells.front())];
-            noted.text = data.join('\n');
+            noted.text = tile.data.join('\n');
             noted.unturned = true;
             noted.local = tile.frames > 1 || noted.text.contains("terrain");
             for (size_t c = 1; c < cells.size(); ++c)
@@ -644,7 +675,7 @@ class Remapper
     // leaves out a value of none, and so does this.
     void rewriteLayout(const Atlas& atlas)
     {
-        if (!remap_.changesLayout() && remap_.grid == TileRemap::GridChange::None)
+        if (!layoutMoves(remap_))
             return;
         const SheetGeometry after = geometryAfter(atlas.facts, remap_);
         setLayout(atlas, after.margin, after.spacing);
@@ -965,12 +996,10 @@ class Remapper
             if (end < 0 || end > inside->end)
                 end = inside->end;
             qsizetype begin = i;
-            while (begin < end &&
-                   (value[begin] == ' ' || value[begin] == '\n' || value[begin] == '\t'))
+            while (begin < end && isBlank(value[begin]))
                 ++begin;
             qsizetype last = end;
-            while (last > begin &&
-                   (value[last - 1] == ' ' || value[last - 1] == '\n' || value[last - 1] == '\t'))
+            while (last > begin && isBlank(value[last - 1]))
                 --last;
             i = end + 1;
             if (begin == last && end == inside->end && numbers.empty())
@@ -1043,42 +1072,12 @@ QString fitSheet(TilesetFacts& facts, const TileRemap& remap)
         columns > 0 && (remap.newColumns() <= 0 || columns == remap.newColumns()) &&
         (remap.keepsIds ? count > 0
                         : count >= remap.newTileCount() && count < remap.newTileCount() + columns);
-    if (asBefore.isEmpty() || !fitsAfter) {
-        facts = read;
-        return asBefore;
-    }
     facts = read;
+    if (asBefore.isEmpty() || !fitsAfter)
+        return asBefore;
     facts.columns = remap.columns > 0 ? remap.columns : columns;
     facts.tileCount = remap.keepsIds ? count : remap.tileCount();
     return checkSheetTileset(facts, remap);
-}
-
-QString imageOf(const TilesetFacts& facts)
-{
-    return pathFrom(facts.folder, facts.image);
-}
-
-LevelBytesResult failedWith(const QString& reason)
-{
-    LevelBytesResult result;
-    result.reason = reason;
-    return result;
-}
-
-// The alternatives of an atlas source's tiles and their own flips, by (sheet tile, alternative).
-std::shared_ptr<std::map<std::pair<int64_t, uint32_t>, uint32_t>>
-alternativesOf(const QByteArray& bytes, const Atlas& atlas, const SheetAtlas& sheet)
-{
-    auto alternatives = std::make_shared<std::map<std::pair<int64_t, uint32_t>, uint32_t>>();
-    TileDefinitions tiles;
-    if (!atlas.section || readDefinitions(bytes, *atlas.section, sheet.tiles, tiles))
-        return nullptr;
-    for (const auto& [at, tile] : tiles) {
-        const int64_t index = (tile.y + sheet.offsetY) * sheet.columns + tile.x + sheet.offsetX;
-        for (const auto& [alternative, flips] : tile.flips)
-            alternatives->emplace(std::pair(index, alternative), flips);
-    }
-    return alternatives;
 }
 
 // Checks one of the sheet's atlas sources against the remap and rewrites it, its definitions and
@@ -1113,7 +1112,6 @@ std::optional<LevelBytesResult> remapSheetAtlas(Atlas& atlas, const QByteArray& 
                         {at.at, at.where, QStringLiteral("its texture holds no whole tile")});
     if (external)
         return std::nullopt;
-    sheet.alternatives = alternativesOf(bytes, atlas, sheet);
     std::map<int32_t, KeptDefinition> kept;
     if (auto problem = remapper.remapAtlas(atlas, sheet, kept))
         return failedAt(bytes, *problem);
@@ -1159,14 +1157,14 @@ std::optional<SheetAtlas> regionOf(const Scene& scene, const Atlas& atlas,
 
 // Carries a source of a region of the sheet through the remap: its definitions, and its margins
 // once the sheet's layout changes.
-std::optional<Problem> remapRegion(const Scene& scene, const Atlas& atlas, const SheetAtlas& region,
+std::optional<Problem> remapRegion(const Scene& scene, const Atlas& atlas, SheetAtlas& region,
                                    const LevelContext& context, Remapper& remapper)
 {
     std::map<int32_t, KeptDefinition> kept;
     if (auto problem = remapper.remapAtlas(atlas, region, kept))
         return problem;
     const TileRemap& remap = context.remap;
-    if (!remap.changesLayout() && remap.grid == TileRemap::GridChange::None)
+    if (!layoutMoves(remap))
         return std::nullopt;
     const TilesetFacts& whole = scene.atlases[region.whole].facts;
     const SheetGeometry after = geometryAfter(whole, remap);
@@ -1246,22 +1244,13 @@ QString atlasLayout(const QString& atlas, const TilesetFacts& tile, int64_t colu
         .arg(tile.tileWidth);
 }
 
-// The atlas source a merge keeps in a TileSet: the merged one of the smallest id.
-size_t keptAtlas(const TileSetUse& tileset, const std::vector<int>& sheetOf)
-{
-    for (const auto& [source, a] : tileset.sources)
-        if (sheetOf[a] >= 0)
-            return a;
-    return size_t(-1);
-}
-
-// One TileSet's sources of merged sheets made one; merged: their ids and atlases, by id.
-std::optional<LevelBytesResult> mergeSources(Scene& scene, const TileSetUse& tileset,
-                                             const std::vector<std::pair<int64_t, size_t>>& merged,
-                                             const std::vector<int>& sheetOf,
-                                             const QByteArray& bytes, const LevelContext& context,
-                                             Remapper& remapper,
-                                             std::map<size_t, SheetAtlas>& sheets)
+// One TileSet's sources of merged sheets made one; merged: their ids and atlases, by id. The one
+// kept shows the ext_resource atlasTexture (of this file).
+std::optional<LevelBytesResult>
+mergeSources(Scene& scene, const TileSetUse& tileset,
+             const std::vector<std::pair<int64_t, size_t>>& merged, const std::vector<int>& sheetOf,
+             const QByteArray& atlasTexture, const QByteArray& bytes, const LevelContext& context,
+             Remapper& remapper, std::map<size_t, SheetAtlas>& sheets)
 {
     const AtlasMerge& merge = *context.options.merge;
     const Atlas& first = scene.atlases[merged.front().second];
@@ -1296,13 +1285,16 @@ std::optional<LevelBytesResult> mergeSources(Scene& scene, const TileSetUse& til
         sheet.newSource = merged.front().first;
         if (sheet.columns <= 0 || sheet.newColumns <= 0)
             return refuse(QStringLiteral("its texture holds no whole tile"));
-        sheets.emplace(a, sheet);
-        if (!atlas.section)
+        if (!atlas.section) {
+            sheets.emplace(a, sheet);
             continue;
+        }
         const bool keeps = &atlas == &first;
-        const qsizetype moveTo = keeps ? -1 : remapper.lineEnd(*first.section->property("texture"));
-        if (auto problem = remapper.remapAtlas(atlas, sheet, kept, moveTo))
+        const GodotProperty& texture = *first.section->property("texture");
+        if (auto problem =
+                remapper.remapAtlas(atlas, sheet, kept, keeps ? -1 : remapper.lineEnd(texture)))
             return failedAt(bytes, *problem);
+        sheets.emplace(a, sheet);
         if (keeps) {
             int64_t spacing = 0;
             if (const QString odd =
@@ -1310,6 +1302,7 @@ std::optional<LevelBytesResult> mergeSources(Scene& scene, const TileSetUse& til
                 !odd.isEmpty())
                 return refuse(odd);
             remapper.setLayout(atlas, 0, spacing);
+            remapper.splice.replace(texture.value, "ExtResource(\"" + atlasTexture + "\")");
             continue;
         }
         // The source leaves, with the blank lines after it, and so does the TileSet's line of it.
@@ -1332,7 +1325,8 @@ std::optional<LevelBytesResult> mergeSources(Scene& scene, const TileSetUse& til
 // Carries a file through a merge of several sheets into one atlas. In each TileSet the sources
 // that show merged sheets become one, that of the smallest id: it shows the atlas and takes the
 // others' definitions, the others leave, and every cell, pattern and proxy of theirs names it.
-LevelBytesResult remapMerge(Scene& scene, const QByteArray& bytes, const LevelContext& context)
+LevelBytesResult remapMerge(Scene& scene, const QByteArray& bytes, const LevelContext& context,
+                            std::map<const GodotProperty*, std::pair<QByteArray, bool>> decoded)
 {
     const AtlasMerge& merge = *context.options.merge;
     LevelBytesResult result;
@@ -1355,6 +1349,7 @@ LevelBytesResult remapMerge(Scene& scene, const QByteArray& bytes, const LevelCo
         return result;
     }
     Remapper remapper(bytes, context, result);
+    remapper.decoded_ = std::move(decoded);
     // The atlas's texture, inserted before anything else is edited where it goes.
     QByteArray atlasTexture;
     auto texture = [&]() -> std::optional<LevelBytesResult> {
@@ -1389,20 +1384,12 @@ LevelBytesResult remapMerge(Scene& scene, const QByteArray& bytes, const LevelCo
         if (tileset.section)
             if (auto failed = texture())
                 return *failed;
-        if (auto failed =
-                mergeSources(scene, tileset, merged, sheetOf, bytes, context, remapper, sheets))
+        if (auto failed = mergeSources(scene, tileset, merged, sheetOf, atlasTexture, bytes,
+                                       context, remapper, sheets))
             return *failed;
         if (!tileset.file.isEmpty() && carried.insert(tileset.file).second)
             result.carried.push_back({tileset.file, CarriedFile::Kind::Tileset});
     }
-    if (!atlasTexture.isEmpty())
-        for (const TileSetUse& tileset : scene.tilesets)
-            if (tileset.section && !tileset.sources.empty()) {
-                const size_t kept = keptAtlas(tileset, sheetOf);
-                if (kept < scene.atlases.size())
-                    remapper.splice.replace(scene.atlases[kept].section->property("texture")->value,
-                                            "ExtResource(\"" + atlasTexture + "\")");
-            }
     remapper.insertMoved();
     if (auto problem = remapAllCells(scene, remapper, sheets))
         return failedAt(bytes, *problem);
@@ -1496,7 +1483,7 @@ class GodotFormat final : public LevelFormat
                     return failedAt(bytes, *problem);
             }
         if (context.options.merge)
-            return remapMerge(scene, bytes, context);
+            return remapMerge(scene, bytes, context, std::move(decoded));
         LevelBytesResult result;
         result.isTileset = result.othersRead = scene.isTileSet;
         const std::vector<TilesetFacts> facts = scene.facts();
@@ -1527,15 +1514,12 @@ class GodotFormat final : public LevelFormat
         for (const size_t a : regions) {
             Atlas& atlas = scene.atlases[a];
             const std::optional<SheetAtlas> region = regionOf(scene, atlas, sheets);
-            SheetAtlas sheet;
-            if (!region) // refused as the whole sheet would be, saying why
+            SheetAtlas sheet = region.value_or(SheetAtlas());
+            if (!region) { // refused as the whole sheet would be, saying why
                 if (auto failed = remapSheetAtlas(atlas, bytes, context, remapper, result, sheet))
                     return *failed;
-            if (region) {
-                sheet = *region;
-                sheet.alternatives = alternativesOf(bytes, atlas, sheet);
-                if (auto problem = remapRegion(scene, atlas, sheet, context, remapper))
-                    return failedAt(bytes, *problem);
+            } else if (auto problem = remapRegion(scene, atlas, sheet, context, remapper)) {
+                return failedAt(bytes, *problem);
             }
             sheets.emplace(a, sheet);
         }
@@ -1548,18 +1532,6 @@ class GodotFormat final : public LevelFormat
 };
 
 } // namespace
-
-QString godotProjectRoot(const QString& path)
-{
-    QDir folder = QFileInfo(path).absoluteDir();
-    const QString own = folder.absolutePath();
-    for (;;) {
-        if (QFileInfo::exists(folder.absoluteFilePath(QStringLiteral("project.godot"))))
-            return folder.absolutePath();
-        if (!folder.cdUp())
-            return own;
-    }
-}
 
 const LevelFormat& godotFormat()
 {

@@ -10,7 +10,3 @@
 // tiles with them, sets the source's margins and separation, and rewrites the cells that show
 // the sheet; everything else stays as written.
 const LevelFormat& godotFormat();
-
-// The folder whose project.godot holds the file at path (where res:// paths start), or the file's
-// own folder when none above it does.
-QString godotProjectRoot(const QString& path);

@@ -1,14 +1,7 @@
 #include "level/formats/godot/godot_resource.h"
 
-#include <charconv>
-
 namespace
 {
-
-bool isSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
 
 // The end of a quoted string starting at i (at its '"'), or -1 when it never ends.
 qsizetype stringEnd(QByteArrayView text, qsizetype i)
@@ -46,7 +39,7 @@ qsizetype valueEnd(QByteArrayView text, qsizetype i, bool header)
             if (depth == 0)
                 return header ? i : -1;
             --depth;
-        } else if (depth == 0 && (c == '\n' || (header && isSpace(c))))
+        } else if (depth == 0 && (c == '\n' || (header && isBlank(c))))
             return i;
         ++i;
     }
@@ -55,7 +48,7 @@ qsizetype valueEnd(QByteArrayView text, qsizetype i, bool header)
 
 qsizetype trimmedEnd(QByteArrayView text, qsizetype begin, qsizetype end)
 {
-    while (end > begin && isSpace(text[end - 1]))
+    while (end > begin && isBlank(text[end - 1]))
         --end;
     return end;
 }
@@ -116,18 +109,18 @@ static bool readHeader(QByteArrayView text, qsizetype& i, GodotSection& section,
     section.header.begin = i;
     ++i;
     const qsizetype tagBegin = i;
-    while (i < text.size() && !isSpace(text[i]) && text[i] != ']')
+    while (i < text.size() && !isBlank(text[i]) && text[i] != ']')
         ++i;
     section.tag = text.sliced(tagBegin, i - tagBegin).toByteArray();
     for (;;) {
-        while (i < text.size() && isSpace(text[i]))
+        while (i < text.size() && isBlank(text[i]))
             ++i;
         if (i >= text.size())
             return fail(section.header.begin, QStringLiteral("a section header never ends"));
         if (text[i] == ']')
             return true;
         const qsizetype nameBegin = i;
-        while (i < text.size() && text[i] != '=' && text[i] != ']' && !isSpace(text[i]))
+        while (i < text.size() && text[i] != '=' && text[i] != ']' && !isBlank(text[i]))
             ++i;
         if (i >= text.size() || text[i] != '=')
             return fail(nameBegin, QStringLiteral("a section attribute has no value"));
@@ -151,7 +144,7 @@ bool GodotResource::read(QByteArrayView text, Problem& problem)
         return false;
     };
     while (i < text.size()) {
-        while (i < text.size() && isSpace(text[i]))
+        while (i < text.size() && isBlank(text[i]))
             ++i;
         if (i >= text.size())
             break;
@@ -192,7 +185,7 @@ bool GodotResource::read(QByteArrayView text, Problem& problem)
             property.key =
                 unquoted(text.sliced(property.keySpan.begin, i - property.keySpan.begin));
         } else {
-            while (i < text.size() && text[i] != '=' && !isSpace(text[i]))
+            while (i < text.size() && text[i] != '=' && !isBlank(text[i]))
                 ++i;
             property.key =
                 text.sliced(property.keySpan.begin, i - property.keySpan.begin).toByteArray();
@@ -249,11 +242,8 @@ std::optional<QByteArray> resourceRef(QByteArrayView value, QByteArrayView call)
 
 std::optional<int64_t> readWhole(QByteArrayView value)
 {
-    value = value.trimmed();
     int64_t number = 0;
-    const char* end = value.data() + value.size();
-    const auto [at, error] = std::from_chars(value.data(), end, number);
-    if (error != std::errc() || at != end || value.isEmpty())
+    if (!parseWholeNumber(value.trimmed(), true, number))
         return std::nullopt;
     return number;
 }
@@ -267,7 +257,7 @@ std::optional<GodotPair> readVector2i(QByteArrayView value)
     if (comma < 0 || comma >= inside->end)
         return std::nullopt;
     auto number = [&](qsizetype begin, qsizetype end, int64_t& target, Span& span) {
-        while (begin < end && isSpace(value[begin]))
+        while (begin < end && isBlank(value[begin]))
             ++begin;
         end = trimmedEnd(value, begin, end);
         span = {begin, end};
