@@ -38,12 +38,6 @@ void removeItems(const EntryContainer& container, const std::vector<bool>& remov
     }
 }
 
-// A string as JSON writes it.
-QByteArray jsonString(const QString& text)
-{
-    return QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact).chopped(1).sliced(1);
-}
-
 class JsonEdits : public LevelEdits
 {
   public:
@@ -134,6 +128,11 @@ class JsonEdits : public LevelEdits
 };
 
 }  // namespace
+
+QByteArray jsonString(const QString& text)
+{
+    return QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact).chopped(1).sliced(1);
+}
 
 const LevelEdits& jsonEdits()
 {

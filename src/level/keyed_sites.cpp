@@ -33,6 +33,16 @@ class KeyedSites
             use_->named[size_t(tile)] = 1;
     }
 
+    // A rectangle shows its tiles as they lie: none of them may turn.
+    void markUnturned(int64_t tile)
+    {
+        markUsed(tile);
+        if (!use_ || tile < 0 || size_t(tile) >= use_->named.size())
+            return;
+        use_->data.resize(std::max(use_->data.size(), use_->named.size()));
+        use_->data[size_t(tile)].unturned = true;
+    }
+
     const SheetTileset* sheetOf(int64_t uid) const
     {
         const auto found = sheets_.find(uid);
@@ -265,7 +275,7 @@ class KeyedSites
             const int64_t first = rows->first * sheet->columns + columns->first;
             for (int64_t r = 0; use_ && r < down; ++r)
                 for (int64_t c = 0; c < across; ++c)
-                    markUsed(first + r * sheet->columns + c);
+                    markUnturned(first + r * sheet->columns + c);
             if (!remap_.movesTogether(first, across, down, sheet->columns, sheet->newColumns))
                 return fail(across * down == 1
                                 ? QStringLiteral("its tile %1 is %2")

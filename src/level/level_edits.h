@@ -64,3 +64,5 @@ class LevelEdits
 
 // JSON's way: an item leaves with a comma beside it, and a string may write '/' as "\/".
 const LevelEdits& jsonEdits();
+// A string as JSON writes it, in its quotes.
+QByteArray jsonString(const QString& text);

@@ -81,11 +81,17 @@ LevelBytesResult LevelFormat::remap(const QByteArray& bytes, const LevelContext&
     Problem problem;
     if (context.options.scans) {
         const LevelSites* sites = context.options.scans->sites(*this, bytes, context, problem);
-        return sites ? remapSites(*sites, bytes, context) : failedAt(bytes, problem);
+        return sites ? remapScanned(*sites, bytes, context) : failedAt(bytes, problem);
     }
     LevelSites sites;
     if (!scan(bytes, context, sites, problem))
         return failedAt(bytes, problem);
+    return remapScanned(sites, bytes, context);
+}
+
+LevelBytesResult LevelFormat::remapScanned(const LevelSites& sites, const QByteArray& bytes,
+                                           const LevelContext& context) const
+{
     return remapSites(sites, bytes, context);
 }
 

@@ -42,6 +42,11 @@ class LevelFormat
                                                     const LevelContext& context) const;
     // The file's text rewritten for context.remap: its sites found and remapped.
     virtual LevelBytesResult remap(const QByteArray& bytes, const LevelContext& context) const;
+
+  protected:
+    // What remap() makes of the sites it found: the shared remap, unless the format has more to do.
+    virtual LevelBytesResult remapScanned(const LevelSites& sites, const QByteArray& bytes,
+                                          const LevelContext& context) const;
 };
 
 // Scans of level files kept for later runs over the same files, as LevelRemapOptions::scans: a

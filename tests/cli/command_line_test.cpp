@@ -2244,6 +2244,191 @@ TEST_F(CommandLineTest, MergedJsonMapsShowEveryCellAsBefore)
     }
 }
 
+namespace {
+
+// What an LDtk project and its level files show, read here with a plain JSON reader: each placed
+// tile's pixels (by its src, turned by its f) with the custom data and enum tags of its t; each
+// entity's tile rectangle and each rule's tiles with theirs.
+MapLook lookOfLdtk(const QString& file)
+{
+    const auto read = [](const QString& path) {
+        QJsonParseError error;
+        const QJsonObject object = QJsonDocument::fromJson(readFileBytes(path), &error).object();
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << path.toStdString();
+        return object;
+    };
+    const QJsonObject project = read(file);
+    const QString folder = QFileInfo(file).path();
+    struct Tileset {
+        QImage image;
+        QString relPath;
+        int columns = 0;
+        std::map<int, QStringList> data;
+    };
+    std::map<int, Tileset> tilesets;
+    MapLook look;
+    for (const QJsonValue def : project[u"defs"][u"tilesets"].toArray()) {
+        Tileset& into = tilesets[def[u"uid"].toInt()];
+        into.relPath = def[u"relPath"].toString();
+        into.image = QImage(QDir(folder).filePath(into.relPath)).convertToFormat(QImage::Format_ARGB32);
+        into.columns = def[u"__cWid"].toInt();
+        EXPECT_EQ(into.image.size(), QSize(def[u"pxWid"].toInt(), def[u"pxHei"].toInt()));
+        for (const QJsonValue entry : def[u"customData"].toArray())
+            into.data[entry[u"tileId"].toInt()] << entry[u"data"].toString();
+        for (const QJsonValue tag : def[u"enumTags"].toArray())
+            for (const QJsonValue id : tag[u"tileIds"].toArray())
+                into.data[id.toInt()] << u'#' + tag[u"enumValueId"].toString();
+        ++look.tilesets;
+    }
+    const auto show = [&](int uid, int x, int y, int w, int h, int t, unsigned turn) {
+        ASSERT_TRUE(tilesets.count(uid)) << "tileset " << uid;
+        const Tileset& tileset = tilesets[uid];
+        if (t < 0)
+            t = y / 8 * tileset.columns + x / 8;
+        EXPECT_EQ(t, y / 8 * tileset.columns + x / 8) << "t against src";
+        look.pixels.push_back(turnedTile(tileset.image.copy(x, y, w, h), turn));
+        QStringList data = tileset.data.count(t) ? tileset.data.at(t) : QStringList();
+        data.sort();
+        look.data.push_back(data.join(u' '));
+    };
+    for (const QJsonValue layer : project[u"defs"][u"layers"].toArray())
+        for (const QJsonValue group : layer[u"autoRuleGroups"].toArray())
+            for (const QJsonValue rule : group[u"rules"].toArray())
+                for (const QJsonValue rect : rule[u"tileRectsIds"].toArray())
+                    for (const QJsonValue id : rect.toArray()) {
+                        const int columns = tilesets[layer[u"tilesetDefUid"].toInt()].columns;
+                        show(layer[u"tilesetDefUid"].toInt(), id.toInt() % columns * 8,
+                             id.toInt() / columns * 8, 8, 8, id.toInt(), 0);
+                    }
+    std::vector<QJsonObject> levels;
+    for (const QJsonValue level : project[u"levels"].toArray())
+        levels.push_back(level[u"externalRelPath"].isString()
+                             ? read(QDir(folder).filePath(level[u"externalRelPath"].toString()))
+                             : level.toObject());
+    for (const QJsonObject& level : levels)
+        for (const QJsonValue layer : level[u"layerInstances"].toArray()) {
+            const int uid = layer[u"overrideTilesetUid"].isNull()
+                                ? layer[u"__tilesetDefUid"].toInt()
+                                : layer[u"overrideTilesetUid"].toInt();
+            for (const QJsonValue tile : layer[u"gridTiles"].toArray()) {
+                EXPECT_EQ(layer[u"__tilesetRelPath"].toString(), tilesets[uid].relPath);
+                const int f = tile[u"f"].toInt();
+                show(uid, tile[u"src"][0].toInt(), tile[u"src"][1].toInt(), 8, 8,
+                     tile[u"t"].toInt(), (f & 1 ? TileSymmetry::kH : 0) | (f & 2 ? TileSymmetry::kV : 0));
+            }
+            for (const QJsonValue entity : layer[u"entityInstances"].toArray()) {
+                const QJsonValue rect = entity[u"__tile"];
+                show(rect[u"tilesetUid"].toInt(), rect[u"x"].toInt(), rect[u"y"].toInt(),
+                     rect[u"w"].toInt(), rect[u"h"].toInt(), -1, 0);
+            }
+        }
+    return look;
+}
+
+}  // namespace
+
+// An LDtk project of four tilesets, three of them merged, with custom data, enum tags, rules,
+// entities and an external level file: after sheet merge --used-by the project and levels remap,
+// the merged tilesets are one and every tile, rule and entity shows what it showed.
+TEST_F(CommandLineTest, MergedLdtkProjectsShowEveryTileAsBefore)
+{
+    std::mt19937 random(61);
+    ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("w")));
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE(round);
+        const bool flips = round >= 2;
+        std::vector<QImage> sheets;
+        QJsonArray tilesets, layers, levelLayers, fileLayers;
+        QStringList merge{"sheet", "merge", "--tile", "8", "--dedupe"};
+        for (int n = 0; n < 4; ++n) {
+            const int columns = 2 + n % 3, rows = 1 + n % 2, count = columns * rows;
+            QImage sheet(columns * 8, rows * 8, QImage::Format_ARGB32);
+            for (int t = 0; t < count; ++t) {
+                QImage tile(8, 8, QImage::Format_ARGB32);
+                for (int y = 0; y < 8; ++y)
+                    for (int x = 0; x < 8; ++x)
+                        tile.setPixel(x, y, qRgb(int(random() % 256), n * 60, t * 9));
+                if (n > 0 && random() % 2)
+                    tile = turnedTile(sheets[random() % sheets.size()].copy(0, 0, 8, 8),
+                                      flips ? random() % 4 * 2 : 0);
+                QPainter(&sheet).drawImage(t % columns * 8, t / columns * 8, tile);
+            }
+            sheets.push_back(sheet);
+            const QString name = QStringLiteral("s%1").arg(n);
+            saveSheet(sheet, path(name + ".png"));
+            if (n < 3)
+                merge << name + ".png";
+            QJsonArray data, walls;
+            for (int t = 0; t < count; ++t) {
+                if (random() % 3 == 0)
+                    data.append(QJsonObject{{"tileId", t}, {"data", QString::number(random() % 2)}});
+                if (random() % 4 == 0)
+                    walls.append(t);
+            }
+            const int uid = 10 + n;
+            tilesets.append(QJsonObject{
+                {"__cWid", columns}, {"__cHei", rows}, {"identifier", "T" + name}, {"uid", uid},
+                {"relPath", name + ".png"}, {"pxWid", columns * 8}, {"pxHei", rows * 8},
+                {"tileGridSize", 8}, {"spacing", 0}, {"padding", 0}, {"tags", QJsonArray{}},
+                {"tagsSourceEnumUid", 50},
+                {"enumTags", QJsonArray{QJsonObject{{"enumValueId", "Wall"}, {"tileIds", walls}}}},
+                {"customData", data}, {"savedSelections", QJsonArray{}},
+                {"cachedPixelData", QJsonObject{{"opaqueTiles", QString(count, u'1')},
+                                                {"averageColors", QString(4 * count, u'f')}}}});
+            layers.append(QJsonObject{
+                {"identifier", "L" + name}, {"type", "Tiles"}, {"uid", 100 + n}, {"gridSize", 8},
+                {"tilesetDefUid", uid},
+                {"autoRuleGroups",
+                 QJsonArray{QJsonObject{{"rules", QJsonArray{QJsonObject{
+                                                      {"tileMode", "Single"},
+                                                      {"tileRectsIds",
+                                                       QJsonArray{QJsonArray{int(random() % count)}}}}}}}}}});
+            for (QJsonArray* into : {&levelLayers, &fileLayers}) {
+                QJsonArray tiles, entities;
+                for (int i = 0; i < 6; ++i) {
+                    const int t = int(random() % count);
+                    tiles.append(QJsonObject{{"px", QJsonArray{i * 8, 0}},
+                                             {"src", QJsonArray{t % columns * 8, t / columns * 8}},
+                                             {"f", int(random() % 4)}, {"t", t}, {"d", QJsonArray{i}}});
+                }
+                const int shown = int(random() % count);
+                entities.append(QJsonObject{
+                    {"__identifier", "Thing"},
+                    {"__tile", QJsonObject{{"tilesetUid", uid}, {"x", shown % columns * 8},
+                                           {"y", shown / columns * 8}, {"w", 8}, {"h", 8}}}});
+                into->append(QJsonObject{{"__identifier", "L" + name}, {"__type", "Tiles"},
+                                         {"__tilesetDefUid", uid}, {"__tilesetRelPath", name + ".png"},
+                                         {"layerDefUid", 100 + n}, {"overrideTilesetUid", QJsonValue()},
+                                         {"gridTiles", tiles}, {"autoLayerTiles", QJsonArray{}},
+                                         {"entityInstances", entities}});
+            }
+        }
+        const QJsonObject project{
+            {"jsonVersion", "1.5.3"},
+            {"defs", QJsonObject{{"tilesets", tilesets}, {"layers", layers},
+                                 {"enums", QJsonArray{QJsonObject{{"identifier", "Kinds"}, {"uid", 50},
+                                                                  {"values", QJsonArray{QJsonObject{{"id", "Wall"}}}}}}}}},
+            {"levels", QJsonArray{QJsonObject{{"identifier", "Level_0"}, {"layerInstances", levelLayers}},
+                                  QJsonObject{{"identifier", "Level_1"},
+                                              {"externalRelPath", "w/Level_1.ldtkl"},
+                                              {"layerInstances", QJsonValue()}}}}};
+        writeFileBytes(path("w.ldtk"), QJsonDocument(project).toJson(round % 2 ? QJsonDocument::Compact : QJsonDocument::Indented));
+        writeFileBytes(path("w/Level_1.ldtkl"),
+                       QJsonDocument(QJsonObject{{"identifier", "Level_1"}, {"layerInstances", fileLayers}}).toJson());
+        if (flips)
+            merge << "--flips";
+        const Finished merged = run(merge + QStringList{"--used-by", "w.ldtk", "-o", "atlas.png",
+                                                        "--remap-out", "atlas.remap"});
+        ASSERT_EQ(merged.exitCode, 0) << describe(merged);
+        const MapLook before = lookOfLdtk(path(QStringLiteral("w.ldtk")));
+        const Finished done = run({"levels", "remap", "--remap", "atlas.remap", "w.ldtk", "--in-place"});
+        ASSERT_EQ(done.exitCode, 0) << describe(done);
+        const MapLook after = lookOfLdtk(path(QStringLiteral("w.ldtk")));
+        EXPECT_EQ(after.tilesets, 2);
+        expectSameLook(after, before);
+    }
+}
+
 // Two maps name different merged tileset files, and a template shows one: the atlas's tileset
 // file, written once, gathers every sheet's data, and both maps and the template show what they
 // showed.

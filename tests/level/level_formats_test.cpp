@@ -600,7 +600,35 @@ std::vector<BadLevelInput> badLevelInputs()
                           "</properties></tile>";
     const char* wangW = "<wangsets><wangset name=\"w\" type=\"corner\" tile=\"-1\"><wangtile "
                         "tileid=\"1\" wangid=\"0,1,0,1,0,1,0,1\"/></wangset></wangsets>";
+    // The same two sheets as an LDtk project's tilesets.
+    auto ldtkMerged = [](const char* s, const char* t) {
+        const auto tileset = [](int uid, const char* name, const char* inside) {
+            return QStringLiteral(R"({"__cWid":2,"__cHei":1,"uid":%1,"identifier":"%2",)"
+                                  R"("relPath":"%2.png","pxWid":16,"pxHei":8,"tileGridSize":8,)"
+                                  R"("spacing":0,"padding":0,%3})")
+                .arg(uid).arg(QLatin1StringView(name), QLatin1StringView(inside)).toUtf8();
+        };
+        return "{\"defs\":{\"tilesets\":[\n" + tileset(5, "s", s) + ",\n" + tileset(6, "t", t) +
+               "]},\"levels\":[]}";
+    };
     const BadLevelInput cases[] = {
+        {"a.ldtk",
+         ldtkMerged(R"("customData":[{"tileId":0,"data":"x"}])",
+                    R"("customData":[{"tileId":0,"data":"y"}])"),
+         "line 3, column 1, defs.tilesets[1] (tileset “t”)",
+         "tile 0 of the sheet “s.png” and tile 0 of the sheet “t.png” both become tile 0 of the "
+         "atlas, but their custom data differ",
+         fourTiles(), merged2},
+        {"a.ldtk", ldtkMerged(R"("customData":[{"tileId":0,"data":"x"}])", R"("customData":[])"),
+         "line 3, column 1, defs.tilesets[1] (tileset “t”)",
+         "tile 0 of the sheet “s.png” and tile 0 of the sheet “t.png” both become tile 0 of the "
+         "atlas, but only the first has custom data",
+         fourTiles(), merged2},
+        {"a.ldtk",
+         ldtkMerged(R"("tagsSourceEnumUid":1,"enumTags":[{"enumValueId":"A","tileIds":[0]}])",
+                    R"("tagsSourceEnumUid":2,"enumTags":[{"enumValueId":"B","tileIds":[1]}])"),
+         "", "the tilesets of the sheets “s.png” and “t.png” take their enum tags from different "
+         "enums", fourTiles(), merged2},
         {"a.tmx", mergedMap(kindOne, QByteArray(kindOne).replace("\"1\"/>", "\"2\"/>")),
          "line 3, column 1, tileset “t”",
          "tile 0 of the sheet “s.png” and tile 0 of the sheet “t.png” both become tile 0 of the "

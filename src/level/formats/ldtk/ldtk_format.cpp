@@ -1,4 +1,5 @@
 #include "level/formats/ldtk/ldtk_format.h"
+#include "level/formats/ldtk/ldtk_merge.h"
 
 #include <QDir>
 #include <QFile>
@@ -597,6 +598,14 @@ class LdtkFormat : public LevelFormat
         LevelBytesResult result = LevelFormat::remap(bytes, context);
         result.othersRead = true;  // a project's level files read it, a project its level files
         return result;
+    }
+
+  protected:
+    LevelBytesResult remapScanned(const LevelSites& sites, const QByteArray& bytes,
+                                  const LevelContext& context) const override
+    {
+        return context.options.merge ? mergeLdtkSites(sites, bytes, context)
+                                     : remapSites(sites, bytes, context);
     }
 };
 

@@ -1,0 +1,460 @@
+#include "level/formats/ldtk/ldtk_merge.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "document/file_messages.h"
+#include "level/atlas_merge.h"
+#include "level/json_scanner.h"
+#include "level/sheet_choice.h"
+#include "level/sheet_tileset.h"
+
+namespace
+{
+
+using Value = JsonScanner::Value;
+
+// The members by which LDtk names a tileset definition, by its uid, outside it.
+bool namesTileset(QStringView key)
+{
+    static const QStringView keys[] = {
+        u"tilesetUid",        u"tilesetDefUid",  u"__tilesetDefUid", u"overrideTilesetUid",
+        u"autoTilesetDefUid", u"iconTilesetUid", u"tilesetId"};
+    return std::find(std::begin(keys), std::end(keys), key) != std::end(keys);
+}
+
+// An identifier as LDtk keeps them: ASCII letters, digits and underscores, the first a capital
+// letter or an underscore.
+QString identifierOf(const QString& name)
+{
+    QString id;
+    for (const QChar c : name)
+        id += (c.unicode() < 128 && c.isLetterOrNumber()) || c == u'_' ? c : u'_';
+    if (id.isEmpty() || id[0].isDigit())
+        id.prepend(u'_');
+    id[0] = id[0].toUpper();
+    return id;
+}
+
+struct Source {
+    size_t tileset = 0; // among the project's tilesets
+    size_t sheet = 0;   // among the merge's sheets
+    int64_t uid = -1;
+    std::set<int32_t> becomes; // the atlas tiles its tiles become
+};
+
+// A custom data entry of the atlas, and the source it came from.
+struct Entry {
+    QByteArray text;
+    QByteArray data; // the text without its tile id
+    size_t source = 0;
+};
+
+class LdtkMerge
+{
+  public:
+    LdtkMerge(const LevelSites& sites, const QByteArray& bytes, const LevelContext& context)
+        : sites_(sites), bytes_(bytes), context_(context), merge_(*context.options.merge),
+          project_(sites.tilesetsFrom.isEmpty())
+    {
+    }
+
+    LevelBytesResult run()
+    {
+        if (auto failed = findSources())
+            return *failed;
+        if (sources_.empty()) {
+            LevelBytesResult result;
+            // A level file carried along by its project stays as it is.
+            result.status = project_ ? LevelFileStatus::Skipped : LevelFileStatus::Updated;
+            result.bytes = bytes_;
+            if (project_)
+                result.reason = QStringLiteral("it shows none of the %1 merged sheets")
+                                    .arg(merge_.sheets.size());
+            return result;
+        }
+        TextSplice first;
+        if (auto failed = renumber(first))
+            return *failed;
+        text_ = first.apply(bytes_);
+        JsonScanner json(text_);
+        qsizetype errorAt = 0;
+        QString error;
+        if (!json.check(errorAt, error))
+            return failedWith(
+                QStringLiteral("its tiles renumbered, it is no JSON (%1)").arg(error));
+        TextSplice second;
+        if (project_)
+            if (auto failed = gather(json, second))
+                return *failed;
+        follow(json, json.root(), second);
+        result_.status = LevelFileStatus::Updated;
+        result_.othersRead = true;
+        result_.sheetImage = merge_.atlas;
+        result_.bytes = second.apply(text_);
+        for (const QString& file : sites_.levelFiles)
+            result_.carried.push_back({file, CarriedFile::Kind::Level});
+        return result_;
+    }
+
+  private:
+    const TileRemap& remapOf(const Source& source) const
+    {
+        return merge_.sheets[source.sheet].remap;
+    }
+    QString sheetName(const Source& source) const
+    {
+        return quotedPath(QDir::current().relativeFilePath(merge_.sheets[source.sheet].image));
+    }
+
+    // The project's tilesets that show merged sheets, each with its sheet.
+    std::optional<LevelBytesResult> findSources()
+    {
+        if (project_) {
+            for (const TilesetSite& site : sites_.tilesets) {
+                facts_.push_back(site.facts);
+                defs_.push_back(&site);
+            }
+            projectFolder_ = context_.folder;
+        } else {
+            const ExternalTileset read = context_.readTileset(sites_.tilesetsFrom);
+            if (!read.error.isEmpty())
+                return failedWith(QStringLiteral("its %1 cannot be used: %2")
+                                      .arg(sites_.tilesetsFromNoun, read.error));
+            facts_ = read.tilesets;
+            defs_.assign(facts_.size(), nullptr);
+            projectFolder_ = QFileInfo(sites_.tilesetsFrom).absolutePath();
+        }
+        std::vector<int> sheetOf(facts_.size(), -1);
+        for (size_t s = 0; s < merge_.sheets.size(); ++s) {
+            const SheetChoice choice = chooseSheet(facts_, merge_.sheets[s].image);
+            for (size_t t = 0; t < choice.isSheet.size(); ++t)
+                if (choice.verdict == SheetChoice::Verdict::Use && choice.isSheet[t] &&
+                    sheetOf[t] < 0)
+                    sheetOf[t] = int(s);
+        }
+        for (size_t t = 0; t < sheetOf.size(); ++t) {
+            if (sheetOf[t] < 0)
+                continue;
+            Source source{t, size_t(sheetOf[t]), facts_[t].key, {}};
+            for (const int32_t now : remapOf(source).newIndexOf)
+                if (now >= 0)
+                    source.becomes.insert(now);
+            sources_.push_back(std::move(source));
+        }
+        return std::nullopt;
+    }
+
+    // The first pass: each merged tileset renumbered for the atlas as a remap of its own sheet
+    // would, all of them laid out as the first, which becomes the atlas.
+    std::optional<LevelBytesResult> renumber(TextSplice& splice)
+    {
+        SheetTileset atlas;
+        for (const Source& source : sources_) {
+            TilesetFacts facts = facts_[source.tileset];
+            const TilesetSite* site = defs_[source.tileset];
+            const TileRemap& remap = remapOf(source);
+            if (site && site->problem)
+                return failedAt(bytes_, *site->problem);
+            SheetTileset sheet;
+            QString unfit = completeFromImage(facts);
+            if (unfit.isEmpty())
+                unfit = planSheetTileset(site, facts, remap, sheet);
+            if (!unfit.isEmpty())
+                return site ? failedAt(bytes_, {site->at, site->where, unfit})
+                            : failedWith(QStringLiteral("its %1's tileset %2 cannot be used: %3")
+                                             .arg(sites_.tilesetsFromNoun, facts.label(), unfit));
+            if (&source == &sources_.front())
+                atlas = sheet;
+            sheet.newMargin = atlas.newMargin;
+            sheet.newSpacing = atlas.newSpacing;
+            sheet.newColumns = atlas.newColumns;
+            sheet.newRows = atlas.newRows;
+            sheet.newWidth = atlas.newWidth;
+            sheet.newHeight = atlas.newHeight;
+            if (site) {
+                const QString where = site->dataWhere.isEmpty()
+                                          ? QStringLiteral("tileset %1").arg(facts.label())
+                                          : site->dataWhere;
+                if (auto problem =
+                        remapTileData(*site, bytes_, remap, where, splice, result_.tilesMoved,
+                                      nullptr, context_.options.tileProperties, *sites_.edits))
+                    return failedAt(bytes_, *problem);
+                rewriteSheetTileset(sheet, remap, bytes_, splice);
+            }
+            const std::map<int64_t, SheetTileset> one{{source.uid, sheet}};
+            if (auto problem =
+                    remapKeyedSites(sites_, bytes_, remap, one, nullptr, result_, splice))
+                return failedAt(bytes_, *problem);
+        }
+        atlasPath_ = QDir(projectFolder_).relativeFilePath(merge_.atlas);
+        return std::nullopt;
+    }
+
+    QByteArrayView text(Span span) const
+    {
+        return QByteArrayView(text_).sliced(span.begin, span.size());
+    }
+
+    // Sets a member of a definition to value, adding it where it is missing.
+    void set(const JsonFields& fields, Value object, QStringView key, const QByteArray& value,
+             TextSplice& splice) const
+    {
+        if (const Value found = fields.value(key); found.valid())
+            splice.replace(found.span, value);
+        else
+            splice.insert(object.span.begin + 1, jsonString(key.toString()) + ':' + value + ',');
+    }
+
+    // The second pass over a project: the merged definitions become the first, which gathers
+    // their custom data, enum tags and saved selections and shows the atlas.
+    std::optional<LevelBytesResult> gather(const JsonScanner& json, TextSplice& splice)
+    {
+        const JsonFields root(json, json.root());
+        const Value list = JsonFields(json, root.value(u"defs")).value(u"tilesets");
+        std::vector<TilesetSite> items; // every element, for taking some out
+        std::vector<Value> objects;     // the definitions, as the scan counted them
+        std::vector<size_t> itemOf;
+        json.elements(list, [&](int64_t, Value object) {
+            items.emplace_back().whole = object.span;
+            if (object.kind == '{') {
+                objects.push_back(object);
+                itemOf.push_back(items.size() - 1);
+            }
+        });
+        if (objects.size() != facts_.size())
+            return failedWith(QStringLiteral("its tileset definitions changed as it was read"));
+        std::vector<bool> removed(items.size(), false);
+        QStringList others; // the identifiers of the tilesets that stay
+        for (const Source& source : sources_)
+            if (&source != &sources_.front())
+                removed[itemOf[source.tileset]] = true;
+        for (size_t t = 0; t < objects.size(); ++t)
+            if (!removed[itemOf[t]] && t != sources_.front().tileset)
+                others << json.string(JsonFields(json, objects[t]).value(u"identifier"));
+
+        std::map<int64_t, Entry> entries;
+        std::vector<std::set<int64_t>> carries(sources_.size());
+        std::vector<QString> tagOrder;
+        std::map<QString, std::vector<int64_t>> tags;
+        QByteArrayList selections;
+        int64_t tagEnum = -1;
+        const Source* tagSource = nullptr;
+        for (size_t k = 0; k < sources_.size(); ++k) {
+            const Source& source = sources_[k];
+            const JsonFields fields(json, objects[source.tileset]);
+            std::optional<std::pair<size_t, int64_t>> differ; // the other source, the tile
+            json.elements(fields.value(u"customData"), [&](int64_t, Value entry) {
+                const JsonFields entryFields(json, entry);
+                const Value id = entryFields.value(u"tileId");
+                int64_t now = -1;
+                if (differ || !json.integer(id, now))
+                    return;
+                Entry gathered{text(entry.span).toByteArray(),
+                               text({entry.span.begin, id.span.begin}).toByteArray() +
+                                   text({id.span.end, entry.span.end}).toByteArray(),
+                               k};
+                carries[k].insert(now);
+                const auto [found, fresh] = entries.emplace(now, gathered);
+                if (!fresh && found->second.data != gathered.data)
+                    differ = std::pair(found->second.source, now);
+            });
+            if (differ)
+                return refused(differ->first, k, differ->second, true);
+            bool tagged = false;
+            json.elements(fields.value(u"enumTags"), [&](int64_t, Value tag) {
+                const JsonFields tagFields(json, tag);
+                const QString value = json.string(tagFields.value(u"enumValueId"));
+                if (!tags.count(value))
+                    tagOrder.push_back(value);
+                std::vector<int64_t>& ids = tags[value];
+                json.elements(tagFields.value(u"tileIds"), [&](int64_t, Value id) {
+                    int64_t now = -1;
+                    if (json.integer(id, now) &&
+                        std::find(ids.begin(), ids.end(), now) == ids.end()) {
+                        ids.push_back(now);
+                        tagged = true;
+                    }
+                });
+            });
+            int64_t from = -1;
+            if (json.integer(fields.value(u"tagsSourceEnumUid"), from) && tagged) {
+                if (tagSource && from != tagEnum)
+                    return failedWith(QStringLiteral("the tilesets of the sheets %1 and %2 take "
+                                                     "their enum tags from different enums, and "
+                                                     "one tileset takes them from one")
+                                          .arg(sheetName(*tagSource), sheetName(source)));
+                tagEnum = from;
+                tagSource = &source;
+            }
+            json.elements(fields.value(u"savedSelections"), [&](int64_t, Value selection) {
+                selections << text(selection.span).toByteArray();
+            });
+        }
+        // A tile that becomes an atlas tile with custom data must carry the same itself.
+        for (const auto& [now, entry] : entries)
+            for (size_t k = 0; k < sources_.size(); ++k)
+                if (!carries[k].count(now) && sources_[k].becomes.count(int32_t(now)))
+                    return refused(entry.source, k, now, false);
+
+        const Value base = objects[sources_.front().tileset];
+        const JsonFields fields(json, base);
+        QByteArrayList data;
+        for (const auto& [now, entry] : entries)
+            data << entry.text;
+        QByteArrayList tagText;
+        for (const QString& value : tagOrder) {
+            QByteArrayList ids;
+            for (const int64_t id : tags[value])
+                ids << QByteArray::number(id);
+            tagText << "{\"enumValueId\":" + jsonString(value) + ",\"tileIds\":[" + ids.join(',') +
+                           "]}";
+        }
+        if (sources_.size() > 1) {
+            set(fields, base, u"customData", '[' + data.join(',') + ']', splice);
+            set(fields, base, u"enumTags", '[' + tagText.join(',') + ']', splice);
+            set(fields, base, u"savedSelections", '[' + selections.join(',') + ']', splice);
+            if (tagSource)
+                set(fields, base, u"tagsSourceEnumUid", QByteArray::number(tagEnum), splice);
+            gatherCaches(json, objects, fields, splice);
+        }
+        QString identifier = identifierOf(QFileInfo(merge_.atlas).completeBaseName());
+        for (int n = 2; others.contains(identifier); ++n)
+            identifier = identifierOf(QFileInfo(merge_.atlas).completeBaseName()) +
+                         QStringLiteral("_%1").arg(n);
+        set(fields, base, u"identifier", jsonString(identifier), splice);
+        set(fields, base, u"relPath", jsonString(atlasPath_), splice);
+        jsonEdits().removeTilesets(items, removed, text_, splice);
+        return std::nullopt;
+    }
+
+    // The editor's per-tile caches of the merged tilesets made one: each atlas tile takes what
+    // the first tileset whose tiles become it says; when one of them has none, none is kept, and
+    // LDtk works it out again.
+    void gatherCaches(const JsonScanner& json, const std::vector<Value>& objects,
+                      const JsonFields& fields, TextSplice& splice) const
+    {
+        const Value cache = fields.value(u"cachedPixelData");
+        if (cache.kind != '{')
+            return;
+        for (const auto& [key, width] : {std::pair(u"opaqueTiles", 1), {u"averageColors", 4}}) {
+            const Value mine = JsonFields(json, cache).value(key);
+            if (mine.kind != '"')
+                continue;
+            QByteArray joined = text(json.stringInside(mine)).toByteArray();
+            bool whole = true;
+            for (const Source& source : sources_) {
+                const Value theirs =
+                    JsonFields(json,
+                               JsonFields(json, objects[source.tileset]).value(u"cachedPixelData"))
+                        .value(key);
+                const QByteArrayView units = text(json.stringInside(theirs));
+                whole = whole && theirs.kind == '"' && units.size() == joined.size();
+                for (const int32_t now : source.becomes)
+                    if (whole && &source != &sources_.front() &&
+                        !sources_.front().becomes.count(now) && firstBecoming(now) == &source)
+                        joined.replace(qsizetype(now) * width, width,
+                                       units.sliced(qsizetype(now) * width, width).toByteArray());
+            }
+            if (!whole) {
+                splice.replace(cache.span, "null");
+                return;
+            }
+            splice.replace(json.stringInside(mine), joined);
+        }
+    }
+
+    const Source* firstBecoming(int32_t now) const
+    {
+        for (const Source& source : sources_)
+            if (source.becomes.count(now))
+                return &source;
+        return nullptr;
+    }
+
+    // Refused: tiles of two sources become atlas tile now, but their custom data differ (or only
+    // the first has any).
+    LevelBytesResult refused(size_t one, size_t other, int64_t now, bool both) const
+    {
+        const auto tileOf = [&](size_t k) {
+            const std::vector<int32_t>& newIndexOf = remapOf(sources_[k]).newIndexOf;
+            return std::find(newIndexOf.begin(), newIndexOf.end(), now) - newIndexOf.begin();
+        };
+        const TilesetSite* site = defs_[sources_[other].tileset];
+        return failedAt(bytes_,
+                        {site ? site->at : 0, site ? site->where : QString(),
+                         QStringLiteral("tile %1 of the sheet %2 and tile %3 of the sheet %4 both "
+                                        "become tile %5 of the atlas, but %6")
+                             .arg(tileOf(one))
+                             .arg(sheetName(sources_[one]))
+                             .arg(tileOf(other))
+                             .arg(sheetName(sources_[other]))
+                             .arg(now)
+                             .arg(both ? QStringLiteral("their custom data differ")
+                                       : QStringLiteral("only the first has custom data"))});
+    }
+
+    // Every reference to a merged tileset names the atlas's, and a layer that shows one names
+    // the atlas's image. The cells of layers hold no reference.
+    void follow(const JsonScanner& json, Value value, TextSplice& splice) const
+    {
+        if (value.kind == '[') {
+            json.elements(value, [&](int64_t, Value element) {
+                if (element.kind == '{' || element.kind == '[')
+                    follow(json, element, splice);
+            });
+            return;
+        }
+        if (value.kind != '{')
+            return;
+        const JsonFields fields(json, value);
+        int64_t shown = -1;
+        if (!json.integer(fields.value(u"overrideTilesetUid"), shown))
+            json.integer(fields.value(u"__tilesetDefUid"), shown);
+        for (const JsonScanner::Member& member : fields.all()) {
+            int64_t uid = -1;
+            if (namesTileset(member.key) && json.integer(member.value, uid) && isMerged(uid)) {
+                if (uid != sources_.front().uid)
+                    splice.replaceNumber(member.value.span, sources_.front().uid);
+            } else if (member.key == u"__tilesetRelPath" && member.value.kind == '"' &&
+                       isMerged(shown)) {
+                splice.replace(member.value.span, jsonString(atlasPath_));
+            } else if ((member.value.kind == '{' || member.value.kind == '[') &&
+                       member.key != u"gridTiles" && member.key != u"autoLayerTiles" &&
+                       member.key != u"intGridCsv" && member.key != u"tilesets") {
+                follow(json, member.value, splice);
+            }
+        }
+    }
+
+    bool isMerged(int64_t uid) const
+    {
+        return std::any_of(sources_.begin(), sources_.end(),
+                           [&](const Source& source) { return source.uid == uid; });
+    }
+
+    const LevelSites& sites_;
+    const QByteArray& bytes_;
+    const LevelContext& context_;
+    const AtlasMerge& merge_;
+    const bool project_; // else a level file, which takes its tilesets from its project
+    std::vector<TilesetFacts> facts_;      // the project's tilesets
+    std::vector<const TilesetSite*> defs_; // where this file defines them (a project does)
+    QString projectFolder_;
+    std::vector<Source> sources_;
+    QString atlasPath_; // the atlas as the project names it
+    QByteArray text_;   // after the first pass
+    LevelBytesResult result_;
+};
+
+} // namespace
+
+LevelBytesResult mergeLdtkSites(const LevelSites& sites, const QByteArray& bytes,
+                                const LevelContext& context)
+{
+    return LdtkMerge(sites, bytes, context).run();
+}
