@@ -390,45 +390,9 @@ class Merge
         const int64_t first = facts.firstGid;
 
         LevelBytesResult result;
-        const bool external = std::any_of(sources_.begin(), sources_.end(), [](const Source& s) {
-            return !s.facts.file.isEmpty();
-        });
-        // The atlas's tileset is written as the merged ones are, which gives its entries.
-        const LevelFormat* format = gathering_->front().format;
-        for (const Source& source : *gathering_)
-            if (source.format != format)
-                return failedWith(QStringLiteral("the merged sheets' tilesets are written as %1 "
-                                                 "and as %2, and one tileset cannot hold both")
-                                      .arg(format->tilesetNames(), source.format->tilesetNames()));
         QByteArray replacement;
-        if (external) {
-            if (merge_.tilesetOut.isEmpty())
-                return failedWith(QStringLiteral("the merged sheets' tilesets are files of their "
-                                                 "own, so the atlas's tileset needs one too: "
-                                                 "name it with --tileset-out FILE"));
-            if (levelFormatOf(merge_.tilesetOut, {}) != format)
-                return failedWith(QStringLiteral("the merged sheets' tilesets are %1, so the "
-                                                 "atlas's tileset is one too; --tileset-out %2 "
-                                                 "names another kind of file")
-                                      .arg(format->tilesetNames(),
-                                           quotedPath(QFileInfo(merge_.tilesetOut).fileName())));
-            atlas_.image = QFileInfo(merge_.tilesetOut).dir().relativeFilePath(merge_.atlas);
-            result.created.emplace_back(merge_.tilesetOut,
-                                        gathering_->front().edits->atlasTileset(atlas_));
-            AtlasTileset reference;
-            reference.firstGid = first;
-            reference.source = QDir(context_.folder).relativeFilePath(merge_.tilesetOut);
-            replacement = sites_.edits->atlasTileset(reference);
-        } else {
-            const TilesetSite& site = *base.site;
-            qsizetype line = site.whole.begin;
-            while (line > 0 && (bytes_[line - 1] == ' ' || bytes_[line - 1] == '\t'))
-                --line;
-            atlas_.indent = bytes_.mid(line, site.whole.begin - line);
-            atlas_.firstGid = first;
-            atlas_.image = QDir(context_.folder).relativeFilePath(merge_.atlas);
-            replacement = gathering_->front().edits->atlasTileset(atlas_);
-        }
+        if (auto failed = atlasText(base, first, result, replacement))
+            return *failed;
 
         TextSplice splice;
         std::vector<const TileRemap*> remaps(tilesets_.facts.size(), nullptr);
@@ -465,6 +429,53 @@ class Merge
         result.sheetImage = merge_.atlas;
         result.bytes = splice.apply(bytes_);
         return result;
+    }
+
+    // The text that takes the place of the base's tileset: the atlas's tileset, or a reference
+    // to its file of its own, which result then creates.
+    std::optional<LevelBytesResult> atlasText(const Source& base, int64_t first,
+                                              LevelBytesResult& result, QByteArray& replacement)
+    {
+        const bool external = std::any_of(sources_.begin(), sources_.end(), [](const Source& s) {
+            return !s.facts.file.isEmpty();
+        });
+        // The atlas's tileset is written as the merged ones are, which gives its entries.
+        const LevelFormat* format = gathering_->front().format;
+        for (const Source& source : *gathering_)
+            if (source.format != format)
+                return failedWith(QStringLiteral("the merged sheets' tilesets are written as %1 "
+                                                 "and as %2, and one tileset cannot hold both")
+                                      .arg(format->tilesetNames(), source.format->tilesetNames()));
+        if (external) {
+            if (merge_.tilesetOut.isEmpty())
+                return failedWith(QStringLiteral("the merged sheets' tilesets are files of their "
+                                                 "own, so the atlas's tileset needs one too: "
+                                                 "name it with --tileset-out FILE"));
+            if (levelFormatOf(merge_.tilesetOut, {}) != format)
+                return failedWith(QStringLiteral("the merged sheets' tilesets are %1, so the "
+                                                 "atlas's tileset is one too; --tileset-out %2 "
+                                                 "names another kind of file")
+                                      .arg(format->tilesetNames(),
+                                           quotedPath(QFileInfo(merge_.tilesetOut).fileName())));
+            atlas_.image = QFileInfo(merge_.tilesetOut).dir().relativeFilePath(merge_.atlas);
+            result.created.emplace_back(merge_.tilesetOut,
+                                        gathering_->front().edits->atlasTileset(atlas_));
+            AtlasTileset reference;
+            reference.firstGid = first;
+            reference.source = QDir(context_.folder).relativeFilePath(merge_.tilesetOut);
+            replacement = sites_.edits->atlasTileset(reference);
+        } else {
+            const TilesetSite& site = *base.site;
+            qsizetype line = site.whole.begin;
+            while (line > 0 && (bytes_[line - 1] == ' ' || bytes_[line - 1] == '\t'))
+                --line;
+            atlas_.indent = bytes_.mid(line, site.whole.begin - line);
+            atlas_.firstGid = first;
+            atlas_.image = QDir(context_.folder).relativeFilePath(merge_.atlas);
+            replacement = gathering_->front().edits->atlasTileset(atlas_);
+        }
+
+        return std::nullopt;
     }
 
     // The first gid of each tileset that is not merged: its own where the atlas's gids leave it

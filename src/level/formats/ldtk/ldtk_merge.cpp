@@ -228,108 +228,124 @@ class LdtkMerge
         });
         if (objects.size() != facts_.size())
             return failedWith(QStringLiteral("its tileset definitions changed as it was read"));
-        std::vector<bool> removed(items.size(), false);
-        QStringList others; // the identifiers of the tilesets that stay
-        for (const Source& source : sources_)
-            if (&source != &sources_.front())
-                removed[itemOf[source.tileset]] = true;
-        for (size_t t = 0; t < objects.size(); ++t)
-            if (!removed[itemOf[t]] && t != sources_.front().tileset)
-                others << json.string(JsonFields(json, objects[t]).value(u"identifier"));
-
-        std::map<int64_t, Entry> entries;
-        std::vector<std::set<int64_t>> carries(sources_.size());
-        std::vector<QString> tagOrder;
-        std::map<QString, std::vector<int64_t>> tags;
-        QByteArrayList selections;
-        int64_t tagEnum = -1;
-        const Source* tagSource = nullptr;
+        carries_.resize(sources_.size());
         for (size_t k = 0; k < sources_.size(); ++k) {
-            const Source& source = sources_[k];
-            const JsonFields fields(json, objects[source.tileset]);
-            std::optional<std::pair<size_t, int64_t>> differ; // the other source, the tile
-            json.elements(fields.value(u"customData"), [&](int64_t, Value entry) {
-                const JsonFields entryFields(json, entry);
-                const Value id = entryFields.value(u"tileId");
-                int64_t now = -1;
-                if (differ || !json.integer(id, now))
-                    return;
-                Entry gathered{text(entry.span).toByteArray(),
-                               text({entry.span.begin, id.span.begin}).toByteArray() +
-                                   text({id.span.end, entry.span.end}).toByteArray(),
-                               k};
-                carries[k].insert(now);
-                const auto [found, fresh] = entries.emplace(now, gathered);
-                if (!fresh && found->second.data != gathered.data)
-                    differ = std::pair(found->second.source, now);
-            });
-            if (differ)
-                return refused(differ->first, k, differ->second, true);
-            bool tagged = false;
-            json.elements(fields.value(u"enumTags"), [&](int64_t, Value tag) {
-                const JsonFields tagFields(json, tag);
-                const QString value = json.string(tagFields.value(u"enumValueId"));
-                if (!tags.count(value))
-                    tagOrder.push_back(value);
-                std::vector<int64_t>& ids = tags[value];
-                json.elements(tagFields.value(u"tileIds"), [&](int64_t, Value id) {
-                    int64_t now = -1;
-                    if (json.integer(id, now) &&
-                        std::find(ids.begin(), ids.end(), now) == ids.end()) {
-                        ids.push_back(now);
-                        tagged = true;
-                    }
-                });
-            });
-            int64_t from = -1;
-            if (json.integer(fields.value(u"tagsSourceEnumUid"), from) && tagged) {
-                if (tagSource && from != tagEnum)
-                    return failedWith(QStringLiteral("the tilesets of the sheets %1 and %2 take "
-                                                     "their enum tags from different enums, and "
-                                                     "one tileset takes them from one")
-                                          .arg(sheetName(*tagSource), sheetName(source)));
-                tagEnum = from;
-                tagSource = &source;
-            }
+            const JsonFields fields(json, objects[sources_[k].tileset]);
+            if (auto failed = gatherData(json, fields, k))
+                return failed;
+            if (auto failed = gatherTags(json, fields, k))
+                return failed;
             json.elements(fields.value(u"savedSelections"), [&](int64_t, Value selection) {
-                selections << text(selection.span).toByteArray();
+                selections_ << text(selection.span).toByteArray();
             });
         }
         // A tile that becomes an atlas tile with custom data must carry the same itself.
-        for (const auto& [now, entry] : entries)
+        for (const auto& [now, entry] : entries_)
             for (size_t k = 0; k < sources_.size(); ++k)
-                if (!carries[k].count(now) && sources_[k].becomes.count(int32_t(now)))
+                if (!carries_[k].count(now) && sources_[k].becomes.count(int32_t(now)))
                     return refused(entry.source, k, now, false);
 
-        const Value base = objects[sources_.front().tileset];
-        const JsonFields fields(json, base);
-        QByteArrayList data;
-        for (const auto& [now, entry] : entries)
-            data << entry.text;
-        QByteArrayList tagText;
-        for (const QString& value : tagOrder) {
-            QByteArrayList ids;
-            for (const int64_t id : tags[value])
-                ids << QByteArray::number(id);
-            tagText << "{\"enumValueId\":" + jsonString(value) + ",\"tileIds\":[" + ids.join(',') +
-                           "]}";
-        }
-        if (sources_.size() > 1) {
-            set(fields, base, u"customData", '[' + data.join(',') + ']', splice);
-            set(fields, base, u"enumTags", '[' + tagText.join(',') + ']', splice);
-            set(fields, base, u"savedSelections", '[' + selections.join(',') + ']', splice);
-            if (tagSource)
-                set(fields, base, u"tagsSourceEnumUid", QByteArray::number(tagEnum), splice);
-            gatherCaches(json, objects, fields, splice);
-        }
-        QString identifier = identifierOf(QFileInfo(merge_.atlas).completeBaseName());
-        for (int n = 2; others.contains(identifier); ++n)
-            identifier = identifierOf(QFileInfo(merge_.atlas).completeBaseName()) +
-                         QStringLiteral("_%1").arg(n);
-        set(fields, base, u"identifier", jsonString(identifier), splice);
-        set(fields, base, u"relPath", jsonString(atlasPath_), splice);
+        std::vector<bool> removed(items.size(), false);
+        for (const Source& source : sources_)
+            if (&source != &sources_.front())
+                removed[itemOf[source.tileset]] = true;
+        QStringList others; // the identifiers of the tilesets that stay
+        for (size_t t = 0; t < objects.size(); ++t)
+            if (!removed[itemOf[t]] && t != sources_.front().tileset)
+                others << json.string(JsonFields(json, objects[t]).value(u"identifier"));
+        writeAtlas(json, objects, others, splice);
         jsonEdits().removeTilesets(items, removed, text_, splice);
         return std::nullopt;
+    }
+
+    // The custom data of the kth source's tileset, refused where it differs from another's for
+    // the same atlas tile.
+    std::optional<LevelBytesResult> gatherData(const JsonScanner& json, const JsonFields& fields,
+                                               size_t k)
+    {
+        std::optional<std::pair<size_t, int64_t>> differ; // the other source, the tile
+        json.elements(fields.value(u"customData"), [&](int64_t, Value entry) {
+            const Value id = JsonFields(json, entry).value(u"tileId");
+            int64_t now = -1;
+            if (differ || !json.integer(id, now))
+                return;
+            Entry gathered{text(entry.span).toByteArray(),
+                           text({entry.span.begin, id.span.begin}).toByteArray() +
+                               text({id.span.end, entry.span.end}).toByteArray(),
+                           k};
+            carries_[k].insert(now);
+            const auto [found, fresh] = entries_.emplace(now, gathered);
+            if (!fresh && found->second.data != gathered.data)
+                differ = std::pair(found->second.source, now);
+        });
+        if (differ)
+            return refused(differ->first, k, differ->second, true);
+        return std::nullopt;
+    }
+
+    // The kth source's enum tags joined to the others': a tile keeps every tag it had.
+    std::optional<LevelBytesResult> gatherTags(const JsonScanner& json, const JsonFields& fields,
+                                               size_t k)
+    {
+        bool tagged = false;
+        json.elements(fields.value(u"enumTags"), [&](int64_t, Value tag) {
+            const JsonFields tagFields(json, tag);
+            const QString value = json.string(tagFields.value(u"enumValueId"));
+            if (!tags_.count(value))
+                tagOrder_.push_back(value);
+            std::vector<int64_t>& ids = tags_[value];
+            json.elements(tagFields.value(u"tileIds"), [&](int64_t, Value id) {
+                int64_t now = -1;
+                if (json.integer(id, now) && std::find(ids.begin(), ids.end(), now) == ids.end()) {
+                    ids.push_back(now);
+                    tagged = true;
+                }
+            });
+        });
+        int64_t from = -1;
+        if (!json.integer(fields.value(u"tagsSourceEnumUid"), from) || !tagged)
+            return std::nullopt;
+        if (tagSource_ && from != tagEnum_)
+            return failedWith(QStringLiteral("the tilesets of the sheets %1 and %2 take their "
+                                             "enum tags from different enums, and one tileset "
+                                             "takes them from one")
+                                  .arg(sheetName(*tagSource_), sheetName(sources_[k])));
+        tagEnum_ = from;
+        tagSource_ = &sources_[k];
+        return std::nullopt;
+    }
+
+    // The first merged definition made the atlas's: its name, image and what was gathered.
+    void writeAtlas(const JsonScanner& json, const std::vector<Value>& objects,
+                    const QStringList& others, TextSplice& splice) const
+    {
+        const Value base = objects[sources_.front().tileset];
+        const JsonFields fields(json, base);
+        if (sources_.size() > 1) {
+            QByteArrayList data;
+            for (const auto& [now, entry] : entries_)
+                data << entry.text;
+            QByteArrayList tagText;
+            for (const QString& value : tagOrder_) {
+                QByteArrayList ids;
+                for (const int64_t id : tags_.at(value))
+                    ids << QByteArray::number(id);
+                tagText << "{\"enumValueId\":" + jsonString(value) + ",\"tileIds\":[" +
+                               ids.join(',') + "]}";
+            }
+            set(fields, base, u"customData", '[' + data.join(',') + ']', splice);
+            set(fields, base, u"enumTags", '[' + tagText.join(',') + ']', splice);
+            set(fields, base, u"savedSelections", '[' + selections_.join(',') + ']', splice);
+            if (tagSource_)
+                set(fields, base, u"tagsSourceEnumUid", QByteArray::number(tagEnum_), splice);
+            gatherCaches(json, objects, fields, splice);
+        }
+        const QString name = identifierOf(QFileInfo(merge_.atlas).completeBaseName());
+        QString identifier = name;
+        for (int n = 2; others.contains(identifier); ++n)
+            identifier = name + QStringLiteral("_%1").arg(n);
+        set(fields, base, u"identifier", jsonString(identifier), splice);
+        set(fields, base, u"relPath", jsonString(atlasPath_), splice);
     }
 
     // The editor's per-tile caches of the merged tilesets made one: each atlas tile takes what
@@ -448,6 +464,16 @@ class LdtkMerge
     std::vector<Source> sources_;
     QString atlasPath_; // the atlas as the project names it
     QByteArray text_;   // after the first pass
+    // What the merged definitions keep, gathered: custom data by atlas tile, the atlas tiles
+    // each source has data for, enum tags by value (in the order met) and the enum they come
+    // from, saved selections.
+    std::map<int64_t, Entry> entries_;
+    std::vector<std::set<int64_t>> carries_;
+    std::vector<QString> tagOrder_;
+    std::map<QString, std::vector<int64_t>> tags_;
+    int64_t tagEnum_ = -1;
+    const Source* tagSource_ = nullptr;
+    QByteArrayList selections_;
     LevelBytesResult result_;
 };
 
