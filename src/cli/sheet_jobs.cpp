@@ -445,6 +445,29 @@ void addTileKinds(TileKinds& kinds, const std::vector<TileData>& data, int sheet
     }
 }
 
+// Tiles of a rectangle that levels draw as one each have a kind of their own: one merged into
+// another tile elsewhere would leave the rectangle. base: the sheet's first tile among kinds.
+void keepBlocksApart(TileKinds& kinds, const std::vector<TileBlock>& blocks, TileKindNames& names)
+{
+    for (const TileBlock& block : blocks)
+        for (int32_t r = 0; r < block.down; ++r)
+            for (int32_t c = 0; c < block.across; ++c)
+                if (const size_t tile =
+                        size_t(block.base + (block.row + r) * block.columns + block.column + c);
+                    tile < kinds.kind.size())
+                    kinds.kind[tile] = names.next++;
+}
+
+// The blocks of a sheet whose tiles are the merge's from base on, in columns columns.
+std::vector<TileBlock> blocksFrom(std::vector<TileBlock> blocks, int base, int columns)
+{
+    for (TileBlock& block : blocks) {
+        block.base = base;
+        block.columns = columns;
+    }
+    return blocks;
+}
+
 // The tiles a packing keeps of candidates (tiles of sheet in reading order, of count tiles in
 // all): with dedupe the first of every group of duplicates among them (kinds apart, --flips
 // as asked), else every one. keptIndexOf and symmetryOf say for each of the count tiles where it
@@ -514,6 +537,7 @@ TileChoice mergedDuplicates(const QImage& sheet, const CommandOptions& options,
     LevelRemapOptions levels = levelOptions(options, input);
     int padding = count;  // the first padding tile
     TileKinds kinds;
+    std::vector<TileBlock> blocks;
     if (!options.usedBy.isEmpty()) {
         const TileUseRun found =
             findUsedTiles(options.usedBy, count, remap.columns, levels, options.tile);
@@ -523,6 +547,8 @@ TileChoice mergedDuplicates(const QImage& sheet, const CommandOptions& options,
         padding = tilesShown(found.tilesets, count);
         TileKindNames names;
         addTileKinds(kinds, found.data, 0, names);
+        blocks = blocksFrom(found.blocks, 0, remap.columns);
+        keepBlocksApart(kinds, blocks, names);
     } else {
         padding = firstPaddingTile(sheet, options, remap.columns, count);
     }
@@ -546,6 +572,8 @@ TileChoice mergedDuplicates(const QImage& sheet, const CommandOptions& options,
     const int merged = padding - int(choice.kept.size());
     choice.done = QStringLiteral("%1 duplicate%2 merged").arg(merged).arg(merged == 1 ? "" : "s") +
                   paddingNote(count - padding);
+    keepBlocksTogether(choice.kept, remap.newIndexOf, blocks,
+                       options.columns > 0 ? options.columns : remap.columns);
 
     // With the levels, a merge they cannot follow (a frame or tile property that shows a tile
     // turned, tiles of different data) is refused now, before anything is written.
@@ -596,6 +624,8 @@ TileChoice unusedDropped(const QImage& sheet, const CommandOptions& options,
     TileKinds kinds;
     TileKindNames names;
     addTileKinds(kinds, use.data, 0, names);
+    const std::vector<TileBlock> blocks = blocksFrom(use.blocks, 0, remap.columns);
+    keepBlocksApart(kinds, blocks, names);
     KeptTiles keeping = keepAmong(sheet, count, used, kinds, options);
     if (keeping.keptIndexOf.empty())
         return {{}, QStringLiteral("There is not enough memory to pack the tiles of %1.")
@@ -621,6 +651,8 @@ TileChoice unusedDropped(const QImage& sheet, const CommandOptions& options,
              ? QStringLiteral(", %1 duplicate%2 merged").arg(merged).arg(merged == 1 ? "" : "s")
              : QString()) +
         paddingNote(count - choice.counted);
+    keepBlocksTogether(choice.kept, remap.newIndexOf, blocks,
+                       options.columns > 0 ? options.columns : remap.columns);
     return choice;
 }
 
@@ -904,7 +936,7 @@ QString takeLevelsTileShape(CommandOptions& options, const QStringList& sheets, 
 // kinds: every tile, or with --used-by those the levels show; why not.
 QString chooseMergedTiles(const CommandOptions& options, const std::vector<MergeInput>& inputs,
                           int total, LevelScans& scans, std::vector<int32_t>& candidates,
-                          TileKinds& kinds, QString& notes)
+                          TileKinds& kinds, std::vector<TileBlock>& blocks, QString& notes)
 {
     if (options.usedBy.isEmpty()) {
         candidates.resize(size_t(total));
@@ -924,6 +956,9 @@ QString chooseMergedTiles(const CommandOptions& options, const std::vector<Merge
             if (found.used[size_t(t)])
                 candidates.push_back(in.first + t);
         addTileKinds(kinds, found.data, int(i), names);
+        const std::vector<TileBlock> own = blocksFrom(found.blocks, in.first, in.columns);
+        keepBlocksApart(kinds, own, names);
+        blocks.insert(blocks.end(), own.begin(), own.end());
     }
     if (candidates.empty())
         return QStringLiteral("The levels use none of the tiles of the sheets; an atlas without "
@@ -979,8 +1014,10 @@ JobResult mergeSheetsJob(const CommandOptions& given, const Job& job)
     // stay apart.
     std::vector<int32_t> candidates;  // the tiles that may go into the atlas, in order
     TileKinds kinds;
+    std::vector<TileBlock> blocks;  // what the levels draw as one
     QString notes;
-    if (QString why = chooseMergedTiles(options, inputs, total, scans, candidates, kinds, notes);
+    if (QString why =
+            chooseMergedTiles(options, inputs, total, scans, candidates, kinds, blocks, notes);
         !why.isEmpty())
         return failed(why);
     const int columns = options.columns > 0 ? options.columns : widest;
@@ -991,9 +1028,15 @@ JobResult mergeSheetsJob(const CommandOptions& given, const Job& job)
         const QImage all = allTiles(inputs, layout, columns, total);
         if (all.isNull())
             return failed(QStringLiteral("There is not enough memory to merge the sheets."));
-        const KeptTiles keeping = keepAmong(all, total, candidates, kinds, options);
+        KeptTiles keeping = keepAmong(all, total, candidates, kinds, options);
         kept = int(keeping.kept.size());
-        atlas = kept == total ? all : packTiles(all, keeping.kept, layout.cell(), columns);
+        if (!keeping.keptIndexOf.empty())
+            keepBlocksTogether(keeping.kept, keeping.keptIndexOf, blocks, columns);
+        // Every tile kept in its place: the atlas is all of them as they stand.
+        bool inPlace = int(keeping.kept.size()) == total;
+        for (size_t k = 0; inPlace && k < keeping.kept.size(); ++k)
+            inPlace = keeping.kept[k] == int32_t(k);
+        atlas = inPlace ? all : packTiles(all, keeping.kept, layout.cell(), columns);
         if (keeping.keptIndexOf.empty() || atlas.isNull())
             return failed(QStringLiteral("There is not enough memory to pack the tiles."));
         for (const MergeInput& in : inputs)

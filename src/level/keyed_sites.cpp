@@ -66,6 +66,22 @@ class KeyedSites
                 return tile >= 0 && tile < sheet->count && remap_.newIndexOf[size_t(tile)] >= 0 &&
                        remap_.symmetry(size_t(tile)).isIdentity();
             });
+            if (use_ && kept && tiles.size() > 1 && sheet->columns > 0) {
+                // A run that only reads notes the rectangle around the stamp's tiles.
+                TileBlock block{0, int32_t(sheet->columns), INT32_MAX, INT32_MAX, 0, 0};
+                int32_t bottom = 0, right = 0;
+                for (const int64_t tile : tiles) {
+                    const int32_t row = int32_t(tile / sheet->columns);
+                    const int32_t column = int32_t(tile % sheet->columns);
+                    block.row = std::min(block.row, row);
+                    block.column = std::min(block.column, column);
+                    bottom = std::max(bottom, row + 1);
+                    right = std::max(right, column + 1);
+                }
+                block.down = bottom - block.row;
+                block.across = right - block.column;
+                use_->blocks.push_back(block);
+            }
             if (kept && !remap_.movesTogether(tiles, sheet->columns, sheet->newColumns)) {
                 QStringList numbers;
                 for (const int64_t tile : tiles)
@@ -276,6 +292,9 @@ class KeyedSites
             for (int64_t r = 0; use_ && r < down; ++r)
                 for (int64_t c = 0; c < across; ++c)
                     markUnturned(first + r * sheet->columns + c);
+            if (use_ && across * down > 1)
+                use_->blocks.push_back({0, int32_t(sheet->columns), int32_t(rows->first),
+                                        int32_t(columns->first), int32_t(across), int32_t(down)});
             if (!remap_.movesTogether(first, across, down, sheet->columns, sheet->newColumns))
                 return fail(across * down == 1
                                 ? QStringLiteral("its tile %1 is %2")

@@ -683,6 +683,7 @@ TileUseRun findUsedTiles(const QStringList& paths, int tileCount, int columns,
     found.tilesets = std::move(use.tilesets);
     found.data = std::move(use.data);
     found.data.resize(same.newIndexOf.size());
+    found.blocks = std::move(use.blocks);
     return found;
 }
 

@@ -19,6 +19,7 @@
 #include "level/level_output.h"
 #include "level/tile_remap.h"
 #include "level/tileset_facts.h"
+#include "tilemap/tile_dedupe.h"
 
 struct AtlasMerge;
 class LevelScans;
@@ -46,6 +47,9 @@ struct TileUse {
     // tile -> its data, once a tileset's data were read (as many as named)
     std::vector<TileData> data;
     int dataRead = 0; // tilesets whose data were read
+    // Rectangles of several tiles that levels draw as one (columns: the tileset's), which must
+    // move together.
+    std::vector<TileBlock> blocks;
 };
 
 struct LevelRemapOptions {
@@ -196,6 +200,7 @@ struct TileUseRun {
     std::vector<bool> used;
     std::vector<TilesetFacts> tilesets; // the sheet's tilesets the files hold
     std::vector<TileData> data;          // tile -> what its tilesets keep for it
+    std::vector<TileBlock> blocks;       // what must move together (see TileUse)
 };
 TileUseRun findUsedTiles(const QStringList& paths, int tileCount, int columns,
                          LevelRemapOptions options, std::optional<TileShape> tile = {});

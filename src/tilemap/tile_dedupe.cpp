@@ -192,6 +192,8 @@ QImage packTiles(const QImage& image, const std::vector<int32_t>& kept, TileShap
     else
         packed.fill(Qt::black);
     for (size_t k = 0; k < kept.size(); ++k) {
+        if (kept[k] < 0)
+            continue;
         const QPoint fromAt = cells.tileRect(kept[k], sheetColumns).topLeft();
         const QPoint toAt = cells.tileRect(int64_t(k), columns).topLeft();
         const int fromX = fromAt.x();
@@ -204,4 +206,112 @@ QImage packTiles(const QImage& image, const std::vector<int32_t>& kept, TileShap
                         size_t(cell.width) * bytes);
     }
     return packed;
+}
+
+namespace {
+
+// Blocks that share a tile made one, the rectangle around both, until none do.
+std::vector<TileBlock> joinedBlocks(std::vector<TileBlock> blocks)
+{
+    const auto overlap = [](const TileBlock& a, const TileBlock& b) {
+        return a.base == b.base && a.columns == b.columns && a.row < b.row + b.down &&
+               b.row < a.row + a.down && a.column < b.column + b.across &&
+               b.column < a.column + a.across;
+    };
+    for (bool joined = true; joined;) {
+        joined = false;
+        for (size_t i = 0; i < blocks.size() && !joined; ++i)
+            for (size_t j = i + 1; j < blocks.size() && !joined; ++j) {
+                if (!overlap(blocks[i], blocks[j]))
+                    continue;
+                TileBlock& a = blocks[i];
+                const TileBlock& b = blocks[j];
+                const int32_t bottom = std::max(a.row + a.down, b.row + b.down);
+                const int32_t right = std::max(a.column + a.across, b.column + b.across);
+                a.row = std::min(a.row, b.row);
+                a.column = std::min(a.column, b.column);
+                a.down = bottom - a.row;
+                a.across = right - a.column;
+                blocks.erase(blocks.begin() + std::ptrdiff_t(j));
+                joined = true;
+            }
+    }
+    return blocks;
+}
+
+}  // namespace
+
+void keepBlocksTogether(std::vector<int32_t>& kept, std::vector<int32_t>& keptIndexOf,
+                        const std::vector<TileBlock>& given, int columns)
+{
+    std::vector<TileBlock> blocks = joinedBlocks(given);
+    std::erase_if(blocks, [&](const TileBlock& b) {
+        return b.across * b.down < 2 || b.across > columns;
+    });
+    if (blocks.empty() || columns <= 0)
+        return;
+    const auto tileAt = [](const TileBlock& b, int32_t r, int32_t c) {
+        return b.base + (b.row + r) * b.columns + b.column + c;
+    };
+    // A tile of a block that is kept as itself (not merged into another).
+    const auto keptItself = [&](int32_t tile) {
+        return tile >= 0 && size_t(tile) < keptIndexOf.size() && keptIndexOf[size_t(tile)] >= 0 &&
+               kept[size_t(keptIndexOf[size_t(tile)])] == tile;
+    };
+    std::vector<int> blockOf(keptIndexOf.size(), -1);
+    for (size_t b = 0; b < blocks.size(); ++b)
+        for (int32_t r = 0; r < blocks[b].down; ++r)
+            for (int32_t c = 0; c < blocks[b].across; ++c)
+                if (const int32_t tile = tileAt(blocks[b], r, c);
+                    tile >= 0 && size_t(tile) < blockOf.size())
+                    blockOf[size_t(tile)] = int(b);
+    constexpr int32_t kFree = -2;
+    std::vector<int32_t> places; // place -> tile, -1 empty, kFree not yet taken
+    std::vector<int32_t> placeOf(kept.size(), -1);
+    std::vector<bool> placed(blocks.size(), false);
+    size_t cursor = 0; // the first place not taken
+    const auto isFree = [&](size_t at) { return at >= places.size() || places[at] == kFree; };
+    const auto take = [&](size_t at, int32_t tile) {
+        if (at >= places.size())
+            places.resize(at + 1, kFree);
+        places[at] = tile;
+        if (tile >= 0)
+            placeOf[size_t(keptIndexOf[size_t(tile)])] = int32_t(at);
+    };
+    for (const int32_t tile : kept) {
+        const int b = tile >= 0 && size_t(tile) < blockOf.size() ? blockOf[size_t(tile)] : -1;
+        if (b < 0) {
+            take(cursor, tile);
+        } else if (!placed[size_t(b)]) {
+            const TileBlock& block = blocks[size_t(b)];
+            const auto fits = [&](size_t at) {
+                if (int(at % size_t(columns)) + block.across > columns)
+                    return false;
+                for (int32_t r = 0; r < block.down; ++r)
+                    for (int32_t c = 0; c < block.across; ++c)
+                        if (!isFree(at + size_t(r * columns + c)))
+                            return false;
+                return true;
+            };
+            size_t at = cursor;
+            while (!fits(at))
+                ++at;
+            for (int32_t r = 0; r < block.down; ++r)
+                for (int32_t c = 0; c < block.across; ++c) {
+                    const int32_t shown = tileAt(block, r, c);
+                    take(at + size_t(r * columns + c), keptItself(shown) ? shown : -1);
+                }
+            placed[size_t(b)] = true;
+        }
+        while (!isFree(cursor))
+            ++cursor;
+    }
+    while (!places.empty() && places.back() < 0)
+        places.pop_back();
+    for (int32_t& place : places)
+        place = std::max(place, -1);
+    for (int32_t& index : keptIndexOf)
+        if (index >= 0)
+            index = placeOf[size_t(index)];
+    kept = std::move(places);
 }

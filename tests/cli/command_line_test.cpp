@@ -2328,7 +2328,7 @@ MapLook lookOfLdtk(const QString& file)
 }  // namespace
 
 // An LDtk project of four tilesets, three of them merged, with custom data, enum tags, rules,
-// entities and an external level file: after sheet merge --used-by the project and levels remap,
+// entities showing rectangles of several tiles and an external level file: after sheet merge --used-by the project and levels remap,
 // the merged tilesets are one and every tile, rule and entity shows what it showed.
 TEST_F(CommandLineTest, MergedLdtkProjectsShowEveryTileAsBefore)
 {
@@ -2391,11 +2391,13 @@ TEST_F(CommandLineTest, MergedLdtkProjectsShowEveryTileAsBefore)
                                              {"src", QJsonArray{t % columns * 8, t / columns * 8}},
                                              {"f", int(random() % 4)}, {"t", t}, {"d", QJsonArray{i}}});
                 }
-                const int shown = int(random() % count);
+                // A rectangle of up to 2 x 2 tiles: they move as one.
+                const int across = 1 + int(random() % 2), down = 1 + int(random() % rows);
+                const int x = int(random() % (columns - across + 1)), y = int(random() % (rows - down + 1));
                 entities.append(QJsonObject{
                     {"__identifier", "Thing"},
-                    {"__tile", QJsonObject{{"tilesetUid", uid}, {"x", shown % columns * 8},
-                                           {"y", shown / columns * 8}, {"w", 8}, {"h", 8}}}});
+                    {"__tile", QJsonObject{{"tilesetUid", uid}, {"x", x * 8}, {"y", y * 8},
+                                           {"w", across * 8}, {"h", down * 8}}}});
                 into->append(QJsonObject{{"__identifier", "L" + name}, {"__type", "Tiles"},
                                          {"__tilesetDefUid", uid}, {"__tilesetRelPath", name + ".png"},
                                          {"layerDefUid", 100 + n}, {"overrideTilesetUid", QJsonValue()},

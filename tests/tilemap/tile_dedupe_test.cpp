@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
+#include "level/tile_remap.h"
 #include "support/test_images.h"
 #include "tilemap/tile_dedupe.h"
 
@@ -94,3 +96,62 @@ TEST(TileDedupe, KeepsTheFirstOfEveryGroup)
 }
 
 }  // namespace
+
+// Random kept tiles (some tiles merged into earlier ones, some dropped) with random blocks of
+// kept tiles: laid out in new columns, every tile still shows its kept tile, each kept tile has
+// one place, and every block moves together as the levels' remap checks it.
+TEST(TileDedupe, BlocksOfKeptTilesKeepTheirShape)
+{
+    std::mt19937 random(8);
+    for (int round = 0; round < 200; ++round) {
+        SCOPED_TRACE(round);
+        const int columns = 2 + int(random() % 5), rows = 1 + int(random() % 5);
+        const int count = columns * rows;
+        std::vector<TileBlock> blocks;
+        std::vector<bool> inBlock(size_t(count), false);
+        for (int b = int(random() % 3); b > 0; --b) {
+            TileBlock block{0, columns, int32_t(random() % rows), int32_t(random() % columns),
+                            1, 1};
+            block.across = 1 + int32_t(random() % (columns - block.column));
+            block.down = 1 + int32_t(random() % (rows - block.row));
+            blocks.push_back(block);
+            for (int r = 0; r < block.down; ++r)
+                for (int c = 0; c < block.across; ++c)
+                    inBlock[size_t((block.row + r) * columns + block.column + c)] = true;
+        }
+        std::vector<int32_t> kept, keptIndexOf(size_t(count), TileRemap::kDropped);
+        for (int t = 0; t < count; ++t) {
+            const unsigned fate = inBlock[size_t(t)] ? 0 : random() % 4;
+            if (fate == 0 || kept.empty()) {
+                keptIndexOf[size_t(t)] = int32_t(kept.size());
+                kept.push_back(t);
+            } else if (fate == 1) {
+                keptIndexOf[size_t(t)] = int32_t(random() % kept.size());
+            }
+        }
+        std::vector<int32_t> shows(size_t(count), -1); // tile -> the kept tile it shows
+        for (int t = 0; t < count; ++t)
+            if (keptIndexOf[size_t(t)] >= 0)
+                shows[size_t(t)] = kept[size_t(keptIndexOf[size_t(t)])];
+        const int newColumns = columns + int(random() % 3) - 1;
+        const std::vector<int32_t> before = kept;
+        keepBlocksTogether(kept, keptIndexOf, blocks, std::max(newColumns, 1));
+        std::vector<int32_t> placed;
+        for (const int32_t tile : kept)
+            if (tile >= 0)
+                placed.push_back(tile);
+        std::sort(placed.begin(), placed.end());
+        EXPECT_EQ(placed, before);
+        for (int t = 0; t < count; ++t)
+            EXPECT_EQ(keptIndexOf[size_t(t)] < 0 ? -1 : kept[size_t(keptIndexOf[size_t(t)])],
+                      shows[size_t(t)]);
+        TileRemap remap;
+        remap.newIndexOf = keptIndexOf;
+        for (const TileBlock& block : blocks) {
+            if (block.across > std::max(newColumns, 1))
+                continue;
+            EXPECT_TRUE(remap.movesTogether(block.row * columns + block.column, block.across,
+                                            block.down, columns, std::max(newColumns, 1)));
+        }
+    }
+}
