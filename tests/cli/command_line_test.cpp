@@ -1868,6 +1868,26 @@ MapLook lookOfMap(const QString& file)
     return look;
 }
 
+// Sheet n of a merge's tests: 2 + n % 3 columns and 1 + n % 2 rows of 8-pixel random tiles,
+// about half of them (after the first sheet) the first tile of an earlier sheet, turned by one of
+// the 8 symmetries (turns 8), one of the mirrors (4) or none (0).
+QImage mergeTestSheet(std::mt19937& random, int n, const std::vector<QImage>& sheets, int turns)
+{
+    const int columns = 2 + n % 3, rows = 1 + n % 2;
+    QImage sheet(columns * 8, rows * 8, QImage::Format_ARGB32);
+    for (int t = 0; t < columns * rows; ++t) {
+        QImage tile(8, 8, QImage::Format_ARGB32);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x)
+                tile.setPixel(x, y, qRgb(int(random() % 256), n * 60, t * 9));
+        if (n > 0 && random() % 2)
+            tile = turnedTile(sheets[random() % sheets.size()].copy(0, 0, 8, 8),
+                              turns == 8 ? random() % 8 : turns == 4 ? random() % 4 * 2 : 0);
+        QPainter(&sheet).drawImage(t % columns * 8, t / columns * 8, tile);
+    }
+    return sheet;
+}
+
 MapLook lookOf(const std::vector<LookTileset>& tilesets, const std::vector<uint32_t>& gids)
 {
     using Tileset = LookTileset;
@@ -2152,18 +2172,8 @@ TEST_F(CommandLineTest, MergedJsonMapsShowEveryCellAsBefore)
         QStringList merge{"sheet", "merge", "--tile", "8", "--dedupe"};
         for (int n = 0; n < 4; ++n) {
             const int columns = 2 + n % 3, rows = 1 + n % 2, count = columns * rows;
-            QImage sheet(columns * 8, rows * 8, QImage::Format_ARGB32);
-            for (int t = 0; t < count; ++t) {
-                QImage tile(8, 8, QImage::Format_ARGB32);
-                for (int y = 0; y < 8; ++y)
-                    for (int x = 0; x < 8; ++x)
-                        tile.setPixel(x, y, qRgb(int(random() % 256), n * 60, t * 9));
-                if (n > 0 && random() % 2)
-                    tile = turnedTile(sheets[random() % sheets.size()].copy(0, 0, 8, 8),
-                                      flips ? random() % 8 : 0);
-                QPainter(&sheet).drawImage(t % columns * 8, t / columns * 8, tile);
-            }
-            sheets.push_back(sheet);
+            sheets.push_back(mergeTestSheet(random, n, sheets, flips ? 8 : 0));
+            const QImage& sheet = sheets.back();
             const QString name = QStringLiteral("j%1").arg(n);
             saveSheet(sheet, path(name + ".png"));
             if (n < 3)
@@ -2342,18 +2352,8 @@ TEST_F(CommandLineTest, MergedLdtkProjectsShowEveryTileAsBefore)
         QStringList merge{"sheet", "merge", "--tile", "8", "--dedupe"};
         for (int n = 0; n < 4; ++n) {
             const int columns = 2 + n % 3, rows = 1 + n % 2, count = columns * rows;
-            QImage sheet(columns * 8, rows * 8, QImage::Format_ARGB32);
-            for (int t = 0; t < count; ++t) {
-                QImage tile(8, 8, QImage::Format_ARGB32);
-                for (int y = 0; y < 8; ++y)
-                    for (int x = 0; x < 8; ++x)
-                        tile.setPixel(x, y, qRgb(int(random() % 256), n * 60, t * 9));
-                if (n > 0 && random() % 2)
-                    tile = turnedTile(sheets[random() % sheets.size()].copy(0, 0, 8, 8),
-                                      flips ? random() % 4 * 2 : 0);
-                QPainter(&sheet).drawImage(t % columns * 8, t / columns * 8, tile);
-            }
-            sheets.push_back(sheet);
+            sheets.push_back(mergeTestSheet(random, n, sheets, flips ? 4 : 0));
+            const QImage& sheet = sheets.back();
             const QString name = QStringLiteral("s%1").arg(n);
             saveSheet(sheet, path(name + ".png"));
             if (n < 3)
