@@ -15,7 +15,8 @@ class KeyedSites
                const std::map<int64_t, SheetTileset>& sheets, TileUse* use,
                LevelBytesResult& result, TextSplice& splice)
         : bytes_(bytes), sites_(sites), remap_(remap), sheets_(sheets), use_(use),
-          result_(result), splice_(splice), edits_(*sites.edits)
+          result_(result), splice_(splice), edits_(*sites.edits),
+          names_(sites.edits->placedNames())
     {
     }
 
@@ -199,11 +200,14 @@ class KeyedSites
             };
             if (!tile.t.valid() || !tile.x.valid() || !tile.y.valid())
                 return fail(tile.at,
-                            QStringLiteral("the tile lacks a whole-number t or src [x, y]"));
+                            QStringLiteral("the tile lacks a whole-number %1 or %2 [x, y]")
+                                .arg(names_.number, names_.place));
             if (tile.flips.span.begin == -2 || tile.flips.value < 0 ||
                 tile.flips.value > edits_.maxFlips())
                 return fail(tile.flips.span.begin >= 0 ? tile.flips.span.begin : tile.at,
-                            QStringLiteral("its flip bits f are not 0 to %1").arg(edits_.maxFlips()));
+                            QStringLiteral("its flip bits %1 are not 0 to %2")
+                                .arg(names_.flips)
+                                .arg(edits_.maxFlips()));
             const int64_t t = tile.t.value;
             if (t < 0 || t >= sheet->count)
                 return fail(tile.t.span.begin,
@@ -212,13 +216,14 @@ class KeyedSites
                                 .arg(sheet->count));
             if (tile.x.value != sheet->x(t) || tile.y.value != sheet->y(t))
                 return fail(tile.x.span.begin,
-                            QStringLiteral("its src [%1, %2] disagrees with its tile id %3, "
+                            QStringLiteral("its %6 [%1, %2] disagrees with its tile id %3, "
                                            "which lies at [%4, %5]")
                                 .arg(tile.x.value)
                                 .arg(tile.y.value)
                                 .arg(t)
                                 .arg(sheet->x(t))
-                                .arg(sheet->y(t)));
+                                .arg(sheet->y(t))
+                                .arg(names_.place));
             markUsed(t);
             int64_t now = t;
             int64_t flips = tile.flips.value;
@@ -344,6 +349,7 @@ class KeyedSites
     LevelBytesResult& result_;
     TextSplice& splice_;
     const LevelEdits& edits_;
+    const LevelEdits::PlacedNames names_;
 };
 
 }  // namespace

@@ -60,6 +60,17 @@ class LevelEdits
     virtual int64_t maxFlips() const { return 0; }
     // The format's name, for "a way FORMAT cannot flip a tile".
     virtual QString name() const { return {}; }
+    // What its files call a placed tile's number, its place in the image and its flips, for
+    // messages.
+    struct PlacedNames {
+        QString number;
+        QString place;
+        QString flips;
+    };
+    virtual PlacedNames placedNames() const
+    {
+        return {QStringLiteral("tile id"), QStringLiteral("place"), QStringLiteral("flips")};
+    }
 };
 
 // JSON's way: an item leaves with a comma beside it, and a string may write '/' as "\/".

@@ -545,6 +545,10 @@ class LdtkEdits : public LevelEdits
     }
     int64_t maxFlips() const override { return 3; }
     QString name() const override { return QStringLiteral("LDtk"); }
+    PlacedNames placedNames() const override
+    {
+        return {QStringLiteral("t"), QStringLiteral("src"), QStringLiteral("f")};
+    }
 };
 
 class LdtkFormat : public LevelFormat
