@@ -283,8 +283,10 @@ class Merge
             const auto [found, fresh] = tiles_.emplace(now, gathered);
             if (!fresh && found->second.data != gathered.data)
                 return differ((*gathering_)[found->second.source], source, now, false,
-                              tileDataDifference(found->second.text, now, gathered.text, now,
-                                                 gathered.text.trimmed().startsWith('<'), false));
+                              tileDataDifference(
+                                  (*gathering_)[found->second.source].edits->dataParts(
+                                      found->second.text, false),
+                                  now, source.edits->dataParts(gathered.text, false), now));
         }
         for (const TilesetSite::Set& set : site.sets) {
             const QByteArray written = text.sliced(set.whole.begin, set.whole.size()).toByteArray();

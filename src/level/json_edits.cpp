@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 
 #include "level/level_sites.h"
 
@@ -38,9 +39,44 @@ void removeItems(const EntryContainer& container, const std::vector<bool>& remov
     }
 }
 
+QString jsonText(const QJsonValue& value)
+{
+    return QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact));
+}
+
+TileDataParts jsonParts(QByteArrayView text, bool keyed)
+{
+    TileDataParts parts;
+    const QByteArray trimmed = text.toByteArray().trimmed();
+    // A keyed entry is a member ("5": {...}) rather than an object.
+    const bool member = trimmed.startsWith('"');
+    QJsonObject object =
+        QJsonDocument::fromJson(member ? '{' + trimmed + '}' : trimmed).object();
+    if (member && !object.isEmpty())
+        object = object.begin()->toObject();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const QString key = it.key();
+        if (keyed) {
+            parts.push_back({QStringLiteral("property:") + key, jsonText(it.value())});
+        } else if (key == u"properties" && it.value().isArray()) {
+            for (const QJsonValue property : it.value().toArray())
+                parts.push_back(
+                    {QStringLiteral("property:") + property[u"name"].toString(), jsonText(property)});
+        } else if (!isTileIdKey(key)) {
+            parts.push_back({key, jsonText(it.value())});
+        }
+    }
+    return parts;
+}
+
 class JsonEdits : public LevelEdits
 {
   public:
+    TileDataParts dataParts(QByteArrayView entry, bool keyed) const override
+    {
+        return entry.isEmpty() ? TileDataParts{} : jsonParts(entry, keyed);
+    }
+
     void removeEntries(const TilesetSite& site, const std::vector<bool>& removed,
                        const QByteArray&, TextSplice& splice) const override
     {

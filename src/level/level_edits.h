@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "level/text_splice.h"
+#include "level/tile_data_difference.h"
 #include "tilemap/tile_symmetry.h"
 
 struct TilesetSite;
@@ -48,6 +49,10 @@ class LevelEdits
                                 const QByteArray&, TextSplice&) const
     {
     }
+    // The parts of the data of a tile's entry as written (see TileDataParts), for saying how two
+    // tiles' data differ; keyed: the entry's members are properties (an older JSON file's
+    // tileproperties). None when the format cannot tell them.
+    virtual TileDataParts dataParts(QByteArrayView, bool) const { return {}; }
     // A value's text as it reads, the format's escapes undone; false when it cannot be read.
     virtual bool plainText(QByteArrayView written, QByteArray& plain) const;
 

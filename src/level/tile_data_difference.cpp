@@ -1,112 +1,12 @@
 #include "level/tile_data_difference.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QXmlStreamReader>
 #include <utility>
-#include <vector>
 
 #include "document/file_messages.h"
 
 namespace {
 
-// The parts of a tile's data, each by a key ("@type" for an XML attribute, "animation",
-// "property:solid") with its text written one way, so that equal parts compare equal.
-using Parts = std::vector<std::pair<QString, QString>>;
-
-QString attributesText(const QXmlStreamReader& xml)
-{
-    QString text;
-    for (const QXmlStreamAttribute& attribute : xml.attributes())
-        text += u' ' + attribute.name().toString() + u'=' + attribute.value().toString();
-    return text;
-}
-
-// The element the reader stands at, with everything inside it, up to its end.
-QString elementText(QXmlStreamReader& xml)
-{
-    QString text = attributesText(xml);
-    for (int depth = 1; depth > 0 && !xml.atEnd();) {
-        switch (xml.readNext()) {
-        case QXmlStreamReader::StartElement:
-            text += u'<' + xml.name().toString() + attributesText(xml);
-            ++depth;
-            break;
-        case QXmlStreamReader::EndElement:
-            text += u'>';
-            --depth;
-            break;
-        case QXmlStreamReader::Characters:
-            if (!xml.isWhitespace())
-                text += xml.text().toString().trimmed();
-            break;
-        default:
-            break;
-        }
-    }
-    return text;
-}
-
-bool isIdKey(const QString& key)
-{
-    return key == u"id" || key == u"tileid" || key == u"tileId";
-}
-
-Parts xmlParts(QByteArrayView text)
-{
-    Parts parts;
-    QXmlStreamReader xml(text.toByteArray());
-    while (!xml.atEnd() && xml.readNext() != QXmlStreamReader::StartElement) {
-    }
-    if (xml.tokenType() != QXmlStreamReader::StartElement)
-        return parts;
-    for (const QXmlStreamAttribute& attribute : xml.attributes())
-        if (!isIdKey(attribute.name().toString()))
-            parts.push_back({u'@' + attribute.name().toString(), attribute.value().toString()});
-    while (xml.readNextStartElement()) {
-        if (xml.name() != u"properties") {
-            const QString name = xml.name().toString();
-            parts.push_back({name, elementText(xml)});
-            continue;
-        }
-        while (xml.readNextStartElement()) {
-            const QString name = xml.attributes().value(QStringLiteral("name")).toString();
-            parts.push_back({QStringLiteral("property:") + name, elementText(xml)});
-        }
-    }
-    return parts;
-}
-
-QString jsonText(const QJsonValue& value)
-{
-    return QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact));
-}
-
-Parts jsonParts(QByteArrayView text, bool keyed)
-{
-    Parts parts;
-    const QByteArray trimmed = text.toByteArray().trimmed();
-    // A keyed entry is a member ("5": {...}) rather than an object.
-    const bool member = trimmed.startsWith('"');
-    QJsonObject object =
-        QJsonDocument::fromJson(member ? '{' + trimmed + '}' : trimmed).object();
-    if (member && !object.isEmpty())
-        object = object.begin()->toObject();
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        const QString key = it.key();
-        if (keyed) {
-            parts.push_back({QStringLiteral("property:") + key, jsonText(it.value())});
-        } else if (key == u"properties" && it.value().isArray()) {
-            for (const QJsonValue property : it.value().toArray())
-                parts.push_back(
-                    {QStringLiteral("property:") + property[u"name"].toString(), jsonText(property)});
-        } else if (!isIdKey(key)) {
-            parts.push_back({key, jsonText(it.value())});
-        }
-    }
-    return parts;
-}
+using Parts = TileDataParts;
 
 // What a part is called, once ("an animation") and in the plural ("animations").
 std::pair<QString, QString> partName(QString key)
@@ -149,14 +49,14 @@ const QString* find(const Parts& parts, const QString& key)
 
 }  // namespace
 
-QString tileDataDifference(QByteArrayView first, int64_t firstTile, QByteArrayView second,
-                           int64_t secondTile, bool xml, bool keyed)
+bool isTileIdKey(QStringView key)
 {
-    const auto partsOf = [&](QByteArrayView text) {
-        return text.isEmpty() ? Parts{} : xml ? xmlParts(text) : jsonParts(text, keyed);
-    };
-    const Parts one = partsOf(first);
-    const Parts other = partsOf(second);
+    return key == u"id" || key == u"tileid" || key == u"tileId";
+}
+
+QString tileDataDifference(const TileDataParts& one, int64_t firstTile, const TileDataParts& other,
+                           int64_t secondTile)
+{
     Parts keys = one;
     for (const auto& part : other)
         if (!find(one, part.first))

@@ -59,6 +59,7 @@ class TileDataRemap
     std::optional<Problem> run(TileUse* use, const QStringList& tileProperties,
                                const LevelEdits& edits)
     {
+        edits_ = &edits;
         for (const TileIdSite& id : site_.ids) {
             int64_t value = 0;
             if (!readTile(id.value, id.noneAllowed, value))
@@ -205,16 +206,17 @@ class TileDataRemap
     {
         const int64_t one = tiles_[entry];
         const TileEntry& first = site_.entries[entry];
-        const bool xml = first.container < 0;
         // An older JSON file's keyed lists after its tiles hold properties, named by their keys.
-        const bool keyed = !xml && first.list > 0 && first.id.begin > first.whole.begin &&
+        const bool keyed = first.container >= 0 && first.list > 0 &&
+                           first.id.begin > first.whole.begin &&
                            first.id.begin <= first.whole.begin + 1;
         const QString difference = tileDataDifference(
-            entryData(bytes_, first, remap_, shown_[entry], true), one,
-            otherEntry ? QByteArrayView(entryData(bytes_, site_.entries[*otherEntry], remap_,
-                                                  shown_[*otherEntry], true))
-                       : QByteArrayView(),
-            other, xml, keyed);
+            edits_->dataParts(entryData(bytes_, first, remap_, shown_[entry], true), keyed), one,
+            otherEntry ? edits_->dataParts(entryData(bytes_, site_.entries[*otherEntry], remap_,
+                                                     shown_[*otherEntry], true),
+                                           keyed)
+                       : TileDataParts(),
+            other);
         problem_ = Problem{
             site_.entries[at].whole.begin, where_,
             QStringLiteral("tiles %1 and %2 merge into tile %3, but %4")
@@ -305,6 +307,7 @@ class TileDataRemap
     std::vector<QByteArray> data_; // empty for an entry that carries nothing
     std::vector<std::vector<ShownTile>> shown_;
     std::optional<Problem> problem_;
+    const LevelEdits* edits_ = nullptr; // the format's, which reads an entry's data
 };
 
 } // namespace

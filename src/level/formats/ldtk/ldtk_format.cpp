@@ -529,6 +529,10 @@ class LdtkEdits : public LevelEdits
     {
         jsonEdits().removeEntries(site, removed, bytes, splice);
     }
+    TileDataParts dataParts(QByteArrayView entry, bool keyed) const override
+    {
+        return jsonEdits().dataParts(entry, keyed);
+    }
     TileSymmetry symmetryOfFlips(int64_t f) const override
     {
         return TileSymmetry((f & 1 ? TileSymmetry::kH : 0) | (f & 2 ? TileSymmetry::kV : 0));

@@ -618,10 +618,73 @@ QByteArray escapedXml(const QString& text)
     return text.toHtmlEscaped().toUtf8();
 }
 
+QString attributesText(const QXmlStreamReader& xml)
+{
+    QString text;
+    for (const QXmlStreamAttribute& attribute : xml.attributes())
+        text += u' ' + attribute.name().toString() + u'=' + attribute.value().toString();
+    return text;
+}
+
+// The element the reader stands at, with everything inside it, up to its end.
+QString elementText(QXmlStreamReader& xml)
+{
+    QString text = attributesText(xml);
+    for (int depth = 1; depth > 0 && !xml.atEnd();) {
+        switch (xml.readNext()) {
+        case QXmlStreamReader::StartElement:
+            text += u'<' + xml.name().toString() + attributesText(xml);
+            ++depth;
+            break;
+        case QXmlStreamReader::EndElement:
+            text += u'>';
+            --depth;
+            break;
+        case QXmlStreamReader::Characters:
+            if (!xml.isWhitespace())
+                text += xml.text().toString().trimmed();
+            break;
+        default:
+            break;
+        }
+    }
+    return text;
+}
+
+TileDataParts xmlParts(QByteArrayView text)
+{
+    TileDataParts parts;
+    QXmlStreamReader xml(text.toByteArray());
+    while (!xml.atEnd() && xml.readNext() != QXmlStreamReader::StartElement) {
+    }
+    if (xml.tokenType() != QXmlStreamReader::StartElement)
+        return parts;
+    for (const QXmlStreamAttribute& attribute : xml.attributes())
+        if (!isTileIdKey(attribute.name().toString()))
+            parts.push_back({u'@' + attribute.name().toString(), attribute.value().toString()});
+    while (xml.readNextStartElement()) {
+        if (xml.name() != u"properties") {
+            const QString name = xml.name().toString();
+            parts.push_back({name, elementText(xml)});
+            continue;
+        }
+        while (xml.readNextStartElement()) {
+            const QString name = xml.attributes().value(QStringLiteral("name")).toString();
+            parts.push_back({QStringLiteral("property:") + name, elementText(xml)});
+        }
+    }
+    return parts;
+}
+
 // An element leaves with the blanks before it, so that its line goes.
 class XmlEdits : public LevelEdits
 {
   public:
+    TileDataParts dataParts(QByteArrayView entry, bool) const override
+    {
+        return entry.isEmpty() ? TileDataParts{} : xmlParts(entry);
+    }
+
     void removeEntries(const TilesetSite& site, const std::vector<bool>& removed,
                        const QByteArray& bytes, TextSplice& splice) const override
     {
