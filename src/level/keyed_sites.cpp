@@ -163,26 +163,34 @@ class KeyedSites
                 }
                 continue;
             }
-            // Definitions name tiles without flips.
-            if (use_) {
-                use_->data.resize(std::max(use_->data.size(), use_->named.size()));
-                if (size_t(value) < use_->data.size())
-                    use_->data[size_t(value)].unturned = true;
-            }
-            if (now < 0 || !remap_.symmetry(size_t(value)).isIdentity()) {
-                problem = {site.id.span.begin, site.where,
-                           QStringLiteral("tile %1 is named here, but it is %2")
-                               .arg(value)
-                               .arg(now < 0 ? QStringLiteral("dropped")
-                                            : QStringLiteral("tile %1 turned").arg(now))};
+            if (!namedAlone(site, value, now, problem))
                 return false;
-            }
-            if (now != value) {
-                splice_.replaceNumber(site.id.span, now);
-                ++result_.tilesMoved;
-            }
         }
         endList();
+        return true;
+    }
+
+    // A tile that a definition names on its own (a rule's, an entity's) keeps its number's
+    // picture: it must stay, unturned, since definitions name tiles without flips.
+    bool namedAlone(const NamedTile& site, int64_t value, int32_t now, Problem& problem)
+    {
+        if (use_) {
+            use_->data.resize(std::max(use_->data.size(), use_->named.size()));
+            if (size_t(value) < use_->data.size())
+                use_->data[size_t(value)].unturned = true;
+        }
+        if (now < 0 || !remap_.symmetry(size_t(value)).isIdentity()) {
+            problem = {site.id.span.begin, site.where,
+                       QStringLiteral("tile %1 is named here, but it is %2")
+                           .arg(value)
+                           .arg(now < 0 ? QStringLiteral("dropped")
+                                        : QStringLiteral("tile %1 turned").arg(now))};
+            return false;
+        }
+        if (now != value) {
+            splice_.replaceNumber(site.id.span, now);
+            ++result_.tilesMoved;
+        }
         return true;
     }
 
