@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <tuple>
 
 #include "image/tile_layout.h"
 
@@ -213,6 +214,15 @@ namespace {
 // Blocks that share a tile made one, the rectangle around both, until none do.
 std::vector<TileBlock> joinedBlocks(std::vector<TileBlock> blocks)
 {
+    // Many entities show the same rectangle: each is joined once.
+    const auto key = [](const TileBlock& b) {
+        return std::tie(b.base, b.columns, b.row, b.column, b.across, b.down);
+    };
+    std::sort(blocks.begin(), blocks.end(),
+              [&](const TileBlock& a, const TileBlock& b) { return key(a) < key(b); });
+    blocks.erase(std::unique(blocks.begin(), blocks.end(),
+                             [&](const TileBlock& a, const TileBlock& b) { return key(a) == key(b); }),
+                 blocks.end());
     const auto overlap = [](const TileBlock& a, const TileBlock& b) {
         return a.base == b.base && a.columns == b.columns && a.row < b.row + b.down &&
                b.row < a.row + a.down && a.column < b.column + b.across &&
