@@ -2428,6 +2428,14 @@ TEST_F(CommandLineTest, MergedLdtkProjectsShowEveryTileAsBefore)
         const MapLook after = lookOfLdtk(path(QStringLiteral("w.ldtk")));
         EXPECT_EQ(after.tilesets, 2);
         expectSameLook(after, before);
+        // Merged once, the project shows none of the sheets: a second run leaves it and its
+        // level file alone.
+        const QByteArray level = readFileBytes(path("w/Level_1.ldtkl"));
+        const Finished again =
+            run({"levels", "remap", "--remap", "atlas.remap", "w.ldtk", "w/Level_1.ldtkl", "--in-place"});
+        EXPECT_TRUE(again.out.contains("0 files updated (0 cells changed), 2 skipped"))
+            << describe(again);
+        EXPECT_EQ(readFileBytes(path("w/Level_1.ldtkl")), level);
     }
 }
 

@@ -70,9 +70,11 @@ class LdtkMerge
         if (sources_.empty()) {
             LevelBytesResult result;
             // A level file carried along by its project stays as it is.
-            result.status = project_ ? LevelFileStatus::Skipped : LevelFileStatus::Updated;
-            result.bytes = bytes_;
-            if (project_)
+            const bool stays = !context_.carriedBy.isEmpty();
+            result.status = stays ? LevelFileStatus::Updated : LevelFileStatus::Skipped;
+            if (stays)
+                result.bytes = bytes_;
+            else
                 result.reason = QStringLiteral("it shows none of the %1 merged sheets")
                                     .arg(merge_.sheets.size());
             return result;
