@@ -200,10 +200,12 @@ class KeyedSites
             const SheetTileset* sheet = sheetOf(tile.tileset);
             if (!sheet)
                 continue;
-            const QString where = QStringLiteral("%1[%2]").arg(sites_.groupNames[size_t(tile.group)],
-                                                               QString::number(tile.index));
+            // Tiles come by the hundred thousand: their place is named only when one fails.
             auto fail = [&](qsizetype at, const QString& reason) {
-                problem = {at, where, reason};
+                problem = {at,
+                           QStringLiteral("%1[%2]").arg(sites_.groupNames[size_t(tile.group)],
+                                                        QString::number(tile.index)),
+                           reason};
                 return false;
             };
             if (!tile.t.valid() || !tile.x.valid() || !tile.y.valid())

@@ -60,6 +60,7 @@ class SharedFiles
     struct Entry {
         QByteArray bytes;
         ExternalTileset tileset;
+        bool known = true; // tileset has been read from bytes
     };
 
     // follow: a template's tileset file is read as well (a tileset file's own never is).
@@ -67,8 +68,16 @@ class SharedFiles
     {
         const QString key = fileIdentity(path);
         auto found = entries_.find(key);
-        if (found != entries_.end())
-            return found->second;
+        if (found != entries_.end()) {
+            // A file remembered is read for its tilesets only when asked: a large project's
+            // level files ask, its maps' runs do not.
+            Entry& entry = found->second;
+            if (!entry.known) {
+                entry.tileset = factsOf(entry.bytes, path, true);
+                entry.known = true;
+            }
+            return entry;
+        }
         Entry entry;
         QFile file(path);
         const QString error = openForReading(file, QStringLiteral("a tileset or template file"));
@@ -89,7 +98,7 @@ class SharedFiles
     {
         const QString key = fileIdentity(path);
         if (entries_.count(key) == 0)
-            entries_.emplace(key, Entry{bytes, factsOf(bytes, path, true)});
+            entries_.emplace(key, Entry{bytes, {}, false});
     }
 
   private:

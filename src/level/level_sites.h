@@ -213,6 +213,15 @@ struct LevelSites {
     QString tilesetsFrom;
     QString tilesetsFromNoun;
     std::set<int64_t> drawnFrom;
+    // Where the file names a tileset by its key outside the tileset itself (a layer's, an
+    // entity's, a rectangle's tileset), and where a layer keeps a copy of the image of the
+    // tileset it shows; a merge of sheets points them at the atlas's tileset.
+    std::vector<NumberSite> tilesetKeys;
+    struct ImageSite {
+        Span text; // the string, quotes and all
+        int64_t tileset = -1;
+    };
+    std::vector<ImageSite> tilesetImages;
     QStringList levelFiles; // files of its own that go with it and are remapped with it
 };
 

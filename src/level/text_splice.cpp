@@ -66,6 +66,13 @@ QByteArray TextSplice::applyWithin(QByteArrayView original, Span span) const
     return inside.apply(original.sliced(span.begin, span.size()));
 }
 
+void TextSplice::dropWithin(Span span)
+{
+    std::erase_if(edits_, [&](const Edit& edit) {
+        return edit.begin >= span.begin && edit.end <= span.end;
+    });
+}
+
 void StretchWriter::replaceNumber(Span span, int64_t value)
 {
     if (begin_ < 0) {

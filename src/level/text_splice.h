@@ -30,6 +30,8 @@ class TextSplice
     QByteArray apply(QByteArrayView original) const;
     // The text of span once the replacements inside it are made (those outside are not).
     QByteArray applyWithin(QByteArrayView original, Span span) const;
+    // Forgets the replacements inside span, whose text is to be replaced whole.
+    void dropWithin(Span span);
 
   private:
     struct Edit {

@@ -161,6 +161,7 @@ class Scanner
         const JsonFields fields(json_, object);
         TilesetSite site;
         site.at = object.span.begin;
+        site.whole = object.span;
         TilesetFacts& facts = site.facts;
         facts.folder = folder_;
         facts.name = string(fields.value(u"identifier"));
@@ -395,6 +396,7 @@ class Scanner
         else if (const Value id2 = fields.value(u"identifier"); id2.kind == '"')
             name = json_.string(id2);
         addEditorRects(fields, name);
+        addTilesetNames(fields);
         // In LDtk 1.0 files an entity definition's tileRect leaves its tileset to tilesetId.
         if (const Value old = fields.value(u"tileRect");
             old.kind == '{' && !JsonFields(json_, old).find(u"tilesetUid"))
@@ -418,6 +420,26 @@ class Scanner
                 member.key == u"intGridCsv" || member.key == u"tilesets")
                 continue;
             walkRects(member.value, name);
+        }
+    }
+
+    // The members of an object that name a tileset by its uid, and a layer's copy of the image
+    // of the tileset it shows.
+    void addTilesetNames(const JsonFields& fields)
+    {
+        static const QStringView keys[] = {u"tilesetUid",        u"tilesetDefUid",
+                                           u"__tilesetDefUid",   u"overrideTilesetUid",
+                                           u"autoTilesetDefUid", u"iconTilesetUid",
+                                           u"tilesetId"};
+        int64_t shown = -1;
+        if (!json_.integer(fields.value(u"overrideTilesetUid"), shown))
+            json_.integer(fields.value(u"__tilesetDefUid"), shown);
+        for (const Member& member : fields.all()) {
+            if (member.key == u"__tilesetRelPath" && member.value.kind == '"')
+                sites_.tilesetImages.push_back({member.value.span, shown});
+            else if (std::find(std::begin(keys), std::end(keys), member.key) != std::end(keys))
+                if (const Number uid = number(member.value); uid.valid())
+                    sites_.tilesetKeys.push_back(uid);
         }
     }
 

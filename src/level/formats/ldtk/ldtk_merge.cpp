@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 
@@ -17,15 +18,6 @@ namespace
 {
 
 using Value = JsonScanner::Value;
-
-// The members by which LDtk names a tileset definition, by its uid, outside it.
-bool namesTileset(QStringView key)
-{
-    static const QStringView keys[] = {
-        u"tilesetUid",        u"tilesetDefUid",  u"__tilesetDefUid", u"overrideTilesetUid",
-        u"autoTilesetDefUid", u"iconTilesetUid", u"tilesetId"};
-    return std::find(std::begin(keys), std::end(keys), key) != std::end(keys);
-}
 
 // An identifier as LDtk keeps them: ASCII letters, digits and underscores, the first a capital
 // letter or an underscore.
@@ -54,6 +46,24 @@ struct Entry {
     size_t source = 0;
 };
 
+// A merged tileset definition as the renumbering left it, read on its own.
+struct Definition {
+    explicit Definition(QByteArray written) : text(std::move(written)), json(text)
+    {
+        qsizetype errorAt = 0;
+        QString error;
+        if (json.check(errorAt, error))
+            object = json.root();
+    }
+    QByteArrayView slice(Span span) const
+    {
+        return QByteArrayView(text).sliced(span.begin, span.size());
+    }
+    QByteArray text;
+    JsonScanner json;
+    Value object;
+};
+
 class LdtkMerge
 {
   public:
@@ -79,25 +89,17 @@ class LdtkMerge
                                     .arg(merge_.sheets.size());
             return result;
         }
-        TextSplice first;
-        if (auto failed = renumber(first))
+        TextSplice splice;
+        if (auto failed = renumber(splice))
             return *failed;
-        text_ = first.apply(bytes_);
-        JsonScanner json(text_);
-        qsizetype errorAt = 0;
-        QString error;
-        if (!json.check(errorAt, error))
-            return failedWith(
-                QStringLiteral("its tiles renumbered, it is no JSON (%1)").arg(error));
-        TextSplice second;
         if (project_)
-            if (auto failed = gather(json, second))
+            if (auto failed = gather(splice))
                 return *failed;
-        follow(json, json.root(), second);
+        follow(splice);
         result_.status = LevelFileStatus::Updated;
         result_.othersRead = true;
         result_.sheetImage = merge_.atlas;
-        result_.bytes = second.apply(text_);
+        result_.bytes = splice.apply(bytes_);
         for (const QString& file : sites_.levelFiles)
             result_.carried.push_back({file, CarriedFile::Kind::Level});
         return result_;
@@ -197,11 +199,6 @@ class LdtkMerge
         return std::nullopt;
     }
 
-    QByteArrayView text(Span span) const
-    {
-        return QByteArrayView(text_).sliced(span.begin, span.size());
-    }
-
     // Sets a member of a definition to value, adding it where it is missing.
     void set(const JsonFields& fields, Value object, QStringView key, const QByteArray& value,
              TextSplice& splice) const
@@ -212,34 +209,31 @@ class LdtkMerge
             splice.insert(object.span.begin + 1, jsonString(key.toString()) + ':' + value + ',');
     }
 
-    // The second pass over a project: the merged definitions become the first, which gathers
-    // their custom data, enum tags and saved selections and shows the atlas.
-    std::optional<LevelBytesResult> gather(const JsonScanner& json, TextSplice& splice)
+    // The merged definitions become the first, which gathers their custom data, enum tags and
+    // saved selections and shows the atlas; the others leave the project.
+    std::optional<LevelBytesResult> gather(TextSplice& splice)
     {
-        const JsonFields root(json, json.root());
-        const Value list = JsonFields(json, root.value(u"defs")).value(u"tilesets");
-        std::vector<TilesetSite> items; // every element, for taking some out
-        std::vector<Value> objects;     // the definitions, as the scan counted them
-        std::vector<size_t> itemOf;
-        json.elements(list, [&](int64_t, Value object) {
-            items.emplace_back().whole = object.span;
-            if (object.kind == '{') {
-                objects.push_back(object);
-                itemOf.push_back(items.size() - 1);
-            }
-        });
-        if (objects.size() != facts_.size())
-            return failedWith(QStringLiteral("its tileset definitions changed as it was read"));
+        for (const Source& source : sources_) {
+            const TilesetSite& site = *defs_[source.tileset];
+            definitions_.push_back(
+                std::make_unique<Definition>(splice.applyWithin(bytes_, site.whole)));
+            splice.dropWithin(site.whole);
+            if (!definitions_.back()->object.valid())
+                return failedAt(bytes_, {site.at, site.where,
+                                         QStringLiteral("its tiles renumbered, it is no JSON")});
+        }
         carries_.resize(sources_.size());
         for (size_t k = 0; k < sources_.size(); ++k) {
-            const JsonFields fields(json, objects[sources_[k].tileset]);
-            if (auto failed = gatherData(json, fields, k))
+            const Definition& definition = *definitions_[k];
+            const JsonFields fields(definition.json, definition.object);
+            if (auto failed = gatherData(definition, fields, k))
                 return failed;
-            if (auto failed = gatherTags(json, fields, k))
+            if (auto failed = gatherTags(definition, fields, k))
                 return failed;
-            json.elements(fields.value(u"savedSelections"), [&](int64_t, Value selection) {
-                selections_ << text(selection.span).toByteArray();
-            });
+            definition.json.elements(
+                fields.value(u"savedSelections"), [&](int64_t, Value selection) {
+                    selections_ << definition.slice(selection.span).toByteArray();
+                });
         }
         // A tile that becomes an atlas tile with custom data must carry the same itself.
         for (const auto& [now, entry] : entries_)
@@ -247,33 +241,34 @@ class LdtkMerge
                 if (!carries_[k].count(now) && sources_[k].becomes.count(int32_t(now)))
                     return refused(entry.source, k, now, false);
 
-        std::vector<bool> removed(items.size(), false);
+        std::vector<bool> removed(sites_.tilesets.size(), false);
         for (const Source& source : sources_)
             if (&source != &sources_.front())
-                removed[itemOf[source.tileset]] = true;
+                removed[source.tileset] = true;
         QStringList others; // the identifiers of the tilesets that stay
-        for (size_t t = 0; t < objects.size(); ++t)
-            if (!removed[itemOf[t]] && t != sources_.front().tileset)
-                others << json.string(JsonFields(json, objects[t]).value(u"identifier"));
-        writeAtlas(json, objects, others, splice);
-        jsonEdits().removeTilesets(items, removed, text_, splice);
+        for (size_t t = 0; t < facts_.size(); ++t)
+            if (!removed[t] && t != sources_.front().tileset)
+                others << facts_[t].name;
+        splice.replace(defs_[sources_.front().tileset]->whole, atlasText(others));
+        jsonEdits().removeTilesets(sites_.tilesets, removed, bytes_, splice);
         return std::nullopt;
     }
 
     // The custom data of the kth source's tileset, refused where it differs from another's for
     // the same atlas tile.
-    std::optional<LevelBytesResult> gatherData(const JsonScanner& json, const JsonFields& fields,
-                                               size_t k)
+    std::optional<LevelBytesResult> gatherData(const Definition& definition,
+                                               const JsonFields& fields, size_t k)
     {
+        const JsonScanner& json = definition.json;
         std::optional<std::pair<size_t, int64_t>> differ; // the other source, the tile
         json.elements(fields.value(u"customData"), [&](int64_t, Value entry) {
             const Value id = JsonFields(json, entry).value(u"tileId");
             int64_t now = -1;
             if (differ || !json.integer(id, now))
                 return;
-            Entry gathered{text(entry.span).toByteArray(),
-                           text({entry.span.begin, id.span.begin}).toByteArray() +
-                               text({id.span.end, entry.span.end}).toByteArray(),
+            Entry gathered{definition.slice(entry.span).toByteArray(),
+                           definition.slice({entry.span.begin, id.span.begin}).toByteArray() +
+                               definition.slice({id.span.end, entry.span.end}).toByteArray(),
                            k};
             carries_[k].insert(now);
             const auto [found, fresh] = entries_.emplace(now, gathered);
@@ -286,9 +281,10 @@ class LdtkMerge
     }
 
     // The kth source's enum tags joined to the others': a tile keeps every tag it had.
-    std::optional<LevelBytesResult> gatherTags(const JsonScanner& json, const JsonFields& fields,
-                                               size_t k)
+    std::optional<LevelBytesResult> gatherTags(const Definition& definition,
+                                               const JsonFields& fields, size_t k)
     {
+        const JsonScanner& json = definition.json;
         bool tagged = false;
         json.elements(fields.value(u"enumTags"), [&](int64_t, Value tag) {
             const JsonFields tagFields(json, tag);
@@ -318,11 +314,11 @@ class LdtkMerge
     }
 
     // The first merged definition made the atlas's: its name, image and what was gathered.
-    void writeAtlas(const JsonScanner& json, const std::vector<Value>& objects,
-                    const QStringList& others, TextSplice& splice) const
+    QByteArray atlasText(const QStringList& others) const
     {
-        const Value base = objects[sources_.front().tileset];
-        const JsonFields fields(json, base);
+        const Definition& base = *definitions_.front();
+        const JsonFields fields(base.json, base.object);
+        TextSplice splice;
         if (sources_.size() > 1) {
             QByteArrayList data;
             for (const auto& [now, entry] : entries_)
@@ -335,54 +331,57 @@ class LdtkMerge
                 tagText << "{\"enumValueId\":" + jsonString(value) + ",\"tileIds\":[" +
                                ids.join(',') + "]}";
             }
-            set(fields, base, u"customData", '[' + data.join(',') + ']', splice);
-            set(fields, base, u"enumTags", '[' + tagText.join(',') + ']', splice);
-            set(fields, base, u"savedSelections", '[' + selections_.join(',') + ']', splice);
+            set(fields, base.object, u"customData", '[' + data.join(',') + ']', splice);
+            set(fields, base.object, u"enumTags", '[' + tagText.join(',') + ']', splice);
+            set(fields, base.object, u"savedSelections", '[' + selections_.join(',') + ']', splice);
             if (tagSource_)
-                set(fields, base, u"tagsSourceEnumUid", QByteArray::number(tagEnum_), splice);
-            gatherCaches(json, objects, fields, splice);
+                set(fields, base.object, u"tagsSourceEnumUid", QByteArray::number(tagEnum_),
+                    splice);
+            gatherCaches(fields, splice);
         }
         const QString name = identifierOf(QFileInfo(merge_.atlas).completeBaseName());
         QString identifier = name;
         for (int n = 2; others.contains(identifier); ++n)
             identifier = name + QStringLiteral("_%1").arg(n);
-        set(fields, base, u"identifier", jsonString(identifier), splice);
-        set(fields, base, u"relPath", jsonString(atlasPath_), splice);
+        set(fields, base.object, u"identifier", jsonString(identifier), splice);
+        set(fields, base.object, u"relPath", jsonString(atlasPath_), splice);
+        return splice.apply(base.text);
     }
 
     // The editor's per-tile caches of the merged tilesets made one: each atlas tile takes what
     // the first tileset whose tiles become it says; when one of them has none, none is kept, and
     // LDtk works it out again.
-    void gatherCaches(const JsonScanner& json, const std::vector<Value>& objects,
-                      const JsonFields& fields, TextSplice& splice) const
+    void gatherCaches(const JsonFields& fields, TextSplice& splice) const
     {
+        const Definition& base = *definitions_.front();
         const Value cache = fields.value(u"cachedPixelData");
         if (cache.kind != '{')
             return;
         for (const auto& [key, width] : {std::pair(u"opaqueTiles", 1), {u"averageColors", 4}}) {
-            const Value mine = JsonFields(json, cache).value(key);
+            const Value mine = JsonFields(base.json, cache).value(key);
             if (mine.kind != '"')
                 continue;
-            QByteArray joined = text(json.stringInside(mine)).toByteArray();
+            QByteArray joined = base.slice(base.json.stringInside(mine)).toByteArray();
             bool whole = true;
-            for (const Source& source : sources_) {
-                const Value theirs =
-                    JsonFields(json,
-                               JsonFields(json, objects[source.tileset]).value(u"cachedPixelData"))
+            for (size_t k = 0; k < sources_.size(); ++k) {
+                const Definition& theirs = *definitions_[k];
+                const JsonScanner& json = theirs.json;
+                const Value units =
+                    JsonFields(json, JsonFields(json, theirs.object).value(u"cachedPixelData"))
                         .value(key);
-                const QByteArrayView units = text(json.stringInside(theirs));
-                whole = whole && theirs.kind == '"' && units.size() == joined.size();
-                for (const int32_t now : source.becomes)
-                    if (whole && &source != &sources_.front() &&
-                        !sources_.front().becomes.count(now) && firstBecoming(now) == &source)
+                const QByteArrayView text = theirs.slice(json.stringInside(units));
+                whole = whole && units.kind == '"' && text.size() == joined.size();
+                for (const int32_t now : sources_[k].becomes)
+                    if (whole && k > 0 && !sources_.front().becomes.count(now) &&
+                        firstBecoming(now) == &sources_[k])
                         joined.replace(qsizetype(now) * width, width,
-                                       units.sliced(qsizetype(now) * width, width).toByteArray());
+                                       text.sliced(qsizetype(now) * width, width).toByteArray());
             }
             if (!whole) {
                 splice.replace(cache.span, "null");
                 return;
             }
-            splice.replace(json.stringInside(mine), joined);
+            splice.replace(base.json.stringInside(mine), joined);
         }
     }
 
@@ -417,36 +416,17 @@ class LdtkMerge
     }
 
     // Every reference to a merged tileset names the atlas's, and a layer that shows one names
-    // the atlas's image. The cells of layers hold no reference.
-    void follow(const JsonScanner& json, Value value, TextSplice& splice) const
+    // the atlas's image.
+    void follow(TextSplice& splice) const
     {
-        if (value.kind == '[') {
-            json.elements(value, [&](int64_t, Value element) {
-                if (element.kind == '{' || element.kind == '[')
-                    follow(json, element, splice);
-            });
-            return;
-        }
-        if (value.kind != '{')
-            return;
-        const JsonFields fields(json, value);
-        int64_t shown = -1;
-        if (!json.integer(fields.value(u"overrideTilesetUid"), shown))
-            json.integer(fields.value(u"__tilesetDefUid"), shown);
-        for (const JsonScanner::Member& member : fields.all()) {
-            int64_t uid = -1;
-            if (namesTileset(member.key) && json.integer(member.value, uid) && isMerged(uid)) {
-                if (uid != sources_.front().uid)
-                    splice.replaceNumber(member.value.span, sources_.front().uid);
-            } else if (member.key == u"__tilesetRelPath" && member.value.kind == '"' &&
-                       isMerged(shown)) {
-                splice.replace(member.value.span, jsonString(atlasPath_));
-            } else if ((member.value.kind == '{' || member.value.kind == '[') &&
-                       member.key != u"gridTiles" && member.key != u"autoLayerTiles" &&
-                       member.key != u"intGridCsv" && member.key != u"tilesets") {
-                follow(json, member.value, splice);
-            }
-        }
+        const int64_t atlas = sources_.front().uid;
+        for (const NumberSite& uid : sites_.tilesetKeys)
+            if (uid.value != atlas && isMerged(uid.value))
+                splice.replaceNumber(uid.span, atlas);
+        const QByteArray image = jsonString(atlasPath_);
+        for (const LevelSites::ImageSite& shown : sites_.tilesetImages)
+            if (isMerged(shown.tileset))
+                splice.replace(shown.text, image);
     }
 
     bool isMerged(int64_t uid) const
@@ -464,8 +444,8 @@ class LdtkMerge
     std::vector<const TilesetSite*> defs_; // where this file defines them (a project does)
     QString projectFolder_;
     std::vector<Source> sources_;
-    QString atlasPath_; // the atlas as the project names it
-    QByteArray text_;   // after the first pass
+    QString atlasPath_;                                    // the atlas as the project names it
+    std::vector<std::unique_ptr<Definition>> definitions_; // by source
     // What the merged definitions keep, gathered: custom data by atlas tile, the atlas tiles
     // each source has data for, enum tags by value (in the order met) and the enum they come
     // from, saved selections.
