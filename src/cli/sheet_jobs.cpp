@@ -446,7 +446,7 @@ void addTileKinds(TileKinds& kinds, const std::vector<TileData>& data, int sheet
 }
 
 // Tiles of a rectangle that levels draw as one each have a kind of their own: one merged into
-// another tile elsewhere would leave the rectangle. base: the sheet's first tile among kinds.
+// another tile elsewhere would leave the rectangle.
 void keepBlocksApart(TileKinds& kinds, const std::vector<TileBlock>& blocks, TileKindNames& names)
 {
     for (const TileBlock& block : blocks)

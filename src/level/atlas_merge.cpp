@@ -40,15 +40,6 @@ struct Gathered {
     size_t source = 0;
 };
 
-// The first of the sheet's tiles that becomes atlas tile now.
-int64_t tileBecoming(const TileRemap& remap, int64_t now)
-{
-    for (size_t tile = 0; tile < remap.newIndexOf.size(); ++tile)
-        if (remap.newIndexOf[tile] == now)
-            return int64_t(tile);
-    return -1;
-}
-
 class Merge
 {
   public:
@@ -107,7 +98,7 @@ class Merge
     }
     QString sheetName(const Source& source) const
     {
-        return quotedPath(QDir::current().relativeFilePath(merge_.sheets[source.sheet].image));
+        return mergedSheetName(merge_, source.sheet);
     }
 
     // A CSV grid names no tileset: the run must say which of the sheets it shows.
@@ -131,13 +122,8 @@ class Merge
 
     std::optional<LevelBytesResult> findSources()
     {
-        std::vector<int> sheetOf(tilesets_.facts.size(), -1);
+        const std::vector<int> sheetOf = mergedSheetsShown(tilesets_.facts, merge_);
         for (size_t s = 0; s < merge_.sheets.size(); ++s) {
-            const SheetChoice choice = chooseSheet(tilesets_.facts, merge_.sheets[s].image);
-            for (size_t t = 0; t < choice.isSheet.size(); ++t)
-                if (choice.verdict == SheetChoice::Verdict::Use && choice.isSheet[t] &&
-                    sheetOf[t] < 0)
-                    sheetOf[t] = int(s);
             for (size_t t = 0; t < tilesets_.templates.size(); ++t)
                 if (chooseSheet({tilesets_.templates[t]}, merge_.sheets[s].image).verdict ==
                         SheetChoice::Verdict::Use &&
@@ -326,19 +312,14 @@ class Merge
     LevelBytesResult differ(const Source& one, const Source& other, int64_t now,
                             bool wang = false, const QString& how = {}) const
     {
-        return refusedAt(other, QStringLiteral("tile %1 of the sheet %2 and tile %3 of the sheet %4 "
-                                         "both become tile %5 of the atlas, but %6")
-                              .arg(tileBecoming(remapOf(one), now))
-                              .arg(sheetName(one))
-                              .arg(tileBecoming(remapOf(other), now))
-                              .arg(sheetName(other))
-                              .arg(now)
-                              .arg(!wang && one.tiles.count(now) && other.tiles.count(now)
-                                       ? how.isEmpty() ? QStringLiteral("the data they carry differ")
-                                                       : how
-                                       : QStringLiteral("only the first carries %1")
-                                             .arg(wang ? QStringLiteral("Wang ids")
-                                                       : QStringLiteral("data"))));
+        return refusedAt(
+            other, bothBecome(merge_, one.sheet, other.sheet, now,
+                              !wang && one.tiles.count(now) && other.tiles.count(now)
+                                  ? how.isEmpty() ? QStringLiteral("the data they carry differ")
+                                                  : how
+                                  : QStringLiteral("only the first carries %1")
+                                        .arg(wang ? QStringLiteral("Wang ids")
+                                                  : QStringLiteral("data"))));
     }
 
     // Every merged tile that becomes an atlas tile with data (or Wang ids) must carry them itself.
@@ -540,4 +521,40 @@ LevelBytesResult mergeSites(const LevelSites& sites, const QByteArray& bytes,
                             const LevelContext& context)
 {
     return Merge(sites, bytes, context).run();
+}
+
+std::vector<int> mergedSheetsShown(const std::vector<TilesetFacts>& tilesets,
+                                   const AtlasMerge& merge)
+{
+    std::vector<int> sheetOf(tilesets.size(), -1);
+    for (size_t s = 0; s < merge.sheets.size(); ++s) {
+        const SheetChoice choice = chooseSheet(tilesets, merge.sheets[s].image);
+        for (size_t t = 0; t < choice.isSheet.size(); ++t)
+            if (choice.verdict == SheetChoice::Verdict::Use && choice.isSheet[t] && sheetOf[t] < 0)
+                sheetOf[t] = int(s);
+    }
+    return sheetOf;
+}
+
+QString mergedSheetName(const AtlasMerge& merge, size_t sheet)
+{
+    return quotedPath(QDir::current().relativeFilePath(merge.sheets[sheet].image));
+}
+
+QString bothBecome(const AtlasMerge& merge, size_t one, size_t other, int64_t now,
+                   const QString& why)
+{
+    // The first of a sheet's tiles that becomes atlas tile now.
+    const auto becoming = [&](size_t sheet) {
+        const std::vector<int32_t>& newIndexOf = merge.sheets[sheet].remap.newIndexOf;
+        return std::find(newIndexOf.begin(), newIndexOf.end(), now) - newIndexOf.begin();
+    };
+    return QStringLiteral("tile %1 of the sheet %2 and tile %3 of the sheet %4 both become tile "
+                          "%5 of the atlas, but %6")
+        .arg(becoming(one))
+        .arg(mergedSheetName(merge, one))
+        .arg(becoming(other))
+        .arg(mergedSheetName(merge, other))
+        .arg(now)
+        .arg(why);
 }

@@ -34,7 +34,7 @@ class KeyedSites
             use_->named[size_t(tile)] = 1;
     }
 
-    // A rectangle shows its tiles as they lie: none of them may turn.
+    // A rectangle or a definition shows the tile as it lies: it may not turn.
     void markUnturned(int64_t tile)
     {
         markUsed(tile);
@@ -174,11 +174,7 @@ class KeyedSites
     // picture: it must stay, unturned, since definitions name tiles without flips.
     bool namedAlone(const NamedTile& site, int64_t value, int32_t now, Problem& problem)
     {
-        if (use_) {
-            use_->data.resize(std::max(use_->data.size(), use_->named.size()));
-            if (size_t(value) < use_->data.size())
-                use_->data[size_t(value)].unturned = true;
-        }
+        markUnturned(value);
         if (now < 0 || !remap_.symmetry(size_t(value)).isIdentity()) {
             problem = {site.id.span.begin, site.where,
                        QStringLiteral("tile %1 is named here, but it is %2")

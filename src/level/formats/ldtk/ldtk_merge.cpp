@@ -11,7 +11,6 @@
 #include "document/file_messages.h"
 #include "level/atlas_merge.h"
 #include "level/json_scanner.h"
-#include "level/sheet_choice.h"
 #include "level/sheet_tileset.h"
 
 namespace
@@ -112,7 +111,7 @@ class LdtkMerge
     }
     QString sheetName(const Source& source) const
     {
-        return quotedPath(QDir::current().relativeFilePath(merge_.sheets[source.sheet].image));
+        return mergedSheetName(merge_, source.sheet);
     }
 
     // The project's tilesets that show merged sheets, each with its sheet.
@@ -133,14 +132,7 @@ class LdtkMerge
             defs_.assign(facts_.size(), nullptr);
             projectFolder_ = QFileInfo(sites_.tilesetsFrom).absolutePath();
         }
-        std::vector<int> sheetOf(facts_.size(), -1);
-        for (size_t s = 0; s < merge_.sheets.size(); ++s) {
-            const SheetChoice choice = chooseSheet(facts_, merge_.sheets[s].image);
-            for (size_t t = 0; t < choice.isSheet.size(); ++t)
-                if (choice.verdict == SheetChoice::Verdict::Use && choice.isSheet[t] &&
-                    sheetOf[t] < 0)
-                    sheetOf[t] = int(s);
-        }
+        const std::vector<int> sheetOf = mergedSheetsShown(facts_, merge_);
         for (size_t t = 0; t < sheetOf.size(); ++t) {
             if (sheetOf[t] < 0)
                 continue;
@@ -397,22 +389,12 @@ class LdtkMerge
     // the first has any).
     LevelBytesResult refused(size_t one, size_t other, int64_t now, bool both) const
     {
-        const auto tileOf = [&](size_t k) {
-            const std::vector<int32_t>& newIndexOf = remapOf(sources_[k]).newIndexOf;
-            return std::find(newIndexOf.begin(), newIndexOf.end(), now) - newIndexOf.begin();
-        };
         const TilesetSite* site = defs_[sources_[other].tileset];
         return failedAt(bytes_,
                         {site ? site->at : 0, site ? site->where : QString(),
-                         QStringLiteral("tile %1 of the sheet %2 and tile %3 of the sheet %4 both "
-                                        "become tile %5 of the atlas, but %6")
-                             .arg(tileOf(one))
-                             .arg(sheetName(sources_[one]))
-                             .arg(tileOf(other))
-                             .arg(sheetName(sources_[other]))
-                             .arg(now)
-                             .arg(both ? QStringLiteral("their custom data differ")
-                                       : QStringLiteral("only the first has custom data"))});
+                         bothBecome(merge_, sources_[one].sheet, sources_[other].sheet, now,
+                                    both ? QStringLiteral("their custom data differ")
+                                         : QStringLiteral("only the first has custom data"))});
     }
 
     // Every reference to a merged tileset names the atlas's, and a layer that shows one names
