@@ -645,14 +645,18 @@ TileChoice unusedDropped(const QImage& sheet, const CommandOptions& options,
     if (!used.empty())
         choice.counted = std::max(choice.counted, used.back() + 1);
     const int merged = int(used.size() - choice.kept.size());
+    // An unused tile may fill a place that a rectangle kept whole left before it.
+    keepBlocksTogether(choice.kept, remap.newIndexOf, blocks,
+                       options.columns > 0 ? options.columns : remap.columns);
+    const int dropped = int(std::count(remap.newIndexOf.begin(),
+                                       remap.newIndexOf.begin() + choice.counted,
+                                       TileRemap::kDropped));
     choice.done =
-        QStringLiteral("%1 unused dropped").arg(choice.counted - int(used.size())) +
+        QStringLiteral("%1 unused dropped").arg(dropped) +
         (options.dedupe
              ? QStringLiteral(", %1 duplicate%2 merged").arg(merged).arg(merged == 1 ? "" : "s")
              : QString()) +
         paddingNote(count - choice.counted);
-    keepBlocksTogether(choice.kept, remap.newIndexOf, blocks,
-                       options.columns > 0 ? options.columns : remap.columns);
     return choice;
 }
 
@@ -1023,15 +1027,20 @@ JobResult mergeSheetsJob(const CommandOptions& given, const Job& job)
     const int columns = options.columns > 0 ? options.columns : widest;
     QImage atlas;
     RemapFile file{job.output, {}};
-    int kept = 0;
+    int kept = 0;    // the atlas's tiles
+    int merged = 0;  // tiles that became another's
+    int unused = 0;  // tiles dropped
     {
         const QImage all = allTiles(inputs, layout, columns, total);
         if (all.isNull())
             return failed(QStringLiteral("There is not enough memory to merge the sheets."));
         KeptTiles keeping = keepAmong(all, total, candidates, kinds, options);
-        kept = int(keeping.kept.size());
+        merged = int(candidates.size() - keeping.kept.size());
         if (!keeping.keptIndexOf.empty())
             keepBlocksTogether(keeping.kept, keeping.keptIndexOf, blocks, columns);
+        kept = int(keeping.kept.size());
+        unused = int(std::count(keeping.keptIndexOf.begin(), keeping.keptIndexOf.end(),
+                                TileRemap::kDropped));
         // Every tile kept in its place: the atlas is all of them as they stand.
         bool inPlace = int(keeping.kept.size()) == total;
         for (size_t k = 0; inPlace && k < keeping.kept.size(); ++k)
@@ -1051,8 +1060,6 @@ JobResult mergeSheetsJob(const CommandOptions& given, const Job& job)
         return failed(error);
     if (options.quiet)
         return {};
-    const int unused = total - int(candidates.size());
-    const int merged = int(candidates.size()) - kept;
     return JobResult{
         QString(),
         notes +

@@ -193,8 +193,6 @@ QImage packTiles(const QImage& image, const std::vector<int32_t>& kept, TileShap
     else
         packed.fill(Qt::black);
     for (size_t k = 0; k < kept.size(); ++k) {
-        if (kept[k] < 0)
-            continue;
         const QPoint fromAt = cells.tileRect(kept[k], sheetColumns).topLeft();
         const QPoint toAt = cells.tileRect(int64_t(k), columns).topLeft();
         const int fromX = fromAt.x();
@@ -281,11 +279,14 @@ void keepBlocksTogether(std::vector<int32_t>& kept, std::vector<int32_t>& keptIn
     std::vector<bool> placed(blocks.size(), false);
     size_t cursor = 0; // the first place not taken
     const auto isFree = [&](size_t at) { return at >= places.size() || places[at] == kFree; };
+    const auto isDropped = [&](int32_t tile) {
+        return tile >= 0 && size_t(tile) < keptIndexOf.size() && keptIndexOf[size_t(tile)] < 0;
+    };
     const auto take = [&](size_t at, int32_t tile) {
         if (at >= places.size())
             places.resize(at + 1, kFree);
         places[at] = tile;
-        if (tile >= 0)
+        if (tile >= 0 && !isDropped(tile))
             placeOf[size_t(keptIndexOf[size_t(tile)])] = int32_t(at);
     };
     for (const int32_t tile : kept) {
@@ -308,8 +309,11 @@ void keepBlocksTogether(std::vector<int32_t>& kept, std::vector<int32_t>& keptIn
                 ++at;
             for (int32_t r = 0; r < block.down; ++r)
                 for (int32_t c = 0; c < block.across; ++c) {
+                    // A dropped tile of the block's rectangle keeps its place rather than leave
+                    // it empty.
                     const int32_t shown = tileAt(block, r, c);
-                    take(at + size_t(r * columns + c), keptItself(shown) ? shown : -1);
+                    take(at + size_t(r * columns + c),
+                         keptItself(shown) || isDropped(shown) ? shown : -1);
                 }
             placed[size_t(b)] = true;
         }
@@ -318,10 +322,23 @@ void keepBlocksTogether(std::vector<int32_t>& kept, std::vector<int32_t>& keptIn
     }
     while (!places.empty() && places.back() < 0)
         places.pop_back();
-    for (int32_t& place : places)
-        place = std::max(place, -1);
+    // A remap leaves no place empty: dropped tiles fill the places left before the blocks, and
+    // where too few are dropped the tiles are laid out as packing lays them.
+    size_t filler = 0;
+    for (int32_t& place : places) {
+        if (place >= 0)
+            continue;
+        while (filler < keptIndexOf.size() &&
+               (!isDropped(int32_t(filler)) || blockOf[filler] >= 0))
+            ++filler;
+        if (filler == keptIndexOf.size())
+            return;
+        place = int32_t(filler++);
+    }
     for (int32_t& index : keptIndexOf)
         if (index >= 0)
             index = placeOf[size_t(index)];
+    for (size_t at = 0; at < places.size(); ++at)
+        keptIndexOf[size_t(places[at])] = int32_t(at);
     kept = std::move(places);
 }

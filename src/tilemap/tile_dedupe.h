@@ -46,17 +46,18 @@ struct TileBlock {
     int32_t down = 0;
 };
 
-// Lays kept (tiles in reading order, keptIndexOf: tile -> index in kept) out in columns columns
-// as packing does, except that the kept tiles of each block keep their places against each
-// other: the block goes whole at the first place it fits, cells of it that hold no kept tile stay
-// empty, and the tiles after it fill the places left before it. Overlapping blocks are one. kept
-// becomes the tile at each place (-1: empty) and keptIndexOf follows. A block wider than columns
-// is laid out as any tiles are.
+// Lays kept (tiles in reading order, keptIndexOf: tile -> index in kept, -1 dropped) out in
+// columns columns as packing does, except that the tiles of each block keep their places against
+// each other: the block goes whole at the first place it fits (a dropped tile of it taking its
+// own place), and the tiles after it fill the places left before it. Overlapping blocks are one.
+// A place still empty takes a dropped tile, so that every place shows a tile; where too few are
+// dropped, nothing changes. kept becomes the tile at each place and keptIndexOf follows. A block
+// wider than columns is laid out as any tiles are.
 void keepBlocksTogether(std::vector<int32_t>& kept, std::vector<int32_t>& keptIndexOf,
                         const std::vector<TileBlock>& blocks, int columns);
 
 // The kept tiles, each with the grid after it, packed in reading order into columns tile columns
-// and as many rows as they need (a kept tile of -1 is an empty place); the rest of the last row is
-// transparent (black when the sheet has no alpha). Null when the memory cannot be had.
+// and as many rows as they need; the rest of the last row is transparent (black when the sheet
+// has no alpha). Null when the memory cannot be had.
 QImage packTiles(const QImage& sheet, const std::vector<int32_t>& kept, TileShape cell,
                  int columns);

@@ -2291,8 +2291,14 @@ MapLook lookOfLdtk(const QString& file)
         ++look.tilesets;
     }
     const auto show = [&](int uid, int x, int y, int w, int h, int t, unsigned turn) {
-        ASSERT_TRUE(tilesets.count(uid)) << "tileset " << uid;
-        const Tileset& tileset = tilesets[uid];
+        const auto found = tilesets.find(uid);
+        if (found == tilesets.end()) {
+            ADD_FAILURE() << "tileset " << uid;
+            look.pixels.emplace_back();
+            look.data.emplace_back();
+            return;
+        }
+        const Tileset& tileset = found->second;
         if (t < 0)
             t = y / 8 * tileset.columns + x / 8;
         EXPECT_EQ(t, y / 8 * tileset.columns + x / 8) << "t against src";
@@ -2306,9 +2312,10 @@ MapLook lookOfLdtk(const QString& file)
             for (const QJsonValue rule : group[u"rules"].toArray())
                 for (const QJsonValue rect : rule[u"tileRectsIds"].toArray())
                     for (const QJsonValue id : rect.toArray()) {
-                        const int columns = tilesets[layer[u"tilesetDefUid"].toInt()].columns;
-                        show(layer[u"tilesetDefUid"].toInt(), id.toInt() % columns * 8,
-                             id.toInt() / columns * 8, 8, 8, id.toInt(), 0);
+                        const int uid = layer[u"tilesetDefUid"].toInt();
+                        const int columns = tilesets.count(uid) ? tilesets.at(uid).columns : 1;
+                        show(uid, id.toInt() % columns * 8, id.toInt() / columns * 8, 8, 8,
+                             id.toInt(), 0);
                     }
     std::vector<QJsonObject> levels;
     for (const QJsonValue level : project[u"levels"].toArray())
@@ -2321,7 +2328,8 @@ MapLook lookOfLdtk(const QString& file)
                                 ? layer[u"__tilesetDefUid"].toInt()
                                 : layer[u"overrideTilesetUid"].toInt();
             for (const QJsonValue tile : layer[u"gridTiles"].toArray()) {
-                EXPECT_EQ(layer[u"__tilesetRelPath"].toString(), tilesets[uid].relPath);
+                EXPECT_EQ(layer[u"__tilesetRelPath"].toString(),
+                          tilesets.count(uid) ? tilesets.at(uid).relPath : QString());
                 const int f = tile[u"f"].toInt();
                 show(uid, tile[u"src"][0].toInt(), tile[u"src"][1].toInt(), 8, 8,
                      tile[u"t"].toInt(), (f & 1 ? TileSymmetry::kH : 0) | (f & 2 ? TileSymmetry::kV : 0));
@@ -2436,6 +2444,38 @@ TEST_F(CommandLineTest, MergedLdtkProjectsShowEveryTileAsBefore)
         EXPECT_TRUE(again.out.contains("0 files updated (0 cells changed), 2 skipped"))
             << describe(again);
         EXPECT_EQ(readFileBytes(path("w/Level_1.ldtkl")), level);
+    }
+}
+
+// An entity shows a 2 x 2 rectangle of tiles, one of them a copy of a tile before it and another
+// tile before it unused: sheet dedupe and prune with --used-by keep the rectangle whole, so the
+// project follows and shows what it showed.
+TEST_F(CommandLineTest, PackingsKeepARectangleThatAnEntityShows)
+{
+    QImage sheet(24, 16, QImage::Format_RGB32);
+    const QRgb colours[] = {qRgb(200, 0, 0), qRgb(200, 0, 0), qRgb(0, 0, 200),
+                            qRgb(0, 200, 0), qRgb(0, 0, 200), qRgb(200, 0, 0)};
+    for (int t = 0; t < 6; ++t)
+        QPainter(&sheet).fillRect(t % 3 * 8, t / 3 * 8, 8, 8, colours[t]);
+    const QByteArray project = R"({"defs":{"tilesets":[{"__cWid":3,"__cHei":2,"identifier":"S",
+"uid":1,"relPath":"s.png","pxWid":24,"pxHei":16,"tileGridSize":8,"spacing":0,"padding":0,
+"customData":[],"enumTags":[]}],"layers":[]},"levels":[{"identifier":"L","layerInstances":[
+{"__identifier":"G","__tilesetDefUid":1,"__tilesetRelPath":"s.png","overrideTilesetUid":null,
+"gridTiles":[{"px":[0,0],"src":[0,0],"f":0,"t":0}],"entityInstances":[{"__identifier":"Door",
+"__tile":{"tilesetUid":1,"x":8,"y":0,"w":16,"h":16}}]}]}]})";
+    for (const QStringList& packing :
+         {QStringList{"sheet", "dedupe"}, {"sheet", "prune"}, {"sheet", "prune", "--dedupe"}}) {
+        SCOPED_TRACE(packing.join(u' ').toStdString());
+        saveSheet(sheet, path(QStringLiteral("s.png")));
+        writeFileBytes(path("w.ldtk"), project);
+        const MapLook before = lookOfLdtk(path(QStringLiteral("w.ldtk")));
+        const Finished packed = run(packing + QStringList{"s.png", "--tile", "8", "--used-by",
+                                                          "w.ldtk", "--in-place", "--remap-out",
+                                                          "s.remap"});
+        ASSERT_EQ(packed.exitCode, 0) << describe(packed);
+        const Finished done = run({"levels", "remap", "--remap", "s.remap", "w.ldtk", "--in-place"});
+        ASSERT_EQ(done.exitCode, 0) << describe(done);
+        expectSameLook(lookOfLdtk(path(QStringLiteral("w.ldtk"))), before);
     }
 }
 
