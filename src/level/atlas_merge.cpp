@@ -60,8 +60,7 @@ class Merge
         }
         if (sites_.bare)
             return bareNumbers();
-        if (!sites_.byGid || !sites_.tilesetsFrom.isEmpty() || !sites_.placed.empty() ||
-            sites_.edits->atlasTileset(AtlasTileset{}).isEmpty())
+        if (!sites_.byGid || sites_.edits->atlasTileset(AtlasTileset{}).isEmpty())
             return failedWith(QStringLiteral("levels of this kind do not follow a merge of "
                                              "several sheets yet (TMX, TMJ, LDtk and Godot files do)"));
         if (auto failed = readLevelTilesets(sites_, bytes_, context_, tilesets_))
