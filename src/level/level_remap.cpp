@@ -338,6 +338,30 @@ class Run
             }
         }
         std::vector<std::pair<QString, QByteArray>> created;
+        if (!addCreated(parts, targets, files, writing, created))
+            return false;
+        qsizetype failed = -1;
+        const QString error = writeFilesTogether(files, &failed);
+        if (!error.isEmpty())
+            return fail(parts, *writing[size_t(failed)], asReason(error));
+        for (auto& [key, text] : created)
+            created_.emplace(key, text);
+        for (Part& part : parts) {
+            done_.insert(fileIdentity(part.path));
+            written_.insert(fileIdentity(part.target));
+            part.result.outputPath = part.target;
+            if (part.unchanged)
+                part.result.status = LevelFileStatus::Unchanged;
+        }
+        return true;
+    }
+
+    // Adds the new files the parts create (an atlas's tileset) to those written with them, each
+    // once in the run; false, with the part's result saying why, when one cannot be.
+    bool addCreated(std::vector<Part>& parts, const std::set<QString>& targets,
+                    std::vector<FileToWrite>& files, std::vector<Part*>& writing,
+                    std::vector<std::pair<QString, QByteArray>>& created)
+    {
         for (Part& part : parts) {
             for (const auto& [path, text] : part.remapped.created) {
                 const QString key = fileIdentity(path);
@@ -372,19 +396,6 @@ class Run
                     writing.push_back(&part);
                 }
             }
-        }
-        qsizetype failed = -1;
-        const QString error = writeFilesTogether(files, &failed);
-        if (!error.isEmpty())
-            return fail(parts, *writing[size_t(failed)], asReason(error));
-        for (auto& [key, text] : created)
-            created_.emplace(key, text);
-        for (Part& part : parts) {
-            done_.insert(fileIdentity(part.path));
-            written_.insert(fileIdentity(part.target));
-            part.result.outputPath = part.target;
-            if (part.unchanged)
-                part.result.status = LevelFileStatus::Unchanged;
         }
         return true;
     }

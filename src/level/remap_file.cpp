@@ -175,6 +175,40 @@ void giveCounts(RemapFile& file, int32_t newTiles, int newColumns,
     }
 }
 
+// The lines before the tiles: the version, the atlas in version 2, the new counts.
+struct RemapHead {
+    bool version2 = false;
+    qsizetype countLine = 2;  // version 2 names the atlas first
+    int32_t newTiles = 0;
+    int newColumns = 0;
+
+    // Empty when line number n is what it should be, otherwise why not.
+    QString read(qsizetype n, QByteArrayView line, const QList<QByteArray>& words, RemapFile& file)
+    {
+        if (n == 1) {
+            version2 = line == QByteArrayView(kHeader2);
+            countLine = version2 ? 3 : 2;
+            if (!version2 && line != QByteArrayView(kHeader))
+                return QStringLiteral("a remap file starts with \"%1\" or \"%2\"")
+                    .arg(QLatin1String(kHeader2), QLatin1String(kHeader));
+        } else if (n < countLine) {
+            file.atlas = restAfter(line, "atlas");
+            if (file.atlas.isEmpty())
+                return QStringLiteral("the second line names the atlas: \"atlas PATH\"");
+        } else {
+            newTiles = words.size() == 2 ? smallNumber(words[0]).value_or(-1) : -1;
+            newColumns = words.size() == 2 ? smallNumber(words[1]).value_or(0) : 0;
+            if (newTiles < 0 || newColumns == 0)
+                return QStringLiteral("the %1 line holds the new tile count and the "
+                                      "new column count, the columns at least 1")
+                    .arg(version2 ? "third" : "second");
+            if (!version2)
+                file.sheets.push_back({});
+        }
+        return {};
+    }
+};
+
 }  // namespace
 
 RemapParseResult parseRemapText(QByteArrayView text)
@@ -187,10 +221,7 @@ RemapParseResult parseRemapText(QByteArrayView text)
         return result;
     };
     qsizetype at = 0;
-    bool version2 = false;
-    qsizetype countLine = 2;  // version 2 names the atlas first
-    int32_t newTiles = 0;
-    int newColumns = 0;
+    RemapHead head;
     std::vector<std::vector<TileSymmetry>> symmetries;
     bool expectTiles = false;  // a sheet's line was just read
     while (at < text.size()) {
@@ -204,30 +235,14 @@ RemapParseResult parseRemapText(QByteArrayView text)
             line.chop(1);
         const QList<QByteArray> words = line.toByteArray().simplified().split(' ');
         const bool blank = words.size() == 1 && words.front().isEmpty();
-        if (lineNumber == 1) {
-            version2 = line == QByteArrayView(kHeader2);
-            if (!version2 && line != QByteArrayView(kHeader))
-                return refuse(QStringLiteral("a remap file starts with \"%1\" or \"%2\"")
-                                  .arg(QLatin1String(kHeader2), QLatin1String(kHeader)));
-            countLine = version2 ? 3 : 2;
-        } else if (lineNumber == 2 && version2) {
-            file.atlas = restAfter(line, "atlas");
-            if (file.atlas.isEmpty())
-                return refuse(QStringLiteral("the second line names the atlas: \"atlas PATH\""));
-        } else if (lineNumber == countLine) {
-            newTiles = words.size() == 2 ? smallNumber(words[0]).value_or(-1) : -1;
-            newColumns = words.size() == 2 ? smallNumber(words[1]).value_or(0) : 0;
-            if (newTiles < 0 || newColumns == 0)
-                return refuse(QStringLiteral("the %1 line holds the new tile count and the "
-                                             "new column count, the columns at least 1")
-                                  .arg(version2 ? "third" : "second"));
-            if (!version2)
-                file.sheets.push_back({});
+        if (lineNumber <= head.countLine) {
+            if (const QString why = head.read(lineNumber, line, words, file); !why.isEmpty())
+                return refuse(why);
         } else if (expectTiles) {
             if (const QString why = readTilesLine(words, file.sheets.back().remap); !why.isEmpty())
                 return refuse(why);
             expectTiles = false;
-        } else if (version2 && !restAfter(line, "sheet").isEmpty()) {
+        } else if (head.version2 && !restAfter(line, "sheet").isEmpty()) {
             file.sheets.push_back(RemapSheet{restAfter(line, "sheet"), {}});
             expectTiles = true;
         } else if (file.sheets.empty()) {
@@ -238,21 +253,21 @@ RemapParseResult parseRemapText(QByteArrayView text)
             return refuse(QStringLiteral("an empty line among the tiles"));
         } else {
             symmetries.resize(file.sheets.size());
-            if (const QString why = readTileLine(line, words, newTiles, file.sheets.back().remap,
+            if (const QString why = readTileLine(line, words, head.newTiles, file.sheets.back().remap,
                                                  symmetries.back());
                 !why.isEmpty())
                 return refuse(why);
         }
     }
-    if (lineNumber < countLine)
+    if (lineNumber < head.countLine)
         return refuse(QStringLiteral("the file ends before the new tile count"));
     if (expectTiles)
         return refuse(QStringLiteral("the file ends before the sheet's tiles' shape"));
     if (file.sheets.empty())
         return refuse(QStringLiteral("the file names no sheet"));
-    giveCounts(file, newTiles, newColumns, std::move(symmetries));
+    giveCounts(file, head.newTiles, head.newColumns, std::move(symmetries));
     // What is wrong with the tiles as a whole goes against the line that counts the new ones.
-    lineNumber = countLine;
+    lineNumber = head.countLine;
     if (const QString why = checkTogether(file.sheets); !why.isEmpty())
         return refuse(why);
     result.file = std::move(file);

@@ -134,13 +134,69 @@ static bool readHeader(QByteArrayView text, qsizetype& i, GodotSection& section,
     }
 }
 
+// Reads the property whose line begins at i, and leaves i after its line.
+static bool readProperty(QByteArrayView text, qsizetype& i, GodotProperty& property,
+                         Problem& problem)
+{
+    const qsizetype lineBegin = i;
+    auto fail = [&](qsizetype at, const QString& why) {
+        problem = {at, QString(), why};
+        return false;
+    };
+    property.keySpan.begin = i;
+    if (text[i] == '"') {
+        i = stringEnd(text, i);
+        if (i < 0)
+            return fail(lineBegin, QStringLiteral("a property's name never ends"));
+        property.key = unquoted(text.sliced(property.keySpan.begin, i - property.keySpan.begin));
+    } else {
+        while (i < text.size() && text[i] != '=' && !isBlank(text[i]))
+            ++i;
+        property.key =
+            text.sliced(property.keySpan.begin, i - property.keySpan.begin).toByteArray();
+    }
+    property.keySpan.end = i;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    if (i >= text.size() || text[i] != '=' || property.key.isEmpty())
+        return fail(lineBegin, QStringLiteral("a line is neither a section nor a property"));
+    ++i;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    const qsizetype end = valueEnd(text, i, false);
+    if (end < 0)
+        return fail(i, QStringLiteral("the value of “%1” never ends")
+                           .arg(QString::fromUtf8(property.key)));
+    property.value = {i, trimmedEnd(text, i, end)};
+    i = end < text.size() ? end + 1 : end;
+    property.line = {lineBegin, i};
+    return true;
+}
+
+// The first section says what the file is and which format it is written in.
+static bool checkFirst(const GodotSection& section, int& format, Problem& problem)
+{
+    auto fail = [&](const QString& why) {
+        problem = {section.header.begin, QString(), why};
+        return false;
+    };
+    if (section.tag != "gd_scene" && section.tag != "gd_resource")
+        return fail(QStringLiteral("it is neither a Godot scene nor a Godot resource"));
+    const QByteArray written = section.attribute("format");
+    format = written.toInt();
+    if (format != 3 && format != 4)
+        return fail(QStringLiteral("its format %1 is not Godot 4's (3 or 4)")
+                        .arg(QString::fromUtf8(written)));
+    return true;
+}
+
 bool GodotResource::read(QByteArrayView text, Problem& problem)
 {
     sections.clear();
     byId_.clear();
     qsizetype i = text.startsWith("\xef\xbb\xbf") ? 3 : 0;
     auto fail = [&](qsizetype at, const QString& why) {
-        problem = {at, sections.empty() ? QString() : sections.back().label(), why};
+        problem = {at, QString(), why};
         return false;
     };
     while (i < text.size()) {
@@ -148,7 +204,6 @@ bool GodotResource::read(QByteArrayView text, Problem& problem)
             ++i;
         if (i >= text.size())
             break;
-        const qsizetype lineBegin = i;
         if (text[i] == ';') { // a comment, to the end of its line
             while (i < text.size() && text[i] != '\n')
                 ++i;
@@ -160,58 +215,24 @@ bool GodotResource::read(QByteArrayView text, Problem& problem)
                 return false;
             section.header.end = ++i;
             section.whole = {section.header.begin, i};
-            if (sections.empty()) {
-                if (section.tag != "gd_scene" && section.tag != "gd_resource")
-                    return fail(section.header.begin,
-                                QStringLiteral("it is neither a Godot scene nor a Godot resource"));
-                const QByteArray written = section.attribute("format");
-                format = written.toInt();
-                if (format != 3 && format != 4)
-                    return fail(section.header.begin,
-                                QStringLiteral("its format %1 is not Godot 4's (3 or 4)")
-                                    .arg(QString::fromUtf8(written)));
-            }
+            if (sections.empty() && !checkFirst(section, format, problem))
+                return false;
             sections.push_back(std::move(section));
             continue;
         }
         if (sections.empty())
             return fail(i, QStringLiteral("it is neither a Godot scene nor a Godot resource"));
         GodotProperty property;
-        property.keySpan.begin = i;
-        if (text[i] == '"') {
-            i = stringEnd(text, i);
-            if (i < 0)
-                return fail(lineBegin, QStringLiteral("a property's name never ends"));
-            property.key =
-                unquoted(text.sliced(property.keySpan.begin, i - property.keySpan.begin));
-        } else {
-            while (i < text.size() && text[i] != '=' && !isBlank(text[i]))
-                ++i;
-            property.key =
-                text.sliced(property.keySpan.begin, i - property.keySpan.begin).toByteArray();
+        if (!readProperty(text, i, property, problem)) {
+            problem.where = sections.back().label();
+            return false;
         }
-        property.keySpan.end = i;
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-            ++i;
-        if (i >= text.size() || text[i] != '=' || property.key.isEmpty())
-            return fail(lineBegin, QStringLiteral("a line is neither a section nor a property"));
-        ++i;
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-            ++i;
-        const qsizetype end = valueEnd(text, i, false);
-        if (end < 0)
-            return fail(i, QStringLiteral("the value of “%1” never ends")
-                               .arg(QString::fromUtf8(property.key)));
-        property.value = {i, trimmedEnd(text, i, end)};
-        i = end < text.size() ? end + 1 : end;
-        property.line = {lineBegin, i};
         GodotSection& section = sections.back();
         section.whole.end = i;
         section.properties.push_back(std::move(property));
     }
     if (sections.empty())
         return fail(0, QStringLiteral("it is neither a Godot scene nor a Godot resource"));
-    byId_.clear();
     for (size_t s = 0; s < sections.size(); ++s)
         byId_.emplace(sections[s].tag + ' ' + sections[s].attribute("id"), s);
     return true;
