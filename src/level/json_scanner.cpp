@@ -207,12 +207,15 @@ class Checker
 
 }  // namespace
 
-bool JsonScanner::check(qsizetype& errorAt, QString& error) const
+bool JsonScanner::check(Problem& problem) const
 {
     containers_.clear();
+    qsizetype errorAt = 0;
+    QString error;
     if (Checker(text_, containers_).run(errorAt, error))
         return true;
     containers_.clear();
+    problem = {errorAt, QString(), QStringLiteral("the JSON is malformed (%1)").arg(error)};
     return false;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "document/problem.h"
 #include "level/text_splice.h"
 
 // Reads JSON text in place: every value is known by its span in the text, so a writer can replace
@@ -28,8 +29,8 @@ class JsonScanner
     explicit JsonScanner(const QByteArray& text) : text_(text) {}
 
     // Checks that the text is one JSON value with blanks around it at most; false with the place
-    // (a byte offset) and the reason otherwise. The other calls are for checked text only.
-    bool check(qsizetype& errorAt, QString& error) const;
+    // and the reason in problem otherwise. The other calls are for checked text only.
+    bool check(Problem& problem) const;
 
     Value root() const;
     // Calls visit(const Member&) for each member of an object, in order.

@@ -39,12 +39,8 @@ class Scanner
 
     bool run(Problem& problem, bool tilesetsOnly = false)
     {
-        qsizetype errorAt = 0;
-        QString error;
-        if (!json_.check(errorAt, error)) {
-            problem = {errorAt, QString(), QStringLiteral("the JSON is malformed (%1)").arg(error)};
+        if (!json_.check(problem))
             return false;
-        }
         const Value root = json_.root();
         const JsonFields fields(json_, root);
         const Value defs = fields.value(u"defs");

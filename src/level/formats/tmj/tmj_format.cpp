@@ -38,12 +38,8 @@ class JsonLevelScanner
 
     bool run(Problem& problem)
     {
-        qsizetype errorAt = 0;
-        QString error;
-        if (!json_.check(errorAt, error)) {
-            problem = {errorAt, QString(), QStringLiteral("the JSON is malformed (%1)").arg(error)};
+        if (!json_.check(problem))
             return false;
-        }
         const Value root = json_.root();
         const JsonFields fields(json_, root);
         const QString type = json_.string(fields.value(u"type"));
