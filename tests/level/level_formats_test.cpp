@@ -719,6 +719,14 @@ std::vector<BadLevelInput> badLevelInputs()
          "the tileset “s” has a margin of 2 pixels, but a grid starts at the sheet's corner",
          fourTiles(TileRemap::GridChange::Added),
          {}},
+        // Its image's new width would be worked out from a tile width of nothing.
+        {"a.tsx",
+         "<tileset name=\"s\" tileheight=\"8\" spacing=\"1\" columns=\"2\"><image source=\"s.png\" "
+         "width=\"17\" height=\"17\"/></tileset>",
+         "line 1, column 1",
+         "the tileset “s” does not say how large its tiles are, which its image's new size needs",
+         fourTiles(TileRemap::GridChange::Removed),
+         {}},
         {"a.tsx",
          "<tileset name=\"s\" tilewidth=\"8\" tileheight=\"16\" tilecount=\"4\" "
          "columns=\"2\"><image source=\"s.png\"/></tileset>",
