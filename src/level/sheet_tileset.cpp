@@ -101,10 +101,9 @@ QString planSheetTileset(const TilesetSite* site, const TilesetFacts& facts,
         sheet.newHeight = after.imageHeight;
     }
     // The image's new size is measured in tiles; without their size it would come out as nothing.
-    const bool sized = facts.tileWidth > 0 && facts.tileHeight > 0;
-    if (site && !sized &&
-        ((site->imageWidth.valid() && sheet.newWidth != facts.imageWidth) ||
-         (site->imageHeight.valid() && sheet.newHeight != facts.imageHeight)))
+    if (site && changesGeometry(remap) &&
+        ((site->imageWidth.valid() && facts.tileWidth <= 0) ||
+         (site->imageHeight.valid() && facts.tileHeight <= 0)))
         return QStringLiteral("the tileset %1 does not say how large its tiles are, which its "
                               "image's new size needs")
             .arg(facts.label());
