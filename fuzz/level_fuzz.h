@@ -3,7 +3,7 @@
 // What every level reader must promise, whatever the text: a refusal or a skip says why and gives
 // no bytes; the identity changes nothing, byte for byte; a remap succeeds exactly when the identity
 // does; and remapping back and forth is stable: remap, its inverse, then the remap again gives
-// the first result byte for byte, with the same counts each way.
+// the first result byte for byte but for numbers' leading zeros, with the same counts each way.
 //
 // Input: byte 0 chooses the tile count (1 to 16) and whether the sheet is named; byte 1 seeds the
 // shuffle; byte 2 the grid change and the first CSV number; the rest is the file.
@@ -42,6 +42,24 @@ ExternalTilesetReader externalSheet(int count, int spacing)
         tileset.tilesets = {tileset.facts};
         return tileset;
     };
+}
+
+// The text with every number's leading zeros taken out. A value the remap leaves alone keeps
+// its zeros ("09"), one it changes is written plainly, so a round trip may differ in them only.
+QByteArray withoutLeadingZeros(const QByteArray& text)
+{
+    QByteArray plain;
+    plain.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const bool startsNumber = i == 0 || text[i - 1] < '0' || text[i - 1] > '9';
+        if (startsNumber && text[i] == '0' && i + 1 < text.size() && text[i + 1] >= '0' &&
+            text[i + 1] <= '9') {
+            while (i + 1 < text.size() && text[i] == '0' && text[i + 1] >= '0' && text[i + 1] <= '9')
+                ++i;
+        }
+        plain += text[i];
+    }
+    return plain;
 }
 
 void checkOutcome(const LevelBytesResult& result)
@@ -101,7 +119,8 @@ int checkLevelRemap(const uint8_t* data, size_t size, const QString& fileName)
     FUZZ_CHECK(back.cellsChanged == result.cellsChanged && back.tilesMoved == result.tilesMoved);
     const LevelBytesResult again =
         remapLevelBytes(back.bytes, fileName, remap, options, externalSheet(count, spacingBefore));
-    FUZZ_CHECK(again.status == LevelFileStatus::Updated && again.bytes == result.bytes);
+    FUZZ_CHECK(again.status == LevelFileStatus::Updated);
+    FUZZ_CHECK(withoutLeadingZeros(again.bytes) == withoutLeadingZeros(result.bytes));
     return 0;
 }
 
