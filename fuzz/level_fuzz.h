@@ -52,11 +52,9 @@ QByteArray withoutLeadingZeros(const QByteArray& text)
     plain.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
         const bool startsNumber = i == 0 || text[i - 1] < '0' || text[i - 1] > '9';
-        if (startsNumber && text[i] == '0' && i + 1 < text.size() && text[i + 1] >= '0' &&
-            text[i + 1] <= '9') {
-            while (i + 1 < text.size() && text[i] == '0' && text[i + 1] >= '0' && text[i + 1] <= '9')
-                ++i;
-        }
+        while (startsNumber && text[i] == '0' && i + 1 < text.size() && text[i + 1] >= '0' &&
+               text[i + 1] <= '9')
+            ++i;
         plain += text[i];
     }
     return plain;
